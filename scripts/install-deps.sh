@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing and the demo need. Installs only what is
+# missing, so it is quick to run again. Needs root (or sudo) when something is missing.
+set -euo pipefail
+
+packages=(
+    # toolchain
+    cmake ninja-build g++ clang libclang-rt-14-dev
+    # test and benchmark frameworks
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    # Qt 6 and the image format plugins (WebP among them)
+    qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
+    # the bridge simulator's HTTP server
+    libcpp-httplib-dev
+    # a private session bus for tests and the demo, and gdbus to post notifications by hand
+    dbus dbus-bin dbus-daemon libglib2.0-bin
+    # a display server for screenshots and windowed tests
+    xvfb xauth
+    # benchmark comparisons: curl, libjpeg-turbo and libpng for the decoding floor
+    curl libjpeg62-turbo-dev libpng-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace glowcast::ctl {
+
+// Each command gets the words after its own name and returns the process's exit status.
+// 0 success, 1 the work failed, 2 a bad command line.
+using Arguments = std::span<const std::string>;
+
+int runDecode(Arguments args);
+
+}  // namespace glowcast::ctl

@@ -1,0 +1,48 @@
+#include "commands.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+struct Command {
+    std::string_view name;
+    std::string_view synopsis;
+    int (*run)(glowcast::ctl::Arguments);
+};
+
+constexpr Command kCommands[] = {
+    {"decode", "decode                 read a bridge reply on stdin, print what Glowcast makes of it",
+     glowcast::ctl::runDecode},
+};
+
+void printUsage(std::FILE* to)
+{
+    std::fprintf(to, "usage: glowcastctl COMMAND [ARGS]\n\ncommands:\n");
+    for (const Command& command : kCommands)
+        std::fprintf(to, "  %.*s\n", static_cast<int>(command.synopsis.size()), command.synopsis.data());
+    std::fprintf(to, "\n  glowcastctl COMMAND --help  shows a command's own help\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    if (words.empty()) {
+        printUsage(stderr);
+        return 2;
+    }
+    if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+        printUsage(stdout);
+        return 0;
+    }
+    for (const Command& command : kCommands)
+        if (words[0] == command.name)
+            return command.run(glowcast::ctl::Arguments{words}.subspan(1));
+    std::fprintf(stderr, "glowcastctl: unknown command '%s'\n\n", words[0].c_str());
+    printUsage(stderr);
+    return 2;
+}
