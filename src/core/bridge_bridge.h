@@ -1,0 +1,51 @@
+#pragma once
+
+#include "ports/alert.h"
+#include "ports/http_transport.h"
+#include "ports/log.h"
+#include "ports/preferences.h"
+#include "ports/push_button_window.h"
+#include "ports/sleeper.h"
+#include "value.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace glowcast {
+
+// The client of the lighting bridge: finds its address (discovery portal, then the last address
+// that worked), pairs with it while the user presses the link button, and sends the four requests.
+class BridgeBridge {
+public:
+    // portalHost: "host" or "host:port" of the discovery portal; without one, discovery goes straight
+    // to the last used address.
+    BridgeBridge(HttpTransport& http, Preferences& preferences, Sleeper& sleeper, Log& log,
+                 PushButtonWindow& pushButtonWindow, Alert& alert, std::optional<std::string> portalHost);
+
+    void awakeFromNib();
+    void discoverBridge();
+    [[nodiscard]] bool logIn();
+    [[nodiscard]] std::optional<std::string> getUsername() const;
+
+    [[nodiscard]] std::optional<std::string> sendGETRequestToUrl(std::string_view path);
+    bool sendPUTRequest(const Dictionary& body, std::string_view path);
+    [[nodiscard]] std::optional<std::string> sendPOSTRequest(const Dictionary& body, std::string_view path);
+    [[nodiscard]] std::optional<std::string> sendDELETERequestToUrl(std::string_view path);
+
+    [[nodiscard]] const std::optional<std::string>& bridgeIP() const { return m_bridgeIP; }
+    [[nodiscard]] bool loggedIn() const { return m_loggedIn; }
+
+private:
+    HttpTransport& m_http;
+    Preferences& m_preferences;
+    Sleeper& m_sleeper;
+    Log& m_log;
+    PushButtonWindow& m_pushButtonWindow;
+    Alert& m_alert;
+    std::optional<std::string> m_portalHost;
+    std::optional<std::string> m_bridgeIP;
+    bool m_loggedIn = false;
+};
+
+}  // namespace glowcast

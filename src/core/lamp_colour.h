@@ -1,0 +1,27 @@
+#pragma once
+
+#include "colour.h"
+#include "ports/log.h"
+#include "value.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace glowcast {
+
+// The lamp's brightness, 0..255: the colour's brightness scaled by 128 for hues strictly between
+// 0.2 and 0.75 (greens, cyans, blues) and by 255 otherwise, truncated.
+[[nodiscard]] std::int32_t briValueFromNSColor(const Colour& colour);
+
+// The hue on a 0..255 scale, truncated.
+[[nodiscard]] std::int32_t hueValueFromNSColor(const Colour& colour);
+
+// The CIE 1931 chromaticity as the list text "[x,y]" with three decimals, after the fixed blue and
+// green corrections. Logs the pair before correction, and each correction it makes.
+[[nodiscard]] std::string xyValueFromNSColor(const Colour& colour, Log& log);
+
+// The lamp-state body for one lamp: {"bri", "xy"} for a colour, {"bri": 0, "sat": 0} without one.
+[[nodiscard]] Dictionary lampStateBody(const std::optional<Colour>& colour, Log& log);
+
+}  // namespace glowcast
