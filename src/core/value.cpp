@@ -17,21 +17,20 @@ void Dictionary::set(std::string key, Value value)
         *present = std::move(value);
         return;
     }
+    m_index.emplace(key, m_keys.size());
     m_keys.push_back(std::move(key));
     m_values.push_back(std::move(value));
 }
 
 const Value* Dictionary::find(std::string_view key) const
 {
-    for (std::size_t i = 0; i < m_keys.size(); ++i)
-        if (m_keys[i] == key)
-            return &m_values[i];
-    return nullptr;
+    const auto found = m_index.find(key);
+    return found == m_index.end() ? nullptr : &m_values[found->second];
 }
 
 Value* Dictionary::find(std::string_view key)
 {
-    return const_cast<Value*>(std::as_const(*this).find(key));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    return const_cast<Value*>(std::as_const(*this).find(key)); // NOLINT(cppcoreguidelines-pro-type-const-cast)
 }
 
 std::optional<std::string> Dictionary::text(std::string_view key) const
@@ -121,7 +120,7 @@ void describeInto(std::string& out, const Dictionary& dictionary)
     out += '}';
 }
 
-}  // namespace
+} // namespace
 
 std::string describe(const Value& value)
 {
@@ -142,4 +141,4 @@ std::string describe(const std::optional<std::string>& text)
     return text ? *text : std::string{"(null)"};
 }
 
-}  // namespace glowcast
+} // namespace glowcast

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -38,8 +40,16 @@ public:
     friend bool operator==(const Dictionary& a, const Dictionary& b);
 
 private:
+    // Hashes a key given as std::string or std::string_view alike, so lookups need no copy.
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+    };
+
     std::vector<std::string> m_keys;
     std::vector<Value> m_values;
+    // Position of each key in m_keys, so that a reply with thousands of entries reads in linear time.
+    std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> m_index;
 };
 
 // A text, a number (integer or floating point), a boolean flag or a nested dictionary.
@@ -49,13 +59,13 @@ public:
     using Storage = std::variant<std::string, std::int64_t, double, bool, Dictionary>;
 
     Value() : m_storage(std::string{}) {}
-    Value(std::string text) : m_storage(std::move(text)) {}  // NOLINT(google-explicit-constructor)
-    Value(const char* text) : m_storage(std::string{text}) {}  // NOLINT(google-explicit-constructor)
-    Value(std::int64_t number) : m_storage(number) {}  // NOLINT(google-explicit-constructor)
-    Value(int number) : m_storage(std::int64_t{number}) {}  // NOLINT(google-explicit-constructor)
-    Value(double number) : m_storage(number) {}  // NOLINT(google-explicit-constructor)
-    Value(bool flag) : m_storage(flag) {}  // NOLINT(google-explicit-constructor)
-    Value(Dictionary dictionary) : m_storage(std::move(dictionary)) {}  // NOLINT(google-explicit-constructor)
+    Value(std::string text) : m_storage(std::move(text)) {}            // NOLINT(google-explicit-constructor)
+    Value(const char* text) : m_storage(std::string{text}) {}          // NOLINT(google-explicit-constructor)
+    Value(std::int64_t number) : m_storage(number) {}                  // NOLINT(google-explicit-constructor)
+    Value(int number) : m_storage(std::int64_t{number}) {}             // NOLINT(google-explicit-constructor)
+    Value(double number) : m_storage(number) {}                        // NOLINT(google-explicit-constructor)
+    Value(bool flag) : m_storage(flag) {}                              // NOLINT(google-explicit-constructor)
+    Value(Dictionary dictionary) : m_storage(std::move(dictionary)) {} // NOLINT(google-explicit-constructor)
 
     [[nodiscard]] bool isText() const { return std::holds_alternative<std::string>(m_storage); }
     [[nodiscard]] bool isNumber() const
@@ -85,4 +95,4 @@ private:
 // A missing object prints as "(null)".
 [[nodiscard]] std::string describe(const std::optional<std::string>& text);
 
-}  // namespace glowcast
+} // namespace glowcast

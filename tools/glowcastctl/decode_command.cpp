@@ -1,13 +1,108 @@
 #include "commands.h"
 
+#include "adapters/stderr_log.h"
+#include "core/json_codec.h"
+
 #include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <string>
 
 namespace glowcast::ctl {
 
-int runDecode(Arguments /*args*/)
+namespace {
+
+void printUsage(std::FILE* to)
 {
-    std::fprintf(stderr, "glowcastctl decode: not built yet\n");
-    return 1;
+    std::fprintf(to, "usage: glowcastctl decode < REPLY\n\n"
+                     "Reads a bridge or portal reply on standard input and prints, as JSON, the dictionary\n"
+                     "Glowcast makes of it: every leaf a text, keys in the order Glowcast keeps them.\n"
+                     "The reader's own log lines go to standard error.\n");
 }
 
-}  // namespace glowcast::ctl
+// Real JSON for the output, whatever the reply held: quotes, backslashes and control characters
+// are escaped, every other byte is written as it came.
+void appendQuoted(std::string& out, const std::string& text)
+{
+    out += '"';
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+}
+
+void appendPretty(std::string& out, const Dictionary& dictionary, int indent)
+{
+    if (dictionary.empty()) {
+        out += "{}";
+        return;
+    }
+    out += "{\n";
+    for (std::size_t i = 0; i < dictionary.size(); ++i) {
+        out.append(static_cast<std::size_t>(indent + 2), ' ');
+        appendQuoted(out, dictionary.keys()[i]);
+        out += ": ";
+        const Value& value = dictionary.valueAt(i);
+        if (const Dictionary* nested = value.asDictionary())
+            appendPretty(out, *nested, indent + 2);
+        else if (const std::string* text = value.asText())
+            appendQuoted(out, *text);
+        else
+            appendQuoted(out, describe(value));
+        out += i + 1 < dictionary.size() ? ",\n" : "\n";
+    }
+    out.append(static_cast<std::size_t>(indent), ' ');
+    out += '}';
+}
+
+} // namespace
+
+int runDecode(Arguments args)
+{
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        printUsage(stdout);
+        return 0;
+    }
+    if (!args.empty()) {
+        std::fprintf(stderr, "glowcastctl decode: unexpected argument '%s'\n\n", args[0].c_str());
+        printUsage(stderr);
+        return 2;
+    }
+    const std::string reply{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
+    if (std::cin.bad()) {
+        std::fprintf(stderr, "glowcastctl decode: could not read standard input\n");
+        return 1;
+    }
+    StderrLog log("glowcastctl");
+    std::string out;
+    appendPretty(out, dictionaryFromJSON(reply, log), 0);
+    out += '\n';
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}
+
+} // namespace glowcast::ctl
