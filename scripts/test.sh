@@ -27,7 +27,9 @@ if command -v clang++ >/dev/null 2>&1; then
     echo "== fuzzing, ${fuzz_seconds}s per target"
     cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
         -DGLOWCAST_FUZZ=ON -DGLOWCAST_TESTS=OFF -DGLOWCAST_BENCHMARKS=OFF
-    cmake --build build/fuzz -j "$jobs"
+    # Only the fuzz targets and what they link; the application itself is not needed here.
+    fuzz_targets=$(ninja -C build/fuzz -t targets all | sed -n 's/^fuzz\/\([a-z_]*_fuzz\): .*/\1/p' | sort -u)
+    cmake --build build/fuzz -j "$jobs" --target $fuzz_targets
     "$root/scripts/fuzz.sh" build/fuzz "$fuzz_seconds"
 else
     echo "== fuzzing skipped: clang++ is not installed"
