@@ -6,9 +6,18 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace glowcast {
+
+// One quantised colour of a cover and how many of the counted pixels have it.
+struct ColourTally {
+    std::int32_t occurrences = 0;
+    std::string colourValue; // the colour number's key text, digits only
+    std::int32_t colourNumber = 0;
+    friend bool operator==(const ColourTally&, const ColourTally&) = default;
+};
 
 // Finds the dominant colours of one cover: redraws it at 80 x 80, tallies the quantised colours of
 // the saturated or bright pixels, takes the most frequent mutually distinct ones and repeats them
@@ -23,6 +32,12 @@ public:
     [[nodiscard]] const PixelCanvas* getProcessedImage() const;
     [[nodiscard]] Colour colorFromSingleValue(std::int32_t colourNumber) const;
 
+    // Whether a pixel of this colour is counted: fairly saturated and not dark, or very bright.
+    [[nodiscard]] static bool passesPixelFilter(const Colour& pixel);
+
+    // The side of the square the cover is redrawn into.
+    static constexpr int kCanvasSide = 80;
+
 private:
     const CoverImage* m_image;
     Log& m_log;
@@ -30,4 +45,4 @@ private:
     std::int32_t m_granularity = 32;
 };
 
-}  // namespace glowcast
+} // namespace glowcast

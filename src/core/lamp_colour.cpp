@@ -1,0 +1,101 @@
+#include "lamp_colour.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+
+namespace glowcast {
+
+namespace {
+
+// "[%.3f,%.3f]" without the C library's locale: the text goes on the wire, where the decimal
+// separator is always a point.
+std::string xyText(float x, float y)
+{
+    std::array<char, 64> buffer{};
+    char* out = buffer.data();
+    char* const end = buffer.data() + buffer.size();
+    *out++ = '[';
+    out = std::to_chars(out, end, static_cast<double>(x), std::chars_format::fixed, 3).ptr;
+    *out++ = ',';
+    out = std::to_chars(out, end, static_cast<double>(y), std::chars_format::fixed, 3).ptr;
+    *out++ = ']';
+    return std::string(buffer.data(), out);
+}
+
+// The sRGB decoding curve, worked in double and kept in single precision.
+float linear(float value)
+{
+    const double wide = value;
+    if (wide > 0.04045)
+        return static_cast<float>(std::pow((wide + 0.055) / 1.055, 2.4));
+    return static_cast<float>(wide / 12.92);
+}
+
+} // namespace
+
+std::int32_t briValueFromNSColor(const Colour& colour)
+{
+    // Greens, cyans and blues look much brighter on the lamps, so they get half the scale.
+    const double hue = colour.hueComponent();
+    const double scale = (hue > 0.2 && hue < 0.75) ? 128.0 : 255.0;
+    return static_cast<std::int32_t>(colour.brightnessComponent() * scale);
+}
+
+std::int32_t hueValueFromNSColor(const Colour& colour)
+{
+    return static_cast<std::int32_t>(colour.hueComponent() * 255.0);
+}
+
+std::string xyValueFromNSColor(const Colour& colour, Log& log)
+{
+    const float red = linear(static_cast<float>(colour.redComponent())) * 100.0F;
+    const float green = linear(static_cast<float>(colour.greenComponent())) * 100.0F;
+    const float blue = linear(static_cast<float>(colour.blueComponent())) * 100.0F;
+
+    const auto weighted = [&](double redWeight, double greenWeight, double blueWeight) {
+        return static_cast<float>(static_cast<double>(red) * redWeight + static_cast<double>(green) * greenWeight +
+                                  static_cast<double>(blue) * blueWeight);
+    };
+    const float X = weighted(0.4124, 0.3576, 0.1805);
+    const float Y = weighted(0.2126, 0.7152, 0.0722);
+    const float Z = weighted(0.0193, 0.1192, 0.9505);
+    const float sum = (X + Y) + Z;
+
+    float x = 0.0F;
+    float y = 0.0F;
+    if (sum > 0.0F) {
+        x = X / sum;
+        y = Y / sum;
+    } else {
+        // Black has no chromaticity of its own; it gets the white point that every grey gets, so
+        // a lamp told to show it reads it as neutral.
+        x = 0.3127F;
+        y = 0.329F;
+    }
+    std::string text = xyText(x, y);
+    log.write("xyValue returning " + text);
+
+    const auto wide = [](float value) { return static_cast<double>(value); };
+    if (wide(x) < 0.3 && wide(y) < 0.33 && wide(y) > 0.13) {
+        x = 0.198F;
+        y = 0.1012F;
+        log.write("*** sending an adjusted blue colour");
+    }
+    if (wide(x) < 0.36 && wide(y) > 0.4) {
+        x = 0.41F;
+        y = 0.51F;
+        log.write("*** sending an adjusted green colour");
+    }
+    return xyText(x, y);
+}
+
+Dictionary lampStateBody(const std::optional<Colour>& colour, Log& log)
+{
+    if (!colour)
+        return Dictionary{{"bri", 0.0}, {"sat", 0.0}};
+    const auto bri = static_cast<double>(briValueFromNSColor(*colour));
+    return Dictionary{{"bri", bri}, {"xy", xyValueFromNSColor(*colour, log)}};
+}
+
+} // namespace glowcast

@@ -1,0 +1,117 @@
+#include "core/json_codec.h"
+#include "core/lamp_colour.h"
+#include "fakes/recording_log.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+namespace {
+
+struct ConversionCase {
+    const char* name;
+    Colour colour;
+    std::int32_t bri;
+    std::string logged;
+    std::string correction; // the extra log line, empty when none
+    std::string returned;
+};
+
+void PrintTo(const ConversionCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class LampColourTableTest : public ::testing::TestWithParam<ConversionCase> {};
+
+TEST_P(LampColourTableTest, GivesTheBrightnessAndTheCorrectedChromaticity)
+{
+    const ConversionCase& c = GetParam();
+    RecordingLog log;
+    EXPECT_EQ(briValueFromNSColor(c.colour), c.bri);
+    EXPECT_EQ(xyValueFromNSColor(c.colour, log), c.returned);
+    std::vector<std::string> lines{"xyValue returning " + c.logged};
+    if (!c.correction.empty())
+        lines.push_back(c.correction);
+    EXPECT_EQ(log.lines, lines);
+}
+
+const std::string kBlue = "*** sending an adjusted blue colour";
+const std::string kGreen = "*** sending an adjusted green colour";
+
+INSTANTIATE_TEST_SUITE_P(
+    DocumentedColours, LampColourTableTest,
+    ::testing::Values(ConversionCase{"Red", {1, 0, 0}, 255, "[0.640,0.330]", "", "[0.640,0.330]"},
+                      ConversionCase{"Orange", {1, 0.5, 0}, 255, "[0.544,0.407]", "", "[0.544,0.407]"},
+                      ConversionCase{"Yellow", {1, 1, 0}, 255, "[0.419,0.505]", "", "[0.419,0.505]"},
+                      ConversionCase{"Green", {0, 1, 0}, 128, "[0.300,0.600]", kGreen, "[0.410,0.510]"},
+                      ConversionCase{"OliveGreen", {0.5, 0.75, 0.25}, 96, "[0.346,0.514]", kGreen, "[0.410,0.510]"},
+                      ConversionCase{"Cyan", {0, 1, 1}, 128, "[0.225,0.329]", kBlue, "[0.198,0.101]"},
+                      ConversionCase{"SkyBlue", {0.25, 0.5, 1}, 128, "[0.186,0.158]", kBlue, "[0.198,0.101]"},
+                      ConversionCase{"Blue", {0, 0, 1}, 128, "[0.150,0.060]", "", "[0.150,0.060]"},
+                      ConversionCase{"Magenta", {1, 0, 1}, 255, "[0.321,0.154]", "", "[0.321,0.154]"},
+                      ConversionCase{"White", {1, 1, 1}, 255, "[0.313,0.329]", "", "[0.313,0.329]"},
+                      ConversionCase{"MidGrey", {0.5, 0.5, 0.5}, 127, "[0.313,0.329]", "", "[0.313,0.329]"},
+                      // Black has no chromaticity of its own: it gets the white point, like every grey.
+                      ConversionCase{"Black", {0, 0, 0}, 0, "[0.313,0.329]", "", "[0.313,0.329]"}),
+    [](const ::testing::TestParamInfo<ConversionCase>& param) { return std::string(param.param.name); });
+
+TEST(LampColourTest, BrightnessScaleChangesOnlyStrictlyInsideTheGreenToBlueHues)
+{
+    // Hue exactly 0.75: (0.5, 0, 1).
+    EXPECT_EQ(Colour({0.5, 0, 1}).hueComponent(), 0.75);
+    EXPECT_EQ(briValueFromNSColor(Colour{0.5, 0, 1}), 255);
+    EXPECT_EQ(briValueFromNSColor(Colour{0.49, 0, 1}), 128);
+    // No colour has a hue of exactly 0.2 in double; these two lie either side of it by one step.
+    EXPECT_LE(Colour({0.8, 1, 0}).hueComponent(), 0.2);
+    EXPECT_EQ(briValueFromNSColor(Colour{0.8, 1, 0}), 255);
+    EXPECT_GT(Colour({0.7999999999999999, 1, 0}).hueComponent(), 0.2);
+    EXPECT_EQ(briValueFromNSColor(Colour{0.7999999999999999, 1, 0}), 128);
+    // Truncated, never rounded up.
+    EXPECT_EQ(briValueFromNSColor(Colour{0.999, 0, 0}), 254);
+    EXPECT_EQ(briValueFromNSColor(Colour{0, 0.999, 0}), 127);
+}
+
+TEST(LampColourTest, HueValueIsTheHueOnAByteScaleTruncated)
+{
+    EXPECT_EQ(hueValueFromNSColor(Colour{1, 0, 0}), 0);
+    EXPECT_EQ(hueValueFromNSColor(Colour{1, 0.5, 0}), 21);
+    EXPECT_EQ(hueValueFromNSColor(Colour{0, 1, 1}), 127);
+    EXPECT_EQ(hueValueFromNSColor(Colour{1, 0, 1}), 212);
+    EXPECT_EQ(hueValueFromNSColor(Colour{0.4, 0.4, 0.4}), 0);
+}
+
+TEST(LampColourTest, TextUsesAPointWhateverTheLocale)
+{
+    // The C library's number formatting follows LC_NUMERIC; the bridge always wants a point.
+    const char* previous = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    RecordingLog log;
+    const std::string xy = xyValueFromNSColor(Colour{1, 0, 0}, log);
+    if (previous != nullptr)
+        std::setlocale(LC_NUMERIC, "C");
+    EXPECT_EQ(xy, "[0.640,0.330]");
+}
+
+TEST(LampColourTest, LampStateBodyForAColourAndForNone)
+{
+    RecordingLog log;
+    const Dictionary red = lampStateBody(Colour{1, 0, 0}, log);
+    EXPECT_EQ(red, (Dictionary{{"bri", 255.0}, {"xy", "[0.640,0.330]"}}));
+    EXPECT_EQ(JSONFromDictionary(red), R"({"bri":255,"xy":[0.640,0.330]})");
+    EXPECT_EQ(log.lines, std::vector<std::string>{"xyValue returning [0.640,0.330]"});
+
+    const Dictionary none = lampStateBody(std::nullopt, log);
+    EXPECT_EQ(none, (Dictionary{{"bri", 0.0}, {"sat", 0.0}}));
+    EXPECT_EQ(JSONFromDictionary(none), R"({"bri":0,"sat":0})");
+    EXPECT_EQ(log.lines.size(), 1u);
+
+    const Dictionary green = lampStateBody(Colour{0, 1, 0}, log);
+    EXPECT_EQ(JSONFromDictionary(green), R"({"bri":128,"xy":[0.410,0.510]})");
+}
+
+} // namespace
+} // namespace glowcast
