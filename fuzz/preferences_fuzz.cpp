@@ -1,0 +1,41 @@
+#include "adapters/file_preferences.h"
+
+#include <QJsonDocument>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+class NullLog final : public glowcast::Log {
+public:
+    void write(std::string_view) override {}
+};
+
+} // namespace
+
+// Any bytes as a preferences file: a reading without a crash, and a selection that reads back
+// unchanged once it has been written.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    NullLog log;
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    const glowcast::preferences_document::Parsed parsed = glowcast::preferences_document::parse(bytes);
+    if (!parsed.document) {
+        if (parsed.error.isEmpty())
+            std::abort();
+        return 0;
+    }
+    glowcast::preferences_document::report(*parsed.document, log);
+    (void)glowcast::preferences_document::text(*parsed.document, "username", &log);
+    const auto lamps = glowcast::preferences_document::lamps(*parsed.document, &log);
+    if (!lamps)
+        return 0;
+
+    QJsonObject rewritten = *parsed.document;
+    rewritten.insert(QStringLiteral("lamps"), glowcast::preferences_document::lampsValue(*lamps));
+    const auto reread = glowcast::preferences_document::parse(QJsonDocument(rewritten).toJson());
+    if (!reread.document || glowcast::preferences_document::lamps(*reread.document, nullptr) != lamps)
+        std::abort();
+    return 0;
+}

@@ -1,0 +1,380 @@
+#include "file_preferences.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QSaveFile>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace glowcast {
+
+namespace {
+
+constexpr const char* kFileName = "preferences.json";
+constexpr const char* kLampsKey = "lamps";
+// A selection of even a few hundred lamps takes a few tens of kilobytes; anything near this is
+// not a file this program wrote.
+constexpr qint64 kMaximumFileBytes = 4 * 1024 * 1024;
+
+std::string inQuotes(std::string_view text)
+{
+    return "\"" + std::string{text} + "\"";
+}
+
+std::string errnoText(int error)
+{
+    return std::strerror(error);
+}
+
+std::string utcStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char stamp[32];
+    const std::size_t length = std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    return std::string(stamp, length);
+}
+
+// Makes every missing directory of path with mode 0700, as the XDG layout asks for directories that
+// hold a user's settings. Existing directories keep their mode.
+bool makeDirectories(const std::filesystem::path& path, std::string& error)
+{
+    std::filesystem::path current;
+    for (const auto& part : path) {
+        current /= part;
+        if (::mkdir(current.c_str(), 0700) == 0 || errno == EEXIST)
+            continue;
+        error = "cannot create " + current.string() + ": " + errnoText(errno);
+        return false;
+    }
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        error = path.string() + " is not a directory";
+        return false;
+    }
+    return true;
+}
+
+// Renames from to to unless to exists; false with errno set otherwise.
+bool renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the no-replace rename: a hard link refuses an existing name as well.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
+} // namespace
+
+namespace preferences_document {
+
+Parsed parse(const QByteArray& bytes)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError)
+        return {std::nullopt,
+                QStringLiteral("not valid JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset)};
+    if (!document.isObject())
+        return {std::nullopt, QStringLiteral("the document is not a JSON object")};
+    return {document.object(), {}};
+}
+
+std::optional<std::string> text(const QJsonObject& document, std::string_view key, Log* log)
+{
+    const QJsonValue value = document.value(QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())));
+    if (value.isUndefined())
+        return std::nullopt;
+    if (!value.isString()) {
+        if (log != nullptr)
+            log->write("preferences: " + inQuotes(key) + " is not a text; it reads as absent");
+        return std::nullopt;
+    }
+    return value.toString().toStdString();
+}
+
+std::optional<std::vector<LampEntry>> lamps(const QJsonObject& document, Log* log)
+{
+    const QJsonValue value = document.value(QLatin1String(kLampsKey));
+    if (value.isUndefined())
+        return std::nullopt;
+    if (!value.isArray()) {
+        if (log != nullptr)
+            log->write("preferences: \"lamps\" is not a list; it reads as absent");
+        return std::nullopt;
+    }
+    const QJsonArray records = value.toArray();
+    std::vector<LampEntry> entries;
+    entries.reserve(static_cast<std::size_t>(records.size()));
+    for (qsizetype index = 0; index < records.size(); ++index) {
+        const std::string where = "preferences: lamp record " + std::to_string(index);
+        const QJsonValue record = records.at(index);
+        if (!record.isObject()) {
+            if (log != nullptr)
+                log->write(where + " is not an object; left out");
+            continue;
+        }
+        const QJsonObject fields = record.toObject();
+        const QJsonValue id = fields.value(QLatin1String("id"));
+        if (!id.isString()) {
+            if (log != nullptr)
+                log->write(where + " has no text \"id\"; left out");
+            continue;
+        }
+        LampEntry entry;
+        entry.id = id.toString().toStdString();
+        const QJsonValue name = fields.value(QLatin1String("name"));
+        if (name.isString())
+            entry.name = name.toString().toStdString();
+        else if (!name.isUndefined() && log != nullptr)
+            log->write(where + " (id " + inQuotes(entry.id) + ") has a \"name\" that is not a text; it reads as empty");
+        const QJsonValue enabled = fields.value(QLatin1String("enabled"));
+        if (enabled.isBool())
+            entry.enabled = enabled.toBool();
+        else if (!enabled.isUndefined() && log != nullptr)
+            log->write(where + " (id " + inQuotes(entry.id) +
+                       ") has an \"enabled\" that is not true or false; it reads as disabled");
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+QJsonValue lampsValue(const std::vector<LampEntry>& lamps)
+{
+    QJsonArray records;
+    for (const LampEntry& lamp : lamps) {
+        QJsonObject record;
+        record.insert(QLatin1String("id"), QString::fromStdString(lamp.id));
+        record.insert(QLatin1String("name"), QString::fromStdString(lamp.name));
+        record.insert(QLatin1String("enabled"), lamp.enabled);
+        records.append(record);
+    }
+    return records;
+}
+
+void report(const QJsonObject& document, Log& log)
+{
+    (void)text(document, "username", &log);
+    (void)text(document, "lastusedbridgeIP", &log);
+    (void)lamps(document, &log);
+}
+
+} // namespace preferences_document
+
+FilePreferences::FilePreferences(Log& log, std::filesystem::path directory) : m_log(log)
+{
+    std::error_code error;
+    m_directory = std::filesystem::absolute(directory, error);
+    if (error)
+        m_directory = std::move(directory);
+    m_file = m_directory / kFileName;
+    m_log.write("preferences: using " + m_file.string());
+    refresh();
+}
+
+std::filesystem::path FilePreferences::defaultDirectory()
+{
+    if (const char* own = std::getenv("GLOWCAST_CONFIG_DIR"); own != nullptr && *own != '\0')
+        return own;
+    // A relative XDG_CONFIG_HOME is invalid and is ignored, as the XDG layout asks.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/')
+        return std::filesystem::path{xdg} / "glowcast";
+    std::filesystem::path home;
+    if (const char* fromEnvironment = std::getenv("HOME"); fromEnvironment != nullptr && *fromEnvironment != '\0') {
+        home = fromEnvironment;
+    } else {
+        passwd entry{};
+        passwd* found = nullptr;
+        char buffer[4096];
+        if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+            home = found->pw_dir;
+    }
+    return home / ".config" / "glowcast";
+}
+
+std::optional<std::string> FilePreferences::text(std::string_view key) const
+{
+    refresh();
+    return preferences_document::text(m_document, key, nullptr);
+}
+
+void FilePreferences::setText(std::string_view key, std::optional<std::string> value)
+{
+    if (key == kLampsKey) {
+        m_log.write("preferences: \"lamps\" holds the lamp selection, not a text; not changed");
+        return;
+    }
+    const QString name = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+    change(name, value ? QJsonValue(QString::fromStdString(*value)) : QJsonValue(QJsonValue::Null));
+}
+
+std::optional<std::vector<LampEntry>> FilePreferences::lamps() const
+{
+    refresh();
+    return preferences_document::lamps(m_document, nullptr);
+}
+
+void FilePreferences::setLamps(const std::vector<LampEntry>& lamps)
+{
+    change(QLatin1String(kLampsKey), preferences_document::lampsValue(lamps));
+}
+
+void FilePreferences::refresh() const
+{
+    struct stat status {};
+    FileIdentity now;
+    if (::stat(m_file.c_str(), &status) == 0) {
+        now = {true, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+    } else if (errno != ENOENT && errno != ENOTDIR) {
+        // Unreachable for another reason (a permission, a loop of links): load says why, once.
+        if (!m_blocked)
+            load();
+        return;
+    }
+    const bool same = now.exists == m_loaded.exists && now.device == m_loaded.device && now.inode == m_loaded.inode &&
+                      now.size == m_loaded.size && now.modified.tv_sec == m_loaded.modified.tv_sec &&
+                      now.modified.tv_nsec == m_loaded.modified.tv_nsec;
+    if (!same || (m_blocked && !now.exists))
+        load();
+}
+
+void FilePreferences::load() const
+{
+    QJsonObject loaded;
+    struct stat status {};
+    if (::stat(m_file.c_str(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        m_loaded = {};
+        m_blocked = false;
+    } else {
+        QFile file(QString::fromStdString(m_file.string()));
+        if (!file.open(QIODevice::ReadOnly)) {
+            keepAside(QStringLiteral("cannot open it: %1").arg(file.errorString()));
+            return;
+        }
+        struct stat opened {};
+        if (::fstat(file.handle(), &opened) != 0 || !S_ISREG(opened.st_mode)) {
+            keepAside(QStringLiteral("it is not a regular file"));
+            return;
+        }
+        if (opened.st_size > kMaximumFileBytes) {
+            keepAside(QStringLiteral("it holds %1 bytes, more than the %2 a preferences file can hold")
+                          .arg(opened.st_size)
+                          .arg(kMaximumFileBytes));
+            return;
+        }
+        const QByteArray bytes = file.read(kMaximumFileBytes + 1);
+        if (file.error() != QFileDevice::NoError) {
+            keepAside(QStringLiteral("cannot read it: %1").arg(file.errorString()));
+            return;
+        }
+        preferences_document::Parsed parsed = preferences_document::parse(bytes);
+        if (!parsed.document) {
+            keepAside(parsed.error);
+            return;
+        }
+        loaded = std::move(*parsed.document);
+        preferences_document::report(loaded, m_log);
+        m_loaded = {true, opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim};
+        m_blocked = false;
+    }
+    for (auto change = m_unsaved.cbegin(); change != m_unsaved.cend(); ++change) {
+        if (change.value().isNull())
+            loaded.remove(change.key());
+        else
+            loaded.insert(change.key(), change.value());
+    }
+    m_document = std::move(loaded);
+}
+
+void FilePreferences::keepAside(const QString& reason) const
+{
+    const std::string why = reason.toStdString();
+    const std::string stem = m_file.string() + ".corrupt-" + utcStamp();
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        const std::filesystem::path aside = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
+        if (renameWithoutReplacing(m_file, aside)) {
+            m_log.write("preferences: could not read " + m_file.string() + " (" + why + "); kept it aside as " +
+                        aside.string() + " and going on without it");
+            m_loaded = {};
+            m_blocked = false;
+            return;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    const std::string renameError = errnoText(errno);
+    m_log.write("preferences: could not read " + m_file.string() + " (" + why + ") nor keep it aside (" + renameError +
+                "); nothing will be saved over it");
+    struct stat status {};
+    m_loaded = {};
+    if (::stat(m_file.c_str(), &status) == 0)
+        m_loaded = {true, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+    m_blocked = true;
+}
+
+void FilePreferences::change(const QString& key, const QJsonValue& value)
+{
+    refresh();
+    m_unsaved.insert(key, value);
+    if (value.isNull())
+        m_document.remove(key);
+    else
+        m_document.insert(key, value);
+    if (save())
+        m_unsaved.clear();
+}
+
+bool FilePreferences::save()
+{
+    const std::string notSaved = "preferences: could not save " + m_file.string() + ": ";
+    if (m_blocked) {
+        m_log.write(notSaved + "the file there cannot be read and is kept as it is; the change holds until the "
+                               "program ends");
+        return false;
+    }
+    std::string error;
+    if (!makeDirectories(m_directory, error)) {
+        m_log.write(notSaved + error);
+        return false;
+    }
+    // QSaveFile writes a temporary file beside the real one and renames it over it on commit, so a
+    // reader sees either the old document or the new one, never a part.
+    QSaveFile file(QString::fromStdString(m_file.string()));
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_log.write(notSaved + file.errorString().toStdString());
+        return false;
+    }
+    // The user name is the key to the bridge: owner only, set before any byte is written.
+    if (::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0) {
+        m_log.write(notSaved + "cannot restrict its mode: " + errnoText(errno));
+        file.cancelWriting();
+        return false;
+    }
+    const QByteArray bytes = QJsonDocument(m_document).toJson(QJsonDocument::Indented);
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        m_log.write(notSaved + file.errorString().toStdString());
+        return false;
+    }
+    struct stat status {};
+    if (::stat(m_file.c_str(), &status) == 0)
+        m_loaded = {true, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+    return true;
+}
+
+} // namespace glowcast

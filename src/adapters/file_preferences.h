@@ -1,0 +1,101 @@
+#pragma once
+
+#include "core/ports/log.h"
+#include "core/ports/preferences.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
+#include <sys/types.h>
+
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+
+// The preferences as one JSON document, "preferences.json", in the user's configuration directory:
+//
+//   {"username": "...", "lastusedbridgeIP": "...",
+//    "lamps": [{"id": "1", "name": "Desk", "enabled": true}, ...]}
+//
+// Every write goes to disk at once, atomically (a temporary file renamed over the old one), readable
+// and writable by the owner only; the directory is made 0700 when missing. Members this program does
+// not know are kept as they are. Another program (glowcastctl) may write the same file meanwhile:
+// each read and write first picks up a file that changed on disk, and a write changes only its own
+// key. A file that cannot be read or is not a JSON object is renamed to
+// "preferences.json.corrupt-<UTC time>" with a log line, and the program goes on without it; it is
+// never overwritten. A write that fails is logged, kept for later reads and tried again with the
+// next write.
+class FilePreferences final : public Preferences {
+public:
+    FilePreferences(Log& log, std::filesystem::path directory);
+
+    // GLOWCAST_CONFIG_DIR when set, else $XDG_CONFIG_HOME/glowcast, else ~/.config/glowcast.
+    [[nodiscard]] static std::filesystem::path defaultDirectory();
+
+    [[nodiscard]] std::optional<std::string> text(std::string_view key) const override;
+    void setText(std::string_view key, std::optional<std::string> value) override;
+    [[nodiscard]] std::optional<std::vector<LampEntry>> lamps() const override;
+    void setLamps(const std::vector<LampEntry>& lamps) override;
+
+    [[nodiscard]] const std::filesystem::path& filePath() const { return m_file; }
+
+private:
+    // What identifies one version of the file on disk; a different one means someone wrote it.
+    struct FileIdentity {
+        bool exists = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        timespec modified{};
+    };
+
+    void refresh() const;
+    void load() const;
+    void keepAside(const QString& reason) const;
+    void change(const QString& key, const QJsonValue& value);
+    bool save();
+
+    Log& m_log;
+    std::filesystem::path m_directory;
+    std::filesystem::path m_file;
+    mutable QJsonObject m_document;
+    mutable FileIdentity m_loaded;
+    // The file there could be neither read nor moved aside: writes leave it alone.
+    mutable bool m_blocked = false;
+    // Changes not yet on disk: applied again over whatever a reload brings. Null removes the key.
+    QHash<QString, QJsonValue> m_unsaved;
+};
+
+// The reading of the document, apart from the file, so that it can be tested and fuzzed alone.
+namespace preferences_document {
+
+// The document in bytes, or nothing with the reason when the bytes are not one JSON object.
+struct Parsed {
+    std::optional<QJsonObject> document;
+    QString error;
+};
+[[nodiscard]] Parsed parse(const QByteArray& bytes);
+
+// The text under key; nothing when absent or not a text (logged when log is given).
+[[nodiscard]] std::optional<std::string> text(const QJsonObject& document, std::string_view key, Log* log);
+
+// The saved selection; nothing when absent or not a list. Records that are not objects or have no
+// text "id" are left out; a record without a boolean "enabled" reads as disabled; a missing name
+// reads as empty. Each of these is logged when log is given.
+[[nodiscard]] std::optional<std::vector<LampEntry>> lamps(const QJsonObject& document, Log* log);
+
+[[nodiscard]] QJsonValue lampsValue(const std::vector<LampEntry>& lamps);
+
+// Writes the reading of every member to log once, so that trouble shows when the file is loaded.
+void report(const QJsonObject& document, Log& log);
+
+} // namespace preferences_document
+
+} // namespace glowcast
