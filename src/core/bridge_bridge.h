@@ -37,6 +37,9 @@ public:
     [[nodiscard]] bool loggedIn() const { return m_loggedIn; }
 
 private:
+    // The steps the four requests share; body is null for GET and DELETE.
+    std::optional<std::string> send(HttpMethod method, const Dictionary* body, std::string_view path);
+
     HttpTransport& m_http;
     Preferences& m_preferences;
     Sleeper& m_sleeper;
@@ -48,4 +51,4 @@ private:
     bool m_loggedIn = false;
 };
 
-}  // namespace glowcast
+} // namespace glowcast
