@@ -1,0 +1,234 @@
+#include "glowcast_controller.h"
+
+#include "eyedropper.h"
+#include "json_codec.h"
+#include "lamp_colour.h"
+
+#include <cstddef>
+#include <memory>
+#include <utility>
+
+namespace glowcast {
+
+namespace {
+
+constexpr std::string_view kEnabledColumn = "enabled";
+constexpr std::string_view kNameColumn = "name";
+constexpr std::size_t kInitialCapacity = 10;
+
+[[nodiscard]] std::string describeLamps(const std::vector<LampEntry>& lamps)
+{
+    std::string out = "(";
+    for (std::size_t i = 0; i < lamps.size(); ++i) {
+        if (i > 0)
+            out += ", ";
+        out += describe(Dictionary{{"id", lamps[i].id}, {"name", lamps[i].name}, {"enabled", lamps[i].enabled}});
+    }
+    out += ")";
+    return out;
+}
+
+[[nodiscard]] const LampEntry* findSaved(const std::optional<std::vector<LampEntry>>& saved, std::string_view id)
+{
+    if (!saved)
+        return nullptr;
+    for (const LampEntry& record : *saved)
+        if (record.id == id)
+            return &record;
+    return nullptr;
+}
+
+} // namespace
+
+GlowcastController::GlowcastController(BridgeBridge& bridgeBridge, Preferences& preferences,
+                                       NotificationCentre& notificationCentre, Scheduler& scheduler,
+                                       CoverDecoder& coverDecoder, Log& log)
+    : m_bridgeBridge(bridgeBridge), m_preferences(preferences), m_notificationCentre(notificationCentre),
+      m_scheduler(scheduler), m_coverDecoder(coverDecoder), m_log(log)
+{
+}
+
+void GlowcastController::awakeFromNib()
+{
+    m_attemptedSetUp = false;
+    if (m_awake)
+        return;
+    m_awake = true;
+    m_collection.clear();
+    m_collection.reserve(kInitialCapacity);
+    m_yesCell = ButtonCell{1, ""};
+    m_noCell = ButtonCell{0, ""};
+    m_scheduler.schedule(kSetUpDelay, [this] { testWindowLoaded(); });
+}
+
+void GlowcastController::testWindowLoaded()
+{
+    m_log.write("testing");
+    setUp();
+}
+
+void GlowcastController::windowDidBecomeKey()
+{
+    if (!m_attemptedSetUp)
+        setUp();
+}
+
+void GlowcastController::setUp()
+{
+    m_log.write("hub launching");
+    m_attemptedSetUp = true;
+
+    std::optional<std::string> reply = m_bridgeBridge.sendGETRequestToUrl("lights");
+    m_log.write("tried lights response, result is " + describe(reply));
+    if (!reply) {
+        if (!m_bridgeBridge.logIn()) {
+            m_log.write("hub abandoning setup");
+            return;
+        }
+        reply = m_bridgeBridge.sendGETRequestToUrl("lights");
+    }
+    if (!reply) {
+        m_log.write("hub abandoning setup point 2");
+        return;
+    }
+
+    std::vector<LampEntry> collection;
+    collection.reserve(kInitialCapacity);
+    const Dictionary lampMap = dictionaryFromJSON(*reply, m_log);
+    const std::optional<std::vector<LampEntry>> saved = m_preferences.lamps();
+    for (std::size_t i = 0; i < lampMap.size(); ++i) {
+        const std::string& id = lampMap.keys()[i];
+        const Dictionary* lamp = lampMap.valueAt(i).asDictionary();
+        std::optional<std::string> name = lamp ? lamp->text("name") : std::nullopt;
+        // Whatever the bridge lists without a name is not a lamp the user could pick.
+        if (!name) {
+            m_log.write("lamp " + id + " has no name, left out");
+            continue;
+        }
+        LampEntry entry{id, std::move(*name), false};
+        if (const LampEntry* record = findSaved(saved, id))
+            entry.enabled = record->enabled;
+        collection.push_back(std::move(entry));
+    }
+    m_collection = std::move(collection);
+    m_collectionFilled = true;
+    m_log.write("collection: " + describeLamps(m_collection));
+    reloadTable();
+
+    // A later set-up refreshes the collection and the table, but a second registration would
+    // colour every lamp twice for each cover.
+    if (m_registered)
+        return;
+    m_log.write("registering for notifications");
+    m_notificationCentre.addObserver(std::string{kCoverChangedName}, std::string{kCoverChangedObject},
+                                     [this](const Notification& notification) { coverHasChanged(notification); });
+    m_registered = true;
+}
+
+TerminateReply GlowcastController::applicationShouldTerminate()
+{
+    m_log.write("hub should terminate");
+    // Before any set-up has read the bridge's lamps the collection is empty and knows nothing of
+    // the user's choice; storing it would wipe the saved selection.
+    if (m_collectionFilled)
+        m_preferences.setLamps(m_collection);
+    else
+        m_log.write("no lamp list was read, keeping the saved selection");
+    return TerminateReply::Now;
+}
+
+std::int32_t GlowcastController::enabledCount()
+{
+    std::int32_t count = 0;
+    for (const LampEntry& entry : m_collection)
+        if (entry.enabled)
+            ++count;
+    m_log.write("enabledcount returning " + std::to_string(count));
+    return count;
+}
+
+std::optional<std::string> GlowcastController::getIDofNthEnabled(std::int32_t n)
+{
+    std::int32_t seen = 0;
+    for (const LampEntry& entry : m_collection) {
+        if (!entry.enabled)
+            continue;
+        if (seen == n) {
+            m_log.write("getIDofNthEnabled returning " + entry.id);
+            return entry.id;
+        }
+        ++seen;
+    }
+    return std::nullopt;
+}
+
+std::int32_t GlowcastController::numberOfRowsInTableView(const LampTableView& /*table*/) const
+{
+    return static_cast<std::int32_t>(m_collection.size());
+}
+
+TableObjectValue GlowcastController::objectValueForTableColumn(const LampTableView& /*table*/, std::string_view column,
+                                                               std::int32_t row) const
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= m_collection.size())
+        return std::string{};
+    const LampEntry& entry = m_collection[static_cast<std::size_t>(row)];
+    if (column == kEnabledColumn)
+        return entry.enabled ? &m_yesCell : &m_noCell;
+    if (column == kNameColumn)
+        return entry.name;
+    return std::string{};
+}
+
+void GlowcastController::setObjectValue(LampTableView& table, const TableObjectValue& /*value*/,
+                                        std::string_view column, std::int64_t row)
+{
+    // Every call for the check box column flips the lamp, whatever value the table passes.
+    if (column == kEnabledColumn && row >= 0 && static_cast<std::size_t>(row) < m_collection.size()) {
+        LampEntry& entry = m_collection[static_cast<std::size_t>(row)];
+        if (entry.enabled) {
+            entry.enabled = false;
+            m_log.write("unsetting enabled");
+        } else {
+            entry.enabled = true;
+            m_log.write("setting enabled");
+        }
+    }
+    table.reloadData();
+}
+
+void GlowcastController::coverHasChanged(const Notification& notification)
+{
+    std::unique_ptr<CoverImage> image;
+    if (const auto cover = notification.userInfo.find(std::string{kCoverKey}); cover != notification.userInfo.end())
+        image = m_coverDecoder.decode(cover->second);
+
+    Eyedropper eyedropper(image.get(), m_log);
+    const std::vector<Colour> colours = eyedropper.getColours(enabledCount());
+
+    if (m_outlets.imageView)
+        m_outlets.imageView->setImage(image.get());
+    for (std::size_t k = 0; k < m_outlets.colourWells.size(); ++k)
+        if (ColourWell* well = m_outlets.colourWells[k])
+            well->setColour(k < colours.size() ? colours[k] : whiteColour());
+
+    // One request per enabled lamp, in collection order, each after the previous one returned;
+    // the k-th enabled lamp takes colour k, or the zero body past the end of the list.
+    for (std::int32_t i = 0; i < enabledCount(); ++i) {
+        const auto position = static_cast<std::size_t>(i);
+        const Dictionary body =
+            lampStateBody(position < colours.size() ? std::optional<Colour>{colours[position]} : std::nullopt, m_log);
+        const std::optional<std::string> id = getIDofNthEnabled(i);
+        if (!id)
+            continue;
+        (void)m_bridgeBridge.sendPUTRequest(body, "lights/" + *id + "/state");
+    }
+}
+
+void GlowcastController::reloadTable()
+{
+    if (m_outlets.lampTableView)
+        m_outlets.lampTableView->reloadData();
+}
+
+} // namespace glowcast

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "bridge_bridge.h"
+#include "lamp_entry.h"
+#include "ports/cover_image.h"
+#include "ports/log.h"
+#include "ports/notification_centre.h"
+#include "ports/preferences.h"
+#include "ports/scheduler.h"
+#include "ports/views.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace glowcast {
+
+inline constexpr std::string_view kCoverChangedName = "CoverdeckAlbumCoverChanged";
+inline constexpr std::string_view kCoverChangedObject = "Coverdeck";
+inline constexpr std::string_view kCoverKey = "cover";
+inline constexpr std::chrono::milliseconds kSetUpDelay{250};
+
+// One of the two shared on/off values of the lamp table's "enabled" column. The table's own check
+// box shows the state of the cell it is given.
+struct ButtonCell {
+    int state = 0; // 1 on, 0 off
+    std::string title;
+    friend bool operator==(const ButtonCell&, const ButtonCell&) = default;
+};
+
+// What the lamp table shows in a cell: a shared on/off cell for "enabled", a text otherwise.
+using TableObjectValue = std::variant<std::string, const ButtonCell*>;
+
+// The answer to the should-terminate query.
+enum class TerminateReply { Cancel = 0, Now = 1, Later = 2 };
+
+// The display outlets of the controller. A missing outlet is simply not drawn on.
+struct ControllerOutlets {
+    LampTableView* lampTableView = nullptr;
+    ImageView* imageView = nullptr;
+    std::array<ColourWell*, 5> colourWells{}; // cw1 .. cw5
+};
+
+// The main controller: owns the lamp collection and the lamp table's data source, sets itself up
+// against the bridge, follows cover changes and saves the selection when the program quits.
+// Every call happens on the main thread, one at a time.
+class GlowcastController {
+public:
+    GlowcastController(BridgeBridge& bridgeBridge, Preferences& preferences, NotificationCentre& notificationCentre,
+                       Scheduler& scheduler, CoverDecoder& coverDecoder, Log& log);
+    GlowcastController(const GlowcastController&) = delete;
+    GlowcastController& operator=(const GlowcastController&) = delete;
+
+    void connectOutlets(const ControllerOutlets& outlets) { m_outlets = outlets; }
+
+    // Waking and set-up.
+    void awakeFromNib();
+    void testWindowLoaded();
+    void windowDidBecomeKey();
+    void setUp();
+    [[nodiscard]] TerminateReply applicationShouldTerminate();
+
+    // The lamp collection.
+    [[nodiscard]] std::int32_t enabledCount();
+    [[nodiscard]] std::optional<std::string> getIDofNthEnabled(std::int32_t n);
+    [[nodiscard]] const std::vector<LampEntry>& collection() const { return m_collection; }
+
+    // The lamp table's data source.
+    [[nodiscard]] std::int32_t numberOfRowsInTableView(const LampTableView& table) const;
+    [[nodiscard]] TableObjectValue objectValueForTableColumn(const LampTableView& table, std::string_view column,
+                                                             std::int32_t row) const;
+    void setObjectValue(LampTableView& table, const TableObjectValue& value, std::string_view column, std::int64_t row);
+    [[nodiscard]] const ButtonCell& yesCell() const { return m_yesCell; }
+    [[nodiscard]] const ButtonCell& noCell() const { return m_noCell; }
+
+    // The cover-changed handler.
+    void coverHasChanged(const Notification& notification);
+
+    [[nodiscard]] bool attemptedSetUp() const { return m_attemptedSetUp; }
+
+private:
+    void reloadTable();
+
+    BridgeBridge& m_bridgeBridge;
+    Preferences& m_preferences;
+    NotificationCentre& m_notificationCentre;
+    Scheduler& m_scheduler;
+    CoverDecoder& m_coverDecoder;
+    Log& m_log;
+    ControllerOutlets m_outlets;
+
+    bool m_attemptedSetUp = false;
+    bool m_awake = false;
+    // A set-up has filled the collection from the bridge's lamp list: only then does the collection
+    // say anything about the user's selection.
+    bool m_collectionFilled = false;
+    // The cover handler is registered once, however many set-ups complete.
+    bool m_registered = false;
+    ButtonCell m_yesCell;
+    ButtonCell m_noCell;
+    std::vector<LampEntry> m_collection;
+};
+
+// The platform's main window as the application delegate knows it: nothing is asked of it.
+class AppWindow {
+public:
+    virtual ~AppWindow() = default;
+};
+
+// The application delegate: holds a non-owning reference to the main window.
+class AppDelegate {
+public:
+    [[nodiscard]] AppWindow* window() const { return m_window; }
+    void setWindow(AppWindow* window) { m_window = window; }
+    void applicationDidFinishLaunching() {}
+
+private:
+    AppWindow* m_window = nullptr;
+};
+
+} // namespace glowcast
