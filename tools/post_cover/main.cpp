@@ -1,0 +1,85 @@
+// glowcast-post-cover FILE: posts the cover-changed notification with FILE's bytes on the session
+// bus, as the cover application does whenever the cover that is showing changes.
+
+#include "adapters/dbus_notification_centre.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QFile>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr const char* kName = "CoverdeckAlbumCoverChanged";
+constexpr const char* kObject = "Coverdeck";
+constexpr const char* kCoverKey = "cover";
+
+void printUsage(std::FILE* to)
+{
+    std::fprintf(to,
+                 "usage: glowcast-post-cover FILE\n\n"
+                 "Posts the cover-changed notification (%s from %s) on the session bus with the bytes\n"
+                 "of FILE under \"%s\", as the cover application does when the cover changes.\n",
+                 kName, kObject, kCoverKey);
+}
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "glowcast-post-cover: %s\n", message.c_str());
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        printUsage(stdout);
+        return 0;
+    }
+    if (argc != 2) {
+        printUsage(stderr);
+        return 2;
+    }
+    const std::string path = argv[1];
+
+    // Checked before reading, so that an oversized file is refused without loading it.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return fail(path + ": " + std::strerror(errno));
+    if (!S_ISREG(status.st_mode))
+        return fail(path + ": not a regular file");
+    const auto limit = glowcast::distributed_notifications::kMaximumUserInfoBytes - std::strlen(kCoverKey);
+    if (static_cast<std::uintmax_t>(status.st_size) > limit)
+        return fail(path + ": " + std::to_string(status.st_size) + " bytes is more than the session bus carries in " +
+                    "one notification (at most " + std::to_string(limit) + " bytes)");
+
+    QCoreApplication application(argc, argv);
+    QFile file(QString::fromLocal8Bit(path.c_str()));
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(path + ": " + file.errorString().toStdString());
+    const QByteArray bytes = file.read(static_cast<qint64>(limit) + 1);
+    if (file.error() != QFileDevice::NoError)
+        return fail(path + ": " + file.errorString().toStdString());
+    if (static_cast<std::size_t>(bytes.size()) > limit)
+        return fail(path + ": it grew past the " + std::to_string(limit) + " bytes the session bus carries");
+
+    glowcast::Notification notification;
+    notification.name = kName;
+    notification.object = kObject;
+    notification.userInfo[kCoverKey].assign(bytes.begin(), bytes.end());
+
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    const glowcast::PostResult result = glowcast::postNotification(bus, notification);
+    if (!result.posted)
+        return fail(result.error);
+    std::printf("glowcast-post-cover: posted %s (%lld bytes) as %s from %s\n", path.c_str(),
+                static_cast<long long>(bytes.size()), kName, kObject);
+    return 0;
+}
