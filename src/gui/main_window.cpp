@@ -1,0 +1,123 @@
+#include "main_window.h"
+
+#include "core/colour.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QVBoxLayout>
+
+namespace glowcast {
+
+namespace {
+
+constexpr int kCoverSide = 240;
+constexpr int kSwatchSide = 40;
+
+} // namespace
+
+SwatchWell::SwatchWell(QWidget* parent) : QFrame(parent), m_colour(Qt::white)
+{
+    setFrameShape(QFrame::Box);
+    setFixedSize(kSwatchSide, kSwatchSide);
+    setAutoFillBackground(true);
+    setColour(whiteColour());
+}
+
+void SwatchWell::setColour(const Colour& colour)
+{
+    m_colour = QColor::fromRgbF(static_cast<float>(colour.red), static_cast<float>(colour.green),
+                                static_cast<float>(colour.blue), static_cast<float>(colour.alpha));
+    QPalette swatch = palette();
+    swatch.setColor(QPalette::Window, m_colour);
+    setPalette(swatch);
+    setToolTip(m_colour.name());
+}
+
+CoverView::CoverView(QWidget* parent) : QLabel(parent)
+{
+    setFixedSize(kCoverSide, kCoverSide);
+    setAlignment(Qt::AlignCenter);
+    setFrameShape(QFrame::StyledPanel);
+}
+
+void CoverView::setImage(const CoverImage* image)
+{
+    if (image == nullptr) {
+        clear();
+        return;
+    }
+    // The canvas is filled whole, so a cover that is not square shows stretched, as on the lamps.
+    const PixelCanvas canvas = image->drawInto(width(), height());
+    const QImage shown(canvas.rgba.data(), canvas.width, canvas.height, canvas.width * 4, QImage::Format_RGBA8888);
+    setPixmap(QPixmap::fromImage(shown.copy())); // the canvas goes when this returns
+}
+
+MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainWindow(parent), m_model(controller)
+{
+    setWindowTitle(tr("Glowcast"));
+
+    auto* central = new QWidget(this);
+    auto* columns = new QHBoxLayout(central);
+
+    m_table = new QTableView(central);
+    m_table->setModel(&m_model);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setSectionResizeMode(LampTableModel::EnabledColumn, QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    m_table->setMinimumWidth(220);
+    columns->addWidget(m_table, 1);
+
+    auto* coverColumn = new QVBoxLayout();
+    m_cover = new CoverView(central);
+    coverColumn->addWidget(m_cover);
+    auto* swatchRow = new QHBoxLayout();
+    for (auto& well : m_wells) {
+        well = new SwatchWell(central);
+        swatchRow->addWidget(well);
+    }
+    coverColumn->addLayout(swatchRow);
+    coverColumn->addStretch(1);
+    columns->addLayout(coverColumn);
+    setCentralWidget(central);
+
+    QMenu* fileMenu = menuBar()->addMenu(tr("&File"));
+    QAction* quit = fileMenu->addAction(tr("&Quit"));
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcutContext(Qt::ApplicationShortcut);
+    connect(quit, &QAction::triggered, this, [this] { requestQuit(); });
+}
+
+ControllerOutlets MainWindow::outlets()
+{
+    return ControllerOutlets{&m_model, m_cover, {m_wells[0], m_wells[1], m_wells[2], m_wells[3], m_wells[4]}};
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && onBecameKey)
+        onBecameKey();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (m_closeAllowed) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    requestQuit();
+}
+
+void MainWindow::requestQuit()
+{
+    if (onQuitRequested)
+        onQuitRequested();
+}
+
+} // namespace glowcast

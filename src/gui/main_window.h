@@ -1,0 +1,73 @@
+#pragma once
+
+#include "core/glowcast_controller.h"
+#include "core/ports/views.h"
+#include "lamp_table_model.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QMainWindow>
+#include <QTableView>
+
+#include <array>
+#include <functional>
+
+namespace glowcast {
+
+// A read-only colour swatch.
+class SwatchWell final : public QFrame, public ColourWell {
+    Q_OBJECT
+public:
+    explicit SwatchWell(QWidget* parent = nullptr);
+    void setColour(const Colour& colour) override;
+    [[nodiscard]] QColor colour() const { return m_colour; }
+
+private:
+    QColor m_colour;
+};
+
+// Shows the current cover, drawn into the whole view; null clears it.
+class CoverView final : public QLabel, public ImageView {
+    Q_OBJECT
+public:
+    explicit CoverView(QWidget* parent = nullptr);
+    void setImage(const CoverImage* image) override;
+};
+
+// The main window: the lamp table, the cover and five swatches. Activation and every request to
+// close are handed to whoever the composition root names.
+class MainWindow final : public QMainWindow, public AppWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(GlowcastController& controller, QWidget* parent = nullptr);
+
+    // The outlets the controller draws on.
+    [[nodiscard]] ControllerOutlets outlets();
+
+    // Called each time the window becomes the active window.
+    std::function<void()> onBecameKey;
+    // Called for a close from the window manager and for the Quit menu item; the window stays open
+    // until allowClose().
+    std::function<void()> onQuitRequested;
+    void allowClose() { m_closeAllowed = true; }
+
+    [[nodiscard]] LampTableModel& lampModel() { return m_model; }
+    [[nodiscard]] QTableView& lampTable() { return *m_table; }
+    [[nodiscard]] CoverView& coverView() { return *m_cover; }
+    [[nodiscard]] SwatchWell& well(std::size_t k) { return *m_wells.at(k); }
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void requestQuit();
+
+    LampTableModel m_model;
+    QTableView* m_table = nullptr;
+    CoverView* m_cover = nullptr;
+    std::array<SwatchWell*, 5> m_wells{};
+    bool m_closeAllowed = false;
+};
+
+} // namespace glowcast

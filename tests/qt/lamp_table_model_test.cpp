@@ -1,0 +1,154 @@
+#include "core/glowcast_controller.h"
+#include "fakes/fake_cover.h"
+#include "fakes/fake_http_transport.h"
+#include "fakes/fake_platform.h"
+#include "fakes/fake_preferences.h"
+#include "fakes/recording_log.h"
+#include "gui/lamp_table_model.h"
+#include "gui/main_window.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTableView>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+namespace {
+
+// A controller set up against a bridge that lists Desk, Hall and Porch, with Hall saved as enabled.
+class LampTableModelTest : public ::testing::Test {
+protected:
+    LampTableModelTest()
+    {
+        prefs.texts["username"] = "alice";
+        prefs.texts["lastusedbridgeIP"] = "10.0.0.2";
+        prefs.savedLamps = std::vector<LampEntry>{{"2", "Hall", true}};
+        http.replies.emplace_back(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"}})");
+        controller.awakeFromNib();
+        scheduler.fireNext();
+        log.lines.clear();
+    }
+
+    // Clicks the centre of the check box in the given row of a shown table.
+    static void clickCheckBox(QTableView& view, int row)
+    {
+        const QModelIndex index = view.model()->index(row, LampTableModel::EnabledColumn);
+        QStyleOptionViewItem option;
+        option.initFrom(view.viewport());
+        option.rect = view.visualRect(index);
+        option.features |= QStyleOptionViewItem::HasCheckIndicator;
+        option.checkState = index.data(Qt::CheckStateRole).value<Qt::CheckState>();
+        const QRect box = view.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &view);
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
+    }
+
+    FakeHttpTransport http;
+    FakePreferences prefs;
+    ManualSleeper sleeper;
+    RecordingLog log;
+    FakePushButtonWindow pushButtonWindow;
+    FakeAlert alert;
+    BridgeBridge bridge{http, prefs, sleeper, log, pushButtonWindow, alert, std::nullopt};
+    FakeNotificationCentre centre;
+    ManualScheduler scheduler;
+    FakeCoverDecoder decoder;
+    GlowcastController controller{bridge, prefs, centre, scheduler, decoder, log};
+};
+
+TEST_F(LampTableModelTest, ShowsACheckBoxAndTheNameForEveryLamp)
+{
+    LampTableModel model{controller};
+    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
+    ASSERT_EQ(model.rowCount(), 3);
+    ASSERT_EQ(model.columnCount(), 2);
+    EXPECT_EQ(model.index(0, 1).data().toString(), QStringLiteral("Desk"));
+    EXPECT_EQ(model.index(1, 1).data().toString(), QStringLiteral("Hall"));
+    EXPECT_EQ(model.index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+    EXPECT_EQ(model.index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_EQ(model.index(1, 0).data().toString(), QString());
+    EXPECT_TRUE(model.flags(model.index(0, 0)).testFlag(Qt::ItemIsUserCheckable));
+    EXPECT_FALSE(model.flags(model.index(0, 1)).testFlag(Qt::ItemIsEditable));
+}
+
+TEST_F(LampTableModelTest, SettingTheCheckStateFlipsTheLampAndReloads)
+{
+    LampTableModel model{controller};
+    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
+    QSignalSpy resets{&model, &QAbstractItemModel::modelReset};
+
+    ASSERT_TRUE(model.setData(model.index(0, 0), Qt::Checked, Qt::CheckStateRole));
+    EXPECT_EQ(controller.enabledCount(), 2);
+    EXPECT_EQ(controller.getIDofNthEnabled(0), "1");
+    // The value is not looked at: "checked" on a checked lamp still turns it off.
+    ASSERT_TRUE(model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole));
+    EXPECT_FALSE(controller.collection()[1].enabled);
+    EXPECT_EQ(resets.count(), 2);
+    EXPECT_EQ(model.index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+
+    EXPECT_FALSE(model.setData(model.index(2, 1), QStringLiteral("Garden"), Qt::EditRole));
+    EXPECT_EQ(controller.collection()[2].name, "Porch");
+    EXPECT_EQ(resets.count(), 2);
+}
+
+TEST_F(LampTableModelTest, AClickOnACheckBoxFlipsTheLampAndReloads)
+{
+    LampTableModel model{controller};
+    QTableView view;
+    view.setModel(&model);
+    view.resize(300, 200);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QSignalSpy resets{&model, &QAbstractItemModel::modelReset};
+
+    clickCheckBox(view, 2);
+    EXPECT_TRUE(controller.collection()[2].enabled);
+    EXPECT_EQ(resets.count(), 1);
+    EXPECT_NE(std::find(log.lines.begin(), log.lines.end(), "setting enabled"), log.lines.end());
+
+    QTest::qWait(QApplication::doubleClickInterval() + 50); // two clicks, not a double click
+    clickCheckBox(view, 2);
+    EXPECT_FALSE(controller.collection()[2].enabled);
+    EXPECT_EQ(resets.count(), 2);
+    EXPECT_EQ(log.lines.back(), "unsetting enabled");
+}
+
+TEST_F(LampTableModelTest, TheWindowsTableFollowsASecondSetUp)
+{
+    MainWindow window{controller};
+    controller.connectOutlets(window.outlets());
+    http.replies.emplace_back(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"},"4":{"name":"Attic"}})");
+    controller.setUp();
+    EXPECT_EQ(window.lampModel().rowCount(), 4);
+    EXPECT_EQ(window.lampModel().index(3, 1).data().toString(), QStringLiteral("Attic"));
+}
+
+TEST_F(LampTableModelTest, TheWindowShowsTheCoverAndFiveSwatches)
+{
+    MainWindow window{controller};
+    controller.connectOutlets(window.outlets());
+    decoder.covers.push_back(
+        std::make_unique<PatchCover>(std::vector<PatchCover::Patch>{{{192, 0, 0}, 3000}, {{0, 0, 192}, 2000}}));
+    controller.setObjectValue(window.lampModel(), &controller.yesCell(), "enabled", 0); // two lamps enabled
+    centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {1, 2, 3}}}});
+    EXPECT_FALSE(window.coverView().pixmap().isNull());
+    EXPECT_EQ(window.well(0).colour(), QColor::fromRgbF(0.75F, 0.0F, 0.0F));
+    EXPECT_EQ(window.well(1).colour(), QColor::fromRgbF(0.0F, 0.0F, 0.75F));
+    EXPECT_EQ(window.well(2).colour(), QColor(Qt::white));
+    EXPECT_EQ(window.well(4).colour(), QColor(Qt::white));
+
+    centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {}});
+    EXPECT_TRUE(window.coverView().pixmap().isNull());
+}
+
+} // namespace
+} // namespace glowcast

@@ -1,0 +1,111 @@
+#include "fakes/fake_platform.h"
+#include "gui/operation_queue.h"
+#include "gui/queued_ports.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Spins the event loop as a waiting adapter does (user input excluded) until done() or 5 s.
+void spinUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 50);
+}
+
+TEST(OperationQueueTest, OperationsHandedOverDuringAnotherRunAfterItInOrder)
+{
+    OperationQueue queue;
+    std::vector<std::string> trace;
+    queue.run([&] {
+        trace.push_back("set-up begins");
+        queue.run([&] {
+            trace.push_back("cover 1");
+            queue.run([&] { trace.push_back("cover 3"); });
+        });
+        queue.run([&] { trace.push_back("cover 2"); });
+        EXPECT_TRUE(queue.busy());
+        EXPECT_EQ(queue.waiting(), 2u);
+        trace.push_back("set-up ends");
+    });
+    EXPECT_EQ(trace, (std::vector<std::string>{"set-up begins", "set-up ends", "cover 1", "cover 2", "cover 3"}));
+    EXPECT_FALSE(queue.busy());
+    EXPECT_EQ(queue.waiting(), 0u);
+}
+
+TEST(OperationQueueTest, ClosingDropsWhatWaitsAndRefusesTheRest)
+{
+    OperationQueue queue;
+    std::vector<std::string> trace;
+    queue.run([&] {
+        queue.run([&] { trace.push_back("cover"); });
+        queue.close();
+        trace.push_back("terminated");
+    });
+    queue.run([&] { trace.push_back("late"); });
+    EXPECT_EQ(trace, std::vector<std::string>{"terminated"});
+    EXPECT_TRUE(queue.closed());
+}
+
+TEST(OperationQueueTest, ADelayedCallFiringDuringAWaitRunsAfterTheWait)
+{
+    OperationQueue queue;
+    QtScheduler scheduler{queue};
+    std::vector<std::string> trace;
+    scheduler.schedule(10ms, [&] { trace.push_back("delayed set-up"); });
+    queue.run([&] {
+        trace.push_back("pairing waits");
+        QElapsedTimer clock;
+        clock.start();
+        // Long enough for the timer to have fired into the queue.
+        spinUntil([&] { return queue.waiting() > 0; });
+        trace.push_back("pairing done");
+    });
+    EXPECT_EQ(trace, (std::vector<std::string>{"pairing waits", "pairing done", "delayed set-up"}));
+}
+
+TEST(OperationQueueTest, ADelayedCallRunsOnceFromTheEventLoopNeverInsideSchedule)
+{
+    OperationQueue queue;
+    QtScheduler scheduler{queue};
+    int calls = 0;
+    scheduler.schedule(0ms, [&] { ++calls; });
+    EXPECT_EQ(calls, 0);
+    spinUntil([&] { return calls > 0; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(OperationQueueTest, ANotificationDuringACoverChangeIsHandledAfterIt)
+{
+    OperationQueue queue;
+    FakeNotificationCentre bus;
+    QueuedNotificationCentre centre{bus, queue};
+    std::vector<std::string> trace;
+    centre.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck", [&](const Notification& notification) {
+        trace.push_back(
+            "begin " + std::string(notification.userInfo.at("cover").begin(), notification.userInfo.at("cover").end()));
+        if (trace.size() == 1)
+            bus.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {'b'}}}});
+        trace.push_back("end");
+    });
+    bus.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {'a'}}}});
+    EXPECT_EQ(trace, (std::vector<std::string>{"begin a", "end", "begin b", "end"}));
+}
+
+} // namespace
+} // namespace glowcast
