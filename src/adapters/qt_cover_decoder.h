@@ -1,0 +1,53 @@
+#pragma once
+
+#include "core/ports/cover_image.h"
+#include "core/ports/log.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+class QIODevice;
+
+namespace glowcast {
+
+// A decoded cover, already reduced to the size it will be drawn at.
+class QtCoverImage final : public CoverImage {
+public:
+    explicit QtCoverImage(QImage image);
+    [[nodiscard]] PixelCanvas drawInto(int width, int height) const override;
+    [[nodiscard]] const QImage& image() const { return m_image; }
+
+private:
+    QImage m_image;
+};
+
+// Decodes covers with Qt's image readers (JPEG, PNG, GIF, BMP, WebP and whatever else the
+// installed image plugins read). A cover is decoded straight at decodeSize where the format can
+// (JPEG scales while it decodes) and otherwise decoded whole and reduced with an area-averaging
+// filter, so the image kept is never larger than decodeSize. Before decoding, the size the cover's
+// header claims is checked against a fixed memory budget; a cover over it is refused unread.
+class QtCoverDecoder final : public CoverDecoder {
+public:
+    static constexpr std::int64_t kMemoryBudgetBytes = std::int64_t{256} * 1024 * 1024;
+
+    explicit QtCoverDecoder(Log& log, QSize decodeSize = QSize(80, 80),
+                            std::int64_t memoryBudgetBytes = kMemoryBudgetBytes);
+
+    [[nodiscard]] std::unique_ptr<CoverImage> decode(std::span<const std::uint8_t> bytes) override;
+    // The same from a file, read as the decoder goes rather than loaded whole first.
+    [[nodiscard]] std::unique_ptr<CoverImage> decodeFile(const QString& path);
+
+private:
+    [[nodiscard]] std::unique_ptr<CoverImage> decodeFrom(QIODevice& device);
+
+    Log& m_log;
+    QSize m_decodeSize;
+    std::int64_t m_memoryBudgetBytes;
+};
+
+} // namespace glowcast
