@@ -10,5 +10,6 @@ namespace glowcast::ctl {
 using Arguments = std::span<const std::string>;
 
 int runDecode(Arguments args);
+int runColours(Arguments args);
 
 }  // namespace glowcast::ctl

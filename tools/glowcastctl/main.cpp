@@ -16,6 +16,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"decode", "decode                 read a bridge reply on stdin, print what Glowcast makes of it",
      glowcast::ctl::runDecode},
+    {"colours", "colours IMAGE [N]      the N colours (default 5) the lamps would get for a cover",
+     glowcast::ctl::runColours},
 };
 
 void printUsage(std::FILE* to)
