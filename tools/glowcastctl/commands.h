@@ -11,5 +11,9 @@ using Arguments = std::span<const std::string>;
 
 int runDecode(Arguments args);
 int runColours(Arguments args);
+int runDiscover(Arguments args);
+int runPair(Arguments args);
+int runLights(Arguments args);
+int runSet(Arguments args);
 
 }  // namespace glowcast::ctl

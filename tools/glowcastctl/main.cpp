@@ -18,6 +18,14 @@ constexpr Command kCommands[] = {
      glowcast::ctl::runDecode},
     {"colours", "colours IMAGE [N]      the N colours (default 5) the lamps would get for a cover",
      glowcast::ctl::runColours},
+    {"discover", "discover               find the bridge's address (GLOWCAST_PORTAL, else the last one) and print it",
+     glowcast::ctl::runDiscover},
+    {"pair", "pair                   pair with the bridge while you press its link button",
+     glowcast::ctl::runPair},
+    {"lights", "lights                 list the bridge's lamps: ID and name",
+     glowcast::ctl::runLights},
+    {"set", "set ID R G B           send lamp ID the state Glowcast sends for the colour R G B (0..255)",
+     glowcast::ctl::runSet},
 };
 
 void printUsage(std::FILE* to)
