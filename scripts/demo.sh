@@ -1,9 +1,176 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and shows Glowcast at work on its embedded samples.
+# Installs what is missing, builds, and shows Glowcast at work: a private session bus, the bridge
+# simulator with six lamps, Glowcast pointed at it with a temporary configuration, and the sample
+# covers posted one after another. Each cover gives a line with the colour of every lamp, drawn in
+# true colour; the simulator's page shows the same lamps live. Ctrl-C stops everything it started.
+#
+# Environment: GLOWCAST_DEMO_INTERVAL  seconds between covers (default 4)
+#              GLOWCAST_DEMO_ROUNDS    times through the covers before it stops by itself
+#                                      (default 0: until Ctrl-C)
+#              GLOWCAST_DEMO_BUILD     build directory (default build/release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
+interval=${GLOWCAST_DEMO_INTERVAL:-4}
+rounds=${GLOWCAST_DEMO_ROUNDS:-0}
+lamp_count=6
+
+say() { printf '== %s\n' "$*"; }
+die() {
+    printf 'demo: %s\n' "$*" >&2
+    exit 1
+}
+
 ./scripts/install-deps.sh
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j "$(nproc)" --target glowcastctl
-echo "== what Glowcast reads from a bridge's lamp list"
-build/release/tools/glowcastctl decode < samples/lights-reply.json
+
+build=${GLOWCAST_DEMO_BUILD:-build/release}
+say "building the application, the bridge simulator and the cover poster (release)"
+if [ -f "$build/CMakeCache.txt" ]; then
+    cmake "$build" >/dev/null
+else
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+targets=(glowcast glowcast-bridge-sim glowcast-post-cover)
+available=$(ninja -C "$build" -t targets all)
+for target in "${targets[@]}"; do
+    grep -q "^$target: " <<<"$available" || die "this tree has no build target '$target' yet; the demo needs it"
+done
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
+app=$root/$build/src/app/glowcast
+sim=$root/$build/tools/glowcast-bridge-sim
+poster=$root/$build/tools/glowcast-post-cover
+for program in "$app" "$sim" "$poster"; do
+    [ -x "$program" ] || die "$program was not built"
+done
+covers=("$root"/samples/covers/*.png)
+[ -e "${covers[0]}" ] || die "no sample covers in samples/covers (samples/covers/generate.py draws them)"
+
+work=$(mktemp -d /tmp/glowcast-demo.XXXXXX)
+bus_pid="" sim_pid="" app_pid=""
+
+stop() {
+    local status=$?
+    trap - EXIT INT TERM
+    # The application first, with SIGTERM, so that it saves the lamp selection as it quits.
+    for pid in "$app_pid" "$sim_pid" "$bus_pid"; do
+        [ -n "$pid" ] || continue
+        kill -TERM "$pid" 2>/dev/null || continue
+        for _ in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    printf '\n== stopped; the logs are in %s\n' "$work"
+    exit "$status"
+}
+trap stop EXIT
+# The programs below run in sessions of their own, so that Ctrl-C reaches only this script, which
+# then stops them in order.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Waits up to $1 tenths of a second for the command after it to succeed.
+wait_for() {
+    local tenths=$1
+    shift
+    for _ in $(seq "$tenths"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+say "starting a private session bus"
+setsid dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$work/bus-address" 2>"$work/bus.log" &
+bus_pid=$!
+wait_for 100 test -s "$work/bus-address" || die "the session bus did not start (see $work/bus.log)"
+DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus-address")
+export DBUS_SESSION_BUS_ADDRESS
+
+say "starting the bridge simulator with $lamp_count lamps; its link button presses itself 4 s into pairing"
+setsid "$sim" --port 0 --lamps "$lamp_count" --press-after 4 >"$work/sim.out" 2>"$work/sim.log" &
+sim_pid=$!
+wait_for 100 grep -q '^listening on ' "$work/sim.out" || die "the simulator did not start (see $work/sim.log)"
+address=$(sed -n 's/^listening on //p' "$work/sim.out" | head -n 1)
+port=${address##*:}
+base="http://127.0.0.1:$port"
+
+# Every lamp enabled, as a user would tick them in the lamp table; no user name, so that Glowcast
+# pairs and the push-button window shows until the simulated press.
+config=$work/config
+mkdir -m 0700 "$config"
+{
+    printf '{"lamps": ['
+    for i in $(seq "$lamp_count"); do
+        [ "$i" -gt 1 ] && printf ', '
+        printf '{"id": "%d", "name": "Lamp %d", "enabled": true}' "$i" "$i"
+    done
+    printf ']}\n'
+} >"$config/preferences.json"
+chmod 0600 "$config/preferences.json"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    export QT_QPA_PLATFORM=offscreen
+    say "no display: Glowcast runs offscreen"
+fi
+say "starting Glowcast (its log: $work/glowcast.log)"
+GLOWCAST_PORTAL="127.0.0.1:$port" GLOWCAST_CONFIG_DIR="$config" setsid "$app" >"$work/glowcast.out" 2>"$work/glowcast.log" &
+app_pid=$!
+
+cat <<EOF
+
+   The simulator's page, with the six lamps:   $base/
+   (open it in a browser on this machine; the lamps follow the covers)
+
+EOF
+
+say "waiting for Glowcast to pair and list the lamps"
+ready() {
+    kill -0 "$app_pid" 2>/dev/null || die "Glowcast ended early; its log: $work/glowcast.log"
+    grep -q 'registering for notifications' "$work/glowcast.log"
+}
+wait_for 900 ready || die "Glowcast did not finish its set-up in 90 s; its log: $work/glowcast.log"
+
+# The simulator's record of lamp-state requests, counted.
+request_count() { curl -fsS "$base/sim/state" | sed -n 's/.*"requests":\([0-9]*\).*/\1/p'; }
+requests_reached() {
+    local count
+    count=$(request_count) || return 1
+    [ -n "$count" ] && [ "$count" -ge "$1" ]
+}
+
+# One line per cover: the cover's name, then each lamp as a block in its colour and its hex value.
+print_lamps() {
+    local name=$1 state colours line=""
+    state=$(curl -fsS "$base/sim/state") || return 1
+    colours=$(grep -o '"colour":"#[0-9a-fA-F]\{6\}"' <<<"$state" | sed 's/.*"#\(......\)"/\1/')
+    for hex in $colours; do
+        line+=$(printf '\033[48;2;%d;%d;%dm   \033[0m %s ' "0x${hex:0:2}" "0x${hex:2:2}" "0x${hex:4:2}" "$hex")
+    done
+    printf '%-13s %s\n' "$name" "$line"
+}
+
+say "posting the covers every ${interval} s; Ctrl-C stops the demo"
+printf '%-13s' "cover"
+for i in $(seq "$lamp_count"); do printf ' Lamp %-4d ' "$i"; done
+printf '\n'
+round=0
+while :; do
+    for cover in "${covers[@]}"; do
+        kill -0 "$app_pid" 2>/dev/null || die "Glowcast ended; its log: $work/glowcast.log"
+        before=$(request_count)
+        "$poster" "$cover" >/dev/null || die "could not post $cover"
+        # One lamp-state request per enabled lamp, each after the previous one returned.
+        if ! wait_for 150 requests_reached "$((before + lamp_count))"; then
+            printf '%-13s (the lamps did not all change within 15 s; see %s)\n' "$(basename "$cover" .png)" \
+                "$work/glowcast.log"
+        else
+            print_lamps "$(basename "$cover" .png)"
+        fi
+        sleep "$interval"
+    done
+    round=$((round + 1))
+    [ "$rounds" -gt 0 ] && [ "$round" -ge "$rounds" ] && break
+done
