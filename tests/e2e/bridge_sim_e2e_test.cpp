@@ -208,6 +208,11 @@ TEST_F(BridgeSimulatorTest, ConsecutiveRequestsAllArriveInOrder)
     EXPECT_EQ(requests[10][QStringLiteral("method")].toString(), QStringLiteral("POST"));
     EXPECT_EQ(requests[11][QStringLiteral("method")].toString(), QStringLiteral("DELETE"));
     EXPECT_EQ(requests[11][QStringLiteral("body")].toString(), QString());
+    // All twelve went over one kept-alive connection.
+    const int port = requests[0][QStringLiteral("port")].toInt();
+    EXPECT_GT(port, 0);
+    for (const QJsonValue request : requests)
+        EXPECT_EQ(request[QStringLiteral("port")].toInt(), port);
 }
 
 TEST_F(BridgeSimulatorTest, UnknownUserAndUnknownLampAreBridgeErrors)

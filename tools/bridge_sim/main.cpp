@@ -40,7 +40,8 @@ const char* const kUsage =
     "Open http://HOST:PORT/ in a browser to watch the lamps.\n"
     "Portal: GET /api/nupnp.  Bridge: POST /api, GET/PUT /api/USER/lights[/ID[/state]], POST/DELETE.\n"
     "Control: POST /sim/linkbutton; POST /sim/lamps {\"count\":N} or {\"names\":[...]};\n"
-    "  GET|DELETE /sim/requests; POST /sim/faults {\"mode\":\"none|noanswer|drop|status|garbage|oversized\",\n"
+    "  GET|DELETE /sim/requests (method, path, body, time, client port); POST /sim/faults "
+    "{\"mode\":\"none|noanswer|drop|status|garbage|oversized\",\n"
     "  \"latency_ms\":N, \"status\":S, \"body\":\"...\", \"size\":BYTES, \"count\":N}; DELETE /sim/faults;\n"
     "  POST /sim/users {\"username\":\"...\"}; GET /sim/state.\n";
 
@@ -127,6 +128,9 @@ int main(int argc, char** argv)
     server.set_keep_alive_max_count(100000);
     server.set_keep_alive_timeout(30);
     server.set_payload_max_length(16u << 20);
+    // A reply's head and body go out in separate writes; without this each one waits for the
+    // client's delayed acknowledgement, some 40 ms a request.
+    server.set_tcp_nodelay(true);
     // A bridge answers with plain bodies whatever encodings the client offers; the request record,
     // the size faults and the timings all rest on that. The request object is the server's own,
     // not a constant, so dropping the header here is sound.
@@ -163,7 +167,7 @@ int main(int argc, char** argv)
             return;
         }
 
-        const Fault fault = sim.record(request.method, request.target, request.body);
+        const Fault fault = sim.record(request.method, request.target, request.body, request.remote_port);
         if (fault.latency > 0ms)
             sim.delay(fault.latency);
         switch (fault.mode) {

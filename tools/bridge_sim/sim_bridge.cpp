@@ -176,13 +176,13 @@ bool SimBridge::linkButtonPressed(Clock::time_point now) const
     return last && now - *last <= kPressLasts;
 }
 
-Fault SimBridge::record(const std::string& method, const std::string& path, const std::string& body)
+Fault SimBridge::record(const std::string& method, const std::string& path, const std::string& body, int port)
 {
     const std::lock_guard lock{m_mutex};
     if (m_requests.size() >= kRecordLimit)
         m_requests.pop_front();
     const std::chrono::duration<double> since = Clock::now() - m_start;
-    m_requests.push_back({method, path, body, since.count()});
+    m_requests.push_back({method, path, body, since.count(), port});
     Fault fault = m_fault;
     if (m_fault.remaining > 0 && --m_fault.remaining == 0)
         m_fault = Fault{};
@@ -402,7 +402,8 @@ std::string SimBridge::requestsJson() const
     for (const Recorded& request : m_requests) {
         out += (out.size() > 1 ? "," : "") + std::string("{\"method\":") + jsonString(request.method) +
                ",\"path\":" + jsonString(request.path) + ",\"body\":" + jsonString(request.body) +
-               ",\"time\":" + jsonNumber(std::round(request.time * 1000.0) / 1000.0) + "}";
+               ",\"time\":" + jsonNumber(std::round(request.time * 1000.0) / 1000.0) +
+               ",\"port\":" + std::to_string(request.port) + "}";
     }
     return out + "]";
 }

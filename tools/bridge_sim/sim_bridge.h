@@ -67,7 +67,8 @@ public:
     // A request under "/sim/": the control interface.
     [[nodiscard]] Reply handleControl(const std::string& method, const std::string& path, const std::string& body);
     // Records a bridge or portal request and returns the fault to apply to it.
-    [[nodiscard]] Fault record(const std::string& method, const std::string& path, const std::string& body);
+    // `port` is the client's port: requests on one kept-alive connection share it.
+    [[nodiscard]] Fault record(const std::string& method, const std::string& path, const std::string& body, int port);
     // Blocks a request that gets no answer until the fault is cleared, the simulator stops, or at
     // most `limit` has passed.
     void holdWithoutAnswer(std::chrono::milliseconds limit);
@@ -107,6 +108,7 @@ private:
         std::string path;
         std::string body;
         double time = 0;
+        int port = 0;
     };
     std::deque<Recorded> m_requests;
     Fault m_fault;
