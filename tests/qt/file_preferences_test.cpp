@@ -253,21 +253,40 @@ TEST_F(FilePreferencesTest, ADirectoryInPlaceOfTheFileIsMovedAsideToo)
 
 TEST_F(FilePreferencesTest, WhatCannotBeMovedAsideIsNeverOverwritten)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only directories";
     makeDirectory();
     writeAll(file, "not json");
-    ::chmod(directory.c_str(), 0500);
-    {
-        FilePreferences preferences{log, directory};
-        preferences.setText("username", "alice");
-        // The change holds for this run even though it could not be saved.
-        EXPECT_EQ(preferences.text("username"), "alice");
+    // Checked by value, so that it can run in a child process as well.
+    const auto scenario = [&] {
+        bool holds = false;
+        {
+            FilePreferences preferences{log, directory};
+            preferences.setText("username", "alice");
+            // The change holds for this run even though it could not be saved.
+            holds = preferences.text("username") == "alice";
+        }
+        return holds && readAll(file) == "not json" && logHas(log, "nor keep it aside") &&
+               logHas(log, "preferences: could not save");
+    };
+    if (::geteuid() != 0) {
+        ::chmod(directory.c_str(), 0500);
+        const bool kept = scenario();
+        ::chmod(directory.c_str(), 0700);
+        EXPECT_TRUE(kept);
+        return;
     }
-    ::chmod(directory.c_str(), 0700);
-    EXPECT_EQ(readAll(file), "not json");
-    EXPECT_TRUE(logHas(log, "nor keep it aside"));
-    EXPECT_TRUE(logHas(log, "preferences: could not save"));
+    // Root writes into read-only directories: the same as an ordinary user, in a child process.
+    constexpr uid_t kNobody = 65534;
+    ASSERT_EQ(::chmod(temporary.path().toLocal8Bit().constData(), 0755), 0);
+    ASSERT_EQ(::chown(directory.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(directory.c_str(), 0500), 0);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                ::_exit(2);
+            ::_exit(scenario() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(FilePreferencesTest, AFailedSaveIsRetriedWithTheNextWrite)
