@@ -1,0 +1,102 @@
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct CommandRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+CommandRun glowcastctl(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(GLOWCASTCTL), QStringList{QStringLiteral("colours")} + arguments);
+    CommandRun run;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = process.readAllStandardError().toStdString();
+    return run;
+}
+
+class GlowcastctlColoursTest : public ::testing::Test {
+protected:
+    QTemporaryDir directory;
+
+    QString file(const char* name) const { return directory.filePath(QString::fromLatin1(name)); }
+
+    // Half red, a quarter green and a quarter blue: three colours, one of them corrected.
+    QString writeCover() const
+    {
+        QImage image(80, 80, QImage::Format_RGB32);
+        QPainter painter(&image);
+        painter.fillRect(0, 0, 40, 80, QColor(255, 0, 0));
+        painter.fillRect(40, 0, 20, 80, QColor(0, 160, 0));
+        painter.fillRect(60, 0, 20, 80, QColor(0, 0, 160));
+        painter.end();
+        const QString path = file("cover.png");
+        EXPECT_TRUE(image.save(path, "png"));
+        return path;
+    }
+};
+
+TEST_F(GlowcastctlColoursTest, PrintsEachLampsColourBrightnessAndChromaticity)
+{
+    ASSERT_TRUE(directory.isValid());
+    const CommandRun run =
+        glowcastctl({writeCover(), QStringLiteral("4"), QStringLiteral("--preview"), file("preview.png")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, " #  hex      red    green  blue   bri  xy             correction\n"
+                       " 1  #ff0000  1.000  0.000  0.000  255  [0.640,0.330]  none\n"
+                       " 2  #009f00  0.000  0.625  0.000   80  [0.410,0.510]  green\n"
+                       " 3  #00009f  0.000  0.000  0.625   80  [0.150,0.060]  none\n"
+                       " 4  #ff0000  1.000  0.000  0.000  255  [0.640,0.330]  none\n");
+    const QImage preview(file("preview.png"));
+    ASSERT_FALSE(preview.isNull());
+    EXPECT_EQ(preview.size(), QSize(448, 320));
+    EXPECT_EQ(preview.pixelColor(10, 10), QColor(255, 0, 0));
+    EXPECT_EQ(preview.pixelColor(380, 64 + 32), QColor(0, 159, 0));
+}
+
+TEST_F(GlowcastctlColoursTest, MissingOrUndecodableCoverFailsWithAMessage)
+{
+    ASSERT_TRUE(directory.isValid());
+    CommandRun run = glowcastctl({file("missing.jpg")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("missing.jpg: no such file"), std::string::npos) << run.err;
+    EXPECT_TRUE(run.out.empty());
+
+    QFile bad(file("bad.jpg"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("\xFF\xD8\xFF\xE0 not really a picture");
+    bad.close();
+    run = glowcastctl({file("bad.jpg")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("bad.jpg: cannot use this cover (cover decoder: "), std::string::npos) << run.err;
+}
+
+TEST_F(GlowcastctlColoursTest, BadCommandLinesExitWithTwo)
+{
+    ASSERT_TRUE(directory.isValid());
+    const QString cover = writeCover();
+    EXPECT_EQ(glowcastctl({}).exitCode, 2);
+    EXPECT_EQ(glowcastctl({cover, QStringLiteral("-1")}).exitCode, 2);
+    EXPECT_EQ(glowcastctl({cover, QStringLiteral("five")}).exitCode, 2);
+    EXPECT_EQ(glowcastctl({cover, QStringLiteral("5"), QStringLiteral("extra")}).exitCode, 2);
+    EXPECT_EQ(glowcastctl({cover, QStringLiteral("--preview")}).exitCode, 2);
+}
+
+} // namespace
