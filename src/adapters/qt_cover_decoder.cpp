@@ -184,7 +184,8 @@ std::unique_ptr<CoverImage> QtCoverDecoder::decodeFrom(QIODevice& device)
 {
     // The readers of these two formats quietly fill in what a cover cut short lacks; look first.
     const QByteArray head = device.peek(kBmpHeaderBytes);
-    if (head.startsWith("\xFF\xD8\xFF")) {
+    const bool jpeg = head.startsWith("\xFF\xD8\xFF");
+    if (jpeg) {
         const bool complete = jpegReachesItsEnd(device);
         if (!device.seek(0) || !complete) {
             m_log.write("cover decoder: the jpeg cover is cut short: it has no end-of-image marker");
@@ -194,7 +195,8 @@ std::unique_ptr<CoverImage> QtCoverDecoder::decodeFrom(QIODevice& device)
         m_log.write("cover decoder: the bmp cover is cut short: its pixels run past the end of the data");
         return nullptr;
     }
-    QImageReader reader(&device);
+    // Naming the format spares the reader asking every installed plugin whether it reads the cover.
+    QImageReader reader(&device, jpeg ? QByteArrayLiteral("jpeg") : QByteArray());
     reader.setAutoTransform(true);
     // Qt's own ceiling, in MiB, as a second line behind the check below.
     reader.setAllocationLimit(static_cast<int>(std::min<std::int64_t>(m_memoryBudgetBytes / (1024 * 1024), 1 << 30)));

@@ -11,7 +11,6 @@ namespace glowcast {
 namespace {
 
 constexpr int kChannelLevels = 9; // indices 0..8; 8 only for a component of exactly 1.0
-constexpr int kColourNumbers = 65536 * (kChannelLevels - 1) + 256 * (kChannelLevels - 1) + kChannelLevels;
 
 std::string keyText(std::int32_t colourNumber)
 {
@@ -67,9 +66,9 @@ std::vector<Colour> Eyedropper::getColours(std::int32_t n)
     }
     const PixelCanvas& canvas = *m_processedImage;
 
-    // Count. Each distinct colour number has one key text, so the tally is kept by number and the
-    // text is formed once per record below.
-    std::vector<std::int32_t> counts(kColourNumbers, 0);
+    // Count. Each distinct colour number has one key text, so the tally is kept by channel indices
+    // (at most 9 x 9 x 9 colours) and the key text is formed once per record below.
+    std::array<std::int32_t, kChannelLevels * kChannelLevels * kChannelLevels> counts{};
     std::array<int, 256> channelIndex{};
     for (int byte = 0; byte < 256; ++byte)
         channelIndex[byte] = static_cast<int>(byte / 255.0 * 256.0 / m_granularity);
@@ -83,16 +82,24 @@ std::vector<Colour> Eyedropper::getColours(std::int32_t n)
                 const Colour colour{pixel[0] / 255.0, pixel[1] / 255.0, pixel[2] / 255.0, pixel[3] / 255.0};
                 if (!passesPixelFilter(colour))
                     continue;
-                ++counts[channelIndex[pixel[0]] + 256 * channelIndex[pixel[1]] + 65536 * channelIndex[pixel[2]]];
+                ++counts[(channelIndex[pixel[2]] * kChannelLevels + channelIndex[pixel[1]]) * kChannelLevels +
+                         channelIndex[pixel[0]]];
             }
         }
     }
 
     // Tallies.
     std::vector<ColourTally> tallies;
-    for (std::int32_t number = 0; number < kColourNumbers; ++number) {
-        if (counts[number] > 0)
-            tallies.push_back(ColourTally{counts[number], keyText(number), number});
+    for (int blue = 0; blue < kChannelLevels; ++blue) {
+        for (int green = 0; green < kChannelLevels; ++green) {
+            for (int red = 0; red < kChannelLevels; ++red) {
+                const std::int32_t count = counts[(blue * kChannelLevels + green) * kChannelLevels + red];
+                if (count == 0)
+                    continue;
+                const std::int32_t number = red + 256 * green + 65536 * blue;
+                tallies.push_back(ColourTally{count, keyText(number), number});
+            }
+        }
     }
 
     // Sort, most frequent first. Equal counts: the smaller colour number comes first, so the
