@@ -87,7 +87,7 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainW
 
     QMenu* fileMenu = menuBar()->addMenu(tr("&File"));
     QAction* quit = fileMenu->addAction(tr("&Quit"));
-    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));  // the desktop's key bindings may lack Quit
     quit->setShortcutContext(Qt::ApplicationShortcut);
     connect(quit, &QAction::triggered, this, [this] { requestQuit(); });
 }

@@ -1,0 +1,89 @@
+#include "core/glowcast_controller.h"
+#include "fakes/fake_cover.h"
+#include "fakes/fake_http_transport.h"
+#include "fakes/fake_platform.h"
+#include "fakes/fake_preferences.h"
+#include "fakes/recording_log.h"
+#include "gui/main_window.h"
+#include "gui/push_button_window.h"
+
+#include <QAction>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace glowcast {
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    FakeHttpTransport http;
+    FakePreferences prefs;
+    ManualSleeper sleeper;
+    RecordingLog log;
+    FakePushButtonWindow pushButtonWindow;
+    FakeAlert alert;
+    BridgeBridge bridge{http, prefs, sleeper, log, pushButtonWindow, alert, std::nullopt};
+    FakeNotificationCentre centre;
+    ManualScheduler scheduler;
+    FakeCoverDecoder decoder;
+    GlowcastController controller{bridge, prefs, centre, scheduler, decoder, log};
+    MainWindow window{controller};
+    int quitRequests = 0;
+
+    void SetUp() override
+    {
+        window.onQuitRequested = [this] { ++quitRequests; };
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+};
+
+TEST_F(MainWindowTest, ClosingTheWindowAsksToQuitAndWaitsForTheAnswer)
+{
+    EXPECT_FALSE(window.close());
+    EXPECT_EQ(quitRequests, 1);
+    EXPECT_TRUE(window.isVisible()) << "the window stays until the selection is saved";
+
+    window.allowClose();
+    EXPECT_TRUE(window.close());
+    EXPECT_EQ(quitRequests, 1);
+}
+
+TEST_F(MainWindowTest, TheQuitMenuItemAsksToQuitWithCtrlQ)
+{
+    QAction* quit = nullptr;
+    for (QAction* action : window.findChildren<QAction*>())
+        if (action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Q))
+            quit = action;
+    ASSERT_NE(quit, nullptr);
+    quit->trigger();
+    EXPECT_EQ(quitRequests, 1);
+}
+
+TEST_F(MainWindowTest, OutletsReachTheWindowsWidgets)
+{
+    const ControllerOutlets outlets = window.outlets();
+    EXPECT_EQ(outlets.lampTableView, &window.lampModel());
+    EXPECT_EQ(outlets.imageView, &window.coverView());
+    for (std::size_t k = 0; k < 5; ++k)
+        EXPECT_EQ(outlets.colourWells[k], &window.well(k));
+}
+
+TEST(PushButtonWidgetTest, ShowsABusyBarWhilePairingAndHidesAgain)
+{
+    PushButtonWidget widget;
+    PushButtonWindow& port = widget;
+    port.show();
+    EXPECT_TRUE(widget.isVisible());
+    EXPECT_EQ(widget.busyBar().minimum(), 0);
+    EXPECT_EQ(widget.busyBar().maximum(), 0) << "a bar without an end keeps moving";
+    port.bringToFront();
+    port.hide();
+    EXPECT_FALSE(widget.isVisible());
+    port.hide();
+    EXPECT_FALSE(widget.isVisible());
+}
+
+} // namespace
+} // namespace glowcast
