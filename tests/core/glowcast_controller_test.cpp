@@ -2,11 +2,7 @@
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"
 #include "fakes/colour_printing.h"
-#include "fakes/fake_cover.h"
-#include "fakes/fake_http_transport.h"
-#include "fakes/fake_platform.h"
-#include "fakes/fake_preferences.h"
-#include "fakes/recording_log.h"
+#include "fakes/controller_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +63,7 @@ std::string lightsReply(const std::vector<std::string>& ids)
 
 constexpr const char* kPutSuccess = R"([{"success":{"/lights/1/state/bri":255}}])";
 
-class GlowcastControllerTest : public ::testing::Test {
+class GlowcastControllerTest : public ::testing::Test, protected ControllerRig {
 protected:
     GlowcastControllerTest()
     {
@@ -131,20 +127,9 @@ protected:
 
     [[nodiscard]] bool logged(const std::string& line) const { return count(line) > 0; }
 
-    FakeHttpTransport http;
-    FakePreferences prefs;
-    ManualSleeper sleeper;
-    RecordingLog log;
-    FakePushButtonWindow pushButtonWindow;
-    FakeAlert alert;
-    BridgeBridge bridge{http, prefs, sleeper, log, pushButtonWindow, alert, std::nullopt};
-    FakeNotificationCentre centre;
-    ManualScheduler scheduler;
-    FakeCoverDecoder decoder;
     FakeLampTableView table;
     FakeImageView imageView;
     std::array<FakeColourWell, 5> wells;
-    GlowcastController controller{bridge, prefs, centre, scheduler, decoder, log};
 };
 
 // --- waking and the two set-up triggers ---

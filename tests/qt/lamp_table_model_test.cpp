@@ -1,9 +1,5 @@
 #include "core/glowcast_controller.h"
-#include "fakes/fake_cover.h"
-#include "fakes/fake_http_transport.h"
-#include "fakes/fake_platform.h"
-#include "fakes/fake_preferences.h"
-#include "fakes/recording_log.h"
+#include "fakes/controller_rig.h"
 #include "gui/lamp_table_model.h"
 #include "gui/main_window.h"
 
@@ -26,7 +22,7 @@ namespace glowcast {
 namespace {
 
 // A controller set up against a bridge that lists Desk, Hall and Porch, with Hall saved as enabled.
-class LampTableModelTest : public ::testing::Test {
+class LampTableModelTest : public ::testing::Test, protected ControllerRig {
 protected:
     LampTableModelTest()
     {
@@ -51,18 +47,6 @@ protected:
         const QRect box = view.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &view);
         QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
     }
-
-    FakeHttpTransport http;
-    FakePreferences prefs;
-    ManualSleeper sleeper;
-    RecordingLog log;
-    FakePushButtonWindow pushButtonWindow;
-    FakeAlert alert;
-    BridgeBridge bridge{http, prefs, sleeper, log, pushButtonWindow, alert, std::nullopt};
-    FakeNotificationCentre centre;
-    ManualScheduler scheduler;
-    FakeCoverDecoder decoder;
-    GlowcastController controller{bridge, prefs, centre, scheduler, decoder, log};
 };
 
 TEST_F(LampTableModelTest, ShowsACheckBoxAndTheNameForEveryLamp)

@@ -1,9 +1,5 @@
 #include "core/glowcast_controller.h"
-#include "fakes/fake_cover.h"
-#include "fakes/fake_http_transport.h"
-#include "fakes/fake_platform.h"
-#include "fakes/fake_preferences.h"
-#include "fakes/recording_log.h"
+#include "fakes/controller_rig.h"
 #include "gui/main_window.h"
 #include "gui/push_button_window.h"
 
@@ -15,19 +11,8 @@
 namespace glowcast {
 namespace {
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, protected ControllerRig {
 protected:
-    FakeHttpTransport http;
-    FakePreferences prefs;
-    ManualSleeper sleeper;
-    RecordingLog log;
-    FakePushButtonWindow pushButtonWindow;
-    FakeAlert alert;
-    BridgeBridge bridge{http, prefs, sleeper, log, pushButtonWindow, alert, std::nullopt};
-    FakeNotificationCentre centre;
-    ManualScheduler scheduler;
-    FakeCoverDecoder decoder;
-    GlowcastController controller{bridge, prefs, centre, scheduler, decoder, log};
     MainWindow window{controller};
     int quitRequests = 0;
 

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "core/bridge_bridge.h"
+#include "core/glowcast_controller.h"
+#include "fakes/fake_cover.h"
+#include "fakes/fake_http_transport.h"
+#include "fakes/fake_platform.h"
+#include "fakes/fake_preferences.h"
+#include "fakes/recording_log.h"
+
+#include <optional>
+
+namespace glowcast {
+
+// A controller and its bridge client wired to fakes of every port, as the composition root wires
+// the real ones. The bridge client has no portal: it goes straight to "lastusedbridgeIP".
+struct ControllerRig {
+    FakeHttpTransport http;
+    FakePreferences prefs;
+    ManualSleeper sleeper;
+    RecordingLog log;
+    FakePushButtonWindow pushButtonWindow;
+    FakeAlert alert;
+    BridgeBridge bridge{http, prefs, sleeper, log, pushButtonWindow, alert, std::nullopt};
+    FakeNotificationCentre centre;
+    ManualScheduler scheduler;
+    FakeCoverDecoder decoder;
+    GlowcastController controller{bridge, prefs, centre, scheduler, decoder, log};
+};
+
+} // namespace glowcast
