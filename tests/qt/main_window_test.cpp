@@ -46,6 +46,20 @@ TEST_F(MainWindowTest, TheQuitMenuItemAsksToQuitWithCtrlQ)
     EXPECT_EQ(quitRequests, 1);
 }
 
+TEST_F(MainWindowTest, BecomingTheActiveWindowIsReported)
+{
+    int activations = 0;
+    window.onBecameKey = [&] { ++activations; };
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_EQ(activations, 0);
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    EXPECT_EQ(activations, 1);
+}
+
 TEST_F(MainWindowTest, OutletsReachTheWindowsWidgets)
 {
     const ControllerOutlets outlets = window.outlets();
