@@ -25,13 +25,6 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-// Covers are decoded at the size the window shows them; the extractor redraws them smaller.
-constexpr int kCoverDecodeSide = 240;
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     using namespace glowcast;
@@ -44,7 +37,8 @@ int main(int argc, char** argv)
     FilePreferences preferences(log, FilePreferences::defaultDirectory());
     QtHttpTransport http(log);
     QtSleeper sleeper;
-    QtCoverDecoder coverDecoder(log, QSize(kCoverDecodeSide, kCoverDecodeSide));
+    // Covers are decoded at the size the window shows them; the extractor redraws them smaller.
+    QtCoverDecoder coverDecoder(log, QSize(CoverView::kSide, CoverView::kSide));
     DBusNotificationCentre busCentre(log, QDBusConnection::sessionBus());
     OperationQueue queue;
     QueuedNotificationCentre notificationCentre(busCentre, queue);

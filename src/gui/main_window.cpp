@@ -14,7 +14,6 @@ namespace glowcast {
 
 namespace {
 
-constexpr int kCoverSide = 240;
 constexpr int kSwatchSide = 40;
 
 } // namespace
@@ -39,7 +38,7 @@ void SwatchWell::setColour(const Colour& colour)
 
 CoverView::CoverView(QWidget* parent) : QLabel(parent)
 {
-    setFixedSize(kCoverSide, kCoverSide);
+    setFixedSize(kSide, kSide);
     setAlignment(Qt::AlignCenter);
     setFrameShape(QFrame::StyledPanel);
 }
@@ -87,7 +86,7 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainW
 
     QMenu* fileMenu = menuBar()->addMenu(tr("&File"));
     QAction* quit = fileMenu->addAction(tr("&Quit"));
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));  // the desktop's key bindings may lack Quit
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q)); // the desktop's key bindings may lack Quit
     quit->setShortcutContext(Qt::ApplicationShortcut);
     connect(quit, &QAction::triggered, this, [this] { requestQuit(); });
 }

@@ -30,6 +30,8 @@ private:
 class CoverView final : public QLabel, public ImageView {
     Q_OBJECT
 public:
+    static constexpr int kSide = 240; // the cover's width and height on screen
+
     explicit CoverView(QWidget* parent = nullptr);
     void setImage(const CoverImage* image) override;
 };
