@@ -1,6 +1,7 @@
 // The real HTTP adapter and the bridge client against the bridge simulator, started by each test
 // on a free loopback port.
 
+#include "../../tools/bridge_sim/lamp_light.h"
 #include "adapters/qt_http_transport.h"
 #include "adapters/qt_sleeper.h"
 #include "core/bridge_bridge.h"
@@ -193,6 +194,12 @@ TEST_F(BridgeSimulatorTest, LampStatePutArrivesByteForByteAndChangesTheLamp)
     const QJsonObject lamp = state[QStringLiteral("lamps")].toArray()[1].toObject();
     EXPECT_EQ(lamp[QStringLiteral("bri")].toInt(), 200);
     EXPECT_DOUBLE_EQ(lamp[QStringLiteral("xy")].toArray()[0].toDouble(), 0.412);
+    // The live page shows the lamp in the colour that state gives off.
+    EXPECT_EQ(lamp[QStringLiteral("colour")].toString().toStdString(),
+              sim::hexColour(sim::srgbFromXyBri(0.412, 0.377, 200)));
+    const std::string page = sim.control(HttpMethod::Get, "/");
+    EXPECT_NE(page.find("<title>Glowcast bridge simulator</title>"), std::string::npos);
+    EXPECT_NE(page.find("fetch(\"/sim/state\""), std::string::npos);
 }
 
 TEST_F(BridgeSimulatorTest, ConsecutiveRequestsAllArriveInOrder)
