@@ -99,7 +99,7 @@ void GlowcastController::setUp()
     for (std::size_t i = 0; i < lampMap.size(); ++i) {
         const std::string& id = lampMap.keys()[i];
         const Dictionary* lamp = lampMap.valueAt(i).asDictionary();
-        std::optional<std::string> name = lamp ? lamp->text("name") : std::nullopt;
+        std::optional<std::string> name = lamp != nullptr ? lamp->text("name") : std::nullopt;
         // Whatever the bridge lists without a name is not a lamp the user could pick.
         if (!name) {
             m_log.write("lamp " + id + " has no name, left out");
@@ -206,7 +206,7 @@ void GlowcastController::coverHasChanged(const Notification& notification)
     Eyedropper eyedropper(image.get(), m_log);
     const std::vector<Colour> colours = eyedropper.getColours(enabledCount());
 
-    if (m_outlets.imageView)
+    if (m_outlets.imageView != nullptr)
         m_outlets.imageView->setImage(image.get());
     for (std::size_t k = 0; k < m_outlets.colourWells.size(); ++k)
         if (ColourWell* well = m_outlets.colourWells[k])
@@ -227,7 +227,7 @@ void GlowcastController::coverHasChanged(const Notification& notification)
 
 void GlowcastController::reloadTable()
 {
-    if (m_outlets.lampTableView)
+    if (m_outlets.lampTableView != nullptr)
         m_outlets.lampTableView->reloadData();
 }
 

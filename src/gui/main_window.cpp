@@ -51,7 +51,8 @@ void CoverView::setImage(const CoverImage* image)
     }
     // The canvas is filled whole, so a cover that is not square shows stretched, as on the lamps.
     const PixelCanvas canvas = image->drawInto(width(), height());
-    const QImage shown(canvas.rgba.data(), canvas.width, canvas.height, canvas.width * 4, QImage::Format_RGBA8888);
+    const QImage shown(canvas.rgba.data(), canvas.width, canvas.height, static_cast<qsizetype>(canvas.width) * 4,
+                       QImage::Format_RGBA8888);
     setPixmap(QPixmap::fromImage(shown.copy())); // the canvas goes when this returns
 }
 
