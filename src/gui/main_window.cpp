@@ -45,12 +45,13 @@ CoverView::CoverView(QWidget* parent) : QLabel(parent)
 
 void CoverView::setImage(const CoverImage* image)
 {
-    if (image == nullptr) {
+    // The canvas is filled whole, so a cover that is not square shows stretched, as on the lamps.
+    const PixelCanvas canvas = image != nullptr ? image->drawInto(width(), height()) : PixelCanvas{};
+    if (canvas.width <= 0 || canvas.height <= 0 ||
+        canvas.rgba.size() != static_cast<std::size_t>(canvas.width) * static_cast<std::size_t>(canvas.height) * 4) {
         clear();
         return;
     }
-    // The canvas is filled whole, so a cover that is not square shows stretched, as on the lamps.
-    const PixelCanvas canvas = image->drawInto(width(), height());
     const QImage shown(canvas.rgba.data(), canvas.width, canvas.height, static_cast<qsizetype>(canvas.width) * 4,
                        QImage::Format_RGBA8888);
     setPixmap(QPixmap::fromImage(shown.copy())); // the canvas goes when this returns
