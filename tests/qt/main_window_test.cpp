@@ -3,8 +3,12 @@
 #include "gui/main_window.h"
 #include "gui/push_button_window.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -82,6 +86,32 @@ TEST(PushButtonWidgetTest, ShowsABusyBarWhilePairingAndHidesAgain)
     EXPECT_FALSE(widget.isVisible());
     port.hide();
     EXPECT_FALSE(widget.isVisible());
+}
+
+TEST(MessageBoxAlertTest, ShowsTheTitleTheTextAndTheOneButtonUntilDismissed)
+{
+    const AlertText text{"Unable to find IP of bridge", "OK", "Have tried to discover the Bridge's IP but failed."};
+    QString title;
+    QString message;
+    QString informative;
+    QStringList buttons;
+    // The alert is modal: look at it from the event loop it runs, then press its button.
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        message = box->text();
+        informative = box->informativeText();
+        for (QAbstractButton* button : box->buttons())
+            buttons << button->text();
+        box->buttons().front()->click();
+    });
+    MessageBoxAlert alert;
+    alert.runModal(text);
+    EXPECT_EQ(title, QStringLiteral("Unable to find IP of bridge"));
+    EXPECT_EQ(message, QStringLiteral("Unable to find IP of bridge"));
+    EXPECT_EQ(informative, QStringLiteral("Have tried to discover the Bridge's IP but failed."));
+    EXPECT_EQ(buttons, QStringList{QStringLiteral("OK")});
 }
 
 } // namespace
