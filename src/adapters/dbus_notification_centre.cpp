@@ -1,7 +1,9 @@
 #include "dbus_notification_centre.h"
 
 #include <QDBusArgument>
+#include <QDBusConnection>
 #include <QDBusError>
+#include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusVariant>
 #include <QVariantMap>
@@ -95,10 +97,22 @@ void DBusNotificationCentre::addObserver(std::string name, std::string object,
     m_listening = m_connection.connect(QString(), fromLatin(distributed_notifications::kPath),
                                        fromLatin(distributed_notifications::kInterface),
                                        fromLatin(distributed_notifications::kSignal), this, SLOT(posted(QDBusMessage)));
-    if (!m_listening)
+    if (!m_listening) {
         m_log.write("notifications: could not subscribe to " + std::string{distributed_notifications::kInterface} +
                     "." + distributed_notifications::kSignal + " (" + m_connection.lastError().message().toStdString() +
                     "); no notification will arrive");
+        return;
+    }
+    // The subscription's match rule goes to the bus without waiting for an answer. The bus handles
+    // one connection's messages in order, so once this call returns the rule is in force, and a
+    // cover posted after the first registration is never missed.
+    const QDBusMessage reply = m_connection.call(
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")),
+        QDBus::Block, 5'000);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        m_log.write("notifications: the session bus did not confirm the subscription (" +
+                    reply.errorMessage().toStdString() + "); covers posted at once may be missed");
 }
 
 void DBusNotificationCentre::posted(const QDBusMessage& message)
