@@ -7,6 +7,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -60,24 +61,25 @@ bool jpegReachesItsEnd(QIODevice& device)
         if (device.skip(rest) != rest)
             return false;
     }
-    QByteArray chunk;
+    // Scanned in a buffer on the stack: a heap buffer per cover made the allocator give memory
+    // back and take it again on every decode.
+    std::array<char, 16 * 1024> chunk{};
     bool previousWasFF = false;
     for (;;) {
-        chunk = device.read(64 * 1024);
-        if (chunk.isEmpty())
+        const qint64 size = device.read(chunk.data(), static_cast<qint64>(chunk.size()));
+        if (size <= 0)
             return false;
-        const char* data = chunk.constData();
-        const qsizetype size = chunk.size();
+        const char* data = chunk.data();
+        const char* const end = data + size;
         if (previousWasFF && static_cast<unsigned char>(data[0]) == 0xD9)
             return true;
         for (const char* at = data;
-             (at = static_cast<const char*>(std::memchr(at, 0xFF, static_cast<std::size_t>(data + size - at)))) !=
-             nullptr;
+             (at = static_cast<const char*>(std::memchr(at, 0xFF, static_cast<std::size_t>(end - at)))) != nullptr;
              ++at) {
-            if (at + 1 < data + size && static_cast<unsigned char>(at[1]) == 0xD9)
+            if (at + 1 < end && static_cast<unsigned char>(at[1]) == 0xD9)
                 return true;
         }
-        previousWasFF = static_cast<unsigned char>(data[size - 1]) == 0xFF;
+        previousWasFF = static_cast<unsigned char>(end[-1]) == 0xFF;
     }
 }
 
