@@ -1,112 +1,41 @@
 // Runs the bridge client against a bridge and a portal that answer with arbitrary text: the input
 // is cut at NUL bytes into the stored address, the stored user name, a lamp id and the replies, in
-// that order. Whatever comes back, the client must neither crash nor send a request to a URL with
-// a space, a control character, "#" or "?" in it, and must never store an empty user name.
+// that order (a reply starting with "!" stands for no reply). Whatever comes back, the client must
+// neither crash nor send a request to a URL with a space, a control character, "#" or "?" in it,
+// and must never store an empty user name.
+#include "../tests/fakes/fake_http_transport.h"
+#include "../tests/fakes/fake_platform.h"
+#include "../tests/fakes/fake_preferences.h"
+#include "../tests/fakes/recording_log.h"
 #include "core/bridge_bridge.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <deque>
-#include <map>
-#include <string>
-#include <string_view>
-#include <vector>
-
-namespace {
-
-using namespace glowcast;
-
-class DiscardingLog final : public Log {
-public:
-    void write(std::string_view /*line*/) override {}
-};
-
-class ScriptedHttp final : public HttpTransport {
-public:
-    std::deque<std::string> replies;
-    std::optional<std::string> send(const HttpRequest& request) override
-    {
-        for (const char c : request.url) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (byte <= 0x20 || byte >= 0x7f || c == '#' || c == '?')
-                std::abort();
-        }
-        if (replies.empty())
-            return std::nullopt;
-        std::string next = std::move(replies.front());
-        replies.pop_front();
-        // A reply that starts with "!" stands for no reply at all.
-        if (!next.empty() && next.front() == '!')
-            return std::nullopt;
-        return next;
-    }
-};
-
-class MapPreferences final : public Preferences {
-public:
-    std::map<std::string, std::string, std::less<>> texts;
-    std::optional<std::string> text(std::string_view key) const override
-    {
-        const auto found = texts.find(key);
-        return found == texts.end() ? std::nullopt : std::optional<std::string>{found->second};
-    }
-    void setText(std::string_view key, std::optional<std::string> value) override
-    {
-        if (key == "username" && value && value->empty())
-            std::abort();
-        if (value)
-            texts.insert_or_assign(std::string{key}, *value);
-        else
-            texts.erase(std::string{key});
-    }
-    std::optional<std::vector<LampEntry>> lamps() const override { return std::nullopt; }
-    void setLamps(const std::vector<LampEntry>&) override {}
-};
-
-class NoSleep final : public Sleeper {
-public:
-    void sleep(std::chrono::milliseconds) override {}
-};
-
-class NoWindow final : public PushButtonWindow {
-public:
-    void show() override {}
-    void bringToFront() override {}
-    void hide() override {}
-};
-
-class NoAlert final : public Alert {
-public:
-    void runModal(const AlertText&) override {}
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::string_view input(reinterpret_cast<const char*>(data), size);
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= input.size() && parts.size() < 40) {
-        const std::size_t end = std::min(input.find('\0', start), input.size());
-        parts.emplace_back(input.substr(start, end - start));
-        start = end + 1;
+    using namespace glowcast;
+    std::vector<std::string> parts(1);
+    for (std::size_t i = 0; i < size && parts.size() < 40; ++i) {
+        if (data[i] == 0)
+            parts.emplace_back();
+        else
+            parts.back().push_back(static_cast<char>(data[i]));
     }
-    while (parts.size() < 3)
-        parts.emplace_back();
+    parts.resize(std::max<std::size_t>(parts.size(), 3));
 
-    DiscardingLog log;
-    ScriptedHttp http;
-    MapPreferences preferences;
-    NoSleep sleeper;
-    NoWindow window;
-    NoAlert alert;
+    RecordingLog log;
+    FakeHttpTransport http;
+    FakePreferences preferences;
+    ManualSleeper sleeper;
+    FakePushButtonWindow window;
+    FakeAlert alert;
     if (!parts[0].empty())
         preferences.texts["lastusedbridgeIP"] = parts[0];
     if (!parts[1].empty())
         preferences.texts["username"] = parts[1];
-    http.replies.assign(parts.begin() + 3, parts.end());
+    for (auto reply = parts.begin() + 3; reply != parts.end(); ++reply)
+        http.replies.push_back(reply->starts_with('!') ? std::nullopt : std::optional<std::string>{*reply});
 
     BridgeBridge bridge{http, preferences, sleeper, log, window, alert, std::string{"portal.test"}};
     (void)bridge.sendGETRequestToUrl("lights");
@@ -114,5 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)bridge.sendPOSTRequest(Dictionary{{"name", parts[2]}}, "groups");
     (void)bridge.sendDELETERequestToUrl("groups/" + parts[2]);
     (void)bridge.logIn();
+
+    for (const HttpRequest& request : http.sent)
+        for (const char c : request.url)
+            if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7f || c == '#' || c == '?')
+                std::abort();
+    if (const std::optional<std::string> name = preferences.text("username"); name && name->empty())
+        std::abort();
     return 0;
 }
