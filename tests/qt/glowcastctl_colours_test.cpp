@@ -1,7 +1,8 @@
+#include "qt/support.h"
+
 #include <QFile>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -10,26 +11,12 @@
 
 namespace {
 
-struct CommandRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using glowcast::testing::CommandRun;
 
 CommandRun glowcastctl(const QStringList& arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(GLOWCASTCTL), QStringList{QStringLiteral("colours")} + arguments);
-    CommandRun run;
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput().toStdString();
-    run.err = process.readAllStandardError().toStdString();
-    return run;
+    return glowcast::testing::runProgram(QStringLiteral(GLOWCASTCTL),
+                                         QStringList{QStringLiteral("colours")} + arguments);
 }
 
 class GlowcastctlColoursTest : public ::testing::Test {

@@ -49,26 +49,19 @@ protected:
     }
 };
 
-TEST_F(LampTableModelTest, ShowsACheckBoxAndTheNameForEveryLamp)
-{
-    LampTableModel model{controller};
-    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
-    ASSERT_EQ(model.rowCount(), 3);
-    ASSERT_EQ(model.columnCount(), 2);
-    EXPECT_EQ(model.index(0, 1).data().toString(), QStringLiteral("Desk"));
-    EXPECT_EQ(model.index(1, 1).data().toString(), QStringLiteral("Hall"));
-    EXPECT_EQ(model.index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
-    EXPECT_EQ(model.index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
-    EXPECT_EQ(model.index(1, 0).data().toString(), QString());
-    EXPECT_TRUE(model.flags(model.index(0, 0)).testFlag(Qt::ItemIsUserCheckable));
-    EXPECT_FALSE(model.flags(model.index(0, 1)).testFlag(Qt::ItemIsEditable));
-}
-
-TEST_F(LampTableModelTest, SettingTheCheckStateFlipsTheLampAndReloads)
+TEST_F(LampTableModelTest, ShowsCheckBoxesAndNamesAndSettingTheCheckStateFlipsTheLampAndReloads)
 {
     LampTableModel model{controller};
     QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
     QSignalSpy resets{&model, &QAbstractItemModel::modelReset};
+    ASSERT_EQ(model.rowCount(), 3);
+    ASSERT_EQ(model.columnCount(), 2);
+    EXPECT_EQ(model.index(1, 1).data().toString(), QStringLiteral("Hall"));
+    EXPECT_EQ(model.index(1, 0).data().toString(), QString());
+    EXPECT_EQ(model.index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+    EXPECT_EQ(model.index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_TRUE(model.flags(model.index(0, 0)).testFlag(Qt::ItemIsUserCheckable));
+    EXPECT_FALSE(model.flags(model.index(0, 1)).testFlag(Qt::ItemIsEditable));
 
     ASSERT_TRUE(model.setData(model.index(0, 0), Qt::Checked, Qt::CheckStateRole));
     EXPECT_EQ(controller.enabledCount(), 2);
