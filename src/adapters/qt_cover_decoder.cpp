@@ -110,7 +110,9 @@ bool bmpIsCutShort(const QByteArray& head, qint64 totalSize)
         return false;
     const std::int64_t stride = (std::int64_t{width} * bitsPerPixel + 31) / 32 * 4;
     const std::int64_t rows = height < 0 ? -std::int64_t{height} : std::int64_t{height};
-    return std::int64_t{pixelOffset} + stride * rows > totalSize;
+    // Compared by division: a header may claim rows and strides whose product overflows.
+    const std::int64_t available = totalSize - std::int64_t{pixelOffset};
+    return available < 0 || rows > available / stride;
 }
 
 } // namespace
