@@ -99,7 +99,7 @@ TEST_F(LampTableModelTest, AClickOnACheckBoxFlipsTheLampAndReloads)
     EXPECT_EQ(log.lines.back(), "unsetting enabled");
 }
 
-TEST_F(LampTableModelTest, TheWindowsTableFollowsASecondSetUp)
+TEST_F(LampTableModelTest, TheWindowFollowsASecondSetUpAndShowsTheCoverAndFiveSwatches)
 {
     MainWindow window{controller};
     controller.connectOutlets(window.outlets());
@@ -107,12 +107,6 @@ TEST_F(LampTableModelTest, TheWindowsTableFollowsASecondSetUp)
     controller.setUp();
     EXPECT_EQ(window.lampModel().rowCount(), 4);
     EXPECT_EQ(window.lampModel().index(3, 1).data().toString(), QStringLiteral("Attic"));
-}
-
-TEST_F(LampTableModelTest, TheWindowShowsTheCoverAndFiveSwatches)
-{
-    MainWindow window{controller};
-    controller.connectOutlets(window.outlets());
     decoder.covers.push_back(
         std::make_unique<PatchCover>(std::vector<PatchCover::Patch>{{{192, 0, 0}, 3000}, {{0, 0, 192}, 2000}}));
     controller.setObjectValue(window.lampModel(), &controller.yesCell(), "enabled", 0); // two lamps enabled

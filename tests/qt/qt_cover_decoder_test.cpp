@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <span>
+#include <tuple>
 
 namespace glowcast {
 namespace {
@@ -123,9 +124,10 @@ QImage bands(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
     QPainter painter(&image);
-    painter.fillRect(QRect(0, 0, width / 3, height), QColor(160, 0, 0));
-    painter.fillRect(QRect(width / 3, 0, width - 2 * (width / 3), height), QColor(0, 160, 0));
-    painter.fillRect(QRect(width - width / 3, 0, width / 3, height), QColor(0, 0, 160));
+    for (const auto& [left, right, colour] :
+         {std::tuple{0, width / 3, QColor(160, 0, 0)}, std::tuple{width / 3, width - width / 3, QColor(0, 160, 0)},
+          std::tuple{width - width / 3, width, QColor(0, 0, 160)}})
+        painter.fillRect(QRect(left, 0, right - left, height), colour);
     return image;
 }
 
