@@ -2,6 +2,7 @@
 
 #include "core/ports/cover_image.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -12,48 +13,66 @@
 
 namespace glowcast {
 
-// A cover made of flat patches of colour on black, laid out pixel by pixel in an 80 x 80 grid, so the
-// extractor counts exactly the given number of pixels of each colour. Drawn at any other size it is
-// scaled by picking the nearest pixel.
-class PatchCover final : public CoverImage {
+// A cover whose pixels the test lays out. Drawn at its own size it comes back unchanged; at any
+// other size it is resampled by nearest neighbour.
+class FakeCoverImage final : public CoverImage {
 public:
+    using Rgba = std::array<std::uint8_t, 4>;
     struct Patch {
         std::array<std::uint8_t, 3> rgb;
         int pixels;
     };
-    static constexpr int kSide = 80;
 
-    explicit PatchCover(const std::vector<Patch>& patches)
+    FakeCoverImage(int width, int height, Rgba fill = {0, 0, 0, 0})
+        : m_canvas{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 4)}
     {
-        m_canvas.width = kSide;
-        m_canvas.height = kSide;
-        m_canvas.rgba.assign(static_cast<std::size_t>(kSide * kSide * 4), 0);
-        for (std::size_t i = 3; i < m_canvas.rgba.size(); i += 4)
-            m_canvas.rgba[i] = 255;
-        std::size_t pixel = 0;
-        for (const Patch& patch : patches)
-            for (int n = 0; n < patch.pixels && pixel < static_cast<std::size_t>(kSide * kSide); ++n, ++pixel)
-                for (std::size_t c = 0; c < 3; ++c)
-                    m_canvas.rgba[pixel * 4 + c] = patch.rgb[c];
+        this->fill(0, width * height, fill);
     }
 
-    PixelCanvas drawInto(int width, int height) const override
+    // An 80 x 80 opaque black cover with flat patches laid out in row order, so the extractor
+    // counts exactly the given number of pixels of each colour.
+    explicit FakeCoverImage(const std::vector<Patch>& patches) : FakeCoverImage(80, 80, {0, 0, 0, 255})
     {
-        PixelCanvas out{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width * height * 4))};
+        int next = 0;
+        for (const Patch& patch : patches)
+            next = fill(next, patch.pixels, {patch.rgb[0], patch.rgb[1], patch.rgb[2], 255});
+    }
+
+    // Gives up to `count` pixels from `start`, in row order, one colour; returns the index after them.
+    int fill(int start, int count, Rgba rgba)
+    {
+        const int end = std::min(start + count, m_canvas.width * m_canvas.height);
+        for (int i = start; i < end; ++i)
+            std::ranges::copy(rgba, m_canvas.rgba.begin() + static_cast<std::ptrdiff_t>(i) * 4);
+        return end;
+    }
+
+    [[nodiscard]] const PixelCanvas& canvas() const { return m_canvas; }
+
+    [[nodiscard]] PixelCanvas drawInto(int width, int height) const override
+    {
+        ++draws;
+        if (width == m_canvas.width && height == m_canvas.height)
+            return m_canvas;
+        PixelCanvas out{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 4)};
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
-                const int sx = x * kSide / width;
-                const int sy = y * kSide / height;
-                for (int c = 0; c < 4; ++c)
-                    out.rgba[static_cast<std::size_t>((y * width + x) * 4 + c)] =
-                        m_canvas.rgba[static_cast<std::size_t>((sy * kSide + sx) * 4 + c)];
+                const auto from = (static_cast<std::size_t>(y * m_canvas.height / height) * m_canvas.width +
+                                   static_cast<std::size_t>(x * m_canvas.width / width)) *
+                                  4;
+                std::copy_n(m_canvas.rgba.begin() + static_cast<std::ptrdiff_t>(from), 4,
+                            out.rgba.begin() + (static_cast<std::ptrdiff_t>(y) * width + x) * 4);
             }
         return out;
     }
 
+    mutable int draws = 0;
+
 private:
     PixelCanvas m_canvas;
 };
+
+using PatchCover = FakeCoverImage;
 
 // Hands out the queued covers in order, one per decode, and null once they run out (as for bytes
 // that do not decode). Records the bytes it was given.
