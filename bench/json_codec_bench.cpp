@@ -22,11 +22,10 @@ std::string lampListReply(int lamps)
             reply += ',';
         const std::string n = std::to_string(id);
         reply += "\"" + n + "\":{\"state\":{\"on\":true,\"bri\":" + std::to_string(id * 5 % 255) +
-                 ",\"hue\":" + std::to_string(id * 1000) +
-                 ",\"sat\":254,\"effect\":\"none\",\"xy\":[0.5128,0.4147],\"ct\":153,\"alert\":\"none\","
-                 "\"colormode\":\"xy\",\"reachable\":true},\"type\":\"Extended color light\",\"name\":\"Lamp " +
-                 n + "\",\"modelid\":\"LCT015\",\"swversion\":\"1.46.13\",\"uniqueid\":\"00:17:88:01:00:" + n +
-                 ":0b-0b\"}";
+                 ",\"hue\":" + std::to_string(id % 256) +
+                 ",\"sat\":254,\"xy\":[0.5128,0.4147],\"level\":1,\"mode\":\"xy\",\"online\":true},"
+                 "\"kind\":\"colour lamp\",\"name\":\"Lamp " +
+                 n + "\",\"model\":\"GL-1\",\"firmware\":\"1.4.2\",\"serial\":\"gl-0001-" + n + "\"}";
     }
     return reply + "}";
 }

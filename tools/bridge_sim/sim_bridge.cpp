@@ -47,17 +47,17 @@ Reply errorReply(int type, const std::string& address, const std::string& descri
 
 Reply notAvailable(const std::string& address)
 {
-    return errorReply(3, address, "resource, " + address + ", not available");
+    return errorReply(30, address, "no resource at " + address);
 }
 
 Reply methodNotAvailable(const std::string& method, const std::string& address)
 {
-    return errorReply(4, address, "method, " + method + ", not available for resource, " + address);
+    return errorReply(31, address, "method " + method + " is not allowed on " + address);
 }
 
 Reply invalidJson(const std::string& address)
 {
-    return errorReply(2, address, "body contains invalid json");
+    return errorReply(32, address, "the body is not valid JSON");
 }
 
 std::optional<QJsonObject> parseObject(const std::string& body)
@@ -241,9 +241,9 @@ Reply SimBridge::pair(const std::string& body)
     if (!request)
         return invalidJson("/");
     if (!request->value(QStringLiteral("devicetype")).isString())
-        return errorReply(5, "/", "invalid/missing parameters in body");
+        return errorReply(33, "/", "the body lacks a required member");
     if (!linkButtonPressed(now))
-        return errorReply(101, "", "link button not pressed");
+        return errorReply(20, "", "the link button has not been pressed");
     const std::string username = freshUsername();
     m_users.insert(username);
     return {200, "[{\"success\":{\"username\":" + jsonString(username) + "}}]"};
@@ -254,7 +254,7 @@ Reply SimBridge::userResource(const std::string& method, const std::string& user
 {
     const std::string address = "/" + rest;
     if (m_users.count(user) == 0)
-        return errorReply(1, address, "unauthorized user");
+        return errorReply(10, address, "user is not authorised");
     const std::vector<std::string> segments = splitPath(rest);
     if (segments.empty()) {
         if (method == "GET")
@@ -288,7 +288,7 @@ Reply SimBridge::userResource(const std::string& method, const std::string& user
             if (!request)
                 return invalidJson(address);
             if (!request->value(QStringLiteral("name")).isString())
-                return errorReply(5, address, "invalid/missing parameters in body");
+                return errorReply(33, address, "the body lacks a required member");
             lamp->name = request->value(QStringLiteral("name")).toString().toStdString();
             return {200, "[{\"success\":{" + jsonString(address + "/name") + ":" + jsonString(lamp->name) + "}}]"};
         }
@@ -349,8 +349,8 @@ Reply SimBridge::setState(Lamp& lamp, const std::string& body)
         add("{\"success\":{" + jsonString(address + "/" + key) + ":" + value + "}}");
     };
     const auto invalid = [&](const std::string& key, const QJsonValue& value) {
-        add("{\"error\":{\"type\":7,\"address\":" + jsonString(address + "/" + key) +
-            ",\"description\":" + jsonString("invalid value, " + compact(value) + ", for parameter, " + key) + "}}");
+        add("{\"error\":{\"type\":40,\"address\":" + jsonString(address + "/" + key) +
+            ",\"description\":" + jsonString("value " + compact(value) + " is not valid for " + key) + "}}");
     };
     for (auto it = request->begin(); it != request->end(); ++it) {
         const std::string key = it.key().toStdString();
@@ -367,8 +367,7 @@ Reply SimBridge::setState(Lamp& lamp, const std::string& body)
                 invalid(key, value);
                 continue;
             }
-            const int limit = key == "hue" ? 65535 : 255;
-            const int number = static_cast<int>(std::clamp(value.toDouble(), 0.0, static_cast<double>(limit)));
+            const int number = static_cast<int>(std::clamp(value.toDouble(), 0.0, 255.0));
             (key == "bri" ? lamp.bri : key == "sat" ? lamp.sat : lamp.hue) = number;
             success(key, std::to_string(number));
         } else if (key == "xy") {
@@ -381,8 +380,8 @@ Reply SimBridge::setState(Lamp& lamp, const std::string& body)
             lamp.y = std::clamp(pair[1].toDouble(), 0.0, 1.0);
             success(key, "[" + jsonNumber(lamp.x) + "," + jsonNumber(lamp.y) + "]");
         } else {
-            add("{\"error\":{\"type\":6,\"address\":" + jsonString(address + "/" + key) +
-                ",\"description\":" + jsonString("parameter, " + key + ", not available") + "}}");
+            add("{\"error\":{\"type\":41,\"address\":" + jsonString(address + "/" + key) +
+                ",\"description\":" + jsonString("no parameter " + key + " on this resource") + "}}");
         }
     }
     return {200, out + "]"};
