@@ -194,10 +194,3 @@ TEST_F(AppEndToEndTest, ACorruptPreferencesFileIsKeptAsideAndTheProgramStillStar
 
 } // namespace
 } // namespace glowcast::e2e
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    QCoreApplication application(argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -249,10 +249,3 @@ TEST(QtHttpTransportTest, RefusedConnectionAndInvalidUrlsAreNoReply)
 
 } // namespace
 } // namespace glowcast::e2e
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    QCoreApplication application(argc, argv);
-    return RUN_ALL_TESTS();
-}

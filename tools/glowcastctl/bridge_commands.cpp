@@ -58,25 +58,11 @@ struct Session {
     BridgeBridge bridge{http, preferences, sleeper, log, window, alert, portalHostFromEnvironment()};
 };
 
-// Splits off "-v"/"--verbose"; false when a word is "--help" or an unknown option.
-bool takeOptions(Arguments args, std::vector<std::string>& words, bool& verbose)
-{
-    for (const std::string& word : args) {
-        if (word == "-v" || word == "--verbose")
-            verbose = true;
-        else if (word.starts_with("-") && word.size() > 1 && !(word[1] >= '0' && word[1] <= '9'))
-            return false;
-        else
-            words.push_back(word);
-    }
-    return true;
-}
-
-int usage(const char* text, bool asked)
-{
-    std::fputs(text, asked ? stdout : stderr);
-    return asked ? 0 : 2;
-}
+// A bridge command's words after "-v"/"--verbose" is taken out.
+struct CommandLine {
+    std::vector<std::string> words;
+    bool verbose = false;
+};
 
 bool asked(Arguments args)
 {
@@ -84,6 +70,28 @@ bool asked(Arguments args)
         if (word == "--help" || word == "-h")
             return true;
     return false;
+}
+
+// The command line when it holds exactly wordCount words and known options. Otherwise prints the
+// usage (on standard output when help was asked for), sets the exit status and returns nothing.
+std::optional<CommandLine> parseCommandLine(Arguments args, const std::string& usage, std::size_t wordCount,
+                                            int& status)
+{
+    CommandLine line;
+    bool valid = !asked(args);
+    for (const std::string& word : args) {
+        if (word == "-v" || word == "--verbose")
+            line.verbose = true;
+        else if (word.starts_with("-") && word.size() > 1 && !(word[1] >= '0' && word[1] <= '9'))
+            valid = false;
+        else
+            line.words.push_back(word);
+    }
+    if (valid && line.words.size() == wordCount)
+        return line;
+    std::fputs(usage.c_str(), asked(args) ? stdout : stderr);
+    status = asked(args) ? 0 : 2;
+    return std::nullopt;
 }
 
 constexpr const char* kEnvironment =
@@ -107,11 +115,11 @@ int runDiscover(Arguments args)
                                                   "Finds the bridge's address through the portal, else the last "
                                                   "address that worked, and prints it.\n") +
                                       kEnvironment;
-    std::vector<std::string> words;
-    bool verbose = false;
-    if (asked(args) || !takeOptions(args, words, verbose) || !words.empty())
-        return usage(kUsage.c_str(), asked(args));
-    Session session{verbose};
+    int status = 0;
+    const std::optional<CommandLine> line = parseCommandLine(args, kUsage, 0, status);
+    if (!line)
+        return status;
+    Session session{line->verbose};
     session.bridge.discoverBridge();
     if (!session.bridge.bridgeIP()) {
         std::fprintf(stderr, "glowcastctl discover: no bridge address found\n");
@@ -128,11 +136,11 @@ int runPair(Arguments args)
                     "Pairs with the bridge: press its link button while this waits (up to 75 seconds).\n"
                     "The user name the bridge gives is stored in the preferences.\n") +
         kEnvironment;
-    std::vector<std::string> words;
-    bool verbose = false;
-    if (asked(args) || !takeOptions(args, words, verbose) || !words.empty())
-        return usage(kUsage.c_str(), asked(args));
-    Session session{verbose};
+    int status = 0;
+    const std::optional<CommandLine> line = parseCommandLine(args, kUsage, 0, status);
+    if (!line)
+        return status;
+    Session session{line->verbose};
     if (!session.bridge.logIn()) {
         std::fprintf(stderr, "glowcastctl pair: not paired\n");
         return 1;
@@ -148,11 +156,11 @@ int runLights(Arguments args)
                     "Lists the bridge's lamps, one \"ID<TAB>NAME\" line each (pairs first when no user name "
                     "is stored).\n") +
         kEnvironment;
-    std::vector<std::string> words;
-    bool verbose = false;
-    if (asked(args) || !takeOptions(args, words, verbose) || !words.empty())
-        return usage(kUsage.c_str(), asked(args));
-    Session session{verbose};
+    int status = 0;
+    const std::optional<CommandLine> line = parseCommandLine(args, kUsage, 0, status);
+    if (!line)
+        return status;
+    Session session{line->verbose};
     const std::optional<std::string> reply = session.bridge.sendGETRequestToUrl("lights");
     if (!reply) {
         std::fprintf(stderr, "glowcastctl lights: the bridge gave no lamp list\n");
@@ -173,18 +181,19 @@ int runSet(Arguments args)
         std::string("usage: glowcastctl set [-v] ID R G B\n"
                     "Sends lamp ID the state Glowcast sends for the colour R G B (each 0..255).\n") +
         kEnvironment;
-    std::vector<std::string> words;
-    bool verbose = false;
-    if (asked(args) || !takeOptions(args, words, verbose) || words.size() != 4)
-        return usage(kUsage.c_str(), asked(args));
+    int status = 0;
+    const std::optional<CommandLine> line = parseCommandLine(args, kUsage, 4, status);
+    if (!line)
+        return status;
+    const std::vector<std::string>& words = line->words;
     const std::optional<int> red = colourByte(words[1]);
     const std::optional<int> green = colourByte(words[2]);
     const std::optional<int> blue = colourByte(words[3]);
     if (!red || !green || !blue) {
-        std::fprintf(stderr, "glowcastctl set: R, G and B are whole numbers from 0 to 255\n\n");
-        return usage(kUsage.c_str(), false);
+        std::fprintf(stderr, "glowcastctl set: R, G and B are whole numbers from 0 to 255\n\n%s", kUsage.c_str());
+        return 2;
     }
-    Session session{verbose};
+    Session session{line->verbose};
     const Colour colour{*red / 255.0, *green / 255.0, *blue / 255.0, 1.0};
     const Dictionary body = lampStateBody(colour, session.log);
     if (!session.bridge.sendPUTRequest(body, "lights/" + words[0] + "/state")) {
