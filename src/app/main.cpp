@@ -5,6 +5,7 @@
 #include "adapters/dbus_notification_centre.h"
 #include "adapters/file_preferences.h"
 #include "adapters/portal_host.h"
+#include "adapters/program_command_line.h"
 #include "adapters/qt_cover_decoder.h"
 #include "adapters/qt_http_transport.h"
 #include "adapters/qt_sleeper.h"
@@ -23,11 +24,27 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 int main(int argc, char** argv)
 {
     using namespace glowcast;
+
+    // The command line is read before any application object, so --help and --version need no display.
+    ProgramCommandLine commandLine(
+        QStringLiteral("glowcast"),
+        QStringLiteral("Colours the lamps of the room after the album cover that is showing: one dominant colour of\n"
+                       "the cover for each enabled lamp, sent through the lighting bridge on the local network."));
+    const QCommandLineOption headlessOption(QStringLiteral("headless"),
+                                            QStringLiteral("Run in the background, without a window."));
+    commandLine.parser.addOption(headlessOption);
+    if (const std::optional<int> status = commandLine.parse(argc, argv))
+        return *status;
+    // The front end without a window is chosen here; until it is built, the window runs either way.
+    [[maybe_unused]] const bool headless = commandLine.parser.isSet(headlessOption);
+    // Ties the window to the installed desktop entry, and so to its name and icon.
+    QApplication::setDesktopFileName(QStringLiteral("org.glowcast.Glowcast"));
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Glowcast"));

@@ -1,6 +1,7 @@
 // glowcast-bridge-sim: a lighting bridge and its discovery portal on one HTTP port, for tests, the
 // demo and users without hardware.
 
+#include "adapters/program_command_line.h"
 #include "live_page.h"
 #include "sim_bridge.h"
 
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,24 +28,16 @@ using glowcast::sim::SimBridge;
 
 constexpr auto kLongestHold = 600s;
 
-const char* const kUsage =
-    "usage: glowcast-bridge-sim [--host ADDRESS] [--port PORT] [--lamps N] [--press-after SECONDS] [--user NAME]...\n"
-    "\n"
+const char* const kDescription =
     "Serves a simulated lighting bridge and its discovery portal on one port.\n"
-    "  --host ADDRESS         address to listen on (default 127.0.0.1)\n"
-    "  --port PORT            port to listen on; 0 (the default) picks a free one\n"
-    "  --lamps N              number of lamps, 0..64 (default 3)\n"
-    "  --press-after SECONDS  press the link button by itself that long after the first pairing request\n"
-    "  --user NAME            a user name the bridge knows already (may be repeated)\n"
-    "\n"
     "The first line on standard output is \"listening on HOST:PORT\".\n"
     "Open http://HOST:PORT/ in a browser to watch the lamps.\n"
     "Portal: GET /api/nupnp.  Bridge: POST /api, GET/PUT /api/USER/lights[/ID[/state]], POST/DELETE.\n"
     "Control: POST /sim/linkbutton; POST /sim/lamps {\"count\":N} or {\"names\":[...]};\n"
-    "  GET|DELETE /sim/requests (method, path, body, time, client port); POST /sim/faults "
-    "{\"mode\":\"none|noanswer|drop|status|garbage|oversized\",\n"
-    "  \"latency_ms\":N, \"status\":S, \"body\":\"...\", \"size\":BYTES, \"count\":N}; DELETE /sim/faults;\n"
-    "  POST /sim/users {\"username\":\"...\"}; GET /sim/state.\n";
+    "  GET|DELETE /sim/requests (method, path, body, time, client port);\n"
+    "  POST /sim/faults {\"mode\":\"none|noanswer|drop|status|garbage|oversized\",\n"
+    "    \"latency_ms\":N, \"status\":S, \"body\":\"...\", \"size\":BYTES, \"count\":N}; DELETE /sim/faults;\n"
+    "  POST /sim/users {\"username\":\"...\"}; GET /sim/state.";
 
 struct Options {
     std::string host = "127.0.0.1";
@@ -51,48 +45,70 @@ struct Options {
     SimBridge::Options bridge;
 };
 
-bool parseNumber(const std::string& text, double low, double high, double& out)
+bool parseNumber(const QString& text, double low, double high, double& out)
 {
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || !(value >= low && value <= high))
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !(value >= low && value <= high))
         return false;
     out = value;
     return true;
 }
 
-// 0 to go on, else the exit status.
-int parseOptions(int argc, char** argv, Options& options)
+bool parseWhole(const QString& text, int low, int high, int& out)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
-        if (word == "--help" || word == "-h") {
-            std::fputs(kUsage, stdout);
-            return -1;
-        }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "glowcast-bridge-sim: unknown option or missing value: %s\n\n%s", word.c_str(),
-                         kUsage);
-            return 2;
-        }
-        const std::string value = argv[++i];
-        double number = 0;
-        if (word == "--host") {
-            options.host = value;
-        } else if (word == "--port" && parseNumber(value, 0, 65535, number) && number == static_cast<int>(number)) {
-            options.port = static_cast<int>(number);
-        } else if (word == "--lamps" && parseNumber(value, 0, 64, number) && number == static_cast<int>(number)) {
-            options.bridge.lamps = static_cast<int>(number);
-        } else if (word == "--press-after" && parseNumber(value, 0, 86400, number)) {
-            options.bridge.pressAfter = std::chrono::milliseconds(static_cast<long long>(number * 1000));
-        } else if (word == "--user" && !value.empty()) {
-            options.bridge.users.push_back(value);
-        } else {
-            std::fprintf(stderr, "glowcast-bridge-sim: bad option %s %s\n\n%s", word.c_str(), value.c_str(), kUsage);
-            return 2;
-        }
+    double value = 0;
+    if (!parseNumber(text, low, high, value) || value != static_cast<int>(value))
+        return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
+// Nothing to go on, else the exit status.
+std::optional<int> parseOptions(int argc, char** argv, Options& options)
+{
+    glowcast::ProgramCommandLine commandLine(QStringLiteral("glowcast-bridge-sim"), QString::fromUtf8(kDescription));
+    QCommandLineParser& parser = commandLine.parser;
+    const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
+                                  QStringLiteral("ADDRESS"));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Port to listen on; 0 (the default) picks a free one."),
+                                  QStringLiteral("PORT"));
+    const QCommandLineOption lamps(QStringLiteral("lamps"), QStringLiteral("Number of lamps, 0..64 (default 3)."),
+                                   QStringLiteral("N"));
+    const QCommandLineOption pressAfter(
+        QStringLiteral("press-after"),
+        QStringLiteral("Press the link button by itself that long after the first pairing request."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption user(QStringLiteral("user"),
+                                  QStringLiteral("A user name the bridge knows already (may be repeated)."),
+                                  QStringLiteral("NAME"));
+    parser.addOptions({host, port, lamps, pressAfter, user});
+    if (const std::optional<int> status = commandLine.parse(argc, argv))
+        return status;
+
+    const auto refuse = [&](const QCommandLineOption& option) {
+        return commandLine.refuse(
+            QStringLiteral("bad value for --%1: '%2'").arg(option.names().constFirst(), parser.value(option)));
+    };
+    double seconds = 0;
+    if (parser.isSet(host))
+        options.host = parser.value(host).toStdString();
+    if (parser.isSet(port) && !parseWhole(parser.value(port), 0, 65535, options.port))
+        return refuse(port);
+    if (parser.isSet(lamps) && !parseWhole(parser.value(lamps), 0, 64, options.bridge.lamps))
+        return refuse(lamps);
+    if (parser.isSet(pressAfter)) {
+        if (!parseNumber(parser.value(pressAfter), 0, 86400, seconds))
+            return refuse(pressAfter);
+        options.bridge.pressAfter = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
     }
-    return 0;
+    for (const QString& name : parser.values(user)) {
+        if (name.isEmpty())
+            return commandLine.refuse(QStringLiteral("bad value for --user: an empty name"));
+        options.bridge.users.push_back(name.toStdString());
+    }
+    return std::nullopt;
 }
 
 void answer(httplib::Response& response, const Reply& reply)
@@ -112,8 +128,8 @@ std::string garbageBody()
 int main(int argc, char** argv)
 {
     Options options;
-    if (const int status = parseOptions(argc, argv, options))
-        return status < 0 ? 0 : status;
+    if (const std::optional<int> status = parseOptions(argc, argv, options))
+        return *status;
 
     // Signals are taken by one thread that stops the server; every other thread blocks them.
     sigset_t signals;

@@ -1,6 +1,9 @@
 #include "commands.h"
 
+#include "adapters/program_command_line.h"
+
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,39 +23,47 @@ constexpr Command kCommands[] = {
      glowcast::ctl::runColours},
     {"discover", "discover               find the bridge's address (GLOWCAST_PORTAL, else the last one) and print it",
      glowcast::ctl::runDiscover},
-    {"pair", "pair                   pair with the bridge while you press its link button",
-     glowcast::ctl::runPair},
-    {"lights", "lights                 list the bridge's lamps: ID and name",
-     glowcast::ctl::runLights},
+    {"pair", "pair                   pair with the bridge while you press its link button", glowcast::ctl::runPair},
+    {"lights", "lights                 list the bridge's lamps: ID and name", glowcast::ctl::runLights},
     {"set", "set ID R G B           send lamp ID the state Glowcast sends for the colour R G B (0..255)",
      glowcast::ctl::runSet},
 };
 
-void printUsage(std::FILE* to)
+QString description()
 {
-    std::fprintf(to, "usage: glowcastctl COMMAND [ARGS]\n\ncommands:\n");
+    QString text = QStringLiteral(
+        "Looks into what Glowcast does and talks to the lighting bridge from a terminal.\n\nCommands:\n");
     for (const Command& command : kCommands)
-        std::fprintf(to, "  %.*s\n", static_cast<int>(command.synopsis.size()), command.synopsis.data());
-    std::fprintf(to, "\n  glowcastctl COMMAND --help  shows a command's own help\n");
+        text += QStringLiteral("  ") + QString::fromUtf8(command.synopsis.data(), command.synopsis.size()) + u'\n';
+    return text + QStringLiteral("\n  glowcastctl COMMAND --help  shows a command's own help");
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
-    const std::vector<std::string> words(argv + 1, argv + argc);
+    glowcast::ProgramCommandLine commandLine(QStringLiteral("glowcastctl"), description());
+    commandLine.parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
+                                             QStringLiteral("COMMAND [ARGS...]"));
+    // Everything from the command on is the command's own.
+    commandLine.parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    if (const std::optional<int> status = commandLine.parse(argc, argv, 0, argc))
+        return *status;
+    // The command and its words are the last ones on the line; taken as given, bytes and all.
+    const auto count = static_cast<int>(commandLine.parser.positionalArguments().size());
+    const std::vector<std::string> words(argv + argc - count, argv + argc);
     if (words.empty()) {
-        printUsage(stderr);
+        std::fputs(commandLine.helpText().toLocal8Bit().constData(), stderr);
         return 2;
     }
-    if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
-        printUsage(stdout);
+    if (words[0] == "help") {
+        std::fputs(commandLine.helpText().toLocal8Bit().constData(), stdout);
         return 0;
     }
     for (const Command& command : kCommands)
         if (words[0] == command.name)
             return command.run(glowcast::ctl::Arguments{words}.subspan(1));
-    std::fprintf(stderr, "glowcastctl: unknown command '%s'\n\n", words[0].c_str());
-    printUsage(stderr);
+    std::fprintf(stderr, "glowcastctl: unknown command '%s'\n\n%s", words[0].c_str(),
+                 commandLine.helpText().toLocal8Bit().constData());
     return 2;
 }

@@ -2,6 +2,7 @@
 // bus, as the cover application does whenever the cover that is showing changes.
 
 #include "adapters/dbus_notification_centre.h"
+#include "adapters/program_command_line.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -19,15 +21,6 @@ namespace {
 constexpr const char* kName = "CoverdeckAlbumCoverChanged";
 constexpr const char* kObject = "Coverdeck";
 constexpr const char* kCoverKey = "cover";
-
-void printUsage(std::FILE* to)
-{
-    std::fprintf(to,
-                 "usage: glowcast-post-cover FILE\n\n"
-                 "Posts the cover-changed notification (%s from %s) on the session bus with the bytes\n"
-                 "of FILE under \"%s\", as the cover application does when the cover changes.\n",
-                 kName, kObject, kCoverKey);
-}
 
 int fail(const std::string& message)
 {
@@ -39,15 +32,18 @@ int fail(const std::string& message)
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        printUsage(stdout);
-        return 0;
-    }
-    if (argc != 2) {
-        printUsage(stderr);
-        return 2;
-    }
-    const std::string path = argv[1];
+    glowcast::ProgramCommandLine commandLine(
+        QStringLiteral("glowcast-post-cover"),
+        QStringLiteral("Posts the cover-changed notification (%1 from %2) on the session\n"
+                       "bus with the bytes of FILE under \"%3\", as the cover application does when the cover\n"
+                       "changes.")
+            .arg(QLatin1String(kName), QLatin1String(kObject), QLatin1String(kCoverKey)));
+    commandLine.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The cover image to post."));
+    if (const std::optional<int> status = commandLine.parse(argc, argv, 1, 1))
+        return *status;
+    // The file name as given, bytes and all. The options that remain after parsing are none but a
+    // "--" that may stand before it.
+    const std::string path = std::strcmp(argv[1], "--") == 0 ? argv[2] : argv[1];
 
     // Checked before reading, so that an oversized file is refused without loading it.
     struct stat status {};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QString>
+
+#include <optional>
+
+namespace glowcast {
+
+// What the command lines of every Glowcast program share: -h/--help and --version, and a bad command
+// line refused with one line on standard error and exit status 2. Parsing needs no application
+// object, so a program answers --help and --version before it opens a display or a bus.
+class ProgramCommandLine final {
+public:
+    // program: the name the program is installed under; description: the text under the usage line.
+    ProgramCommandLine(QString program, const QString& description);
+
+    // The program adds its own options and positional arguments here before parse().
+    QCommandLineParser parser;
+
+    // Nothing when the program goes on; otherwise the exit status to end with at once: 0 once the
+    // help or the version is printed, 2 once a bad command line is reported. A count of positional
+    // arguments outside [least, most] is a bad command line.
+    [[nodiscard]] std::optional<int> parse(int argc, const char* const* argv, qsizetype least = 0, qsizetype most = 0);
+
+    // Reports a bad command line as "PROGRAM: MESSAGE (see PROGRAM --help)" and gives its exit status, 2.
+    [[nodiscard]] int refuse(const QString& message) const;
+
+    [[nodiscard]] QString helpText() const;
+
+private:
+    QString m_program;
+};
+
+} // namespace glowcast
