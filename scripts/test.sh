@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: a normal build, the same tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target for a bounded time (when clang is there).
+# Builds and runs every test: a normal build, its Debian package installed and removed again, the
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for a
+# bounded time (when clang is there).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -14,6 +15,9 @@ echo "== normal build"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs" --timeout 300
+
+echo "== the Debian package: build, install, check, remove"
+"$root/scripts/package-test.sh" build/release
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLOWCAST_SANITIZE=ON -DGLOWCAST_BENCHMARKS=OFF
