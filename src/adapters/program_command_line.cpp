@@ -51,6 +51,24 @@ std::optional<int> ProgramCommandLine::parse(int argc, const char* const* argv, 
     return std::nullopt;
 }
 
+void ProgramCommandLine::acceptToolkitOptions()
+{
+    // The desktop's session manager, for one, restarts the program with "-session ID".
+    const char* const withValue[] = {"platform",        "platformpluginpath", "platformtheme", "plugin",
+                                     "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
+                                     "display",         "geometry",           "style",         "stylesheet"};
+    const char* const withoutValue[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+    const auto accept = [this](const char* name, const QString& valueName) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), valueName);
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    };
+    for (const char* name : withValue)
+        accept(name, QStringLiteral("value"));
+    for (const char* name : withoutValue)
+        accept(name, QString());
+}
+
 int ProgramCommandLine::refuse(const QString& message) const
 {
     // The parser ends its messages with a full stop; ours go on.

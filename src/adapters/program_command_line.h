@@ -23,6 +23,10 @@ public:
     // arguments outside [least, most] is a bad command line.
     [[nodiscard]] std::optional<int> parse(int argc, const char* const* argv, qsizetype least = 0, qsizetype most = 0);
 
+    // Takes the options the toolkit reads itself (-platform, -style, -session and the like), so that
+    // they reach the application object made afterwards; the help leaves them out.
+    void acceptToolkitOptions();
+
     // Reports a bad command line as "PROGRAM: MESSAGE (see PROGRAM --help)" and gives its exit status, 2.
     [[nodiscard]] int refuse(const QString& message) const;
 

@@ -39,6 +39,7 @@ int main(int argc, char** argv)
     const QCommandLineOption headlessOption(QStringLiteral("headless"),
                                             QStringLiteral("Run in the background, without a window."));
     commandLine.parser.addOption(headlessOption);
+    commandLine.acceptToolkitOptions();
     if (const std::optional<int> status = commandLine.parse(argc, argv))
         return *status;
     // The front end without a window is chosen here; until it is built, the window runs either way.
