@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -21,25 +22,32 @@ namespace {
 using namespace std::chrono_literals;
 using glowcast::sim::Fault;
 using glowcast::sim::FaultMode;
+using glowcast::sim::LampKind;
 using glowcast::sim::Reply;
 using glowcast::sim::SimBridge;
 
 constexpr auto kLongestHold = 600s;
 
 const char* const kUsage =
-    "usage: glowcast-bridge-sim [--host ADDRESS] [--port PORT] [--lamps N] [--press-after SECONDS] [--user NAME]...\n"
+    "usage: glowcast-bridge-sim [--host ADDRESS] [--port PORT] [--lamps N|KIND,...] [--press-after SECONDS]\n"
+    "                           [--rate-limit N] [--user NAME]...\n"
     "\n"
     "Serves a simulated lighting bridge and its discovery portal on one port.\n"
     "  --host ADDRESS         address to listen on (default 127.0.0.1)\n"
     "  --port PORT            port to listen on; 0 (the default) picks a free one\n"
-    "  --lamps N              number of lamps, 0..64 (default 3)\n"
+    "  --lamps N|KIND,...     N extended colour lamps, 0..64 (default 3), or one lamp of each kind listed:\n"
+    "                         extended (gamut C and colour temperature), colour-a, colour-b (gamut A or B),\n"
+    "                         temperature (colour temperature only), dimmable (brightness only)\n"
     "  --press-after SECONDS  press the link button by itself that long after the first pairing request\n"
+    "  --rate-limit N         answer \"429 Too Many Requests\" past N lamp commands a second\n"
     "  --user NAME            a user name the bridge knows already (may be repeated)\n"
     "\n"
     "The first line on standard output is \"listening on HOST:PORT\".\n"
     "Open http://HOST:PORT/ in a browser to watch the lamps.\n"
-    "Portal: GET /api/nupnp.  Bridge: POST /api, GET/PUT /api/USER/lights[/ID[/state]], POST/DELETE.\n"
-    "Control: POST /sim/linkbutton; POST /sim/lamps {\"count\":N} or {\"names\":[...]};\n"
+    "Portal: GET /api/nupnp.  Bridge: version 1 of the local API under /api: pairing, config, lights,\n"
+    "  groups, the whole state; schedules, scenes, rules, sensors and resourcelinks keep what they are given.\n"
+    "Control: POST /sim/linkbutton; POST /sim/lamps {\"count\":N}, {\"names\":[...]} and/or {\"kinds\":[...]};\n"
+    "  POST /sim/lamps/ID {\"reachable\":false};\n"
     "  GET|DELETE /sim/requests (method, path, body, time, client port); POST /sim/faults "
     "{\"mode\":\"none|noanswer|drop|status|garbage|oversized\",\n"
     "  \"latency_ms\":N, \"status\":S, \"body\":\"...\", \"size\":BYTES, \"count\":N}; DELETE /sim/faults;\n"
@@ -58,6 +66,22 @@ bool parseNumber(const std::string& text, double low, double high, double& out)
     if (text.empty() || end != text.c_str() + text.size() || !(value >= low && value <= high))
         return false;
     out = value;
+    return true;
+}
+
+// A comma-separated list of 1 to 64 lamp kinds.
+bool parseKinds(const std::string& text, std::vector<LampKind>& out)
+{
+    std::vector<LampKind> kinds;
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::optional<LampKind> kind = glowcast::sim::lampKindNamed(text.substr(start, comma - start));
+        if (!kind || kinds.size() == 64)
+            return false;
+        kinds.push_back(*kind);
+        start = comma + 1;
+    }
+    out = kinds;
     return true;
 }
 
@@ -82,7 +106,12 @@ int parseOptions(int argc, char** argv, Options& options)
         } else if (word == "--port" && parseNumber(value, 0, 65535, number) && number == static_cast<int>(number)) {
             options.port = static_cast<int>(number);
         } else if (word == "--lamps" && parseNumber(value, 0, 64, number) && number == static_cast<int>(number)) {
-            options.bridge.lamps = static_cast<int>(number);
+            options.bridge.lamps.assign(static_cast<std::size_t>(number), LampKind::ExtendedColour);
+        } else if (word == "--lamps" && parseKinds(value, options.bridge.lamps)) {
+            // one lamp of each kind listed
+        } else if (word == "--rate-limit" && parseNumber(value, 1, 100000, number) &&
+                   number == static_cast<int>(number)) {
+            options.bridge.rateLimit = static_cast<int>(number);
         } else if (word == "--press-after" && parseNumber(value, 0, 86400, number)) {
             options.bridge.pressAfter = std::chrono::milliseconds(static_cast<long long>(number * 1000));
         } else if (word == "--user" && !value.empty()) {
@@ -98,6 +127,8 @@ int parseOptions(int argc, char** argv, Options& options)
 void answer(httplib::Response& response, const Reply& reply)
 {
     response.status = reply.status;
+    for (const auto& [name, value] : reply.headers)
+        response.set_header(name, value);
     response.set_content(reply.body, reply.contentType.c_str());
 }
 
