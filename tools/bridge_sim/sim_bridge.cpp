@@ -10,7 +10,6 @@
 #include <QString>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <ctime>
@@ -32,6 +31,7 @@ constexpr std::size_t kMostLamps = 64;
 // as bridges make theirs; the texts are the simulator's own.
 const std::string kMac = "02:47:43:00:00:01";
 const std::string kBridgeId = "024743FFFE000001";
+const std::string kPortalId = "024743fffe000001"; // the portal writes it in lower case
 const std::string kModelId = "GCSIM-BR1";
 const std::string kSwVersion = "1000050000";
 const std::string kApiVersion = "1.50.0";
@@ -262,10 +262,8 @@ Reply SimBridge::handleApi(const std::string& method, const std::string& path, c
     const std::lock_guard lock{m_mutex};
     const std::vector<std::string> segments = splitPath(path); // segments[0] == "api"
     if (segments.size() == 2 && segments[1] == "nupnp" && method == "GET") {
-        std::string id = kBridgeId;
-        std::transform(id.begin(), id.end(), id.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
-        return {200, jsonArray({jsonObject(
-                         {{"id", jsonString(id)}, {"internalipaddress", jsonString(m_options.advertisedAddress)}})})};
+        return {200, jsonArray({jsonObject({{"id", jsonString(kPortalId)},
+                                            {"internalipaddress", jsonString(m_options.advertisedAddress)}})})};
     }
     if (segments.size() == 1) {
         if (method == "POST")
