@@ -90,12 +90,17 @@ DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus-address")
 export DBUS_SESSION_BUS_ADDRESS
 
 say "starting the bridge simulator with $lamp_count lamps; its link button presses itself 4 s into pairing"
-setsid "$sim" --port 0 --lamps "$lamp_count" --press-after 4 >"$work/sim.out" 2>"$work/sim.log" &
+setsid "$sim" --port 0 --lamps "$lamp_count" --press-after 4 --user demo >"$work/sim.out" 2>"$work/sim.log" &
 sim_pid=$!
 wait_for 100 grep -q '^listening on ' "$work/sim.out" || die "the simulator did not start (see $work/sim.log)"
 address=$(sed -n 's/^listening on //p' "$work/sim.out" | head -n 1)
 port=${address##*:}
 base="http://127.0.0.1:$port"
+
+# A lamp that is off takes no colour, so the lamps are switched on first, as a user would, with the
+# demo's own user name on the bridge.
+say "switching the lamps on"
+curl -fsS -X PUT -d '{"on":true}' "$base/api/demo/groups/0/action" >/dev/null || die "could not switch the lamps on"
 
 # Every lamp enabled, as a user would tick them in the lamp table; no user name, so that Glowcast
 # pairs and the push-button window shows until the simulated press.

@@ -10,8 +10,8 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # Qt 6 and the image format plugins (WebP among them)
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
-    # the bridge simulator's HTTP server
-    libcpp-httplib-dev
+    # the bridge simulator's HTTP server, and Python for the test client written apart from Glowcast
+    libcpp-httplib-dev python3
     # a private session bus for tests and the demo, and gdbus to post notifications by hand
     dbus dbus-bin dbus-daemon libglib2.0-bin
     # a display server for screenshots and windowed tests

@@ -19,9 +19,9 @@ using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 using Requests = std::vector<HttpRequest>;
 
-const std::string kRefusal = R"([{"error":{"type":20,"address":"","description":"the link button has not been pressed"}}])";
+const std::string kRefusal = R"([{"error":{"type":101,"address":"","description":"link button not pressed"}}])";
 const std::string kAcceptance = R"([{"success":{"username":"fresh-user-1"}}])";
-const std::string kUnauthorised = R"([{"error":{"type":10,"address":"/lights","description":"user is not authorised"}}])";
+const std::string kUnauthorised = R"([{"error":{"type":1,"address":"/lights","description":"unauthorized user"}}])";
 const std::string kNoStoredAddress = "no response from Portal API and no last used bridge IP";
 const std::string kUsingStoredAddress = "no response from Portal API, using last used bridge IP";
 
@@ -182,7 +182,7 @@ TEST_F(BridgeBridgeTest, TwoRefusalsThenAcceptanceTakesThreeIdenticalRequestsAnd
     EXPECT_EQ(window.fronts, 3);
     EXPECT_EQ(window.hides, 1);
     EXPECT_FALSE(window.visible);
-    EXPECT_EQ(std::ranges::count(ownLines(), "Bridge Error: the link button has not been pressed"), 2);
+    EXPECT_EQ(std::ranges::count(ownLines(), "Bridge Error: link button not pressed"), 2);
 
     // A second call after success sends nothing, even with the user name gone.
     prefs.texts.erase("username");
@@ -202,7 +202,7 @@ TEST_F(BridgeBridgeTest, ThirtyRefusalsGiveUpAndALaterCallStartsAFreshSeries)
     EXPECT_FALSE(bridge().loggedIn());
     EXPECT_FALSE(window.visible);
     EXPECT_TRUE(alert.shown.empty());
-    EXPECT_EQ(ownLines().back(), "Bridge Error: the link button has not been pressed");
+    EXPECT_EQ(ownLines().back(), "Bridge Error: link button not pressed");
 
     EXPECT_FALSE(bridge().logIn());
     EXPECT_EQ(http.sent, Requests(60, kPairingRequest));
@@ -216,7 +216,7 @@ TEST_F(BridgeBridgeTest, RepliesWithoutAUsableUserNameAreNotAnAcceptance)
     const std::vector<std::pair<std::optional<std::string>, std::string>> rows = {
         {std::nullopt, "no response from Portal API"},
         {R"([{"error":"busy"}])", "Bridge Error: busy"},
-        {R"([{"error":{"type":20}}])", "Bridge Error: (null)"},
+        {R"([{"error":{"type":101}}])", "Bridge Error: (null)"},
         {R"([{"error":{}}])", "Bridge Error: "},
         {"", noName},
         {"<html><body>500 Internal Server Error</body></html>", noName},
@@ -306,7 +306,7 @@ TEST_F(BridgeBridgeTest, RepliesThatFailEveryMethod)
         std::string failure; // the line each method logs, empty when the reply is a success
     };
     const std::vector<Row> rows = {
-        {kUnauthorised, "Bridge Error: user is not authorised"},
+        {kUnauthorised, "Bridge Error: unauthorized user"},
         {R"({"error":"rate limited"})", "Bridge Error: rate limited"},
         {std::nullopt, "no response from Bridge"},
         {"", ""},
@@ -351,7 +351,7 @@ TEST_F(BridgeBridgeTest, FailedPairingStillSendsTheRequestWithTheMissingNameText
     EXPECT_FALSE(storedBridge().sendPUTRequest(Dictionary{{"bri", 10}}, "lights/2/state"));
     ASSERT_EQ(http.sent.size(), 31u);
     EXPECT_EQ(http.sent.back().url, "http://192.168.1.20/api/(null)/lights/2/state");
-    EXPECT_EQ(ownLines().back(), "Bridge Error: user is not authorised");
+    EXPECT_EQ(ownLines().back(), "Bridge Error: unauthorized user");
 }
 
 TEST_F(BridgeBridgeTest, NoAddressFailsSilentlyWithoutABridgeRequest)

@@ -38,7 +38,7 @@ const std::vector<Patch> kSevenColours = {{{192, 0, 0}, 1000}, {{192, 192, 0}, 9
 const Patch kRed = kSevenColours[0];
 const std::string kZeroBody = R"({"bri":0,"sat":0})";
 const std::string kPutSuccess = R"([{"success":{"/lights/1/state/bri":255}}])";
-const std::string kUnauthorised = R"([{"error":{"type":10,"address":"/","description":"user is not authorised"}}])";
+const std::string kUnauthorised = R"([{"error":{"type":1,"address":"/","description":"unauthorized user"}}])";
 
 Colour colourOf(const Patch& patch)
 {
@@ -433,11 +433,11 @@ TEST_F(GlowcastControllerTest, LampsWithoutAColourGetTheZeroBodyAndWhiteWells)
 TEST_F(GlowcastControllerTest, AFailingRequestDoesNotStopTheOthers)
 {
     setUpWithEnabledLamps(3);
-    http.replies = {kPutSuccess, R"([{"error":{"type":30,"description":"no resource at /lights/2/state"}}])",
+    http.replies = {kPutSuccess, R"([{"error":{"type":3,"description":"resource, /lights/2/state, not available"}}])",
                     kPutSuccess};
     postCover({kRed});
     EXPECT_EQ(sent(&HttpRequest::url), (Strings{stateUrl("1"), stateUrl("2"), stateUrl("3")}));
-    EXPECT_EQ(count("Bridge Error: no resource at /lights/2/state"), 1);
+    EXPECT_EQ(count("Bridge Error: resource, /lights/2/state, not available"), 1);
 
     // An unreachable bridge is tried once per lamp.
     http.sent.clear();

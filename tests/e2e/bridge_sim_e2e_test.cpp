@@ -79,7 +79,7 @@ TEST_F(BridgeSimulatorTest, DiscoversThroughThePortalAndPairsWhenTheButtonIsPres
     EXPECT_EQ(prefs.text("lastusedbridgeIP"), sim.address);
     EXPECT_EQ(sleeper.calls, 3);
     EXPECT_EQ(sleeper.slept, 7500ms);
-    EXPECT_EQ(logged("Bridge Error: the link button has not been pressed"), 2);
+    EXPECT_EQ(logged("Bridge Error: link button not pressed"), 2);
     const std::string pairing = R"(POST /api {"devicetype":"com.tallowbrook.Glowcast"})";
     EXPECT_EQ(sim.requests(), (std::vector<std::string>{"GET /api/nupnp", pairing, pairing, pairing}));
     // The bridge knows the new user name: the lamps can be read with it.
@@ -114,11 +114,11 @@ TEST_F(BridgeSimulatorTest, RequestsArriveByteForByteInOrderOverOneConnection)
 
     EXPECT_TRUE(b.sendPUTRequest(Dictionary{{"bri", 200.0}, {"xy", "[0.412,0.377]"}}, "lights/2/state"));
     EXPECT_TRUE(b.sendPOSTRequest(Dictionary{{"name", "Hall"}}, "groups"));
-    EXPECT_EQ(b.sendDELETERequestToUrl("groups/1"), R"([{"success":"/groups/1 deleted"}])");
+    EXPECT_EQ(b.sendDELETERequestToUrl("groups/2"), R"([{"success":"/groups/2 deleted"}])");
     EXPECT_EQ(sim.requests(),
               (std::vector<std::string>{"GET /api/alice/lights",
                                         R"(PUT /api/alice/lights/2/state {"bri":200,"xy":[0.412,0.377]})",
-                                        R"(POST /api/alice/groups {"name":"Hall"})", "DELETE /api/alice/groups/1"}));
+                                        R"(POST /api/alice/groups {"name":"Hall"})", "DELETE /api/alice/groups/2"}));
     // All went over one kept-alive connection.
     std::set<int> ports;
     for (const QJsonValue record : sim.records())
@@ -143,9 +143,9 @@ TEST_F(BridgeSimulatorTest, RequestsArriveByteForByteInOrderOverOneConnection)
 TEST_F(BridgeSimulatorTest, UnknownUserAndUnknownLampAreBridgeErrors)
 {
     EXPECT_EQ(bridge(std::nullopt, "mallory").sendGETRequestToUrl("lights"), std::nullopt);
-    EXPECT_EQ(logged("Bridge Error: user is not authorised"), 1);
+    EXPECT_EQ(logged("Bridge Error: unauthorized user"), 1);
     EXPECT_FALSE(bridge().sendPUTRequest(Dictionary{{"bri", 1}}, "lights/9/state"));
-    EXPECT_EQ(logged("Bridge Error: no resource at /lights/9/state"), 1);
+    EXPECT_EQ(logged("Bridge Error: resource, /lights/9/state, not available"), 1);
 }
 
 TEST_F(BridgeSimulatorTest, InjectedFaultsAreNoReplyOrAReplyAsTheBridgeExpects)
@@ -219,7 +219,7 @@ TEST(GlowcastctlTest, DiscoversPairsListsAndSetsALampOnTheSimulator)
     EXPECT_EQ(pair.code, 0) << pair.err;
     EXPECT_EQ(pair.out, "paired with the bridge at " + sim.address + "\n");
     EXPECT_NE(pair.err.find("Press the link button on your lighting bridge now"), std::string::npos);
-    EXPECT_NE(pair.err.find("Bridge Error: the link button has not been pressed"), std::string::npos);
+    EXPECT_NE(pair.err.find("Bridge Error: link button not pressed"), std::string::npos);
     const Result lights = run("lights");
     EXPECT_EQ(lights.code, 0) << lights.err;
     EXPECT_EQ(lights.out, "1\tK\xC3\xBC"

@@ -4,7 +4,9 @@
 
 namespace glowcast::sim {
 
-// The page at "/": every lamp as a disc in the colour it gives off, refreshed from "/sim/state".
+// The page at "/": every lamp as a disc in the colour it gives off, refreshed from "/sim/state". A
+// lamp that is off shows as a dark disc; one the bridge cannot reach is greyed out, whatever it was
+// last sent.
 inline constexpr std::string_view kLivePage = R"html(<!DOCTYPE html>
 <html lang="en">
 <head>
@@ -17,6 +19,8 @@ inline constexpr std::string_view kLivePage = R"html(<!DOCTYPE html>
   .lamp { text-align: center; width: 9em; }
   .disc { width: 8em; height: 8em; border-radius: 50%; margin: 0 auto .6em; border: 2px solid #333;
           transition: background-color .4s, box-shadow .4s; }
+  .off .disc { background: #1e1f24 !important; box-shadow: none !important; border-style: dashed; }
+  .unreachable { opacity: .35; filter: grayscale(1); }
   .detail { color: #9a9aa2; font-size: .85em; }
   #status { color: #9a9aa2; }
 </style>
@@ -32,7 +36,7 @@ function render(state) {
   box.replaceChildren();
   for (const lamp of state.lamps) {
     const item = document.createElement("div");
-    item.className = "lamp";
+    item.className = "lamp" + (lamp.on ? "" : " off") + (lamp.reachable ? "" : " unreachable");
     const disc = document.createElement("div");
     disc.className = "disc";
     disc.style.backgroundColor = lamp.colour;
@@ -41,7 +45,8 @@ function render(state) {
     name.textContent = lamp.id + ": " + lamp.name;
     const detail = document.createElement("div");
     detail.className = "detail";
-    detail.textContent = (lamp.on ? "on" : "off") + ", bri " + lamp.bri + ", xy " + lamp.xy.join(", ");
+    detail.textContent = (lamp.reachable ? "" : "unreachable, ") + (lamp.on ? "on" : "off") + ", " + lamp.kind +
+      ", bri " + lamp.bri + ", xy " + lamp.xy.join(", ");
     item.append(disc, name, detail);
     box.append(item);
   }

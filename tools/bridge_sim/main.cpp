@@ -7,6 +7,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using glowcast::sim::Fault;
 using glowcast::sim::FaultMode;
+using glowcast::sim::LampKind;
 using glowcast::sim::Reply;
 using glowcast::sim::SimBridge;
 
@@ -32,8 +34,12 @@ const char* const kDescription =
     "Serves a simulated lighting bridge and its discovery portal on one port.\n"
     "The first line on standard output is \"listening on HOST:PORT\".\n"
     "Open http://HOST:PORT/ in a browser to watch the lamps.\n"
-    "Portal: GET /api/nupnp.  Bridge: POST /api, GET/PUT /api/USER/lights[/ID[/state]], POST/DELETE.\n"
-    "Control: POST /sim/linkbutton; POST /sim/lamps {\"count\":N} or {\"names\":[...]};\n"
+    "Portal: GET /api/nupnp.  Bridge: version 1 of the local API under /api: pairing, config, lights,\n"
+    "  groups, the whole state; schedules, scenes, rules, sensors and resourcelinks keep what they are given.\n"
+    "Lamp kinds for --lamps: extended (gamut C and colour temperature), colour-a, colour-b (gamut A or B),\n"
+    "  temperature (colour temperature only), dimmable (brightness only).\n"
+    "Control: POST /sim/linkbutton; POST /sim/lamps {\"count\":N}, {\"names\":[...]} and/or {\"kinds\":[...]};\n"
+    "  POST /sim/lamps/ID {\"reachable\":false};\n"
     "  GET|DELETE /sim/requests (method, path, body, time, client port);\n"
     "  POST /sim/faults {\"mode\":\"none|noanswer|drop|status|garbage|oversized\",\n"
     "    \"latency_ms\":N, \"status\":S, \"body\":\"...\", \"size\":BYTES, \"count\":N}; DELETE /sim/faults;\n"
@@ -52,6 +58,22 @@ bool parseNumber(const QString& text, double low, double high, double& out)
     if (!ok || !(value >= low && value <= high))
         return false;
     out = value;
+    return true;
+}
+
+// A comma-separated list of 1 to 64 lamp kinds.
+bool parseKinds(const std::string& text, std::vector<LampKind>& out)
+{
+    std::vector<LampKind> kinds;
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::optional<LampKind> kind = glowcast::sim::lampKindNamed(text.substr(start, comma - start));
+        if (!kind || kinds.size() == 64)
+            return false;
+        kinds.push_back(*kind);
+        start = comma + 1;
+    }
+    out = kinds;
     return true;
 }
 
@@ -74,8 +96,13 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("Port to listen on; 0 (the default) picks a free one."),
                                   QStringLiteral("PORT"));
-    const QCommandLineOption lamps(QStringLiteral("lamps"), QStringLiteral("Number of lamps, 0..64 (default 3)."),
-                                   QStringLiteral("N"));
+    const QCommandLineOption lamps(
+        QStringLiteral("lamps"),
+        QStringLiteral("N extended colour lamps, 0..64 (default 3), or one lamp of each kind listed (see above)."),
+        QStringLiteral("N|KIND,..."));
+    const QCommandLineOption rateLimit(QStringLiteral("rate-limit"),
+                                       QStringLiteral("Answer \"429 Too Many Requests\" past N lamp commands a second."),
+                                       QStringLiteral("N"));
     const QCommandLineOption pressAfter(
         QStringLiteral("press-after"),
         QStringLiteral("Press the link button by itself that long after the first pairing request."),
@@ -83,7 +110,7 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
     const QCommandLineOption user(QStringLiteral("user"),
                                   QStringLiteral("A user name the bridge knows already (may be repeated)."),
                                   QStringLiteral("NAME"));
-    parser.addOptions({host, port, lamps, pressAfter, user});
+    parser.addOptions({host, port, lamps, rateLimit, pressAfter, user});
     if (const std::optional<int> status = commandLine.parse(argc, argv))
         return status;
 
@@ -96,8 +123,15 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
         options.host = parser.value(host).toStdString();
     if (parser.isSet(port) && !parseWhole(parser.value(port), 0, 65535, options.port))
         return refuse(port);
-    if (parser.isSet(lamps) && !parseWhole(parser.value(lamps), 0, 64, options.bridge.lamps))
-        return refuse(lamps);
+    int count = 0;
+    if (parser.isSet(lamps)) {
+        if (parseWhole(parser.value(lamps), 0, 64, count))
+            options.bridge.lamps.assign(static_cast<std::size_t>(count), LampKind::ExtendedColour);
+        else if (!parseKinds(parser.value(lamps).toStdString(), options.bridge.lamps))
+            return refuse(lamps);
+    }
+    if (parser.isSet(rateLimit) && !parseWhole(parser.value(rateLimit), 1, 100000, options.bridge.rateLimit))
+        return refuse(rateLimit);
     if (parser.isSet(pressAfter)) {
         if (!parseNumber(parser.value(pressAfter), 0, 86400, seconds))
             return refuse(pressAfter);
@@ -114,6 +148,8 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
 void answer(httplib::Response& response, const Reply& reply)
 {
     response.status = reply.status;
+    for (const auto& [name, value] : reply.headers)
+        response.set_header(name, value);
     response.set_content(reply.body, reply.contentType.c_str());
 }
 

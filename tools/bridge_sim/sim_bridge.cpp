@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <ctime>
+#include <iterator>
 #include <random>
+#include <set>
 
 namespace glowcast::sim {
 
@@ -22,6 +25,20 @@ using namespace std::chrono_literals;
 
 constexpr auto kPressLasts = 30s;
 constexpr std::size_t kRecordLimit = 10000;
+constexpr std::size_t kMostLamps = 64;
+
+// The bridge's identity. The address is a locally administered one, and the id is made from it
+// as bridges make theirs; the texts are the simulator's own.
+const std::string kMac = "02:47:43:00:00:01";
+const std::string kBridgeId = "024743FFFE000001";
+const std::string kPortalId = "024743fffe000001"; // the portal writes it in lower case
+const std::string kModelId = "GCSIM-BR1";
+const std::string kSwVersion = "1000050000";
+const std::string kApiVersion = "1.50.0";
+
+// The collections a bridge has that the simulator only keeps as it is given them.
+const std::set<std::string, std::less<>> kStoredCollections = {"schedules", "scenes", "rules", "sensors",
+                                                               "resourcelinks"};
 
 std::vector<std::string> splitPath(const std::string& path)
 {
@@ -39,25 +56,90 @@ std::vector<std::string> splitPath(const std::string& path)
     return segments;
 }
 
+std::string joined(const std::vector<std::string>& path)
+{
+    std::string out;
+    for (const std::string& segment : path)
+        out += "/" + segment;
+    return out.empty() ? "/" : out;
+}
+
+std::string errorEntry(int type, const std::string& address, const std::string& description)
+{
+    return jsonObject({{"error", jsonObject({{"type", std::to_string(type)},
+                                             {"address", jsonString(address)},
+                                             {"description", jsonString(description)}})}});
+}
+
+std::string successEntry(const std::string& address, const std::string& value)
+{
+    return jsonObject({{"success", jsonObject({{address, value}})}});
+}
+
+Reply list(const std::vector<std::string>& entries)
+{
+    return {200, jsonArray(entries)};
+}
+
 Reply errorReply(int type, const std::string& address, const std::string& description)
 {
-    return {200, "[{\"error\":{\"type\":" + std::to_string(type) + ",\"address\":" + jsonString(address) +
-                     ",\"description\":" + jsonString(description) + "}}]"};
+    return list({errorEntry(type, address, description)});
 }
 
 Reply notAvailable(const std::string& address)
 {
-    return errorReply(30, address, "no resource at " + address);
+    return errorReply(3, address, "resource, " + address + ", not available");
 }
 
 Reply methodNotAvailable(const std::string& method, const std::string& address)
 {
-    return errorReply(31, address, "method " + method + " is not allowed on " + address);
+    return errorReply(4, address, "method, " + method + ", not available for resource, " + address);
 }
 
 Reply invalidJson(const std::string& address)
 {
-    return errorReply(32, address, "the body is not valid JSON");
+    return errorReply(2, address, "body contains invalid json");
+}
+
+Reply missingParameters(const std::string& address)
+{
+    return errorReply(5, address, "invalid/missing parameters in body");
+}
+
+std::string invalidValue(const QJsonValue& value, const std::string& key)
+{
+    return "invalid value, " + plainText(value) + ", for parameter, " + key;
+}
+
+std::string notAvailableParameter(const std::string& key)
+{
+    return "parameter, " + key + ", not available";
+}
+
+Reply deleted(const std::string& address)
+{
+    return list({jsonObject({{"success", jsonString(address + " deleted")}})});
+}
+
+// A text of `low` to `high` characters.
+bool textOfLength(const QJsonValue& value, qsizetype low, qsizetype high)
+{
+    const qsizetype length = value.toString().toUcs4().size();
+    return value.isString() && length >= low && length <= high;
+}
+
+const QJsonValue* member(const Body& body, std::string_view key)
+{
+    for (const auto& [name, value] : body)
+        if (name == key)
+            return &value;
+    return nullptr;
+}
+
+bool switchesOn(const Body& body)
+{
+    const QJsonValue* on = member(body, "on");
+    return on && on->isBool() && on->toBool();
 }
 
 std::optional<QJsonObject> parseObject(const std::string& body)
@@ -70,102 +152,64 @@ std::optional<QJsonObject> parseObject(const std::string& body)
     return document.object();
 }
 
-std::string compact(const QJsonValue& value)
-{
-    if (value.isObject())
-        return QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact).toStdString();
-    if (value.isArray())
-        return QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact).toStdString();
-    if (value.isString())
-        return jsonString(value.toString().toStdString());
-    if (value.isBool())
-        return value.toBool() ? "true" : "false";
-    if (value.isDouble())
-        return jsonNumber(value.toDouble());
-    return "null";
-}
-
-std::string freshUsername()
+std::string randomHex(std::size_t digits, bool upper)
 {
     static std::mt19937_64 generator{std::random_device{}()};
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string name;
-    for (int i = 0; i < 32; ++i)
-        name += kHex[generator() % 16];
-    return name;
+    const char* hex = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < digits; ++i)
+        text += hex[generator() % 16];
+    return text;
 }
 
-std::string lampJson(const Lamp& lamp)
+// Now, as the bridge writes times: UTC, to the second, without a zone.
+std::string bridgeTime()
 {
-    // Shaped as the bridge sends it: the state object first, then the name.
-    return "{\"state\":{\"on\":" + std::string(lamp.on ? "true" : "false") + ",\"bri\":" + std::to_string(lamp.bri) +
-           ",\"hue\":" + std::to_string(lamp.hue) + ",\"sat\":" + std::to_string(lamp.sat) + ",\"xy\":[" +
-           jsonNumber(lamp.x) + "," + jsonNumber(lamp.y) + "],\"level\":1},\"name\":" + jsonString(lamp.name) + "}";
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    return text;
 }
 
-std::string stateOnlyJson(const Lamp& lamp)
+std::optional<int> groupNumber(const std::string& id)
 {
-    const std::string whole = lampJson(lamp);
-    const std::size_t open = whole.find('{', 1);
-    const std::size_t close = whole.find('}', open);
-    return whole.substr(open, close - open + 1);
+    int number = 0;
+    const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), number);
+    if (error != std::errc{} || end != id.data() + id.size() || std::to_string(number) != id)
+        return std::nullopt;
+    return number;
 }
 
 } // namespace
 
-std::string jsonString(const std::string& text)
-{
-    // Invalid UTF-8 in a recorded body is shown with replacement characters, so the record stays
-    // readable JSON.
-    const QByteArray valid = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toUtf8();
-    std::string out = "\"";
-    for (const char c : valid) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20) {
-            static constexpr char kHex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0xf];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-    return out;
-}
-
-std::string jsonNumber(double number)
-{
-    if (!std::isfinite(number))
-        return "0";
-    char text[32];
-    const auto result = std::to_chars(std::begin(text), std::end(text), number);
-    return std::string(text, result.ptr);
-}
-
 SimBridge::SimBridge(Options options) : m_options(std::move(options))
 {
-    m_users.insert(m_options.users.begin(), m_options.users.end());
+    for (const std::string& user : m_options.users)
+        addUser(user, "glowcast-sim#preset");
+    if (m_options.lamps.size() > kMostLamps)
+        m_options.lamps.resize(kMostLamps);
     std::vector<std::string> names;
-    for (int i = 1; i <= std::clamp(m_options.lamps, 0, 64); ++i)
+    for (std::size_t i = 1; i <= m_options.lamps.size(); ++i)
         names.push_back("Lamp " + std::to_string(i));
-    resetLamps(names);
+    resetLamps(names, m_options.lamps);
 }
 
-void SimBridge::resetLamps(const std::vector<std::string>& names)
+void SimBridge::resetLamps(const std::vector<std::string>& names, const std::vector<LampKind>& kinds)
 {
     m_lamps.clear();
     for (std::size_t i = 0; i < names.size(); ++i)
-        m_lamps.push_back(Lamp{std::to_string(i + 1), names[i]});
+        m_lamps.push_back(
+            newLamp(std::to_string(i + 1), names[i], i < kinds.size() ? kinds[i] : LampKind::ExtendedColour));
+    m_groups.clear();
+    m_groups[1] = Group{"Room 1", "Room", lampIds()};
+}
+
+void SimBridge::addUser(const std::string& name, const std::string& devicetype)
+{
+    const std::string now = bridgeTime();
+    m_users.insert_or_assign(name, User{devicetype, now, now});
 }
 
 bool SimBridge::linkButtonPressed(Clock::time_point now) const
@@ -218,18 +262,34 @@ Reply SimBridge::handleApi(const std::string& method, const std::string& path, c
     const std::lock_guard lock{m_mutex};
     const std::vector<std::string> segments = splitPath(path); // segments[0] == "api"
     if (segments.size() == 2 && segments[1] == "nupnp" && method == "GET") {
-        return {200, "[{\"id\":\"5ee1b7d6e0c0ffee\",\"internalipaddress\":" + jsonString(m_options.advertisedAddress) +
-                         "}]"};
+        return {200, jsonArray({jsonObject({{"id", jsonString(kPortalId)},
+                                            {"internalipaddress", jsonString(m_options.advertisedAddress)}})})};
     }
     if (segments.size() == 1) {
         if (method == "POST")
             return pair(body);
         return methodNotAvailable(method, "/");
     }
-    std::string rest;
-    for (std::size_t i = 2; i < segments.size(); ++i)
-        rest += (i > 2 ? "/" : "") + segments[i];
+    const Path rest(segments.begin() + 2, segments.end());
+    if (overRateLimit(method, rest))
+        return {429, "", "application/json", {{"Retry-After", "1"}}};
     return userResource(method, segments[1], rest, body);
+}
+
+bool SimBridge::overRateLimit(const std::string& method, const Path& path)
+{
+    const bool lampCommand =
+        method == "PUT" && path.size() == 3 &&
+        ((path[0] == "lights" && path[2] == "state") || (path[0] == "groups" && path[2] == "action"));
+    if (!lampCommand || m_options.rateLimit <= 0)
+        return false;
+    const Clock::time_point now = Clock::now();
+    while (!m_lampCommands.empty() && now - m_lampCommands.front() >= 1s)
+        m_lampCommands.pop_front();
+    if (std::ssize(m_lampCommands) >= m_options.rateLimit)
+        return true;
+    m_lampCommands.push_back(now);
+    return false;
 }
 
 Reply SimBridge::pair(const std::string& body)
@@ -237,89 +297,297 @@ Reply SimBridge::pair(const std::string& body)
     const Clock::time_point now = Clock::now();
     if (m_options.pressAfter && !m_scheduledPress)
         m_scheduledPress = now + *m_options.pressAfter;
-    const std::optional<QJsonObject> request = parseObject(body);
+    const std::optional<Body> request = orderedMembers(body);
     if (!request)
         return invalidJson("/");
-    if (!request->value(QStringLiteral("devicetype")).isString())
-        return errorReply(33, "/", "the body lacks a required member");
+    const QJsonValue* devicetype = member(*request, "devicetype");
+    if (!devicetype)
+        return missingParameters("/");
+    if (!textOfLength(*devicetype, 1, 40))
+        return errorReply(7, "/devicetype", invalidValue(*devicetype, "devicetype"));
     if (!linkButtonPressed(now))
-        return errorReply(20, "", "the link button has not been pressed");
-    const std::string username = freshUsername();
-    m_users.insert(username);
-    return {200, "[{\"success\":{\"username\":" + jsonString(username) + "}}]"};
+        return errorReply(101, "", "link button not pressed");
+    const std::string username = randomHex(32, false);
+    addUser(username, devicetype->toString().toStdString());
+    Members success{{"username", jsonString(username)}};
+    const QJsonValue* clientKey = member(*request, "generateclientkey");
+    if (clientKey && clientKey->isBool() && clientKey->toBool())
+        success.emplace_back("clientkey", jsonString(randomHex(32, true)));
+    return list({jsonObject({{"success", jsonObject(success)}})});
 }
 
-Reply SimBridge::userResource(const std::string& method, const std::string& user, const std::string& rest,
+Reply SimBridge::userResource(const std::string& method, const std::string& user, const Path& path,
                               const std::string& body)
 {
-    const std::string address = "/" + rest;
-    if (m_users.count(user) == 0)
-        return errorReply(10, address, "user is not authorised");
-    const std::vector<std::string> segments = splitPath(rest);
-    if (segments.empty()) {
+    const auto known = m_users.find(user);
+    if (known == m_users.end()) {
+        // Anyone may read the short configuration: clients ask for it before they pair.
+        if (method == "GET" && (path == Path{"config"} || (path.empty() && user == "config")))
+            return {200, shortConfigJson()};
+        return errorReply(1, joined(path), "unauthorized user");
+    }
+    known->second.lastUsed = bridgeTime();
+    if (path.empty()) {
+        if (method != "GET")
+            return methodNotAvailable(method, "/");
+        Members whole{{"lights", lampsJson()}, {"groups", groupsJson()}, {"config", configJson()}};
+        for (const char* collection : {"schedules", "scenes", "rules", "sensors", "resourcelinks"})
+            whole.emplace_back(collection, collectionJson(collection));
+        return {200, jsonObject(whole)};
+    }
+    if (path[0] == "lights")
+        return lights(method, path, body);
+    if (path[0] == "groups")
+        return groups(method, path, body);
+    if (path[0] == "config")
+        return config(method, path, body);
+    if (kStoredCollections.contains(path[0]))
+        return storedResource(method, path, body);
+    return notAvailable(joined(path));
+}
+
+Reply SimBridge::lights(const std::string& method, const Path& path, const std::string& body)
+{
+    const std::string address = joined(path);
+    if (path.size() == 1) {
         if (method == "GET")
-            return {200, "{\"lights\":" + lampsJson() + "}"};
+            return {200, lampsJson()};
+        if (method == "POST")
+            return list({successEntry("/lights", jsonString("Searching for new devices"))});
         return methodNotAvailable(method, address);
     }
+    if (path.size() == 2 && path[1] == "new") {
+        if (method == "GET")
+            return {200, R"({"lastscan":"none"})"};
+        return methodNotAvailable(method, address);
+    }
+    Lamp* lamp = findLamp(path[1]);
+    if (!lamp || path.size() > 3 || (path.size() == 3 && path[2] != "state"))
+        return notAvailable(address);
+    if (path.size() == 3) {
+        if (method == "PUT")
+            return setState(*lamp, body);
+        if (method == "GET")
+            return {200, lampStateJson(*lamp)};
+        return methodNotAvailable(method, address);
+    }
+    if (method == "GET")
+        return {200, lampJson(*lamp)};
+    if (method == "DELETE") {
+        const std::string id = lamp->id;
+        std::erase_if(m_lamps, [&](const Lamp& l) { return l.id == id; });
+        for (auto& [number, group] : m_groups)
+            std::erase(group.lights, id);
+        return deleted(address);
+    }
+    if (method != "PUT")
+        return methodNotAvailable(method, address);
+    const std::optional<Body> request = orderedMembers(body);
+    if (!request)
+        return invalidJson(address);
+    if (request->empty())
+        return missingParameters(address);
+    std::vector<std::string> entries;
+    for (const auto& [key, value] : *request) {
+        if (key != "name")
+            entries.push_back(errorEntry(6, address + "/" + key, notAvailableParameter(key)));
+        else if (!textOfLength(value, 1, 32))
+            entries.push_back(errorEntry(7, address + "/name", invalidValue(value, key)));
+        else
+            entries.push_back(successEntry(address + "/name", jsonString(lamp->name = value.toString().toStdString())));
+    }
+    return list(entries);
+}
 
-    if (segments[0] == "lights") {
-        if (segments.size() == 1) {
-            if (method == "GET")
-                return {200, lampsJson()};
-            if (method == "POST")
-                return {200, R"([{"success":{"/lights":"Searching for new devices"}}])"};
+Reply SimBridge::setState(Lamp& lamp, const std::string& body)
+{
+    const std::string address = "/lights/" + lamp.id + "/state";
+    const std::optional<Body> request = orderedMembers(body);
+    if (!request)
+        return invalidJson(address);
+    if (request->empty())
+        return missingParameters(address);
+    // A lamp that is off takes nothing but being switched on; one body may do both.
+    const bool accepting = lamp.on || switchesOn(*request);
+    std::vector<std::string> entries;
+    for (const auto& [key, value] : *request) {
+        const Outcome outcome = setAttribute(lamp, key, value, accepting);
+        entries.push_back(outcome.error ? errorEntry(outcome.error, address + "/" + key, outcome.text)
+                                        : successEntry(address + "/" + key, outcome.text));
+    }
+    return list(entries);
+}
+
+Reply SimBridge::groups(const std::string& method, const Path& path, const std::string& body)
+{
+    const std::string address = joined(path);
+    if (path.size() == 1) {
+        if (method == "GET")
+            return {200, groupsJson()};
+        if (method != "POST")
             return methodNotAvailable(method, address);
+        const std::optional<Body> request = orderedMembers(body);
+        if (!request)
+            return invalidJson(address);
+        const int number = m_groups.empty() ? 1 : m_groups.rbegin()->first + 1;
+        Group group{"Group " + std::to_string(number)};
+        if (const std::vector<std::string> errors = setGroup(address, group, *request, true); !errors.empty())
+            return list(errors);
+        m_groups[number] = group;
+        return list({jsonObject({{"success", jsonObject({{"id", jsonString(std::to_string(number))}})}})});
+    }
+    // Group 0 is every lamp the bridge has.
+    const std::optional<int> number = groupNumber(path[1]);
+    const auto found = number ? m_groups.find(*number) : m_groups.end();
+    if ((path[1] != "0" && found == m_groups.end()) || path.size() > 3 || (path.size() == 3 && path[2] != "action"))
+        return notAvailable(address);
+    const std::vector<std::string> lamps = path[1] == "0" ? lampIds() : found->second.lights;
+    if (path.size() == 3) {
+        if (method == "PUT")
+            return groupAction(path[1], lamps, body);
+        return methodNotAvailable(method, address);
+    }
+    if (method == "GET")
+        return {200, path[1] == "0" ? groupJson("Group 0", "LightGroup", lamps)
+                                    : groupJson(found->second.name, found->second.type, lamps)};
+    if (path[1] == "0")
+        return methodNotAvailable(method, address);
+    if (method == "PUT") {
+        const std::optional<Body> request = orderedMembers(body);
+        if (!request)
+            return invalidJson(address);
+        if (request->empty())
+            return missingParameters(address);
+        return list(setGroup(address, found->second, *request, false));
+    }
+    if (method == "DELETE") {
+        m_groups.erase(found);
+        return deleted(address);
+    }
+    return methodNotAvailable(method, address);
+}
+
+// Sets a group's name and lamps, and while it is being made its type. Lists an entry per member,
+// but while the group is being made only the errors, and other members are let be.
+std::vector<std::string> SimBridge::setGroup(const std::string& address, Group& group, const Body& body, bool making)
+{
+    std::vector<std::string> entries;
+    for (const auto& [key, value] : body) {
+        const std::string at = address + "/" + key;
+        std::vector<std::string> lamps;
+        for (const QJsonValue lamp : value.toArray())
+            if (lamp.isString() && findLamp(lamp.toString().toStdString()))
+                lamps.push_back(jsonString(lamp.toString().toStdString()));
+        if (key == "name" && textOfLength(value, 1, 32)) {
+            group.name = value.toString().toStdString();
+        } else if (key == "lights" && value.isArray() && std::ssize(lamps) == value.toArray().size()) {
+            group.lights.clear();
+            for (const QJsonValue lamp : value.toArray())
+                group.lights.push_back(lamp.toString().toStdString());
+        } else if (key == "type" && making &&
+                   (value == QStringLiteral("Room") || value == QStringLiteral("LightGroup"))) {
+            group.type = value.toString().toStdString();
+        } else if (key == "name" || key == "lights" || (key == "type" && making)) {
+            entries.push_back(errorEntry(7, at, invalidValue(value, key)));
+            continue;
+        } else {
+            if (!making)
+                entries.push_back(errorEntry(6, at, notAvailableParameter(key)));
+            continue;
         }
-        const auto lamp =
-            std::find_if(m_lamps.begin(), m_lamps.end(), [&](const Lamp& l) { return l.id == segments[1]; });
-        if (lamp == m_lamps.end() || segments.size() > 3 || (segments.size() == 3 && segments[2] != "state"))
+        if (!making)
+            entries.push_back(successEntry(at, key == "name" ? jsonString(group.name) : jsonArray(lamps)));
+    }
+    return entries;
+}
+
+Reply SimBridge::groupAction(const std::string& id, const std::vector<std::string>& lamps, const std::string& body)
+{
+    const std::string address = "/groups/" + id + "/action";
+    const std::optional<Body> request = orderedMembers(body);
+    if (!request)
+        return invalidJson(address);
+    if (request->empty())
+        return missingParameters(address);
+    const bool switchingOn = switchesOn(*request);
+    std::vector<std::string> entries;
+    for (const auto& [key, value] : *request) {
+        // The bridge checks an attribute as a lamp that takes everything would, then gives it to
+        // each lamp of the group that can take it.
+        Lamp probe;
+        const Outcome checked = setAttribute(probe, key, value, true);
+        if (checked.error) {
+            entries.push_back(errorEntry(checked.error, address + "/" + key, checked.text));
+            continue;
+        }
+        for (const std::string& lampId : lamps)
+            if (Lamp* lamp = findLamp(lampId))
+                (void)setAttribute(*lamp, key, value, lamp->on || switchingOn);
+        entries.push_back(successEntry(address + "/" + key, compact(value)));
+    }
+    return list(entries);
+}
+
+Reply SimBridge::config(const std::string& method, const Path& path, const std::string& body)
+{
+    const std::string address = joined(path);
+    if (path.size() == 3 && path[1] == "whitelist") {
+        if (m_users.count(path[2]) == 0)
             return notAvailable(address);
-        if (segments.size() == 3) {
-            if (method == "GET")
-                return {200, stateOnlyJson(*lamp)};
-            if (method == "PUT")
-                return setState(*lamp, body);
+        if (method != "DELETE")
             return methodNotAvailable(method, address);
-        }
-        if (method == "GET")
-            return {200, lampJson(*lamp)};
-        if (method == "PUT") {
-            const std::optional<QJsonObject> request = parseObject(body);
-            if (!request)
-                return invalidJson(address);
-            if (!request->value(QStringLiteral("name")).isString())
-                return errorReply(33, address, "the body lacks a required member");
-            lamp->name = request->value(QStringLiteral("name")).toString().toStdString();
-            return {200, "[{\"success\":{" + jsonString(address + "/name") + ":" + jsonString(lamp->name) + "}}]"};
-        }
-        if (method == "DELETE") {
-            m_lamps.erase(lamp);
-            return {200, "[{\"success\":" + jsonString(address + " deleted") + "}]"};
-        }
-        return methodNotAvailable(method, address);
+        m_users.erase(path[2]);
+        return deleted(address);
     }
-
-    // Any other collection (groups, schedules, scenes...) keeps what it is given.
-    auto& collection = m_resources[segments[0]];
-    if (segments.size() == 1) {
-        if (method == "GET") {
-            std::string out = "{";
-            for (const auto& [id, json] : collection)
-                out += (out.size() > 1 ? "," : "") + jsonString(id) + ":" + json;
-            return {200, out + "}"};
+    if (path.size() > 1)
+        return notAvailable(address);
+    if (method == "GET")
+        return {200, configJson()};
+    if (method != "PUT")
+        return methodNotAvailable(method, address);
+    const std::optional<Body> request = orderedMembers(body);
+    if (!request)
+        return invalidJson(address);
+    if (request->empty())
+        return missingParameters(address);
+    std::vector<std::string> entries;
+    for (const auto& [key, value] : *request) {
+        const std::string at = "/config/" + key;
+        if (key == "name" && textOfLength(value, 4, 16)) {
+            m_name = value.toString().toStdString();
+            entries.push_back(successEntry(at, jsonString(m_name)));
+        } else if (key == "linkbutton" && value.isBool()) {
+            m_pressedAt = value.toBool() ? std::optional{Clock::now()} : std::nullopt;
+            entries.push_back(successEntry(at, jsonBool(value.toBool())));
+        } else if (key == "name" || key == "linkbutton") {
+            entries.push_back(errorEntry(7, at, invalidValue(value, key)));
+        } else {
+            entries.push_back(errorEntry(6, at, notAvailableParameter(key)));
         }
+    }
+    return list(entries);
+}
+
+// Any other collection keeps what it is given.
+Reply SimBridge::storedResource(const std::string& method, const Path& path, const std::string& body)
+{
+    const std::string address = joined(path);
+    auto& collection = m_resources[path[0]];
+    if (path.size() == 1) {
+        if (method == "GET")
+            return {200, collectionJson(path[0])};
         if (method == "POST") {
             const std::optional<QJsonObject> request = parseObject(body);
             if (!request)
                 return invalidJson(address);
             const std::string id = std::to_string(m_nextResourceId++);
             collection[id] = compact(*request);
-            return {200, "[{\"success\":{\"id\":" + jsonString(id) + "}}]"};
+            return list({jsonObject({{"success", jsonObject({{"id", jsonString(id)}})}})});
         }
         return methodNotAvailable(method, address);
     }
-    const auto found = collection.find(segments[1]);
-    if (found == collection.end() || segments.size() > 2)
+    const auto found = collection.find(path[1]);
+    if (found == collection.end() || path.size() > 2)
         return notAvailable(address);
     if (method == "GET")
         return {200, found->second};
@@ -328,71 +596,137 @@ Reply SimBridge::userResource(const std::string& method, const std::string& user
         if (!request)
             return invalidJson(address);
         found->second = compact(*request);
-        return {200, "[{\"success\":{" + jsonString(address) + ":" + found->second + "}}]"};
+        return list({successEntry(address, found->second)});
     }
     if (method == "DELETE") {
         collection.erase(found);
-        return {200, "[{\"success\":" + jsonString(address + " deleted") + "}]"};
+        return deleted(address);
     }
     return methodNotAvailable(method, address);
 }
 
-Reply SimBridge::setState(Lamp& lamp, const std::string& body)
+Lamp* SimBridge::findLamp(const std::string& id)
 {
-    const std::string address = "/lights/" + lamp.id + "/state";
-    const std::optional<QJsonObject> request = parseObject(body);
-    if (!request)
-        return invalidJson(address);
-    std::string out = "[";
-    const auto add = [&](const std::string& entry) { out += (out.size() > 1 ? "," : "") + entry; };
-    const auto success = [&](const std::string& key, const std::string& value) {
-        add("{\"success\":{" + jsonString(address + "/" + key) + ":" + value + "}}");
-    };
-    const auto invalid = [&](const std::string& key, const QJsonValue& value) {
-        add("{\"error\":{\"type\":40,\"address\":" + jsonString(address + "/" + key) +
-            ",\"description\":" + jsonString("value " + compact(value) + " is not valid for " + key) + "}}");
-    };
-    for (auto it = request->begin(); it != request->end(); ++it) {
-        const std::string key = it.key().toStdString();
-        const QJsonValue value = it.value();
-        if (key == "on") {
-            if (!value.isBool()) {
-                invalid(key, value);
-                continue;
-            }
-            lamp.on = value.toBool();
-            success(key, lamp.on ? "true" : "false");
-        } else if (key == "bri" || key == "sat" || key == "hue") {
-            if (!value.isDouble()) {
-                invalid(key, value);
-                continue;
-            }
-            const int number = static_cast<int>(std::clamp(value.toDouble(), 0.0, 255.0));
-            (key == "bri" ? lamp.bri : key == "sat" ? lamp.sat : lamp.hue) = number;
-            success(key, std::to_string(number));
-        } else if (key == "xy") {
-            const QJsonArray pair = value.toArray();
-            if (!value.isArray() || pair.size() != 2 || !pair[0].isDouble() || !pair[1].isDouble()) {
-                invalid(key, value);
-                continue;
-            }
-            lamp.x = std::clamp(pair[0].toDouble(), 0.0, 1.0);
-            lamp.y = std::clamp(pair[1].toDouble(), 0.0, 1.0);
-            success(key, "[" + jsonNumber(lamp.x) + "," + jsonNumber(lamp.y) + "]");
-        } else {
-            add("{\"error\":{\"type\":41,\"address\":" + jsonString(address + "/" + key) +
-                ",\"description\":" + jsonString("no parameter " + key + " on this resource") + "}}");
-        }
-    }
-    return {200, out + "]"};
+    const auto found = std::find_if(m_lamps.begin(), m_lamps.end(), [&](const Lamp& lamp) { return lamp.id == id; });
+    return found == m_lamps.end() ? nullptr : &*found;
+}
+
+std::vector<std::string> SimBridge::lampIds() const
+{
+    std::vector<std::string> ids;
+    for (const Lamp& lamp : m_lamps)
+        ids.push_back(lamp.id);
+    return ids;
 }
 
 std::string SimBridge::lampsJson() const
 {
-    std::string out = "{";
+    Members lamps;
     for (const Lamp& lamp : m_lamps)
-        out += (out.size() > 1 ? "," : "") + jsonString(lamp.id) + ":" + lampJson(lamp);
-    return out + "}";
+        lamps.emplace_back(lamp.id, lampJson(lamp));
+    return jsonObject(lamps);
+}
+
+std::string SimBridge::groupJson(const std::string& name, const std::string& type,
+                                 const std::vector<std::string>& lamps)
+{
+    bool all = !lamps.empty();
+    bool any = false;
+    std::vector<std::string> ids;
+    for (const std::string& id : lamps) {
+        const Lamp* lamp = findLamp(id);
+        all = all && lamp && lamp->on;
+        any = any || (lamp && lamp->on);
+        ids.push_back(jsonString(id));
+    }
+    // The group's last action shows as the state of its first lamp.
+    const Lamp* first = lamps.empty() ? nullptr : findLamp(lamps.front());
+    const Lamp shown = first ? *first : Lamp{};
+    Members members{{"name", jsonString(name)},
+                    {"lights", jsonArray(ids)},
+                    {"sensors", "[]"},
+                    {"type", jsonString(type)},
+                    {"state", jsonObject({{"all_on", jsonBool(all)}, {"any_on", jsonBool(any)}})},
+                    {"recycle", "false"}};
+    if (type == "Room")
+        members.emplace_back("class", jsonString("Living room"));
+    members.emplace_back("action", jsonObject({{"on", jsonBool(shown.on)},
+                                               {"bri", std::to_string(shown.bri)},
+                                               {"hue", std::to_string(shown.hue)},
+                                               {"sat", std::to_string(shown.sat)},
+                                               {"effect", jsonString(shown.effect)},
+                                               {"xy", jsonArray({jsonNumber(shown.xy.x), jsonNumber(shown.xy.y)})},
+                                               {"ct", std::to_string(shown.ct)},
+                                               {"alert", jsonString(shown.alert)},
+                                               {"colormode", jsonString(shown.colormode)}}));
+    return jsonObject(members);
+}
+
+std::string SimBridge::groupsJson()
+{
+    Members groups;
+    for (const auto& [number, group] : m_groups)
+        groups.emplace_back(std::to_string(number), groupJson(group.name, group.type, group.lights));
+    return jsonObject(groups);
+}
+
+std::string SimBridge::shortConfigJson() const
+{
+    return jsonObject({{"name", jsonString(m_name)},
+                       {"datastoreversion", jsonString("1")},
+                       {"swversion", jsonString(kSwVersion)},
+                       {"apiversion", jsonString(kApiVersion)},
+                       {"mac", jsonString(kMac)},
+                       {"bridgeid", jsonString(kBridgeId)},
+                       {"factorynew", "false"},
+                       {"replacesbridgeid", "null"},
+                       {"modelid", jsonString(kModelId)},
+                       {"starterkitid", jsonString("")}});
+}
+
+std::string SimBridge::configJson() const
+{
+    const std::string& address = m_options.advertisedAddress;
+    const std::string host =
+        address.starts_with('[') ? address.substr(1, address.find(']') - 1) : address.substr(0, address.rfind(':'));
+    Members whitelist;
+    for (const auto& [name, user] : m_users)
+        whitelist.emplace_back(name, jsonObject({{"last use date", jsonString(user.lastUsed)},
+                                                 {"create date", jsonString(user.created)},
+                                                 {"name", jsonString(user.devicetype)}}));
+    const std::string now = bridgeTime();
+    return jsonObject({{"name", jsonString(m_name)},
+                       {"zigbeechannel", "15"},
+                       {"bridgeid", jsonString(kBridgeId)},
+                       {"mac", jsonString(kMac)},
+                       {"dhcp", "true"},
+                       {"ipaddress", jsonString(host)},
+                       {"netmask", jsonString("255.255.255.0")},
+                       {"gateway", jsonString(host)},
+                       {"proxyaddress", jsonString("none")},
+                       {"proxyport", "0"},
+                       {"UTC", jsonString(now)},
+                       {"localtime", jsonString(now)},
+                       {"timezone", jsonString("Etc/UTC")},
+                       {"modelid", jsonString(kModelId)},
+                       {"datastoreversion", jsonString("1")},
+                       {"swversion", jsonString(kSwVersion)},
+                       {"apiversion", jsonString(kApiVersion)},
+                       {"linkbutton", jsonBool(linkButtonPressed(Clock::now()))},
+                       {"portalservices", "false"},
+                       {"portalconnection", jsonString("disconnected")},
+                       {"factorynew", "false"},
+                       {"replacesbridgeid", "null"},
+                       {"starterkitid", jsonString("")},
+                       {"whitelist", jsonObject(whitelist)}});
+}
+
+std::string SimBridge::collectionJson(const std::string& name) const
+{
+    Members members;
+    if (const auto found = m_resources.find(name); found != m_resources.end())
+        members.assign(found->second.begin(), found->second.end());
+    return jsonObject(members);
 }
 
 std::string SimBridge::requestsJson() const
@@ -414,14 +748,15 @@ std::string SimBridge::stateJson()
     bool first = true;
     for (const Lamp& lamp : m_lamps) {
         const std::string colour =
-            hexColour(lamp.on ? srgbFromXyBri(lamp.x, lamp.y, lamp.bri) : std::array<std::uint8_t, 3>{0, 0, 0});
+            hexColour(lamp.on ? srgbFromXyBri(lamp.xy.x, lamp.xy.y, lamp.bri) : std::array<std::uint8_t, 3>{0, 0, 0});
         out += (first ? "" : ",") + std::string("{\"id\":") + jsonString(lamp.id) +
-               ",\"name\":" + jsonString(lamp.name) + ",\"on\":" + (lamp.on ? "true" : "false") +
-               ",\"bri\":" + std::to_string(lamp.bri) + ",\"xy\":[" + jsonNumber(lamp.x) + "," + jsonNumber(lamp.y) +
-               "],\"colour\":" + jsonString(colour) + "}";
+               ",\"name\":" + jsonString(lamp.name) + ",\"kind\":" + jsonString(std::string{lampKindName(lamp.kind)}) +
+               ",\"on\":" + jsonBool(lamp.on) + ",\"reachable\":" + jsonBool(lamp.reachable) +
+               ",\"bri\":" + std::to_string(lamp.bri) + ",\"xy\":[" + jsonNumber(lamp.xy.x) + "," +
+               jsonNumber(lamp.xy.y) + "],\"colour\":" + jsonString(colour) + "}";
         first = false;
     }
-    out += "],\"linkbutton\":" + std::string(linkButtonPressed(Clock::now()) ? "true" : "false") +
+    out += "],\"linkbutton\":" + jsonBool(linkButtonPressed(Clock::now())) +
            ",\"requests\":" + std::to_string(m_requests.size()) + ",\"users\":" + std::to_string(m_users.size()) + "}";
     return out;
 }
@@ -462,25 +797,47 @@ Reply SimBridge::setFault(const std::string& body)
 
 Reply SimBridge::setLamps(const std::string& body)
 {
+    const Reply usage{400, R"({"error":"give {\"count\":N}, {\"names\":[...]} or {\"kinds\":[...]}"})"};
     const std::optional<QJsonObject> request = parseObject(body);
     if (!request)
-        return {400, R"({"error":"give {\"count\":N} or {\"names\":[...]}"})"};
+        return usage;
+    std::vector<LampKind> kinds;
+    for (const QJsonValue name : request->value(QStringLiteral("kinds")).toArray()) {
+        const std::optional<LampKind> kind = lampKindNamed(name.toString().toStdString());
+        if (!kind)
+            return {400, R"({"error":"a kind is one of extended, colour-a, colour-b, temperature, dimmable"})"};
+        kinds.push_back(*kind);
+    }
     std::vector<std::string> names;
     if (request->value(QStringLiteral("names")).isArray()) {
         for (const QJsonValue name : request->value(QStringLiteral("names")).toArray())
             names.push_back(name.toString().toStdString());
-    } else if (request->value(QStringLiteral("count")).isDouble()) {
-        const int count = std::clamp(request->value(QStringLiteral("count")).toInt(), 0, 64);
-        for (int i = 1; i <= count; ++i)
+    } else if (request->value(QStringLiteral("count")).isDouble() || !kinds.empty()) {
+        const int count = request->value(QStringLiteral("count")).toInt(static_cast<int>(kinds.size()));
+        for (int i = 1; i <= std::clamp(count, 0, static_cast<int>(kMostLamps)); ++i)
             names.push_back("Lamp " + std::to_string(i));
     } else {
-        return {400, R"({"error":"give {\"count\":N} or {\"names\":[...]}"})"};
+        return usage;
     }
-    if (names.size() > 64)
-        names.resize(64);
+    if (names.size() > kMostLamps)
+        names.resize(kMostLamps);
     const std::lock_guard lock{m_mutex};
-    resetLamps(names);
+    resetLamps(names, kinds);
     return {200, lampsJson()};
+}
+
+// What a lamp does that no request can change: whether it can be reached.
+Reply SimBridge::setLamp(const std::string& id, const std::string& body)
+{
+    const std::optional<QJsonObject> request = parseObject(body);
+    if (!request || !request->value(QStringLiteral("reachable")).isBool())
+        return {400, R"({"error":"give {\"reachable\":true|false}"})"};
+    const std::lock_guard lock{m_mutex};
+    Lamp* lamp = findLamp(id);
+    if (!lamp)
+        return {404, R"({"error":"no such lamp"})"};
+    lamp->reachable = request->value(QStringLiteral("reachable")).toBool();
+    return {200, lampJson(*lamp)};
 }
 
 Reply SimBridge::handleControl(const std::string& method, const std::string& path, const std::string& body)
@@ -492,7 +849,7 @@ Reply SimBridge::handleControl(const std::string& method, const std::string& pat
     }
     if (path == "/sim/linkbutton" && method == "GET") {
         const std::lock_guard lock{m_mutex};
-        return {200, std::string("{\"pressed\":") + (linkButtonPressed(Clock::now()) ? "true" : "false") + "}"};
+        return {200, "{\"pressed\":" + jsonBool(linkButtonPressed(Clock::now())) + "}"};
     }
     if (path == "/sim/requests" && method == "GET") {
         const std::lock_guard lock{m_mutex};
@@ -509,6 +866,8 @@ Reply SimBridge::handleControl(const std::string& method, const std::string& pat
         const std::lock_guard lock{m_mutex};
         return {200, lampsJson()};
     }
+    if (path.starts_with("/sim/lamps/") && (method == "POST" || method == "PUT"))
+        return setLamp(path.substr(11), body);
     if (path == "/sim/faults" && (method == "POST" || method == "PUT"))
         return setFault(body);
     if (path == "/sim/faults" && method == "DELETE") {
@@ -525,7 +884,7 @@ Reply SimBridge::handleControl(const std::string& method, const std::string& pat
         if (!request || !request->value(QStringLiteral("username")).isString())
             return {400, R"({"error":"give {\"username\":\"...\"}"})"};
         const std::lock_guard lock{m_mutex};
-        m_users.insert(request->value(QStringLiteral("username")).toString().toStdString());
+        addUser(request->value(QStringLiteral("username")).toString().toStdString(), "glowcast-sim#control");
         return {200, R"({"added":true})"};
     }
     if (path == "/sim/state" && method == "GET")

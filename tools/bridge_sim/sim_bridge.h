@@ -1,5 +1,8 @@
 #pragma once
 
+#include "json_text.h"
+#include "lamp_rules.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -7,8 +10,8 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace glowcast::sim {
@@ -17,6 +20,7 @@ struct Reply {
     int status = 200;
     std::string body;
     std::string contentType = "application/json";
+    std::vector<std::pair<std::string, std::string>> headers{};
 };
 
 // What the simulator does to the bridge and portal requests while a fault is set.
@@ -38,26 +42,16 @@ struct Fault {
     int remaining = -1; // requests still to affect; -1 until cleared
 };
 
-struct Lamp {
-    std::string id;
-    std::string name;
-    bool on = true;
-    int bri = 144;
-    int hue = 0;
-    int sat = 0;
-    double x = 0.4573;
-    double y = 0.41;
-};
-
-// The simulated bridge and discovery portal: lamps, users, the link button, the record of
+// The simulated bridge and discovery portal: lamps, groups, users, the link button, the record of
 // requests and the fault. Safe to call from the server's worker threads at once.
 class SimBridge {
 public:
     struct Options {
         std::string advertisedAddress; // host:port given out by the portal
-        int lamps = 3;
+        std::vector<LampKind> lamps = std::vector<LampKind>(3, LampKind::ExtendedColour);
         std::optional<std::chrono::milliseconds> pressAfter;
         std::vector<std::string> users;
+        int rateLimit = 0; // lamp commands a second before "429 Too Many Requests"; 0 for no limit
     };
 
     explicit SimBridge(Options options);
@@ -80,29 +74,62 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    using Path = std::vector<std::string>; // the segments after "/api/<user>"
+
+    struct User {
+        std::string devicetype;
+        std::string created;
+        std::string lastUsed;
+    };
+    struct Group {
+        std::string name;
+        std::string type = "LightGroup";
+        std::vector<std::string> lights{};
+    };
 
     [[nodiscard]] bool linkButtonPressed(Clock::time_point now) const;
+    [[nodiscard]] bool overRateLimit(const std::string& method, const Path& path);
     [[nodiscard]] Reply pair(const std::string& body);
-    [[nodiscard]] Reply userResource(const std::string& method, const std::string& user, const std::string& rest,
+    [[nodiscard]] Reply userResource(const std::string& method, const std::string& user, const Path& path,
                                      const std::string& body);
+    [[nodiscard]] Reply lights(const std::string& method, const Path& path, const std::string& body);
+    [[nodiscard]] Reply groups(const std::string& method, const Path& path, const std::string& body);
+    [[nodiscard]] Reply config(const std::string& method, const Path& path, const std::string& body);
+    [[nodiscard]] Reply storedResource(const std::string& method, const Path& path, const std::string& body);
     [[nodiscard]] Reply setState(Lamp& lamp, const std::string& body);
+    [[nodiscard]] Reply groupAction(const std::string& id, const std::vector<std::string>& lamps,
+                                    const std::string& body);
+    [[nodiscard]] std::vector<std::string> setGroup(const std::string& address, Group& group, const Body& body,
+                                                    bool making);
+    [[nodiscard]] Lamp* findLamp(const std::string& id);
+    [[nodiscard]] std::vector<std::string> lampIds() const;
     [[nodiscard]] std::string lampsJson() const;
+    [[nodiscard]] std::string groupJson(const std::string& name, const std::string& type,
+                                        const std::vector<std::string>& lamps);
+    [[nodiscard]] std::string groupsJson();
+    [[nodiscard]] std::string shortConfigJson() const;
+    [[nodiscard]] std::string configJson() const;
+    [[nodiscard]] std::string collectionJson(const std::string& name) const;
     [[nodiscard]] std::string requestsJson() const;
     [[nodiscard]] Reply setFault(const std::string& body);
     [[nodiscard]] Reply setLamps(const std::string& body);
-    void resetLamps(const std::vector<std::string>& names);
+    [[nodiscard]] Reply setLamp(const std::string& id, const std::string& body);
+    void resetLamps(const std::vector<std::string>& names, const std::vector<LampKind>& kinds);
+    void addUser(const std::string& name, const std::string& devicetype);
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
     Options m_options;
     Clock::time_point m_start = Clock::now();
     std::vector<Lamp> m_lamps;
-    std::set<std::string> m_users;
+    std::map<int, Group> m_groups;
+    std::map<std::string, User> m_users;
     std::map<std::string, std::map<std::string, std::string>> m_resources; // collection -> id -> JSON
     int m_nextResourceId = 1;
-    int m_nextUser = 1;
+    std::string m_name = "Glowcast sim";
     std::optional<Clock::time_point> m_pressedAt;
     std::optional<Clock::time_point> m_scheduledPress;
+    std::deque<Clock::time_point> m_lampCommands; // those of the last second, for the rate limit
     struct Recorded {
         std::string method;
         std::string path;
@@ -115,9 +142,5 @@ private:
     std::uint64_t m_faultGeneration = 0;
     bool m_stopping = false;
 };
-
-// JSON helpers the simulator writes its replies with.
-[[nodiscard]] std::string jsonString(const std::string& text);
-[[nodiscard]] std::string jsonNumber(double number);
 
 } // namespace glowcast::sim
