@@ -100,9 +100,9 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
         QStringLiteral("lamps"),
         QStringLiteral("N extended colour lamps, 0..64 (default 3), or one lamp of each kind listed (see above)."),
         QStringLiteral("N|KIND,..."));
-    const QCommandLineOption rateLimit(QStringLiteral("rate-limit"),
-                                       QStringLiteral("Answer \"429 Too Many Requests\" past N lamp commands a second."),
-                                       QStringLiteral("N"));
+    const QCommandLineOption rateLimit(
+        QStringLiteral("rate-limit"), QStringLiteral("Answer \"429 Too Many Requests\" past N lamp commands a second."),
+        QStringLiteral("N"));
     const QCommandLineOption pressAfter(
         QStringLiteral("press-after"),
         QStringLiteral("Press the link button by itself that long after the first pairing request."),
