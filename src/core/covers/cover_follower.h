@@ -15,9 +15,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace glowcast {
+
+// The preferences that fill FollowerOptions: a JSON boolean and a JSON list of texts.
+inline constexpr std::string_view kFollowPlayersKey = "followplayers";
+inline constexpr std::string_view kIgnorePlayersKey = "ignoreplayers";
 
 // Whether to follow the media players, and which ones to leave alone (see isIgnoredPlayer).
 struct FollowerOptions {
