@@ -151,7 +151,8 @@ void QtArtFetcher::received()
 {
     if (!m_reply)
         return;
-    m_body += m_reply->readAll();
+    if (m_reply->isOpen())
+        m_body += m_reply->readAll();
     if (static_cast<std::size_t>(m_body.size()) > m_limits.maximumBytes)
         end(failed(tooLarge(m_body.size(), m_limits.maximumBytes) + " (and more was coming)"));
 }
