@@ -8,7 +8,6 @@
 #include "processes.h"
 #include "qt/private_session_bus.h"
 
-#include <QDataStream>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
@@ -21,24 +20,10 @@ namespace {
 
 const QString kMprisPlugin = QStringLiteral("/usr/lib/mpv-mpris/mpris.so");
 
-// Two seconds of silence: mpv wants a track, the test wants no sound.
-void writeSilence(const QString& path)
-{
-    constexpr quint32 kRate = 8000;
-    constexpr quint32 kBytes = kRate * 2 * 2;
-    QByteArray wav;
-    QDataStream out(&wav, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.writeRawData("RIFF", 4);
-    out << quint32{36 + kBytes};
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32{16} << quint16{1} << quint16{1} << kRate << quint32{kRate * 2} << quint16{2} << quint16{16};
-    out.writeRawData("data", 4);
-    out << kBytes;
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(wav + QByteArray(kBytes, '\0'));
-}
+// One second of silence (8 kHz, 16-bit mono): mpv wants a track, the test wants no sound.
+const QByteArray kSilence = QByteArray::fromHex("52494646a43e000057415645666d74201000000001000100401f0000803e0000"
+                                                "0200100064617461803e0000") +
+                            QByteArray(16000, '\0');
 
 TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
 {
@@ -59,7 +44,9 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
     cover.fill(QColor(20, 40, 200));
     QPainter(&cover).fillRect(0, 0, 600, 400, QColor(240, 140, 20));
     ASSERT_TRUE(cover.save(work.filePath(QStringLiteral("cover.jpg")), "JPEG", 95));
-    writeSilence(work.filePath(QStringLiteral("track.wav")));
+    QFile track(work.filePath(QStringLiteral("track.wav")));
+    ASSERT_TRUE(track.open(QIODevice::WriteOnly) && track.write(kSilence) == kSilence.size());
+    track.close();
     // What the lamps should get: the cover's colours as Glowcast works them out.
     RecordingLog quiet;
     QtCoverDecoder decoder(quiet, QSize(240, 240));
