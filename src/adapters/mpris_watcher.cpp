@@ -16,6 +16,7 @@ namespace glowcast {
 namespace {
 
 constexpr int kCallTimeoutMs = 5'000;
+constexpr qsizetype kMaximumComplaints = 32;
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
 QString latin(const char* text)
@@ -255,7 +256,8 @@ void MprisWatcher::report(const QString& name, const QVariantMap& properties)
     const PlayerUpdate update = playerUpdateFromProperties(properties, complaints);
     Player& player = m_players[name];
     for (const QString& complaint : complaints)
-        if (!player.complaints.contains(complaint)) {
+        // Each fault once, and only so many: a player could vary its faults without end.
+        if (player.complaints.size() < kMaximumComplaints && !player.complaints.contains(complaint)) {
             player.complaints.insert(complaint);
             m_log.write("players: " + name.toStdString() + ": " + complaint.toStdString() + "; left out");
         }
