@@ -165,9 +165,11 @@ print_lamps() {
     printf '%-13s %s\n' "$name" "$line"
 }
 
-printf '%-13s' "cover"
-for i in $(seq "$lamp_count"); do printf ' Lamp %-4d ' "$i"; done
-printf '\n'
+print_header() {
+    printf '%-13s' "cover"
+    for i in $(seq "$lamp_count"); do printf ' Lamp %-4d ' "$i"; done
+    printf '\n'
+}
 
 if [ "$mode" = player ]; then
     # A little-endian 32-bit number, and a WAV file of $1 seconds of silence at 8 kHz.
@@ -197,6 +199,7 @@ if [ "$mode" = player ]; then
     setsid mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --no-video --ao=null --loop-playlist="$loops" \
         "${tracks[@]}" >"$work/mpv.log" 2>&1 &
     player_pid=$!
+    print_header
     while kill -0 "$player_pid" 2>/dev/null; do
         kill -0 "$app_pid" 2>/dev/null || die "Glowcast ended; its log: $work/glowcast.log"
         count=$(request_count) || count=$seen
@@ -213,6 +216,7 @@ if [ "$mode" = player ]; then
 fi
 
 say "posting the covers every ${interval} s; Ctrl-C stops the demo"
+print_header
 round=0
 while :; do
     for cover in "${covers[@]}"; do
