@@ -4,6 +4,10 @@
 # covers posted one after another. Each cover gives a line with the colour of every lamp, drawn in
 # true colour; the simulator's page shows the same lamps live. Ctrl-C stops everything it started.
 #
+# With --player the covers come from a media player instead: mpv (with mpv-mpris) plays one silent
+# track per sample cover, each in a folder of its own with the cover beside it, and Glowcast follows
+# the player on the bus as it would follow the user's.
+#
 # Environment: GLOWCAST_DEMO_INTERVAL  seconds between covers (default 4)
 #              GLOWCAST_DEMO_ROUNDS    times through the covers before it stops by itself
 #                                      (default 0: until Ctrl-C)
@@ -14,6 +18,15 @@ root=$PWD
 interval=${GLOWCAST_DEMO_INTERVAL:-4}
 rounds=${GLOWCAST_DEMO_ROUNDS:-0}
 lamp_count=6
+mode=covers
+case "${1:-}" in
+--player) mode=player ;;
+"") ;;
+*)
+    printf 'usage: %s [--player]\n' "$0" >&2
+    exit 2
+    ;;
+esac
 
 say() { printf '== %s\n' "$*"; }
 die() {
@@ -46,13 +59,13 @@ covers=("$root"/samples/covers/*.png)
 [ -e "${covers[0]}" ] || die "no sample covers in samples/covers (samples/covers/generate.py draws them)"
 
 work=$(mktemp -d /tmp/glowcast-demo.XXXXXX)
-bus_pid="" sim_pid="" app_pid=""
+bus_pid="" sim_pid="" app_pid="" player_pid=""
 
 stop() {
     local status=$?
     trap - EXIT INT TERM
     # The application first, with SIGTERM, so that it saves the lamp selection as it quits.
-    for pid in "$app_pid" "$sim_pid" "$bus_pid"; do
+    for pid in "$player_pid" "$app_pid" "$sim_pid" "$bus_pid"; do
         [ -n "$pid" ] || continue
         kill -TERM "$pid" 2>/dev/null || continue
         for _ in $(seq 50); do
@@ -157,10 +170,58 @@ print_lamps() {
     printf '%-13s %s\n' "$name" "$line"
 }
 
+print_header() {
+    printf '%-13s' "cover"
+    for i in $(seq "$lamp_count"); do printf ' Lamp %-4d ' "$i"; done
+    printf '\n'
+}
+
+if [ "$mode" = player ]; then
+    # A little-endian 32-bit number, and a WAV file of $1 seconds of silence at 8 kHz.
+    le32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)); }
+    silence() {
+        local bytes=$((8000 * 2 * $1))
+        {
+            printf 'RIFF'
+            printf "$(le32 $((36 + bytes)))"
+            printf 'WAVEfmt '
+            printf "$(le32 16)\\x01\\x00\\x01\\x00$(le32 8000)$(le32 16000)\\x02\\x00\\x10\\x00data$(le32 "$bytes")"
+            head -c "$bytes" /dev/zero
+        } >"$2"
+    }
+    tracks=()
+    for cover in "${covers[@]}"; do
+        name=$(basename "$cover" .png)
+        mkdir -p "$work/music/$name"
+        cp "$cover" "$work/music/$name/cover.png" # the player publishes the cover beside the track
+        silence "$interval" "$work/music/$name/$name.wav"
+        tracks+=("$work/music/$name/$name.wav")
+    done
+    loops=inf
+    seen=$(request_count)
+    [ "$rounds" -gt 0 ] && loops=$rounds
+    say "mpv plays a ${interval} s silent track per cover; Glowcast follows it on the bus; Ctrl-C stops the demo"
+    setsid mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --no-video --ao=null --loop-playlist="$loops" \
+        "${tracks[@]}" >"$work/mpv.log" 2>&1 &
+    player_pid=$!
+    print_header
+    while kill -0 "$player_pid" 2>/dev/null; do
+        kill -0 "$app_pid" 2>/dev/null || die "Glowcast ended; its log: $work/glowcast.log"
+        count=$(request_count) || count=$seen
+        if [ -n "$count" ] && [ "$count" -ge "$((seen + lamp_count))" ]; then
+            seen=$count
+            # The folder of the cover Glowcast sent last names the track.
+            track=$(sed -n 's|.*the cover file://.*/music/\([^/]*\)/cover.png is a .*sending it.*|\1|p' \
+                "$work/glowcast.log" | tail -n 1)
+            print_lamps "$track"
+        fi
+        sleep 0.2
+    done
+    exit 0
+fi
+
 say "posting the covers every ${interval} s; Ctrl-C stops the demo"
-printf '%-13s' "cover"
-for i in $(seq "$lamp_count"); do printf ' Lamp %-4d ' "$i"; done
-printf '\n'
+print_header
 round=0
 while :; do
     for cover in "${covers[@]}"; do

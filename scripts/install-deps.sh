@@ -16,6 +16,8 @@ packages=(
     dbus dbus-bin dbus-daemon libglib2.0-bin
     # a display server for screenshots and windowed tests
     xvfb xauth
+    # a real media player on the session bus for the player tests, the benchmark and the demo
+    mpv mpv-mpris
     # benchmark comparisons: curl, libjpeg-turbo and libpng for the decoding floor
     curl libjpeg62-turbo-dev libpng-dev
     # the Debian package: its dependencies (dpkg-shlibdeps, file), the man pages, and the checks of

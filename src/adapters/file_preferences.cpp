@@ -155,6 +155,41 @@ std::optional<std::vector<LampEntry>> lamps(const QJsonObject& document, Log* lo
     return entries;
 }
 
+std::optional<bool> flag(const QJsonObject& document, std::string_view key, Log* log)
+{
+    const QJsonValue value = document.value(QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())));
+    if (value.isUndefined())
+        return std::nullopt;
+    if (!value.isBool()) {
+        if (log != nullptr)
+            log->write("preferences: " + inQuotes(key) + " is not true or false; it reads as absent");
+        return std::nullopt;
+    }
+    return value.toBool();
+}
+
+std::optional<std::vector<std::string>> texts(const QJsonObject& document, std::string_view key, Log* log)
+{
+    const QJsonValue value = document.value(QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())));
+    if (value.isUndefined())
+        return std::nullopt;
+    if (!value.isArray()) {
+        if (log != nullptr)
+            log->write("preferences: " + inQuotes(key) + " is not a list of texts; it reads as absent");
+        return std::nullopt;
+    }
+    const QJsonArray members = value.toArray();
+    std::vector<std::string> found;
+    for (qsizetype index = 0; index < members.size(); ++index) {
+        if (members.at(index).isString())
+            found.push_back(members.at(index).toString().toStdString());
+        else if (log != nullptr)
+            log->write("preferences: member " + std::to_string(index) + " of " + inQuotes(key) +
+                       " is not a text; left out");
+    }
+    return found;
+}
+
 QJsonValue lampsValue(const std::vector<LampEntry>& lamps)
 {
     QJsonArray records;
@@ -228,6 +263,18 @@ std::optional<std::vector<LampEntry>> FilePreferences::lamps() const
 {
     refresh();
     return preferences_document::lamps(m_document, nullptr);
+}
+
+std::optional<bool> FilePreferences::flag(std::string_view key) const
+{
+    refresh();
+    return preferences_document::flag(m_document, key, &m_log);
+}
+
+std::optional<std::vector<std::string>> FilePreferences::texts(std::string_view key) const
+{
+    refresh();
+    return preferences_document::texts(m_document, key, &m_log);
 }
 
 void FilePreferences::setLamps(const std::vector<LampEntry>& lamps)

@@ -46,6 +46,11 @@ public:
 
     [[nodiscard]] const std::filesystem::path& filePath() const { return m_file; }
 
+    // Read-only members beside the port's, for the composition root: nothing when absent, and nothing
+    // with a log line when of another kind. A list leaves out (and logs) its members that are not texts.
+    [[nodiscard]] std::optional<bool> flag(std::string_view key) const;
+    [[nodiscard]] std::optional<std::vector<std::string>> texts(std::string_view key) const;
+
 private:
     // What identifies one version of the file on disk; a different one means someone wrote it.
     struct FileIdentity {
@@ -90,6 +95,10 @@ struct Parsed {
 // text "id" are left out; a record without a boolean "enabled" reads as disabled; a missing name
 // reads as empty. Each of these is logged when log is given.
 [[nodiscard]] std::optional<std::vector<LampEntry>> lamps(const QJsonObject& document, Log* log);
+
+[[nodiscard]] std::optional<bool> flag(const QJsonObject& document, std::string_view key, Log* log);
+[[nodiscard]] std::optional<std::vector<std::string>> texts(const QJsonObject& document, std::string_view key,
+                                                            Log* log);
 
 [[nodiscard]] QJsonValue lampsValue(const std::vector<LampEntry>& lamps);
 

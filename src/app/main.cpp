@@ -4,13 +4,16 @@
 
 #include "adapters/dbus_notification_centre.h"
 #include "adapters/file_preferences.h"
+#include "adapters/mpris_watcher.h"
 #include "adapters/portal_host.h"
 #include "adapters/program_command_line.h"
+#include "adapters/qt_art_fetcher.h"
 #include "adapters/qt_cover_decoder.h"
 #include "adapters/qt_http_transport.h"
 #include "adapters/qt_sleeper.h"
 #include "adapters/stderr_log.h"
 #include "core/bridge_bridge.h"
+#include "core/covers/cover_follower.h"
 #include "core/glowcast_controller.h"
 #include "gui/main_window.h"
 #include "gui/operation_queue.h"
@@ -23,9 +26,41 @@
 #include <QPixmap>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// A media player's cover becomes the cover-changed notification the controller handles, handed over
+// in this process through the same queue as the bus's.
+class CoverNotifications final : public glowcast::CoverSink {
+public:
+    explicit CoverNotifications(glowcast::QueuedNotificationCentre& centre) : m_centre(centre) {}
+    void coverChanged(std::vector<std::uint8_t> bytes) override
+    {
+        m_centre.postLocally({std::string{glowcast::kCoverChangedName},
+                              std::string{glowcast::kCoverChangedObject},
+                              {{std::string{glowcast::kCoverKey}, std::move(bytes)}}});
+    }
+
+private:
+    glowcast::QueuedNotificationCentre& m_centre;
+};
+
+// Absent or of the wrong kind (logged by the preferences), each reads as its default.
+glowcast::FollowerOptions followerOptions(const glowcast::FilePreferences& preferences)
+{
+    glowcast::FollowerOptions options;
+    options.enabled = preferences.flag(glowcast::kFollowPlayersKey).value_or(options.enabled);
+    options.ignored = preferences.texts(glowcast::kIgnorePlayersKey).value_or(options.ignored);
+    return options;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -71,6 +106,16 @@ int main(int argc, char** argv)
     delegate.setWindow(&window);
     controller.connectOutlets(window.outlets());
 
+    // The second cover source: the media players on the session bus.
+    const FollowerOptions options = followerOptions(preferences);
+    QtArtFetcher artFetcher;
+    QtCoverSniffer coverSniffer;
+    QtTimerScheduler followerTimer;
+    CoverNotifications coverNotifications(notificationCentre);
+    CoverFollower follower(options, artFetcher, coverSniffer, coverNotifications, followerTimer, log,
+                           &window.followedPlayer());
+    MprisWatcher players(follower, log, QDBusConnection::sessionBus());
+
     bool terminationRequested = false;
     const auto terminate = [&] {
         terminationRequested = true;
@@ -109,5 +154,9 @@ int main(int argc, char** argv)
     controller.awakeFromNib();
     window.show();
     delegate.applicationDidFinishLaunching();
+    if (options.enabled)
+        players.start();
+    else
+        log.write("players: following media players is turned off (\"followplayers\": false)");
     return QApplication::exec();
 }

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "core/colour.h"
+#include "core/covers/player_roster.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -57,12 +58,45 @@ void CoverView::setImage(const CoverImage* image)
     setPixmap(QPixmap::fromImage(shown.copy())); // the canvas goes when this returns
 }
 
+FollowedPlayerLine::FollowedPlayerLine(QWidget* parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setWordWrap(false);
+    showFollowed(FollowerStatus{});
+}
+
+void FollowedPlayerLine::showFollowed(const FollowerStatus& status)
+{
+    const QString bus = QString::fromStdString(status.busName);
+    if (!status.enabled)
+        setText(tr("Not following media players (turned off in the preferences)"));
+    else if (bus.isEmpty())
+        setText(tr("Following no media player: none is playing"));
+    else {
+        QString player = QString::fromStdString(status.identity);
+        if (player.isEmpty())
+            player = bus.section(u'.', 3);
+        const QString title = QString::fromStdString(status.title);
+        setText(status.status == PlaybackStatus::Playing
+                    ? tr("Following %1: %2").arg(player, title.isEmpty() ? tr("(no title)") : title)
+                    : tr("Following %1 (%2): %3")
+                          .arg(player, QString::fromUtf8(playbackStatusText(status.status).data()).toLower(),
+                               title.isEmpty() ? tr("(no title)") : title));
+    }
+    setToolTip(
+        bus.isEmpty()
+            ? QString()
+            : tr("%1\ncover: %2").arg(bus, status.artUrl.empty() ? tr("none") : QString::fromStdString(status.artUrl)));
+}
+
 MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainWindow(parent), m_model(controller)
 {
     setWindowTitle(tr("Glowcast"));
 
     auto* central = new QWidget(this);
-    auto* columns = new QHBoxLayout(central);
+    auto* rows = new QVBoxLayout(central);
+    auto* columns = new QHBoxLayout();
+    rows->addLayout(columns, 1);
 
     m_table = new QTableView(central);
     m_table->setModel(&m_model);
@@ -84,6 +118,8 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainW
     coverColumn->addLayout(swatchRow);
     coverColumn->addStretch(1);
     columns->addLayout(coverColumn);
+    m_followed = new FollowedPlayerLine(central);
+    rows->addWidget(m_followed);
     setCentralWidget(central);
 
     QMenu* fileMenu = menuBar()->addMenu(tr("&File"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/glowcast_controller.h"
+#include "core/ports/follower_view.h"
 #include "core/ports/views.h"
 #include "lamp_table_model.h"
 
@@ -36,6 +37,14 @@ public:
     void setImage(const CoverImage* image) override;
 };
 
+// One line on the media player followed and its track; the bus name and the art URL in its tool tip.
+class FollowedPlayerLine final : public QLabel, public FollowerView {
+    Q_OBJECT
+public:
+    explicit FollowedPlayerLine(QWidget* parent = nullptr);
+    void showFollowed(const FollowerStatus& status) override;
+};
+
 // The main window: the lamp table, the cover and five swatches. Activation and every request to
 // close are handed to whoever the composition root names.
 class MainWindow final : public QMainWindow, public AppWindow {
@@ -57,6 +66,7 @@ public:
     [[nodiscard]] QTableView& lampTable() { return *m_table; }
     [[nodiscard]] CoverView& coverView() { return *m_cover; }
     [[nodiscard]] SwatchWell& well(std::size_t k) { return *m_wells.at(k); }
+    [[nodiscard]] FollowedPlayerLine& followedPlayer() { return *m_followed; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -69,6 +79,7 @@ private:
     QTableView* m_table = nullptr;
     CoverView* m_cover = nullptr;
     std::array<SwatchWell*, 5> m_wells{};
+    FollowedPlayerLine* m_followed = nullptr;
     bool m_closeAllowed = false;
 };
 

@@ -6,6 +6,9 @@
 
 #include <QObject>
 
+#include <optional>
+#include <vector>
+
 namespace glowcast {
 
 // The delayed call: a single-shot timer whose action joins the operation queue when it fires.
@@ -25,10 +28,22 @@ class QueuedNotificationCentre final : public NotificationCentre {
 public:
     QueuedNotificationCentre(NotificationCentre& centre, OperationQueue& queue) : m_centre(centre), m_queue(queue) {}
     void addObserver(std::string name, std::string object, std::function<void(const Notification&)> handler) override;
+    // Hands a notification of this program's own (a cover from a media player) to the observers of
+    // its name and object the way the bus's notifications reach them, without a trip through the bus.
+    // One posted before any such observer registers waits for the first (only the newest waits).
+    void postLocally(const Notification& notification);
 
 private:
+    struct Observer {
+        std::string name;
+        std::string object;
+        std::function<void(const Notification&)> deliver;
+    };
+
     NotificationCentre& m_centre;
     OperationQueue& m_queue;
+    std::vector<Observer> m_observers;
+    std::optional<Notification> m_unheard;
 };
 
 } // namespace glowcast

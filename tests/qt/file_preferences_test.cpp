@@ -111,30 +111,36 @@ TEST_F(FilePreferencesTest, OddRecordsAndMembersAreLoggedAndReadSoundly)
         {"id":"1","name":"Desk","enabled":true}, {"id":"2","name":"Hall"}, {"id":"3","name":"Porch","enabled":"yes"},
         {"name":"no id","enabled":true}, {"id":7,"name":"numeric id","enabled":true}, "not a record",
         {"id":"4","enabled":true}, {"id":"5","name":["x"],"enabled":false}
-    ], "username":42, "theme":"dark"})");
+    ], "username":42, "theme":"dark", "followplayers":"yes", "ignoreplayers":["vlc",3]})");
     FilePreferences preferences{log, directory};
     EXPECT_EQ(
         preferences.lamps(),
         (std::vector<LampEntry>{
             {"1", "Desk", true}, {"2", "Hall", false}, {"3", "Porch", false}, {"4", "", true}, {"5", "", false}}));
     EXPECT_EQ(preferences.text("username"), std::nullopt);
+    EXPECT_EQ(preferences.flag("followplayers"), std::nullopt);
+    EXPECT_EQ(preferences.texts("ignoreplayers"), std::vector<std::string>{"vlc"});
     // A missing "enabled" is an ordinary disabled lamp; every other oddity is logged.
     EXPECT_FALSE(logHas(log, "record 1 "));
     for (const char* line :
          {"lamp record 2 (id \"3\") has an \"enabled\" that is not true or false; it reads as disabled",
           "lamp record 3 has no text \"id\"; left out", "lamp record 4 has no text \"id\"; left out",
           "lamp record 5 is not an object; left out", "lamp record 7 (id \"5\") has a \"name\" that is not a text",
-          "\"username\" is not a text; it reads as absent"})
+          "\"username\" is not a text; it reads as absent",
+          "\"followplayers\" is not true or false; it reads as absent",
+          "member 1 of \"ignoreplayers\" is not a text; left out"})
         EXPECT_TRUE(logHas(log, std::string("preferences: ") + line)) << line;
     EXPECT_TRUE(aside().empty()) << "reading is not changing";
 
     // A member of the wrong kind, and one this program does not know, are kept until replaced.
-    writeFile(R"({"lamps":{"1":true},"theme":"dark"})");
+    writeFile(R"({"lamps":{"1":true},"theme":"dark","followplayers":false})");
     FilePreferences other{log, directory};
+    EXPECT_EQ(other.flag("followplayers"), false);
     EXPECT_EQ(other.lamps(), std::nullopt);
     EXPECT_TRUE(logHas(log, "preferences: \"lamps\" is not a list; it reads as absent"));
     other.setText("username", "alice");
-    EXPECT_EQ(json(readAll(file)), json(R"({"lamps":{"1":true},"theme":"dark","username":"alice"})"));
+    EXPECT_EQ(json(readAll(file)),
+              json(R"({"lamps":{"1":true},"theme":"dark","followplayers":false,"username":"alice"})"));
 }
 
 TEST_F(FilePreferencesTest, AnUnreadableFileIsKeptAsideByteForByteAndTheProgramGoesOn)

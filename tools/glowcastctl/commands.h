@@ -15,5 +15,6 @@ int runDiscover(Arguments args);
 int runPair(Arguments args);
 int runLights(Arguments args);
 int runSet(Arguments args);
+int runPlayers(Arguments args);
 
-}  // namespace glowcast::ctl
+} // namespace glowcast::ctl

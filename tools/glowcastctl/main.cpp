@@ -23,12 +23,12 @@ constexpr Command kCommands[] = {
      glowcast::ctl::runColours},
     {"discover", "discover               find the bridge's address (GLOWCAST_PORTAL, else the last one) and print it",
      glowcast::ctl::runDiscover},
-    {"pair", "pair                   pair with the bridge while you press its link button",
-     glowcast::ctl::runPair},
-    {"lights", "lights                 list the bridge's lamps: ID and name",
-     glowcast::ctl::runLights},
+    {"pair", "pair                   pair with the bridge while you press its link button", glowcast::ctl::runPair},
+    {"lights", "lights                 list the bridge's lamps: ID and name", glowcast::ctl::runLights},
     {"set", "set ID R G B           send lamp ID the state Glowcast sends for the colour R G B (0..255)",
      glowcast::ctl::runSet},
+    {"players", "players                the media players on the session bus, and the one Glowcast would follow",
+     glowcast::ctl::runPlayers},
 };
 
 QString description()
@@ -40,7 +40,7 @@ QString description()
     return text + QStringLiteral("\n  glowcastctl COMMAND --help  shows a command's own help");
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

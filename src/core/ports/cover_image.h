@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace glowcast {
@@ -11,7 +13,7 @@ namespace glowcast {
 struct PixelCanvas {
     int width = 0;
     int height = 0;
-    std::vector<std::uint8_t> rgba;  // width * height * 4 bytes
+    std::vector<std::uint8_t> rgba; // width * height * 4 bytes
     friend bool operator==(const PixelCanvas&, const PixelCanvas&) = default;
 };
 
@@ -32,4 +34,16 @@ public:
     [[nodiscard]] virtual std::unique_ptr<CoverImage> decode(std::span<const std::uint8_t> bytes) = 0;
 };
 
-}  // namespace glowcast
+} // namespace glowcast
+
+namespace glowcast {
+
+// Tells from its first bytes which kind of image a file holds, never from a name or a label.
+class CoverSniffer {
+public:
+    virtual ~CoverSniffer() = default;
+    // The format's short name ("jpeg", "png", ...), or nothing when no reader takes the bytes.
+    [[nodiscard]] virtual std::optional<std::string> imageFormat(std::span<const std::uint8_t> bytes) = 0;
+};
+
+} // namespace glowcast

@@ -1,0 +1,227 @@
+// A media player's new cover end to end, with real processes: glowcast under a private session bus,
+// the bridge simulator on loopback, and a player of the tests' own in this process. For 1, 5 and 10
+// enabled lamps it times the span from the player's PropertiesChanged (a new track whose art is a
+// 3000 x 3000 JPEG file) to the simulator recording the last PUT, both instants on the simulator's
+// clock (a marker request goes out just before the signal). Beside it the goal: the cover's analysis
+// in this process, one lamp-state round trip per lamp, and 10 ms. Then the program's CPU use while
+// three mpv players sit on the bus. Prints Markdown.
+
+#include "adapters/qt_cover_decoder.h"
+#include "core/eyedropper.h"
+#include "core/json_codec.h"
+#include "core/lamp_colour.h"
+#include "e2e/processes.h"
+#include "qt/private_session_bus.h"
+#include "support/test_player.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+using namespace glowcast;
+using namespace std::chrono_literals;
+
+constexpr int kRuns = 7;
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// Flat areas, gradients and grain, so that it compresses like a photograph.
+QByteArray makeCover()
+{
+    QImage cover(3000, 3000, QImage::Format_RGB32);
+    QPainter painter(&cover);
+    QLinearGradient sky(0, 0, 0, 1800);
+    sky.setColorAt(0, QColor(20, 60, 160));
+    sky.setColorAt(1, QColor(230, 120, 40));
+    painter.fillRect(0, 0, 3000, 1800, sky);
+    painter.fillRect(0, 1800, 3000, 1200, QColor(30, 140, 60));
+    painter.end();
+    QRandomGenerator random(42);
+    for (int y = 0; y < cover.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(cover.scanLine(y));
+        for (int x = 0; x < cover.width(); ++x) {
+            const int grain = static_cast<int>(random.bounded(21)) - 10;
+            line[x] = qRgb(std::clamp(qRed(line[x]) + grain, 0, 255), std::clamp(qGreen(line[x]) + grain, 0, 255),
+                           std::clamp(qBlue(line[x]) + grain, 0, 255));
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    cover.save(&buffer, "JPEG", 90);
+    return bytes;
+}
+
+double cpuSeconds(qint64 pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i == 14 || i == 15)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+QVariantMap track(const QString& title, const QString& art)
+{
+    return {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")},
+            {QStringLiteral("Metadata"),
+             QVariantMap{{QStringLiteral("xesam:title"), title}, {QStringLiteral("mpris:artUrl"), art}}}};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    RecordingLog quiet;
+    QtHttpTransport http(quiet);
+    const QByteArray cover = makeCover();
+
+    // The goal's parts: the cover's decoding and analysis the way the program does them, and one round trip.
+    std::vector<double> analysis;
+    for (int i = 0; i < kRuns; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        QtCoverDecoder decoder(quiet, QSize(240, 240));
+        const auto image = decoder.decode(
+            std::span(reinterpret_cast<const std::uint8_t*>(cover.data()), static_cast<std::size_t>(cover.size())));
+        Eyedropper eyedropper(image.get(), quiet);
+        for (const Colour& colour : eyedropper.getColours(10))
+            (void)JSONFromDictionary(lampStateBody(colour, quiet));
+        analysis.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    }
+    QTemporaryDir work;
+    testing::PrivateSessionBus bus;
+    e2e::Simulator sim{
+        {QStringLiteral("--lamps"), QStringLiteral("10"), QStringLiteral("--user"), QStringLiteral("alice")}};
+    if (bus.address().isEmpty() || sim.address.empty()) {
+        std::fprintf(stderr, "player_cover_change_bench: no bus or no simulator\n");
+        return 1;
+    }
+    std::vector<double> roundTrips;
+    for (int i = 0; i < 20; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        (void)sim.control(HttpMethod::Put, "/api/alice/lights/1/state", R"({"bri":255,"xy":[0.640,0.330]})");
+        roundTrips.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), work.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+
+    std::printf("Cover: 3000 x 3000 JPEG file, %lld bytes. Runs per row: %d after one warm-up (median, min-max).\n\n",
+                static_cast<long long>(cover.size()), kRuns);
+    std::printf("| enabled lamps | PropertiesChanged -> last PUT (ms) | goal: analysis + n round trips + 10 ms |\n");
+    std::printf("|---|---|---|\n");
+    qint64 appPid = 0;
+    std::unique_ptr<e2e::Child> app;
+    for (const int lamps : {1, 5, 10}) {
+        app.reset(); // it saves its selection as it quits: before the new one is written
+        QString selection;
+        for (int id = 1; id <= 10; ++id)
+            selection += QStringLiteral("%1{\"id\":\"%2\",\"enabled\":%3}")
+                             .arg(id == 1 ? QString() : QStringLiteral(","))
+                             .arg(id)
+                             .arg(id <= lamps ? QStringLiteral("true") : QStringLiteral("false"));
+        QFile preferences(work.filePath(QStringLiteral("preferences.json")));
+        preferences.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        preferences.write(QStringLiteral(R"({"username":"alice","lastusedbridgeIP":"%1","lamps":[%2]})")
+                              .arg(QString::fromStdString(sim.address), selection)
+                              .toUtf8());
+        preferences.close();
+        app = std::make_unique<e2e::Child>(QStringLiteral(GLOWCAST_APP), QStringList{}, environment);
+        app->waitForOutput("registering for notifications");
+        e2e::waitFor([] { return false; }, 500); // the delayed call's second set-up
+        testing::TestPlayer player(bus.address(), QStringLiteral("bench"),
+                                   {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")}});
+        e2e::waitFor([&] { return app->output().contains("following org.mpris.MediaPlayer2.bench"); }, 10'000);
+
+        std::vector<double> spans;
+        for (int run = 0; run <= kRuns; ++run) {
+            // A cover file of its own per track, one byte longer each time, so that no two are the same.
+            const QString path = work.filePath(QStringLiteral("cover-%1-%2.jpg").arg(lamps).arg(run));
+            QFile file(path);
+            file.open(QIODevice::WriteOnly);
+            file.write(cover + QByteArray(run + 1, '\0'));
+            file.close();
+            sim.control(HttpMethod::Delete, "/sim/requests");
+            (void)sim.control(HttpMethod::Get, "/api/alice/lights/1"); // the marker
+            player.publish(track(QStringLiteral("Track %1").arg(run), QStringLiteral("file://") + path));
+            QJsonArray requests;
+            const bool done = e2e::waitFor(
+                [&] {
+                    requests = sim.records();
+                    return std::count_if(requests.begin(), requests.end(), [](const QJsonValue& r) {
+                               return r[QStringLiteral("method")].toString() == QStringLiteral("PUT");
+                           }) >= lamps;
+                },
+                60'000);
+            if (!done) {
+                std::fprintf(stderr, "the lamps were not all coloured:\n%s\n", app->output().constData());
+                return 1;
+            }
+            if (run > 0)
+                spans.push_back((requests.last()[QStringLiteral("time")].toDouble() -
+                                 requests.first()[QStringLiteral("time")].toDouble()) *
+                                1000.0);
+        }
+        const double goal = median(analysis) + lamps * median(roundTrips) + 10.0;
+        std::printf("| %d | %.0f (%.0f-%.0f) | %.0f |\n", lamps, median(spans),
+                    *std::min_element(spans.begin(), spans.end()), *std::max_element(spans.begin(), spans.end()), goal);
+    }
+    std::printf("\nGoal parts: analysis (decode at 240 x 240 + 10 colours) %.0f ms; one PUT round trip %.2f ms.\n",
+                median(analysis), median(roundTrips));
+
+    // Idle: three mpv players playing silence on the bus, nothing changing.
+    QFile wav(work.filePath(QStringLiteral("silence.wav")));
+    wav.open(QIODevice::WriteOnly);
+    QDataStream out(&wav);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32{36 + 16000};
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32{16} << quint16{1} << quint16{1} << quint32{8000} << quint32{16000} << quint16{2} << quint16{16};
+    out.writeRawData("data", 4);
+    out << quint32{16000};
+    out.writeRawData(QByteArray(16000, '\0').constData(), 16000);
+    wav.close();
+    std::vector<std::unique_ptr<e2e::Child>> players;
+    for (int i = 0; i < 3; ++i)
+        players.push_back(std::make_unique<e2e::Child>(
+            QStringLiteral("mpv"),
+            QStringList{QStringLiteral("--no-config"), QStringLiteral("--script=/usr/lib/mpv-mpris/mpris.so"),
+                        QStringLiteral("--no-video"), QStringLiteral("--ao=null"), QStringLiteral("--loop=inf"),
+                        wav.fileName()},
+            environment));
+    e2e::waitFor([] { return false; }, 3'000);
+    appPid = app->pid();
+    const double before = cpuSeconds(appPid);
+    e2e::waitFor([] { return false; }, 10'000);
+    std::printf("Idle with three mpv players playing on the bus: CPU %.2f %% over 10 s.\n",
+                (cpuSeconds(appPid) - before) / 10.0 * 100.0);
+    return 0;
+}

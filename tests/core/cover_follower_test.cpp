@@ -1,0 +1,240 @@
+#include "core/covers/art_url.h"
+#include "core/covers/cover_follower.h"
+#include "fakes/fake_platform.h"
+#include "fakes/recording_log.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+
+void PrintTo(const ArtSource& source, std::ostream* out)
+{
+    std::visit([&](const auto& kind) { *out << ::testing::PrintToString(kind); }, source);
+}
+void PrintTo(const ArtRefused& refused, std::ostream* out)
+{
+    *out << "refused: " << refused.reason;
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+const Bytes kJpeg{0xFF, 0xD8, 0xFF, 0xE0};
+const Bytes kPng{0x89, 'P', 'N', 'G'};
+
+struct UrlCase {
+    std::string url;
+    ArtSource expected;
+};
+
+class ArtUrlTest : public ::testing::TestWithParam<UrlCase> {};
+
+TEST_P(ArtUrlTest, ReadsEveryKindAndRefusesTheRest)
+{
+    EXPECT_EQ(parseArtUrl(GetParam().url, 16), GetParam().expected) << GetParam().url;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Urls, ArtUrlTest,
+    ::testing::Values(
+        UrlCase{"file:///home/ann/Music/cover", ArtFile{"/home/ann/Music/cover"}},
+        UrlCase{"file://LocalHost/tmp/a%20b/%C3%A9t%C3%A9.jpg", ArtFile{"/tmp/a b/\xC3\xA9t\xC3\xA9.jpg"}},
+        UrlCase{"FILE:/tmp/art", ArtFile{"/tmp/art"}},
+        UrlCase{"file://nas/share/c.jpg", ArtRefused{"the file URL names another host, \"nas\""}},
+        UrlCase{"file:///tmp/%zz", ArtRefused{"the file URL has a broken percent escape"}},
+        UrlCase{"file:///tmp/%2", ArtRefused{"the file URL has a broken percent escape"}},
+        UrlCase{"file:///tmp/%00x", ArtRefused{"the file URL's path holds a NUL byte"}},
+        UrlCase{"file:cover.jpg", ArtRefused{"the file URL has no absolute path"}},
+        UrlCase{"data:image/png;base64,/9j/4A==", ArtData{kJpeg}}, // labelled PNG, holds a JPEG
+        UrlCase{"data:;BASE64,/9j/\r\n4A", ArtData{kJpeg}}, UrlCase{"data:;base64,%2F9j%2F4A%3D%3D", ArtData{kJpeg}},
+        UrlCase{"data:image/jpeg,%FF%D8%FF%E0", ArtData{kJpeg}},
+        UrlCase{"data:;base64,/9j/4A=x", ArtRefused{"the data URI's base64 is broken"}},
+        UrlCase{"data:;base64,/9j/4", ArtRefused{"the data URI's base64 is broken"}},
+        UrlCase{"data:image/png;base64", ArtRefused{"the data URI has no comma before its data"}},
+        UrlCase{"data:,", ArtRefused{"the data URI holds no bytes"}},
+        UrlCase{"data:;base64,AAAAAAAAAAAAAAAAAAAAAAAA",
+                ArtRefused{"the data URI holds 18 bytes, more than the 16 a cover may have"}},
+        UrlCase{"data:;base64," + std::string(200, 'A'),
+                ArtRefused{"the data URI holds at least 75 bytes, more than the 16 a cover may have"}},
+        UrlCase{"https://open.spotify.com/image/ab67616d0000b273", ArtHttp{"https://i.scdn.co/image/ab67616d0000b273"}},
+        UrlCase{"http://127.0.0.1:8080/art?id=1", ArtHttp{"http://127.0.0.1:8080/art?id=1"}},
+        UrlCase{"https:///x.jpg", ArtRefused{"the web URL names no host"}},
+        UrlCase{"http://a b/c", ArtRefused{"the web URL holds a space or a control character"}},
+        UrlCase{
+            "attachment://cover.jpg",
+            ArtRefused{"Glowcast reads covers from file, data, http and https URLs, not from \"attachment:\" ones"}},
+        UrlCase{"", ArtRefused{"the art URL is empty"}}, UrlCase{"cover.jpg", ArtRefused{"the art URL has no scheme"}},
+        UrlCase{"http://x/" + std::string(kMaximumArtUrlBytes, 'a'), ArtRefused{"the art URL is 65545 bytes long"}}));
+
+// The fixture is every port the follower needs: it records reads and covers, and tells a JPEG or a
+// PNG by the first byte.
+class FollowerTest : public ::testing::Test,
+                     public ArtFetcher,
+                     public CoverSniffer,
+                     public CoverSink,
+                     public FollowerView {
+protected:
+    void readFile(const std::string& path, std::function<void(ArtFetchResult)> done) override
+    {
+        reads.push_back(path);
+        pending.push_back(std::move(done));
+    }
+    void download(const std::string& url, std::function<void(ArtFetchResult)> done) override { readFile(url, done); }
+    void cancel() override { ++cancels; }
+    void finish(ArtFetchResult result) { pending.back()(std::move(result)); }
+    std::optional<std::string> imageFormat(std::span<const std::uint8_t> bytes) override
+    {
+        const char* format = bytes.empty() ? nullptr : bytes[0] == 0xFF ? "jpeg" : bytes[0] == 0x89 ? "png" : nullptr;
+        return format != nullptr ? std::optional<std::string>(format) : std::nullopt;
+    }
+    void coverChanged(Bytes bytes) override { sent.push_back(std::move(bytes)); }
+    void showFollowed(const FollowerStatus& status) override { shown.push_back(status); }
+
+    // Short names stand for "org.mpris.MediaPlayer2.<name>".
+    static std::string bus(const std::string& name) { return std::string{kMprisBusPrefix} + name; }
+    void status(const std::string& name, PlaybackStatus status) { follower.playerChanged(bus(name), {{}, status, {}}); }
+    void track(const std::string& name, const std::string& title, std::optional<std::string> art)
+    {
+        follower.playerChanged(bus(name), {{}, {}, TrackMetadata{"/t/" + title, title, {}, std::move(art)}});
+    }
+    [[nodiscard]] bool logged(const std::string& part) const
+    {
+        return std::any_of(log.lines.begin(), log.lines.end(),
+                           [&](const std::string& line) { return line.find(part) != std::string::npos; });
+    }
+
+    std::vector<std::string> reads; // paths and URLs, in order
+    std::vector<std::function<void(ArtFetchResult)>> pending;
+    int cancels = 0;
+    ManualScheduler scheduler;
+    RecordingLog log;
+    std::vector<Bytes> sent;
+    std::vector<FollowerStatus> shown;
+    FollowerOptions options;
+    CoverFollower follower{options, *this, *this, *this, scheduler, log, this};
+};
+
+// Each step is "name:Playing", "name:Paused", "name:Stopped", "name=Identity" or "-name" (it quits).
+struct ChoiceCase {
+    std::vector<std::string> steps;
+    std::string followed; // empty: none
+};
+
+class PlayerChoiceTest : public FollowerTest, public ::testing::WithParamInterface<ChoiceCase> {};
+
+TEST_P(PlayerChoiceTest, FollowsThePlayerThatStartedPlayingLast)
+{
+    CoverFollower choosy{{true, {"vlc", "mozilla firefox"}}, *this, *this, *this, scheduler, log};
+    for (const std::string& step : GetParam().steps) {
+        const std::size_t mark = step.find_first_of(":=");
+        if (step[0] == '-')
+            choosy.playerVanished(bus(step.substr(1)));
+        else if (step[mark] == '=')
+            choosy.playerChanged(bus(step.substr(0, mark)), {step.substr(mark + 1), {}, {}});
+        else
+            choosy.playerChanged(bus(step.substr(0, mark)), {{}, playbackStatusFromText(step.substr(mark + 1)), {}});
+    }
+    EXPECT_EQ(choosy.status().busName, GetParam().followed.empty() ? "" : bus(GetParam().followed));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Players, PlayerChoiceTest,
+    ::testing::Values(ChoiceCase{{"a:Paused", "b:Stopped"}, ""}, ChoiceCase{{"a:Paused", "b:Playing"}, "b"},
+                      ChoiceCase{{"a:Playing", "b:Playing"}, "b"}, ChoiceCase{{"b:Playing", "a:Playing"}, "a"},
+                      ChoiceCase{{"a:Playing", "b:Playing", "b:Paused"}, "a"},
+                      ChoiceCase{{"a:Playing", "b:Playing", "a:Playing"}, "b"}, // still playing: not a new start
+                      ChoiceCase{{"a:Playing", "b:Playing", "b:Stopped", "a:Paused"}, "b"},
+                      ChoiceCase{{"a:Playing", "b:Playing", "-b"}, "a"}, ChoiceCase{{"a:Playing", "-a"}, ""},
+                      ChoiceCase{{"a:Playing", "vlc.instance7:Playing"}, "a"},
+                      ChoiceCase{{"a:Playing", "b:Playing", "b=Mozilla Firefox"}, "a"},
+                      ChoiceCase{{"a:Playing", "VLC:Playing"}, "a"}));
+
+TEST_F(FollowerTest, ActsOnEachChangeOfArtAndNeverReusesAnOlderCover)
+{
+    status("a", PlaybackStatus::Playing);
+    track("a", "One", std::nullopt); // the title first, the art a moment later
+    EXPECT_TRUE(logged("players: org.mpris.MediaPlayer2.a publishes no cover for \"One\"; the lamps stay as they are"));
+    track("a", "One", "attachment://cover.jpg");
+    EXPECT_TRUE(logged("the cover attachment://cover.jpg is not read: Glowcast reads covers from file"));
+    track("a", "One", "file:///music/one.jpg");
+    ASSERT_EQ(reads, std::vector<std::string>{"/music/one.jpg"});
+    finish({ArtFetchResult::Outcome::Bytes, kJpeg, {}});
+    track("a", "Two", "");
+    EXPECT_TRUE(logged("the cover  is not read: the art URL is empty"));
+    EXPECT_EQ(sent, std::vector<Bytes>{kJpeg});
+    EXPECT_EQ(shown.back(), (FollowerStatus{true, bus("a"), "", PlaybackStatus::Playing, "Two", ""}));
+}
+
+TEST_F(FollowerTest, SameBytesRepeatedMetadataAndPausingSendNothing)
+{
+    status("a", PlaybackStatus::Playing);
+    track("a", "One", "data:image/png;base64,/9j/4A==");
+    const std::size_t lines = log.lines.size();
+    track("a", "One", "data:image/png;base64,/9j/4A=="); // sent again on a seek: not even read
+    status("a", PlaybackStatus::Paused);
+    EXPECT_EQ(log.lines.size(), lines);
+    track("a", "Two", "file:///tmp/art"); // one file name for every track
+    finish({ArtFetchResult::Outcome::Bytes, kJpeg, {}});
+    EXPECT_TRUE(logged("the cover file:///tmp/art is the cover the lamps show already; nothing sent"));
+    EXPECT_EQ(sent, std::vector<Bytes>{kJpeg});
+}
+
+TEST_F(FollowerTest, AMissingFileIsReadAgainForTwoSecondsOnly)
+{
+    status("a", PlaybackStatus::Playing);
+    track("a", "One", "file:///tmp/late.png");
+    for (int attempt = 0; attempt < 9; ++attempt) {
+        finish({ArtFetchResult::Outcome::Missing, {}, "no such file"});
+        scheduler.fireNext();
+    }
+    std::chrono::milliseconds waited{0};
+    for (const auto delay : kMissingFileRetries)
+        waited += delay;
+    EXPECT_EQ(waited, 2000ms);
+    EXPECT_EQ(reads.size(), 9u);
+    EXPECT_TRUE(logged("file:///tmp/late.png did not appear within 2 s; the lamps stay as they are"));
+
+    track("a", "Two", "file:///tmp/late.png");
+    finish({ArtFetchResult::Outcome::Missing, {}, "no such file"});
+    scheduler.fireNext();
+    finish({ArtFetchResult::Outcome::Bytes, kPng, {}});
+    EXPECT_EQ(sent, std::vector<Bytes>{kPng});
+}
+
+TEST_F(FollowerTest, NewerArtDropsTheRunningReadAndAPlayerThatQuitsDropsItsOwn)
+{
+    status("a", PlaybackStatus::Playing);
+    track("a", "One", "http://127.0.0.1/one");
+    auto stale = pending.back();
+    track("a", "One", "file:///tmp/missing");
+    finish({ArtFetchResult::Outcome::Missing, {}, "no such file"});
+    track("a", "Two", "https://open.spotify.com/image/2");
+    EXPECT_EQ(cancels, 1); // the retry's wait needs no cancel: it is dropped when it fires
+    scheduler.fireNext();
+    stale({ArtFetchResult::Outcome::Bytes, kPng, {}});
+    finish({ArtFetchResult::Outcome::Bytes, kJpeg, {}});
+    EXPECT_EQ(reads, (std::vector<std::string>{"http://127.0.0.1/one", "/tmp/missing", "https://i.scdn.co/image/2"}));
+    EXPECT_EQ(sent, std::vector<Bytes>{kJpeg});
+
+    track("a", "Three", "file:///tmp/three");
+    follower.playerVanished(bus("a"));
+    EXPECT_EQ(cancels, 2);
+    EXPECT_TRUE(logged("players: no player to follow"));
+}
+
+TEST_F(FollowerTest, DoesNothingWhenTurnedOff)
+{
+    CoverFollower off{{false, {}}, *this, *this, *this, scheduler, log, this};
+    off.playerChanged(bus("a"), {"A", PlaybackStatus::Playing, TrackMetadata{"/1", "One", {}, "data:,%89PNG"}});
+    EXPECT_FALSE(off.status().enabled);
+    EXPECT_TRUE(off.status().busName.empty());
+    EXPECT_TRUE(sent.empty());
+}
+
+} // namespace
+} // namespace glowcast

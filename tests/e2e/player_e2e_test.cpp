@@ -1,0 +1,85 @@
+// Glowcast following a real media player: mpv with the mpv-mpris plugin plays a generated track with
+// a cover.jpg beside it, under a private session bus, with the bridge simulator on loopback.
+
+#include "adapters/qt_cover_decoder.h"
+#include "core/eyedropper.h"
+#include "core/json_codec.h"
+#include "core/lamp_colour.h"
+#include "processes.h"
+#include "qt/private_session_bus.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace glowcast::e2e {
+namespace {
+
+const QString kMprisPlugin = QStringLiteral("/usr/lib/mpv-mpris/mpris.so");
+
+// One second of silence (8 kHz, 16-bit mono): mpv wants a track, the test wants no sound.
+const QByteArray kSilence = QByteArray::fromHex("52494646a43e000057415645666d74201000000001000100401f0000803e0000"
+                                                "0200100064617461803e0000") +
+                            QByteArray(16000, '\0');
+
+TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
+{
+    ASSERT_TRUE(QFile::exists(kMprisPlugin)) << "mpv-mpris is not installed (scripts/install-deps.sh)";
+    QTemporaryDir work;
+    testing::PrivateSessionBus bus;
+    Simulator sim{{QStringLiteral("--lamps"), QStringLiteral("3"), QStringLiteral("--user"), QStringLiteral("alice")}};
+    ASSERT_FALSE(bus.address().isEmpty() || sim.address.empty());
+    QFile preferences(work.filePath(QStringLiteral("preferences.json")));
+    ASSERT_TRUE(preferences.open(QIODevice::WriteOnly));
+    preferences.write(QByteArray::fromStdString(
+        R"({"username":"alice","lastusedbridgeIP":")" + sim.address +
+        R"(","lamps":[{"id":"1","enabled":true},{"id":"2","enabled":false},{"id":"3","enabled":true}]})"));
+    preferences.close();
+
+    // Two thirds orange, one third deep blue: the first enabled lamp gets orange, the second blue.
+    QImage cover(600, 600, QImage::Format_RGB32);
+    cover.fill(QColor(20, 40, 200));
+    QPainter(&cover).fillRect(0, 0, 600, 400, QColor(240, 140, 20));
+    ASSERT_TRUE(cover.save(work.filePath(QStringLiteral("cover.jpg")), "JPEG", 95));
+    QFile track(work.filePath(QStringLiteral("track.wav")));
+    ASSERT_TRUE(track.open(QIODevice::WriteOnly) && track.write(kSilence) == kSilence.size());
+    track.close();
+    // What the lamps should get: the cover's colours as Glowcast works them out.
+    RecordingLog quiet;
+    QtCoverDecoder decoder(quiet, QSize(240, 240));
+    const auto decoded = decoder.decodeFile(work.filePath(QStringLiteral("cover.jpg")));
+    Eyedropper eyedropper(decoded.get(), quiet);
+    const std::vector<Colour> colours = eyedropper.getColours(2);
+    ASSERT_EQ(colours.size(), 2u);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), work.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    Child app{QStringLiteral(GLOWCAST_APP), {}, environment};
+    ASSERT_TRUE(app.waitForOutput("registering for notifications")) << app.output().toStdString();
+    Child mpv{QStringLiteral("mpv"),
+              {QStringLiteral("--no-config"), QStringLiteral("--script=") + kMprisPlugin, QStringLiteral("--no-video"),
+               QStringLiteral("--ao=null"), QStringLiteral("--loop=inf"), work.filePath(QStringLiteral("track.wav"))},
+              environment};
+
+    const std::vector<std::string> expected{
+        "PUT /api/alice/lights/1/state " + JSONFromDictionary(lampStateBody(colours[0], quiet)),
+        "PUT /api/alice/lights/3/state " + JSONFromDictionary(lampStateBody(colours[1], quiet))};
+    EXPECT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; })) << app.output().toStdString();
+    EXPECT_EQ(sim.requests(QStringLiteral("PUT")), expected);
+    EXPECT_TRUE(app.output().contains("players: following org.mpris.MediaPlayer2.mpv (mpv)"));
+
+    Child players{QStringLiteral(GLOWCAST_CTL), {QStringLiteral("players")}, environment};
+    ASSERT_EQ(players.exitCode(), 0);
+    EXPECT_TRUE(
+        players.output().contains("* org.mpris.MediaPlayer2.mpv (mpv): Playing, \"track.wav\"\n    art: file://" +
+                                  work.filePath(QStringLiteral("cover.jpg")).toUtf8() + "\n"))
+        << players.output().toStdString();
+}
+
+} // namespace
+} // namespace glowcast::e2e

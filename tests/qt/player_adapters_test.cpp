@@ -1,0 +1,211 @@
+// The media players' adapters on a private session bus: the bus watcher and the cover reader with
+// the core's follower between them, against players of the tests' own and a web server on loopback.
+
+#include "adapters/mpris_watcher.h"
+#include "adapters/qt_art_fetcher.h"
+#include "core/covers/cover_follower.h"
+#include "private_session_bus.h"
+#include "support.h"
+#include "support/test_player.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <functional>
+
+namespace glowcast {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::TestPlayer;
+using Bytes = std::vector<std::uint8_t>;
+
+QByteArray imageBytes(Qt::GlobalColor colour, const char* format)
+{
+    QImage image(8, 8, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+const QByteArray kJpeg = imageBytes(Qt::red, "JPEG");
+const QByteArray kPng = imageBytes(Qt::blue, "PNG");
+
+// A player that plays a track with the given title and art.
+QVariantMap track(const QString& title, const QVariant& art = {})
+{
+    QVariantMap metadata{{QStringLiteral("xesam:title"), title}};
+    if (art.isValid())
+        metadata.insert(QStringLiteral("mpris:artUrl"), art);
+    return {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")}, {QStringLiteral("Metadata"), metadata}};
+}
+
+// Answers by path: /silent never, /trickle a byte every 100 ms, /loop redirects to itself, /page
+// with a web page, anything else with the PNG.
+class WebServer : public QTcpServer {
+public:
+    WebServer() { listen(QHostAddress::LocalHost); }
+    QString url(const char* path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(QLatin1String(path));
+    }
+
+protected:
+    void incomingConnection(qintptr handle) override
+    {
+        auto* socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(handle);
+        connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+            const QByteArray path = socket->readAll().split(' ').value(1);
+            const auto reply = [socket](const QByteArray& head, const QByteArray& body) {
+                socket->write("HTTP/1.1 " + head + "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                              "\r\n\r\n" + body);
+            };
+            if (path == "/trickle") {
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+                auto* drip = new QTimer(socket);
+                connect(drip, &QTimer::timeout, socket, [socket] { socket->write("x"); });
+                drip->start(100);
+            } else if (path == "/loop") {
+                reply("302 Found\r\nLocation: /loop", {});
+            } else if (path == "/page") {
+                reply("200 OK\r\nContent-Type: text/html", "<html>hello</html>");
+            } else if (path != "/silent") {
+                reply("200 OK\r\nContent-Type: image/png", kPng);
+            }
+        });
+    }
+};
+
+class PlayerAdaptersTest : public ::testing::Test, public CoverSink {
+protected:
+    void coverChanged(Bytes bytes) override
+    {
+        sent.emplace_back(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    bool sentEventually(const std::vector<QByteArray>& expected)
+    {
+        return testing::processEventsUntil([&] { return sent == expected; });
+    }
+    bool follows(const char* name)
+    {
+        return testing::processEventsUntil(
+            [&] { return follower.status().busName == std::string{"org.mpris.MediaPlayer2."} + name; });
+    }
+
+    testing::PrivateSessionBus bus;
+    QTemporaryDir files;
+    RecordingLog log;
+    QtArtFetcher fetcher{{std::size_t{1} << 20, 300ms, 1000ms, 5}};
+    QtCoverSniffer sniffer;
+    QtTimerScheduler timer;
+    std::vector<QByteArray> sent;
+    CoverFollower follower{{}, fetcher, sniffer, *this, timer, log};
+    inline static int s_connections = 0; // a name once used stays taken in this process
+    QDBusConnection connection =
+        QDBusConnection::connectToBus(bus.address(), QStringLiteral("glowcast-%1").arg(++s_connections));
+    MprisWatcher watcher{follower, log, connection};
+};
+
+TEST_F(PlayerAdaptersTest, FollowsLateArtARelabelledDataUriAndTwoPlayersTakingTurns)
+{
+    TestPlayer first(bus.address(), QStringLiteral("first"), track(QStringLiteral("One")));
+    ASSERT_TRUE(watcher.start());
+    ASSERT_TRUE(follows("first"));
+    EXPECT_TRUE(testing::logHas(log, "publishes no cover for \"One\""));
+    first.publish(
+        track(QStringLiteral("One"), QStringLiteral("data:image/png;base64,") + QString::fromLatin1(kJpeg.toBase64())));
+    ASSERT_TRUE(sentEventually({kJpeg}));
+
+    {
+        const QString late = files.filePath(QStringLiteral("late cover"));
+        TestPlayer second(bus.address(), QStringLiteral("second"),
+                          track(QStringLiteral("Two"),
+                                QStringLiteral("file://") + QString(late).replace(u' ', QStringLiteral("%20"))));
+        QTimer::singleShot(300, [&] {
+            QFile file(late);
+            file.open(QIODevice::WriteOnly);
+            file.write(kPng);
+        });
+        ASSERT_TRUE(follows("second"));
+        ASSERT_TRUE(sentEventually({kJpeg, kPng}));
+        EXPECT_TRUE(testing::logHas(log, "is not there yet; looking again for up to 2 s"));
+    } // the second player quits: back to the first, and its cover
+    ASSERT_TRUE(follows("first"));
+    EXPECT_TRUE(sentEventually({kJpeg, kPng, kJpeg}));
+}
+
+// The art URL the bad player publishes ("%1" stands for a folder with a FIFO and a file of 2 MiB, "%2"
+// for the web server), or what else it does, and the log line that must follow.
+struct BadCase {
+    const char* name;
+    const char* art;
+    const char* logged;
+    std::function<void(TestPlayer&)> act = {};
+};
+void PrintTo(const BadCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class BadInputTest : public PlayerAdaptersTest, public ::testing::WithParamInterface<BadCase> {};
+
+TEST_P(BadInputTest, IsLoggedAndTheNextGoodCoverStillWorks)
+{
+    WebServer web;
+    ::mkfifo(files.filePath(QStringLiteral("fifo")).toLocal8Bit().constData(), 0600);
+    QFile big(files.filePath(QStringLiteral("big")));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(qint64{2} << 20));
+    TestPlayer player(bus.address(), QStringLiteral("bad"), track(QStringLiteral("Zero")));
+    ASSERT_TRUE(watcher.start());
+    ASSERT_TRUE(follows("bad"));
+    const QString art = QString::fromUtf8(GetParam().art).replace(QStringLiteral("%1"), files.path());
+    player.publish(track(QStringLiteral("Bad"), QString(art).replace(QStringLiteral("%2"), web.url(""))));
+    if (GetParam().act)
+        GetParam().act(player);
+    EXPECT_TRUE(testing::processEventsUntil([&] { return testing::logHas(log, GetParam().logged); }))
+        << GetParam().logged;
+    TestPlayer good(bus.address(), QStringLiteral("good"), track(QStringLiteral("Good"), web.url("/cover")));
+    EXPECT_TRUE(sentEventually({kPng}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Players, BadInputTest,
+    ::testing::Values(
+        BadCase{"Directory", "file://%1", "could not be read: it is a directory"},
+        BadCase{"Fifo", "file://%1/fifo", "could not be read: it is a FIFO"},
+        BadCase{"Device", "file:///dev/zero", "could not be read: it is a device"},
+        BadCase{"LargeFile", "file://%1/big", "it holds 2097152 bytes, more than the 1048576 a cover may have"},
+        BadCase{"SilentServer", "%2/silent", "no byte within 300 ms"},
+        BadCase{"TricklingServer", "%2/trickle", "no whole answer within 1000 ms"},
+        BadCase{"EndlessRedirects", "%2/loop", "redirected more than 5 times"},
+        BadCase{"WebPage", "%2/page", "is not an image (18 bytes)"},
+        BadCase{"WrongTypes", "", "sent a PropertiesChanged with the arguments (si), not (sa{sv}as); ignored",
+                [](TestPlayer& p) {
+                    p.publish(track(QStringLiteral("Bad"), QStringList{QStringLiteral("file:///x")}));
+                    p.publish({{QStringLiteral("Metadata"), 42}, {QStringLiteral("PlaybackStatus"), 7}});
+                    p.send({QStringLiteral("org.mpris.MediaPlayer2.Player"), 1});
+                }},
+        BadCase{"HugeStringsAndAFlood", "", "the cover x is not read: the art URL has no scheme",
+                [](TestPlayer& p) {
+                    p.publish(track(QString(4 << 20, u'x'), QString(4 << 20, u'x')));
+                    for (int i = 0; i < 2000; ++i) // the same again and again: read once
+                        p.publish(track(QStringLiteral("Bad"), QStringLiteral("x")));
+                }},
+        BadCase{"QuitsMidFetch", "%2/silent", "players: no player to follow", [](TestPlayer& p) {
+                    p.connection().unregisterService(QStringLiteral("org.mpris.MediaPlayer2.bad"));
+                }}));
+
+} // namespace
+} // namespace glowcast
