@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LampCareSettings settings;
     settings.fitLamp = true;
     const Dictionary body{{"bri", 255.0}, {"xy", record.text("xy").value_or("[0.3,0.3]")}};
-    for (const std::string& key : shapedLampBody(body, lamp, settings).keys())
+    const Dictionary shaped = shapedLampBody(body, lamp, settings);
+    for (const std::string& key : shaped.keys())
         if (!takesAttribute(lamp.kind, key))
             std::abort();
     return 0;
