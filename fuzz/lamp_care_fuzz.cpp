@@ -1,0 +1,37 @@
+// Lamp care's readers of bridge replies on arbitrary text: a list field, a Retry-After header and a
+// decoded lamp record. A chromaticity written out reads back; a fitted body holds only what its lamp takes.
+#include "core/json_codec.h"
+#include "core/lamp_care/bridge_fields.h"
+#include "core/lamp_care/bridge_overload.h"
+#include "core/lamp_care/lamp_body.h"
+#include "core/lamp_care/lamp_restorer.h"
+
+#include <cstdlib>
+
+namespace {
+class QuietLog final : public glowcast::Log {
+    void write(std::string_view /*line*/) override {}
+};
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace glowcast;
+    QuietLog log;
+    const std::string_view text(reinterpret_cast<const char*>(data), size); // NOLINT
+    (void)retryAfterFromHeader(text);
+    (void)gamutFrom(text);
+    if (const auto point = chromaticityFrom(text); point && !chromaticityFrom(chromaticityText(*point)))
+        std::abort();
+    const Dictionary record = dictionaryFromJSON(text, log);
+    (void)restoreBodyFrom("1", record, log);
+    const LampCapabilities lamp = lampCapabilitiesFrom("1", record, log);
+    LampCareSettings settings;
+    settings.fitLamp = true;
+    const Dictionary body{{"bri", 255.0}, {"xy", record.text("xy").value_or("[0.3,0.3]")}};
+    const Dictionary shaped = shapedLampBody(body, lamp, settings);
+    for (const std::string& key : shaped.keys())
+        if (!takesAttribute(lamp.kind, key))
+            std::abort();
+    return 0;
+}

@@ -1,0 +1,180 @@
+#include "lamp_care.h"
+
+#include "../json_codec.h"
+#include "bridge_fields.h"
+#include "bridge_overload.h"
+#include "lamp_body.h"
+
+#include <algorithm>
+
+namespace glowcast {
+
+namespace {
+
+constexpr std::chrono::milliseconds kTransitionStep{100};
+
+bool accepted(const std::optional<HttpReply>& reply)
+{
+    return reply && reply->status >= 200 && reply->status < 300 && reply->body.find("\"error\"") == std::string::npos;
+}
+
+} // namespace
+
+LampCare::LampCare(LampBridge& bridge, Clock& clock, Sleeper& sleeper, Log& log)
+    : m_bridge(bridge), m_clock(clock), m_sleeper(sleeper), m_log(log)
+{
+}
+
+void LampCare::setSettings(const LampCareSettings& settings)
+{
+    m_settings = settings;
+    m_pacer.setPace(settings.pace);
+    m_restorer.setDelay(settings.restoreAfter);
+}
+
+void LampCare::readLampList(const Dictionary& lamps)
+{
+    m_capabilities.clear();
+    m_accepted.clear();
+    m_fades.clear();
+    for (std::size_t i = 0; i < lamps.size(); ++i)
+        if (const Dictionary* record = lamps.valueAt(i).asDictionary())
+            m_capabilities.insert_or_assign(lamps.keys()[i], lampCapabilitiesFrom(lamps.keys()[i], *record, m_log));
+}
+
+void LampCare::send(const std::vector<LampCommand>& commands)
+{
+    beginBatch();
+    for (const LampCommand& command : commands) {
+        const std::string& id = command.lampId;
+        const auto known = m_capabilities.find(id);
+        const Dictionary body = shapedLampBody(
+            command.body, known != m_capabilities.end() ? known->second : LampCapabilities{}, m_settings);
+        if (body.empty()) {
+            m_log.write("lamp " + id + " takes none of " + describe(command.body) + ", nothing sent");
+            continue;
+        }
+        // A lamp still fading to this very body gets there without being told again; a new body
+        // (the cover changed) is sent at once.
+        if (const auto fade = m_fades.find(id);
+            fade != m_fades.end() && m_clock.now() < fade->second.ends && fade->second.body == body) {
+            m_log.write("lamp " + id + " is still fading to " + describe(body) + ", not sent again");
+            continue;
+        }
+        if (const auto last = m_accepted.find(id);
+            m_settings.skipUnchanged && last != m_accepted.end() && last->second == body) {
+            m_log.write("lamp " + id + " already shows " + describe(body) + ", not sent again");
+            continue;
+        }
+        if (m_restorer.needsSnapshot(id))
+            readOwnState(id);
+        if (put(id, body))
+            m_restorer.coloured(id, m_clock.now());
+    }
+    m_pacer.batchEnded(m_sawOverload);
+}
+
+void LampCare::playerChanged(PlayerActivity activity)
+{
+    m_restorer.playerChanged(activity, m_clock.now());
+}
+
+std::optional<SteadyTime> LampCare::restoreDue() const
+{
+    std::optional<SteadyTime> due = m_restorer.due();
+    if (due)
+        for (const auto& [id, fade] : m_fades)
+            due = std::max(*due, fade.ends);
+    return due;
+}
+
+void LampCare::restoreIfDue()
+{
+    const std::optional<SteadyTime> due = restoreDue();
+    if (!due || m_clock.now() < *due)
+        return;
+    beginBatch();
+    while (std::optional<LampCommand> command = m_restorer.takeNext(m_clock.now())) {
+        if (m_settings.fade)
+            command->body.set("transitiontime", *m_settings.fade);
+        m_log.write("putting lamp " + command->lampId + " back: " + describe(command->body));
+        (void)put(command->lampId, command->body);
+    }
+    m_pacer.batchEnded(m_sawOverload);
+}
+
+void LampCare::beginBatch()
+{
+    m_waitingLeft = kOverloadWaitPerBatch;
+    m_sawOverload = false;
+}
+
+void LampCare::wait(std::chrono::milliseconds duration)
+{
+    if (duration > std::chrono::milliseconds{0})
+        m_sleeper.sleep(duration);
+}
+
+std::optional<HttpReply> LampCare::exchange(std::string_view lampId, bool paced,
+                                            const std::function<std::optional<HttpReply>()>& request)
+{
+    // Only lamp states count against the pace: reading a lamp changes nothing on it.
+    const auto mark = [this, paced] {
+        if (paced)
+            m_pacer.sent(m_clock.now());
+    };
+    if (paced)
+        wait(m_pacer.waitBefore(m_clock.now()));
+    mark();
+    std::optional<HttpReply> reply = request();
+    if (!isOverloaded(reply))
+        return reply;
+
+    m_sawOverload = true;
+    m_pacer.overloaded();
+    const std::string overloaded = "the bridge is overloaded (HTTP " + std::to_string(reply->status) + ")";
+    const OverloadDecision decision = afterReply(reply, m_waitingLeft);
+    if (!decision.resend) {
+        m_log.write(overloaded + "; lamp " + std::string{lampId} + " is not asked again");
+        return reply;
+    }
+    m_log.write(overloaded + "; asking for lamp " + std::string{lampId} + " again in " +
+                std::to_string(decision.wait.count()) + " ms");
+    m_waitingLeft -= decision.wait;
+    wait(decision.wait);
+    mark();
+    reply = request();
+    if (isOverloaded(reply))
+        m_log.write("the bridge is still overloaded; lamp " + std::string{lampId} + " is not asked again");
+    return reply;
+}
+
+void LampCare::readOwnState(const std::string& lampId)
+{
+    const std::optional<HttpReply> reply =
+        exchange(lampId, false, [this, &lampId] { return m_bridge.getLamp(lampId); });
+    std::optional<Dictionary> body;
+    if (accepted(reply))
+        body = restoreBodyFrom(lampId, dictionaryFromJSON(reply->body, m_log), m_log);
+    if (!body)
+        m_log.write("lamp " + lampId + ": its own state could not be read; it will not be put back");
+    m_restorer.remember(lampId, std::move(body));
+}
+
+bool LampCare::put(const std::string& lampId, const Dictionary& body)
+{
+    const std::optional<HttpReply> reply =
+        exchange(lampId, true, [this, &lampId, &body] { return m_bridge.putLampState(lampId, body); });
+    const SteadyTime sentAt = m_clock.now();
+    if (const auto steps = wholeNumberFrom(body.find("transitiontime")); steps && *steps > 0)
+        m_fades.insert_or_assign(lampId, Fade{sentAt + *steps * kTransitionStep, body});
+    else
+        m_fades.erase(lampId);
+    if (accepted(reply))
+        m_accepted.insert_or_assign(lampId, body);
+    else
+        m_accepted.erase(lampId);
+    return reply && !isOverloaded(reply);
+}
+
+} // namespace glowcast

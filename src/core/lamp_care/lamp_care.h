@@ -1,0 +1,75 @@
+#pragma once
+
+#include "../ports/clock.h"
+#include "../ports/lamp_bridge.h"
+#include "../ports/log.h"
+#include "../ports/sleeper.h"
+#include "../value.h"
+#include "lamp_capabilities.h"
+#include "lamp_care_settings.h"
+#include "lamp_pacer.h"
+#include "lamp_restorer.h"
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+
+// Lamp care between "which lamp gets which body" and the bridge: shapes each body for its lamp,
+// paces the commands, passes over what a lamp already shows, gives an overloaded bridge one
+// resend, and puts the lamps back when the player has not played for a while. With the default
+// settings it sends every body as it is given, one request each, in order, without waiting,
+// except for the one resend an overloaded bridge gets.
+class LampCare {
+public:
+    LampCare(LampBridge& bridge, Clock& clock, Sleeper& sleeper, Log& log);
+
+    void setSettings(const LampCareSettings& settings);
+    [[nodiscard]] const LampCareSettings& settings() const { return m_settings; }
+
+    // The bridge's decoded lamp list, read at set-up: each lamp's kind, gamut and range. A lamp
+    // missing from it is sent what every lamp is sent. Forgets what each lamp showed before.
+    void readLampList(const Dictionary& lamps);
+
+    // One cover's bodies, in order. Blocks until each lamp was sent its body or passed over.
+    void send(const std::vector<LampCommand>& commands);
+
+    void playerChanged(PlayerActivity activity);
+    // When restoreIfDue will put lamps back: the restore's own time, or later while a fade runs.
+    [[nodiscard]] std::optional<SteadyTime> restoreDue() const;
+    // Puts the lamps back when the restore is due; nothing before. Blocks while it sends.
+    void restoreIfDue();
+
+private:
+    struct Fade {
+        SteadyTime ends;
+        Dictionary body;
+    };
+
+    // One request with pacing (for lamp states) and the one resend an overloaded bridge gets.
+    std::optional<HttpReply> exchange(std::string_view lampId, bool paced,
+                                      const std::function<std::optional<HttpReply>()>& request);
+    void readOwnState(const std::string& lampId);
+    // Sends one state; returns whether it may have reached the lamp (a reply came, and not an overload).
+    bool put(const std::string& lampId, const Dictionary& body);
+    void beginBatch();
+    void wait(std::chrono::milliseconds duration);
+
+    LampBridge& m_bridge;
+    Clock& m_clock;
+    Sleeper& m_sleeper;
+    Log& m_log;
+    LampCareSettings m_settings;
+    LampPacer m_pacer;
+    LampRestorer m_restorer;
+    std::map<std::string, LampCapabilities, std::less<>> m_capabilities;
+    std::map<std::string, Dictionary, std::less<>> m_accepted;
+    std::map<std::string, Fade, std::less<>> m_fades;
+    std::chrono::milliseconds m_waitingLeft{0};
+    bool m_sawOverload = false;
+};
+
+} // namespace glowcast

@@ -1,0 +1,121 @@
+#include "lamp_restorer.h"
+
+#include "bridge_fields.h"
+
+#include <algorithm>
+
+namespace glowcast {
+
+std::optional<Dictionary> restoreBodyFrom(std::string_view lampId, const Dictionary& record, Log& log)
+{
+    const Dictionary* nested = record.dictionary("state");
+    const Dictionary& state = nested != nullptr ? *nested : record;
+    Dictionary body;
+    std::string unusable;
+    const auto note = [&unusable](std::string_view key) {
+        unusable += (unusable.empty() ? "'" : ", '") + std::string{key} + "'";
+    };
+    // Copies a whole number in lowest..highest; a present field that is anything else is noted.
+    const auto copyWhole = [&](std::string_view key, std::int64_t lowest, std::int64_t highest) {
+        const Value* value = state.find(key);
+        if (value == nullptr)
+            return;
+        const auto whole = wholeNumberFrom(value);
+        if (whole && *whole >= lowest && *whole <= highest)
+            body.set(std::string{key}, *whole);
+        else
+            note(key);
+    };
+
+    const auto on = flagFrom(state.find("on"));
+    if (!on && state.contains("on"))
+        note("on");
+    if (on && *on)
+        body.set("on", true);
+    copyWhole("bri", 0, 255);
+    const std::optional<std::string> mode = state.text("colormode");
+    if (mode == "xy") {
+        const std::optional<std::string> xy = state.text("xy");
+        if (const auto point = xy ? chromaticityFrom(*xy) : std::nullopt)
+            body.set("xy", chromaticityText(*point));
+        else
+            note("xy");
+    } else if (mode == "ct") {
+        copyWhole("ct", 1, 1000);
+    } else if (mode == "hs") {
+        copyWhole("hue", 0, 65535);
+        copyWhole("sat", 0, 255);
+    } else if (mode || state.contains("colormode")) {
+        note("colormode");
+    }
+    if (on && !*on)
+        body.set("on", false);
+
+    if (!unusable.empty())
+        log.write("lamp " + std::string{lampId} + ": state " + unusable + " unusable, not put back");
+    if (body.empty())
+        return std::nullopt;
+    return body;
+}
+
+void LampRestorer::setDelay(std::optional<std::chrono::seconds> delay)
+{
+    if (delay == m_delay)
+        return;
+    m_delay = delay;
+    m_session.clear();
+    m_due.reset();
+}
+
+bool LampRestorer::needsSnapshot(std::string_view lampId) const
+{
+    return m_delay && std::ranges::none_of(m_session, [lampId](const Entry& entry) { return entry.lampId == lampId; });
+}
+
+void LampRestorer::remember(std::string_view lampId, std::optional<Dictionary> restoreBody)
+{
+    if (needsSnapshot(lampId))
+        m_session.push_back({std::string{lampId}, std::move(restoreBody)});
+}
+
+void LampRestorer::coloured(std::string_view lampId, SteadyTime now)
+{
+    const auto entry = std::ranges::find(m_session, lampId, &Entry::lampId);
+    if (entry == m_session.end())
+        return;
+    entry->coloured = true;
+    m_due.reset();
+    if (!m_playing)
+        startDelay(now);
+}
+
+void LampRestorer::playerChanged(PlayerActivity activity, SteadyTime now)
+{
+    m_playing = activity == PlayerActivity::Playing;
+    if (m_playing)
+        m_due.reset();
+    else if (!m_due)
+        startDelay(now);
+}
+
+void LampRestorer::startDelay(SteadyTime now)
+{
+    if (m_delay && std::ranges::any_of(m_session, &Entry::coloured))
+        m_due = now + *m_delay;
+}
+
+std::optional<LampCommand> LampRestorer::takeNext(SteadyTime now)
+{
+    if (!m_due || now < *m_due)
+        return std::nullopt;
+    while (!m_session.empty()) {
+        Entry entry = std::move(m_session.front());
+        m_session.erase(m_session.begin());
+        if (entry.coloured && entry.body)
+            return LampCommand{std::move(entry.lampId), std::move(*entry.body)};
+    }
+    m_due.reset();
+    return std::nullopt;
+}
+
+} // namespace glowcast

@@ -1,0 +1,174 @@
+#include "core/json_codec.h"
+#include "core/lamp_care/bridge_overload.h"
+#include "core/lamp_care/lamp_care.h"
+#include "fakes/fake_lamp_bridge.h"
+#include "fakes/recording_log.h"
+
+#include <gtest/gtest.h>
+
+namespace glowcast {
+namespace {
+
+using namespace std::chrono_literals;
+using Calls = std::vector<std::string>;
+using Times = std::vector<long>;
+
+const Dictionary kRed{{"bri", 255.0}, {"xy", "[0.640,0.330]"}};
+const Dictionary kZero{{"bri", 0.0}, {"sat", 0.0}};
+
+std::vector<LampCommand> lamps(int count, const Dictionary& body = kRed)
+{
+    std::vector<LampCommand> commands;
+    for (int i = 1; i <= count; ++i)
+        commands.push_back({std::to_string(i), body});
+    return commands;
+}
+
+TEST(LampRestorerTest, PutsBackOnBrightnessAndTheColourInTheLampsOwnMode)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {R"({"on":true,"bri":200,"xy":[0.3127,0.329],"ct":153,"colormode":"xy"})",
+         R"({"on":true,"bri":200,"xy":[0.3127,0.3290]})"},
+        {R"({"on":false,"bri":10,"xy":[0.5,0.4],"ct":366,"colormode":"ct"})", R"({"bri":10,"ct":366,"on":false})"},
+        {R"({"on":true,"bri":254,"hue":8000,"sat":140,"colormode":"hs"})",
+         R"({"on":true,"bri":254,"hue":8000,"sat":140})"},
+        {R"({"state":{"on":true,"bri":1}})", R"({"on":true,"bri":1})"},
+        {R"({"on":"maybe","bri":300,"xy":[2,0],"colormode":"xy"})", ""},
+    };
+    for (const auto& [record, body] : rows) {
+        RecordingLog log;
+        const auto restore = restoreBodyFrom("1", dictionaryFromJSON(record, log), log);
+        EXPECT_EQ(restore ? JSONFromDictionary(*restore) : "", body) << record;
+    }
+    RecordingLog log;
+    (void)restoreBodyFrom("1", Dictionary{{"on", "maybe"}, {"bri", "300"}, {"colormode", "xy"}}, log);
+    EXPECT_EQ(log.lines, std::vector<std::string>{"lamp 1: state 'on', 'bri', 'xy' unusable, not put back"});
+}
+
+TEST(LampRestorerTest, RestoresEachColouredLampOnceAfterTheDelayAndStopsForANewState)
+{
+    const SteadyTime t0{};
+    const Dictionary first{{"bri", 1}};
+    const Dictionary second{{"bri", 2}};
+    LampRestorer restorer;
+    restorer.setDelay(10s);
+    restorer.remember("1", first);
+    restorer.remember("2", second);
+    restorer.remember("3", first); // never answered, so never coloured
+    restorer.coloured("1", t0);
+    restorer.coloured("2", t0);
+
+    restorer.playerChanged(PlayerActivity::Paused, t0 + 1s);
+    restorer.playerChanged(PlayerActivity::Playing, t0 + 10s);
+    EXPECT_EQ(restorer.due(), std::nullopt);
+    restorer.playerChanged(PlayerActivity::Paused, t0 + 20s);
+    restorer.playerChanged(PlayerActivity::Gone, t0 + 25s);
+    EXPECT_EQ(restorer.due(), t0 + 30s);
+
+    // Lamp 1 is put back, then a new cover colours it: the restore stops, lamp 1 is read afresh,
+    // and lamp 2 keeps its own state for the restore that follows.
+    EXPECT_EQ(restorer.takeNext(t0 + 30s), (LampCommand{"1", first}));
+    EXPECT_TRUE(restorer.needsSnapshot("1"));
+    restorer.remember("1", second);
+    restorer.coloured("1", t0 + 31s);
+    EXPECT_EQ(restorer.takeNext(t0 + 31s), std::nullopt);
+    EXPECT_EQ(restorer.takeNext(t0 + 41s), (LampCommand{"2", second}));
+    EXPECT_EQ(restorer.takeNext(t0 + 41s), (LampCommand{"1", second}));
+    EXPECT_EQ(restorer.takeNext(t0 + 41s), std::nullopt);
+    EXPECT_TRUE(restorer.needsSnapshot("2")); // the next state begins a new session
+}
+
+TEST(BridgeOverloadTest, ReadsARetryAfterInSecondsOnly)
+{
+    const std::pair<const char*, std::optional<std::chrono::seconds>> rows[] = {
+        {"2", 2s},          {" 120\t", 120s}, {"", {}}, {"-1", {}}, {"1.5", {}}, {"Wed, 21 Oct 2015 07:28:00 GMT", {}},
+        {"99999999999", {}}};
+    for (const auto& [header, wait] : rows)
+        EXPECT_EQ(retryAfterFromHeader(header), wait) << header;
+}
+
+// Lamp 1 has a colour temperature only, lamp 2 dims only, the others are not listed.
+struct LampCareTest : ::testing::Test {
+    LampCareTest()
+    {
+        care.readLampList(dictionaryFromJSON(R"({"1":{"type":"Color temperature light","capabilities":{"control":)"
+                                             R"({"ct":{"min":153,"max":500}}}},"2":{"type":"Dimmable light"}})",
+                                             log));
+    }
+    RecordingLog log;
+    SleptTime time;
+    FakeLampBridge bridge{time};
+    LampCare care{bridge, time, time.sleeper, log};
+};
+
+TEST_F(LampCareTest, WithoutSettingsSendsEveryBodyAsItIsAtOnce)
+{
+    care.send({{"1", kRed}, {"2", kZero}, {"3", kRed}});
+    care.send({{"1", kRed}});
+    EXPECT_EQ(bridge.calls,
+              (Calls{R"(PUT 1 {"bri":255,"xy":[0.640,0.330]})", R"(PUT 2 {"bri":0,"sat":0})",
+                     R"(PUT 3 {"bri":255,"xy":[0.640,0.330]})", R"(PUT 1 {"bri":255,"xy":[0.640,0.330]})"}));
+    EXPECT_EQ(time.sleeper.calls, 0);
+}
+
+TEST_F(LampCareTest, PacesTwelveLampsEvenlyAtTenASecond)
+{
+    care.setSettings(settingsOf({{"pace", 10}}));
+    care.send(lamps(12));
+    EXPECT_EQ(bridge.sentAt, (Times{0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}));
+}
+
+TEST_F(LampCareTest, AnOverloadedBridgeGetsOneResendAfterItsWaitAndTheNextCommandsSlowDown)
+{
+    const std::pair<std::vector<std::optional<HttpReply>>, Times> rows[] = {
+        {{HttpReply{429, "", 2s}}, {0, 2000, 2100, 2200}}, // lamp 1, lamp 1 again, lamps 2 and 3
+        {{HttpReply{503, "", {}}}, {0, 1000, 1100, 1200}},
+        // A storm: one resend after at most 3 s, then no waiting past the batch's few seconds.
+        {{HttpReply{429, "", 60s}, HttpReply{429, "", 60s}, HttpReply{429, "", 3s}, HttpReply{429, "", 3s}},
+         {0, 3000, 3100, 3300}},
+        {{std::nullopt}, {0, 0, 0}}, // no reply: no resend
+    };
+    for (const auto& [replies, sentAt] : rows) {
+        SleptTime clock;
+        FakeLampBridge overloaded{clock};
+        LampCare fresh{overloaded, clock, clock.sleeper, log};
+        overloaded.replies.assign(replies.begin(), replies.end());
+        fresh.send(lamps(3));
+        EXPECT_EQ(overloaded.sentAt, sentAt);
+    }
+}
+
+TEST_F(LampCareTest, PassesOverWhatALampShowsOrIsFadingTo)
+{
+    care.setSettings(settingsOf({{"fade", 10}, {"skipUnchanged", true}}));
+    bridge.replies = {HttpReply{200, R"([{"error":{"type":201}}])", {}}};
+    care.send(lamps(3)); // lamp 1 refuses: not remembered
+    care.send(lamps(3)); // all still fading: nothing sent
+    time.sleeper.sleep(1s);
+    care.send(lamps(3)); // lamp 1 again; 2 and 3 show it already
+    care.send(lamps(1, kZero));
+    const std::string red = R"({"bri":255,"xy":[0.640,0.330],"transitiontime":10})";
+    EXPECT_EQ(bridge.calls, (Calls{"PUT 1 " + red, "PUT 2 " + red, "PUT 3 " + red, "PUT 1 " + red,
+                                   R"(PUT 1 {"bri":0,"sat":0,"transitiontime":10})"}));
+}
+
+TEST_F(LampCareTest, PutsLampsBackOnceAfterThePauseAndNeverALampItCouldNotRead)
+{
+    care.setSettings(settingsOf({{"fitLamp", true}, {"restoreAfter", 5}}));
+    bridge.replies = {HttpReply{200, R"({"state":{"on":true,"bri":200,"ct":366,"colormode":"ct"}})", {}}, HttpReply{},
+                      std::nullopt};
+    care.send(lamps(2));
+    care.playerChanged(PlayerActivity::Paused);
+    EXPECT_EQ(care.restoreDue(), SteadyTime{5s});
+    time.sleeper.sleep(4s);
+    care.restoreIfDue();
+    time.sleeper.sleep(1s);
+    care.restoreIfDue();
+    care.restoreIfDue();
+    EXPECT_EQ(bridge.calls, (Calls{"GET 1", R"(PUT 1 {"bri":255,"ct":500})", "GET 2", R"(PUT 2 {"bri":255})",
+                                   R"(PUT 1 {"on":true,"bri":200,"ct":366})"}));
+    EXPECT_EQ(bridge.sentAt, (Times{0, 0, 0, 0, 5000}));
+}
+
+} // namespace
+} // namespace glowcast

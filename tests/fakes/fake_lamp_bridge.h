@@ -1,0 +1,59 @@
+#pragma once
+
+#include "core/json_codec.h"
+#include "core/lamp_care/lamp_care_settings.h"
+#include "core/ports/clock.h"
+#include "core/ports/lamp_bridge.h"
+#include "fakes/fake_platform.h"
+#include "fakes/recording_log.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+
+// Time that passes only when slept: the clock reads the sum of every sleep.
+struct SleptTime final : Clock {
+    ManualSleeper sleeper;
+    SteadyTime now() const override { return SteadyTime{sleeper.slept}; }
+};
+
+// Records each request ("PUT 1 {body}", "GET 1") and the time it was made at, in ms; answers with
+// the queued replies in order, then with an empty HTTP 200.
+class FakeLampBridge final : public LampBridge {
+public:
+    explicit FakeLampBridge(const Clock& clock) : m_clock(clock) {}
+    std::vector<std::string> calls;
+    std::vector<long> sentAt;
+    std::deque<std::optional<HttpReply>> replies;
+
+    std::optional<HttpReply> putLampState(std::string_view lampId, const Dictionary& body) override
+    {
+        return answer("PUT " + std::string{lampId} + " " + JSONFromDictionary(body));
+    }
+    std::optional<HttpReply> getLamp(std::string_view lampId) override { return answer("GET " + std::string{lampId}); }
+
+private:
+    std::optional<HttpReply> answer(std::string call)
+    {
+        calls.push_back(std::move(call));
+        sentAt.push_back(
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_clock.now().time_since_epoch()).count());
+        if (replies.empty())
+            return HttpReply{};
+        auto next = std::move(replies.front());
+        replies.pop_front();
+        return next;
+    }
+    const Clock& m_clock;
+};
+
+// Settings as the preferences give them, e.g. settingsOf({{"fade", 5}}).
+inline LampCareSettings settingsOf(const Dictionary& stored)
+{
+    RecordingLog log;
+    return lampCareSettingsFrom(stored, log);
+}
+
+} // namespace glowcast
