@@ -39,10 +39,12 @@ const char* const kUsage =
     "The first line on standard output is \"listening on HOST:PORT\".\n"
     "Open http://HOST:PORT/ in a browser to watch the lamps.\n"
     "Portal: GET /api/nupnp.  Bridge: POST /api, GET/PUT /api/USER/lights[/ID[/state]], POST/DELETE.\n"
-    "Control: POST /sim/linkbutton; POST /sim/lamps {\"count\":N} or {\"names\":[...]};\n"
+    "Control: POST /sim/linkbutton; POST /sim/lamps {\"count\":N}, {\"names\":[...]} or\n"
+    "  {\"lamps\":[{\"id\":\"...\",\"name\":\"...\"},...]} (ids and names as given);\n"
     "  GET|DELETE /sim/requests (method, path, body, time, client port); POST /sim/faults "
     "{\"mode\":\"none|noanswer|drop|status|garbage|oversized\",\n"
-    "  \"latency_ms\":N, \"status\":S, \"body\":\"...\", \"size\":BYTES, \"count\":N}; DELETE /sim/faults;\n"
+    "  \"latency_ms\":N, \"status\":S, \"body\":\"...\", \"size\":BYTES, \"count\":N,\n"
+    "  \"path\":\"...\" (only requests whose path ends so)}; DELETE /sim/faults;\n"
     "  POST /sim/users {\"username\":\"...\"}; GET /sim/state.\n";
 
 struct Options {
