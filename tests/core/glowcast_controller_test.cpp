@@ -239,18 +239,16 @@ TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoic
         Strings lines;
         bool abandoned = false; // the reply is no lamp list: nothing changes, quitting keeps the saved selection
     };
-    // 300 lamps, the first named with 65 two-byte characters: kept are 256, names of 64 characters.
-    std::string many = R"({"1":{"name":")";
-    Lamps kept{{"1", "", false}};
-    for (int i = 0; i < 65; ++i) {
-        many += "\xC3\xA9";
-        kept[0].name += i < 64 ? "\xC3\xA9" : "";
-    }
-    many += R"("})";
-    for (int i = 2; i <= 300; ++i) {
-        many += R"(,")" + std::to_string(i) + R"(":{"name":"L"})";
+    // 300 lamps named with 65 two-byte characters: 256 are kept, with names of 64 characters.
+    std::string name;
+    for (int i = 0; i < 65; ++i)
+        name += "\xC3\xA9";
+    std::string many = "{";
+    Lamps kept;
+    for (int i = 1; i <= 300; ++i) {
+        many += (i > 1 ? R"(,")" : R"(")") + std::to_string(i) + R"(":{"name":")" + name + R"("})";
         if (i <= 256)
-            kept.push_back({std::to_string(i), "L", false});
+            kept.push_back({std::to_string(i), name.substr(0, 128), false});
     }
     const Strings notAList{"hub abandoning setup: the lights reply is not a lamp list"};
     const std::vector<Row> rows = {

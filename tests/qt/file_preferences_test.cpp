@@ -182,16 +182,6 @@ TEST_F(FilePreferencesTest, ADirectoryOrAFifoInPlaceOfTheFileIsMovedAsideToo)
     EXPECT_EQ(FilePreferences(log, directory).text("username"), "bob");
 }
 
-TEST_F(FilePreferencesTest, ADocumentTooLargeToReadBackIsNeverWritten)
-{
-    FilePreferences preferences{log, directory};
-    preferences.setText("username", "alice");
-    preferences.setText("lastusedbridgeIP", std::string(5 * 1024 * 1024, 'a'));
-    EXPECT_TRUE(logHas(log, "a preferences file can hold; the change holds until the program ends"));
-    EXPECT_EQ(FilePreferences(log, directory).text("lastusedbridgeIP"), std::nullopt);
-    EXPECT_TRUE(aside().empty());
-}
-
 TEST_F(FilePreferencesTest, WhatCannotBeMovedAsideIsNeverOverwritten)
 {
     writeFile("not json");
