@@ -1,16 +1,36 @@
 // Runs the bridge client against a bridge and a portal that answer with arbitrary text: the input
 // is cut at NUL bytes into the stored address, the stored user name, a lamp id and the replies, in
 // that order (a reply starting with "!" stands for no reply). Whatever comes back, the client must
-// neither crash nor send a request to a URL with a space, a control character, "#" or "?" in it,
-// and must never store an empty user name.
+// neither crash nor send a request to a URL with a space, a control character, "#" or "?" in it, nor
+// one whose path a URL layer would change (an empty, "." or ".." segment, an escape it would
+// rewrite), and must never store an empty user name or an address with more than a host and port.
+// Each reply is also read as a lamp list: every id kept must stand as one such segment.
 #include "../tests/fakes/fake_http_transport.h"
 #include "../tests/fakes/fake_platform.h"
 #include "../tests/fakes/fake_preferences.h"
 #include "../tests/fakes/recording_log.h"
 #include "core/bridge_bridge.h"
+#include "core/lamp_list.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
+
+namespace {
+
+// Written apart from the client's own check, so that each checks the other: a segment that would
+// resolve to another resource (empty, ".", "..", also as escapes) or that a URL layer would rewrite.
+bool reachesAnotherResource(std::string segment)
+{
+    for (std::size_t at = 0; (at = segment.find('%', at)) != std::string::npos; ++at)
+        if (segment.size() < at + 3 || segment.compare(at + 1, 2, "2E") == 0 ||
+            std::islower(static_cast<unsigned char>(segment[at + 1])) != 0 ||
+            std::islower(static_cast<unsigned char>(segment[at + 2])) != 0)
+            return true;
+    return segment.empty() || segment == "." || segment == ".." || segment.find('/') != std::string::npos;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -44,11 +64,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)bridge.sendDELETERequestToUrl("groups/" + parts[2]);
     (void)bridge.logIn();
 
-    for (const HttpRequest& request : http.sent)
+    for (const HttpRequest& request : http.sent) {
         for (const char c : request.url)
             if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7f || c == '#' || c == '?')
                 std::abort();
-    if (const std::optional<std::string> name = preferences.text("username"); name && name->empty())
+        const std::size_t path = request.url.find('/', 7);
+        for (std::size_t start = path + 1, slash = 0; path != std::string::npos && slash != std::string::npos;
+             start = slash + 1)
+            if (reachesAnotherResource(request.url.substr(start, (slash = request.url.find('/', start)) - start)))
+                std::abort();
+    }
+    if (const std::optional<std::string> name = preferences.text("username");
+        name && *name != parts[1] && reachesAnotherResource(*name))
         std::abort();
+    if (const std::optional<std::string> address = preferences.text("lastusedbridgeIP");
+        address && *address != parts[0] && address->find_first_of("@/?#% \r\n") != std::string::npos)
+        std::abort();
+    for (auto reply = parts.begin() + 3; reply != parts.end(); ++reply)
+        for (const LampEntry& lamp : lampsFromLightsReply(*reply, log).value_or(std::vector<LampEntry>{}))
+            if (reachesAnotherResource(lamp.id) || lamp.id.size() > kLongestLampId)
+                std::abort();
     return 0;
 }

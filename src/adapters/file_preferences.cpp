@@ -309,13 +309,21 @@ void FilePreferences::load() const
         m_loaded = {};
         m_blocked = false;
     } else {
-        QFile file(QString::fromStdString(m_file.string()));
-        if (!file.open(QIODevice::ReadOnly)) {
+        // Opened without waiting: a FIFO put in the file's place would otherwise block the open
+        // until someone writes to it. Only a regular file is read.
+        const int descriptor = ::open(m_file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0) {
+            keepAside(QStringLiteral("cannot open it: %1").arg(QString::fromStdString(errnoText(errno))));
+            return;
+        }
+        QFile file;
+        struct stat opened {};
+        if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(descriptor);
             keepAside(QStringLiteral("cannot open it: %1").arg(file.errorString()));
             return;
         }
-        struct stat opened {};
-        if (::fstat(file.handle(), &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        if (::fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode)) {
             keepAside(QStringLiteral("it is not a regular file"));
             return;
         }
@@ -395,6 +403,15 @@ bool FilePreferences::save()
                                "program ends");
         return false;
     }
+    const QByteArray bytes = QJsonDocument(m_document).toJson(QJsonDocument::Indented);
+    // A file the next start would refuse to read is never written.
+    if (bytes.size() > kMaximumFileBytes) {
+        m_log.write(notSaved + "it would hold " + std::to_string(bytes.size()) + " bytes, more than the " +
+                    std::to_string(kMaximumFileBytes) +
+                    " a preferences file can hold; the change holds until the "
+                    "program ends");
+        return false;
+    }
     std::string error;
     if (!makeDirectories(m_directory, error)) {
         m_log.write(notSaved + error);
@@ -413,7 +430,6 @@ bool FilePreferences::save()
         file.cancelWriting();
         return false;
     }
-    const QByteArray bytes = QJsonDocument(m_document).toJson(QJsonDocument::Indented);
     if (file.write(bytes) != bytes.size() || !file.commit()) {
         m_log.write(notSaved + file.errorString().toStdString());
         return false;

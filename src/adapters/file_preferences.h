@@ -28,10 +28,11 @@ namespace glowcast {
 // and writable by the owner only; the directory is made 0700 when missing. Members this program does
 // not know are kept as they are. Another program (glowcastctl) may write the same file meanwhile:
 // each read and write first picks up a file that changed on disk, and a write changes only its own
-// key. A file that cannot be read or is not a JSON object is renamed to
+// key. Only a regular file is read, and opening it never waits (a FIFO in its place would). A file
+// that cannot be read, is not a regular file or is not a JSON object is renamed to
 // "preferences.json.corrupt-<UTC time>" with a log line, and the program goes on without it; it is
-// never overwritten. A write that fails is logged, kept for later reads and tried again with the
-// next write.
+// never overwritten. A write that fails, or whose document would be larger than a preferences file
+// is read at (4 MiB), is logged, kept for later reads and tried again with the next write.
 class FilePreferences final : public Preferences {
 public:
     FilePreferences(Log& log, std::filesystem::path directory);

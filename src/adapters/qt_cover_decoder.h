@@ -29,8 +29,10 @@ private:
 // Decodes covers with Qt's image readers (JPEG, PNG, GIF, BMP, WebP and whatever else the
 // installed image plugins read). A cover is decoded straight at decodeSize where the format can
 // (JPEG scales while it decodes) and otherwise decoded whole and reduced with an area-averaging
-// filter, so the image kept is never larger than decodeSize. Before decoding, the size the cover's
-// header claims is checked against a fixed memory budget; a cover over it is refused unread.
+// filter, so the image kept is never larger than decodeSize. Before decoding, the most memory the
+// decode would take at once (the image as the reader makes it, what scaling it down adds, a JPEG's
+// buffered coefficients) is worked out from the header and checked against a fixed budget; a cover
+// over it is refused unread, as is a JPEG with fewer bytes than its claimed size needs.
 class QtCoverDecoder final : public CoverDecoder {
 public:
     static constexpr std::int64_t kMemoryBudgetBytes = std::int64_t{256} * 1024 * 1024;
@@ -39,7 +41,8 @@ public:
                             std::int64_t memoryBudgetBytes = kMemoryBudgetBytes);
 
     [[nodiscard]] std::unique_ptr<CoverImage> decode(std::span<const std::uint8_t> bytes) override;
-    // The same from a file, read as the decoder goes rather than loaded whole first.
+    // The same from a file, read as the decoder goes rather than loaded whole first. Only a regular
+    // file is read, and opening it never waits: a directory, a FIFO or a device is refused.
     [[nodiscard]] std::unique_ptr<CoverImage> decodeFile(const QString& path);
 
 private:

@@ -58,6 +58,15 @@ std::optional<std::string> QtHttpTransport::send(const HttpRequest& request)
         m_log.write("HTTP " + described + " not sent: not a valid http URL");
         return std::nullopt;
     }
+    // Qt Network resolves "." and ".." segments and re-encodes escapes before it sends a request;
+    // a path it would change goes out exactly as built or not at all.
+    const QByteArray wirePath =
+        url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::FullyEncoded | QUrl::NormalizePathSegments);
+    const std::size_t authority = request.url.find('/', request.url.find("//") + 2);
+    if (authority == std::string::npos || wirePath.toStdString() != request.url.substr(authority)) {
+        m_log.write("HTTP " + described + " not sent: its path would go out as " + wirePath.toStdString());
+        return std::nullopt;
+    }
 
     const std::chrono::milliseconds timeout = m_options.timeout.value_or(request.timeout);
     QNetworkRequest networkRequest(url);

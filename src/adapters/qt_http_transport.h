@@ -16,7 +16,8 @@ namespace glowcast {
 // request, so consecutive requests to the same bridge reuse their connection. No proxy, no cache,
 // no redirects followed and no header fields of our own. Reply bodies are read as UTF-8, invalid
 // bytes replaced; a reply larger than the cap, or not complete within the timeout, is no reply.
-// An HTTP error status with a body is a reply. Needs a QCoreApplication; main thread only.
+// An HTTP error status with a body is a reply. A URL whose path the HTTP layer would change (dot
+// segments resolved, escapes re-encoded) is not sent. Needs a QCoreApplication; main thread only.
 class QtHttpTransport final : public HttpTransport {
 public:
     struct Options {

@@ -1,5 +1,7 @@
 #include "stderr_log.h"
 
+#include "core/log_text.h"
+
 #include <unistd.h>
 
 #include <chrono>
@@ -8,7 +10,9 @@
 
 namespace glowcast {
 
-StderrLog::StderrLog(std::string programName) : m_programName(std::move(programName)) {}
+StderrLog::StderrLog(std::string programName) : m_programName(std::move(programName))
+{
+}
 
 void StderrLog::write(std::string_view line)
 {
@@ -20,10 +24,11 @@ void StderrLog::write(std::string_view line)
     localtime_r(&seconds, &local);
     char stamp[32];
     const std::size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    // Escaped and bounded: whatever a reply holds, it cannot forge a line or flood the log.
+    const std::string text = logLine(line);
     // One fprintf per line keeps lines whole when several programs share the terminal.
-    std::fprintf(stderr, "%.*s.%03lld %s[%ld] %.*s\n", static_cast<int>(length), stamp,
-                 static_cast<long long>(millis), m_programName.c_str(), static_cast<long>(getpid()),
-                 static_cast<int>(line.size()), line.data());
+    std::fprintf(stderr, "%.*s.%03lld %s[%ld] %.*s\n", static_cast<int>(length), stamp, static_cast<long long>(millis),
+                 m_programName.c_str(), static_cast<long>(getpid()), static_cast<int>(text.size()), text.data());
 }
 
-}  // namespace glowcast
+} // namespace glowcast

@@ -7,7 +7,8 @@
 namespace glowcast {
 
 // Writes each line to standard error as "2026-12-06 09:41:07.123 glowcast[4242] line", the way
-// the desktop's log shows lines; under systemd the journal takes them from there.
+// the desktop's log shows lines; under systemd the journal takes them from there. Each line is
+// written in its log form (logLine): control characters escaped, at most a few KiB.
 class StderrLog final : public Log {
 public:
     explicit StderrLog(std::string programName);
@@ -17,4 +18,4 @@ private:
     std::string m_programName;
 };
 
-}  // namespace glowcast
+} // namespace glowcast

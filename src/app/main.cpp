@@ -94,7 +94,7 @@ int main(int argc, char** argv)
     QtCoverDecoder coverDecoder(log, QSize(CoverView::kSide, CoverView::kSide));
     DBusNotificationCentre busCentre(log, QDBusConnection::sessionBus());
     OperationQueue queue;
-    QueuedNotificationCentre notificationCentre(busCentre, queue);
+    QueuedNotificationCentre notificationCentre(busCentre, queue, log);
     QtScheduler scheduler(queue);
     PushButtonWidget pushButtonWindow;
     MessageBoxAlert alert;

@@ -1,10 +1,9 @@
 #include "bridge_bridge.h"
 
 #include "json_codec.h"
+#include "url_text.h"
 
-#include <array>
 #include <chrono>
-#include <cstdio>
 #include <utility>
 
 namespace glowcast {
@@ -19,115 +18,14 @@ constexpr int kPairingAttempts = 30;
 constexpr std::string_view kDeviceType = "com.tallowbrook.Glowcast";
 constexpr std::string_view kUsernameKey = "username";
 constexpr std::string_view kLastBridgeKey = "lastusedbridgeIP";
+// A bridge's user names are some 40 characters; a longer one is no user name it gave.
+constexpr std::size_t kLongestUsername = 128;
 
 const AlertText kNoBridgeAlert{
     "Unable to find IP of bridge", "OK",
     "Have tried to discover the Bridge's IP but failed. Check your Internet connection and re-start this app, or OK "
     "this box and wait 15s for Lumenary to re-try. If your connection is fine then the lumenport portal may be "
     "temporarily unavailable. Try again in a little while"};
-
-[[nodiscard]] bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-[[nodiscard]] bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// Letters, digits, "-._~" and the sub-delimiters "!$&'()*+,;=": what may stand anywhere in a host
-// name or a path segment without changing the URL's structure.
-[[nodiscard]] bool isPlainUrlCharacter(char c)
-{
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c))
-        return true;
-    constexpr std::string_view kOthers = "-._~!$&'()*+,;=";
-    return kOthers.find(c) != std::string_view::npos;
-}
-
-// True when every character is plain or one of `extra`, and every "%" starts an escape of two
-// hex digits. A space, a control character, a byte outside ASCII, "#", "?" and the like fail.
-[[nodiscard]] bool isUrlPart(std::string_view text, std::string_view extra)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '%') {
-            if (i + 2 >= text.size() || !isHexDigit(text[i + 1]) || !isHexDigit(text[i + 2]))
-                return false;
-            i += 2;
-            continue;
-        }
-        if (!isPlainUrlCharacter(c) && extra.find(c) == std::string_view::npos)
-            return false;
-    }
-    return true;
-}
-
-// "host" or "host:port", where host is a name, a dotted address or a bracketed IPv6 address.
-// No user information and no path: the address may not move the request to another resource.
-[[nodiscard]] bool isUrlHost(std::string_view address)
-{
-    std::string_view host = address;
-    if (!address.empty() && address.front() == '[') {
-        const std::size_t close = address.find(']');
-        if (close == std::string_view::npos || close == 1)
-            return false;
-        for (const char c : address.substr(1, close - 1))
-            if (!isHexDigit(c) && c != ':' && c != '.')
-                return false;
-        host = address.substr(0, close + 1);
-    } else {
-        host = address.substr(0, address.find(':'));
-        if (host.empty() || !isUrlPart(host, ""))
-            return false;
-    }
-    const std::string_view rest = address.substr(host.size());
-    if (rest.empty())
-        return true;
-    if (rest.front() != ':' || rest.size() > 6)
-        return false;
-    for (const char c : rest.substr(1))
-        if (!isDigit(c))
-            return false;
-    return true;
-}
-
-// One path segment: the user name may not add segments of its own.
-[[nodiscard]] bool isUrlSegment(std::string_view segment)
-{
-    return isUrlPart(segment, ":@");
-}
-
-[[nodiscard]] bool isUrlPath(std::string_view path)
-{
-    return isUrlPart(path, ":@/");
-}
-
-// The log shows a rejected text on one line: control characters and bytes outside ASCII are
-// written as escapes.
-[[nodiscard]] std::string printable(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            std::array<char, 5> escape{};
-            std::snprintf(escape.data(), escape.size(), "\\x%02X", static_cast<unsigned>(byte));
-            out += escape.data();
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
 
 // What a bridge error line shows: the description of a nested error object, or the error text
 // itself when the bridge sent a bare text.
@@ -171,6 +69,11 @@ void BridgeBridge::discoverBridge()
         const Dictionary portal = dictionaryFromJSON(*reply, m_log);
         m_bridgeIP = portal.text("internalipaddress");
         m_log.write("Bridge IP: " + describe(m_bridgeIP));
+        // An address nothing could be sent to is not stored over the one that worked last.
+        if (m_bridgeIP && !isUrlHost(*m_bridgeIP)) {
+            m_log.write("the portal's bridge address '" + printable(*m_bridgeIP) + "' is not a valid host, not used");
+            m_bridgeIP.reset();
+        }
         if (m_bridgeIP) {
             m_preferences.setText(kLastBridgeKey, *m_bridgeIP);
             return;
@@ -178,6 +81,10 @@ void BridgeBridge::discoverBridge()
     }
 
     m_bridgeIP = m_preferences.text(kLastBridgeKey);
+    if (m_bridgeIP && !isUrlHost(*m_bridgeIP)) {
+        m_log.write("the last used bridge IP '" + printable(*m_bridgeIP) + "' is not a valid host, not used");
+        m_bridgeIP.reset();
+    }
     if (m_bridgeIP)
         m_log.write("no response from Portal API, using last used bridge IP");
     else
@@ -199,15 +106,9 @@ bool BridgeBridge::logIn()
     const HttpRequest pairing{HttpMethod::Post, "http://" + *m_bridgeIP + "/api",
                               JSONFromDictionary(Dictionary{{"devicetype", std::string{kDeviceType}}}),
                               kRequestTimeout};
-    const bool sendable = isUrlHost(*m_bridgeIP);
 
     int attempts = 0;
     while (!m_loggedIn && attempts < kPairingAttempts) {
-        if (!sendable) {
-            // Nothing could ever be sent to this address, so waiting for the button is pointless.
-            m_log.write("not pairing: the bridge address '" + printable(*m_bridgeIP) + "' is not a valid URL host");
-            break;
-        }
         m_pushButtonWindow.bringToFront();
         if (const std::optional<std::string> reply = m_http.send(pairing)) {
             const Dictionary answer = dictionaryFromJSON(*reply, m_log);
@@ -219,9 +120,10 @@ bool BridgeBridge::logIn()
                 // An error page, an empty body or an unexpected shape is not an acceptance: the
                 // stored user name stays and the next attempt follows.
                 m_log.write("Bridge Error: no user name in the pairing reply");
-            } else if (!isUrlSegment(*username)) {
-                // Stored, it would make every later request unsendable, and pairing never runs
-                // again while a user name is stored.
+            } else if (!isUrlSegment(*username) || username->size() > kLongestUsername) {
+                // Stored, it would make every later request unsendable or send it elsewhere (".."
+                // resolves to the level above), and pairing never runs again while a user name is
+                // stored.
                 m_log.write("Bridge Error: the user name '" + printable(*username) +
                             "' in the pairing reply cannot stand in a URL");
             } else {

@@ -1,9 +1,10 @@
 #include "glowcast_controller.h"
 
 #include "eyedropper.h"
-#include "json_codec.h"
 #include "lamp_colour.h"
+#include "lamp_list.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <utility>
@@ -92,21 +93,18 @@ void GlowcastController::setUp()
         return;
     }
 
+    // A reply that is no lamp list (an error page, garbage) says nothing about the bridge's lamps:
+    // taken as an empty bridge, it would wipe the saved selection at the next quit.
+    std::optional<std::vector<LampEntry>> lamps = lampsFromLightsReply(*reply, m_log);
+    if (!lamps) {
+        m_log.write("hub abandoning setup: the lights reply is not a lamp list");
+        return;
+    }
     std::vector<LampEntry> collection;
-    collection.reserve(kInitialCapacity);
-    const Dictionary lampMap = dictionaryFromJSON(*reply, m_log);
+    collection.reserve(std::max(kInitialCapacity, lamps->size()));
     const std::optional<std::vector<LampEntry>> saved = m_preferences.lamps();
-    for (std::size_t i = 0; i < lampMap.size(); ++i) {
-        const std::string& id = lampMap.keys()[i];
-        const Dictionary* lamp = lampMap.valueAt(i).asDictionary();
-        std::optional<std::string> name = lamp != nullptr ? lamp->text("name") : std::nullopt;
-        // Whatever the bridge lists without a name is not a lamp the user could pick.
-        if (!name) {
-            m_log.write("lamp " + id + " has no name, left out");
-            continue;
-        }
-        LampEntry entry{id, std::move(*name), false};
-        if (const LampEntry* record = findSaved(saved, id))
+    for (LampEntry& entry : *lamps) {
+        if (const LampEntry* record = findSaved(saved, entry.id))
             entry.enabled = record->enabled;
         collection.push_back(std::move(entry));
     }

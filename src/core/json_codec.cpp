@@ -1,5 +1,8 @@
 #include "json_codec.h"
 
+#include "log_text.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -14,6 +17,13 @@ namespace {
 // levels a value that starts with "{" stays text, so a hostile reply of a million braces costs
 // neither the stack nor more than this many passes over its text.
 constexpr int kMaxNesting = 32;
+
+// One reply's working goes to the log up to this many bytes, each line counted as the log writes
+// it: at most kLongestLogLine, after a stamp of some 40 bytes. A bridge's lamp list of a few dozen
+// lamps needs a fraction of it; past it, lines are only counted, so no reply makes the log much
+// larger than a megabyte.
+constexpr std::size_t kWorkingLogBudget = std::size_t{1} << 20;
+constexpr std::size_t kLogStampBytes = 40;
 
 constexpr std::string_view kOuterTrimSet = "[{}]";
 constexpr std::string_view kPieceTrimSet = "\" ";
@@ -125,11 +135,43 @@ std::string separatedForm(std::string_view text)
     return separated;
 }
 
-Dictionary decode(std::string_view text, Log& log, int nesting)
+// The log of one reply's working, within its budget.
+class WorkingLog {
+public:
+    explicit WorkingLog(Log& log) : m_log(log) {}
+    [[nodiscard]] bool open() const { return m_left > 0; }
+    void write(const std::string& line)
+    {
+        const std::size_t cost = std::min(line.size(), kLongestLogLine) + kLogStampBytes;
+        if (cost > m_left) {
+            m_left = 0;
+            skip();
+            return;
+        }
+        m_left -= cost;
+        m_log.write(line);
+    }
+    void skip() { ++m_leftOut; }
+    void finish()
+    {
+        if (m_leftOut > 0)
+            m_log.write("parsing: " + std::to_string(m_leftOut) + " more lines of this reply's working left out");
+    }
+
+private:
+    Log& m_log;
+    std::size_t m_left = kWorkingLogBudget;
+    std::size_t m_leftOut = 0;
+};
+
+Dictionary decode(std::string_view text, WorkingLog& log, int nesting)
 {
     Dictionary result;
     const std::string separated = separatedForm(trimmed(text, kOuterTrimSet));
-    log.write("parsing: " + separated);
+    if (log.open())
+        log.write("parsing: " + separated);
+    else
+        log.skip();
 
     std::string_view rest = separated;
     while (true) {
@@ -157,7 +199,11 @@ Dictionary decode(std::string_view text, Log& log, int nesting)
         rest.remove_prefix(bar + 1);
     }
 
-    log.write("returnValue:" + describe(result));
+    // Lines past the budget are not even made: printing a large result takes time.
+    if (log.open())
+        log.write("returnValue:" + describe(result));
+    else
+        log.skip();
     return result;
 }
 
@@ -172,7 +218,10 @@ std::string JSONFromDictionary(const Dictionary& dictionary)
 
 Dictionary dictionaryFromJSON(std::string_view text, Log& log)
 {
-    return decode(text, log, 0);
+    WorkingLog working(log);
+    Dictionary result = decode(text, working, 0);
+    working.finish();
+    return result;
 }
 
 } // namespace glowcast

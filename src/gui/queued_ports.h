@@ -1,13 +1,15 @@
 #pragma once
 
+#include "core/ports/log.h"
 #include "core/ports/notification_centre.h"
 #include "core/ports/scheduler.h"
 #include "operation_queue.h"
 
 #include <QObject>
 
+#include <deque>
 #include <optional>
-#include <vector>
+#include <string>
 
 namespace glowcast {
 
@@ -23,10 +25,18 @@ private:
 };
 
 // A notification centre whose observers are called through the operation queue, so a cover that
-// arrives during a set-up or another cover change is handled after it.
+// arrives during a set-up or another cover change is handled after it. At most one notification
+// waits per observer: one that arrives while an older one still waits supersedes it, and the older
+// one is dropped with a log line. A burst of covers thus ends with the newest, soon after the
+// current operation, and holds the memory of one waiting cover at most. An observer is never called
+// inside the centre's own delivery, but from the event loop, so the centre never holds
+// notifications of its own while an operation runs.
 class QueuedNotificationCentre final : public NotificationCentre {
 public:
-    QueuedNotificationCentre(NotificationCentre& centre, OperationQueue& queue) : m_centre(centre), m_queue(queue) {}
+    QueuedNotificationCentre(NotificationCentre& centre, OperationQueue& queue, Log& log)
+        : m_centre(centre), m_queue(queue), m_log(log)
+    {
+    }
     void addObserver(std::string name, std::string object, std::function<void(const Notification&)> handler) override;
     // Hands a notification of this program's own (a cover from a media player) to the observers of
     // its name and object the way the bus's notifications reach them, without a trip through the bus.
@@ -37,13 +47,20 @@ private:
     struct Observer {
         std::string name;
         std::string object;
-        std::function<void(const Notification&)> deliver;
+        std::function<void(const Notification&)> handler;
+        std::optional<Notification> waiting;
+        bool handedOver = false; // a run for this observer is in the queue or on its way there
     };
+
+    void hold(Observer& observer, const Notification& notification);
+    void deliver(Observer& observer);
 
     NotificationCentre& m_centre;
     OperationQueue& m_queue;
-    std::vector<Observer> m_observers;
+    Log& m_log;
+    std::deque<Observer> m_observers; // never shrinks, so references to its elements stay valid
     std::optional<Notification> m_unheard;
+    QObject m_context; // runs still on their way when the centre goes are dropped with it
 };
 
 } // namespace glowcast

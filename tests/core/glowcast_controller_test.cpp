@@ -237,7 +237,20 @@ TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoic
         std::string reply;
         Lamps merged;
         Strings lines;
+        bool abandoned = false; // the reply is no lamp list: nothing changes, quitting keeps the saved selection
     };
+    // 300 lamps named with 65 two-byte characters: 256 are kept, with names of 64 characters.
+    std::string name;
+    for (int i = 0; i < 65; ++i)
+        name += "\xC3\xA9";
+    std::string many = "{";
+    Lamps kept;
+    for (int i = 1; i <= 300; ++i) {
+        many += (i > 1 ? R"(,")" : R"(")") + std::to_string(i) + R"(":{"name":")" + name + R"("})";
+        if (i <= 256)
+            kept.push_back({std::to_string(i), name.substr(0, 128), false});
+    }
+    const Strings notAList{"hub abandoning setup: the lights reply is not a lamp list"};
     const std::vector<Row> rows = {
         {"saved lamp gone, new lamp disabled",
          Lamps{{"1", "Old name", true}, {"9", "Gone", true}},
@@ -257,6 +270,28 @@ TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoic
          {{"1", "Desk", false}, {"4", "Hall", false}},
          {"lamp 2 has no name, left out", "lamp 3 has no name, left out"}},
         {"no lamps", Lamps{{"1", "Desk", true}}, "{}", {}, {}},
+        {"ids that would reach another resource",
+         std::nullopt,
+         R"({"1/../../../../evil":{"name":"E"},"..":{"name":"U"},"7/..":{"name":"S"},"%2E%2E":{"name":"P"},)"
+         R"("1":{"name":"Desk"}})",
+         {{"1", "Desk", false}},
+         {"lamp '1/../../../../evil' has an id that cannot stand in a URL path, left out",
+          "lamp '..' has an id that cannot stand in a URL path, left out"}},
+        {"more and longer than a bridge has",
+         std::nullopt,
+         many + "}",
+         kept,
+         {"lamp 1 has a name longer than 64 characters, cut to '" + kept[0].name + "'",
+          "the bridge lists more than 256 lamps; lamp 257 and those after it left out"}},
+        {"an error page", Lamps{{"1", "Desk", true}}, "<html>502 Bad Gateway</html>", {}, notAList, true},
+        {"a list", Lamps{{"1", "Desk", true}}, "[]", {}, notAList, true},
+        {"garbage in braces", Lamps{{"1", "Desk", true}}, "{\xff\xfe<<not json>>}", {}, notAList, true},
+        {"an object without lamps",
+         Lamps{{"1", "Desk", true}},
+         R"({"1":"on","2":{"type":"plug"}})",
+         {},
+         notAList,
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -266,10 +301,10 @@ TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoic
         EXPECT_EQ(rig.controller.collection(), row.merged);
         for (const std::string& line : row.lines)
             EXPECT_EQ(rig.count(line), 1) << line;
-        EXPECT_EQ(rig.table.reloads, 1);
-        EXPECT_EQ(rig.centre.observers.size(), 1u);
+        EXPECT_EQ(rig.table.reloads, row.abandoned ? 0 : 1);
+        EXPECT_EQ(rig.centre.observers.size(), row.abandoned ? 0u : 1u);
         EXPECT_EQ(rig.controller.applicationShouldTerminate(), TerminateReply::Now);
-        EXPECT_EQ(rig.prefs.savedLamps, row.merged);
+        EXPECT_EQ(rig.prefs.savedLamps, row.abandoned ? row.saved : row.merged);
     }
 }
 

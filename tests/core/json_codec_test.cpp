@@ -1,4 +1,5 @@
 #include "core/json_codec.h"
+#include "core/log_text.h"
 
 #include "fakes/recording_log.h"
 
@@ -132,6 +133,21 @@ TEST(DictionaryFromJSON, SurvivesAMillionBracesAndAMegabyteOfNesting)
     EXPECT_TRUE(result.contains("a"));
     // One parsing and one returnValue line per level, plus a left part per level and the bound.
     EXPECT_LT(log.lines.size(), 4U * 34U);
+}
+
+// A million pieces would log a line each: one reply's working is bounded to about a megabyte.
+TEST(DictionaryFromJSON, WorkingOfAHugeReplyIsBoundedInTheLog)
+{
+    std::string flat = R"({"1":{"name":"Desk"})";
+    for (int i = 0; i < 100'000; ++i)
+        flat += R"(,"a":{})";
+    RecordingLog log;
+    EXPECT_EQ(dictionaryFromJSON(flat + "}", log).dictionary("1")->text("name"), "Desk");
+    std::size_t logged = 0;
+    for (const std::string& line : log.lines)
+        logged += std::min(line.size(), kLongestLogLine) + 40; // as the log writes it
+    EXPECT_LE(logged, (std::size_t{1} << 20) + 100) << "a megabyte and the note of what was left out";
+    EXPECT_TRUE(log.lines.back().starts_with("parsing: ") && log.lines.back().ends_with(" left out"));
 }
 
 // --- encoder ----------------------------------------------------------------------------------

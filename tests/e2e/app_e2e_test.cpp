@@ -1,10 +1,12 @@
 // The whole program with real processes: glowcast under a private session bus, the bridge
 // simulator on a loopback port, covers posted by glowcast-post-cover and by gdbus.
 
+#include "adapters/dbus_notification_centre.h"
 #include "processes.h"
 #include "qt/private_session_bus.h"
 
 #include <QBuffer>
+#include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -86,13 +88,17 @@ protected:
         image.save(path, format);
         return Child(QStringLiteral(GLOWCAST_POST_COVER), {path}, environment).exitCode() == 0;
     }
-    bool gdbusEmit(const QString& name, const QString& object, const QImage& image)
+    static QByteArray png(const QImage& image)
     {
         QByteArray bytes;
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
         image.save(&buffer, "PNG");
-        const QString list = QString::fromLatin1("0x" + bytes.toHex(',').replace(",", ", 0x"));
+        return bytes;
+    }
+    bool gdbusEmit(const QString& name, const QString& object, const QImage& image)
+    {
+        const QString list = QString::fromLatin1("0x" + png(image).toHex(',').replace(",", ", 0x"));
         return Child(QStringLiteral("gdbus"),
                      {QStringLiteral("emit"), QStringLiteral("--session"), QStringLiteral("--object-path"),
                       QStringLiteral("/org/glowcast/Notifications"), QStringLiteral("--signal"),
@@ -131,6 +137,50 @@ TEST_F(AppEndToEndTest, CoversPostedByTheToolAndByGdbusColourTheEnabledLampsInOr
     ASSERT_TRUE(gdbusEmit(QStringLiteral("CoverdeckAlbumCoverChanged"), QStringLiteral("Coverdeck"),
                           flat(QColor(0, 200, 0), 4)));
     expectPuts({kRed, kBlue, kGreen1, kGreen3, kGreen1, kGreen3});
+}
+
+TEST_F(AppEndToEndTest, LampIdsThatWouldReachAnotherResourceAreLeftOut)
+{
+    sim.control(HttpMethod::Post, "/sim/lamps",
+                R"({"lamps":[{"id":"1","name":"Desk"},{"id":"1/../../../../evil","name":"Evil"},)"
+                R"({"id":"..","name":"Up"},{"id":"7/..","name":"Seven"}]})");
+    writePreferences(
+        QByteArray::fromStdString(R"({"username":"alice","lastusedbridgeIP":")" + sim.address +
+                                  R"(","lamps":[{"id":"1","enabled":true},{"id":"1/../../../../evil","enabled":true},)"
+                                  R"({"id":"..","enabled":true},{"id":"7/..","enabled":true}]})"));
+    Child app{kApp, {}, environment};
+    ASSERT_TRUE(app.waitForOutput(kListening)) << app.output().toStdString();
+    EXPECT_TRUE(app.output().contains("lamp '7/..' has an id that cannot stand in a URL path, left out"));
+    sim.control(HttpMethod::Delete, "/sim/requests");
+    ASSERT_TRUE(postCover(redAndBlueCover(), "PNG"));
+    ASSERT_TRUE(waitFor([&] { return !sim.requests(QStringLiteral("PUT")).empty(); }));
+    // The next cover's request comes after whatever the first one sent.
+    ASSERT_TRUE(postCover(flat(QColor(0, 200, 0), 64), "PNG"));
+    expectPuts({kRed, kGreen1});
+}
+
+TEST_F(AppEndToEndTest, CoversThatPileUpBehindASlowBridgeEndWithTheNewest)
+{
+    writeSelection();
+    Child app{kApp, {}, environment};
+    ASSERT_TRUE(app.waitForOutput(kListening)) << app.output().toStdString();
+    sim.control(HttpMethod::Post, "/sim/faults", R"({"mode":"none","latency_ms":300})");
+    sim.control(HttpMethod::Delete, "/sim/requests");
+    const QDBusConnection poster = QDBusConnection::connectToBus(bus.address(), QStringLiteral("poster"));
+    for (int i = 0; i < 30; ++i) {
+        Notification cover{"CoverdeckAlbumCoverChanged", "Coverdeck", {}};
+        const QByteArray bytes = png(i == 29 ? redAndBlueCover() : flat(QColor(0, 200, 0), 8 + i));
+        cover.userInfo["cover"].assign(bytes.begin(), bytes.end());
+        ASSERT_TRUE(postNotification(poster, cover).posted);
+    }
+    // The first cover, then the newest: what came between is dropped, not sent 300 ms a lamp late.
+    const auto endsWithTheNewest = [&] {
+        const std::vector<std::string> puts = sim.requests(QStringLiteral("PUT"));
+        return puts.size() >= 2 && puts.end()[-2] == kRed && puts.back() == kBlue;
+    };
+    ASSERT_TRUE(waitFor(endsWithTheNewest)) << app.output().toStdString();
+    EXPECT_LE(sim.requests(QStringLiteral("PUT")).size(), 6u);
+    EXPECT_TRUE(app.output().contains("the waiting one is dropped"));
 }
 
 TEST_F(AppEndToEndTest, SigtermSavesTheSelectionAndARestartRestoresIt)

@@ -243,8 +243,16 @@ TEST(QtHttpTransportTest, RefusedConnectionAndInvalidUrlsAreNoReply)
     EXPECT_EQ(http.send({HttpMethod::Get, "http://127.0.0.1:9/api/nupnp", "", 30s}), std::nullopt);
     EXPECT_EQ(http.send({HttpMethod::Get, "http://bad host/api", "", 30s}), std::nullopt);
     EXPECT_EQ(http.send({HttpMethod::Get, "ftp://127.0.0.1/api", "", 30s}), std::nullopt);
-    ASSERT_EQ(log.lines.size(), 3u);
+    // Qt Network would resolve the dots and rewrite the escape: sent exactly as built, or not at all.
+    EXPECT_EQ(http.send({HttpMethod::Put, "http://127.0.0.1:9/api/u/lights/1/../../../x/state", "{}", 30s}),
+              std::nullopt);
+    EXPECT_EQ(http.send({HttpMethod::Get, "http://127.0.0.1:9/api/%41lice/lights", "", 30s}), std::nullopt);
+    ASSERT_EQ(log.lines.size(), 5u);
     EXPECT_EQ(log.lines[1], "HTTP GET http://bad host/api not sent: not a valid http URL");
+    EXPECT_EQ(log.lines[3], "HTTP PUT http://127.0.0.1:9/api/u/lights/1/../../../x/state not sent: its path would go "
+                            "out as /api/x/state");
+    EXPECT_EQ(log.lines[4], "HTTP GET http://127.0.0.1:9/api/%41lice/lights not sent: its path would go out as "
+                            "/api/Alice/lights");
 }
 
 } // namespace

@@ -175,12 +175,17 @@ TEST_F(FilePreferencesTest, AnUnreadableFileIsKeptAsideByteForByteAndTheProgramG
     }
 }
 
-TEST_F(FilePreferencesTest, ADirectoryInPlaceOfTheFileIsMovedAsideToo)
+// Read without waiting: a FIFO would block the open until someone writes to it.
+TEST_F(FilePreferencesTest, ADirectoryOrAFifoInPlaceOfTheFileIsMovedAsideToo)
 {
     fs::create_directories(file);
     FilePreferences(log, directory).setText("username", "alice");
-    EXPECT_EQ(aside().size(), 1u);
-    EXPECT_EQ(FilePreferences(log, directory).text("username"), "alice");
+    ASSERT_EQ(::mkfifo((file.string() + ".fifo").c_str(), 0600), 0);
+    fs::rename(file.string() + ".fifo", file);
+    FilePreferences(log, directory).setText("username", "bob");
+    EXPECT_EQ(aside().size(), 2u);
+    EXPECT_TRUE(logHas(log, "(it is not a regular file)"));
+    EXPECT_EQ(FilePreferences(log, directory).text("username"), "bob");
 }
 
 TEST_F(FilePreferencesTest, WhatCannotBeMovedAsideIsNeverOverwritten)

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 
 namespace {
@@ -73,6 +75,16 @@ TEST_F(GlowcastctlColoursTest, MissingOrUndecodableCoverFailsWithAMessage)
     run = glowcastctl({file("bad.jpg")});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("bad.jpg: cannot use this cover (cover decoder: "), std::string::npos) << run.err;
+
+    // Said for what it is, and never waited on: a FIFO blocks, /dev/zero never ends.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(file("fifo")).constData(), 0600), 0);
+    for (const auto& [path, kind] : {std::pair{directory.path(), "a directory"},
+                                     {file("fifo"), "a FIFO"},
+                                     {QStringLiteral("/dev/zero"), "a device"}}) {
+        run = glowcastctl({path});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.err.find(": it is " + std::string(kind) + ", not a file)"), std::string::npos) << run.err;
+    }
 }
 
 TEST_F(GlowcastctlColoursTest, BadCommandLinesExitWithTwo)

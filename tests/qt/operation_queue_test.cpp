@@ -1,4 +1,5 @@
 #include "fakes/fake_platform.h"
+#include "fakes/recording_log.h"
 #include "gui/operation_queue.h"
 #include "gui/queued_ports.h"
 
@@ -77,21 +78,33 @@ TEST(OperationQueueTest, ADelayedCallRunsOnceFromTheEventLoopAfterTheWaitItFires
     EXPECT_EQ(trace, (std::vector<std::string>{"pairing waits", "pairing done", "delayed set-up"}));
 }
 
-TEST(OperationQueueTest, ANotificationDuringACoverChangeIsHandledAfterIt)
+// Covers posted while one is handled wait for it; of those only the newest is handled, the others
+// dropped with a line each. The observer never runs inside the posting.
+TEST(OperationQueueTest, ACoverThatWaitsIsSupersededByANewerOne)
 {
     OperationQueue queue;
     FakeNotificationCentre bus;
-    QueuedNotificationCentre centre{bus, queue};
+    RecordingLog log;
+    QueuedNotificationCentre centre{bus, queue, log};
     std::vector<std::string> trace;
+    const auto post = [&](char cover) {
+        bus.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {static_cast<std::uint8_t>(cover)}}}});
+    };
     centre.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck", [&](const Notification& notification) {
-        trace.push_back(
-            "begin " + std::string(notification.userInfo.at("cover").begin(), notification.userInfo.at("cover").end()));
+        trace.push_back("begin " + std::string(1, static_cast<char>(notification.userInfo.at("cover")[0])));
         if (trace.size() == 1)
-            bus.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {'b'}}}});
+            for (const char cover : {'b', 'c', 'd'})
+                post(cover);
         trace.push_back("end");
     });
-    bus.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {'a'}}}});
-    EXPECT_EQ(trace, (std::vector<std::string>{"begin a", "end", "begin b", "end"}));
+    post('a');
+    EXPECT_TRUE(trace.empty());
+    spinUntil([&] { return trace.size() == 4; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(trace, (std::vector<std::string>{"begin a", "end", "begin d", "end"}));
+    EXPECT_EQ(log.lines, std::vector<std::string>(2, "notifications: a newer \"CoverdeckAlbumCoverChanged\" from "
+                                                     "\"Coverdeck\" arrived before the waiting one was handled; the "
+                                                     "waiting one is dropped"));
 }
 
 } // namespace

@@ -38,11 +38,13 @@ const char* const kDescription =
     "  groups, the whole state; schedules, scenes, rules, sensors and resourcelinks keep what they are given.\n"
     "Lamp kinds for --lamps: extended (gamut C and colour temperature), colour-a, colour-b (gamut A or B),\n"
     "  temperature (colour temperature only), dimmable (brightness only).\n"
-    "Control: POST /sim/linkbutton; POST /sim/lamps {\"count\":N}, {\"names\":[...]} and/or {\"kinds\":[...]};\n"
+    "Control: POST /sim/linkbutton; POST /sim/lamps {\"count\":N}, {\"names\":[...]} and/or {\"kinds\":[...]},\n"
+    "  or {\"lamps\":[{\"id\":\"...\",\"name\":\"...\"},...]} (ids and names as given);\n"
     "  POST /sim/lamps/ID {\"reachable\":false};\n"
     "  GET|DELETE /sim/requests (method, path, body, time, client port);\n"
     "  POST /sim/faults {\"mode\":\"none|noanswer|drop|status|garbage|oversized\",\n"
-    "    \"latency_ms\":N, \"status\":S, \"body\":\"...\", \"size\":BYTES, \"count\":N}; DELETE /sim/faults;\n"
+    "    \"latency_ms\":N, \"status\":S, \"body\":\"...\", \"size\":BYTES, \"count\":N,\n"
+    "    \"path\":\"...\" (only requests whose path ends so)}; DELETE /sim/faults;\n"
     "  POST /sim/users {\"username\":\"...\"}; GET /sim/state.";
 
 struct Options {

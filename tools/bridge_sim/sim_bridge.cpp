@@ -228,6 +228,8 @@ Fault SimBridge::record(const std::string& method, const std::string& path, cons
     const std::chrono::duration<double> since = Clock::now() - m_start;
     m_requests.push_back({method, path, body, since.count(), port});
     Fault fault = m_fault;
+    if (!fault.path.empty() && !path.ends_with(fault.path))
+        return Fault{};
     if (m_fault.remaining > 0 && --m_fault.remaining == 0)
         m_fault = Fault{};
     if (fault.remaining == 0)
@@ -784,6 +786,7 @@ Reply SimBridge::setFault(const std::string& body)
     fault.size = static_cast<std::size_t>(
         std::clamp(request->value(QStringLiteral("size")).toDouble(9 << 20), 0.0, double(64 << 20)));
     fault.remaining = request->value(QStringLiteral("count")).toInt(-1);
+    fault.path = request->value(QStringLiteral("path")).toString().toStdString();
     if (fault.remaining == 0)
         fault.remaining = -1;
     {
@@ -809,6 +812,16 @@ Reply SimBridge::setLamps(const std::string& body)
         kinds.push_back(*kind);
     }
     std::vector<std::string> names;
+    if (request->value(QStringLiteral("lamps")).isArray()) {
+        // Ids and names exactly as given, hostile ones included, for the client to cope with.
+        std::vector<Lamp> lamps;
+        for (const QJsonValue lamp : request->value(QStringLiteral("lamps")).toArray())
+            lamps.push_back(Lamp{lamp[QStringLiteral("id")].toString().toStdString(),
+                                 lamp[QStringLiteral("name")].toString().toStdString()});
+        const std::lock_guard lock{m_mutex};
+        m_lamps = std::move(lamps);
+        return {200, lampsJson()};
+    }
     if (request->value(QStringLiteral("names")).isArray()) {
         for (const QJsonValue name : request->value(QStringLiteral("names")).toArray())
             names.push_back(name.toString().toStdString());

@@ -40,6 +40,7 @@ struct Fault {
     std::optional<std::string> body;
     std::size_t size = 9u << 20;
     int remaining = -1; // requests still to affect; -1 until cleared
+    std::string path;   // when set, only requests whose path ends with it are affected
 };
 
 // The simulated bridge and discovery portal: lamps, groups, users, the link button, the record of

@@ -4,6 +4,7 @@
 #include "adapters/stderr_log.h"
 #include "core/eyedropper.h"
 #include "core/lamp_colour.h"
+#include "core/log_text.h"
 
 #include <QColor>
 #include <QFileInfo>
@@ -125,7 +126,7 @@ int runColours(Arguments args)
 
     CommandLog log(verbose);
     const QString path = QString::fromStdString(*imagePath);
-    if (!QFileInfo(path).isFile()) {
+    if (!QFileInfo::exists(path)) {
         std::fprintf(stderr, "glowcastctl colours: %s: no such file\n", imagePath->c_str());
         return 1;
     }
@@ -133,7 +134,7 @@ int runColours(Arguments args)
     const std::unique_ptr<CoverImage> cover = decoder.decodeFile(path);
     if (!cover) {
         std::fprintf(stderr, "glowcastctl colours: %s: cannot use this cover (%s)\n", imagePath->c_str(),
-                     log.lines.empty() ? "it did not decode" : log.lines.back().c_str());
+                     log.lines.empty() ? "it did not decode" : logLine(log.lines.back()).c_str());
         return 1;
     }
 

@@ -1,0 +1,33 @@
+#include "core/url_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace glowcast {
+namespace {
+
+// What would reach another resource, or go out other than as built, is refused. Each row: whether
+// the text may stand as a host ("h"), as one path segment, a user name or a lamp id ("s"), and as
+// a resource path ("p"), then the text.
+TEST(UrlTextTest, EachTextStaysInItsOwnPartOfTheUrl)
+{
+    // clang-format off
+    const std::string rows[] = {
+        "hsp 192.168.1.20", "hsp bridge-2.local:8080", "h-- [fe80::17]:80", "-sp x:y@z", "-sp caf%C3%A9",
+        "--p lights/1/state", "--- ..", "--- .", "--- ", "--- 1/../../../x", "--- lights//state", "--- %2E%2E",
+        "--- 1%41", "--- a%2fb", "--- 1%2", "--- evil host", "--- a\r\nb", "--- 1#x", "--- 1?on=1", "-sp bridge:0",
+        "-sp bridge:65536", "-sp bridge:"};
+    // clang-format on
+    for (const std::string& row : rows) {
+        const std::string text = row.substr(4);
+        SCOPED_TRACE(printable(text));
+        EXPECT_EQ(isUrlHost(text), row[0] == 'h');
+        EXPECT_EQ(isUrlSegment(text), row[1] == 's');
+        EXPECT_EQ(isUrlPath(text), row[2] == 'p');
+    }
+    EXPECT_FALSE(isUrlHost(std::string(254, 'a'))) << "longer than a host name may be";
+}
+
+} // namespace
+} // namespace glowcast
