@@ -62,7 +62,11 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainW
     setWindowTitle(tr("Glowcast"));
 
     auto* central = new QWidget(this);
-    auto* columns = new QHBoxLayout(central);
+    auto* rows = new QVBoxLayout(central);
+    m_bridgeBar = new BridgeAddressBar(central);
+    rows->addWidget(m_bridgeBar);
+    auto* columns = new QHBoxLayout();
+    rows->addLayout(columns, 1);
 
     m_table = new QTableView(central);
     m_table->setModel(&m_model);
@@ -91,6 +95,14 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainW
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q)); // the desktop's key bindings may lack Quit
     quit->setShortcutContext(Qt::ApplicationShortcut);
     connect(quit, &QAction::triggered, this, [this] { requestQuit(); });
+
+    QMenu* editMenu = menuBar()->addMenu(tr("&Edit"));
+    QAction* preferences = editMenu->addAction(tr("&Preferences…"));
+    preferences->setMenuRole(QAction::PreferencesRole);
+    connect(preferences, &QAction::triggered, this, [this] {
+        if (onPreferencesRequested)
+            onPreferencesRequested();
+    });
 }
 
 ControllerOutlets MainWindow::outlets()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge_address_bar.h"
 #include "core/glowcast_controller.h"
 #include "core/ports/views.h"
 #include "lamp_table_model.h"
@@ -52,6 +53,11 @@ public:
     // until allowClose().
     std::function<void()> onQuitRequested;
     void allowClose() { m_closeAllowed = true; }
+    // Called for Edit > Preferences.
+    std::function<void()> onPreferencesRequested;
+
+    // The bar that asks for the bridge's address after a set-up that found none.
+    [[nodiscard]] BridgeAddressBar& bridgeAddressBar() { return *m_bridgeBar; }
 
     [[nodiscard]] LampTableModel& lampModel() { return m_model; }
     [[nodiscard]] QTableView& lampTable() { return *m_table; }
@@ -69,6 +75,7 @@ private:
     QTableView* m_table = nullptr;
     CoverView* m_cover = nullptr;
     std::array<SwatchWell*, 5> m_wells{};
+    BridgeAddressBar* m_bridgeBar = nullptr;
     bool m_closeAllowed = false;
 };
 

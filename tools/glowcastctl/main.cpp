@@ -26,6 +26,14 @@ constexpr Command kCommands[] = {
      glowcast::ctl::runLights},
     {"set", "set ID R G B           send lamp ID the state Glowcast sends for the colour R G B (0..255)",
      glowcast::ctl::runSet},
+    {"lamps", "lamps                  the lamps and whether each follows the cover (ID, on|off, name)",
+     glowcast::ctl::runLamps},
+    {"enable", "enable ID              lamp ID follows the cover", glowcast::ctl::runEnable},
+    {"disable", "disable ID             lamp ID no longer follows the cover", glowcast::ctl::runDisable},
+    {"status", "status                 whether Glowcast runs, is paired, its bridge, player and last colours",
+     glowcast::ctl::runStatus},
+    {"bridge", "bridge ADDRESS         store the bridge's address (host or host:port)", glowcast::ctl::runBridge},
+    {"config", "config [KEY [VALUE]]   show the settings, one setting, or set one", glowcast::ctl::runConfig},
 };
 
 void printUsage(std::FILE* to)
@@ -33,7 +41,9 @@ void printUsage(std::FILE* to)
     std::fprintf(to, "usage: glowcastctl COMMAND [ARGS]\n\ncommands:\n");
     for (const Command& command : kCommands)
         std::fprintf(to, "  %.*s\n", static_cast<int>(command.synopsis.size()), command.synopsis.data());
-    std::fprintf(to, "\n  glowcastctl COMMAND --help  shows a command's own help\n");
+    std::fprintf(to, "\n  glowcastctl COMMAND --help  shows a command's own help\n"
+                     "  lamps, enable, disable, status, bridge and config act on the running Glowcast when there\n"
+                     "  is one, else on the preferences file.\n");
 }
 
 }  // namespace
