@@ -244,6 +244,23 @@ TEST_F(FilePreferencesTest, AnotherProgramsWriteIsKeptAndADamagedFileIsKeptAside
     EXPECT_EQ(again.lamps(), (std::vector<LampEntry>{{"2", "Hall", true}}));
 }
 
+TEST_F(FilePreferencesTest, SettingsKeepTheirKindsAndEveryOtherKey)
+{
+    writeFile(R"({"theme":"dark","followplayers":1,"ignoreplayers":["vlc",2],"portal":null})");
+    FilePreferences preferences{log, directory};
+    EXPECT_EQ(preferences.setting("followplayers"), (StoredSetting{std::nullopt, "a number"}));
+    EXPECT_EQ(preferences.setting("ignoreplayers").otherKind, "a list with a member that is not a text");
+    EXPECT_EQ(preferences.setting("portal").otherKind, "null");
+    EXPECT_EQ(preferences.setting("lastusedbridgeIP"), StoredSetting{});
+    preferences.setSetting("followplayers", false);
+    preferences.setSetting("ignoreplayers", std::vector<std::string>{"vlc"});
+    preferences.setSetting("portal", std::nullopt);
+    preferences.setSetting("lamps", std::string{"not a selection"});
+    EXPECT_EQ(json(readAll(file)), json(R"({"theme":"dark","followplayers":false,"ignoreplayers":["vlc"]})"));
+    EXPECT_EQ(FilePreferences(log, directory).setting("ignoreplayers").value,
+              SettingValue{std::vector<std::string>{"vlc"}});
+}
+
 TEST(FilePreferencesDefaultDirectoryTest, OwnVariableThenXdgThenHome)
 {
     std::vector<std::pair<const char*, std::optional<std::string>>> saved;
