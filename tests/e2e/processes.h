@@ -52,6 +52,7 @@ public:
         m_process.waitForFinished(10'000);
     }
     void signal(int number) { ::kill(static_cast<pid_t>(m_process.processId()), number); }
+    [[nodiscard]] qint64 pid() const { return m_process.processId(); }
     // Waits for the process to end by itself; its exit code, or -1 when it did not end or crashed.
     int exitCode(int timeoutMs = 15'000)
     {

@@ -50,9 +50,9 @@ protected:
     }
     QDBusPendingCall send(const char* method, const QVariantList& arguments = {})
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(serviceBus.baseService(), QLatin1String(control_bus::kPath),
-                                                           QLatin1String(control_bus::kInterface),
-                                                           QLatin1String(method));
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(serviceBus.baseService(), QLatin1String(control_bus::kPath),
+                                           QLatin1String(control_bus::kInterface), QLatin1String(method));
         call.setArguments(arguments);
         return client.asyncCall(call);
     }
@@ -81,8 +81,9 @@ TEST_F(ControlServiceTest, ABusCallShowsAtOnceInTheTableAndTheRepliesHaveTheirSh
 
     EXPECT_EQ(call("Pause").type(), QDBusMessage::ReplyMessage);
     const QVariantMap status = qdbus_cast<QVariantMap>(call("Status").arguments().at(0));
-    EXPECT_EQ(status.keys(), (QStringList{QStringLiteral("bridge"), QStringLiteral("colours"), QStringLiteral("following"),
-                                         QStringLiteral("listening"), QStringLiteral("paired"), QStringLiteral("player")}));
+    EXPECT_EQ(status.keys(),
+              (QStringList{QStringLiteral("bridge"), QStringLiteral("colours"), QStringLiteral("following"),
+                           QStringLiteral("listening"), QStringLiteral("paired"), QStringLiteral("player")}));
     EXPECT_FALSE(status[QStringLiteral("following")].toBool());
     EXPECT_EQ(status[QStringLiteral("bridge")].toString(), QStringLiteral("10.0.0.2"));
 }
