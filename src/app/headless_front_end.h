@@ -10,7 +10,7 @@ namespace glowcast {
 class HeadlessFrontEnd final : public FrontEnd {
 public:
     HeadlessFrontEnd(Log& log, const QDBusConnection& bus)
-        : m_log(log), m_notifier(log, bus), m_pushButton(m_notifier, log), m_alert(m_notifier, log)
+        : m_log(log), m_notifier(log, bus), m_offers(log, bus), m_pushButton(m_notifier, log), m_alert(m_notifier, log)
     {
     }
 
@@ -22,7 +22,7 @@ public:
     {
         const std::string how = "Give it the bridge's address with: glowcastctl bridge ADDRESS";
         m_log.write(reason + " " + how);
-        m_notifier.show("Glowcast found no bridge", reason + "\n" + how, DesktopNotifier::Urgency::Normal);
+        m_offers.show("Glowcast found no bridge", reason + "\n" + how, DesktopNotifier::Urgency::Normal);
     }
     void closing() override {}
     bool savePicture(const std::string& /*path*/) override { return false; }
@@ -30,6 +30,7 @@ public:
 private:
     Log& m_log;
     DesktopNotifier m_notifier;
+    DesktopNotifier m_offers; // its own, so that it does not replace the alert it follows
     NotificationPushButtonWindow m_pushButton;
     NotificationAlert m_alert;
 };

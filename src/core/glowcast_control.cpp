@@ -21,12 +21,7 @@ GlowcastControl::GlowcastControl(GlowcastController& controller, BridgeBridge& b
 
 std::optional<std::string> GlowcastControl::portalHost() const
 {
-    if (m_environmentPortal)
-        return m_environmentPortal;
-    std::string portal = m_settings.text(kPortalKey);
-    if (portal.empty())
-        return std::nullopt;
-    return portal;
+    return glowcast::portalHost(m_environmentPortal, m_settings);
 }
 
 Outcome GlowcastControl::setLamp(std::string_view id, bool enabled)

@@ -212,4 +212,14 @@ Outcome Settings::set(std::string_view key, const SettingValue& value)
     return {};
 }
 
+std::optional<std::string> portalHost(const std::optional<std::string>& environment, const Settings& settings)
+{
+    if (environment)
+        return environment;
+    std::string portal = settings.text("portal");
+    if (portal.empty())
+        return std::nullopt;
+    return portal;
+}
+
 } // namespace glowcast

@@ -67,4 +67,9 @@ private:
     mutable std::map<std::string, std::string, std::less<>> m_reported;
 };
 
+// The portal discovery asks: the one the environment names (GLOWCAST_PORTAL), else the "portal"
+// setting, else none.
+[[nodiscard]] std::optional<std::string> portalHost(const std::optional<std::string>& environment,
+                                                    const Settings& settings);
+
 } // namespace glowcast
