@@ -3,7 +3,8 @@
 # beside the windowed program (offscreen) in the same run, and the time from starting
 # `glowcast --headless` to the first lamp colour with the bridge known and covers posted from the
 # start. Each program has a private session bus of its own and the bridge simulator on loopback.
-# Prints Markdown.
+# Prints Markdown. GLOWCAST_BENCH_COVER names another cover; GLOWCAST_BENCH_RUNS the number of
+# starts timed (default 7).
 #
 # usage: bench/service-footprint.sh [BUILD_DIR]   (default build/release; builds what it needs)
 set -euo pipefail
@@ -12,13 +13,16 @@ root=$PWD
 build=${1:-build/release}
 runs=${GLOWCAST_BENCH_RUNS:-7}
 
-cmake --build "$build" --target glowcast glowcast-window glowcast-bridge-sim glowcast-post-cover >/dev/null
+cmake --build "$build" --target glowcast glowcast-window glowcast-bridge-sim glowcast-post-cover colours_bench >/dev/null
 app=$root/$build/src/app/glowcast
 sim=$root/$build/tools/glowcast-bridge-sim
 poster=$root/$build/tools/glowcast-post-cover
-cover=$root/samples/covers/01-ember.png
 
 work=$(mktemp -d /tmp/glowcast-footprint.XXXXXX)
+# A photograph-like 640 x 640 JPEG, as album art mostly is (a PNG cover makes Qt ask every image
+# plugin whether it reads it, which maps them all).
+"$root/$build/bench/colours_bench" --write-covers "$work/covers" >/dev/null
+cover=${GLOWCAST_BENCH_COVER:-$work/covers/jpeg-640.jpg}
 pids=()
 stop() {
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
@@ -62,6 +66,7 @@ configure() {
 }
 
 puts() { curl -fsS "http://$address/sim/requests" | grep -o '"method":"PUT"' | wc -l; }
+puts_at_least() { [ "$(puts)" -ge "$1" ]; }
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
 pss_kib() { awk '/^Pss:/ {print $2}' "/proc/$1/smaps_rollup"; }
@@ -83,7 +88,7 @@ measure() {
     after_set_up=$(rss_kib "$pid")
     curl -fsS -X DELETE "http://$address/sim/requests" >/dev/null
     DBUS_SESSION_BUS_ADDRESS=$bus "$poster" "$cover" >/dev/null
-    wait_for 100 test "$(puts)" -ge 5
+    wait_for 100 puts_at_least 5
     sleep 5
     local before
     before=$(ticks "$pid")
@@ -123,7 +128,7 @@ for run in $(seq "$runs"); do
     pids+=($pid)
     for _ in $(seq 300); do
         DBUS_SESSION_BUS_ADDRESS=$bus "$poster" "$cover" >/dev/null 2>&1 || true
-        [ "$(puts)" -ge 1 ] && break
+        puts_at_least 1 && break
     done
     times+=("$(curl -fsS "http://$address/sim/requests" | python3 -c '
 import json, sys

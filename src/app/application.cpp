@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QSize>
 
+#include <malloc.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <utility>
@@ -13,6 +15,10 @@ namespace glowcast {
 
 int Application::run(FrontEnd& frontEnd, Log& log, const ApplicationOptions& options)
 {
+    // The program sits idle between covers for hours: a decoded cover's buffers go back to the system
+    // when freed, rather than staying in the heap at its largest.
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 64 * 1024);
     // One program per session writes the preferences: the bus name decides, before anything is read.
     QDBusConnection bus = QDBusConnection::sessionBus();
     switch (claimServiceName(bus)) {
