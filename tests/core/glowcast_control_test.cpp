@@ -1,5 +1,4 @@
 #include "core/glowcast_control.h"
-#include "core/selection_merge.h"
 #include "fakes/colour_printing.h"
 #include "fakes/controller_rig.h"
 
@@ -144,16 +143,6 @@ TEST_F(GlowcastControlTest, TheSelectionSavedAtTheEndKeepsWhatAnotherProgramChan
     prefs.savedLamps = Lamps{{"3", "", true}, {"2", "Hall", true}, {"1", "Desk", true}}; // glowcastctl meanwhile
     (void)controller.applicationShouldTerminate();
     EXPECT_EQ(prefs.savedLamps, (Lamps{{"1", "Desk", false}, {"2", "Hall", true}, {"3", "Porch", true}}));
-}
-
-TEST(SelectionMergeTest, OurChangesWinTheirsFillInAndUnknownLampsAreLeftOut)
-{
-    const Lamps base{{"1", "A", false}, {"2", "B", true}, {"3", "C", false}};
-    const Lamps ours{{"1", "A", true}, {"2", "B", true}, {"3", "C", false}};
-    EXPECT_EQ(mergeSelection(base, ours, std::nullopt), ours);
-    EXPECT_EQ(mergeSelection(base, ours, base), ours) << "nobody else wrote";
-    EXPECT_EQ(mergeSelection(base, ours, Lamps{{"9", "", true}, {"2", "", false}, {"1", "", false}, {"2", "", true}}),
-              (Lamps{{"1", "A", true}, {"2", "B", false}, {"3", "C", false}}));
 }
 
 } // namespace

@@ -47,7 +47,6 @@ INSTANTIATE_TEST_SUITE_P(
     Table, SettingTextTest,
     ::testing::Values(
         TextCase{"lastusedbridgeIP", " 192.168.1.20 ", std::string{"192.168.1.20"}, Failure::None, ""},
-        TextCase{"lastusedbridgeIP", "[fe80::1]:8080", std::string{"[fe80::1]:8080"}, Failure::None, ""},
         TextCase{"portal", "", std::string{}, Failure::None, ""},
         TextCase{"portal",
                  "portal.example/api",

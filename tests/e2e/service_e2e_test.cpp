@@ -42,6 +42,29 @@ namespace {
 const QString kApp = QStringLiteral(GLOWCAST_APP);
 const QByteArray kListening = "registering for notifications";
 
+QStringList words(std::initializer_list<const char*> list)
+{
+    QStringList out;
+    for (const char* word : list)
+        out << QString::fromUtf8(word);
+    return out;
+}
+
+// A session bus that lets every user connect (the caller of another user must reach the program to
+// be refused by it), listening in a directory every user may enter.
+QStringList openBusConfiguration(const QTemporaryDir& directory)
+{
+    QFile::setPermissions(directory.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther);
+    QFile file(directory.filePath(QStringLiteral("bus.conf")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
+                                  "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\"/>"
+                                  "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>")
+                       .arg(directory.path())
+                       .toUtf8());
+    return {QStringLiteral("--config-file=") + file.fileName()};
+}
+
 class ServiceEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -97,9 +120,9 @@ protected:
     }
 
     QTemporaryDir config;
-    testing::PrivateSessionBus bus;
-    Simulator sim{{QStringLiteral("--lamps"), QStringLiteral("3"), QStringLiteral("--user"), QStringLiteral("alice"),
-                   QStringLiteral("--press-after"), QStringLiteral("1")}};
+    QTemporaryDir busDirectory;
+    testing::PrivateSessionBus bus{openBusConfiguration(busDirectory)};
+    Simulator sim{words({"--lamps", "3", "--user", "alice", "--press-after", "1"})};
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 };
 
@@ -124,23 +147,21 @@ TEST_F(ServiceEndToEndTest, HeadlessPairsByNotificationFollowsCoversTakesControl
     EXPECT_TRUE(mapped.contains("libQt6Core")) << "the right process";
     EXPECT_FALSE(mapped.contains("libQt6Widgets"));
 
-    EXPECT_EQ(ctl({QStringLiteral("enable"), QStringLiteral("3")}),
-              (std::pair<int, std::string>{0, "lamp 3 on in the running Glowcast\n"}));
-    EXPECT_EQ(ctl({QStringLiteral("lamps")}).second, "1\ton\tLamp 1\n2\toff\tLamp 2\n3\ton\tLamp 3\n");
-    EXPECT_EQ(ctl({QStringLiteral("disable"), QStringLiteral("9")}).first, 1);
+    EXPECT_EQ(ctl(words({"enable", "3"})), (std::pair<int, std::string>{0, "lamp 3 on in the running Glowcast\n"}));
+    EXPECT_EQ(ctl(words({"lamps"})).second, "1\ton\tLamp 1\n2\toff\tLamp 2\n3\ton\tLamp 3\n");
     sim.control(HttpMethod::Delete, "/sim/requests");
     ASSERT_TRUE(postCover(QColor(255, 0, 0)));
     EXPECT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; }));
     EXPECT_EQ(sim.requests(QStringLiteral("PUT")).back(),
               "PUT /api/" + preferences()[QStringLiteral("username")].toString().toStdString() +
                   "/lights/3/state {\"bri\":255,\"xy\":[0.640,0.330]}");
-    EXPECT_NE(ctl({QStringLiteral("status")}).second.find("colours: #ff0000 #ff0000\n"), std::string::npos);
+    EXPECT_NE(ctl(words({"status"})).second.find("colours: #ff0000 #ff0000\n"), std::string::npos);
 
     app->signal(SIGTERM);
     EXPECT_EQ(app->exitCode(), 0);
     EXPECT_EQ(savedLamps(), "1+ 2- 3+");
     EXPECT_EQ(preferences()[QStringLiteral("theme")].toString(), QStringLiteral("dark")) << "unknown keys kept";
-    EXPECT_EQ(ctl({QStringLiteral("disable"), QStringLiteral("1")}).first, 0) << "through the file now";
+    EXPECT_EQ(ctl(words({"disable", "1"})).first, 0) << "through the file now";
     EXPECT_EQ(savedLamps(), "1- 2- 3+");
 }
 
@@ -166,10 +187,10 @@ TEST_F(ServiceEndToEndTest, GlowcastctlBridgeLetsAServiceThatFoundNoBridgeSetIts
     const auto app = headless();
     ASSERT_TRUE(app->waitForOutput("glowcastctl bridge ADDRESS")) << app->output().toStdString();
     EXPECT_TRUE(app->output().contains("alert: Unable to find IP of bridge: Have tried to discover"));
-    EXPECT_EQ(ctl({QStringLiteral("bridge"), QStringLiteral("not an address")}).first, 2);
+    EXPECT_EQ(ctl(words({"bridge", "not an address"})).first, 2);
     EXPECT_EQ(ctl({QStringLiteral("bridge"), QString::fromStdString(sim.address)}).first, 0);
     ASSERT_TRUE(app->waitForOutput(kListening)) << app->output().toStdString();
-    EXPECT_EQ(ctl({QStringLiteral("config"), QStringLiteral("lastusedbridgeIP")}).second, sim.address + "\n");
+    EXPECT_EQ(ctl(words({"config", "lastusedbridgeIP"})).second, sim.address + "\n");
 }
 
 TEST_F(ServiceEndToEndTest, WithoutGlowcastConcurrentGlowcastctlEditsOfTheFileAllLand)
@@ -178,69 +199,35 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastConcurrentGlowcastctlEditsOfTheFileAl
                      R"({"id":"1","enabled":false},{"id":"2","enabled":false},{"id":"3","enabled":false},)"
                      R"({"id":"4","enabled":false},{"id":"5","enabled":false},{"id":"6","enabled":false}])");
     std::vector<std::unique_ptr<Child>> runs;
-    for (int id = 1; id <= 6; ++id)
-        runs.push_back(std::make_unique<Child>(
-            QStringLiteral(GLOWCAST_CTL), QStringList{QStringLiteral("enable"), QString::number(id)}, environment));
-    runs.push_back(std::make_unique<Child>(
-        QStringLiteral(GLOWCAST_CTL),
-        QStringList{QStringLiteral("config"), QStringLiteral("ignoreplayers"), QStringLiteral("vlc")}, environment));
-    runs.push_back(std::make_unique<Child>(
-        QStringLiteral(GLOWCAST_CTL), QStringList{QStringLiteral("bridge"), QStringLiteral("10.0.0.9")}, environment));
+    for (const QStringList& arguments : {words({"enable", "1"}), words({"enable", "2"}), words({"enable", "3"}),
+                                         words({"enable", "4"}), words({"enable", "5"}), words({"enable", "6"}),
+                                         words({"config", "ignoreplayers", "vlc"}), words({"bridge", "10.0.0.9"})})
+        runs.push_back(std::make_unique<Child>(QStringLiteral(GLOWCAST_CTL), arguments, environment));
     for (const auto& run : runs)
         EXPECT_EQ(run->exitCode(30'000), 0) << run->output().toStdString();
     EXPECT_EQ(savedLamps(), "1+ 2+ 3+ 4+ 5+ 6+");
     EXPECT_EQ(preferences()[QStringLiteral("ignoreplayers")].toArray().size(), 1);
     EXPECT_EQ(preferences()[QStringLiteral("lastusedbridgeIP")].toString(), QStringLiteral("10.0.0.9"));
     EXPECT_EQ(preferences()[QStringLiteral("username")].toString(), QStringLiteral("alice"));
-    EXPECT_EQ(ctl({QStringLiteral("config"), QStringLiteral("followplayers"), QStringLiteral("maybe")}).first, 2);
-    EXPECT_EQ(ctl({QStringLiteral("enable"), QStringLiteral("9")}).first, 1);
+    EXPECT_EQ(ctl(words({"config", "followplayers", "maybe"})).first, 2);
+    EXPECT_EQ(ctl(words({"enable", "9"})).first, 1);
 }
 
-TEST(ServiceAccessTest, ACallFromAnotherUserIsRefusedAndChangesNothing)
+TEST_F(ServiceEndToEndTest, ACallFromAnotherUserIsRefusedAndChangesNothing)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to run the caller as another user";
-    // A bus that lets every user connect, listening in a directory every user may enter.
-    QTemporaryDir directory;
-    ASSERT_TRUE(QFile::setPermissions(directory.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                            QFile::ExeGroup | QFile::ExeOther));
-    QFile configuration(directory.filePath(QStringLiteral("bus.conf")));
-    ASSERT_TRUE(configuration.open(QIODevice::WriteOnly));
-    configuration.write(
-        QStringLiteral(
-            "<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-            "<auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
-            "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>")
-            .arg(directory.path())
-            .toUtf8());
-    configuration.close();
-    testing::PrivateSessionBus bus{{QStringLiteral("--config-file=") + configuration.fileName()}};
-    ASSERT_FALSE(bus.address().isEmpty());
-    Simulator sim{{QStringLiteral("--user"), QStringLiteral("alice")}};
-    QTemporaryDir config;
-    QFile preferences(config.filePath(QStringLiteral("preferences.json")));
-    ASSERT_TRUE(preferences.open(QIODevice::WriteOnly));
-    preferences.write(QByteArray::fromStdString(R"({"username":"alice","lastusedbridgeIP":")" + sim.address + R"("})"));
-    preferences.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-    environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), config.path());
-    Child app{kApp, {QStringLiteral("--headless")}, environment};
-    ASSERT_TRUE(app.waitForOutput(kListening)) << app.output().toStdString();
-
+    writePreferences(R"("username":"alice","lastusedbridgeIP":")" + sim.address + R"(")");
+    const auto app = headless();
+    ASSERT_TRUE(app->waitForOutput(kListening)) << app->output().toStdString();
     Child stranger{QStringLiteral("setpriv"),
-                   {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                    QStringLiteral("gdbus"), QStringLiteral("call"), QStringLiteral("--session"),
-                    QStringLiteral("--dest"), QStringLiteral("org.glowcast.Glowcast"), QStringLiteral("--object-path"),
-                    QStringLiteral("/org/glowcast/Glowcast"), QStringLiteral("--method"),
-                    QStringLiteral("org.glowcast.Control1.Enable"), QStringLiteral("1")},
+                   words({"--reuid=65534", "--regid=65534", "--clear-groups", "gdbus", "call", "--session", "--dest",
+                          "org.glowcast.Glowcast", "--object-path", "/org/glowcast/Glowcast", "--method",
+                          "org.glowcast.Control1.Enable", "1"}),
                    environment};
     EXPECT_NE(stranger.exitCode(), 0);
-    EXPECT_TRUE(stranger.output().contains("org.freedesktop.DBus.Error.AccessDenied"))
-        << stranger.output().toStdString();
-    Child lamps{QStringLiteral(GLOWCAST_CTL), {QStringLiteral("lamps")}, environment};
-    EXPECT_EQ(lamps.exitCode(), 0);
-    EXPECT_EQ(lamps.output(), "1\toff\tLamp 1\n2\toff\tLamp 2\n3\toff\tLamp 3\n");
+    EXPECT_TRUE(stranger.output().contains("org.freedesktop.DBus.Error.AccessDenied")) << stranger.output().data();
+    EXPECT_EQ(ctl(words({"lamps"})).second, "1\toff\tLamp 1\n2\toff\tLamp 2\n3\toff\tLamp 3\n");
 }
 
 } // namespace
