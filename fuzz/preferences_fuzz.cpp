@@ -29,11 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     glowcast::preferences_document::report(*parsed.document, log);
     (void)glowcast::preferences_document::text(*parsed.document, "username", &log);
-    // Every settings key reads as one of its kinds or as "something else", and a value written back
+    // Every settings key reads as absent, one of the kinds or something else, and a value written back
     // reads the same.
     for (const glowcast::SettingRow& row : glowcast::settingRows()) {
         const glowcast::StoredSetting stored = glowcast::preferences_document::setting(*parsed.document, row.key);
-        if (stored.value.has_value() == !stored.otherKind.empty())
+        if (stored.value && !stored.otherKind.empty())
             std::abort();
         if (stored.value) {
             QJsonObject written;
