@@ -15,9 +15,9 @@ BridgeAddressBar::BridgeAddressBar(QWidget* parent) : QFrame(parent)
     m_message->setWordWrap(true);
     layout->addWidget(m_message, 0, 0, 1, 3);
     m_address = new QLineEdit(this);
-    m_address->setPlaceholderText(tr("Bridge address, such as 192.168.1.20"));
+    m_address->setPlaceholderText(tr("Bridge address"));
     m_portal = new QLineEdit(this);
-    m_portal->setPlaceholderText(tr("Portal (optional), host[:port]"));
+    m_portal->setPlaceholderText(tr("Portal (optional)"));
     m_tryAgain = new QPushButton(tr("Try again"), this);
     m_tryAgain->setDefault(true);
     layout->addWidget(m_address, 1, 0);
