@@ -64,6 +64,9 @@ public:
     }
     [[nodiscard]] std::optional<std::vector<LampEntry>> lamps() const override { return std::nullopt; }
     void setLamps(const std::vector<LampEntry>&) override {}
+    [[nodiscard]] StoredSetting setting(std::string_view) const override { return {}; }
+    void setSetting(std::string_view, std::optional<SettingValue>) override {}
+    void updateLamps(const LampsEdit&) override {}
 };
 
 // One simulator for the whole run.

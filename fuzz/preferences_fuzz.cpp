@@ -1,4 +1,5 @@
 #include "adapters/file_preferences.h"
+#include "core/settings.h"
 
 #include <QJsonDocument>
 
@@ -28,6 +29,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     glowcast::preferences_document::report(*parsed.document, log);
     (void)glowcast::preferences_document::text(*parsed.document, "username", &log);
+    // Every settings key reads as absent, one of the kinds or something else, and a value written back
+    // reads the same.
+    for (const glowcast::SettingRow& row : glowcast::settingRows()) {
+        const glowcast::StoredSetting stored = glowcast::preferences_document::setting(*parsed.document, row.key);
+        if (stored.value && !stored.otherKind.empty())
+            std::abort();
+        if (stored.value) {
+            QJsonObject written;
+            written.insert(QStringLiteral("key"), glowcast::preferences_document::settingValue(*stored.value));
+            if (glowcast::preferences_document::setting(written, "key").value != stored.value)
+                std::abort();
+        }
+    }
     const auto lamps = glowcast::preferences_document::lamps(*parsed.document, &log);
     if (!lamps)
         return 0;

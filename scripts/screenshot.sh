@@ -55,7 +55,7 @@ cat >"$work/config/preferences.json" <<JSON
 JSON
 
 rm -f "$out"
-GLOWCAST_CONFIG_DIR="$work/config" GLOWCAST_SCREENSHOT="$out" "$build/src/app/glowcast" 2>"$work/glowcast.log" &
+GLOWCAST_CONFIG_DIR="$work/config" "$build/src/app/glowcast" --window-picture "$out" 2>"$work/glowcast.log" &
 app=$!
 pids+=($app)
 wait_for 300 grep -q 'registering for notifications' "$work/glowcast.log"

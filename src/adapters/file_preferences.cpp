@@ -8,13 +8,16 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace glowcast {
 
@@ -155,41 +158,6 @@ std::optional<std::vector<LampEntry>> lamps(const QJsonObject& document, Log* lo
     return entries;
 }
 
-std::optional<bool> flag(const QJsonObject& document, std::string_view key, Log* log)
-{
-    const QJsonValue value = document.value(QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())));
-    if (value.isUndefined())
-        return std::nullopt;
-    if (!value.isBool()) {
-        if (log != nullptr)
-            log->write("preferences: " + inQuotes(key) + " is not true or false; it reads as absent");
-        return std::nullopt;
-    }
-    return value.toBool();
-}
-
-std::optional<std::vector<std::string>> texts(const QJsonObject& document, std::string_view key, Log* log)
-{
-    const QJsonValue value = document.value(QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())));
-    if (value.isUndefined())
-        return std::nullopt;
-    if (!value.isArray()) {
-        if (log != nullptr)
-            log->write("preferences: " + inQuotes(key) + " is not a list of texts; it reads as absent");
-        return std::nullopt;
-    }
-    const QJsonArray members = value.toArray();
-    std::vector<std::string> found;
-    for (qsizetype index = 0; index < members.size(); ++index) {
-        if (members.at(index).isString())
-            found.push_back(members.at(index).toString().toStdString());
-        else if (log != nullptr)
-            log->write("preferences: member " + std::to_string(index) + " of " + inQuotes(key) +
-                       " is not a text; left out");
-    }
-    return found;
-}
-
 QJsonValue lampsValue(const std::vector<LampEntry>& lamps)
 {
     QJsonArray records;
@@ -263,18 +231,6 @@ std::optional<std::vector<LampEntry>> FilePreferences::lamps() const
 {
     refresh();
     return preferences_document::lamps(m_document, nullptr);
-}
-
-std::optional<bool> FilePreferences::flag(std::string_view key) const
-{
-    refresh();
-    return preferences_document::flag(m_document, key, &m_log);
-}
-
-std::optional<std::vector<std::string>> FilePreferences::texts(std::string_view key) const
-{
-    refresh();
-    return preferences_document::texts(m_document, key, &m_log);
 }
 
 void FilePreferences::setLamps(const std::vector<LampEntry>& lamps)
@@ -385,6 +341,7 @@ void FilePreferences::keepAside(const QString& reason) const
 
 void FilePreferences::change(const QString& key, const QJsonValue& value)
 {
+    const EditLock lock(*this);
     refresh();
     m_unsaved.insert(key, value);
     if (value.isNull())
@@ -438,6 +395,105 @@ bool FilePreferences::save()
     if (::stat(m_file.c_str(), &status) == 0)
         m_loaded = {true, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
     return true;
+}
+
+// Settings keys, and the lock that serialises every write of the preferences directory.
+
+namespace preferences_document {
+
+StoredSetting setting(const QJsonObject& document, std::string_view key)
+{
+    const QJsonValue value = document.value(QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())));
+    if (value.isUndefined())
+        return {};
+    if (value.isString())
+        return {SettingValue{value.toString().toStdString()}, {}};
+    if (value.isBool())
+        return {SettingValue{value.toBool()}, {}};
+    if (value.isArray()) {
+        std::vector<std::string> texts;
+        for (const QJsonValue entry : value.toArray()) {
+            if (!entry.isString())
+                return {std::nullopt, "a list with a member that is not a text"};
+            texts.push_back(entry.toString().toStdString());
+        }
+        return {SettingValue{std::move(texts)}, {}};
+    }
+    if (value.isDouble())
+        return {std::nullopt, "a number"};
+    return {std::nullopt, value.isNull() ? "null" : "an object"};
+}
+
+QJsonValue settingValue(const SettingValue& value)
+{
+    if (const bool* flag = std::get_if<bool>(&value))
+        return *flag;
+    if (const auto* texts = std::get_if<std::vector<std::string>>(&value)) {
+        QJsonArray list;
+        for (const std::string& text : *texts)
+            list.append(QString::fromStdString(text));
+        return list;
+    }
+    return QString::fromStdString(std::get<std::string>(value));
+}
+
+} // namespace preferences_document
+
+StoredSetting FilePreferences::setting(std::string_view key) const
+{
+    refresh();
+    return preferences_document::setting(m_document, key);
+}
+
+void FilePreferences::setSetting(std::string_view key, std::optional<SettingValue> value)
+{
+    if (key == kLampsKey) {
+        m_log.write("preferences: \"lamps\" holds the lamp selection, not a setting; not changed");
+        return;
+    }
+    const QString name = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+    change(name, value ? preferences_document::settingValue(*value) : QJsonValue(QJsonValue::Null));
+}
+
+void FilePreferences::updateLamps(const LampsEdit& edit)
+{
+    const EditLock lock(*this);
+    refresh();
+    change(QLatin1String(kLampsKey),
+           preferences_document::lampsValue(edit(preferences_document::lamps(m_document, nullptr))));
+}
+
+FilePreferences::EditLock::EditLock(const FilePreferences& preferences) : m_preferences(preferences)
+{
+    if (m_preferences.m_editDepth++ > 0)
+        return;
+    // Without the directory there is nothing to lock yet; the save makes it and says so if it cannot.
+    std::string error;
+    if (!makeDirectories(m_preferences.m_directory, error))
+        return;
+    // The directory itself, not a file in it: the lock leaves nothing behind, and the file is replaced
+    // by every save, so a lock on it would not outlive one.
+    m_descriptor = ::open(m_preferences.m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_descriptor < 0)
+        return;
+    constexpr int kAttempts = 500; // 5 s
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (::flock(m_descriptor, LOCK_EX | LOCK_NB) == 0)
+            return;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds{10});
+    }
+    m_preferences.m_log.write("preferences: another program has kept " + m_preferences.m_directory.string() +
+                              " locked for 5 s; writing without waiting for it");
+    ::close(m_descriptor);
+    m_descriptor = -1;
+}
+
+FilePreferences::EditLock::~EditLock()
+{
+    if (--m_preferences.m_editDepth == 0 && m_descriptor >= 0)
+        ::close(m_descriptor); // closing the only descriptor releases the lock
 }
 
 } // namespace glowcast

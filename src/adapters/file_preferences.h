@@ -47,12 +47,28 @@ public:
 
     [[nodiscard]] const std::filesystem::path& filePath() const { return m_file; }
 
-    // Read-only members beside the port's, for the composition root: nothing when absent, and nothing
-    // with a log line when of another kind. A list leaves out (and logs) its members that are not texts.
-    [[nodiscard]] std::optional<bool> flag(std::string_view key) const;
-    [[nodiscard]] std::optional<std::vector<std::string>> texts(std::string_view key) const;
+    // Settings keys and the serialised edit of the selection. Every write (these and the ones
+    // above) holds an exclusive lock on the preferences directory from the re-read of the file to
+    // its rename, so two programs that write at once never undo each other's change.
+    [[nodiscard]] StoredSetting setting(std::string_view key) const override;
+    void setSetting(std::string_view key, std::optional<SettingValue> value) override;
+    void updateLamps(const LampsEdit& edit) override;
 
 private:
+    // Held while one write runs; the outermost of nested ones takes and releases the lock. A lock
+    // that stays taken for seconds (a writer stopped mid-way) is given up on with a log line.
+    class EditLock {
+    public:
+        explicit EditLock(const FilePreferences& preferences);
+        ~EditLock();
+        EditLock(const EditLock&) = delete;
+        EditLock& operator=(const EditLock&) = delete;
+
+    private:
+        const FilePreferences& m_preferences;
+        int m_descriptor = -1;
+    };
+
     // What identifies one version of the file on disk; a different one means someone wrote it.
     struct FileIdentity {
         bool exists = false;
@@ -77,6 +93,7 @@ private:
     mutable bool m_blocked = false;
     // Changes not yet on disk: applied again over whatever a reload brings. Null removes the key.
     QHash<QString, QJsonValue> m_unsaved;
+    mutable int m_editDepth = 0;
 };
 
 // The reading of the document, apart from the file, so that it can be tested and fuzzed alone.
@@ -97,11 +114,12 @@ struct Parsed {
 // reads as empty. Each of these is logged when log is given.
 [[nodiscard]] std::optional<std::vector<LampEntry>> lamps(const QJsonObject& document, Log* log);
 
-[[nodiscard]] std::optional<bool> flag(const QJsonObject& document, std::string_view key, Log* log);
-[[nodiscard]] std::optional<std::vector<std::string>> texts(const QJsonObject& document, std::string_view key,
-                                                            Log* log);
-
 [[nodiscard]] QJsonValue lampsValue(const std::vector<LampEntry>& lamps);
+
+// What the document holds under a settings key; a JSON kind other than a text, true/false or a list
+// of texts is described in otherKind.
+[[nodiscard]] StoredSetting setting(const QJsonObject& document, std::string_view key);
+[[nodiscard]] QJsonValue settingValue(const SettingValue& value);
 
 // Writes the reading of every member to log once, so that trouble shows when the file is loaded.
 void report(const QJsonObject& document, Log& log);

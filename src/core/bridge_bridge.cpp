@@ -40,6 +40,11 @@ const AlertText kNoBridgeAlert{
 
 } // namespace
 
+bool isBridgeAddress(std::string_view address)
+{
+    return isUrlHost(address);
+}
+
 BridgeBridge::BridgeBridge(HttpTransport& http, Preferences& preferences, Sleeper& sleeper, Log& log,
                            PushButtonWindow& pushButtonWindow, Alert& alert, std::optional<std::string> portalHost)
     : m_http(http), m_preferences(preferences), m_sleeper(sleeper), m_log(log), m_pushButtonWindow(pushButtonWindow),

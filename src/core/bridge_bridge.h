@@ -11,8 +11,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace glowcast {
+
+// True for "host" or "host:port" that can stand in a request URL: what a bridge address and a
+// portal must look like to be used.
+[[nodiscard]] bool isBridgeAddress(std::string_view address);
 
 // The client of the lighting bridge: finds its address (discovery portal, then the last address
 // that worked), pairs with it while the user presses the link button, and sends the four requests.
@@ -35,6 +40,12 @@ public:
 
     [[nodiscard]] const std::optional<std::string>& bridgeIP() const { return m_bridgeIP; }
     [[nodiscard]] bool loggedIn() const { return m_loggedIn; }
+
+    // A user who gives another portal or address: the next discovery asks that portal, and runs
+    // again once the address found before is forgotten.
+    void setPortalHost(std::optional<std::string> portalHost) { m_portalHost = std::move(portalHost); }
+    [[nodiscard]] const std::optional<std::string>& portalHost() const { return m_portalHost; }
+    void forgetBridgeIP() { m_bridgeIP.reset(); }
 
 private:
     // The steps the four requests share; body is null for GET and DELETE.

@@ -3,6 +3,7 @@
 #include "eyedropper.h"
 #include "lamp_colour.h"
 #include "lamp_list.h"
+#include "selection_merge.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -76,6 +77,17 @@ void GlowcastController::windowDidBecomeKey()
 
 void GlowcastController::setUp()
 {
+    // Whichever way the set-up ends, whoever offers a way out of a failed one hears of it.
+    struct EndReport {
+        GlowcastController& controller;
+        bool listed = false;
+        ~EndReport()
+        {
+            if (controller.onSetUpEnded)
+                controller.onSetUpEnded(listed ? SetUpEnd::Listening : SetUpEnd::Abandoned);
+        }
+    } endReport{*this};
+
     m_log.write("hub launching");
     m_attemptedSetUp = true;
 
@@ -110,6 +122,8 @@ void GlowcastController::setUp()
     }
     m_collection = std::move(collection);
     m_collectionFilled = true;
+    m_setUpCollection = m_collection;
+    endReport.listed = true;
     m_log.write("collection: " + describeLamps(m_collection));
     reloadTable();
 
@@ -129,7 +143,9 @@ TerminateReply GlowcastController::applicationShouldTerminate()
     // Before any set-up has read the bridge's lamps the collection is empty and knows nothing of
     // the user's choice; storing it would wipe the saved selection.
     if (m_collectionFilled)
-        m_preferences.setLamps(m_collection);
+        m_preferences.updateLamps([this](const std::optional<std::vector<LampEntry>>& saved) {
+            return mergeSelection(m_setUpCollection, m_collection, saved);
+        });
     else
         m_log.write("no lamp list was read, keeping the saved selection");
     return TerminateReply::Now;
@@ -195,14 +211,43 @@ void GlowcastController::setObjectValue(LampTableView& table, const TableObjectV
     table.reloadData();
 }
 
+bool GlowcastController::setLampEnabled(std::string_view id, bool enabled)
+{
+    for (LampEntry& entry : m_collection) {
+        if (entry.id != id)
+            continue;
+        if (entry.enabled != enabled) {
+            entry.enabled = enabled;
+            m_log.write(enabled ? "setting enabled" : "unsetting enabled");
+            reloadTable();
+        }
+        return true;
+    }
+    return false;
+}
+
+void GlowcastController::setFollowing(bool following)
+{
+    if (following == m_following)
+        return;
+    m_following = following;
+    m_log.write(following ? "following cover changes again"
+                          : "following paused: cover changes are logged, not handled");
+}
+
 void GlowcastController::coverHasChanged(const Notification& notification)
 {
+    if (!m_following) {
+        m_log.write("following paused: a cover change from \"" + notification.object + "\" was not handled");
+        return;
+    }
     std::unique_ptr<CoverImage> image;
     if (const auto cover = notification.userInfo.find(std::string{kCoverKey}); cover != notification.userInfo.end())
         image = m_coverDecoder.decode(cover->second);
 
     Eyedropper eyedropper(image.get(), m_log);
     const std::vector<Colour> colours = eyedropper.getColours(enabledCount());
+    m_lastColours = colours;
 
     if (m_outlets.imageView != nullptr)
         m_outlets.imageView->setImage(image.get());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bridge_bridge.h"
+#include "colour.h"
 #include "lamp_entry.h"
 #include "ports/cover_image.h"
 #include "ports/log.h"
@@ -12,6 +13,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +37,9 @@ struct ButtonCell {
 
 // What the lamp table shows in a cell: a shared on/off cell for "enabled", a text otherwise.
 using TableObjectValue = std::variant<std::string, const ButtonCell*>;
+
+// How a set-up ended: with the lamp list read and the cover handler registered, or abandoned.
+enum class SetUpEnd { Listening, Abandoned };
 
 // The answer to the should-terminate query.
 enum class TerminateReply { Cancel = 0, Now = 1, Later = 2 };
@@ -83,6 +88,21 @@ public:
 
     [[nodiscard]] bool attemptedSetUp() const { return m_attemptedSetUp; }
 
+    // Told at the end of every set-up, whichever way it ended.
+    std::function<void(SetUpEnd)> onSetUpEnded;
+    // A set-up has read the lamp list and the cover handler is registered.
+    [[nodiscard]] bool listening() const { return m_collectionFilled && m_registered; }
+
+    // Switches the lamp with the id on or off as a click on its check box does (the same log line,
+    // the table reloaded); nothing when it already is. False when no lamp has the id.
+    bool setLampEnabled(std::string_view id, bool enabled);
+
+    // While not following, a cover change from any source is logged and not handled.
+    void setFollowing(bool following);
+    [[nodiscard]] bool following() const { return m_following; }
+    // The colours of the last cover change handled, in the extractor's order; empty before it.
+    [[nodiscard]] const std::vector<Colour>& lastColours() const { return m_lastColours; }
+
 private:
     void reloadTable();
 
@@ -104,6 +124,11 @@ private:
     ButtonCell m_yesCell;
     ButtonCell m_noCell;
     std::vector<LampEntry> m_collection;
+    // The collection as the last set-up built it: what the termination save compares with, so that
+    // a change another program made to the saved selection meanwhile is kept.
+    std::vector<LampEntry> m_setUpCollection;
+    bool m_following = true;
+    std::vector<Colour> m_lastColours;
 };
 
 // The platform's main window as the application delegate knows it: nothing is asked of it.

@@ -95,6 +95,8 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainW
 
     auto* central = new QWidget(this);
     auto* rows = new QVBoxLayout(central);
+    m_bridgeBar = new BridgeAddressBar(central);
+    rows->addWidget(m_bridgeBar);
     auto* columns = new QHBoxLayout();
     rows->addLayout(columns, 1);
 
@@ -127,6 +129,14 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainW
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q)); // the desktop's key bindings may lack Quit
     quit->setShortcutContext(Qt::ApplicationShortcut);
     connect(quit, &QAction::triggered, this, [this] { requestQuit(); });
+
+    QMenu* editMenu = menuBar()->addMenu(tr("&Edit"));
+    QAction* preferences = editMenu->addAction(tr("&Preferences…"));
+    preferences->setMenuRole(QAction::PreferencesRole);
+    connect(preferences, &QAction::triggered, this, [this] {
+        if (onPreferencesRequested)
+            onPreferencesRequested();
+    });
 }
 
 ControllerOutlets MainWindow::outlets()

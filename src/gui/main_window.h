@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge_address_bar.h"
 #include "core/glowcast_controller.h"
 #include "core/ports/follower_view.h"
 #include "core/ports/views.h"
@@ -61,6 +62,11 @@ public:
     // until allowClose().
     std::function<void()> onQuitRequested;
     void allowClose() { m_closeAllowed = true; }
+    // Called for Edit > Preferences.
+    std::function<void()> onPreferencesRequested;
+
+    // The bar that asks for the bridge's address after a set-up that found none.
+    [[nodiscard]] BridgeAddressBar& bridgeAddressBar() { return *m_bridgeBar; }
 
     [[nodiscard]] LampTableModel& lampModel() { return m_model; }
     [[nodiscard]] QTableView& lampTable() { return *m_table; }
@@ -80,6 +86,7 @@ private:
     CoverView* m_cover = nullptr;
     std::array<SwatchWell*, 5> m_wells{};
     FollowedPlayerLine* m_followed = nullptr;
+    BridgeAddressBar* m_bridgeBar = nullptr;
     bool m_closeAllowed = false;
 };
 

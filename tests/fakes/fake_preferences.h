@@ -11,6 +11,8 @@ public:
     std::map<std::string, std::string, std::less<>> texts;
     std::optional<std::vector<LampEntry>> savedLamps;
     int lampWrites = 0;
+    std::map<std::string, SettingValue, std::less<>> others; // flags and lists; texts live in texts
+    std::map<std::string, std::string, std::less<>> otherKinds;
 
     std::optional<std::string> text(std::string_view key) const override
     {
@@ -32,6 +34,25 @@ public:
         savedLamps = lamps;
         ++lampWrites;
     }
+    StoredSetting setting(std::string_view key) const override
+    {
+        if (const auto kind = otherKinds.find(key); kind != otherKinds.end())
+            return {std::nullopt, kind->second};
+        if (const auto other = others.find(key); other != others.end())
+            return {other->second, {}};
+        const std::optional<std::string> stored = text(key);
+        return {stored ? std::optional<SettingValue>{*stored} : std::nullopt, {}};
+    }
+    void setSetting(std::string_view key, std::optional<SettingValue> value) override
+    {
+        otherKinds.erase(std::string{key});
+        others.erase(std::string{key});
+        if (value && !std::holds_alternative<std::string>(*value))
+            others.insert_or_assign(std::string{key}, *value);
+        else
+            setText(key, value ? std::optional{std::get<std::string>(*value)} : std::nullopt);
+    }
+    void updateLamps(const LampsEdit& edit) override { setLamps(edit(savedLamps)); }
 };
 
 }  // namespace glowcast

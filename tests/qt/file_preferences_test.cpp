@@ -118,24 +118,19 @@ TEST_F(FilePreferencesTest, OddRecordsAndMembersAreLoggedAndReadSoundly)
         (std::vector<LampEntry>{
             {"1", "Desk", true}, {"2", "Hall", false}, {"3", "Porch", false}, {"4", "", true}, {"5", "", false}}));
     EXPECT_EQ(preferences.text("username"), std::nullopt);
-    EXPECT_EQ(preferences.flag("followplayers"), std::nullopt);
-    EXPECT_EQ(preferences.texts("ignoreplayers"), std::vector<std::string>{"vlc"});
     // A missing "enabled" is an ordinary disabled lamp; every other oddity is logged.
     EXPECT_FALSE(logHas(log, "record 1 "));
     for (const char* line :
          {"lamp record 2 (id \"3\") has an \"enabled\" that is not true or false; it reads as disabled",
           "lamp record 3 has no text \"id\"; left out", "lamp record 4 has no text \"id\"; left out",
           "lamp record 5 is not an object; left out", "lamp record 7 (id \"5\") has a \"name\" that is not a text",
-          "\"username\" is not a text; it reads as absent",
-          "\"followplayers\" is not true or false; it reads as absent",
-          "member 1 of \"ignoreplayers\" is not a text; left out"})
+          "\"username\" is not a text; it reads as absent"})
         EXPECT_TRUE(logHas(log, std::string("preferences: ") + line)) << line;
     EXPECT_TRUE(aside().empty()) << "reading is not changing";
 
     // A member of the wrong kind, and one this program does not know, are kept until replaced.
     writeFile(R"({"lamps":{"1":true},"theme":"dark","followplayers":false})");
     FilePreferences other{log, directory};
-    EXPECT_EQ(other.flag("followplayers"), false);
     EXPECT_EQ(other.lamps(), std::nullopt);
     EXPECT_TRUE(logHas(log, "preferences: \"lamps\" is not a list; it reads as absent"));
     other.setText("username", "alice");
@@ -253,6 +248,23 @@ TEST_F(FilePreferencesTest, AnotherProgramsWriteIsKeptAndADamagedFileIsKeptAside
     FilePreferences again{log, directory};
     EXPECT_EQ(again.text("username"), "paired-by-tool");
     EXPECT_EQ(again.lamps(), (std::vector<LampEntry>{{"2", "Hall", true}}));
+}
+
+TEST_F(FilePreferencesTest, SettingsKeepTheirKindsAndEveryOtherKey)
+{
+    writeFile(R"({"theme":"dark","followplayers":1,"ignoreplayers":["vlc",2],"portal":null})");
+    FilePreferences preferences{log, directory};
+    EXPECT_EQ(preferences.setting("followplayers"), (StoredSetting{std::nullopt, "a number"}));
+    EXPECT_EQ(preferences.setting("ignoreplayers").otherKind, "a list with a member that is not a text");
+    EXPECT_EQ(preferences.setting("portal").otherKind, "null");
+    EXPECT_EQ(preferences.setting("lastusedbridgeIP"), StoredSetting{});
+    preferences.setSetting("followplayers", false);
+    preferences.setSetting("ignoreplayers", std::vector<std::string>{"vlc"});
+    preferences.setSetting("portal", std::nullopt);
+    preferences.setSetting("lamps", std::string{"not a selection"});
+    EXPECT_EQ(json(readAll(file)), json(R"({"theme":"dark","followplayers":false,"ignoreplayers":["vlc"]})"));
+    EXPECT_EQ(FilePreferences(log, directory).setting("ignoreplayers").value,
+              SettingValue{std::vector<std::string>{"vlc"}});
 }
 
 TEST(FilePreferencesDefaultDirectoryTest, OwnVariableThenXdgThenHome)

@@ -9,11 +9,12 @@ namespace glowcast::testing {
 // nothing reaches the desktop's bus.
 class PrivateSessionBus {
 public:
-    PrivateSessionBus()
+    // configuration: the daemon's choice of configuration, the session bus's unless given.
+    explicit PrivateSessionBus(const QStringList& configuration = {QStringLiteral("--session")})
     {
         m_daemon.setProgram(QStringLiteral("dbus-daemon"));
-        m_daemon.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
-                               QStringLiteral("--print-address=1")});
+        m_daemon.setArguments(configuration + QStringList{QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+                                                          QStringLiteral("--print-address=1")});
         m_daemon.setProcessChannelMode(QProcess::SeparateChannels);
         m_daemon.start();
         if (!m_daemon.waitForStarted(10'000))

@@ -12,6 +12,7 @@
 #include "core/bridge_bridge.h"
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"
+#include "core/settings.h"
 
 #include <QCoreApplication>
 
@@ -55,7 +56,9 @@ struct Session {
     QtSleeper sleeper;
     ConsolePushButtonWindow window;
     ConsoleAlert alert;
-    BridgeBridge bridge{http, preferences, sleeper, log, window, alert, portalHostFromEnvironment()};
+    Settings settings{preferences, log};
+    BridgeBridge bridge{
+        http, preferences, sleeper, log, window, alert, portalHost(portalHostFromEnvironment(), settings)};
 };
 
 // A bridge command's words after "-v"/"--verbose" is taken out.
@@ -95,8 +98,9 @@ std::optional<CommandLine> parseCommandLine(Arguments args, const std::string& u
 }
 
 constexpr const char* kEnvironment =
-    "\nGLOWCAST_PORTAL (host or host:port) names the discovery portal; GLOWCAST_CONFIG_DIR the directory of\n"
-    "preferences.json (default $XDG_CONFIG_HOME/glowcast). -v shows the reply decoder's working too.\n";
+    "\nGLOWCAST_PORTAL (host or host:port) names the discovery portal, else the \"portal\" setting does;\n"
+    "GLOWCAST_CONFIG_DIR the directory of preferences.json (default $XDG_CONFIG_HOME/glowcast).\n"
+    "-v shows the reply decoder's working too.\n";
 
 std::optional<int> colourByte(const std::string& word)
 {

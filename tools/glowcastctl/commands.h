@@ -16,5 +16,12 @@ int runPair(Arguments args);
 int runLights(Arguments args);
 int runSet(Arguments args);
 int runPlayers(Arguments args);
+// Through the running Glowcast's control interface, else on the preferences file.
+int runLamps(Arguments args);
+int runEnable(Arguments args);
+int runDisable(Arguments args);
+int runStatus(Arguments args);
+int runBridge(Arguments args);
+int runConfig(Arguments args);
 
 } // namespace glowcast::ctl

@@ -29,6 +29,14 @@ constexpr Command kCommands[] = {
      glowcast::ctl::runSet},
     {"players", "players                the media players on the session bus, and the one Glowcast would follow",
      glowcast::ctl::runPlayers},
+    {"lamps", "lamps                  the lamps and whether each follows the cover (ID, on|off, name)",
+     glowcast::ctl::runLamps},
+    {"enable", "enable ID              lamp ID follows the cover", glowcast::ctl::runEnable},
+    {"disable", "disable ID             lamp ID no longer follows the cover", glowcast::ctl::runDisable},
+    {"status", "status                 whether Glowcast runs, is paired, its bridge, player and last colours",
+     glowcast::ctl::runStatus},
+    {"bridge", "bridge ADDRESS         store the bridge's address (host or host:port)", glowcast::ctl::runBridge},
+    {"config", "config [KEY [VALUE]]   show the settings, one setting, or set one", glowcast::ctl::runConfig},
 };
 
 QString description()
@@ -37,7 +45,10 @@ QString description()
         "Looks into what Glowcast does and talks to the lighting bridge from a terminal.\n\nCommands:\n");
     for (const Command& command : kCommands)
         text += QStringLiteral("  ") + QString::fromUtf8(command.synopsis.data(), command.synopsis.size()) + u'\n';
-    return text + QStringLiteral("\n  glowcastctl COMMAND --help  shows a command's own help");
+    return text +
+           QStringLiteral("\n  glowcastctl COMMAND --help  shows a command's own help\n"
+                          "  lamps, enable, disable, status, bridge and config act on the running Glowcast when there\n"
+                          "  is one, else on the preferences file.");
 }
 
 } // namespace

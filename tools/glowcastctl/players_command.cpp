@@ -9,6 +9,7 @@
 #include "core/covers/art_url.h"
 #include "core/covers/cover_follower.h"
 #include "core/covers/player_roster.h"
+#include "core/settings.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -49,9 +50,10 @@ int runPlayers(Arguments args)
     char* argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
     StderrLog log("glowcastctl");
-    const FilePreferences preferences(log, FilePreferences::defaultDirectory());
-    const bool enabled = preferences.flag(kFollowPlayersKey).value_or(true);
-    PlayerRoster roster(preferences.texts(kIgnorePlayersKey).value_or(std::vector<std::string>{}));
+    FilePreferences preferences(log, FilePreferences::defaultDirectory());
+    const Settings settings(preferences, log);
+    const bool enabled = settings.flag(kFollowPlayersKey);
+    PlayerRoster roster(settings.list(kIgnorePlayersKey));
     RosterEvents events(roster);
     MprisWatcher watcher(events, log, QDBusConnection::sessionBus());
     if (!watcher.start())

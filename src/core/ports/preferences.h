@@ -2,12 +2,28 @@
 
 #include "../lamp_entry.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace glowcast {
+
+// A settings value: a text, a flag or a list of texts.
+using SettingValue = std::variant<std::string, bool, std::vector<std::string>>;
+
+// What the preferences hold under a settings key: nothing, a value of one of the three kinds, or
+// something else, described for the log ("a number", "a list with a member that is not a text").
+struct StoredSetting {
+    std::optional<SettingValue> value;
+    std::string otherKind; // empty unless something of another kind is stored
+    friend bool operator==(const StoredSetting&, const StoredSetting&) = default;
+};
+
+// Makes the selection to store from the saved one as it is at that moment (nothing when none is).
+using LampsEdit = std::function<std::vector<LampEntry>(std::optional<std::vector<LampEntry>> saved)>;
 
 // The user's lasting preferences: the texts "username" and "lastusedbridgeIP", and the lamp
 // selection "lamps". Reads return nothing for an absent value. Writes take effect for later reads
@@ -21,6 +37,14 @@ public:
     // The saved selection in its stored order; a record stored without "enabled" reads as disabled.
     [[nodiscard]] virtual std::optional<std::vector<LampEntry>> lamps() const = 0;
     virtual void setLamps(const std::vector<LampEntry>& lamps) = 0;
+
+    // The settings keys. Writing one leaves every other key as it is, including keys this program
+    // does not know; nothing removes the key.
+    [[nodiscard]] virtual StoredSetting setting(std::string_view key) const = 0;
+    virtual void setSetting(std::string_view key, std::optional<SettingValue> value) = 0;
+    // Reads the saved selection and stores what edit makes of it, with no other writer in between,
+    // another program included. Blocks while another writer finishes.
+    virtual void updateLamps(const LampsEdit& edit) = 0;
 };
 
 }  // namespace glowcast

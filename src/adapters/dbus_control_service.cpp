@@ -1,0 +1,246 @@
+#include "dbus_control_service.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMetaType>
+#include <QDBusReply>
+#include <QStringList>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+namespace glowcast {
+
+namespace {
+
+QString fromLatin(const char* text)
+{
+    return QString::fromLatin1(text);
+}
+
+QDBusMessage answer(const QDBusMessage& call, const Outcome& outcome)
+{
+    if (outcome.ok())
+        return call.createReply();
+    const char* name = control_bus::kInvalidValue;
+    switch (outcome.failure) {
+    case Failure::UnknownLamp:
+        name = control_bus::kUnknownLamp;
+        break;
+    case Failure::NoLampList:
+        name = control_bus::kNoLampList;
+        break;
+    case Failure::UnknownSetting:
+        name = control_bus::kUnknownSetting;
+        break;
+    case Failure::WrongKind:
+        name = control_bus::kInvalidArgs;
+        break;
+    case Failure::None:
+    case Failure::InvalidValue:
+        break;
+    }
+    return call.createErrorReply(fromLatin(name), QString::fromStdString(outcome.message));
+}
+
+QString hexColour(const Colour& colour)
+{
+    const auto byte = [](double component) { return static_cast<int>(std::lround(component * 255.0)) & 0xff; };
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", byte(colour.red), byte(colour.green), byte(colour.blue));
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
+QDBusArgument& operator<<(QDBusArgument& argument, const ControlLampRecord& record)
+{
+    argument.beginStructure();
+    argument << record.id << record.name << record.enabled;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, ControlLampRecord& record)
+{
+    argument.beginStructure();
+    argument >> record.id >> record.name >> record.enabled;
+    argument.endStructure();
+    return argument;
+}
+
+NameClaim claimServiceName(const QDBusConnection& bus)
+{
+    if (!bus.isConnected() || bus.interface() == nullptr)
+        return NameClaim::NoBus;
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+        bus.interface()->registerService(fromLatin(control_bus::kService), QDBusConnectionInterface::DontQueueService,
+                                         QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid())
+        return NameClaim::NoBus;
+    return reply.value() == QDBusConnectionInterface::ServiceRegistered ? NameClaim::Owned : NameClaim::Taken;
+}
+
+std::optional<SettingValue> settingFromVariant(const QVariant& value)
+{
+    if (value.metaType() == QMetaType::fromType<QString>())
+        return SettingValue{value.toString().toStdString()};
+    if (value.metaType() == QMetaType::fromType<bool>())
+        return SettingValue{value.toBool()};
+    QStringList texts;
+    if (value.metaType() == QMetaType::fromType<QStringList>())
+        texts = value.toStringList();
+    else if (value.metaType() == QMetaType::fromType<QDBusArgument>() &&
+             value.value<QDBusArgument>().currentSignature() == QStringLiteral("as"))
+        texts = qdbus_cast<QStringList>(value.value<QDBusArgument>());
+    else
+        return std::nullopt;
+    std::vector<std::string> list;
+    list.reserve(static_cast<std::size_t>(texts.size()));
+    for (const QString& text : texts)
+        list.push_back(text.toStdString());
+    return SettingValue{std::move(list)};
+}
+
+QVariant variantFromSetting(const SettingValue& value)
+{
+    if (const bool* flag = std::get_if<bool>(&value))
+        return *flag;
+    if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
+        QStringList texts;
+        for (const std::string& text : *list)
+            texts << QString::fromStdString(text);
+        return texts;
+    }
+    return QString::fromStdString(std::get<std::string>(value));
+}
+
+DBusControlService::DBusControlService(GlowcastControl& control, Runner run, Log& log, QDBusConnection bus)
+    : m_control(control), m_run(std::move(run)), m_log(log), m_bus(std::move(bus))
+{
+    qDBusRegisterMetaType<ControlLampRecord>();
+    qDBusRegisterMetaType<QList<ControlLampRecord>>();
+    new ControlAdaptor(this);
+    m_registered = m_bus.isConnected() && m_bus.registerObject(fromLatin(control_bus::kPath), this);
+    if (!m_registered)
+        m_log.write("control: the control interface is not on the session bus (" +
+                    m_bus.lastError().message().toStdString() + "); glowcastctl will use the preferences file");
+}
+
+DBusControlService::~DBusControlService()
+{
+    if (m_registered)
+        m_bus.unregisterObject(fromLatin(control_bus::kPath));
+}
+
+bool DBusControlService::callerIsOwner(const QDBusMessage& call) const
+{
+    const QDBusReply<uint> user = m_bus.interface()->serviceUid(call.service());
+    return user.isValid() && user.value() == ::getuid();
+}
+
+void DBusControlService::serve(const QDBusMessage& call, Handler handler)
+{
+    if (!callerIsOwner(call)) {
+        m_log.write("control: refused " + call.member().toStdString() + " from " + call.service().toStdString() +
+                    ", which runs as another user");
+        m_bus.send(call.createErrorReply(fromLatin(control_bus::kAccessDenied),
+                                         QStringLiteral("Glowcast takes orders from its own user only")));
+        return;
+    }
+    call.setDelayedReply(true);
+    m_run([this, call, handler = std::move(handler)] {
+        const QDBusMessage reply = handler(m_control, call);
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            m_log.write("control: " + call.member().toStdString() + " refused: " + reply.errorMessage().toStdString());
+        m_bus.send(reply);
+    });
+}
+
+ControlAdaptor::ControlAdaptor(DBusControlService* service) : QDBusAbstractAdaptor(service), m_service(*service)
+{
+}
+
+void ControlAdaptor::Lamps(const QDBusMessage& call)
+{
+    m_service.serve(call, [](GlowcastControl& control, const QDBusMessage& message) {
+        QList<ControlLampRecord> records;
+        for (const LampEntry& lamp : control.lamps())
+            records.append({QString::fromStdString(lamp.id), QString::fromStdString(lamp.name), lamp.enabled});
+        return message.createReply(QVariant::fromValue(records));
+    });
+}
+
+void ControlAdaptor::Enable(const QString& id, const QDBusMessage& call)
+{
+    m_service.serve(call, [id = id.toStdString()](GlowcastControl& control, const QDBusMessage& message) {
+        return answer(message, control.enable(id));
+    });
+}
+
+void ControlAdaptor::Disable(const QString& id, const QDBusMessage& call)
+{
+    m_service.serve(call, [id = id.toStdString()](GlowcastControl& control, const QDBusMessage& message) {
+        return answer(message, control.disable(id));
+    });
+}
+
+void ControlAdaptor::Pause(const QDBusMessage& call)
+{
+    m_service.serve(call, [](GlowcastControl& control, const QDBusMessage& message) {
+        control.pause();
+        return message.createReply();
+    });
+}
+
+void ControlAdaptor::Resume(const QDBusMessage& call)
+{
+    m_service.serve(call, [](GlowcastControl& control, const QDBusMessage& message) {
+        control.resume();
+        return message.createReply();
+    });
+}
+
+void ControlAdaptor::Status(const QDBusMessage& call)
+{
+    m_service.serve(call, [](GlowcastControl& control, const QDBusMessage& message) {
+        const ControlStatus status = control.status();
+        QStringList colours;
+        for (const Colour& colour : status.lastColours)
+            colours << hexColour(colour);
+        const QVariantMap map{{QStringLiteral("listening"), status.listening},
+                              {QStringLiteral("paired"), status.paired},
+                              {QStringLiteral("bridge"), QString::fromStdString(status.bridgeAddress)},
+                              {QStringLiteral("following"), status.following},
+                              {QStringLiteral("player"), QString::fromStdString(status.followedPlayer)},
+                              {QStringLiteral("colours"), colours}};
+        return message.createReply(map);
+    });
+}
+
+void ControlAdaptor::Settings(const QDBusMessage& call)
+{
+    m_service.serve(call, [](GlowcastControl& control, const QDBusMessage& message) {
+        QVariantMap map;
+        for (const SettingRow& row : settingRows())
+            map.insert(QString::fromUtf8(row.key.data(), static_cast<qsizetype>(row.key.size())),
+                       variantFromSetting(control.settings().value(row.key).value_or(row.defaultValue)));
+        return message.createReply(map);
+    });
+}
+
+void ControlAdaptor::SetSetting(const QString& key, const QDBusVariant& value, const QDBusMessage& call)
+{
+    const std::optional<SettingValue> setting = settingFromVariant(value.variant());
+    m_service.serve(call, [key = key.toStdString(), setting](GlowcastControl& control, const QDBusMessage& message) {
+        if (!setting)
+            return answer(message, {Failure::WrongKind, "\"" + key +
+                                                            "\" takes a text (s), a flag (b) or a list of "
+                                                            "texts (as)"});
+        return answer(message, control.setSetting(key, *setting));
+    });
+}
+
+} // namespace glowcast

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "core/glowcast_control.h"
+#include "core/ports/log.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+#include <optional>
+
+namespace glowcast {
+
+// The running program's control interface on the session bus:
+//
+//   bus name     org.glowcast.Glowcast (owned by the one running program)
+//   object path  /org/glowcast/Glowcast
+//   interface    org.glowcast.Control1
+//     Lamps() -> a(ssb)                 id, name, enabled, in the table's order
+//     Enable(s id), Disable(s id)
+//     Pause(), Resume()                 stop and start following cover changes
+//     Status() -> a{sv}                 listening b, paired b, bridge s, following b, player s,
+//                                       colours as ("#rrggbb" of the last cover, in order)
+//     Settings() -> a{sv}               every settings key: a text s, a flag b or a list as
+//     SetSetting(s key, v value)
+//
+// Refusals are D-Bus errors and change nothing: the errors named below, InvalidArgs for a value of
+// the wrong type, AccessDenied for a caller running as another user, UnknownMethod for arguments
+// of the wrong types.
+namespace control_bus {
+inline constexpr const char* kService = "org.glowcast.Glowcast";
+inline constexpr const char* kPath = "/org/glowcast/Glowcast";
+inline constexpr const char* kInterface = "org.glowcast.Control1";
+inline constexpr const char* kUnknownLamp = "org.glowcast.Control1.Error.UnknownLamp";
+inline constexpr const char* kNoLampList = "org.glowcast.Control1.Error.NoLampList";
+inline constexpr const char* kUnknownSetting = "org.glowcast.Control1.Error.UnknownSetting";
+inline constexpr const char* kInvalidValue = "org.glowcast.Control1.Error.InvalidValue";
+inline constexpr const char* kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
+inline constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
+} // namespace control_bus
+
+// One row of Lamps().
+struct ControlLampRecord {
+    QString id;
+    QString name;
+    bool enabled = false;
+};
+QDBusArgument& operator<<(QDBusArgument& argument, const ControlLampRecord& record);
+const QDBusArgument& operator>>(const QDBusArgument& argument, ControlLampRecord& record);
+
+// Whether this program may run: it owns the bus name now, another program does, or there is no
+// session bus to ask.
+enum class NameClaim { Owned, Taken, NoBus };
+[[nodiscard]] NameClaim claimServiceName(const QDBusConnection& bus);
+
+// A settings value as it travels in a variant: s, b or as; nothing for any other type.
+[[nodiscard]] std::optional<SettingValue> settingFromVariant(const QVariant& value);
+[[nodiscard]] QVariant variantFromSetting(const SettingValue& value);
+
+// The object behind the interface. Each call is checked for the caller's user, then handed to run
+// (the program's operation queue) and answered when it has run, so a call that arrives during a
+// set-up or a cover change waits for it like any other operation.
+class DBusControlService final : public QObject {
+    Q_OBJECT
+public:
+    using Runner = std::function<void(std::function<void()> operation)>;
+
+    DBusControlService(GlowcastControl& control, Runner run, Log& log, QDBusConnection bus);
+    ~DBusControlService() override;
+
+    // The object is on the bus (the name is claimed separately, before anything else starts).
+    [[nodiscard]] bool isRegistered() const { return m_registered; }
+
+    // One call: the reply it gets (a method return or an error), made on the main thread in turn.
+    using Handler = std::function<QDBusMessage(GlowcastControl& control, const QDBusMessage& call)>;
+    void serve(const QDBusMessage& call, Handler handler);
+
+private:
+    [[nodiscard]] bool callerIsOwner(const QDBusMessage& call) const;
+
+    GlowcastControl& m_control;
+    Runner m_run;
+    Log& m_log;
+    QDBusConnection m_bus;
+    bool m_registered = false;
+};
+
+class ControlAdaptor final : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.glowcast.Control1")
+    Q_CLASSINFO("D-Bus Introspection",
+                "  <interface name=\"org.glowcast.Control1\">\n"
+                "    <method name=\"Lamps\"><arg name=\"lamps\" type=\"a(ssb)\" direction=\"out\"/></method>\n"
+                "    <method name=\"Enable\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
+                "    <method name=\"Disable\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
+                "    <method name=\"Pause\"/>\n"
+                "    <method name=\"Resume\"/>\n"
+                "    <method name=\"Status\"><arg name=\"status\" type=\"a{sv}\" direction=\"out\"/></method>\n"
+                "    <method name=\"Settings\"><arg name=\"settings\" type=\"a{sv}\" direction=\"out\"/></method>\n"
+                "    <method name=\"SetSetting\"><arg name=\"key\" type=\"s\" direction=\"in\"/>"
+                "<arg name=\"value\" type=\"v\" direction=\"in\"/></method>\n"
+                "  </interface>\n")
+public:
+    explicit ControlAdaptor(DBusControlService* service);
+
+public Q_SLOTS:
+    void Lamps(const QDBusMessage& call);
+    void Enable(const QString& id, const QDBusMessage& call);
+    void Disable(const QString& id, const QDBusMessage& call);
+    void Pause(const QDBusMessage& call);
+    void Resume(const QDBusMessage& call);
+    void Status(const QDBusMessage& call);
+    void Settings(const QDBusMessage& call);
+    void SetSetting(const QString& key, const QDBusVariant& value, const QDBusMessage& call);
+
+private:
+    DBusControlService& m_service;
+};
+
+} // namespace glowcast
+
+Q_DECLARE_METATYPE(glowcast::ControlLampRecord)

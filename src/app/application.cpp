@@ -1,0 +1,163 @@
+#include "application.h"
+
+#include "adapters/portal_host.h"
+
+#include <QCoreApplication>
+#include <QSize>
+
+#include <malloc.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <utility>
+
+namespace glowcast {
+
+int Application::run(FrontEnd& frontEnd, Log& log, const ApplicationOptions& options)
+{
+    // The program sits idle between covers for hours: a decoded cover's buffers go back to the system
+    // when freed, rather than staying in the heap at its largest.
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 64 * 1024);
+    // One program per session writes the preferences: the bus name decides, before anything is read.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    switch (claimServiceName(bus)) {
+    case NameClaim::Taken:
+        log.write(std::string{"Glowcast is already running in this session (it owns "} + control_bus::kService +
+                  " on the session bus); this one quits. glowcastctl talks to the running one.");
+        return kAlreadyRunning;
+    case NameClaim::NoBus:
+        log.write("could not claim " + std::string{control_bus::kService} + " on the session bus (" +
+                  bus.lastError().message().toStdString() +
+                  "): no control interface, and nothing keeps a second Glowcast from starting");
+        break;
+    case NameClaim::Owned:
+        break;
+    }
+    Application application(frontEnd, log, options, bus);
+    return application.exec();
+}
+
+Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions options, QDBusConnection bus)
+    : m_frontEnd(frontEnd), m_log(log), m_options(std::move(options)),
+      m_preferences(log, FilePreferences::defaultDirectory()), m_http(log),
+      m_coverDecoder(log, QSize(kCoverSide, kCoverSide)), m_busCentre(log, bus),
+      m_notificationCentre(m_busCentre, m_queue, log), m_scheduler(m_queue), m_settings(m_preferences, log),
+      m_bridge(m_http, m_preferences, m_sleeper, log, frontEnd.pushButtonWindow(), frontEnd.alert(), std::nullopt),
+      m_controller(m_bridge, m_preferences, m_notificationCentre, m_scheduler, m_coverDecoder, log),
+      m_control(m_controller, m_bridge, m_settings, m_scheduler, log, portalHostFromEnvironment()),
+      m_controlService(
+          m_control, [this](std::function<void()> operation) { m_queue.run(std::move(operation)); }, log, bus),
+      m_follower(followerOptions(), m_artFetcher, m_coverSniffer, *this, m_followerTimer, log, this),
+      m_players(m_follower, log, bus), m_signals({SIGINT, SIGTERM, SIGUSR1})
+{
+    m_bridge.setPortalHost(m_control.portalHost());
+    m_controller.connectOutlets(m_frontEnd.attach(*this));
+    m_followerView = m_frontEnd.followerView();
+    showFollowed(m_follower.status());
+    m_control.setFollowedPlayerSource([this] {
+        const FollowerStatus status = m_follower.status();
+        if (status.busName.empty())
+            return std::string{};
+        return status.identity.empty() ? status.busName : status.identity + " (" + status.busName + ")";
+    });
+    m_controller.onSetUpEnded = [this](SetUpEnd end) {
+        if (end == SetUpEnd::Abandoned)
+            offerBridgeAddress();
+    };
+    m_signals.onSignal = [this](int signalNumber) { signalled(signalNumber); };
+}
+
+int Application::exec()
+{
+    m_bridge.awakeFromNib();
+    m_controller.awakeFromNib();
+    m_frontEnd.show();
+    if (m_settings.flag(kFollowPlayersKey))
+        m_players.start();
+    else
+        m_log.write("players: following media players is turned off (\"followplayers\": false)");
+    return QCoreApplication::exec();
+}
+
+FollowerOptions Application::followerOptions() const
+{
+    return {m_settings.flag(kFollowPlayersKey), m_settings.list(kIgnorePlayersKey)};
+}
+
+void Application::coverChanged(std::vector<std::uint8_t> bytes)
+{
+    m_notificationCentre.postLocally({std::string{kCoverChangedName},
+                                      std::string{kCoverChangedObject},
+                                      {{std::string{kCoverKey}, std::move(bytes)}}});
+}
+
+void Application::showFollowed(const FollowerStatus& status)
+{
+    if (m_followerView != nullptr)
+        m_followerView->showFollowed(status);
+}
+
+Outcome Application::perform(std::function<Outcome()> operation)
+{
+    if (m_queue.busy()) {
+        m_queue.run([operation = std::move(operation)] { (void)operation(); });
+        return {};
+    }
+    Outcome outcome;
+    m_queue.run([&outcome, &operation] { outcome = operation(); });
+    return outcome;
+}
+
+void Application::windowBecameKey()
+{
+    m_queue.run([this] { m_controller.windowDidBecomeKey(); });
+}
+
+void Application::requestQuit()
+{
+    m_terminationRequested = true;
+    m_queue.run([this] {
+        if (m_controller.applicationShouldTerminate() != TerminateReply::Now)
+            return;
+        m_queue.close();
+        m_frontEnd.closing();
+        QCoreApplication::quit();
+    });
+}
+
+void Application::signalled(int signalNumber)
+{
+    if (signalNumber == SIGUSR1) {
+        if (!m_options.windowPicture) {
+            m_log.write("SIGUSR1 ignored: no --window-picture was given");
+            return;
+        }
+        const std::string& path = *m_options.windowPicture;
+        m_log.write((m_frontEnd.savePicture(path) ? "saved a picture of the window to "
+                                                  : "could not save a picture "
+                                                    "of the window to ") +
+                    path);
+        return;
+    }
+    if (m_terminationRequested && m_queue.busy()) {
+        // Asked twice while a pairing or a request still waits: the collection only changes between
+        // operations, so it can be saved now without waiting for the operation's end.
+        m_log.write("asked again to quit: saving the selection and quitting now");
+        (void)m_controller.applicationShouldTerminate();
+        std::_Exit(EXIT_SUCCESS);
+    }
+    m_log.write("signal " + std::to_string(signalNumber) + " received, quitting");
+    requestQuit();
+}
+
+void Application::offerBridgeAddress()
+{
+    const std::optional<std::string>& address = m_bridge.bridgeIP();
+    m_frontEnd.offerBridgeAddress(
+        address ? "Glowcast could not read the lamps of the bridge at " + *address +
+                      ": it did not answer, or the pairing did not finish."
+                : std::string{"Glowcast found no bridge: no portal gave its address, and none is stored."});
+}
+
+} // namespace glowcast

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "adapters/dbus_control_service.h"
+#include "adapters/dbus_notification_centre.h"
+#include "adapters/file_preferences.h"
+#include "adapters/mpris_watcher.h"
+#include "adapters/qt_art_fetcher.h"
+#include "adapters/qt_cover_decoder.h"
+#include "adapters/qt_http_transport.h"
+#include "adapters/qt_sleeper.h"
+#include "core/bridge_bridge.h"
+#include "core/covers/cover_follower.h"
+#include "core/glowcast_control.h"
+#include "core/glowcast_controller.h"
+#include "core/settings.h"
+#include "front_end.h"
+#include "gui/operation_queue.h"
+#include "gui/queued_ports.h"
+#include "signal_relay.h"
+
+#include <QDBusConnection>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+
+struct ApplicationOptions {
+    // On SIGUSR1, save a picture of the window here (for the documentation's screenshot).
+    std::optional<std::string> windowPicture;
+};
+
+// The running program, whichever front end shows it: owns every long-lived object, sets them up,
+// serves the control interface, and ends the program on every way of asking it to (the window,
+// SIGINT, SIGTERM) through the controller's termination query, which saves the selection.
+class Application final : private FollowerView, private CoverSink {
+public:
+    // The exit status when another Glowcast already runs on the session bus.
+    static constexpr int kAlreadyRunning = 3;
+    // Covers are decoded at the size the window shows them, with or without a window, so that the
+    // lamps get the same colours either way.
+    static constexpr int kCoverSide = 240;
+
+    // Claims the program's bus name (before the preferences are touched), makes and wakes every
+    // object, shows the front end and runs the event loop until the program ends. Returns the exit
+    // status. The Qt application object must exist.
+    static int run(FrontEnd& frontEnd, Log& log, const ApplicationOptions& options);
+
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    [[nodiscard]] GlowcastController& controller() { return m_controller; }
+    [[nodiscard]] GlowcastControl& control() { return m_control; }
+    [[nodiscard]] const Settings& settings() const { return m_settings; }
+
+    // Runs operation through the operation queue: its outcome when it could run at once, success
+    // when it has to wait for the operation under way (it runs after it).
+    Outcome perform(std::function<Outcome()> operation);
+    void windowBecameKey();
+    // The window's close button and Quit, SIGINT and SIGTERM all end here.
+    void requestQuit();
+
+private:
+    Application(FrontEnd& frontEnd, Log& log, ApplicationOptions options, QDBusConnection bus);
+    int exec();
+    void signalled(int signalNumber);
+    void offerBridgeAddress();
+    // A media player's cover becomes the cover-changed notification the controller handles, handed
+    // over in this process through the same queue as the bus's.
+    void coverChanged(std::vector<std::uint8_t> bytes) override;
+    void showFollowed(const FollowerStatus& status) override;
+    [[nodiscard]] FollowerOptions followerOptions() const;
+
+    FrontEnd& m_frontEnd;
+    Log& m_log;
+    ApplicationOptions m_options;
+    FilePreferences m_preferences;
+    QtHttpTransport m_http;
+    QtSleeper m_sleeper;
+    QtCoverDecoder m_coverDecoder;
+    DBusNotificationCentre m_busCentre;
+    OperationQueue m_queue;
+    QueuedNotificationCentre m_notificationCentre;
+    QtScheduler m_scheduler;
+    Settings m_settings;
+    BridgeBridge m_bridge;
+    GlowcastController m_controller;
+    GlowcastControl m_control;
+    DBusControlService m_controlService;
+    // The second cover source: the media players on the session bus. What shows the player followed
+    // comes with the front end; until then (the follower shows its status when made) nothing does.
+    FollowerView* m_followerView = nullptr;
+    QtArtFetcher m_artFetcher;
+    QtCoverSniffer m_coverSniffer;
+    QtTimerScheduler m_followerTimer;
+    CoverFollower m_follower;
+    MprisWatcher m_players;
+    SignalRelay m_signals;
+    bool m_terminationRequested = false;
+};
+
+} // namespace glowcast

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "core/glowcast_controller.h"
+#include "core/ports/alert.h"
+#include "core/ports/follower_view.h"
+#include "core/ports/push_button_window.h"
+
+#include <string>
+
+namespace glowcast {
+
+class Application;
+
+// What differs between the windowed program and the one without a window: how the user is asked
+// for the link button and alerted, what shows the lamps and covers, and the way out of a set-up
+// that found no bridge.
+class FrontEnd {
+public:
+    virtual ~FrontEnd() = default;
+    [[nodiscard]] virtual PushButtonWindow& pushButtonWindow() = 0;
+    [[nodiscard]] virtual Alert& alert() = 0;
+    // Once every long-lived object exists: makes what shows them, and returns the outlets the
+    // controller draws on (none without a window).
+    virtual ControllerOutlets attach(Application& application) = 0;
+    // What shows the media player followed, once attached; null when nothing does.
+    [[nodiscard]] virtual FollowerView* followerView() = 0;
+    virtual void show() = 0;
+    // A set-up ended without the lamp list: offer a way to give the bridge's address.
+    virtual void offerBridgeAddress(const std::string& reason) = 0;
+    // The program ends now: the window may close.
+    virtual void closing() = 0;
+    // A picture of the window saved at path, for the documentation; false without one.
+    [[nodiscard]] virtual bool savePicture(const std::string& path) = 0;
+};
+
+} // namespace glowcast

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "front_end.h"
+#include "gui/main_window.h"
+#include "gui/push_button_window.h"
+
+#include <memory>
+
+namespace glowcast {
+
+// The windowed program: the main window with its lamp table, cover and swatches, the push-button
+// window, message boxes, the preferences dialog and the bar that asks for the bridge's address.
+class WindowFrontEnd final : public FrontEnd {
+public:
+    PushButtonWindow& pushButtonWindow() override { return m_pushButton; }
+    Alert& alert() override { return m_alert; }
+    ControllerOutlets attach(Application& application) override;
+    FollowerView* followerView() override { return &m_window->followedPlayer(); }
+    void show() override;
+    void offerBridgeAddress(const std::string& reason) override;
+    void closing() override { m_window->allowClose(); }
+    bool savePicture(const std::string& path) override;
+
+private:
+    void openPreferences();
+
+    PushButtonWidget m_pushButton;
+    MessageBoxAlert m_alert;
+    std::unique_ptr<MainWindow> m_window;
+    AppDelegate m_delegate;
+    Application* m_application = nullptr;
+};
+
+} // namespace glowcast

@@ -1,0 +1,89 @@
+#include "glowcast_control.h"
+
+#include <chrono>
+#include <utility>
+
+namespace glowcast {
+
+namespace {
+
+constexpr std::string_view kAddressKey = "lastusedbridgeIP";
+constexpr std::string_view kPortalKey = "portal";
+
+} // namespace
+
+GlowcastControl::GlowcastControl(GlowcastController& controller, BridgeBridge& bridge, Settings& settings,
+                                 Scheduler& scheduler, Log& log, std::optional<std::string> environmentPortal)
+    : m_controller(controller), m_bridge(bridge), m_settings(settings), m_scheduler(scheduler), m_log(log),
+      m_environmentPortal(std::move(environmentPortal))
+{
+}
+
+std::optional<std::string> GlowcastControl::portalHost() const
+{
+    return glowcast::portalHost(m_environmentPortal, m_settings);
+}
+
+Outcome GlowcastControl::setLamp(std::string_view id, bool enabled)
+{
+    if (m_controller.setLampEnabled(id, enabled))
+        return {};
+    if (!m_controller.listening() && m_controller.collection().empty())
+        return {Failure::NoLampList, "Glowcast has not read the bridge's lamp list yet"};
+    return {Failure::UnknownLamp, "there is no lamp with the id \"" + std::string{id} + "\""};
+}
+
+ControlStatus GlowcastControl::status() const
+{
+    ControlStatus status;
+    status.listening = m_controller.listening();
+    status.paired = m_bridge.getUsername().has_value();
+    status.bridgeAddress = m_bridge.bridgeIP().value_or("");
+    status.following = m_controller.following();
+    if (m_followedPlayer)
+        status.followedPlayer = m_followedPlayer();
+    status.lastColours = m_controller.lastColours();
+    return status;
+}
+
+Outcome GlowcastControl::setSetting(std::string_view key, const SettingValue& value)
+{
+    Outcome outcome = m_settings.set(key, value);
+    if (!outcome.ok() || (key != kAddressKey && key != kPortalKey))
+        return outcome;
+    m_bridge.setPortalHost(portalHost());
+    retrySetUpIfAbandoned();
+    return outcome;
+}
+
+Outcome GlowcastControl::setBridge(const std::string& address, const std::string& portal)
+{
+    // Both are checked before either is stored, so a bad portal leaves the address unchanged too.
+    for (const auto& [key, value] : {std::pair{kAddressKey, address}, std::pair{kPortalKey, portal}})
+        if (Outcome checked = checkSetting(*findSetting(key), value); !checked.ok())
+            return checked;
+    if (address.empty())
+        return {Failure::InvalidValue, "the bridge's address is needed"};
+    (void)m_settings.set(kPortalKey, portal);
+    return setSetting(kAddressKey, address);
+}
+
+void GlowcastControl::retrySetUpIfAbandoned()
+{
+    // Before the first set-up has run, it will find the new values by itself; after one that read the
+    // lamp list, the address only matters for the next start.
+    if (!m_controller.attemptedSetUp() || m_controller.listening() || m_retryPending)
+        return;
+    m_retryPending = true;
+    m_log.write("setting up again with the bridge address and portal given");
+    // A separate operation, so the caller's answer does not wait for the set-up and its pairing.
+    m_scheduler.schedule(std::chrono::milliseconds{0}, [this] {
+        m_retryPending = false;
+        if (m_controller.listening())
+            return;
+        m_bridge.forgetBridgeIP();
+        m_controller.setUp();
+    });
+}
+
+} // namespace glowcast

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "bridge_bridge.h"
+#include "colour.h"
+#include "glowcast_controller.h"
+#include "lamp_entry.h"
+#include "outcome.h"
+#include "ports/log.h"
+#include "ports/scheduler.h"
+#include "settings.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace glowcast {
+
+// What the running program reports about itself.
+struct ControlStatus {
+    bool listening = false;          // a set-up read the lamp list and covers are being watched
+    bool paired = false;             // a user name for the bridge is stored
+    std::string bridgeAddress;       // the address in use; empty while none is known
+    bool following = true;           // false while paused
+    std::string followedPlayer;      // the media player whose covers are followed; empty when none
+    std::vector<Colour> lastColours; // of the last cover handled, in the extractor's order
+    friend bool operator==(const ControlStatus&, const ControlStatus&) = default;
+};
+
+// What the program's remote control (and the window's settings) may do to the running program, as
+// the same operations a click in the window makes. Every call happens on the main thread, one at a
+// time, between other operations.
+class GlowcastControl {
+public:
+    // environmentPortal: the portal named by the environment, which wins over the "portal" setting.
+    GlowcastControl(GlowcastController& controller, BridgeBridge& bridge, Settings& settings, Scheduler& scheduler,
+                    Log& log, std::optional<std::string> environmentPortal);
+
+    // The portal discovery should ask: the environment's, else the "portal" setting's, else none.
+    [[nodiscard]] std::optional<std::string> portalHost() const;
+
+    // The collection; empty before a set-up has read the lamp list.
+    [[nodiscard]] const std::vector<LampEntry>& lamps() const { return m_controller.collection(); }
+    // Switch one lamp on or off, as a click on its check box: at once in the table, and saved with
+    // the selection when the program ends. UnknownLamp (or NoLampList before the first lamp list)
+    // changes nothing.
+    Outcome enable(std::string_view id) { return setLamp(id, true); }
+    Outcome disable(std::string_view id) { return setLamp(id, false); }
+
+    // While paused, cover changes from every source are logged and not handled.
+    void pause() { m_controller.setFollowing(false); }
+    void resume() { m_controller.setFollowing(true); }
+
+    [[nodiscard]] ControlStatus status() const;
+    // Who says which media player is followed; without one the status names none.
+    void setFollowedPlayerSource(std::function<std::string()> source) { m_followedPlayer = std::move(source); }
+
+    // Stores a setting. A new bridge address or portal is used at once: the portal for the next
+    // discovery, and when the set-up ended without the lamp list, a new set-up right after this call,
+    // with the address found afresh (the portal first, then the stored address).
+    Outcome setSetting(std::string_view key, const SettingValue& value);
+    // The way out of a failed first set-up: the bridge's address and, when not empty, a portal.
+    Outcome setBridge(const std::string& address, const std::string& portal);
+    [[nodiscard]] const Settings& settings() const { return m_settings; }
+
+private:
+    Outcome setLamp(std::string_view id, bool enabled);
+    void retrySetUpIfAbandoned();
+
+    GlowcastController& m_controller;
+    BridgeBridge& m_bridge;
+    Settings& m_settings;
+    Scheduler& m_scheduler;
+    Log& m_log;
+    std::optional<std::string> m_environmentPortal;
+    std::function<std::string()> m_followedPlayer;
+    bool m_retryPending = false;
+};
+
+} // namespace glowcast

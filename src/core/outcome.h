@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+namespace glowcast {
+
+// Why a request from the user (a control call, a settings change, a typed address) was refused.
+enum class Failure {
+    None,
+    UnknownLamp,    // no lamp with that id in the collection
+    NoLampList,     // the bridge's lamp list has not been read yet
+    UnknownSetting, // no such settings key
+    WrongKind,      // a value of another kind than the key holds (a text for a flag, ...)
+    InvalidValue,   // the right kind, but not a value the key accepts
+};
+
+// The result of such a request: nothing failed, or the failure with a sentence for the user.
+struct Outcome {
+    Failure failure = Failure::None;
+    std::string message;
+
+    [[nodiscard]] bool ok() const { return failure == Failure::None; }
+    friend bool operator==(const Outcome&, const Outcome&) = default;
+};
+
+} // namespace glowcast

@@ -1,0 +1,225 @@
+#include "settings.h"
+
+#include "bridge_bridge.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace glowcast {
+
+namespace {
+
+constexpr std::size_t kMaximumListEntries = 64;
+constexpr std::size_t kMaximumEntryBytes = 200;
+constexpr std::string_view kBlank = " \t";
+
+[[nodiscard]] std::string_view kindName(SettingKind kind)
+{
+    switch (kind) {
+    case SettingKind::Text:
+        return "a text";
+    case SettingKind::Flag:
+        return "true or false";
+    case SettingKind::TextList:
+        return "a list of texts";
+    }
+    return "";
+}
+
+[[nodiscard]] SettingKind kindOf(const SettingValue& value)
+{
+    if (std::holds_alternative<bool>(value))
+        return SettingKind::Flag;
+    if (std::holds_alternative<std::vector<std::string>>(value))
+        return SettingKind::TextList;
+    return SettingKind::Text;
+}
+
+[[nodiscard]] std::string_view trimmed(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(kBlank);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
+}
+
+[[nodiscard]] bool hasControlCharacter(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+// Empty (not set) or "host" / "host:port" that a request URL can hold.
+std::string checkHost(const SettingValue& value)
+{
+    const std::string& host = std::get<std::string>(value);
+    if (host.empty() || isBridgeAddress(host))
+        return {};
+    return "is not a host name or address with an optional port (such as 192.168.1.20 or bridge.local:8080)";
+}
+
+// Player names: bus name suffixes or identities, never empty, on one line, without the separator.
+std::string checkPlayerNames(const SettingValue& value)
+{
+    const auto& names = std::get<std::vector<std::string>>(value);
+    if (names.size() > kMaximumListEntries)
+        return "holds " + std::to_string(names.size()) + " entries; at most " + std::to_string(kMaximumListEntries);
+    for (const std::string& name : names)
+        if (name.empty() || name.size() > kMaximumEntryBytes || hasControlCharacter(name) ||
+            name.find(',') != std::string::npos || trimmed(name).size() != name.size())
+            return "entries are names of 1 to " + std::to_string(kMaximumEntryBytes) +
+                   " characters, without commas, control characters or blanks at either end";
+    return {};
+}
+
+} // namespace
+
+const std::vector<SettingRow>& settingRows()
+{
+    static const std::vector<SettingRow> rows{
+        {"lastusedbridgeIP", SettingKind::Text, std::string{}, "Bridge address",
+         "the bridge's host or address; the portal's answer replaces it", checkHost},
+        {"portal", SettingKind::Text, std::string{}, "Discovery portal",
+         "host[:port] of the portal that tells the bridge's address (GLOWCAST_PORTAL wins when set)", checkHost},
+        {"followplayers", SettingKind::Flag, true, "Follow media players",
+         "take covers from the media players on the session bus", nullptr},
+        {"ignoreplayers", SettingKind::TextList, std::vector<std::string>{}, "Players to ignore",
+         "players never followed: bus name suffixes or player names, separated by commas", checkPlayerNames},
+    };
+    return rows;
+}
+
+const SettingRow* findSetting(std::string_view key)
+{
+    for (const SettingRow& row : settingRows())
+        if (row.key == key)
+            return &row;
+    return nullptr;
+}
+
+std::string settingText(const SettingValue& value)
+{
+    if (const bool* flag = std::get_if<bool>(&value))
+        return *flag ? "true" : "false";
+    if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
+        std::string text;
+        for (const std::string& entry : *list)
+            text += (text.empty() ? "" : ", ") + entry;
+        return text;
+    }
+    return std::get<std::string>(value);
+}
+
+std::variant<SettingValue, Outcome> parseSetting(const SettingRow& row, std::string_view text)
+{
+    switch (row.kind) {
+    case SettingKind::Text:
+        return SettingValue{std::string{trimmed(text)}};
+    case SettingKind::Flag:
+        if (trimmed(text) == "true")
+            return SettingValue{true};
+        if (trimmed(text) == "false")
+            return SettingValue{false};
+        return Outcome{Failure::WrongKind,
+                       "\"" + std::string{row.key} + "\" is true or false, not \"" + std::string{text} + "\""};
+    case SettingKind::TextList: {
+        std::vector<std::string> entries;
+        for (std::size_t start = 0; start <= text.size();) {
+            const std::size_t comma = std::min(text.find(',', start), text.size());
+            if (const std::string_view entry = trimmed(text.substr(start, comma - start)); !entry.empty())
+                entries.emplace_back(entry);
+            start = comma + 1;
+        }
+        return SettingValue{std::move(entries)};
+    }
+    }
+    return Outcome{Failure::WrongKind, "unknown kind"};
+}
+
+Outcome checkSetting(const SettingRow& row, const SettingValue& value)
+{
+    const std::string key = "\"" + std::string{row.key} + "\"";
+    if (kindOf(value) != row.kind)
+        return {Failure::WrongKind,
+                key + " holds " + std::string{kindName(row.kind)} + ", not " + std::string{kindName(kindOf(value))}};
+    if (row.check != nullptr)
+        if (std::string reason = row.check(value); !reason.empty())
+            return {Failure::InvalidValue, key + " " + reason + ": \"" + settingText(value) + "\""};
+    return {};
+}
+
+Settings::Settings(Preferences& preferences, Log& log) : m_preferences(preferences), m_log(log)
+{
+}
+
+std::optional<SettingValue> Settings::value(std::string_view key) const
+{
+    const SettingRow* row = findSetting(key);
+    if (row == nullptr)
+        return std::nullopt;
+    const StoredSetting stored = m_preferences.setting(key);
+    std::string complaint;
+    if (!stored.otherKind.empty()) {
+        complaint =
+            "\"" + std::string{key} + "\" holds " + stored.otherKind + ", not " + std::string{kindName(row->kind)};
+    } else if (stored.value) {
+        complaint = checkSetting(*row, *stored.value).message;
+    }
+    const auto reported = m_reported.find(key);
+    if (complaint.empty()) {
+        if (reported != m_reported.end())
+            m_reported.erase(reported);
+        return stored.value ? *stored.value : row->defaultValue;
+    }
+    if (reported == m_reported.end() || reported->second != complaint) {
+        m_log.write("settings: " + complaint + "; using the default, \"" + settingText(row->defaultValue) + "\"");
+        m_reported.insert_or_assign(std::string{key}, complaint);
+    }
+    return row->defaultValue;
+}
+
+std::string Settings::text(std::string_view key) const
+{
+    const std::optional<SettingValue> stored = value(key);
+    const std::string* text = stored ? std::get_if<std::string>(&*stored) : nullptr;
+    return text != nullptr ? *text : std::string{};
+}
+
+bool Settings::flag(std::string_view key) const
+{
+    const std::optional<SettingValue> stored = value(key);
+    const bool* flag = stored ? std::get_if<bool>(&*stored) : nullptr;
+    return flag != nullptr && *flag;
+}
+
+std::vector<std::string> Settings::list(std::string_view key) const
+{
+    const std::optional<SettingValue> stored = value(key);
+    const auto* list = stored ? std::get_if<std::vector<std::string>>(&*stored) : nullptr;
+    return list != nullptr ? *list : std::vector<std::string>{};
+}
+
+Outcome Settings::set(std::string_view key, const SettingValue& value)
+{
+    const SettingRow* row = findSetting(key);
+    if (row == nullptr)
+        return {Failure::UnknownSetting, "there is no setting \"" + std::string{key} + "\""};
+    if (Outcome checked = checkSetting(*row, value); !checked.ok())
+        return checked;
+    const std::string* text = std::get_if<std::string>(&value);
+    m_preferences.setSetting(key, text != nullptr && text->empty() ? std::nullopt : std::optional{value});
+    m_log.write("settings: \"" + std::string{key} + "\" set to \"" + settingText(value) + "\"");
+    return {};
+}
+
+std::optional<std::string> portalHost(const std::optional<std::string>& environment, const Settings& settings)
+{
+    if (environment)
+        return environment;
+    std::string portal = settings.text("portal");
+    if (portal.empty())
+        return std::nullopt;
+    return portal;
+}
+
+} // namespace glowcast

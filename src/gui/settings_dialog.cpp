@@ -1,0 +1,102 @@
+#include "settings_dialog.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include <utility>
+
+namespace glowcast {
+
+namespace {
+
+QString fromView(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+SettingsDialog::SettingsDialog(const Settings& settings, Apply apply, QWidget* parent)
+    : QDialog(parent), m_apply(std::move(apply))
+{
+    setWindowTitle(tr("Glowcast Preferences"));
+    auto* layout = new QVBoxLayout(this);
+    auto* form = new QFormLayout();
+    for (const SettingRow& row : settingRows()) {
+        Field field{&row, nullptr, nullptr, settings.value(row.key).value_or(row.defaultValue)};
+        QWidget* widget = nullptr;
+        if (row.kind == SettingKind::Flag) {
+            field.flag = new QCheckBox(this);
+            field.flag->setChecked(std::get<bool>(field.shown));
+            widget = field.flag;
+        } else {
+            field.text = new QLineEdit(QString::fromStdString(settingText(field.shown)), this);
+            widget = field.text;
+        }
+        widget->setObjectName(fromView(row.key));
+        widget->setToolTip(fromView(row.help));
+        form->addRow(fromView(row.label), widget);
+        m_fields.push_back(field);
+    }
+    layout->addLayout(form);
+    m_error = new QLabel(this);
+    m_error->setWordWrap(true);
+    m_error->setStyleSheet(QStringLiteral("color: #b00020"));
+    m_error->hide();
+    layout->addWidget(m_error);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &SettingsDialog::reject);
+    layout->addWidget(buttons);
+}
+
+void SettingsDialog::accept()
+{
+    std::vector<std::pair<const SettingRow*, SettingValue>> changed;
+    Outcome refused;
+    for (const Field& field : m_fields) {
+        SettingValue value = field.shown;
+        if (field.flag != nullptr) {
+            value = field.flag->isChecked();
+        } else {
+            auto parsed = parseSetting(*field.row, field.text->text().toStdString());
+            if (const Outcome* failure = std::get_if<Outcome>(&parsed)) {
+                refused = *failure;
+                break;
+            }
+            value = std::get<SettingValue>(std::move(parsed));
+        }
+        if (refused = checkSetting(*field.row, value); !refused.ok())
+            break;
+        if (value != field.shown)
+            changed.emplace_back(field.row, std::move(value));
+    }
+    for (const auto& [row, value] : changed)
+        if (refused.ok())
+            refused = m_apply(row->key, value);
+    if (!refused.ok()) {
+        m_error->setText(QString::fromStdString(refused.message));
+        m_error->show();
+        return;
+    }
+    QDialog::accept();
+}
+
+QWidget* SettingsDialog::field(std::string_view key) const
+{
+    for (const Field& field : m_fields)
+        if (field.row->key == key)
+            return field.text != nullptr ? static_cast<QWidget*>(field.text) : field.flag;
+    return nullptr;
+}
+
+QString SettingsDialog::error() const
+{
+    return m_error->isHidden() ? QString() : m_error->text();
+}
+
+} // namespace glowcast

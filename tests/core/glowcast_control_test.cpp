@@ -1,0 +1,149 @@
+#include "core/glowcast_control.h"
+#include "fakes/colour_printing.h"
+#include "fakes/controller_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+
+namespace glowcast {
+
+void PrintTo(const LampEntry& entry, std::ostream* out);
+
+namespace {
+
+using Lamps = std::vector<LampEntry>;
+using Strings = std::vector<std::string>;
+
+const std::string kLights = R"({"1":{"name":"Desk"},"2":{"name":"Hall"}})";
+
+// A controller with the control policy over it, its bridge at 10.0.0.2 paired as "alice", the lamp
+// table connected, Desk saved as enabled.
+class GlowcastControlTest : public ::testing::Test, protected ControllerRig {
+protected:
+    FakeLampTableView table;
+    Settings settings{prefs, log};
+    GlowcastControl control{controller, bridge, settings, scheduler, log, std::nullopt};
+    std::vector<SetUpEnd> ends;
+
+    GlowcastControlTest()
+    {
+        prefs.texts = {{"username", "alice"}, {"lastusedbridgeIP", "10.0.0.2"}};
+        prefs.savedLamps = Lamps{{"1", "Desk", true}};
+        controller.connectOutlets({&table, nullptr, {}});
+        controller.onSetUpEnded = [this](SetUpEnd end) { ends.push_back(end); };
+        controller.awakeFromNib();
+    }
+    void setUp(const std::string& reply)
+    {
+        http.replies.emplace_back(reply);
+        ASSERT_TRUE(scheduler.fireNext());
+    }
+    void postRedCover()
+    {
+        decoder.covers.push_back(std::make_unique<PatchCover>(std::vector<PatchCover::Patch>{{{255, 0, 0}, 6400}}));
+        centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {1}}}});
+    }
+};
+
+TEST_F(GlowcastControlTest, LampsSwitchLikeAClickAndUnknownIdsChangeNothing)
+{
+    struct Step {
+        bool enable;
+        const char* id;
+        Failure failure;
+        Strings enabled; // the ids enabled afterwards
+        int reloads;     // of the table, in all
+        const char* line;
+    };
+    const Step steps[] = {
+        {true, "1", Failure::NoLampList, {}, 0, ""},                  // before the lamp list is read
+        {true, "2", Failure::None, {"1", "2"}, 2, "setting enabled"}, // the set-up reloaded once
+        {true, "2", Failure::None, {"1", "2"}, 2, ""},                // already on: nothing to do
+        {false, "1", Failure::None, {"2"}, 3, "unsetting enabled"},
+        {false, "9", Failure::UnknownLamp, {"2"}, 3, ""},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.enable ? "enable " : "disable ") + step.id);
+        if (step.failure != Failure::NoLampList && !controller.listening())
+            setUp(kLights);
+        log.lines.clear();
+        const Outcome outcome = step.enable ? control.enable(step.id) : control.disable(step.id);
+        EXPECT_EQ(outcome.failure, step.failure) << outcome.message;
+        Strings enabled;
+        for (const LampEntry& lamp : control.lamps())
+            if (lamp.enabled)
+                enabled.push_back(lamp.id);
+        EXPECT_EQ(enabled, step.enabled);
+        EXPECT_EQ(table.reloads, step.reloads);
+        EXPECT_EQ(log.lines, *step.line != '\0' ? Strings{step.line} : Strings{});
+    }
+    EXPECT_EQ(control.disable("9").message, "there is no lamp with the id \"9\"");
+}
+
+TEST_F(GlowcastControlTest, WhilePausedCoversAreLoggedNotHandledAndTheStatusSaysSo)
+{
+    setUp(kLights);
+    control.setFollowedPlayerSource([] { return std::string{"mpv"}; });
+    control.pause();
+    http.sent.clear();
+    postRedCover();
+    EXPECT_TRUE(http.sent.empty());
+    EXPECT_EQ(log.lines.back(), "following paused: a cover change from \"Coverdeck\" was not handled");
+    EXPECT_EQ(control.status(), (ControlStatus{true, true, "10.0.0.2", false, "mpv", {}}));
+
+    control.resume();
+    postRedCover();
+    ASSERT_EQ(http.sent.size(), 1u);
+    EXPECT_EQ(http.sent[0].body, R"({"bri":255,"xy":[0.640,0.330]})");
+    EXPECT_EQ(control.status().lastColours, (std::vector<Colour>{Colour{1, 0, 0, 1}}));
+    EXPECT_TRUE(control.status().following);
+}
+
+TEST_F(GlowcastControlTest, AnAddressGivenAfterASetUpFoundNoBridgeSetsUpAgainWithIt)
+{
+    prefs.texts.erase("lastusedbridgeIP");
+    ASSERT_TRUE(scheduler.fireNext()); // no portal, no address: the alert, and the set-up is abandoned
+    ASSERT_EQ(ends, std::vector<SetUpEnd>{SetUpEnd::Abandoned});
+    EXPECT_EQ(alert.shown.size(), 1u);
+
+    EXPECT_EQ(control.setBridge("10.0.0.3", "portal host").failure, Failure::InvalidValue);
+    EXPECT_EQ(control.setBridge("", "").failure, Failure::InvalidValue);
+    EXPECT_FALSE(prefs.texts.contains("lastusedbridgeIP")) << "nothing stored by a refusal";
+    EXPECT_TRUE(scheduler.pending.empty());
+
+    ASSERT_TRUE(control.setBridge("10.0.0.3", "").ok());
+    ASSERT_TRUE(control.setSetting("lastusedbridgeIP", std::string{"10.0.0.3"}).ok());
+    ASSERT_EQ(scheduler.pending.size(), 1u) << "one set-up again, after the call";
+    http.replies.emplace_back(kLights);
+    ASSERT_TRUE(scheduler.fireNext());
+    EXPECT_EQ(ends, (std::vector<SetUpEnd>{SetUpEnd::Abandoned, SetUpEnd::Listening}));
+    EXPECT_EQ(http.sent.back().url, "http://10.0.0.3/api/alice/lights");
+    EXPECT_EQ(control.lamps().size(), 2u);
+
+    ASSERT_TRUE(control.setSetting("lastusedbridgeIP", std::string{"10.0.0.4"}).ok());
+    EXPECT_TRUE(scheduler.pending.empty()) << "a listening program keeps its bridge";
+}
+
+TEST_F(GlowcastControlTest, ThePortalComesFromTheEnvironmentElseTheSetting)
+{
+    ASSERT_TRUE(control.setSetting("portal", std::string{"portal.local:8080"}).ok());
+    EXPECT_EQ(bridge.portalHost(), "portal.local:8080");
+    GlowcastControl fromEnvironment{controller, bridge, settings, scheduler, log, "127.0.0.1:9"};
+    EXPECT_EQ(fromEnvironment.portalHost(), "127.0.0.1:9");
+    ASSERT_TRUE(control.setSetting("portal", std::string{}).ok());
+    EXPECT_EQ(bridge.portalHost(), std::nullopt);
+}
+
+TEST_F(GlowcastControlTest, TheSelectionSavedAtTheEndKeepsWhatAnotherProgramChangedMeanwhile)
+{
+    setUp(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"}})");
+    ASSERT_TRUE(control.disable("1").ok());
+    prefs.savedLamps = Lamps{{"3", "", true}, {"2", "Hall", true}, {"1", "Desk", true}}; // glowcastctl meanwhile
+    (void)controller.applicationShouldTerminate();
+    EXPECT_EQ(prefs.savedLamps, (Lamps{{"1", "Desk", false}, {"2", "Hall", true}, {"3", "Porch", true}}));
+}
+
+} // namespace
+} // namespace glowcast

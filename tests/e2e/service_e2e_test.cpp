@@ -1,0 +1,236 @@
+// Glowcast as a service: glowcast --headless under a private session bus with the simulator, a
+// notification server of the test's own, glowcastctl through the bus and through the file, a second
+// instance, and a caller running as another user.
+
+#include "processes.h"
+#include "qt/private_session_bus.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <memory>
+
+namespace glowcast::e2e {
+
+// Stands in for the desktop's notification server: records what it is asked to show and close.
+class NotificationServer final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList shown;
+    int closed = 0;
+
+public Q_SLOTS:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString&, const QStringList&,
+                const QVariantMap&, int)
+    {
+        shown << summary;
+        return static_cast<uint>(shown.size());
+    }
+    void CloseNotification(uint) { ++closed; }
+};
+
+namespace {
+
+const QString kApp = QStringLiteral(GLOWCAST_APP);
+const QByteArray kListening = "registering for notifications";
+
+QStringList words(std::initializer_list<const char*> list)
+{
+    QStringList out;
+    for (const char* word : list)
+        out << QString::fromUtf8(word);
+    return out;
+}
+
+// A session bus that lets every user connect (the caller of another user must reach the program to
+// be refused by it), listening in a directory every user may enter.
+QStringList openBusConfiguration(const QTemporaryDir& directory)
+{
+    QFile::setPermissions(directory.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther);
+    QFile file(directory.filePath(QStringLiteral("bus.conf")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
+                                  "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\"/>"
+                                  "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>")
+                       .arg(directory.path())
+                       .toUtf8());
+    return {QStringLiteral("--config-file=") + file.fileName()};
+}
+
+class ServiceEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(bus.address().isEmpty()) << "no private session bus";
+        ASSERT_FALSE(sim.address.empty()) << "the simulator did not start";
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), config.path());
+        environment.remove(QStringLiteral("GLOWCAST_PORTAL"));
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    }
+    void TearDown() override { QDBusConnection::disconnectFromBus(QStringLiteral("test")); }
+
+    void writePreferences(const std::string& members)
+    {
+        QFile file(config.filePath(QStringLiteral("preferences.json")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray::fromStdString("{" + members + "}"));
+    }
+    [[nodiscard]] QJsonObject preferences() const
+    {
+        QFile file(config.filePath(QStringLiteral("preferences.json")));
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+    }
+    // The saved lamps as "id+" (enabled) or "id-", in order.
+    [[nodiscard]] std::string savedLamps() const
+    {
+        std::string out;
+        for (const QJsonValue lamp : preferences()[QStringLiteral("lamps")].toArray())
+            out += (out.empty() ? "" : " ") + lamp[QStringLiteral("id")].toString().toStdString() +
+                   (lamp[QStringLiteral("enabled")].toBool() ? "+" : "-");
+        return out;
+    }
+    std::unique_ptr<Child> headless()
+    {
+        return std::make_unique<Child>(kApp, QStringList{QStringLiteral("--headless")}, environment);
+    }
+    // glowcastctl's exit code and output.
+    std::pair<int, std::string> ctl(const QStringList& arguments)
+    {
+        Child run{QStringLiteral(GLOWCAST_CTL), arguments, environment};
+        const int code = run.exitCode(30'000);
+        return {code, run.output().toStdString()};
+    }
+    bool postCover(const QColor& colour)
+    {
+        QImage cover(64, 64, QImage::Format_RGB32);
+        cover.fill(colour);
+        const QString path = config.filePath(QStringLiteral("cover.png"));
+        cover.save(path);
+        return Child(QStringLiteral(GLOWCAST_POST_COVER), {path}, environment).exitCode() == 0;
+    }
+
+    QTemporaryDir config;
+    QTemporaryDir busDirectory;
+    testing::PrivateSessionBus bus{openBusConfiguration(busDirectory)};
+    Simulator sim{words({"--lamps", "3", "--user", "alice", "--press-after", "1"})};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+};
+
+TEST_F(ServiceEndToEndTest, HeadlessPairsByNotificationFollowsCoversTakesControlCallsAndSavesOnSigterm)
+{
+    QDBusConnection test = QDBusConnection::connectToBus(bus.address(), QStringLiteral("test"));
+    NotificationServer server;
+    ASSERT_TRUE(test.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
+                                    QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(test.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    writePreferences(R"("lastusedbridgeIP":")" + sim.address +
+                     R"(","theme":"dark",)"
+                     R"("lamps":[{"id":"1","name":"Lamp 1","enabled":true}])");
+
+    const auto app = headless(); // no user name yet: it pairs
+    ASSERT_TRUE(app->waitForOutput(kListening, 60'000)) << app->output().toStdString();
+    EXPECT_EQ(server.shown, QStringList{QStringLiteral("Press the link button on your lighting bridge")});
+    EXPECT_TRUE(waitFor([&] { return server.closed == 1; }, 5'000));
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(app->pid()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    EXPECT_TRUE(mapped.contains("libQt6Core")) << "the right process";
+    EXPECT_FALSE(mapped.contains("libQt6Widgets"));
+
+    EXPECT_EQ(ctl(words({"enable", "3"})), (std::pair<int, std::string>{0, "lamp 3 on in the running Glowcast\n"}));
+    EXPECT_EQ(ctl(words({"lamps"})).second, "1\ton\tLamp 1\n2\toff\tLamp 2\n3\ton\tLamp 3\n");
+    sim.control(HttpMethod::Delete, "/sim/requests");
+    ASSERT_TRUE(postCover(QColor(255, 0, 0)));
+    EXPECT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; }));
+    EXPECT_EQ(sim.requests(QStringLiteral("PUT")).back(),
+              "PUT /api/" + preferences()[QStringLiteral("username")].toString().toStdString() +
+                  "/lights/3/state {\"bri\":255,\"xy\":[0.640,0.330]}");
+    EXPECT_NE(ctl(words({"status"})).second.find("colours: #ff0000 #ff0000\n"), std::string::npos);
+
+    app->signal(SIGTERM);
+    EXPECT_EQ(app->exitCode(), 0);
+    EXPECT_EQ(savedLamps(), "1+ 2- 3+");
+    EXPECT_EQ(preferences()[QStringLiteral("theme")].toString(), QStringLiteral("dark")) << "unknown keys kept";
+    EXPECT_EQ(ctl(words({"disable", "1"})).first, 0) << "through the file now";
+    EXPECT_EQ(savedLamps(), "1- 2- 3+");
+}
+
+TEST_F(ServiceEndToEndTest, ASecondInstanceSaysSoAndQuitsWithoutTouchingThePreferences)
+{
+    writePreferences(R"("username":"alice","lastusedbridgeIP":")" + sim.address + R"(")");
+    const auto first = headless();
+    ASSERT_TRUE(first->waitForOutput(kListening)) << first->output().toStdString();
+    const QByteArray before = QJsonDocument(preferences()).toJson();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")); // for the window's
+    for (const QStringList& arguments : {QStringList{QStringLiteral("--headless")}, QStringList{}}) {
+        Child second{kApp, arguments, environment};
+        EXPECT_EQ(second.exitCode(), 3);
+        EXPECT_TRUE(second.output().contains("Glowcast is already running")) << second.output().toStdString();
+        EXPECT_FALSE(second.output().contains("preferences: using"));
+    }
+    EXPECT_EQ(QJsonDocument(preferences()).toJson(), before);
+}
+
+TEST_F(ServiceEndToEndTest, GlowcastctlBridgeLetsAServiceThatFoundNoBridgeSetItselfUp)
+{
+    writePreferences(R"("username":"alice")");
+    const auto app = headless();
+    ASSERT_TRUE(app->waitForOutput("glowcastctl bridge ADDRESS")) << app->output().toStdString();
+    EXPECT_TRUE(app->output().contains("alert: Unable to find IP of bridge: Have tried to discover"));
+    EXPECT_EQ(ctl(words({"bridge", "not an address"})).first, 2);
+    EXPECT_EQ(ctl({QStringLiteral("bridge"), QString::fromStdString(sim.address)}).first, 0);
+    ASSERT_TRUE(app->waitForOutput(kListening)) << app->output().toStdString();
+    EXPECT_EQ(ctl(words({"config", "lastusedbridgeIP"})).second, sim.address + "\n");
+}
+
+TEST_F(ServiceEndToEndTest, WithoutGlowcastConcurrentGlowcastctlEditsOfTheFileAllLand)
+{
+    writePreferences(R"("username":"alice","lamps":[)"
+                     R"({"id":"1","enabled":false},{"id":"2","enabled":false},{"id":"3","enabled":false},)"
+                     R"({"id":"4","enabled":false},{"id":"5","enabled":false},{"id":"6","enabled":false}])");
+    std::vector<std::unique_ptr<Child>> runs;
+    for (const QStringList& arguments : {words({"enable", "1"}), words({"enable", "2"}), words({"enable", "3"}),
+                                         words({"enable", "4"}), words({"enable", "5"}), words({"enable", "6"}),
+                                         words({"config", "ignoreplayers", "vlc"}), words({"bridge", "10.0.0.9"})})
+        runs.push_back(std::make_unique<Child>(QStringLiteral(GLOWCAST_CTL), arguments, environment));
+    for (const auto& run : runs)
+        EXPECT_EQ(run->exitCode(30'000), 0) << run->output().toStdString();
+    EXPECT_EQ(savedLamps(), "1+ 2+ 3+ 4+ 5+ 6+");
+    EXPECT_EQ(preferences()[QStringLiteral("ignoreplayers")].toArray().size(), 1);
+    EXPECT_EQ(preferences()[QStringLiteral("lastusedbridgeIP")].toString(), QStringLiteral("10.0.0.9"));
+    EXPECT_EQ(preferences()[QStringLiteral("username")].toString(), QStringLiteral("alice"));
+    EXPECT_EQ(ctl(words({"config", "followplayers", "maybe"})).first, 2);
+    EXPECT_EQ(ctl(words({"enable", "9"})).first, 1);
+}
+
+TEST_F(ServiceEndToEndTest, ACallFromAnotherUserIsRefusedAndChangesNothing)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the caller as another user";
+    writePreferences(R"("username":"alice","lastusedbridgeIP":")" + sim.address + R"(")");
+    const auto app = headless();
+    ASSERT_TRUE(app->waitForOutput(kListening)) << app->output().toStdString();
+    Child stranger{QStringLiteral("setpriv"),
+                   words({"--reuid=65534", "--regid=65534", "--clear-groups", "gdbus", "call", "--session", "--dest",
+                          "org.glowcast.Glowcast", "--object-path", "/org/glowcast/Glowcast", "--method",
+                          "org.glowcast.Control1.Enable", "1"}),
+                   environment};
+    EXPECT_NE(stranger.exitCode(), 0);
+    EXPECT_TRUE(stranger.output().contains("org.freedesktop.DBus.Error.AccessDenied")) << stranger.output().data();
+    EXPECT_EQ(ctl(words({"lamps"})).second, "1\toff\tLamp 1\n2\toff\tLamp 2\n3\toff\tLamp 3\n");
+}
+
+} // namespace
+} // namespace glowcast::e2e
+
+#include "service_e2e_test.moc"

@@ -1,0 +1,126 @@
+#include "adapters/dbus_control_service.h"
+#include "fakes/controller_rig.h"
+#include "gui/lamp_table_model.h"
+#include "gui/operation_queue.h"
+#include "qt/private_session_bus.h"
+#include "qt/support.h"
+
+#include <QAbstractItemModelTester>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace glowcast {
+namespace {
+
+using testing::processEventsUntil;
+
+// The control interface on a private bus over a controller set up with Desk (enabled) and Hall, its
+// table model connected as in the window; the test calls it from a second connection.
+class ControlServiceTest : public ::testing::Test, protected ControllerRig {
+protected:
+    testing::PrivateSessionBus bus;
+    QDBusConnection serviceBus = QDBusConnection::connectToBus(bus.address(), QStringLiteral("service"));
+    QDBusConnection client = QDBusConnection::connectToBus(bus.address(), QStringLiteral("client"));
+    LampTableModel model{controller};
+    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
+    Settings settings{prefs, log};
+    GlowcastControl control{controller, bridge, settings, scheduler, log, std::nullopt};
+    OperationQueue queue;
+    DBusControlService service{control, [this](std::function<void()> operation) { queue.run(std::move(operation)); },
+                               log, serviceBus};
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(service.isRegistered());
+        prefs.texts = {{"username", "alice"}, {"lastusedbridgeIP", "10.0.0.2"}};
+        prefs.savedLamps = std::vector<LampEntry>{{"1", "Desk", true}};
+        http.replies.emplace_back(R"({"1":{"name":"Desk"},"2":{"name":"Hall"}})");
+        controller.connectOutlets({&model, nullptr, {}});
+        controller.awakeFromNib();
+        ASSERT_TRUE(scheduler.fireNext());
+    }
+    void TearDown() override
+    {
+        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("service"));
+    }
+    QDBusPendingCall send(const char* method, const QVariantList& arguments = {})
+    {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(serviceBus.baseService(), QLatin1String(control_bus::kPath),
+                                           QLatin1String(control_bus::kInterface), QLatin1String(method));
+        call.setArguments(arguments);
+        return client.asyncCall(call);
+    }
+    QDBusMessage call(const char* method, const QVariantList& arguments = {})
+    {
+        QDBusPendingCall pending = send(method, arguments);
+        EXPECT_TRUE(processEventsUntil([&] { return pending.isFinished(); }));
+        return pending.reply();
+    }
+    Qt::CheckState checkBox(int row) { return model.index(row, 0).data(Qt::CheckStateRole).value<Qt::CheckState>(); }
+};
+
+TEST_F(ControlServiceTest, ABusCallShowsAtOnceInTheTableAndTheRepliesHaveTheirShapes)
+{
+    QSignalSpy resets{&model, &QAbstractItemModel::modelReset};
+    EXPECT_EQ(call("Enable", {QStringLiteral("2")}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(resets.count(), 1);
+    EXPECT_EQ(checkBox(1), Qt::Checked);
+
+    EXPECT_EQ(call("Lamps").signature(), QStringLiteral("a(ssb)")); // its rows: glowcastctl lamps, end to end
+    EXPECT_EQ(call("Pause").type(), QDBusMessage::ReplyMessage);
+    const QVariantMap status = qdbus_cast<QVariantMap>(call("Status").arguments().at(0));
+    EXPECT_EQ(status.size(), 6);
+    EXPECT_FALSE(status[QStringLiteral("following")].toBool());
+    EXPECT_EQ(status[QStringLiteral("bridge")].toString(), QStringLiteral("10.0.0.2"));
+}
+
+TEST_F(ControlServiceTest, RefusedCallsAreErrorsAndChangeNothing)
+{
+    struct Case {
+        const char* method;
+        QVariantList arguments;
+        const char* error;
+    };
+    const auto inVariant = [](const QVariant& value) { return QVariant::fromValue(QDBusVariant(value)); };
+    const Case cases[] = {
+        {"Enable", {QStringLiteral("9")}, control_bus::kUnknownLamp},
+        {"Enable", {2}, "org.freedesktop.DBus.Error.UnknownMethod"},
+        {"SetSetting", {QStringLiteral("followplayers"), inVariant(QStringLiteral("no"))}, control_bus::kInvalidArgs},
+        {"SetSetting", {QStringLiteral("followplayers"), inVariant(3)}, control_bus::kInvalidArgs},
+        {"SetSetting", {QStringLiteral("portal"), inVariant(QStringLiteral("a b"))}, control_bus::kInvalidValue},
+        {"SetSetting", {QStringLiteral("theme"), inVariant(QStringLiteral("dark"))}, control_bus::kUnknownSetting},
+    };
+    const auto textsBefore = prefs.texts;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method + std::string(" ") + c.error);
+        const QDBusMessage reply = call(c.method, c.arguments);
+        EXPECT_EQ(reply.errorName(), QLatin1String(c.error)) << reply.errorMessage().toStdString();
+    }
+    EXPECT_EQ(checkBox(0), Qt::Checked);
+    EXPECT_EQ(checkBox(1), Qt::Unchecked);
+    EXPECT_EQ(prefs.texts, textsBefore);
+    EXPECT_TRUE(prefs.others.empty());
+}
+
+TEST_F(ControlServiceTest, ACallDuringAnotherOperationIsAnsweredAfterIt)
+{
+    std::optional<QDBusPendingCall> pending;
+    queue.run([&] {
+        pending = send("Disable", {QStringLiteral("1")});
+        EXPECT_TRUE(processEventsUntil([&] { return queue.waiting() == 1; })); // a cover change waits here
+        EXPECT_FALSE(pending->isFinished());
+        EXPECT_EQ(checkBox(0), Qt::Checked);
+    });
+    EXPECT_TRUE(processEventsUntil([&] { return pending->isFinished(); }));
+    EXPECT_FALSE(pending->isError());
+    EXPECT_EQ(checkBox(0), Qt::Unchecked);
+}
+
+} // namespace
+} // namespace glowcast

@@ -1,0 +1,343 @@
+// glowcastctl lamps, enable, disable, status, bridge and config: through the running Glowcast's
+// control interface when it runs, else on the preferences file it would read at its next start.
+
+#include "commands.h"
+
+#include "adapters/dbus_control_service.h"
+#include "adapters/file_preferences.h"
+#include "adapters/stderr_log.h"
+#include "core/settings.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace glowcast::ctl {
+
+namespace {
+
+// Problems on standard error; the routine lines of the preferences and settings stay quiet.
+class QuietLog final : public Log {
+public:
+    void write(std::string_view line) override
+    {
+        if (line.starts_with("preferences: using ") || line.starts_with("settings: \"") ||
+            line.starts_with("setting enabled") || line.starts_with("unsetting enabled"))
+            return;
+        m_log.write(line);
+    }
+
+private:
+    StderrLog m_log{"glowcastctl"};
+};
+
+struct Context {
+    int argc = 1;
+    char name[12] = "glowcastctl";
+    char* argv[2] = {name, nullptr};
+    QCoreApplication application{argc, argv};
+    QuietLog log;
+};
+
+// The running program on the session bus.
+class RunningGlowcast {
+public:
+    // Nothing when no Glowcast runs on the session bus, or there is no session bus.
+    static std::optional<RunningGlowcast> find()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected() || bus.interface() == nullptr ||
+            !bus.interface()->isServiceRegistered(QString::fromLatin1(control_bus::kService)))
+            return std::nullopt;
+        qDBusRegisterMetaType<ControlLampRecord>();
+        qDBusRegisterMetaType<QList<ControlLampRecord>>();
+        return RunningGlowcast{bus};
+    }
+
+    // The reply to method, or the error. A program that has just claimed its name puts its object on
+    // the bus a moment later: its absence is waited for briefly. A program busy pairing answers when
+    // it is done, so the wait for an answer is long.
+    [[nodiscard]] QDBusMessage call(const char* method, const QVariantList& arguments = {}) const
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QString::fromLatin1(control_bus::kService), QString::fromLatin1(control_bus::kPath),
+            QString::fromLatin1(control_bus::kInterface), QString::fromLatin1(method));
+        message.setArguments(arguments);
+        QDBusMessage reply;
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            reply = m_bus.call(message, QDBus::Block, 120'000);
+            if (reply.errorName() != QStringLiteral("org.freedesktop.DBus.Error.UnknownObject") &&
+                reply.errorName() != QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"))
+                break;
+            QThread::msleep(100);
+        }
+        return reply;
+    }
+
+private:
+    explicit RunningGlowcast(QDBusConnection bus) : m_bus(std::move(bus)) {}
+    QDBusConnection m_bus;
+};
+
+// The exit status for an error reply: 2 for a value the command line gave wrongly, 1 otherwise.
+int reportError(const char* command, const QDBusMessage& reply)
+{
+    std::fprintf(stderr, "glowcastctl %s: %s\n", command, reply.errorMessage().toLocal8Bit().constData());
+    const QString name = reply.errorName();
+    return name == QString::fromLatin1(control_bus::kInvalidArgs) ||
+                   name == QString::fromLatin1(control_bus::kInvalidValue) ||
+                   name == QString::fromLatin1(control_bus::kUnknownSetting)
+               ? 2
+               : 1;
+}
+
+int reportOutcome(const char* command, const Outcome& outcome)
+{
+    std::fprintf(stderr, "glowcastctl %s: %s\n", command, outcome.message.c_str());
+    return outcome.failure == Failure::UnknownSetting || outcome.failure == Failure::WrongKind ||
+                   outcome.failure == Failure::InvalidValue
+               ? 2
+               : 1;
+}
+
+// The words when there are exactly count of them and no option; else the usage and the status.
+std::optional<std::vector<std::string>> words(Arguments args, std::size_t minimum, std::size_t maximum,
+                                              const char* usage, int& status)
+{
+    bool help = false;
+    bool valid = true;
+    std::vector<std::string> found;
+    for (const std::string& word : args) {
+        if (word == "--help" || word == "-h")
+            help = true;
+        else if (word.starts_with("--"))
+            valid = false;
+        else
+            found.push_back(word);
+    }
+    if (!help && valid && found.size() >= minimum && found.size() <= maximum)
+        return found;
+    std::fputs(usage, help ? stdout : stderr);
+    status = help ? 0 : 2;
+    return std::nullopt;
+}
+
+const char* onOff(bool enabled)
+{
+    return enabled ? "on" : "off";
+}
+
+std::string inFile(const FilePreferences& preferences)
+{
+    return "in " + preferences.filePath().string() + " (Glowcast is not running)";
+}
+
+std::string padded(std::string_view key)
+{
+    std::string text{key};
+    text.resize(std::max<std::size_t>(text.size() + 2, 18), ' ');
+    return text;
+}
+
+int switchLamp(Arguments args, bool enabled)
+{
+    const char* command = enabled ? "enable" : "disable";
+    const std::string usage = std::string("usage: glowcastctl ") + command + " ID\nSwitches lamp ID " + onOff(enabled) +
+                              ": in the running Glowcast at once, else in the preferences file.\n";
+    int status = 0;
+    const auto line = words(args, 1, 1, usage.c_str(), status);
+    if (!line)
+        return status;
+    const std::string& id = line->front();
+    Context context;
+    if (const auto running = RunningGlowcast::find()) {
+        const QDBusMessage reply = running->call(enabled ? "Enable" : "Disable", {QString::fromStdString(id)});
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            return reportError(command, reply);
+        std::printf("lamp %s %s in the running Glowcast\n", id.c_str(), onOff(enabled));
+        return 0;
+    }
+    FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
+    bool found = false;
+    preferences.updateLamps([&](std::optional<std::vector<LampEntry>> saved) {
+        std::vector<LampEntry> lamps = saved.value_or(std::vector<LampEntry>{});
+        for (LampEntry& lamp : lamps)
+            if (lamp.id == id && !found) {
+                lamp.enabled = enabled;
+                found = true;
+            }
+        return lamps;
+    });
+    if (!found) {
+        std::fprintf(stderr, "glowcastctl %s: the saved selection has no lamp with the id \"%s\" %s\n", command,
+                     id.c_str(), inFile(preferences).c_str());
+        return 1;
+    }
+    std::printf("lamp %s %s %s\n", id.c_str(), onOff(enabled), inFile(preferences).c_str());
+    return 0;
+}
+
+// A settings value as the command line shows it.
+std::string shown(const QVariant& value)
+{
+    const std::optional<SettingValue> setting = settingFromVariant(value);
+    return setting ? settingText(*setting) : std::string{};
+}
+
+// Stores one setting in the running program or in the file; the exit status.
+int storeSetting(const char* command, const SettingRow& row, const SettingValue& value)
+{
+    if (const Outcome checked = checkSetting(row, value); !checked.ok())
+        return reportOutcome(command, checked);
+    Context context;
+    const QString key = QString::fromUtf8(row.key.data(), static_cast<qsizetype>(row.key.size()));
+    if (const auto running = RunningGlowcast::find()) {
+        const QDBusMessage reply =
+            running->call("SetSetting", {key, QVariant::fromValue(QDBusVariant(variantFromSetting(value)))});
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            return reportError(command, reply);
+        std::printf("%s = %s in the running Glowcast\n", key.toUtf8().constData(), settingText(value).c_str());
+        return 0;
+    }
+    FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
+    Settings settings{preferences, context.log};
+    if (const Outcome outcome = settings.set(row.key, value); !outcome.ok())
+        return reportOutcome(command, outcome);
+    std::printf("%s = %s %s\n", key.toUtf8().constData(), settingText(value).c_str(), inFile(preferences).c_str());
+    return 0;
+}
+
+} // namespace
+
+int runLamps(Arguments args)
+{
+    int status = 0;
+    if (!words(args, 0, 0,
+               "usage: glowcastctl lamps\nLists the lamps as \"ID<TAB>on|off<TAB>NAME\": the running Glowcast's "
+               "table, else the saved selection.\n",
+               status))
+        return status;
+    Context context;
+    if (const auto running = RunningGlowcast::find()) {
+        const QDBusMessage reply = running->call("Lamps");
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            return reportError("lamps", reply);
+        const auto records = qdbus_cast<QList<ControlLampRecord>>(reply.arguments().value(0));
+        for (const ControlLampRecord& record : records)
+            std::printf("%s\t%s\t%s\n", record.id.toUtf8().constData(), onOff(record.enabled),
+                        record.name.toUtf8().constData());
+        return 0;
+    }
+    FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
+    for (const LampEntry& lamp : preferences.lamps().value_or(std::vector<LampEntry>{}))
+        std::printf("%s\t%s\t%s\n", lamp.id.c_str(), onOff(lamp.enabled), lamp.name.c_str());
+    return 0;
+}
+
+int runEnable(Arguments args)
+{
+    return switchLamp(args, true);
+}
+
+int runDisable(Arguments args)
+{
+    return switchLamp(args, false);
+}
+
+int runStatus(Arguments args)
+{
+    int status = 0;
+    if (!words(args, 0, 0, "usage: glowcastctl status\nWhether Glowcast runs, and what it knows.\n", status))
+        return status;
+    Context context;
+    if (const auto running = RunningGlowcast::find()) {
+        const QDBusMessage reply = running->call("Status");
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            return reportError("status", reply);
+        const QVariantMap map = qdbus_cast<QVariantMap>(reply.arguments().value(0));
+        const auto yesNo = [&](const char* key) { return map.value(QString::fromLatin1(key)).toBool() ? "yes" : "no"; };
+        const auto text = [&](const char* key) { return map.value(QString::fromLatin1(key)).toString().toStdString(); };
+        std::printf("running: yes\nlistening: %s\npaired: %s\nbridge: %s\nfollowing: %s\nplayer: %s\ncolours: %s\n",
+                    yesNo("listening"), yesNo("paired"), text("bridge").c_str(), yesNo("following"),
+                    text("player").c_str(),
+                    map.value(QStringLiteral("colours")).toStringList().join(u' ').toStdString().c_str());
+        return 0;
+    }
+    FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
+    std::printf("running: no\npaired: %s\nbridge: %s\n", preferences.text("username") ? "yes" : "no",
+                preferences.text("lastusedbridgeIP").value_or("").c_str());
+    return 0;
+}
+
+int runBridge(Arguments args)
+{
+    int status = 0;
+    const auto line = words(args, 1, 1,
+                            "usage: glowcastctl bridge ADDRESS\nStores the bridge's address (host or host:port). A "
+                            "running Glowcast that found no bridge sets itself up again with it.\n",
+                            status);
+    if (!line)
+        return status;
+    return storeSetting("bridge", *findSetting("lastusedbridgeIP"), SettingValue{line->front()});
+}
+
+int runConfig(Arguments args)
+{
+    std::string usage = "usage: glowcastctl config [KEY [VALUE]]\nShows every setting, shows one, or sets one (an "
+                        "empty VALUE resets a text). Keys:\n";
+    for (const SettingRow& row : settingRows())
+        usage += "  " + padded(row.key) + std::string{row.help} + "\n";
+    int status = 0;
+    const auto line = words(args, 0, 2, usage.c_str(), status);
+    if (!line)
+        return status;
+    const SettingRow* row = line->empty() ? nullptr : findSetting(line->front());
+    if (!line->empty() && row == nullptr) {
+        std::fprintf(stderr, "glowcastctl config: there is no setting \"%s\"\n\n%s", line->front().c_str(),
+                     usage.c_str());
+        return 2;
+    }
+    if (line->size() == 2) {
+        auto parsed = parseSetting(*row, (*line)[1]);
+        if (const Outcome* failure = std::get_if<Outcome>(&parsed))
+            return reportOutcome("config", *failure);
+        return storeSetting("config", *row, std::get<SettingValue>(parsed));
+    }
+    Context context;
+    QVariantMap values;
+    if (const auto running = RunningGlowcast::find()) {
+        const QDBusMessage reply = running->call("Settings");
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            return reportError("config", reply);
+        values = qdbus_cast<QVariantMap>(reply.arguments().value(0));
+    } else {
+        FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
+        const Settings settings{preferences, context.log};
+        for (const SettingRow& each : settingRows())
+            values.insert(QString::fromUtf8(each.key.data(), static_cast<qsizetype>(each.key.size())),
+                          variantFromSetting(settings.value(each.key).value_or(each.defaultValue)));
+    }
+    if (row != nullptr) {
+        std::printf(
+            "%s\n",
+            shown(values.value(QString::fromUtf8(row->key.data(), static_cast<qsizetype>(row->key.size())))).c_str());
+        return 0;
+    }
+    for (const SettingRow& each : settingRows())
+        std::printf(
+            "%s = %s\n", std::string{each.key}.c_str(),
+            shown(values.value(QString::fromUtf8(each.key.data(), static_cast<qsizetype>(each.key.size())))).c_str());
+    return 0;
+}
+
+} // namespace glowcast::ctl
