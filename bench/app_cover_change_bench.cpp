@@ -11,6 +11,9 @@
 #include "core/eyedropper.h"
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"
+#include "measure.h"
+#include "support/private_session_bus.h"
+#include "support/processes.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -30,13 +33,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,17 +46,6 @@ using namespace std::chrono_literals;
 using namespace glowcast;
 
 constexpr int kRuns = 7;
-
-class QuietLog final : public Log {
-public:
-    void write(std::string_view /*line*/) override {}
-};
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
 
 // A cover with large flat areas, gradients and grain, so that it compresses like a photograph.
 QByteArray makeCover()
@@ -88,45 +77,7 @@ QByteArray makeCover()
     return bytes;
 }
 
-class Child {
-public:
-    Child() { m_process.setProcessChannelMode(QProcess::MergedChannels); }
-    ~Child()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(10'000))
-                m_process.kill();
-            m_process.waitForFinished(5'000);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    bool start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment = {})
-    {
-        if (!environment.isEmpty())
-            m_process.setProcessEnvironment(environment);
-        m_process.start(program, arguments);
-        return m_process.waitForStarted(10'000);
-    }
-    // Waits (at most 60 s) until the output holds text; returns the output up to there.
-    QByteArray waitFor(const QByteArray& text)
-    {
-        const QDeadlineTimer deadline(60'000);
-        while (!m_output.contains(text) && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
-            m_process.waitForReadyRead(100);
-            m_output += m_process.readAll();
-        }
-        return m_output;
-    }
-    void drain() { m_output += m_process.readAll(); }
-    [[nodiscard]] qint64 pid() const { return m_process.processId(); }
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
-};
-
+// The simulator's control interface over one kept-alive connection, so polling it costs little.
 struct Sim {
     std::string address;
     QtHttpTransport* http;
@@ -141,36 +92,13 @@ struct Sim {
     }
 };
 
-long residentKiB(qint64 pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
-double cpuSeconds(qint64 pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i)
-        if (i == 14 || i == 15)
-            ticks += std::stod(field);
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
     const QString appPath = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(GLOWCAST_APP);
-    QuietLog log;
+    NullLog log;
     QtHttpTransport http(log);
 
     const QByteArray cover = makeCover();
@@ -191,17 +119,11 @@ int main(int argc, char** argv)
     }
 
     QTemporaryDir config;
-    Child bus;
-    bus.start(QStringLiteral("dbus-daemon"),
-              {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-    const QByteArray busOutput = bus.waitFor("\n");
-    const QString busAddress = QString::fromUtf8(busOutput.left(busOutput.indexOf('\n'))).trimmed();
-    Child simProcess;
-    simProcess.start(QStringLiteral(GLOWCAST_BRIDGE_SIM),
-                     {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--lamps"), QStringLiteral("10"),
-                      QStringLiteral("--user"), QStringLiteral("alice")});
-    const QByteArray simOutput = simProcess.waitFor("\n");
-    Sim sim{simOutput.mid(13, simOutput.indexOf('\n') - 13).trimmed().toStdString(), &http};
+    testing::PrivateSessionBus bus;
+    const QString busAddress = bus.address();
+    testing::Simulator simProcess{
+        {QStringLiteral("--lamps"), QStringLiteral("10"), QStringLiteral("--user"), QStringLiteral("alice")}};
+    Sim sim{simProcess.address, &http};
     if (busAddress.isEmpty() || sim.address.empty()) {
         std::fprintf(stderr, "app_cover_change_bench: no bus or no simulator\n");
         return 1;
@@ -245,9 +167,8 @@ int main(int argc, char** argv)
         environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), config.path());
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         environment.remove(QStringLiteral("GLOWCAST_PORTAL"));
-        Child app;
-        app.start(appPath, {}, environment);
-        app.waitFor("registering for notifications");
+        testing::Child app{appPath, {}, environment};
+        app.waitForOutput("registering for notifications", 60'000);
         QThread::msleep(500); // let the second set-up of the delayed call finish
 
         std::vector<double> spans;
@@ -265,7 +186,7 @@ int main(int argc, char** argv)
             int puts = 0;
             while (puts < lamps && !deadline.hasExpired()) {
                 QThread::msleep(5);
-                app.drain();
+                (void)app.output();
                 requests = sim.requests();
                 puts = static_cast<int>(std::count_if(requests.begin(), requests.end(), [](const QJsonValue& r) {
                     return r.toObject().value(QStringLiteral("method")).toString() == QStringLiteral("PUT");
@@ -280,21 +201,21 @@ int main(int argc, char** argv)
             if (run > 0) // the first run warms up
                 spans.push_back((end - start) * 1000.0);
         }
-        const double floor = median(analysis) + lamps * median(roundTrips);
-        std::printf("| %d | %.0f (%.0f-%.0f) | %.0f | %.0f |\n", lamps, median(spans),
+        const double floor = bench::median(analysis) + lamps * bench::median(roundTrips);
+        std::printf("| %d | %.0f (%.0f-%.0f) | %.0f | %.0f |\n", lamps, bench::median(spans),
                     *std::min_element(spans.begin(), spans.end()), *std::max_element(spans.begin(), spans.end()), floor,
                     floor * 1.2);
 
         if (lamps == 10) {
             QThread::sleep(2);
-            idleRss = residentKiB(app.pid());
-            const double before = cpuSeconds(app.pid());
+            idleRss = bench::statusKb(app.pid(), "VmRSS");
+            const double before = bench::cpuSeconds(app.pid());
             QThread::sleep(10);
-            idleCpu = (cpuSeconds(app.pid()) - before) / 10.0 * 100.0;
+            idleCpu = (bench::cpuSeconds(app.pid()) - before) / 10.0 * 100.0;
         }
     }
     std::printf("\nFloor parts: analysis (decode at 240 x 240 + 10 colours) %.0f ms; one PUT round trip %.2f ms.\n",
-                median(analysis), median(roundTrips));
+                bench::median(analysis), bench::median(roundTrips));
     std::printf("Idle, after the runs: resident memory %.1f MiB; CPU %.2f %% over 10 s.\n",
                 static_cast<double>(idleRss) / 1024.0, idleCpu);
     return 0;

@@ -3,9 +3,9 @@
 
 #include "adapters/qt_http_transport.h"
 #include "core/bridge_bridge.h"
-#include "core/ports/alert.h"
-#include "core/ports/push_button_window.h"
-#include "core/ports/sleeper.h"
+#include "support/fake_platform.h"
+#include "support/fake_preferences.h"
+#include "support/processes.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -14,9 +14,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <map>
-#include <memory>
 #include <string>
 
 namespace {
@@ -27,78 +24,11 @@ using namespace std::chrono_literals;
 const std::string kBody = R"({"bri":200,"xy":[0.412,0.377]})";
 constexpr int kRequests = 10;
 
-class QuietLog final : public Log {
-public:
-    void write(std::string_view) override {}
-};
-
-class NoPushButtonWindow final : public PushButtonWindow {
-public:
-    void show() override {}
-    void bringToFront() override {}
-    void hide() override {}
-};
-
-class NoAlert final : public Alert {
-public:
-    void runModal(const AlertText&) override {}
-};
-
-class NoSleep final : public Sleeper {
-public:
-    void sleep(std::chrono::milliseconds) override {}
-};
-
-class MapPreferences final : public Preferences {
-public:
-    std::map<std::string, std::string, std::less<>> texts;
-    [[nodiscard]] std::optional<std::string> text(std::string_view key) const override
-    {
-        const auto found = texts.find(key);
-        return found == texts.end() ? std::nullopt : std::optional<std::string>{found->second};
-    }
-    void setText(std::string_view key, std::optional<std::string> value) override
-    {
-        if (value)
-            texts.insert_or_assign(std::string{key}, *value);
-    }
-    [[nodiscard]] std::optional<std::vector<LampEntry>> lamps() const override { return std::nullopt; }
-    void setLamps(const std::vector<LampEntry>&) override {}
-    [[nodiscard]] StoredSetting setting(std::string_view) const override { return {}; }
-    void setSetting(std::string_view, std::optional<SettingValue>) override {}
-    void updateLamps(const LampsEdit&) override {}
-};
-
 // One simulator for the whole run.
-class Simulator {
-public:
-    Simulator()
-    {
-        m_process.setProgram(QStringLiteral(GLOWCAST_BRIDGE_SIM));
-        m_process.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--lamps"),
-                                QStringLiteral("10"), QStringLiteral("--user"), QStringLiteral("bench")});
-        m_process.start();
-        m_process.waitForStarted(10'000);
-        for (int i = 0; i < 100 && !m_process.canReadLine(); ++i)
-            m_process.waitForReadyRead(100);
-        const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-        if (line.startsWith(QStringLiteral("listening on ")))
-            address = line.mid(13).toStdString();
-    }
-    ~Simulator()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(5'000);
-    }
-    std::string address;
-
-private:
-    QProcess m_process;
-};
-
-Simulator& simulator()
+testing::Simulator& simulator()
 {
-    static Simulator instance;
+    static testing::Simulator instance{{QStringLiteral("--lamps"), QStringLiteral("10"), QStringLiteral("--user"),
+                                        QStringLiteral("bench")}};
     return instance;
 }
 
@@ -114,7 +44,7 @@ void BM_TenPutsThroughQtHttpTransport(benchmark::State& state)
         state.SkipWithError("the simulator did not start");
         return;
     }
-    QuietLog log;
+    NullLog log;
     for (auto _ : state) {
         QtHttpTransport http{log};
         for (int i = 0; i < kRequests; ++i) {
@@ -137,13 +67,13 @@ void BM_TenPutsThroughBridgeBridge(benchmark::State& state)
         state.SkipWithError("the simulator did not start");
         return;
     }
-    QuietLog log;
-    MapPreferences preferences;
+    NullLog log;
+    FakePreferences preferences;
     preferences.texts["lastusedbridgeIP"] = simulator().address;
     preferences.texts["username"] = "bench";
-    NoSleep sleeper;
-    NoPushButtonWindow window;
-    NoAlert alert;
+    ManualSleeper sleeper;
+    FakePushButtonWindow window;
+    FakeAlert alert;
     const Dictionary body{{"bri", 200.0}, {"xy", "[0.412,0.377]"}};
     for (auto _ : state) {
         QtHttpTransport http{log};

@@ -7,6 +7,7 @@
 
 #include "adapters/qt_cover_decoder.h"
 #include "core/eyedropper.h"
+#include "support/recording_log.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -28,12 +29,7 @@
 
 namespace {
 
-using glowcast::Log;
-
-class SilentLog final : public Log {
-public:
-    void write(std::string_view /*line*/) override {}
-};
+using glowcast::NullLog;
 
 struct Cover {
     const char* name;
@@ -116,7 +112,7 @@ std::span<const std::uint8_t> view(const QByteArray& bytes)
 void coverToColours(benchmark::State& state)
 {
     const QByteArray& bytes = coverBytes(static_cast<int>(state.range(0)));
-    SilentLog log;
+    NullLog log;
     glowcast::QtCoverDecoder decoder(log);
     for (auto _ : state) {
         const std::unique_ptr<glowcast::CoverImage> cover = decoder.decode(view(bytes));

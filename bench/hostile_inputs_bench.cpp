@@ -8,9 +8,10 @@
 //
 // (default: this build's glowcast and glowcastctl, and every case; --only runs case N alone).
 
-#include "../tests/e2e/processes.h"
-#include "../tests/qt/private_session_bus.h"
 #include "adapters/dbus_notification_centre.h"
+#include "measure.h"
+#include "support/private_session_bus.h"
+#include "support/processes.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -24,14 +25,14 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 using namespace glowcast;
-using namespace glowcast::e2e;
+using namespace glowcast::testing;
+using glowcast::bench::statusKb;
 
 QString g_app = QStringLiteral(GLOWCAST_APP);
 QString g_ctl = QStringLiteral(GLOWCAST_CTL);
@@ -188,16 +189,6 @@ private:
 };
 
 const std::vector<QByteArray> kSetUpDone{"registering for notifications", "hub abandoning setup"};
-
-// Kilobytes of one /proc/PID/status line ("VmRSS", "VmHWM").
-long statusKb(qint64 pid, const std::string& key)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(key + ":", 0) == 0)
-            return std::stol(line.substr(key.size() + 1));
-    return -1;
-}
 
 QByteArray encoded(const QImage& image, const char* format)
 {

@@ -3,10 +3,11 @@
 
 #include "adapters/dbus_notification_centre.h"
 #include "adapters/file_preferences.h"
+#include "support/private_session_bus.h"
+#include "support/recording_log.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -16,37 +17,7 @@
 
 namespace {
 
-class NullLog final : public glowcast::Log {
-public:
-    void write(std::string_view) override {}
-};
-
-// A dbus-daemon of the benchmark's own, started once for the whole run.
-class PrivateBus {
-public:
-    PrivateBus()
-    {
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
-                        QStringLiteral("--print-address=1")});
-        m_daemon.waitForStarted(10'000);
-        for (int attempt = 0; attempt < 100 && !m_daemon.canReadLine(); ++attempt)
-            m_daemon.waitForReadyRead(100);
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    }
-    ~PrivateBus()
-    {
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5'000))
-            m_daemon.kill();
-        m_daemon.waitForFinished(5'000);
-    }
-    [[nodiscard]] const QString& address() const { return m_address; }
-
-private:
-    QProcess m_daemon;
-    QString m_address;
-};
+using glowcast::NullLog;
 
 std::vector<std::uint8_t> coverBytes(std::size_t size)
 {
@@ -58,7 +29,7 @@ std::vector<std::uint8_t> coverBytes(std::size_t size)
 
 void BM_CoverOverTheSessionBus(benchmark::State& state)
 {
-    PrivateBus bus;
+    glowcast::testing::PrivateSessionBus bus;
     if (bus.address().isEmpty()) {
         state.SkipWithError("dbus-daemon did not start");
         return;

@@ -10,8 +10,9 @@
 #include "core/eyedropper.h"
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"
-#include "e2e/processes.h"
-#include "qt/private_session_bus.h"
+#include "measure.h"
+#include "support/private_session_bus.h"
+#include "support/processes.h"
 #include "support/test_player.h"
 
 #include <QBuffer>
@@ -23,13 +24,10 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -37,12 +35,6 @@ using namespace glowcast;
 using namespace std::chrono_literals;
 
 constexpr int kRuns = 7;
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
 
 // Flat areas, gradients and grain, so that it compresses like a photograph.
 QByteArray makeCover()
@@ -69,19 +61,6 @@ QByteArray makeCover()
     buffer.open(QIODevice::WriteOnly);
     cover.save(&buffer, "JPEG", 90);
     return bytes;
-}
-
-double cpuSeconds(qint64 pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i)
-        if (i == 14 || i == 15)
-            ticks += std::stod(field);
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 QVariantMap track(const QString& title, const QString& art)
@@ -115,7 +94,7 @@ int main(int argc, char** argv)
     }
     QTemporaryDir work;
     testing::PrivateSessionBus bus;
-    e2e::Simulator sim{
+    testing::Simulator sim{
         {QStringLiteral("--lamps"), QStringLiteral("10"), QStringLiteral("--user"), QStringLiteral("alice")}};
     if (bus.address().isEmpty() || sim.address.empty()) {
         std::fprintf(stderr, "player_cover_change_bench: no bus or no simulator\n");
@@ -138,7 +117,7 @@ int main(int argc, char** argv)
     std::printf("| enabled lamps | PropertiesChanged -> last PUT (ms) | goal: analysis + n round trips + 10 ms |\n");
     std::printf("|---|---|---|\n");
     qint64 appPid = 0;
-    std::unique_ptr<e2e::Child> app;
+    std::unique_ptr<testing::Child> app;
     for (const int lamps : {1, 5, 10}) {
         app.reset(); // it saves its selection as it quits: before the new one is written
         QString selection;
@@ -153,12 +132,12 @@ int main(int argc, char** argv)
                               .arg(QString::fromStdString(sim.address), selection)
                               .toUtf8());
         preferences.close();
-        app = std::make_unique<e2e::Child>(QStringLiteral(GLOWCAST_APP), QStringList{}, environment);
+        app = std::make_unique<testing::Child>(QStringLiteral(GLOWCAST_APP), QStringList{}, environment);
         app->waitForOutput("registering for notifications");
-        e2e::waitFor([] { return false; }, 500); // the delayed call's second set-up
+        testing::waitFor([] { return false; }, 500); // the delayed call's second set-up
         testing::TestPlayer player(bus.address(), QStringLiteral("bench"),
                                    {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")}});
-        e2e::waitFor([&] { return app->output().contains("following org.mpris.MediaPlayer2.bench"); }, 10'000);
+        testing::waitFor([&] { return app->output().contains("following org.mpris.MediaPlayer2.bench"); }, 10'000);
 
         std::vector<double> spans;
         for (int run = 0; run <= kRuns; ++run) {
@@ -172,7 +151,7 @@ int main(int argc, char** argv)
             (void)sim.control(HttpMethod::Get, "/api/alice/lights/1"); // the marker
             player.publish(track(QStringLiteral("Track %1").arg(run), QStringLiteral("file://") + path));
             QJsonArray requests;
-            const bool done = e2e::waitFor(
+            const bool done = testing::waitFor(
                 [&] {
                     requests = sim.records();
                     return std::count_if(requests.begin(), requests.end(), [](const QJsonValue& r) {
@@ -189,12 +168,12 @@ int main(int argc, char** argv)
                                  requests.first()[QStringLiteral("time")].toDouble()) *
                                 1000.0);
         }
-        const double goal = median(analysis) + lamps * median(roundTrips) + 10.0;
-        std::printf("| %d | %.0f (%.0f-%.0f) | %.0f |\n", lamps, median(spans),
+        const double goal = bench::median(analysis) + lamps * bench::median(roundTrips) + 10.0;
+        std::printf("| %d | %.0f (%.0f-%.0f) | %.0f |\n", lamps, bench::median(spans),
                     *std::min_element(spans.begin(), spans.end()), *std::max_element(spans.begin(), spans.end()), goal);
     }
     std::printf("\nGoal parts: analysis (decode at 240 x 240 + 10 colours) %.0f ms; one PUT round trip %.2f ms.\n",
-                median(analysis), median(roundTrips));
+                bench::median(analysis), bench::median(roundTrips));
 
     // Idle: three mpv players playing silence on the bus, nothing changing.
     QFile wav(work.filePath(QStringLiteral("silence.wav")));
@@ -209,19 +188,19 @@ int main(int argc, char** argv)
     out << quint32{16000};
     out.writeRawData(QByteArray(16000, '\0').constData(), 16000);
     wav.close();
-    std::vector<std::unique_ptr<e2e::Child>> players;
+    std::vector<std::unique_ptr<testing::Child>> players;
     for (int i = 0; i < 3; ++i)
-        players.push_back(std::make_unique<e2e::Child>(
+        players.push_back(std::make_unique<testing::Child>(
             QStringLiteral("mpv"),
             QStringList{QStringLiteral("--no-config"), QStringLiteral("--script=/usr/lib/mpv-mpris/mpris.so"),
                         QStringLiteral("--no-video"), QStringLiteral("--ao=null"), QStringLiteral("--loop=inf"),
                         wav.fileName()},
             environment));
-    e2e::waitFor([] { return false; }, 3'000);
+    testing::waitFor([] { return false; }, 3'000);
     appPid = app->pid();
-    const double before = cpuSeconds(appPid);
-    e2e::waitFor([] { return false; }, 10'000);
+    const double before = bench::cpuSeconds(appPid);
+    testing::waitFor([] { return false; }, 10'000);
     std::printf("Idle with three mpv players playing on the bus: CPU %.2f %% over 10 s.\n",
-                (cpuSeconds(appPid) - before) / 10.0 * 100.0);
+                (bench::cpuSeconds(appPid) - before) / 10.0 * 100.0);
     return 0;
 }

@@ -5,12 +5,12 @@
 // one whose path a URL layer would change (an empty, "." or ".." segment, an escape it would
 // rewrite), and must never store an empty user name or an address with more than a host and port.
 // Each reply is also read as a lamp list: every id kept must stand as one such segment.
-#include "../tests/fakes/fake_http_transport.h"
-#include "../tests/fakes/fake_platform.h"
-#include "../tests/fakes/fake_preferences.h"
-#include "../tests/fakes/recording_log.h"
 #include "core/bridge_bridge.h"
 #include "core/lamp_list.h"
+#include "support/fake_http_transport.h"
+#include "support/fake_platform.h"
+#include "support/fake_preferences.h"
+#include "support/recording_log.h"
 
 #include <cctype>
 #include <cstdint>

@@ -5,19 +5,14 @@
 #include "core/lamp_care/bridge_overload.h"
 #include "core/lamp_care/lamp_body.h"
 #include "core/lamp_care/lamp_restorer.h"
+#include "support/recording_log.h"
 
 #include <cstdlib>
-
-namespace {
-class QuietLog final : public glowcast::Log {
-    void write(std::string_view /*line*/) override {}
-};
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace glowcast;
-    QuietLog log;
+    NullLog log;
     const std::string_view text(reinterpret_cast<const char*>(data), size); // NOLINT
     (void)retryAfterFromHeader(text);
     (void)gamutFrom(text);

@@ -1,25 +1,17 @@
 #include "adapters/file_preferences.h"
 #include "core/settings.h"
+#include "support/recording_log.h"
 
 #include <QJsonDocument>
 
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
-class NullLog final : public glowcast::Log {
-public:
-    void write(std::string_view) override {}
-};
-
-} // namespace
-
 // Any bytes as a preferences file: a reading without a crash, and a selection that reads back
 // unchanged once it has been written.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    NullLog log;
+    glowcast::NullLog log;
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const glowcast::preferences_document::Parsed parsed = glowcast::preferences_document::parse(bytes);
     if (!parsed.document) {

@@ -1,9 +1,9 @@
 #include "core/bridge_bridge.h"
 
-#include "fakes/fake_http_transport.h"
-#include "fakes/fake_platform.h"
-#include "fakes/fake_preferences.h"
-#include "fakes/recording_log.h"
+#include "support/fake_http_transport.h"
+#include "support/fake_platform.h"
+#include "support/fake_preferences.h"
+#include "support/recording_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "core/covers/art_url.h"
 #include "core/covers/cover_follower.h"
-#include "fakes/fake_platform.h"
-#include "fakes/recording_log.h"
+#include "support/fake_platform.h"
+#include "support/recording_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "core/eyedropper.h"
-#include "fakes/colour_printing.h"
-#include "fakes/fake_cover.h"
-#include "fakes/recording_log.h"
+#include "support/printing.h"
+#include "support/fake_cover.h"
+#include "support/recording_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "core/glowcast_control.h"
-#include "fakes/colour_printing.h"
-#include "fakes/controller_rig.h"
+#include "support/printing.h"
+#include "support/controller_rig.h"
 
 #include <gtest/gtest.h>
 

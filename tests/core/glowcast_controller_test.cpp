@@ -1,8 +1,8 @@
 #include "core/glowcast_controller.h"
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"
-#include "fakes/colour_printing.h"
-#include "fakes/controller_rig.h"
+#include "support/printing.h"
+#include "support/controller_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -17,11 +17,6 @@
 #include <vector>
 
 namespace glowcast {
-
-void PrintTo(const LampEntry& entry, std::ostream* out)
-{
-    *out << "{" << entry.id << ", " << entry.name << ", " << (entry.enabled ? "enabled" : "disabled") << "}";
-}
 
 namespace {
 

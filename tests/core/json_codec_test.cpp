@@ -1,7 +1,7 @@
 #include "core/json_codec.h"
 #include "core/log_text.h"
 
-#include "fakes/recording_log.h"
+#include "support/recording_log.h"
 
 #include <gtest/gtest.h>
 

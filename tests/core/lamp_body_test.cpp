@@ -1,7 +1,7 @@
 #include "core/json_codec.h"
 #include "core/lamp_care/bridge_fields.h"
 #include "core/lamp_care/lamp_body.h"
-#include "fakes/fake_lamp_bridge.h"
+#include "support/fake_lamp_bridge.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "core/json_codec.h"
 #include "core/lamp_care/bridge_overload.h"
 #include "core/lamp_care/lamp_care.h"
-#include "fakes/fake_lamp_bridge.h"
-#include "fakes/recording_log.h"
+#include "support/fake_lamp_bridge.h"
+#include "support/recording_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"
-#include "fakes/recording_log.h"
+#include "support/recording_log.h"
 
 #include <gtest/gtest.h>
 

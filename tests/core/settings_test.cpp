@@ -1,6 +1,6 @@
 #include "core/settings.h"
-#include "fakes/fake_preferences.h"
-#include "fakes/recording_log.h"
+#include "support/fake_preferences.h"
+#include "support/recording_log.h"
 
 #include <gtest/gtest.h>
 

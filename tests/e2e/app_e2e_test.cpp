@@ -2,8 +2,8 @@
 // simulator on a loopback port, covers posted by glowcast-post-cover and by gdbus.
 
 #include "adapters/dbus_notification_centre.h"
-#include "processes.h"
-#include "qt/private_session_bus.h"
+#include "support/processes.h"
+#include "support/private_session_bus.h"
 
 #include <QBuffer>
 #include <QDBusConnection>
@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-namespace glowcast::e2e {
+namespace glowcast::testing {
 namespace {
 
 const QString kApp = QStringLiteral(GLOWCAST_APP);
@@ -243,4 +243,4 @@ TEST_F(AppEndToEndTest, ACorruptPreferencesFileIsKeptAsideAndTheProgramStillStar
 }
 
 } // namespace
-} // namespace glowcast::e2e
+} // namespace glowcast::testing

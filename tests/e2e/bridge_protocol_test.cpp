@@ -1,7 +1,7 @@
 // The simulator speaks version 1 of the bridge's local API: one table of requests and the replies
 // expected per area, each against a simulator process of its own.
 
-#include "processes.h"
+#include "support/processes.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-namespace glowcast::e2e {
+namespace glowcast::testing {
 namespace {
 
 struct Exchange {
@@ -228,4 +228,4 @@ TEST(BridgeProtocolTest, TooManyLampCommandsASecondAreTurnedAwayForASecond)
 }
 
 } // namespace
-} // namespace glowcast::e2e
+} // namespace glowcast::testing

@@ -4,9 +4,9 @@
 #include "../../tools/bridge_sim/lamp_light.h"
 #include "core/bridge_bridge.h"
 #include "core/json_codec.h"
-#include "fakes/fake_platform.h"
-#include "fakes/fake_preferences.h"
-#include "processes.h"
+#include "support/fake_platform.h"
+#include "support/fake_preferences.h"
+#include "support/processes.h"
 
 #include <QTemporaryDir>
 
@@ -16,7 +16,7 @@
 #include <memory>
 #include <set>
 
-namespace glowcast::e2e {
+namespace glowcast::testing {
 namespace {
 
 // Calls a hook on each sleep instead of waiting, so a test can act between pairing attempts.
@@ -256,4 +256,4 @@ TEST(QtHttpTransportTest, RefusedConnectionAndInvalidUrlsAreNoReply)
 }
 
 } // namespace
-} // namespace glowcast::e2e
+} // namespace glowcast::testing

@@ -5,8 +5,8 @@
 #include "core/eyedropper.h"
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"
-#include "processes.h"
-#include "qt/private_session_bus.h"
+#include "support/processes.h"
+#include "support/private_session_bus.h"
 
 #include <QFile>
 #include <QImage>
@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-namespace glowcast::e2e {
+namespace glowcast::testing {
 namespace {
 
 const QString kMprisPlugin = QStringLiteral("/usr/lib/mpv-mpris/mpris.so");
@@ -82,4 +82,4 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
 }
 
 } // namespace
-} // namespace glowcast::e2e
+} // namespace glowcast::testing

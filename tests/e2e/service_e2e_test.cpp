@@ -2,8 +2,8 @@
 // notification server of the test's own, glowcastctl through the bus and through the file, a second
 // instance, and a caller running as another user.
 
-#include "processes.h"
-#include "qt/private_session_bus.h"
+#include "support/processes.h"
+#include "support/private_session_bus.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -17,7 +17,7 @@
 
 #include <memory>
 
-namespace glowcast::e2e {
+namespace glowcast::testing {
 
 // Stands in for the desktop's notification server: records what it is asked to show and close.
 class NotificationServer final : public QObject {
@@ -231,6 +231,6 @@ TEST_F(ServiceEndToEndTest, ACallFromAnotherUserIsRefusedAndChangesNothing)
 }
 
 } // namespace
-} // namespace glowcast::e2e
+} // namespace glowcast::testing
 
 #include "service_e2e_test.moc"

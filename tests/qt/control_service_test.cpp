@@ -1,9 +1,10 @@
 #include "adapters/dbus_control_service.h"
-#include "fakes/controller_rig.h"
+#include "support/controller_rig.h"
 #include "gui/lamp_table_model.h"
 #include "gui/operation_queue.h"
-#include "qt/private_session_bus.h"
-#include "qt/support.h"
+#include "support/private_session_bus.h"
+#include "support/recording_log.h"
+#include "support/waiting.h"
 
 #include <QAbstractItemModelTester>
 #include <QDBusConnection>
@@ -16,7 +17,7 @@
 namespace glowcast {
 namespace {
 
-using testing::processEventsUntil;
+using testing::waitFor;
 
 // The control interface on a private bus over a controller set up with Desk (enabled) and Hall, its
 // table model connected as in the window; the test calls it from a second connection.
@@ -59,7 +60,7 @@ protected:
     QDBusMessage call(const char* method, const QVariantList& arguments = {})
     {
         QDBusPendingCall pending = send(method, arguments);
-        EXPECT_TRUE(processEventsUntil([&] { return pending.isFinished(); }));
+        EXPECT_TRUE(waitFor([&] { return pending.isFinished(); }));
         return pending.reply();
     }
     Qt::CheckState checkBox(int row) { return model.index(row, 0).data(Qt::CheckStateRole).value<Qt::CheckState>(); }
@@ -113,11 +114,11 @@ TEST_F(ControlServiceTest, ACallDuringAnotherOperationIsAnsweredAfterIt)
     std::optional<QDBusPendingCall> pending;
     queue.run([&] {
         pending = send("Disable", {QStringLiteral("1")});
-        EXPECT_TRUE(processEventsUntil([&] { return queue.waiting() == 1; })); // a cover change waits here
+        EXPECT_TRUE(waitFor([&] { return queue.waiting() == 1; })); // a cover change waits here
         EXPECT_FALSE(pending->isFinished());
         EXPECT_EQ(checkBox(0), Qt::Checked);
     });
-    EXPECT_TRUE(processEventsUntil([&] { return pending->isFinished(); }));
+    EXPECT_TRUE(waitFor([&] { return pending->isFinished(); }));
     EXPECT_FALSE(pending->isError());
     EXPECT_EQ(checkBox(0), Qt::Unchecked);
 }

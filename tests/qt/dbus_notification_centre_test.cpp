@@ -1,6 +1,6 @@
 #include "adapters/dbus_notification_centre.h"
-#include "qt/private_session_bus.h"
-#include "qt/support.h"
+#include "support/private_session_bus.h"
+#include "support/processes.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -18,7 +18,7 @@ namespace glowcast {
 namespace {
 
 using testing::logHas;
-using testing::processEventsUntil;
+using testing::waitFor;
 using Bytes = std::vector<std::uint8_t>;
 
 const Bytes kCover{0x89, 'P', 'N', 'G', 0x00, 0xff, 0x0d, 0x0a, 0x00, 0x7f};
@@ -71,7 +71,7 @@ protected:
     // Signals from one sender arrive in order: once the last one posted is in, so are the others.
     void expectReceivedLast(std::size_t count)
     {
-        ASSERT_TRUE(processEventsUntil([&] { return received.size() >= count; }));
+        ASSERT_TRUE(waitFor([&] { return received.size() >= count; }));
         QCoreApplication::processEvents();
         EXPECT_EQ(received.size(), count);
     }
@@ -151,7 +151,7 @@ TEST_F(DBusNotificationCentreTest, ANotificationArrivingWhileAnObserverWaitsIsDe
         if (number == 1) {
             post(coverChanged({2}));
             // Waits the way the HTTP adapter does: a local event loop that lets bus traffic in.
-            processEventsUntil([&] { return seen; });
+            waitFor([&] { return seen; });
             for (int round = 0; round < 20; ++round)
                 QCoreApplication::processEvents();
         }
@@ -159,7 +159,7 @@ TEST_F(DBusNotificationCentreTest, ANotificationArrivingWhileAnObserverWaitsIsDe
         received.push_back(notification);
     });
     post(coverChanged({1}));
-    ASSERT_TRUE(processEventsUntil([&] { return received.size() >= 2; }));
+    ASSERT_TRUE(waitFor([&] { return received.size() >= 2; }));
     EXPECT_TRUE(seen);
     EXPECT_EQ(events, (std::vector<std::string>{"start 1", "end 1", "start 2", "end 2"}));
 }

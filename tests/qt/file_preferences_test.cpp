@@ -1,5 +1,6 @@
 #include "adapters/file_preferences.h"
-#include "qt/support.h"
+#include "support/recording_log.h"
+#include "support/waiting.h"
 
 #include <QJsonDocument>
 #include <QTemporaryDir>

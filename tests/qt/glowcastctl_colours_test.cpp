@@ -1,4 +1,4 @@
-#include "qt/support.h"
+#include "support/processes.h"
 
 #include <QFile>
 #include <QImage>
@@ -17,7 +17,7 @@ using glowcast::testing::CommandRun;
 
 CommandRun glowcastctl(const QStringList& arguments)
 {
-    return glowcast::testing::runProgram(QStringLiteral(GLOWCASTCTL),
+    return glowcast::testing::runProgram(QStringLiteral(GLOWCAST_CTL),
                                          QStringList{QStringLiteral("colours")} + arguments);
 }
 

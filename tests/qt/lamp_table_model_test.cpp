@@ -1,5 +1,5 @@
 #include "core/glowcast_controller.h"
-#include "fakes/controller_rig.h"
+#include "support/controller_rig.h"
 #include "gui/lamp_table_model.h"
 #include "gui/main_window.h"
 

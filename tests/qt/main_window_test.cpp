@@ -1,5 +1,5 @@
 #include "core/glowcast_controller.h"
-#include "fakes/controller_rig.h"
+#include "support/controller_rig.h"
 #include "gui/main_window.h"
 #include "gui/push_button_window.h"
 

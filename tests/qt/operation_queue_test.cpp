@@ -1,5 +1,5 @@
-#include "fakes/fake_platform.h"
-#include "fakes/recording_log.h"
+#include "support/fake_platform.h"
+#include "support/recording_log.h"
 #include "gui/operation_queue.h"
 #include "gui/queued_ports.h"
 

@@ -4,8 +4,9 @@
 #include "adapters/mpris_watcher.h"
 #include "adapters/qt_art_fetcher.h"
 #include "core/covers/cover_follower.h"
-#include "private_session_bus.h"
-#include "support.h"
+#include "support/private_session_bus.h"
+#include "support/recording_log.h"
+#include "support/waiting.h"
 #include "support/test_player.h"
 
 #include <QBuffer>
@@ -96,11 +97,11 @@ protected:
     }
     bool sentEventually(const std::vector<QByteArray>& expected)
     {
-        return testing::processEventsUntil([&] { return sent == expected; });
+        return testing::waitFor([&] { return sent == expected; });
     }
     bool follows(const char* name)
     {
-        return testing::processEventsUntil(
+        return testing::waitFor(
             [&] { return follower.status().busName == std::string{"org.mpris.MediaPlayer2."} + name; });
     }
 
@@ -174,7 +175,7 @@ TEST_P(BadInputTest, IsLoggedAndTheNextGoodCoverStillWorks)
     player.publish(track(QStringLiteral("Bad"), QString(art).replace(QStringLiteral("%2"), web.url(""))));
     if (GetParam().act)
         GetParam().act(player);
-    EXPECT_TRUE(testing::processEventsUntil([&] { return testing::logHas(log, GetParam().logged); }))
+    EXPECT_TRUE(testing::waitFor([&] { return testing::logHas(log, GetParam().logged); }))
         << GetParam().logged;
     TestPlayer good(bus.address(), QStringLiteral("good"), track(QStringLiteral("Good"), web.url("/cover")));
     EXPECT_TRUE(sentEventually({kPng}));

@@ -1,4 +1,4 @@
-#include "qt/support.h"
+#include "support/processes.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ struct Program {
 enum class Asked { Help, Version, UnknownOption };
 
 const Program kPrograms[] = {{"glowcast", GLOWCAST_APP},
-                             {"glowcastctl", GLOWCASTCTL},
+                             {"glowcastctl", GLOWCAST_CTL},
                              {"glowcast-bridge-sim", GLOWCAST_BRIDGE_SIM},
                              {"glowcast-post-cover", GLOWCAST_POST_COVER}};
 

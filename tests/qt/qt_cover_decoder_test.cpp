@@ -1,7 +1,7 @@
 #include "adapters/qt_cover_decoder.h"
 #include "core/eyedropper.h"
-#include "fakes/colour_printing.h"
-#include "fakes/recording_log.h"
+#include "support/printing.h"
+#include "support/recording_log.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -1,5 +1,5 @@
-#include "fakes/fake_preferences.h"
-#include "fakes/recording_log.h"
+#include "support/fake_preferences.h"
+#include "support/recording_log.h"
 #include "gui/bridge_address_bar.h"
 #include "gui/settings_dialog.h"
 

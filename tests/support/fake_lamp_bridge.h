@@ -4,8 +4,8 @@
 #include "core/lamp_care/lamp_care_settings.h"
 #include "core/ports/clock.h"
 #include "core/ports/lamp_bridge.h"
-#include "fakes/fake_platform.h"
-#include "fakes/recording_log.h"
+#include "support/fake_platform.h"
+#include "support/recording_log.h"
 
 #include <deque>
 #include <string>

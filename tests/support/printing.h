@@ -1,15 +1,21 @@
 #pragma once
 
 #include "core/colour.h"
+#include "core/lamp_entry.h"
 
 #include <ostream>
 
 namespace glowcast {
 
-// How GoogleTest shows a colour in a failure message.
+// How GoogleTest shows a colour and a lamp in a failure message.
 inline void PrintTo(const Colour& colour, std::ostream* os)
 {
     *os << "(" << colour.red << ", " << colour.green << ", " << colour.blue << ", " << colour.alpha << ")";
+}
+
+inline void PrintTo(const LampEntry& entry, std::ostream* out)
+{
+    *out << "{" << entry.id << ", " << entry.name << ", " << (entry.enabled ? "enabled" : "disabled") << "}";
 }
 
 } // namespace glowcast

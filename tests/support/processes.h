@@ -1,40 +1,29 @@
 #pragma once
 
-// The real processes the end-to-end tests start: each is stopped (killed if need be) when the test
-// ends, and every wait is bounded in time.
+// The programs that tests and benchmarks start: each is stopped (killed if need be) when its owner
+// goes, and every wait is bounded in time. The paths of this build's programs come from the
+// definitions that glowcast_test_programs() in cmake/GlowcastTesting.cmake adds.
 
 #include "adapters/qt_http_transport.h"
-#include "fakes/recording_log.h"
+#include "support/recording_log.h"
+#include "support/waiting.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QThread>
+#include <QTemporaryDir>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include <csignal>
 
-namespace glowcast::e2e {
+namespace glowcast::testing {
 
 using namespace std::chrono_literals;
-
-// Polls until done() holds or the time is up; true when it holds.
-inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 30'000)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    for (; !done(); QCoreApplication::processEvents()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
-}
 
 class Child {
 public:
@@ -51,6 +40,9 @@ public:
         m_process.terminate();
         m_process.waitForFinished(10'000);
     }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
     void signal(int number) { ::kill(static_cast<pid_t>(m_process.processId()), number); }
     [[nodiscard]] qint64 pid() const { return m_process.processId(); }
     // Waits for the process to end by itself; its exit code, or -1 when it did not end or crashed.
@@ -60,11 +52,11 @@ public:
             return -1;
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
     }
-    // Everything the process has written so far.
+    // Everything the process has written so far, standard output and error together.
     const QByteArray& output() { return m_output += m_process.readAll(); }
     bool waitForOutput(const QByteArray& text, int timeoutMs = 30'000)
     {
-        return waitFor([&] { return m_process.waitForReadyRead(50), output().contains(text); }, timeoutMs);
+        return waitFor([&] { return m_process.waitForReadyRead(20), output().contains(text); }, timeoutMs);
     }
 
 private:
@@ -72,12 +64,37 @@ private:
     QByteArray m_output;
 };
 
+struct CommandRun {
+    int exitCode = -1; // -1 when the program crashed or did not end within the time
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to its end, its standard output and error apart.
+inline CommandRun runProgram(const QString& program, const QStringList& arguments,
+                             const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+                             int timeoutMs = 30'000)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    CommandRun run;
+    if (process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit)
+        run.exitCode = process.exitCode();
+    else {
+        process.kill();
+        process.waitForFinished(5'000);
+    }
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = process.readAllStandardError().toStdString();
+    return run;
+}
+
 // The bridge simulator on a free loopback port, with its control interface.
 class Simulator : public Child {
 public:
     explicit Simulator(const QStringList& arguments = {})
-        : Child(QStringLiteral(GLOWCAST_BRIDGE_SIM),
-                QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments)
+        : Child(QStringLiteral(GLOWCAST_BRIDGE_SIM), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments)
     {
         if (waitForOutput("\n", 10'000) && output().startsWith("listening on "))
             address = output().mid(13).trimmed().toStdString();
@@ -110,4 +127,34 @@ public:
     std::string address; // "127.0.0.1:PORT", empty when the simulator did not start
 };
 
-} // namespace glowcast::e2e
+// A configuration directory of the test's own, and its preferences file.
+class ConfigDirectory {
+public:
+    [[nodiscard]] QString path() const { return m_directory.path(); }
+    [[nodiscard]] QString file(const QString& name) const { return m_directory.filePath(name); }
+    void write(const std::string& document) const
+    {
+        QFile out(file(QStringLiteral("preferences.json")));
+        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            out.write(QByteArray::fromStdString(document));
+    }
+    [[nodiscard]] QJsonObject preferences() const
+    {
+        QFile in(file(QStringLiteral("preferences.json")));
+        return in.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(in.readAll()).object() : QJsonObject();
+    }
+    // The saved lamps as "id+" (enabled) or "id-", in order.
+    [[nodiscard]] std::string savedLamps() const
+    {
+        std::string out;
+        for (const QJsonValue lamp : preferences()[QStringLiteral("lamps")].toArray())
+            out += (out.empty() ? "" : " ") + lamp[QStringLiteral("id")].toString().toStdString() +
+                   (lamp[QStringLiteral("enabled")].toBool() ? "+" : "-");
+        return out;
+    }
+
+private:
+    QTemporaryDir m_directory;
+};
+
+} // namespace glowcast::testing
