@@ -65,17 +65,8 @@ protected:
     }
 
     // The lines this client writes, without the decoder's working.
-    [[nodiscard]] Lines ownLines() const
-    {
-        Lines own;
-        for (const std::string& line : log.lines)
-            if (!line.starts_with("parsing: ") && !line.starts_with("left part '") && !line.starts_with("returnValue:"))
-                own.push_back(line);
-        return own;
-    }
+    [[nodiscard]] Lines ownLines() const { return testing::withoutCodecWorking(log); }
 };
-
-// ---- discovery ----
 
 TEST_F(BridgeBridgeTest, DiscoveryTakesThePortalsLastAddressOrFallsBackToTheStoredOne)
 {
@@ -141,12 +132,10 @@ TEST_F(BridgeBridgeTest, PortalHostThatCannotFormAUrlIsNeverAsked)
         http.sent.clear();
         bridge().discoverBridge();
     };
-    for (const std::string host : {"127.0.0.1:8080", "[::1]:8080", "[fe80::1]", "portal.example.org"}) {
-        discoverWith(host);
-        EXPECT_EQ(http.sent, (Requests{{HttpMethod::Get, "http://" + host + "/api/nupnp", "", 30s}}));
-    }
-    for (const std::string host : {"portal .test", "portal.test/x", "portal.test\r\nX: 1", "", "user@portal.test",
-                                   "portal.test:80x", "[fe80::1"}) {
+    // Which hosts pass is the URL check's own table; here, that the portal goes through it.
+    discoverWith("[::1]:8080");
+    EXPECT_EQ(http.sent, (Requests{{HttpMethod::Get, "http://[::1]:8080/api/nupnp", "", 30s}}));
+    for (const std::string host : {"portal.test/x", "portal.test\r\nX: 1"}) {
         SCOPED_TRACE(host);
         discoverWith(host);
         EXPECT_TRUE(http.sent.empty());
@@ -156,8 +145,6 @@ TEST_F(BridgeBridgeTest, PortalHostThatCannotFormAUrlIsNeverAsked)
         EXPECT_EQ(own.back(), kNoStoredAddress);
     }
 }
-
-// ---- pairing ----
 
 TEST_F(BridgeBridgeTest, NoAddressAlertsOnEachCallAndSendsNothingToABridge)
 {
@@ -215,7 +202,7 @@ TEST_F(BridgeBridgeTest, ThirtyRefusalsGiveUpAndALaterCallStartsAFreshSeries)
 }
 
 // A reply that is neither a refusal nor carries a usable user name is not an acceptance: it is
-// logged, leaves the stored user name alone, and the series goes on.
+// logged, leaves the stored user name alone, and the series goes on to its end.
 TEST_F(BridgeBridgeTest, RepliesWithoutAUsableUserNameAreNotAnAcceptance)
 {
     const std::string noName = "Bridge Error: no user name in the pairing reply";
@@ -230,10 +217,6 @@ TEST_F(BridgeBridgeTest, RepliesWithoutAUsableUserNameAreNotAnAcceptance)
         {R"([{"success":"ok"}])", noName},
         {R"([{"success":{"username":""}}])", noName},
         {R"({"devicetype":"x"})", noName},
-        {R"([{"success":{"username":"a b"}}])",
-         "Bridge Error: the user name 'a b' in the pairing reply cannot stand in a URL"},
-        {R"([{"success":{"username":"x/../y"}}])",
-         "Bridge Error: the user name 'x/../y' in the pairing reply cannot stand in a URL"},
         {R"([{"success":{"username":".."}}])",
          "Bridge Error: the user name '..' in the pairing reply cannot stand in a URL"},
     };
@@ -242,27 +225,15 @@ TEST_F(BridgeBridgeTest, RepliesWithoutAUsableUserNameAreNotAnAcceptance)
         http.replies.push_back(reply);
         expected.push_back(line);
     }
-    http.replies.push_back(kAcceptance);
+    expected.resize(30, "no response from Portal API"); // the attempts after them get no reply
     prefs.texts["username"] = "kept-user";
-    EXPECT_TRUE(storedBridge().logIn());
-    EXPECT_EQ(http.sent, Requests(rows.size() + 1, kPairingRequest));
-    EXPECT_EQ(sleeper.calls, static_cast<int>(rows.size() + 1));
-    EXPECT_EQ(prefs.text("username"), "fresh-user-1");
-    const Lines own = ownLines();
-    EXPECT_EQ(Lines(own.end() - static_cast<std::ptrdiff_t>(rows.size()), own.end()), expected);
-}
-
-TEST_F(BridgeBridgeTest, ThirtyRepliesWithoutAUserNameKeepTheStoredOne)
-{
-    prefs.texts["username"] = "kept-user";
-    http.replies.assign(30, "{}");
     EXPECT_FALSE(storedBridge().logIn());
     EXPECT_FALSE(bridge().loggedIn());
+    EXPECT_EQ(http.sent, Requests(30, kPairingRequest));
     EXPECT_EQ(prefs.text("username"), "kept-user");
-    EXPECT_EQ(http.sent.size(), 30u);
+    const Lines own = ownLines();
+    EXPECT_EQ(Lines(own.end() - 30, own.end()), expected);
 }
-
-// ---- the four requests ----
 
 TEST_F(BridgeBridgeTest, EachMethodSendsItsRequestAndReturnsTheReplyUnchanged)
 {
@@ -369,8 +340,7 @@ TEST_F(BridgeBridgeTest, DiscoveryRunsOnlyUntilAnAddressIsFound)
 TEST_F(BridgeBridgeTest, TextThatCannotFormAUrlIsNeverSent)
 {
     pairedBridge();
-    for (const std::string id :
-         {"1 2", "1#frag", "1?on=true", "1\r\nHost: evil", "1\x01", "caf\xC3\xA9", "1%2", "1%zz"}) {
+    for (const std::string id : {"1 2", "1#frag", "1\r\nHost: evil", "caf\xC3\xA9"}) {
         SCOPED_TRACE(id);
         log.lines.clear();
         EXPECT_FALSE(bridge().sendPUTRequest(Dictionary{{"bri", 1}}, "lights/" + id + "/state"));

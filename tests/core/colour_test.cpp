@@ -5,38 +5,30 @@
 namespace glowcast {
 namespace {
 
-TEST(ColourTest, BrightnessIsTheLargestComponentAndSaturationItsSpread)
+TEST(ColourTest, HueSaturationAndBrightnessOfTheDeviceRgbColour)
 {
-    const Colour orange{0.8, 0.3, 0.1};
-    EXPECT_DOUBLE_EQ(orange.brightnessComponent(), 0.8);
-    EXPECT_DOUBLE_EQ(orange.saturationComponent(), 0.875);
-    EXPECT_DOUBLE_EQ(Colour({0.5, 0.5, 0.5}).saturationComponent(), 0.0);
-    EXPECT_DOUBLE_EQ(Colour({0.0, 0.0, 0.0}).saturationComponent(), 0.0);
-    EXPECT_DOUBLE_EQ(Colour({0.0, 0.0, 0.0}).brightnessComponent(), 0.0);
-    EXPECT_DOUBLE_EQ(Colour({0.2, 0.0, 0.1}).saturationComponent(), 1.0);
-}
-
-TEST(ColourTest, HueRunsRedYellowGreenCyanBlueMagentaAndGreysAreRed)
-{
-    EXPECT_DOUBLE_EQ(Colour({1, 0, 0}).hueComponent(), 0.0);
-    EXPECT_DOUBLE_EQ(Colour({1, 0.5, 0}).hueComponent(), 1.0 / 12);
-    EXPECT_DOUBLE_EQ(Colour({1, 1, 0}).hueComponent(), 1.0 / 6);
-    EXPECT_DOUBLE_EQ(Colour({0, 1, 0}).hueComponent(), 1.0 / 3);
-    EXPECT_DOUBLE_EQ(Colour({0, 1, 1}).hueComponent(), 0.5);
-    EXPECT_DOUBLE_EQ(Colour({0.25, 0.5, 1}).hueComponent(), 11.0 / 18);
-    EXPECT_DOUBLE_EQ(Colour({0, 0, 1}).hueComponent(), 2.0 / 3);
-    EXPECT_DOUBLE_EQ(Colour({1, 0, 1}).hueComponent(), 5.0 / 6);
-    EXPECT_DOUBLE_EQ(Colour({0.625, 0, 0.125}).hueComponent(), 29.0 / 30);
-    EXPECT_DOUBLE_EQ(Colour({0.5, 0.5, 0.5}).hueComponent(), 0.0);
-    EXPECT_DOUBLE_EQ(Colour({0, 0, 0}).hueComponent(), 0.0);
-}
-
-TEST(ColourTest, HueStaysBelowAFullTurn)
-{
+    struct Row {
+        Colour colour;
+        double hue, saturation, brightness;
+    };
+    const Row rows[] = {
+        {{1, 0, 0}, 0.0, 1.0, 1.0},           {{1, 0.5, 0}, 1.0 / 12, 1.0, 1.0},
+        {{1, 1, 0}, 1.0 / 6, 1.0, 1.0},       {{0, 1, 0}, 1.0 / 3, 1.0, 1.0},
+        {{0, 1, 1}, 0.5, 1.0, 1.0},           {{0.25, 0.5, 1}, 11.0 / 18, 0.75, 1.0},
+        {{0, 0, 1}, 2.0 / 3, 1.0, 1.0},       {{1, 0, 1}, 5.0 / 6, 1.0, 1.0},
+        {{0.625, 0, 0.125}, 29.0 / 30, 1.0, 0.625}, {{0.8, 0.3, 0.1}, 1.0 / 21, 0.875, 0.8},
+        {{0.2, 0.0, 0.1}, 11.0 / 12, 1.0, 0.2},
+        // Greys, black among them, have the hue of red.
+        {{0.5, 0.5, 0.5}, 0.0, 0.0, 0.5},     {{0, 0, 0}, 0.0, 0.0, 0.0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << row.colour.red << ", " << row.colour.green << ", " << row.colour.blue);
+        EXPECT_DOUBLE_EQ(row.colour.hueComponent(), row.hue);
+        EXPECT_DOUBLE_EQ(row.colour.saturationComponent(), row.saturation);
+        EXPECT_DOUBLE_EQ(row.colour.brightnessComponent(), row.brightness);
+    }
     // A red with the faintest blue in it lies just under the top of the circle, never on it.
-    const double hue = Colour({1.0, 0.0, 1e-17}).hueComponent();
-    EXPECT_GE(hue, 0.0);
-    EXPECT_LT(hue, 1.0);
+    EXPECT_LT(Colour({1.0, 0.0, 1e-17}).hueComponent(), 1.0);
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -102,11 +101,7 @@ protected:
     {
         follower.playerChanged(bus(name), {{}, {}, TrackMetadata{"/t/" + title, title, {}, std::move(art)}});
     }
-    [[nodiscard]] bool logged(const std::string& part) const
-    {
-        return std::any_of(log.lines.begin(), log.lines.end(),
-                           [&](const std::string& line) { return line.find(part) != std::string::npos; });
-    }
+    [[nodiscard]] bool logged(const std::string& part) const { return testing::logHas(log, part); }
 
     std::vector<std::string> reads; // paths and URLs, in order
     std::vector<std::function<void(ArtFetchResult)>> pending;

@@ -5,13 +5,12 @@
 #include "core/eyedropper.h"
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"
-#include "support/processes.h"
 #include "support/private_session_bus.h"
+#include "support/processes.h"
 
 #include <QFile>
 #include <QImage>
 #include <QPainter>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -28,29 +27,25 @@ const QByteArray kSilence = QByteArray::fromHex("52494646a43e000057415645666d742
 TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
 {
     ASSERT_TRUE(QFile::exists(kMprisPlugin)) << "mpv-mpris is not installed (scripts/install-deps.sh)";
-    QTemporaryDir work;
-    testing::PrivateSessionBus bus;
+    ConfigDirectory work;
+    PrivateSessionBus bus;
     Simulator sim{{QStringLiteral("--lamps"), QStringLiteral("3"), QStringLiteral("--user"), QStringLiteral("alice")}};
     ASSERT_FALSE(bus.address().isEmpty() || sim.address.empty());
-    QFile preferences(work.filePath(QStringLiteral("preferences.json")));
-    ASSERT_TRUE(preferences.open(QIODevice::WriteOnly));
-    preferences.write(QByteArray::fromStdString(
-        R"({"username":"alice","lastusedbridgeIP":")" + sim.address +
-        R"(","lamps":[{"id":"1","enabled":true},{"id":"2","enabled":false},{"id":"3","enabled":true}]})"));
-    preferences.close();
+    work.write(R"({"username":"alice","lastusedbridgeIP":")" + sim.address +
+               R"(","lamps":[{"id":"1","enabled":true},{"id":"2","enabled":false},{"id":"3","enabled":true}]})");
 
     // Two thirds orange, one third deep blue: the first enabled lamp gets orange, the second blue.
     QImage cover(600, 600, QImage::Format_RGB32);
     cover.fill(QColor(20, 40, 200));
     QPainter(&cover).fillRect(0, 0, 600, 400, QColor(240, 140, 20));
-    ASSERT_TRUE(cover.save(work.filePath(QStringLiteral("cover.jpg")), "JPEG", 95));
-    QFile track(work.filePath(QStringLiteral("track.wav")));
+    ASSERT_TRUE(cover.save(work.file(QStringLiteral("cover.jpg")), "JPEG", 95));
+    QFile track(work.file(QStringLiteral("track.wav")));
     ASSERT_TRUE(track.open(QIODevice::WriteOnly) && track.write(kSilence) == kSilence.size());
     track.close();
     // What the lamps should get: the cover's colours as Glowcast works them out.
     RecordingLog quiet;
     QtCoverDecoder decoder(quiet, QSize(240, 240));
-    const auto decoded = decoder.decodeFile(work.filePath(QStringLiteral("cover.jpg")));
+    const auto decoded = decoder.decodeFile(work.file(QStringLiteral("cover.jpg")));
     Eyedropper eyedropper(decoded.get(), quiet);
     const std::vector<Colour> colours = eyedropper.getColours(2);
     ASSERT_EQ(colours.size(), 2u);
@@ -63,7 +58,7 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
     ASSERT_TRUE(app.waitForOutput("registering for notifications")) << app.output().toStdString();
     Child mpv{QStringLiteral("mpv"),
               {QStringLiteral("--no-config"), QStringLiteral("--script=") + kMprisPlugin, QStringLiteral("--no-video"),
-               QStringLiteral("--ao=null"), QStringLiteral("--loop=inf"), work.filePath(QStringLiteral("track.wav"))},
+               QStringLiteral("--ao=null"), QStringLiteral("--loop=inf"), work.file(QStringLiteral("track.wav"))},
               environment};
 
     const std::vector<std::string> expected{
@@ -77,7 +72,7 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
     ASSERT_EQ(players.exitCode(), 0);
     EXPECT_TRUE(
         players.output().contains("* org.mpris.MediaPlayer2.mpv (mpv): Playing, \"track.wav\"\n    art: file://" +
-                                  work.filePath(QStringLiteral("cover.jpg")).toUtf8() + "\n"))
+                                  work.file(QStringLiteral("cover.jpg")).toUtf8() + "\n"))
         << players.output().toStdString();
 }
 

@@ -2,14 +2,11 @@
 // notification server of the test's own, glowcastctl through the bus and through the file, a second
 // instance, and a caller running as another user.
 
-#include "support/processes.h"
 #include "support/private_session_bus.h"
+#include "support/processes.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QFile>
 #include <QImage>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -39,7 +36,6 @@ public Q_SLOTS:
 
 namespace {
 
-const QString kApp = QStringLiteral(GLOWCAST_APP);
 const QByteArray kListening = "registering for notifications";
 
 QStringList words(std::initializer_list<const char*> list)
@@ -79,49 +75,29 @@ protected:
     }
     void TearDown() override { QDBusConnection::disconnectFromBus(QStringLiteral("test")); }
 
-    void writePreferences(const std::string& members)
-    {
-        QFile file(config.filePath(QStringLiteral("preferences.json")));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(QByteArray::fromStdString("{" + members + "}"));
-    }
-    [[nodiscard]] QJsonObject preferences() const
-    {
-        QFile file(config.filePath(QStringLiteral("preferences.json")));
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
-    }
-    // The saved lamps as "id+" (enabled) or "id-", in order.
-    [[nodiscard]] std::string savedLamps() const
-    {
-        std::string out;
-        for (const QJsonValue lamp : preferences()[QStringLiteral("lamps")].toArray())
-            out += (out.empty() ? "" : " ") + lamp[QStringLiteral("id")].toString().toStdString() +
-                   (lamp[QStringLiteral("enabled")].toBool() ? "+" : "-");
-        return out;
-    }
+    void writePreferences(const std::string& members) { config.write("{" + members + "}"); }
     std::unique_ptr<Child> headless()
     {
-        return std::make_unique<Child>(kApp, QStringList{QStringLiteral("--headless")}, environment);
+        return std::make_unique<Child>(QStringLiteral(GLOWCAST_APP), QStringList{QStringLiteral("--headless")}, environment);
     }
     // glowcastctl's exit code and output.
     std::pair<int, std::string> ctl(const QStringList& arguments)
     {
-        Child run{QStringLiteral(GLOWCAST_CTL), arguments, environment};
-        const int code = run.exitCode(30'000);
-        return {code, run.output().toStdString()};
+        const CommandRun run = runProgram(QStringLiteral(GLOWCAST_CTL), arguments, environment);
+        return {run.exitCode, run.out + run.err};
     }
     bool postCover(const QColor& colour)
     {
         QImage cover(64, 64, QImage::Format_RGB32);
         cover.fill(colour);
-        const QString path = config.filePath(QStringLiteral("cover.png"));
+        const QString path = config.file(QStringLiteral("cover.png"));
         cover.save(path);
         return Child(QStringLiteral(GLOWCAST_POST_COVER), {path}, environment).exitCode() == 0;
     }
 
-    QTemporaryDir config;
+    ConfigDirectory config;
     QTemporaryDir busDirectory;
-    testing::PrivateSessionBus bus{openBusConfiguration(busDirectory)};
+    PrivateSessionBus bus{openBusConfiguration(busDirectory)};
     Simulator sim{words({"--lamps", "3", "--user", "alice", "--press-after", "1"})};
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 };
@@ -153,16 +129,16 @@ TEST_F(ServiceEndToEndTest, HeadlessPairsByNotificationFollowsCoversTakesControl
     ASSERT_TRUE(postCover(QColor(255, 0, 0)));
     EXPECT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; }));
     EXPECT_EQ(sim.requests(QStringLiteral("PUT")).back(),
-              "PUT /api/" + preferences()[QStringLiteral("username")].toString().toStdString() +
+              "PUT /api/" + config.preferences()[QStringLiteral("username")].toString().toStdString() +
                   "/lights/3/state {\"bri\":255,\"xy\":[0.640,0.330]}");
     EXPECT_NE(ctl(words({"status"})).second.find("colours: #ff0000 #ff0000\n"), std::string::npos);
 
     app->signal(SIGTERM);
     EXPECT_EQ(app->exitCode(), 0);
-    EXPECT_EQ(savedLamps(), "1+ 2- 3+");
-    EXPECT_EQ(preferences()[QStringLiteral("theme")].toString(), QStringLiteral("dark")) << "unknown keys kept";
+    EXPECT_EQ(config.savedLamps(), "1+ 2- 3+");
+    EXPECT_EQ(config.preferences()[QStringLiteral("theme")].toString(), QStringLiteral("dark")) << "unknown keys kept";
     EXPECT_EQ(ctl(words({"disable", "1"})).first, 0) << "through the file now";
-    EXPECT_EQ(savedLamps(), "1- 2- 3+");
+    EXPECT_EQ(config.savedLamps(), "1- 2- 3+");
 }
 
 TEST_F(ServiceEndToEndTest, ASecondInstanceSaysSoAndQuitsWithoutTouchingThePreferences)
@@ -170,15 +146,15 @@ TEST_F(ServiceEndToEndTest, ASecondInstanceSaysSoAndQuitsWithoutTouchingThePrefe
     writePreferences(R"("username":"alice","lastusedbridgeIP":")" + sim.address + R"(")");
     const auto first = headless();
     ASSERT_TRUE(first->waitForOutput(kListening)) << first->output().toStdString();
-    const QByteArray before = QJsonDocument(preferences()).toJson();
+    const QByteArray before = QJsonDocument(config.preferences()).toJson();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")); // for the window's
     for (const QStringList& arguments : {QStringList{QStringLiteral("--headless")}, QStringList{}}) {
-        Child second{kApp, arguments, environment};
+        Child second{QStringLiteral(GLOWCAST_APP), arguments, environment};
         EXPECT_EQ(second.exitCode(), 3);
         EXPECT_TRUE(second.output().contains("Glowcast is already running")) << second.output().toStdString();
         EXPECT_FALSE(second.output().contains("preferences: using"));
     }
-    EXPECT_EQ(QJsonDocument(preferences()).toJson(), before);
+    EXPECT_EQ(QJsonDocument(config.preferences()).toJson(), before);
 }
 
 TEST_F(ServiceEndToEndTest, GlowcastctlBridgeLetsAServiceThatFoundNoBridgeSetItselfUp)
@@ -205,10 +181,10 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastConcurrentGlowcastctlEditsOfTheFileAl
         runs.push_back(std::make_unique<Child>(QStringLiteral(GLOWCAST_CTL), arguments, environment));
     for (const auto& run : runs)
         EXPECT_EQ(run->exitCode(30'000), 0) << run->output().toStdString();
-    EXPECT_EQ(savedLamps(), "1+ 2+ 3+ 4+ 5+ 6+");
-    EXPECT_EQ(preferences()[QStringLiteral("ignoreplayers")].toArray().size(), 1);
-    EXPECT_EQ(preferences()[QStringLiteral("lastusedbridgeIP")].toString(), QStringLiteral("10.0.0.9"));
-    EXPECT_EQ(preferences()[QStringLiteral("username")].toString(), QStringLiteral("alice"));
+    EXPECT_EQ(config.savedLamps(), "1+ 2+ 3+ 4+ 5+ 6+");
+    EXPECT_EQ(config.preferences()[QStringLiteral("ignoreplayers")].toArray().size(), 1);
+    EXPECT_EQ(config.preferences()[QStringLiteral("lastusedbridgeIP")].toString(), QStringLiteral("10.0.0.9"));
+    EXPECT_EQ(config.preferences()[QStringLiteral("username")].toString(), QStringLiteral("alice"));
     EXPECT_EQ(ctl(words({"config", "followplayers", "maybe"})).first, 2);
     EXPECT_EQ(ctl(words({"enable", "9"})).first, 1);
 }

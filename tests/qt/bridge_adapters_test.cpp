@@ -27,23 +27,19 @@ TEST(QtSleeperTest, KeepsDeliveringEventsWhileItWaits)
     sleeper.sleep(-5ms);
 }
 
-class PortalHostTest : public ::testing::Test {
-protected:
-    void TearDown() override { unsetenv("GLOWCAST_PORTAL"); }
-};
-
-TEST_F(PortalHostTest, ReadsHostOrHostAndPortAndIgnoresBlankValues)
+TEST(PortalHostTest, ReadsHostOrHostAndPortAndIgnoresBlankValues)
 {
+    const std::pair<const char*, std::optional<std::string>> rows[] = {
+        {nullptr, std::nullopt},
+        {"", std::nullopt},
+        {" \t\n", std::nullopt},
+        {"portal.example.org", "portal.example.org"},
+        {" 127.0.0.1:8080\n", "127.0.0.1:8080"}};
+    for (const auto& [value, host] : rows) {
+        value != nullptr ? setenv("GLOWCAST_PORTAL", value, 1) : unsetenv("GLOWCAST_PORTAL");
+        EXPECT_EQ(portalHostFromEnvironment(), host) << (value != nullptr ? value : "unset");
+    }
     unsetenv("GLOWCAST_PORTAL");
-    EXPECT_EQ(portalHostFromEnvironment(), std::nullopt);
-    setenv("GLOWCAST_PORTAL", "", 1);
-    EXPECT_EQ(portalHostFromEnvironment(), std::nullopt);
-    setenv("GLOWCAST_PORTAL", " \t\n", 1);
-    EXPECT_EQ(portalHostFromEnvironment(), std::nullopt);
-    setenv("GLOWCAST_PORTAL", "portal.example.org", 1);
-    EXPECT_EQ(portalHostFromEnvironment(), "portal.example.org");
-    setenv("GLOWCAST_PORTAL", " 127.0.0.1:8080\n", 1);
-    EXPECT_EQ(portalHostFromEnvironment(), "127.0.0.1:8080");
 }
 
 std::string contents(std::FILE* file)

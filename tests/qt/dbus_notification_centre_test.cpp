@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
 
 namespace glowcast {
@@ -191,7 +190,8 @@ TEST_F(DBusNotificationCentreTest, UserInformationOverTheBusLimitIsNotSentAndThe
     EXPECT_EQ(received[0].userInfo.at("cover").size(), atLimit.size());
 }
 
-// The tool and the shell commands that the README gives, as separate processes on the private bus.
+// The cover poster as a separate process on the private bus; that what it posts arrives is the
+// end-to-end tests' to show.
 class PostingProgramsTest : public DBusNotificationCentreTest {
 protected:
     QTemporaryDir directory;
@@ -205,45 +205,7 @@ protected:
         output = result.out + result.err;
         return result.exitCode;
     }
-    int gdbusEmit(const QString& bytes, const QStringList& extra = {})
-    {
-        return run(QStringLiteral("sh"),
-                   QStringList{QStringLiteral("-c"),
-                               QStringLiteral("gdbus emit --session --object-path /org/glowcast/Notifications "
-                                              "--signal org.glowcast.DistributedNotifications.Posted "
-                                              "\"'CoverdeckAlbumCoverChanged'\" \"'Coverdeck'\" "
-                                              "\"{'cover': <[byte %1]>}\"")
-                                   .arg(bytes)} +
-                       extra);
-    }
-    QString writeFile(const char* name, const Bytes& bytes)
-    {
-        const QString path = directory.filePath(QString::fromLatin1(name));
-        std::ofstream(path.toStdString(), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
 };
-
-TEST_F(PostingProgramsTest, ThePosterAndTheDocumentedGdbusCommandsPostCovers)
-{
-    observe();
-    EXPECT_EQ(run(QStringLiteral(GLOWCAST_POST_COVER), {writeFile("cover.png", kCover)}), 0) << output;
-    // The README's command, the bytes written out one by one.
-    const Bytes small{0x89, 0x50, 0x4e, 0x47, 0x0d};
-    QStringList literal;
-    for (const std::uint8_t byte : small)
-        literal << QStringLiteral("0x%1").arg(byte, 2, 16, QLatin1Char('0'));
-    EXPECT_EQ(gdbusEmit(literal.join(QStringLiteral(", "))), 0) << output;
-    // The README's general form, for any small file.
-    EXPECT_EQ(gdbusEmit(QStringLiteral(
-                            "$(od -An -v -tx1 \"$1\" | tr -s ' \\n' ' ' | sed 's/^ //;s/ $//;s/ /, 0x/g;s/^/0x/')"),
-                        {QStringLiteral("sh"), writeFile("small.bin", kCover)}),
-              0)
-        << output;
-    expectReceivedLast(3);
-    EXPECT_EQ(received, (std::vector<Notification>{coverChanged(kCover), coverChanged(small), coverChanged(kCover)}));
-}
 
 TEST_F(PostingProgramsTest, ThePosterRefusesWhatItCannotSend)
 {

@@ -91,11 +91,10 @@ TEST_F(GlowcastctlColoursTest, BadCommandLinesExitWithTwo)
 {
     ASSERT_TRUE(directory.isValid());
     const QString cover = writeCover();
-    EXPECT_EQ(glowcastctl({}).exitCode, 2);
-    EXPECT_EQ(glowcastctl({cover, QStringLiteral("-1")}).exitCode, 2);
-    EXPECT_EQ(glowcastctl({cover, QStringLiteral("five")}).exitCode, 2);
-    EXPECT_EQ(glowcastctl({cover, QStringLiteral("5"), QStringLiteral("extra")}).exitCode, 2);
-    EXPECT_EQ(glowcastctl({cover, QStringLiteral("--preview")}).exitCode, 2);
+    for (const QStringList& arguments : {QStringList{}, QStringList{cover, QStringLiteral("-1")},
+                                         QStringList{cover, QStringLiteral("5"), QStringLiteral("extra")},
+                                         QStringList{cover, QStringLiteral("--preview")}})
+        EXPECT_EQ(glowcastctl(arguments).exitCode, 2) << arguments.join(u' ').toStdString();
 }
 
 } // namespace

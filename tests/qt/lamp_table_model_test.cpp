@@ -1,10 +1,8 @@
-#include "core/glowcast_controller.h"
-#include "support/controller_rig.h"
 #include "gui/lamp_table_model.h"
 #include "gui/main_window.h"
+#include "support/controller_rig.h"
 
 #include <QAbstractItemModelTester>
-#include <QApplication>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -13,47 +11,28 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <memory>
-#include <string>
-#include <vector>
-
 namespace glowcast {
 namespace {
 
 // A controller set up against a bridge that lists Desk, Hall and Porch, with Hall saved as enabled.
+// What a click does to the lamps is the controller's; here, that the model and the window pass it on.
 class LampTableModelTest : public ::testing::Test, protected ControllerRig {
 protected:
     LampTableModelTest()
     {
-        prefs.texts["username"] = "alice";
-        prefs.texts["lastusedbridgeIP"] = "10.0.0.2";
+        prefs.texts = {{"username", "alice"}, {"lastusedbridgeIP", "10.0.0.2"}};
         prefs.savedLamps = std::vector<LampEntry>{{"2", "Hall", true}};
         http.replies.emplace_back(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"}})");
         controller.awakeFromNib();
         scheduler.fireNext();
-        log.lines.clear();
     }
-
-    // Clicks the centre of the check box in the given row of a shown table.
-    static void clickCheckBox(QTableView& view, int row)
-    {
-        const QModelIndex index = view.model()->index(row, LampTableModel::EnabledColumn);
-        QStyleOptionViewItem option;
-        option.initFrom(view.viewport());
-        option.rect = view.visualRect(index);
-        option.features |= QStyleOptionViewItem::HasCheckIndicator;
-        option.checkState = index.data(Qt::CheckStateRole).value<Qt::CheckState>();
-        const QRect box = view.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &view);
-        QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
-    }
-};
-
-TEST_F(LampTableModelTest, ShowsCheckBoxesAndNamesAndSettingTheCheckStateFlipsTheLampAndReloads)
-{
     LampTableModel model{controller};
     QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
     QSignalSpy resets{&model, &QAbstractItemModel::modelReset};
+};
+
+TEST_F(LampTableModelTest, ShowsCheckBoxesAndNamesAndOnlyTheCheckStateCanBeSet)
+{
     ASSERT_EQ(model.rowCount(), 3);
     ASSERT_EQ(model.columnCount(), 2);
     EXPECT_EQ(model.index(1, 1).data().toString(), QStringLiteral("Hall"));
@@ -62,41 +41,27 @@ TEST_F(LampTableModelTest, ShowsCheckBoxesAndNamesAndSettingTheCheckStateFlipsTh
     EXPECT_EQ(model.index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
     EXPECT_TRUE(model.flags(model.index(0, 0)).testFlag(Qt::ItemIsUserCheckable));
     EXPECT_FALSE(model.flags(model.index(0, 1)).testFlag(Qt::ItemIsEditable));
-
-    ASSERT_TRUE(model.setData(model.index(0, 0), Qt::Checked, Qt::CheckStateRole));
-    EXPECT_EQ(controller.enabledCount(), 2);
-    EXPECT_EQ(controller.getIDofNthEnabled(0), "1");
-    // The value is not looked at: "checked" on a checked lamp still turns it off.
-    ASSERT_TRUE(model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole));
-    EXPECT_FALSE(controller.collection()[1].enabled);
-    EXPECT_EQ(resets.count(), 2);
-    EXPECT_EQ(model.index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
-
     EXPECT_FALSE(model.setData(model.index(2, 1), QStringLiteral("Garden"), Qt::EditRole));
-    EXPECT_EQ(controller.collection()[2].name, "Porch");
-    EXPECT_EQ(resets.count(), 2);
+    EXPECT_EQ(resets.count(), 0);
 }
 
 TEST_F(LampTableModelTest, AClickOnACheckBoxFlipsTheLampAndReloads)
 {
-    LampTableModel model{controller};
     QTableView view;
     view.setModel(&model);
     view.resize(300, 200);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    QSignalSpy resets{&model, &QAbstractItemModel::modelReset};
-
-    clickCheckBox(view, 2);
+    const QModelIndex porch = model.index(2, LampTableModel::EnabledColumn);
+    QStyleOptionViewItem option;
+    option.initFrom(view.viewport());
+    option.rect = view.visualRect(porch);
+    option.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QRect box = view.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &view);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
     EXPECT_TRUE(controller.collection()[2].enabled);
     EXPECT_EQ(resets.count(), 1);
-    EXPECT_NE(std::find(log.lines.begin(), log.lines.end(), "setting enabled"), log.lines.end());
-
-    QTest::qWait(QApplication::doubleClickInterval() + 50); // two clicks, not a double click
-    clickCheckBox(view, 2);
-    EXPECT_FALSE(controller.collection()[2].enabled);
-    EXPECT_EQ(resets.count(), 2);
-    EXPECT_EQ(log.lines.back(), "unsetting enabled");
+    EXPECT_EQ(porch.data(Qt::CheckStateRole).toInt(), Qt::Checked);
 }
 
 TEST_F(LampTableModelTest, TheWindowFollowsASecondSetUpAndShowsTheCoverAndFiveSwatches)

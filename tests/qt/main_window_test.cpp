@@ -1,7 +1,6 @@
-#include "core/glowcast_controller.h"
-#include "support/controller_rig.h"
 #include "gui/main_window.h"
 #include "gui/push_button_window.h"
+#include "support/controller_rig.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -71,28 +70,22 @@ TEST(PushButtonWidgetTest, ShowsABusyBarWhilePairingAndHidesAgain)
 
 TEST(MessageBoxAlertTest, ShowsTheTitleTheTextAndTheOneButtonUntilDismissed)
 {
-    const AlertText text{"Unable to find IP of bridge", "OK", "Have tried to discover the Bridge's IP but failed."};
-    QString title;
-    QString message;
-    QString informative;
-    QStringList buttons;
+    QStringList shown;
     // The alert is modal: look at it from the event loop it runs, then press its button.
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
-        title = box->windowTitle();
-        message = box->text();
-        informative = box->informativeText();
+        shown << box->windowTitle() << box->text() << box->informativeText();
         for (QAbstractButton* button : box->buttons())
-            buttons << button->text();
+            shown << button->text();
         box->buttons().front()->click();
     });
     MessageBoxAlert alert;
-    alert.runModal(text);
-    EXPECT_EQ(title, QStringLiteral("Unable to find IP of bridge"));
-    EXPECT_EQ(message, QStringLiteral("Unable to find IP of bridge"));
-    EXPECT_EQ(informative, QStringLiteral("Have tried to discover the Bridge's IP but failed."));
-    EXPECT_EQ(buttons, QStringList{QStringLiteral("OK")});
+    alert.runModal({"Unable to find IP of bridge", "OK", "Have tried to discover the Bridge's IP but failed."});
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("Unable to find IP of bridge"),
+                                  QStringLiteral("Unable to find IP of bridge"),
+                                  QStringLiteral("Have tried to discover the Bridge's IP but failed."),
+                                  QStringLiteral("OK")}));
 }
 
 } // namespace
