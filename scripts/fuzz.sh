@@ -9,6 +9,10 @@ seconds=${2:-30}
 # that passed here passes on CI; set GLOWCAST_FUZZ_SEED=0 for a fresh random walk.
 seed=${GLOWCAST_FUZZ_SEED:-1}
 findings="$build/fuzz-findings"
+# The sanitizers' settings of the sanitizer tests (CMakePresets.json), unless given.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 mkdir -p "$findings"
 
 targets=$(find "$build/fuzz" -maxdepth 1 -type f -executable -name '*_fuzz' | sort)
