@@ -55,19 +55,6 @@ TEST_F(MainWindowTest, BecomingTheActiveWindowIsReported)
     EXPECT_EQ(activations, 1);
 }
 
-TEST(PushButtonWidgetTest, ShowsABusyBarWhilePairingAndHidesAgain)
-{
-    PushButtonWidget widget;
-    PushButtonWindow& port = widget;
-    port.show();
-    EXPECT_TRUE(widget.isVisible());
-    EXPECT_EQ(widget.busyBar().minimum(), 0);
-    EXPECT_EQ(widget.busyBar().maximum(), 0) << "a bar without an end keeps moving";
-    port.bringToFront();
-    port.hide();
-    EXPECT_FALSE(widget.isVisible());
-}
-
 TEST(MessageBoxAlertTest, ShowsTheTitleTheTextAndTheOneButtonUntilDismissed)
 {
     QStringList shown;
