@@ -33,7 +33,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -27,8 +27,8 @@ constexpr int kRequests = 10;
 // One simulator for the whole run.
 testing::Simulator& simulator()
 {
-    static testing::Simulator instance{{QStringLiteral("--lamps"), QStringLiteral("10"), QStringLiteral("--user"),
-                                        QStringLiteral("bench")}};
+    static testing::Simulator instance{
+        {QStringLiteral("--lamps"), QStringLiteral("10"), QStringLiteral("--user"), QStringLiteral("bench")}};
     return instance;
 }
 

@@ -24,7 +24,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>

@@ -26,4 +26,4 @@ struct Colour {
     return Colour{1.0, 1.0, 1.0, 1.0};
 }
 
-}  // namespace glowcast
+} // namespace glowcast

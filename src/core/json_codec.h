@@ -19,4 +19,4 @@ namespace glowcast {
 // that does not follow these rules gives a partial or empty dictionary. Writes its working to log.
 [[nodiscard]] Dictionary dictionaryFromJSON(std::string_view text, Log& log);
 
-}  // namespace glowcast
+} // namespace glowcast

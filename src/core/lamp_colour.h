@@ -24,4 +24,4 @@ namespace glowcast {
 // The lamp-state body for one lamp: {"bri", "xy"} for a colour, {"bri": 0, "sat": 0} without one.
 [[nodiscard]] Dictionary lampStateBody(const std::optional<Colour>& colour, Log& log);
 
-}  // namespace glowcast
+} // namespace glowcast

@@ -13,4 +13,4 @@ struct LampEntry {
     friend bool operator==(const LampEntry&, const LampEntry&) = default;
 };
 
-}  // namespace glowcast
+} // namespace glowcast

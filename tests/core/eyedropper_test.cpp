@@ -1,6 +1,6 @@
 #include "core/eyedropper.h"
-#include "support/printing.h"
 #include "support/fake_cover.h"
+#include "support/printing.h"
 #include "support/recording_log.h"
 
 #include <gtest/gtest.h>

@@ -39,14 +39,18 @@ TEST(LampListTest, KeepsWhatCanBeALampAndBoundsTheRest)
     }
     cuts.push_back("the bridge lists more than 256 lamps; lamp 257 and those after it left out");
     const Row rows[] = {
-        {"lamps in the reply's order", R"({"2":{"state":{"on":true},"name":"Hall"},"1":{"name":"Desk"}})",
-         Lamps{{"2", "Hall", false}, {"1", "Desk", false}}, {}},
-        {"entries without a name", R"({"1":{"name":"Desk"},"2":"on","3":{"type":"plug"},"4":{"name":"Hall"}})",
+        {"lamps in the reply's order",
+         R"({"2":{"state":{"on":true},"name":"Hall"},"1":{"name":"Desk"}})",
+         Lamps{{"2", "Hall", false}, {"1", "Desk", false}},
+         {}},
+        {"entries without a name",
+         R"({"1":{"name":"Desk"},"2":"on","3":{"type":"plug"},"4":{"name":"Hall"}})",
          Lamps{{"1", "Desk", false}, {"4", "Hall", false}},
          {"lamp 2 has no name, left out", "lamp 3 has no name, left out"}},
         {"ids that would reach another resource",
          R"({"1/../../../../evil":{"name":"E"},"..":{"name":"U"},"7/..":{"name":"S"},"%2E%2E":{"name":"P"},)"
-         R"(")" + std::string(65, 'x') + R"(":{"name":"L"},"1":{"name":"Desk"}})",
+         R"(")" +
+             std::string(65, 'x') + R"(":{"name":"L"},"1":{"name":"Desk"}})",
          Lamps{{"1", "Desk", false}},
          {"lamp '1/../../../../evil' has an id that cannot stand in a URL path, left out",
           "lamp '..' has an id that cannot stand in a URL path, left out",
@@ -58,7 +62,9 @@ TEST(LampListTest, KeepsWhatCanBeALampAndBoundsTheRest)
         {"an error page", "<html>502 Bad Gateway</html>", std::nullopt, {}},
         {"a list", "[]", std::nullopt, {}},
         {"garbage in braces", "{\xff\xfe<<not json>>}", std::nullopt, {}},
-        {"an object without lamps", R"({"1":"on","2":{"type":"plug"}})", std::nullopt,
+        {"an object without lamps",
+         R"({"1":"on","2":{"type":"plug"}})",
+         std::nullopt,
          {"lamp 1 has no name, left out", "lamp 2 has no name, left out"}},
     };
     for (const Row& row : rows) {

@@ -25,8 +25,12 @@ TEST(DictionaryTest, KeepsTheOrderOfFirstStoringAndGivesNothingForAnotherKind)
 
 TEST(DictionaryTest, PrintedFormQuotesTextsAndNestsInOrder)
 {
-    const Dictionary dictionary{{"id", "1"},  {"bri", 255.0}, {"level", 3}, {"on", false},
-                                {"state", Dictionary{{"xy", "[0.3,0.3]"}}}, {"empty", Dictionary{}}};
+    const Dictionary dictionary{{"id", "1"},
+                                {"bri", 255.0},
+                                {"level", 3},
+                                {"on", false},
+                                {"state", Dictionary{{"xy", "[0.3,0.3]"}}},
+                                {"empty", Dictionary{}}};
     EXPECT_EQ(describe(dictionary),
               R"({"id":"1","bri":255,"level":3,"on":false,"state":{"xy":"[0.3,0.3]"},"empty":{}})");
     EXPECT_EQ(describe(Value{0.5}), "0.5");

@@ -47,9 +47,9 @@ TEST_F(AppEndToEndTest, CoversFromThePosterAndFromGdbusColourTheEnabledLampsAndS
     redAndBlue.fill(QColor(0, 0, 200));
     QPainter(&redAndBlue).fillRect(0, 0, 300, 200, QColor(255, 0, 0));
     ASSERT_TRUE(redAndBlue.save(config.file(QStringLiteral("cover.png"))));
-    EXPECT_EQ(Child(QStringLiteral(GLOWCAST_POST_COVER), {config.file(QStringLiteral("cover.png"))}, environment)
-                  .exitCode(),
-              0);
+    EXPECT_EQ(
+        Child(QStringLiteral(GLOWCAST_POST_COVER), {config.file(QStringLiteral("cover.png"))}, environment).exitCode(),
+        0);
     ASSERT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; }));
     // A flat green cover of four pixels, sent with the README's gdbus command for any small file.
     QImage green(4, 4, QImage::Format_RGB32);
@@ -59,16 +59,16 @@ TEST_F(AppEndToEndTest, CoversFromThePosterAndFromGdbusColourTheEnabledLampsAndS
         "gdbus emit --session --object-path /org/glowcast/Notifications "
         "--signal org.glowcast.DistributedNotifications.Posted \"'CoverdeckAlbumCoverChanged'\" \"'Coverdeck'\" "
         "\"{'cover': <[byte $(od -An -v -tx1 \"$1\" | tr -s ' \\n' ' ' | sed 's/^ //;s/ $//;s/ /, 0x/g;s/^/0x/')]>}\"");
-    EXPECT_EQ(Child(QStringLiteral("sh"),
-                    {QStringLiteral("-c"), readmeCommand, QStringLiteral("sh"), config.file(QStringLiteral("green.png"))},
-                    environment)
-                  .exitCode(),
-              0);
-    const std::vector<std::string> expected{
-        R"(PUT /api/alice/lights/1/state {"bri":255,"xy":[0.640,0.330]})",
-        R"(PUT /api/alice/lights/3/state {"bri":96,"xy":[0.150,0.060]})",
-        R"(PUT /api/alice/lights/1/state {"bri":96,"xy":[0.410,0.510]})",
-        R"(PUT /api/alice/lights/3/state {"bri":96,"xy":[0.410,0.510]})"};
+    EXPECT_EQ(
+        Child(QStringLiteral("sh"),
+              {QStringLiteral("-c"), readmeCommand, QStringLiteral("sh"), config.file(QStringLiteral("green.png"))},
+              environment)
+            .exitCode(),
+        0);
+    const std::vector<std::string> expected{R"(PUT /api/alice/lights/1/state {"bri":255,"xy":[0.640,0.330]})",
+                                            R"(PUT /api/alice/lights/3/state {"bri":96,"xy":[0.150,0.060]})",
+                                            R"(PUT /api/alice/lights/1/state {"bri":96,"xy":[0.410,0.510]})",
+                                            R"(PUT /api/alice/lights/3/state {"bri":96,"xy":[0.410,0.510]})"};
     EXPECT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= expected.size(); }));
     EXPECT_EQ(sim.requests(QStringLiteral("PUT")), expected);
 

@@ -78,7 +78,8 @@ protected:
     void writePreferences(const std::string& members) { config.write("{" + members + "}"); }
     std::unique_ptr<Child> headless()
     {
-        return std::make_unique<Child>(QStringLiteral(GLOWCAST_APP), QStringList{QStringLiteral("--headless")}, environment);
+        return std::make_unique<Child>(QStringLiteral(GLOWCAST_APP), QStringList{QStringLiteral("--headless")},
+                                       environment);
     }
     // glowcastctl's exit code and output.
     std::pair<int, std::string> ctl(const QStringList& arguments)

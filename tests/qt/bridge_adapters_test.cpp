@@ -29,12 +29,11 @@ TEST(QtSleeperTest, KeepsDeliveringEventsWhileItWaits)
 
 TEST(PortalHostTest, ReadsHostOrHostAndPortAndIgnoresBlankValues)
 {
-    const std::pair<const char*, std::optional<std::string>> rows[] = {
-        {nullptr, std::nullopt},
-        {"", std::nullopt},
-        {" \t\n", std::nullopt},
-        {"portal.example.org", "portal.example.org"},
-        {" 127.0.0.1:8080\n", "127.0.0.1:8080"}};
+    const std::pair<const char*, std::optional<std::string>> rows[] = {{nullptr, std::nullopt},
+                                                                       {"", std::nullopt},
+                                                                       {" \t\n", std::nullopt},
+                                                                       {"portal.example.org", "portal.example.org"},
+                                                                       {" 127.0.0.1:8080\n", "127.0.0.1:8080"}};
     for (const auto& [value, host] : rows) {
         value != nullptr ? setenv("GLOWCAST_PORTAL", value, 1) : unsetenv("GLOWCAST_PORTAL");
         EXPECT_EQ(portalHostFromEnvironment(), host) << (value != nullptr ? value : "unset");

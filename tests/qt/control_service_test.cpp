@@ -1,7 +1,7 @@
 #include "adapters/dbus_control_service.h"
-#include "support/controller_rig.h"
 #include "gui/lamp_table_model.h"
 #include "gui/operation_queue.h"
+#include "support/controller_rig.h"
 #include "support/private_session_bus.h"
 #include "support/recording_log.h"
 #include "support/waiting.h"

@@ -69,10 +69,9 @@ TEST(MessageBoxAlertTest, ShowsTheTitleTheTextAndTheOneButtonUntilDismissed)
     });
     MessageBoxAlert alert;
     alert.runModal({"Unable to find IP of bridge", "OK", "Have tried to discover the Bridge's IP but failed."});
-    EXPECT_EQ(shown, (QStringList{QStringLiteral("Unable to find IP of bridge"),
-                                  QStringLiteral("Unable to find IP of bridge"),
-                                  QStringLiteral("Have tried to discover the Bridge's IP but failed."),
-                                  QStringLiteral("OK")}));
+    EXPECT_EQ(shown, (QStringList{
+                         QStringLiteral("Unable to find IP of bridge"), QStringLiteral("Unable to find IP of bridge"),
+                         QStringLiteral("Have tried to discover the Bridge's IP but failed."), QStringLiteral("OK")}));
 }
 
 } // namespace

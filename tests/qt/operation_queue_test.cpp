@@ -1,7 +1,7 @@
-#include "support/fake_platform.h"
-#include "support/recording_log.h"
 #include "gui/operation_queue.h"
 #include "gui/queued_ports.h"
+#include "support/fake_platform.h"
+#include "support/recording_log.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

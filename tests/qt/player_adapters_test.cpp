@@ -6,8 +6,8 @@
 #include "core/covers/cover_follower.h"
 #include "support/private_session_bus.h"
 #include "support/recording_log.h"
-#include "support/waiting.h"
 #include "support/test_player.h"
+#include "support/waiting.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -175,8 +175,7 @@ TEST_P(BadInputTest, IsLoggedAndTheNextGoodCoverStillWorks)
     player.publish(track(QStringLiteral("Bad"), QString(art).replace(QStringLiteral("%2"), web.url(""))));
     if (GetParam().act)
         GetParam().act(player);
-    EXPECT_TRUE(testing::waitFor([&] { return testing::logHas(log, GetParam().logged); }))
-        << GetParam().logged;
+    EXPECT_TRUE(testing::waitFor([&] { return testing::logHas(log, GetParam().logged); })) << GetParam().logged;
     TestPlayer good(bus.address(), QStringLiteral("good"), track(QStringLiteral("Good"), web.url("/cover")));
     EXPECT_TRUE(sentEventually({kPng}));
 }

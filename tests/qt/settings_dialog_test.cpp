@@ -1,7 +1,7 @@
-#include "support/fake_preferences.h"
-#include "support/recording_log.h"
 #include "gui/bridge_address_bar.h"
 #include "gui/settings_dialog.h"
+#include "support/fake_preferences.h"
+#include "support/recording_log.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -24,4 +24,4 @@ public:
     }
 };
 
-}  // namespace glowcast
+} // namespace glowcast

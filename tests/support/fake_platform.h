@@ -84,8 +84,7 @@ public:
         std::function<void(const Notification&)> handler;
     };
     std::vector<Observer> observers;
-    void addObserver(std::string name, std::string object,
-                     std::function<void(const Notification&)> handler) override
+    void addObserver(std::string name, std::string object, std::function<void(const Notification&)> handler) override
     {
         observers.push_back({std::move(name), std::move(object), std::move(handler)});
     }
@@ -116,4 +115,4 @@ public:
     void setImage(const CoverImage* image) override { shown.push_back(image); }
 };
 
-}  // namespace glowcast
+} // namespace glowcast

@@ -55,4 +55,4 @@ public:
     void updateLamps(const LampsEdit& edit) override { setLamps(edit(savedLamps)); }
 };
 
-}  // namespace glowcast
+} // namespace glowcast

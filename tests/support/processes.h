@@ -94,7 +94,8 @@ inline CommandRun runProgram(const QString& program, const QStringList& argument
 class Simulator : public Child {
 public:
     explicit Simulator(const QStringList& arguments = {})
-        : Child(QStringLiteral(GLOWCAST_BRIDGE_SIM), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments)
+        : Child(QStringLiteral(GLOWCAST_BRIDGE_SIM),
+                QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments)
     {
         if (waitForOutput("\n", 10'000) && output().startsWith("listening on "))
             address = output().mid(13).trimmed().toStdString();

@@ -28,7 +28,8 @@ namespace testing {
 // Whether a line holds the text.
 inline bool logHas(const RecordingLog& log, std::string_view part)
 {
-    return std::ranges::any_of(log.lines, [&](const std::string& line) { return line.find(part) != std::string::npos; });
+    return std::ranges::any_of(log.lines,
+                               [&](const std::string& line) { return line.find(part) != std::string::npos; });
 }
 
 // The lines without the codec's working, which it writes for every reply it reads.

@@ -18,4 +18,4 @@ public:
     virtual void runModal(const AlertText& text) = 0;
 };
 
-}  // namespace glowcast
+} // namespace glowcast

@@ -12,4 +12,4 @@ public:
     virtual void write(std::string_view line) = 0;
 };
 
-}  // namespace glowcast
+} // namespace glowcast

@@ -27,4 +27,4 @@ public:
                              std::function<void(const Notification&)> handler) = 0;
 };
 
-}  // namespace glowcast
+} // namespace glowcast

@@ -47,4 +47,4 @@ public:
     virtual void updateLamps(const LampsEdit& edit) = 0;
 };
 
-}  // namespace glowcast
+} // namespace glowcast

@@ -14,4 +14,4 @@ public:
     virtual void hide() = 0;
 };
 
-}  // namespace glowcast
+} // namespace glowcast

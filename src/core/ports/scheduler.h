@@ -13,4 +13,4 @@ public:
     virtual void schedule(std::chrono::milliseconds delay, std::function<void()> action) = 0;
 };
 
-}  // namespace glowcast
+} // namespace glowcast

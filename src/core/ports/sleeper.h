@@ -11,4 +11,4 @@ public:
     virtual void sleep(std::chrono::milliseconds duration) = 0;
 };
 
-}  // namespace glowcast
+} // namespace glowcast

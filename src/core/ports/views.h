@@ -26,4 +26,4 @@ public:
     virtual void setImage(const CoverImage* image) = 0;
 };
 
-}  // namespace glowcast
+} // namespace glowcast
