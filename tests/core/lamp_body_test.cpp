@@ -55,6 +55,7 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
     const Dictionary red{{"bri", 12.0}, {"xy", "[0.640,0.330]"}};
     const Dictionary zero{{"bri", 0.0}, {"sat", 0.0}};
     const Dictionary k4000{{"bri", 9.0}, {"xy", "[0.3805,0.3767]"}};
+    const Dictionary belowTheCurve{{"bri", 9.0}, {"xy", "[0.4500,0.3800]"}};
     const LampCapabilities unknown;
     const LampCapabilities gamutA{LampKind::Colour, gamutOfType("A"), {}};
     const LampCapabilities white{LampKind::ColourTemperature, {}, MiredRange{153, 500}};
@@ -70,9 +71,10 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
         {zero, unknown, settingsOf({{"minimumBrightness", 40}}), R"({"bri":0,"sat":0})"},
         {blue, gamutA, fit, R"({"bri":128,"xy":[0.1418,0.0815]})"},
         {red, gamutA, fit, R"({"bri":12,"xy":[0.640,0.330]})"},
-        // The nearest white: 4000 K lies on the curve at (0.3805, 0.3767), 250 mired; colours far off
-        // the curve take the nearer end of the lamp's range.
+        // The nearest white: 4000 K lies on the curve at (0.3805, 0.3767), 250 mired; a point off it is
+        // nearest in CIE 1960 u, v; colours far off the curve take the nearer end of the lamp's range.
         {k4000, white, fit, R"({"bri":9,"ct":250})"},
+        {belowTheCurve, white, fit, R"({"bri":9,"ct":387})"},
         {red, white, fit, R"({"bri":12,"ct":500})"},
         {blue, white, fit, R"({"bri":128,"ct":153})"},
         {zero, white, fit, R"({"bri":0})"},

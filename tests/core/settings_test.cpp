@@ -90,6 +90,7 @@ TEST(SettingsTest, SettingChecksStoresAndAnEmptyTextRemovesTheKey)
     EXPECT_EQ(settings.set("theme", std::string{"dark"}).failure, Failure::UnknownSetting);
     EXPECT_EQ(settings.set("followplayers", std::string{"true"}).failure, Failure::WrongKind);
     EXPECT_EQ(settings.set("ignoreplayers", Texts{"a,b"}).failure, Failure::InvalidValue);
+    EXPECT_EQ(settings.set("ignoreplayers", Texts{"vlc", ""}).failure, Failure::InvalidValue);
     EXPECT_EQ(settings.set("ignoreplayers", Texts(65, "vlc")).failure, Failure::InvalidValue);
     EXPECT_TRUE(prefs.texts.empty() && prefs.others.empty()) << "nothing stored by a refusal";
 
