@@ -108,37 +108,12 @@ TEST(EyedropperTest, TakesDistinctColoursAndRepeatsThem)
     }
 }
 
-TEST(EyedropperTest, EqualCountsInterleavedTakeTheSmallerColourNumber)
-{
-    FakeCoverImage cover{80, 80};
-    for (int i = 0; i < 80 * 80; ++i)
-        cover.fill(i, 1, i % 2 == 0 ? FakeCoverImage::Rgba{255, 0, 0, 255} : FakeCoverImage::Rgba{160, 0, 0, 255});
-    RecordingLog log;
-    EXPECT_EQ(Eyedropper(&cover, log).getColours(3), Colours(3, rgb(0.625, 0, 0)));
-}
-
-TEST(EyedropperTest, ColourNumbersAndThePixelFilter)
-{
-    RecordingLog log;
-    const Eyedropper eyedropper{nullptr, log};
-    const std::vector<std::pair<int, Colour>> numbers = {
-        {518, rgb(0.75, 0.25, 0)}, {66054, rgb(0.75, 0.25, 0.125)},    {526344, rgb(1, 1, 1)},
-        {0, rgb(0, 0, 0)},         {459521, rgb(0.125, 0.375, 0.875)}, {8, rgb(1, 0, 0)}};
-    for (const auto& [number, colour] : numbers)
-        EXPECT_EQ(eyedropper.colorFromSingleValue(number), colour) << number;
-
-    // Saturation 0.5 at brightness up to 0.85, brightness 0.35, and 0.85 unsaturated all fail.
-    const std::vector<std::pair<Colour, bool>> filter = {{rgb(0.8, 0.4, 0.4), false},      {rgb(0.8, 0.399, 0.4), true},
-                                                         {rgb(0.35, 0, 0), false},         {rgb(0.351, 0, 0), true},
-                                                         {rgb(0.85, 0.85, 0.85), false},   {rgb(0.85, 0.5, 0.5), false},
-                                                         {rgb(0.851, 0.851, 0.851), true}, {rgb(0, 0, 0), false}};
-    for (const auto& [colour, passes] : filter)
-        EXPECT_EQ(Eyedropper::passesPixelFilter(colour), passes) << ::testing::PrintToString(colour);
-}
-
 TEST(EyedropperTest, EachCallRedrawsTheCoverIntoTheProcessedImage)
 {
     RecordingLog log;
+    Eyedropper undecoded{nullptr, log};
+    EXPECT_TRUE(undecoded.getColours(3).empty());
+    EXPECT_EQ(*undecoded.getProcessedImage(), (PixelCanvas{80, 80, std::vector<std::uint8_t>(80 * 80 * 4, 0)}));
     FakeCoverImage cover{kWorkedExample};
     Eyedropper eyedropper{&cover, log};
     EXPECT_EQ(eyedropper.getProcessedImage(), nullptr);
@@ -150,16 +125,6 @@ TEST(EyedropperTest, EachCallRedrawsTheCoverIntoTheProcessedImage)
     EXPECT_EQ(eyedropper.getColours(1), Colours{rgb(0, 0, 1)});
     EXPECT_EQ(cover.draws, 2);
     EXPECT_EQ(*eyedropper.getProcessedImage(), cover.canvas());
-}
-
-TEST(EyedropperTest, CoverThatDidNotDecodeLeavesATransparentCanvas)
-{
-    RecordingLog log;
-    Eyedropper eyedropper{nullptr, log};
-    EXPECT_TRUE(eyedropper.getColours(3).empty());
-    EXPECT_EQ(log.lines, elementLines(0, 0));
-    ASSERT_NE(eyedropper.getProcessedImage(), nullptr);
-    EXPECT_EQ(*eyedropper.getProcessedImage(), (PixelCanvas{80, 80, std::vector<std::uint8_t>(80 * 80 * 4, 0)}));
 }
 
 } // namespace

@@ -87,14 +87,4 @@ TEST_F(GlowcastctlColoursTest, MissingOrUndecodableCoverFailsWithAMessage)
     }
 }
 
-TEST_F(GlowcastctlColoursTest, BadCommandLinesExitWithTwo)
-{
-    ASSERT_TRUE(directory.isValid());
-    const QString cover = writeCover();
-    for (const QStringList& arguments : {QStringList{}, QStringList{cover, QStringLiteral("-1")},
-                                         QStringList{cover, QStringLiteral("5"), QStringLiteral("extra")},
-                                         QStringList{cover, QStringLiteral("--preview")}})
-        EXPECT_EQ(glowcastctl(arguments).exitCode, 2) << arguments.join(u' ').toStdString();
-}
-
 } // namespace

@@ -31,22 +31,12 @@ protected:
     QSignalSpy resets{&model, &QAbstractItemModel::modelReset};
 };
 
-TEST_F(LampTableModelTest, ShowsCheckBoxesAndNamesAndOnlyTheCheckStateCanBeSet)
+TEST_F(LampTableModelTest, ShowsCheckBoxesAndNamesAndAClickOnACheckBoxFlipsTheLamp)
 {
-    ASSERT_EQ(model.rowCount(), 3);
-    ASSERT_EQ(model.columnCount(), 2);
     EXPECT_EQ(model.index(1, 1).data().toString(), QStringLiteral("Hall"));
-    EXPECT_EQ(model.index(1, 0).data().toString(), QString());
-    EXPECT_EQ(model.index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
     EXPECT_EQ(model.index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
-    EXPECT_TRUE(model.flags(model.index(0, 0)).testFlag(Qt::ItemIsUserCheckable));
     EXPECT_FALSE(model.flags(model.index(0, 1)).testFlag(Qt::ItemIsEditable));
     EXPECT_FALSE(model.setData(model.index(2, 1), QStringLiteral("Garden"), Qt::EditRole));
-    EXPECT_EQ(resets.count(), 0);
-}
-
-TEST_F(LampTableModelTest, AClickOnACheckBoxFlipsTheLampAndReloads)
-{
     QTableView view;
     view.setModel(&model);
     view.resize(300, 200);
@@ -62,6 +52,7 @@ TEST_F(LampTableModelTest, AClickOnACheckBoxFlipsTheLampAndReloads)
     EXPECT_TRUE(controller.collection()[2].enabled);
     EXPECT_EQ(resets.count(), 1);
     EXPECT_EQ(porch.data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_EQ(porch.data().toString(), QString()) << "the check box column shows no text";
 }
 
 TEST_F(LampTableModelTest, TheWindowFollowsASecondSetUpAndShowsTheCoverAndFiveSwatches)

@@ -1,13 +1,9 @@
 #include "gui/main_window.h"
-#include "gui/push_button_window.h"
 #include "support/controller_rig.h"
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QMessageBox>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -53,25 +49,6 @@ TEST_F(MainWindowTest, BecomingTheActiveWindowIsReported)
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     EXPECT_EQ(activations, 1);
-}
-
-TEST(MessageBoxAlertTest, ShowsTheTitleTheTextAndTheOneButtonUntilDismissed)
-{
-    QStringList shown;
-    // The alert is modal: look at it from the event loop it runs, then press its button.
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        shown << box->windowTitle() << box->text() << box->informativeText();
-        for (QAbstractButton* button : box->buttons())
-            shown << button->text();
-        box->buttons().front()->click();
-    });
-    MessageBoxAlert alert;
-    alert.runModal({"Unable to find IP of bridge", "OK", "Have tried to discover the Bridge's IP but failed."});
-    EXPECT_EQ(shown, (QStringList{
-                         QStringLiteral("Unable to find IP of bridge"), QStringLiteral("Unable to find IP of bridge"),
-                         QStringLiteral("Have tried to discover the Bridge's IP but failed."), QStringLiteral("OK")}));
 }
 
 } // namespace

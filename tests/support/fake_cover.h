@@ -14,7 +14,7 @@
 namespace glowcast {
 
 // A cover whose pixels the test lays out. Drawn at its own size it comes back unchanged; at any
-// other size it is resampled by nearest neighbour.
+// other size (the window's cover view) as a transparent canvas of that size.
 class FakeCoverImage final : public CoverImage {
 public:
     using Rgba = std::array<std::uint8_t, 4>;
@@ -54,16 +54,7 @@ public:
         ++draws;
         if (width == m_canvas.width && height == m_canvas.height)
             return m_canvas;
-        PixelCanvas out{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 4)};
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                const auto from = (static_cast<std::size_t>(y * m_canvas.height / height) * m_canvas.width +
-                                   static_cast<std::size_t>(x * m_canvas.width / width)) *
-                                  4;
-                std::copy_n(m_canvas.rgba.begin() + static_cast<std::ptrdiff_t>(from), 4,
-                            out.rgba.begin() + (static_cast<std::ptrdiff_t>(y) * width + x) * 4);
-            }
-        return out;
+        return PixelCanvas{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 4)};
     }
 
     mutable int draws = 0;
