@@ -305,19 +305,6 @@ TEST_F(BridgeBridgeTest, FailedPairingStillSendsTheRequestWithTheMissingNameText
     EXPECT_EQ(ownLines().back(), "Bridge Error: unauthorized user");
 }
 
-TEST_F(BridgeBridgeTest, DiscoveryRunsOnlyUntilAnAddressIsFound)
-{
-    prefs.texts["username"] = "alice";
-    http.replies = {R"([{"internalipaddress":"192.168.1.20"}])", "[]", "[]"};
-    EXPECT_TRUE(bridge().sendPUTRequest(Dictionary{{"bri", 1}}, "lights/1/state"));
-    EXPECT_TRUE(bridge().sendPUTRequest(Dictionary{{"bri", 2}}, "lights/1/state"));
-    ASSERT_EQ(http.sent.size(), 3u);
-    EXPECT_EQ(http.sent[0], kPortalRequest);
-    EXPECT_EQ(http.sent[2].url, "http://192.168.1.20/api/alice/lights/1/state");
-}
-
-// Ids, user names and addresses go into the URL verbatim, but text that would not form a valid
-// URL (or would form a different one) is never sent.
 TEST_F(BridgeBridgeTest, TextThatCannotFormAUrlIsNeverSent)
 {
     pairedBridge();
@@ -339,17 +326,6 @@ TEST_F(BridgeBridgeTest, TextThatCannotFormAUrlIsNeverSent)
         EXPECT_EQ(bridge().sendGETRequestToUrl("lights"), std::nullopt) << name;
     }
     EXPECT_TRUE(http.sent.empty());
-}
-
-TEST_F(BridgeBridgeTest, ValidUnusualTextsGoOutVerbatim)
-{
-    prefs.texts["username"] = "A-b_c.~1%C3%A9";
-    http.replies = {"[]", "[]"};
-    EXPECT_TRUE(storedBridge("[fe80::17]:8080").sendPUTRequest(Dictionary{{"bri", 1}}, "lights/a%20b/state"));
-    EXPECT_EQ(bridge().sendGETRequestToUrl("lights/x:y@z/(1)"), "[]");
-    ASSERT_EQ(http.sent.size(), 2u);
-    EXPECT_EQ(http.sent[0].url, "http://[fe80::17]:8080/api/A-b_c.~1%C3%A9/lights/a%20b/state");
-    EXPECT_EQ(http.sent[1].url, "http://[fe80::17]:8080/api/A-b_c.~1%C3%A9/lights/x:y@z/(1)");
 }
 
 } // namespace

@@ -122,16 +122,6 @@ TEST_F(GlowcastControlTest, AnAddressGivenAfterASetUpFoundNoBridgeSetsUpAgainWit
     EXPECT_TRUE(scheduler.pending.empty()) << "a listening program keeps its bridge";
 }
 
-TEST_F(GlowcastControlTest, ThePortalComesFromTheEnvironmentElseTheSetting)
-{
-    ASSERT_TRUE(control.setSetting("portal", std::string{"portal.local:8080"}).ok());
-    EXPECT_EQ(bridge.portalHost(), "portal.local:8080");
-    GlowcastControl fromEnvironment{controller, bridge, settings, scheduler, log, "127.0.0.1:9"};
-    EXPECT_EQ(fromEnvironment.portalHost(), "127.0.0.1:9");
-    ASSERT_TRUE(control.setSetting("portal", std::string{}).ok());
-    EXPECT_EQ(bridge.portalHost(), std::nullopt);
-}
-
 TEST_F(GlowcastControlTest, TheSelectionSavedAtTheEndKeepsWhatAnotherProgramChangedMeanwhile)
 {
     setUp(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"}})");

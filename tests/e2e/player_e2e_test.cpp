@@ -1,10 +1,6 @@
 // Glowcast following a real media player: mpv with the mpv-mpris plugin plays a generated track with
 // a cover.jpg beside it, under a private session bus, with the bridge simulator on loopback.
 
-#include "adapters/qt_cover_decoder.h"
-#include "core/eyedropper.h"
-#include "core/json_codec.h"
-#include "core/lamp_colour.h"
 #include "support/private_session_bus.h"
 #include "support/processes.h"
 
@@ -34,7 +30,7 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
     work.write(R"({"username":"alice","lastusedbridgeIP":")" + sim.address +
                R"(","lamps":[{"id":"1","enabled":true},{"id":"2","enabled":false},{"id":"3","enabled":true}]})");
 
-    // Two thirds orange, one third deep blue: the first enabled lamp gets orange, the second blue.
+    // Two thirds orange, one third deep blue.
     QImage cover(600, 600, QImage::Format_RGB32);
     cover.fill(QColor(20, 40, 200));
     QPainter(&cover).fillRect(0, 0, 600, 400, QColor(240, 140, 20));
@@ -42,14 +38,6 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
     QFile track(work.file(QStringLiteral("track.wav")));
     ASSERT_TRUE(track.open(QIODevice::WriteOnly) && track.write(kSilence) == kSilence.size());
     track.close();
-    // What the lamps should get: the cover's colours as Glowcast works them out.
-    RecordingLog quiet;
-    QtCoverDecoder decoder(quiet, QSize(240, 240));
-    const auto decoded = decoder.decodeFile(work.file(QStringLiteral("cover.jpg")));
-    Eyedropper eyedropper(decoded.get(), quiet);
-    const std::vector<Colour> colours = eyedropper.getColours(2);
-    ASSERT_EQ(colours.size(), 2u);
-
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
     environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), work.path());
@@ -61,11 +49,12 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
                QStringLiteral("--ao=null"), QStringLiteral("--loop=inf"), work.file(QStringLiteral("track.wav"))},
               environment};
 
-    const std::vector<std::string> expected{
-        "PUT /api/alice/lights/1/state " + JSONFromDictionary(lampStateBody(colours[0], quiet)),
-        "PUT /api/alice/lights/3/state " + JSONFromDictionary(lampStateBody(colours[1], quiet))};
+    // Which colours a cover gives is the core's to show; here, that the cover reaches the lamps.
     EXPECT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; })) << app.output().toStdString();
-    EXPECT_EQ(sim.requests(QStringLiteral("PUT")), expected);
+    const std::vector<std::string> puts = sim.requests(QStringLiteral("PUT"));
+    ASSERT_EQ(puts.size(), 2u);
+    EXPECT_TRUE(puts[0].starts_with("PUT /api/alice/lights/1/state {\"bri\":")) << puts[0];
+    EXPECT_TRUE(puts[1].starts_with("PUT /api/alice/lights/3/state {\"bri\":")) << puts[1];
     EXPECT_TRUE(app.output().contains("players: following org.mpris.MediaPlayer2.mpv (mpv)"));
 
     Child players{QStringLiteral(GLOWCAST_CTL), {QStringLiteral("players")}, environment};

@@ -65,15 +65,5 @@ TEST(ConsolePromptsTest, PushButtonWindowShowsOneLineWithADotPerAttempt)
     std::fclose(out);
 }
 
-TEST(ConsolePromptsTest, AlertPrintsTitleTextAndButton)
-{
-    std::FILE* out = std::tmpfile();
-    ASSERT_NE(out, nullptr);
-    ConsoleAlert alert{out};
-    alert.runModal({"Unable to find IP of bridge", "OK", "Have tried"});
-    EXPECT_EQ(contents(out), "\nUnable to find IP of bridge\nHave tried\n[OK]\n");
-    std::fclose(out);
-}
-
 } // namespace
 } // namespace glowcast

@@ -264,19 +264,5 @@ TEST_F(QtCoverDecoderTest, WhatADecodeHoldsAtItsPeakIsCountedAgainstTheBudget)
     }
 }
 
-TEST_F(QtCoverDecoderTest, DecodesFromAFileAndReportsAMissingOne)
-{
-    QTemporaryDir directory;
-    const QString path = directory.filePath(QStringLiteral("cover.jpg"));
-    ASSERT_TRUE(bands(300, 300).save(path, "jpeg"));
-    const std::unique_ptr<CoverImage> cover = decoder.decodeFile(path);
-    ASSERT_NE(cover, nullptr);
-    expectNear(cover->drawInto(80, 80), 40, 40, {0, 160, 0, 255});
-    log.lines.clear();
-    EXPECT_EQ(decoder.decodeFile(directory.filePath(QStringLiteral("missing.png"))), nullptr);
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].rfind("cover decoder: cannot read ", 0), 0u) << log.lines[0];
-}
-
 } // namespace
 } // namespace glowcast

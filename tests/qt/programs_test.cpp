@@ -1,3 +1,5 @@
+// The programs as processes: every one's command line, and glowcastctl colours.
+
 #include "support/processes.h"
 
 #include <QFile>
@@ -14,6 +16,36 @@
 namespace {
 
 using glowcast::testing::CommandRun;
+
+// Each answers before it needs a display or a bus: none is there.
+TEST(ProgramCommandLineTest, EveryProgramAnswersHelpAndVersionAndRefusesAnUnknownOptionInOneLine)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"})
+        environment.remove(QString::fromLatin1(name));
+    const std::pair<std::string, const char*> programs[] = {{"glowcast", GLOWCAST_APP},
+                                                            {"glowcastctl", GLOWCAST_CTL},
+                                                            {"glowcast-bridge-sim", GLOWCAST_BRIDGE_SIM},
+                                                            {"glowcast-post-cover", GLOWCAST_POST_COVER}};
+    for (const auto& [name, path] : programs) {
+        SCOPED_TRACE(name);
+        const auto run = [&, path = path](const char* word) {
+            return glowcast::testing::runProgram(QString::fromLatin1(path), {QString::fromLatin1(word)}, environment);
+        };
+        const CommandRun help = run("--help");
+        EXPECT_EQ(help.exitCode, 0) << help.err;
+        EXPECT_TRUE(help.out.starts_with("Usage: " + name + " [options]")) << help.out;
+        EXPECT_NE(help.out.find("  --version   "), std::string::npos) << help.out;
+        const CommandRun version = run("--version");
+        EXPECT_EQ(version.exitCode, 0);
+        EXPECT_EQ(version.out, name + " " GLOWCAST_VERSION "\n");
+        EXPECT_EQ(help.err + version.err, "");
+        const CommandRun unknown = run("--no-such-option");
+        EXPECT_EQ(unknown.exitCode, 2);
+        EXPECT_EQ(unknown.out, "");
+        EXPECT_EQ(unknown.err, name + ": Unknown option 'no-such-option' (see " + name + " --help)\n");
+    }
+}
 
 CommandRun glowcastctl(const QStringList& arguments)
 {
