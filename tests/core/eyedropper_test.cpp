@@ -108,24 +108,5 @@ TEST(EyedropperTest, TakesDistinctColoursAndRepeatsThem)
     }
 }
 
-TEST(EyedropperTest, EachCallRedrawsTheCoverIntoTheProcessedImage)
-{
-    RecordingLog log;
-    Eyedropper undecoded{nullptr, log};
-    EXPECT_TRUE(undecoded.getColours(3).empty());
-    EXPECT_EQ(*undecoded.getProcessedImage(), (PixelCanvas{80, 80, std::vector<std::uint8_t>(80 * 80 * 4, 0)}));
-    FakeCoverImage cover{kWorkedExample};
-    Eyedropper eyedropper{&cover, log};
-    EXPECT_EQ(eyedropper.getProcessedImage(), nullptr);
-    EXPECT_TRUE(eyedropper.getColours(0).empty());
-    ASSERT_NE(eyedropper.getProcessedImage(), nullptr);
-    EXPECT_EQ(*eyedropper.getProcessedImage(), cover.canvas());
-
-    cover.fill(0, 80 * 80, {0, 0, 255, 255});
-    EXPECT_EQ(eyedropper.getColours(1), Colours{rgb(0, 0, 1)});
-    EXPECT_EQ(cover.draws, 2);
-    EXPECT_EQ(*eyedropper.getProcessedImage(), cover.canvas());
-}
-
 } // namespace
 } // namespace glowcast

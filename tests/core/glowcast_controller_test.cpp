@@ -109,8 +109,6 @@ struct WindowRig : ControllerRig {
             out.push_back(request.*field);
         return out;
     }
-
-    [[nodiscard]] long count(const std::string& line) const { return log.count(line); }
 };
 
 class GlowcastControllerTest : public ::testing::Test, protected WindowRig {};
@@ -127,12 +125,12 @@ TEST_F(GlowcastControllerTest, WakingSchedulesOneSetUpAQuarterSecondLater)
     http.replies.emplace_back(lightsReply({"1"}));
     ASSERT_TRUE(scheduler.fireNext());
     EXPECT_EQ(log.lines.front(), "bridge initing");
-    EXPECT_EQ(count("hub launching"), 1);
+    EXPECT_EQ(log.count("hub launching"), 1);
     EXPECT_TRUE(controller.attemptedSetUp());
     EXPECT_EQ(http.sent, (std::vector<HttpRequest>{{HttpMethod::Get, "http://10.0.0.2/api/alice/lights", "", 30s}}));
 
     controller.windowDidBecomeKey();
-    EXPECT_EQ(count("hub launching"), 1) << "a key window after the delay starts nothing";
+    EXPECT_EQ(log.count("hub launching"), 1) << "a key window after the delay starts nothing";
     EXPECT_EQ(http.sent.size(), 1u);
 }
 
@@ -143,13 +141,13 @@ TEST_F(GlowcastControllerTest, KeyWindowBeforeTheDelaySetsUpTwiceButRegistersOnc
     http.replies.emplace_back(lightsReply({"1", "2"}));
     controller.windowDidBecomeKey();
     controller.windowDidBecomeKey();
-    EXPECT_EQ(count("hub launching"), 1) << "the key-window trigger is guarded";
+    EXPECT_EQ(log.count("hub launching"), 1) << "the key-window trigger is guarded";
 
     // The bridge now lists a third lamp: the second set-up refreshes the collection and the table.
     http.replies.emplace_back(lightsReply({"1", "2", "3"}));
     ASSERT_TRUE(scheduler.fireNext());
-    EXPECT_EQ(count("hub launching"), 2);
-    EXPECT_EQ(count("registering for notifications"), 1);
+    EXPECT_EQ(log.count("hub launching"), 2);
+    EXPECT_EQ(log.count("registering for notifications"), 1);
     EXPECT_EQ(table.reloads, 2);
     EXPECT_EQ(controller.collection(), (Lamps{{"1", "Lamp 1", true}, {"2", "Lamp 2", false}, {"3", "Lamp 3", false}}));
 
@@ -166,8 +164,8 @@ TEST_F(GlowcastControllerTest, NoBridgeAddressAbandonsTheSetUpAndQuitKeepsTheSav
     prefs.texts.erase("lastusedbridgeIP");
     controller.awakeFromNib();
     ASSERT_TRUE(scheduler.fireNext());
-    EXPECT_EQ(count("tried lights response, result is (null)"), 1);
-    EXPECT_EQ(count("hub abandoning setup"), 1);
+    EXPECT_EQ(log.count("tried lights response, result is (null)"), 1);
+    EXPECT_EQ(log.count("hub abandoning setup"), 1);
     EXPECT_EQ(alert.shown.size(), 1u);
     EXPECT_TRUE(http.sent.empty());
     EXPECT_TRUE(centre.observers.empty());
@@ -175,12 +173,12 @@ TEST_F(GlowcastControllerTest, NoBridgeAddressAbandonsTheSetUpAndQuitKeepsTheSav
     EXPECT_EQ(controller.numberOfRowsInTableView(table), 0);
 
     controller.windowDidBecomeKey();
-    EXPECT_EQ(count("hub launching"), 1) << "an abandoned set-up stays abandoned";
+    EXPECT_EQ(log.count("hub launching"), 1) << "an abandoned set-up stays abandoned";
     centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {}});
     EXPECT_TRUE(decoder.decoded.empty());
 
     EXPECT_EQ(controller.applicationShouldTerminate(), TerminateReply::Now);
-    EXPECT_EQ(count("no lamp list was read, keeping the saved selection"), 1);
+    EXPECT_EQ(log.count("no lamp list was read, keeping the saved selection"), 1);
     EXPECT_EQ(prefs.lampWrites, 0);
     EXPECT_EQ(prefs.savedLamps, saved);
 }
@@ -194,8 +192,8 @@ TEST_F(GlowcastControllerTest, ALampListUnansweredAfterPairingAnewAbandonsAtPoin
     ASSERT_TRUE(scheduler.fireNext());
     EXPECT_EQ(sent(&HttpRequest::url),
               (Strings{"http://10.0.0.2/api/alice/lights", "http://10.0.0.2/api", "http://10.0.0.2/api/bob/lights"}));
-    EXPECT_EQ(count("hub abandoning setup point 2"), 1);
-    EXPECT_EQ(count("hub abandoning setup"), 0);
+    EXPECT_EQ(log.count("hub abandoning setup point 2"), 1);
+    EXPECT_EQ(log.count("hub abandoning setup"), 0);
     EXPECT_TRUE(centre.observers.empty());
 }
 
@@ -204,7 +202,7 @@ TEST_F(GlowcastControllerTest, AnAbandonedKeyWindowSetUpIsRetriedByTheDelayedCal
     controller.awakeFromNib();
     http.replies.emplace_back(std::nullopt); // the lights request
     controller.windowDidBecomeKey();         // pairing then gets no reply 30 times
-    EXPECT_EQ(count("hub abandoning setup"), 1);
+    EXPECT_EQ(log.count("hub abandoning setup"), 1);
     EXPECT_TRUE(centre.observers.empty());
 
     http.replies.emplace_back(lightsReply({"1"}));
@@ -243,7 +241,7 @@ TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoic
         rig.prefs.savedLamps = row.saved;
         rig.setUpWith(row.reply);
         EXPECT_EQ(rig.controller.collection(), row.merged);
-        EXPECT_EQ(rig.count("hub abandoning setup: the lights reply is not a lamp list"), row.abandoned ? 1 : 0);
+        EXPECT_EQ(rig.log.count("hub abandoning setup: the lights reply is not a lamp list"), row.abandoned ? 1 : 0);
         EXPECT_EQ(rig.table.reloads, row.abandoned ? 0 : 1);
         EXPECT_EQ(rig.centre.observers.size(), row.abandoned ? 0u : 1u);
         EXPECT_EQ(rig.controller.applicationShouldTerminate(), TerminateReply::Now);
@@ -251,8 +249,8 @@ TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoic
     }
     WindowRig rig;
     rig.setUpWith(lightsReply({"1", "2"}));
-    EXPECT_EQ(rig.count(R"(collection: ({"id":"1","name":"Lamp 1","enabled":false}, )"
-                        R"({"id":"2","name":"Lamp 2","enabled":false}))"),
+    EXPECT_EQ(rig.log.count(R"(collection: ({"id":"1","name":"Lamp 1","enabled":false}, )"
+                            R"({"id":"2","name":"Lamp 2","enabled":false}))"),
               1);
 }
 
@@ -389,13 +387,13 @@ TEST_F(GlowcastControllerTest, AFailingRequestDoesNotStopTheOthers)
                     kPutSuccess};
     postCover({kRed});
     EXPECT_EQ(sent(&HttpRequest::url), (Strings{stateUrl("1"), stateUrl("2"), stateUrl("3")}));
-    EXPECT_EQ(count("Bridge Error: resource, /lights/2/state, not available"), 1);
+    EXPECT_EQ(log.count("Bridge Error: resource, /lights/2/state, not available"), 1);
 
     // An unreachable bridge is tried once per lamp.
     http.sent.clear();
     postCover({kRed});
     EXPECT_EQ(http.sent.size(), 3u);
-    EXPECT_EQ(count("no response from Bridge"), 3);
+    EXPECT_EQ(log.count("no response from Bridge"), 3);
 }
 
 } // namespace
