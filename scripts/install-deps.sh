@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # toolchain
-    cmake ninja-build g++ clang libclang-rt-14-dev
+    cmake ninja-build g++ clang libclang-rt-14-dev clang-format
     # test and benchmark frameworks
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # Qt 6 and the image format plugins (WebP among them)
