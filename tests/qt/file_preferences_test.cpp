@@ -232,6 +232,11 @@ TEST_F(FilePreferencesTest, AFailedSaveIsRetriedWithTheNextWrite)
     FilePreferences again{log, directory};
     EXPECT_EQ(again.text("username"), "alice");
     EXPECT_EQ(again.text("lastusedbridgeIP"), "10.0.0.2");
+
+    fs::remove_all(directory);
+    writeAll(directory, "a plain file where the directory should be");
+    again.setText("username", "bob");
+    EXPECT_TRUE(logHas(log, "could not save " + file.string() + ": " + directory.string() + " is not a directory"));
 }
 
 TEST_F(FilePreferencesTest, AnotherProgramsWriteIsKeptAndADamagedFileIsKeptAside)

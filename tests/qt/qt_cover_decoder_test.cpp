@@ -162,15 +162,17 @@ TEST_F(QtCoverDecoderTest, DecodesEveryCommonFormatAndStretchesAnyShapeToFillThe
     }
 }
 
+// A cover larger than the redraw in either side is kept at the redraw's size, any other as it is.
 TEST_F(QtCoverDecoderTest, LargeCoverIsKeptNoLargerThanTheRedrawAndASmallOneAsItIs)
 {
-    const std::unique_ptr<CoverImage> large = decoder.decode(view(encode(bands(2400, 1600), "jpeg", 80)));
-    ASSERT_NE(large, nullptr);
-    EXPECT_EQ(static_cast<const QtCoverImage&>(*large).image().size(), QSize(80, 80));
-    const std::unique_ptr<CoverImage> small = decoder.decode(view(encode(bands(30, 30), "png")));
-    ASSERT_NE(small, nullptr);
-    EXPECT_EQ(static_cast<const QtCoverImage&>(*small).image().size(), QSize(30, 30));
-    EXPECT_EQ(small->drawInto(80, 80).rgba.size(), 80u * 80u * 4u);
+    for (const auto& [bytes, kept] : {std::pair{encode(bands(2400, 1600), "jpeg", 80), QSize(80, 80)},
+                                      {encode(bands(30, 30), "png"), QSize(30, 30)},
+                                      {encode(bands(80, 30), "png"), QSize(80, 30)}}) {
+        const std::unique_ptr<CoverImage> cover = decoder.decode(view(bytes));
+        ASSERT_NE(cover, nullptr);
+        EXPECT_EQ(static_cast<const QtCoverImage&>(*cover).image().size(), kept);
+        EXPECT_EQ(cover->drawInto(80, 80).rgba.size(), 80u * 80u * 4u);
+    }
 }
 
 TEST_F(QtCoverDecoderTest, TransparentPartsStayTransparentAfterTheRedraw)
