@@ -1,8 +1,5 @@
 #include "adapters/console_prompts.h"
 #include "adapters/portal_host.h"
-#include "adapters/qt_sleeper.h"
-
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -14,18 +11,6 @@ namespace glowcast {
 namespace {
 
 using namespace std::chrono_literals;
-
-TEST(QtSleeperTest, KeepsDeliveringEventsWhileItWaits)
-{
-    QtSleeper sleeper;
-    int fired = 0;
-    QTimer::singleShot(0, [&] { ++fired; });
-    QTimer::singleShot(10, [&] { ++fired; });
-    sleeper.sleep(60ms);
-    EXPECT_EQ(fired, 2);
-    sleeper.sleep(0ms);
-    sleeper.sleep(-5ms);
-}
 
 TEST(PortalHostTest, ReadsHostOrHostAndPortAndIgnoresBlankValues)
 {
