@@ -53,7 +53,7 @@ QVariantMap track(const QString& title, const QVariant& art = {})
 }
 
 // Answers by path: /silent never, /trickle a byte every 100 ms, /loop redirects to itself, /page
-// with a web page, anything else with the PNG.
+// with a web page, /exact with as many bytes as a cover may have, anything else with the PNG.
 class WebServer : public QTcpServer {
 public:
     WebServer() { listen(QHostAddress::LocalHost); }
@@ -80,6 +80,8 @@ protected:
                 drip->start(100);
             } else if (path == "/loop") {
                 reply("302 Found\r\nLocation: /loop", {});
+            } else if (path == "/exact") {
+                reply("200 OK", QByteArray(1 << 20, 'x'));
             } else if (path == "/page") {
                 reply("200 OK\r\nContent-Type: text/html", "<html>hello</html>");
             } else if (path != "/silent") {
@@ -191,6 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"TricklingServer", "%2/trickle", "no whole answer within 1000 ms"},
         BadCase{"EndlessRedirects", "%2/loop", "redirected more than 5 times"},
         BadCase{"WebPage", "%2/page", "is not an image (18 bytes)"},
+        BadCase{"AtTheLimit", "%2/exact", "is not an image (1048576 bytes)"},
         BadCase{"WrongTypes", "", "sent a PropertiesChanged with the arguments (si), not (sa{sv}as); ignored",
                 [](TestPlayer& p) {
                     p.publish(track(QStringLiteral("Bad"), QStringList{QStringLiteral("file:///x")}));
