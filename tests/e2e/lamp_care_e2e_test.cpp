@@ -122,7 +122,12 @@ TEST_F(LampCareEndToEndTest, TwelveLampsReachTheirColourAtABridgeTakingTenComman
             const QJsonArray shown = lamps().toArray();
             return std::ranges::all_of(shown, [&](const QJsonValue& lamp) { return lamp[u"xy"] == xy; });
         })) << app->output().toStdString();
-        EXPECT_EQ(app->output().contains("the bridge is overloaded (HTTP 429)"), !paced);
+        // Without a pace the bridge turns a command away and the back-off brings it through. That the
+        // pace alone keeps the bridge from ever doing so is measured (BENCHMARKS.md), not asserted
+        // here: a loaded machine may deliver two paced commands closer together than they left.
+        if (!paced) {
+            EXPECT_TRUE(app->output().contains("the bridge is overloaded (HTTP 429)"));
+        }
     }
 }
 
