@@ -145,7 +145,7 @@ std::string inFile(const FilePreferences& preferences)
 std::string padded(std::string_view key)
 {
     std::string text{key};
-    text.resize(std::max<std::size_t>(text.size() + 2, 18), ' ');
+    text.resize(std::max<std::size_t>(text.size() + 2, 20), ' ');
     return text;
 }
 
