@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 namespace glowcast {
@@ -89,6 +90,22 @@ std::optional<SettingValue> settingFromVariant(const QVariant& value)
         return SettingValue{value.toString().toStdString()};
     if (value.metaType() == QMetaType::fromType<bool>())
         return SettingValue{value.toBool()};
+    // Whichever integer type the caller's library picks for a number: y, n, q, i, u, x (t up to 2^63).
+    switch (value.metaType().id()) {
+    case QMetaType::UChar:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+        return SettingValue{static_cast<std::int64_t>(value.toLongLong())};
+    case QMetaType::ULongLong:
+        if (value.toULongLong() <= static_cast<qulonglong>(std::numeric_limits<std::int64_t>::max()))
+            return SettingValue{static_cast<std::int64_t>(value.toULongLong())};
+        return std::nullopt;
+    default:
+        break;
+    }
     QStringList texts;
     if (value.metaType() == QMetaType::fromType<QStringList>())
         texts = value.toStringList();
@@ -108,6 +125,8 @@ QVariant variantFromSetting(const SettingValue& value)
 {
     if (const bool* flag = std::get_if<bool>(&value))
         return *flag;
+    if (const std::int64_t* number = std::get_if<std::int64_t>(&value))
+        return QVariant::fromValue(static_cast<qint64>(*number));
     if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
         QStringList texts;
         for (const std::string& text : *list)
@@ -237,8 +256,8 @@ void ControlAdaptor::SetSetting(const QString& key, const QDBusVariant& value, c
     m_service.serve(call, [key = key.toStdString(), setting](GlowcastControl& control, const QDBusMessage& message) {
         if (!setting)
             return answer(message, {Failure::WrongKind, "\"" + key +
-                                                            "\" takes a text (s), a flag (b) or a list of "
-                                                            "texts (as)"});
+                                                            "\" takes a text (s), a flag (b), a list of "
+                                                            "texts (as) or a whole number (x)"});
         return answer(message, control.setSetting(key, *setting));
     });
 }

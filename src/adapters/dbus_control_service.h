@@ -28,8 +28,9 @@ namespace glowcast {
 //     Pause(), Resume()                 stop and start following cover changes
 //     Status() -> a{sv}                 listening b, paired b, bridge s, following b, player s,
 //                                       colours as ("#rrggbb" of the last cover, in order)
-//     Settings() -> a{sv}               every settings key: a text s, a flag b or a list as
-//     SetSetting(s key, v value)
+//     Settings() -> a{sv}               every settings key: a text s, a flag b, a list as or a
+//                                       whole number x
+//     SetSetting(s key, v value)        a whole number may come as any integer type
 //
 // Refusals are D-Bus errors and change nothing: the errors named below, InvalidArgs for a value of
 // the wrong type, AccessDenied for a caller running as another user, UnknownMethod for arguments
@@ -60,7 +61,8 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, ControlLampRecord
 enum class NameClaim { Owned, Taken, NoBus };
 [[nodiscard]] NameClaim claimServiceName(const QDBusConnection& bus);
 
-// A settings value as it travels in a variant: s, b or as; nothing for any other type.
+// A settings value as it travels in a variant: s, b, as or a whole number (x out, any integer type
+// in); nothing for any other type.
 [[nodiscard]] std::optional<SettingValue> settingFromVariant(const QVariant& value);
 [[nodiscard]] QVariant variantFromSetting(const SettingValue& value);
 

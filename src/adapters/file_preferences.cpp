@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -419,8 +420,14 @@ StoredSetting setting(const QJsonObject& document, std::string_view key)
         }
         return {SettingValue{std::move(texts)}, {}};
     }
-    if (value.isDouble())
-        return {std::nullopt, "a number"};
+    if (value.isDouble()) {
+        // Beyond 2^53 a JSON number no longer holds every whole number exactly.
+        constexpr double kLargestExact = 9007199254740992.0;
+        const double number = value.toDouble();
+        if (std::floor(number) == number && std::fabs(number) <= kLargestExact)
+            return {SettingValue{static_cast<std::int64_t>(number)}, {}};
+        return {std::nullopt, "a number that is not whole"};
+    }
     return {std::nullopt, value.isNull() ? "null" : "an object"};
 }
 
@@ -428,6 +435,8 @@ QJsonValue settingValue(const SettingValue& value)
 {
     if (const bool* flag = std::get_if<bool>(&value))
         return *flag;
+    if (const std::int64_t* number = std::get_if<std::int64_t>(&value))
+        return static_cast<qint64>(*number);
     if (const auto* texts = std::get_if<std::vector<std::string>>(&value)) {
         QJsonArray list;
         for (const std::string& text : *texts)

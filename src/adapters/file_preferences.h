@@ -116,8 +116,8 @@ struct Parsed {
 
 [[nodiscard]] QJsonValue lampsValue(const std::vector<LampEntry>& lamps);
 
-// What the document holds under a settings key; a JSON kind other than a text, true/false or a list
-// of texts is described in otherKind.
+// What the document holds under a settings key; a JSON kind other than a text, true/false, a list
+// of texts or a whole number is described in otherKind.
 [[nodiscard]] StoredSetting setting(const QJsonObject& document, std::string_view key);
 [[nodiscard]] QJsonValue settingValue(const SettingValue& value);
 

@@ -1,5 +1,7 @@
 #include "qt_http_transport.h"
 
+#include "core/lamp_care/bridge_overload.h"
+
 #include <QEventLoop>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -49,7 +51,7 @@ QtHttpTransport::QtHttpTransport(Log& log, Options options) : m_log(log), m_opti
     m_manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
-std::optional<std::string> QtHttpTransport::send(const HttpRequest& request)
+std::optional<HttpReply> QtHttpTransport::exchange(const HttpRequest& request)
 {
     const QString urlText = QString::fromStdString(request.url);
     const QUrl url(urlText, QUrl::StrictMode);
@@ -147,7 +149,8 @@ std::optional<std::string> QtHttpTransport::send(const HttpRequest& request)
         return std::nullopt;
     }
     // Lamp names may hold accented letters: read UTF-8, with any invalid byte replaced.
-    return QString::fromUtf8(data).toStdString();
+    return HttpReply{status.toInt(), QString::fromUtf8(data).toStdString(),
+                     retryAfterFromHeader(reply->rawHeader("Retry-After").toStdString())};
 }
 
 } // namespace glowcast

@@ -16,8 +16,9 @@ namespace glowcast {
 // request, so consecutive requests to the same bridge reuse their connection. No proxy, no cache,
 // no redirects followed and no header fields of our own. Reply bodies are read as UTF-8, invalid
 // bytes replaced; a reply larger than the cap, or not complete within the timeout, is no reply.
-// An HTTP error status with a body is a reply. A URL whose path the HTTP layer would change (dot
-// segments resolved, escapes re-encoded) is not sent. Needs a QCoreApplication; main thread only.
+// An HTTP error status with a body is a reply, with its status and Retry-After. A URL whose path
+// the HTTP layer would change (dot segments resolved, escapes re-encoded) is not sent. Needs a
+// QCoreApplication; main thread only.
 class QtHttpTransport final : public HttpTransport {
 public:
     struct Options {
@@ -29,7 +30,7 @@ public:
     explicit QtHttpTransport(Log& log);
     QtHttpTransport(Log& log, Options options);
 
-    [[nodiscard]] std::optional<std::string> send(const HttpRequest& request) override;
+    [[nodiscard]] std::optional<HttpReply> exchange(const HttpRequest& request) override;
 
 private:
     Log& m_log;

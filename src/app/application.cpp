@@ -44,7 +44,9 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
       m_coverDecoder(log, QSize(kCoverSide, kCoverSide)), m_busCentre(log, bus),
       m_notificationCentre(m_busCentre, m_queue, log), m_scheduler(m_queue), m_settings(m_preferences, log),
       m_bridge(m_http, m_preferences, m_sleeper, log, frontEnd.pushButtonWindow(), frontEnd.alert(), std::nullopt),
-      m_controller(m_bridge, m_preferences, m_notificationCentre, m_scheduler, m_coverDecoder, log),
+      m_lampBridge(m_bridge), m_lampCare(m_lampBridge, m_clock, m_sleeper, log),
+      m_controller(m_bridge, m_lampCare, m_preferences, m_notificationCentre, m_scheduler, m_coverDecoder, m_clock,
+                   log),
       m_control(m_controller, m_bridge, m_settings, m_scheduler, log, portalHostFromEnvironment()),
       m_controlService(
           m_control, [this](std::function<void()> operation) { m_queue.run(std::move(operation)); }, log, bus),
@@ -52,6 +54,9 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
       m_players(m_follower, log, bus), m_signals({SIGINT, SIGTERM, SIGUSR1})
 {
     m_bridge.setPortalHost(m_control.portalHost());
+    m_lampCare.setSettings(lampCareSettingsFrom(m_settings));
+    m_control.setSettingObserver(
+        [this](std::string_view /*key*/) { m_lampCare.setSettings(lampCareSettingsFrom(m_settings)); });
     m_controller.connectOutlets(m_frontEnd.attach(*this));
     m_followerView = m_frontEnd.followerView();
     showFollowed(m_follower.status());
@@ -96,6 +101,8 @@ void Application::showFollowed(const FollowerStatus& status)
 {
     if (m_followerView != nullptr)
         m_followerView->showFollowed(status);
+    // Player events may arrive while a cover change waits for the bridge: lamp care hears of them after it.
+    m_queue.run([this, status] { m_controller.followedPlayerChanged(status); });
 }
 
 Outcome Application::perform(std::function<Outcome()> operation)

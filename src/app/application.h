@@ -8,10 +8,13 @@
 #include "adapters/qt_cover_decoder.h"
 #include "adapters/qt_http_transport.h"
 #include "adapters/qt_sleeper.h"
+#include "adapters/steady_clock.h"
 #include "core/bridge_bridge.h"
 #include "core/covers/cover_follower.h"
 #include "core/glowcast_control.h"
 #include "core/glowcast_controller.h"
+#include "core/lamp_care/bridge_lamp_bridge.h"
+#include "core/lamp_care/lamp_care.h"
 #include "core/settings.h"
 #include "front_end.h"
 #include "gui/operation_queue.h"
@@ -87,6 +90,9 @@ private:
     QtScheduler m_scheduler;
     Settings m_settings;
     BridgeBridge m_bridge;
+    SteadyClock m_clock;
+    BridgeLampBridge m_lampBridge;
+    LampCare m_lampCare;
     GlowcastController m_controller;
     GlowcastControl m_control;
     DBusControlService m_controlService;

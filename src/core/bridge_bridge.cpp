@@ -173,6 +173,22 @@ std::optional<std::string> BridgeBridge::sendDELETERequestToUrl(std::string_view
 
 std::optional<std::string> BridgeBridge::send(HttpMethod method, const Dictionary* body, std::string_view path)
 {
+    bool bridgeError = false;
+    std::optional<HttpReply> reply = request(method, body, path, bridgeError);
+    if (!reply || bridgeError)
+        return std::nullopt;
+    return std::move(reply->body);
+}
+
+std::optional<HttpReply> BridgeBridge::exchange(HttpMethod method, const Dictionary* body, std::string_view path)
+{
+    bool bridgeError = false;
+    return request(method, body, path, bridgeError);
+}
+
+std::optional<HttpReply> BridgeBridge::request(HttpMethod method, const Dictionary* body, std::string_view path,
+                                               bool& bridgeError)
+{
     if (!m_bridgeIP)
         discoverBridge();
     if (method == HttpMethod::Get)
@@ -196,20 +212,20 @@ std::optional<std::string> BridgeBridge::send(HttpMethod method, const Dictionar
         return std::nullopt;
     }
 
-    HttpRequest request{method, "http://" + *m_bridgeIP + "/api/" + user + "/" + std::string{path}, std::string{},
-                        kRequestTimeout};
+    HttpRequest outgoing{method, "http://" + *m_bridgeIP + "/api/" + user + "/" + std::string{path}, std::string{},
+                         kRequestTimeout};
     if (body)
-        request.body = JSONFromDictionary(*body);
+        outgoing.body = JSONFromDictionary(*body);
 
-    const std::optional<std::string> reply = m_http.send(request);
+    std::optional<HttpReply> reply = m_http.exchange(outgoing);
     if (!reply) {
         m_log.write("no response from Bridge");
         return std::nullopt;
     }
-    const Dictionary answer = dictionaryFromJSON(*reply, m_log);
+    const Dictionary answer = dictionaryFromJSON(reply->body, m_log);
     if (const Value* error = answer.find("error")) {
         m_log.write("Bridge Error: " + errorDescription(*error));
-        return std::nullopt;
+        bridgeError = true;
     }
     return reply;
 }

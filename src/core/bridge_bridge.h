@@ -37,6 +37,10 @@ public:
     bool sendPUTRequest(const Dictionary& body, std::string_view path);
     [[nodiscard]] std::optional<std::string> sendPOSTRequest(const Dictionary& body, std::string_view path);
     [[nodiscard]] std::optional<std::string> sendDELETERequestToUrl(std::string_view path);
+    // A request as the four above send it, with the same steps and log lines, for a caller that
+    // needs the whole reply: its status and Retry-After too, and a bridge error's body. Nothing when
+    // no reply came or nothing was sent; body is null for GET and DELETE.
+    [[nodiscard]] std::optional<HttpReply> exchange(HttpMethod method, const Dictionary* body, std::string_view path);
 
     [[nodiscard]] const std::optional<std::string>& bridgeIP() const { return m_bridgeIP; }
     [[nodiscard]] bool loggedIn() const { return m_loggedIn; }
@@ -48,8 +52,11 @@ public:
     void forgetBridgeIP() { m_bridgeIP.reset(); }
 
 private:
-    // The steps the four requests share; body is null for GET and DELETE.
+    // The four requests' result: the reply's body, nothing for a bridge error.
     std::optional<std::string> send(HttpMethod method, const Dictionary* body, std::string_view path);
+    // The steps every request takes; bridgeError tells whether the reply held a top-level "error".
+    std::optional<HttpReply> request(HttpMethod method, const Dictionary* body, std::string_view path,
+                                     bool& bridgeError);
 
     HttpTransport& m_http;
     Preferences& m_preferences;

@@ -49,6 +49,8 @@ ControlStatus GlowcastControl::status() const
 Outcome GlowcastControl::setSetting(std::string_view key, const SettingValue& value)
 {
     Outcome outcome = m_settings.set(key, value);
+    if (outcome.ok() && m_settingObserver)
+        m_settingObserver(key);
     if (!outcome.ok() || (key != kAddressKey && key != kPortalKey))
         return outcome;
     m_bridge.setPortalHost(portalHost());

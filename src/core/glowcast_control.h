@@ -55,6 +55,11 @@ public:
     [[nodiscard]] ControlStatus status() const;
     // Who says which media player is followed; without one the status names none.
     void setFollowedPlayerSource(std::function<std::string()> source) { m_followedPlayer = std::move(source); }
+    // Who is told of each setting stored, after it was stored (lamp care takes its settings afresh).
+    void setSettingObserver(std::function<void(std::string_view key)> observer)
+    {
+        m_settingObserver = std::move(observer);
+    }
 
     // Stores a setting. A new bridge address or portal is used at once: the portal for the next
     // discovery, and when the set-up ended without the lamp list, a new set-up right after this call,
@@ -75,6 +80,7 @@ private:
     Log& m_log;
     std::optional<std::string> m_environmentPortal;
     std::function<std::string()> m_followedPlayer;
+    std::function<void(std::string_view key)> m_settingObserver;
     bool m_retryPending = false;
 };
 

@@ -42,11 +42,12 @@ constexpr std::size_t kInitialCapacity = 10;
 
 } // namespace
 
-GlowcastController::GlowcastController(BridgeBridge& bridgeBridge, Preferences& preferences,
+GlowcastController::GlowcastController(BridgeBridge& bridgeBridge, LampCare& lampCare, Preferences& preferences,
                                        NotificationCentre& notificationCentre, Scheduler& scheduler,
-                                       CoverDecoder& coverDecoder, Log& log)
-    : m_bridgeBridge(bridgeBridge), m_preferences(preferences), m_notificationCentre(notificationCentre),
-      m_scheduler(scheduler), m_coverDecoder(coverDecoder), m_log(log)
+                                       CoverDecoder& coverDecoder, Clock& clock, Log& log)
+    : m_bridgeBridge(bridgeBridge), m_lampCare(lampCare), m_preferences(preferences),
+      m_notificationCentre(notificationCentre), m_scheduler(scheduler), m_coverDecoder(coverDecoder), m_clock(clock),
+      m_log(log)
 {
 }
 
@@ -107,11 +108,13 @@ void GlowcastController::setUp()
 
     // A reply that is no lamp list (an error page, garbage) says nothing about the bridge's lamps:
     // taken as an empty bridge, it would wipe the saved selection at the next quit.
-    std::optional<std::vector<LampEntry>> lamps = lampsFromLightsReply(*reply, m_log);
+    Dictionary lampList;
+    std::optional<std::vector<LampEntry>> lamps = lampsFromLightsReply(*reply, m_log, &lampList);
     if (!lamps) {
         m_log.write("hub abandoning setup: the lights reply is not a lamp list");
         return;
     }
+    m_lampCare.readLampList(lampList);
     std::vector<LampEntry> collection;
     collection.reserve(std::max(kInitialCapacity, lamps->size()));
     const std::optional<std::vector<LampEntry>> saved = m_preferences.lamps();
@@ -242,8 +245,14 @@ void GlowcastController::coverHasChanged(const Notification& notification)
         return;
     }
     std::unique_ptr<CoverImage> image;
-    if (const auto cover = notification.userInfo.find(std::string{kCoverKey}); cover != notification.userInfo.end())
+    std::pair<std::size_t, std::size_t> coverIdentity{0, 0};
+    if (const auto cover = notification.userInfo.find(std::string{kCoverKey}); cover != notification.userInfo.end()) {
         image = m_coverDecoder.decode(cover->second);
+        const std::string_view bytes(reinterpret_cast<const char*>(cover->second.data()), cover->second.size());
+        coverIdentity = {bytes.size(), std::hash<std::string_view>{}(bytes)};
+    }
+    const bool coverChanged = coverIdentity != m_lastCover;
+    m_lastCover = coverIdentity;
 
     Eyedropper eyedropper(image.get(), m_log);
     const std::vector<Colour> colours = eyedropper.getColours(enabledCount());
@@ -257,15 +266,56 @@ void GlowcastController::coverHasChanged(const Notification& notification)
 
     // One request per enabled lamp, in collection order, each after the previous one returned;
     // the k-th enabled lamp takes colour k, or the zero body past the end of the list.
+    m_lampCare.startCover(coverChanged);
     for (std::int32_t i = 0; i < enabledCount(); ++i) {
         const auto position = static_cast<std::size_t>(i);
-        const Dictionary body =
+        Dictionary body =
             lampStateBody(position < colours.size() ? std::optional<Colour>{colours[position]} : std::nullopt, m_log);
-        const std::optional<std::string> id = getIDofNthEnabled(i);
+        std::optional<std::string> id = getIDofNthEnabled(i);
         if (!id)
             continue;
-        (void)m_bridgeBridge.sendPUTRequest(body, "lights/" + *id + "/state");
+        m_lampCare.sendOne({std::move(*id), std::move(body)});
     }
+    m_lampCare.endCover();
+    armRestore();
+}
+
+void GlowcastController::followedPlayerChanged(const FollowerStatus& status)
+{
+    std::optional<PlayerActivity> activity;
+    if (status.busName.empty())
+        activity = m_playerActivity ? std::optional{PlayerActivity::Gone} : std::nullopt;
+    else if (status.status == PlaybackStatus::Playing)
+        activity = PlayerActivity::Playing;
+    else if (status.status == PlaybackStatus::Paused)
+        activity = PlayerActivity::Paused;
+    else if (status.status == PlaybackStatus::Stopped)
+        activity = PlayerActivity::Stopped;
+    // A player that has not said what it does, or no player ever followed, changes nothing.
+    if (!activity || activity == m_playerActivity)
+        return;
+    m_playerActivity = activity;
+    m_lampCare.playerChanged(*activity);
+    armRestore();
+}
+
+void GlowcastController::armRestore()
+{
+    const std::optional<SteadyTime> due = m_lampCare.restoreDue();
+    // A call pending for an earlier time looks again when it comes.
+    if (!due || (m_restoreArmedFor && *m_restoreArmedFor <= *due))
+        return;
+    m_restoreArmedFor = due;
+    const std::uint64_t arming = ++m_restoreArming;
+    const auto delay =
+        std::max(std::chrono::ceil<std::chrono::milliseconds>(*due - m_clock.now()), std::chrono::milliseconds{0});
+    m_scheduler.schedule(delay, [this, arming] {
+        if (arming != m_restoreArming)
+            return;
+        m_restoreArmedFor.reset();
+        m_lampCare.restoreIfDue();
+        armRestore();
+    });
 }
 
 void GlowcastController::reloadTable()

@@ -2,8 +2,11 @@
 
 #include "bridge_bridge.h"
 #include "colour.h"
+#include "lamp_care/lamp_care.h"
 #include "lamp_entry.h"
+#include "ports/clock.h"
 #include "ports/cover_image.h"
+#include "ports/follower_view.h"
 #include "ports/log.h"
 #include "ports/notification_centre.h"
 #include "ports/preferences.h"
@@ -17,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -53,11 +57,13 @@ struct ControllerOutlets {
 
 // The main controller: owns the lamp collection and the lamp table's data source, sets itself up
 // against the bridge, follows cover changes and saves the selection when the program quits.
-// Every call happens on the main thread, one at a time.
+// Every call happens on the main thread, one at a time. The lamp requests go through lamp care,
+// which with its default settings sends each as it is given.
 class GlowcastController {
 public:
-    GlowcastController(BridgeBridge& bridgeBridge, Preferences& preferences, NotificationCentre& notificationCentre,
-                       Scheduler& scheduler, CoverDecoder& coverDecoder, Log& log);
+    GlowcastController(BridgeBridge& bridgeBridge, LampCare& lampCare, Preferences& preferences,
+                       NotificationCentre& notificationCentre, Scheduler& scheduler, CoverDecoder& coverDecoder,
+                       Clock& clock, Log& log);
     GlowcastController(const GlowcastController&) = delete;
     GlowcastController& operator=(const GlowcastController&) = delete;
 
@@ -103,14 +109,22 @@ public:
     // The colours of the last cover change handled, in the extractor's order; empty before it.
     [[nodiscard]] const std::vector<Colour>& lastColours() const { return m_lastColours; }
 
+    // What the followed media player does, for putting the lamps back once it has stopped playing: a
+    // player that plays, pauses or stops, or none followed any more (after one was).
+    void followedPlayerChanged(const FollowerStatus& status);
+
 private:
     void reloadTable();
+    // Keeps one delayed call pending for the lamp care's restore, at the time it is due.
+    void armRestore();
 
     BridgeBridge& m_bridgeBridge;
+    LampCare& m_lampCare;
     Preferences& m_preferences;
     NotificationCentre& m_notificationCentre;
     Scheduler& m_scheduler;
     CoverDecoder& m_coverDecoder;
+    Clock& m_clock;
     Log& m_log;
     ControllerOutlets m_outlets;
 
@@ -129,6 +143,13 @@ private:
     std::vector<LampEntry> m_setUpCollection;
     bool m_following = true;
     std::vector<Colour> m_lastColours;
+    // The last cover handled, by its bytes' size and hash: the same cover again is no cover change
+    // for a lamp still fading.
+    std::optional<std::pair<std::size_t, std::size_t>> m_lastCover;
+    std::optional<PlayerActivity> m_playerActivity;
+    // The time the pending restore call is for; a call made by an older arming does nothing.
+    std::optional<SteadyTime> m_restoreArmedFor;
+    std::uint64_t m_restoreArming = 0;
 };
 
 // The platform's main window as the application delegate knows it: nothing is asked of it.

@@ -28,7 +28,7 @@ constexpr std::string_view kWhiteSpace = " \t\r\n";
 
 } // namespace
 
-std::optional<std::vector<LampEntry>> lampsFromLightsReply(std::string_view reply, Log& log)
+std::optional<std::vector<LampEntry>> lampsFromLightsReply(std::string_view reply, Log& log, Dictionary* decoded)
 {
     const std::size_t first = reply.find_first_not_of(kWhiteSpace);
     if (first == std::string_view::npos || reply[first] != '{' || reply[reply.find_last_not_of(kWhiteSpace)] != '}')
@@ -69,6 +69,8 @@ std::optional<std::vector<LampEntry>> lampsFromLightsReply(std::string_view repl
     const bool empty = reply.find_first_not_of(kWhiteSpace, first + 1) == reply.find_last_not_of(kWhiteSpace);
     if (!anyLamp && !(lampMap.empty() && empty))
         return std::nullopt;
+    if (decoded != nullptr)
+        *decoded = lampMap;
     return lamps;
 }
 

@@ -2,6 +2,7 @@
 
 #include "lamp_entry.h"
 #include "ports/log.h"
+#include "value.h"
 
 #include <cstddef>
 #include <optional>
@@ -22,7 +23,9 @@ inline constexpr std::size_t kLongestLampId = 64;   // bytes
 // without lamps answers "{}", which gives an empty list). Entries without a name, and ids that
 // cannot stand as one segment of a URL path or are longer than kLongestLampId, are left out; names
 // are cut to kLongestLampName characters and lamps after the first kMostLamps left out. Each of
-// these is logged; the decoder writes its own working too.
-[[nodiscard]] std::optional<std::vector<LampEntry>> lampsFromLightsReply(std::string_view reply, Log& log);
+// these is logged; the decoder writes its own working too. When decoded is given and the reply is a
+// lamp list, it receives the decoded reply, for whoever reads more of the lamps' records.
+[[nodiscard]] std::optional<std::vector<LampEntry>> lampsFromLightsReply(std::string_view reply, Log& log,
+                                                                         Dictionary* decoded = nullptr);
 
 } // namespace glowcast

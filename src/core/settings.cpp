@@ -3,6 +3,7 @@
 #include "bridge_bridge.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 
 namespace glowcast {
@@ -22,6 +23,8 @@ constexpr std::string_view kBlank = " \t";
         return "true or false";
     case SettingKind::TextList:
         return "a list of texts";
+    case SettingKind::WholeNumber:
+        return "a whole number";
     }
     return "";
 }
@@ -32,7 +35,19 @@ constexpr std::string_view kBlank = " \t";
         return SettingKind::Flag;
     if (std::holds_alternative<std::vector<std::string>>(value))
         return SettingKind::TextList;
+    if (std::holds_alternative<std::int64_t>(value))
+        return SettingKind::WholeNumber;
     return SettingKind::Text;
+}
+
+// "a whole number from 0 to 600 (0 is off)"
+[[nodiscard]] std::string rangeText(const SettingRow& row)
+{
+    std::string text =
+        "a whole number from " + std::to_string(row.number.lowest) + " to " + std::to_string(row.number.highest);
+    if (!row.number.zeroWord.empty())
+        text += " (0 is " + std::string{row.number.zeroWord} + ")";
+    return text;
 }
 
 [[nodiscard]] std::string_view trimmed(std::string_view text)
@@ -72,19 +87,47 @@ std::string checkPlayerNames(const SettingValue& value)
     return {};
 }
 
+// Lamp care's numbers: every default is off and leaves the lamp requests exactly as they are without
+// lamp care. A fade stops at a minute: a longer one would hold back every later state of the lamp for
+// as long.
+constexpr WholeNumberRule kFadeTenths{0, 600, "off"};
+constexpr WholeNumberRule kBrightness{0, 254, "off"};
+constexpr WholeNumberRule kCommandsPerSecond{0, 50, "off"};
+constexpr WholeNumberRule kRestoreSeconds{0, 86'400, "off"};
+
 } // namespace
 
 const std::vector<SettingRow>& settingRows()
 {
     static const std::vector<SettingRow> rows{
         {"lastusedbridgeIP", SettingKind::Text, std::string{}, "Bridge address",
-         "the bridge's host or address; the portal's answer replaces it", checkHost},
+         "the bridge's host or address; the portal's answer replaces it", checkHost, kNotANumber},
         {"portal", SettingKind::Text, std::string{}, "Discovery portal",
-         "host[:port] of the portal that tells the bridge's address (GLOWCAST_PORTAL wins when set)", checkHost},
+         "host[:port] of the portal that tells the bridge's address (GLOWCAST_PORTAL wins when set)", checkHost,
+         kNotANumber},
         {"followplayers", SettingKind::Flag, true, "Follow media players",
-         "take covers from the media players on the session bus", nullptr},
+         "take covers from the media players on the session bus", nullptr, kNotANumber},
         {"ignoreplayers", SettingKind::TextList, std::vector<std::string>{}, "Players to ignore",
-         "players never followed: bus name suffixes or player names, separated by commas", checkPlayerNames},
+         "players never followed: bus name suffixes or player names, separated by commas", checkPlayerNames,
+         kNotANumber},
+        {"fade", SettingKind::WholeNumber, std::int64_t{0}, "Fade (tenths of a second)",
+         "each new colour fades in over this many tenths of a second (off leaves it to the bridge)", nullptr,
+         kFadeTenths},
+        {"switchOn", SettingKind::Flag, false, "Switch lamps on",
+         "a colour also switches its lamp on, so a lamp that is off lights up", nullptr, kNotANumber},
+        {"minimumBrightness", SettingKind::WholeNumber, std::int64_t{0}, "Minimum brightness",
+         "a colour's brightness is never below this, on the lamps' scale of 1 to 254", nullptr, kBrightness},
+        {"fitLamp", SettingKind::Flag, false, "Fit each lamp",
+         "colours fitted to each lamp's own gamut; white lamps get the nearest white, dimmable ones brightness only",
+         nullptr, kNotANumber},
+        {"pace", SettingKind::WholeNumber, std::int64_t{0}, "Lamp commands per second",
+         "at most this many lamp commands a second, evenly spread (a bridge takes about 10)", nullptr,
+         kCommandsPerSecond},
+        {"skipUnchanged", SettingKind::Flag, false, "Skip unchanged lamps",
+         "a lamp is not sent the state it last took again", nullptr, kNotANumber},
+        {"restoreAfter", SettingKind::WholeNumber, std::int64_t{0}, "Restore after (seconds)",
+         "puts the lamps back as they were once the followed player has not played for this many seconds", nullptr,
+         kRestoreSeconds},
     };
     return rows;
 }
@@ -107,7 +150,17 @@ std::string settingText(const SettingValue& value)
             text += (text.empty() ? "" : ", ") + entry;
         return text;
     }
+    if (const std::int64_t* number = std::get_if<std::int64_t>(&value))
+        return std::to_string(*number);
     return std::get<std::string>(value);
+}
+
+std::string settingText(const SettingRow& row, const SettingValue& value)
+{
+    if (const std::int64_t* number = std::get_if<std::int64_t>(&value);
+        number != nullptr && *number == 0 && !row.number.zeroWord.empty())
+        return std::string{row.number.zeroWord};
+    return settingText(value);
 }
 
 std::variant<SettingValue, Outcome> parseSetting(const SettingRow& row, std::string_view text)
@@ -132,6 +185,17 @@ std::variant<SettingValue, Outcome> parseSetting(const SettingRow& row, std::str
         }
         return SettingValue{std::move(entries)};
     }
+    case SettingKind::WholeNumber: {
+        const std::string_view digits = trimmed(text);
+        if (!row.number.zeroWord.empty() && digits == row.number.zeroWord)
+            return SettingValue{std::int64_t{0}};
+        std::int64_t number = 0;
+        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (digits.empty() || error != std::errc{} || end != digits.data() + digits.size())
+            return Outcome{Failure::WrongKind, "\"" + std::string{row.key} + "\" is " + rangeText(row) + ", not \"" +
+                                                   std::string{text} + "\""};
+        return SettingValue{number};
+    }
     }
     return Outcome{Failure::WrongKind, "unknown kind"};
 }
@@ -142,6 +206,9 @@ Outcome checkSetting(const SettingRow& row, const SettingValue& value)
     if (kindOf(value) != row.kind)
         return {Failure::WrongKind,
                 key + " holds " + std::string{kindName(row.kind)} + ", not " + std::string{kindName(kindOf(value))}};
+    if (const std::int64_t* number = std::get_if<std::int64_t>(&value);
+        number != nullptr && (*number < row.number.lowest || *number > row.number.highest))
+        return {Failure::InvalidValue, key + " is " + rangeText(row) + ": \"" + settingText(value) + "\""};
     if (row.check != nullptr)
         if (std::string reason = row.check(value); !reason.empty())
             return {Failure::InvalidValue, key + " " + reason + ": \"" + settingText(value) + "\""};
@@ -172,7 +239,7 @@ std::optional<SettingValue> Settings::value(std::string_view key) const
         return stored.value ? *stored.value : row->defaultValue;
     }
     if (reported == m_reported.end() || reported->second != complaint) {
-        m_log.write("settings: " + complaint + "; using the default, \"" + settingText(row->defaultValue) + "\"");
+        m_log.write("settings: " + complaint + "; using the default, \"" + settingText(*row, row->defaultValue) + "\"");
         m_reported.insert_or_assign(std::string{key}, complaint);
     }
     return row->defaultValue;
@@ -199,6 +266,13 @@ std::vector<std::string> Settings::list(std::string_view key) const
     return list != nullptr ? *list : std::vector<std::string>{};
 }
 
+std::int64_t Settings::number(std::string_view key) const
+{
+    const std::optional<SettingValue> stored = value(key);
+    const std::int64_t* number = stored ? std::get_if<std::int64_t>(&*stored) : nullptr;
+    return number != nullptr ? *number : 0;
+}
+
 Outcome Settings::set(std::string_view key, const SettingValue& value)
 {
     const SettingRow* row = findSetting(key);
@@ -208,7 +282,7 @@ Outcome Settings::set(std::string_view key, const SettingValue& value)
         return checked;
     const std::string* text = std::get_if<std::string>(&value);
     m_preferences.setSetting(key, text != nullptr && text->empty() ? std::nullopt : std::optional{value});
-    m_log.write("settings: \"" + std::string{key} + "\" set to \"" + settingText(value) + "\"");
+    m_log.write("settings: \"" + std::string{key} + "\" set to \"" + settingText(*row, value) + "\"");
     return {};
 }
 

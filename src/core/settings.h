@@ -4,6 +4,7 @@
 #include "ports/log.h"
 #include "ports/preferences.h"
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -13,7 +14,16 @@
 
 namespace glowcast {
 
-enum class SettingKind { Text, Flag, TextList };
+enum class SettingKind { Text, Flag, TextList, WholeNumber };
+
+// The whole numbers a row takes, both ends included, and its word for 0 where 0 turns something off
+// ("off"): typed, the word stands for 0, and 0 is shown as it.
+struct WholeNumberRule {
+    std::int64_t lowest = 0;
+    std::int64_t highest = 0;
+    std::string_view zeroWord;
+};
+inline constexpr WholeNumberRule kNotANumber{};
 
 // One key a user may change. A later option adds a row to settingRows(); the settings dialog, the
 // control interface and glowcastctl config show every row without further work.
@@ -25,6 +35,7 @@ struct SettingRow {
     std::string_view help;  // one line for the dialog's tool tip and glowcastctl config
     // Why a value of the right kind is refused; empty when it is accepted.
     std::string (*check)(const SettingValue& value) = nullptr;
+    WholeNumberRule number = kNotANumber; // a whole number's
 };
 
 [[nodiscard]] const std::vector<SettingRow>& settingRows();
@@ -32,14 +43,17 @@ struct SettingRow {
 [[nodiscard]] const SettingRow* findSetting(std::string_view key);
 
 // The text form used on the command line and in the dialog's fields: a flag is "true" or "false",
-// a list its entries joined by ", ".
+// a list its entries joined by ", ", a whole number its decimal digits.
 [[nodiscard]] std::string settingText(const SettingValue& value);
+// The same, but 0 as the row's zero word where it has one ("off").
+[[nodiscard]] std::string settingText(const SettingRow& row, const SettingValue& value);
 // The value a text stands for under row: a list is split at commas, blanks around each entry and
-// empty entries dropped. A flag that is neither "true" nor "false" is a WrongKind failure. The value
-// is not checked further (checkSetting does that).
+// empty entries dropped. A flag that is neither "true" nor "false", and a whole number that is not
+// decimal digits (with an optional "-") or the row's zero word, are WrongKind failures. The value is
+// not checked further (checkSetting does that).
 [[nodiscard]] std::variant<SettingValue, Outcome> parseSetting(const SettingRow& row, std::string_view text);
-// Accepts a value of the row's kind that passes its check; else WrongKind or InvalidValue, with a
-// message that names the key.
+// Accepts a value of the row's kind that passes its check and, for a whole number, lies in its range;
+// else WrongKind or InvalidValue, with a message that names the key.
 [[nodiscard]] Outcome checkSetting(const SettingRow& row, const SettingValue& value);
 
 // The user's settings, read from and written to the preferences. A stored value of the wrong kind,
@@ -55,6 +69,7 @@ public:
     [[nodiscard]] std::string text(std::string_view key) const;
     [[nodiscard]] bool flag(std::string_view key) const;
     [[nodiscard]] std::vector<std::string> list(std::string_view key) const;
+    [[nodiscard]] std::int64_t number(std::string_view key) const;
 
     // Checks the value and stores it; nothing is stored when it fails. An empty text removes the
     // key, so it reads as its default again.

@@ -34,7 +34,7 @@ SettingsDialog::SettingsDialog(const Settings& settings, Apply apply, QWidget* p
             field.flag->setChecked(std::get<bool>(field.shown));
             widget = field.flag;
         } else {
-            field.text = new QLineEdit(QString::fromStdString(settingText(field.shown)), this);
+            field.text = new QLineEdit(QString::fromStdString(settingText(row, field.shown)), this);
             widget = field.text;
         }
         widget->setObjectName(fromView(row.key));

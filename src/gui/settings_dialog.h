@@ -27,7 +27,8 @@ public:
 
     void accept() override;
 
-    // The field of a key: a QLineEdit for texts and lists, a QCheckBox for flags; null for others.
+    // The field of a key: a QLineEdit for texts, lists and whole numbers, a QCheckBox for flags; null
+    // for others.
     [[nodiscard]] QWidget* field(std::string_view key) const;
     [[nodiscard]] QString error() const;
 

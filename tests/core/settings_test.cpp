@@ -59,7 +59,12 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"followplayers", "yes", {}, Failure::WrongKind, "\"followplayers\" is true or false, not \"yes\""},
         TextCase{"ignoreplayers", " vlc ,, Firefox Web Browser,", Texts{"vlc", "Firefox Web Browser"}, Failure::None,
                  ""},
-        TextCase{"ignoreplayers", "", Texts{}, Failure::None, ""}));
+        TextCase{"ignoreplayers", "", Texts{}, Failure::None, ""},
+        TextCase{"fade", " 25 ", std::int64_t{25}, Failure::None, ""},
+        TextCase{"pace", "off", std::int64_t{0}, Failure::None, ""},
+        TextCase{
+            "fade", "601", {}, Failure::InvalidValue, "\"fade\" is a whole number from 0 to 600 (0 is off): \"601\""},
+        TextCase{"restoreAfter", "1.5", {}, Failure::WrongKind, ""}));
 
 TEST(SettingsTest, BadStoredValuesReadAsTheDefaultWithOneLogLineAndGoodOnesAreKept)
 {

@@ -96,6 +96,8 @@ TEST_F(ControlServiceTest, RefusedCallsAreErrorsAndChangeNothing)
         {"SetSetting", {QStringLiteral("followplayers"), inVariant(3)}, control_bus::kInvalidArgs},
         {"SetSetting", {QStringLiteral("portal"), inVariant(QStringLiteral("a b"))}, control_bus::kInvalidValue},
         {"SetSetting", {QStringLiteral("theme"), inVariant(QStringLiteral("dark"))}, control_bus::kUnknownSetting},
+        {"SetSetting", {QStringLiteral("fade"), inVariant(601)}, control_bus::kInvalidValue},
+        {"SetSetting", {QStringLiteral("pace"), inVariant(2.5)}, control_bus::kInvalidArgs},
     };
     const auto textsBefore = prefs.texts;
     for (const Case& c : cases) {

@@ -260,7 +260,7 @@ TEST_F(FilePreferencesTest, SettingsKeepTheirKindsAndEveryOtherKey)
 {
     writeFile(R"({"theme":"dark","followplayers":1,"ignoreplayers":["vlc",2],"portal":null})");
     FilePreferences preferences{log, directory};
-    EXPECT_EQ(preferences.setting("followplayers"), (StoredSetting{std::nullopt, "a number"}));
+    EXPECT_EQ(preferences.setting("followplayers"), (StoredSetting{std::int64_t{1}, {}}));
     EXPECT_EQ(preferences.setting("ignoreplayers").otherKind, "a list with a member that is not a text");
     EXPECT_EQ(preferences.setting("portal").otherKind, "null");
     EXPECT_EQ(preferences.setting("lastusedbridgeIP"), StoredSetting{});

@@ -2,8 +2,10 @@
 
 #include "core/bridge_bridge.h"
 #include "core/glowcast_controller.h"
+#include "core/lamp_care/bridge_lamp_bridge.h"
 #include "support/fake_cover.h"
 #include "support/fake_http_transport.h"
+#include "support/fake_lamp_bridge.h"
 #include "support/fake_platform.h"
 #include "support/fake_preferences.h"
 #include "support/recording_log.h"
@@ -12,8 +14,8 @@
 
 namespace glowcast {
 
-// A controller and its bridge client wired to fakes of every port, as the composition root wires
-// the real ones. The bridge client has no portal: it goes straight to "lastusedbridgeIP".
+// A controller, its lamp care and its bridge client wired to fakes of every port, as the composition
+// root wires the real ones. The bridge client has no portal: it goes straight to "lastusedbridgeIP".
 struct ControllerRig {
     FakeHttpTransport http;
     FakePreferences prefs;
@@ -25,7 +27,10 @@ struct ControllerRig {
     FakeNotificationCentre centre;
     ManualScheduler scheduler;
     FakeCoverDecoder decoder;
-    GlowcastController controller{bridge, prefs, centre, scheduler, decoder, log};
+    SleptTime clock; // lamp care's time: it passes only as lamp care sleeps
+    BridgeLampBridge lampBridge{bridge};
+    LampCare lampCare{lampBridge, clock, clock.sleeper, log};
+    GlowcastController controller{bridge, lampCare, prefs, centre, scheduler, decoder, clock, log};
 };
 
 } // namespace glowcast

@@ -13,14 +13,16 @@ public:
     std::vector<HttpRequest> sent;
     std::deque<std::optional<std::string>> replies;
 
-    std::optional<std::string> send(const HttpRequest& request) override
+    std::optional<HttpReply> exchange(const HttpRequest& request) override
     {
         sent.push_back(request);
         if (replies.empty())
             return std::nullopt;
         auto next = std::move(replies.front());
         replies.pop_front();
-        return next;
+        if (!next)
+            return std::nullopt;
+        return HttpReply{200, std::move(*next), std::nullopt};
     }
 };
 

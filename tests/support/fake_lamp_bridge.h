@@ -5,6 +5,7 @@
 #include "core/ports/clock.h"
 #include "core/ports/lamp_bridge.h"
 #include "support/fake_platform.h"
+#include "support/fake_preferences.h"
 #include "support/recording_log.h"
 
 #include <deque>
@@ -49,11 +50,19 @@ private:
     const Clock& m_clock;
 };
 
-// Settings as the preferences give them, e.g. settingsOf({{"fade", 5}}).
+// Settings as the preferences give them, e.g. settingsOf({{"fade", 5}}): whole numbers and flags.
 inline LampCareSettings settingsOf(const Dictionary& stored)
 {
+    FakePreferences prefs;
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        const Value& value = stored.valueAt(i);
+        if (const auto* number = std::get_if<std::int64_t>(&value.storage()))
+            prefs.setSetting(stored.keys()[i], SettingValue{*number});
+        else if (const auto flag = value.asBool())
+            prefs.setSetting(stored.keys()[i], SettingValue{*flag});
+    }
     RecordingLog log;
-    return lampCareSettingsFrom(stored, log);
+    return lampCareSettingsFrom(Settings{prefs, log});
 }
 
 } // namespace glowcast

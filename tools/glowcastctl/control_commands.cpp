@@ -145,7 +145,7 @@ std::string inFile(const FilePreferences& preferences)
 std::string padded(std::string_view key)
 {
     std::string text{key};
-    text.resize(std::max<std::size_t>(text.size() + 2, 18), ' ');
+    text.resize(std::max<std::size_t>(text.size() + 2, 20), ' ');
     return text;
 }
 
@@ -188,10 +188,10 @@ int switchLamp(Arguments args, bool enabled)
 }
 
 // A settings value as the command line shows it.
-std::string shown(const QVariant& value)
+std::string shown(const SettingRow& row, const QVariant& value)
 {
     const std::optional<SettingValue> setting = settingFromVariant(value);
-    return setting ? settingText(*setting) : std::string{};
+    return setting ? settingText(row, *setting) : std::string{};
 }
 
 // Stores one setting in the running program or in the file; the exit status.
@@ -206,14 +206,14 @@ int storeSetting(const char* command, const SettingRow& row, const SettingValue&
             running->call("SetSetting", {key, QVariant::fromValue(QDBusVariant(variantFromSetting(value)))});
         if (reply.type() == QDBusMessage::ErrorMessage)
             return reportError(command, reply);
-        std::printf("%s = %s in the running Glowcast\n", key.toUtf8().constData(), settingText(value).c_str());
+        std::printf("%s = %s in the running Glowcast\n", key.toUtf8().constData(), settingText(row, value).c_str());
         return 0;
     }
     FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
     Settings settings{preferences, context.log};
     if (const Outcome outcome = settings.set(row.key, value); !outcome.ok())
         return reportOutcome(command, outcome);
-    std::printf("%s = %s %s\n", key.toUtf8().constData(), settingText(value).c_str(), inFile(preferences).c_str());
+    std::printf("%s = %s %s\n", key.toUtf8().constData(), settingText(row, value).c_str(), inFile(preferences).c_str());
     return 0;
 }
 
@@ -294,7 +294,7 @@ int runBridge(Arguments args)
 int runConfig(Arguments args)
 {
     std::string usage = "usage: glowcastctl config [KEY [VALUE]]\nShows every setting, shows one, or sets one (an "
-                        "empty VALUE resets a text). Keys:\n";
+                        "empty VALUE resets a text, \"off\" turns a number setting off). Keys:\n";
     for (const SettingRow& row : settingRows())
         usage += "  " + padded(row.key) + std::string{row.help} + "\n";
     int status = 0;
@@ -328,15 +328,16 @@ int runConfig(Arguments args)
                           variantFromSetting(settings.value(each.key).value_or(each.defaultValue)));
     }
     if (row != nullptr) {
-        std::printf(
-            "%s\n",
-            shown(values.value(QString::fromUtf8(row->key.data(), static_cast<qsizetype>(row->key.size())))).c_str());
+        std::printf("%s\n", shown(*row, values.value(QString::fromUtf8(row->key.data(),
+                                                                       static_cast<qsizetype>(row->key.size()))))
+                                .c_str());
         return 0;
     }
     for (const SettingRow& each : settingRows())
         std::printf(
             "%s = %s\n", std::string{each.key}.c_str(),
-            shown(values.value(QString::fromUtf8(each.key.data(), static_cast<qsizetype>(each.key.size())))).c_str());
+            shown(each, values.value(QString::fromUtf8(each.key.data(), static_cast<qsizetype>(each.key.size()))))
+                .c_str());
     return 0;
 }
 

@@ -30,48 +30,81 @@ void LampCare::setSettings(const LampCareSettings& settings)
     m_settings = settings;
     m_pacer.setPace(settings.pace);
     m_restorer.setDelay(settings.restoreAfter);
+    if (m_settings.fitLamp && !m_capabilitiesRead)
+        readCapabilities();
 }
 
 void LampCare::readLampList(const Dictionary& lamps)
 {
+    m_lampList = lamps;
     m_capabilities.clear();
+    m_capabilitiesRead = false;
     m_accepted.clear();
     m_fades.clear();
-    for (std::size_t i = 0; i < lamps.size(); ++i)
-        if (const Dictionary* record = lamps.valueAt(i).asDictionary())
-            m_capabilities.insert_or_assign(lamps.keys()[i], lampCapabilitiesFrom(lamps.keys()[i], *record, m_log));
+    if (m_settings.fitLamp)
+        readCapabilities();
+}
+
+void LampCare::readCapabilities()
+{
+    // Read only once they are used, so that without fitting the log holds nothing about them.
+    m_capabilitiesRead = true;
+    for (std::size_t i = 0; i < m_lampList.size(); ++i)
+        if (const Dictionary* record = m_lampList.valueAt(i).asDictionary())
+            m_capabilities.insert_or_assign(m_lampList.keys()[i],
+                                            lampCapabilitiesFrom(m_lampList.keys()[i], *record, m_log));
 }
 
 void LampCare::send(const std::vector<LampCommand>& commands)
 {
+    startCover(true);
+    for (const LampCommand& command : commands)
+        sendOne(command);
+    endCover();
+}
+
+void LampCare::startCover(bool coverChanged)
+{
     beginBatch();
-    for (const LampCommand& command : commands) {
-        const std::string& id = command.lampId;
-        const auto known = m_capabilities.find(id);
-        const Dictionary body = shapedLampBody(
-            command.body, known != m_capabilities.end() ? known->second : LampCapabilities{}, m_settings);
-        if (body.empty()) {
-            m_log.write("lamp " + id + " takes none of " + describe(command.body) + ", nothing sent");
-            continue;
-        }
-        // A lamp still fading to this very body gets there without being told again; a new body
-        // (the cover changed) is sent at once.
-        if (const auto fade = m_fades.find(id);
-            fade != m_fades.end() && m_clock.now() < fade->second.ends && fade->second.body == body) {
-            m_log.write("lamp " + id + " is still fading to " + describe(body) + ", not sent again");
-            continue;
-        }
-        if (const auto last = m_accepted.find(id);
-            m_settings.skipUnchanged && last != m_accepted.end() && last->second == body) {
-            m_log.write("lamp " + id + " already shows " + describe(body) + ", not sent again");
-            continue;
-        }
-        if (m_restorer.needsSnapshot(id))
-            readOwnState(id);
-        if (put(id, body))
-            m_restorer.coloured(id, m_clock.now());
-    }
+    m_coverChanged = coverChanged;
+}
+
+void LampCare::endCover()
+{
     m_pacer.batchEnded(m_sawOverload);
+}
+
+void LampCare::sendOne(const LampCommand& command)
+{
+    const std::string& id = command.lampId;
+    const auto known = m_capabilities.find(id);
+    const Dictionary body =
+        shapedLampBody(command.body, known != m_capabilities.end() ? known->second : LampCapabilities{}, m_settings);
+    if (body.empty()) {
+        m_log.write("lamp " + id + " takes none of " + describe(command.body) + ", nothing sent");
+        return;
+    }
+    // A lamp still fading to this very body gets there without being told again; a new cover's body
+    // is sent at once, but the same cover gives no lamp a new state before its fade has ended.
+    if (const auto fade = m_fades.find(id); fade != m_fades.end() && m_clock.now() < fade->second.ends) {
+        if (fade->second.body == body) {
+            m_log.write("lamp " + id + " is still fading to " + describe(body) + ", not sent again");
+            return;
+        }
+        if (!m_coverChanged) {
+            m_log.write("lamp " + id + " is still fading and the cover is the same, " + describe(body) + " not sent");
+            return;
+        }
+    }
+    if (const auto last = m_accepted.find(id);
+        m_settings.skipUnchanged && last != m_accepted.end() && last->second == body) {
+        m_log.write("lamp " + id + " already shows " + describe(body) + ", not sent again");
+        return;
+    }
+    if (m_restorer.needsSnapshot(id))
+        readOwnState(id);
+    if (put(id, body))
+        m_restorer.coloured(id, m_clock.now());
 }
 
 void LampCare::playerChanged(PlayerActivity activity)

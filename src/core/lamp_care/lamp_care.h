@@ -30,11 +30,19 @@ public:
     void setSettings(const LampCareSettings& settings);
     [[nodiscard]] const LampCareSettings& settings() const { return m_settings; }
 
-    // The bridge's decoded lamp list, read at set-up: each lamp's kind, gamut and range. A lamp
-    // missing from it is sent what every lamp is sent. Forgets what each lamp showed before.
+    // The bridge's decoded lamp list, read at set-up: each lamp's kind, gamut and range, read (and
+    // what cannot be used of them logged) once fitting the lamps is on. A lamp missing from it is sent
+    // what every lamp is sent. Forgets what each lamp showed before.
     void readLampList(const Dictionary& lamps);
 
-    // One cover's bodies, in order. Blocks until each lamp was sent its body or passed over.
+    // One cover's bodies, sent one at a time so that the caller's own log lines keep their places:
+    // startCover, sendOne for each lamp in order, endCover. Each sendOne blocks until the lamp was
+    // sent its body or passed over. When the cover is the one before (coverChanged false), a lamp
+    // still fading is not sent a new state.
+    void startCover(bool coverChanged);
+    void sendOne(const LampCommand& command);
+    void endCover();
+    // A new cover's bodies, in order.
     void send(const std::vector<LampCommand>& commands);
 
     void playerChanged(PlayerActivity activity);
@@ -57,6 +65,7 @@ private:
     bool put(const std::string& lampId, const Dictionary& body);
     void beginBatch();
     void wait(std::chrono::milliseconds duration);
+    void readCapabilities();
 
     LampBridge& m_bridge;
     Clock& m_clock;
@@ -65,6 +74,9 @@ private:
     LampCareSettings m_settings;
     LampPacer m_pacer;
     LampRestorer m_restorer;
+    Dictionary m_lampList;
+    bool m_capabilitiesRead = false;
+    bool m_coverChanged = true;
     std::map<std::string, LampCapabilities, std::less<>> m_capabilities;
     std::map<std::string, Dictionary, std::less<>> m_accepted;
     std::map<std::string, Fade, std::less<>> m_fades;

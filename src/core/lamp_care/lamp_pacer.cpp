@@ -9,14 +9,19 @@ namespace {
 constexpr std::chrono::milliseconds kFirstSlowing{100};
 constexpr std::chrono::milliseconds kMostSlowing{400};
 constexpr std::chrono::milliseconds kLeastSlowing{50};
+// A bridge counts the commands of a second as they arrive, and two commands may arrive a few
+// milliseconds closer together than they left. Spreading each second's commands over a little more
+// than a second keeps the one after them out of that second.
+constexpr std::chrono::milliseconds kPacedSecond{1030};
 
 } // namespace
 
 void LampPacer::setPace(std::optional<int> perSecond)
 {
     // Rounded up, so that no second ever holds more than the pace.
-    m_paced = perSecond && *perSecond > 0 ? std::chrono::milliseconds{(1000 + *perSecond - 1) / *perSecond}
-                                          : std::chrono::milliseconds{0};
+    m_paced = perSecond && *perSecond > 0
+                  ? std::chrono::milliseconds{(kPacedSecond.count() + *perSecond - 1) / *perSecond}
+                  : std::chrono::milliseconds{0};
 }
 
 std::chrono::milliseconds LampPacer::interval() const

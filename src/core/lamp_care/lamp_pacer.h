@@ -8,8 +8,8 @@
 namespace glowcast {
 
 // When the next lamp command may go. Commands go out in their given order, each at least one
-// interval after the one before: the paced interval (1/pace), or longer for a while after the
-// bridge said it was overloaded.
+// interval after the one before: the paced interval (a little over 1/pace), or longer for a while
+// after the bridge said it was overloaded.
 class LampPacer {
 public:
     void setPace(std::optional<int> perSecond);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../value.h"
+#include "http_transport.h"
 
 #include <chrono>
 #include <optional>
@@ -8,15 +9,6 @@
 #include <string_view>
 
 namespace glowcast {
-
-// A reply as the bridge gave it: the HTTP status, the body, and the wait its Retry-After header
-// asked for (nothing when the header was absent or could not be read).
-struct HttpReply {
-    int status = 200;
-    std::string body;
-    std::optional<std::chrono::seconds> retryAfter;
-    friend bool operator==(const HttpReply&, const HttpReply&) = default;
-};
 
 // The two requests lamp care makes of the paired bridge, addressed by lamp id. Each blocks until
 // the reply arrived and returns nothing when none did (refused, unreachable, timed out, no address

@@ -2,6 +2,7 @@
 
 #include "../lamp_entry.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -11,11 +12,12 @@
 
 namespace glowcast {
 
-// A settings value: a text, a flag or a list of texts.
-using SettingValue = std::variant<std::string, bool, std::vector<std::string>>;
+// A settings value: a text, a flag, a list of texts or a whole number.
+using SettingValue = std::variant<std::string, bool, std::vector<std::string>, std::int64_t>;
 
-// What the preferences hold under a settings key: nothing, a value of one of the three kinds, or
-// something else, described for the log ("a number", "a list with a member that is not a text").
+// What the preferences hold under a settings key: nothing, a value of one of the four kinds, or
+// something else, described for the log ("a number with a fraction", "a list with a member that is
+// not a text").
 struct StoredSetting {
     std::optional<SettingValue> value;
     std::string otherKind; // empty unless something of another kind is stored

@@ -1,0 +1,36 @@
+// The controller's lamp requests through lamp care: the same cover again gives no lamp that is still
+// fading a new state; a new cover does.
+#include "support/controller_rig.h"
+
+#include <gtest/gtest.h>
+
+namespace glowcast {
+namespace {
+
+TEST(ControllerLampCareTest, TheSameCoverGivesAFadingLampNoNewStateAndANewCoverDoes)
+{
+    ControllerRig rig;
+    rig.prefs.texts = {{"username", "alice"}, {"lastusedbridgeIP", "10.0.0.2"}};
+    rig.prefs.savedLamps = {{"1", "", true}, {"2", "", true}};
+    rig.http.replies.emplace_back(R"({"1":{"name":"A"},"2":{"name":"B"}})");
+    rig.controller.awakeFromNib();
+    ASSERT_TRUE(rig.scheduler.fireNext());
+    rig.lampCare.setSettings(settingsOf({{"fade", 10}}));
+    const auto post = [&rig](std::uint8_t bytes) { // red, and fewer pixels of green
+        rig.decoder.covers.push_back(
+            std::make_unique<PatchCover>(std::vector<PatchCover::Patch>{{{255, 0, 0}, 2000}, {{0, 192, 0}, 1000}}));
+        rig.centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {bytes}}}});
+    };
+    post(1);
+    ASSERT_TRUE(rig.controller.setLampEnabled("1", false)); // lamp 2 now takes the first colour
+    post(1);
+    post(2);
+    const std::string red = R"({"bri":255,"xy":[0.640,0.330],"transitiontime":10})";
+    ASSERT_EQ(rig.http.sent.size(), 4u); // the lamp list, lamps 1 and 2, and lamp 2 for the new cover only
+    EXPECT_EQ(rig.http.sent[1].body, red);
+    EXPECT_EQ(rig.http.sent[3].url, "http://10.0.0.2/api/alice/lights/2/state");
+    EXPECT_EQ(rig.http.sent[3].body, red);
+}
+
+} // namespace
+} // namespace glowcast

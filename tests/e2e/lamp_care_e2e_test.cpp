@@ -1,0 +1,136 @@
+// Lamp care end to end: glowcast --headless under a private session bus follows a test media player
+// and colours the simulator's lamps, each setting set with glowcastctl config while it runs.
+
+#undef QT_NO_CAST_FROM_ASCII // every text here is ASCII
+
+#include "support/private_session_bus.h"
+#include "support/processes.h"
+#include "support/test_player.h"
+#include "support/waiting.h"
+
+#include <QImage>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+namespace glowcast::testing {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+struct LampCareEndToEndTest : ::testing::Test {
+    // The simulator with lamps "1".."count", all enabled, and glowcast with these settings (JSON members).
+    void start(const QStringList& simulator, int count, const std::string& settings = "")
+    {
+        sim = std::make_unique<Simulator>(simulator + QStringList{"--user", "alice"});
+        std::string lamps = R"({"id":"1","enabled":true})";
+        for (int id = 2; id <= count; ++id)
+            lamps += R"(,{"id":")" + std::to_string(id) + R"(","enabled":true})";
+        QFile file(directory.filePath("preferences.json"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::fromStdString(R"({"username":"alice","lastusedbridgeIP":")" + sim->address +
+                                             R"(","lamps":[)" + lamps + "]" + settings + "}"));
+        file.close();
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
+        environment.insert("GLOWCAST_CONFIG_DIR", directory.path());
+        app = std::make_unique<Child>(GLOWCAST_APP, QStringList{"--headless"}, environment);
+        ASSERT_TRUE(app->waitForOutput("registering for notifications")) << app->output().toStdString();
+    }
+    QJsonObject json(const std::string& path)
+    {
+        return QJsonDocument::fromJson(sim->control(HttpMethod::Get, path).c_str()).object();
+    }
+    QJsonValue lamps() { return json("/sim/state")[u"lamps"]; }
+    void setting(const char* key, const char* value)
+    {
+        ASSERT_EQ(Child(GLOWCAST_CTL, {"config", key, value}, environment).exitCode(), 0);
+    }
+    // The lamp-state requests once the player plays a flat cover of the colour, when there are as
+    // many as expected.
+    Strings play(const QColor& colour, std::size_t expected)
+    {
+        QImage cover(64, 64, QImage::Format_RGB32);
+        cover.fill(colour);
+        const QString path = directory.filePath(colour.name().mid(1) + ".png");
+        cover.save(path);
+        sim->control(HttpMethod::Delete, "/sim/requests");
+        player.publish({{"PlaybackStatus", "Playing"},
+                        {"Metadata", QVariantMap{{"mpris:artUrl", QUrl::fromLocalFile(path).toString()}}}});
+        EXPECT_TRUE(waitFor([&] { return sim->requests("PUT").size() >= expected; })) << app->output().toStdString();
+        return sim->requests("PUT");
+    }
+
+    QTemporaryDir directory;
+    testing::PrivateSessionBus bus;
+    testing::TestPlayer player{bus.address(), "lamps", {{"PlaybackStatus", "Stopped"}}};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<Child> app;
+};
+
+Strings puts(const std::string& one, const std::string& two, const std::string& three, const std::string& four)
+{
+    const std::string lamps = "PUT /api/alice/lights/";
+    return {lamps + "1/state " + one, lamps + "2/state " + two, lamps + "3/state " + three, lamps + "4/state " + four};
+}
+
+TEST_F(LampCareEndToEndTest, SettingsReachLampsOfEveryKindAndAPauseOfThePlayerPutsThemBack)
+{
+    start({"--lamps", "extended,colour-a,temperature,dimmable"}, 4);
+    sim->control(HttpMethod::Put, "/api/alice/lights/1/state", R"({"on":false})");
+
+    // Nothing set: the requests as without lamp care; lamp 1 is off and stays so.
+    const std::string red = R"({"bri":255,"xy":[0.640,0.330]})";
+    EXPECT_EQ(play(Qt::red, 4), puts(red, red, red, red));
+    EXPECT_FALSE(json("/api/alice/lights/1")[u"state"][u"on"].toBool());
+
+    // Blue, [0.150,0.060], lies outside both colour lamps' triangles (gamuts C and A): each gets the
+    // nearest point of its own. The white lamp gets the coolest white it has, the dimmable one
+    // brightness only, and lamp 1 lights up.
+    setting("switchOn", "true");
+    setting("fitLamp", "true");
+    EXPECT_EQ(play(QColor(0, 0, 200), 4),
+              puts(R"({"on":true,"bri":96,"xy":[0.1535,0.0599]})", R"({"on":true,"bri":96,"xy":[0.1418,0.0815]})",
+                   R"({"on":true,"bri":96,"ct":153})", R"({"on":true,"bri":96})"));
+    for (const QJsonValue lamp : lamps().toArray())
+        EXPECT_TRUE(lamp[u"on"].toBool() && lamp[u"bri"] == 96) << lamp[u"id"].toString().toStdString();
+    // Pure green goes out as [0.410,0.510], which the gamut-A lamp shows as it is.
+    EXPECT_TRUE(play(Qt::green, 4).at(1).ends_with(R"("xy":[0.410,0.510]})"));
+
+    // Each lamp's own state is read before its first colour after the setting, and put back once the
+    // player has paused for a second.
+    setting("restoreAfter", "1");
+    const QJsonValue before = lamps();
+    EXPECT_EQ(play(QColor(255, 160, 0), 4).size(), 4u);
+    EXPECT_EQ(sim->requests("GET").size(), 4u);
+    player.publish({{"PlaybackStatus", "Paused"}});
+    EXPECT_TRUE(waitFor([&] { return sim->requests("PUT").size() == 8; }));
+    for (qsizetype i = 0; i < 4; ++i)
+        EXPECT_TRUE(waitFor([&] { return lamps()[i][u"colour"] == before[i][u"colour"]; }, 2'000)) << i;
+}
+
+TEST_F(LampCareEndToEndTest, TwelveLampsReachTheirColourAtABridgeTakingTenCommandsASecond)
+{
+    start({"--lamps", "12", "--rate-limit", "10"}, 12, R"(,"pace":10)");
+    for (const bool paced : {true, false}) {
+        SCOPED_TRACE(paced ? "pace 10" : "no pace: the back-off");
+        if (!paced)
+            setting("pace", "off");
+        const QJsonArray xy = paced ? QJsonArray{0.64, 0.33} : QJsonArray{0.41, 0.51};
+        (void)play(paced ? Qt::red : QColor(0, 200, 0), 12);
+        EXPECT_TRUE(waitFor([&] {
+            const QJsonArray shown = lamps().toArray();
+            return std::ranges::all_of(shown, [&](const QJsonValue& lamp) { return lamp[u"xy"] == xy; });
+        })) << app->output().toStdString();
+        // Without a pace the bridge turns a command away and the back-off brings it through. That the
+        // pace alone keeps the bridge from ever doing so is measured (BENCHMARKS.md), not asserted
+        // here: a loaded machine may deliver two paced commands closer together than they left.
+        if (!paced) {
+            EXPECT_TRUE(app->output().contains("the bridge is overloaded (HTTP 429)"));
+        }
+    }
+}
+
+} // namespace
+} // namespace glowcast::testing
