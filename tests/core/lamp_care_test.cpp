@@ -3,7 +3,6 @@
 #include "core/lamp_care/bridge_overload.h"
 #include "core/lamp_care/lamp_body.h"
 #include "core/lamp_care/lamp_care.h"
-#include "core/lamp_care/lamp_care_settings.h"
 #include "support/fake_lamp_bridge.h"
 #include "support/recording_log.h"
 
@@ -171,39 +170,6 @@ TEST_F(LampCareTest, PutsLampsBackOnceAfterThePauseAndNeverALampItCouldNotRead)
     EXPECT_EQ(bridge.calls, (Calls{"GET 1", R"(PUT 1 {"bri":255,"ct":500})", "GET 2", R"(PUT 2 {"bri":255})",
                                    R"(PUT 1 {"on":true,"bri":200,"ct":366})"}));
     EXPECT_EQ(bridge.sentAt, (Times{0, 0, 0, 0, 5000}));
-}
-
-TEST(LampCareSettingsTest, TakesValidValuesAndRefusesOthersWithTheReason)
-{
-    using Code = SettingCode;
-    const std::tuple<const char*, Value, SettingCode, Value> rows[] = {
-        {"fade", 5, Code::Ok, 5},
-        {"fade", "12", Code::Ok, 12},
-        {"fade", "off", Code::Ok, "off"},
-        {"fade", 601, Code::OutOfRange, "off"},
-        {"fade", 2.5, Code::WrongType, "off"},
-        {"switchOn", "on", Code::Ok, true},
-        {"switchOn", 1, Code::WrongType, false},
-        {"minimumBrightness", 0, Code::OutOfRange, "off"},
-        {"restoreAfter", 30.0, Code::Ok, 30},
-        {"brightness", 1, Code::UnknownSetting, "off"}};
-    for (const auto& [name, given, code, after] : rows) {
-        LampCareSettings settings;
-        EXPECT_EQ(setLampCareSetting(settings, name, given).code, code) << name << " " << describe(given);
-        EXPECT_EQ(lampCareSetting(settings, name).value_or("off"), after) << name << " " << describe(given);
-    }
-}
-
-TEST(LampCareSettingsTest, StoredSettingsKeepTheValidOnesAndLogTheRest)
-{
-    RecordingLog log;
-    const LampCareSettings settings =
-        lampCareSettingsFrom(Dictionary{{"fade", 3}, {"pace", 99}, {"fitLamp", true}, {"colour", "red"}}, log);
-    EXPECT_EQ(log.lines, (std::vector<std::string>{
-                             "lamp care: 'pace' must be from 1 to 50 lamp commands per second, or off; 99 is out of "
-                             "range; the default is used",
-                             "lamp care: there is no lamp care setting 'colour'; the default is used"}));
-    EXPECT_EQ(JSONFromDictionary(dictionaryFrom(settings)), R"({"fade":3,"fitLamp":true})");
 }
 
 TEST(BridgeFieldsTest, ReadsListTextsExactlyOrNotAtAll)
