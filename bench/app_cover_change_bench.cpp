@@ -5,9 +5,9 @@
 // it, the floor the program cannot beat: the cover's analysis in this process, and one lamp-state
 // round trip. Then the program's resident memory and CPU use while idle. Prints Markdown.
 
-#include "adapters/dbus_notification_centre.h"
-#include "adapters/qt_cover_decoder.h"
-#include "adapters/qt_http_transport.h"
+#include "adapters/dbus/dbus_notification_centre.h"
+#include "adapters/qt/qt_cover_decoder.h"
+#include "adapters/qt/qt_http_transport.h"
 #include "core/eyedropper.h"
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"

@@ -1,7 +1,7 @@
 // Ten lamp-state PUTs against the bridge simulator on loopback: through the real HTTP adapter, and
 // through curl sending the same ten requests from one process on one kept-alive connection.
 
-#include "adapters/qt_http_transport.h"
+#include "adapters/qt/qt_http_transport.h"
 #include "core/bridge_bridge.h"
 #include "support/fake_platform.h"
 #include "support/fake_preferences.h"

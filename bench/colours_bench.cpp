@@ -5,7 +5,7 @@
 //   colours_bench                       runs the benchmarks
 //   colours_bench --write-covers DIR    writes the four covers to DIR and exits (for the peers)
 
-#include "adapters/qt_cover_decoder.h"
+#include "adapters/qt/qt_cover_decoder.h"
 #include "core/eyedropper.h"
 #include "support/recording_log.h"
 

@@ -8,7 +8,7 @@
 //
 // (default: this build's glowcast and glowcastctl, and every case; --only runs case N alone).
 
-#include "adapters/dbus_notification_centre.h"
+#include "adapters/dbus/dbus_notification_centre.h"
 #include "measure.h"
 #include "support/private_session_bus.h"
 #include "support/processes.h"

@@ -1,8 +1,8 @@
 // The platform adapters' costs: a cover travelling from the poster to an observer over a private
 // session bus, beside the bytes copied once in memory; and one atomic save of the preferences.
 
-#include "adapters/dbus_notification_centre.h"
-#include "adapters/file_preferences.h"
+#include "adapters/dbus/dbus_notification_centre.h"
+#include "adapters/files/file_preferences.h"
 #include "support/private_session_bus.h"
 #include "support/recording_log.h"
 

@@ -6,7 +6,7 @@
 // in this process, one lamp-state round trip per lamp, and 10 ms. Then the program's CPU use while
 // three mpv players sit on the bus. Prints Markdown.
 
-#include "adapters/qt_cover_decoder.h"
+#include "adapters/qt/qt_cover_decoder.h"
 #include "core/eyedropper.h"
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"

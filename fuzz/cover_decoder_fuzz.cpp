@@ -1,6 +1,6 @@
 // Feeds the cover decoder arbitrary bytes, then runs whatever decodes through the redraw, the
 // extractor and the lamp colour conversions, as a cover change would.
-#include "adapters/qt_cover_decoder.h"
+#include "adapters/qt/qt_cover_decoder.h"
 #include "core/eyedropper.h"
 #include "core/lamp_colour.h"
 #include "support/recording_log.h"

@@ -1,4 +1,4 @@
-#include "adapters/file_preferences.h"
+#include "adapters/files/file_preferences.h"
 #include "core/settings.h"
 #include "support/recording_log.h"
 

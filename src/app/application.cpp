@@ -1,6 +1,6 @@
 #include "application.h"
 
-#include "adapters/portal_host.h"
+#include "adapters/process/portal_host.h"
 
 #include <QCoreApplication>
 #include <QSize>

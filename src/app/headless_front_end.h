@@ -1,6 +1,6 @@
 #pragma once
 
-#include "adapters/desktop_notifications.h"
+#include "adapters/dbus/desktop_notifications.h"
 #include "front_end.h"
 
 namespace glowcast {

@@ -2,7 +2,7 @@
 // without Qt Widgets in the process; otherwise it becomes the windowed program (glowcast-window,
 // beside it in the build tree, in libexec when installed), which links Qt Widgets.
 
-#include "adapters/stderr_log.h"
+#include "adapters/process/stderr_log.h"
 #include "application.h"
 #include "headless_front_end.h"
 #include "options.h"

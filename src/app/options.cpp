@@ -1,6 +1,6 @@
 #include "options.h"
 
-#include "adapters/program_command_line.h"
+#include "adapters/qt/program_command_line.h"
 
 namespace glowcast {
 

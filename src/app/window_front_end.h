@@ -2,7 +2,7 @@
 
 #include "front_end.h"
 #include "gui/main_window.h"
-#include "gui/push_button_window.h"
+#include "gui/push_button_widget.h"
 
 #include <memory>
 

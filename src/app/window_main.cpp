@@ -1,6 +1,6 @@
 // glowcast-window: the windowed program, which glowcast becomes when it runs with a window.
 
-#include "adapters/stderr_log.h"
+#include "adapters/process/stderr_log.h"
 #include "application.h"
 #include "options.h"
 #include "window_front_end.h"

@@ -1,5 +1,5 @@
-#include "adapters/console_prompts.h"
-#include "adapters/portal_host.h"
+#include "adapters/process/console_prompts.h"
+#include "adapters/process/portal_host.h"
 
 #include <gtest/gtest.h>
 

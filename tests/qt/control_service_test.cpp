@@ -1,6 +1,6 @@
-#include "adapters/dbus_control_service.h"
+#include "adapters/dbus/dbus_control_service.h"
+#include "core/operation_queue.h"
 #include "gui/lamp_table_model.h"
-#include "gui/operation_queue.h"
 #include "support/controller_rig.h"
 #include "support/private_session_bus.h"
 #include "support/recording_log.h"

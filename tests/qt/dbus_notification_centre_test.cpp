@@ -1,4 +1,4 @@
-#include "adapters/dbus_notification_centre.h"
+#include "adapters/dbus/dbus_notification_centre.h"
 #include "support/private_session_bus.h"
 #include "support/processes.h"
 

@@ -1,4 +1,4 @@
-#include "adapters/file_preferences.h"
+#include "adapters/files/file_preferences.h"
 #include "support/recording_log.h"
 #include "support/waiting.h"
 

@@ -1,5 +1,5 @@
-#include "gui/operation_queue.h"
-#include "gui/queued_ports.h"
+#include "adapters/qt/queued_ports.h"
+#include "core/operation_queue.h"
 #include "support/fake_platform.h"
 #include "support/recording_log.h"
 

@@ -1,8 +1,8 @@
 // The media players' adapters on a private session bus: the bus watcher and the cover reader with
 // the core's follower between them, against players of the tests' own and a web server on loopback.
 
-#include "adapters/mpris_watcher.h"
-#include "adapters/qt_art_fetcher.h"
+#include "adapters/dbus/mpris_watcher.h"
+#include "adapters/qt/qt_art_fetcher.h"
 #include "core/covers/cover_follower.h"
 #include "support/private_session_bus.h"
 #include "support/recording_log.h"

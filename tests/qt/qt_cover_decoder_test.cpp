@@ -1,4 +1,4 @@
-#include "adapters/qt_cover_decoder.h"
+#include "adapters/qt/qt_cover_decoder.h"
 #include "core/eyedropper.h"
 #include "support/printing.h"
 #include "support/recording_log.h"

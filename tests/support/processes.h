@@ -4,7 +4,7 @@
 // goes, and every wait is bounded in time. The paths of this build's programs come from the
 // definitions that glowcast_test_programs() in cmake/GlowcastTesting.cmake adds.
 
-#include "adapters/qt_http_transport.h"
+#include "adapters/qt/qt_http_transport.h"
 #include "support/recording_log.h"
 #include "support/waiting.h"
 

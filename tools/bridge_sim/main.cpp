@@ -1,7 +1,7 @@
 // glowcast-bridge-sim: a lighting bridge and its discovery portal on one HTTP port, for tests, the
 // demo and users without hardware.
 
-#include "adapters/program_command_line.h"
+#include "adapters/qt/program_command_line.h"
 #include "live_page.h"
 #include "sim_bridge.h"
 

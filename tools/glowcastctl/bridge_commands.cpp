@@ -3,12 +3,12 @@
 
 #include "commands.h"
 
-#include "adapters/console_prompts.h"
-#include "adapters/file_preferences.h"
-#include "adapters/portal_host.h"
-#include "adapters/qt_http_transport.h"
-#include "adapters/qt_sleeper.h"
-#include "adapters/stderr_log.h"
+#include "adapters/files/file_preferences.h"
+#include "adapters/process/console_prompts.h"
+#include "adapters/process/portal_host.h"
+#include "adapters/process/stderr_log.h"
+#include "adapters/qt/qt_http_transport.h"
+#include "adapters/qt/qt_sleeper.h"
 #include "core/bridge_bridge.h"
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"

@@ -1,7 +1,7 @@
 #include "commands.h"
 
-#include "adapters/qt_cover_decoder.h"
-#include "adapters/stderr_log.h"
+#include "adapters/process/stderr_log.h"
+#include "adapters/qt/qt_cover_decoder.h"
 #include "core/eyedropper.h"
 #include "core/lamp_colour.h"
 #include "core/log_text.h"

@@ -3,9 +3,9 @@
 
 #include "commands.h"
 
-#include "adapters/dbus_control_service.h"
-#include "adapters/file_preferences.h"
-#include "adapters/stderr_log.h"
+#include "adapters/dbus/dbus_control_service.h"
+#include "adapters/files/file_preferences.h"
+#include "adapters/process/stderr_log.h"
 #include "core/settings.h"
 
 #include <QCoreApplication>

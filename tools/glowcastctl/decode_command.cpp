@@ -1,6 +1,6 @@
 #include "commands.h"
 
-#include "adapters/stderr_log.h"
+#include "adapters/process/stderr_log.h"
 #include "core/json_codec.h"
 
 #include <cstdio>

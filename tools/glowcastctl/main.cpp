@@ -1,6 +1,6 @@
 #include "commands.h"
 
-#include "adapters/program_command_line.h"
+#include "adapters/qt/program_command_line.h"
 
 #include <cstdio>
 #include <optional>

@@ -3,9 +3,9 @@
 
 #include "commands.h"
 
-#include "adapters/file_preferences.h"
-#include "adapters/mpris_watcher.h"
-#include "adapters/stderr_log.h"
+#include "adapters/dbus/mpris_watcher.h"
+#include "adapters/files/file_preferences.h"
+#include "adapters/process/stderr_log.h"
 #include "core/covers/art_url.h"
 #include "core/covers/cover_follower.h"
 #include "core/covers/player_roster.h"

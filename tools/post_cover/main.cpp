@@ -1,8 +1,8 @@
 // glowcast-post-cover FILE: posts the cover-changed notification with FILE's bytes on the session
 // bus, as the cover application does whenever the cover that is showing changes.
 
-#include "adapters/dbus_notification_centre.h"
-#include "adapters/program_command_line.h"
+#include "adapters/dbus/dbus_notification_centre.h"
+#include "adapters/qt/program_command_line.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

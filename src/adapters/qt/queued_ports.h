@@ -1,9 +1,9 @@
 #pragma once
 
+#include "core/operation_queue.h"
 #include "core/ports/log.h"
 #include "core/ports/notification_centre.h"
 #include "core/ports/scheduler.h"
-#include "operation_queue.h"
 
 #include <QObject>
 
