@@ -2,6 +2,7 @@
 
 #include "core/ports/log.h"
 #include "core/ports/preferences.h"
+#include "preferences_document.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -37,7 +38,9 @@ class FilePreferences final : public Preferences {
 public:
     FilePreferences(Log& log, std::filesystem::path directory);
 
-    // GLOWCAST_CONFIG_DIR when set, else $XDG_CONFIG_HOME/glowcast, else ~/.config/glowcast.
+    // GLOWCAST_CONFIG_DIR when set, else $XDG_CONFIG_HOME/glowcast, else ~/.config/glowcast. Not
+    // QStandardPaths: the Qt 6.4 of Debian 12 takes a relative XDG_CONFIG_HOME, which the XDG layout
+    // says to ignore, and without HOME falls back to "/" where the password database knows better.
     [[nodiscard]] static std::filesystem::path defaultDirectory();
 
     [[nodiscard]] std::optional<std::string> text(std::string_view key) const override;
@@ -95,35 +98,5 @@ private:
     QHash<QString, QJsonValue> m_unsaved;
     mutable int m_editDepth = 0;
 };
-
-// The reading of the document, apart from the file, so that it can be tested and fuzzed alone.
-namespace preferences_document {
-
-// The document in bytes, or nothing with the reason when the bytes are not one JSON object.
-struct Parsed {
-    std::optional<QJsonObject> document;
-    QString error;
-};
-[[nodiscard]] Parsed parse(const QByteArray& bytes);
-
-// The text under key; nothing when absent or not a text (logged when log is given).
-[[nodiscard]] std::optional<std::string> text(const QJsonObject& document, std::string_view key, Log* log);
-
-// The saved selection; nothing when absent or not a list. Records that are not objects or have no
-// text "id" are left out; a record without a boolean "enabled" reads as disabled; a missing name
-// reads as empty. Each of these is logged when log is given.
-[[nodiscard]] std::optional<std::vector<LampEntry>> lamps(const QJsonObject& document, Log* log);
-
-[[nodiscard]] QJsonValue lampsValue(const std::vector<LampEntry>& lamps);
-
-// What the document holds under a settings key; a JSON kind other than a text, true/false, a list
-// of texts or a whole number is described in otherKind.
-[[nodiscard]] StoredSetting setting(const QJsonObject& document, std::string_view key);
-[[nodiscard]] QJsonValue settingValue(const SettingValue& value);
-
-// Writes the reading of every member to log once, so that trouble shows when the file is loaded.
-void report(const QJsonObject& document, Log& log);
-
-} // namespace preferences_document
 
 } // namespace glowcast
