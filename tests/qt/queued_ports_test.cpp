@@ -28,41 +28,7 @@ void spinUntil(const std::function<bool()>& done)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 50);
 }
 
-TEST(OperationQueueTest, OperationsHandedOverDuringAnotherRunAfterItInOrder)
-{
-    OperationQueue queue;
-    std::vector<std::string> trace;
-    queue.run([&] {
-        trace.push_back("set-up begins");
-        queue.run([&] {
-            trace.push_back("cover 1");
-            queue.run([&] { trace.push_back("cover 3"); });
-        });
-        queue.run([&] { trace.push_back("cover 2"); });
-        EXPECT_TRUE(queue.busy());
-        EXPECT_EQ(queue.waiting(), 2u);
-        trace.push_back("set-up ends");
-    });
-    EXPECT_EQ(trace, (std::vector<std::string>{"set-up begins", "set-up ends", "cover 1", "cover 2", "cover 3"}));
-    EXPECT_FALSE(queue.busy());
-    EXPECT_EQ(queue.waiting(), 0u);
-}
-
-TEST(OperationQueueTest, ClosingDropsWhatWaitsAndRefusesTheRest)
-{
-    OperationQueue queue;
-    std::vector<std::string> trace;
-    queue.run([&] {
-        queue.run([&] { trace.push_back("cover"); });
-        queue.close();
-        trace.push_back("terminated");
-    });
-    queue.run([&] { trace.push_back("late"); });
-    EXPECT_EQ(trace, std::vector<std::string>{"terminated"});
-    EXPECT_TRUE(queue.closed());
-}
-
-TEST(OperationQueueTest, ADelayedCallRunsOnceFromTheEventLoopAfterTheWaitItFiresIn)
+TEST(QueuedPortsTest, ADelayedCallRunsOnceFromTheEventLoopAfterTheWaitItFiresIn)
 {
     OperationQueue queue;
     QtScheduler scheduler{queue};
@@ -80,7 +46,7 @@ TEST(OperationQueueTest, ADelayedCallRunsOnceFromTheEventLoopAfterTheWaitItFires
 
 // Covers posted while one is handled wait for it; of those only the newest is handled, the others
 // dropped with a line each. The observer never runs inside the posting.
-TEST(OperationQueueTest, ACoverThatWaitsIsSupersededByANewerOne)
+TEST(QueuedPortsTest, ACoverThatWaitsIsSupersededByANewerOne)
 {
     OperationQueue queue;
     FakeNotificationCentre bus;
