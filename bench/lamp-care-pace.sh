@@ -21,26 +21,10 @@ sim=$root/$build/tools/glowcast-bridge-sim
 poster=$root/$build/tools/glowcast-post-cover
 
 work=$(mktemp -d /tmp/glowcast-pace.XXXXXX)
-pids=()
-stop_all() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -TERM "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
-    pids=()
-}
-trap 'stop_all; rm -rf "$work"' EXIT
+# shellcheck source=scripts/lib/processes.sh
+source "$root/scripts/lib/processes.sh"
+trap 'stop_started; rm -rf "$work"' EXIT
 
-wait_for() { # tenths of a second, then a command
-    local tenths=$1
-    shift
-    for _ in $(seq "$tenths"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    echo "lamp-care-pace: timed out waiting for: $*" >&2
-    return 1
-}
 
 # A cover of one colour, pure red: every lamp is sent {"bri":255,"xy":[0.640,0.330]}.
 python3 - "$work/red.png" <<'EOF'
@@ -95,7 +79,7 @@ print(len(puts), round((max(puts) - min(puts)) * 1000) if puts else 0)' | {
         read -r commands span
         echo "$reached $overloads $commands $span"
     }
-    stop_all
+    stop_started
 }
 
 echo "| case | run | every lamp reached its colour | 429s | lamp commands | first to last command (ms) |"

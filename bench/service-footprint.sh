@@ -23,26 +23,10 @@ work=$(mktemp -d /tmp/glowcast-footprint.XXXXXX)
 # plugin whether it reads it, which maps them all).
 "$root/$build/bench/colours_bench" --write-covers "$work/covers" >/dev/null
 cover=${GLOWCAST_BENCH_COVER:-$work/covers/jpeg-640.jpg}
-pids=()
-stop() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -TERM "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap stop EXIT
+# shellcheck source=scripts/lib/processes.sh
+source "$root/scripts/lib/processes.sh"
+trap 'stop_started; rm -rf "$work"' EXIT
 
-wait_for() { # tenths of a second, then a command
-    local tenths=$1
-    shift
-    for _ in $(seq "$tenths"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    echo "footprint: timed out waiting for: $*" >&2
-    return 1
-}
 
 "$sim" --port 0 --lamps 5 --user alice >"$work/sim.out" 2>/dev/null &
 pids+=($!)

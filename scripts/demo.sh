@@ -59,6 +59,8 @@ covers=("$root"/samples/covers/*.png)
 [ -e "${covers[0]}" ] || die "no sample covers in samples/covers (samples/covers/generate.py draws them)"
 
 work=$(mktemp -d /tmp/glowcast-demo.XXXXXX)
+# shellcheck source=scripts/lib/processes.sh
+source "$root/scripts/lib/processes.sh"
 bus_pid="" sim_pid="" app_pid="" player_pid=""
 
 stop() {
@@ -84,16 +86,6 @@ trap stop EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# Waits up to $1 tenths of a second for the command after it to succeed.
-wait_for() {
-    local tenths=$1
-    shift
-    for _ in $(seq "$tenths"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 say "starting a private session bus"
 setsid dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$work/bus-address" 2>"$work/bus.log" &

@@ -16,25 +16,10 @@ if [ -z "${GLOWCAST_SCREENSHOT_UNDER_XVFB:-}" ]; then
 fi
 
 work=$(mktemp -d /tmp/glowcast-screenshot.XXXXXX)
-pids=()
-stop() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -TERM "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
-}
-trap stop EXIT
+# shellcheck source=scripts/lib/processes.sh
+source "$root/scripts/lib/processes.sh"
+trap stop_started EXIT
 
-wait_for() {
-    local tenths=$1
-    shift
-    for _ in $(seq "$tenths"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    echo "screenshot: timed out waiting for: $*" >&2
-    return 1
-}
 
 dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$work/bus-address" 2>/dev/null &
 pids+=($!)
