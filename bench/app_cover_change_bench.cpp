@@ -6,30 +6,23 @@
 // round trip. Then the program's resident memory and CPU use while idle. Prints Markdown.
 
 #include "adapters/dbus/dbus_notification_centre.h"
-#include "adapters/qt/qt_cover_decoder.h"
 #include "adapters/qt/qt_http_transport.h"
-#include "core/eyedropper.h"
-#include "core/json_codec.h"
-#include "core/lamp_colour.h"
+#include "cover_analysis.h"
 #include "measure.h"
 #include "support/private_session_bus.h"
 #include "support/processes.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPainter>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -45,36 +38,6 @@ using namespace std::chrono_literals;
 using namespace glowcast;
 
 constexpr int kRuns = 7;
-
-// A cover with large flat areas, gradients and grain, so that it compresses like a photograph.
-QByteArray makeCover()
-{
-    QImage cover(3000, 3000, QImage::Format_RGB32);
-    QPainter painter(&cover);
-    QLinearGradient sky(0, 0, 0, 1800);
-    sky.setColorAt(0, QColor(20, 60, 160));
-    sky.setColorAt(1, QColor(230, 120, 40));
-    painter.fillRect(0, 0, 3000, 1800, sky);
-    painter.fillRect(0, 1800, 3000, 1200, QColor(30, 140, 60));
-    painter.setBrush(QColor(240, 220, 30));
-    painter.drawEllipse(1900, 500, 700, 700);
-    painter.end();
-    QRandomGenerator random(42);
-    for (int y = 0; y < cover.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(cover.scanLine(y));
-        for (int x = 0; x < cover.width(); ++x) {
-            const int grain = static_cast<int>(random.bounded(21)) - 10;
-            const QRgb p = line[x];
-            line[x] = qRgb(std::clamp(qRed(p) + grain, 0, 255), std::clamp(qGreen(p) + grain, 0, 255),
-                           std::clamp(qBlue(p) + grain, 0, 255));
-        }
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    cover.save(&buffer, "JPEG", 90);
-    return bytes;
-}
 
 // The simulator's control interface over one kept-alive connection, so polling it costs little.
 struct Sim {
@@ -100,22 +63,11 @@ int main(int argc, char** argv)
     NullLog log;
     QtHttpTransport http(log);
 
-    const QByteArray cover = makeCover();
+    const QByteArray cover = bench::photographLikeCover();
     const std::vector<std::uint8_t> coverBytes(cover.begin(), cover.end());
 
     // The floor: decoding and analysing the cover in this process, the way the program does.
-    std::vector<double> analysis;
-    for (int i = 0; i < kRuns; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        QtCoverDecoder decoder(log, QSize(240, 240));
-        const auto image = decoder.decode(coverBytes);
-        Eyedropper eyedropper(image.get(), log);
-        const auto colours = eyedropper.getColours(10);
-        for (const Colour& colour : colours)
-            (void)JSONFromDictionary(lampStateBody(colour, log));
-        analysis.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
-    }
+    const std::vector<double> analysis = bench::analysisMilliseconds(cover, kRuns, log);
 
     QTemporaryDir config;
     testing::PrivateSessionBus bus;

@@ -6,22 +6,15 @@
 // in this process, one lamp-state round trip per lamp, and 10 ms. Then the program's CPU use while
 // three mpv players sit on the bus. Prints Markdown.
 
-#include "adapters/qt/qt_cover_decoder.h"
-#include "core/eyedropper.h"
-#include "core/json_codec.h"
-#include "core/lamp_colour.h"
+#include "cover_analysis.h"
 #include "measure.h"
 #include "support/private_session_bus.h"
 #include "support/processes.h"
 #include "support/test_player.h"
 
-#include <QBuffer>
 #include <QDataStream>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QImage>
-#include <QPainter>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -34,33 +27,6 @@ using namespace glowcast;
 using namespace std::chrono_literals;
 
 constexpr int kRuns = 7;
-
-// Flat areas, gradients and grain, so that it compresses like a photograph.
-QByteArray makeCover()
-{
-    QImage cover(3000, 3000, QImage::Format_RGB32);
-    QPainter painter(&cover);
-    QLinearGradient sky(0, 0, 0, 1800);
-    sky.setColorAt(0, QColor(20, 60, 160));
-    sky.setColorAt(1, QColor(230, 120, 40));
-    painter.fillRect(0, 0, 3000, 1800, sky);
-    painter.fillRect(0, 1800, 3000, 1200, QColor(30, 140, 60));
-    painter.end();
-    QRandomGenerator random(42);
-    for (int y = 0; y < cover.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(cover.scanLine(y));
-        for (int x = 0; x < cover.width(); ++x) {
-            const int grain = static_cast<int>(random.bounded(21)) - 10;
-            line[x] = qRgb(std::clamp(qRed(line[x]) + grain, 0, 255), std::clamp(qGreen(line[x]) + grain, 0, 255),
-                           std::clamp(qBlue(line[x]) + grain, 0, 255));
-        }
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    cover.save(&buffer, "JPEG", 90);
-    return bytes;
-}
 
 QVariantMap track(const QString& title, const QString& art)
 {
@@ -76,21 +42,10 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     RecordingLog quiet;
     QtHttpTransport http(quiet);
-    const QByteArray cover = makeCover();
+    const QByteArray cover = bench::photographLikeCover();
 
     // The goal's parts: the cover's decoding and analysis the way the program does them, and one round trip.
-    std::vector<double> analysis;
-    for (int i = 0; i < kRuns; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        QtCoverDecoder decoder(quiet, QSize(240, 240));
-        const auto image = decoder.decode(
-            std::span(reinterpret_cast<const std::uint8_t*>(cover.data()), static_cast<std::size_t>(cover.size())));
-        Eyedropper eyedropper(image.get(), quiet);
-        for (const Colour& colour : eyedropper.getColours(10))
-            (void)JSONFromDictionary(lampStateBody(colour, quiet));
-        analysis.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
-    }
+    const std::vector<double> analysis = bench::analysisMilliseconds(cover, kRuns, quiet);
     QTemporaryDir work;
     testing::PrivateSessionBus bus;
     testing::Simulator sim{
