@@ -47,7 +47,7 @@ std::int32_t hueValueFromNSColor(const Colour& colour)
     return static_cast<std::int32_t>(colour.hueComponent() * 255.0);
 }
 
-std::string xyValueFromNSColor(const Colour& colour, Log& log)
+XyValue correctedXyValue(const Colour& colour, Log& log)
 {
     const float red = linear(static_cast<float>(colour.redComponent())) * 100.0F;
     const float green = linear(static_cast<float>(colour.greenComponent())) * 100.0F;
@@ -77,17 +77,25 @@ std::string xyValueFromNSColor(const Colour& colour, Log& log)
     log.write("xyValue returning " + text);
 
     const auto wide = [](float value) { return static_cast<double>(value); };
+    XyCorrection correction = XyCorrection::None;
     if (wide(x) < 0.3 && wide(y) < 0.33 && wide(y) > 0.13) {
         x = 0.198F;
         y = 0.1012F;
+        correction = XyCorrection::Blue;
         log.write("*** sending an adjusted blue colour");
     }
     if (wide(x) < 0.36 && wide(y) > 0.4) {
         x = 0.41F;
         y = 0.51F;
+        correction = XyCorrection::Green;
         log.write("*** sending an adjusted green colour");
     }
-    return xyText(x, y);
+    return {xyText(x, y), correction};
+}
+
+std::string xyValueFromNSColor(const Colour& colour, Log& log)
+{
+    return correctedXyValue(colour, log).text;
 }
 
 Dictionary lampStateBody(const std::optional<Colour>& colour, Log& log)

@@ -17,8 +17,19 @@ namespace glowcast {
 // The hue on a 0..255 scale, truncated.
 [[nodiscard]] std::int32_t hueValueFromNSColor(const Colour& colour);
 
+// The fixed correction a chromaticity got, if any.
+enum class XyCorrection { None, Blue, Green };
+
+struct XyValue {
+    std::string text; // "[x,y]"
+    XyCorrection correction = XyCorrection::None;
+};
+
 // The CIE 1931 chromaticity as the list text "[x,y]" with three decimals, after the fixed blue and
-// green corrections. Logs the pair before correction, and each correction it makes.
+// green corrections, with the correction made. Logs the pair before correction, and each correction.
+[[nodiscard]] XyValue correctedXyValue(const Colour& colour, Log& log);
+
+// The text of correctedXyValue.
 [[nodiscard]] std::string xyValueFromNSColor(const Colour& colour, Log& log);
 
 // The lamp-state body for one lamp: {"bri", "xy"} for a colour, {"bri": 0, "sat": 0} without one.

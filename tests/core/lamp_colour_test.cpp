@@ -42,7 +42,11 @@ TEST(LampColourTest, DocumentedColoursGiveTheBrightnessAndTheCorrectedChromatici
         SCOPED_TRACE(::testing::Message() << row.colour.red << ", " << row.colour.green << ", " << row.colour.blue);
         RecordingLog log;
         EXPECT_EQ(briValueFromNSColor(row.colour), row.bri);
-        EXPECT_EQ(xyValueFromNSColor(row.colour, log), row.returned);
+        const XyValue xy = correctedXyValue(row.colour, log);
+        EXPECT_EQ(xy.text, row.returned);
+        EXPECT_EQ(xy.correction, row.correction == blue    ? XyCorrection::Blue
+                                 : row.correction == green ? XyCorrection::Green
+                                                           : XyCorrection::None);
         std::vector<std::string> lines{"xyValue returning " + row.logged};
         if (!row.correction.empty())
             lines.push_back(row.correction);

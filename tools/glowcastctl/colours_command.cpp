@@ -149,19 +149,14 @@ int runColours(Arguments args)
         std::printf(" #  hex      red    green  blue   bri  xy             correction\n");
     for (std::size_t i = 0; i < colours.size(); ++i) {
         const Colour& colour = colours[i];
-        const std::size_t before = log.lines.size();
         const std::int32_t bri = briValueFromNSColor(colour);
-        const std::string xy = xyValueFromNSColor(colour, log);
-        std::string correction = "none";
-        for (std::size_t line = before; line < log.lines.size(); ++line) {
-            if (log.lines[line] == "*** sending an adjusted blue colour")
-                correction = "blue";
-            else if (log.lines[line] == "*** sending an adjusted green colour")
-                correction = "green";
-        }
+        const XyValue xy = correctedXyValue(colour, log);
+        const char* correction = xy.correction == XyCorrection::Blue    ? "blue"
+                                 : xy.correction == XyCorrection::Green ? "green"
+                                                                        : "none";
         std::printf("%2zu  #%02x%02x%02x  %.3f  %.3f  %.3f  %3d  %-13s  %s\n", i + 1, byte(colour.red),
-                    byte(colour.green), byte(colour.blue), colour.red, colour.green, colour.blue, bri, xy.c_str(),
-                    correction.c_str());
+                    byte(colour.green), byte(colour.blue), colour.red, colour.green, colour.blue, bri, xy.text.c_str(),
+                    correction);
     }
 
     if (previewPath) {
