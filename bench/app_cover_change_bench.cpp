@@ -113,11 +113,7 @@ int main(int argc, char** argv)
                               .toUtf8());
         preferences.close();
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
-        environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), config.path());
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.remove(QStringLiteral("GLOWCAST_PORTAL"));
+        const QProcessEnvironment environment = testing::programEnvironment(busAddress, config.path());
         testing::Child app{appPath, {}, environment};
         app.waitForOutput("registering for notifications", 60'000);
         QThread::msleep(500); // let the second set-up of the delayed call finish

@@ -61,10 +61,7 @@ int main(int argc, char** argv)
         (void)sim.control(HttpMethod::Put, "/api/alice/lights/1/state", R"({"bri":255,"xy":[0.640,0.330]})");
         roundTrips.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     }
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-    environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), work.path());
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QProcessEnvironment environment = testing::programEnvironment(bus.address(), work.path());
 
     std::printf("Cover: 3000 x 3000 JPEG file, %lld bytes. Runs per row: %d after one warm-up (median, min-max).\n\n",
                 static_cast<long long>(cover.size()), kRuns);

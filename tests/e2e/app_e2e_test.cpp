@@ -19,16 +19,13 @@ protected:
     {
         ASSERT_FALSE(bus.address().isEmpty()) << "no private session bus";
         ASSERT_FALSE(sim.address.empty()) << "the simulator did not start";
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-        environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), config.path());
-        environment.insert(QStringLiteral("GLOWCAST_PORTAL"), QString::fromStdString(sim.address));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment = programEnvironment(bus.address(), config.path(), sim.address);
     }
 
     ConfigDirectory config;
     PrivateSessionBus bus;
     Simulator sim{{QStringLiteral("--lamps"), QStringLiteral("3"), QStringLiteral("--user"), QStringLiteral("alice")}};
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment;
 };
 
 TEST_F(AppEndToEndTest, CoversFromThePosterAndFromGdbusColourTheEnabledLampsAndSigtermSavesThem)

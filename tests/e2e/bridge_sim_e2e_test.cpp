@@ -111,9 +111,7 @@ TEST(GlowcastctlTest, PairsListsAndSetsALampOnTheSimulator)
     sim.control(HttpMethod::Post, "/sim/lamps", R"({"names":["Küche","Hall"]})");
     QTemporaryDir config;
     ASSERT_TRUE(config.isValid());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("GLOWCAST_PORTAL"), QString::fromStdString(sim.address));
-    environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), config.path());
+    const QProcessEnvironment environment = programEnvironment({}, config.path(), sim.address);
     const auto run = [&](const char* command) {
         return runProgram(QStringLiteral(GLOWCAST_CTL), QString::fromLatin1(command).split(u' '), environment, 60'000);
     };

@@ -32,8 +32,7 @@ struct LampCareEndToEndTest : ::testing::Test {
         file.write(QByteArray::fromStdString(R"({"username":"alice","lastusedbridgeIP":")" + sim->address +
                                              R"(","lamps":[)" + lamps + "]" + settings + "}"));
         file.close();
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
-        environment.insert("GLOWCAST_CONFIG_DIR", directory.path());
+        environment = programEnvironment(bus.address(), directory.path());
         app = std::make_unique<Child>(GLOWCAST_APP, QStringList{"--headless"}, environment);
         ASSERT_TRUE(app->waitForOutput("registering for notifications")) << app->output().toStdString();
     }
@@ -64,7 +63,7 @@ struct LampCareEndToEndTest : ::testing::Test {
     QTemporaryDir directory;
     testing::PrivateSessionBus bus;
     testing::TestPlayer player{bus.address(), "lamps", {{"PlaybackStatus", "Stopped"}}};
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment;
     std::unique_ptr<Simulator> sim;
     std::unique_ptr<Child> app;
 };

@@ -38,10 +38,7 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
     QFile track(work.file(QStringLiteral("track.wav")));
     ASSERT_TRUE(track.open(QIODevice::WriteOnly) && track.write(kSilence) == kSilence.size());
     track.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-    environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), work.path());
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QProcessEnvironment environment = programEnvironment(bus.address(), work.path());
     Child app{QStringLiteral(GLOWCAST_APP), {}, environment};
     ASSERT_TRUE(app.waitForOutput("registering for notifications")) << app.output().toStdString();
     Child mpv{QStringLiteral("mpv"),

@@ -67,11 +67,8 @@ protected:
     {
         ASSERT_FALSE(bus.address().isEmpty()) << "no private session bus";
         ASSERT_FALSE(sim.address.empty()) << "the simulator did not start";
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-        environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), config.path());
-        environment.remove(QStringLiteral("GLOWCAST_PORTAL"));
-        environment.remove(QStringLiteral("DISPLAY"));
-        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment = programEnvironment(bus.address(), config.path());
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM")); // the service needs no display at all
     }
     void TearDown() override { QDBusConnection::disconnectFromBus(QStringLiteral("test")); }
 
@@ -100,7 +97,7 @@ protected:
     QTemporaryDir busDirectory;
     PrivateSessionBus bus{openBusConfiguration(busDirectory)};
     Simulator sim{words({"--lamps", "3", "--user", "alice", "--press-after", "1"})};
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment;
 };
 
 TEST_F(ServiceEndToEndTest, HeadlessPairsByNotificationTakesControlCallsAloneFollowsCoversAndSavesOnSigterm)

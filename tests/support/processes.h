@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <string>
@@ -24,6 +25,24 @@
 namespace glowcast::testing {
 
 using namespace std::chrono_literals;
+
+// The environment of a program a test starts: this session bus (none when empty), this
+// configuration directory, this portal (none when empty), no display but Qt's offscreen one.
+inline QProcessEnvironment programEnvironment(const QString& busAddress, const QString& configDirectory,
+                                              const std::string& portal = {})
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!busAddress.isEmpty())
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), configDirectory);
+    environment.remove(QStringLiteral("GLOWCAST_PORTAL"));
+    if (!portal.empty())
+        environment.insert(QStringLiteral("GLOWCAST_PORTAL"), QString::fromStdString(portal));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
 
 class Child {
 public:
