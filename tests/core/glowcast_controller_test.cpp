@@ -211,7 +211,8 @@ TEST_F(GlowcastControllerTest, AnAbandonedKeyWindowSetUpIsRetriedByTheDelayedCal
     EXPECT_EQ(controller.numberOfRowsInTableView(table), 1);
 }
 
-// The lamp list itself is read by lampsFromLightsReply; here, what the controller makes of it.
+// The lamp list itself is read by lampsFromLightsReply and each lamp given its saved choice by the
+// collection; here, what the controller makes of them.
 TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoice)
 {
     struct Row {
@@ -226,12 +227,6 @@ TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoic
          Lamps{{"1", "Old name", true}, {"9", "Gone", true}},
          lightsReply({"1", "2"}),
          {{"1", "Lamp 1", true}, {"2", "Lamp 2", false}}},
-        // A record stored without "enabled" reaches the controller as disabled.
-        {"first record wins",
-         Lamps{{"2", "", false}, {"3", "", true}, {"3", "", false}, {"10", "", true}},
-         lightsReply({"1", "2", "3"}),
-         {{"1", "Lamp 1", false}, {"2", "Lamp 2", false}, {"3", "Lamp 3", true}}},
-        {"first start", std::nullopt, lightsReply({"1", "2"}), {{"1", "Lamp 1", false}, {"2", "Lamp 2", false}}},
         {"no lamps", Lamps{{"1", "Desk", true}}, "{}", {}},
         {"an error page", Lamps{{"1", "Desk", true}}, "<html>502 Bad Gateway</html>", {}, true},
     };
@@ -254,64 +249,25 @@ TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoic
               1);
 }
 
-class LampCollectionTest : public GlowcastControllerTest {
-protected:
-    void SetUp() override
-    {
-        // Positions 1, 3 and 4 enabled.
-        prefs.savedLamps = Lamps{{"b", "", true}, {"d", "", true}, {"e", "", true}, {"a", "", false}};
-        setUpWith(R"({"a":{"name":"A"},"b":{"name":"B"},"c":{"name":"C"},"d":{"name":"D"},"e":{"name":"E"}})");
-        log.lines.clear();
-        table.reloads = 0;
-    }
-};
-
-TEST_F(LampCollectionTest, TheDataSourceAnswersFromTheCollectionInItsOrder)
+// Toggled lamps take the next cover in collection order, told in the log as a walk over the
+// collection; the toggles are stored on quit.
+TEST_F(GlowcastControllerTest, TogglesPickTheLampsOfTheNextCoverAndAreStoredOnQuit)
 {
-    EXPECT_EQ(controller.enabledCount(), 3);
-    EXPECT_EQ(controller.getIDofNthEnabled(0), "b");
-    EXPECT_EQ(controller.getIDofNthEnabled(2), "e");
-    EXPECT_EQ(controller.getIDofNthEnabled(3), std::nullopt);
-    EXPECT_EQ(controller.getIDofNthEnabled(-1), std::nullopt);
-    EXPECT_EQ(log.lines,
-              (Strings{"enabledcount returning 3", "getIDofNthEnabled returning b", "getIDofNthEnabled returning e"}));
-    EXPECT_EQ(controller.numberOfRowsInTableView(table), 5);
-    EXPECT_EQ(std::get<const ButtonCell*>(controller.objectValueForTableColumn(table, "enabled", 1)),
-              &controller.yesCell());
-    EXPECT_EQ(std::get<const ButtonCell*>(controller.objectValueForTableColumn(table, "enabled", 0)),
-              &controller.noCell());
-    EXPECT_EQ(std::get<std::string>(controller.objectValueForTableColumn(table, "name", 1)), "B");
-    for (const auto& [column, row] : {std::pair{"colour", 1}, {"name", 5}, {"name", -1}})
-        EXPECT_EQ(std::get<std::string>(controller.objectValueForTableColumn(table, column, row)), "");
-}
-
-// The value passed is not looked at: "on" for an enabled lamp still turns it off.
-TEST_F(LampCollectionTest, EveryCheckBoxCallFlipsTheLampAndOtherEditsChangeNothingButReload)
-{
-    controller.setObjectValue(table, &controller.yesCell(), "enabled", 0);
-    EXPECT_TRUE(controller.collection()[0].enabled);
-    EXPECT_EQ(controller.getIDofNthEnabled(0), "a");
-    controller.setObjectValue(table, &controller.yesCell(), "enabled", 0);
-    EXPECT_FALSE(controller.collection()[0].enabled);
-    EXPECT_EQ(log.lines, (Strings{"setting enabled", "getIDofNthEnabled returning a", "unsetting enabled"}));
-
-    const Lamps before = controller.collection();
-    controller.setObjectValue(table, std::string{"Renamed"}, "name", 2);
-    controller.setObjectValue(table, std::string{"x"}, "colour", 2);
-    controller.setObjectValue(table, &controller.yesCell(), "enabled", 5);
-    controller.setObjectValue(table, &controller.yesCell(), "enabled", -1);
-    EXPECT_EQ(controller.collection(), before);
-    EXPECT_EQ(table.reloads, 6);
-    EXPECT_EQ(log.lines.size(), 3u);
-}
-
-TEST_F(LampCollectionTest, TogglesPickTheLampsOfTheNextCoverAndAreStoredOnQuit)
-{
+    prefs.savedLamps = Lamps{{"b", "", true}, {"d", "", true}, {"e", "", true}, {"a", "", false}};
+    setUpWith(R"({"a":{"name":"A"},"b":{"name":"B"},"c":{"name":"C"},"d":{"name":"D"},"e":{"name":"E"}})");
     controller.setObjectValue(table, std::string{}, "enabled", 3); // "d" off
     controller.setObjectValue(table, std::string{}, "enabled", 2); // "c" on
     http.sent.clear();
+    log.lines.clear();
     postCover({kRed});
     EXPECT_EQ(sent(&HttpRequest::url), (Strings{stateUrl("b"), stateUrl("c"), stateUrl("e")}));
+    std::erase_if(log.lines, [](const std::string& line) { return line.starts_with("returning array"); });
+    Strings walk{"enabledcount returning 3"};
+    for (const char* id : {"b", "c", "e"})
+        walk.insert(walk.end(), {"enabledcount returning 3", "xyValue returning [0.640,0.330]",
+                                 std::string("getIDofNthEnabled returning ") + id, "no response from Bridge"});
+    walk.emplace_back("enabledcount returning 3");
+    EXPECT_EQ(log.lines, walk);
 
     EXPECT_EQ(controller.applicationShouldTerminate(), TerminateReply::Now);
     EXPECT_EQ(log.lines.back(), "hub should terminate");
