@@ -3,6 +3,7 @@
 #include "eyedropper.h"
 #include "lamp_colour.h"
 #include "lamp_list.h"
+#include "lamp_plan.h"
 #include "selection_merge.h"
 
 #include <algorithm>
@@ -11,36 +12,6 @@
 #include <utility>
 
 namespace glowcast {
-
-namespace {
-
-constexpr std::string_view kEnabledColumn = "enabled";
-constexpr std::string_view kNameColumn = "name";
-constexpr std::size_t kInitialCapacity = 10;
-
-[[nodiscard]] std::string describeLamps(const std::vector<LampEntry>& lamps)
-{
-    std::string out = "(";
-    for (std::size_t i = 0; i < lamps.size(); ++i) {
-        if (i > 0)
-            out += ", ";
-        out += describe(Dictionary{{"id", lamps[i].id}, {"name", lamps[i].name}, {"enabled", lamps[i].enabled}});
-    }
-    out += ")";
-    return out;
-}
-
-[[nodiscard]] const LampEntry* findSaved(const std::optional<std::vector<LampEntry>>& saved, std::string_view id)
-{
-    if (!saved)
-        return nullptr;
-    for (const LampEntry& record : *saved)
-        if (record.id == id)
-            return &record;
-    return nullptr;
-}
-
-} // namespace
 
 GlowcastController::GlowcastController(BridgeBridge& bridgeBridge, LampCare& lampCare, Preferences& preferences,
                                        NotificationCentre& notificationCentre, Scheduler& scheduler,
@@ -57,10 +28,7 @@ void GlowcastController::awakeFromNib()
     if (m_awake)
         return;
     m_awake = true;
-    m_collection.clear();
-    m_collection.reserve(kInitialCapacity);
-    m_yesCell = ButtonCell{1, ""};
-    m_noCell = ButtonCell{0, ""};
+    m_lamps.clear();
     m_scheduler.schedule(kSetUpDelay, [this] { testWindowLoaded(); });
 }
 
@@ -115,19 +83,9 @@ void GlowcastController::setUp()
         return;
     }
     m_lampCare.readLampList(lampList);
-    std::vector<LampEntry> collection;
-    collection.reserve(std::max(kInitialCapacity, lamps->size()));
-    const std::optional<std::vector<LampEntry>> saved = m_preferences.lamps();
-    for (LampEntry& entry : *lamps) {
-        if (const LampEntry* record = findSaved(saved, entry.id))
-            entry.enabled = record->enabled;
-        collection.push_back(std::move(entry));
-    }
-    m_collection = std::move(collection);
-    m_collectionFilled = true;
-    m_setUpCollection = m_collection;
+    m_lamps.fill(std::move(*lamps), m_preferences.lamps());
     endReport.listed = true;
-    m_log.write("collection: " + describeLamps(m_collection));
+    m_log.write("collection: " + m_lamps.description());
     reloadTable();
 
     // A later set-up refreshes the collection and the table, but a second registration would
@@ -145,88 +103,13 @@ TerminateReply GlowcastController::applicationShouldTerminate()
     m_log.write("hub should terminate");
     // Before any set-up has read the bridge's lamps the collection is empty and knows nothing of
     // the user's choice; storing it would wipe the saved selection.
-    if (m_collectionFilled)
+    if (m_lamps.filled())
         m_preferences.updateLamps([this](const std::optional<std::vector<LampEntry>>& saved) {
-            return mergeSelection(m_setUpCollection, m_collection, saved);
+            return mergeSelection(m_lamps.asSetUp(), m_lamps.entries(), saved);
         });
     else
         m_log.write("no lamp list was read, keeping the saved selection");
     return TerminateReply::Now;
-}
-
-std::int32_t GlowcastController::enabledCount()
-{
-    std::int32_t count = 0;
-    for (const LampEntry& entry : m_collection)
-        if (entry.enabled)
-            ++count;
-    m_log.write("enabledcount returning " + std::to_string(count));
-    return count;
-}
-
-std::optional<std::string> GlowcastController::getIDofNthEnabled(std::int32_t n)
-{
-    std::int32_t seen = 0;
-    for (const LampEntry& entry : m_collection) {
-        if (!entry.enabled)
-            continue;
-        if (seen == n) {
-            m_log.write("getIDofNthEnabled returning " + entry.id);
-            return entry.id;
-        }
-        ++seen;
-    }
-    return std::nullopt;
-}
-
-std::int32_t GlowcastController::numberOfRowsInTableView(const LampTableView& /*table*/) const
-{
-    return static_cast<std::int32_t>(m_collection.size());
-}
-
-TableObjectValue GlowcastController::objectValueForTableColumn(const LampTableView& /*table*/, std::string_view column,
-                                                               std::int32_t row) const
-{
-    if (row < 0 || static_cast<std::size_t>(row) >= m_collection.size())
-        return std::string{};
-    const LampEntry& entry = m_collection[static_cast<std::size_t>(row)];
-    if (column == kEnabledColumn)
-        return entry.enabled ? &m_yesCell : &m_noCell;
-    if (column == kNameColumn)
-        return entry.name;
-    return std::string{};
-}
-
-void GlowcastController::setObjectValue(LampTableView& table, const TableObjectValue& /*value*/,
-                                        std::string_view column, std::int64_t row)
-{
-    // Every call for the check box column flips the lamp, whatever value the table passes.
-    if (column == kEnabledColumn && row >= 0 && static_cast<std::size_t>(row) < m_collection.size()) {
-        LampEntry& entry = m_collection[static_cast<std::size_t>(row)];
-        if (entry.enabled) {
-            entry.enabled = false;
-            m_log.write("unsetting enabled");
-        } else {
-            entry.enabled = true;
-            m_log.write("setting enabled");
-        }
-    }
-    table.reloadData();
-}
-
-bool GlowcastController::setLampEnabled(std::string_view id, bool enabled)
-{
-    for (LampEntry& entry : m_collection) {
-        if (entry.id != id)
-            continue;
-        if (entry.enabled != enabled) {
-            entry.enabled = enabled;
-            m_log.write(enabled ? "setting enabled" : "unsetting enabled");
-            reloadTable();
-        }
-        return true;
-    }
-    return false;
 }
 
 void GlowcastController::setFollowing(bool following)
@@ -255,7 +138,7 @@ void GlowcastController::coverHasChanged(const Notification& notification)
     m_lastCover = coverIdentity;
 
     Eyedropper eyedropper(image.get(), m_log);
-    const std::vector<Colour> colours = eyedropper.getColours(enabledCount());
+    const std::vector<Colour> colours = eyedropper.getColours(m_lamps.enabledCount());
     m_lastColours = colours;
 
     if (m_outlets.imageView != nullptr)
@@ -264,18 +147,19 @@ void GlowcastController::coverHasChanged(const Notification& notification)
         if (ColourWell* well = m_outlets.colourWells[k])
             well->setColour(k < colours.size() ? colours[k] : whiteColour());
 
-    // One request per enabled lamp, in collection order, each after the previous one returned;
-    // the k-th enabled lamp takes colour k, or the zero body past the end of the list.
+    // One request per lamp of the plan, each after the previous one returned. The log tells it as a
+    // walk over the collection: the count before each lamp and once after the last, and each lamp's
+    // id after its body was made.
+    std::vector<LampAssignment> plan = planLamps(m_lamps.entries(), colours);
+    const auto count = static_cast<std::int32_t>(plan.size());
     m_lampCare.startCover(coverChanged);
-    for (std::int32_t i = 0; i < enabledCount(); ++i) {
-        const auto position = static_cast<std::size_t>(i);
-        Dictionary body =
-            lampStateBody(position < colours.size() ? std::optional<Colour>{colours[position]} : std::nullopt, m_log);
-        std::optional<std::string> id = getIDofNthEnabled(i);
-        if (!id)
-            continue;
-        m_lampCare.sendOne({std::move(*id), std::move(body)});
+    for (LampAssignment& lamp : plan) {
+        m_log.write(enabledCountLine(count));
+        Dictionary body = lampStateBody(lamp.colour, m_log);
+        m_log.write(nthEnabledLine(lamp.id));
+        m_lampCare.sendOne({std::move(lamp.id), std::move(body)});
     }
+    m_log.write(enabledCountLine(count));
     m_lampCare.endCover();
     armRestore();
 }

@@ -3,6 +3,7 @@
 #include "bridge_bridge.h"
 #include "colour.h"
 #include "lamp_care/lamp_care.h"
+#include "lamp_collection.h"
 #include "lamp_entry.h"
 #include "ports/clock.h"
 #include "ports/cover_image.h"
@@ -31,17 +32,6 @@ inline constexpr std::string_view kCoverChangedObject = "Coverdeck";
 inline constexpr std::string_view kCoverKey = "cover";
 inline constexpr std::chrono::milliseconds kSetUpDelay{250};
 
-// One of the two shared on/off values of the lamp table's "enabled" column. The table's own check
-// box shows the state of the cell it is given.
-struct ButtonCell {
-    int state = 0; // 1 on, 0 off
-    std::string title;
-    friend bool operator==(const ButtonCell&, const ButtonCell&) = default;
-};
-
-// What the lamp table shows in a cell: a shared on/off cell for "enabled", a text otherwise.
-using TableObjectValue = std::variant<std::string, const ButtonCell*>;
-
 // How a set-up ended: with the lamp list read and the cover handler registered, or abandoned.
 enum class SetUpEnd { Listening, Abandoned };
 
@@ -55,10 +45,10 @@ struct ControllerOutlets {
     std::array<ColourWell*, 5> colourWells{}; // cw1 .. cw5
 };
 
-// The main controller: owns the lamp collection and the lamp table's data source, sets itself up
-// against the bridge, follows cover changes and saves the selection when the program quits.
-// Every call happens on the main thread, one at a time. The lamp requests go through lamp care,
-// which with its default settings sends each as it is given.
+// The main controller: sets itself up against the bridge, fills the lamp collection, follows cover
+// changes (the lamp plan decides which lamp takes which body, lamp care sends them) and saves the
+// selection when the program quits. Every call happens on the main thread, one at a time. Lamp care
+// with its default settings sends each request as it is given.
 class GlowcastController {
 public:
     GlowcastController(BridgeBridge& bridgeBridge, LampCare& lampCare, Preferences& preferences,
@@ -76,18 +66,24 @@ public:
     void setUp();
     [[nodiscard]] TerminateReply applicationShouldTerminate();
 
-    // The lamp collection.
-    [[nodiscard]] std::int32_t enabledCount();
-    [[nodiscard]] std::optional<std::string> getIDofNthEnabled(std::int32_t n);
-    [[nodiscard]] const std::vector<LampEntry>& collection() const { return m_collection; }
-
-    // The lamp table's data source.
-    [[nodiscard]] std::int32_t numberOfRowsInTableView(const LampTableView& table) const;
+    // The lamp collection, and the lamp table's data source kept on purpose under the controller's
+    // names: the table asks the controller, which passes every call to the collection.
+    [[nodiscard]] const std::vector<LampEntry>& collection() const { return m_lamps.entries(); }
+    [[nodiscard]] std::int32_t numberOfRowsInTableView(const LampTableView& table) const
+    {
+        return m_lamps.numberOfRowsInTableView(table);
+    }
     [[nodiscard]] TableObjectValue objectValueForTableColumn(const LampTableView& table, std::string_view column,
-                                                             std::int32_t row) const;
-    void setObjectValue(LampTableView& table, const TableObjectValue& value, std::string_view column, std::int64_t row);
-    [[nodiscard]] const ButtonCell& yesCell() const { return m_yesCell; }
-    [[nodiscard]] const ButtonCell& noCell() const { return m_noCell; }
+                                                             std::int32_t row) const
+    {
+        return m_lamps.objectValueForTableColumn(table, column, row);
+    }
+    void setObjectValue(LampTableView& table, const TableObjectValue& value, std::string_view column, std::int64_t row)
+    {
+        m_lamps.setObjectValue(table, value, column, row);
+    }
+    [[nodiscard]] const ButtonCell& yesCell() const { return m_lamps.yesCell(); }
+    [[nodiscard]] const ButtonCell& noCell() const { return m_lamps.noCell(); }
 
     // The cover-changed handler.
     void coverHasChanged(const Notification& notification);
@@ -97,11 +93,14 @@ public:
     // Told at the end of every set-up, whichever way it ended.
     std::function<void(SetUpEnd)> onSetUpEnded;
     // A set-up has read the lamp list and the cover handler is registered.
-    [[nodiscard]] bool listening() const { return m_collectionFilled && m_registered; }
+    [[nodiscard]] bool listening() const { return m_lamps.filled() && m_registered; }
 
     // Switches the lamp with the id on or off as a click on its check box does (the same log line,
     // the table reloaded); nothing when it already is. False when no lamp has the id.
-    bool setLampEnabled(std::string_view id, bool enabled);
+    bool setLampEnabled(std::string_view id, bool enabled)
+    {
+        return m_lamps.setLampEnabled(id, enabled, m_outlets.lampTableView);
+    }
 
     // While not following, a cover change from any source is logged and not handled.
     void setFollowing(bool following);
@@ -130,17 +129,9 @@ private:
 
     bool m_attemptedSetUp = false;
     bool m_awake = false;
-    // A set-up has filled the collection from the bridge's lamp list: only then does the collection
-    // say anything about the user's selection.
-    bool m_collectionFilled = false;
     // The cover handler is registered once, however many set-ups complete.
     bool m_registered = false;
-    ButtonCell m_yesCell;
-    ButtonCell m_noCell;
-    std::vector<LampEntry> m_collection;
-    // The collection as the last set-up built it: what the termination save compares with, so that
-    // a change another program made to the saved selection meanwhile is kept.
-    std::vector<LampEntry> m_setUpCollection;
+    LampCollection m_lamps{m_log};
     bool m_following = true;
     std::vector<Colour> m_lastColours;
     // The last cover handled, by its bytes' size and hash: the same cover again is no cover change

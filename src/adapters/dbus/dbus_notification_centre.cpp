@@ -117,30 +117,16 @@ void DBusNotificationCentre::addObserver(std::string name, std::string object,
 
 void DBusNotificationCentre::posted(const QDBusMessage& message)
 {
-    std::optional<Notification> notification = notificationFromMessage(message, m_log);
+    const std::optional<Notification> notification = notificationFromMessage(message, m_log);
     if (!notification)
         return;
-    m_queue.push_back(std::move(*notification));
-    // An observer waiting in a local event loop lets the next signal in here: it waits its turn.
-    if (!m_delivering)
-        deliverQueued();
-}
-
-void DBusNotificationCentre::deliverQueued()
-{
-    m_delivering = true;
-    while (!m_queue.empty()) {
-        const Notification notification = std::move(m_queue.front());
-        m_queue.pop_front();
-        // By index: an observer may register another while it runs.
-        for (std::size_t index = 0; index < m_observers.size(); ++index) {
-            if (m_observers[index].name != notification.name || m_observers[index].object != notification.object)
-                continue;
-            const auto handler = m_observers[index].handler;
-            handler(notification);
-        }
+    // By index: an observer may register another while it runs.
+    for (std::size_t index = 0; index < m_observers.size(); ++index) {
+        if (m_observers[index].name != notification->name || m_observers[index].object != notification->object)
+            continue;
+        const auto handler = m_observers[index].handler;
+        handler(*notification);
     }
-    m_delivering = false;
 }
 
 PostResult postNotification(const QDBusConnection& connection, const Notification& notification)

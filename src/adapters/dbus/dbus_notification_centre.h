@@ -8,7 +8,6 @@
 #include <QObject>
 
 #include <cstddef>
-#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,9 +38,9 @@ inline constexpr std::size_t kMaximumUserInfoBytes = 60 * 1024 * 1024;
 [[nodiscard]] std::optional<Notification> notificationFromMessage(const QDBusMessage& message, Log& log);
 
 // The notification centre on a D-Bus connection (the session bus in the program). It subscribes to
-// Posted signals when the first observer registers. Observers run on the connection's thread, one at
-// a time: a notification that arrives while an observer runs (an observer may wait in a local event
-// loop) is queued and delivered when that observer returns, in arrival order.
+// Posted signals when the first observer registers, and calls the observers on the connection's
+// thread as each signal arrives. It keeps no queue of its own: in the program its one observer is
+// the queued centre, which only hands each notification to the operation queue and never waits.
 class DBusNotificationCentre final : public QObject, public NotificationCentre {
     Q_OBJECT
 public:
@@ -62,14 +61,10 @@ private:
         std::function<void(const Notification&)> handler;
     };
 
-    void deliverQueued();
-
     Log& m_log;
     QDBusConnection m_connection;
     std::vector<Observer> m_observers;
-    std::deque<Notification> m_queue;
     bool m_listening = false;
-    bool m_delivering = false;
 };
 
 // What became of a post: posted, or the reason it was not.

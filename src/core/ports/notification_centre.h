@@ -18,7 +18,7 @@ struct Notification {
 };
 
 // The desktop-wide notification centre. An observer is called once per notification posted with
-// exactly its name and object, on the main thread, never while another observer call runs.
+// exactly its name and object, as an operation of the one operation queue (see scheduler.h).
 // Registrations are never removed and not merged: registering twice delivers twice.
 class NotificationCentre {
 public:
