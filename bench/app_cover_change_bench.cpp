@@ -122,10 +122,10 @@ int main(int argc, char** argv)
         for (int run = 0; run <= kRuns; ++run) {
             sim.clear();
             (void)sim.get("/api/alice/lights/1"); // the marker
-            const PostResult posted =
+            const Outcome posted =
                 postNotification(connection, {"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", coverBytes}}});
-            if (!posted.posted) {
-                std::fprintf(stderr, "post failed: %s\n", posted.error.c_str());
+            if (!posted.ok()) {
+                std::fprintf(stderr, "post failed: %s\n", posted.message.c_str());
                 return 1;
             }
             const QDeadlineTimer deadline(60'000);

@@ -203,7 +203,7 @@ bool post(const QDBusConnection& bus, const QByteArray& cover)
 {
     Notification notification{"CoverdeckAlbumCoverChanged", "Coverdeck", {}};
     notification.userInfo["cover"].assign(cover.begin(), cover.end());
-    return postNotification(bus, notification).posted;
+    return postNotification(bus, notification).ok();
 }
 
 void pathTraversal(const QString& bus)

@@ -48,7 +48,7 @@ void BM_CoverOverTheSessionBus(benchmark::State& state)
 
         for (auto _ : state) {
             const std::size_t before = delivered;
-            if (!glowcast::postNotification(poster, notification).posted) {
+            if (!glowcast::postNotification(poster, notification).ok()) {
                 state.SkipWithError("the bus refused the notification");
                 break;
             }

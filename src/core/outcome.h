@@ -4,7 +4,8 @@
 
 namespace glowcast {
 
-// Why a request from the user (a control call, a settings change, a typed address) was refused.
+// Why an operation failed: a request from the user (a control call, a settings change, a typed
+// address) refused, or a message that did not go out.
 enum class Failure {
     None,
     UnknownLamp,    // no lamp with that id in the collection
@@ -12,9 +13,10 @@ enum class Failure {
     UnknownSetting, // no such settings key
     WrongKind,      // a value of another kind than the key holds (a text for a flag, ...)
     InvalidValue,   // the right kind, but not a value the key accepts
+    NotSent,        // a message did not leave: no bus, too large for it, or not confirmed
 };
 
-// The result of such a request: nothing failed, or the failure with a sentence for the user.
+// The result of such an operation: nothing failed, or the failure with a sentence for the user.
 struct Outcome {
     Failure failure = Failure::None;
     std::string message;

@@ -20,8 +20,8 @@ namespace {
 using Strings = std::vector<std::string>;
 
 struct LampCareEndToEndTest : ::testing::Test {
-    // The simulator with lamps "1".."count", all enabled, and glowcast with these settings (JSON members).
-    void start(const QStringList& simulator, int count, const std::string& settings = "")
+    // The simulator with lamps "1".."count", all enabled, and glowcast with no settings.
+    void start(const QStringList& simulator, int count)
     {
         sim = std::make_unique<Simulator>(simulator + QStringList{"--user", "alice"});
         std::string lamps = R"({"id":"1","enabled":true})";
@@ -30,7 +30,7 @@ struct LampCareEndToEndTest : ::testing::Test {
         QFile file(directory.filePath("preferences.json"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(QByteArray::fromStdString(R"({"username":"alice","lastusedbridgeIP":")" + sim->address +
-                                             R"(","lamps":[)" + lamps + "]" + settings + "}"));
+                                             R"(","lamps":[)" + lamps + "]}"));
         file.close();
         environment = programEnvironment(bus.address(), directory.path());
         app = std::make_unique<Child>(GLOWCAST_APP, QStringList{"--headless"}, environment);
@@ -94,8 +94,6 @@ TEST_F(LampCareEndToEndTest, SettingsReachLampsOfEveryKindAndAPauseOfThePlayerPu
                    R"({"on":true,"bri":96,"ct":153})", R"({"on":true,"bri":96})"));
     for (const QJsonValue lamp : lamps().toArray())
         EXPECT_TRUE(lamp[u"on"].toBool() && lamp[u"bri"] == 96) << lamp[u"id"].toString().toStdString();
-    // Pure green goes out as [0.410,0.510], which the gamut-A lamp shows as it is.
-    EXPECT_TRUE(play(Qt::green, 4).at(1).ends_with(R"("xy":[0.410,0.510]})"));
 
     // Each lamp's own state is read before its first colour after the setting, and put back once the
     // player has paused for a second.
@@ -109,26 +107,17 @@ TEST_F(LampCareEndToEndTest, SettingsReachLampsOfEveryKindAndAPauseOfThePlayerPu
         EXPECT_TRUE(waitFor([&] { return lamps()[i][u"colour"] == before[i][u"colour"]; }, 2'000)) << i;
 }
 
-TEST_F(LampCareEndToEndTest, TwelveLampsReachTheirColourAtABridgeTakingTenCommandsASecond)
+// The bridge's 429 reaches lamp care through the HTTP port, and the back-off brings every lamp its
+// colour. The pace that avoids the 429 is lamp care's to show, and measured in BENCHMARKS.md.
+TEST_F(LampCareEndToEndTest, TwelveLampsReachTheirColourThroughTheBackOffAtABridgeTakingTenASecond)
 {
-    start({"--lamps", "12", "--rate-limit", "10"}, 12, R"(,"pace":10)");
-    for (const bool paced : {true, false}) {
-        SCOPED_TRACE(paced ? "pace 10" : "no pace: the back-off");
-        if (!paced)
-            setting("pace", "off");
-        const QJsonArray xy = paced ? QJsonArray{0.64, 0.33} : QJsonArray{0.41, 0.51};
-        (void)play(paced ? Qt::red : QColor(0, 200, 0), 12);
-        EXPECT_TRUE(waitFor([&] {
-            const QJsonArray shown = lamps().toArray();
-            return std::ranges::all_of(shown, [&](const QJsonValue& lamp) { return lamp[u"xy"] == xy; });
-        })) << app->output().toStdString();
-        // Without a pace the bridge turns a command away and the back-off brings it through. That the
-        // pace alone keeps the bridge from ever doing so is measured (BENCHMARKS.md), not asserted
-        // here: a loaded machine may deliver two paced commands closer together than they left.
-        if (!paced) {
-            EXPECT_TRUE(app->output().contains("the bridge is overloaded (HTTP 429)"));
-        }
-    }
+    start({"--lamps", "12", "--rate-limit", "10"}, 12);
+    (void)play(QColor(0, 200, 0), 12);
+    EXPECT_TRUE(waitFor([&] {
+        const QJsonArray shown = lamps().toArray();
+        return std::ranges::all_of(shown, [](const QJsonValue& lamp) { return lamp[u"xy"] == QJsonArray{0.41, 0.51}; });
+    })) << app->output().toStdString();
+    EXPECT_TRUE(app->output().contains("the bridge is overloaded (HTTP 429)"));
 }
 
 } // namespace

@@ -108,8 +108,7 @@ TEST_F(ServiceEndToEndTest, HeadlessPairsByNotificationTakesControlCallsAloneFol
                                     QDBusConnection::ExportAllSlots));
     ASSERT_TRUE(test.registerService(QStringLiteral("org.freedesktop.Notifications")));
     writePreferences(R"("lastusedbridgeIP":")" + sim.address +
-                     R"(","theme":"dark",)"
-                     R"("lamps":[{"id":"1","name":"Lamp 1","enabled":true}])");
+                     R"(","lamps":[{"id":"1","name":"Lamp 1","enabled":true}])");
 
     const auto app = headless(); // no user name yet: it pairs
     ASSERT_TRUE(app->waitForOutput(kListening, 60'000)) << app->output().toStdString();
@@ -154,7 +153,6 @@ TEST_F(ServiceEndToEndTest, HeadlessPairsByNotificationTakesControlCallsAloneFol
     app->signal(SIGTERM);
     EXPECT_EQ(app->exitCode(), 0);
     EXPECT_EQ(config.savedLamps(), "1+ 2- 3+");
-    EXPECT_EQ(config.preferences()[QStringLiteral("theme")].toString(), QStringLiteral("dark")) << "unknown keys kept";
     EXPECT_EQ(ctl(words({"disable", "1"})).first, 0) << "through the file now";
     EXPECT_EQ(config.savedLamps(), "1- 2- 3+");
 }

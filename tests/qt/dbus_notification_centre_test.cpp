@@ -55,8 +55,8 @@ protected:
     }
     void post(const Notification& notification)
     {
-        const PostResult result = postNotification(poster, notification);
-        ASSERT_TRUE(result.posted) << result.error;
+        const Outcome posted = postNotification(poster, notification);
+        ASSERT_TRUE(posted.ok()) << posted.message;
     }
     // Sends a Posted signal with whatever arguments, as a faulty program might.
     void sendRaw(const QList<QVariant>& arguments)
@@ -145,17 +145,17 @@ TEST_F(DBusNotificationCentreTest, WithoutABusTheFirstRegistrationSaysSo)
         EXPECT_FALSE(offline.isListening());
     }
     EXPECT_TRUE(logHas(log, "notifications: not connected to the session bus"));
-    EXPECT_FALSE(postNotification(nowhere, coverChanged(kCover)).posted);
+    EXPECT_EQ(postNotification(nowhere, coverChanged(kCover)).failure, Failure::NotSent);
     QDBusConnection::disconnectFromBus(QStringLiteral("nowhere"));
 }
 
 TEST_F(DBusNotificationCentreTest, UserInformationOverTheBusLimitIsNotSentAndTheLimitIs)
 {
     observe();
-    const PostResult result =
+    const Outcome result =
         postNotification(poster, coverChanged(Bytes(distributed_notifications::kMaximumUserInfoBytes, 0x11)));
-    EXPECT_FALSE(result.posted);
-    EXPECT_NE(result.error.find("the session bus carries at most 62914560"), std::string::npos) << result.error;
+    EXPECT_EQ(result.failure, Failure::NotSent);
+    EXPECT_NE(result.message.find("the session bus carries at most 62914560"), std::string::npos) << result.message;
     const Bytes atLimit(distributed_notifications::kMaximumUserInfoBytes - std::string("cover").size(), 0x22);
     post(coverChanged(atLimit));
     expectReceivedLast(1);

@@ -72,9 +72,9 @@ int main(int argc, char** argv)
     notification.userInfo[kCoverKey].assign(bytes.begin(), bytes.end());
 
     const QDBusConnection bus = QDBusConnection::sessionBus();
-    const glowcast::PostResult result = glowcast::postNotification(bus, notification);
-    if (!result.posted)
-        return fail(result.error);
+    const glowcast::Outcome posted = glowcast::postNotification(bus, notification);
+    if (!posted.ok())
+        return fail(posted.message);
     std::printf("glowcast-post-cover: posted %s (%lld bytes) as %s from %s\n", path.c_str(),
                 static_cast<long long>(bytes.size()), kName, kObject);
     return 0;

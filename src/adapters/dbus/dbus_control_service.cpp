@@ -41,6 +41,7 @@ QDBusMessage answer(const QDBusMessage& call, const Outcome& outcome)
         break;
     case Failure::None:
     case Failure::InvalidValue:
+    case Failure::NotSent: // control calls send nothing
         break;
     }
     return call.createErrorReply(fromLatin(name), QString::fromStdString(outcome.message));

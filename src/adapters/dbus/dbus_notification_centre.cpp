@@ -129,17 +129,18 @@ void DBusNotificationCentre::posted(const QDBusMessage& message)
     }
 }
 
-PostResult postNotification(const QDBusConnection& connection, const Notification& notification)
+Outcome postNotification(const QDBusConnection& connection, const Notification& notification)
 {
     std::size_t total = 0;
     for (const auto& [key, bytes] : notification.userInfo)
         total += key.size() + bytes.size();
     if (total > distributed_notifications::kMaximumUserInfoBytes)
-        return {false, "the user information holds " + std::to_string(total) +
-                           " bytes; the session bus carries at most " +
-                           std::to_string(distributed_notifications::kMaximumUserInfoBytes)};
+        return {Failure::NotSent, "the user information holds " + std::to_string(total) +
+                                      " bytes; the session bus carries at most " +
+                                      std::to_string(distributed_notifications::kMaximumUserInfoBytes)};
     if (!connection.isConnected())
-        return {false, "not connected to the session bus: " + connection.lastError().message().toStdString()};
+        return {Failure::NotSent,
+                "not connected to the session bus: " + connection.lastError().message().toStdString()};
 
     QVariantMap userInfo;
     for (const auto& [key, bytes] : notification.userInfo)
@@ -150,7 +151,8 @@ PostResult postNotification(const QDBusConnection& connection, const Notificatio
                                                      fromLatin(distributed_notifications::kSignal));
     signal << QString::fromStdString(notification.name) << QString::fromStdString(notification.object) << userInfo;
     if (!connection.send(signal))
-        return {false, "the bus refused the notification: " + connection.lastError().message().toStdString()};
+        return {Failure::NotSent,
+                "the bus refused the notification: " + connection.lastError().message().toStdString()};
 
     // Messages on one connection leave in order: once the bus answers this call, it has the signal.
     const QDBusMessage ping =
@@ -158,8 +160,8 @@ PostResult postNotification(const QDBusConnection& connection, const Notificatio
                                        QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"));
     const QDBusMessage reply = connection.call(ping, QDBus::Block, 30'000);
     if (reply.type() != QDBusMessage::ReplyMessage)
-        return {false, "the bus did not confirm the notification: " + reply.errorMessage().toStdString()};
-    return {true, {}};
+        return {Failure::NotSent, "the bus did not confirm the notification: " + reply.errorMessage().toStdString()};
+    return {};
 }
 
 } // namespace glowcast

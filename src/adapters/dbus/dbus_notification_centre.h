@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/outcome.h"
 #include "core/ports/log.h"
 #include "core/ports/notification_centre.h"
 
@@ -67,14 +68,9 @@ private:
     bool m_listening = false;
 };
 
-// What became of a post: posted, or the reason it was not.
-struct PostResult {
-    bool posted = false;
-    std::string error;
-};
-
 // Broadcasts notification as a Posted signal and waits until the bus has taken it, so that a program
 // may exit right after. User information over the bus's limit is refused without sending anything.
-[[nodiscard]] PostResult postNotification(const QDBusConnection& connection, const Notification& notification);
+// Fails with NotSent and the reason.
+[[nodiscard]] Outcome postNotification(const QDBusConnection& connection, const Notification& notification);
 
 } // namespace glowcast
