@@ -11,7 +11,7 @@
 namespace glowcast {
 namespace {
 
-using Patch = FakeCoverImage::Patch;
+using Patch = PatchCover::Patch;
 using Colours = std::vector<Colour>;
 
 Colour rgb(double red, double green, double blue)
@@ -102,7 +102,7 @@ TEST(EyedropperTest, TakesDistinctColoursAndRepeatsThem)
     for (const ExtractionCase& c : cases) {
         SCOPED_TRACE(c.what);
         RecordingLog log;
-        const FakeCoverImage cover{c.patches};
+        const PatchCover cover{c.patches};
         EXPECT_EQ(Eyedropper(&cover, log).getColours(c.n), c.expected);
         EXPECT_EQ(log.lines, elementLines(c.taken, c.expected.size()));
     }
