@@ -49,7 +49,10 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{"file:cover.jpg", ArtRefused{"the file URL has no absolute path"}},
         UrlCase{"data:image/png;base64,/9j/4A==", ArtData{kJpeg}}, // labelled PNG, holds a JPEG
         UrlCase{"data:;BASE64,/9j/\r\n4A", ArtData{kJpeg}}, UrlCase{"data:;base64,%2F9j%2F4A%3D%3D", ArtData{kJpeg}},
-        UrlCase{"data:image/jpeg,%FF%D8%FF%E0", ArtData{kJpeg}},
+        UrlCase{"data:image/jpeg,%FF%D8%FF%E0", ArtData{kJpeg}}, UrlCase{"data:;base64,_9j_4A==", ArtData{kJpeg}},
+        UrlCase{"data:;base64,/9j/4AA", ArtData{{0xFF, 0xD8, 0xFF, 0xE0, 0x00}}},
+        UrlCase{"svn+ssh://host/a",
+                ArtRefused{"Glowcast reads covers from file, data, http and https URLs, not from \"svn+ssh:\" ones"}},
         UrlCase{"data:;base64,/9j/4A=x", ArtRefused{"the data URI's base64 is broken"}},
         UrlCase{"data:image/png;base64", ArtRefused{"the data URI has no comma before its data"}},
         UrlCase{"data:,", ArtRefused{"the data URI holds no bytes"}},

@@ -118,6 +118,9 @@ TEST_F(LampCareTest, PacesTwelveLampsEvenlyAtTenASecond)
     care.setSettings(settingsOf({{"pace", 10}}));
     care.send(lamps(12));
     EXPECT_EQ(bridge.sentAt, (Times{0, 103, 206, 309, 412, 515, 618, 721, 824, 927, 1030, 1133}));
+    care.setSettings(settingsOf({{"pace", 7}})); // 1030 / 7 = 147.1, rounded up
+    care.send(lamps(2));
+    EXPECT_EQ(bridge.sentAt.back() - bridge.sentAt[bridge.sentAt.size() - 2], 148);
 }
 
 TEST_F(LampCareTest, AnOverloadedBridgeGetsOneResendAfterItsWaitAndTheNextCommandsSlowDown)
@@ -177,7 +180,8 @@ TEST(BridgeFieldsTest, ReadsListTextsExactlyOrNotAtAll)
     EXPECT_EQ(chromaticityFrom(" [ 0.3127 , 1 ] "), (Chromaticity{0.3127, 1.0}));
     for (const char* bad : {"", "[0.1,0.2", "[0.1,0.2]x", "[1.5,0.2]", "[-0.1,0.2]", "[nan,0.2]", "[0.1,0.2,0.3]"})
         EXPECT_EQ(chromaticityFrom(bad), std::nullopt) << bad;
-    EXPECT_EQ(chromaticityFrom("[0.1," + std::string(300, ' ') + "0.2]"), std::nullopt);
+    EXPECT_EQ(chromaticityFrom("[0.1," + std::string(247, ' ') + "0.2]"), (Chromaticity{0.1, 0.2})); // 256 long
+    EXPECT_EQ(chromaticityFrom("[0.1," + std::string(248, ' ') + "0.2]"), std::nullopt);
     EXPECT_EQ(gamutFrom("[[0.6915,0.3083],[0.17,0.7],[0.1532,0.0475]]"), gamutOfType("C"));
     for (const char* bad : {"[[0.6915,0.3083]", "[[0.1,0.1],[0.1,0.1],[0.2,0.2]]", "[[0.7,0.3],[0.2,0.7]]"})
         EXPECT_EQ(gamutFrom(bad), std::nullopt) << bad;
@@ -234,6 +238,7 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
         {red, unknown, settingsOf({{"minimumBrightness", 40}}), R"({"bri":40,"xy":[0.640,0.330]})"},
         {zero, unknown, settingsOf({{"minimumBrightness", 40}}), R"({"bri":0,"sat":0})"},
         {blue, gamutA, fit, R"({"bri":128,"xy":[0.1418,0.0815]})"},
+        {zero, gamutA, fit, R"({"bri":0,"sat":0})"},
         {red, gamutA, fit, R"({"bri":12,"xy":[0.640,0.330]})"},
         // The nearest white: 4000 K lies on the curve at (0.3805, 0.3767), 250 mired; a point off it is
         // nearest in CIE 1960 u, v; colours far off the curve take the nearer end of the lamp's range.

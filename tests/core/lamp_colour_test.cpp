@@ -25,6 +25,7 @@ TEST(LampColourTest, DocumentedColoursGiveTheBrightnessAndTheCorrectedChromatici
     };
     const std::vector<Row> rows = {
         {{1, 0, 0}, 255, "[0.640,0.330]", "", "[0.640,0.330]"},
+        {{1, 0.02, 0}, 255, "[0.639,0.331]", "", "[0.639,0.331]"}, // 0.02 is on the curve's straight part
         {{1, 0.5, 0}, 255, "[0.544,0.407]", "", "[0.544,0.407]"},
         {{1, 1, 0}, 255, "[0.419,0.505]", "", "[0.419,0.505]"},
         {{0, 1, 0}, 128, "[0.300,0.600]", green, "[0.410,0.510]"},
