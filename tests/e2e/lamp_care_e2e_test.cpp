@@ -9,7 +9,6 @@
 #include "support/waiting.h"
 
 #include <QImage>
-#include <QTemporaryDir>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -27,11 +26,7 @@ struct LampCareEndToEndTest : ::testing::Test {
         std::string lamps = R"({"id":"1","enabled":true})";
         for (int id = 2; id <= count; ++id)
             lamps += R"(,{"id":")" + std::to_string(id) + R"(","enabled":true})";
-        QFile file(directory.filePath("preferences.json"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::fromStdString(R"({"username":"alice","lastusedbridgeIP":")" + sim->address +
-                                             R"(","lamps":[)" + lamps + "]}"));
-        file.close();
+        directory.write(R"({"username":"alice","lastusedbridgeIP":")" + sim->address + R"(","lamps":[)" + lamps + "]}");
         environment = programEnvironment(bus.address(), directory.path());
         app = std::make_unique<Child>(GLOWCAST_APP, QStringList{"--headless"}, environment);
         ASSERT_TRUE(app->waitForOutput("registering for notifications")) << app->output().toStdString();
@@ -51,7 +46,7 @@ struct LampCareEndToEndTest : ::testing::Test {
     {
         QImage cover(64, 64, QImage::Format_RGB32);
         cover.fill(colour);
-        const QString path = directory.filePath(colour.name().mid(1) + ".png");
+        const QString path = directory.file(colour.name().mid(1) + ".png");
         cover.save(path);
         sim->control(HttpMethod::Delete, "/sim/requests");
         player.publish({{"PlaybackStatus", "Playing"},
@@ -60,7 +55,7 @@ struct LampCareEndToEndTest : ::testing::Test {
         return sim->requests("PUT");
     }
 
-    QTemporaryDir directory;
+    ConfigDirectory directory;
     testing::PrivateSessionBus bus;
     testing::TestPlayer player{bus.address(), "lamps", {{"PlaybackStatus", "Stopped"}}};
     QProcessEnvironment environment;

@@ -6,7 +6,6 @@
 #include "support/recording_log.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>

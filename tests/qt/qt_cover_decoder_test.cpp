@@ -7,7 +7,6 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,6 @@
 #include "support/recording_log.h"
 #include "support/waiting.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
