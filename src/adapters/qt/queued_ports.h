@@ -29,8 +29,8 @@ private:
 // waits per observer: one that arrives while an older one still waits supersedes it, and the older
 // one is dropped with a log line. A burst of covers thus ends with the newest, soon after the
 // current operation, and holds the memory of one waiting cover at most. An observer is never called
-// inside the centre's own delivery, but from the event loop, so the centre never holds
-// notifications of its own while an operation runs.
+// inside the centre's own delivery, but from the event loop: the queue is the only place a
+// notification waits.
 class QueuedNotificationCentre final : public NotificationCentre {
 public:
     QueuedNotificationCentre(NotificationCentre& centre, OperationQueue& queue, Log& log)
