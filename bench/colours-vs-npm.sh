@@ -14,7 +14,7 @@ covers=build/colour-covers
 peers=build/npm-peers
 
 if [ ! -x "$build/bench/colours_bench" ] || [ ! -x "$build/tools/glowcastctl" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLOWCAST_TESTS=OFF -DGLOWCAST_BENCHMARKS=ON >/dev/null
+    cmake --preset release -B "$build" -DGLOWCAST_TESTS=OFF -DGLOWCAST_BENCHMARKS=ON >/dev/null
     cmake --build "$build" -j2 --target colours_bench glowcastctl
 fi
 

@@ -41,7 +41,7 @@ say "building the application, the bridge simulator and the cover poster (releas
 if [ -f "$build/CMakeCache.txt" ]; then
     cmake "$build" >/dev/null
 else
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --preset release -B "$build" >/dev/null
 fi
 targets=(glowcast glowcast-bridge-sim glowcast-post-cover)
 available=$(ninja -C "$build" -t targets all)

@@ -18,7 +18,7 @@ fail() {
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+[ -f "$build/CMakeCache.txt" ] || cmake --preset release -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${programs[@]}" glowcast_man_pages
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 rm -rf "$build/package"
