@@ -54,6 +54,15 @@ QVariantMap track(const QString& title, const QVariant& art = {})
 
 // Answers by path: /silent never, /trickle a byte every 100 ms, /loop redirects to itself, /page
 // with a web page, /exact with as many bytes as a cover may have, anything else with the PNG.
+// Only a name that may still appear is worth waiting for; every other failure is final.
+TEST(ReadCoverFileTest, OnlyAMissingNameIsWorthWaitingFor)
+{
+    using Outcome = ArtFetchResult::Outcome;
+    EXPECT_EQ(readCoverFile("/nonexistent/cover.jpg", 1024).outcome, Outcome::Missing);
+    EXPECT_EQ(readCoverFile("/proc/self/status/cover.jpg", 1024).outcome, Outcome::Missing);  // not a directory
+    EXPECT_EQ(readCoverFile("/tmp/" + std::string(300, 'a'), 1024).outcome, Outcome::Failed); // name too long
+}
+
 class WebServer : public QTcpServer {
 public:
     WebServer() { listen(QHostAddress::LocalHost); }

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
@@ -213,6 +214,12 @@ TEST_F(QtCoverDecoderTest, EmptyUnreadableCutShortAndCorruptBytesGiveNoCoverAndO
     for (qsizetype i = data + 10; i < data + 40; ++i)
         png[i] = static_cast<char>(png[i] ^ 0x5A);
     expectRefused(png, "cover decoder: could not decode the png cover");
+
+    QTemporaryFile empty;
+    ASSERT_TRUE(empty.open());
+    log.lines.clear();
+    EXPECT_EQ(decoder.decodeFile(empty.fileName()), nullptr);
+    EXPECT_EQ(log.lines, std::vector<std::string>{"cover decoder: no cover bytes to decode"});
 }
 
 TEST_F(QtCoverDecoderTest, CoverClaimingHugeDimensionsIsRefusedBeforeDecoding)
