@@ -2,15 +2,13 @@
 #include "core/operation_queue.h"
 #include "support/fake_platform.h"
 #include "support/recording_log.h"
+#include "support/waiting.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,15 +16,6 @@ namespace glowcast {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Spins the event loop as a waiting adapter does (user input excluded) until done() or 5 s.
-void spinUntil(const std::function<bool()>& done)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 50);
-}
 
 TEST(QueuedPortsTest, ADelayedCallRunsOnceFromTheEventLoopAfterTheWaitItFiresIn)
 {
@@ -37,7 +26,7 @@ TEST(QueuedPortsTest, ADelayedCallRunsOnceFromTheEventLoopAfterTheWaitItFiresIn)
     EXPECT_TRUE(trace.empty()) << "never inside schedule";
     queue.run([&] {
         trace.push_back("pairing waits");
-        spinUntil([&] { return queue.waiting() > 0; });
+        EXPECT_TRUE(testing::waitFor([&] { return queue.waiting() > 0; }));
         trace.push_back("pairing done");
     });
     QCoreApplication::processEvents(); // a second firing would come now
@@ -65,7 +54,7 @@ TEST(QueuedPortsTest, ACoverThatWaitsIsSupersededByANewerOne)
     });
     post('a');
     EXPECT_TRUE(trace.empty());
-    spinUntil([&] { return trace.size() == 4; });
+    EXPECT_TRUE(testing::waitFor([&] { return trace.size() == 4; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(trace, (std::vector<std::string>{"begin a", "end", "begin d", "end"}));
     EXPECT_EQ(log.lines, std::vector<std::string>(2, "notifications: a newer \"CoverdeckAlbumCoverChanged\" from "
