@@ -26,18 +26,11 @@ TEST(PortalHostTest, ReadsHostOrHostAndPortAndIgnoresBlankValues)
     unsetenv("GLOWCAST_PORTAL");
 }
 
-std::string contents(std::FILE* file)
-{
-    std::rewind(file);
-    std::string text;
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
-        text += static_cast<char>(c);
-    return text;
-}
-
 TEST(ConsolePromptsTest, PushButtonWindowShowsOneLineWithADotPerAttempt)
 {
-    std::FILE* out = std::tmpfile();
+    char* written = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&written, &size);
     ASSERT_NE(out, nullptr);
     ConsolePushButtonWindow window{out};
     window.hide();
@@ -46,8 +39,9 @@ TEST(ConsolePromptsTest, PushButtonWindowShowsOneLineWithADotPerAttempt)
     window.bringToFront();
     window.hide();
     window.bringToFront();
-    EXPECT_EQ(contents(out), "Press the link button on your lighting bridge now; waiting for it ..\n");
     std::fclose(out);
+    EXPECT_EQ(std::string(written, size), "Press the link button on your lighting bridge now; waiting for it ..\n");
+    std::free(written);
 }
 
 } // namespace
