@@ -22,7 +22,6 @@ namespace glowcast {
 namespace {
 
 constexpr const char* kFileName = "preferences.json";
-constexpr const char* kLampsKey = "lamps";
 // A selection of even a few hundred lamps takes a few tens of kilobytes; anything near this is
 // not a file this program wrote.
 constexpr qint64 kMaximumFileBytes = 4 * 1024 * 1024;
@@ -117,7 +116,7 @@ std::optional<std::string> FilePreferences::text(std::string_view key) const
 
 void FilePreferences::setText(std::string_view key, std::optional<std::string> value)
 {
-    if (key == kLampsKey) {
+    if (key == preferences_document::kLampsKey) {
         m_log.write("preferences: \"lamps\" holds the lamp selection, not a text; not changed");
         return;
     }
@@ -133,7 +132,7 @@ std::optional<std::vector<LampEntry>> FilePreferences::lamps() const
 
 void FilePreferences::setLamps(const std::vector<LampEntry>& lamps)
 {
-    change(QLatin1String(kLampsKey), preferences_document::lampsValue(lamps));
+    change(QLatin1String(preferences_document::kLampsKey), preferences_document::lampsValue(lamps));
 }
 
 void FilePreferences::refresh() const
@@ -305,7 +304,7 @@ StoredSetting FilePreferences::setting(std::string_view key) const
 
 void FilePreferences::setSetting(std::string_view key, std::optional<SettingValue> value)
 {
-    if (key == kLampsKey) {
+    if (key == preferences_document::kLampsKey) {
         m_log.write("preferences: \"lamps\" holds the lamp selection, not a setting; not changed");
         return;
     }
@@ -317,7 +316,7 @@ void FilePreferences::updateLamps(const LampsEdit& edit)
 {
     const EditLock lock(*this);
     refresh();
-    change(QLatin1String(kLampsKey),
+    change(QLatin1String(preferences_document::kLampsKey),
            preferences_document::lampsValue(edit(preferences_document::lamps(m_document, nullptr))));
 }
 

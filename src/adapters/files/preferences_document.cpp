@@ -10,8 +10,6 @@ namespace glowcast {
 
 namespace {
 
-constexpr const char* kLampsKey = "lamps";
-
 std::string inQuotes(std::string_view text)
 {
     return "\"" + std::string{text} + "\"";

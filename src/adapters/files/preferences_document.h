@@ -19,6 +19,9 @@ namespace glowcast {
 // be tested and fuzzed alone.
 namespace preferences_document {
 
+// The member that holds the lamp selection.
+inline constexpr const char* kLampsKey = "lamps";
+
 // The document in bytes, or nothing with the reason when the bytes are not one JSON object.
 struct Parsed {
     std::optional<QJsonObject> document;
