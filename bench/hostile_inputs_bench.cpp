@@ -59,16 +59,9 @@ std::string jsonText(const std::string& text)
 struct Scene {
     QTemporaryDir config;
     Simulator sim{{QStringLiteral("--lamps"), QStringLiteral("3"), QStringLiteral("--user"), QStringLiteral("alice")}};
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment;
 
-    explicit Scene(const QString& bus = {})
-    {
-        environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), config.path());
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.remove(QStringLiteral("GLOWCAST_PORTAL"));
-        if (!bus.isEmpty())
-            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
-    }
+    explicit Scene(const QString& bus = {}) : environment(programEnvironment(bus, config.path())) {}
     QString file(const char* name) const { return config.filePath(QLatin1String(name)); }
     void writePreferences(const std::string& lamps = "[]")
     {

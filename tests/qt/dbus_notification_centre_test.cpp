@@ -171,9 +171,8 @@ protected:
 
     int run(const QString& program, const QStringList& arguments)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-        const testing::CommandRun result = testing::runProgram(program, arguments, environment);
+        const testing::CommandRun result =
+            testing::runProgram(program, arguments, testing::programEnvironment(bus.address(), directory.path()));
         output = result.out + result.err;
         return result.exitCode;
     }
