@@ -20,9 +20,9 @@ packages=(
     mpv mpv-mpris
     # benchmark comparisons: curl, libjpeg-turbo and libpng for the decoding floor
     curl libjpeg62-turbo-dev libpng-dev
-    # the Debian package: its dependencies (dpkg-shlibdeps, file), the man pages, and the checks of
-    # the desktop entry, the metainfo and the systemd user unit
-    dpkg-dev file help2man man-db desktop-file-utils appstream systemd
+    # the Debian packages: their dependencies (dpkg-shlibdeps, file), the man pages, and the checks of
+    # the desktop entry, the metainfo and the systemd user unit, and Debian's package checker
+    dpkg-dev file help2man man-db desktop-file-utils appstream systemd lintian
 )
 
 missing=()

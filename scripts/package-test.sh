@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build directory, installs it on this machine as a user would
-# (apt-get install ./glowcast_*.deb), checks what it installed, and removes it again, checking that
-# nothing of it is left. Needs root (or sudo) and a machine where glowcast is not installed.
+# Builds the two Debian packages (glowcast and glowcast-tools) from a build directory, checks them
+# with lintian (any error or warning fails), installs them on this machine as a user would
+# (apt-get install ./glowcast*_*.deb), checks what they installed, and removes them again, checking
+# that nothing of them is left. Needs root (or sudo) and a machine where neither is installed.
 #
 # usage: scripts/package-test.sh [BUILD_DIR]   (default build/release; configured if need be)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
-programs=(glowcast glowcastctl glowcast-bridge-sim glowcast-post-cover)
+packages=(glowcast glowcast-tools)
+app_programs=(glowcast glowcastctl)
+tool_programs=(glowcast-bridge-sim glowcast-post-cover)
+programs=("${app_programs[@]}" "${tool_programs[@]}")
 app_id=org.glowcast.Glowcast
 
 say() { printf 'package-test: %s\n' "$*"; }
@@ -19,42 +23,69 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 [ -f "$build/CMakeCache.txt" ] || cmake --preset release -B "$build" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target "${programs[@]}" glowcast_man_pages
+cmake --build "$build" -j "$(nproc)" --target "${programs[@]}" glowcast-window glowcast_man_pages glowcast_changelog
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 rm -rf "$build/package"
 cpack --config "$build/CPackConfig.cmake" -B "$build/package" >"$build/package.log" 2>&1 ||
-    fail "cpack did not build the package (see $build/package.log)"
-deb=$(realpath "$build/package/glowcast_${version}_"*.deb)
-say "built $deb"
-depends=$(dpkg-deb -f "$deb" Depends)
+    fail "cpack did not build the packages (see $build/package.log)"
+declare -A deb
+for package in "${packages[@]}"; do
+    deb[$package]=$(realpath "$build/package/${package}_${version}_"*.deb)
+    say "built ${deb[$package]}"
+done
+depends=$(dpkg-deb -f "${deb[glowcast]}" Depends)
 [[ $depends == *libqt6core6* && $depends == *libc6* ]] || fail "the dependencies do not come from the libraries: $depends"
+[[ $depends != *httplib* ]] || fail "glowcast depends on cpp-httplib: $depends"
+tool_depends=$(dpkg-deb -f "${deb[glowcast-tools]}" Depends)
+[[ $tool_depends == *libcpp-httplib* ]] || fail "glowcast-tools does not depend on cpp-httplib: $tool_depends"
 
-# One package test at a time on this machine: each installs and removes the one package.
+# Debian's own checker: no error and no warning (informational notes are shown, not fatal).
+lintian --fail-on error,warning --display-info "${deb[@]}" >"$build/lintian.log" 2>&1 ||
+    fail "lintian found errors or warnings: $(grep -E '^[EW]:' "$build/lintian.log" || cat "$build/lintian.log")"
+say "lintian: no errors or warnings ($(grep -c '^I:' "$build/lintian.log" || true) notes in $build/lintian.log)"
+
+# One package test at a time on this machine: each installs and removes the same packages.
 exec 9>/tmp/glowcast-package-test.lock
 flock -w 900 9 || fail "another package test held the lock for 15 minutes"
-status() { dpkg-query -W -f='${db:Status-Status}' glowcast 2>/dev/null || true; }
-if [ "$(status)" = installed ]; then
-    fail "glowcast is installed on this machine already; this test installs and removes it, so remove it first"
-fi
+status() { dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null || true; }
+for package in "${packages[@]}"; do
+    if [ "$(status "$package")" = installed ]; then
+        fail "$package is installed on this machine already; this test installs and removes it, so remove it first"
+    fi
+done
 apt_get() { $sudo env DEBIAN_FRONTEND=noninteractive apt-get -q -y -o DPkg::Lock::Timeout=300 "$@"; }
-cleanup() { [ "$(status)" != installed ] || apt_get remove glowcast >/dev/null; }
+cleanup() {
+    local package
+    for package in "${packages[@]}"; do
+        [ "$(status "$package")" != installed ] || apt_get remove "$package" >/dev/null
+    done
+}
 trap cleanup EXIT
 
-apt_get install "$deb" >"$build/package-install.log" 2>&1 || fail "apt-get install failed (see $build/package-install.log)"
-mapfile -t files < <(dpkg -L glowcast | while read -r path; do [ -d "$path" ] || echo "$path"; done)
+apt_get install "${deb[@]}" >"$build/package-install.log" 2>&1 || fail "apt-get install failed (see $build/package-install.log)"
+mapfile -t files < <(dpkg -L "${packages[@]}" | while read -r path; do [ -d "$path" ] || echo "$path"; done)
 say "installed ${#files[@]} files"
 
-# Every program answers without a display or a bus.
+# Every program answers without a display or a bus, from the package it belongs to.
 for program in "${programs[@]}"; do
-    [ "$(command -v "$program")" = "/usr/bin/$program" ] || fail "$program is not installed in /usr/bin"
+    package=glowcast
+    [[ " ${tool_programs[*]} " != *" $program "* ]] || package=glowcast-tools
+    [ "$(dpkg -S "/usr/bin/$program" 2>/dev/null)" = "$package: /usr/bin/$program" ] ||
+        fail "$program is not installed in /usr/bin by $package"
     answer=$(env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS "$program" --version) ||
         fail "$program --version failed"
     [ "$answer" = "$program $version" ] || fail "$program --version said '$answer'"
-    [ "$(man -w "$program")" = "/usr/share/man/man1/$program.1" ] || fail "no man page for $program"
+    [ "$(man -w "$program")" = "/usr/share/man/man1/$program.1.gz" ] || fail "no man page for $program"
+done
+for package in "${packages[@]}"; do
+    zcat "/usr/share/doc/$package/changelog.gz" | head -n 1 | grep -qF "glowcast ($version) " ||
+        fail "the changelog of $package does not start with release $version"
 done
 desktop-file-validate "/usr/share/applications/$app_id.desktop" || fail "the desktop entry is not valid"
 appstreamcli validate --no-net "/usr/share/metainfo/$app_id.metainfo.xml" >/dev/null ||
     fail "the metainfo is not valid"
+grep -qF '<project_license>GPL-3.0-or-later</project_license>' "/usr/share/metainfo/$app_id.metainfo.xml" ||
+    fail "the metainfo does not name the licence"
 [ -f "/usr/share/icons/hicolor/scalable/apps/$app_id.svg" ] || fail "the icon is missing"
 if command -v systemd-analyze >/dev/null; then
     runtime=$(mktemp -d)
@@ -68,12 +99,15 @@ if command -v systemd-analyze >/dev/null; then
 else
     say "systemd-analyze is not installed: the user unit is not verified"
 fi
-say "the programs answer, the man pages, desktop entry, metainfo, icon and user unit are in place"
+say "the programs answer, the man pages, changelogs, desktop entry, metainfo, icon and user unit are in place"
 
-apt_get remove glowcast >"$build/package-remove.log" 2>&1 || fail "apt-get remove failed (see $build/package-remove.log)"
-left=$(status)
-[ -z "$left" ] || [ "$left" = not-installed ] || fail "glowcast is left as '$left'"
+apt_get remove "${packages[@]}" >"$build/package-remove.log" 2>&1 ||
+    fail "apt-get remove failed (see $build/package-remove.log)"
+for package in "${packages[@]}"; do
+    left=$(status "$package")
+    [ -z "$left" ] || [ "$left" = not-installed ] || fail "$package is left as '$left'"
+done
 for path in "${files[@]}"; do
     [ ! -e "$path" ] || fail "$path is left after the removal"
 done
-say "removed; none of its files is left"
+say "removed; none of their files is left"
