@@ -57,7 +57,7 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
     m_lampCare.setSettings(lampCareSettingsFrom(m_settings));
     m_control.setSettingObserver(
         [this](std::string_view /*key*/) { m_lampCare.setSettings(lampCareSettingsFrom(m_settings)); });
-    m_controller.connectOutlets(m_frontEnd.attach(*this));
+    m_controller.connectViews(m_frontEnd.attach(*this));
     m_followerView = m_frontEnd.followerView();
     showFollowed(m_follower.status());
     m_control.setFollowedPlayerSource([this] {
@@ -73,10 +73,16 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
     m_signals.onSignal = [this](int signalNumber) { signalled(signalNumber); };
 }
 
+Application::~Application()
+{
+    // The window's lamp table reads the controller's collection: it ends before the controller does.
+    m_controller.connectViews({});
+    m_frontEnd.detach();
+}
+
 int Application::exec()
 {
-    m_bridge.awakeFromNib();
-    m_controller.awakeFromNib();
+    m_controller.start();
     m_frontEnd.show();
     if (m_settings.flag(kFollowPlayersKey))
         m_players.start();
@@ -105,28 +111,21 @@ void Application::showFollowed(const FollowerStatus& status)
     m_queue.run([this, status] { m_controller.followedPlayerChanged(status); });
 }
 
-Outcome Application::perform(std::function<Outcome()> operation)
+void Application::perform(std::function<Outcome()> operation, Completion done)
 {
-    if (m_queue.busy()) {
-        m_queue.run([operation = std::move(operation)] { (void)operation(); });
-        return {};
-    }
-    Outcome outcome;
-    m_queue.run([&outcome, &operation] { outcome = operation(); });
-    return outcome;
+    m_queue.run([operation = std::move(operation), done = std::move(done)] { done(operation()); });
 }
 
-void Application::windowBecameKey()
+void Application::windowActivated()
 {
-    m_queue.run([this] { m_controller.windowDidBecomeKey(); });
+    m_queue.run([this] { m_controller.windowActivated(); });
 }
 
 void Application::requestQuit()
 {
     m_terminationRequested = true;
     m_queue.run([this] {
-        if (m_controller.applicationShouldTerminate() != TerminateReply::Now)
-            return;
+        m_controller.saveBeforeQuit();
         m_queue.close();
         m_frontEnd.closing();
         QCoreApplication::quit();
@@ -151,7 +150,7 @@ void Application::signalled(int signalNumber)
         // Asked twice while a pairing or a request still waits: the collection only changes between
         // operations, so it can be saved now without waiting for the operation's end.
         m_log.write("asked again to quit: saving the selection and quitting now");
-        (void)m_controller.applicationShouldTerminate();
+        m_controller.saveBeforeQuit();
         std::_Exit(EXIT_SUCCESS);
     }
     m_log.write("signal " + std::to_string(signalNumber) + " received, quitting");

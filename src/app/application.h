@@ -52,6 +52,7 @@ public:
     // status. The Qt application object must exist.
     static int run(FrontEnd& frontEnd, Log& log, const ApplicationOptions& options);
 
+    ~Application() override;
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
@@ -59,10 +60,11 @@ public:
     [[nodiscard]] GlowcastControl& control() { return m_control; }
     [[nodiscard]] const Settings& settings() const { return m_settings; }
 
-    // Runs operation through the operation queue: its outcome when it could run at once, success
-    // when it has to wait for the operation under way (it runs after it).
-    Outcome perform(std::function<Outcome()> operation);
-    void windowBecameKey();
+    // Runs operation through the operation queue and hands its outcome to done: before returning when
+    // nothing else runs, otherwise once the operation under way has ended and this one has run. done
+    // is never called when the program ends first.
+    void perform(std::function<Outcome()> operation, Completion done);
+    void windowActivated();
     // The window's close button and Quit, SIGINT and SIGTERM all end here.
     void requestQuit();
 

@@ -19,9 +19,11 @@ public:
     virtual ~FrontEnd() = default;
     [[nodiscard]] virtual PushButtonWindow& pushButtonWindow() = 0;
     [[nodiscard]] virtual Alert& alert() = 0;
-    // Once every long-lived object exists: makes what shows them, and returns the outlets the
-    // controller draws on (none without a window).
-    virtual ControllerOutlets attach(Application& application) = 0;
+    // Once every long-lived object exists: makes what shows them, and returns the views the
+    // controller shows on (none without a window).
+    virtual ControllerViews attach(Application& application) = 0;
+    // Before the application's objects end: ends whatever attach made, which refers to them.
+    virtual void detach() = 0;
     // What shows the media player followed, once attached; null when nothing does.
     [[nodiscard]] virtual FollowerView* followerView() = 0;
     virtual void show() = 0;

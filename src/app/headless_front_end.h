@@ -16,7 +16,8 @@ public:
 
     PushButtonWindow& pushButtonWindow() override { return m_pushButton; }
     Alert& alert() override { return m_alert; }
-    ControllerOutlets attach(Application& /*application*/) override { return {}; }
+    ControllerViews attach(Application& /*application*/) override { return {}; }
+    void detach() override {}
     FollowerView* followerView() override { return nullptr; }
     void show() override {}
     void offerBridgeAddress(const std::string& reason) override

@@ -7,27 +7,33 @@
 
 namespace glowcast {
 
-static_assert(CoverView::kSide == Application::kCoverSide, "covers are decoded at the size the window shows");
+static_assert(CoverPane::kSide == Application::kCoverSide, "covers are decoded at the size the window shows");
 
-ControllerOutlets WindowFrontEnd::attach(Application& application)
+ControllerViews WindowFrontEnd::attach(Application& application)
 {
     m_application = &application;
     m_window = std::make_unique<MainWindow>(application.controller());
-    m_delegate.setWindow(m_window.get());
     m_window->onQuitRequested = [&application] { application.requestQuit(); };
-    m_window->onBecameKey = [&application] { application.windowBecameKey(); };
+    m_window->onActivated = [&application] { application.windowActivated(); };
     m_window->onPreferencesRequested = [this] { openPreferences(); };
-    m_window->bridgeAddressBar().onTryAgain = [&application](const std::string& address, const std::string& portal) {
-        return application.perform(
-            [&application, address, portal] { return application.control().setBridge(address, portal); });
+    m_window->bridgeAddressBar().onTryAgain = [&application](const std::string& address, const std::string& portal,
+                                                             Completion done) {
+        application.perform(
+            [&application, address, portal] { return application.control().setBridge(address, portal); },
+            std::move(done));
     };
-    return m_window->outlets();
+    return m_window->views();
+}
+
+void WindowFrontEnd::detach()
+{
+    m_window.reset();
+    m_application = nullptr;
 }
 
 void WindowFrontEnd::show()
 {
     m_window->show();
-    m_delegate.applicationDidFinishLaunching();
 }
 
 void WindowFrontEnd::offerBridgeAddress(const std::string& reason)
@@ -48,9 +54,10 @@ void WindowFrontEnd::openPreferences()
     Application& application = *m_application;
     SettingsDialog dialog(
         application.settings(),
-        [&application](std::string_view key, const SettingValue& value) {
-            return application.perform(
-                [&application, key = std::string{key}, value] { return application.control().setSetting(key, value); });
+        [&application](std::string_view key, const SettingValue& value, Completion done) {
+            application.perform(
+                [&application, key = std::string{key}, value] { return application.control().setSetting(key, value); },
+                std::move(done));
         },
         m_window.get());
     dialog.exec();

@@ -14,7 +14,8 @@ class WindowFrontEnd final : public FrontEnd {
 public:
     PushButtonWindow& pushButtonWindow() override { return m_pushButton; }
     Alert& alert() override { return m_alert; }
-    ControllerOutlets attach(Application& application) override;
+    ControllerViews attach(Application& application) override;
+    void detach() override;
     FollowerView* followerView() override { return &m_window->followedPlayer(); }
     void show() override;
     void offerBridgeAddress(const std::string& reason) override;
@@ -27,7 +28,6 @@ private:
     PushButtonWidget m_pushButton;
     MessageBoxAlert m_alert;
     std::unique_ptr<MainWindow> m_window;
-    AppDelegate m_delegate;
     Application* m_application = nullptr;
 };
 

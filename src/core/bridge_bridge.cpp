@@ -53,10 +53,6 @@ BridgeBridge::BridgeBridge(HttpTransport& http, Preferences& preferences, Sleepe
     m_log.write("bridge initing");
 }
 
-void BridgeBridge::awakeFromNib()
-{
-}
-
 void BridgeBridge::discoverBridge()
 {
     std::optional<std::string> reply;

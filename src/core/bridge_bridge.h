@@ -28,7 +28,6 @@ public:
     BridgeBridge(HttpTransport& http, Preferences& preferences, Sleeper& sleeper, Log& log,
                  PushButtonWindow& pushButtonWindow, Alert& alert, std::optional<std::string> portalHost);
 
-    void awakeFromNib();
     void discoverBridge();
     [[nodiscard]] bool logIn();
     [[nodiscard]] std::optional<std::string> getUsername() const;

@@ -22,23 +22,29 @@ GlowcastController::GlowcastController(BridgeBridge& bridgeBridge, LampCare& lam
 {
 }
 
-void GlowcastController::awakeFromNib()
+void GlowcastController::connectViews(const ControllerViews& views)
 {
-    m_attemptedSetUp = false;
-    if (m_awake)
-        return;
-    m_awake = true;
-    m_lamps.clear();
-    m_scheduler.schedule(kSetUpDelay, [this] { testWindowLoaded(); });
+    m_lamps.setView(views.lamps);
+    m_coverDisplay = views.cover;
 }
 
-void GlowcastController::testWindowLoaded()
+void GlowcastController::start()
+{
+    m_attemptedSetUp = false;
+    if (m_started)
+        return;
+    m_started = true;
+    m_lamps.clear();
+    m_scheduler.schedule(kSetUpDelay, [this] { delayedSetUp(); });
+}
+
+void GlowcastController::delayedSetUp()
 {
     m_log.write("testing");
     setUp();
 }
 
-void GlowcastController::windowDidBecomeKey()
+void GlowcastController::windowActivated()
 {
     if (!m_attemptedSetUp)
         setUp();
@@ -86,7 +92,6 @@ void GlowcastController::setUp()
     m_lamps.fill(std::move(*lamps), m_preferences.lamps());
     endReport.listed = true;
     m_log.write("collection: " + m_lamps.description());
-    reloadTable();
 
     // A later set-up refreshes the collection and the table, but a second registration would
     // colour every lamp twice for each cover.
@@ -98,7 +103,7 @@ void GlowcastController::setUp()
     m_registered = true;
 }
 
-TerminateReply GlowcastController::applicationShouldTerminate()
+void GlowcastController::saveBeforeQuit()
 {
     m_log.write("hub should terminate");
     // Before any set-up has read the bridge's lamps the collection is empty and knows nothing of
@@ -109,7 +114,6 @@ TerminateReply GlowcastController::applicationShouldTerminate()
         });
     else
         m_log.write("no lamp list was read, keeping the saved selection");
-    return TerminateReply::Now;
 }
 
 void GlowcastController::setFollowing(bool following)
@@ -141,11 +145,8 @@ void GlowcastController::coverHasChanged(const Notification& notification)
     const std::vector<Colour> colours = eyedropper.getColours(m_lamps.enabledCount());
     m_lastColours = colours;
 
-    if (m_outlets.imageView != nullptr)
-        m_outlets.imageView->setImage(image.get());
-    for (std::size_t k = 0; k < m_outlets.colourWells.size(); ++k)
-        if (ColourWell* well = m_outlets.colourWells[k])
-            well->setColour(k < colours.size() ? colours[k] : whiteColour());
+    if (m_coverDisplay != nullptr)
+        m_coverDisplay->showCover(image.get(), colours);
 
     // One request per lamp of the plan, each after the previous one returned. The log tells it as a
     // walk over the collection: the count before each lamp and once after the last, and each lamp's
@@ -200,12 +201,6 @@ void GlowcastController::armRestore()
         m_lampCare.restoreIfDue();
         armRestore();
     });
-}
-
-void GlowcastController::reloadTable()
-{
-    if (m_outlets.lampTableView != nullptr)
-        m_outlets.lampTableView->reloadData();
 }
 
 } // namespace glowcast

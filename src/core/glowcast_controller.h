@@ -14,7 +14,6 @@
 #include "ports/scheduler.h"
 #include "ports/views.h"
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -22,7 +21,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 namespace glowcast {
@@ -35,14 +33,10 @@ inline constexpr std::chrono::milliseconds kSetUpDelay{250};
 // How a set-up ended: with the lamp list read and the cover handler registered, or abandoned.
 enum class SetUpEnd { Listening, Abandoned };
 
-// The answer to the should-terminate query.
-enum class TerminateReply { Cancel = 0, Now = 1, Later = 2 };
-
-// The display outlets of the controller. A missing outlet is simply not drawn on.
-struct ControllerOutlets {
-    LampTableView* lampTableView = nullptr;
-    ImageView* imageView = nullptr;
-    std::array<ColourWell*, 5> colourWells{}; // cw1 .. cw5
+// What the controller shows on: the lamp table and the cover with its colours. Either may be missing.
+struct ControllerViews {
+    LampListView* lamps = nullptr;
+    CoverDisplay* cover = nullptr;
 };
 
 // The main controller: sets itself up against the bridge, fills the lamp collection, follows cover
@@ -57,33 +51,20 @@ public:
     GlowcastController(const GlowcastController&) = delete;
     GlowcastController& operator=(const GlowcastController&) = delete;
 
-    void connectOutlets(const ControllerOutlets& outlets) { m_outlets = outlets; }
+    // A view that ends is disconnected first: connect empty views.
+    void connectViews(const ControllerViews& views);
 
-    // Waking and set-up.
-    void awakeFromNib();
-    void testWindowLoaded();
-    void windowDidBecomeKey();
+    // Empties the collection and schedules the first set-up a quarter second later; once only.
+    void start();
+    // The window became the active window: sets up at once when no set-up was tried since start.
+    void windowActivated();
     void setUp();
-    [[nodiscard]] TerminateReply applicationShouldTerminate();
+    // The program is about to end: stores the lamp selection, when a set-up read one.
+    void saveBeforeQuit();
 
-    // The lamp collection, and the lamp table's data source kept on purpose under the controller's
-    // names: the table asks the controller, which passes every call to the collection.
     [[nodiscard]] const std::vector<LampEntry>& collection() const { return m_lamps.entries(); }
-    [[nodiscard]] std::int32_t numberOfRowsInTableView(const LampTableView& table) const
-    {
-        return m_lamps.numberOfRowsInTableView(table);
-    }
-    [[nodiscard]] TableObjectValue objectValueForTableColumn(const LampTableView& table, std::string_view column,
-                                                             std::int32_t row) const
-    {
-        return m_lamps.objectValueForTableColumn(table, column, row);
-    }
-    void setObjectValue(LampTableView& table, const TableObjectValue& value, std::string_view column, std::int64_t row)
-    {
-        m_lamps.setObjectValue(table, value, column, row);
-    }
-    [[nodiscard]] const ButtonCell& yesCell() const { return m_lamps.yesCell(); }
-    [[nodiscard]] const ButtonCell& noCell() const { return m_lamps.noCell(); }
+    // For the lamp table, which shows the collection and switches its lamps.
+    [[nodiscard]] LampCollection& lamps() { return m_lamps; }
 
     // The cover-changed handler.
     void coverHasChanged(const Notification& notification);
@@ -95,12 +76,9 @@ public:
     // A set-up has read the lamp list and the cover handler is registered.
     [[nodiscard]] bool listening() const { return m_lamps.filled() && m_registered; }
 
-    // Switches the lamp with the id on or off as a click on its check box does (the same log line,
-    // the table reloaded); nothing when it already is. False when no lamp has the id.
-    bool setLampEnabled(std::string_view id, bool enabled)
-    {
-        return m_lamps.setLampEnabled(id, enabled, m_outlets.lampTableView);
-    }
+    // Switches the lamp with the id on or off (a log line, the table told); nothing when it already
+    // is. False when no lamp has the id.
+    bool setLampEnabled(std::string_view id, bool enabled) { return m_lamps.setLampEnabled(id, enabled); }
 
     // While not following, a cover change from any source is logged and not handled.
     void setFollowing(bool following);
@@ -113,7 +91,8 @@ public:
     void followedPlayerChanged(const FollowerStatus& status);
 
 private:
-    void reloadTable();
+    // The set-up the start scheduled.
+    void delayedSetUp();
     // Keeps one delayed call pending for the lamp care's restore, at the time it is due.
     void armRestore();
 
@@ -125,10 +104,10 @@ private:
     CoverDecoder& m_coverDecoder;
     Clock& m_clock;
     Log& m_log;
-    ControllerOutlets m_outlets;
+    CoverDisplay* m_coverDisplay = nullptr;
 
     bool m_attemptedSetUp = false;
-    bool m_awake = false;
+    bool m_started = false;
     // The cover handler is registered once, however many set-ups complete.
     bool m_registered = false;
     LampCollection m_lamps{m_log};
@@ -141,23 +120,6 @@ private:
     // The time the pending restore call is for; a call made by an older arming does nothing.
     std::optional<SteadyTime> m_restoreArmedFor;
     std::uint64_t m_restoreArming = 0;
-};
-
-// The platform's main window as the application delegate knows it: nothing is asked of it.
-class AppWindow {
-public:
-    virtual ~AppWindow() = default;
-};
-
-// The application delegate: holds a non-owning reference to the main window.
-class AppDelegate {
-public:
-    [[nodiscard]] AppWindow* window() const { return m_window; }
-    void setWindow(AppWindow* window) { m_window = window; }
-    void applicationDidFinishLaunching() {}
-
-private:
-    AppWindow* m_window = nullptr;
 };
 
 } // namespace glowcast

@@ -10,8 +10,6 @@ namespace glowcast {
 
 namespace {
 
-constexpr std::string_view kEnabledColumn = "enabled";
-constexpr std::string_view kNameColumn = "name";
 constexpr std::size_t kInitialCapacity = 10;
 
 [[nodiscard]] const LampEntry* findSaved(const std::optional<std::vector<LampEntry>>& saved, std::string_view id)
@@ -28,22 +26,31 @@ constexpr std::size_t kInitialCapacity = 10;
 
 void LampCollection::clear()
 {
-    m_entries.clear();
-    m_entries.reserve(kInitialCapacity);
+    replaceAll({});
 }
 
 void LampCollection::fill(std::vector<LampEntry> lamps, const std::optional<std::vector<LampEntry>>& saved)
 {
     std::vector<LampEntry> entries;
-    entries.reserve(std::max(kInitialCapacity, lamps.size()));
+    entries.reserve(lamps.size());
     for (LampEntry& entry : lamps) {
         if (const LampEntry* record = findSaved(saved, entry.id))
             entry.enabled = record->enabled;
         entries.push_back(std::move(entry));
     }
-    m_entries = std::move(entries);
+    replaceAll(std::move(entries));
     m_filled = true;
     m_asSetUp = m_entries;
+}
+
+void LampCollection::replaceAll(std::vector<LampEntry> entries)
+{
+    entries.reserve(kInitialCapacity);
+    const auto change = [&] { m_entries = std::move(entries); };
+    if (m_view != nullptr)
+        m_view->refill(change);
+    else
+        change();
 }
 
 std::string LampCollection::description() const
@@ -81,36 +88,7 @@ std::optional<std::string> LampCollection::getIDofNthEnabled(std::int32_t n)
     return std::nullopt;
 }
 
-std::int32_t LampCollection::numberOfRowsInTableView(const LampTableView& /*table*/) const
-{
-    return static_cast<std::int32_t>(m_entries.size());
-}
-
-TableObjectValue LampCollection::objectValueForTableColumn(const LampTableView& /*table*/, std::string_view column,
-                                                           std::int32_t row) const
-{
-    if (row < 0 || static_cast<std::size_t>(row) >= m_entries.size())
-        return std::string{};
-    const LampEntry& entry = m_entries[static_cast<std::size_t>(row)];
-    if (column == kEnabledColumn)
-        return entry.enabled ? &m_yesCell : &m_noCell;
-    if (column == kNameColumn)
-        return entry.name;
-    return std::string{};
-}
-
-void LampCollection::setObjectValue(LampTableView& table, const TableObjectValue& /*value*/, std::string_view column,
-                                    std::int64_t row)
-{
-    if (column == kEnabledColumn && row >= 0 && static_cast<std::size_t>(row) < m_entries.size()) {
-        LampEntry& entry = m_entries[static_cast<std::size_t>(row)];
-        entry.enabled = !entry.enabled;
-        m_log.write(entry.enabled ? "setting enabled" : "unsetting enabled");
-    }
-    table.reloadData();
-}
-
-bool LampCollection::setLampEnabled(std::string_view id, bool enabled, LampTableView* table)
+bool LampCollection::setLampEnabled(std::string_view id, bool enabled)
 {
     const auto entry = std::ranges::find(m_entries, id, &LampEntry::id);
     if (entry == m_entries.end())
@@ -118,10 +96,41 @@ bool LampCollection::setLampEnabled(std::string_view id, bool enabled, LampTable
     if (entry->enabled != enabled) {
         entry->enabled = enabled;
         m_log.write(enabled ? "setting enabled" : "unsetting enabled");
-        if (table != nullptr)
-            table->reloadData();
+        if (m_view != nullptr)
+            m_view->lampSwitched(static_cast<std::size_t>(entry - m_entries.begin()));
     }
     return true;
+}
+
+void LampCollection::insert(std::size_t at, std::vector<LampEntry> lamps)
+{
+    at = std::min(at, m_entries.size());
+    const auto change = [&] {
+        m_entries.insert(m_entries.begin() + static_cast<std::ptrdiff_t>(at), std::make_move_iterator(lamps.begin()),
+                         std::make_move_iterator(lamps.end()));
+    };
+    if (lamps.empty())
+        return;
+    if (m_view != nullptr)
+        m_view->insertLamps(at, lamps.size(), change);
+    else
+        change();
+}
+
+void LampCollection::erase(std::size_t first, std::size_t count)
+{
+    first = std::min(first, m_entries.size());
+    count = std::min(count, m_entries.size() - first);
+    const auto change = [&] {
+        const auto begin = m_entries.begin() + static_cast<std::ptrdiff_t>(first);
+        m_entries.erase(begin, begin + static_cast<std::ptrdiff_t>(count));
+    };
+    if (count == 0)
+        return;
+    if (m_view != nullptr)
+        m_view->removeLamps(first, count, change);
+    else
+        change();
 }
 
 std::string enabledCountLine(std::int32_t count)

@@ -4,31 +4,22 @@
 #include "ports/log.h"
 #include "ports/views.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace glowcast {
 
-// One of the two shared on/off values of the lamp table's "enabled" column. The table's own check
-// box shows the state of the cell it is given.
-struct ButtonCell {
-    int state = 0; // 1 on, 0 off
-    std::string title;
-    friend bool operator==(const ButtonCell&, const ButtonCell&) = default;
-};
-
-// What the lamp table shows in a cell: a shared on/off cell for "enabled", a text otherwise.
-using TableObjectValue = std::variant<std::string, const ButtonCell*>;
-
-// The lamps of the bridge's lamp list in its order, each with the user's choice, and the lamp table's
-// data source over them. The table-style operation names are kept on purpose.
+// The lamps of the bridge's lamp list in its order, each with the user's choice. What shows them, when
+// anything does, hears of every change.
 class LampCollection {
 public:
     explicit LampCollection(Log& log) : m_log(log) {}
+
+    void setView(LampListView* view) { m_view = view; }
 
     // Empties the collection; what the last set-up built stays for the save at the end.
     void clear();
@@ -47,23 +38,19 @@ public:
     [[nodiscard]] std::int32_t enabledCount();
     [[nodiscard]] std::optional<std::string> getIDofNthEnabled(std::int32_t n);
 
-    [[nodiscard]] std::int32_t numberOfRowsInTableView(const LampTableView& table) const;
-    [[nodiscard]] TableObjectValue objectValueForTableColumn(const LampTableView& table, std::string_view column,
-                                                             std::int32_t row) const;
-    // Every call for the check box column flips the lamp, whatever value the table passes; every
-    // call reloads the table.
-    void setObjectValue(LampTableView& table, const TableObjectValue& value, std::string_view column, std::int64_t row);
-    [[nodiscard]] const ButtonCell& yesCell() const { return m_yesCell; }
-    [[nodiscard]] const ButtonCell& noCell() const { return m_noCell; }
-
-    // Switches the lamp with the id on or off as a click on its check box does (the same log line,
-    // the table, when given, reloaded); nothing when it already is. False when no lamp has the id.
-    bool setLampEnabled(std::string_view id, bool enabled, LampTableView* table);
+    // Switches the lamp with the id on or off, with a log line; nothing when it already is. False when
+    // no lamp has the id.
+    bool setLampEnabled(std::string_view id, bool enabled);
+    // Lamps that come (placed before the row at, or last) and go (clamped to the rows there are).
+    void insert(std::size_t at, std::vector<LampEntry> lamps);
+    void erase(std::size_t first, std::size_t count);
 
 private:
+    // Every row at once, told to the view as one change.
+    void replaceAll(std::vector<LampEntry> entries);
+
     Log& m_log;
-    ButtonCell m_yesCell{1, ""};
-    ButtonCell m_noCell{0, ""};
+    LampListView* m_view = nullptr;
     std::vector<LampEntry> m_entries;
     std::vector<LampEntry> m_asSetUp;
     bool m_filled = false;

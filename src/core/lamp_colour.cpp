@@ -34,7 +34,7 @@ float linear(float value)
 
 } // namespace
 
-std::int32_t briValueFromNSColor(const Colour& colour)
+std::int32_t briValueOf(const Colour& colour)
 {
     // Greens, cyans and blues look much brighter on the lamps, so they get half the scale.
     const double hue = colour.hueComponent();
@@ -42,7 +42,7 @@ std::int32_t briValueFromNSColor(const Colour& colour)
     return static_cast<std::int32_t>(colour.brightnessComponent() * scale);
 }
 
-std::int32_t hueValueFromNSColor(const Colour& colour)
+std::int32_t hueValueOf(const Colour& colour)
 {
     return static_cast<std::int32_t>(colour.hueComponent() * 255.0);
 }
@@ -93,7 +93,7 @@ XyValue correctedXyValue(const Colour& colour, Log& log)
     return {xyText(x, y), correction};
 }
 
-std::string xyValueFromNSColor(const Colour& colour, Log& log)
+std::string xyValueOf(const Colour& colour, Log& log)
 {
     return correctedXyValue(colour, log).text;
 }
@@ -102,8 +102,8 @@ Dictionary lampStateBody(const std::optional<Colour>& colour, Log& log)
 {
     if (!colour)
         return Dictionary{{"bri", 0.0}, {"sat", 0.0}};
-    const auto bri = static_cast<double>(briValueFromNSColor(*colour));
-    return Dictionary{{"bri", bri}, {"xy", xyValueFromNSColor(*colour, log)}};
+    const auto bri = static_cast<double>(briValueOf(*colour));
+    return Dictionary{{"bri", bri}, {"xy", xyValueOf(*colour, log)}};
 }
 
 } // namespace glowcast

@@ -12,10 +12,10 @@ namespace glowcast {
 
 // The lamp's brightness, 0..255: the colour's brightness scaled by 128 for hues strictly between
 // 0.2 and 0.75 (greens, cyans, blues) and by 255 otherwise, truncated.
-[[nodiscard]] std::int32_t briValueFromNSColor(const Colour& colour);
+[[nodiscard]] std::int32_t briValueOf(const Colour& colour);
 
 // The hue on a 0..255 scale, truncated.
-[[nodiscard]] std::int32_t hueValueFromNSColor(const Colour& colour);
+[[nodiscard]] std::int32_t hueValueOf(const Colour& colour);
 
 // The fixed correction a chromaticity got, if any.
 enum class XyCorrection { None, Blue, Green };
@@ -30,7 +30,7 @@ struct XyValue {
 [[nodiscard]] XyValue correctedXyValue(const Colour& colour, Log& log);
 
 // The text of correctedXyValue.
-[[nodiscard]] std::string xyValueFromNSColor(const Colour& colour, Log& log);
+[[nodiscard]] std::string xyValueOf(const Colour& colour, Log& log);
 
 // The lamp-state body for one lamp: {"bri", "xy"} for a colour, {"bri": 0, "sat": 0} without one.
 [[nodiscard]] Dictionary lampStateBody(const std::optional<Colour>& colour, Log& log);

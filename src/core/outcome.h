@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace glowcast {
@@ -24,5 +25,8 @@ struct Outcome {
     [[nodiscard]] bool ok() const { return failure == Failure::None; }
     friend bool operator==(const Outcome&, const Outcome&) = default;
 };
+
+// Told the outcome of an operation that may have to wait for its turn.
+using Completion = std::function<void(const Outcome&)>;
 
 } // namespace glowcast

@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 
 namespace glowcast {
@@ -46,15 +47,21 @@ QString BridgeAddressBar::message() const
 
 void BridgeAddressBar::tryAgain()
 {
-    if (!onTryAgain)
+    if (!onTryAgain || !m_tryAgain->isEnabled())
         return;
-    const Outcome outcome =
-        onTryAgain(m_address->text().trimmed().toStdString(), m_portal->text().trimmed().toStdString());
-    if (!outcome.ok()) {
-        m_message->setText(QString::fromStdString(outcome.message));
-        return;
-    }
-    hide();
+    m_message->setText(tr("waiting…"));
+    m_tryAgain->setEnabled(false);
+    onTryAgain(m_address->text().trimmed().toStdString(), m_portal->text().trimmed().toStdString(),
+               [bar = QPointer<BridgeAddressBar>(this)](const Outcome& outcome) {
+                   if (bar.isNull())
+                       return;
+                   bar->m_tryAgain->setEnabled(true);
+                   if (!outcome.ok()) {
+                       bar->m_message->setText(QString::fromStdString(outcome.message));
+                       return;
+                   }
+                   bar->hide();
+               });
 }
 
 } // namespace glowcast

@@ -14,8 +14,9 @@ class QPushButton;
 namespace glowcast {
 
 // The way out of a set-up that found no bridge: a bar above the lamp table with a field for the
-// bridge's address, one for an optional portal, and a button that hands both to onTryAgain. A
-// refusal shows in the bar; an accepted address hides it until the next offer.
+// bridge's address, one for an optional portal, and a button that hands both to onTryAgain. The bar
+// says it waits until onTryAgain tells the outcome: a refusal shows in the bar, an accepted address
+// hides it until the next offer.
 class BridgeAddressBar final : public QFrame {
     Q_OBJECT
 public:
@@ -24,7 +25,7 @@ public:
     // Shows the bar with the reason, the fields filled with what is known.
     void offer(const QString& reason, const QString& address, const QString& portal);
 
-    std::function<Outcome(const std::string& address, const std::string& portal)> onTryAgain;
+    std::function<void(const std::string& address, const std::string& portal, Completion done)> onTryAgain;
 
     [[nodiscard]] QLineEdit& addressField() { return *m_address; }
     [[nodiscard]] QLineEdit& portalField() { return *m_portal; }

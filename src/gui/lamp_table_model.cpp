@@ -1,34 +1,14 @@
 #include "lamp_table_model.h"
 
-#include <string_view>
-#include <variant>
-
 namespace glowcast {
 
-namespace {
-
-[[nodiscard]] std::string_view identifier(int column)
-{
-    switch (column) {
-    case LampTableModel::EnabledColumn:
-        return "enabled";
-    case LampTableModel::NameColumn:
-        return "name";
-    default:
-        return "";
-    }
-}
-
-} // namespace
-
-LampTableModel::LampTableModel(GlowcastController& controller, QObject* parent)
-    : QAbstractTableModel(parent), m_controller(controller)
+LampTableModel::LampTableModel(LampCollection& lamps, QObject* parent) : QAbstractTableModel(parent), m_lamps(lamps)
 {
 }
 
 int LampTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : m_controller.numberOfRowsInTableView(*this);
+    return parent.isValid() ? 0 : static_cast<int>(m_lamps.entries().size());
 }
 
 int LampTableModel::columnCount(const QModelIndex& parent) const
@@ -40,17 +20,11 @@ QVariant LampTableModel::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const TableObjectValue value =
-        m_controller.objectValueForTableColumn(*this, identifier(index.column()), index.row());
-    if (const auto* cell = std::get_if<const ButtonCell*>(&value)) {
-        if (role == Qt::CheckStateRole)
-            return (*cell)->state == 1 ? Qt::Checked : Qt::Unchecked;
-        if (role == Qt::DisplayRole)
-            return QString::fromStdString((*cell)->title);
-        return {};
-    }
+    const LampEntry& lamp = m_lamps.entries()[static_cast<std::size_t>(index.row())];
+    if (index.column() == EnabledColumn)
+        return role == Qt::CheckStateRole ? QVariant(lamp.enabled ? Qt::Checked : Qt::Unchecked) : QVariant();
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return QString::fromStdString(std::get<std::string>(value));
+        return QString::fromStdString(lamp.name);
     return {};
 }
 
@@ -84,15 +58,38 @@ bool LampTableModel::setData(const QModelIndex& index, const QVariant& value, in
     if (index.column() != EnabledColumn || role != Qt::CheckStateRole)
         return false;
     const bool on = value.toInt() == Qt::Checked;
-    m_controller.setObjectValue(*this, on ? &m_controller.yesCell() : &m_controller.noCell(),
-                                identifier(index.column()), index.row());
+    const LampEntry& lamp = m_lamps.entries()[static_cast<std::size_t>(index.row())];
+    // A check box set to the state its lamp has already is no click on it.
+    if (lamp.enabled != on)
+        (void)m_lamps.setLampEnabled(std::string{lamp.id}, on);
     return true;
 }
 
-void LampTableModel::reloadData()
+void LampTableModel::refill(const std::function<void()>& change)
 {
     beginResetModel();
+    change();
     endResetModel();
+}
+
+void LampTableModel::insertLamps(std::size_t first, std::size_t count, const std::function<void()>& change)
+{
+    beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + count) - 1);
+    change();
+    endInsertRows();
+}
+
+void LampTableModel::removeLamps(std::size_t first, std::size_t count, const std::function<void()>& change)
+{
+    beginRemoveRows({}, static_cast<int>(first), static_cast<int>(first + count) - 1);
+    change();
+    endRemoveRows();
+}
+
+void LampTableModel::lampSwitched(std::size_t row)
+{
+    const QModelIndex cell = index(static_cast<int>(row), EnabledColumn);
+    Q_EMIT dataChanged(cell, cell, {Qt::CheckStateRole});
 }
 
 } // namespace glowcast

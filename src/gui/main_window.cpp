@@ -19,43 +19,58 @@ constexpr int kSwatchSide = 40;
 
 } // namespace
 
-SwatchWell::SwatchWell(QWidget* parent) : QFrame(parent), m_colour(Qt::white)
+ColourSwatch::ColourSwatch(QWidget* parent) : QFrame(parent)
 {
     setFrameShape(QFrame::Box);
     setFixedSize(kSwatchSide, kSwatchSide);
     setAutoFillBackground(true);
-    setColour(whiteColour());
+    setColour(Qt::white);
 }
 
-void SwatchWell::setColour(const Colour& colour)
+void ColourSwatch::setColour(const QColor& colour)
 {
-    m_colour = QColor::fromRgbF(static_cast<float>(colour.red), static_cast<float>(colour.green),
-                                static_cast<float>(colour.blue), static_cast<float>(colour.alpha));
+    m_colour = colour;
     QPalette swatch = palette();
     swatch.setColor(QPalette::Window, m_colour);
     setPalette(swatch);
     setToolTip(m_colour.name());
 }
 
-CoverView::CoverView(QWidget* parent) : QLabel(parent)
+CoverPane::CoverPane(QWidget* parent) : QWidget(parent)
 {
-    setFixedSize(kSide, kSide);
-    setAlignment(Qt::AlignCenter);
-    setFrameShape(QFrame::StyledPanel);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    m_picture = new QLabel(this);
+    m_picture->setFixedSize(kSide, kSide);
+    m_picture->setAlignment(Qt::AlignCenter);
+    m_picture->setFrameShape(QFrame::StyledPanel);
+    column->addWidget(m_picture);
+    auto* swatchRow = new QHBoxLayout();
+    for (auto& swatch : m_swatches) {
+        swatch = new ColourSwatch(this);
+        swatchRow->addWidget(swatch);
+    }
+    column->addLayout(swatchRow);
+    column->addStretch(1);
 }
 
-void CoverView::setImage(const CoverImage* image)
+void CoverPane::showCover(const CoverImage* cover, std::span<const Colour> colours)
 {
+    for (std::size_t k = 0; k < m_swatches.size(); ++k) {
+        const Colour colour = k < colours.size() ? colours[k] : whiteColour();
+        m_swatches[k]->setColour(QColor::fromRgbF(static_cast<float>(colour.red), static_cast<float>(colour.green),
+                                                  static_cast<float>(colour.blue), static_cast<float>(colour.alpha)));
+    }
     // The canvas is filled whole, so a cover that is not square shows stretched, as on the lamps.
-    const PixelCanvas canvas = image != nullptr ? image->drawInto(width(), height()) : PixelCanvas{};
+    const PixelCanvas canvas = cover != nullptr ? cover->drawInto(kSide, kSide) : PixelCanvas{};
     if (canvas.width <= 0 || canvas.height <= 0 ||
         canvas.rgba.size() != static_cast<std::size_t>(canvas.width) * static_cast<std::size_t>(canvas.height) * 4) {
-        clear();
+        m_picture->clear();
         return;
     }
     const QImage shown(canvas.rgba.data(), canvas.width, canvas.height, static_cast<qsizetype>(canvas.width) * 4,
                        QImage::Format_RGBA8888);
-    setPixmap(QPixmap::fromImage(shown.copy())); // the canvas goes when this returns
+    m_picture->setPixmap(QPixmap::fromImage(shown.copy())); // the canvas goes when this returns
 }
 
 FollowedPlayerLine::FollowedPlayerLine(QWidget* parent) : QLabel(parent)
@@ -89,7 +104,8 @@ void FollowedPlayerLine::showFollowed(const FollowerStatus& status)
             : tr("%1\ncover: %2").arg(bus, status.artUrl.empty() ? tr("none") : QString::fromStdString(status.artUrl)));
 }
 
-MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainWindow(parent), m_model(controller)
+MainWindow::MainWindow(GlowcastController& controller, QWidget* parent)
+    : QMainWindow(parent), m_model(controller.lamps())
 {
     setWindowTitle(tr("Glowcast"));
 
@@ -109,17 +125,8 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainW
     m_table->setMinimumWidth(220);
     columns->addWidget(m_table, 1);
 
-    auto* coverColumn = new QVBoxLayout();
-    m_cover = new CoverView(central);
-    coverColumn->addWidget(m_cover);
-    auto* swatchRow = new QHBoxLayout();
-    for (auto& well : m_wells) {
-        well = new SwatchWell(central);
-        swatchRow->addWidget(well);
-    }
-    coverColumn->addLayout(swatchRow);
-    coverColumn->addStretch(1);
-    columns->addLayout(coverColumn);
+    m_cover = new CoverPane(central);
+    columns->addWidget(m_cover);
     m_followed = new FollowedPlayerLine(central);
     rows->addWidget(m_followed);
     setCentralWidget(central);
@@ -139,16 +146,11 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent) : QMainW
     });
 }
 
-ControllerOutlets MainWindow::outlets()
-{
-    return ControllerOutlets{&m_model, m_cover, {m_wells[0], m_wells[1], m_wells[2], m_wells[3], m_wells[4]}};
-}
-
 void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow() && onBecameKey)
-        onBecameKey();
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && onActivated)
+        onActivated();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -13,29 +13,38 @@
 
 #include <array>
 #include <functional>
+#include <span>
 
 namespace glowcast {
 
 // A read-only colour swatch.
-class SwatchWell final : public QFrame, public ColourWell {
+class ColourSwatch final : public QFrame {
     Q_OBJECT
 public:
-    explicit SwatchWell(QWidget* parent = nullptr);
-    void setColour(const Colour& colour) override;
+    explicit ColourSwatch(QWidget* parent = nullptr);
+    void setColour(const QColor& colour);
     [[nodiscard]] QColor colour() const { return m_colour; }
 
 private:
     QColor m_colour;
 };
 
-// Shows the current cover, drawn into the whole view; null clears it.
-class CoverView final : public QLabel, public ImageView {
+// The current cover, drawn into the whole square, and a row of five swatches under it: the cover's
+// first colours, white where it has fewer.
+class CoverPane final : public QWidget, public CoverDisplay {
     Q_OBJECT
 public:
     static constexpr int kSide = 240; // the cover's width and height on screen
 
-    explicit CoverView(QWidget* parent = nullptr);
-    void setImage(const CoverImage* image) override;
+    explicit CoverPane(QWidget* parent = nullptr);
+    void showCover(const CoverImage* cover, std::span<const Colour> colours) override;
+
+    [[nodiscard]] QLabel& picture() { return *m_picture; }
+    [[nodiscard]] ColourSwatch& swatch(std::size_t k) { return *m_swatches.at(k); }
+
+private:
+    QLabel* m_picture = nullptr;
+    std::array<ColourSwatch*, 5> m_swatches{};
 };
 
 // One line on the media player followed and its track; the bus name and the art URL in its tool tip.
@@ -48,16 +57,16 @@ public:
 
 // The main window: the lamp table, the cover and five swatches. Activation and every request to
 // close are handed to whoever the composition root names.
-class MainWindow final : public QMainWindow, public AppWindow {
+class MainWindow final : public QMainWindow {
     Q_OBJECT
 public:
     explicit MainWindow(GlowcastController& controller, QWidget* parent = nullptr);
 
-    // The outlets the controller draws on.
-    [[nodiscard]] ControllerOutlets outlets();
+    // What the controller shows on.
+    [[nodiscard]] ControllerViews views() { return {&m_model, m_cover}; }
 
     // Called each time the window becomes the active window.
-    std::function<void()> onBecameKey;
+    std::function<void()> onActivated;
     // Called for a close from the window manager and for the Quit menu item; the window stays open
     // until allowClose().
     std::function<void()> onQuitRequested;
@@ -70,8 +79,7 @@ public:
 
     [[nodiscard]] LampTableModel& lampModel() { return m_model; }
     [[nodiscard]] QTableView& lampTable() { return *m_table; }
-    [[nodiscard]] CoverView& coverView() { return *m_cover; }
-    [[nodiscard]] SwatchWell& well(std::size_t k) { return *m_wells.at(k); }
+    [[nodiscard]] CoverPane& coverPane() { return *m_cover; }
     [[nodiscard]] FollowedPlayerLine& followedPlayer() { return *m_followed; }
 
 protected:
@@ -83,8 +91,7 @@ private:
 
     LampTableModel m_model;
     QTableView* m_table = nullptr;
-    CoverView* m_cover = nullptr;
-    std::array<SwatchWell*, 5> m_wells{};
+    CoverPane* m_cover = nullptr;
     FollowedPlayerLine* m_followed = nullptr;
     BridgeAddressBar* m_bridgeBar = nullptr;
     bool m_closeAllowed = false;

@@ -5,6 +5,8 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -52,11 +54,14 @@ SettingsDialog::SettingsDialog(const Settings& settings, Apply apply, QWidget* p
     connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &SettingsDialog::reject);
     layout->addWidget(buttons);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
 }
 
 void SettingsDialog::accept()
 {
-    std::vector<std::pair<const SettingRow*, SettingValue>> changed;
+    if (!m_ok->isEnabled())
+        return; // the values given before still wait for their turn
+    Changes changed;
     Outcome refused;
     for (const Field& field : m_fields) {
         SettingValue value = field.shown;
@@ -75,15 +80,39 @@ void SettingsDialog::accept()
         if (value != field.shown)
             changed.emplace_back(field.row, std::move(value));
     }
-    for (const auto& [row, value] : changed)
-        if (refused.ok())
-            refused = m_apply(row->key, value);
     if (!refused.ok()) {
-        m_error->setText(QString::fromStdString(refused.message));
-        m_error->show();
+        showError(QString::fromStdString(refused.message));
         return;
     }
-    QDialog::accept();
+    applyFrom(std::make_shared<const Changes>(std::move(changed)), 0);
+}
+
+void SettingsDialog::applyFrom(std::shared_ptr<const Changes> changes, std::size_t next)
+{
+    if (next == changes->size()) {
+        m_ok->setEnabled(true);
+        QDialog::accept();
+        return;
+    }
+    showError(tr("waiting…"));
+    m_ok->setEnabled(false);
+    const auto& [row, value] = (*changes)[next];
+    m_apply(row->key, value, [dialog = QPointer<SettingsDialog>(this), changes, next](const Outcome& outcome) {
+        if (dialog.isNull())
+            return;
+        if (!outcome.ok()) {
+            dialog->m_ok->setEnabled(true);
+            dialog->showError(QString::fromStdString(outcome.message));
+            return;
+        }
+        dialog->applyFrom(changes, next + 1);
+    });
+}
+
+void SettingsDialog::showError(const QString& text)
+{
+    m_error->setText(text);
+    m_error->show();
 }
 
 QWidget* SettingsDialog::field(std::string_view key) const

@@ -5,8 +5,11 @@
 
 #include <QDialog>
 
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
@@ -17,11 +20,12 @@ namespace glowcast {
 
 // Edit ▸ Preferences: one field per settings key, filled with its current value. OK checks every
 // field first; a bad one shows its reason under the fields and the dialog stays open with nothing
-// changed. Otherwise each changed value goes to apply, and the dialog closes.
+// changed. Otherwise each changed value goes to apply, one after the other's outcome, while the dialog
+// says it waits; it closes once all are taken, or shows the first refusal and stays open.
 class SettingsDialog final : public QDialog {
     Q_OBJECT
 public:
-    using Apply = std::function<Outcome(std::string_view key, const SettingValue& value)>;
+    using Apply = std::function<void(std::string_view key, const SettingValue& value, Completion done)>;
 
     SettingsDialog(const Settings& settings, Apply apply, QWidget* parent = nullptr);
 
@@ -33,6 +37,11 @@ public:
     [[nodiscard]] QString error() const;
 
 private:
+    using Changes = std::vector<std::pair<const SettingRow*, SettingValue>>;
+    // Applies the changes from next on, each once the one before was taken.
+    void applyFrom(std::shared_ptr<const Changes> changes, std::size_t next);
+    void showError(const QString& text);
+
     struct Field {
         const SettingRow* row = nullptr;
         QLineEdit* text = nullptr;
@@ -43,6 +52,7 @@ private:
     Apply m_apply;
     std::vector<Field> m_fields;
     QLabel* m_error = nullptr;
+    QWidget* m_ok = nullptr;
 };
 
 } // namespace glowcast

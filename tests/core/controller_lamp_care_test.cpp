@@ -10,16 +10,11 @@ namespace {
 TEST(ControllerLampCareTest, TheSameCoverGivesAFadingLampNoNewStateAndANewCoverDoes)
 {
     ControllerRig rig;
-    rig.prefs.texts = {{"username", "alice"}, {"lastusedbridgeIP", "10.0.0.2"}};
     rig.prefs.savedLamps = {{"1", "", true}, {"2", "", true}};
-    rig.http.replies.emplace_back(R"({"1":{"name":"A"},"2":{"name":"B"}})");
-    rig.controller.awakeFromNib();
-    ASSERT_TRUE(rig.scheduler.fireNext());
+    ASSERT_TRUE(rig.setUpPaired(R"({"1":{"name":"A"},"2":{"name":"B"}})"));
     rig.lampCare.setSettings(settingsOf({{"fade", 10}}));
-    const auto post = [&rig](std::uint8_t bytes) { // red, and fewer pixels of green
-        rig.decoder.covers.push_back(
-            std::make_unique<PatchCover>(std::vector<PatchCover::Patch>{{{255, 0, 0}, 2000}, {{0, 192, 0}, 1000}}));
-        rig.centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {bytes}}}});
+    const auto post = [&rig](std::uint8_t bytes) {
+        rig.postCover({{{255, 0, 0}, 2000}, {{0, 192, 0}, 1000}}, {bytes});
     };
     post(1);
     ASSERT_TRUE(rig.controller.setLampEnabled("1", false)); // lamp 2 now takes the first colour

@@ -16,7 +16,7 @@ const std::string kLights = R"({"1":{"name":"Desk"},"2":{"name":"Hall"}})";
 // table connected, Desk saved as enabled.
 class GlowcastControlTest : public ::testing::Test, protected ControllerRig {
 protected:
-    FakeLampTableView table;
+    FakeLampListView table;
     Settings settings{prefs, log};
     GlowcastControl control{controller, bridge, settings, scheduler, log, std::nullopt};
     std::vector<SetUpEnd> ends;
@@ -25,20 +25,16 @@ protected:
     {
         prefs.texts = {{"username", "alice"}, {"lastusedbridgeIP", "10.0.0.2"}};
         prefs.savedLamps = Lamps{{"1", "Desk", true}};
-        controller.connectOutlets({&table, nullptr, {}});
+        controller.connectViews({&table, nullptr});
         controller.onSetUpEnded = [this](SetUpEnd end) { ends.push_back(end); };
-        controller.awakeFromNib();
+        controller.start();
     }
     void setUp(const std::string& reply)
     {
         http.replies.emplace_back(reply);
         ASSERT_TRUE(scheduler.fireNext());
     }
-    void postRedCover()
-    {
-        decoder.covers.push_back(std::make_unique<PatchCover>(std::vector<PatchCover::Patch>{{{255, 0, 0}, 6400}}));
-        centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {1}}}});
-    }
+    void postRedCover() { postCover({{{255, 0, 0}, 6400}}); }
 };
 
 TEST_F(GlowcastControlTest, LampsSwitchLikeAClickAndUnknownIdsChangeNothing)
@@ -48,15 +44,14 @@ TEST_F(GlowcastControlTest, LampsSwitchLikeAClickAndUnknownIdsChangeNothing)
         const char* id;
         Failure failure;
         Strings enabled; // the ids enabled afterwards
-        int reloads;     // of the table, in all
         const char* line;
     };
     const Step steps[] = {
-        {true, "1", Failure::NoLampList, {}, 0, ""},                  // before the lamp list is read
-        {true, "2", Failure::None, {"1", "2"}, 2, "setting enabled"}, // the set-up reloaded once
-        {true, "2", Failure::None, {"1", "2"}, 2, ""},                // already on: nothing to do
-        {false, "1", Failure::None, {"2"}, 3, "unsetting enabled"},
-        {false, "9", Failure::UnknownLamp, {"2"}, 3, ""},
+        {true, "1", Failure::NoLampList, {}, ""}, // before the lamp list is read
+        {true, "2", Failure::None, {"1", "2"}, "setting enabled"},
+        {true, "2", Failure::None, {"1", "2"}, ""}, // already on: nothing to do
+        {false, "1", Failure::None, {"2"}, "unsetting enabled"},
+        {false, "9", Failure::UnknownLamp, {"2"}, ""},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(std::string(step.enable ? "enable " : "disable ") + step.id);
@@ -70,10 +65,10 @@ TEST_F(GlowcastControlTest, LampsSwitchLikeAClickAndUnknownIdsChangeNothing)
             if (lamp.enabled)
                 enabled.push_back(lamp.id);
         EXPECT_EQ(enabled, step.enabled);
-        EXPECT_EQ(table.reloads, step.reloads);
         EXPECT_EQ(log.lines, *step.line != '\0' ? Strings{step.line} : Strings{});
     }
     EXPECT_EQ(control.disable("9").message, "there is no lamp with the id \"9\"");
+    EXPECT_EQ(table.told, (Strings{"refill", "refill", "switched 1", "switched 0"}));
 }
 
 TEST_F(GlowcastControlTest, WhilePausedCoversAreLoggedNotHandledAndTheStatusSaysSo)
@@ -124,7 +119,7 @@ TEST_F(GlowcastControlTest, TheSelectionSavedAtTheEndKeepsWhatAnotherProgramChan
     setUp(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"}})");
     ASSERT_TRUE(control.disable("1").ok());
     prefs.savedLamps = Lamps{{"3", "", true}, {"2", "Hall", true}, {"1", "Desk", true}}; // glowcastctl meanwhile
-    (void)controller.applicationShouldTerminate();
+    controller.saveBeforeQuit();
     EXPECT_EQ(prefs.savedLamps, (Lamps{{"1", "Desk", false}, {"2", "Hall", true}, {"3", "Porch", true}}));
 }
 

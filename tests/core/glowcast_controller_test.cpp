@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -60,26 +59,19 @@ std::string lightsReply(const Strings& ids)
     return reply + "}";
 }
 
-// The rig with a paired bridge at 10.0.0.2 and the window's outlets connected.
+// The rig with a paired bridge at 10.0.0.2 and the window's views connected.
 struct WindowRig : ControllerRig {
-    FakeLampTableView table;
-    FakeImageView imageView;
-    std::array<FakeColourWell, 5> wells;
+    FakeLampListView table;
+    FakeCoverDisplay display;
 
     WindowRig()
     {
         prefs.texts["username"] = "alice";
         prefs.texts["lastusedbridgeIP"] = "10.0.0.2";
-        controller.connectOutlets({&table, &imageView, {&wells[0], &wells[1], &wells[2], &wells[3], &wells[4]}});
+        controller.connectViews({&table, &display});
     }
 
-    // Wakes the controller and lets the delayed call run the set-up against the given lights reply.
-    void setUpWith(const std::string& reply)
-    {
-        http.replies.emplace_back(reply);
-        controller.awakeFromNib();
-        ASSERT_TRUE(scheduler.fireNext());
-    }
+    void setUpWith(const std::string& reply) { ASSERT_TRUE(setUpPaired(reply)); }
 
     // Sets up with lamps "1".."count", every one of them saved as enabled.
     void setUpWithEnabledLamps(int count)
@@ -95,12 +87,6 @@ struct WindowRig : ControllerRig {
         log.lines.clear();
     }
 
-    void postCover(const std::vector<Patch>& patches)
-    {
-        decoder.covers.push_back(std::make_unique<PatchCover>(patches));
-        centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {0xff, 0xd8, 0xff}}}});
-    }
-
     [[nodiscard]] Strings sent(std::string HttpRequest::*field) const
     {
         Strings out;
@@ -112,11 +98,11 @@ struct WindowRig : ControllerRig {
 
 class GlowcastControllerTest : public ::testing::Test, protected WindowRig {};
 
-TEST_F(GlowcastControllerTest, WakingSchedulesOneSetUpAQuarterSecondLater)
+TEST_F(GlowcastControllerTest, StartingSchedulesOneSetUpAQuarterSecondLater)
 {
-    controller.awakeFromNib();
-    controller.awakeFromNib();
-    ASSERT_EQ(scheduler.pending.size(), 1u) << "a second waking schedules nothing";
+    controller.start();
+    controller.start();
+    ASSERT_EQ(scheduler.pending.size(), 1u) << "a second start schedules nothing";
     EXPECT_EQ(scheduler.pending[0].delay, std::chrono::milliseconds(250));
     EXPECT_FALSE(controller.attemptedSetUp());
     EXPECT_TRUE(http.sent.empty());
@@ -128,26 +114,26 @@ TEST_F(GlowcastControllerTest, WakingSchedulesOneSetUpAQuarterSecondLater)
     EXPECT_TRUE(controller.attemptedSetUp());
     EXPECT_EQ(http.sent, (std::vector<HttpRequest>{{HttpMethod::Get, "http://10.0.0.2/api/alice/lights", "", 30s}}));
 
-    controller.windowDidBecomeKey();
-    EXPECT_EQ(log.count("hub launching"), 1) << "a key window after the delay starts nothing";
+    controller.windowActivated();
+    EXPECT_EQ(log.count("hub launching"), 1) << "an activation after the delay starts nothing";
     EXPECT_EQ(http.sent.size(), 1u);
 }
 
-TEST_F(GlowcastControllerTest, KeyWindowBeforeTheDelaySetsUpTwiceButRegistersOnce)
+TEST_F(GlowcastControllerTest, ActivationBeforeTheDelaySetsUpTwiceButRegistersOnce)
 {
     prefs.savedLamps = Lamps{{"1", "Desk", true}};
-    controller.awakeFromNib();
+    controller.start();
     http.replies.emplace_back(lightsReply({"1", "2"}));
-    controller.windowDidBecomeKey();
-    controller.windowDidBecomeKey();
-    EXPECT_EQ(log.count("hub launching"), 1) << "the key-window trigger is guarded";
+    controller.windowActivated();
+    controller.windowActivated();
+    EXPECT_EQ(log.count("hub launching"), 1) << "the activation trigger is guarded";
 
     // The bridge now lists a third lamp: the second set-up refreshes the collection and the table.
     http.replies.emplace_back(lightsReply({"1", "2", "3"}));
     ASSERT_TRUE(scheduler.fireNext());
     EXPECT_EQ(log.count("hub launching"), 2);
     EXPECT_EQ(log.count("registering for notifications"), 1);
-    EXPECT_EQ(table.reloads, 2);
+    EXPECT_EQ(table.told, (Strings{"refill", "refill", "refill"})) << "emptied at the start, then each set-up";
     EXPECT_EQ(controller.collection(), (Lamps{{"1", "Lamp 1", true}, {"2", "Lamp 2", false}, {"3", "Lamp 3", false}}));
 
     http.sent.clear();
@@ -161,22 +147,22 @@ TEST_F(GlowcastControllerTest, NoBridgeAddressAbandonsTheSetUpAndQuitKeepsTheSav
     const Lamps saved{{"1", "Desk", true}};
     prefs.savedLamps = saved;
     prefs.texts.erase("lastusedbridgeIP");
-    controller.awakeFromNib();
+    controller.start();
     ASSERT_TRUE(scheduler.fireNext());
     EXPECT_EQ(log.count("tried lights response, result is (null)"), 1);
     EXPECT_EQ(log.count("hub abandoning setup"), 1);
     EXPECT_EQ(alert.shown.size(), 1u);
     EXPECT_TRUE(http.sent.empty());
     EXPECT_TRUE(centre.observers.empty());
-    EXPECT_EQ(table.reloads, 0);
-    EXPECT_EQ(controller.numberOfRowsInTableView(table), 0);
+    EXPECT_EQ(table.told, Strings{"refill"});
+    EXPECT_TRUE(controller.collection().empty());
 
-    controller.windowDidBecomeKey();
+    controller.windowActivated();
     EXPECT_EQ(log.count("hub launching"), 1) << "an abandoned set-up stays abandoned";
     centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {}});
     EXPECT_TRUE(decoder.decoded.empty());
 
-    EXPECT_EQ(controller.applicationShouldTerminate(), TerminateReply::Now);
+    controller.saveBeforeQuit();
     EXPECT_EQ(log.count("no lamp list was read, keeping the saved selection"), 1);
     EXPECT_EQ(prefs.lampWrites, 0);
     EXPECT_EQ(prefs.savedLamps, saved);
@@ -187,7 +173,7 @@ TEST_F(GlowcastControllerTest, ALampListUnansweredAfterPairingAnewAbandonsAtPoin
 {
     prefs.savedLamps = Lamps{{"1", "Desk", true}};
     http.replies = {kUnauthorised, R"([{"success":{"username":"bob"}}])", std::nullopt};
-    controller.awakeFromNib();
+    controller.start();
     ASSERT_TRUE(scheduler.fireNext());
     EXPECT_EQ(sent(&HttpRequest::url),
               (Strings{"http://10.0.0.2/api/alice/lights", "http://10.0.0.2/api", "http://10.0.0.2/api/bob/lights"}));
@@ -196,18 +182,18 @@ TEST_F(GlowcastControllerTest, ALampListUnansweredAfterPairingAnewAbandonsAtPoin
     EXPECT_TRUE(centre.observers.empty());
 }
 
-TEST_F(GlowcastControllerTest, AnAbandonedKeyWindowSetUpIsRetriedByTheDelayedCall)
+TEST_F(GlowcastControllerTest, AnAbandonedSetUpOnActivationIsRetriedByTheDelayedCall)
 {
-    controller.awakeFromNib();
+    controller.start();
     http.replies.emplace_back(std::nullopt); // the lights request
-    controller.windowDidBecomeKey();         // pairing then gets no reply 30 times
+    controller.windowActivated();            // pairing then gets no reply 30 times
     EXPECT_EQ(log.count("hub abandoning setup"), 1);
     EXPECT_TRUE(centre.observers.empty());
 
     http.replies.emplace_back(lightsReply({"1"}));
     ASSERT_TRUE(scheduler.fireNext());
     EXPECT_EQ(centre.observers.size(), 1u);
-    EXPECT_EQ(controller.numberOfRowsInTableView(table), 1);
+    EXPECT_EQ(controller.collection().size(), 1u);
 }
 
 // The lamp list itself is read by lampsFromLightsReply and each lamp given its saved choice by the
@@ -236,9 +222,9 @@ TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoic
         rig.setUpWith(row.reply);
         EXPECT_EQ(rig.controller.collection(), row.merged);
         EXPECT_EQ(rig.log.count("hub abandoning setup: the lights reply is not a lamp list"), row.abandoned ? 1 : 0);
-        EXPECT_EQ(rig.table.reloads, row.abandoned ? 0 : 1);
+        EXPECT_EQ(rig.table.told.size(), row.abandoned ? 1u : 2u);
         EXPECT_EQ(rig.centre.observers.size(), row.abandoned ? 0u : 1u);
-        EXPECT_EQ(rig.controller.applicationShouldTerminate(), TerminateReply::Now);
+        rig.controller.saveBeforeQuit();
         EXPECT_EQ(rig.prefs.savedLamps, row.abandoned ? row.saved : row.merged);
     }
     WindowRig rig;
@@ -254,8 +240,9 @@ TEST_F(GlowcastControllerTest, TogglesPickTheLampsOfTheNextCoverAndAreStoredOnQu
 {
     prefs.savedLamps = Lamps{{"b", "", true}, {"d", "", true}, {"e", "", true}, {"a", "", false}};
     setUpWith(R"({"a":{"name":"A"},"b":{"name":"B"},"c":{"name":"C"},"d":{"name":"D"},"e":{"name":"E"}})");
-    controller.setObjectValue(table, std::string{}, "enabled", 3); // "d" off
-    controller.setObjectValue(table, std::string{}, "enabled", 2); // "c" on
+    ASSERT_TRUE(controller.setLampEnabled("d", false));
+    ASSERT_TRUE(controller.setLampEnabled("c", true));
+    EXPECT_EQ(table.told, (Strings{"refill", "refill", "switched 3", "switched 2"}));
     http.sent.clear();
     log.lines.clear();
     postCover({kRed});
@@ -268,14 +255,14 @@ TEST_F(GlowcastControllerTest, TogglesPickTheLampsOfTheNextCoverAndAreStoredOnQu
     walk.emplace_back("enabledcount returning 3");
     EXPECT_EQ(log.lines, walk);
 
-    EXPECT_EQ(controller.applicationShouldTerminate(), TerminateReply::Now);
+    controller.saveBeforeQuit();
     EXPECT_EQ(log.lines.back(), "hub should terminate");
     EXPECT_EQ(prefs.lampWrites, 1);
     EXPECT_EQ(prefs.savedLamps,
               (Lamps{{"a", "A", false}, {"b", "B", true}, {"c", "C", true}, {"d", "D", false}, {"e", "E", true}}));
 }
 
-// The wells show the first five colours, white past them; each enabled lamp gets one request, the
+// The display shows the cover and one colour per enabled lamp; each enabled lamp gets one request, the
 // k-th lamp colour k, or the zero body when the cover gives no colour.
 TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnabledLamp)
 {
@@ -285,7 +272,7 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
         int lamps;
         std::optional<std::vector<Patch>> cover; // none: bytes that do not decode
         std::map<std::string, Bytes> userInfo;
-        std::size_t colours; // of kSevenColours, in the wells and the bodies
+        std::size_t colours; // of kSevenColours, on the display and in the bodies
         std::vector<Bytes> decoded;
         bool imageShown = true;
     };
@@ -312,11 +299,12 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
             rig.decoder.covers.push_back(std::make_unique<PatchCover>(*row.cover));
         rig.centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", row.userInfo});
         EXPECT_EQ(rig.decoder.decoded, row.decoded);
-        ASSERT_EQ(rig.imageView.shown.size(), 1u);
-        EXPECT_EQ(rig.imageView.shown[0] != nullptr, row.imageShown);
-        for (std::size_t k = 0; k < 5; ++k)
-            EXPECT_EQ(rig.wells[k].shown, std::vector{k < row.colours ? colourOf(kSevenColours[k]) : whiteColour()})
-                << k;
+        ASSERT_EQ(rig.display.shown.size(), 1u);
+        EXPECT_EQ(rig.display.shown[0].cover != nullptr, row.imageShown);
+        std::vector<Colour> shown;
+        for (std::size_t k = 0; k < row.colours; ++k)
+            shown.push_back(colourOf(kSevenColours[k]));
+        EXPECT_EQ(rig.display.shown[0].colours, shown);
         Strings urls, bodies;
         for (std::size_t k = 0; k < static_cast<std::size_t>(row.lamps); ++k) {
             urls.push_back(stateUrl(std::to_string(k + 1)));

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,17 +21,25 @@ using Strings = std::vector<std::string>;
 class LampCollectionTest : public ::testing::Test {
 protected:
     RecordingLog log;
-    FakeLampTableView table;
+    FakeLampListView view;
     LampCollection lamps{log};
 
     void SetUp() override
     {
+        lamps.setView(&view);
         lamps.fill({{"a", "A"}, {"b", "B"}, {"c", "C"}, {"d", "D"}, {"e", "E"}},
                    Lamps{{"b", "", true}, {"d", "", true}, {"d", "", false}, {"e", "Old", true}, {"z", "", true}});
     }
+    [[nodiscard]] std::string ids() const
+    {
+        std::string out;
+        for (const LampEntry& lamp : lamps.entries())
+            out += lamp.id;
+        return out;
+    }
 };
 
-TEST_F(LampCollectionTest, TheDataSourceAnswersFromTheCollectionInItsOrder)
+TEST_F(LampCollectionTest, AnswersFromTheCollectionInItsOrder)
 {
     EXPECT_EQ(lamps.enabledCount(), 3);
     EXPECT_EQ(lamps.getIDofNthEnabled(1), "d");
@@ -39,33 +48,57 @@ TEST_F(LampCollectionTest, TheDataSourceAnswersFromTheCollectionInItsOrder)
     EXPECT_EQ(lamps.getIDofNthEnabled(-1), std::nullopt);
     EXPECT_EQ(log.lines,
               (Strings{"enabledcount returning 3", "getIDofNthEnabled returning d", "getIDofNthEnabled returning e"}));
-    EXPECT_EQ(lamps.numberOfRowsInTableView(table), 5);
-    EXPECT_EQ(std::pair(lamps.yesCell().state, lamps.noCell().state), std::pair(1, 0));
-    EXPECT_EQ(std::get<const ButtonCell*>(lamps.objectValueForTableColumn(table, "enabled", 1)), &lamps.yesCell());
-    EXPECT_EQ(std::get<const ButtonCell*>(lamps.objectValueForTableColumn(table, "enabled", 0)), &lamps.noCell());
-    EXPECT_EQ(std::get<std::string>(lamps.objectValueForTableColumn(table, "name", 4)), "E");
-    for (const auto& [column, row] : {std::pair{"colour", 1}, {"name", 5}, {"name", -1}})
-        EXPECT_EQ(std::get<std::string>(lamps.objectValueForTableColumn(table, column, row)), "");
+    EXPECT_EQ(lamps.entries()[4], (LampEntry{"e", "E", true}));
+    EXPECT_EQ(view.told, Strings{"refill"});
 }
 
-// The value passed is not looked at: "on" for an enabled lamp still turns it off.
-TEST_F(LampCollectionTest, EveryCheckBoxCallFlipsTheLampAndOtherEditsChangeNothingButReload)
+TEST_F(LampCollectionTest, SwitchingALampTellsItsRowOnlyWhenItsStateChanges)
 {
-    lamps.setObjectValue(table, &lamps.yesCell(), "enabled", 0);
-    EXPECT_EQ(lamps.getIDofNthEnabled(0), "a");
+    EXPECT_TRUE(lamps.setLampEnabled("a", true));
+    EXPECT_TRUE(lamps.setLampEnabled("a", true));
+    EXPECT_TRUE(lamps.setLampEnabled("d", false));
+    EXPECT_FALSE(lamps.setLampEnabled("z", true));
+    EXPECT_TRUE(lamps.entries()[0].enabled);
     EXPECT_FALSE(lamps.asSetUp()[0].enabled) << "what the set-up built stays for the save at the end";
-    lamps.setObjectValue(table, &lamps.yesCell(), "enabled", 0);
-    EXPECT_FALSE(lamps.entries()[0].enabled);
-    EXPECT_EQ(log.lines, (Strings{"setting enabled", "getIDofNthEnabled returning a", "unsetting enabled"}));
+    EXPECT_EQ(log.lines, (Strings{"setting enabled", "unsetting enabled"}));
+    EXPECT_EQ(view.told, (Strings{"refill", "switched 0", "switched 3"}));
+}
 
-    const Lamps before = lamps.entries();
-    lamps.setObjectValue(table, std::string{"Renamed"}, "name", 2);
-    lamps.setObjectValue(table, std::string{"x"}, "colour", 2);
-    lamps.setObjectValue(table, &lamps.yesCell(), "enabled", 5);
-    lamps.setObjectValue(table, &lamps.yesCell(), "enabled", -1);
-    EXPECT_EQ(lamps.entries(), before);
-    EXPECT_EQ(table.reloads, 6);
-    EXPECT_EQ(log.lines.size(), 3u);
+TEST_F(LampCollectionTest, LampsComeAndGoAsOneChangeOfRowsEach)
+{
+    struct Row {
+        const char* what;
+        std::function<void(LampCollection&)> change;
+        std::string ids;
+        Strings told; // after the fill's refill
+    };
+    const std::vector<Row> rows = {
+        {"two in the middle",
+         [](LampCollection& c) {
+             c.insert(1, {{"x", "X"}, {"y", "Y"}});
+         },
+         "axybcde",
+         {"insert 1+2"}},
+        {"past the end goes last",
+         [](LampCollection& c) {
+             c.insert(9, {{"x", "X"}});
+         },
+         "abcdex",
+         {"insert 5+1"}},
+        {"nothing to insert", [](LampCollection& c) { c.insert(0, {}); }, "abcde", {}},
+        {"two from the second", [](LampCollection& c) { c.erase(1, 2); }, "ade", {"remove 1+2"}},
+        {"more than there are", [](LampCollection& c) { c.erase(3, 9); }, "abc", {"remove 3+2"}},
+        {"from past the end", [](LampCollection& c) { c.erase(5, 1); }, "abcde", {}},
+        {"emptied", [](LampCollection& c) { c.clear(); }, "", {"refill"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SetUp();
+        view.told.clear();
+        row.change(lamps);
+        EXPECT_EQ(ids(), row.ids);
+        EXPECT_EQ(view.told, row.told);
+    }
 }
 
 TEST(LampPlanTest, TheKthEnabledLampTakesColourKAndThosePastTheColoursTheZeroBody)

@@ -42,7 +42,7 @@ TEST(LampColourTest, DocumentedColoursGiveTheBrightnessAndTheCorrectedChromatici
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << row.colour.red << ", " << row.colour.green << ", " << row.colour.blue);
         RecordingLog log;
-        EXPECT_EQ(briValueFromNSColor(row.colour), row.bri);
+        EXPECT_EQ(briValueOf(row.colour), row.bri);
         const XyValue xy = correctedXyValue(row.colour, log);
         EXPECT_EQ(xy.text, row.returned);
         EXPECT_EQ(xy.correction, row.correction == blue    ? XyCorrection::Blue
@@ -59,25 +59,25 @@ TEST(LampColourTest, BrightnessScaleChangesOnlyStrictlyInsideTheGreenToBlueHues)
 {
     // Hue exactly 0.75: (0.5, 0, 1).
     EXPECT_EQ(Colour({0.5, 0, 1}).hueComponent(), 0.75);
-    EXPECT_EQ(briValueFromNSColor(Colour{0.5, 0, 1}), 255);
-    EXPECT_EQ(briValueFromNSColor(Colour{0.49, 0, 1}), 128);
+    EXPECT_EQ(briValueOf(Colour{0.5, 0, 1}), 255);
+    EXPECT_EQ(briValueOf(Colour{0.49, 0, 1}), 128);
     // No colour has a hue of exactly 0.2 in double; these two lie either side of it by one step.
     EXPECT_LE(Colour({0.8, 1, 0}).hueComponent(), 0.2);
-    EXPECT_EQ(briValueFromNSColor(Colour{0.8, 1, 0}), 255);
+    EXPECT_EQ(briValueOf(Colour{0.8, 1, 0}), 255);
     EXPECT_GT(Colour({0.7999999999999999, 1, 0}).hueComponent(), 0.2);
-    EXPECT_EQ(briValueFromNSColor(Colour{0.7999999999999999, 1, 0}), 128);
+    EXPECT_EQ(briValueOf(Colour{0.7999999999999999, 1, 0}), 128);
     // Truncated, never rounded up.
-    EXPECT_EQ(briValueFromNSColor(Colour{0.999, 0, 0}), 254);
-    EXPECT_EQ(briValueFromNSColor(Colour{0, 0.999, 0}), 127);
+    EXPECT_EQ(briValueOf(Colour{0.999, 0, 0}), 254);
+    EXPECT_EQ(briValueOf(Colour{0, 0.999, 0}), 127);
 }
 
 TEST(LampColourTest, HueValueIsTheHueOnAByteScaleTruncated)
 {
-    EXPECT_EQ(hueValueFromNSColor(Colour{1, 0, 0}), 0);
-    EXPECT_EQ(hueValueFromNSColor(Colour{1, 0.5, 0}), 21);
-    EXPECT_EQ(hueValueFromNSColor(Colour{0, 1, 1}), 127);
-    EXPECT_EQ(hueValueFromNSColor(Colour{1, 0, 1}), 212);
-    EXPECT_EQ(hueValueFromNSColor(Colour{0.4, 0.4, 0.4}), 0);
+    EXPECT_EQ(hueValueOf(Colour{1, 0, 0}), 0);
+    EXPECT_EQ(hueValueOf(Colour{1, 0.5, 0}), 21);
+    EXPECT_EQ(hueValueOf(Colour{0, 1, 1}), 127);
+    EXPECT_EQ(hueValueOf(Colour{1, 0, 1}), 212);
+    EXPECT_EQ(hueValueOf(Colour{0.4, 0.4, 0.4}), 0);
 }
 
 TEST(LampColourTest, TextUsesAPointWhateverTheLocale)
@@ -85,7 +85,7 @@ TEST(LampColourTest, TextUsesAPointWhateverTheLocale)
     // The C library's number formatting follows LC_NUMERIC; the bridge always wants a point.
     const char* previous = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
     RecordingLog log;
-    const std::string xy = xyValueFromNSColor(Colour{1, 0, 0}, log);
+    const std::string xy = xyValueOf(Colour{1, 0, 0}, log);
     if (previous != nullptr)
         std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(xy, "[0.640,0.330]");

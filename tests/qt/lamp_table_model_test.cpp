@@ -1,6 +1,5 @@
 #include "gui/lamp_table_model.h"
-#include "gui/main_window.h"
-#include "support/controller_rig.h"
+#include "support/recording_log.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -11,30 +10,72 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace glowcast {
 namespace {
 
-// A controller set up against a bridge that lists Desk, Hall and Porch, with Hall saved as enabled.
-// What a click does to the lamps is the controller's; here, that the model and the window pass it on.
-class LampTableModelTest : public ::testing::Test, protected ControllerRig {
-protected:
-    LampTableModelTest()
-    {
-        prefs.texts = {{"username", "alice"}, {"lastusedbridgeIP", "10.0.0.2"}};
-        prefs.savedLamps = std::vector<LampEntry>{{"2", "Hall", true}};
-        http.replies.emplace_back(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"}})");
-        controller.awakeFromNib();
-        scheduler.fireNext();
-    }
-    LampTableModel model{controller};
+using Strings = std::vector<std::string>;
+
+// Desk, Hall and Porch as a set-up reads them, with Hall saved as enabled, shown by the model under
+// Qt's model checker.
+struct ModelRig {
+    RecordingLog log;
+    LampCollection lamps{log};
+    LampTableModel model{lamps};
     QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
-    QSignalSpy resets{&model, &QAbstractItemModel::modelReset};
+
+    ModelRig()
+    {
+        lamps.setView(&model);
+        lamps.fill({{"1", "Desk"}, {"2", "Hall"}, {"3", "Porch"}}, std::vector<LampEntry>{{"2", "", true}});
+    }
+    [[nodiscard]] int checkState(int row) const
+    {
+        return model.index(row, LampTableModel::EnabledColumn).data(Qt::CheckStateRole).toInt();
+    }
 };
 
-TEST_F(LampTableModelTest, ShowsCheckBoxesAndNamesAndAClickOnACheckBoxFlipsTheLamp)
+// A check box set to the state its lamp already has changes nothing (no flip, no line, no signal);
+// another state switches the lamp and tells its own cell only.
+TEST(LampTableModelTest, SettingACheckBoxSwitchesItsLampOnlyWhenTheStateDiffers)
 {
+    struct Row {
+        int row;
+        Qt::CheckState asked;
+        Strings lines;
+        int changes;
+    };
+    const Row rows[] = {
+        {1, Qt::Checked, {}, 0},
+        {1, Qt::Unchecked, {"unsetting enabled"}, 1},
+        {2, Qt::Checked, {"setting enabled"}, 1},
+        {2, Qt::Unchecked, {}, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.row) + (row.asked == Qt::Checked ? " checked" : " unchecked"));
+        ModelRig rig;
+        QSignalSpy changes{&rig.model, &QAbstractItemModel::dataChanged};
+        QSignalSpy resets{&rig.model, &QAbstractItemModel::modelReset};
+        EXPECT_TRUE(rig.model.setData(rig.model.index(row.row, 0), row.asked, Qt::CheckStateRole));
+        EXPECT_EQ(rig.checkState(row.row), row.asked);
+        EXPECT_EQ(rig.log.lines, row.lines);
+        ASSERT_EQ(changes.count(), row.changes);
+        if (row.changes == 1) {
+            EXPECT_EQ(changes[0][0].toModelIndex(), rig.model.index(row.row, 0));
+            EXPECT_EQ(changes[0][1].toModelIndex(), rig.model.index(row.row, 0));
+        }
+        EXPECT_EQ(resets.count(), 0);
+    }
+}
+
+TEST(LampTableModelTest, ShowsNamesAndAClickOnACheckBoxSwitchesTheLamp)
+{
+    ModelRig rig;
+    LampTableModel& model = rig.model;
     EXPECT_EQ(model.index(1, 1).data().toString(), QStringLiteral("Hall"));
-    EXPECT_EQ(model.index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_EQ(model.index(1, 0).data().toString(), QString()) << "the check box column shows no text";
     EXPECT_FALSE(model.flags(model.index(0, 1)).testFlag(Qt::ItemIsEditable));
     EXPECT_FALSE(model.setData(model.index(2, 1), QStringLiteral("Garden"), Qt::EditRole));
     QTableView view;
@@ -42,37 +83,35 @@ TEST_F(LampTableModelTest, ShowsCheckBoxesAndNamesAndAClickOnACheckBoxFlipsTheLa
     view.resize(300, 200);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    const QModelIndex porch = model.index(2, LampTableModel::EnabledColumn);
     QStyleOptionViewItem option;
     option.initFrom(view.viewport());
-    option.rect = view.visualRect(porch);
+    option.rect = view.visualRect(model.index(2, LampTableModel::EnabledColumn));
     option.features |= QStyleOptionViewItem::HasCheckIndicator;
     const QRect box = view.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &view);
     QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
-    EXPECT_TRUE(controller.collection()[2].enabled);
-    EXPECT_EQ(resets.count(), 1);
-    EXPECT_EQ(porch.data(Qt::CheckStateRole).toInt(), Qt::Checked);
-    EXPECT_EQ(porch.data().toString(), QString()) << "the check box column shows no text";
+    EXPECT_TRUE(rig.lamps.entries()[2].enabled);
+    EXPECT_EQ(rig.log.lines, Strings{"setting enabled"});
 }
 
-TEST_F(LampTableModelTest, TheWindowFollowsASecondSetUpAndShowsTheCoverAndFiveSwatches)
+TEST(LampTableModelTest, LampsThatComeAndGoAreRowsInsertedAndRemovedAndARefillResets)
 {
-    MainWindow window{controller};
-    controller.connectOutlets(window.outlets());
-    http.replies.emplace_back(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"},"4":{"name":"Attic"}})");
-    controller.setUp();
-    EXPECT_EQ(window.lampModel().rowCount(), 4);
-    decoder.covers.push_back(
-        std::make_unique<PatchCover>(std::vector<PatchCover::Patch>{{{192, 0, 0}, 3000}, {{0, 0, 192}, 2000}}));
-    controller.setObjectValue(window.lampModel(), &controller.yesCell(), "enabled", 0); // two lamps enabled
-    centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {1, 2, 3}}}});
-    EXPECT_FALSE(window.coverView().pixmap().isNull());
-    EXPECT_EQ(window.well(0).colour(), QColor::fromRgbF(0.75F, 0.0F, 0.0F));
-    EXPECT_EQ(window.well(1).colour(), QColor::fromRgbF(0.0F, 0.0F, 0.75F));
-    EXPECT_EQ(window.well(2).colour(), QColor(Qt::white));
-
-    centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {}});
-    EXPECT_TRUE(window.coverView().pixmap().isNull());
+    ModelRig rig;
+    QSignalSpy inserted{&rig.model, &QAbstractItemModel::rowsInserted};
+    QSignalSpy removed{&rig.model, &QAbstractItemModel::rowsRemoved};
+    QSignalSpy resets{&rig.model, &QAbstractItemModel::modelReset};
+    rig.lamps.insert(1, {{"4", "Attic", true}, {"5", "Cellar"}});
+    ASSERT_EQ(inserted.count(), 1);
+    EXPECT_EQ(std::pair(inserted[0][1].toInt(), inserted[0][2].toInt()), std::pair(1, 2));
+    EXPECT_EQ(rig.model.index(1, 1).data().toString(), QStringLiteral("Attic"));
+    EXPECT_EQ(rig.checkState(1), Qt::Checked);
+    rig.lamps.erase(0, 2);
+    ASSERT_EQ(removed.count(), 1);
+    EXPECT_EQ(std::pair(removed[0][1].toInt(), removed[0][2].toInt()), std::pair(0, 1));
+    EXPECT_EQ(rig.model.rowCount(), 3);
+    EXPECT_EQ(resets.count(), 0);
+    rig.lamps.fill({{"1", "Desk"}}, std::nullopt);
+    EXPECT_EQ(resets.count(), 1);
+    EXPECT_EQ(rig.model.rowCount(), 1);
 }
 
 } // namespace

@@ -43,6 +43,25 @@ TEST_F(MainWindowTest, ClosingTheWindowOrCtrlQAsksToQuitAndWaitsForTheAnswer)
     EXPECT_EQ(quitRequests, 2);
 }
 
+TEST_F(MainWindowTest, ShowsTheCoverAndFiveSwatchesAndFollowsASecondSetUp)
+{
+    controller.connectViews(window.views());
+    prefs.savedLamps = std::vector<LampEntry>{{"1", "", true}, {"2", "", true}};
+    ASSERT_TRUE(setUpPaired(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"}})"));
+    postCover({{{192, 0, 0}, 3000}, {{0, 0, 192}, 2000}});
+    EXPECT_FALSE(window.coverPane().picture().pixmap().isNull());
+    EXPECT_EQ(window.coverPane().swatch(0).colour(), QColor::fromRgbF(0.75F, 0.0F, 0.0F));
+    EXPECT_EQ(window.coverPane().swatch(1).colour(), QColor::fromRgbF(0.0F, 0.0F, 0.75F));
+    EXPECT_EQ(window.coverPane().swatch(2).colour(), QColor(Qt::white));
+    centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {}});
+    EXPECT_TRUE(window.coverPane().picture().pixmap().isNull());
+
+    http.replies.emplace_back(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"},"4":{"name":"Attic"}})");
+    controller.setUp();
+    EXPECT_EQ(window.lampModel().rowCount(), 4);
+}
+
+// Each value waits for the one before it: the dialog says it waits, and shows the real outcome.
 TEST(SettingsDialogTest, ABadValueKeepsTheDialogOpenWithItsReasonAndChangesNothing)
 {
     FakePreferences prefs;
@@ -50,9 +69,10 @@ TEST(SettingsDialogTest, ABadValueKeepsTheDialogOpenWithItsReasonAndChangesNothi
     Settings settings{prefs, log};
     prefs.texts["lastusedbridgeIP"] = "10.0.0.2";
     std::vector<std::string> applied;
-    SettingsDialog dialog{settings, [&](std::string_view key, const SettingValue& value) {
+    std::vector<Completion> waiting;
+    SettingsDialog dialog{settings, [&](std::string_view key, const SettingValue& value, Completion done) {
                               applied.push_back(std::string{key} + "=" + settingText(value));
-                              return settings.set(key, value);
+                              waiting.push_back(std::move(done));
                           }};
     auto* address = qobject_cast<QLineEdit*>(dialog.field("lastusedbridgeIP"));
     auto* follow = qobject_cast<QCheckBox*>(dialog.field("followplayers"));
@@ -72,27 +92,45 @@ TEST(SettingsDialogTest, ABadValueKeepsTheDialogOpenWithItsReasonAndChangesNothi
     qobject_cast<QLineEdit*>(dialog.field("portal"))->clear();
     ignore->setText(QStringLiteral("vlc, firefox"));
     dialog.accept();
-    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.error(), QStringLiteral("waiting…"));
+    EXPECT_EQ(applied, std::vector<std::string>{"followplayers=false"}) << "the next waits for this one's outcome";
+    dialog.accept();
+    EXPECT_EQ(applied.size(), 1u) << "OK again while waiting gives nothing twice";
+    waiting[0](Outcome{});
     EXPECT_EQ(applied, (std::vector<std::string>{"followplayers=false", "ignoreplayers=vlc, firefox"}));
+    waiting[1](Outcome{Failure::NotSent, "the bus did not answer"});
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.error(), QStringLiteral("the bus did not answer"));
+
+    dialog.accept();
+    waiting[2](Outcome{});
+    waiting[3](Outcome{});
+    EXPECT_FALSE(dialog.isVisible());
 }
 
 TEST(BridgeAddressBarTest, OffersTheFieldsAndHidesOnceAnAddressIsTaken)
 {
     BridgeAddressBar bar;
     std::vector<std::string> tried;
-    bar.onTryAgain = [&](const std::string& address, const std::string& portal) {
+    Completion waiting;
+    bar.onTryAgain = [&](const std::string& address, const std::string& portal, Completion done) {
         tried.push_back(address + "|" + portal);
-        return address == "10.0.0.3" ? Outcome{} : Outcome{Failure::InvalidValue, "not an address"};
+        waiting = std::move(done);
     };
     bar.offer(QStringLiteral("Glowcast found no bridge."), QString(), QStringLiteral("portal.local"));
     EXPECT_FALSE(bar.isHidden());
     EXPECT_EQ(bar.portalField().text(), QStringLiteral("portal.local"));
     bar.addressField().setText(QStringLiteral("no such thing"));
     bar.tryAgainButton().click();
+    EXPECT_EQ(bar.message(), QStringLiteral("waiting…"));
+    EXPECT_FALSE(bar.tryAgainButton().isEnabled());
+    waiting(Outcome{Failure::InvalidValue, "not an address"});
     EXPECT_EQ(bar.message(), QStringLiteral("not an address"));
     EXPECT_FALSE(bar.isHidden());
     bar.addressField().setText(QStringLiteral(" 10.0.0.3 "));
     bar.tryAgainButton().click();
+    EXPECT_FALSE(bar.isHidden()) << "queued behind another operation: not taken yet";
+    waiting(Outcome{});
     EXPECT_TRUE(bar.isHidden());
     EXPECT_EQ(tried, (std::vector<std::string>{"no such thing|portal.local", "10.0.0.3|portal.local"}));
 }

@@ -10,7 +10,11 @@
 #include "support/fake_preferences.h"
 #include "support/recording_log.h"
 
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace glowcast {
 
@@ -31,6 +35,24 @@ struct ControllerRig {
     BridgeLampBridge lampBridge{bridge};
     LampCare lampCare{lampBridge, clock, clock.sleeper, log};
     GlowcastController controller{bridge, lampCare, prefs, centre, scheduler, decoder, clock, log};
+
+    // Pairs the bridge client as "alice" with the bridge at 10.0.0.2, starts the controller and runs
+    // the delayed set-up against the lights reply. False when no set-up was scheduled.
+    [[nodiscard]] bool setUpPaired(std::string lightsReply)
+    {
+        prefs.texts["username"] = "alice";
+        prefs.texts["lastusedbridgeIP"] = "10.0.0.2";
+        http.replies.emplace_back(std::move(lightsReply));
+        controller.start();
+        return scheduler.fireNext();
+    }
+
+    // A new cover of the given patches, its file's bytes as given.
+    void postCover(const std::vector<PatchCover::Patch>& patches, std::vector<std::uint8_t> bytes = {0xff, 0xd8, 0xff})
+    {
+        decoder.covers.push_back(std::make_unique<PatchCover>(patches));
+        centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", std::move(bytes)}}});
+    }
 };
 
 } // namespace glowcast

@@ -9,6 +9,9 @@
 #include "core/ports/views.h"
 
 #include <chrono>
+#include <cstddef>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -97,22 +100,40 @@ public:
     }
 };
 
-class FakeLampTableView final : public LampTableView {
+// Records each change of rows in words ("refill", "insert 1+2", "remove 0+1", "switched 3"), running
+// the changes it is handed.
+class FakeLampListView final : public LampListView {
 public:
-    int reloads = 0;
-    void reloadData() override { ++reloads; }
+    std::vector<std::string> told;
+    void refill(const std::function<void()>& change) override
+    {
+        change();
+        told.emplace_back("refill");
+    }
+    void insertLamps(std::size_t first, std::size_t count, const std::function<void()>& change) override
+    {
+        change();
+        told.push_back("insert " + std::to_string(first) + "+" + std::to_string(count));
+    }
+    void removeLamps(std::size_t first, std::size_t count, const std::function<void()>& change) override
+    {
+        change();
+        told.push_back("remove " + std::to_string(first) + "+" + std::to_string(count));
+    }
+    void lampSwitched(std::size_t row) override { told.push_back("switched " + std::to_string(row)); }
 };
 
-class FakeColourWell final : public ColourWell {
+class FakeCoverDisplay final : public CoverDisplay {
 public:
-    std::vector<Colour> shown;
-    void setColour(const Colour& colour) override { shown.push_back(colour); }
-};
-
-class FakeImageView final : public ImageView {
-public:
-    std::vector<const CoverImage*> shown;
-    void setImage(const CoverImage* image) override { shown.push_back(image); }
+    struct Shown {
+        const CoverImage* cover = nullptr;
+        std::vector<Colour> colours;
+    };
+    std::vector<Shown> shown;
+    void showCover(const CoverImage* cover, std::span<const Colour> colours) override
+    {
+        shown.push_back({cover, {colours.begin(), colours.end()}});
+    }
 };
 
 } // namespace glowcast

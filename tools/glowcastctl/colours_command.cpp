@@ -149,7 +149,7 @@ int runColours(Arguments args)
         std::printf(" #  hex      red    green  blue   bri  xy             correction\n");
     for (std::size_t i = 0; i < colours.size(); ++i) {
         const Colour& colour = colours[i];
-        const std::int32_t bri = briValueFromNSColor(colour);
+        const std::int32_t bri = briValueOf(colour);
         const XyValue xy = correctedXyValue(colour, log);
         const char* correction = xy.correction == XyCorrection::Blue    ? "blue"
                                  : xy.correction == XyCorrection::Green ? "green"

@@ -1,29 +1,36 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <span>
+
 namespace glowcast {
 
 class CoverImage;
 struct Colour;
 
-// The lamp table: asks its data source again for every row.
-class LampTableView {
+// What shows the lamp collection row for row (the window's lamp table). A change of rows comes with
+// the change itself: the view runs it between telling its own users before and after. None of the
+// calls blocks.
+class LampListView {
 public:
-    virtual ~LampTableView() = default;
-    virtual void reloadData() = 0;
+    virtual ~LampListView() = default;
+    // Every row may change: a set-up read the lamp list again.
+    virtual void refill(const std::function<void()>& change) = 0;
+    // count rows appear at first, or go from it.
+    virtual void insertLamps(std::size_t first, std::size_t count, const std::function<void()>& change) = 0;
+    virtual void removeLamps(std::size_t first, std::size_t count, const std::function<void()>& change) = 0;
+    // The lamp of the row was switched on or off; nothing else of it changed.
+    virtual void lampSwitched(std::size_t row) = 0;
 };
 
-// A read-only colour swatch.
-class ColourWell {
+// Shows the cover being handled and its colours, most dominant first (empty for none). A null cover
+// clears the picture. The display copies what it needs before returning and shows as many colours as
+// it has room for. Never blocks.
+class CoverDisplay {
 public:
-    virtual ~ColourWell() = default;
-    virtual void setColour(const Colour& colour) = 0;
-};
-
-// Shows the current cover; null clears it. The view copies what it needs before returning.
-class ImageView {
-public:
-    virtual ~ImageView() = default;
-    virtual void setImage(const CoverImage* image) = 0;
+    virtual ~CoverDisplay() = default;
+    virtual void showCover(const CoverImage* cover, std::span<const Colour> colours) = 0;
 };
 
 } // namespace glowcast
