@@ -80,6 +80,10 @@ done
 for package in "${packages[@]}"; do
     zcat "/usr/share/doc/$package/changelog.gz" | head -n 1 | grep -qF "glowcast ($version) " ||
         fail "the changelog of $package does not start with release $version"
+    # lintian reads a binary package's copyright file but not its machine-readable form.
+    head -n 1 "/usr/share/doc/$package/copyright" |
+        grep -qxF 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+        fail "the copyright file of $package is not in the machine-readable format"
 done
 desktop-file-validate "/usr/share/applications/$app_id.desktop" || fail "the desktop entry is not valid"
 appstreamcli validate --no-net "/usr/share/metainfo/$app_id.metainfo.xml" >/dev/null ||

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the checks of the sources (formatting, the tests' share of the code),
-# a normal build, its Debian package installed and removed again, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for a bounded time (when
+# a normal build, its two Debian packages checked by lintian, installed and removed again, the same
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for a bounded time (when
 # clang is there). The builds are the presets of CMakePresets.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,7 +33,7 @@ cmake --preset release
 cmake --build --preset release -j "$jobs"
 ctest --preset release -j "$jobs"
 
-echo "== the Debian package: build, install, check, remove"
+echo "== the Debian packages: build, lintian, install, check, remove"
 "$root/scripts/package-test.sh" build/release
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
