@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace glowcast {
@@ -68,7 +69,41 @@ INSTANTIATE_TEST_SUITE_P(
             "attachment://cover.jpg",
             ArtRefused{"Glowcast reads covers from file, data, http and https URLs, not from \"attachment:\" ones"}},
         UrlCase{"", ArtRefused{"the art URL is empty"}}, UrlCase{"cover.jpg", ArtRefused{"the art URL has no scheme"}},
+        UrlCase{"file:///%30%39%4a%4A%6f%6F", ArtFile{"/09JJoo"}},
+        UrlCase{"file://localhost", ArtRefused{"the file URL has no path"}},
+        UrlCase{"data:;base64,QQ==", ArtData{{0x41}}}, UrlCase{"data:;base64,QUI", ArtData{{0x41, 0x42}}},
+        UrlCase{"data:;base64,+-/_AZaz09+/-_-_",
+                ArtData{{0xFB, 0xEF, 0xFF, 0x01, 0x96, 0xB3, 0xD3, 0xDF, 0xBF, 0xFB, 0xFF, 0xBF}}},
+        UrlCase{"data:;base64,QQ=", ArtRefused{"the data URI's base64 is broken"}},
+        UrlCase{"data:;base64,QUJDQ", ArtRefused{"the data URI's base64 is broken"}},
+        UrlCase{"data:," + std::string(48, 'a'),
+                ArtRefused{"the data URI holds 48 bytes, more than the 16 a cover may have"}},
+        UrlCase{"data:," + std::string(51, 'a'),
+                ArtRefused{"the data URI holds at least 17 bytes, more than the 16 a cover may have"}},
+        UrlCase{"data:;base64," + std::string(65557, 'A'),
+                ArtRefused{"the data URI holds about 49176 bytes, more than the 16 a cover may have"}},
+        UrlCase{"http://", ArtRefused{"the web URL names no host"}},
+        UrlCase{"http://?a", ArtRefused{"the web URL names no host"}},
+        UrlCase{"http://#a", ArtRefused{"the web URL names no host"}},
+        UrlCase{"http://a\x7f/", ArtRefused{"the web URL holds a space or a control character"}},
+        UrlCase{"Http://x/!~", ArtHttp{"Http://x/!~"}},
+        UrlCase{"https://open.spotify.com/image/", ArtHttp{"https://open.spotify.com/image/"}},
+        UrlCase{"https://Open.Spotify.com/image/a/b", ArtHttp{"https://Open.Spotify.com/image/a/b"}},
+        UrlCase{"AZaz09+-.:x",
+                ArtRefused{"Glowcast reads covers from file, data, http and https URLs, not from \"azaz09+-.:\" ones"}},
+        UrlCase{"ht_tp://x", ArtRefused{"the art URL has no scheme"}},
+        UrlCase{"http://x/" + std::string(kMaximumArtUrlBytes - 9, 'a'),
+                ArtHttp{"http://x/" + std::string(kMaximumArtUrlBytes - 9, 'a')}},
         UrlCase{"http://x/" + std::string(kMaximumArtUrlBytes, 'a'), ArtRefused{"the art URL is 65545 bytes long"}}));
+
+// A cover's words in a log line: control bytes become "?", a cut keeps characters whole.
+TEST(ArtUrlTest, PrintsControlBytesAsQuestionMarksAndCutsAtAWholeCharacter)
+{
+    const std::tuple<std::string, std::size_t, std::string> rows[] = {{"caf\xC3\xA9s", 4, "caf... (6 bytes)"},
+                                                                      {"a\x7f\x1f b\xC3\xA9", 7, "a?? b\xC3\xA9"}};
+    for (const auto& [text, limit, shown] : rows)
+        EXPECT_EQ(printable(text, limit), shown);
+}
 
 // The fixture is every port the follower needs: it records reads and covers, and tells a JPEG or a
 // PNG by the first byte.
@@ -176,7 +211,10 @@ TEST_F(FollowerTest, SameBytesRepeatedMetadataAndPausingSendNothing)
     track("a", "Two", "file:///tmp/art"); // one file name for every track
     finish({ArtFetchResult::Outcome::Bytes, kJpeg, {}});
     EXPECT_TRUE(logged("the cover file:///tmp/art is the cover the lamps show already; nothing sent"));
-    EXPECT_EQ(sent, std::vector<Bytes>{kJpeg});
+    const Bytes sameLength{0xFF, 0xD8, 0xFF, 0xE1};
+    track("a", "Three", "file:///tmp/art");
+    finish({ArtFetchResult::Outcome::Bytes, sameLength, {}});
+    EXPECT_EQ(sent, (std::vector<Bytes>{kJpeg, sameLength}));
 }
 
 TEST_F(FollowerTest, AMissingFileIsReadAgainForTwoSecondsOnly)
@@ -192,6 +230,9 @@ TEST_F(FollowerTest, AMissingFileIsReadAgainForTwoSecondsOnly)
         waited += delay;
     EXPECT_EQ(waited, 2000ms);
     EXPECT_EQ(reads.size(), 9u);
+    EXPECT_EQ(log.count("players: org.mpris.MediaPlayer2.a: the cover file:///tmp/late.png is not there yet; looking "
+                        "again for up to 2 s"),
+              1);
     EXPECT_TRUE(logged("file:///tmp/late.png did not appear within 2 s; the lamps stay as they are"));
 
     track("a", "Two", "file:///tmp/late.png");

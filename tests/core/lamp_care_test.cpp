@@ -3,6 +3,7 @@
 #include "core/lamp_care/bridge_overload.h"
 #include "core/lamp_care/lamp_body.h"
 #include "core/lamp_care/lamp_care.h"
+#include "core/lamp_care/lamp_pacer.h"
 #include "support/fake_lamp_bridge.h"
 #include "support/recording_log.h"
 
@@ -36,6 +37,14 @@ TEST(LampRestorerTest, PutsBackOnBrightnessAndTheColourInTheLampsOwnMode)
          R"({"on":true,"bri":254,"hue":8000,"sat":140})"},
         {R"({"state":{"on":true,"bri":1}})", R"({"on":true,"bri":1})"},
         {R"({"on":"maybe","bri":300,"xy":[2,0],"colormode":"xy"})", ""},
+        {R"({"on":true,"bri":0,"hue":65535,"sat":255,"colormode":"hs"})",
+         R"({"on":true,"bri":0,"hue":65535,"sat":255})"},
+        {R"({"bri":255,"hue":0,"sat":0,"colormode":"hs"})", R"({"bri":255,"hue":0,"sat":0})"},
+        {R"({"bri":256,"hue":65536,"sat":256,"colormode":"hs"})", ""},
+        {R"({"on":"true","ct":1,"colormode":"ct"})", R"({"on":true,"ct":1})"},
+        {R"({"ct":1000,"colormode":"ct"})", R"({"ct":1000})"},
+        {R"({"on":"false","ct":1001,"colormode":"ct"})", R"({"on":false})"},
+        {R"({"on":true,"bri":12x})", R"({"on":true})"},
     };
     for (const auto& [record, body] : rows) {
         RecordingLog log;
@@ -78,6 +87,43 @@ TEST(LampRestorerTest, RestoresEachColouredLampOnceAfterTheDelayAndStopsForANewS
     EXPECT_EQ(restorer.takeNext(t0 + 41s), (LampCommand{"1", second}));
     EXPECT_EQ(restorer.takeNext(t0 + 41s), std::nullopt);
     EXPECT_TRUE(restorer.needsSnapshot("2")); // the next state begins a new session
+}
+
+TEST(LampRestorerTest, ArmsOnceWhenAColouredLampMeetsAPausedPlayer)
+{
+    const SteadyTime t0{};
+    LampRestorer restorer;
+    restorer.setDelay(10s);
+    restorer.remember("1", Dictionary{{"bri", 1}});
+    restorer.playerChanged(PlayerActivity::Paused, t0);
+    EXPECT_EQ(restorer.due(), std::nullopt); // nothing coloured yet
+    restorer.coloured("1", t0 + 2s);
+    EXPECT_EQ(restorer.due(), t0 + 12s);
+    restorer.setDelay(10s); // the same delay keeps what was remembered
+    EXPECT_FALSE(restorer.needsSnapshot("1"));
+    restorer.setDelay(std::nullopt);
+    EXPECT_EQ(restorer.due(), std::nullopt);
+    EXPECT_FALSE(restorer.needsSnapshot("2"));
+}
+
+TEST(LampPacerTest, SlowsDownOnOverloadAndSpeedsUpAfterQuietBatches)
+{
+    LampPacer pacer;
+    // o: the bridge was overloaded; b: a batch with an overload ended; q: a quiet batch ended.
+    const std::pair<char, long> steps[] = {{'o', 100}, {'o', 200}, {'o', 400}, {'o', 400}, {'b', 400},
+                                           {'q', 200}, {'q', 100}, {'q', 50},  {'q', 0},   {'o', 100}};
+    for (const auto& [step, interval] : steps) {
+        if (step == 'o')
+            pacer.overloaded();
+        else
+            pacer.batchEnded(step == 'b');
+        EXPECT_EQ(pacer.interval().count(), interval) << step;
+    }
+    pacer.setPace(7); // 1030 / 7 = 147.1, rounded up, longer than the slowing
+    EXPECT_EQ(pacer.interval().count(), 148);
+    pacer.sent(SteadyTime{1s});
+    EXPECT_EQ(pacer.waitBefore(SteadyTime{1100ms}).count(), 48);
+    EXPECT_EQ(pacer.waitBefore(SteadyTime{2s}).count(), 0);
 }
 
 TEST(BridgeOverloadTest, ReadsARetryAfterInSecondsOnly)
@@ -183,7 +229,11 @@ TEST(BridgeFieldsTest, ReadsListTextsExactlyOrNotAtAll)
     EXPECT_EQ(chromaticityFrom("[0.1," + std::string(247, ' ') + "0.2]"), (Chromaticity{0.1, 0.2})); // 256 long
     EXPECT_EQ(chromaticityFrom("[0.1," + std::string(248, ' ') + "0.2]"), std::nullopt);
     EXPECT_EQ(gamutFrom("[[0.6915,0.3083],[0.17,0.7],[0.1532,0.0475]]"), gamutOfType("C"));
-    for (const char* bad : {"[[0.6915,0.3083]", "[[0.1,0.1],[0.1,0.1],[0.2,0.2]]", "[[0.7,0.3],[0.2,0.7]]"})
+    // Corners in either order; a triangle of less than 0.001 is none.
+    EXPECT_EQ(gamutFrom("[[0.3,0.3],[0.31,0.35],[0.35,0.33]]"),
+              (Gamut{{Chromaticity{0.3, 0.3}, Chromaticity{0.31, 0.35}, Chromaticity{0.35, 0.33}}}));
+    for (const char* bad : {"[[0.6915,0.3083]", "[[0.1,0.1],[0.1,0.1],[0.2,0.2]]", "[[0.7,0.3],[0.2,0.7]]",
+                            "[[0.3,0.3],[0.31,0.34],[0.34,0.32]]"})
         EXPECT_EQ(gamutFrom(bad), std::nullopt) << bad;
 }
 
@@ -203,6 +253,15 @@ TEST(LampCapabilitiesTest, ReadsKindGamutAndRangeFromTheDecodedLampRecord)
          {ColourTemperature, {}, MiredRange{153, 454}},
          false},
         {"Color temperature light", R"({"ct":{"min":500,"max":153}})", {ColourTemperature, {}, {}}, true},
+        {"Color temperature light",
+         R"({"ct":{"min":50,"max":1000}})",
+         {ColourTemperature, {}, MiredRange{50, 1000}},
+         false},
+        {"Color temperature light",
+         R"({"ct":{"min":300,"max":300}})",
+         {ColourTemperature, {}, MiredRange{300, 300}},
+         false},
+        {"Color temperature light", R"({"ct":{"min":153,"max":1001}})", {ColourTemperature, {}, {}}, true},
         {"Dimmable light", "{}", {Dimmable, {}, {}}, false},
         {"On/Off plug-in unit", "{}", {OnOff, {}, {}}, false},
         {"Lava lamp", "{}", {}, true},
@@ -224,6 +283,7 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
     const Dictionary zero{{"bri", 0.0}, {"sat", 0.0}};
     const Dictionary k4000{{"bri", 9.0}, {"xy", "[0.3805,0.3767]"}};
     const Dictionary belowTheCurve{{"bri", 9.0}, {"xy", "[0.4500,0.3800]"}};
+    const Dictionary yellowGreen{{"bri", 9.0}, {"xy", "[0.450,0.540]"}};
     const LampCapabilities unknown;
     const LampCapabilities gamutA{LampKind::Colour, gamutOfType("A"), {}};
     const LampCapabilities white{LampKind::ColourTemperature, {}, MiredRange{153, 500}};
@@ -236,10 +296,14 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
         {red, unknown, settingsOf({{"switchOn", true}}), R"({"on":true,"bri":12,"xy":[0.640,0.330]})"},
         {zero, unknown, settingsOf({{"switchOn", true}}), R"({"bri":0,"sat":0})"},
         {red, unknown, settingsOf({{"minimumBrightness", 40}}), R"({"bri":40,"xy":[0.640,0.330]})"},
+        {blue, unknown, fit, R"({"bri":128,"xy":[0.150,0.060]})"},
+        {blue, LampCapabilities{LampKind::ExtendedColour, {}, {}}, fit, R"({"bri":128,"xy":[0.150,0.060]})"},
+        {blue, LampCapabilities{LampKind::ColourTemperature, {}, {}}, fit, R"({"bri":128})"},
         {zero, unknown, settingsOf({{"minimumBrightness", 40}}), R"({"bri":0,"sat":0})"},
         {blue, gamutA, fit, R"({"bri":128,"xy":[0.1418,0.0815]})"},
         {zero, gamutA, fit, R"({"bri":0,"sat":0})"},
         {red, gamutA, fit, R"({"bri":12,"xy":[0.640,0.330]})"},
+        {yellowGreen, gamutA, fit, R"({"bri":9,"xy":[0.4359,0.5234]})"}, // beyond the red-green side
         // The nearest white: 4000 K lies on the curve at (0.3805, 0.3767), 250 mired; a point off it is
         // nearest in CIE 1960 u, v; colours far off the curve take the nearer end of the lamp's range.
         {k4000, white, fit, R"({"bri":9,"ct":250})"},

@@ -64,7 +64,20 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"pace", "off", std::int64_t{0}, Failure::None, ""},
         TextCase{
             "fade", "601", {}, Failure::InvalidValue, "\"fade\" is a whole number from 0 to 600 (0 is off): \"601\""},
-        TextCase{"restoreAfter", "1.5", {}, Failure::WrongKind, ""}));
+        TextCase{"restoreAfter", "1.5", {}, Failure::WrongKind, ""},
+        // Each range's ends.
+        TextCase{"fade", "0", std::int64_t{0}, Failure::None, ""},
+        TextCase{"fade", "-1", {}, Failure::InvalidValue, ""},
+        TextCase{"minimumBrightness", "\t0", std::int64_t{0}, Failure::None, ""},
+        TextCase{"minimumBrightness", "254", std::int64_t{254}, Failure::None, ""},
+        TextCase{"minimumBrightness", "255", {}, Failure::InvalidValue, ""},
+        TextCase{"pace", "51", {}, Failure::InvalidValue, ""},
+        TextCase{"restoreAfter", "0", std::int64_t{0}, Failure::None, ""},
+        TextCase{"restoreAfter",
+                 "86401",
+                 {},
+                 Failure::InvalidValue,
+                 "\"restoreAfter\" is a whole number from 0 to 86400 (0 is off): \"86401\""}));
 
 TEST(SettingsTest, BadStoredValuesReadAsTheDefaultWithOneLogLineAndGoodOnesAreKept)
 {
@@ -97,10 +110,13 @@ TEST(SettingsTest, SettingChecksStoresAndAnEmptyTextRemovesTheKey)
     EXPECT_EQ(settings.set("ignoreplayers", Texts{"a,b"}).failure, Failure::InvalidValue);
     EXPECT_EQ(settings.set("ignoreplayers", Texts{"vlc", ""}).failure, Failure::InvalidValue);
     EXPECT_EQ(settings.set("ignoreplayers", Texts(65, "vlc")).failure, Failure::InvalidValue);
+    EXPECT_EQ(settings.set("ignoreplayers", Texts{std::string(201, 'v')}).failure, Failure::InvalidValue);
+    EXPECT_EQ(settings.set("ignoreplayers", Texts{"v\x7f"}).failure, Failure::InvalidValue);
     EXPECT_TRUE(prefs.texts.empty() && prefs.others.empty()) << "nothing stored by a refusal";
 
     EXPECT_TRUE(settings.set("portal", std::string{"127.0.0.1:8080"}).ok());
     EXPECT_TRUE(settings.set("followplayers", false).ok());
+    EXPECT_TRUE(settings.set("ignoreplayers", Texts(64, std::string(200, 'v'))).ok());
     EXPECT_EQ(prefs.texts["portal"], "127.0.0.1:8080");
     EXPECT_FALSE(settings.flag("followplayers"));
     EXPECT_TRUE(settings.set("portal", std::string{}).ok());

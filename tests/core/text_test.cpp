@@ -40,9 +40,13 @@ TEST(LogLineTest, EscapesControlCharactersAndCutsLongTextWithANote)
         {std::string("a\0b\tc\x1b[2J\x7f \xC2\x9B, K\xC3\xBC", 18), "a\\x00b\\tc\\x1B[2J\\x7F \\xC2\\x9B, K\xC3\xBC"},
         {full + "x", full + "x"},
         {full + "\n", full + " ... (1 more bytes cut)"},
-        {full + "\xC3\xA9!", full + " ... (3 more bytes cut)"}};
+        {full + "\xC3\xA9!", full + " ... (3 more bytes cut)"},
+        {"\xC2\x80\xC2\x9F\xC2\xA0\xC2\x7F", "\\xC2\\x80\\xC2\\x9F\xC2\xA0\xC2\\x7F"},
+        {full.substr(2) + "\xF0\x9F\x92\xA1", full.substr(2) + " ... (4 more bytes cut)"},
+        {full.substr(3) + "\xF0\x9F\x92\xA1\x80", full.substr(3) + "\xF0\x9F\x92\xA1 ... (1 more bytes cut)"}};
     for (const auto& [text, line] : rows)
         EXPECT_EQ(logLine(text), line);
+    EXPECT_EQ(printable("\r\n\t\x1f ~\x7f\xC3"), "\\r\\n\\t\\x1F ~\\x7F\\xC3");
 }
 
 } // namespace
