@@ -15,7 +15,6 @@
 
 #include <cmath>
 #include <limits>
-#include <thread>
 
 namespace glowcast::sim {
 namespace {
@@ -30,7 +29,7 @@ struct Exchange {
     // must be absent; lists match item by item; a text "~PATTERN" matches texts that PATTERN matches whole.
     std::string reply;
     int status = 200;
-    int waitMs = 0; // before the request
+    int waitMs = 0; // the simulator's time that passes before the request
 };
 
 bool matches(const QJsonValue& expected, const QJsonValue& actual)
@@ -67,10 +66,12 @@ QJsonValue parsed(const std::string& text)
 void run(std::vector<LampKind> lamps, std::vector<std::string> users, const std::vector<Exchange>& table,
          int rateLimit = 0)
 {
-    SimBridge sim{{"127.0.0.1:80", std::move(lamps), std::nullopt, std::move(users), rateLimit}};
+    std::chrono::steady_clock::time_point now{};
+    SimBridge sim{
+        {"127.0.0.1:80", std::move(lamps), std::nullopt, std::move(users), rateLimit, [&now] { return now; }}};
     for (const Exchange& row : table) {
         SCOPED_TRACE(std::string(row.method) + " " + row.path + " " + row.body);
-        std::this_thread::sleep_for(std::chrono::milliseconds(row.waitMs));
+        now += std::chrono::milliseconds(row.waitMs);
         const Reply reply = row.path.starts_with("/sim/") ? sim.handleControl(row.method, row.path, row.body)
                                                           : sim.handleApi(row.method, row.path, row.body);
         EXPECT_EQ(reply.status, row.status);
@@ -132,8 +133,8 @@ TEST(BridgeProtocolTest, TooManyLampCommandsASecondAreTurnedAwayForASecond)
             {"PUT", "/api/alice/groups/0/action", R"({"on":true})", "[{}]"},
             {"PUT", "/api/alice/lights/2/state", R"({"on":true})", "", 429},
             {"GET", "/api/alice/lights", "", "{}"}, // reading is not a lamp command
-            {"PUT", "/api/alice/lights/2/state", R"({"bri":9})", R"([{"success":{"/lights/2/state/bri":9}}])", 200,
-             1100},
+            {"PUT", "/api/alice/lights/2/state", R"({"bri":9})", "", 429, 999},
+            {"PUT", "/api/alice/lights/2/state", R"({"bri":9})", R"([{"success":{"/lights/2/state/bri":9}}])", 200, 1},
         },
         2);
 }

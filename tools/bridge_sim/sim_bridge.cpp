@@ -225,7 +225,7 @@ Fault SimBridge::record(const std::string& method, const std::string& path, cons
     const std::lock_guard lock{m_mutex};
     if (m_requests.size() >= kRecordLimit)
         m_requests.pop_front();
-    const std::chrono::duration<double> since = Clock::now() - m_start;
+    const std::chrono::duration<double> since = m_options.clock() - m_start;
     m_requests.push_back({method, path, body, since.count(), port});
     Fault fault = m_fault;
     if (!fault.path.empty() && !path.ends_with(fault.path))
@@ -285,7 +285,7 @@ bool SimBridge::overRateLimit(const std::string& method, const Path& path)
         ((path[0] == "lights" && path[2] == "state") || (path[0] == "groups" && path[2] == "action"));
     if (!lampCommand || m_options.rateLimit <= 0)
         return false;
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = m_options.clock();
     while (!m_lampCommands.empty() && now - m_lampCommands.front() >= 1s)
         m_lampCommands.pop_front();
     if (std::ssize(m_lampCommands) >= m_options.rateLimit)
@@ -296,7 +296,7 @@ bool SimBridge::overRateLimit(const std::string& method, const Path& path)
 
 Reply SimBridge::pair(const std::string& body)
 {
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = m_options.clock();
     if (m_options.pressAfter && !m_scheduledPress)
         m_scheduledPress = now + *m_options.pressAfter;
     const std::optional<Body> request = orderedMembers(body);
@@ -559,7 +559,7 @@ Reply SimBridge::config(const std::string& method, const Path& path, const std::
             m_name = value.toString().toStdString();
             entries.push_back(successEntry(at, jsonString(m_name)));
         } else if (key == "linkbutton" && value.isBool()) {
-            m_pressedAt = value.toBool() ? std::optional{Clock::now()} : std::nullopt;
+            m_pressedAt = value.toBool() ? std::optional{m_options.clock()} : std::nullopt;
             entries.push_back(successEntry(at, jsonBool(value.toBool())));
         } else if (key == "name" || key == "linkbutton") {
             entries.push_back(errorEntry(7, at, invalidValue(value, key)));
@@ -714,7 +714,7 @@ std::string SimBridge::configJson() const
                        {"datastoreversion", jsonString("1")},
                        {"swversion", jsonString(kSwVersion)},
                        {"apiversion", jsonString(kApiVersion)},
-                       {"linkbutton", jsonBool(linkButtonPressed(Clock::now()))},
+                       {"linkbutton", jsonBool(linkButtonPressed(m_options.clock()))},
                        {"portalservices", "false"},
                        {"portalconnection", jsonString("disconnected")},
                        {"factorynew", "false"},
@@ -758,7 +758,7 @@ std::string SimBridge::stateJson()
                jsonNumber(lamp.xy.y) + "],\"colour\":" + jsonString(colour) + "}";
         first = false;
     }
-    out += "],\"linkbutton\":" + jsonBool(linkButtonPressed(Clock::now())) +
+    out += "],\"linkbutton\":" + jsonBool(linkButtonPressed(m_options.clock())) +
            ",\"requests\":" + std::to_string(m_requests.size()) + ",\"users\":" + std::to_string(m_users.size()) + "}";
     return out;
 }
@@ -857,12 +857,12 @@ Reply SimBridge::handleControl(const std::string& method, const std::string& pat
 {
     if (path == "/sim/linkbutton" && method == "POST") {
         const std::lock_guard lock{m_mutex};
-        m_pressedAt = Clock::now();
+        m_pressedAt = m_options.clock();
         return {200, R"({"pressed":true})"};
     }
     if (path == "/sim/linkbutton" && method == "GET") {
         const std::lock_guard lock{m_mutex};
-        return {200, "{\"pressed\":" + jsonBool(linkButtonPressed(Clock::now())) + "}"};
+        return {200, "{\"pressed\":" + jsonBool(linkButtonPressed(m_options.clock())) + "}"};
     }
     if (path == "/sim/requests" && method == "GET") {
         const std::lock_guard lock{m_mutex};

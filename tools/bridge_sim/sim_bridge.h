@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -53,6 +54,8 @@ public:
         std::optional<std::chrono::milliseconds> pressAfter;
         std::vector<std::string> users;
         int rateLimit = 0; // lamp commands a second before "429 Too Many Requests"; 0 for no limit
+        // The simulator's time: the link button's press and the rate limit's second follow it.
+        std::function<std::chrono::steady_clock::time_point()> clock = std::chrono::steady_clock::now;
     };
 
     explicit SimBridge(Options options);
@@ -121,7 +124,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     Options m_options;
-    Clock::time_point m_start = Clock::now();
+    Clock::time_point m_start = m_options.clock();
     std::vector<Lamp> m_lamps;
     std::map<int, Group> m_groups;
     std::map<std::string, User> m_users;
