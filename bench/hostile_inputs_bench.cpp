@@ -21,6 +21,7 @@
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <sys/stat.h>
 

@@ -4,7 +4,6 @@
 #include "support/private_session_bus.h"
 #include "support/processes.h"
 
-#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -31,39 +30,30 @@ protected:
 TEST_F(AppEndToEndTest, CoversFromThePosterAndFromGdbusColourTheEnabledLampsAndSigtermSavesThem)
 {
     // Known to the bridge as "alice", lamps 1 and 3 of 1..3 enabled, and a lamp 9 it no longer has.
-    config.write(R"({"username":"alice","lastusedbridgeIP":")" + sim.address +
-                 R"(","lamps":[{"id":"9","name":"Gone","enabled":true},{"id":"1","name":"Lamp 1","enabled":true},)"
-                 R"({"id":"2","name":"Lamp 2","enabled":false},{"id":"3","name":"Lamp 3","enabled":true}]})");
+    config.writePaired(sim.address, "9+ 1+ 2- 3+");
     Child app{QStringLiteral(GLOWCAST_APP), {}, environment};
     ASSERT_TRUE(app.waitForOutput(kListening)) << app.output().toStdString();
     sim.control(HttpMethod::Delete, "/sim/requests");
 
     // Flat covers: which colours a cover gives is the core's to show; here, that each way in reaches the lamps.
-    for (const auto& [name, colour] : {std::pair{"red.png", QColor(255, 0, 0)}, {"green.png", QColor(0, 200, 0)}}) {
-        QImage cover(4, 4, QImage::Format_RGB32);
-        cover.fill(colour);
-        ASSERT_TRUE(cover.save(config.file(QString::fromLatin1(name))));
-    }
-    EXPECT_EQ(
-        Child(QStringLiteral(GLOWCAST_POST_COVER), {config.file(QStringLiteral("red.png"))}, environment).exitCode(),
-        0);
-    ASSERT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; }));
+    const QString red = config.flatCover(QColor(255, 0, 0));
+    const QString green = config.flatCover(QColor(0, 200, 0));
+    EXPECT_EQ(Child(QStringLiteral(GLOWCAST_POST_COVER), {red}, environment).exitCode(), 0);
+    ASSERT_TRUE(pollFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; }));
     // The README's gdbus command for any small file.
     const QString readmeCommand = QStringLiteral(
         "gdbus emit --session --object-path /org/glowcast/Notifications "
         "--signal org.glowcast.DistributedNotifications.Posted \"'CoverdeckAlbumCoverChanged'\" \"'Coverdeck'\" "
         "\"{'cover': <[byte $(od -An -v -tx1 \"$1\" | tr -s ' \\n' ' ' | sed 's/^ //;s/ $//;s/ /, 0x/g;s/^/0x/')]>}\"");
     EXPECT_EQ(
-        Child(QStringLiteral("sh"),
-              {QStringLiteral("-c"), readmeCommand, QStringLiteral("sh"), config.file(QStringLiteral("green.png"))},
-              environment)
+        Child(QStringLiteral("sh"), {QStringLiteral("-c"), readmeCommand, QStringLiteral("sh"), green}, environment)
             .exitCode(),
         0);
     const std::vector<std::string> expected{R"(PUT /api/alice/lights/1/state {"bri":255,"xy":[0.640,0.330]})",
                                             R"(PUT /api/alice/lights/3/state {"bri":255,"xy":[0.640,0.330]})",
                                             R"(PUT /api/alice/lights/1/state {"bri":96,"xy":[0.410,0.510]})",
                                             R"(PUT /api/alice/lights/3/state {"bri":96,"xy":[0.410,0.510]})"};
-    EXPECT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= expected.size(); }));
+    EXPECT_TRUE(pollFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= expected.size(); }));
     EXPECT_EQ(sim.requests(QStringLiteral("PUT")), expected);
 
     app.signal(SIGTERM);

@@ -8,7 +8,6 @@
 #include "support/test_player.h"
 #include "support/waiting.h"
 
-#include <QImage>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -23,10 +22,10 @@ struct LampCareEndToEndTest : ::testing::Test {
     void start(const QStringList& simulator, int count)
     {
         sim = std::make_unique<Simulator>(simulator + QStringList{"--user", "alice"});
-        std::string lamps = R"({"id":"1","enabled":true})";
+        std::string lamps = "1+";
         for (int id = 2; id <= count; ++id)
-            lamps += R"(,{"id":")" + std::to_string(id) + R"(","enabled":true})";
-        directory.write(R"({"username":"alice","lastusedbridgeIP":")" + sim->address + R"(","lamps":[)" + lamps + "]}");
+            lamps += " " + std::to_string(id) + "+";
+        directory.writePaired(sim->address, lamps);
         environment = programEnvironment(bus.address(), directory.path());
         app = std::make_unique<Child>(GLOWCAST_APP, QStringList{"--headless"}, environment);
         ASSERT_TRUE(app->waitForOutput("registering for notifications")) << app->output().toStdString();
@@ -44,14 +43,11 @@ struct LampCareEndToEndTest : ::testing::Test {
     // many as expected.
     Strings play(const QColor& colour, std::size_t expected)
     {
-        QImage cover(64, 64, QImage::Format_RGB32);
-        cover.fill(colour);
-        const QString path = directory.file(colour.name().mid(1) + ".png");
-        cover.save(path);
+        const QString path = directory.flatCover(colour);
         sim->control(HttpMethod::Delete, "/sim/requests");
         player.publish({{"PlaybackStatus", "Playing"},
                         {"Metadata", QVariantMap{{"mpris:artUrl", QUrl::fromLocalFile(path).toString()}}}});
-        EXPECT_TRUE(waitFor([&] { return sim->requests("PUT").size() >= expected; })) << app->output().toStdString();
+        EXPECT_TRUE(pollFor([&] { return sim->requests("PUT").size() >= expected; })) << app->output().toStdString();
         return sim->requests("PUT");
     }
 
@@ -97,9 +93,9 @@ TEST_F(LampCareEndToEndTest, SettingsReachLampsOfEveryKindAndAPauseOfThePlayerPu
     EXPECT_EQ(play(QColor(255, 160, 0), 4).size(), 4u);
     EXPECT_EQ(sim->requests("GET").size(), 4u);
     player.publish({{"PlaybackStatus", "Paused"}});
-    EXPECT_TRUE(waitFor([&] { return sim->requests("PUT").size() == 8; }));
+    EXPECT_TRUE(pollFor([&] { return sim->requests("PUT").size() == 8; }));
     for (qsizetype i = 0; i < 4; ++i)
-        EXPECT_TRUE(waitFor([&] { return lamps()[i][u"colour"] == before[i][u"colour"]; }, 2'000)) << i;
+        EXPECT_TRUE(pollFor([&] { return lamps()[i][u"colour"] == before[i][u"colour"]; }, 2'000)) << i;
 }
 
 // The bridge's 429 reaches lamp care through the HTTP port, and the back-off brings every lamp its
@@ -108,7 +104,7 @@ TEST_F(LampCareEndToEndTest, TwelveLampsReachTheirColourThroughTheBackOffAtABrid
 {
     start({"--lamps", "12", "--rate-limit", "10"}, 12);
     (void)play(QColor(0, 200, 0), 12);
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(pollFor([&] {
         const QJsonArray shown = lamps().toArray();
         return std::ranges::all_of(shown, [](const QJsonValue& lamp) { return lamp[u"xy"] == QJsonArray{0.41, 0.51}; });
     })) << app->output().toStdString();

@@ -27,8 +27,7 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
     PrivateSessionBus bus;
     Simulator sim{{QStringLiteral("--lamps"), QStringLiteral("3"), QStringLiteral("--user"), QStringLiteral("alice")}};
     ASSERT_FALSE(bus.address().isEmpty() || sim.address.empty());
-    work.write(R"({"username":"alice","lastusedbridgeIP":")" + sim.address +
-               R"(","lamps":[{"id":"1","enabled":true},{"id":"2","enabled":false},{"id":"3","enabled":true}]})");
+    work.writePaired(sim.address, "1+ 2- 3+");
 
     // Two thirds orange, one third deep blue.
     QImage cover(600, 600, QImage::Format_RGB32);
@@ -47,7 +46,7 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
               environment};
 
     // Which colours a cover gives is the core's to show; here, that the cover reaches the lamps.
-    EXPECT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; })) << app.output().toStdString();
+    EXPECT_TRUE(pollFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; })) << app.output().toStdString();
     const std::vector<std::string> puts = sim.requests(QStringLiteral("PUT"));
     ASSERT_EQ(puts.size(), 2u);
     EXPECT_TRUE(puts[0].starts_with("PUT /api/alice/lights/1/state {\"bri\":")) << puts[0];

@@ -6,7 +6,6 @@
 #include "support/processes.h"
 
 #include <QDBusConnection>
-#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -86,11 +85,7 @@ protected:
     }
     bool postCover(const QColor& colour)
     {
-        QImage cover(64, 64, QImage::Format_RGB32);
-        cover.fill(colour);
-        const QString path = config.file(QStringLiteral("cover.png"));
-        cover.save(path);
-        return Child(QStringLiteral(GLOWCAST_POST_COVER), {path}, environment).exitCode() == 0;
+        return Child(QStringLiteral(GLOWCAST_POST_COVER), {config.flatCover(colour)}, environment).exitCode() == 0;
     }
 
     ConfigDirectory config;
@@ -144,7 +139,7 @@ TEST_F(ServiceEndToEndTest, HeadlessPairsByNotificationTakesControlCallsAloneFol
     EXPECT_EQ(ctl(words({"lamps"})).second, "1\ton\tLamp 1\n2\toff\tLamp 2\n3\ton\tLamp 3\n");
     sim.control(HttpMethod::Delete, "/sim/requests");
     ASSERT_TRUE(postCover(QColor(255, 0, 0)));
-    EXPECT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; }));
+    EXPECT_TRUE(pollFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; }));
     EXPECT_EQ(sim.requests(QStringLiteral("PUT")).back(),
               "PUT /api/" + config.preferences()[QStringLiteral("username")].toString().toStdString() +
                   "/lights/3/state {\"bri\":255,\"xy\":[0.640,0.330]}");
@@ -171,9 +166,7 @@ TEST_F(ServiceEndToEndTest, GlowcastctlBridgeLetsAServiceThatFoundNoBridgeSetIts
 
 TEST_F(ServiceEndToEndTest, WithoutGlowcastConcurrentGlowcastctlEditsOfTheFileAllLand)
 {
-    writePreferences(R"("username":"alice","lamps":[)"
-                     R"({"id":"1","enabled":false},{"id":"2","enabled":false},{"id":"3","enabled":false},)"
-                     R"({"id":"4","enabled":false},{"id":"5","enabled":false},{"id":"6","enabled":false}])");
+    config.writePaired(sim.address, "1- 2- 3- 4- 5- 6-");
     std::vector<std::unique_ptr<Child>> runs;
     for (int id = 1; id <= 6; ++id)
         runs.push_back(std::make_unique<Child>(

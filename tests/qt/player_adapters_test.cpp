@@ -142,17 +142,16 @@ TEST_F(PlayerAdaptersTest, FollowsLateArtARelabelledDataUriAndTwoPlayersTakingTu
 
     {
         const QString late = files.filePath(QStringLiteral("late cover"));
-        TestPlayer second(bus.address(), QStringLiteral("second"),
-                          track(QStringLiteral("Two"),
-                                QStringLiteral("file://") + QString(late).replace(u' ', QStringLiteral("%20"))));
-        QTimer::singleShot(300, [&] {
-            QFile file(late);
-            file.open(QIODevice::WriteOnly);
-            file.write(kPng);
-        });
+        const QString url = QStringLiteral("file://") + QString(late).replace(u' ', QStringLiteral("%20"));
+        TestPlayer second(bus.address(), QStringLiteral("second"), track(QStringLiteral("Two"), url));
         ASSERT_TRUE(follows("second"));
+        const std::string missed = "players: org.mpris.MediaPlayer2.second: the cover " + url.toStdString() +
+                                   " is not there yet; looking again for up to 2 s";
+        ASSERT_TRUE(testing::waitFor([&] { return log.count(missed) == 1; }));
+        QFile file(late); // the file appears while the follower looks again
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(kPng) == kPng.size());
+        file.close();
         ASSERT_TRUE(sentEventually({kJpeg, kPng}));
-        EXPECT_TRUE(testing::logHas(log, "is not there yet; looking again for up to 2 s"));
     } // the second player quits: back to the first, and its cover
     ASSERT_TRUE(follows("first"));
     EXPECT_TRUE(sentEventually({kJpeg, kPng, kJpeg}));

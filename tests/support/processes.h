@@ -8,7 +8,9 @@
 #include "support/recording_log.h"
 #include "support/waiting.h"
 
+#include <QColor>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -74,7 +76,7 @@ public:
     const QByteArray& output() { return m_output += m_process.readAll(); }
     bool waitForOutput(const QByteArray& text, int timeoutMs = 30'000)
     {
-        return waitFor([&] { return m_process.waitForReadyRead(20), output().contains(text); }, timeoutMs);
+        return waitFor([&] { return output().contains(text); }, timeoutMs); // the output arrives as events
     }
 
 private:
@@ -156,6 +158,24 @@ public:
         QFile out(file(QStringLiteral("preferences.json")));
         if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
             out.write(QByteArray::fromStdString(document));
+    }
+    // The preferences of a Glowcast paired as "alice" with the bridge at this address; the lamps as
+    // savedLamps() gives them ("1+ 2- 3+").
+    void writePaired(const std::string& address, const std::string& lamps) const
+    {
+        std::string list;
+        for (const QString& lamp : QString::fromStdString(lamps).split(u' '))
+            list += std::string(list.empty() ? "" : ",") + R"({"id":")" + lamp.chopped(1).toStdString() +
+                    R"(","enabled":)" + (lamp.endsWith(u'+') ? "true}" : "false}");
+        write(R"({"username":"alice","lastusedbridgeIP":")" + address + R"(","lamps":[)" + list + "]}");
+    }
+    // A cover of one colour, a PNG named after it; its path.
+    [[nodiscard]] QString flatCover(const QColor& colour) const
+    {
+        QImage cover(16, 16, QImage::Format_RGB32);
+        cover.fill(colour);
+        const QString path = file(colour.name().mid(1) + QStringLiteral(".png"));
+        return cover.save(path) ? path : QString();
     }
     [[nodiscard]] QJsonObject preferences() const
     {
