@@ -247,6 +247,7 @@ TEST(LampCapabilitiesTest, ReadsKindGamutAndRangeFromTheDecodedLampRecord)
          {ExtendedColour, gamutOfType("C"), {}},
          false},
         {"Color light", R"({"colorgamuttype":"A"})", {Colour, gamutOfType("A"), {}}, false},
+        {"Color light", R"({"colorgamuttype":"B"})", {Colour, gamutOfType("B"), {}}, false},
         {"Color light", R"({"colorgamuttype":"other"})", {Colour, {}, {}}, true},
         {"color temperature light",
          R"({"ct":{"min":153,"max":454}})",
@@ -284,6 +285,7 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
     const Dictionary k4000{{"bri", 9.0}, {"xy", "[0.3805,0.3767]"}};
     const Dictionary belowTheCurve{{"bri", 9.0}, {"xy", "[0.4500,0.3800]"}};
     const Dictionary yellowGreen{{"bri", 9.0}, {"xy", "[0.450,0.540]"}};
+    const Dictionary daylight{{"bri", 9.0}, {"xy", "[0.3127,0.3290]"}};
     const LampCapabilities unknown;
     const LampCapabilities gamutA{LampKind::Colour, gamutOfType("A"), {}};
     const LampCapabilities white{LampKind::ColourTemperature, {}, MiredRange{153, 500}};
@@ -307,6 +309,7 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
         // The nearest white: 4000 K lies on the curve at (0.3805, 0.3767), 250 mired; a point off it is
         // nearest in CIE 1960 u, v; colours far off the curve take the nearer end of the lamp's range.
         {k4000, white, fit, R"({"bri":9,"ct":250})"},
+        {daylight, white, fit, R"({"bri":9,"ct":154})"}, // 6500 K, past 4000 K's change of formula
         {belowTheCurve, white, fit, R"({"bri":9,"ct":387})"},
         {red, white, fit, R"({"bri":12,"ct":500})"},
         {blue, white, fit, R"({"bri":128,"ct":153})"},

@@ -75,7 +75,8 @@ TEST(LampListTest, KeepsWhatCanBeALampAndBoundsTheRest)
         SCOPED_TRACE(row.what);
         RecordingLog log;
         EXPECT_EQ(lampsFromLightsReply(row.reply, log), row.lamps);
-        EXPECT_EQ(testing::withoutCodecWorking(log), row.lines);
+        for (const std::string& line : row.lines)
+            EXPECT_EQ(log.count(line), 1) << line;
     }
 }
 
