@@ -221,6 +221,22 @@ TEST_F(LampCareTest, PutsLampsBackOnceAfterThePauseAndNeverALampItCouldNotRead)
     EXPECT_EQ(bridge.sentAt, (Times{0, 0, 0, 0, 5000}));
 }
 
+TEST_F(LampCareTest, APutBackWaitsForTheLampsFadeToEndAndFadesItself)
+{
+    care.setSettings(settingsOf({{"fade", 100}, {"restoreAfter", 5}, {"skipUnchanged", true}}));
+    bridge.replies = {HttpReply{200, R"({"state":{"on":true,"bri":200}})", {}}, HttpReply{300, "[]", {}}};
+    care.send(lamps(1));
+    care.playerChanged(PlayerActivity::Paused);
+    EXPECT_EQ(care.restoreDue(), SteadyTime{10s}); // the fade's 10 s outlast the 5 s
+    time.sleeper.sleep(10s);
+    care.send(lamps(1)); // the bridge's 300 was no acceptance: sent again, and the wait starts anew
+    time.sleeper.sleep(10s);
+    care.restoreIfDue();
+    const std::string red = R"({"bri":255,"xy":[0.640,0.330],"transitiontime":100})";
+    EXPECT_EQ(bridge.calls,
+              (Calls{"GET 1", "PUT 1 " + red, "PUT 1 " + red, R"(PUT 1 {"on":true,"bri":200,"transitiontime":100})"}));
+}
+
 TEST(BridgeFieldsTest, ReadsListTextsExactlyOrNotAtAll)
 {
     EXPECT_EQ(chromaticityFrom(" [ 0.3127 , 1 ] "), (Chromaticity{0.3127, 1.0}));
