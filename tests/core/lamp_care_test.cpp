@@ -318,6 +318,7 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
         {blue, LampCapabilities{LampKind::ExtendedColour, {}, {}}, fit, R"({"bri":128,"xy":[0.150,0.060]})"},
         {blue, LampCapabilities{LampKind::ColourTemperature, {}, {}}, fit, R"({"bri":128})"},
         {zero, unknown, settingsOf({{"minimumBrightness", 40}}), R"({"bri":0,"sat":0})"},
+        {blue, unknown, settingsOf({{"minimumBrightness", 40}}), R"({"bri":128,"xy":[0.150,0.060]})"},
         {blue, gamutA, fit, R"({"bri":128,"xy":[0.1418,0.0815]})"},
         {zero, gamutA, fit, R"({"bri":0,"sat":0})"},
         {red, gamutA, fit, R"({"bri":12,"xy":[0.640,0.330]})"},

@@ -1,5 +1,6 @@
 #include "core/lamp_collection.h"
 #include "core/lamp_plan.h"
+#include "core/selection_merge.h"
 #include "support/fake_platform.h"
 #include "support/printing.h"
 #include "support/recording_log.h"
@@ -99,6 +100,17 @@ TEST_F(LampCollectionTest, LampsComeAndGoAsOneChangeOfRowsEach)
         EXPECT_EQ(ids(), row.ids);
         EXPECT_EQ(view.told, row.told);
     }
+}
+
+// The save at quit keeps another program's choice for each lamp this run left as it found it.
+TEST(SelectionMergeTest, TakesTheSavedChoiceOnlyWhereThisRunChangedNothing)
+{
+    const Lamps base{{"1", "A", true}, {"2", "B", false}, {"3", "C", false}};
+    const Lamps ours{{"1", "A", false}, {"2", "B", false}, {"3", "C", false}, {"4", "D", true}};
+    const Lamps saved{{"1", "", true}, {"2", "", true}, {"4", "", false}};
+    EXPECT_EQ(mergeSelection(base, ours, saved),
+              (Lamps{{"1", "A", false}, {"2", "B", true}, {"3", "C", false}, {"4", "D", true}}));
+    EXPECT_EQ(mergeSelection(base, ours, std::nullopt), ours);
 }
 
 TEST(LampPlanTest, TheKthEnabledLampTakesColourKAndThosePastTheColoursTheZeroBody)
