@@ -257,36 +257,27 @@ TEST(LampCapabilitiesTest, ReadsKindGamutAndRangeFromTheDecodedLampRecord)
 {
     using enum LampKind;
     // The lamp's "type", its "capabilities" / "control", what is read, and whether a line is logged.
-    const std::tuple<const char*, const char*, LampCapabilities, bool> rows[] = {
-        {"Extended color light",
-         R"({"colorgamuttype":"C","colorgamut":[[0.6915,0.3083],[0.17,0.7],[0.1532,0.0475]],"ct":{"min":153,"max":500}})",
-         {ExtendedColour, gamutOfType("C"), {}},
-         false},
+    const std::string ct = "Color temperature light";
+    // clang-format off
+    const std::tuple<std::string, std::string, LampCapabilities, bool> rows[] = {
+        {"Extended color light", R"({"colorgamuttype":"C","colorgamut":[[0.6915,0.3083],[0.17,0.7],[0.1532,0.0475]],"ct":{"min":153,"max":500}})", {ExtendedColour, gamutOfType("C"), {}}, false},
         {"Color light", R"({"colorgamuttype":"A"})", {Colour, gamutOfType("A"), {}}, false},
         {"Color light", R"({"colorgamuttype":"B"})", {Colour, gamutOfType("B"), {}}, false},
         {"Color light", R"({"colorgamuttype":"other"})", {Colour, {}, {}}, true},
-        {"color temperature light",
-         R"({"ct":{"min":153,"max":454}})",
-         {ColourTemperature, {}, MiredRange{153, 454}},
-         false},
-        {"Color temperature light", R"({"ct":{"min":500,"max":153}})", {ColourTemperature, {}, {}}, true},
-        {"Color temperature light",
-         R"({"ct":{"min":50,"max":1000}})",
-         {ColourTemperature, {}, MiredRange{50, 1000}},
-         false},
-        {"Color temperature light",
-         R"({"ct":{"min":300,"max":300}})",
-         {ColourTemperature, {}, MiredRange{300, 300}},
-         false},
-        {"Color temperature light", R"({"ct":{"min":153,"max":1001}})", {ColourTemperature, {}, {}}, true},
+        {"color temperature light", R"({"ct":{"min":153,"max":454}})", {ColourTemperature, {}, MiredRange{153, 454}}, false},
+        {ct, R"({"ct":{"min":500,"max":153}})", {ColourTemperature, {}, {}}, true},
+        {ct, R"({"ct":{"min":50,"max":1000}})", {ColourTemperature, {}, MiredRange{50, 1000}}, false},
+        {ct, R"({"ct":{"min":300,"max":300}})", {ColourTemperature, {}, MiredRange{300, 300}}, false},
+        {ct, R"({"ct":{"min":153,"max":1001}})", {ColourTemperature, {}, {}}, true},
         {"Dimmable light", "{}", {Dimmable, {}, {}}, false},
         {"On/Off plug-in unit", "{}", {OnOff, {}, {}}, false},
         {"Lava lamp", "{}", {}, true},
     };
+    // clang-format on
     for (const auto& [type, control, expected, logs] : rows) {
         RecordingLog log;
-        const Dictionary record = dictionaryFromJSON(
-            R"({"type":")" + std::string{type} + R"(","capabilities":{"control":)" + control + "}}", log);
+        const Dictionary record =
+            dictionaryFromJSON(R"({"type":")" + type + R"(","capabilities":{"control":)" + control + "}}", log);
         log.lines.clear();
         EXPECT_EQ(lampCapabilitiesFrom("7", record, log), expected) << type << control;
         EXPECT_EQ(log.lines.size(), logs ? 1u : 0u) << type << control;
