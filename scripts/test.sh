@@ -12,18 +12,18 @@ root=$PWD
 jobs=$(nproc)
 fuzz_seconds=${GLOWCAST_FUZZ_SECONDS:-30}
 
-echo "== the sources: clang-format, and tests and fuzz targets at most 40 % of the code"
+echo "== the sources: clang-format, and tests, fuzz targets and test support at most 35 % of the code"
 sources=$(git ls-files '*.cpp' '*.cc' '*.h' '*.hpp')
 # shellcheck disable=SC2086
 clang-format --dry-run -Werror $sources
-# Non-blank lines that are not only a comment; tests and fuzz targets are the files under a tests/,
-# test/ or fuzz/ folder and those named *_test.* or test_*.
+# Non-blank lines that are not only a comment; tests, fuzz targets and test support are the files under
+# a tests/, test/ or fuzz/ folder and those named *_test.* or test_*. Tools such as the simulator are code.
 lines() { xargs -r cat | grep -cvE '^\s*(//.*)?$' || true; }
 test_lines=$(printf '%s\n' "$sources" | grep -iE '(^|/)(tests?|fuzz)/|_test\.|test_' | lines)
 code_lines=$(($(printf '%s\n' "$sources" | lines) - test_lines))
-echo "tests and fuzz targets: $test_lines lines; code: $code_lines lines ($((test_lines * 100 / code_lines)) %)"
-if [ $((test_lines * 100)) -gt $((code_lines * 40)) ]; then
-    echo "the tests and fuzz targets are more than 40 % of the code: fold cases into tables, test each"
+echo "tests, fuzz targets and test support: $test_lines lines; code: $code_lines lines ($((test_lines * 100 / code_lines)) %)"
+if [ $((test_lines * 100)) -gt $((code_lines * 35)) ]; then
+    echo "the tests, fuzz targets and test support are more than 35 % of the code: fold cases into tables, test each"
     echo "behaviour once at the lowest layer that shows it"
     exit 1
 fi
