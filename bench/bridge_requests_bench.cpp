@@ -72,7 +72,7 @@ void BM_TenPutsThroughBridgeBridge(benchmark::State& state)
     preferences.texts["lastusedbridgeIP"] = simulator().address;
     preferences.texts["username"] = "bench";
     ManualSleeper sleeper;
-    FakePushButtonWindow window;
+    FakeLinkButtonPrompt window;
     FakeAlert alert;
     const Dictionary body{{"bri", 200.0}, {"xy", "[0.412,0.377]"}};
     for (auto _ : state) {

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FakeHttpTransport http;
     FakePreferences preferences;
     ManualSleeper sleeper;
-    FakePushButtonWindow window;
+    FakeLinkButtonPrompt window;
     FakeAlert alert;
     if (!parts[0].empty())
         preferences.texts["lastusedbridgeIP"] = parts[0];

@@ -43,7 +43,7 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
       m_preferences(log, FilePreferences::defaultDirectory()), m_http(log),
       m_coverDecoder(log, QSize(kCoverSide, kCoverSide)), m_busCentre(log, bus),
       m_notificationCentre(m_busCentre, m_queue, log), m_scheduler(m_queue), m_settings(m_preferences, log),
-      m_bridge(m_http, m_preferences, m_sleeper, log, frontEnd.pushButtonWindow(), frontEnd.alert(), std::nullopt),
+      m_bridge(m_http, m_preferences, m_sleeper, log, frontEnd.linkButtonPrompt(), frontEnd.alert(), std::nullopt),
       m_lampBridge(m_bridge), m_lampCare(m_lampBridge, m_clock, m_sleeper, log),
       m_controller(m_bridge, m_lampCare, m_preferences, m_notificationCentre, m_scheduler, m_coverDecoder, m_clock,
                    log),

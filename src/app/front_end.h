@@ -3,7 +3,7 @@
 #include "core/glowcast_controller.h"
 #include "core/ports/alert.h"
 #include "core/ports/follower_view.h"
-#include "core/ports/push_button_window.h"
+#include "core/ports/link_button_prompt.h"
 
 #include <string>
 
@@ -17,7 +17,7 @@ class Application;
 class FrontEnd {
 public:
     virtual ~FrontEnd() = default;
-    [[nodiscard]] virtual PushButtonWindow& pushButtonWindow() = 0;
+    [[nodiscard]] virtual LinkButtonPrompt& linkButtonPrompt() = 0;
     [[nodiscard]] virtual Alert& alert() = 0;
     // Once every long-lived object exists: makes what shows them, and returns the views the
     // controller shows on (none without a window).

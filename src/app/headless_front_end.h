@@ -14,7 +14,7 @@ public:
     {
     }
 
-    PushButtonWindow& pushButtonWindow() override { return m_pushButton; }
+    LinkButtonPrompt& linkButtonPrompt() override { return m_pushButton; }
     Alert& alert() override { return m_alert; }
     ControllerViews attach(Application& /*application*/) override { return {}; }
     void detach() override {}
@@ -33,7 +33,7 @@ private:
     Log& m_log;
     DesktopNotifier m_notifier;
     DesktopNotifier m_offers; // its own, so that it does not replace the alert it follows
-    NotificationPushButtonWindow m_pushButton;
+    NotificationLinkButtonPrompt m_pushButton;
     NotificationAlert m_alert;
 };
 

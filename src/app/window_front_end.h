@@ -12,7 +12,7 @@ namespace glowcast {
 // window, message boxes, the preferences dialog and the bar that asks for the bridge's address.
 class WindowFrontEnd final : public FrontEnd {
 public:
-    PushButtonWindow& pushButtonWindow() override { return m_pushButton; }
+    LinkButtonPrompt& linkButtonPrompt() override { return m_pushButton; }
     Alert& alert() override { return m_alert; }
     ControllerViews attach(Application& application) override;
     void detach() override;

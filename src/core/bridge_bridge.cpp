@@ -46,8 +46,8 @@ bool isBridgeAddress(std::string_view address)
 }
 
 BridgeBridge::BridgeBridge(HttpTransport& http, Preferences& preferences, Sleeper& sleeper, Log& log,
-                           PushButtonWindow& pushButtonWindow, Alert& alert, std::optional<std::string> portalHost)
-    : m_http(http), m_preferences(preferences), m_sleeper(sleeper), m_log(log), m_pushButtonWindow(pushButtonWindow),
+                           LinkButtonPrompt& linkButtonPrompt, Alert& alert, std::optional<std::string> portalHost)
+    : m_http(http), m_preferences(preferences), m_sleeper(sleeper), m_log(log), m_linkButtonPrompt(linkButtonPrompt),
       m_alert(alert), m_portalHost(std::move(portalHost))
 {
     m_log.write("bridge initing");
@@ -97,11 +97,11 @@ bool BridgeBridge::logIn()
     if (!m_bridgeIP)
         discoverBridge();
     if (!m_bridgeIP) {
-        m_alert.runModal(kNoBridgeAlert);
+        m_alert.show(kNoBridgeAlert);
         return false;
     }
 
-    m_pushButtonWindow.show();
+    m_linkButtonPrompt.begin(*m_bridgeIP);
 
     // One request for the whole series: every attempt sends exactly the same bytes.
     const HttpRequest pairing{HttpMethod::Post, "http://" + *m_bridgeIP + "/api",
@@ -110,7 +110,7 @@ bool BridgeBridge::logIn()
 
     int attempts = 0;
     while (!m_loggedIn && attempts < kPairingAttempts) {
-        m_pushButtonWindow.bringToFront();
+        m_linkButtonPrompt.attempt();
         if (const std::optional<std::string> reply = m_http.send(pairing)) {
             const Dictionary answer = dictionaryFromJSON(*reply, m_log);
             const Dictionary* success = answer.dictionary("success");
@@ -138,7 +138,7 @@ bool BridgeBridge::logIn()
         m_sleeper.sleep(kPairingPause);
     }
 
-    m_pushButtonWindow.hide();
+    m_linkButtonPrompt.end();
     return m_loggedIn;
 }
 
@@ -169,28 +169,25 @@ std::optional<std::string> BridgeBridge::sendDELETERequestToUrl(std::string_view
 
 std::optional<std::string> BridgeBridge::send(HttpMethod method, const Dictionary* body, std::string_view path)
 {
-    bool bridgeError = false;
-    std::optional<HttpReply> reply = request(method, body, path, bridgeError);
-    if (!reply || bridgeError)
+    Answer answer = request(method, body, path);
+    if (!answer.reply || answer.bridgeError)
         return std::nullopt;
-    return std::move(reply->body);
+    return std::move(answer.reply->body);
 }
 
 std::optional<HttpReply> BridgeBridge::exchange(HttpMethod method, const Dictionary* body, std::string_view path)
 {
-    bool bridgeError = false;
-    return request(method, body, path, bridgeError);
+    return request(method, body, path).reply;
 }
 
-std::optional<HttpReply> BridgeBridge::request(HttpMethod method, const Dictionary* body, std::string_view path,
-                                               bool& bridgeError)
+BridgeBridge::Answer BridgeBridge::request(HttpMethod method, const Dictionary* body, std::string_view path)
 {
     if (!m_bridgeIP)
         discoverBridge();
     if (method == HttpMethod::Get)
-        m_pushButtonWindow.hide();
+        m_linkButtonPrompt.end();
     if (!m_bridgeIP)
-        return std::nullopt;
+        return {};
 
     std::optional<std::string> username = getUsername();
     if (!username) {
@@ -205,7 +202,7 @@ std::optional<HttpReply> BridgeBridge::request(HttpMethod method, const Dictiona
     if (!isUrlHost(*m_bridgeIP) || !isUrlSegment(user) || !isUrlPath(path)) {
         m_log.write("not sending a request to an invalid URL: http://" + printable(*m_bridgeIP) + "/api/" +
                     printable(user) + "/" + printable(path));
-        return std::nullopt;
+        return {};
     }
 
     HttpRequest outgoing{method, "http://" + *m_bridgeIP + "/api/" + user + "/" + std::string{path}, std::string{},
@@ -216,14 +213,13 @@ std::optional<HttpReply> BridgeBridge::request(HttpMethod method, const Dictiona
     std::optional<HttpReply> reply = m_http.exchange(outgoing);
     if (!reply) {
         m_log.write("no response from Bridge");
-        return std::nullopt;
+        return {};
     }
-    const Dictionary answer = dictionaryFromJSON(reply->body, m_log);
-    if (const Value* error = answer.find("error")) {
+    const Dictionary fields = dictionaryFromJSON(reply->body, m_log);
+    const Value* error = fields.find("error");
+    if (error != nullptr)
         m_log.write("Bridge Error: " + errorDescription(*error));
-        bridgeError = true;
-    }
-    return reply;
+    return {std::move(reply), error != nullptr};
 }
 
 } // namespace glowcast

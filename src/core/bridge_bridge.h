@@ -2,9 +2,9 @@
 
 #include "ports/alert.h"
 #include "ports/http_transport.h"
+#include "ports/link_button_prompt.h"
 #include "ports/log.h"
 #include "ports/preferences.h"
-#include "ports/push_button_window.h"
 #include "ports/sleeper.h"
 #include "value.h"
 
@@ -26,7 +26,7 @@ public:
     // portalHost: "host" or "host:port" of the discovery portal; without one, discovery goes straight
     // to the last used address.
     BridgeBridge(HttpTransport& http, Preferences& preferences, Sleeper& sleeper, Log& log,
-                 PushButtonWindow& pushButtonWindow, Alert& alert, std::optional<std::string> portalHost);
+                 LinkButtonPrompt& linkButtonPrompt, Alert& alert, std::optional<std::string> portalHost);
 
     void discoverBridge();
     [[nodiscard]] bool logIn();
@@ -51,17 +51,22 @@ public:
     void forgetBridgeIP() { m_bridgeIP.reset(); }
 
 private:
+    // What a request came to: the reply, if one came, and whether it held a top-level "error".
+    struct Answer {
+        std::optional<HttpReply> reply;
+        bool bridgeError = false;
+    };
+
     // The four requests' result: the reply's body, nothing for a bridge error.
     std::optional<std::string> send(HttpMethod method, const Dictionary* body, std::string_view path);
-    // The steps every request takes; bridgeError tells whether the reply held a top-level "error".
-    std::optional<HttpReply> request(HttpMethod method, const Dictionary* body, std::string_view path,
-                                     bool& bridgeError);
+    // The steps every request takes.
+    Answer request(HttpMethod method, const Dictionary* body, std::string_view path);
 
     HttpTransport& m_http;
     Preferences& m_preferences;
     Sleeper& m_sleeper;
     Log& m_log;
-    PushButtonWindow& m_pushButtonWindow;
+    LinkButtonPrompt& m_linkButtonPrompt;
     Alert& m_alert;
     std::optional<std::string> m_portalHost;
     std::optional<std::string> m_bridgeIP;

@@ -25,8 +25,9 @@ PushButtonWidget::PushButtonWidget(QWidget* parent) : QWidget(parent, Qt::Dialog
     setMinimumWidth(360);
 }
 
-void PushButtonWidget::show()
+void PushButtonWidget::begin(const std::string& bridge)
 {
+    setWindowTitle(tr("Pair with the bridge at %1").arg(QString::fromStdString(bridge)));
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = frameGeometry();
@@ -35,21 +36,21 @@ void PushButtonWidget::show()
     }
     m_busy->setRange(0, 0);
     QWidget::show();
-    bringToFront();
+    attempt();
 }
 
-void PushButtonWidget::bringToFront()
+void PushButtonWidget::attempt()
 {
     raise();
     activateWindow();
 }
 
-void PushButtonWidget::hide()
+void PushButtonWidget::end()
 {
-    QWidget::hide();
+    hide();
 }
 
-void MessageBoxAlert::runModal(const AlertText& text)
+void MessageBoxAlert::show(const AlertText& text)
 {
     QMessageBox box;
     box.setIcon(QMessageBox::Warning);

@@ -35,7 +35,7 @@ protected:
     FakePreferences prefs;
     ManualSleeper sleeper;
     RecordingLog log;
-    FakePushButtonWindow window;
+    FakeLinkButtonPrompt prompt;
     FakeAlert alert;
     std::optional<std::string> portal{"portal.test"};
     std::unique_ptr<BridgeBridge> client;
@@ -43,7 +43,7 @@ protected:
     BridgeBridge& bridge()
     {
         if (!client)
-            client = std::make_unique<BridgeBridge>(http, prefs, sleeper, log, window, alert, portal);
+            client = std::make_unique<BridgeBridge>(http, prefs, sleeper, log, prompt, alert, portal);
         return *client;
     }
 
@@ -151,7 +151,7 @@ TEST_F(BridgeBridgeTest, NoAddressAlertsOnEachPairingAndSendsNothingToABridge)
         "temporarily unavailable. Try again in a little while"};
     EXPECT_FALSE(bridge().logIn());
     EXPECT_EQ(alert.shown, std::vector<AlertText>{noBridge});
-    EXPECT_EQ(window.shows, 0);
+    EXPECT_TRUE(prompt.begun.empty());
     EXPECT_EQ(sleeper.calls, 0);
     EXPECT_FALSE(bridge().logIn());
     EXPECT_EQ(alert.shown.size(), 2u);
@@ -172,18 +172,18 @@ TEST_F(BridgeBridgeTest, TwoRefusalsThenAcceptanceTakesThreeIdenticalRequestsAnd
     EXPECT_TRUE(bridge().loggedIn());
     EXPECT_EQ(sleeper.calls, 3);
     EXPECT_EQ(sleeper.slept, 7500ms);
-    EXPECT_EQ(window.shows, 1);
-    EXPECT_EQ(window.fronts, 3);
-    EXPECT_EQ(window.hides, 1);
-    EXPECT_FALSE(window.visible);
+    EXPECT_EQ(prompt.begun, std::vector<std::string>{"192.168.1.20"});
+    EXPECT_EQ(prompt.attempts, 3);
+    EXPECT_EQ(prompt.ends, 1);
+    EXPECT_FALSE(prompt.active);
     EXPECT_EQ(std::ranges::count(ownLines(), "Bridge Error: link button not pressed"), 2);
 
     // A second call after success sends nothing, even with the user name gone.
     prefs.texts.erase("username");
     EXPECT_TRUE(bridge().logIn());
     EXPECT_EQ(http.sent.size(), 4u);
-    EXPECT_EQ(window.hides, 2);
-    EXPECT_FALSE(window.visible);
+    EXPECT_EQ(prompt.ends, 2);
+    EXPECT_FALSE(prompt.active);
 }
 
 // A reply that is neither a refusal nor carries a usable user name is not an acceptance: it is
@@ -216,7 +216,7 @@ TEST_F(BridgeBridgeTest, RepliesWithoutAUsableUserNameAreNotAnAcceptance)
     EXPECT_FALSE(bridge().loggedIn());
     EXPECT_EQ(http.sent, Requests(30, kPairingRequest));
     EXPECT_EQ(sleeper.slept, 75s);
-    EXPECT_FALSE(window.visible);
+    EXPECT_FALSE(prompt.active);
     EXPECT_TRUE(alert.shown.empty());
     EXPECT_EQ(prefs.text("username"), "kept-user");
     const Lines own = ownLines();
@@ -234,9 +234,9 @@ TEST_F(BridgeBridgeTest, EachMethodSendsItsRequestAndReturnsTheReplyUnchanged)
     EXPECT_TRUE(bridge().sendPUTRequest(Dictionary{{"bri", 200.7}, {"xy", "[0.412,0.377]"}}, "lights/3/state"));
     EXPECT_EQ(bridge().sendPOSTRequest(Dictionary{{"name", "Caf\xC3\xA9"}}, "groups"), "[]");
     EXPECT_EQ(bridge().sendDELETERequestToUrl("groups/1"), "[]");
-    EXPECT_EQ(window.hides, 0);
+    EXPECT_EQ(prompt.ends, 0);
     EXPECT_EQ(bridge().sendGETRequestToUrl("lights"), lights);
-    EXPECT_EQ(window.hides, 1) << "only GET hides the push-button window";
+    EXPECT_EQ(prompt.ends, 1) << "only GET ends the link-button prompt";
     EXPECT_EQ(
         http.sent,
         (Requests{
@@ -291,8 +291,8 @@ TEST_F(BridgeBridgeTest, MissingUserNameRunsPairingThenSendsWithTheNewName)
                                    {HttpMethod::Get, "http://192.168.1.20/api/fresh-user-1/lights", "", 30s}}));
     EXPECT_EQ(ownLines().at(2), "we don't have a username");
     EXPECT_EQ(sleeper.calls, 2);
-    EXPECT_EQ(window.shows, 1);
-    EXPECT_EQ(window.hides, 2) << "the GET hides the window that pairing showed and hid";
+    EXPECT_EQ(prompt.begun.size(), 1u);
+    EXPECT_EQ(prompt.ends, 2) << "the GET ends the prompt that pairing began and ended";
 }
 
 TEST_F(BridgeBridgeTest, FailedPairingStillSendsTheRequestWithTheMissingNameText)

@@ -23,7 +23,7 @@ protected:
     QtHttpTransport http{log, {1500ms, std::size_t{8} << 20}}; // 1.5 s in place of the product's 30
     FakePreferences prefs;
     ManualSleeper sleeper;
-    FakePushButtonWindow window;
+    FakeLinkButtonPrompt window;
     FakeAlert alert;
     std::unique_ptr<BridgeBridge> client;
 

@@ -26,19 +26,19 @@ TEST(PortalHostTest, ReadsHostOrHostAndPortAndIgnoresBlankValues)
     unsetenv("GLOWCAST_PORTAL");
 }
 
-TEST(ConsolePromptsTest, PushButtonWindowShowsOneLineWithADotPerAttempt)
+TEST(ConsolePromptsTest, LinkButtonPromptShowsOneLineWithADotPerAttempt)
 {
     char* written = nullptr;
     std::size_t size = 0;
     std::FILE* out = open_memstream(&written, &size);
     ASSERT_NE(out, nullptr);
-    ConsolePushButtonWindow window{out};
-    window.hide();
-    window.show();
-    window.bringToFront();
-    window.bringToFront();
-    window.hide();
-    window.bringToFront();
+    ConsoleLinkButtonPrompt window{out};
+    window.end();
+    window.begin("10.0.0.2");
+    window.attempt();
+    window.attempt();
+    window.end();
+    window.attempt();
     std::fclose(out);
     EXPECT_EQ(std::string(written, size), "Press the link button on your lighting bridge now; waiting for it ..\n");
     std::free(written);

@@ -25,9 +25,9 @@ struct ControllerRig {
     FakePreferences prefs;
     ManualSleeper sleeper;
     RecordingLog log;
-    FakePushButtonWindow pushButtonWindow;
+    FakeLinkButtonPrompt linkButtonPrompt;
     FakeAlert alert;
-    BridgeBridge bridge{http, prefs, sleeper, log, pushButtonWindow, alert, std::nullopt};
+    BridgeBridge bridge{http, prefs, sleeper, log, linkButtonPrompt, alert, std::nullopt};
     FakeNotificationCentre centre;
     ManualScheduler scheduler;
     FakeCoverDecoder decoder;

@@ -2,8 +2,8 @@
 
 #include "core/colour.h"
 #include "core/ports/alert.h"
+#include "core/ports/link_button_prompt.h"
 #include "core/ports/notification_centre.h"
-#include "core/ports/push_button_window.h"
 #include "core/ports/scheduler.h"
 #include "core/ports/sleeper.h"
 #include "core/ports/views.h"
@@ -29,29 +29,29 @@ public:
     }
 };
 
-class FakePushButtonWindow final : public PushButtonWindow {
+class FakeLinkButtonPrompt final : public LinkButtonPrompt {
 public:
-    bool visible = false;
-    int shows = 0;
-    int fronts = 0;
-    int hides = 0;
-    void show() override
+    std::vector<std::string> begun; // the bridge of each begin
+    int attempts = 0;
+    int ends = 0;
+    bool active = false;
+    void begin(const std::string& bridge) override
     {
-        visible = true;
-        ++shows;
+        begun.push_back(bridge);
+        active = true;
     }
-    void bringToFront() override { ++fronts; }
-    void hide() override
+    void attempt() override { ++attempts; }
+    void end() override
     {
-        visible = false;
-        ++hides;
+        active = false;
+        ++ends;
     }
 };
 
 class FakeAlert final : public Alert {
 public:
     std::vector<AlertText> shown;
-    void runModal(const AlertText& text) override { shown.push_back(text); }
+    void show(const AlertText& text) override { shown.push_back(text); }
 };
 
 // Holds delayed calls until the test fires them.

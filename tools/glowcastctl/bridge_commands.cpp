@@ -54,7 +54,7 @@ struct Session {
     FilePreferences preferences{log, FilePreferences::defaultDirectory()};
     QtHttpTransport http{log};
     QtSleeper sleeper;
-    ConsolePushButtonWindow window;
+    ConsoleLinkButtonPrompt window;
     ConsoleAlert alert;
     Settings settings{preferences, log};
     BridgeBridge bridge{

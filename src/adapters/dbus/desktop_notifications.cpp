@@ -62,7 +62,7 @@ void DesktopNotifier::close()
     m_closeWhenKnown = false;
 }
 
-void NotificationPushButtonWindow::show()
+void NotificationLinkButtonPrompt::begin(const std::string& /*bridge*/)
 {
     if (m_visible)
         return;
@@ -73,7 +73,7 @@ void NotificationPushButtonWindow::show()
                     DesktopNotifier::Urgency::Critical);
 }
 
-void NotificationPushButtonWindow::hide()
+void NotificationLinkButtonPrompt::end()
 {
     if (!m_visible)
         return;
@@ -81,7 +81,7 @@ void NotificationPushButtonWindow::hide()
     m_notifier.close();
 }
 
-void NotificationAlert::runModal(const AlertText& text)
+void NotificationAlert::show(const AlertText& text)
 {
     m_log.write("alert: " + text.title + ": " + text.informativeText);
     m_notifier.show(text.title, text.informativeText, DesktopNotifier::Urgency::Critical);

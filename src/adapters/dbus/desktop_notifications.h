@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/ports/alert.h"
+#include "core/ports/link_button_prompt.h"
 #include "core/ports/log.h"
-#include "core/ports/push_button_window.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -37,14 +37,14 @@ private:
     bool m_complained = false;
 };
 
-// The push-button window of a program without a window: a notification that asks for the link
+// The link-button prompt of a program without a window: a notification that asks for the link
 // button, shown for as long as the pairing tries, and a log line.
-class NotificationPushButtonWindow final : public PushButtonWindow {
+class NotificationLinkButtonPrompt final : public LinkButtonPrompt {
 public:
-    NotificationPushButtonWindow(DesktopNotifier& notifier, Log& log) : m_notifier(notifier), m_log(log) {}
-    void show() override;
-    void bringToFront() override {}
-    void hide() override;
+    NotificationLinkButtonPrompt(DesktopNotifier& notifier, Log& log) : m_notifier(notifier), m_log(log) {}
+    void begin(const std::string& bridge) override;
+    void attempt() override {}
+    void end() override;
 
 private:
     DesktopNotifier& m_notifier;
@@ -57,7 +57,7 @@ private:
 class NotificationAlert final : public Alert {
 public:
     NotificationAlert(DesktopNotifier& notifier, Log& log) : m_notifier(notifier), m_log(log) {}
-    void runModal(const AlertText& text) override;
+    void show(const AlertText& text) override;
 
 private:
     DesktopNotifier& m_notifier;

@@ -2,7 +2,7 @@
 
 namespace glowcast {
 
-void ConsolePushButtonWindow::show()
+void ConsoleLinkButtonPrompt::begin(const std::string& /*bridge*/)
 {
     if (!m_visible)
         std::fprintf(m_out, "Press the link button on your lighting bridge now; waiting for it ");
@@ -10,7 +10,7 @@ void ConsolePushButtonWindow::show()
     std::fflush(m_out);
 }
 
-void ConsolePushButtonWindow::bringToFront()
+void ConsoleLinkButtonPrompt::attempt()
 {
     if (!m_visible)
         return;
@@ -18,7 +18,7 @@ void ConsolePushButtonWindow::bringToFront()
     std::fflush(m_out);
 }
 
-void ConsolePushButtonWindow::hide()
+void ConsoleLinkButtonPrompt::end()
 {
     if (m_visible)
         std::fputc('\n', m_out);
@@ -26,7 +26,7 @@ void ConsolePushButtonWindow::hide()
     std::fflush(m_out);
 }
 
-void ConsoleAlert::runModal(const AlertText& text)
+void ConsoleAlert::show(const AlertText& text)
 {
     std::fprintf(m_out, "\n%s\n%s\n[%s]\n", text.title.c_str(), text.informativeText.c_str(), text.button.c_str());
     std::fflush(m_out);

@@ -1,20 +1,20 @@
 #pragma once
 
 #include "core/ports/alert.h"
-#include "core/ports/push_button_window.h"
+#include "core/ports/link_button_prompt.h"
 
 #include <cstdio>
 
 namespace glowcast {
 
-// The push-button window of a command-line program: a line asking for the link button when it is
-// shown, a dot for every pairing attempt, and an end of line when it is hidden.
-class ConsolePushButtonWindow final : public PushButtonWindow {
+// The link-button prompt of a command-line program: a line asking for the link button when pairing
+// begins, a dot for every attempt, and an end of line when it ends.
+class ConsoleLinkButtonPrompt final : public LinkButtonPrompt {
 public:
-    explicit ConsolePushButtonWindow(std::FILE* out = stderr) : m_out(out) {}
-    void show() override;
-    void bringToFront() override;
-    void hide() override;
+    explicit ConsoleLinkButtonPrompt(std::FILE* out = stderr) : m_out(out) {}
+    void begin(const std::string& bridge) override;
+    void attempt() override;
+    void end() override;
 
 private:
     std::FILE* m_out;
@@ -26,7 +26,7 @@ private:
 class ConsoleAlert final : public Alert {
 public:
     explicit ConsoleAlert(std::FILE* out = stderr) : m_out(out) {}
-    void runModal(const AlertText& text) override;
+    void show(const AlertText& text) override;
 
 private:
     std::FILE* m_out;

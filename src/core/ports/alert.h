@@ -11,11 +11,13 @@ struct AlertText {
     friend bool operator==(const AlertText&, const AlertText&) = default;
 };
 
-// A modal alert with one button. Blocks until the user dismisses it.
+// A message for the user with one button. It may block until the user dismisses it (a message box),
+// or return at once with the message still showing (a desktop notification, a line on a terminal):
+// the caller goes on the same way after either.
 class Alert {
 public:
     virtual ~Alert() = default;
-    virtual void runModal(const AlertText& text) = 0;
+    virtual void show(const AlertText& text) = 0;
 };
 
 } // namespace glowcast
