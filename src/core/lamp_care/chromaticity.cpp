@@ -59,6 +59,16 @@ Chromaticity uniform(Chromaticity point)
 
 } // namespace
 
+Chromaticity blackBodyChromaticity(double kelvin)
+{
+    return blackBody(kelvin);
+}
+
+Chromaticity uniformChromaticity(Chromaticity point)
+{
+    return uniform(point);
+}
+
 Chromaticity nearestInGamut(Chromaticity point, const Gamut& gamut)
 {
     const auto& [red, green, blue] = gamut.corners;

@@ -20,6 +20,11 @@ struct Gamut {
 // The point itself when it lies in the triangle (edges included), else the nearest point of its edges.
 [[nodiscard]] Chromaticity nearestInGamut(Chromaticity point, const Gamut& gamut);
 
+// The black body's chromaticity at a temperature (clamped to 1667..25000 K).
+[[nodiscard]] Chromaticity blackBodyChromaticity(double kelvin);
+// The point in the CIE 1960 uniform chromaticity space (u, v).
+[[nodiscard]] Chromaticity uniformChromaticity(Chromaticity point);
+
 // The colour temperature in mired, lowest..highest, whose white on the black-body curve lies
 // nearest the point in the CIE 1960 uniform chromaticity space. Needs 1 <= lowest <= highest.
 [[nodiscard]] int nearestMired(Chromaticity point, int lowest, int highest);

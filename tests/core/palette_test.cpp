@@ -1,0 +1,188 @@
+#include "core/json_codec.h"
+#include "core/palette/colour_quantiser.h"
+#include "core/palette/perceptual.h"
+#include "core/palette/vivid_palette.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+namespace {
+
+TEST(PerceptualTest, Ciede2000GivesThePublishedDifferences)
+{
+    struct Row {
+        CieLab first;
+        CieLab second;
+        double difference;
+    };
+    // Pairs from Sharma, Wu and Dalal's test data for the formula.
+    const std::vector<Row> rows = {
+        {{50, 2.6772, -79.7751}, {50, 0, -82.7485}, 2.0425},
+        {{50, 0, 0}, {50, -1, 2}, 2.3669},
+        {{50, 2.49, -0.001}, {50, -2.49, 0.0009}, 7.1792},
+        {{50, 2.5, 0}, {73, 25, -18}, 27.1492},
+        {{50, 2.5, 0}, {61, -5, 29}, 22.8977},
+        {{50, 2.5, 0}, {56, -27, -3}, 31.9030},
+        {{50, 2.5, 0}, {58, 24, 15}, 19.4535},
+        {{50, 2.5, 0}, {50, 3.1736, 0.5854}, 1.0000},
+        {{60.2574, -34.0099, 36.2677}, {60.4626, -34.1751, 39.4387}, 1.2644},
+    };
+    for (const Row& row : rows) {
+        EXPECT_NEAR(ciede2000(row.first, row.second), row.difference, 5e-5);
+        EXPECT_NEAR(ciede2000(row.second, row.first), row.difference, 5e-5);
+    }
+}
+
+TEST(PerceptualTest, RedAndWhiteHaveTheirKnownCoordinates)
+{
+    const Oklab red = oklabFromLinear({1, 0, 0});
+    EXPECT_NEAR(red.lightness, 0.627955, 1e-5);
+    EXPECT_NEAR(red.a, 0.224863, 1e-5);
+    EXPECT_NEAR(red.b, 0.125846, 1e-5);
+    const CieLab redLab = cieLabFromLinear({1, 0, 0});
+    EXPECT_NEAR(redLab.lightness, 53.2408, 1e-3);
+    EXPECT_NEAR(redLab.a, 80.0925, 1e-3);
+    EXPECT_NEAR(redLab.b, 67.2032, 1e-3);
+    const Oklab white = oklabFromLinear({1, 1, 1});
+    EXPECT_NEAR(white.lightness, 1.0, 1e-6);
+    EXPECT_NEAR(white.chroma(), 0.0, 1e-6);
+    const LinearRgb back = linearFromOklab(red);
+    EXPECT_NEAR(back.red, 1.0, 1e-6);
+    EXPECT_NEAR(back.green, 0.0, 1e-6);
+    EXPECT_NEAR(encodedFromLinear(linearFromEncoded(0.5)), 0.5, 1e-12);
+    EXPECT_NEAR(linearFromEncoded(0.04), 0.04 / 12.92, 1e-12); // the curve's straight foot
+}
+
+TEST(VividPaletteTest, LampLightKeepsTheColoursOwnChromaticity)
+{
+    struct Row {
+        Colour colour;
+        Dictionary body;
+    };
+    const std::vector<Row> rows = {
+        {{1, 0, 0}, {{"bri", 254.0}, {"xy", "[0.640,0.330]"}}},
+        {{0, 0, 1}, {{"bri", 254.0}, {"xy", "[0.150,0.060]"}}},
+        {{0, 1, 1}, {{"bri", 254.0}, {"xy", "[0.225,0.329]"}}},   // not moved to a fixed blue
+        {{0, 0.5, 0}, {{"bri", 127.0}, {"xy", "[0.300,0.600]"}}}, // not moved to a fixed green
+        {{1, 1, 1}, {{"bri", 254.0}, {"xy", "[0.313,0.329]"}}},
+        {{0, 0, 0}, {{"bri", 1.0}, {"xy", "[0.313,0.329]"}}},
+        {{2, -1, NAN}, {{"bri", 254.0}, {"xy", "[0.640,0.330]"}}},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(vividLampStateBody(row.colour), row.body) << row.colour.red << " " << row.colour.green;
+    EXPECT_EQ(vividLampStateBody(std::nullopt), (Dictionary{{"bri", 0.0}, {"sat", 0.0}}));
+}
+
+PixelCanvas canvas(int side, const std::vector<std::pair<std::array<std::uint8_t, 4>, int>>& runs)
+{
+    // Runs of pixels row by row; the last run fills what is left.
+    PixelCanvas made{side, side, {}};
+    for (const auto& [pixel, count] : runs)
+        for (int i = 0; i < count && made.rgba.size() < static_cast<std::size_t>(side * side * 4); ++i)
+            made.rgba.insert(made.rgba.end(), pixel.begin(), pixel.end());
+    while (made.rgba.size() < static_cast<std::size_t>(side * side * 4))
+        made.rgba.insert(made.rgba.end(), runs.back().first.begin(), runs.back().first.end());
+    return made;
+}
+
+// The bodies as JSON texts, so a failure reads.
+std::vector<std::string> bodies(const std::vector<Colour>& colours)
+{
+    std::vector<std::string> made;
+    for (const Colour& colour : colours)
+        made.push_back(JSONFromDictionary(vividLampStateBody(colour)));
+    return made;
+}
+
+std::string body(double bri, const char* xy)
+{
+    return JSONFromDictionary(Dictionary{{"bri", bri}, {"xy", xy}});
+}
+
+TEST(VividPaletteTest, PickerRules)
+{
+    const std::string red = body(254, "[0.640,0.330]");
+    const std::string blue = body(254, "[0.150,0.060]");
+    const std::array<std::uint8_t, 4> redPixel{255, 0, 0, 255};
+    const std::array<std::uint8_t, 4> bluePixel{0, 0, 255, 255};
+    struct Row {
+        const char* name;
+        PixelCanvas cover;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Row> rows = {
+        // No colour: warm white, as bright as the cover is light (grey 128 is Oklab 0.5999), never below 20.
+        {"grey", canvas(8, {{{128, 128, 128, 255}, 1}}), std::vector<std::string>(5, body(152, "[0.460,0.411]"))},
+        {"black", canvas(8, {{{0, 0, 0, 255}, 1}}), std::vector<std::string>(5, body(20, "[0.460,0.411]"))},
+        {"white", canvas(8, {{{255, 255, 255, 255}, 1}}), std::vector<std::string>(5, body(254, "[0.460,0.411]"))},
+        {"transparent", canvas(8, {{{255, 0, 0, 0}, 1}}), std::vector<std::string>(5, body(20, "[0.460,0.411]"))},
+        {"greys and white", canvas(8, {{{40, 40, 40, 255}, 20}, {{250, 250, 250, 255}, 1}}),
+         std::vector<std::string>(5, body(194, "[0.460,0.411]"))},
+        {"one pixel", canvas(1, {{redPixel, 1}}), std::vector<std::string>(5, red)},
+        {"size and bytes disagree", PixelCanvas{4, 4, std::vector<std::uint8_t>(12, 255)},
+         std::vector<std::string>(5, body(20, "[0.460,0.411]"))},
+        // A black field with a small red accent: the accent on every lamp, never the black.
+        {"black field, red accent", canvas(40, {{redPixel, 16}, {{0, 0, 0, 255}, 1}}),
+         std::vector<std::string>(5, red)},
+        // Two colours for five lamps: they repeat from the strongest (blue: more chroma, same share).
+        {"two tone", canvas(8, {{redPixel, 32}, {bluePixel, 1}}), {blue, red, blue, red, blue}},
+        // Opacity weighs: the faint red, though more pixels, comes after the opaque blue.
+        {"faint red", canvas(8, {{{255, 0, 0, 60}, 48}, {bluePixel, 1}}), {blue, red, blue, red, blue}},
+        // Two reds closer than the distance floor: the larger one only.
+        {"too close", canvas(8, {{{200, 30, 30, 255}, 40}, {{215, 40, 30, 255}, 1}}),
+         std::vector<std::string>(5, body(199, "[0.608,0.330]"))},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(bodies(vividColours(row.cover, 5)), row.expected);
+    }
+    EXPECT_TRUE(vividColours(canvas(1, {{redPixel, 1}}), 0).empty());
+}
+
+TEST(VividPaletteTest, ABusyCoverGivesDistinctColoursInRangeTheSameEveryRun)
+{
+    PixelCanvas busy{64, 64, {}};
+    unsigned state = 7;
+    for (int i = 0; i < 64 * 64; ++i) {
+        state = state * 1103515245u + 12345u;
+        const int x = i % 64;
+        const int y = i / 64;
+        busy.rgba.insert(busy.rgba.end(), {static_cast<std::uint8_t>(x * 4), static_cast<std::uint8_t>(y * 4),
+                                           static_cast<std::uint8_t>((state >> 16) & 255), 255});
+    }
+    const std::vector<Colour> colours = vividColours(busy, 5);
+    EXPECT_EQ(vividColours(busy, 5), colours);
+    ASSERT_EQ(colours.size(), 5u);
+    std::vector<CieLab> labs;
+    for (const Colour& c : colours) {
+        for (const double channel : {c.red, c.green, c.blue})
+            EXPECT_TRUE(channel >= 0.0 && channel <= 1.0);
+        const LinearRgb light{linearFromEncoded(c.red), linearFromEncoded(c.green), linearFromEncoded(c.blue)};
+        labs.push_back(cieLabFromLinear(light));
+        EXPECT_GE(oklabFromLinear(light).chroma(), 0.04);
+        EXPECT_GE(labs.back().lightness, 15.0);
+    }
+    for (std::size_t p = 0; p < labs.size(); ++p)
+        for (std::size_t q = p + 1; q < labs.size(); ++q)
+            EXPECT_GE(ciede2000(labs[p], labs[q]), 15.5) << p << " " << q;
+}
+
+TEST(ColourQuantiserTest, GroupsHeaviestFirstAndKeepsTheTotalWeight)
+{
+    const std::vector<ColourCluster> clusters =
+        quantiseColours(canvas(4, {{{255, 0, 0, 255}, 6}, {{0, 0, 255, 51}, 9}, {{0, 0, 255, 255}, 1}}), 16);
+    ASSERT_EQ(clusters.size(), 2u);
+    EXPECT_NEAR(clusters[0].weight, 6.0, 1e-9);
+    EXPECT_NEAR(clusters[0].centre.lightness, 0.627955, 1e-5);
+    // The faint blue and the opaque one share a bin: one colour, weighed 9 x 0.2 + 1.
+    EXPECT_NEAR(clusters[1].weight, 2.8, 1e-9);
+    EXPECT_NEAR(clusters[1].centre.lightness, 0.452014, 1e-5);
+    EXPECT_TRUE(quantiseColours(canvas(4, {{{9, 9, 9, 255}, 1}}), 0).empty());
+}
+
+} // namespace
+} // namespace glowcast
