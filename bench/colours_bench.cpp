@@ -7,6 +7,7 @@
 
 #include "adapters/qt/qt_cover_decoder.h"
 #include "core/eyedropper.h"
+#include "core/palette/vivid_palette.h"
 #include "support/recording_log.h"
 
 #include <QBuffer>
@@ -125,6 +126,22 @@ void coverToColours(benchmark::State& state)
     state.SetLabel(kCovers[state.range(0)].name);
 }
 
+// The same with the vivid palette: the same decoding and 80 x 80 redraw, then the vivid picker.
+void coverToVividColours(benchmark::State& state)
+{
+    const QByteArray& bytes = coverBytes(static_cast<int>(state.range(0)));
+    NullLog log;
+    glowcast::QtCoverDecoder decoder(log);
+    for (auto _ : state) {
+        const std::unique_ptr<glowcast::CoverImage> cover = decoder.decode(view(bytes));
+        const glowcast::PixelCanvas canvas =
+            cover->drawInto(glowcast::Eyedropper::kCanvasSide, glowcast::Eyedropper::kCanvasSide);
+        std::vector<glowcast::Colour> colours = glowcast::vividColours(canvas, 5);
+        benchmark::DoNotOptimize(colours.data());
+    }
+    state.SetLabel(kCovers[state.range(0)].name);
+}
+
 void jpegFloor(benchmark::State& state)
 {
     const QByteArray& bytes = coverBytes(static_cast<int>(state.range(0)));
@@ -176,6 +193,7 @@ void configure(benchmark::internal::Benchmark* benchmark)
 }
 
 BENCHMARK(coverToColours)->Apply(configure)->DenseRange(0, 3);
+BENCHMARK(coverToVividColours)->Apply(configure)->DenseRange(0, 3);
 BENCHMARK(jpegFloor)->Apply(configure)->DenseRange(0, 2);
 BENCHMARK(pngFloor)->Apply(configure)->Arg(3);
 

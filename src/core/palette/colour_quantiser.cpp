@@ -9,7 +9,7 @@ namespace glowcast {
 
 namespace {
 
-constexpr int kLloydRounds = 6;
+constexpr int kLloydRounds = 4;
 constexpr int kBinBits = 4;
 
 struct Point {

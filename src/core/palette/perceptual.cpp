@@ -8,7 +8,7 @@ namespace glowcast {
 
 double Oklab::chroma() const
 {
-    return std::hypot(a, b);
+    return std::sqrt(a * a + b * b);
 }
 
 double linearFromEncoded(double encoded)
@@ -48,9 +48,10 @@ Oklab oklabFromLinear(const LinearRgb& c)
 
 LinearRgb linearFromOklab(const Oklab& c)
 {
-    const double l = std::pow(c.lightness + 0.3963377774 * c.a + 0.2158037573 * c.b, 3);
-    const double m = std::pow(c.lightness - 0.1055613458 * c.a - 0.0638541728 * c.b, 3);
-    const double s = std::pow(c.lightness - 0.0894841775 * c.a - 1.2914855480 * c.b, 3);
+    const auto cube = [](double v) { return v * v * v; };
+    const double l = cube(c.lightness + 0.3963377774 * c.a + 0.2158037573 * c.b);
+    const double m = cube(c.lightness - 0.1055613458 * c.a - 0.0638541728 * c.b);
+    const double s = cube(c.lightness - 0.0894841775 * c.a - 1.2914855480 * c.b);
     return {4.0767416621 * l - 3.3077115913 * m + 0.2309699292 * s,
             -1.2684380046 * l + 2.6097574011 * m - 0.3413193965 * s,
             -0.0041960863 * l - 0.7034186147 * m + 1.7076147010 * s};
@@ -81,14 +82,14 @@ double ciede2000(const CieLab& first, const CieLab& second)
     const auto pow7 = [](double v) { return v * v * v * v * v * v * v; };
     constexpr double k25To7 = 6103515625.0; // 25^7
 
-    const double c1 = std::hypot(first.a, first.b);
-    const double c2 = std::hypot(second.a, second.b);
+    const double c1 = std::sqrt(first.a * first.a + first.b * first.b);
+    const double c2 = std::sqrt(second.a * second.a + second.b * second.b);
     const double meanC7 = pow7((c1 + c2) / 2.0);
     const double g = 0.5 * (1.0 - std::sqrt(meanC7 / (meanC7 + k25To7)));
     const double a1 = (1.0 + g) * first.a;
     const double a2 = (1.0 + g) * second.a;
-    const double cp1 = std::hypot(a1, first.b);
-    const double cp2 = std::hypot(a2, second.b);
+    const double cp1 = std::sqrt(a1 * a1 + first.b * first.b);
+    const double cp2 = std::sqrt(a2 * a2 + second.b * second.b);
     const auto hue = [&](double b, double a) {
         if (a == 0.0 && b == 0.0)
             return 0.0;
@@ -119,9 +120,22 @@ double ciede2000(const CieLab& first, const CieLab& second)
         else
             meanH = meanH < 360.0 ? (meanH + 360.0) / 2.0 : (meanH - 360.0) / 2.0;
     }
-    const double t = 1.0 - 0.17 * std::cos(radians(meanH - 30.0)) + 0.24 * std::cos(radians(2.0 * meanH)) +
-                     0.32 * std::cos(radians(3.0 * meanH + 6.0)) - 0.20 * std::cos(radians(4.0 * meanH - 63.0));
-    const double deltaTheta = 30.0 * std::exp(-std::pow((meanH - 275.0) / 25.0, 2.0));
+    // The four cosines of the hue's multiples from one cosine and sine, by the multiple-angle identities.
+    const double cos1 = std::cos(radians(meanH));
+    const double sin1 = std::sin(radians(meanH));
+    const double cos2 = 2.0 * cos1 * cos1 - 1.0;
+    const double sin2 = 2.0 * sin1 * cos1;
+    const double cos3 = cos1 * (4.0 * cos1 * cos1 - 3.0);
+    const double sin3 = sin1 * (3.0 - 4.0 * sin1 * sin1);
+    const double cos4 = 2.0 * cos2 * cos2 - 1.0;
+    const double sin4 = 2.0 * sin2 * cos2;
+    const auto shifted = [&](double cosine, double sine, double degreesShift) {
+        return cosine * std::cos(radians(degreesShift)) - sine * std::sin(radians(degreesShift));
+    };
+    const double t = 1.0 - 0.17 * shifted(cos1, sin1, -30.0) + 0.24 * cos2 + 0.32 * shifted(cos3, sin3, 6.0) -
+                     0.20 * shifted(cos4, sin4, -63.0);
+    const double hueOffset = (meanH - 275.0) / 25.0;
+    const double deltaTheta = 30.0 * std::exp(-hueOffset * hueOffset);
     const double meanCp7 = pow7(meanCp);
     const double rc = 2.0 * std::sqrt(meanCp7 / (meanCp7 + k25To7));
     const double lOffset = (meanL - 50.0) * (meanL - 50.0);

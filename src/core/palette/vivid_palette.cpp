@@ -8,6 +8,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <numbers>
 #include <optional>
 #include <string>
 
@@ -15,7 +16,7 @@ namespace glowcast {
 
 namespace {
 
-constexpr std::size_t kClusters = 16;
+constexpr std::size_t kClusters = 24;
 // Not lamp colours while the cover has others.
 constexpr double kBlackLStar = 15.0;
 constexpr double kWhiteLStar = 92.0;
@@ -24,14 +25,16 @@ constexpr double kGreyChroma = 0.04;
 constexpr double kSmallestShare = 0.002;
 // Each lamp colour's floors (Oklab), and the ceiling that keeps it from washing out to white.
 constexpr double kLampChroma = 0.07;
-constexpr double kLowestLightness = 0.45;
-constexpr double kHighestLightness = 0.86;
+constexpr double kLowestLightness = 0.40;
+constexpr double kHighestLightness = 0.90;
 // Every two lamp colours at least this far apart (CIEDE2000).
 constexpr double kDistinctFloor = 16.0;
 // How much a unit of Oklab chroma is worth against a unit of mean distance to the picture.
 constexpr double kChromaWorth = 8.0;
 constexpr int kSwapRounds = 32;
-constexpr bool kCoverEverything = true;
+// Fills: hues this many degrees (and twice and three times as many) either side of the heaviest groups' own.
+constexpr double kFillTurn = 20.0;
+constexpr std::size_t kFilledGroups = 8;
 // Beside each group's own lightness, a lighter and a darker lamp colour of the same hue: the shades
 // a photograph has of one colour, and what keeps a cover with few hues from repeating colours.
 constexpr double kShadeStep = 0.2;
@@ -41,6 +44,8 @@ constexpr double kRicher = 1.5;
 constexpr double kNearPicture = 15.0;
 // A lamp colour this near the black body's whites (CIE 1960 uv, 2000 to 6500 K) reads as white light.
 constexpr double kWhiteLightUv = 0.008;
+constexpr int kTurnStepDegrees = 3;
+constexpr int kLargestTurnDegrees = 24;
 // A colourless cover's lamps: never dimmer than this, so a black cover dims the room without darkness.
 constexpr std::int32_t kNeutralFloorBri = 20;
 
@@ -106,29 +111,40 @@ bool readsAsWhiteLight(const LinearRgb& light)
         return points;
     }();
     const Chromaticity point = uniformChromaticity(chromaticityOf(light));
+    const auto [lowU, highU] = std::minmax({curve.front().x, curve.back().x});
+    const auto [lowV, highV] = std::minmax({curve.front().y, curve.back().y});
+    if (point.x < lowU - kWhiteLightUv || point.x > highU + kWhiteLightUv || point.y < lowV - kWhiteLightUv ||
+        point.y > highV + kWhiteLightUv)
+        return false;
     for (std::size_t i = 0; i + 1 < curve.size(); ++i) {
         const double dx = curve[i + 1].x - curve[i].x;
         const double dy = curve[i + 1].y - curve[i].y;
         const double t =
             std::clamp(((point.x - curve[i].x) * dx + (point.y - curve[i].y) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
-        if (std::hypot(point.x - curve[i].x - t * dx, point.y - curve[i].y - t * dy) < kWhiteLightUv)
+        const double du = point.x - curve[i].x - t * dx;
+        const double dv = point.y - curve[i].y - t * dy;
+        if (du * du + dv * dv < kWhiteLightUv * kWhiteLightUv)
             return true;
     }
     return false;
 }
 
-// The colour itself when it does not read as white light, else the same hue and lightness with
-// more chroma until it does not; nothing when no chroma a screen shows gets it there.
-std::optional<Oklab> offWhiteLight(const Oklab& colour)
+// The hue nearest the group's own (turned a few degrees at a time, either way) whose lamp colour
+// does not read as white light: an orange or a tan at a candle's chromaticity becomes a slightly
+// redder or yellower one. Nothing when no turn within the limit gets there.
+std::optional<Oklab> offWhiteLight(const Oklab& centre)
 {
-    const double chroma = colour.chroma();
-    for (double more = chroma; more < chroma + 0.2; more += 0.01) {
-        const Oklab richer =
-            chroma > 0.0 ? Oklab{colour.lightness, colour.a * more / chroma, colour.b * more / chroma} : colour;
-        if (!inGamut(richer))
-            return std::nullopt;
-        if (!readsAsWhiteLight(clampedLinear(linearFromOklab(richer))))
-            return richer;
+    for (int turn = 0; turn <= kLargestTurnDegrees; turn += kTurnStepDegrees) {
+        for (const int sign : {1, -1}) {
+            if (turn == 0 && sign < 0)
+                continue;
+            const double angle = sign * turn * std::numbers::pi / 180.0;
+            const Oklab turned{centre.lightness, centre.a * std::cos(angle) - centre.b * std::sin(angle),
+                               centre.a * std::sin(angle) + centre.b * std::cos(angle)};
+            const Oklab shown = lampColour(turned);
+            if (!readsAsWhiteLight(clampedLinear(linearFromOklab(shown))))
+                return turned;
+        }
     }
     return std::nullopt;
 }
@@ -162,58 +178,32 @@ std::vector<Colour> warmWhite(const std::vector<ColourCluster>& clusters, std::i
 
 class Picker {
 public:
-    Picker(const std::vector<ColourCluster>& clusters, std::vector<Candidate> candidates)
-        : m_candidates(std::move(candidates))
+    // Candidates from fillFrom on only fill the places the others leave.
+    Picker(const std::vector<ColourCluster>& clusters, std::vector<Candidate> candidates, std::size_t fillFrom)
+        : m_candidates(std::move(candidates)), m_fillFrom(fillFrom),
+          m_apart(m_candidates.size() * m_candidates.size(), kUnknown)
     {
         double total = 0.0;
         for (const ColourCluster& cluster : clusters)
             total += cluster.weight;
         for (const ColourCluster& cluster : clusters) {
             m_shares.push_back(cluster.weight / total);
-            const CieLab lab = cieLabFromLinear(clampedLinear(linearFromOklab(cluster.centre)));
-            std::vector<double> row;
-            for (const Candidate& candidate : m_candidates)
-                row.push_back(ciede2000(lab, candidate.lab));
-            m_distance.push_back(std::move(row));
+            m_labs.push_back(cieLabFromLinear(clampedLinear(linearFromOklab(cluster.centre))));
         }
-        const std::size_t count = m_candidates.size();
-        m_apart.assign(count, std::vector<bool>(count, true));
-        for (std::size_t p = 0; p < count; ++p) {
-            m_apart[p][p] = false; // a colour is never chosen twice
-
-            for (std::size_t q = p + 1; q < count; ++q)
-                m_apart[p][q] = m_apart[q][p] = ciede2000(m_candidates[p].lab, m_candidates[q].lab) >= kDistinctFloor;
-        }
+        m_distance.assign(m_labs.size() * m_candidates.size(), kUnknownDistance);
     }
 
-    // The set, by greedy growth and then swaps while a swap lowers the cost.
+    // The set, by greedy growth and then swaps while a swap lowers the cost; then the fills, greedily.
     std::vector<std::size_t> choose(std::size_t wanted) const
     {
         std::vector<std::size_t> chosen;
-        while (chosen.size() < wanted) {
-            std::optional<std::size_t> best;
-            double bestCost = 0.0;
-            for (std::size_t c = 0; c < m_candidates.size(); ++c) {
-                if (!fits(chosen, c, chosen.size()))
-                    continue;
-                chosen.push_back(c);
-                const double value = cost(chosen);
-                chosen.pop_back();
-                if (!best || value < bestCost) {
-                    best = c;
-                    bestCost = value;
-                }
-            }
-            if (!best)
-                break;
-            chosen.push_back(*best);
-        }
+        grow(chosen, wanted, 0, m_fillFrom);
         double current = cost(chosen);
         for (int round = 0; round < kSwapRounds; ++round) {
             bool improved = false;
             for (std::size_t slot = 0; slot < chosen.size(); ++slot) {
-                for (std::size_t c = 0; c < m_candidates.size(); ++c) {
-                    if (std::find(chosen.begin(), chosen.end(), c) != chosen.end() || !fits(chosen, c, slot))
+                for (std::size_t c = 0; c < m_fillFrom; ++c) {
+                    if (!fits(chosen, c, slot))
                         continue;
                     const std::size_t old = chosen[slot];
                     chosen[slot] = c;
@@ -229,6 +219,7 @@ public:
             if (!improved)
                 break;
         }
+        grow(chosen, wanted, m_fillFrom, m_candidates.size());
         return chosen;
     }
 
@@ -236,7 +227,7 @@ public:
     void order(std::vector<std::size_t>& chosen) const
     {
         std::vector<double> covered(chosen.size(), 0.0);
-        for (std::size_t j = 0; j < m_distance.size(); ++j)
+        for (std::size_t j = 0; j < m_labs.size(); ++j)
             covered[nearest(chosen, j)] += m_shares[j];
         std::vector<std::pair<double, std::size_t>> scored;
         for (std::size_t i = 0; i < chosen.size(); ++i)
@@ -249,20 +240,62 @@ public:
     [[nodiscard]] const Oklab& colour(std::size_t c) const { return m_candidates[c].colour; }
 
 private:
-    // Whether candidate c keeps its distance from every chosen one except the one in slot skip.
+    void grow(std::vector<std::size_t>& chosen, std::size_t wanted, std::size_t from, std::size_t to) const
+    {
+        while (chosen.size() < wanted) {
+            std::optional<std::size_t> best;
+            double bestCost = 0.0;
+            for (std::size_t c = from; c < to; ++c) {
+                if (!fits(chosen, c, chosen.size()))
+                    continue;
+                chosen.push_back(c);
+                const double value = cost(chosen);
+                chosen.pop_back();
+                if (!best || value < bestCost) {
+                    best = c;
+                    bestCost = value;
+                }
+            }
+            if (!best)
+                return;
+            chosen.push_back(*best);
+        }
+    }
+
+    // Whether candidate c keeps its distance from every chosen one except the one in slot skip (and
+    // is not one of them).
     bool fits(const std::vector<std::size_t>& chosen, std::size_t c, std::size_t skip) const
     {
         for (std::size_t slot = 0; slot < chosen.size(); ++slot)
-            if (slot != skip && !m_apart[chosen[slot]][c])
+            if (slot != skip && !apart(chosen[slot], c))
                 return false;
         return true;
+    }
+
+    // A candidate's distances to the picture's groups, worked out when first asked: the fills' often never are.
+    double distance(std::size_t j, std::size_t c) const
+    {
+        double* column = &m_distance[c * m_labs.size()];
+        if (column[0] == kUnknownDistance)
+            for (std::size_t k = 0; k < m_labs.size(); ++k)
+                column[k] = ciede2000(m_labs[k], m_candidates[c].lab);
+        return column[j];
+    }
+
+    // Worked out when first asked: most pairs never are.
+    bool apart(std::size_t p, std::size_t q) const
+    {
+        std::int8_t& known = m_apart[p * m_candidates.size() + q];
+        if (known == kUnknown)
+            known = p != q && ciede2000(m_candidates[p].lab, m_candidates[q].lab) >= kDistinctFloor ? 1 : 0;
+        return known == 1;
     }
 
     std::size_t nearest(const std::vector<std::size_t>& chosen, std::size_t j) const
     {
         std::size_t best = 0;
         for (std::size_t i = 1; i < chosen.size(); ++i)
-            if (m_distance[j][chosen[i]] < m_distance[j][chosen[best]])
+            if (distance(j, chosen[i]) < distance(j, chosen[best]))
                 best = i;
         return best;
     }
@@ -270,19 +303,23 @@ private:
     // The picture's mean distance to its nearest lamp colour, less what the colours' chroma is worth.
     double cost(const std::vector<std::size_t>& chosen) const
     {
-        double distance = 0.0;
-        for (std::size_t j = 0; j < m_distance.size(); ++j)
-            distance += m_shares[j] * m_distance[j][chosen[nearest(chosen, j)]];
+        double away = 0.0;
+        for (std::size_t j = 0; j < m_labs.size(); ++j)
+            away += m_shares[j] * distance(j, chosen[nearest(chosen, j)]);
         double chroma = 0.0;
         for (std::size_t c : chosen)
             chroma += m_candidates[c].colour.chroma();
-        return distance - kChromaWorth * chroma / static_cast<double>(chosen.size());
+        return away - kChromaWorth * chroma / static_cast<double>(chosen.size());
     }
 
     std::vector<Candidate> m_candidates;
     std::vector<double> m_shares;
-    std::vector<std::vector<double>> m_distance; // cluster x candidate, CIEDE2000
-    std::vector<std::vector<bool>> m_apart;
+    std::vector<CieLab> m_labs;
+    static constexpr double kUnknownDistance = -1.0;
+    mutable std::vector<double> m_distance; // candidate x cluster, CIEDE2000
+    std::size_t m_fillFrom;
+    static constexpr std::int8_t kUnknown = -1;
+    mutable std::vector<std::int8_t> m_apart; // candidate x candidate: 1 far enough apart, 0 not
 };
 
 std::string xyText(double x, double y)
@@ -320,33 +357,53 @@ std::vector<Colour> vividColours(const PixelCanvas& canvas, std::int32_t n)
         if (share < kSmallestShare || lStar < kBlackLStar || lStar > kWhiteLStar ||
             cluster.centre.chroma() < kGreyChroma)
             continue;
-        colourful.push_back(cluster);
+        const std::optional<Oklab> hue = offWhiteLight(cluster.centre);
+        if (!hue)
+            continue;
+        colourful.push_back({*hue, cluster.weight});
         std::vector<Oklab> kept;
         for (const double shade : {0.0, -kShadeStep, kShadeStep}) {
             for (const double richer : {1.0, kRicher}) {
-                const Oklab centre{cluster.centre.lightness + shade, cluster.centre.a * richer,
-                                   cluster.centre.b * richer};
-                std::optional<Oklab> colour = offWhiteLight(lampColour(centre));
-                const bool seen = colour && std::any_of(kept.begin(), kept.end(), [&](const Oklab& k) {
-                                      return std::abs(k.lightness - colour->lightness) < kShadeStep / 2 &&
-                                             std::abs(k.chroma() - colour->chroma()) < 0.02;
-                                  });
-                if (!colour || seen)
+                const Oklab colour = lampColour({hue->lightness + shade, hue->a * richer, hue->b * richer});
+                const LinearRgb light = clampedLinear(linearFromOklab(colour));
+                const bool seen = std::any_of(kept.begin(), kept.end(), [&](const Oklab& k) {
+                    return std::abs(k.lightness - colour.lightness) < kShadeStep / 2 &&
+                           std::abs(k.chroma() - colour.chroma()) < 0.02;
+                });
+                if (seen || readsAsWhiteLight(light))
                     continue;
-                const CieLab lab = cieLabFromLinear(clampedLinear(linearFromOklab(*colour)));
+                const CieLab lab = cieLabFromLinear(light);
                 const bool own = shade == 0.0 && richer == 1.0;
                 if (!own && std::none_of(pictureLabs.begin(), pictureLabs.end(),
                                          [&](const CieLab& p) { return ciede2000(p, lab) < kNearPicture; }))
                     continue;
-                kept.push_back(*colour);
-                candidates.push_back({*colour, lab, share});
+                kept.push_back(colour);
+                candidates.push_back({colour, lab, share});
             }
         }
     }
     if (candidates.empty())
         return warmWhite(clusters, n);
 
-    const Picker picker(kCoverEverything ? clusters : colourful, std::move(candidates));
+    // A cover with at least as many colours of its own as lamps, but too close together for them
+    // all, fills the rest with its heaviest colours' hues turned: never twice the same colour there.
+    const std::size_t fillFrom = candidates.size();
+    if (colourful.size() >= static_cast<std::size_t>(n)) {
+        for (std::size_t i = 0; i < colourful.size() && i < kFilledGroups; ++i) {
+            const Oklab& hue = colourful[i].centre;
+            for (const double degrees :
+                 {kFillTurn, -kFillTurn, 2 * kFillTurn, -2 * kFillTurn, 3 * kFillTurn, -3 * kFillTurn}) {
+                const double angle = degrees * std::numbers::pi / 180.0;
+                const Oklab colour = lampColour({hue.lightness, hue.a * std::cos(angle) - hue.b * std::sin(angle),
+                                                 hue.a * std::sin(angle) + hue.b * std::cos(angle)});
+                const LinearRgb light = clampedLinear(linearFromOklab(colour));
+                if (!readsAsWhiteLight(light))
+                    candidates.push_back({colour, cieLabFromLinear(light), 0.0});
+            }
+        }
+    }
+
+    const Picker picker(clusters, std::move(candidates), fillFrom);
     std::vector<std::size_t> chosen = picker.choose(static_cast<std::size_t>(n));
     picker.order(chosen);
     std::vector<Colour> colours;
