@@ -162,7 +162,7 @@ class PlayerChoiceTest : public FollowerTest, public ::testing::WithParamInterfa
 
 TEST_P(PlayerChoiceTest, FollowsThePlayerThatStartedPlayingLast)
 {
-    CoverFollower choosy{{true, {"vlc", "mozilla firefox"}}, *this, *this, *this, scheduler, log};
+    CoverFollower choosy{{true, {"vlc", "mozilla firefox", "za"}}, *this, *this, *this, scheduler, log};
     for (const std::string& step : GetParam().steps) {
         const std::size_t mark = step.find_first_of(":=");
         if (step[0] == '-')
@@ -173,6 +173,7 @@ TEST_P(PlayerChoiceTest, FollowsThePlayerThatStartedPlayingLast)
             choosy.playerChanged(bus(step.substr(0, mark)), {{}, playbackStatusFromText(step.substr(mark + 1)), {}});
     }
     EXPECT_EQ(choosy.status().busName, GetParam().followed.empty() ? "" : bus(GetParam().followed));
+    EXPECT_EQ(playbackStatusText(PlaybackStatus::Unknown), "Unknown");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -185,7 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ChoiceCase{{"a:Playing", "b:Playing", "-b"}, "a"}, ChoiceCase{{"a:Playing", "-a"}, ""},
                       ChoiceCase{{"a:Playing", "vlc.instance7:Playing"}, "a"},
                       ChoiceCase{{"a:Playing", "b:Playing", "b=Mozilla Firefox"}, "a"},
-                      ChoiceCase{{"a:Playing", "VLC:Playing"}, "a"}));
+                      ChoiceCase{{"a:Playing", "VLC:Playing"}, "a"},
+                      ChoiceCase{{"a:Playing", "b:Playing", "b=ZA"}, "a"}));
 
 TEST_F(FollowerTest, ActsOnEachChangeOfArtAndNeverReusesAnOlderCover)
 {

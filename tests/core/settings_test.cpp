@@ -56,6 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "bridge.local:8080): \"portal.example/api\""},
         TextCase{"lastusedbridgeIP", "10.0.0.2:99999999", {}, Failure::InvalidValue, ""},
         TextCase{"followplayers", "false", false, Failure::None, ""},
+        TextCase{"followplayers", " true ", true, Failure::None, ""},
         TextCase{"followplayers", "yes", {}, Failure::WrongKind, "\"followplayers\" is true or false, not \"yes\""},
         TextCase{"ignoreplayers", " vlc ,, Firefox Web Browser,", Texts{"vlc", "Firefox Web Browser"}, Failure::None,
                  ""},
