@@ -55,8 +55,11 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
 {
     m_bridge.setPortalHost(m_control.portalHost());
     m_lampCare.setSettings(lampCareSettingsFrom(m_settings));
-    m_control.setSettingObserver(
-        [this](std::string_view /*key*/) { m_lampCare.setSettings(lampCareSettingsFrom(m_settings)); });
+    m_controller.setPalette(paletteFrom(m_settings));
+    m_control.setSettingObserver([this](std::string_view /*key*/) {
+        m_lampCare.setSettings(lampCareSettingsFrom(m_settings));
+        m_controller.setPalette(paletteFrom(m_settings));
+    });
     m_controller.connectViews(m_frontEnd.attach(*this));
     m_followerView = m_frontEnd.followerView();
     showFollowed(m_follower.status());

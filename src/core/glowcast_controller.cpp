@@ -141,8 +141,7 @@ void GlowcastController::coverHasChanged(const Notification& notification)
     const bool coverChanged = coverIdentity != m_lastCover;
     m_lastCover = coverIdentity;
 
-    Eyedropper eyedropper(image.get(), m_log);
-    const std::vector<Colour> colours = eyedropper.getColours(m_lamps.enabledCount());
+    const std::vector<Colour> colours = paletteColours(m_palette, image.get(), m_lamps.enabledCount(), m_log);
     m_lastColours = colours;
 
     if (m_coverDisplay != nullptr)
@@ -156,7 +155,7 @@ void GlowcastController::coverHasChanged(const Notification& notification)
     m_lampCare.startCover(coverChanged);
     for (LampAssignment& lamp : plan) {
         m_log.write(enabledCountLine(count));
-        Dictionary body = lampStateBody(lamp.colour, m_log);
+        Dictionary body = paletteLampBody(m_palette, lamp.colour, m_log);
         m_log.write(nthEnabledLine(lamp.id));
         m_lampCare.sendOne({std::move(lamp.id), std::move(body)});
     }

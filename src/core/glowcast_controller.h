@@ -5,6 +5,7 @@
 #include "lamp_care/lamp_care.h"
 #include "lamp_collection.h"
 #include "lamp_entry.h"
+#include "palette/palette.h"
 #include "ports/clock.h"
 #include "ports/cover_image.h"
 #include "ports/follower_view.h"
@@ -83,6 +84,8 @@ public:
     // While not following, a cover change from any source is logged and not handled.
     void setFollowing(bool following);
     [[nodiscard]] bool following() const { return m_following; }
+    // The palette the next cover's colours are taken with.
+    void setPalette(Palette palette) { m_palette = palette; }
     // The colours of the last cover change handled, in the extractor's order; empty before it.
     [[nodiscard]] const std::vector<Colour>& lastColours() const { return m_lastColours; }
 
@@ -98,6 +101,7 @@ private:
 
     BridgeBridge& m_bridgeBridge;
     LampCare& m_lampCare;
+    Palette m_palette = Palette::Classic;
     Preferences& m_preferences;
     NotificationCentre& m_notificationCentre;
     Scheduler& m_scheduler;

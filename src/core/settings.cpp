@@ -3,6 +3,7 @@
 #include "bridge_bridge.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstddef>
 
@@ -25,6 +26,8 @@ constexpr std::string_view kBlank = " \t";
         return "a list of texts";
     case SettingKind::WholeNumber:
         return "a whole number";
+    case SettingKind::Choice:
+        return "a text";
     }
     return "";
 }
@@ -38,6 +41,15 @@ constexpr std::string_view kBlank = " \t";
     if (std::holds_alternative<std::int64_t>(value))
         return SettingKind::WholeNumber;
     return SettingKind::Text;
+}
+
+// "classic or vivid"
+[[nodiscard]] std::string choicesText(const SettingRow& row)
+{
+    std::string text;
+    for (std::size_t i = 0; i < row.choices.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == row.choices.size() ? " or " : ", ") + std::string{row.choices[i]};
+    return text;
 }
 
 // "a whole number from 0 to 600 (0 is off)"
@@ -94,40 +106,105 @@ constexpr WholeNumberRule kFadeTenths{0, 600, "off"};
 constexpr WholeNumberRule kBrightness{0, 254, "off"};
 constexpr WholeNumberRule kCommandsPerSecond{0, 50, "off"};
 constexpr WholeNumberRule kRestoreSeconds{0, 86'400, "off"};
+// The palette a cover's colours are taken with: the classic extractor first, the default.
+constexpr std::array<std::string_view, 2> kPalettes{"classic", "vivid"};
 
 } // namespace
 
 const std::vector<SettingRow>& settingRows()
 {
     static const std::vector<SettingRow> rows{
-        {"lastusedbridgeIP", SettingKind::Text, std::string{}, "Bridge address",
-         "the bridge's host or address; the portal's answer replaces it", checkHost, kNotANumber},
-        {"portal", SettingKind::Text, std::string{}, "Discovery portal",
-         "host[:port] of the portal that tells the bridge's address (GLOWCAST_PORTAL wins when set)", checkHost,
-         kNotANumber},
-        {"followplayers", SettingKind::Flag, true, "Follow media players",
-         "take covers from the media players on the session bus", nullptr, kNotANumber},
-        {"ignoreplayers", SettingKind::TextList, std::vector<std::string>{}, "Players to ignore",
-         "players never followed: bus name suffixes or player names, separated by commas", checkPlayerNames,
-         kNotANumber},
-        {"fade", SettingKind::WholeNumber, std::int64_t{0}, "Fade (tenths of a second)",
-         "each new colour fades in over this many tenths of a second (off leaves it to the bridge)", nullptr,
-         kFadeTenths},
-        {"switchOn", SettingKind::Flag, false, "Switch lamps on",
-         "a colour also switches its lamp on, so a lamp that is off lights up", nullptr, kNotANumber},
-        {"minimumBrightness", SettingKind::WholeNumber, std::int64_t{0}, "Minimum brightness",
-         "a colour's brightness is never below this, on the lamps' scale of 1 to 254", nullptr, kBrightness},
-        {"fitLamp", SettingKind::Flag, false, "Fit each lamp",
+        {"lastusedbridgeIP",
+         SettingKind::Text,
+         std::string{},
+         "Bridge address",
+         "the bridge's host or address; the portal's answer replaces it",
+         checkHost,
+         kNotANumber,
+         {}},
+        {"portal",
+         SettingKind::Text,
+         std::string{},
+         "Discovery portal",
+         "host[:port] of the portal that tells the bridge's address (GLOWCAST_PORTAL wins when set)",
+         checkHost,
+         kNotANumber,
+         {}},
+        {"followplayers",
+         SettingKind::Flag,
+         true,
+         "Follow media players",
+         "take covers from the media players on the session bus",
+         nullptr,
+         kNotANumber,
+         {}},
+        {"ignoreplayers",
+         SettingKind::TextList,
+         std::vector<std::string>{},
+         "Players to ignore",
+         "players never followed: bus name suffixes or player names, separated by commas",
+         checkPlayerNames,
+         kNotANumber,
+         {}},
+        {"fade",
+         SettingKind::WholeNumber,
+         std::int64_t{0},
+         "Fade (tenths of a second)",
+         "each new colour fades in over this many tenths of a second (off leaves it to the bridge)",
+         nullptr,
+         kFadeTenths,
+         {}},
+        {"switchOn",
+         SettingKind::Flag,
+         false,
+         "Switch lamps on",
+         "a colour also switches its lamp on, so a lamp that is off lights up",
+         nullptr,
+         kNotANumber,
+         {}},
+        {"minimumBrightness",
+         SettingKind::WholeNumber,
+         std::int64_t{0},
+         "Minimum brightness",
+         "a colour's brightness is never below this, on the lamps' scale of 1 to 254",
+         nullptr,
+         kBrightness,
+         {}},
+        {"fitLamp",
+         SettingKind::Flag,
+         false,
+         "Fit each lamp",
          "colours fitted to each lamp's own gamut; white lamps get the nearest white, dimmable ones brightness only",
-         nullptr, kNotANumber},
-        {"pace", SettingKind::WholeNumber, std::int64_t{0}, "Lamp commands per second",
-         "at most this many lamp commands a second, evenly spread (a bridge takes about 10)", nullptr,
-         kCommandsPerSecond},
-        {"skipUnchanged", SettingKind::Flag, false, "Skip unchanged lamps",
-         "a lamp is not sent the state it last took again", nullptr, kNotANumber},
-        {"restoreAfter", SettingKind::WholeNumber, std::int64_t{0}, "Restore after (seconds)",
-         "puts the lamps back as they were once the followed player has not played for this many seconds", nullptr,
-         kRestoreSeconds},
+         nullptr,
+         kNotANumber,
+         {}},
+        {"pace",
+         SettingKind::WholeNumber,
+         std::int64_t{0},
+         "Lamp commands per second",
+         "at most this many lamp commands a second, evenly spread (a bridge takes about 10)",
+         nullptr,
+         kCommandsPerSecond,
+         {}},
+        {"skipUnchanged",
+         SettingKind::Flag,
+         false,
+         "Skip unchanged lamps",
+         "a lamp is not sent the state it last took again",
+         nullptr,
+         kNotANumber,
+         {}},
+        {"restoreAfter",
+         SettingKind::WholeNumber,
+         std::int64_t{0},
+         "Restore after (seconds)",
+         "puts the lamps back as they were once the followed player has not played for this many seconds",
+         nullptr,
+         kRestoreSeconds,
+         {}},
+        {"palette", SettingKind::Choice, std::string{"classic"}, "Palette",
+         "how a cover's colours are chosen: classic, or vivid (colours for lamps: distinct, rich, never dark or grey)",
+         nullptr, kNotANumber, kPalettes},
     };
     return rows;
 }
@@ -167,6 +244,7 @@ std::variant<SettingValue, Outcome> parseSetting(const SettingRow& row, std::str
 {
     switch (row.kind) {
     case SettingKind::Text:
+    case SettingKind::Choice:
         return SettingValue{std::string{trimmed(text)}};
     case SettingKind::Flag:
         if (trimmed(text) == "true")
@@ -203,12 +281,17 @@ std::variant<SettingValue, Outcome> parseSetting(const SettingRow& row, std::str
 Outcome checkSetting(const SettingRow& row, const SettingValue& value)
 {
     const std::string key = "\"" + std::string{row.key} + "\"";
-    if (kindOf(value) != row.kind)
+    const SettingKind kind = row.kind == SettingKind::Choice ? SettingKind::Text : row.kind;
+    if (kindOf(value) != kind)
         return {Failure::WrongKind,
                 key + " holds " + std::string{kindName(row.kind)} + ", not " + std::string{kindName(kindOf(value))}};
     if (const std::int64_t* number = std::get_if<std::int64_t>(&value);
         number != nullptr && (*number < row.number.lowest || *number > row.number.highest))
         return {Failure::InvalidValue, key + " is " + rangeText(row) + ": \"" + settingText(value) + "\""};
+    if (const std::string* word = std::get_if<std::string>(&value);
+        word != nullptr && !word->empty() && !row.choices.empty() &&
+        std::find(row.choices.begin(), row.choices.end(), std::string_view{*word}) == row.choices.end())
+        return {Failure::InvalidValue, key + " is " + choicesText(row) + ", not \"" + *word + "\""};
     if (row.check != nullptr)
         if (std::string reason = row.check(value); !reason.empty())
             return {Failure::InvalidValue, key + " " + reason + ": \"" + settingText(value) + "\""};

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -14,7 +15,7 @@
 
 namespace glowcast {
 
-enum class SettingKind { Text, Flag, TextList, WholeNumber };
+enum class SettingKind { Text, Flag, TextList, WholeNumber, Choice };
 
 // The whole numbers a row takes, both ends included, and its word for 0 where 0 turns something off
 // ("off"): typed, the word stands for 0, and 0 is shown as it.
@@ -36,6 +37,8 @@ struct SettingRow {
     // Why a value of the right kind is refused; empty when it is accepted.
     std::string (*check)(const SettingValue& value) = nullptr;
     WholeNumberRule number = kNotANumber; // a whole number's
+    // A choice's words, the default first; its value is a text, one of them.
+    std::span<const std::string_view> choices;
 };
 
 [[nodiscard]] const std::vector<SettingRow>& settingRows();

@@ -1,6 +1,7 @@
 #include "settings_dialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -29,12 +30,18 @@ SettingsDialog::SettingsDialog(const Settings& settings, Apply apply, QWidget* p
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout();
     for (const SettingRow& row : settingRows()) {
-        Field field{&row, nullptr, nullptr, settings.value(row.key).value_or(row.defaultValue)};
+        Field field{&row, nullptr, nullptr, nullptr, settings.value(row.key).value_or(row.defaultValue)};
         QWidget* widget = nullptr;
         if (row.kind == SettingKind::Flag) {
             field.flag = new QCheckBox(this);
             field.flag->setChecked(std::get<bool>(field.shown));
             widget = field.flag;
+        } else if (row.kind == SettingKind::Choice) {
+            field.choice = new QComboBox(this);
+            for (const std::string_view word : row.choices)
+                field.choice->addItem(fromView(word));
+            field.choice->setCurrentText(QString::fromStdString(settingText(field.shown)));
+            widget = field.choice;
         } else {
             field.text = new QLineEdit(QString::fromStdString(settingText(row, field.shown)), this);
             widget = field.text;
@@ -67,6 +74,8 @@ void SettingsDialog::accept()
         SettingValue value = field.shown;
         if (field.flag != nullptr) {
             value = field.flag->isChecked();
+        } else if (field.choice != nullptr) {
+            value = field.choice->currentText().toStdString();
         } else {
             auto parsed = parseSetting(*field.row, field.text->text().toStdString());
             if (const Outcome* failure = std::get_if<Outcome>(&parsed)) {
@@ -119,7 +128,9 @@ QWidget* SettingsDialog::field(std::string_view key) const
 {
     for (const Field& field : m_fields)
         if (field.row->key == key)
-            return field.text != nullptr ? static_cast<QWidget*>(field.text) : field.flag;
+            return field.text != nullptr     ? static_cast<QWidget*>(field.text)
+                   : field.choice != nullptr ? static_cast<QWidget*>(field.choice)
+                                             : field.flag;
     return nullptr;
 }
 

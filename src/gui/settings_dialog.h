@@ -13,6 +13,7 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 
@@ -31,8 +32,8 @@ public:
 
     void accept() override;
 
-    // The field of a key: a QLineEdit for texts, lists and whole numbers, a QCheckBox for flags; null
-    // for others.
+    // The field of a key: a QLineEdit for texts, lists and whole numbers, a QCheckBox for flags, a QComboBox for
+    // choices; null for others.
     [[nodiscard]] QWidget* field(std::string_view key) const;
     [[nodiscard]] QString error() const;
 
@@ -46,6 +47,7 @@ private:
         const SettingRow* row = nullptr;
         QLineEdit* text = nullptr;
         QCheckBox* flag = nullptr;
+        QComboBox* choice = nullptr;
         SettingValue shown;
     };
 

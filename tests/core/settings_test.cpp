@@ -1,3 +1,4 @@
+#include "core/palette/palette.h"
 #include "core/settings.h"
 #include "support/fake_preferences.h"
 #include "support/recording_log.h"
@@ -74,7 +75,12 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"minimumBrightness", "255", {}, Failure::InvalidValue, ""},
         TextCase{"pace", "51", {}, Failure::InvalidValue, ""},
         TextCase{"restoreAfter", "0", std::int64_t{0}, Failure::None, ""},
-        TextCase{"restoreAfter", "86401", {}, Failure::InvalidValue, ""}));
+        TextCase{"restoreAfter", "86401", {}, Failure::InvalidValue, ""},
+        // A choice: one of its words; empty resets it.
+        TextCase{"palette", " vivid ", std::string{"vivid"}, Failure::None, ""},
+        TextCase{"palette", "classic", std::string{"classic"}, Failure::None, ""},
+        TextCase{"palette", "", std::string{}, Failure::None, ""},
+        TextCase{"palette", "Vivid", {}, Failure::InvalidValue, "\"palette\" is classic or vivid, not \"Vivid\""}));
 
 TEST(SettingsTest, BadStoredValuesReadAsTheDefaultWithOneLogLineAndGoodOnesAreKept)
 {
@@ -84,17 +90,22 @@ TEST(SettingsTest, BadStoredValuesReadAsTheDefaultWithOneLogLineAndGoodOnesAreKe
     prefs.otherKinds["followplayers"] = "a number";
     prefs.texts["portal"] = "bad host";
     prefs.others["ignoreplayers"] = Texts{"vlc"};
+    prefs.texts["palette"] = "neon";
     for (int read = 0; read < 2; ++read) {
         EXPECT_TRUE(settings.flag("followplayers"));
         EXPECT_EQ(settings.text("portal"), "");
         EXPECT_EQ(settings.list("ignoreplayers"), Texts{"vlc"});
         EXPECT_EQ(settings.text("lastusedbridgeIP"), "") << "absent";
+        EXPECT_EQ(paletteFrom(settings), Palette::Classic);
     }
     EXPECT_EQ(log.lines,
               (Texts{"settings: \"followplayers\" holds a number, not true or false; using the default, \"true\"",
                      "settings: \"portal\" is not a host name or address with an optional port (such as 192.168.1.20 "
-                     "or bridge.local:8080): \"bad host\"; using the default, \"\""}));
+                     "or bridge.local:8080): \"bad host\"; using the default, \"\"",
+                     "settings: \"palette\" is classic or vivid, not \"neon\"; using the default, \"classic\""}));
     EXPECT_EQ(settings.value("theme"), std::nullopt);
+    prefs.texts["palette"] = "vivid";
+    EXPECT_EQ(paletteFrom(settings), Palette::Vivid);
 }
 
 TEST(SettingsTest, SettingChecksStoresAndAnEmptyTextRemovesTheKey)

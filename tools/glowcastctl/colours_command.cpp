@@ -1,10 +1,14 @@
 #include "commands.h"
 
+#include "adapters/files/file_preferences.h"
 #include "adapters/process/stderr_log.h"
 #include "adapters/qt/qt_cover_decoder.h"
 #include "core/eyedropper.h"
 #include "core/lamp_colour.h"
 #include "core/log_text.h"
+#include "core/palette/palette.h"
+#include "core/palette/vivid_palette.h"
+#include "core/settings.h"
 
 #include <QColor>
 #include <QFileInfo>
@@ -12,6 +16,7 @@
 #include <QPainter>
 #include <QString>
 
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <optional>
@@ -43,10 +48,13 @@ private:
 
 void printHelp(std::FILE* to)
 {
-    std::fprintf(to, "usage: glowcastctl colours IMAGE [N] [--preview OUT.png] [--verbose]\n\n"
+    std::fprintf(to, "usage: glowcastctl colours IMAGE [N] [--palette classic|vivid] [--json] [--preview OUT.png]\n"
+                     "                          [--verbose]\n\n"
                      "Prints the N colours (default 5) the lamps would get for the cover IMAGE, in lamp order:\n"
                      "each colour's RGB (hex and 0..1), the lamp brightness \"bri\", the \"xy\" text as sent and\n"
                      "the correction applied to it, if any.\n"
+                     "  --palette P        the palette to use (default: the \"palette\" setting, else classic)\n"
+                     "  --json             prints [{\"hex\":\"#rrggbb\",\"bri\":n,\"xy\":[x,y]}, ...] instead\n"
                      "  --preview OUT.png  writes the 80 x 80 redraw, enlarged, beside the swatches\n"
                      "  --verbose          shows the analysis log lines on standard error\n");
 }
@@ -88,6 +96,8 @@ int runColours(Arguments args)
     std::optional<std::string> previewPath;
     std::optional<int> wanted;
     bool verbose = false;
+    bool json = false;
+    std::optional<Palette> palette;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& word = args[i];
         if (word == "--help" || word == "-h") {
@@ -96,6 +106,15 @@ int runColours(Arguments args)
         }
         if (word == "--verbose") {
             verbose = true;
+        } else if (word == "--json") {
+            json = true;
+        } else if (word == "--palette") {
+            palette = i + 1 < args.size() ? paletteNamed(args[i + 1]) : std::nullopt;
+            if (!palette) {
+                std::fprintf(stderr, "glowcastctl colours: --palette is classic or vivid\n");
+                return 2;
+            }
+            ++i;
         } else if (word == "--preview") {
             if (i + 1 >= args.size()) {
                 std::fprintf(stderr, "glowcastctl colours: --preview needs a file name\n");
@@ -138,30 +157,60 @@ int runColours(Arguments args)
         return 1;
     }
 
-    Eyedropper eyedropper(cover.get(), log);
-    const std::vector<Colour> colours = eyedropper.getColours(wanted.value_or(5));
-    if (colours.empty() && wanted.value_or(5) > 0) {
-        std::printf("%s: no colour to send: no part of the cover is both saturated and light, or very bright;\n"
-                    "every lamp would get {\"bri\":0,\"sat\":0}\n",
-                    imagePath->c_str());
+    if (!palette) {
+        FilePreferences preferences{log, FilePreferences::defaultDirectory()};
+        palette = paletteFrom(Settings{preferences, log});
     }
-    if (!colours.empty())
-        std::printf(" #  hex      red    green  blue   bri  xy             correction\n");
-    for (std::size_t i = 0; i < colours.size(); ++i) {
-        const Colour& colour = colours[i];
-        const std::int32_t bri = briValueOf(colour);
+    const std::vector<Colour> colours = paletteColours(*palette, cover.get(), wanted.value_or(5), log);
+    // What each lamp is sent: the classic conversion with the correction it made, or the vivid one.
+    struct Sent {
+        std::int32_t bri = 0;
+        std::string xy;
+        const char* correction = "none";
+    };
+    std::vector<Sent> sent;
+    for (const Colour& colour : colours) {
+        if (*palette == Palette::Vivid) {
+            const Dictionary body = vividLampStateBody(colour);
+            sent.push_back({static_cast<std::int32_t>(body.find("bri")->asNumber().value_or(0)),
+                            body.text("xy").value_or(""), "none"});
+            continue;
+        }
         const XyValue xy = correctedXyValue(colour, log);
-        const char* correction = xy.correction == XyCorrection::Blue    ? "blue"
-                                 : xy.correction == XyCorrection::Green ? "green"
-                                                                        : "none";
-        std::printf("%2zu  #%02x%02x%02x  %.3f  %.3f  %.3f  %3d  %-13s  %s\n", i + 1, byte(colour.red),
-                    byte(colour.green), byte(colour.blue), colour.red, colour.green, colour.blue, bri, xy.text.c_str(),
-                    correction);
+        sent.push_back({briValueOf(colour), xy.text,
+                        xy.correction == XyCorrection::Blue    ? "blue"
+                        : xy.correction == XyCorrection::Green ? "green"
+                                                               : "none"});
+    }
+    if (json) {
+        std::string text = "[";
+        for (std::size_t i = 0; i < colours.size(); ++i) {
+            std::array<char, 16> hex{};
+            std::snprintf(hex.data(), hex.size(), "#%02x%02x%02x", byte(colours[i].red), byte(colours[i].green),
+                          byte(colours[i].blue));
+            text += (i == 0 ? "" : ",") + std::string{"{\"hex\":\""} + hex.data() +
+                    "\",\"bri\":" + std::to_string(sent[i].bri) + ",\"xy\":" + sent[i].xy + "}";
+        }
+        std::printf("%s]\n", text.c_str());
+    } else {
+        if (colours.empty() && wanted.value_or(5) > 0) {
+            std::printf("%s: no colour to send: no part of the cover is both saturated and light, or very bright;\n"
+                        "every lamp would get {\"bri\":0,\"sat\":0}\n",
+                        imagePath->c_str());
+        }
+        if (!colours.empty())
+            std::printf(" #  hex      red    green  blue   bri  xy             correction\n");
+        for (std::size_t i = 0; i < colours.size(); ++i) {
+            const Colour& colour = colours[i];
+            std::printf("%2zu  #%02x%02x%02x  %.3f  %.3f  %.3f  %3d  %-13s  %s\n", i + 1, byte(colour.red),
+                        byte(colour.green), byte(colour.blue), colour.red, colour.green, colour.blue, sent[i].bri,
+                        sent[i].xy.c_str(), sent[i].correction);
+        }
     }
 
     if (previewPath) {
-        const PixelCanvas* canvas = eyedropper.getProcessedImage();
-        if (canvas == nullptr || !writePreview(*canvas, colours, QString::fromStdString(*previewPath))) {
+        const PixelCanvas canvas = cover->drawInto(Eyedropper::kCanvasSide, Eyedropper::kCanvasSide);
+        if (!writePreview(canvas, colours, QString::fromStdString(*previewPath))) {
             std::fprintf(stderr, "glowcastctl colours: cannot write the preview %s\n", previewPath->c_str());
             return 1;
         }

@@ -1,0 +1,42 @@
+#include "palette.h"
+
+#include "../eyedropper.h"
+#include "../lamp_colour.h"
+#include "../settings.h"
+#include "vivid_palette.h"
+
+namespace glowcast {
+
+std::optional<Palette> paletteNamed(std::string_view word)
+{
+    if (word == "classic")
+        return Palette::Classic;
+    if (word == "vivid")
+        return Palette::Vivid;
+    return std::nullopt;
+}
+
+Palette paletteFrom(const Settings& settings)
+{
+    return paletteNamed(settings.text("palette")).value_or(Palette::Classic);
+}
+
+std::vector<Colour> paletteColours(Palette palette, const CoverImage* image, std::int32_t n, Log& log)
+{
+    if (palette == Palette::Classic)
+        return Eyedropper(image, log).getColours(n);
+    constexpr int kSide = Eyedropper::kCanvasSide;
+    const PixelCanvas canvas = image != nullptr
+                                   ? image->drawInto(kSide, kSide)
+                                   : PixelCanvas{kSide, kSide, std::vector<std::uint8_t>(kSide * kSide * 4, 0)};
+    return vividColours(canvas, n);
+}
+
+Dictionary paletteLampBody(Palette palette, const std::optional<Colour>& colour, Log& log)
+{
+    if (palette == Palette::Classic)
+        return lampStateBody(colour, log);
+    return vividLampStateBody(colour);
+}
+
+} // namespace glowcast

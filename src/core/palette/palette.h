@@ -1,0 +1,31 @@
+#pragma once
+
+#include "../colour.h"
+#include "../ports/cover_image.h"
+#include "../ports/log.h"
+#include "../value.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace glowcast {
+
+class Settings;
+
+// How a cover's colours are chosen and sent: the classic extractor and conversion (the default), or
+// the vivid palette.
+enum class Palette { Classic, Vivid };
+
+// The "palette" setting's choice.
+[[nodiscard]] Palette paletteFrom(const Settings& settings);
+// Nothing for a word that names no palette.
+[[nodiscard]] std::optional<Palette> paletteNamed(std::string_view word);
+
+// The n colours of a cover (image null for one that did not decode) with the palette: the classic
+// one logs as it always has; the vivid one works on the same 80 x 80 redraw.
+[[nodiscard]] std::vector<Colour> paletteColours(Palette palette, const CoverImage* image, std::int32_t n, Log& log);
+// The lamp-state body for a colour of that palette.
+[[nodiscard]] Dictionary paletteLampBody(Palette palette, const std::optional<Colour>& colour, Log& log);
+
+} // namespace glowcast
