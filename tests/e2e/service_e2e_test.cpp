@@ -152,6 +152,30 @@ TEST_F(ServiceEndToEndTest, HeadlessPairsByNotificationTakesControlCallsAloneFol
     EXPECT_EQ(config.savedLamps(), "1- 2- 3+");
 }
 
+// A flat azure cover: the classic palette sends the fixed blue it snaps every blue-ish colour to;
+// after glowcastctl chooses the vivid palette on the running service, the next cover sends the
+// azure's own chromaticity (0, 128, 255 works out at x 0.176, y 0.155) at full brightness.
+TEST_F(ServiceEndToEndTest, AFlatAzureCoverKeepsItsOwnChromaticityOnceThePaletteIsVivid)
+{
+    config.writePaired(sim.address, "1+");
+    const auto app = headless();
+    ASSERT_TRUE(app->waitForOutput(kListening, 60'000)) << app->output().toStdString();
+    const std::string put = "PUT /api/alice/lights/1/state ";
+    ASSERT_TRUE(postCover(QColor(0, 128, 255)));
+    ASSERT_TRUE(pollFor([&] { return !sim.requests(QStringLiteral("PUT")).empty(); }));
+    EXPECT_EQ(sim.requests(QStringLiteral("PUT")).back(), put + R"({"bri":128,"xy":[0.198,0.101]})");
+
+    EXPECT_EQ(ctl(words({"config", "palette", "vivid"})).first, 0);
+    sim.control(HttpMethod::Delete, "/sim/requests");
+    ASSERT_TRUE(postCover(QColor(0, 128, 255)));
+    ASSERT_TRUE(pollFor([&] { return !sim.requests(QStringLiteral("PUT")).empty(); }));
+    EXPECT_EQ(sim.requests(QStringLiteral("PUT")).back(), put + R"({"bri":254,"xy":[0.176,0.155]})");
+    EXPECT_EQ(ctl({QStringLiteral("colours"), config.flatCover(QColor(0, 128, 255)), QStringLiteral("1"),
+                   QStringLiteral("--json")}),
+              (std::pair<int, std::string>{0, R"([{"hex":"#0080ff","bri":254,"xy":[0.176,0.155]}])"
+                                              "\n"}));
+}
+
 TEST_F(ServiceEndToEndTest, GlowcastctlBridgeLetsAServiceThatFoundNoBridgeSetItselfUp)
 {
     writePreferences(R"("username":"alice")");
