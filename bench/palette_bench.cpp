@@ -6,6 +6,7 @@
 //                                        the drawn covers there, and beside each cover its 128 px box
 //                                        reduction (NAME.rgba128: width and height as 32-bit words, then RGBA)
 //   palette_bench measure DIR REFS       the Markdown tables of the figures
+//   palette_bench swatches OUT.png COVER...  each cover beside its five lamp colours, classic above vivid
 
 #include "adapters/qt/qt_cover_decoder.h"
 #include "core/eyedropper.h"
@@ -354,6 +355,47 @@ int measureAll(const QString& target, const QString& refsPath)
     return 0;
 }
 
+int swatches(const QString& target, const QStringList& covers)
+{
+    constexpr int kCover = 160;
+    constexpr int kSwatch = 64;
+    constexpr int kGap = 12;
+    QImage picture(kCover + kGap + 5 * kSwatch + 2 * kGap + 60, covers.size() * (kCover + kGap) + kGap,
+                   QImage::Format_RGB32);
+    picture.fill(QColor(250, 250, 250));
+    QPainter painter(&picture);
+    NullLog log;
+    QtCoverDecoder decoder(log);
+    for (int c = 0; c < covers.size(); ++c) {
+        const int top = kGap + c * (kCover + kGap);
+        painter.drawImage(QRect(kGap, top, kCover, kCover), QImage(covers[c]));
+        const auto image = decoder.decodeFile(covers[c]);
+        if (!image)
+            return 1;
+        Eyedropper eyedropper(image.get(), log);
+        const PixelCanvas canvas = image->drawInto(Eyedropper::kCanvasSide, Eyedropper::kCanvasSide);
+        std::vector<Rgb> rows[2];
+        for (const Colour& colour : eyedropper.getColours(5))
+            rows[0].push_back(lampColourOf(lampStateBody(colour, log)));
+        for (const Colour& colour : vividColours(canvas, 5))
+            rows[1].push_back(lampColourOf(vividLampStateBody(colour)));
+        for (int r = 0; r < 2; ++r) {
+            const int y = top + 8 + r * (kSwatch + 16);
+            painter.setPen(QColor(60, 60, 60));
+            painter.drawText(QRect(2 * kGap + kCover, y, 56, kSwatch), Qt::AlignVCenter,
+                             r == 0 ? QStringLiteral("classic") : QStringLiteral("vivid"));
+            for (std::size_t i = 0; i < rows[r].size(); ++i) {
+                const Rgb& colour = rows[r][i];
+                painter.fillRect(2 * kGap + kCover + 60 + static_cast<int>(i) * kSwatch, y, kSwatch - 6, kSwatch,
+                                 QColor::fromRgbF(static_cast<float>(colour.red), static_cast<float>(colour.green),
+                                                  static_cast<float>(colour.blue)));
+            }
+        }
+    }
+    painter.end();
+    return picture.save(target, "png") ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -362,6 +404,8 @@ int main(int argc, char** argv)
     const QStringList arguments = application.arguments();
     if (arguments.size() >= 3 && arguments[1] == QStringLiteral("prepare"))
         return prepare(arguments[2], arguments.mid(3));
+    if (arguments.size() >= 4 && arguments[1] == QStringLiteral("swatches"))
+        return swatches(arguments[2], arguments.mid(3));
     if (arguments.size() == 4 && arguments[1] == QStringLiteral("measure"))
         return measureAll(arguments[2], arguments[3]);
     std::fprintf(stderr, "usage: palette_bench prepare DIR PHOTO... | measure DIR REFS\n");

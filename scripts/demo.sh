@@ -6,7 +6,8 @@
 #
 # With --player the covers come from a media player instead: mpv (with mpv-mpris) plays one silent
 # track per sample cover, each in a folder of its own with the cover beside it, and Glowcast follows
-# the player on the bus as it would follow the user's.
+# the player on the bus as it would follow the user's. --palette vivid (or classic, the default)
+# chooses the palette the lamps' colours are taken with; it goes with --player too.
 #
 # Environment: GLOWCAST_DEMO_INTERVAL  seconds between covers (default 4)
 #              GLOWCAST_DEMO_ROUNDS    times through the covers before it stops by itself
@@ -19,14 +20,27 @@ interval=${GLOWCAST_DEMO_INTERVAL:-4}
 rounds=${GLOWCAST_DEMO_ROUNDS:-0}
 lamp_count=6
 mode=covers
-case "${1:-}" in
---player) mode=player ;;
-"") ;;
-*)
-    printf 'usage: %s [--player]\n' "$0" >&2
-    exit 2
-    ;;
-esac
+palette=classic
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --player) mode=player ;;
+    --palette)
+        case "${2:-}" in
+        classic | vivid) palette=$2 ;;
+        *)
+            printf 'usage: %s [--player] [--palette classic|vivid]\n' "$0" >&2
+            exit 2
+            ;;
+        esac
+        shift
+        ;;
+    *)
+        printf 'usage: %s [--player] [--palette classic|vivid]\n' "$0" >&2
+        exit 2
+        ;;
+    esac
+    shift
+done
 
 say() { printf '== %s\n' "$*"; }
 die() {
@@ -117,7 +131,7 @@ mkdir -m 0700 "$config"
         [ "$i" -gt 1 ] && printf ', '
         printf '{"id": "%d", "name": "Lamp %d", "enabled": true}' "$i" "$i"
     done
-    printf ']}\n'
+    printf '], "palette": "%s"}\n' "$palette"
 } >"$config/preferences.json"
 chmod 0600 "$config/preferences.json"
 
