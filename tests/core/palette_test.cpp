@@ -1,10 +1,12 @@
 #include "core/json_codec.h"
+#include "core/lamp_care/chromaticity.h"
 #include "core/palette/colour_quantiser.h"
 #include "core/palette/perceptual.h"
 #include "core/palette/vivid_palette.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -135,6 +137,9 @@ TEST(VividPaletteTest, PickerRules)
         // Two reds closer than the distance floor: the larger one only.
         {"too close", canvas(8, {{{200, 30, 30, 255}, 40}, {{215, 40, 30, 255}, 1}}),
          std::vector<std::string>(5, body(199, "[0.608,0.330]"))},
+        // Two reds closer than the floor with the same share: the richer ((215, 35, 35)).
+        {"the richer of two", canvas(8, {{{190, 70, 70, 255}, 32}, {{215, 35, 35, 255}, 1}}),
+         std::vector<std::string>(5, body(214, "[0.605,0.330]"))},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -169,6 +174,25 @@ TEST(VividPaletteTest, ABusyCoverGivesDistinctColoursInRangeTheSameEveryRun)
     for (std::size_t p = 0; p < labs.size(); ++p)
         for (std::size_t q = p + 1; q < labs.size(); ++q)
             EXPECT_GE(ciede2000(labs[p], labs[q]), 15.5) << p << " " << q;
+}
+
+TEST(VividPaletteTest, OrangesAndTansAtACandlesChromaticityAreTurnedOffTheWhites)
+{
+    for (const std::array<std::uint8_t, 4> pixel :
+         {std::array<std::uint8_t, 4>{255, 140, 40, 255}, std::array<std::uint8_t, 4>{200, 150, 100, 255},
+          std::array<std::uint8_t, 4>{230, 170, 90, 255}}) {
+        const std::vector<Colour> colours = vividColours(canvas(4, {{pixel, 1}}), 1);
+        ASSERT_EQ(colours.size(), 1u);
+        const LampLight light = vividLampLight(colours[0]);
+        const Chromaticity point = uniformChromaticity({light.x, light.y});
+        double nearest = 1.0;
+        for (int kelvin = 2000; kelvin <= 6500; kelvin += 10) {
+            const Chromaticity white = uniformChromaticity(blackBodyChromaticity(kelvin));
+            nearest = std::min(nearest, std::hypot(point.x - white.x, point.y - white.y));
+        }
+        EXPECT_GE(nearest, 0.0079) << int{pixel[0]} << " " << int{pixel[1]} << " " << int{pixel[2]};
+        EXPECT_GT(light.x, 0.40) << "still warm";
+    }
 }
 
 TEST(ColourQuantiserTest, GroupsHeaviestFirstAndKeepsTheTotalWeight)
