@@ -27,5 +27,31 @@ TEST(ControllerLampCareTest, TheSameCoverGivesAFadingLampNoNewStateAndANewCoverD
     EXPECT_EQ(rig.http.sent[3].body, red);
 }
 
+// The put-back is armed when the followed player pauses and runs when its time has come; a player
+// that has not said what it does arms nothing.
+TEST(ControllerLampCareTest, APausedPlayerGetsTheLampsPutBackWhenTheirTimeComes)
+{
+    using namespace std::chrono_literals;
+    ControllerRig rig;
+    rig.prefs.savedLamps = {{"1", "", true}};
+    ASSERT_TRUE(rig.setUpPaired(R"({"1":{"name":"A"}})"));
+    rig.lampCare.setSettings(settingsOf({{"restoreAfter", 5}}));
+    rig.http.replies = {R"({"state":{"on":true,"bri":7}})", "[]"}; // lamp 1's own state, then its colour
+    rig.postCover({{{255, 0, 0}, 2000}});
+    const auto player = [&rig](PlaybackStatus status) {
+        rig.controller.followedPlayerChanged({true, "org.mpris.MediaPlayer2.a", "", status, "", ""});
+    };
+    player(PlaybackStatus::Playing);
+    player(PlaybackStatus::Unknown);
+    EXPECT_TRUE(rig.scheduler.pending.empty());
+    player(PlaybackStatus::Paused);
+    ASSERT_EQ(rig.scheduler.pending.size(), 1u);
+    EXPECT_EQ(rig.scheduler.pending[0].delay, 5000ms);
+    rig.clock.sleeper.sleep(5s);
+    ASSERT_TRUE(rig.scheduler.fireNext());
+    EXPECT_EQ(rig.http.sent.back().url, "http://10.0.0.2/api/alice/lights/1/state");
+    EXPECT_EQ(rig.http.sent.back().body, R"({"on":true,"bri":7})");
+}
+
 } // namespace
 } // namespace glowcast
