@@ -41,12 +41,11 @@ int Application::run(FrontEnd& frontEnd, Log& log, const ApplicationOptions& opt
 Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions options, QDBusConnection bus)
     : m_frontEnd(frontEnd), m_log(log), m_options(std::move(options)),
       m_preferences(log, FilePreferences::defaultDirectory()), m_http(log),
-      m_coverDecoder(log, QSize(kCoverSide, kCoverSide)), m_busCentre(log, bus),
-      m_notificationCentre(m_busCentre, m_queue, log), m_scheduler(m_queue), m_settings(m_preferences, log),
+      m_coverDecoder(log, QSize(kCoverSide, kCoverSide)), m_busCentre(log, bus), m_notifiedCovers(m_busCentre),
+      m_covers(m_notifiedCovers, m_queue, log), m_scheduler(m_queue), m_settings(m_preferences, log),
       m_bridge(m_http, m_preferences, m_sleeper, log, frontEnd.linkButtonPrompt(), frontEnd.alert(), std::nullopt),
       m_lampBridge(m_bridge), m_lampCare(m_lampBridge, m_clock, m_sleeper, log),
-      m_controller(m_bridge, m_lampCare, m_preferences, m_notificationCentre, m_scheduler, m_coverDecoder, m_clock,
-                   log),
+      m_controller(m_bridge, m_lampCare, m_preferences, m_covers, m_scheduler, m_coverDecoder, m_clock, log),
       m_control(m_controller, m_bridge, m_settings, m_scheduler, log, portalHostFromEnvironment()),
       m_controlService(
           m_control, [this](std::function<void()> operation) { m_queue.run(std::move(operation)); }, log, bus),
@@ -101,9 +100,11 @@ FollowerOptions Application::followerOptions() const
 
 void Application::coverChanged(std::vector<std::uint8_t> bytes)
 {
-    m_notificationCentre.postLocally({std::string{kCoverChangedName},
-                                      std::string{kCoverChangedObject},
-                                      {{std::string{kCoverKey}, std::move(bytes)}}});
+    // The log names the player a cover came from, as it names the cover application for the bus's.
+    const FollowerStatus status = m_follower.status();
+    m_covers.post({std::move(bytes), !status.identity.empty()  ? status.identity
+                                     : !status.busName.empty() ? status.busName
+                                                               : std::string{"a media player"}});
 }
 
 void Application::showFollowed(const FollowerStatus& status)

@@ -73,8 +73,7 @@ private:
     int exec();
     void signalled(int signalNumber);
     void offerBridgeAddress();
-    // A media player's cover becomes the cover-changed notification the controller handles, handed
-    // over in this process through the same queue as the bus's.
+    // A media player's cover goes to the controller through the same queue as the bus's.
     void coverChanged(std::vector<std::uint8_t> bytes) override;
     void showFollowed(const FollowerStatus& status) override;
     [[nodiscard]] FollowerOptions followerOptions() const;
@@ -88,7 +87,8 @@ private:
     QtCoverDecoder m_coverDecoder;
     DBusNotificationCentre m_busCentre;
     OperationQueue m_queue;
-    QueuedNotificationCentre m_notificationCentre;
+    NotifiedCoverFeed m_notifiedCovers;
+    QueuedCoverFeed m_covers;
     QtScheduler m_scheduler;
     Settings m_settings;
     BridgeBridge m_bridge;

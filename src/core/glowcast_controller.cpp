@@ -14,11 +14,10 @@
 namespace glowcast {
 
 GlowcastController::GlowcastController(BridgeBridge& bridgeBridge, LampCare& lampCare, Preferences& preferences,
-                                       NotificationCentre& notificationCentre, Scheduler& scheduler,
-                                       CoverDecoder& coverDecoder, Clock& clock, Log& log)
-    : m_bridgeBridge(bridgeBridge), m_lampCare(lampCare), m_preferences(preferences),
-      m_notificationCentre(notificationCentre), m_scheduler(scheduler), m_coverDecoder(coverDecoder), m_clock(clock),
-      m_log(log)
+                                       CoverFeed& coverFeed, Scheduler& scheduler, CoverDecoder& coverDecoder,
+                                       Clock& clock, Log& log)
+    : m_bridgeBridge(bridgeBridge), m_lampCare(lampCare), m_preferences(preferences), m_coverFeed(coverFeed),
+      m_scheduler(scheduler), m_coverDecoder(coverDecoder), m_clock(clock), m_log(log)
 {
 }
 
@@ -98,8 +97,7 @@ void GlowcastController::setUp()
     if (m_registered)
         return;
     m_log.write("registering for notifications");
-    m_notificationCentre.addObserver(std::string{kCoverChangedName}, std::string{kCoverChangedObject},
-                                     [this](const Notification& notification) { coverHasChanged(notification); });
+    m_coverFeed.follow([this](const CoverArrival& cover) { coverChanged(cover); });
     m_registered = true;
 }
 
@@ -125,17 +123,17 @@ void GlowcastController::setFollowing(bool following)
                           : "following paused: cover changes are logged, not handled");
 }
 
-void GlowcastController::coverHasChanged(const Notification& notification)
+void GlowcastController::coverChanged(const CoverArrival& cover)
 {
     if (!m_following) {
-        m_log.write("following paused: a cover change from \"" + notification.object + "\" was not handled");
+        m_log.write("following paused: a cover change from \"" + cover.source + "\" was not handled");
         return;
     }
     std::unique_ptr<CoverImage> image;
     std::pair<std::size_t, std::size_t> coverIdentity{0, 0};
-    if (const auto cover = notification.userInfo.find(std::string{kCoverKey}); cover != notification.userInfo.end()) {
-        image = m_coverDecoder.decode(cover->second);
-        const std::string_view bytes(reinterpret_cast<const char*>(cover->second.data()), cover->second.size());
+    if (!cover.bytes.empty()) {
+        image = m_coverDecoder.decode(cover.bytes);
+        const std::string_view bytes(reinterpret_cast<const char*>(cover.bytes.data()), cover.bytes.size());
         coverIdentity = {bytes.size(), std::hash<std::string_view>{}(bytes)};
     }
     const bool coverChanged = coverIdentity != m_lastCover;

@@ -7,10 +7,10 @@
 #include "lamp_entry.h"
 #include "palette/palette.h"
 #include "ports/clock.h"
+#include "ports/cover_feed.h"
 #include "ports/cover_image.h"
 #include "ports/follower_view.h"
 #include "ports/log.h"
-#include "ports/notification_centre.h"
 #include "ports/preferences.h"
 #include "ports/scheduler.h"
 #include "ports/views.h"
@@ -26,9 +26,6 @@
 
 namespace glowcast {
 
-inline constexpr std::string_view kCoverChangedName = "CoverdeckAlbumCoverChanged";
-inline constexpr std::string_view kCoverChangedObject = "Coverdeck";
-inline constexpr std::string_view kCoverKey = "cover";
 inline constexpr std::chrono::milliseconds kSetUpDelay{250};
 
 // How a set-up ended: with the lamp list read and the cover handler registered, or abandoned.
@@ -46,9 +43,8 @@ struct ControllerViews {
 // with its default settings sends each request as it is given.
 class GlowcastController {
 public:
-    GlowcastController(BridgeBridge& bridgeBridge, LampCare& lampCare, Preferences& preferences,
-                       NotificationCentre& notificationCentre, Scheduler& scheduler, CoverDecoder& coverDecoder,
-                       Clock& clock, Log& log);
+    GlowcastController(BridgeBridge& bridgeBridge, LampCare& lampCare, Preferences& preferences, CoverFeed& coverFeed,
+                       Scheduler& scheduler, CoverDecoder& coverDecoder, Clock& clock, Log& log);
     GlowcastController(const GlowcastController&) = delete;
     GlowcastController& operator=(const GlowcastController&) = delete;
 
@@ -67,8 +63,8 @@ public:
     // For the lamp table, which shows the collection and switches its lamps.
     [[nodiscard]] LampCollection& lamps() { return m_lamps; }
 
-    // The cover-changed handler.
-    void coverHasChanged(const Notification& notification);
+    // A new cover: shown with its colours, and the enabled lamps coloured after it.
+    void coverChanged(const CoverArrival& cover);
 
     [[nodiscard]] bool attemptedSetUp() const { return m_attemptedSetUp; }
 
@@ -103,7 +99,7 @@ private:
     LampCare& m_lampCare;
     Palette m_palette = Palette::Classic;
     Preferences& m_preferences;
-    NotificationCentre& m_notificationCentre;
+    CoverFeed& m_coverFeed;
     Scheduler& m_scheduler;
     CoverDecoder& m_coverDecoder;
     Clock& m_clock;

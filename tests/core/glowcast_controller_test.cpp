@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -153,13 +152,13 @@ TEST_F(GlowcastControllerTest, NoBridgeAddressAbandonsTheSetUpAndQuitKeepsTheSav
     EXPECT_EQ(log.count("hub abandoning setup"), 1);
     EXPECT_EQ(alert.shown.size(), 1u);
     EXPECT_TRUE(http.sent.empty());
-    EXPECT_TRUE(centre.observers.empty());
+    EXPECT_TRUE(covers.followers.empty());
     EXPECT_EQ(table.told, Strings{"refill"});
     EXPECT_TRUE(controller.collection().empty());
 
     controller.windowActivated();
     EXPECT_EQ(log.count("hub launching"), 1) << "an abandoned set-up stays abandoned";
-    centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {}});
+    covers.post({{}, "Coverdeck"});
     EXPECT_TRUE(decoder.decoded.empty());
 
     controller.saveBeforeQuit();
@@ -179,7 +178,7 @@ TEST_F(GlowcastControllerTest, ALampListUnansweredAfterPairingAnewAbandonsAtPoin
               (Strings{"http://10.0.0.2/api/alice/lights", "http://10.0.0.2/api", "http://10.0.0.2/api/bob/lights"}));
     EXPECT_EQ(log.count("hub abandoning setup point 2"), 1);
     EXPECT_EQ(log.count("hub abandoning setup"), 0);
-    EXPECT_TRUE(centre.observers.empty());
+    EXPECT_TRUE(covers.followers.empty());
 }
 
 TEST_F(GlowcastControllerTest, AnAbandonedSetUpOnActivationIsRetriedByTheDelayedCall)
@@ -188,11 +187,11 @@ TEST_F(GlowcastControllerTest, AnAbandonedSetUpOnActivationIsRetriedByTheDelayed
     http.replies.emplace_back(std::nullopt); // the lights request
     controller.windowActivated();            // pairing then gets no reply 30 times
     EXPECT_EQ(log.count("hub abandoning setup"), 1);
-    EXPECT_TRUE(centre.observers.empty());
+    EXPECT_TRUE(covers.followers.empty());
 
     http.replies.emplace_back(lightsReply({"1"}));
     ASSERT_TRUE(scheduler.fireNext());
-    EXPECT_EQ(centre.observers.size(), 1u);
+    EXPECT_EQ(covers.followers.size(), 1u);
     EXPECT_EQ(controller.collection().size(), 1u);
 }
 
@@ -223,7 +222,7 @@ TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoic
         EXPECT_EQ(rig.controller.collection(), row.merged);
         EXPECT_EQ(rig.log.count("hub abandoning setup: the lights reply is not a lamp list"), row.abandoned ? 1 : 0);
         EXPECT_EQ(rig.table.told.size(), row.abandoned ? 1u : 2u);
-        EXPECT_EQ(rig.centre.observers.size(), row.abandoned ? 0u : 1u);
+        EXPECT_EQ(rig.covers.followers.size(), row.abandoned ? 0u : 1u);
         rig.controller.saveBeforeQuit();
         EXPECT_EQ(rig.prefs.savedLamps, row.abandoned ? row.saved : row.merged);
     }
@@ -271,25 +270,25 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
         const char* what;
         int lamps;
         std::optional<std::vector<Patch>> cover; // none: bytes that do not decode
-        std::map<std::string, Bytes> userInfo;
-        std::size_t colours; // of kSevenColours, on the display and in the bodies
+        Bytes bytes;                             // none: a notice without a cover
+        std::size_t colours;                     // of kSevenColours, on the display and in the bodies
         std::vector<Bytes> decoded;
         bool imageShown = true;
     };
     const Bytes jpeg{0xff, 0xd8, 0xff};
     const std::vector<Row> rows = {
-        {"no lamps", 0, kSevenColours, {{"cover", jpeg}}, 0, {jpeg}},
-        {"three lamps", 3, kSevenColours, {{"cover", jpeg}}, 3, {jpeg}},
-        {"seven lamps", 7, kSevenColours, {{"cover", jpeg}}, 7, {jpeg}},
+        {"no lamps", 0, kSevenColours, jpeg, 0, {jpeg}},
+        {"three lamps", 3, kSevenColours, jpeg, 3, {jpeg}},
+        {"seven lamps", 7, kSevenColours, jpeg, 7, {jpeg}},
         // Only dark and mid-grey pixels: nothing passes the extractor's filter.
         {"no colour in the cover",
          3,
          std::vector<Patch>{{{40, 10, 10}, 3000}, {{128, 128, 128}, 3000}},
-         {{"cover", jpeg}},
+         jpeg,
          0,
          {jpeg}},
-        {"cover does not decode", 3, std::nullopt, {{"cover", {'n', 'o', 'p', 'e'}}}, 0, {{'n', 'o', 'p', 'e'}}, false},
-        {"no cover in the notification", 3, std::nullopt, {{"artwork", {1, 2, 3}}}, 0, {}, false},
+        {"cover does not decode", 3, std::nullopt, {'n', 'o', 'p', 'e'}, 0, {{'n', 'o', 'p', 'e'}}, false},
+        {"no cover in the notice", 3, std::nullopt, {}, 0, {}, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -297,7 +296,7 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
         rig.setUpWithEnabledLamps(row.lamps);
         if (row.cover)
             rig.decoder.covers.push_back(std::make_unique<PatchCover>(*row.cover));
-        rig.centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", row.userInfo});
+        rig.covers.post({row.bytes, "Coverdeck"});
         EXPECT_EQ(rig.decoder.decoded, row.decoded);
         ASSERT_EQ(rig.display.shown.size(), 1u);
         EXPECT_EQ(rig.display.shown[0].cover != nullptr, row.imageShown);

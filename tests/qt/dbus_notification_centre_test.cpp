@@ -1,4 +1,5 @@
 #include "adapters/dbus/dbus_notification_centre.h"
+#include "support/fake_platform.h"
 #include "support/private_session_bus.h"
 #include "support/processes.h"
 
@@ -177,6 +178,22 @@ protected:
         return result.exitCode;
     }
 };
+
+// The cover application's notification, matched exactly, is a cover from its object; without the
+// cover's member it is a cover of no bytes. Nothing is heard before the feed is followed.
+TEST(NotifiedCoverFeedTest, EachCoverNotificationIsACoverFromItsObject)
+{
+    FakeNotificationCentre centre;
+    NotifiedCoverFeed feed{centre};
+    centre.post(coverChanged({1}));
+    std::vector<CoverArrival> arrived;
+    feed.follow([&](const CoverArrival& cover) { arrived.push_back(cover); });
+    centre.post(coverChanged({2, 3}));
+    centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"artwork", {4}}}});
+    centre.post({"CoverdeckAlbumCoverChanged", "Other", {{"cover", {5}}}});
+    centre.post({"Other", "Coverdeck", {{"cover", {6}}}});
+    EXPECT_EQ(arrived, (std::vector<CoverArrival>{{{2, 3}, "Coverdeck"}, {{}, "Coverdeck"}}));
+}
 
 TEST_F(PostingProgramsTest, ThePosterRefusesWhatItCannotSend)
 {

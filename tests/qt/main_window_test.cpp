@@ -53,7 +53,7 @@ TEST_F(MainWindowTest, ShowsTheCoverAndFiveSwatchesAndFollowsASecondSetUp)
     EXPECT_EQ(window.coverPane().swatch(0).colour(), QColor::fromRgbF(0.75F, 0.0F, 0.0F));
     EXPECT_EQ(window.coverPane().swatch(1).colour(), QColor::fromRgbF(0.0F, 0.0F, 0.75F));
     EXPECT_EQ(window.coverPane().swatch(2).colour(), QColor(Qt::white));
-    centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {}});
+    covers.post({{}, "Coverdeck"});
     EXPECT_TRUE(window.coverPane().picture().pixmap().isNull());
 
     http.replies.emplace_back(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"},"4":{"name":"Attic"}})");

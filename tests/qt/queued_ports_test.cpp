@@ -34,32 +34,31 @@ TEST(QueuedPortsTest, ADelayedCallRunsOnceFromTheEventLoopAfterTheWaitItFiresIn)
 }
 
 // Covers posted while one is handled wait for it; of those only the newest is handled, the others
-// dropped with a line each. The observer never runs inside the posting.
+// dropped with a line each. The follower never runs inside the posting. A cover of the program's own
+// posted before anyone follows waits for the first follower.
 TEST(QueuedPortsTest, ACoverThatWaitsIsSupersededByANewerOne)
 {
     OperationQueue queue;
-    FakeNotificationCentre bus;
+    FakeCoverFeed bus;
     RecordingLog log;
-    QueuedNotificationCentre centre{bus, queue, log};
+    QueuedCoverFeed covers{bus, queue, log};
     std::vector<std::string> trace;
-    const auto post = [&](char cover) {
-        bus.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", {static_cast<std::uint8_t>(cover)}}}});
-    };
-    centre.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck", [&](const Notification& notification) {
-        trace.push_back("begin " + std::string(1, static_cast<char>(notification.userInfo.at("cover")[0])));
+    const auto post = [&](char cover) { bus.post({{static_cast<std::uint8_t>(cover)}, "Coverdeck"}); };
+    covers.post({{'p'}, "mpv"});
+    covers.follow([&](const CoverArrival& cover) {
+        trace.push_back("begin " + std::string(1, static_cast<char>(cover.bytes.at(0))) + " from " + cover.source);
         if (trace.size() == 1)
-            for (const char cover : {'b', 'c', 'd'})
-                post(cover);
+            for (const char next : {'b', 'c', 'd'})
+                post(next);
         trace.push_back("end");
     });
-    post('a');
+    post('a'); // supersedes the player's cover that waits
     EXPECT_TRUE(trace.empty());
     EXPECT_TRUE(testing::waitFor([&] { return trace.size() == 4; }));
     QCoreApplication::processEvents();
-    EXPECT_EQ(trace, (std::vector<std::string>{"begin a", "end", "begin d", "end"}));
-    EXPECT_EQ(log.lines, std::vector<std::string>(2, "notifications: a newer \"CoverdeckAlbumCoverChanged\" from "
-                                                     "\"Coverdeck\" arrived before the waiting one was handled; the "
-                                                     "waiting one is dropped"));
+    EXPECT_EQ(trace, (std::vector<std::string>{"begin a from Coverdeck", "end", "begin d from Coverdeck", "end"}));
+    EXPECT_EQ(log.lines, std::vector<std::string>(3, "covers: a newer cover from \"Coverdeck\" arrived before the "
+                                                     "waiting one was handled; the waiting one is dropped"));
 }
 
 } // namespace

@@ -28,13 +28,13 @@ struct ControllerRig {
     FakeLinkButtonPrompt linkButtonPrompt;
     FakeAlert alert;
     BridgeBridge bridge{http, prefs, sleeper, log, linkButtonPrompt, alert, std::nullopt};
-    FakeNotificationCentre centre;
+    FakeCoverFeed covers;
     ManualScheduler scheduler;
     FakeCoverDecoder decoder;
     SleptTime clock; // lamp care's time: it passes only as lamp care sleeps
     BridgeLampBridge lampBridge{bridge};
     LampCare lampCare{lampBridge, clock, clock.sleeper, log};
-    GlowcastController controller{bridge, lampCare, prefs, centre, scheduler, decoder, clock, log};
+    GlowcastController controller{bridge, lampCare, prefs, covers, scheduler, decoder, clock, log};
 
     // Pairs the bridge client as "alice" with the bridge at 10.0.0.2, starts the controller and runs
     // the delayed set-up against the lights reply. False when no set-up was scheduled.
@@ -51,7 +51,7 @@ struct ControllerRig {
     void postCover(const std::vector<PatchCover::Patch>& patches, std::vector<std::uint8_t> bytes = {0xff, 0xd8, 0xff})
     {
         decoder.covers.push_back(std::make_unique<PatchCover>(patches));
-        centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", std::move(bytes)}}});
+        covers.post({std::move(bytes), "Coverdeck"});
     }
 };
 

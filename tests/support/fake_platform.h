@@ -2,6 +2,7 @@
 
 #include "core/colour.h"
 #include "core/ports/alert.h"
+#include "core/ports/cover_feed.h"
 #include "core/ports/link_button_prompt.h"
 #include "core/ports/notification_centre.h"
 #include "core/ports/scheduler.h"
@@ -102,6 +103,19 @@ public:
 
 // Records each change of rows in words ("refill", "insert 1+2", "remove 0+1", "switched 3"), running
 // the changes it is handed.
+// Hands each posted cover to every follower.
+class FakeCoverFeed final : public CoverFeed {
+public:
+    std::vector<std::function<void(const CoverArrival&)>> followers;
+    void follow(std::function<void(const CoverArrival&)> handler) override { followers.push_back(std::move(handler)); }
+    void post(const CoverArrival& cover)
+    {
+        const auto snapshot = followers;
+        for (const auto& follower : snapshot)
+            follower(cover);
+    }
+};
+
 class FakeLampListView final : public LampListView {
 public:
     std::vector<std::string> told;

@@ -18,9 +18,9 @@
 
 namespace {
 
-constexpr const char* kName = "CoverdeckAlbumCoverChanged";
-constexpr const char* kObject = "Coverdeck";
-constexpr const char* kCoverKey = "cover";
+using glowcast::cover_notification::kCoverKey;
+using glowcast::cover_notification::kName;
+using glowcast::cover_notification::kObject;
 
 int fail(const std::string& message)
 {

@@ -164,4 +164,15 @@ Outcome postNotification(const QDBusConnection& connection, const Notification& 
     return {};
 }
 
+void NotifiedCoverFeed::follow(std::function<void(const CoverArrival&)> handler)
+{
+    m_centre.addObserver(cover_notification::kName, cover_notification::kObject,
+                         [handler = std::move(handler)](const Notification& notification) {
+                             const auto cover = notification.userInfo.find(cover_notification::kCoverKey);
+                             handler(
+                                 {cover != notification.userInfo.end() ? cover->second : std::vector<std::uint8_t>{},
+                                  notification.object});
+                         });
+}
+
 } // namespace glowcast

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/outcome.h"
+#include "core/ports/cover_feed.h"
 #include "core/ports/log.h"
 #include "core/ports/notification_centre.h"
 
@@ -32,6 +33,26 @@ inline constexpr const char* kSignature = "ssa{sv}";
 // member; this leaves room for the keys and the framing.
 inline constexpr std::size_t kMaximumUserInfoBytes = 60 * 1024 * 1024;
 } // namespace distributed_notifications
+
+// The notification the cover application posts whenever the cover that is showing changes, with the
+// bytes of the cover's image file under the key.
+namespace cover_notification {
+inline constexpr const char* kName = "CoverdeckAlbumCoverChanged";
+inline constexpr const char* kObject = "Coverdeck";
+inline constexpr const char* kCoverKey = "cover";
+} // namespace cover_notification
+
+// The covers of the cover application's notifications on a centre: each one is a cover from its
+// object, with the bytes under the key (none when it has no such member). Follows the centre only
+// once it is followed itself.
+class NotifiedCoverFeed final : public CoverFeed {
+public:
+    explicit NotifiedCoverFeed(NotificationCentre& centre) : m_centre(centre) {}
+    void follow(std::function<void(const CoverArrival&)> handler) override;
+
+private:
+    NotificationCentre& m_centre;
+};
 
 // The notification in a received Posted signal. Nothing, with a log line, when the arguments are not
 // (text, text, dictionary of variants); members that are not byte arrays are dropped, each with a

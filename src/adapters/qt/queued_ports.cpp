@@ -10,7 +10,7 @@ namespace glowcast {
 
 namespace {
 
-constexpr std::size_t kLargeNotificationBytes = std::size_t{1} << 20;
+constexpr std::size_t kLargeCoverBytes = std::size_t{1} << 20;
 
 } // namespace
 
@@ -19,59 +19,52 @@ void QtScheduler::schedule(std::chrono::milliseconds delay, std::function<void()
     QTimer::singleShot(delay, &m_context, [this, action = std::move(action)] { m_queue.run(action); });
 }
 
-void QueuedNotificationCentre::addObserver(std::string name, std::string object,
-                                           std::function<void(const Notification&)> handler)
+void QueuedCoverFeed::follow(std::function<void(const CoverArrival&)> handler)
 {
-    Observer& observer = m_observers.emplace_back(Observer{name, object, std::move(handler), std::nullopt, false});
-    m_centre.addObserver(std::move(name), std::move(object),
-                         [this, &observer](const Notification& notification) { hold(observer, notification); });
-    if (m_unheard && m_unheard->name == observer.name && m_unheard->object == observer.object) {
-        const Notification waiting = std::move(*m_unheard);
+    Follower& follower = m_followers.emplace_back(Follower{std::move(handler), std::nullopt, false});
+    m_feed.follow([this, &follower](const CoverArrival& cover) { hold(follower, cover); });
+    if (m_unheard) {
+        const CoverArrival waiting = std::move(*m_unheard);
         m_unheard.reset();
-        hold(observer, waiting);
+        hold(follower, waiting);
     }
 }
 
-void QueuedNotificationCentre::postLocally(const Notification& notification)
+void QueuedCoverFeed::post(const CoverArrival& cover)
 {
-    bool heard = false;
-    for (Observer& observer : m_observers)
-        if (observer.name == notification.name && observer.object == notification.object) {
-            heard = true;
-            hold(observer, notification);
-        }
-    if (!heard)
-        m_unheard = notification;
+    for (Follower& follower : m_followers)
+        hold(follower, cover);
+    if (m_followers.empty())
+        m_unheard = cover;
 }
 
-void QueuedNotificationCentre::hold(Observer& observer, const Notification& notification)
+void QueuedCoverFeed::hold(Follower& follower, const CoverArrival& cover)
 {
-    if (observer.waiting)
-        m_log.write("notifications: a newer \"" + notification.name + "\" from \"" + notification.object +
+    if (follower.waiting)
+        m_log.write("covers: a newer cover from \"" + cover.source +
                     "\" arrived before the waiting one was handled; the waiting one is dropped");
-    observer.waiting = notification;
-    if (observer.handedOver)
+    follower.waiting = cover;
+    if (follower.handedOver)
         return;
-    observer.handedOver = true;
-    QTimer::singleShot(0, &m_context, [this, &observer] { m_queue.run([this, &observer] { deliver(observer); }); });
+    follower.handedOver = true;
+    QTimer::singleShot(0, &m_context, [this, &follower] { m_queue.run([this, &follower] { deliver(follower); }); });
 }
 
-void QueuedNotificationCentre::deliver(Observer& observer)
+void QueuedCoverFeed::deliver(Follower& follower)
 {
-    observer.handedOver = false;
-    if (!observer.waiting)
+    follower.handedOver = false;
+    if (!follower.waiting)
         return;
     std::size_t bytes = 0;
     {
-        const Notification notification = std::move(*observer.waiting);
-        observer.waiting.reset();
-        for (const auto& [key, value] : notification.userInfo)
-            bytes += value.size();
-        observer.handler(notification);
+        const CoverArrival cover = std::move(*follower.waiting);
+        follower.waiting.reset();
+        bytes = cover.bytes.size();
+        follower.handler(cover);
     }
     // The allocator keeps what a large cover and its copies on the way (the bus's message, the
     // decoder's buffers) freed, for the next one; the program may idle for hours with it. Give it back.
-    if (bytes >= kLargeNotificationBytes)
+    if (bytes >= kLargeCoverBytes)
         ::malloc_trim(0);
 }
 

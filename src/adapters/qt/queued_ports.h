@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/operation_queue.h"
+#include "core/ports/cover_feed.h"
 #include "core/ports/log.h"
-#include "core/ports/notification_centre.h"
 #include "core/ports/scheduler.h"
 
 #include <QObject>
@@ -24,43 +24,36 @@ private:
     QObject m_context; // timers still pending when the scheduler goes are dropped with it
 };
 
-// A notification centre whose observers are called through the operation queue, so a cover that
-// arrives during a set-up or another cover change is handled after it. At most one notification
-// waits per observer: one that arrives while an older one still waits supersedes it, and the older
-// one is dropped with a log line. A burst of covers thus ends with the newest, soon after the
-// current operation, and holds the memory of one waiting cover at most. An observer is never called
-// inside the centre's own delivery, but from the event loop: the queue is the only place a
-// notification waits.
-class QueuedNotificationCentre final : public NotificationCentre {
+// A cover feed whose followers are called through the operation queue, so a cover that arrives
+// during a set-up or another cover change is handled after it. At most one cover waits per follower:
+// one that arrives while an older one still waits supersedes it, and the older one is dropped with a
+// log line. A burst of covers thus ends with the newest, soon after the current operation, and holds
+// the memory of one waiting cover at most. A follower is never called inside the feed's own delivery,
+// but from the event loop: the queue is the only place a cover waits.
+class QueuedCoverFeed final : public CoverFeed {
 public:
-    QueuedNotificationCentre(NotificationCentre& centre, OperationQueue& queue, Log& log)
-        : m_centre(centre), m_queue(queue), m_log(log)
-    {
-    }
-    void addObserver(std::string name, std::string object, std::function<void(const Notification&)> handler) override;
-    // Hands a notification of this program's own (a cover from a media player) to the observers of
-    // its name and object the way the bus's notifications reach them, without a trip through the bus.
-    // One posted before any such observer registers waits for the first (only the newest waits).
-    void postLocally(const Notification& notification);
+    QueuedCoverFeed(CoverFeed& feed, OperationQueue& queue, Log& log) : m_feed(feed), m_queue(queue), m_log(log) {}
+    void follow(std::function<void(const CoverArrival&)> handler) override;
+    // Hands a cover of this program's own (from a media player) to the followers the way the feed's
+    // covers reach them. One posted before anyone follows waits for the first (only the newest waits).
+    void post(const CoverArrival& cover);
 
 private:
-    struct Observer {
-        std::string name;
-        std::string object;
-        std::function<void(const Notification&)> handler;
-        std::optional<Notification> waiting;
-        bool handedOver = false; // a run for this observer is in the queue or on its way there
+    struct Follower {
+        std::function<void(const CoverArrival&)> handler;
+        std::optional<CoverArrival> waiting;
+        bool handedOver = false; // a run for this follower is in the queue or on its way there
     };
 
-    void hold(Observer& observer, const Notification& notification);
-    void deliver(Observer& observer);
+    void hold(Follower& follower, const CoverArrival& cover);
+    void deliver(Follower& follower);
 
-    NotificationCentre& m_centre;
+    CoverFeed& m_feed;
     OperationQueue& m_queue;
     Log& m_log;
-    std::deque<Observer> m_observers; // never shrinks, so references to its elements stay valid
-    std::optional<Notification> m_unheard;
-    QObject m_context; // runs still on their way when the centre goes are dropped with it
+    std::deque<Follower> m_followers; // never shrinks, so references to its elements stay valid
+    std::optional<CoverArrival> m_unheard;
+    QObject m_context; // runs still on their way when the feed goes are dropped with it
 };
 
 } // namespace glowcast

@@ -18,8 +18,9 @@ struct Notification {
 };
 
 // The desktop-wide notification centre. An observer is called once per notification posted with
-// exactly its name and object, as an operation of the one operation queue (see scheduler.h).
-// Registrations are never removed and not merged: registering twice delivers twice.
+// exactly its name and object, as it arrives; a cover feed over it (see cover_feed.h) brings the
+// covers into the one operation queue. Registrations are never removed and not merged: registering
+// twice delivers twice.
 class NotificationCentre {
 public:
     virtual ~NotificationCentre() = default;

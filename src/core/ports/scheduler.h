@@ -5,7 +5,7 @@
 
 namespace glowcast {
 
-// One operation at a time: every event that starts work in the core (a delayed call, a notification
+// One operation at a time: every event that starts work in the core (a delayed call, a cover
 // delivered, a window activation, a media player's signal, a control call) enters through the
 // program's one operation queue. Operations run on the main thread, one at a time, in the order they
 // arrived, never one inside another: an adapter that waits spins a local event loop, and whatever
