@@ -60,6 +60,7 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
         m_controller.setPalette(paletteFrom(m_settings));
     });
     m_controller.connectViews(m_frontEnd.attach(*this));
+    m_controller.onPlayingAfterRestore = [this] { m_follower.sendAgain(); };
     m_followerView = m_frontEnd.followerView();
     showFollowed(m_follower.status());
     m_control.setFollowedPlayerSource([this] {
@@ -102,9 +103,11 @@ void Application::coverChanged(std::vector<std::uint8_t> bytes)
 {
     // The log names the player a cover came from, as it names the cover application for the bus's.
     const FollowerStatus status = m_follower.status();
-    m_covers.post({std::move(bytes), !status.identity.empty()  ? status.identity
-                                     : !status.busName.empty() ? status.busName
-                                                               : std::string{"a media player"}});
+    m_covers.post({std::move(bytes),
+                   !status.identity.empty()  ? status.identity
+                   : !status.busName.empty() ? status.busName
+                                             : std::string{"a media player"},
+                   true});
 }
 
 void Application::showFollowed(const FollowerStatus& status)
@@ -128,6 +131,10 @@ void Application::windowActivated()
 void Application::requestQuit()
 {
     m_terminationRequested = true;
+    // Whatever runs stops sending and waiting, so the quit behind it comes within moments: a paced
+    // cover of hundreds of lamps or a pairing would otherwise outlast the session's stop timeout.
+    m_controller.stop();
+    m_sleeper.cutShort();
     m_queue.run([this] {
         m_controller.saveBeforeQuit();
         m_queue.close();

@@ -94,6 +94,10 @@ void BridgeBridge::discoverBridge()
 
 bool BridgeBridge::logIn()
 {
+    if (m_stopped) {
+        m_log.write("quitting: no pairing");
+        return false;
+    }
     if (!m_bridgeIP)
         discoverBridge();
     if (!m_bridgeIP) {
@@ -110,6 +114,10 @@ bool BridgeBridge::logIn()
 
     int attempts = 0;
     while (!m_loggedIn && attempts < kPairingAttempts) {
+        if (m_stopped) {
+            m_log.write("quitting: the pairing stops");
+            break;
+        }
         m_linkButtonPrompt.attempt();
         if (const std::optional<std::string> reply = m_http.send(pairing)) {
             const Dictionary answer = dictionaryFromJSON(*reply, m_log);

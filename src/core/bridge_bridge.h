@@ -49,6 +49,8 @@ public:
     void setPortalHost(std::optional<std::string> portalHost) { m_portalHost = std::move(portalHost); }
     [[nodiscard]] const std::optional<std::string>& portalHost() const { return m_portalHost; }
     void forgetBridgeIP() { m_bridgeIP.reset(); }
+    // A quit was asked for: a pairing under way ends after the attempt that runs, and none starts.
+    void stopPairing() { m_stopped = true; }
 
 private:
     // What a request came to: the reply, if one came, and whether it held a top-level "error".
@@ -71,6 +73,7 @@ private:
     std::optional<std::string> m_portalHost;
     std::optional<std::string> m_bridgeIP;
     bool m_loggedIn = false;
+    bool m_stopped = false;
 };
 
 } // namespace glowcast

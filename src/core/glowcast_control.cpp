@@ -26,8 +26,15 @@ std::optional<std::string> GlowcastControl::portalHost() const
 
 Outcome GlowcastControl::setLamp(std::string_view id, bool enabled)
 {
-    if (m_controller.setLampEnabled(id, enabled))
+    switch (m_controller.setLampEnabled(id, enabled)) {
+    case SwitchResult::Done:
         return {};
+    case SwitchResult::NotSaved:
+        return {Failure::NotSaved, "the preferences file could not be written; lamp " + std::string{id} + " stays " +
+                                       (enabled ? "off" : "on")};
+    case SwitchResult::UnknownLamp:
+        break;
+    }
     if (!m_controller.listening() && m_controller.collection().empty())
         return {Failure::NoLampList, "Glowcast has not read the bridge's lamp list yet"};
     return {Failure::UnknownLamp, "there is no lamp with the id \"" + std::string{id} + "\""};

@@ -42,9 +42,8 @@ public:
 
     // The collection; empty before a set-up has read the lamp list.
     [[nodiscard]] const std::vector<LampEntry>& lamps() const { return m_controller.collection(); }
-    // Switch one lamp on or off, as a click on its check box: at once in the table, and saved with
-    // the selection when the program ends. UnknownLamp (or NoLampList before the first lamp list)
-    // changes nothing.
+    // Switch one lamp on or off, as a click on its check box: at once in the table and in the saved
+    // selection. UnknownLamp (or NoLampList before the first lamp list) and NotSaved change nothing.
     Outcome enable(std::string_view id) { return setLamp(id, true); }
     Outcome disable(std::string_view id) { return setLamp(id, false); }
 

@@ -19,6 +19,7 @@ GlowcastController::GlowcastController(BridgeBridge& bridgeBridge, LampCare& lam
     : m_bridgeBridge(bridgeBridge), m_lampCare(lampCare), m_preferences(preferences), m_coverFeed(coverFeed),
       m_scheduler(scheduler), m_coverDecoder(coverDecoder), m_clock(clock), m_log(log)
 {
+    m_lamps.keepSwitch = [this] { return saveSelection(); };
 }
 
 void GlowcastController::connectViews(const ControllerViews& views)
@@ -51,6 +52,10 @@ void GlowcastController::windowActivated()
 
 void GlowcastController::setUp()
 {
+    if (m_stopped) {
+        m_log.write("quitting: no set-up");
+        return;
+    }
     // Whichever way the set-up ends, whoever offers a way out of a failed one hears of it.
     struct EndReport {
         GlowcastController& controller;
@@ -107,11 +112,23 @@ void GlowcastController::saveBeforeQuit()
     // Before any set-up has read the bridge's lamps the collection is empty and knows nothing of
     // the user's choice; storing it would wipe the saved selection.
     if (m_lamps.filled())
-        m_preferences.updateLamps([this](const std::optional<std::vector<LampEntry>>& saved) {
-            return mergeSelection(m_lamps.asSetUp(), m_lamps.entries(), saved);
-        });
+        (void)saveSelection(); // the preferences log a failure; the program ends either way
     else
         m_log.write("no lamp list was read, keeping the saved selection");
+}
+
+bool GlowcastController::saveSelection()
+{
+    return m_preferences.updateLamps([this](const std::optional<std::vector<LampEntry>>& saved) {
+        return mergeSelection(m_lamps.asSetUp(), m_lamps.entries(), saved);
+    });
+}
+
+void GlowcastController::stop()
+{
+    m_stopped = true;
+    m_bridgeBridge.stopPairing();
+    m_lampCare.stop();
 }
 
 void GlowcastController::setFollowing(bool following)
@@ -125,6 +142,10 @@ void GlowcastController::setFollowing(bool following)
 
 void GlowcastController::coverChanged(const CoverArrival& cover)
 {
+    if (m_stopped) {
+        m_log.write("quitting: a cover change from \"" + cover.source + "\" was not handled");
+        return;
+    }
     if (!m_following) {
         m_log.write("following paused: a cover change from \"" + cover.source + "\" was not handled");
         return;
@@ -134,10 +155,17 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
     if (!cover.bytes.empty()) {
         image = m_coverDecoder.decode(cover.bytes);
         const std::string_view bytes(reinterpret_cast<const char*>(cover.bytes.data()), cover.bytes.size());
+        // A player's cover that does not decode (a file still being written, a download cut short)
+        // is not a black cover: the lamps keep what they show. The decoder has said why.
+        if (image == nullptr && cover.fromPlayer) {
+            m_log.write("players: the cover does not decode; the lamps stay as they are");
+            return;
+        }
         coverIdentity = {bytes.size(), std::hash<std::string_view>{}(bytes)};
     }
     const bool coverChanged = coverIdentity != m_lastCover;
     m_lastCover = coverIdentity;
+    m_restored = false;
 
     const std::vector<Colour> colours = paletteColours(m_palette, image.get(), m_lamps.enabledCount(), m_log);
     m_lastColours = colours;
@@ -156,8 +184,13 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
         Dictionary body = paletteLampBody(m_palette, lamp.colour, m_log);
         m_log.write(nthEnabledLine(lamp.id));
         m_lampCare.sendOne({std::move(lamp.id), std::move(body)});
+        if (m_stopped) {
+            m_log.write("quitting: the rest of this cover's lamps are not sent");
+            break;
+        }
     }
-    m_log.write(enabledCountLine(count));
+    if (!m_stopped)
+        m_log.write(enabledCountLine(count));
     m_lampCare.endCover();
     armRestore();
 }
@@ -179,6 +212,12 @@ void GlowcastController::followedPlayerChanged(const FollowerStatus& status)
     m_playerActivity = activity;
     m_lampCare.playerChanged(*activity);
     armRestore();
+    if (activity == PlayerActivity::Playing && m_restored) {
+        m_restored = false;
+        m_log.write("playing again after the lamps were put back: asking for the cover again");
+        if (onPlayingAfterRestore)
+            onPlayingAfterRestore();
+    }
 }
 
 void GlowcastController::armRestore()
@@ -195,7 +234,10 @@ void GlowcastController::armRestore()
         if (arming != m_restoreArming)
             return;
         m_restoreArmedFor.reset();
-        m_lampCare.restoreIfDue();
+        if (m_lampCare.restoreIfDue()) {
+            m_restored = true;
+            m_lastCover.reset(); // the same cover again is a change for the lamps put back
+        }
         armRestore();
     });
 }

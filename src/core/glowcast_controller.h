@@ -70,12 +70,21 @@ public:
 
     // Told at the end of every set-up, whichever way it ended.
     std::function<void(SetUpEnd)> onSetUpEnded;
+    // Told when the followed player plays again after the lamps were put back: its cover is wanted
+    // again, though it did not change.
+    std::function<void()> onPlayingAfterRestore;
     // A set-up has read the lamp list and the cover handler is registered.
     [[nodiscard]] bool listening() const { return m_lamps.filled() && m_registered; }
 
-    // Switches the lamp with the id on or off (a log line, the table told); nothing when it already
-    // is. False when no lamp has the id.
-    bool setLampEnabled(std::string_view id, bool enabled) { return m_lamps.setLampEnabled(id, enabled); }
+    // Switches the lamp with the id on or off (a log line, the table told) and saves the selection at
+    // once, so that a crash or a kill never undoes a switch the user was told of; nothing when it
+    // already is. A switch that cannot be saved is taken back (NotSaved), as is one from the table.
+    SwitchResult setLampEnabled(std::string_view id, bool enabled) { return m_lamps.setLampEnabled(id, enabled); }
+    // Stores the selection, merged with the saved one; false when the preferences could not.
+    [[nodiscard]] bool saveSelection();
+    // A quit was asked for: no set-up, pairing or cover change starts from now on, and the one under
+    // way stops sending. The saving at the end still runs.
+    void stop();
 
     // While not following, a cover change from any source is logged and not handled.
     void setFollowing(bool following);
@@ -112,11 +121,14 @@ private:
     bool m_registered = false;
     LampCollection m_lamps{m_log};
     bool m_following = true;
+    bool m_stopped = false;
     std::vector<Colour> m_lastColours;
     // The last cover handled, by its bytes' size and hash: the same cover again is no cover change
     // for a lamp still fading.
     std::optional<std::pair<std::size_t, std::size_t>> m_lastCover;
     std::optional<PlayerActivity> m_playerActivity;
+    // The lamps were put back since the last cover was handled.
+    bool m_restored = false;
     // The time the pending restore call is for; a call made by an older arming does nothing.
     std::optional<SteadyTime> m_restoreArmedFor;
     std::uint64_t m_restoreArming = 0;

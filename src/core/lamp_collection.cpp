@@ -88,18 +88,24 @@ std::optional<std::string> LampCollection::getIDofNthEnabled(std::int32_t n)
     return std::nullopt;
 }
 
-bool LampCollection::setLampEnabled(std::string_view id, bool enabled)
+SwitchResult LampCollection::setLampEnabled(std::string_view id, bool enabled)
 {
     const auto entry = std::ranges::find(m_entries, id, &LampEntry::id);
     if (entry == m_entries.end())
-        return false;
-    if (entry->enabled != enabled) {
-        entry->enabled = enabled;
-        m_log.write(enabled ? "setting enabled" : "unsetting enabled");
+        return SwitchResult::UnknownLamp;
+    if (entry->enabled == enabled)
+        return SwitchResult::Done;
+    const auto flip = [this, &entry](bool on) {
+        entry->enabled = on;
+        m_log.write(on ? "setting enabled" : "unsetting enabled");
         if (m_view != nullptr)
             m_view->lampSwitched(static_cast<std::size_t>(entry - m_entries.begin()));
-    }
-    return true;
+    };
+    flip(enabled);
+    if (!keepSwitch || keepSwitch())
+        return SwitchResult::Done;
+    flip(!enabled);
+    return SwitchResult::NotSaved;
 }
 
 void LampCollection::insert(std::size_t at, std::vector<LampEntry> lamps)

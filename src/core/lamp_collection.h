@@ -6,12 +6,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace glowcast {
+
+// What became of a lamp switch asked for by id.
+enum class SwitchResult { Done, UnknownLamp, NotSaved };
 
 // The lamps of the bridge's lamp list in its order, each with the user's choice. What shows them, when
 // anything does, hears of every change.
@@ -38,9 +42,11 @@ public:
     [[nodiscard]] std::int32_t enabledCount();
     [[nodiscard]] std::optional<std::string> getIDofNthEnabled(std::int32_t n);
 
-    // Switches the lamp with the id on or off, with a log line; nothing when it already is. False when
-    // no lamp has the id.
-    bool setLampEnabled(std::string_view id, bool enabled);
+    // Switches the lamp with the id on or off, with a log line; nothing when it already is. A switch
+    // that keepSwitch cannot keep is taken back (with its own line) and is NotSaved.
+    SwitchResult setLampEnabled(std::string_view id, bool enabled);
+    // Asked after each switch whether it could be kept (saved); nothing keeps every switch.
+    std::function<bool()> keepSwitch;
     // Lamps that come (placed before the row at, or last) and go (clamped to the rows there are).
     void insert(std::size_t at, std::vector<LampEntry> lamps);
     void erase(std::size_t first, std::size_t count);

@@ -15,6 +15,7 @@ enum class Failure {
     WrongKind,      // a value of another kind than the key holds (a text for a flag, ...)
     InvalidValue,   // the right kind, but not a value the key accepts
     NotSent,        // a message did not leave: no bus, too large for it, or not confirmed
+    NotSaved,       // the preferences file could not be written (a full disk, a read-only directory)
 };
 
 // The result of such an operation: nothing failed, or the failure with a sentence for the user.

@@ -364,7 +364,9 @@ Outcome Settings::set(std::string_view key, const SettingValue& value)
     if (Outcome checked = checkSetting(*row, value); !checked.ok())
         return checked;
     const std::string* text = std::get_if<std::string>(&value);
-    m_preferences.setSetting(key, text != nullptr && text->empty() ? std::nullopt : std::optional{value});
+    if (!m_preferences.setSetting(key, text != nullptr && text->empty() ? std::nullopt : std::optional{value}))
+        return {Failure::NotSaved,
+                "the preferences file could not be written; \"" + std::string{key} + "\" keeps its value"};
     m_log.write("settings: \"" + std::string{key} + "\" set to \"" + settingText(*row, value) + "\"");
     return {};
 }

@@ -186,6 +186,45 @@ TEST_F(BridgeBridgeTest, TwoRefusalsThenAcceptanceTakesThreeIdenticalRequestsAnd
     EXPECT_FALSE(prompt.active);
 }
 
+TEST_F(BridgeBridgeTest, AQuitAskedForDuringPairingEndsItAfterTheAttemptThatRunsAndStartsNoOther)
+{
+    struct Row {
+        int stopDuringSleep; // 0: before the pairing starts
+        std::size_t pairingRequests;
+        std::chrono::milliseconds slept;
+        const char* line;
+    };
+    const Row rows[] = {
+        {0, 0, 0ms, "quitting: no pairing"},
+        {1, 1, 2500ms, "quitting: the pairing stops"},
+        {3, 3, 7500ms, "quitting: the pairing stops"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.stopDuringSleep);
+        client.reset();
+        http.sent.clear();
+        sleeper = {};
+        log.lines.clear();
+        BridgeBridge& pairing = storedBridge();
+        pairing.discoverBridge();
+        for (int i = 0; i < 30; ++i)
+            http.replies.push_back(kRefusal);
+        if (row.stopDuringSleep == 0)
+            pairing.stopPairing();
+        sleeper.duringSleep = [&] {
+            if (sleeper.calls == row.stopDuringSleep)
+                pairing.stopPairing();
+        };
+        EXPECT_FALSE(pairing.logIn());
+        EXPECT_EQ(http.sent.size(), row.pairingRequests);
+        EXPECT_EQ(sleeper.slept, row.slept);
+        EXPECT_EQ(ownLines().back(), row.line);
+        EXPECT_FALSE(pairing.logIn()) << "none starts again";
+        EXPECT_EQ(http.sent.size(), row.pairingRequests);
+        http.replies.clear();
+    }
+}
+
 // A reply that is neither a refusal nor carries a usable user name is not an acceptance: it is
 // logged, leaves the stored user name alone, and the series goes on: 30 attempts, 2.5 s apart.
 TEST_F(BridgeBridgeTest, RepliesWithoutAUsableUserNameAreNotAnAcceptance)

@@ -224,6 +224,11 @@ TEST_F(FollowerTest, SameBytesRepeatedMetadataAndPausingSendNothing)
     track("a", "Three", "file:///tmp/art");
     finish({ArtFetchResult::Outcome::Bytes, sameLength, {}});
     EXPECT_EQ(sent, (std::vector<Bytes>{kJpeg, sameLength}));
+
+    follower.sendAgain(); // the lamps were put back meanwhile
+    finish({ArtFetchResult::Outcome::Bytes, sameLength, {}});
+    EXPECT_EQ(sent, (std::vector<Bytes>{kJpeg, sameLength, sameLength}));
+    EXPECT_EQ(reads, (std::vector<std::string>{"/tmp/art", "/tmp/art", "/tmp/art"}));
 }
 
 TEST_F(FollowerTest, AMissingFileIsReadAgainForTwoSecondsOnly)

@@ -37,38 +37,50 @@ protected:
     void postRedCover() { postCover({{{255, 0, 0}, 6400}}); }
 };
 
-TEST_F(GlowcastControlTest, LampsSwitchLikeAClickAndUnknownIdsChangeNothing)
+TEST_F(GlowcastControlTest, LampsSwitchLikeAClickAreSavedAtOnceAndUnknownIdsOrAFailedSaveChangeNothing)
 {
     struct Step {
         bool enable;
         const char* id;
+        bool saveFails;
         Failure failure;
-        Strings enabled; // the ids enabled afterwards
-        const char* line;
+        Strings enabled; // the ids enabled afterwards, in the collection and in the saved selection
+        Strings lines;
     };
     const Step steps[] = {
-        {true, "1", Failure::NoLampList, {}, ""}, // before the lamp list is read
-        {true, "2", Failure::None, {"1", "2"}, "setting enabled"},
-        {true, "2", Failure::None, {"1", "2"}, ""}, // already on: nothing to do
-        {false, "1", Failure::None, {"2"}, "unsetting enabled"},
-        {false, "9", Failure::UnknownLamp, {"2"}, ""},
+        {true, "1", false, Failure::NoLampList, {"1"}, {}}, // before the lamp list is read
+        {true, "2", false, Failure::None, {"1", "2"}, {"setting enabled"}},
+        {true, "2", false, Failure::None, {"1", "2"}, {}}, // already on: nothing to do
+        {false, "1", false, Failure::None, {"2"}, {"unsetting enabled"}},
+        {false, "9", false, Failure::UnknownLamp, {"2"}, {}},
+        {false, "2", true, Failure::NotSaved, {"2"}, {"unsetting enabled", "setting enabled"}},
+        {true, "1", true, Failure::NotSaved, {"2"}, {"setting enabled", "unsetting enabled"}},
+    };
+    const auto enabledIds = [](const Lamps& lamps) {
+        Strings enabled;
+        for (const LampEntry& lamp : lamps)
+            if (lamp.enabled)
+                enabled.push_back(lamp.id);
+        return enabled;
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(std::string(step.enable ? "enable " : "disable ") + step.id);
         if (step.failure != Failure::NoLampList && !controller.listening())
             setUp(kLights);
         log.lines.clear();
+        prefs.failSaves = step.saveFails;
         const Outcome outcome = step.enable ? control.enable(step.id) : control.disable(step.id);
         EXPECT_EQ(outcome.failure, step.failure) << outcome.message;
-        Strings enabled;
-        for (const LampEntry& lamp : control.lamps())
-            if (lamp.enabled)
-                enabled.push_back(lamp.id);
-        EXPECT_EQ(enabled, step.enabled);
-        EXPECT_EQ(log.lines, *step.line != '\0' ? Strings{step.line} : Strings{});
+        if (controller.listening()) {
+            EXPECT_EQ(enabledIds(control.lamps()), step.enabled);
+        }
+        EXPECT_EQ(enabledIds(prefs.savedLamps.value()), step.enabled);
+        EXPECT_EQ(log.lines, step.lines);
     }
     EXPECT_EQ(control.disable("9").message, "there is no lamp with the id \"9\"");
-    EXPECT_EQ(table.told, (Strings{"refill", "refill", "switched 1", "switched 0"}));
+    EXPECT_EQ(control.enable("1").message, "the preferences file could not be written; lamp 1 stays off");
+    EXPECT_EQ(table.told, (Strings{"refill", "refill", "switched 1", "switched 0", "switched 1", "switched 1",
+                                   "switched 0", "switched 0", "switched 0", "switched 0"})); // each refused: back
 }
 
 TEST_F(GlowcastControlTest, WhilePausedCoversAreLoggedNotHandledAndTheStatusSaysSo)

@@ -239,9 +239,10 @@ TEST_F(GlowcastControllerTest, TogglesPickTheLampsOfTheNextCoverAndAreStoredOnQu
 {
     prefs.savedLamps = Lamps{{"b", "", true}, {"d", "", true}, {"e", "", true}, {"a", "", false}};
     setUpWith(R"({"a":{"name":"A"},"b":{"name":"B"},"c":{"name":"C"},"d":{"name":"D"},"e":{"name":"E"}})");
-    ASSERT_TRUE(controller.setLampEnabled("d", false));
-    ASSERT_TRUE(controller.setLampEnabled("c", true));
+    ASSERT_EQ(controller.setLampEnabled("d", false), SwitchResult::Done);
+    ASSERT_EQ(controller.setLampEnabled("c", true), SwitchResult::Done);
     EXPECT_EQ(table.told, (Strings{"refill", "refill", "switched 3", "switched 2"}));
+    EXPECT_EQ(prefs.lampWrites, 2) << "each switch saved at once";
     http.sent.clear();
     log.lines.clear();
     postCover({kRed});
@@ -256,9 +257,14 @@ TEST_F(GlowcastControllerTest, TogglesPickTheLampsOfTheNextCoverAndAreStoredOnQu
 
     controller.saveBeforeQuit();
     EXPECT_EQ(log.lines.back(), "hub should terminate");
-    EXPECT_EQ(prefs.lampWrites, 1);
-    EXPECT_EQ(prefs.savedLamps,
-              (Lamps{{"a", "A", false}, {"b", "B", true}, {"c", "C", true}, {"d", "D", false}, {"e", "E", true}}));
+    EXPECT_EQ(prefs.lampWrites, 3);
+    const Lamps saved{{"a", "A", false}, {"b", "B", true}, {"c", "C", true}, {"d", "D", false}, {"e", "E", true}};
+    EXPECT_EQ(prefs.savedLamps, saved);
+
+    prefs.failSaves = true; // a switch the disk cannot keep is taken back
+    EXPECT_EQ(controller.setLampEnabled("a", true), SwitchResult::NotSaved);
+    EXPECT_EQ(controller.collection(), saved);
+    EXPECT_EQ(log.lines.back(), "unsetting enabled");
 }
 
 // The display shows the cover and one colour per enabled lamp; each enabled lamp gets one request, the
@@ -274,6 +280,7 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
         std::size_t colours;                     // of kSevenColours, on the display and in the bodies
         std::vector<Bytes> decoded;
         bool imageShown = true;
+        bool fromPlayer = false;
     };
     const Bytes jpeg{0xff, 0xd8, 0xff};
     const std::vector<Row> rows = {
@@ -289,6 +296,8 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
          {jpeg}},
         {"cover does not decode", 3, std::nullopt, {'n', 'o', 'p', 'e'}, 0, {{'n', 'o', 'p', 'e'}}, false},
         {"no cover in the notice", 3, std::nullopt, {}, 0, {}, false},
+        {"a player's cover that decodes", 3, kSevenColours, jpeg, 3, {jpeg}, true, true},
+        {"a player's cover that does not decode", 3, std::nullopt, {'c', 'u', 't'}, 0, {{'c', 'u', 't'}}, false, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -296,8 +305,14 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
         rig.setUpWithEnabledLamps(row.lamps);
         if (row.cover)
             rig.decoder.covers.push_back(std::make_unique<PatchCover>(*row.cover));
-        rig.covers.post({row.bytes, "Coverdeck"});
+        rig.covers.post({row.bytes, "Coverdeck", row.fromPlayer});
         EXPECT_EQ(rig.decoder.decoded, row.decoded);
+        if (row.fromPlayer && !row.cover) { // nothing shown, nothing sent
+            EXPECT_TRUE(rig.display.shown.empty());
+            EXPECT_TRUE(rig.sent(&HttpRequest::url).empty());
+            EXPECT_EQ(rig.log.lines.back(), "players: the cover does not decode; the lamps stay as they are");
+            continue;
+        }
         ASSERT_EQ(rig.display.shown.size(), 1u);
         EXPECT_EQ(rig.display.shown[0].cover != nullptr, row.imageShown);
         std::vector<Colour> shown;

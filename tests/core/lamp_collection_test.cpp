@@ -55,10 +55,10 @@ TEST_F(LampCollectionTest, AnswersFromTheCollectionInItsOrder)
 
 TEST_F(LampCollectionTest, SwitchingALampTellsItsRowOnlyWhenItsStateChanges)
 {
-    EXPECT_TRUE(lamps.setLampEnabled("a", true));
-    EXPECT_TRUE(lamps.setLampEnabled("a", true));
-    EXPECT_TRUE(lamps.setLampEnabled("d", false));
-    EXPECT_FALSE(lamps.setLampEnabled("z", true));
+    EXPECT_EQ(lamps.setLampEnabled("a", true), SwitchResult::Done);
+    EXPECT_EQ(lamps.setLampEnabled("a", true), SwitchResult::Done);
+    EXPECT_EQ(lamps.setLampEnabled("d", false), SwitchResult::Done);
+    EXPECT_EQ(lamps.setLampEnabled("z", true), SwitchResult::UnknownLamp);
     EXPECT_TRUE(lamps.entries()[0].enabled);
     EXPECT_FALSE(lamps.asSetUp()[0].enabled) << "what the set-up built stays for the save at the end";
     EXPECT_EQ(log.lines, (Strings{"setting enabled", "unsetting enabled"}));

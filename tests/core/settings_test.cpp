@@ -130,6 +130,12 @@ TEST(SettingsTest, SettingChecksStoresAndAnEmptyTextRemovesTheKey)
     EXPECT_TRUE(settings.set("portal", std::string{}).ok());
     EXPECT_FALSE(prefs.texts.contains("portal"));
     EXPECT_EQ(log.lines.back(), "settings: \"portal\" set to \"\"");
+
+    prefs.failSaves = true; // a full disk
+    log.lines.clear();
+    EXPECT_EQ(settings.set("fade", std::int64_t{12}),
+              (Outcome{Failure::NotSaved, "the preferences file could not be written; \"fade\" keeps its value"}));
+    EXPECT_TRUE(log.lines.empty()) << "the preferences log why";
 }
 
 } // namespace

@@ -84,6 +84,7 @@ TEST_F(ControlServiceTest, RefusedCallsAreErrorsAndChangeNothing)
         const char* method;
         QVariantList arguments;
         const char* error;
+        bool fullDisk = false;
     };
     const auto inVariant = [](const QVariant& value) { return QVariant::fromValue(QDBusVariant(value)); };
     const Case cases[] = {
@@ -95,10 +96,13 @@ TEST_F(ControlServiceTest, RefusedCallsAreErrorsAndChangeNothing)
         {"SetSetting", {QStringLiteral("theme"), inVariant(QStringLiteral("dark"))}, control_bus::kUnknownSetting},
         {"SetSetting", {QStringLiteral("fade"), inVariant(601)}, control_bus::kInvalidValue},
         {"SetSetting", {QStringLiteral("pace"), inVariant(2.5)}, control_bus::kInvalidArgs},
+        {"Disable", {QStringLiteral("1")}, control_bus::kNotSaved, true},
+        {"SetSetting", {QStringLiteral("fade"), inVariant(12)}, control_bus::kNotSaved, true},
     };
     const auto textsBefore = prefs.texts;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.method + std::string(" ") + c.error);
+        prefs.failSaves = c.fullDisk;
         const QDBusMessage reply = call(c.method, c.arguments);
         EXPECT_EQ(reply.errorName(), QLatin1String(c.error)) << reply.errorMessage().toStdString();
     }
@@ -108,17 +112,35 @@ TEST_F(ControlServiceTest, RefusedCallsAreErrorsAndChangeNothing)
     EXPECT_TRUE(prefs.others.empty());
 }
 
-TEST_F(ControlServiceTest, ACallDuringAnotherOperationIsAnsweredAfterIt)
+TEST_F(ControlServiceTest, DuringAnotherOperationQueriesAreAnsweredAtOnceAndChangesAfterIt)
 {
-    std::optional<QDBusPendingCall> pending;
-    queue.run([&] {
-        pending = send("Disable", {QStringLiteral("1")});
-        EXPECT_TRUE(waitFor([&] { return queue.waiting() == 1; })); // a cover change waits here
-        EXPECT_FALSE(pending->isFinished());
-        EXPECT_EQ(checkBox(0), Qt::Checked);
-    });
-    EXPECT_TRUE(waitFor([&] { return pending->isFinished(); }));
-    EXPECT_FALSE(pending->isError());
+    struct Case {
+        const char* method;
+        QVariantList arguments;
+        bool atOnce;
+    };
+    const Case cases[] = {
+        {"Status", {}, true},
+        {"Lamps", {}, true},
+        {"Settings", {}, true},
+        {"Disable", {QStringLiteral("1")}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method);
+        std::optional<QDBusPendingCall> pending;
+        queue.run([&] { // a cover change waiting for the bridge
+            pending = send(c.method, c.arguments);
+            if (c.atOnce) {
+                EXPECT_TRUE(waitFor([&] { return pending->isFinished(); }));
+            } else {
+                EXPECT_TRUE(waitFor([&] { return queue.waiting() == 1; }));
+                EXPECT_FALSE(pending->isFinished());
+                EXPECT_EQ(checkBox(0), Qt::Checked);
+            }
+        });
+        EXPECT_TRUE(waitFor([&] { return pending->isFinished(); }));
+        EXPECT_FALSE(pending->isError()) << pending->error().message().toStdString();
+    }
     EXPECT_EQ(checkBox(0), Qt::Unchecked);
 }
 

@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <functional>
 
 #include <cstdlib>
 #include <fstream>
@@ -242,6 +246,62 @@ TEST_F(FilePreferencesTest, AFailedSaveIsRetriedWithTheNextWrite)
     EXPECT_TRUE(logHas(log, "could not save " + file.string() + ": " + directory.string() + " is not a directory"));
 }
 
+TEST_F(FilePreferencesTest, AWriteTheDiskRefusesLeavesTheOldFileWholeAndIsReported)
+{
+    struct Row {
+        const char* name;
+        std::function<std::optional<bool>(FilePreferences&)> write; // what it returned, if anything
+        std::optional<bool> returned;
+        const char* fadeAfter;     // what later reads give
+        const char* usernameAfter; //
+        bool lampOnAfter;          //
+    };
+    const Row rows[] = {
+        {"a setting", [](FilePreferences& p) { return p.setSetting("fade", SettingValue{std::int64_t{12}}); }, false,
+         "5", "alice", true},
+        {"the selection",
+         [](FilePreferences& p) {
+             return p.updateLamps([](auto) { return std::vector<LampEntry>{{"1", "Desk", false}}; });
+         },
+         false, "5", "alice", true},
+        {"a text, kept for the next save",
+         [](FilePreferences& p) {
+             p.setText("username", "bob");
+             return std::optional<bool>{};
+         },
+         std::nullopt, "5", "bob", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(directory);
+        FilePreferences preferences{log, directory};
+        preferences.setText("username", "alice");
+        ASSERT_TRUE(preferences.setSetting("fade", SettingValue{std::int64_t{5}}));
+        ASSERT_TRUE(preferences.updateLamps([](auto) { return std::vector<LampEntry>{{"1", "Desk", true}}; }));
+        const std::string before = readAll(file);
+        log.lines.clear();
+
+        // The file system takes no more than 16 bytes of any file: every later write fails part-way.
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlimit small{16, limit.rlim_max};
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const std::optional<bool> returned = row.write(preferences);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+
+        EXPECT_EQ(returned, row.returned);
+        EXPECT_EQ(readAll(file), before);
+        EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator{}), 1) << "no temporary left";
+        ASSERT_EQ(log.lines.size(), 1u);
+        EXPECT_EQ(log.lines[0], "preferences: could not save " + file.string() +
+                                    ": File too large; the file there is left as it was");
+        EXPECT_EQ(preferences.setting("fade").value, SettingValue{std::int64_t{std::atoi(row.fadeAfter)}});
+        EXPECT_EQ(preferences.text("username"), row.usernameAfter);
+        EXPECT_EQ(preferences.lamps(), (std::vector<LampEntry>{{"1", "Desk", row.lampOnAfter}}));
+    }
+}
+
 TEST_F(FilePreferencesTest, AnotherProgramsWriteIsKeptAndADamagedFileIsKeptAside)
 {
     FilePreferences application{log, directory};
@@ -267,13 +327,41 @@ TEST_F(FilePreferencesTest, SettingsKeepTheirKindsAndEveryOtherKey)
     EXPECT_EQ(preferences.setting("ignoreplayers").otherKind, "a list with a member that is not a text");
     EXPECT_EQ(preferences.setting("portal").otherKind, "null");
     EXPECT_EQ(preferences.setting("lastusedbridgeIP"), StoredSetting{});
-    preferences.setSetting("followplayers", false);
-    preferences.setSetting("ignoreplayers", std::vector<std::string>{"vlc"});
-    preferences.setSetting("portal", std::nullopt);
-    preferences.setSetting("lamps", std::string{"not a selection"});
+    EXPECT_TRUE(preferences.setSetting("followplayers", false));
+    EXPECT_TRUE(preferences.setSetting("ignoreplayers", std::vector<std::string>{"vlc"}));
+    EXPECT_TRUE(preferences.setSetting("portal", std::nullopt));
+    EXPECT_FALSE(preferences.setSetting("lamps", std::string{"not a selection"}));
     EXPECT_EQ(json(readAll(file)), json(R"({"theme":"dark","followplayers":false,"ignoreplayers":["vlc"]})"));
     EXPECT_EQ(FilePreferences(log, directory).setting("ignoreplayers").value,
               SettingValue{std::vector<std::string>{"vlc"}});
+}
+
+TEST(PreferencesDocumentTest, ANumberOutOfRangeSpoilsOnlyItsOwnKey)
+{
+    struct Row {
+        const char* text;
+        const char* otherKind; // of "pace"
+        const char* read;      // the document as read back, compact
+    };
+    const Row rows[] = {
+        {R"({"pace":-1e400,"username":"alice"})", "a number out of range",
+         R"({"pace":-1.7976931348623157e+308,"username":"alice"})"},
+        {R"({"pace":1E+999})", "a number out of range", R"({"pace":1.7976931348623157e+308})"},
+        {R"({"pace":123456789012345678901234567890123456789012345678901234567890e300})", "a number out of range",
+         R"({"pace":1.7976931348623157e+308})"},
+        {R"({"pace":1e-400})", "", R"({"pace":0})"},
+        {R"({"pace":-0.00000000000000000000000000000000000000001e-300})", "", R"({"pace":0})"},
+        {R"({"pace":0.001e309})", "a number out of range", R"({"pace":1e+306})"},           // in range: left as it is
+        {R"({"pace":12,"x":"1e400 \" 1e999"})", "", R"({"pace":12,"x":"1e400 \" 1e999"})"}, // texts untouched
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        const preferences_document::Parsed parsed = preferences_document::parse(QByteArray(row.text));
+        ASSERT_TRUE(parsed.document) << parsed.error.toStdString();
+        EXPECT_EQ(QJsonDocument(*parsed.document).toJson(QJsonDocument::Compact).toStdString(), row.read);
+        EXPECT_EQ(preferences_document::setting(*parsed.document, "pace").otherKind, row.otherKind);
+    }
+    EXPECT_FALSE(preferences_document::parse(QByteArray(R"({"pace":1e400)")).document) << "still not JSON";
 }
 
 TEST(FilePreferencesDefaultDirectoryTest, OwnVariableThenXdgThenHome)

@@ -57,9 +57,9 @@ inline LampCareSettings settingsOf(const Dictionary& stored)
     for (std::size_t i = 0; i < stored.size(); ++i) {
         const Value& value = stored.valueAt(i);
         if (const auto* number = std::get_if<std::int64_t>(&value.storage()))
-            prefs.setSetting(stored.keys()[i], SettingValue{*number});
+            (void)prefs.setSetting(stored.keys()[i], SettingValue{*number});
         else if (const auto flag = value.asBool())
-            prefs.setSetting(stored.keys()[i], SettingValue{*flag});
+            (void)prefs.setSetting(stored.keys()[i], SettingValue{*flag});
     }
     RecordingLog log;
     return lampCareSettingsFrom(Settings{prefs, log});

@@ -23,10 +23,13 @@ class ManualSleeper final : public Sleeper {
 public:
     std::chrono::milliseconds slept{0};
     int calls = 0;
+    std::function<void()> duringSleep; // what happens meanwhile, when anything does
     void sleep(std::chrono::milliseconds duration) override
     {
         slept += duration;
         ++calls;
+        if (duringSleep)
+            duringSleep();
     }
 };
 

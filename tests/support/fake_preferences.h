@@ -43,16 +43,27 @@ public:
         const std::optional<std::string> stored = text(key);
         return {stored ? std::optional<SettingValue>{*stored} : std::nullopt, {}};
     }
-    void setSetting(std::string_view key, std::optional<SettingValue> value) override
+    bool failSaves = false; // setSetting and updateLamps refuse, changing nothing
+
+    bool setSetting(std::string_view key, std::optional<SettingValue> value) override
     {
+        if (failSaves)
+            return false;
         otherKinds.erase(std::string{key});
         others.erase(std::string{key});
         if (value && !std::holds_alternative<std::string>(*value))
             others.insert_or_assign(std::string{key}, *value);
         else
             setText(key, value ? std::optional{std::get<std::string>(*value)} : std::nullopt);
+        return true;
     }
-    void updateLamps(const LampsEdit& edit) override { setLamps(edit(savedLamps)); }
+    bool updateLamps(const LampsEdit& edit) override
+    {
+        if (failSaves)
+            return false;
+        setLamps(edit(savedLamps));
+        return true;
+    }
 };
 
 } // namespace glowcast

@@ -169,7 +169,7 @@ int switchLamp(Arguments args, bool enabled)
     }
     FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
     bool found = false;
-    preferences.updateLamps([&](std::optional<std::vector<LampEntry>> saved) {
+    const bool stored = preferences.updateLamps([&](std::optional<std::vector<LampEntry>> saved) {
         std::vector<LampEntry> lamps = saved.value_or(std::vector<LampEntry>{});
         for (LampEntry& lamp : lamps)
             if (lamp.id == id && !found) {
@@ -178,6 +178,11 @@ int switchLamp(Arguments args, bool enabled)
             }
         return lamps;
     });
+    if (!stored && found) {
+        std::fprintf(stderr, "glowcastctl %s: the preferences file could not be written; lamp %s stays %s %s\n",
+                     command, id.c_str(), onOff(!enabled), inFile(preferences).c_str());
+        return 1;
+    }
     if (!found) {
         std::fprintf(stderr, "glowcastctl %s: the saved selection has no lamp with the id \"%s\" %s\n", command,
                      id.c_str(), inFile(preferences).c_str());

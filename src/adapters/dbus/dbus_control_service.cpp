@@ -39,6 +39,9 @@ QDBusMessage answer(const QDBusMessage& call, const Outcome& outcome)
     case Failure::WrongKind:
         name = control_bus::kInvalidArgs;
         break;
+    case Failure::NotSaved:
+        name = control_bus::kNotSaved;
+        break;
     case Failure::None:
     case Failure::InvalidValue:
     case Failure::NotSent: // control calls send nothing
@@ -161,7 +164,7 @@ bool DBusControlService::callerIsOwner(const QDBusMessage& call) const
     return user.isValid() && user.value() == ::getuid();
 }
 
-void DBusControlService::serve(const QDBusMessage& call, Handler handler)
+void DBusControlService::serve(const QDBusMessage& call, Handler handler, Turn turn)
 {
     if (!callerIsOwner(call)) {
         m_log.write("control: refused " + call.member().toStdString() + " from " + call.service().toStdString() +
@@ -171,12 +174,16 @@ void DBusControlService::serve(const QDBusMessage& call, Handler handler)
         return;
     }
     call.setDelayedReply(true);
-    m_run([this, call, handler = std::move(handler)] {
+    auto answer = [this, call, handler = std::move(handler)] {
         const QDBusMessage reply = handler(m_control, call);
         if (reply.type() == QDBusMessage::ErrorMessage)
             m_log.write("control: " + call.member().toStdString() + " refused: " + reply.errorMessage().toStdString());
         m_bus.send(reply);
-    });
+    };
+    if (turn == Turn::Query)
+        answer();
+    else
+        m_run(std::move(answer));
 }
 
 ControlAdaptor::ControlAdaptor(DBusControlService* service) : QDBusAbstractAdaptor(service), m_service(*service)
@@ -185,12 +192,15 @@ ControlAdaptor::ControlAdaptor(DBusControlService* service) : QDBusAbstractAdapt
 
 void ControlAdaptor::Lamps(const QDBusMessage& call)
 {
-    m_service.serve(call, [](GlowcastControl& control, const QDBusMessage& message) {
-        QList<ControlLampRecord> records;
-        for (const LampEntry& lamp : control.lamps())
-            records.append({QString::fromStdString(lamp.id), QString::fromStdString(lamp.name), lamp.enabled});
-        return message.createReply(QVariant::fromValue(records));
-    });
+    m_service.serve(
+        call,
+        [](GlowcastControl& control, const QDBusMessage& message) {
+            QList<ControlLampRecord> records;
+            for (const LampEntry& lamp : control.lamps())
+                records.append({QString::fromStdString(lamp.id), QString::fromStdString(lamp.name), lamp.enabled});
+            return message.createReply(QVariant::fromValue(records));
+        },
+        DBusControlService::Turn::Query);
 }
 
 void ControlAdaptor::Enable(const QString& id, const QDBusMessage& call)
@@ -225,30 +235,36 @@ void ControlAdaptor::Resume(const QDBusMessage& call)
 
 void ControlAdaptor::Status(const QDBusMessage& call)
 {
-    m_service.serve(call, [](GlowcastControl& control, const QDBusMessage& message) {
-        const ControlStatus status = control.status();
-        QStringList colours;
-        for (const Colour& colour : status.lastColours)
-            colours << hexColour(colour);
-        const QVariantMap map{{QStringLiteral("listening"), status.listening},
-                              {QStringLiteral("paired"), status.paired},
-                              {QStringLiteral("bridge"), QString::fromStdString(status.bridgeAddress)},
-                              {QStringLiteral("following"), status.following},
-                              {QStringLiteral("player"), QString::fromStdString(status.followedPlayer)},
-                              {QStringLiteral("colours"), colours}};
-        return message.createReply(map);
-    });
+    m_service.serve(
+        call,
+        [](GlowcastControl& control, const QDBusMessage& message) {
+            const ControlStatus status = control.status();
+            QStringList colours;
+            for (const Colour& colour : status.lastColours)
+                colours << hexColour(colour);
+            const QVariantMap map{{QStringLiteral("listening"), status.listening},
+                                  {QStringLiteral("paired"), status.paired},
+                                  {QStringLiteral("bridge"), QString::fromStdString(status.bridgeAddress)},
+                                  {QStringLiteral("following"), status.following},
+                                  {QStringLiteral("player"), QString::fromStdString(status.followedPlayer)},
+                                  {QStringLiteral("colours"), colours}};
+            return message.createReply(map);
+        },
+        DBusControlService::Turn::Query);
 }
 
 void ControlAdaptor::Settings(const QDBusMessage& call)
 {
-    m_service.serve(call, [](GlowcastControl& control, const QDBusMessage& message) {
-        QVariantMap map;
-        for (const SettingRow& row : settingRows())
-            map.insert(QString::fromUtf8(row.key.data(), static_cast<qsizetype>(row.key.size())),
-                       variantFromSetting(control.settings().value(row.key).value_or(row.defaultValue)));
-        return message.createReply(map);
-    });
+    m_service.serve(
+        call,
+        [](GlowcastControl& control, const QDBusMessage& message) {
+            QVariantMap map;
+            for (const SettingRow& row : settingRows())
+                map.insert(QString::fromUtf8(row.key.data(), static_cast<qsizetype>(row.key.size())),
+                           variantFromSetting(control.settings().value(row.key).value_or(row.defaultValue)));
+            return message.createReply(map);
+        },
+        DBusControlService::Turn::Query);
 }
 
 void ControlAdaptor::SetSetting(const QString& key, const QDBusVariant& value, const QDBusMessage& call)

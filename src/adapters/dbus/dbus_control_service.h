@@ -43,6 +43,7 @@ inline constexpr const char* kUnknownLamp = "org.glowcast.Control1.Error.Unknown
 inline constexpr const char* kNoLampList = "org.glowcast.Control1.Error.NoLampList";
 inline constexpr const char* kUnknownSetting = "org.glowcast.Control1.Error.UnknownSetting";
 inline constexpr const char* kInvalidValue = "org.glowcast.Control1.Error.InvalidValue";
+inline constexpr const char* kNotSaved = "org.glowcast.Control1.Error.NotSaved";
 inline constexpr const char* kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
 inline constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
 } // namespace control_bus
@@ -80,9 +81,12 @@ public:
     // The object is on the bus (the name is claimed separately, before anything else starts).
     [[nodiscard]] bool isRegistered() const { return m_registered; }
 
-    // One call: the reply it gets (a method return or an error), made on the main thread in turn.
+    // One call: the reply it gets (a method return or an error), made on the main thread in turn. A
+    // query only reads, so it is answered at once, even while an operation waits for the bridge or
+    // other calls wait their turn.
     using Handler = std::function<QDBusMessage(GlowcastControl& control, const QDBusMessage& call)>;
-    void serve(const QDBusMessage& call, Handler handler);
+    enum class Turn { InTurn, Query };
+    void serve(const QDBusMessage& call, Handler handler, Turn turn = Turn::InTurn);
 
 private:
     [[nodiscard]] bool callerIsOwner(const QDBusMessage& call) const;

@@ -121,7 +121,8 @@ void FilePreferences::setText(std::string_view key, std::optional<std::string> v
         return;
     }
     const QString name = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
-    change(name, value ? QJsonValue(QString::fromStdString(*value)) : QJsonValue(QJsonValue::Null));
+    (void)change(name, value ? QJsonValue(QString::fromStdString(*value)) : QJsonValue(QJsonValue::Null),
+                 Keep::UntilSaved);
 }
 
 std::optional<std::vector<LampEntry>> FilePreferences::lamps() const
@@ -132,7 +133,8 @@ std::optional<std::vector<LampEntry>> FilePreferences::lamps() const
 
 void FilePreferences::setLamps(const std::vector<LampEntry>& lamps)
 {
-    change(QLatin1String(preferences_document::kLampsKey), preferences_document::lampsValue(lamps));
+    (void)change(QLatin1String(preferences_document::kLampsKey), preferences_document::lampsValue(lamps),
+                 Keep::UntilSaved);
 }
 
 void FilePreferences::refresh() const
@@ -236,17 +238,35 @@ void FilePreferences::keepAside(const QString& reason) const
     m_blocked = true;
 }
 
-void FilePreferences::change(const QString& key, const QJsonValue& value)
+bool FilePreferences::change(const QString& key, const QJsonValue& value, Keep keep)
 {
     const EditLock lock(*this);
     refresh();
+    const std::optional<QJsonValue> unsavedBefore =
+        m_unsaved.contains(key) ? std::optional{m_unsaved.value(key)} : std::nullopt;
+    const QJsonValue before = m_document.value(key);
     m_unsaved.insert(key, value);
     if (value.isNull())
         m_document.remove(key);
     else
         m_document.insert(key, value);
-    if (save())
+    if (save()) {
         m_unsaved.clear();
+        return true;
+    }
+    if (keep == Keep::UntilSaved)
+        return false;
+    // The one who asked hears of the failure: the value goes back to what is on disk (or to what was
+    // already waiting), so that what is read and what is stored never disagree.
+    if (unsavedBefore)
+        m_unsaved.insert(key, *unsavedBefore);
+    else
+        m_unsaved.remove(key);
+    if (before.isUndefined())
+        m_document.remove(key);
+    else
+        m_document.insert(key, before);
+    return false;
 }
 
 bool FilePreferences::save()
@@ -273,8 +293,11 @@ bool FilePreferences::save()
     }
     // QSaveFile writes a temporary file beside the real one and renames it over it on commit, so a
     // reader sees either the old document or the new one, never a part.
+    // Unbuffered, so that a write the file system refuses (a full disk, a quota) fails here and is
+    // seen, rather than in a flush at commit that would go unnoticed and rename a cut-off file over
+    // the good one.
     QSaveFile file(QString::fromStdString(m_file.string()));
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         m_log.write(notSaved + file.errorString().toStdString());
         return false;
     }
@@ -284,8 +307,24 @@ bool FilePreferences::save()
         file.cancelWriting();
         return false;
     }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        m_log.write(notSaved + file.errorString().toStdString());
+    errno = 0;
+    if (file.write(bytes) != bytes.size()) {
+        // A write cut short is no error to Qt; the system said why the rest was refused.
+        const std::string why = file.error() != QFileDevice::NoError ? file.errorString().toStdString()
+                                : errno != 0                         ? errnoText(errno)
+                                                                     : std::string{"the write was cut short"};
+        m_log.write(notSaved + why + "; the file there is left as it was");
+        file.cancelWriting();
+        return false;
+    }
+    // Some file systems report a lack of space only when the data reaches the disk.
+    if (::fsync(file.handle()) != 0) {
+        m_log.write(notSaved + errnoText(errno) + "; the file there is left as it was");
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        m_log.write(notSaved + file.errorString().toStdString() + "; the file there is left as it was");
         return false;
     }
     struct stat status {};
@@ -302,22 +341,24 @@ StoredSetting FilePreferences::setting(std::string_view key) const
     return preferences_document::setting(m_document, key);
 }
 
-void FilePreferences::setSetting(std::string_view key, std::optional<SettingValue> value)
+bool FilePreferences::setSetting(std::string_view key, std::optional<SettingValue> value)
 {
     if (key == preferences_document::kLampsKey) {
         m_log.write("preferences: \"lamps\" holds the lamp selection, not a setting; not changed");
-        return;
+        return false;
     }
     const QString name = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
-    change(name, value ? preferences_document::settingValue(*value) : QJsonValue(QJsonValue::Null));
+    return change(name, value ? preferences_document::settingValue(*value) : QJsonValue(QJsonValue::Null),
+                  Keep::OnlyIfSaved);
 }
 
-void FilePreferences::updateLamps(const LampsEdit& edit)
+bool FilePreferences::updateLamps(const LampsEdit& edit)
 {
     const EditLock lock(*this);
     refresh();
-    change(QLatin1String(preferences_document::kLampsKey),
-           preferences_document::lampsValue(edit(preferences_document::lamps(m_document, nullptr))));
+    return change(QLatin1String(preferences_document::kLampsKey),
+                  preferences_document::lampsValue(edit(preferences_document::lamps(m_document, nullptr))),
+                  Keep::OnlyIfSaved);
 }
 
 FilePreferences::EditLock::EditLock(const FilePreferences& preferences) : m_preferences(preferences)

@@ -32,8 +32,11 @@ namespace glowcast {
 // key. Only a regular file is read, and opening it never waits (a FIFO in its place would). A file
 // that cannot be read, is not a regular file or is not a JSON object is renamed to
 // "preferences.json.corrupt-<UTC time>" with a log line, and the program goes on without it; it is
-// never overwritten. A write that fails, or whose document would be larger than a preferences file
-// is read at (4 MiB), is logged, kept for later reads and tried again with the next write.
+// never overwritten. Every byte written and the flush to disk are checked before the new file replaces
+// the old one; a write that fails, or whose document would be larger than a preferences file is
+// read at (4 MiB), leaves the old file as it was and is logged. A failed text or setLamps is kept for
+// later reads and tried again with the next write; a failed setting or updateLamps returns false and
+// is forgotten, so memory and file agree.
 class FilePreferences final : public Preferences {
 public:
     FilePreferences(Log& log, std::filesystem::path directory);
@@ -54,8 +57,8 @@ public:
     // above) holds an exclusive lock on the preferences directory from the re-read of the file to
     // its rename, so two programs that write at once never undo each other's change.
     [[nodiscard]] StoredSetting setting(std::string_view key) const override;
-    void setSetting(std::string_view key, std::optional<SettingValue> value) override;
-    void updateLamps(const LampsEdit& edit) override;
+    [[nodiscard]] bool setSetting(std::string_view key, std::optional<SettingValue> value) override;
+    [[nodiscard]] bool updateLamps(const LampsEdit& edit) override;
 
 private:
     // Held while one write runs; the outermost of nested ones takes and releases the lock. A lock
@@ -84,7 +87,10 @@ private:
     void refresh() const;
     void load() const;
     void keepAside(const QString& reason) const;
-    void change(const QString& key, const QJsonValue& value);
+    // What a write that could not be saved leaves behind: the value, for later reads and the next
+    // save (texts and setLamps), or nothing (settings and updateLamps, whose callers hear of it).
+    enum class Keep { UntilSaved, OnlyIfSaved };
+    bool change(const QString& key, const QJsonValue& value, Keep keep);
     bool save();
 
     Log& m_log;

@@ -4,7 +4,12 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
 namespace glowcast {
 
@@ -15,6 +20,89 @@ std::string inQuotes(std::string_view text)
     return "\"" + std::string{text} + "\"";
 }
 
+// The power of ten of a number's leading digit, from its text ("-12.5e3" is 4), plus its exponent;
+// saturated, so that no exponent text overflows it.
+long long decimalMagnitude(std::string_view number)
+{
+    long long magnitude = 0;
+    std::size_t at = number.starts_with('-') ? 1 : 0;
+    long long wholeDigits = 0;
+    bool leading = true;
+    for (; at < number.size() && std::isdigit(static_cast<unsigned char>(number[at])) != 0; ++at)
+        if (!leading || number[at] != '0') {
+            leading = false;
+            ++wholeDigits;
+        }
+    if (wholeDigits > 0) {
+        magnitude = wholeDigits - 1;
+    } else if (at < number.size() && number[at] == '.') {
+        for (++at; at < number.size() && number[at] == '0'; ++at)
+            --magnitude;
+        --magnitude;
+    }
+    const std::size_t exponent = number.find_first_of("eE");
+    if (exponent == std::string_view::npos)
+        return magnitude;
+    std::size_t digits = exponent + 1;
+    const bool negative = digits < number.size() && number[digits] == '-';
+    if (digits < number.size() && (number[digits] == '-' || number[digits] == '+'))
+        ++digits;
+    long long value = 0;
+    for (; digits < number.size() && std::isdigit(static_cast<unsigned char>(number[digits])) != 0; ++digits)
+        value = std::min(value * 10 + (number[digits] - '0'), 1'000'000'000LL);
+    return magnitude + (negative ? -value : value);
+}
+
+// The JSON text with every number a double cannot hold written as the nearest one it can: the
+// largest double for one too large, zero for one too small. The JSON reader refuses such a number
+// and with it the whole document, though the text is valid; this way only the key that holds it
+// reads as out of range.
+QByteArray withNumbersInRange(const QByteArray& bytes)
+{
+    QByteArray result;
+    qsizetype copied = 0;
+    bool inText = false;
+    for (qsizetype at = 0; at < bytes.size(); ++at) {
+        const char c = bytes[at];
+        if (inText) {
+            if (c == '\\')
+                ++at;
+            else if (c == '"')
+                inText = false;
+            continue;
+        }
+        if (c == '"') {
+            inText = true;
+            continue;
+        }
+        if (c != '-' && std::isdigit(static_cast<unsigned char>(c)) == 0)
+            continue;
+        qsizetype end = at;
+        while (end < bytes.size() &&
+               (std::isdigit(static_cast<unsigned char>(bytes[end])) != 0 ||
+                std::strchr("+-.eE", bytes[end]) != nullptr) &&
+               bytes[end] != '\0')
+            ++end;
+        const std::string_view number(bytes.constData() + at, static_cast<std::size_t>(end - at));
+        double value = 0;
+        const auto [stop, failure] = std::from_chars(number.data(), number.data() + number.size(), value);
+        if (failure == std::errc::result_out_of_range && stop == number.data() + number.size()) {
+            const bool negative = number.starts_with('-');
+            result.append(bytes.constData() + copied, at - copied);
+            if (decimalMagnitude(number) > 0)
+                result.append(negative ? "-1.7976931348623157e308" : "1.7976931348623157e308");
+            else
+                result.append(negative ? "-0" : "0");
+            copied = end;
+        }
+        at = end - 1;
+    }
+    if (copied == 0)
+        return bytes;
+    result.append(bytes.constData() + copied, bytes.size() - copied);
+    return result;
+}
+
 } // namespace
 
 namespace preferences_document {
@@ -22,7 +110,7 @@ namespace preferences_document {
 Parsed parse(const QByteArray& bytes)
 {
     QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    const QJsonDocument document = QJsonDocument::fromJson(withNumbersInRange(bytes), &error);
     if (error.error != QJsonParseError::NoError)
         return {std::nullopt,
                 QStringLiteral("not valid JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset)};
@@ -132,7 +220,9 @@ StoredSetting setting(const QJsonObject& document, std::string_view key)
         // Beyond 2^53 a JSON number no longer holds every whole number exactly.
         constexpr double kLargestExact = 9007199254740992.0;
         const double number = value.toDouble();
-        if (std::floor(number) == number && std::fabs(number) <= kLargestExact)
+        if (std::fabs(number) > kLargestExact)
+            return {std::nullopt, "a number out of range"};
+        if (std::floor(number) == number)
             return {SettingValue{static_cast<std::int64_t>(number)}, {}};
         return {std::nullopt, "a number that is not whole"};
     }

@@ -67,6 +67,13 @@ void CoverFollower::react(PlayerRoster::Change change)
         readCover();
 }
 
+void CoverFollower::sendAgain()
+{
+    m_sentSize = 0;
+    m_sentHash = 0;
+    readCover();
+}
+
 void CoverFollower::readCover()
 {
     ++m_generation;

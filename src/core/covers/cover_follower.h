@@ -55,6 +55,10 @@ public:
     void playerChanged(const std::string& busName, const PlayerUpdate& update) override;
     void playerVanished(const std::string& busName) override;
 
+    // Reads the followed player's cover again and sends it even when it is the last one sent: the
+    // lamps no longer show it.
+    void sendAgain();
+
     [[nodiscard]] FollowerStatus status() const;
     [[nodiscard]] const PlayerRoster& roster() const { return m_roster; }
 

@@ -77,6 +77,8 @@ void LampCare::endCover()
 void LampCare::sendOne(const LampCommand& command)
 {
     const std::string& id = command.lampId;
+    if (m_stopped)
+        return;
     const auto known = m_capabilities.find(id);
     const Dictionary body =
         shapedLampBody(command.body, known != m_capabilities.end() ? known->second : LampCapabilities{}, m_settings);
@@ -121,19 +123,25 @@ std::optional<SteadyTime> LampCare::restoreDue() const
     return due;
 }
 
-void LampCare::restoreIfDue()
+bool LampCare::restoreIfDue()
 {
     const std::optional<SteadyTime> due = restoreDue();
     if (!due || m_clock.now() < *due)
-        return;
+        return false;
     beginBatch();
-    while (std::optional<LampCommand> command = m_restorer.takeNext(m_clock.now())) {
+    bool restored = false;
+    while (!m_stopped) {
+        std::optional<LampCommand> command = m_restorer.takeNext(m_clock.now());
+        if (!command)
+            break;
+        restored = true;
         if (m_settings.fade)
             command->body.set("transitiontime", *m_settings.fade);
         m_log.write("putting lamp " + command->lampId + " back: " + describe(command->body));
         (void)put(command->lampId, command->body);
     }
     m_pacer.batchEnded(m_sawOverload);
+    return restored;
 }
 
 void LampCare::beginBatch()
@@ -158,6 +166,8 @@ std::optional<HttpReply> LampCare::exchange(std::string_view lampId, bool paced,
     };
     if (paced)
         wait(m_pacer.waitBefore(m_clock.now()));
+    if (m_stopped) // the quit came while this lamp waited its turn
+        return std::nullopt;
     mark();
     std::optional<HttpReply> reply = request();
     if (!isOverloaded(reply))
@@ -175,6 +185,10 @@ std::optional<HttpReply> LampCare::exchange(std::string_view lampId, bool paced,
                 std::to_string(decision.wait.count()) + " ms");
     m_waitingLeft -= decision.wait;
     wait(decision.wait);
+    if (m_stopped) {
+        m_log.write("quitting: lamp " + std::string{lampId} + " is not asked again");
+        return reply;
+    }
     mark();
     reply = request();
     if (isOverloaded(reply))

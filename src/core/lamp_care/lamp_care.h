@@ -46,10 +46,14 @@ public:
     void send(const std::vector<LampCommand>& commands);
 
     void playerChanged(PlayerActivity activity);
+    // A quit was asked for: no lamp is sent a state, put back or asked again from now on.
+    void stop() { m_stopped = true; }
+    [[nodiscard]] bool stopped() const { return m_stopped; }
     // When restoreIfDue will put lamps back: the restore's own time, or later while a fade runs.
     [[nodiscard]] std::optional<SteadyTime> restoreDue() const;
-    // Puts the lamps back when the restore is due; nothing before. Blocks while it sends.
-    void restoreIfDue();
+    // Puts the lamps back when the restore is due; nothing before. Blocks while it sends. True when
+    // it put back at least one lamp.
+    bool restoreIfDue();
 
 private:
     struct Fade {
@@ -82,6 +86,7 @@ private:
     std::map<std::string, Fade, std::less<>> m_fades;
     std::chrono::milliseconds m_waitingLeft{0};
     bool m_sawOverload = false;
+    bool m_stopped = false;
 };
 
 } // namespace glowcast

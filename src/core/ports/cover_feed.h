@@ -12,6 +12,8 @@ namespace glowcast {
 struct CoverArrival {
     std::vector<std::uint8_t> bytes;
     std::string source;
+    // A media player's cover, not the cover application's notice.
+    bool fromPlayer = false;
     friend bool operator==(const CoverArrival&, const CoverArrival&) = default;
 };
 

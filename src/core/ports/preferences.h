@@ -43,10 +43,12 @@ public:
     // The settings keys. Writing one leaves every other key as it is, including keys this program
     // does not know; nothing removes the key.
     [[nodiscard]] virtual StoredSetting setting(std::string_view key) const = 0;
-    virtual void setSetting(std::string_view key, std::optional<SettingValue> value) = 0;
+    // False when it could not be stored lastingly (a full disk, a read-only directory): then nothing
+    // changed, for later reads either.
+    [[nodiscard]] virtual bool setSetting(std::string_view key, std::optional<SettingValue> value) = 0;
     // Reads the saved selection and stores what edit makes of it, with no other writer in between,
-    // another program included. Blocks while another writer finishes.
-    virtual void updateLamps(const LampsEdit& edit) = 0;
+    // another program included. Blocks while another writer finishes. False as for setSetting.
+    [[nodiscard]] virtual bool updateLamps(const LampsEdit& edit) = 0;
 };
 
 } // namespace glowcast
