@@ -65,6 +65,7 @@ TEST(ReadCoverFileTest, OnlyAMissingNameIsWorthWaitingFor)
 
 class WebServer : public QTcpServer {
 public:
+    inline static int s_endlessOpen = 0; // connections of /endless-head the client has not closed
     WebServer() { listen(QHostAddress::LocalHost); }
     QString url(const char* path) const
     {
@@ -82,7 +83,14 @@ protected:
                 socket->write("HTTP/1.1 " + head + "\r\nContent-Length: " + QByteArray::number(body.size()) +
                               "\r\n\r\n" + body);
             };
-            if (path == "/trickle") {
+            if (path == "/endless-head") { // a header section that never ends, a line every millisecond
+                socket->write("HTTP/1.1 200 OK\r\n");
+                ++s_endlessOpen;
+                connect(socket, &QTcpSocket::disconnected, socket, [] { --s_endlessOpen; });
+                auto* drip = new QTimer(socket);
+                connect(drip, &QTimer::timeout, socket, [socket] { socket->write("X-Filler: 0123456789\r\n"); });
+                drip->start(1);
+            } else if (path == "/trickle") {
                 socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
                 auto* drip = new QTimer(socket);
                 connect(drip, &QTimer::timeout, socket, [socket] { socket->write("x"); });
@@ -188,6 +196,7 @@ TEST_P(BadInputTest, IsLoggedAndTheNextGoodCoverStillWorks)
     EXPECT_TRUE(testing::waitFor([&] { return testing::logHas(log, GetParam().logged); })) << GetParam().logged;
     TestPlayer good(bus.address(), QStringLiteral("good"), track(QStringLiteral("Good"), web.url("/cover")));
     EXPECT_TRUE(sentEventually({kPng}));
+    EXPECT_TRUE(testing::waitFor([] { return WebServer::s_endlessOpen == 0; })) << "the given-up connection is closed";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -198,6 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"Device", "file:///dev/zero", "could not be read: it is a device"},
         BadCase{"LargeFile", "file://%1/big", "it holds 2097152 bytes, more than the 1048576 a cover may have"},
         BadCase{"SilentServer", "%2/silent", "no byte within 300 ms"},
+        BadCase{"EndlessHeaderSection", "%2/endless-head", "no byte within 300 ms"},
         BadCase{"TricklingServer", "%2/trickle", "no whole answer within 1000 ms"},
         BadCase{"EndlessRedirects", "%2/loop", "redirected more than 5 times"},
         BadCase{"WebPage", "%2/page", "is not an image (18 bytes)"},

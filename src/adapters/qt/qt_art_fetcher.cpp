@@ -141,8 +141,15 @@ void QtArtFetcher::cancel()
         QNetworkReply* reply = m_reply;
         m_reply = nullptr;
         reply->disconnect(this);
+        const bool clean = reply->isFinished() && reply->error() == QNetworkReply::NoError;
         reply->abort();
         reply->deleteLater();
+        // A server given up on may still be sending (a header section that never ends): aborting the
+        // reply leaves its connection open and busy, reading on. Only dropping the cached connections
+        // closes it, so that it costs nothing from now on and the next download from that host
+        // starts afresh. A download that ended well keeps its connection for the next one.
+        if (!clean)
+            m_network.clearConnectionCache();
     }
     m_body.clear();
 }

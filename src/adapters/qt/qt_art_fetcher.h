@@ -35,7 +35,8 @@ struct ArtFetchLimits {
 
 // Reads covers from files and over HTTP(S) with QNetworkAccessManager, within ArtFetchLimits: at most
 // that many bytes (a larger Content-Length is refused before its body), a few redirects, never to a
-// less safe scheme. Results arrive through the event loop, never from inside a call.
+// less safe scheme. A download that fails or is cancelled closes its connection for good. Results
+// arrive through the event loop, never from inside a call.
 class QtArtFetcher final : public QObject, public ArtFetcher {
     Q_OBJECT
 public:
