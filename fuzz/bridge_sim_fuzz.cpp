@@ -2,7 +2,7 @@
 // a method and path and a body. The first byte picks the method (A to E: GET, PUT, POST, DELETE,
 // PATCH), the rest is the path under "/api/alice" ("/api" for the first pair). Every reply must be
 // JSON, and the simulator must neither crash nor hang.
-#include "sim_bridge.h"
+#include "bridge_sim/sim_bridge.h"
 
 #include <QJsonDocument>
 

@@ -3,8 +3,8 @@
 // a lamp's state. Its HTTP server, the lamp list and the lamps' values are the end-to-end tests' and
 // bridge_client.py's to show.
 
-#include "lamp_light.h"
-#include "sim_bridge.h"
+#include "bridge_sim/lamp_light.h"
+#include "bridge_sim/sim_bridge.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
