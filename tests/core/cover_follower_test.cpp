@@ -200,7 +200,7 @@ TEST_F(FollowerTest, ActsOnEachChangeOfArtAndNeverReusesAnOlderCover)
                "from file, data, http and https URLs, not from \"attachment:\" ones; the lamps stay as they are"));
     track("a", "One", "file:///music/one.jpg");
     ASSERT_EQ(reads, std::vector<std::string>{"/music/one.jpg"});
-    finish({ArtFetchResult::Outcome::Bytes, kJpeg, {}});
+    finish({ArtFetchResult::Kind::Bytes, kJpeg, {}});
     track("a", "Two", "");
     EXPECT_TRUE(logged(
         "players: org.mpris.MediaPlayer2.a: the cover  is not read: the art URL is empty; the lamps stay as they are"));
@@ -217,12 +217,12 @@ TEST_F(FollowerTest, SameBytesRepeatedMetadataAndPausingSendNothing)
     status("a", PlaybackStatus::Paused);
     EXPECT_EQ(log.lines.size(), lines);
     track("a", "Two", "file:///tmp/art"); // one file name for every track
-    finish({ArtFetchResult::Outcome::Bytes, kJpeg, {}});
+    finish({ArtFetchResult::Kind::Bytes, kJpeg, {}});
     EXPECT_TRUE(logged("players: org.mpris.MediaPlayer2.a: the cover file:///tmp/art is the cover the lamps show "
                        "already; nothing sent"));
     const Bytes sameLength{0xFF, 0xD8, 0xFF, 0xE1};
     track("a", "Three", "file:///tmp/art");
-    finish({ArtFetchResult::Outcome::Bytes, sameLength, {}});
+    finish({ArtFetchResult::Kind::Bytes, sameLength, {}});
     EXPECT_EQ(sent, (std::vector<Bytes>{kJpeg, sameLength}));
 
     follower.sendAgain(); // the lamps were put back meanwhile
@@ -236,7 +236,7 @@ TEST_F(FollowerTest, AMissingFileIsReadAgainForTwoSecondsOnly)
     status("a", PlaybackStatus::Playing);
     track("a", "One", "file:///tmp/late.png");
     for (int attempt = 0; attempt < 9; ++attempt) {
-        finish({ArtFetchResult::Outcome::Missing, {}, "no such file"});
+        finish({ArtFetchResult::Kind::Missing, {}, "no such file"});
         scheduler.fireNext();
     }
     std::chrono::milliseconds waited{0};
@@ -251,9 +251,9 @@ TEST_F(FollowerTest, AMissingFileIsReadAgainForTwoSecondsOnly)
                        "the lamps stay as they are"));
 
     track("a", "Two", "file:///tmp/late.png");
-    finish({ArtFetchResult::Outcome::Missing, {}, "no such file"});
+    finish({ArtFetchResult::Kind::Missing, {}, "no such file"});
     scheduler.fireNext();
-    finish({ArtFetchResult::Outcome::Bytes, kPng, {}});
+    finish({ArtFetchResult::Kind::Bytes, kPng, {}});
     EXPECT_EQ(sent, std::vector<Bytes>{kPng});
 }
 
@@ -263,12 +263,12 @@ TEST_F(FollowerTest, NewerArtDropsTheRunningReadAndAPlayerThatQuitsDropsItsOwn)
     track("a", "One", "http://127.0.0.1/one");
     auto stale = pending.back();
     track("a", "One", "file:///tmp/missing");
-    finish({ArtFetchResult::Outcome::Missing, {}, "no such file"});
+    finish({ArtFetchResult::Kind::Missing, {}, "no such file"});
     track("a", "Two", "https://open.spotify.com/image/2");
     EXPECT_EQ(cancels, 1); // the retry's wait needs no cancel: it is dropped when it fires
     scheduler.fireNext();
-    stale({ArtFetchResult::Outcome::Bytes, kPng, {}});
-    finish({ArtFetchResult::Outcome::Bytes, kJpeg, {}});
+    stale({ArtFetchResult::Kind::Bytes, kPng, {}});
+    finish({ArtFetchResult::Kind::Bytes, kJpeg, {}});
     EXPECT_EQ(reads, (std::vector<std::string>{"http://127.0.0.1/one", "/tmp/missing", "https://i.scdn.co/image/2"}));
     EXPECT_EQ(sent, std::vector<Bytes>{kJpeg});
 

@@ -204,12 +204,11 @@ TEST_F(PostingProgramsTest, ThePosterRefusesWhatItCannotSend)
                 large.resize(qint64{distributed_notifications::kMaximumUserInfoBytes}));
     large.close();
     for (const auto& [path, message] : std::vector<std::pair<QString, std::string>>{
-             {directory.filePath(QStringLiteral("missing.png")), "missing.png: No such file or directory"},
-             {large.fileName(),
-              "bytes is more than the session bus carries in one notification (at most 62914555 bytes)"},
-             {directory.path(), "not a regular file"}}) {
+             {directory.filePath(QStringLiteral("missing.png")), "missing.png: there is no such file\n"},
+             {large.fileName(), "large.bin: it holds 62914560 bytes, more than the 62914555 bytes allowed (what the "
+                                "session bus carries in one notification)\n"}}) {
         EXPECT_EQ(run(QStringLiteral(GLOWCAST_POST_COVER), {path}), 1) << message;
-        EXPECT_NE(output.find(message), std::string::npos) << output;
+        EXPECT_TRUE(output.ends_with(message)) << output;
     }
     EXPECT_EQ(run(QStringLiteral(GLOWCAST_POST_COVER), {}), 2);
     post(coverChanged({1})); // nothing was posted by any of them

@@ -2,15 +2,12 @@
 // bus, as the cover application does whenever the cover that is showing changes.
 
 #include "adapters/dbus/dbus_notification_centre.h"
+#include "adapters/files/regular_file.h"
 #include "adapters/qt/program_command_line.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QFile>
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -45,37 +42,24 @@ int main(int argc, char** argv)
     // "--" that may stand before it.
     const std::string path = std::strcmp(argv[1], "--") == 0 ? argv[2] : argv[1];
 
-    // Checked before reading, so that an oversized file is refused without loading it.
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0)
-        return fail(path + ": " + std::strerror(errno));
-    if (!S_ISREG(status.st_mode))
-        return fail(path + ": not a regular file");
     const auto limit = glowcast::distributed_notifications::kMaximumUserInfoBytes - std::strlen(kCoverKey);
-    if (static_cast<std::uintmax_t>(status.st_size) > limit)
-        return fail(path + ": " + std::to_string(status.st_size) + " bytes is more than the session bus carries in " +
-                    "one notification (at most " + std::to_string(limit) + " bytes)");
+    glowcast::FileRead file = glowcast::readRegularFile(path, limit);
+    if (file.failure == glowcast::FileReadFailure::TooLarge)
+        return fail(path + ": " + file.reason + " (what the session bus carries in one notification)");
+    if (!file.ok())
+        return fail(path + ": " + file.reason);
 
     QCoreApplication application(argc, argv);
-    QFile file(QString::fromLocal8Bit(path.c_str()));
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(path + ": " + file.errorString().toStdString());
-    const QByteArray bytes = file.read(static_cast<qint64>(limit) + 1);
-    if (file.error() != QFileDevice::NoError)
-        return fail(path + ": " + file.errorString().toStdString());
-    if (static_cast<std::size_t>(bytes.size()) > limit)
-        return fail(path + ": it grew past the " + std::to_string(limit) + " bytes the session bus carries");
-
     glowcast::Notification notification;
     notification.name = kName;
     notification.object = kObject;
-    notification.userInfo[kCoverKey].assign(bytes.begin(), bytes.end());
+    notification.userInfo[kCoverKey] = std::move(file.bytes);
 
     const QDBusConnection bus = QDBusConnection::sessionBus();
     const glowcast::Outcome posted = glowcast::postNotification(bus, notification);
     if (!posted.ok())
         return fail(posted.message);
     std::printf("glowcast-post-cover: posted %s (%lld bytes) as %s from %s\n", path.c_str(),
-                static_cast<long long>(bytes.size()), kName, kObject);
+                static_cast<long long>(notification.userInfo[kCoverKey].size()), kName, kObject);
     return 0;
 }

@@ -1,17 +1,13 @@
 #include "qt_art_fetcher.h"
 
+#include "adapters/files/regular_file.h"
+
 #include <QBuffer>
 #include <QImageReader>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace glowcast {
@@ -20,72 +16,27 @@ namespace {
 
 ArtFetchResult failed(std::string reason)
 {
-    return {ArtFetchResult::Outcome::Failed, {}, std::move(reason)};
+    return {ArtFetchResult::Kind::Failed, {}, std::move(reason)};
 }
 
 std::string tooLarge(long long bytes, std::size_t maximum)
 {
-    return "it holds " + std::to_string(bytes) + " bytes, more than the " + std::to_string(maximum) +
-           " a cover may have";
-}
-
-std::string kindOf(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return "it is a directory";
-    if (S_ISFIFO(mode))
-        return "it is a FIFO";
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return "it is a device";
-    if (S_ISSOCK(mode))
-        return "it is a socket";
-    return "it is not a regular file";
+    return "it holds " + std::to_string(bytes) + " bytes, more than the " + std::to_string(maximum) + " bytes allowed";
 }
 
 } // namespace
 
 ArtFetchResult readCoverFile(const std::string& path, std::size_t maximumBytes)
 {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return {ArtFetchResult::Outcome::Missing, {}, "there is no such file"};
-        return failed(std::strerror(errno));
-    }
-    if (!S_ISREG(status.st_mode))
-        return failed(kindOf(status.st_mode));
-    // Non-blocking all the same: the name may have been swapped for a FIFO since.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return errno == ENOENT ? ArtFetchResult{ArtFetchResult::Outcome::Missing, {}, "there is no such file"}
-                               : failed(std::strerror(errno));
-    ArtFetchResult result{ArtFetchResult::Outcome::Bytes, {}, {}};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        result = failed(kindOf(status.st_mode));
-    } else if (static_cast<std::size_t>(status.st_size) > maximumBytes) {
-        result = failed(tooLarge(status.st_size, maximumBytes));
-    } else {
-        result.bytes.resize(static_cast<std::size_t>(status.st_size));
-        std::size_t filled = 0;
-        while (filled < result.bytes.size()) {
-            const ssize_t got = ::read(fd, result.bytes.data() + filled, result.bytes.size() - filled);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                result = failed(std::strerror(errno));
-                break;
-            }
-            if (got == 0) // cut short while we read: what is there is what we have
-                break;
-            filled += static_cast<std::size_t>(got);
-        }
-        if (result.outcome == ArtFetchResult::Outcome::Bytes)
-            result.bytes.resize(filled);
-        if (result.outcome == ArtFetchResult::Outcome::Bytes && filled == 0)
-            result = {ArtFetchResult::Outcome::Missing, {}, "the file is still empty"};
-    }
-    ::close(fd);
-    return result;
+    FileRead read = readRegularFile(path, maximumBytes);
+    // A player may name a file before it has written it: only then is it worth looking again.
+    if (read.failure == FileReadFailure::Missing)
+        return {ArtFetchResult::Kind::Missing, {}, std::move(read.reason)};
+    if (!read.ok())
+        return failed(std::move(read.reason));
+    if (read.bytes.empty())
+        return {ArtFetchResult::Kind::Missing, {}, "the file is still empty"};
+    return {ArtFetchResult::Kind::Bytes, std::move(read.bytes), {}};
 }
 
 QtArtFetcher::QtArtFetcher(ArtFetchLimits limits) : m_limits(limits)
@@ -181,7 +132,7 @@ void QtArtFetcher::finished()
     } else if (m_reply->error() != QNetworkReply::NoError) {
         end(failed(m_reply->errorString().toStdString()));
     } else {
-        end({ArtFetchResult::Outcome::Bytes, std::vector<std::uint8_t>(m_body.begin(), m_body.end()), {}});
+        end({ArtFetchResult::Kind::Bytes, std::vector<std::uint8_t>(m_body.begin(), m_body.end()), {}});
     }
 }
 

@@ -28,9 +28,8 @@ struct ArtFetchLimits {
     int maximumRedirects = 5;
 };
 
-// A cover file, read whole without ever blocking: only a regular file is opened (a FIFO, a device or
-// a directory is refused from its status, before opening), and one over maximumBytes is refused
-// unread. A file that is not there, or still empty, is Missing: a player may be writing it.
+// A cover file, read whole with readRegularFile. A file that is not there, or still empty, is
+// Missing: a player may be writing it.
 [[nodiscard]] ArtFetchResult readCoverFile(const std::string& path, std::size_t maximumBytes);
 
 // Reads covers from files and over HTTP(S) with QNetworkAccessManager, within ArtFetchLimits: at most

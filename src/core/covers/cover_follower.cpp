@@ -120,11 +120,11 @@ void CoverFollower::fetched(std::uint64_t generation, ArtFetchResult result)
     if (generation != m_generation)
         return;
     m_reading = false;
-    switch (result.outcome) {
-    case ArtFetchResult::Outcome::Bytes:
+    switch (result.kind) {
+    case ArtFetchResult::Kind::Bytes:
         deliver(std::move(result.bytes));
         return;
-    case ArtFetchResult::Outcome::Missing:
+    case ArtFetchResult::Kind::Missing:
         if (m_retries == kMissingFileRetries.size()) {
             say(m_wantedFrom + " did not appear within 2 s; the lamps stay as they are");
             return;
@@ -137,7 +137,7 @@ void CoverFollower::fetched(std::uint64_t generation, ArtFetchResult result)
                 startRead(parseArtUrl(*player->metadata->artUrl), generation);
         });
         return;
-    case ArtFetchResult::Outcome::Failed:
+    case ArtFetchResult::Kind::Failed:
         say(m_wantedFrom + " could not be read: " + result.reason + "; the lamps stay as they are");
         return;
     }

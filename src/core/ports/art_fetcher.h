@@ -10,8 +10,8 @@ namespace glowcast {
 // What reading a cover gave: its bytes, or why there are none. Missing means the file is not there
 // (yet): players often name a file before they have written it.
 struct ArtFetchResult {
-    enum class Outcome { Bytes, Missing, Failed };
-    Outcome outcome = Outcome::Failed;
+    enum class Kind { Bytes, Missing, Failed };
+    Kind kind = Kind::Failed;
     std::vector<std::uint8_t> bytes;
     std::string reason; // for people, when there are no bytes
     friend bool operator==(const ArtFetchResult&, const ArtFetchResult&) = default;

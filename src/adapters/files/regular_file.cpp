@@ -1,0 +1,91 @@
+#include "adapters/files/regular_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace glowcast {
+
+namespace {
+
+FileRead failed(FileReadFailure failure, std::string reason)
+{
+    return {failure, {}, std::move(reason), {}};
+}
+
+FileRead fromErrno(int error)
+{
+    if (error == ENOENT || error == ENOTDIR)
+        return failed(FileReadFailure::Missing, "there is no such file");
+    return failed(FileReadFailure::Unreadable, std::strerror(error));
+}
+
+// One wording for every kind that is not read.
+std::string kindOf(mode_t mode)
+{
+    const char* kind = S_ISDIR(mode)                    ? "a directory"
+                       : S_ISFIFO(mode)                 ? "a FIFO"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                       : S_ISSOCK(mode)                 ? "a socket"
+                                                        : "something else";
+    return std::string("it is ") + kind + ", not a regular file";
+}
+
+std::string tooLarge(std::size_t maximumBytes)
+{
+    return "more than the " + std::to_string(maximumBytes) + " bytes allowed";
+}
+
+FileRead readOpened(int descriptor, std::size_t maximumBytes)
+{
+    FileRead result;
+    if (::fstat(descriptor, &result.status) != 0)
+        return fromErrno(errno);
+    if (!S_ISREG(result.status.st_mode))
+        return failed(FileReadFailure::NotRegular, kindOf(result.status.st_mode));
+    const auto size = static_cast<std::size_t>(result.status.st_size);
+    if (size > maximumBytes)
+        return failed(FileReadFailure::TooLarge,
+                      "it holds " + std::to_string(size) + " bytes, " + tooLarge(maximumBytes));
+    // One byte more than the size it had: a file that grows meanwhile is noticed.
+    result.bytes.resize(size + 1);
+    std::size_t filled = 0;
+    for (;;) {
+        const ssize_t got = ::read(descriptor, result.bytes.data() + filled, result.bytes.size() - filled);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return fromErrno(errno);
+        if (got == 0)
+            break;
+        filled += static_cast<std::size_t>(got);
+        if (filled > maximumBytes)
+            return failed(FileReadFailure::TooLarge, "it grew to " + tooLarge(maximumBytes));
+        if (filled == result.bytes.size())
+            result.bytes.resize(std::min(maximumBytes + 1, filled * 2));
+    }
+    result.bytes.resize(filled);
+    return result;
+}
+
+} // namespace
+
+FileRead readRegularFile(const std::filesystem::path& path, std::size_t maximumBytes)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return fromErrno(errno);
+    if (!S_ISREG(status.st_mode))
+        return failed(FileReadFailure::NotRegular, kindOf(status.st_mode));
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0)
+        return fromErrno(errno);
+    FileRead result = readOpened(descriptor, maximumBytes);
+    ::close(descriptor);
+    return result;
+}
+
+} // namespace glowcast

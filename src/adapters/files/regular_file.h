@@ -1,0 +1,37 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+
+enum class FileReadFailure {
+    None,
+    Missing,    // the name, or a folder on its way, is not there
+    NotRegular, // a directory, a FIFO, a device, a socket
+    TooLarge,   // more bytes than the caller allows, before or while reading
+    Unreadable, // refused by the system (a permission, a name too long, an input error)
+};
+
+// A whole file's bytes, or why there are none.
+struct FileRead {
+    FileReadFailure failure = FileReadFailure::None;
+    std::vector<std::uint8_t> bytes;
+    std::string reason;    // for people: "there is no such file", "it is a FIFO, not a regular file", ...
+    struct stat status {}; // of the file read, when it was read
+
+    [[nodiscard]] bool ok() const { return failure == FileReadFailure::None; }
+};
+
+// Reads a regular file whole without ever waiting. The name's status is looked at before opening
+// (opening a device may already do something), and the opened file's again, since the name may have
+// been swapped for a FIFO meanwhile; the open itself does not wait for a FIFO's writer. A file of more
+// than maximumBytes is refused unread, as is one that grows past it while it is read.
+[[nodiscard]] FileRead readRegularFile(const std::filesystem::path& path, std::size_t maximumBytes);
+
+} // namespace glowcast
