@@ -4,9 +4,12 @@
 
 #include <QJsonDocument>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -178,17 +181,22 @@ TEST_F(FilePreferencesTest, AnUnreadableFileIsKeptAsideByteForByteAndTheProgramG
     }
 }
 
-// Read without waiting: a FIFO would block the open until someone writes to it.
-TEST_F(FilePreferencesTest, ADirectoryOrAFifoInPlaceOfTheFileIsMovedAsideToo)
+// glowcastctl holds the lock meanwhile: the window's timers go on firing while the write waits.
+TEST_F(FilePreferencesTest, AWriteWaitsForAnotherProgramsLockWithTheEventLoopRunning)
 {
-    fs::create_directories(file);
-    FilePreferences(log, directory).setText("username", "alice");
-    ASSERT_EQ(::mkfifo((file.string() + ".fifo").c_str(), 0600), 0);
-    fs::rename(file.string() + ".fifo", file);
-    FilePreferences(log, directory).setText("username", "bob");
-    EXPECT_EQ(aside().size(), 2u);
-    EXPECT_TRUE(logHas(log, "(it is not a regular file)"));
-    EXPECT_EQ(FilePreferences(log, directory).text("username"), "bob");
+    fs::create_directories(directory);
+    const int held = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    FilePreferences preferences{log, directory};
+    bool fired = false;
+    QTimer::singleShot(std::chrono::milliseconds{50}, [&] {
+        fired = true;
+        ::close(held);
+    });
+    preferences.setText("username", "alice");
+    EXPECT_TRUE(fired);
+    EXPECT_FALSE(logHas(log, "locked for 5 s"));
+    EXPECT_EQ(FilePreferences(log, directory).text("username"), "alice");
 }
 
 TEST_F(FilePreferencesTest, WhatCannotBeMovedAsideIsNeverOverwritten)

@@ -14,7 +14,7 @@ public:
     std::map<std::string, SettingValue, std::less<>> others; // flags and lists; texts live in texts
     std::map<std::string, std::string, std::less<>> otherKinds;
 
-    std::optional<std::string> text(std::string_view key) const override
+    std::optional<std::string> text(std::string_view key) override
     {
         const auto found = texts.find(key);
         if (found == texts.end())
@@ -28,13 +28,13 @@ public:
         else if (const auto found = texts.find(key); found != texts.end())
             texts.erase(found);
     }
-    std::optional<std::vector<LampEntry>> lamps() const override { return savedLamps; }
+    std::optional<std::vector<LampEntry>> lamps() override { return savedLamps; }
     void setLamps(const std::vector<LampEntry>& lamps) override
     {
         savedLamps = lamps;
         ++lampWrites;
     }
-    StoredSetting setting(std::string_view key) const override
+    StoredSetting setting(std::string_view key) override
     {
         if (const auto kind = otherKinds.find(key); kind != otherKinds.end())
             return {std::nullopt, kind->second};

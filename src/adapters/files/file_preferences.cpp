@@ -1,6 +1,9 @@
-#include "file_preferences.h"
+#include "adapters/files/file_preferences.h"
 
-#include <QFile>
+#include "adapters/files/regular_file.h"
+#include "adapters/qt/qt_sleeper.h"
+
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QSaveFile>
 
@@ -24,7 +27,7 @@ namespace {
 constexpr const char* kFileName = "preferences.json";
 // A selection of even a few hundred lamps takes a few tens of kilobytes; anything near this is
 // not a file this program wrote.
-constexpr qint64 kMaximumFileBytes = 4 * 1024 * 1024;
+constexpr std::size_t kMaximumFileBytes = std::size_t{4} << 20;
 
 std::string errnoText(int error)
 {
@@ -42,23 +45,30 @@ std::string utcStamp()
 }
 
 // Makes every missing directory of path with mode 0700, as the XDG layout asks for directories that
-// hold a user's settings. Existing directories keep their mode.
-bool makeDirectories(const std::filesystem::path& path, std::string& error)
+// hold a user's settings. Existing directories keep their mode. Nothing when path is a directory
+// now, else why not.
+std::optional<std::string> makeDirectories(const std::filesystem::path& path)
 {
     std::filesystem::path current;
     for (const auto& part : path) {
         current /= part;
-        if (::mkdir(current.c_str(), 0700) == 0 || errno == EEXIST)
-            continue;
-        error = "cannot create " + current.string() + ": " + errnoText(errno);
-        return false;
+        if (::mkdir(current.c_str(), 0700) != 0 && errno != EEXIST)
+            return "cannot create " + current.string() + ": " + errnoText(errno);
     }
     struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        error = path.string() + " is not a directory";
-        return false;
-    }
-    return true;
+    if (::stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return path.string() + " is not a directory";
+    return std::nullopt;
+}
+
+// A pause while another program holds the lock. With an event loop (the window's) the pause spins a
+// local one that leaves user input aside; a program without one just sleeps.
+void pauseForLock(std::chrono::milliseconds step)
+{
+    if (QCoreApplication::instance() != nullptr)
+        QtSleeper().sleep(step);
+    else
+        std::this_thread::sleep_for(step);
 }
 
 // Renames from to to unless to exists; false with errno set otherwise.
@@ -108,7 +118,7 @@ std::filesystem::path FilePreferences::defaultDirectory()
     return home / ".config" / "glowcast";
 }
 
-std::optional<std::string> FilePreferences::text(std::string_view key) const
+std::optional<std::string> FilePreferences::text(std::string_view key)
 {
     refresh();
     return preferences_document::text(m_document, key, nullptr);
@@ -125,7 +135,7 @@ void FilePreferences::setText(std::string_view key, std::optional<std::string> v
                  Keep::UntilSaved);
 }
 
-std::optional<std::vector<LampEntry>> FilePreferences::lamps() const
+std::optional<std::vector<LampEntry>> FilePreferences::lamps()
 {
     refresh();
     return preferences_document::lamps(m_document, nullptr);
@@ -137,7 +147,7 @@ void FilePreferences::setLamps(const std::vector<LampEntry>& lamps)
                  Keep::UntilSaved);
 }
 
-void FilePreferences::refresh() const
+void FilePreferences::refresh()
 {
     struct stat status {};
     FileIdentity now;
@@ -156,51 +166,26 @@ void FilePreferences::refresh() const
         load();
 }
 
-void FilePreferences::load() const
+void FilePreferences::load()
 {
     QJsonObject loaded;
-    struct stat status {};
-    if (::stat(m_file.c_str(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    FileRead read = readRegularFile(m_file, kMaximumFileBytes);
+    if (read.failure == FileReadFailure::Missing) {
         m_loaded = {};
         m_blocked = false;
+    } else if (!read.ok()) {
+        keepAside(read.reason);
+        return;
     } else {
-        // Opened without waiting: a FIFO put in the file's place would otherwise block the open
-        // until someone writes to it. Only a regular file is read.
-        const int descriptor = ::open(m_file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (descriptor < 0) {
-            keepAside(QStringLiteral("cannot open it: %1").arg(QString::fromStdString(errnoText(errno))));
-            return;
-        }
-        QFile file;
-        struct stat opened {};
-        if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            ::close(descriptor);
-            keepAside(QStringLiteral("cannot open it: %1").arg(file.errorString()));
-            return;
-        }
-        if (::fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-            keepAside(QStringLiteral("it is not a regular file"));
-            return;
-        }
-        if (opened.st_size > kMaximumFileBytes) {
-            keepAside(QStringLiteral("it holds %1 bytes, more than the %2 a preferences file can hold")
-                          .arg(opened.st_size)
-                          .arg(kMaximumFileBytes));
-            return;
-        }
-        const QByteArray bytes = file.read(kMaximumFileBytes + 1);
-        if (file.error() != QFileDevice::NoError) {
-            keepAside(QStringLiteral("cannot read it: %1").arg(file.errorString()));
-            return;
-        }
-        preferences_document::Parsed parsed = preferences_document::parse(bytes);
+        preferences_document::Parsed parsed = preferences_document::parse(
+            QByteArray(reinterpret_cast<const char*>(read.bytes.data()), static_cast<qsizetype>(read.bytes.size())));
         if (!parsed.document) {
-            keepAside(parsed.error);
+            keepAside(parsed.error.toStdString());
             return;
         }
         loaded = std::move(*parsed.document);
         preferences_document::report(loaded, m_log);
-        m_loaded = {true, opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim};
+        m_loaded = {true, read.status.st_dev, read.status.st_ino, read.status.st_size, read.status.st_mtim};
         m_blocked = false;
     }
     for (auto change = m_unsaved.cbegin(); change != m_unsaved.cend(); ++change) {
@@ -212,9 +197,8 @@ void FilePreferences::load() const
     m_document = std::move(loaded);
 }
 
-void FilePreferences::keepAside(const QString& reason) const
+void FilePreferences::keepAside(const std::string& why)
 {
-    const std::string why = reason.toStdString();
     const std::string stem = m_file.string() + ".corrupt-" + utcStamp();
     for (int attempt = 1; attempt <= 100; ++attempt) {
         const std::filesystem::path aside = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
@@ -279,16 +263,15 @@ bool FilePreferences::save()
     }
     const QByteArray bytes = QJsonDocument(m_document).toJson(QJsonDocument::Indented);
     // A file the next start would refuse to read is never written.
-    if (bytes.size() > kMaximumFileBytes) {
+    if (static_cast<std::size_t>(bytes.size()) > kMaximumFileBytes) {
         m_log.write(notSaved + "it would hold " + std::to_string(bytes.size()) + " bytes, more than the " +
                     std::to_string(kMaximumFileBytes) +
                     " a preferences file can hold; the change holds until the "
                     "program ends");
         return false;
     }
-    std::string error;
-    if (!makeDirectories(m_directory, error)) {
-        m_log.write(notSaved + error);
+    if (const std::optional<std::string> error = makeDirectories(m_directory)) {
+        m_log.write(notSaved + *error);
         return false;
     }
     // QSaveFile writes a temporary file beside the real one and renames it over it on commit, so a
@@ -335,7 +318,7 @@ bool FilePreferences::save()
 
 // Settings keys, and the lock that serialises every write of the preferences directory.
 
-StoredSetting FilePreferences::setting(std::string_view key) const
+StoredSetting FilePreferences::setting(std::string_view key)
 {
     refresh();
     return preferences_document::setting(m_document, key);
@@ -361,26 +344,26 @@ bool FilePreferences::updateLamps(const LampsEdit& edit)
                   Keep::OnlyIfSaved);
 }
 
-FilePreferences::EditLock::EditLock(const FilePreferences& preferences) : m_preferences(preferences)
+FilePreferences::EditLock::EditLock(FilePreferences& preferences) : m_preferences(preferences)
 {
     if (m_preferences.m_editDepth++ > 0)
         return;
     // Without the directory there is nothing to lock yet; the save makes it and says so if it cannot.
-    std::string error;
-    if (!makeDirectories(m_preferences.m_directory, error))
+    if (makeDirectories(m_preferences.m_directory))
         return;
     // The directory itself, not a file in it: the lock leaves nothing behind, and the file is replaced
     // by every save, so a lock on it would not outlive one.
     m_descriptor = ::open(m_preferences.m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_descriptor < 0)
         return;
-    constexpr int kAttempts = 500; // 5 s
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds{5};
+    // Bounded in count as well, should the clock stall.
+    for (int attempt = 0; attempt < 1000 && std::chrono::steady_clock::now() < deadline; ++attempt) {
         if (::flock(m_descriptor, LOCK_EX | LOCK_NB) == 0)
             return;
         if (errno != EWOULDBLOCK && errno != EINTR)
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds{10});
+        pauseForLock(std::chrono::milliseconds{10});
     }
     m_preferences.m_log.write("preferences: another program has kept " + m_preferences.m_directory.string() +
                               " locked for 5 s; writing without waiting for it");

@@ -4,7 +4,6 @@
 #include "core/ports/preferences.h"
 #include "preferences_document.h"
 
-#include <QByteArray>
 #include <QHash>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -46,9 +45,10 @@ public:
     // says to ignore, and without HOME falls back to "/" where the password database knows better.
     [[nodiscard]] static std::filesystem::path defaultDirectory();
 
-    [[nodiscard]] std::optional<std::string> text(std::string_view key) const override;
+    // Reads pick up a changed file first, and may keep an unreadable one aside.
+    [[nodiscard]] std::optional<std::string> text(std::string_view key) override;
     void setText(std::string_view key, std::optional<std::string> value) override;
-    [[nodiscard]] std::optional<std::vector<LampEntry>> lamps() const override;
+    [[nodiscard]] std::optional<std::vector<LampEntry>> lamps() override;
     void setLamps(const std::vector<LampEntry>& lamps) override;
 
     [[nodiscard]] const std::filesystem::path& filePath() const { return m_file; }
@@ -56,22 +56,23 @@ public:
     // Settings keys and the serialised edit of the selection. Every write (these and the ones
     // above) holds an exclusive lock on the preferences directory from the re-read of the file to
     // its rename, so two programs that write at once never undo each other's change.
-    [[nodiscard]] StoredSetting setting(std::string_view key) const override;
+    [[nodiscard]] StoredSetting setting(std::string_view key) override;
     [[nodiscard]] bool setSetting(std::string_view key, std::optional<SettingValue> value) override;
     [[nodiscard]] bool updateLamps(const LampsEdit& edit) override;
 
 private:
     // Held while one write runs; the outermost of nested ones takes and releases the lock. A lock
-    // that stays taken for seconds (a writer stopped mid-way) is given up on with a log line.
+    // that stays taken for 5 s (a writer stopped mid-way) is given up on with a log line. Meanwhile
+    // the wait spins a local event loop that leaves user input aside, so a window keeps painting.
     class EditLock {
     public:
-        explicit EditLock(const FilePreferences& preferences);
+        explicit EditLock(FilePreferences& preferences);
         ~EditLock();
         EditLock(const EditLock&) = delete;
         EditLock& operator=(const EditLock&) = delete;
 
     private:
-        const FilePreferences& m_preferences;
+        FilePreferences& m_preferences;
         int m_descriptor = -1;
     };
 
@@ -84,9 +85,9 @@ private:
         timespec modified{};
     };
 
-    void refresh() const;
-    void load() const;
-    void keepAside(const QString& reason) const;
+    void refresh();
+    void load();
+    void keepAside(const std::string& reason);
     // What a write that could not be saved leaves behind: the value, for later reads and the next
     // save (texts and setLamps), or nothing (settings and updateLamps, whose callers hear of it).
     enum class Keep { UntilSaved, OnlyIfSaved };
@@ -96,13 +97,13 @@ private:
     Log& m_log;
     std::filesystem::path m_directory;
     std::filesystem::path m_file;
-    mutable QJsonObject m_document;
-    mutable FileIdentity m_loaded;
+    QJsonObject m_document;
+    FileIdentity m_loaded;
     // The file there could be neither read nor moved aside: writes leave it alone.
-    mutable bool m_blocked = false;
+    bool m_blocked = false;
     // Changes not yet on disk: applied again over whatever a reload brings. Null removes the key.
     QHash<QString, QJsonValue> m_unsaved;
-    mutable int m_editDepth = 0;
+    int m_editDepth = 0;
 };
 
 } // namespace glowcast

@@ -28,21 +28,23 @@ struct StoredSetting {
 using LampsEdit = std::function<std::vector<LampEntry>(std::optional<std::vector<LampEntry>> saved)>;
 
 // The user's lasting preferences: the texts "username" and "lastusedbridgeIP", and the lamp
-// selection "lamps". Reads return nothing for an absent value. Writes take effect for later reads
-// at once; an implementation may persist them whenever it likes, but never loses one it accepted.
+// selection "lamps". Reads return nothing for an absent value; a read may pick up what another
+// program wrote, or set aside a store it cannot read, so it is not const. Writes take effect for
+// later reads at once; an implementation may persist them whenever it likes, but never loses one it
+// accepted.
 class Preferences {
 public:
     virtual ~Preferences() = default;
-    [[nodiscard]] virtual std::optional<std::string> text(std::string_view key) const = 0;
+    [[nodiscard]] virtual std::optional<std::string> text(std::string_view key) = 0;
     // Nothing removes the stored value.
     virtual void setText(std::string_view key, std::optional<std::string> value) = 0;
     // The saved selection in its stored order; a record stored without "enabled" reads as disabled.
-    [[nodiscard]] virtual std::optional<std::vector<LampEntry>> lamps() const = 0;
+    [[nodiscard]] virtual std::optional<std::vector<LampEntry>> lamps() = 0;
     virtual void setLamps(const std::vector<LampEntry>& lamps) = 0;
 
     // The settings keys. Writing one leaves every other key as it is, including keys this program
     // does not know; nothing removes the key.
-    [[nodiscard]] virtual StoredSetting setting(std::string_view key) const = 0;
+    [[nodiscard]] virtual StoredSetting setting(std::string_view key) = 0;
     // False when it could not be stored lastingly (a full disk, a read-only directory): then nothing
     // changed, for later reads either.
     [[nodiscard]] virtual bool setSetting(std::string_view key, std::optional<SettingValue> value) = 0;
