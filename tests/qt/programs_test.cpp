@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <string>
 
 namespace {
@@ -97,7 +95,7 @@ TEST_F(GlowcastctlColoursTest, MissingOrUndecodableCoverFailsWithAMessage)
     ASSERT_TRUE(directory.isValid());
     CommandRun run = glowcastctl({file("missing.jpg")});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("missing.jpg: no such file"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err, "glowcastctl colours: " + file("missing.jpg").toStdString() + ": there is no such file\n");
     EXPECT_TRUE(run.out.empty());
 
     QFile bad(file("bad.jpg"));
@@ -106,17 +104,8 @@ TEST_F(GlowcastctlColoursTest, MissingOrUndecodableCoverFailsWithAMessage)
     bad.close();
     run = glowcastctl({file("bad.jpg")});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("bad.jpg: cannot use this cover (cover decoder: "), std::string::npos) << run.err;
-
-    // Said for what it is, and never waited on: a FIFO blocks, /dev/zero never ends.
-    ASSERT_EQ(::mkfifo(QFile::encodeName(file("fifo")).constData(), 0600), 0);
-    for (const auto& [path, kind] : {std::pair{directory.path(), "a directory"},
-                                     {file("fifo"), "a FIFO"},
-                                     {QStringLiteral("/dev/zero"), "a device"}}) {
-        run = glowcastctl({path});
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_NE(run.err.find(": it is " + std::string(kind) + ", not a file)"), std::string::npos) << run.err;
-    }
+    EXPECT_EQ(run.err, "glowcastctl colours: " + file("bad.jpg").toStdString() +
+                           ": cannot use this cover (the jpeg cover is cut short: it has no end-of-image marker)\n");
 }
 
 } // namespace

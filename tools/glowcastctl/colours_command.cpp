@@ -1,8 +1,10 @@
 #include "commands.h"
 
 #include "adapters/files/file_preferences.h"
+#include "adapters/files/regular_file.h"
 #include "adapters/process/stderr_log.h"
 #include "adapters/qt/qt_cover_decoder.h"
+#include "core/covers/art_url.h"
 #include "core/eyedropper.h"
 #include "core/lamp_colour.h"
 #include "core/log_text.h"
@@ -11,7 +13,6 @@
 #include "core/settings.h"
 
 #include <QColor>
-#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QString>
@@ -29,18 +30,15 @@ namespace {
 
 constexpr int kMaxColours = 1000;
 
-// Keeps the lines the analysis writes, so the command can report what the conversions did, and
-// passes them on to standard error when asked to.
+// The analysis's log lines go to standard error when asked for, else nowhere.
 class CommandLog final : public Log {
 public:
     explicit CommandLog(bool verbose) : m_stderr(verbose ? std::optional<StderrLog>("glowcastctl") : std::nullopt) {}
     void write(std::string_view line) override
     {
-        lines.emplace_back(line);
         if (m_stderr)
             m_stderr->write(line);
     }
-    std::vector<std::string> lines;
 
 private:
     std::optional<StderrLog> m_stderr;
@@ -144,24 +142,24 @@ int runColours(Arguments args)
     }
 
     CommandLog log(verbose);
-    const QString path = QString::fromStdString(*imagePath);
-    if (!QFileInfo::exists(path)) {
-        std::fprintf(stderr, "glowcastctl colours: %s: no such file\n", imagePath->c_str());
+    const FileRead file = readRegularFile(*imagePath, kMaximumCoverBytes);
+    if (!file.ok()) {
+        std::fprintf(stderr, "glowcastctl colours: %s: %s\n", imagePath->c_str(), file.reason.c_str());
         return 1;
     }
-    QtCoverDecoder decoder(log);
-    const std::unique_ptr<CoverImage> cover = decoder.decodeFile(path);
-    if (!cover) {
+    const DecodedCover decoded = QtCoverDecoder(log).decodeCover(file.bytes);
+    if (!decoded.image) {
         std::fprintf(stderr, "glowcastctl colours: %s: cannot use this cover (%s)\n", imagePath->c_str(),
-                     log.lines.empty() ? "it did not decode" : logLine(log.lines.back()).c_str());
+                     decoded.refusal.c_str());
         return 1;
     }
+    const CoverImage* cover = decoded.image.get();
 
     if (!palette) {
         FilePreferences preferences{log, FilePreferences::defaultDirectory()};
         palette = paletteFrom(Settings{preferences, log});
     }
-    const std::vector<Colour> colours = paletteColours(*palette, cover.get(), wanted.value_or(5), log);
+    const std::vector<Colour> colours = paletteColours(*palette, cover, wanted.value_or(5), log);
     // What each lamp is sent: the classic conversion with the correction it made, or the vivid one.
     struct Sent {
         std::int32_t bri = 0;

@@ -2,17 +2,11 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QFile>
 #include <QImageReader>
 #include <QPainter>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -24,6 +18,11 @@ namespace {
 std::string text(const QString& string)
 {
     return string.toStdString();
+}
+
+DecodedCover refused(std::string why)
+{
+    return {nullptr, std::move(why)};
 }
 
 // The size JPEG decoding will produce: the reader scales by M/8 (M from 1 to 8), the smallest
@@ -294,14 +293,18 @@ QtCoverDecoder::QtCoverDecoder(Log& log, QSize decodeSize, std::int64_t memoryBu
 
 std::unique_ptr<CoverImage> QtCoverDecoder::decode(std::span<const std::uint8_t> bytes)
 {
-    if (bytes.empty()) {
-        m_log.write("cover decoder: no cover bytes to decode");
-        return nullptr;
-    }
-    if (bytes.size() > static_cast<std::size_t>(m_memoryBudgetBytes)) {
-        m_log.write("cover decoder: refusing a cover of " + std::to_string(bytes.size()) + " bytes");
-        return nullptr;
-    }
+    DecodedCover decoded = decodeCover(bytes);
+    if (!decoded.image)
+        m_log.write("cover decoder: " + decoded.refusal);
+    return std::move(decoded.image);
+}
+
+DecodedCover QtCoverDecoder::decodeCover(std::span<const std::uint8_t> bytes) const
+{
+    if (bytes.empty())
+        return refused("no cover bytes to decode");
+    if (bytes.size() > static_cast<std::size_t>(m_memoryBudgetBytes))
+        return refused("refusing a cover of " + std::to_string(bytes.size()) + " bytes");
     // Read in place: the reader streams from the caller's bytes without a copy.
     const QByteArray data =
         QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
@@ -311,35 +314,7 @@ std::unique_ptr<CoverImage> QtCoverDecoder::decode(std::span<const std::uint8_t>
     return decodeFrom(buffer);
 }
 
-std::unique_ptr<CoverImage> QtCoverDecoder::decodeFile(const QString& path)
-{
-    // Opened without waiting and read only when it is a regular file: a FIFO would block the open
-    // or the reads, and a device such as /dev/zero never ends.
-    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0) {
-        m_log.write("cover decoder: cannot read " + text(path) + ": " + std::strerror(errno));
-        return nullptr;
-    }
-    QFile file;
-    struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
-        !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        const char* kind = S_ISDIR(status.st_mode)                              ? "a directory"
-                           : S_ISFIFO(status.st_mode)                           ? "a FIFO"
-                           : S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) ? "a device"
-                                                                                : "not a regular file";
-        ::close(descriptor);
-        m_log.write("cover decoder: cannot read " + text(path) + ": it is " + kind + ", not a file");
-        return nullptr;
-    }
-    if (file.size() == 0) {
-        m_log.write("cover decoder: no cover bytes to decode");
-        return nullptr;
-    }
-    return decodeFrom(file);
-}
-
-std::unique_ptr<CoverImage> QtCoverDecoder::decodeFrom(QIODevice& device)
+DecodedCover QtCoverDecoder::decodeFrom(QIODevice& device) const
 {
     // The readers of these two formats quietly fill in what a cover cut short lacks; look first.
     const QByteArray head = device.peek(kBmpHeaderBytes);
@@ -348,20 +323,17 @@ std::unique_ptr<CoverImage> QtCoverDecoder::decodeFrom(QIODevice& device)
     if (jpeg) {
         layout = readJpegLayout(device);
         if (!device.seek(0) || !layout.complete) {
-            m_log.write("cover decoder: the jpeg cover is cut short: it has no end-of-image marker");
-            return nullptr;
+            return refused("the jpeg cover is cut short: it has no end-of-image marker");
         }
         // Every block costs a Huffman-coded stream at least one bit; fewer bytes than that are a
         // header claiming a size its data do not have.
         if (layout.huffman && device.size() < layout.fullBlocks / 8) {
-            m_log.write("cover decoder: the jpeg cover is cut short: its header claims " +
-                        std::to_string(layout.size.width()) + " x " + std::to_string(layout.size.height()) +
-                        " pixels, more than its " + std::to_string(device.size()) + " bytes can hold");
-            return nullptr;
+            return refused("the jpeg cover is cut short: its header claims " + std::to_string(layout.size.width()) +
+                           " x " + std::to_string(layout.size.height()) + " pixels, more than its " +
+                           std::to_string(device.size()) + " bytes can hold");
         }
     } else if (bmpIsCutShort(head, device.size())) {
-        m_log.write("cover decoder: the bmp cover is cut short: its pixels run past the end of the data");
-        return nullptr;
+        return refused("the bmp cover is cut short: its pixels run past the end of the data");
     }
     // Naming the format spares the reader asking every installed plugin whether it reads the cover.
     QImageReader reader(&device, jpeg ? QByteArrayLiteral("jpeg") : QByteArray());
@@ -369,8 +341,7 @@ std::unique_ptr<CoverImage> QtCoverDecoder::decodeFrom(QIODevice& device)
     // Qt's own ceiling, in MiB, as a second line behind the check below.
     reader.setAllocationLimit(static_cast<int>(std::min<std::int64_t>(m_memoryBudgetBytes / (1024 * 1024), 1 << 30)));
     if (!reader.canRead()) {
-        m_log.write("cover decoder: the cover is not an image in a format this system reads");
-        return nullptr;
+        return refused("the cover is not an image in a format this system reads");
     }
     const QByteArray format = reader.format();
     QSize claimed = reader.size();
@@ -382,24 +353,21 @@ std::unique_ptr<CoverImage> QtCoverDecoder::decodeFrom(QIODevice& device)
         const std::int64_t needed =
             decodingPeakBytes(format, head, reader.imageFormat(), claimed, m_decodeSize, layout);
         if (needed > m_memoryBudgetBytes) {
-            m_log.write("cover decoder: refusing a " + std::to_string(claimed.width()) + " x " +
-                        std::to_string(claimed.height()) + " " + format.toStdString() + " cover: decoding it needs " +
-                        std::to_string(needed / (1024 * 1024)) + " MiB, more than the " +
-                        std::to_string(m_memoryBudgetBytes / (1024 * 1024)) + " MiB allowed");
-            return nullptr;
+            return refused("refusing a " + std::to_string(claimed.width()) + " x " + std::to_string(claimed.height()) +
+                           " " + format.toStdString() + " cover: decoding it needs " +
+                           std::to_string(needed / (1024 * 1024)) + " MiB, more than the " +
+                           std::to_string(m_memoryBudgetBytes / (1024 * 1024)) + " MiB allowed");
         }
         if (claimed.width() > m_decodeSize.width() || claimed.height() > m_decodeSize.height())
             reader.setScaledSize(m_decodeSize);
     }
     QImage image;
     if (!reader.read(&image) || image.isNull()) {
-        m_log.write("cover decoder: could not decode the " + format.toStdString() +
-                    " cover: " + text(reader.errorString()));
-        return nullptr;
+        return refused("could not decode the " + format.toStdString() + " cover: " + text(reader.errorString()));
     }
     if (image.width() > m_decodeSize.width() || image.height() > m_decodeSize.height())
         image = image.scaled(m_decodeSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return std::make_unique<QtCoverImage>(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    return {std::make_unique<QtCoverImage>(image.convertToFormat(QImage::Format_ARGB32_Premultiplied)), {}};
 }
 
 } // namespace glowcast

@@ -5,11 +5,11 @@
 
 #include <QImage>
 #include <QSize>
-#include <QString>
 
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 class QIODevice;
 
@@ -26,6 +26,12 @@ private:
     QImage m_image;
 };
 
+// A decoded cover, or why there is none ("the cover is not an image in a format this system reads").
+struct DecodedCover {
+    std::unique_ptr<QtCoverImage> image;
+    std::string refusal; // empty when there is an image
+};
+
 // Decodes covers with Qt's image readers (JPEG, PNG, GIF, BMP, WebP and whatever else the
 // installed image plugins read). A cover is decoded straight at decodeSize where the format can
 // (JPEG scales while it decodes) and otherwise decoded whole and reduced with an area-averaging
@@ -40,13 +46,13 @@ public:
     explicit QtCoverDecoder(Log& log, QSize decodeSize = QSize(80, 80),
                             std::int64_t memoryBudgetBytes = kMemoryBudgetBytes);
 
+    // Logs the refusal as "cover decoder: " and why.
     [[nodiscard]] std::unique_ptr<CoverImage> decode(std::span<const std::uint8_t> bytes) override;
-    // The same from a file, read as the decoder goes rather than loaded whole first. Only a regular
-    // file is read, and opening it never waits: a directory, a FIFO or a device is refused.
-    [[nodiscard]] std::unique_ptr<CoverImage> decodeFile(const QString& path);
+    // The same without a log line: the cover, or why it was refused.
+    [[nodiscard]] DecodedCover decodeCover(std::span<const std::uint8_t> bytes) const;
 
 private:
-    [[nodiscard]] std::unique_ptr<CoverImage> decodeFrom(QIODevice& device);
+    [[nodiscard]] DecodedCover decodeFrom(QIODevice& device) const;
 
     Log& m_log;
     QSize m_decodeSize;
