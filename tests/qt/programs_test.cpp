@@ -45,6 +45,40 @@ TEST(ProgramCommandLineTest, EveryProgramAnswersHelpAndVersionAndRefusesAnUnknow
     }
 }
 
+// Every command of glowcastctl reads its line alike: the same help, -v/--verbose, refusals in one
+// line with exit status 2, and "-" with digits a value, never an option.
+TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineInOneLine)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), QStringLiteral("/nonexistent/glowcast-test"));
+    const auto run = [&](const QString& line) {
+        return glowcast::testing::runProgram(QStringLiteral(GLOWCAST_CTL), line.split(u' '), environment);
+    };
+    for (const char* command : {"decode", "colours", "discover", "pair", "lights", "set", "players", "lamps", "enable",
+                                "disable", "status", "bridge", "config"}) {
+        const CommandRun help = run(QLatin1String(command) + QStringLiteral(" -v --help"));
+        EXPECT_EQ(help.exitCode, 0) << command;
+        EXPECT_TRUE(help.out.starts_with("Usage: glowcastctl " + std::string(command) + " [options]")) << help.out;
+        EXPECT_NE(help.out.find("\n  -v, --verbose "), std::string::npos) << help.out;
+    }
+    const std::pair<const char*, const char*> refused[] = {
+        {"colours cover.png -5", "colours: N must be a whole number from 0 to 1000, not '-5'"},
+        {"set 1 -5 0 0", "set: R, G and B are whole numbers from 0 to 255"},
+        {"lamps --bogus", "lamps: Unknown option 'bogus'"},
+        {"decode extra", "decode: unexpected argument 'extra'"},
+        {"enable", "enable: missing argument"},
+        {"config nosuch", "config: there is no setting \"nosuch\""},
+    };
+    for (const auto& [line, message] : refused) {
+        const CommandRun refusal = run(QLatin1String(line));
+        const std::string command = std::string(message).substr(0, std::string(message).find(':'));
+        EXPECT_EQ(refusal.exitCode, 2) << line;
+        EXPECT_EQ(refusal.err, "glowcastctl " + std::string(message) + " (see glowcastctl " + command + " --help)\n");
+        EXPECT_EQ(refusal.out, "");
+    }
+}
+
 CommandRun glowcastctl(const QStringList& arguments)
 {
     return glowcast::testing::runProgram(QStringLiteral(GLOWCAST_CTL),
@@ -78,6 +112,7 @@ TEST_F(GlowcastctlColoursTest, PrintsEachLampsColourBrightnessAndChromaticity)
     const CommandRun run =
         glowcastctl({writeCover(), QStringLiteral("4"), QStringLiteral("--preview"), file("preview.png")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "") << "log lines only with -v";
     EXPECT_EQ(run.out, " #  hex      red    green  blue   bri  xy             correction\n"
                        " 1  #ff0000  1.000  0.000  0.000  255  [0.640,0.330]  none\n"
                        " 2  #009f00  0.000  0.625  0.000   80  [0.410,0.510]  green\n"

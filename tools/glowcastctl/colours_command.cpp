@@ -2,7 +2,7 @@
 
 #include "adapters/files/file_preferences.h"
 #include "adapters/files/regular_file.h"
-#include "adapters/process/stderr_log.h"
+#include "adapters/qt/program_command_line.h"
 #include "adapters/qt/qt_cover_decoder.h"
 #include "core/covers/art_url.h"
 #include "core/eyedropper.h"
@@ -29,33 +29,6 @@ namespace glowcast::ctl {
 namespace {
 
 constexpr int kMaxColours = 1000;
-
-// The analysis's log lines go to standard error when asked for, else nowhere.
-class CommandLog final : public Log {
-public:
-    explicit CommandLog(bool verbose) : m_stderr(verbose ? std::optional<StderrLog>("glowcastctl") : std::nullopt) {}
-    void write(std::string_view line) override
-    {
-        if (m_stderr)
-            m_stderr->write(line);
-    }
-
-private:
-    std::optional<StderrLog> m_stderr;
-};
-
-void printHelp(std::FILE* to)
-{
-    std::fprintf(to, "usage: glowcastctl colours IMAGE [N] [--palette classic|vivid] [--json] [--preview OUT.png]\n"
-                     "                          [--verbose]\n\n"
-                     "Prints the N colours (default 5) the lamps would get for the cover IMAGE, in lamp order:\n"
-                     "each colour's RGB (hex and 0..1), the lamp brightness \"bri\", the \"xy\" text as sent and\n"
-                     "the correction applied to it, if any.\n"
-                     "  --palette P        the palette to use (default: the \"palette\" setting, else classic)\n"
-                     "  --json             prints [{\"hex\":\"#rrggbb\",\"bri\":n,\"xy\":[x,y]}, ...] instead\n"
-                     "  --preview OUT.png  writes the 80 x 80 redraw, enlarged, beside the swatches\n"
-                     "  --verbose          shows the analysis log lines on standard error\n");
-}
 
 int byte(double component)
 {
@@ -90,58 +63,50 @@ bool writePreview(const PixelCanvas& canvas, const std::vector<Colour>& colours,
 
 int runColours(Arguments args)
 {
-    std::optional<std::string> imagePath;
-    std::optional<std::string> previewPath;
+    ProgramCommandLine line(
+        QStringLiteral("glowcastctl colours"),
+        QStringLiteral("Prints the N colours (default 5) the lamps would get for the cover IMAGE, in lamp order:\n"
+                       "each colour's RGB (hex and 0..1), the lamp brightness \"bri\", the \"xy\" text as sent and\n"
+                       "the correction applied to it, if any."));
+    line.addVerboseOption();
+    const QCommandLineOption preview(QStringLiteral("preview"),
+                                     QStringLiteral("Write the 80 x 80 redraw, enlarged, beside the swatches."),
+                                     QStringLiteral("OUT.png"));
+    const QCommandLineOption paletteOption(
+        QStringLiteral("palette"),
+        QStringLiteral("The palette to use (default: the \"palette\" setting, else classic)."),
+        QStringLiteral("classic|vivid"));
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"), QStringLiteral("Print [{\"hex\":\"#rrggbb\",\"bri\":n,\"xy\":[x,y]}, ...] instead."));
+    line.parser.addOptions({preview, paletteOption, jsonOption});
+    line.parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("The cover."));
+    line.parser.addPositionalArgument(QStringLiteral("N"), QStringLiteral("How many colours, 0 to 1000."),
+                                      QStringLiteral("[N]"));
+    if (const std::optional<int> status = line.parse(args, 1, 2))
+        return *status;
+    const std::vector<std::string> words = line.words();
+    const std::optional<std::string> imagePath = words[0];
+    const std::optional<std::string> previewPath = line.value(preview.names().constFirst());
     std::optional<int> wanted;
-    bool verbose = false;
-    bool json = false;
-    std::optional<Palette> palette;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (word == "--help" || word == "-h") {
-            printHelp(stdout);
-            return 0;
-        }
-        if (word == "--verbose") {
-            verbose = true;
-        } else if (word == "--json") {
-            json = true;
-        } else if (word == "--palette") {
-            palette = i + 1 < args.size() ? paletteNamed(args[i + 1]) : std::nullopt;
-            if (!palette) {
-                std::fprintf(stderr, "glowcastctl colours: --palette is classic or vivid\n");
-                return 2;
-            }
-            ++i;
-        } else if (word == "--preview") {
-            if (i + 1 >= args.size()) {
-                std::fprintf(stderr, "glowcastctl colours: --preview needs a file name\n");
-                return 2;
-            }
-            previewPath = args[++i];
-        } else if (!imagePath) {
-            imagePath = word;
-        } else if (!wanted) {
-            int n = -1;
-            const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), n);
-            if (error != std::errc{} || end != word.data() + word.size() || n < 0 || n > kMaxColours) {
-                std::fprintf(stderr, "glowcastctl colours: N must be a whole number from 0 to %d, not '%s'\n",
-                             kMaxColours, word.c_str());
-                return 2;
-            }
-            wanted = n;
-        } else {
-            std::fprintf(stderr, "glowcastctl colours: unexpected '%s'\n\n", word.c_str());
-            printHelp(stderr);
-            return 2;
-        }
+    if (words.size() == 2) {
+        const std::string& word = words[1];
+        int n = -1;
+        const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), n);
+        if (error != std::errc{} || end != word.data() + word.size() || n < 0 || n > kMaxColours)
+            return line.refuse(QStringLiteral("N must be a whole number from 0 to %1, not '%2'")
+                                   .arg(kMaxColours)
+                                   .arg(QString::fromStdString(word)));
+        wanted = n;
     }
-    if (!imagePath) {
-        printHelp(stderr);
-        return 2;
+    const bool json = line.parser.isSet(jsonOption);
+    std::optional<Palette> palette;
+    if (const std::optional<std::string> named = line.value(paletteOption.names().constFirst())) {
+        palette = paletteNamed(*named);
+        if (!palette)
+            return line.refuse(QStringLiteral("--palette is classic or vivid"));
     }
 
-    CommandLog log(verbose);
+    CommandLog log(line.verbose());
     const FileRead file = readRegularFile(*imagePath, kMaximumCoverBytes);
     if (!file.ok()) {
         std::fprintf(stderr, "glowcastctl colours: %s: %s\n", imagePath->c_str(), file.reason.c_str());

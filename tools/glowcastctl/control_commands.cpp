@@ -5,7 +5,7 @@
 
 #include "adapters/dbus/dbus_control_service.h"
 #include "adapters/files/file_preferences.h"
-#include "adapters/process/stderr_log.h"
+#include "adapters/qt/program_command_line.h"
 #include "core/settings.h"
 
 #include <QCoreApplication>
@@ -26,27 +26,14 @@ namespace glowcast::ctl {
 
 namespace {
 
-// Problems on standard error; the routine lines of the preferences and settings stay quiet.
-class QuietLog final : public Log {
-public:
-    void write(std::string_view line) override
-    {
-        if (line.starts_with("preferences: using ") || line.starts_with("settings: \"") ||
-            line.starts_with("setting enabled") || line.starts_with("unsetting enabled"))
-            return;
-        m_log.write(line);
-    }
-
-private:
-    StderrLog m_log{"glowcastctl"};
-};
-
 struct Context {
+    explicit Context(bool verbose) : log(verbose) {}
+
     int argc = 1;
     char name[12] = "glowcastctl";
     char* argv[2] = {name, nullptr};
     QCoreApplication application{argc, argv};
-    QuietLog log;
+    CommandLog log;
 };
 
 // The running program on the session bus.
@@ -110,27 +97,18 @@ int reportOutcome(const char* command, const Outcome& outcome)
                : 1;
 }
 
-// The words when there are exactly count of them and no option; else the usage and the status.
-std::optional<std::vector<std::string>> words(Arguments args, std::size_t minimum, std::size_t maximum,
-                                              const char* usage, int& status)
-{
-    bool help = false;
-    bool valid = true;
-    std::vector<std::string> found;
-    for (const std::string& word : args) {
-        if (word == "--help" || word == "-h")
-            help = true;
-        else if (word.starts_with("--"))
-            valid = false;
-        else
-            found.push_back(word);
+// The command line of "glowcastctl NAME" with -v/--verbose and its words' names.
+class ControlCommandLine {
+public:
+    ControlCommandLine(const char* name, const QString& description, std::initializer_list<const char*> words = {})
+        : line(QStringLiteral("glowcastctl ") + QLatin1String(name), description)
+    {
+        line.addVerboseOption();
+        for (const char* word : words)
+            line.parser.addPositionalArgument(QLatin1String(word), {});
     }
-    if (!help && valid && found.size() >= minimum && found.size() <= maximum)
-        return found;
-    std::fputs(usage, help ? stdout : stderr);
-    status = help ? 0 : 2;
-    return std::nullopt;
-}
+    ProgramCommandLine line;
+};
 
 const char* onOff(bool enabled)
 {
@@ -152,14 +130,15 @@ std::string padded(std::string_view key)
 int switchLamp(Arguments args, bool enabled)
 {
     const char* command = enabled ? "enable" : "disable";
-    const std::string usage = std::string("usage: glowcastctl ") + command + " ID\nSwitches lamp ID " + onOff(enabled) +
-                              ": in the running Glowcast at once, else in the preferences file.\n";
-    int status = 0;
-    const auto line = words(args, 1, 1, usage.c_str(), status);
-    if (!line)
-        return status;
-    const std::string& id = line->front();
-    Context context;
+    ControlCommandLine commandLine(command,
+                                   QStringLiteral("Switches lamp ID %1: in the running Glowcast at once, else in the "
+                                                  "preferences file.")
+                                       .arg(QLatin1String(onOff(enabled))),
+                                   {"ID"});
+    if (const std::optional<int> status = commandLine.line.parse(args, 1, 1))
+        return *status;
+    const std::string id = commandLine.line.words().front();
+    Context context{commandLine.line.verbose()};
     if (const auto running = RunningGlowcast::find()) {
         const QDBusMessage reply = running->call(enabled ? "Enable" : "Disable", {QString::fromStdString(id)});
         if (reply.type() == QDBusMessage::ErrorMessage)
@@ -200,11 +179,11 @@ std::string shown(const SettingRow& row, const QVariant& value)
 }
 
 // Stores one setting in the running program or in the file; the exit status.
-int storeSetting(const char* command, const SettingRow& row, const SettingValue& value)
+int storeSetting(const char* command, const SettingRow& row, const SettingValue& value, bool verbose)
 {
     if (const Outcome checked = checkSetting(row, value); !checked.ok())
         return reportOutcome(command, checked);
-    Context context;
+    Context context{verbose};
     const QString key = QString::fromUtf8(row.key.data(), static_cast<qsizetype>(row.key.size()));
     if (const auto running = RunningGlowcast::find()) {
         const QDBusMessage reply =
@@ -226,13 +205,11 @@ int storeSetting(const char* command, const SettingRow& row, const SettingValue&
 
 int runLamps(Arguments args)
 {
-    int status = 0;
-    if (!words(args, 0, 0,
-               "usage: glowcastctl lamps\nLists the lamps as \"ID<TAB>on|off<TAB>NAME\": the running Glowcast's "
-               "table, else the saved selection.\n",
-               status))
-        return status;
-    Context context;
+    ControlCommandLine commandLine("lamps", QStringLiteral("Lists the lamps as \"ID<TAB>on|off<TAB>NAME\": the running "
+                                                           "Glowcast's table, else the saved selection."));
+    if (const std::optional<int> status = commandLine.line.parse(args, 0, 0))
+        return *status;
+    Context context{commandLine.line.verbose()};
     if (const auto running = RunningGlowcast::find()) {
         const QDBusMessage reply = running->call("Lamps");
         if (reply.type() == QDBusMessage::ErrorMessage)
@@ -261,10 +238,10 @@ int runDisable(Arguments args)
 
 int runStatus(Arguments args)
 {
-    int status = 0;
-    if (!words(args, 0, 0, "usage: glowcastctl status\nWhether Glowcast runs, and what it knows.\n", status))
-        return status;
-    Context context;
+    ControlCommandLine commandLine("status", QStringLiteral("Whether Glowcast runs, and what it knows."));
+    if (const std::optional<int> status = commandLine.line.parse(args, 0, 0))
+        return *status;
+    Context context{commandLine.line.verbose()};
     if (const auto running = RunningGlowcast::find()) {
         const QDBusMessage reply = running->call("Status");
         if (reply.type() == QDBusMessage::ErrorMessage)
@@ -286,39 +263,39 @@ int runStatus(Arguments args)
 
 int runBridge(Arguments args)
 {
-    int status = 0;
-    const auto line = words(args, 1, 1,
-                            "usage: glowcastctl bridge ADDRESS\nStores the bridge's address (host or host:port). A "
-                            "running Glowcast that found no bridge sets itself up again with it.\n",
-                            status);
-    if (!line)
-        return status;
-    return storeSetting("bridge", *findSetting("lastusedbridgeIP"), SettingValue{line->front()});
+    ControlCommandLine commandLine("bridge",
+                                   QStringLiteral("Stores the bridge's address (host or host:port). A running Glowcast "
+                                                  "that found no bridge sets itself up again with it."),
+                                   {"ADDRESS"});
+    if (const std::optional<int> status = commandLine.line.parse(args, 1, 1))
+        return *status;
+    return storeSetting("bridge", *findSetting("lastusedbridgeIP"), SettingValue{commandLine.line.words().front()},
+                        commandLine.line.verbose());
 }
 
 int runConfig(Arguments args)
 {
-    std::string usage = "usage: glowcastctl config [KEY [VALUE]]\nShows every setting, shows one, or sets one (an "
-                        "empty VALUE resets a text, \"off\" turns a number setting off). Keys:\n";
+    std::string keys = "Shows every setting, shows one, or sets one (an empty VALUE resets a text, \"off\" turns a "
+                       "number setting off). Keys:";
     for (const SettingRow& row : settingRows())
-        usage += "  " + padded(row.key) + std::string{row.help} + "\n";
-    int status = 0;
-    const auto line = words(args, 0, 2, usage.c_str(), status);
-    if (!line)
-        return status;
-    const SettingRow* row = line->empty() ? nullptr : findSetting(line->front());
-    if (!line->empty() && row == nullptr) {
-        std::fprintf(stderr, "glowcastctl config: there is no setting \"%s\"\n\n%s", line->front().c_str(),
-                     usage.c_str());
-        return 2;
-    }
-    if (line->size() == 2) {
-        auto parsed = parseSetting(*row, (*line)[1]);
+        keys += "\n  " + padded(row.key) + std::string{row.help};
+    ControlCommandLine commandLine("config", QString::fromStdString(keys));
+    commandLine.line.parser.addPositionalArgument(QStringLiteral("KEY"), {}, QStringLiteral("[KEY [VALUE]]"));
+    if (const std::optional<int> status = commandLine.line.parse(args, 0, 2))
+        return *status;
+    const std::vector<std::string> line = commandLine.line.words();
+    const bool verbose = commandLine.line.verbose();
+    const SettingRow* row = line.empty() ? nullptr : findSetting(line.front());
+    if (!line.empty() && row == nullptr)
+        return commandLine.line.refuse(
+            QStringLiteral("there is no setting \"%1\"").arg(QString::fromStdString(line.front())));
+    if (line.size() == 2) {
+        auto parsed = parseSetting(*row, line[1]);
         if (const Outcome* failure = std::get_if<Outcome>(&parsed))
             return reportOutcome("config", *failure);
-        return storeSetting("config", *row, std::get<SettingValue>(parsed));
+        return storeSetting("config", *row, std::get<SettingValue>(parsed), verbose);
     }
-    Context context;
+    Context context{verbose};
     QVariantMap values;
     if (const auto running = RunningGlowcast::find()) {
         const QDBusMessage reply = running->call("Settings");

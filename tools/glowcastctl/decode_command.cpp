@@ -1,6 +1,6 @@
 #include "commands.h"
 
-#include "adapters/process/stderr_log.h"
+#include "adapters/qt/program_command_line.h"
 #include "core/json_codec.h"
 
 #include <cstdio>
@@ -11,14 +11,6 @@
 namespace glowcast::ctl {
 
 namespace {
-
-void printUsage(std::FILE* to)
-{
-    std::fprintf(to, "usage: glowcastctl decode < REPLY\n\n"
-                     "Reads a bridge or portal reply on standard input and prints, as JSON, the dictionary\n"
-                     "Glowcast makes of it: every leaf a text, keys in the order Glowcast keeps them.\n"
-                     "The reader's own log lines go to standard error.\n");
-}
 
 // Real JSON for the output, whatever the reply held: quotes, backslashes and control characters
 // are escaped, every other byte is written as it came.
@@ -83,21 +75,19 @@ void appendPretty(std::string& out, const Dictionary& dictionary, int indent)
 
 int runDecode(Arguments args)
 {
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-        printUsage(stdout);
-        return 0;
-    }
-    if (!args.empty()) {
-        std::fprintf(stderr, "glowcastctl decode: unexpected argument '%s'\n\n", args[0].c_str());
-        printUsage(stderr);
-        return 2;
-    }
+    ProgramCommandLine line(
+        QStringLiteral("glowcastctl decode"),
+        QStringLiteral("Reads a bridge or portal reply on standard input and prints, as JSON, the dictionary\n"
+                       "Glowcast makes of it: every leaf a text, keys in the order Glowcast keeps them."));
+    line.addVerboseOption();
+    if (const std::optional<int> status = line.parse(args, 0, 0))
+        return *status;
     const std::string reply{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
     if (std::cin.bad()) {
         std::fprintf(stderr, "glowcastctl decode: could not read standard input\n");
         return 1;
     }
-    StderrLog log("glowcastctl");
+    CommandLog log(line.verbose());
     std::string out;
     appendPretty(out, dictionaryFromJSON(reply, log), 0);
     out += '\n';

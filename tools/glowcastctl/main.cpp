@@ -62,9 +62,7 @@ int main(int argc, char** argv)
     commandLine.parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     if (const std::optional<int> status = commandLine.parse(argc, argv, 0, argc))
         return *status;
-    // The command and its words are the last ones on the line; taken as given, bytes and all.
-    const auto count = static_cast<int>(commandLine.parser.positionalArguments().size());
-    const std::vector<std::string> words(argv + argc - count, argv + argc);
+    const std::vector<std::string> words = commandLine.words();
     if (words.empty()) {
         std::fputs(commandLine.helpText().toLocal8Bit().constData(), stderr);
         return 2;

@@ -5,7 +5,7 @@
 
 #include "adapters/dbus/mpris_watcher.h"
 #include "adapters/files/file_preferences.h"
-#include "adapters/process/stderr_log.h"
+#include "adapters/qt/program_command_line.h"
 #include "core/covers/art_url.h"
 #include "core/covers/cover_follower.h"
 #include "core/covers/player_roster.h"
@@ -38,26 +38,28 @@ private:
 
 int runPlayers(Arguments args)
 {
-    if (!args.empty()) {
-        std::fprintf(args[0] == "--help" ? stdout : stderr,
-                     "usage: glowcastctl players\n\nLists the media players on the session bus: their status, "
-                     "track and art URL,\nand marks with * the one Glowcast would follow now (a player found "
-                     "playing\nfirst counts as having started first).\n");
-        return args[0] == "--help" ? 0 : 2;
-    }
+    ProgramCommandLine line(QStringLiteral("glowcastctl players"),
+                            QStringLiteral("Lists the media players on the session bus: their status, track and art "
+                                           "URL,\nand marks with * the one Glowcast would follow now (a player found "
+                                           "playing\nfirst counts as having started first)."));
+    line.addVerboseOption();
+    if (const std::optional<int> status = line.parse(args, 0, 0))
+        return *status;
     int argc = 1;
     char name[] = "glowcastctl";
     char* argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
-    StderrLog log("glowcastctl");
+    CommandLog log(line.verbose());
     FilePreferences preferences(log, FilePreferences::defaultDirectory());
     const Settings settings(preferences, log);
     const bool enabled = settings.flag(kFollowPlayersKey);
     PlayerRoster roster(settings.list(kIgnorePlayersKey));
     RosterEvents events(roster);
     MprisWatcher watcher(events, log, QDBusConnection::sessionBus());
-    if (!watcher.start())
+    if (!watcher.start()) {
+        std::fprintf(stderr, "glowcastctl players: cannot watch the session bus for media players\n");
         return 1;
+    }
     // Every call has its own time-out; this only bounds the whole.
     const QDeadlineTimer deadline(10'000);
     while (watcher.unanswered() > 0 && !deadline.hasExpired())

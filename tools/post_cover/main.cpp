@@ -38,9 +38,7 @@ int main(int argc, char** argv)
     commandLine.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The cover image to post."));
     if (const std::optional<int> status = commandLine.parse(argc, argv, 1, 1))
         return *status;
-    // The file name as given, bytes and all. The options that remain after parsing are none but a
-    // "--" that may stand before it.
-    const std::string path = std::strcmp(argv[1], "--") == 0 ? argv[2] : argv[1];
+    const std::string path = commandLine.words().front();
 
     const auto limit = glowcast::distributed_notifications::kMaximumUserInfoBytes - std::strlen(kCoverKey);
     glowcast::FileRead file = glowcast::readRegularFile(path, limit);

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -11,6 +12,9 @@ namespace {
 
 const QString kHelp = QStringLiteral("help");
 const QString kVersion = QStringLiteral("version");
+const QString kVerbose = QStringLiteral("verbose");
+// Stands in front of a word's index while the parser reads the line; no word typed starts with it.
+const QChar kMark = QChar(u'\x01');
 
 void print(std::FILE* to, const QString& text)
 {
@@ -30,9 +34,31 @@ ProgramCommandLine::ProgramCommandLine(QString program, const QString& descripti
 
 std::optional<int> ProgramCommandLine::parse(int argc, const char* const* argv, qsizetype least, qsizetype most)
 {
+    m_given.assign(argv, argv + argc);
+    return parseGiven(least, most);
+}
+
+std::optional<int> ProgramCommandLine::parse(std::span<const std::string> words, qsizetype least, qsizetype most)
+{
+    m_given.assign(1, m_program.toStdString());
+    m_given.insert(m_given.end(), words.begin(), words.end());
+    return parseGiven(least, most);
+}
+
+std::optional<int> ProgramCommandLine::parseGiven(qsizetype least, qsizetype most)
+{
+    // The parser sees every word that is not an option as a mark that stands for it: the word
+    // comes back as given, and a negative number is never taken for an option.
     QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+    bool onlyWords = false;
+    for (std::size_t i = 0; i < m_given.size(); ++i) {
+        const std::string& word = m_given[i];
+        const bool number = word.size() > 1 && word[0] == '-' &&
+                            std::all_of(word.begin() + 1, word.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const bool option = i > 0 && !onlyWords && word.size() > 1 && word[0] == '-' && !number;
+        onlyWords = onlyWords || word == "--";
+        arguments.append(option ? QString::fromLocal8Bit(word.c_str()) : kMark + QString::number(i));
+    }
     if (!parser.parse(arguments))
         return refuse(parser.errorText());
     if (parser.isSet(kHelp)) {
@@ -45,10 +71,47 @@ std::optional<int> ProgramCommandLine::parse(int argc, const char* const* argv, 
     }
     const QStringList words = parser.positionalArguments();
     if (words.size() > most)
-        return refuse(QStringLiteral("unexpected argument '%1'").arg(words.at(most)));
+        return refuse(QStringLiteral("unexpected argument '%1'").arg(QString::fromStdString(given(words.at(most)))));
     if (words.size() < least)
         return refuse(QStringLiteral("missing argument"));
     return std::nullopt;
+}
+
+void ProgramCommandLine::addVerboseOption()
+{
+    parser.addOption(
+        QCommandLineOption({QStringLiteral("v"), kVerbose}, QStringLiteral("Show the log lines on standard error.")));
+}
+
+bool ProgramCommandLine::verbose() const
+{
+    return parser.optionNames().contains(kVerbose) || parser.optionNames().contains(QStringLiteral("v"));
+}
+
+std::vector<std::string> ProgramCommandLine::words() const
+{
+    std::vector<std::string> words;
+    for (const QString& word : parser.positionalArguments())
+        words.push_back(given(word));
+    return words;
+}
+
+std::optional<std::string> ProgramCommandLine::value(const QString& option) const
+{
+    if (!parser.isSet(option))
+        return std::nullopt;
+    return given(parser.value(option));
+}
+
+std::string ProgramCommandLine::given(const QString& word) const
+{
+    if (word.startsWith(kMark)) {
+        bool number = false;
+        const qsizetype index = word.mid(1).toLongLong(&number);
+        if (number && index >= 0 && static_cast<std::size_t>(index) < m_given.size())
+            return m_given[static_cast<std::size_t>(index)];
+    }
+    return word.toLocal8Bit().toStdString();
 }
 
 void ProgramCommandLine::acceptToolkitOptions()

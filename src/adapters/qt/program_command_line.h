@@ -4,6 +4,9 @@
 #include <QString>
 
 #include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
 namespace glowcast {
 
@@ -20,8 +23,18 @@ public:
 
     // Nothing when the program goes on; otherwise the exit status to end with at once: 0 once the
     // help or the version is printed, 2 once a bad command line is reported. A count of positional
-    // arguments outside [least, most] is a bad command line.
+    // arguments outside [least, most] is a bad command line. A word of "-" and digits ("-5") is a
+    // positional argument, never an option.
     [[nodiscard]] std::optional<int> parse(int argc, const char* const* argv, qsizetype least = 0, qsizetype most = 0);
+    // The same for a sub-command, from the words after its name.
+    [[nodiscard]] std::optional<int> parse(std::span<const std::string> words, qsizetype least, qsizetype most);
+
+    // Adds -v/--verbose; verbose() says whether it was given.
+    void addVerboseOption();
+    [[nodiscard]] bool verbose() const;
+    // The positional arguments, and an option's value, exactly as given, bytes and all.
+    [[nodiscard]] std::vector<std::string> words() const;
+    [[nodiscard]] std::optional<std::string> value(const QString& option) const;
 
     // Takes the options the toolkit reads itself (-platform, -style, -session and the like), so that
     // they reach the application object made afterwards; the help leaves them out.
@@ -33,7 +46,11 @@ public:
     [[nodiscard]] QString helpText() const;
 
 private:
+    [[nodiscard]] std::optional<int> parseGiven(qsizetype least, qsizetype most);
+    [[nodiscard]] std::string given(const QString& word) const;
+
     QString m_program;
+    std::vector<std::string> m_given; // the program's name first
 };
 
 } // namespace glowcast
