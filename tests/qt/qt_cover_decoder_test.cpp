@@ -4,6 +4,7 @@
 #include "support/recording_log.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
@@ -30,48 +31,14 @@ QByteArray encode(const QImage& image, const char* format, int quality = 95, boo
     return bytes;
 }
 
-void appendLittle16(QByteArray& bytes, int value)
+// A file of tests/data: GIFs (which Qt reads but does not write) and PNGs whose headers claim far
+// more than they hold, each chunk's CRC worked out apart from Qt.
+QByteArray corpus(const char* name)
 {
-    bytes.append(static_cast<char>(value & 0xFF)).append(static_cast<char>((value >> 8) & 0xFF));
+    QFile file(QStringLiteral(GLOWCAST_TEST_DATA "/") + QLatin1String(name));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    return file.readAll();
 }
-
-// Qt reads GIF but does not write it: three vertical bands, red, green and blue, from a palette of
-// four, each pixel's code after a clear code so that every code stays 3 bits wide. The header may
-// claim another size.
-QByteArray gifBands(int width, int height, int claimedWidth, int claimedHeight)
-{
-    QByteArray bytes("GIF89a");
-    appendLittle16(bytes, claimedWidth);
-    appendLittle16(bytes, claimedHeight);
-    bytes.append("\xF1\0\0\xA0\0\0\0\xA0\0\0\0\xA0\0\0\0,\0\0\0\0", 20); // the palette; the image at 0, 0
-    appendLittle16(bytes, width);
-    appendLittle16(bytes, height);
-    bytes.append("\0\x02", 2); // no local table; minimum code size 2
-    QByteArray data;
-    unsigned bits = 0;
-    int bitCount = 0;
-    const auto put = [&](unsigned code) {
-        for (bits |= code << bitCount, bitCount += 3; bitCount >= 8; bitCount -= 8, bits >>= 8)
-            data.append(static_cast<char>(bits & 0xFF));
-    };
-    for (int i = 0; i < width * height; ++i) {
-        put(4); // clear
-        put(static_cast<unsigned>(3 * (i % width) / width));
-    }
-    put(5); // end
-    data.append(static_cast<char>(bits & 0xFF));
-    for (qsizetype at = 0; at < data.size(); at += 255)
-        bytes.append(static_cast<char>(data.mid(at, 255).size())).append(data.mid(at, 255));
-    return bytes.append("\0;", 2);
-}
-
-// PNGs that claim 100000 and 8000 pixels square but hold only a scrap of image data (8 bits, RGBA;
-// each chunk's CRC worked out apart from Qt).
-const QByteArray kPng100000 =
-    QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000186a0000186a00806000000a8520bc8"
-                        "0000000a49444154789c636000000002000148afa4710000000049454e44ae426082");
-const QByteArray kPng8000 = QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200001f4000001f40080600000006f1adf4"
-                                                "0000000a49444154789c636000000002000148afa4710000000049454e44ae426082");
 
 // A real JPEG whose frame header is rewritten to claim another size.
 QByteArray jpegClaiming(int width, int height)
@@ -131,11 +98,13 @@ protected:
 
 TEST_F(QtCoverDecoderTest, DecodesEveryCommonFormatAndStretchesAnyShapeToFillTheRedraw)
 {
-    const std::vector<std::pair<std::string, QByteArray>> rows{
-        {"jpeg", encode(bands(240, 240), "jpeg")},    {"png", encode(bands(240, 240), "png")},
-        {"bmp", encode(bands(240, 240), "bmp")},      {"webp", encode(bands(240, 240), "webp", 90)},
-        {"gif", gifBands(120, 120, 120, 120)},        {"wide png", encode(bands(600, 150), "png")},
-        {"tall jpeg", encode(bands(90, 400), "jpeg")}};
+    const std::vector<std::pair<std::string, QByteArray>> rows{{"jpeg", encode(bands(240, 240), "jpeg")},
+                                                               {"png", encode(bands(240, 240), "png")},
+                                                               {"bmp", encode(bands(240, 240), "bmp")},
+                                                               {"webp", encode(bands(240, 240), "webp", 90)},
+                                                               {"gif", corpus("bands-30.gif")},
+                                                               {"wide png", encode(bands(600, 150), "png")},
+                                                               {"tall jpeg", encode(bands(90, 400), "jpeg")}};
     for (const auto& [label, bytes] : rows) {
         SCOPED_TRACE(label);
         const std::unique_ptr<CoverImage> cover = decoder.decode(view(bytes));
@@ -218,10 +187,10 @@ TEST_F(QtCoverDecoderTest, EmptyUnreadableCutShortAndCorruptBytesGiveNoCoverAndO
 
 TEST_F(QtCoverDecoderTest, CoverClaimingHugeDimensionsIsRefusedBeforeDecoding)
 {
-    expectRefused(kPng100000, "refusing a 100000 x 100000 png cover");
-    expectRefused(gifBands(3, 2, 65535, 65535), "refusing a 65535 x 65535 gif cover");
+    expectRefused(corpus("claims-100000-square.png"), "refusing a 100000 x 100000 png cover");
+    expectRefused(corpus("claims-65535-square.gif"), "refusing a 65535 x 65535 gif cover");
     // Just inside the budget the header alone is not refused: the cover fails on its missing data.
-    expectRefused(kPng8000, "could not decode the png cover");
+    expectRefused(corpus("claims-8000-square.png"), "could not decode the png cover");
     // Each 8 x 8 block takes at least a bit: a JPEG shorter than that is a header claiming too much.
     expectRefused(jpegClaiming(65500, 65500), "the jpeg cover is cut short: its header claims 65500 x "
                                               "65500 pixels, more than its ");
