@@ -13,7 +13,7 @@ namespace {
 const QString kHelp = QStringLiteral("help");
 const QString kVersion = QStringLiteral("version");
 const QString kVerbose = QStringLiteral("verbose");
-// Stands in front of a word's index while the parser reads the line; no word typed starts with it.
+// Stands in front of a negative number's index while the parser reads the line.
 const QChar kMark = QChar(u'\x01');
 
 void print(std::FILE* to, const QString& text)
@@ -47,17 +47,14 @@ std::optional<int> ProgramCommandLine::parse(std::span<const std::string> words,
 
 std::optional<int> ProgramCommandLine::parseGiven(qsizetype least, qsizetype most)
 {
-    // The parser sees every word that is not an option as a mark that stands for it: the word
-    // comes back as given, and a negative number is never taken for an option.
+    // The parser sees a word of "-" and digits as a mark that stands for it, so that a negative
+    // number is never taken for an option; words() gives it back.
     QStringList arguments;
-    bool onlyWords = false;
     for (std::size_t i = 0; i < m_given.size(); ++i) {
         const std::string& word = m_given[i];
-        const bool number = word.size() > 1 && word[0] == '-' &&
+        const bool number = i > 0 && word.size() > 1 && word[0] == '-' &&
                             std::all_of(word.begin() + 1, word.end(), [](char c) { return c >= '0' && c <= '9'; });
-        const bool option = i > 0 && !onlyWords && word.size() > 1 && word[0] == '-' && !number;
-        onlyWords = onlyWords || word == "--";
-        arguments.append(option ? QString::fromLocal8Bit(word.c_str()) : kMark + QString::number(i));
+        arguments.append(number ? kMark + QString::number(i) : QString::fromLocal8Bit(word.c_str()));
     }
     if (!parser.parse(arguments))
         return refuse(parser.errorText());
@@ -90,9 +87,23 @@ bool ProgramCommandLine::verbose() const
 
 std::vector<std::string> ProgramCommandLine::words() const
 {
+    // Each word as it was typed: the next given word that reads as it, bytes and all.
     std::vector<std::string> words;
-    for (const QString& word : parser.positionalArguments())
-        words.push_back(given(word));
+    std::size_t next = 1;
+    for (const QString& word : parser.positionalArguments()) {
+        const std::string typed = given(word);
+        const auto found =
+            std::find_if(m_given.begin() + static_cast<std::ptrdiff_t>(std::min(next, m_given.size())), m_given.end(),
+                         [&](const std::string& candidate) {
+                             return candidate == typed || QString::fromLocal8Bit(candidate.c_str()) == word;
+                         });
+        if (found == m_given.end()) {
+            words.push_back(typed);
+            continue;
+        }
+        words.push_back(*found);
+        next = static_cast<std::size_t>(found - m_given.begin()) + 1;
+    }
     return words;
 }
 
