@@ -1,9 +1,9 @@
 #pragma once
 
-#include "core/glowcast_controller.h"
 #include "core/ports/alert.h"
 #include "core/ports/follower_view.h"
 #include "core/ports/link_button_prompt.h"
+#include "core/ports/views.h"
 
 #include <string>
 

@@ -31,12 +31,6 @@ inline constexpr std::chrono::milliseconds kSetUpDelay{250};
 // How a set-up ended: with the lamp list read and the cover handler registered, or abandoned.
 enum class SetUpEnd { Listening, Abandoned };
 
-// What the controller shows on: the lamp table and the cover with its colours. Either may be missing.
-struct ControllerViews {
-    LampListView* lamps = nullptr;
-    CoverDisplay* cover = nullptr;
-};
-
 // The main controller: sets itself up against the bridge, fills the lamp collection, follows cover
 // changes (the lamp plan decides which lamp takes which body, lamp care sends them) and saves the
 // selection when the program quits. Every call happens on the main thread, one at a time. Lamp care

@@ -2,6 +2,7 @@
 
 #include "core/colour.h"
 #include "core/covers/player_roster.h"
+#include "core/glowcast_controller.h"
 
 #include <QAction>
 #include <QCloseEvent>

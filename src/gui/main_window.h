@@ -1,7 +1,6 @@
 #pragma once
 
 #include "bridge_address_bar.h"
-#include "core/glowcast_controller.h"
 #include "core/ports/follower_view.h"
 #include "core/ports/views.h"
 #include "lamp_table_model.h"
@@ -16,6 +15,8 @@
 #include <span>
 
 namespace glowcast {
+
+class GlowcastController;
 
 // A read-only colour swatch.
 class ColourSwatch final : public QFrame {

@@ -33,4 +33,10 @@ public:
     virtual void showCover(const CoverImage* cover, std::span<const Colour> colours) = 0;
 };
 
+// What the controller shows on: the lamp table and the cover with its colours. Either may be missing.
+struct ControllerViews {
+    LampListView* lamps = nullptr;
+    CoverDisplay* cover = nullptr;
+};
+
 } // namespace glowcast
