@@ -114,7 +114,7 @@ TEST(GlowcastctlTest, PairsListsAndSetsALampOnTheSimulator)
     const auto run = [&](const char* command) {
         return runProgram(QStringLiteral(GLOWCAST_CTL), QString::fromLatin1(command).split(u' '), environment, 60'000);
     };
-    const CommandRun pair = run("pair");
+    const CommandRun pair = run("pair -v"); // the log lines too
     EXPECT_EQ(pair.exitCode, 0) << pair.err;
     EXPECT_EQ(pair.out, "paired with the bridge at " + sim.address + "\n");
     EXPECT_NE(pair.err.find("Press the link button on your lighting bridge now"), std::string::npos);
