@@ -8,7 +8,9 @@
 //   palette_bench measure DIR REFS       the Markdown tables of the figures
 //   palette_bench swatches OUT.png COVER...  each cover beside its five lamp colours, classic above vivid
 
+#include "adapters/files/regular_file.h"
 #include "adapters/qt/qt_cover_decoder.h"
+#include "core/covers/art_url.h"
 #include "core/eyedropper.h"
 #include "core/lamp_care/chromaticity.h"
 #include "core/lamp_colour.h"
@@ -369,10 +371,12 @@ int swatches(const QString& target, const QStringList& covers)
     for (int c = 0; c < covers.size(); ++c) {
         const int top = kGap + c * (kCover + kGap);
         painter.drawImage(QRect(kGap, top, kCover, kCover), QImage(covers[c]));
-        const auto image = decoder.decodeFile(covers[c]);
-        if (!image)
+        const FileRead file = readRegularFile(QFile::encodeName(covers[c]).toStdString(), kMaximumCoverBytes);
+        const DecodedCover decoded = decoder.decodeCover(file.bytes);
+        if (!decoded.image)
             return 1;
-        Eyedropper eyedropper(image.get(), log);
+        const QtCoverImage* image = decoded.image.get();
+        Eyedropper eyedropper(image, log);
         const PixelCanvas canvas = image->drawInto(Eyedropper::kCanvasSide, Eyedropper::kCanvasSide);
         std::vector<Rgb> rows[2];
         for (const Colour& colour : eyedropper.getColours(5))
