@@ -226,7 +226,7 @@ TEST_F(FollowerTest, SameBytesRepeatedMetadataAndPausingSendNothing)
     EXPECT_EQ(sent, (std::vector<Bytes>{kJpeg, sameLength}));
 
     follower.sendAgain(); // the lamps were put back meanwhile
-    finish({ArtFetchResult::Outcome::Bytes, sameLength, {}});
+    finish({ArtFetchResult::Kind::Bytes, sameLength, {}});
     EXPECT_EQ(sent, (std::vector<Bytes>{kJpeg, sameLength, sameLength}));
     EXPECT_EQ(reads, (std::vector<std::string>{"/tmp/art", "/tmp/art", "/tmp/art"}));
 }
