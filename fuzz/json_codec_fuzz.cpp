@@ -34,32 +34,21 @@ void make(FuzzedDataProvider& input, Dictionary& sent, Dictionary& expected, int
 {
     for (int entries = input.ConsumeIntegralInRange(depth == 0 ? 0 : 1, 5); entries > 0; --entries) {
         const std::string key = word(input, true);
-        switch (input.ConsumeIntegralInRange(0, depth < 3 ? 3 : 2)) {
-        case 0: {
-            const std::string text = word(input, false);
-            sent.set(key, text);
-            expected.set(key, text);
-            break;
-        }
-        case 1: {
+        const int kind = input.ConsumeIntegralInRange(0, depth < 3 ? 3 : 2);
+        if (kind == 1) {
             const int number = input.ConsumeIntegralInRange(-100000, 100000);
             sent.set(key, number);
             expected.set(key, std::to_string(number));
-            break;
-        }
-        case 2: {
-            const char* flag = input.ConsumeBool() ? "true" : "false";
-            sent.set(key, flag);
-            expected.set(key, flag);
-            break;
-        }
-        default: {
+        } else if (kind == 3) {
             Dictionary nestedSent;
             Dictionary nestedExpected;
             make(input, nestedSent, nestedExpected, depth + 1);
             sent.set(key, std::move(nestedSent));
             expected.set(key, std::move(nestedExpected));
-        }
+        } else { // a text, or a flag as its text
+            const std::string text = kind == 0 ? word(input, false) : input.ConsumeBool() ? "true" : "false";
+            sent.set(key, text);
+            expected.set(key, text);
         }
     }
 }

@@ -4,7 +4,6 @@
 #include "support/private_session_bus.h"
 #include "support/processes.h"
 
-
 #include <gtest/gtest.h>
 
 namespace glowcast::testing {
@@ -23,7 +22,7 @@ protected:
 
     ConfigDirectory config;
     PrivateSessionBus bus;
-    Simulator sim{{QStringLiteral("--lamps"), QStringLiteral("3"), QStringLiteral("--user"), QStringLiteral("alice")}};
+    Simulator sim{words("--lamps 3 --user alice")};
     QProcessEnvironment environment;
 };
 

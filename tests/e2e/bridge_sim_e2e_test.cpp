@@ -18,7 +18,7 @@ namespace {
 
 class BridgeSimulatorTest : public ::testing::Test {
 protected:
-    Simulator sim{{QStringLiteral("--lamps"), QStringLiteral("3"), QStringLiteral("--user"), QStringLiteral("alice")}};
+    Simulator sim{words("--lamps 3 --user alice")};
     RecordingLog log;
     QtHttpTransport http{log, {1500ms, std::size_t{8} << 20}}; // 1.5 s in place of the product's 30
     FakePreferences prefs;
@@ -105,14 +105,14 @@ TEST_F(BridgeSimulatorTest, InjectedFaultsAreNoReplyOrAReplyAsTheBridgeExpects)
 // the first attempt, list the lamps, set one, all in a private preferences directory.
 TEST(GlowcastctlTest, PairsListsAndSetsALampOnTheSimulator)
 {
-    Simulator sim{{QStringLiteral("--press-after"), QStringLiteral("1")}};
+    Simulator sim{words("--press-after 1")};
     ASSERT_FALSE(sim.address.empty());
     sim.control(HttpMethod::Post, "/sim/lamps", R"({"names":["Küche","Hall"]})");
     QTemporaryDir config;
     ASSERT_TRUE(config.isValid());
     const QProcessEnvironment environment = programEnvironment({}, config.path(), sim.address);
     const auto run = [&](const char* command) {
-        return runProgram(QStringLiteral(GLOWCAST_CTL), QString::fromLatin1(command).split(u' '), environment, 60'000);
+        return runProgram(QStringLiteral(GLOWCAST_CTL), words(command), environment, 60'000);
     };
     const CommandRun pair = run("pair -v"); // the log lines too
     EXPECT_EQ(pair.exitCode, 0) << pair.err;
@@ -123,8 +123,7 @@ TEST(GlowcastctlTest, PairsListsAndSetsALampOnTheSimulator)
     EXPECT_EQ(lights.exitCode, 0) << lights.err;
     EXPECT_EQ(lights.out, "1\tK\xC3\xBC"
                           "che\n2\tHall\n");
-    const CommandRun set = run("set 2 255 0 0");
-    EXPECT_EQ(set.exitCode, 0) << set.err;
+    EXPECT_EQ(run("set 2 255 0 0").exitCode, 0);
     const std::vector<std::string> puts = sim.requests(QStringLiteral("PUT"));
     ASSERT_EQ(puts.size(), 1u);
     EXPECT_TRUE(puts[0].starts_with("PUT /api/") &&
@@ -136,14 +135,14 @@ TEST(QtHttpTransportTest, RefusedConnectionAndInvalidUrlsAreNoReply)
 {
     RecordingLog log;
     QtHttpTransport http{log, {2s, std::size_t{8} << 20}};
-    // Port 9 (discard) is closed on loopback in the test environment.
-    EXPECT_EQ(http.send({HttpMethod::Get, "http://127.0.0.1:9/api/nupnp", "", 30s}), std::nullopt);
-    EXPECT_EQ(http.send({HttpMethod::Get, "http://bad host/api", "", 30s}), std::nullopt);
-    EXPECT_EQ(http.send({HttpMethod::Get, "ftp://127.0.0.1/api", "", 30s}), std::nullopt);
-    // Qt Network would resolve the dots and rewrite the escape: sent exactly as built, or not at all.
-    EXPECT_EQ(http.send({HttpMethod::Put, "http://127.0.0.1:9/api/u/lights/1/../../../x/state", "{}", 30s}),
-              std::nullopt);
-    EXPECT_EQ(http.send({HttpMethod::Get, "http://127.0.0.1:9/api/%41lice/lights", "", 30s}), std::nullopt);
+    // Port 9 (discard) is closed on loopback in the test environment. Qt Network would resolve the dots
+    // and rewrite the escape: sent exactly as built, or not at all.
+    for (const std::string url :
+         {"http://127.0.0.1:9/api/nupnp", "http://bad host/api", "ftp://127.0.0.1/api",
+          "http://127.0.0.1:9/api/u/lights/1/../../../x/state", "http://127.0.0.1:9/api/%41lice/lights"}) {
+        const bool put = url.ends_with("/state");
+        EXPECT_EQ(http.send({put ? HttpMethod::Put : HttpMethod::Get, url, put ? "{}" : "", 30s}), std::nullopt) << url;
+    }
     ASSERT_EQ(log.lines.size(), 5u);
     EXPECT_EQ(log.lines[1], "HTTP GET http://bad host/api not sent: not a valid http URL");
     EXPECT_EQ(log.lines[3], "HTTP PUT http://127.0.0.1:9/api/u/lights/1/../../../x/state not sent: its path would go "

@@ -25,7 +25,7 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
     ASSERT_TRUE(QFile::exists(kMprisPlugin)) << "mpv-mpris is not installed (scripts/install-deps.sh)";
     ConfigDirectory work;
     PrivateSessionBus bus;
-    Simulator sim{{QStringLiteral("--lamps"), QStringLiteral("3"), QStringLiteral("--user"), QStringLiteral("alice")}};
+    Simulator sim{words("--lamps 3 --user alice")};
     ASSERT_FALSE(bus.address().isEmpty() || sim.address.empty());
     work.writePaired(sim.address, "1+ 2- 3+");
 
@@ -41,8 +41,8 @@ TEST(PlayerEndToEndTest, TheLampsTakeTheColoursOfTheCoverBesideTheTrackMpvPlays)
     Child app{QStringLiteral(GLOWCAST_APP), {}, environment};
     ASSERT_TRUE(app.waitForOutput("registering for notifications")) << app.output().toStdString();
     Child mpv{QStringLiteral("mpv"),
-              {QStringLiteral("--no-config"), QStringLiteral("--script=") + kMprisPlugin, QStringLiteral("--no-video"),
-               QStringLiteral("--ao=null"), QStringLiteral("--loop=inf"), work.file(QStringLiteral("track.wav"))},
+              words("--no-config --no-video --ao=null --loop=inf")
+                  << QStringLiteral("--script=") + kMprisPlugin << work.file(QStringLiteral("track.wav")),
               environment};
 
     // Which colours a cover gives is the core's to show; here, that the cover reaches the lamps.

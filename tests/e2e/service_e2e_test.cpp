@@ -37,14 +37,6 @@ namespace {
 
 const QByteArray kListening = "registering for notifications";
 
-QStringList words(std::initializer_list<const char*> list)
-{
-    QStringList out;
-    for (const char* word : list)
-        out << QString::fromUtf8(word);
-    return out;
-}
-
 // A session bus that lets every user connect (the caller of another user must reach the program to
 // be refused by it), listening in a directory every user may enter.
 QStringList openBusConfiguration(const QTemporaryDir& directory)
@@ -91,7 +83,7 @@ protected:
     ConfigDirectory config;
     QTemporaryDir busDirectory;
     PrivateSessionBus bus{openBusConfiguration(busDirectory)};
-    Simulator sim{words({"--lamps", "3", "--user", "alice", "--press-after", "1"})};
+    Simulator sim{words("--lamps 3 --user alice --press-after 1")};
     QProcessEnvironment environment;
 };
 
@@ -115,7 +107,7 @@ TEST_F(ServiceEndToEndTest, HeadlessPairsByNotificationTakesControlCallsAloneFol
     EXPECT_TRUE(mapped.contains("libQt6Core")) << "the right process";
     EXPECT_FALSE(mapped.contains("libQt6Widgets"));
 
-    EXPECT_EQ(ctl(words({"enable", "3"})), (std::pair<int, std::string>{0, "lamp 3 on in the running Glowcast\n"}));
+    EXPECT_EQ(ctl(words("enable 3")), (std::pair<int, std::string>{0, "lamp 3 on in the running Glowcast\n"}));
     // A second instance, windowed or not, says so and ends before it reads the preferences; a caller
     // running as another user is refused.
     const QByteArray before = QJsonDocument(config.preferences()).toJson();
@@ -128,27 +120,27 @@ TEST_F(ServiceEndToEndTest, HeadlessPairsByNotificationTakesControlCallsAloneFol
     }
     EXPECT_EQ(QJsonDocument(config.preferences()).toJson(), before);
     if (::geteuid() == 0) {
-        Child stranger{QStringLiteral("setpriv"),
-                       words({"--reuid=65534", "--regid=65534", "--clear-groups", "gdbus", "call", "--session",
-                              "--dest", "org.glowcast.Glowcast", "--object-path", "/org/glowcast/Glowcast", "--method",
-                              "org.glowcast.Control1.Disable", "3"}),
-                       environment};
+        Child stranger{
+            QStringLiteral("setpriv"),
+            words("--reuid=65534 --regid=65534 --clear-groups gdbus call --session --dest org.glowcast.Glowcast "
+                  "--object-path /org/glowcast/Glowcast --method org.glowcast.Control1.Disable 3"),
+            environment};
         EXPECT_NE(stranger.exitCode(), 0);
         EXPECT_TRUE(stranger.output().contains("org.freedesktop.DBus.Error.AccessDenied")) << stranger.output().data();
     }
-    EXPECT_EQ(ctl(words({"lamps"})).second, "1\ton\tLamp 1\n2\toff\tLamp 2\n3\ton\tLamp 3\n");
+    EXPECT_EQ(ctl(words("lamps")).second, "1\ton\tLamp 1\n2\toff\tLamp 2\n3\ton\tLamp 3\n");
     sim.control(HttpMethod::Delete, "/sim/requests");
     ASSERT_TRUE(postCover(QColor(255, 0, 0)));
     EXPECT_TRUE(pollFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; }));
     EXPECT_EQ(sim.requests(QStringLiteral("PUT")).back(),
               "PUT /api/" + config.preferences()[QStringLiteral("username")].toString().toStdString() +
                   "/lights/3/state {\"bri\":255,\"xy\":[0.640,0.330]}");
-    EXPECT_NE(ctl(words({"status"})).second.find("colours: #ff0000 #ff0000\n"), std::string::npos);
+    EXPECT_NE(ctl(words("status")).second.find("colours: #ff0000 #ff0000\n"), std::string::npos);
 
     app->signal(SIGTERM);
     EXPECT_EQ(app->exitCode(), 0);
     EXPECT_EQ(config.savedLamps(), "1+ 2- 3+");
-    EXPECT_EQ(ctl(words({"disable", "1"})).first, 0) << "through the file now";
+    EXPECT_EQ(ctl(words("disable 1")).first, 0) << "through the file now";
     EXPECT_EQ(config.savedLamps(), "1- 2- 3+");
 }
 
@@ -165,7 +157,7 @@ TEST_F(ServiceEndToEndTest, AFlatAzureCoverKeepsItsOwnChromaticityOnceThePalette
     ASSERT_TRUE(pollFor([&] { return !sim.requests(QStringLiteral("PUT")).empty(); }));
     EXPECT_EQ(sim.requests(QStringLiteral("PUT")).back(), put + R"({"bri":128,"xy":[0.198,0.101]})");
 
-    EXPECT_EQ(ctl(words({"config", "palette", "vivid"})).first, 0);
+    EXPECT_EQ(ctl(words("config palette vivid")).first, 0);
     sim.control(HttpMethod::Delete, "/sim/requests");
     ASSERT_TRUE(postCover(QColor(0, 128, 255)));
     ASSERT_TRUE(pollFor([&] { return !sim.requests(QStringLiteral("PUT")).empty(); }));
@@ -182,27 +174,25 @@ TEST_F(ServiceEndToEndTest, GlowcastctlBridgeLetsAServiceThatFoundNoBridgeSetIts
     const auto app = headless();
     ASSERT_TRUE(app->waitForOutput("glowcastctl bridge ADDRESS")) << app->output().toStdString();
     EXPECT_TRUE(app->output().contains("alert: Unable to find IP of bridge: Have tried to discover"));
-    EXPECT_EQ(ctl(words({"bridge", "not an address"})).first, 2);
+    EXPECT_EQ(ctl({QStringLiteral("bridge"), QStringLiteral("not an address")}).first, 2);
     EXPECT_EQ(ctl({QStringLiteral("bridge"), QString::fromStdString(sim.address)}).first, 0);
     ASSERT_TRUE(app->waitForOutput(kListening)) << app->output().toStdString();
-    EXPECT_EQ(ctl(words({"config", "lastusedbridgeIP"})).second, sim.address + "\n");
+    EXPECT_EQ(ctl(words("config lastusedbridgeIP")).second, sim.address + "\n");
 }
 
 TEST_F(ServiceEndToEndTest, WithoutGlowcastConcurrentGlowcastctlEditsOfTheFileAllLand)
 {
     config.writePaired(sim.address, "1- 2- 3- 4- 5- 6-");
     std::vector<std::unique_ptr<Child>> runs;
-    for (int id = 1; id <= 6; ++id)
-        runs.push_back(std::make_unique<Child>(
-            QStringLiteral(GLOWCAST_CTL), QStringList{QStringLiteral("enable"), QString::number(id)}, environment));
-    runs.push_back(std::make_unique<Child>(QStringLiteral(GLOWCAST_CTL), words({"bridge", "10.0.0.9"}), environment));
+    for (const char* line : {"enable 1", "enable 2", "enable 3", "enable 4", "enable 5", "enable 6", "bridge 10.0.0.9"})
+        runs.push_back(std::make_unique<Child>(QStringLiteral(GLOWCAST_CTL), words(line), environment));
     for (const auto& run : runs)
         EXPECT_EQ(run->exitCode(30'000), 0) << run->output().toStdString();
     EXPECT_EQ(config.savedLamps(), "1+ 2+ 3+ 4+ 5+ 6+");
     EXPECT_EQ(config.preferences()[QStringLiteral("lastusedbridgeIP")].toString(), QStringLiteral("10.0.0.9"));
     EXPECT_EQ(config.preferences()[QStringLiteral("username")].toString(), QStringLiteral("alice"));
-    EXPECT_EQ(ctl(words({"config", "followplayers", "maybe"})).first, 2);
-    EXPECT_EQ(ctl(words({"enable", "9"})).first, 1);
+    EXPECT_EQ(ctl(words("config followplayers maybe")).first, 2);
+    EXPECT_EQ(ctl(words("enable 9")).first, 1);
 }
 
 } // namespace

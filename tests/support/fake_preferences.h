@@ -17,9 +17,7 @@ public:
     std::optional<std::string> text(std::string_view key) override
     {
         const auto found = texts.find(key);
-        if (found == texts.end())
-            return std::nullopt;
-        return found->second;
+        return found == texts.end() ? std::nullopt : std::optional{found->second};
     }
     void setText(std::string_view key, std::optional<std::string> value) override
     {

@@ -27,6 +27,12 @@ namespace glowcast::testing {
 
 using namespace std::chrono_literals;
 
+// The words of a command line, split at spaces.
+inline QStringList words(const char* line)
+{
+    return QString::fromUtf8(line).split(u' ');
+}
+
 // The environment of a program a test starts: this session bus (none when empty), this
 // configuration directory, this portal (none when empty), no display but Qt's offscreen one.
 inline QProcessEnvironment programEnvironment(const QString& busAddress, const QString& configDirectory,

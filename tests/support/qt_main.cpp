@@ -14,8 +14,7 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
 #ifdef GLOWCAST_TEST_WIDGETS
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0); // unless one is chosen
     QApplication application(argc, argv);
 #else
     QCoreApplication application(argc, argv);
