@@ -27,75 +27,68 @@ using Bytes = std::vector<std::uint8_t>;
 const Bytes kJpeg{0xFF, 0xD8, 0xFF, 0xE0};
 const Bytes kPng{0x89, 'P', 'N', 'G'};
 
-struct UrlCase {
-    std::string url;
-    ArtSource expected;
-};
-
-class ArtUrlTest : public ::testing::TestWithParam<UrlCase> {};
-
-TEST_P(ArtUrlTest, ReadsEveryKindAndRefusesTheRest)
+TEST(ArtUrlTest, ReadsEveryKindAndRefusesTheRest)
 {
-    EXPECT_EQ(parseArtUrl(GetParam().url, 16), GetParam().expected) << GetParam().url;
+    const std::pair<std::string, ArtSource> rows[] = {
+        {"file:///home/ann/Music/cover", ArtFile{"/home/ann/Music/cover"}},
+        {"file://LocalHost/tmp/a%20b/%C3%A9t%C3%A9.jpg", ArtFile{"/tmp/a b/\xC3\xA9t\xC3\xA9.jpg"}},
+        {"file://nas/share/c.jpg", ArtRefused{"the file URL names another host, \"nas\""}},
+        {"file:///tmp/%zz", ArtRefused{"the file URL has a broken percent escape"}},
+        {"file:///tmp/%00x", ArtRefused{"the file URL's path holds a NUL byte"}},
+        {"file:cover.jpg", ArtRefused{"the file URL has no absolute path"}},
+        {"data:image/png;base64,/9j/4A==", ArtData{kJpeg}}, // labelled PNG, holds a JPEG
+        {"data:;BASE64,/9j/\r\n4A", ArtData{kJpeg}},
+        {"data:;base64,%2F9j%2F4A%3D%3D", ArtData{kJpeg}},
+        {"data:image/jpeg,%FF%D8%FF%E0", ArtData{kJpeg}},
+        {"data:;base64,_9j_4A==", ArtData{kJpeg}},
+        {"data:;base64,/9j/4AA", ArtData{{0xFF, 0xD8, 0xFF, 0xE0, 0x00}}},
+        {"svn+ssh://host/a",
+         ArtRefused{"Glowcast reads covers from file, data, http and https URLs, not from \"svn+ssh:\" ones"}},
+        {"data:;base64,/9j/4A=x", ArtRefused{"the data URI's base64 is broken"}},
+        {"data:image/png;base64", ArtRefused{"the data URI has no comma before its data"}},
+        {"data:,", ArtRefused{"the data URI holds no bytes"}},
+        {"data:;base64,AAAAAAAAAAAAAAAAAAAAAAAA",
+         ArtRefused{"the data URI holds 18 bytes, more than the 16 a cover may have"}},
+        {"data:;base64," + std::string(200, 'A'),
+         ArtRefused{"the data URI holds at least 75 bytes, more than the 16 a cover may have"}},
+        {"https://open.spotify.com/image/ab67616d0000b273", ArtHttp{"https://i.scdn.co/image/ab67616d0000b273"}},
+        {"http://127.0.0.1:8080/art?id=1", ArtHttp{"http://127.0.0.1:8080/art?id=1"}},
+        {"https:///x.jpg", ArtRefused{"the web URL names no host"}},
+        {"http://a b/c", ArtRefused{"the web URL holds a space or a control character"}},
+        {"attachment://cover.jpg",
+         ArtRefused{"Glowcast reads covers from file, data, http and https URLs, not from \"attachment:\" ones"}},
+        {"", ArtRefused{"the art URL is empty"}},
+        {"cover.jpg", ArtRefused{"the art URL has no scheme"}},
+        {"file:///%30%39%4a%4A%6f%6F", ArtFile{"/09JJoo"}},
+        {"file://localhost", ArtRefused{"the file URL has no path"}},
+        {"data:;base64,QQ==", ArtData{{0x41}}},
+        {"data:;base64,Q Q\t=\v=\f", ArtData{{0x41}}},
+        {"data:;base64,QUI", ArtData{{0x41, 0x42}}},
+        {"data:;base64,+-/_AZaz09+/-_-_",
+         ArtData{{0xFB, 0xEF, 0xFF, 0x01, 0x96, 0xB3, 0xD3, 0xDF, 0xBF, 0xFB, 0xFF, 0xBF}}},
+        {"data:;base64,QQ=", ArtRefused{"the data URI's base64 is broken"}},
+        {"data:;base64,QUJDQ", ArtRefused{"the data URI's base64 is broken"}},
+        {"data:," + std::string(48, 'a'), ArtRefused{"the data URI holds 48 bytes, more than the 16 a cover may have"}},
+        {"data:," + std::string(51, 'a'),
+         ArtRefused{"the data URI holds at least 17 bytes, more than the 16 a cover may have"}},
+        {"data:;base64," + std::string(65557, 'A'),
+         ArtRefused{"the data URI holds about 49176 bytes, more than the 16 a cover may have"}},
+        {"http://", ArtRefused{"the web URL names no host"}},
+        {"http://?a", ArtRefused{"the web URL names no host"}},
+        {"http://#a", ArtRefused{"the web URL names no host"}},
+        {"http://a\x7f/", ArtRefused{"the web URL holds a space or a control character"}},
+        {"Http://x/!~", ArtHttp{"Http://x/!~"}},
+        {"https://open.spotify.com/image/", ArtHttp{"https://open.spotify.com/image/"}},
+        {"https://Open.Spotify.com/image/a/b", ArtHttp{"https://Open.Spotify.com/image/a/b"}},
+        {"AZaz09+-.:x",
+         ArtRefused{"Glowcast reads covers from file, data, http and https URLs, not from \"azaz09+-.:\" ones"}},
+        {"ht_tp://x", ArtRefused{"the art URL has no scheme"}},
+        {"http://x/" + std::string(kMaximumArtUrlBytes - 9, 'a'),
+         ArtHttp{"http://x/" + std::string(kMaximumArtUrlBytes - 9, 'a')}},
+        {"http://x/" + std::string(kMaximumArtUrlBytes, 'a'), ArtRefused{"the art URL is 65545 bytes long"}}};
+    for (const auto& [url, expected] : rows)
+        EXPECT_EQ(parseArtUrl(url, 16), expected) << url;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Urls, ArtUrlTest,
-    ::testing::Values(
-        UrlCase{"file:///home/ann/Music/cover", ArtFile{"/home/ann/Music/cover"}},
-        UrlCase{"file://LocalHost/tmp/a%20b/%C3%A9t%C3%A9.jpg", ArtFile{"/tmp/a b/\xC3\xA9t\xC3\xA9.jpg"}},
-        UrlCase{"file://nas/share/c.jpg", ArtRefused{"the file URL names another host, \"nas\""}},
-        UrlCase{"file:///tmp/%zz", ArtRefused{"the file URL has a broken percent escape"}},
-        UrlCase{"file:///tmp/%00x", ArtRefused{"the file URL's path holds a NUL byte"}},
-        UrlCase{"file:cover.jpg", ArtRefused{"the file URL has no absolute path"}},
-        UrlCase{"data:image/png;base64,/9j/4A==", ArtData{kJpeg}}, // labelled PNG, holds a JPEG
-        UrlCase{"data:;BASE64,/9j/\r\n4A", ArtData{kJpeg}}, UrlCase{"data:;base64,%2F9j%2F4A%3D%3D", ArtData{kJpeg}},
-        UrlCase{"data:image/jpeg,%FF%D8%FF%E0", ArtData{kJpeg}}, UrlCase{"data:;base64,_9j_4A==", ArtData{kJpeg}},
-        UrlCase{"data:;base64,/9j/4AA", ArtData{{0xFF, 0xD8, 0xFF, 0xE0, 0x00}}},
-        UrlCase{"svn+ssh://host/a",
-                ArtRefused{"Glowcast reads covers from file, data, http and https URLs, not from \"svn+ssh:\" ones"}},
-        UrlCase{"data:;base64,/9j/4A=x", ArtRefused{"the data URI's base64 is broken"}},
-        UrlCase{"data:image/png;base64", ArtRefused{"the data URI has no comma before its data"}},
-        UrlCase{"data:,", ArtRefused{"the data URI holds no bytes"}},
-        UrlCase{"data:;base64,AAAAAAAAAAAAAAAAAAAAAAAA",
-                ArtRefused{"the data URI holds 18 bytes, more than the 16 a cover may have"}},
-        UrlCase{"data:;base64," + std::string(200, 'A'),
-                ArtRefused{"the data URI holds at least 75 bytes, more than the 16 a cover may have"}},
-        UrlCase{"https://open.spotify.com/image/ab67616d0000b273", ArtHttp{"https://i.scdn.co/image/ab67616d0000b273"}},
-        UrlCase{"http://127.0.0.1:8080/art?id=1", ArtHttp{"http://127.0.0.1:8080/art?id=1"}},
-        UrlCase{"https:///x.jpg", ArtRefused{"the web URL names no host"}},
-        UrlCase{"http://a b/c", ArtRefused{"the web URL holds a space or a control character"}},
-        UrlCase{
-            "attachment://cover.jpg",
-            ArtRefused{"Glowcast reads covers from file, data, http and https URLs, not from \"attachment:\" ones"}},
-        UrlCase{"", ArtRefused{"the art URL is empty"}}, UrlCase{"cover.jpg", ArtRefused{"the art URL has no scheme"}},
-        UrlCase{"file:///%30%39%4a%4A%6f%6F", ArtFile{"/09JJoo"}},
-        UrlCase{"file://localhost", ArtRefused{"the file URL has no path"}},
-        UrlCase{"data:;base64,QQ==", ArtData{{0x41}}}, UrlCase{"data:;base64,Q Q\t=\v=\f", ArtData{{0x41}}},
-        UrlCase{"data:;base64,QUI", ArtData{{0x41, 0x42}}},
-        UrlCase{"data:;base64,+-/_AZaz09+/-_-_",
-                ArtData{{0xFB, 0xEF, 0xFF, 0x01, 0x96, 0xB3, 0xD3, 0xDF, 0xBF, 0xFB, 0xFF, 0xBF}}},
-        UrlCase{"data:;base64,QQ=", ArtRefused{"the data URI's base64 is broken"}},
-        UrlCase{"data:;base64,QUJDQ", ArtRefused{"the data URI's base64 is broken"}},
-        UrlCase{"data:," + std::string(48, 'a'),
-                ArtRefused{"the data URI holds 48 bytes, more than the 16 a cover may have"}},
-        UrlCase{"data:," + std::string(51, 'a'),
-                ArtRefused{"the data URI holds at least 17 bytes, more than the 16 a cover may have"}},
-        UrlCase{"data:;base64," + std::string(65557, 'A'),
-                ArtRefused{"the data URI holds about 49176 bytes, more than the 16 a cover may have"}},
-        UrlCase{"http://", ArtRefused{"the web URL names no host"}},
-        UrlCase{"http://?a", ArtRefused{"the web URL names no host"}},
-        UrlCase{"http://#a", ArtRefused{"the web URL names no host"}},
-        UrlCase{"http://a\x7f/", ArtRefused{"the web URL holds a space or a control character"}},
-        UrlCase{"Http://x/!~", ArtHttp{"Http://x/!~"}},
-        UrlCase{"https://open.spotify.com/image/", ArtHttp{"https://open.spotify.com/image/"}},
-        UrlCase{"https://Open.Spotify.com/image/a/b", ArtHttp{"https://Open.Spotify.com/image/a/b"}},
-        UrlCase{"AZaz09+-.:x",
-                ArtRefused{"Glowcast reads covers from file, data, http and https URLs, not from \"azaz09+-.:\" ones"}},
-        UrlCase{"ht_tp://x", ArtRefused{"the art URL has no scheme"}},
-        UrlCase{"http://x/" + std::string(kMaximumArtUrlBytes - 9, 'a'),
-                ArtHttp{"http://x/" + std::string(kMaximumArtUrlBytes - 9, 'a')}},
-        UrlCase{"http://x/" + std::string(kMaximumArtUrlBytes, 'a'), ArtRefused{"the art URL is 65545 bytes long"}}));
 
 // A cover's words in a log line: control bytes become "?", a cut keeps characters whole.
 TEST(ArtTextTest, PrintsControlBytesAsQuestionMarksAndCutsAtAWholeCharacter)
@@ -152,42 +145,41 @@ protected:
     CoverFollower follower{options, *this, *this, *this, scheduler, log, this};
 };
 
-// Each step is "name:Playing", "name:Paused", "name:Stopped", "name=Identity" or "-name" (it quits).
-struct ChoiceCase {
-    std::vector<std::string> steps;
-    std::string followed; // empty: none
-};
-
-class PlayerChoiceTest : public FollowerTest, public ::testing::WithParamInterface<ChoiceCase> {};
-
-TEST_P(PlayerChoiceTest, FollowsThePlayerThatStartedPlayingLast)
+// Each step is "name:Playing", "name:Paused", "name:Stopped", "name=Identity" or "-name" (it quits); then the
+// player followed, none when empty.
+TEST_F(FollowerTest, FollowsThePlayerThatStartedPlayingLast)
 {
-    CoverFollower choosy{{true, {"vlc", "mozilla firefox", "za"}}, *this, *this, *this, scheduler, log};
-    for (const std::string& step : GetParam().steps) {
-        const std::size_t mark = step.find_first_of(":=");
-        if (step[0] == '-')
-            choosy.playerVanished(bus(step.substr(1)));
-        else if (step[mark] == '=')
-            choosy.playerChanged(bus(step.substr(0, mark)), {step.substr(mark + 1), {}, {}});
-        else
-            choosy.playerChanged(bus(step.substr(0, mark)), {{}, playbackStatusFromText(step.substr(mark + 1)), {}});
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{"a:Paused", "b:Stopped"}, ""},
+        {{"a:Paused", "b:Playing"}, "b"},
+        {{"a:Playing", "b:Playing"}, "b"},
+        {{"b:Playing", "a:Playing"}, "a"},
+        {{"a:Playing", "b:Playing", "b:Paused"}, "a"},
+        {{"a:Playing", "b:Playing", "a:Playing"}, "b"}, // still playing: not a new start
+        {{"a:Playing", "b:Playing", "b:Stopped", "a:Paused"}, "b"},
+        {{"a:Playing", "b:Playing", "-b"}, "a"},
+        {{"a:Playing", "-a"}, ""},
+        {{"a:Playing", "vlc.instance7:Playing"}, "a"},
+        {{"a:Playing", "b:Playing", "b=Mozilla Firefox"}, "a"},
+        {{"a:Playing", "VLC:Playing"}, "a"},
+        {{"a:Playing", "b:Playing", "b=ZA"}, "a"}};
+    for (const auto& [steps, followed] : rows) {
+        SCOPED_TRACE(::testing::PrintToString(steps));
+        CoverFollower choosy{{true, {"vlc", "mozilla firefox", "za"}}, *this, *this, *this, scheduler, log};
+        for (const std::string& step : steps) {
+            const std::size_t mark = step.find_first_of(":=");
+            if (step[0] == '-')
+                choosy.playerVanished(bus(step.substr(1)));
+            else if (step[mark] == '=')
+                choosy.playerChanged(bus(step.substr(0, mark)), {step.substr(mark + 1), {}, {}});
+            else
+                choosy.playerChanged(bus(step.substr(0, mark)),
+                                     {{}, playbackStatusFromText(step.substr(mark + 1)), {}});
+        }
+        EXPECT_EQ(choosy.status().busName, followed.empty() ? "" : bus(followed));
     }
-    EXPECT_EQ(choosy.status().busName, GetParam().followed.empty() ? "" : bus(GetParam().followed));
     EXPECT_EQ(playbackStatusText(PlaybackStatus::Unknown), "Unknown");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Players, PlayerChoiceTest,
-    ::testing::Values(ChoiceCase{{"a:Paused", "b:Stopped"}, ""}, ChoiceCase{{"a:Paused", "b:Playing"}, "b"},
-                      ChoiceCase{{"a:Playing", "b:Playing"}, "b"}, ChoiceCase{{"b:Playing", "a:Playing"}, "a"},
-                      ChoiceCase{{"a:Playing", "b:Playing", "b:Paused"}, "a"},
-                      ChoiceCase{{"a:Playing", "b:Playing", "a:Playing"}, "b"}, // still playing: not a new start
-                      ChoiceCase{{"a:Playing", "b:Playing", "b:Stopped", "a:Paused"}, "b"},
-                      ChoiceCase{{"a:Playing", "b:Playing", "-b"}, "a"}, ChoiceCase{{"a:Playing", "-a"}, ""},
-                      ChoiceCase{{"a:Playing", "vlc.instance7:Playing"}, "a"},
-                      ChoiceCase{{"a:Playing", "b:Playing", "b=Mozilla Firefox"}, "a"},
-                      ChoiceCase{{"a:Playing", "VLC:Playing"}, "a"},
-                      ChoiceCase{{"a:Playing", "b:Playing", "b=ZA"}, "a"}));
 
 TEST_F(FollowerTest, ActsOnEachChangeOfArtAndNeverReusesAnOlderCover)
 {

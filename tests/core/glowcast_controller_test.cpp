@@ -331,15 +331,5 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
     }
 }
 
-TEST_F(GlowcastControllerTest, AFailingRequestDoesNotStopTheOthers)
-{
-    setUpWithEnabledLamps(3);
-    http.replies = {kPutSuccess, R"([{"error":{"type":3,"description":"resource, /lights/2/state, not available"}}])",
-                    kPutSuccess};
-    postCover({kRed});
-    EXPECT_EQ(sent(&HttpRequest::url), (Strings{stateUrl("1"), stateUrl("2"), stateUrl("3")}));
-    EXPECT_EQ(log.count("Bridge Error: resource, /lights/2/state, not available"), 1);
-}
-
 } // namespace
 } // namespace glowcast

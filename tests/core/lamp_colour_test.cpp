@@ -70,15 +70,6 @@ TEST(LampColourTest, BrightnessScaleChangesOnlyStrictlyInsideTheGreenToBlueHues)
     EXPECT_EQ(briValueOf(Colour{0, 0.999, 0}), 127);
 }
 
-TEST(LampColourTest, HueValueIsTheHueOnAByteScaleTruncated)
-{
-    EXPECT_EQ(hueValueOf(Colour{1, 0, 0}), 0);
-    EXPECT_EQ(hueValueOf(Colour{1, 0.5, 0}), 21);
-    EXPECT_EQ(hueValueOf(Colour{0, 1, 1}), 127);
-    EXPECT_EQ(hueValueOf(Colour{1, 0, 1}), 212);
-    EXPECT_EQ(hueValueOf(Colour{0.4, 0.4, 0.4}), 0);
-}
-
 TEST(LampColourTest, TextUsesAPointWhateverTheLocale)
 {
     // The C library's number formatting follows LC_NUMERIC; the bridge always wants a point.
@@ -101,33 +92,35 @@ TEST(LampColourTest, LampStateBodyForAColourAndForNone)
     EXPECT_EQ(lampStateBody(Colour{0, 1, 0}, log), (Dictionary{{"bri", 128.0}, {"xy", "[0.410,0.510]"}}));
 }
 
-TEST(ColourTest, HueSaturationAndBrightnessOfTheDeviceRgbColour)
+TEST(ColourTest, HueSaturationBrightnessAndHueValueOfTheDeviceRgbColour)
 {
     struct Row {
         Colour colour;
         double hue, saturation, brightness;
+        int hueValue; // the hue on a byte scale, truncated
     };
     const Row rows[] = {
-        {{1, 0, 0}, 0.0, 1.0, 1.0},
-        {{1, 0.5, 0}, 1.0 / 12, 1.0, 1.0},
-        {{1, 1, 0}, 1.0 / 6, 1.0, 1.0},
-        {{0, 1, 0}, 1.0 / 3, 1.0, 1.0},
-        {{0, 1, 1}, 0.5, 1.0, 1.0},
-        {{0.25, 0.5, 1}, 11.0 / 18, 0.75, 1.0},
-        {{0, 0, 1}, 2.0 / 3, 1.0, 1.0},
-        {{1, 0, 1}, 5.0 / 6, 1.0, 1.0},
-        {{0.625, 0, 0.125}, 29.0 / 30, 1.0, 0.625},
-        {{0.8, 0.3, 0.1}, 1.0 / 21, 0.875, 0.8},
-        {{0.2, 0.0, 0.1}, 11.0 / 12, 1.0, 0.2},
+        {{1, 0, 0}, 0.0, 1.0, 1.0, 0},
+        {{1, 0.5, 0}, 1.0 / 12, 1.0, 1.0, 21},
+        {{1, 1, 0}, 1.0 / 6, 1.0, 1.0, 42},
+        {{0, 1, 0}, 1.0 / 3, 1.0, 1.0, 85},
+        {{0, 1, 1}, 0.5, 1.0, 1.0, 127},
+        {{0.25, 0.5, 1}, 11.0 / 18, 0.75, 1.0, 155},
+        {{0, 0, 1}, 2.0 / 3, 1.0, 1.0, 170},
+        {{1, 0, 1}, 5.0 / 6, 1.0, 1.0, 212},
+        {{0.625, 0, 0.125}, 29.0 / 30, 1.0, 0.625, 246},
+        {{0.8, 0.3, 0.1}, 1.0 / 21, 0.875, 0.8, 12},
+        {{0.2, 0.0, 0.1}, 11.0 / 12, 1.0, 0.2, 233},
         // Greys, black among them, have the hue of red.
-        {{0.5, 0.5, 0.5}, 0.0, 0.0, 0.5},
-        {{0, 0, 0}, 0.0, 0.0, 0.0},
+        {{0.5, 0.5, 0.5}, 0.0, 0.0, 0.5, 0},
+        {{0, 0, 0}, 0.0, 0.0, 0.0, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << row.colour.red << ", " << row.colour.green << ", " << row.colour.blue);
         EXPECT_DOUBLE_EQ(row.colour.hueComponent(), row.hue);
         EXPECT_DOUBLE_EQ(row.colour.saturationComponent(), row.saturation);
         EXPECT_DOUBLE_EQ(row.colour.brightnessComponent(), row.brightness);
+        EXPECT_EQ(hueValueOf(row.colour), row.hueValue);
     }
     // A red with the faintest blue in it lies just under the top of the circle, never on it.
     EXPECT_LT(Colour({1.0, 0.0, 1e-17}).hueComponent(), 1.0);

@@ -5,82 +5,67 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
+#include <string>
+#include <tuple>
 
 namespace glowcast {
 namespace {
 
 using Texts = std::vector<std::string>;
 
-struct TextCase {
-    const char* key;
-    const char* text;
-    SettingValue value; // what the text stands for, when accepted
-    Failure failure;
-    const char* message; // the refusal's message when refused; not compared when empty
-};
-
-void PrintTo(const TextCase& c, std::ostream* out)
+// Each row: the key, the command line's text, what it stands for when accepted, the failure, and the
+// refusal's message (not compared when empty).
+TEST(SettingTextTest, ParsesAndChecksTheCommandLinesText)
 {
-    *out << c.key << "=\"" << c.text << "\"";
-}
-
-class SettingTextTest : public ::testing::TestWithParam<TextCase> {};
-
-TEST_P(SettingTextTest, ParsesAndChecksTheCommandLinesText)
-{
-    const TextCase& c = GetParam();
-    const SettingRow* row = findSetting(c.key);
-    ASSERT_NE(row, nullptr);
-    auto parsed = parseSetting(*row, c.text);
-    const Outcome outcome = std::holds_alternative<Outcome>(parsed)
-                                ? std::get<Outcome>(parsed)
-                                : checkSetting(*row, std::get<SettingValue>(parsed));
-    EXPECT_EQ(outcome.failure, c.failure);
-    if (c.failure == Failure::None) {
-        EXPECT_EQ(std::get<SettingValue>(parsed), c.value);
-    } else if (*c.message != '\0') {
-        EXPECT_EQ(outcome.message, c.message);
+    const std::tuple<const char*, const char*, SettingValue, Failure, const char*> rows[] = {
+        {"lastusedbridgeIP", " 192.168.1.20 ", std::string{"192.168.1.20"}, Failure::None, ""},
+        {"portal", "", std::string{}, Failure::None, ""},
+        {"portal",
+         "portal.example/api",
+         {},
+         Failure::InvalidValue,
+         "\"portal\" is not a host name or address with an optional port (such as 192.168.1.20 or "
+         "bridge.local:8080): \"portal.example/api\""},
+        {"lastusedbridgeIP", "10.0.0.2:99999999", {}, Failure::InvalidValue, ""},
+        {"followplayers", "false", false, Failure::None, ""},
+        {"followplayers", " true ", true, Failure::None, ""},
+        {"followplayers", "yes", {}, Failure::WrongKind, "\"followplayers\" is true or false, not \"yes\""},
+        {"ignoreplayers", " vlc ,, Firefox Web Browser,", Texts{"vlc", "Firefox Web Browser"}, Failure::None, ""},
+        {"ignoreplayers", "", Texts{}, Failure::None, ""},
+        {"fade", " 25 ", std::int64_t{25}, Failure::None, ""},
+        {"pace", "off", std::int64_t{0}, Failure::None, ""},
+        {"fade", "601", {}, Failure::InvalidValue, "\"fade\" is a whole number from 0 to 600 (0 is off): \"601\""},
+        {"restoreAfter", "1.5", {}, Failure::WrongKind, ""},
+        // Each range's ends.
+        {"fade", "0", std::int64_t{0}, Failure::None, ""},
+        {"fade", "-1", {}, Failure::InvalidValue, ""},
+        {"minimumBrightness", "\t0", std::int64_t{0}, Failure::None, ""},
+        {"minimumBrightness", "254", std::int64_t{254}, Failure::None, ""},
+        {"minimumBrightness", "255", {}, Failure::InvalidValue, ""},
+        {"pace", "51", {}, Failure::InvalidValue, ""},
+        {"restoreAfter", "0", std::int64_t{0}, Failure::None, ""},
+        {"restoreAfter", "86401", {}, Failure::InvalidValue, ""},
+        // A choice: one of its words; empty resets it.
+        {"palette", " vivid ", std::string{"vivid"}, Failure::None, ""},
+        {"palette", "classic", std::string{"classic"}, Failure::None, ""},
+        {"palette", "", std::string{}, Failure::None, ""},
+        {"palette", "Vivid", {}, Failure::InvalidValue, "\"palette\" is classic or vivid, not \"Vivid\""}};
+    for (const auto& [key, text, value, failure, message] : rows) {
+        SCOPED_TRACE(std::string(key) + "=\"" + text + "\"");
+        const SettingRow* row = findSetting(key);
+        ASSERT_NE(row, nullptr);
+        auto parsed = parseSetting(*row, text);
+        const Outcome outcome = std::holds_alternative<Outcome>(parsed)
+                                    ? std::get<Outcome>(parsed)
+                                    : checkSetting(*row, std::get<SettingValue>(parsed));
+        EXPECT_EQ(outcome.failure, failure);
+        if (failure == Failure::None) {
+            EXPECT_EQ(std::get<SettingValue>(parsed), value);
+        } else if (*message != '\0') {
+            EXPECT_EQ(outcome.message, message);
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, SettingTextTest,
-    ::testing::Values(
-        TextCase{"lastusedbridgeIP", " 192.168.1.20 ", std::string{"192.168.1.20"}, Failure::None, ""},
-        TextCase{"portal", "", std::string{}, Failure::None, ""},
-        TextCase{"portal",
-                 "portal.example/api",
-                 {},
-                 Failure::InvalidValue,
-                 "\"portal\" is not a host name or address with an optional port (such as 192.168.1.20 or "
-                 "bridge.local:8080): \"portal.example/api\""},
-        TextCase{"lastusedbridgeIP", "10.0.0.2:99999999", {}, Failure::InvalidValue, ""},
-        TextCase{"followplayers", "false", false, Failure::None, ""},
-        TextCase{"followplayers", " true ", true, Failure::None, ""},
-        TextCase{"followplayers", "yes", {}, Failure::WrongKind, "\"followplayers\" is true or false, not \"yes\""},
-        TextCase{"ignoreplayers", " vlc ,, Firefox Web Browser,", Texts{"vlc", "Firefox Web Browser"}, Failure::None,
-                 ""},
-        TextCase{"ignoreplayers", "", Texts{}, Failure::None, ""},
-        TextCase{"fade", " 25 ", std::int64_t{25}, Failure::None, ""},
-        TextCase{"pace", "off", std::int64_t{0}, Failure::None, ""},
-        TextCase{
-            "fade", "601", {}, Failure::InvalidValue, "\"fade\" is a whole number from 0 to 600 (0 is off): \"601\""},
-        TextCase{"restoreAfter", "1.5", {}, Failure::WrongKind, ""},
-        // Each range's ends.
-        TextCase{"fade", "0", std::int64_t{0}, Failure::None, ""},
-        TextCase{"fade", "-1", {}, Failure::InvalidValue, ""},
-        TextCase{"minimumBrightness", "\t0", std::int64_t{0}, Failure::None, ""},
-        TextCase{"minimumBrightness", "254", std::int64_t{254}, Failure::None, ""},
-        TextCase{"minimumBrightness", "255", {}, Failure::InvalidValue, ""},
-        TextCase{"pace", "51", {}, Failure::InvalidValue, ""},
-        TextCase{"restoreAfter", "0", std::int64_t{0}, Failure::None, ""},
-        TextCase{"restoreAfter", "86401", {}, Failure::InvalidValue, ""},
-        // A choice: one of its words; empty resets it.
-        TextCase{"palette", " vivid ", std::string{"vivid"}, Failure::None, ""},
-        TextCase{"palette", "classic", std::string{"classic"}, Failure::None, ""},
-        TextCase{"palette", "", std::string{}, Failure::None, ""},
-        TextCase{"palette", "Vivid", {}, Failure::InvalidValue, "\"palette\" is classic or vivid, not \"Vivid\""}));
 
 TEST(SettingsTest, BadStoredValuesReadAsTheDefaultWithOneLogLineAndGoodOnesAreKept)
 {
@@ -115,11 +100,9 @@ TEST(SettingsTest, SettingChecksStoresAndAnEmptyTextRemovesTheKey)
     Settings settings{prefs, log};
     EXPECT_EQ(settings.set("theme", std::string{"dark"}).failure, Failure::UnknownSetting);
     EXPECT_EQ(settings.set("followplayers", std::string{"true"}).failure, Failure::WrongKind);
-    EXPECT_EQ(settings.set("ignoreplayers", Texts{"a,b"}).failure, Failure::InvalidValue);
-    EXPECT_EQ(settings.set("ignoreplayers", Texts{"vlc", ""}).failure, Failure::InvalidValue);
-    EXPECT_EQ(settings.set("ignoreplayers", Texts(65, "vlc")).failure, Failure::InvalidValue);
-    EXPECT_EQ(settings.set("ignoreplayers", Texts{std::string(201, 'v')}).failure, Failure::InvalidValue);
-    EXPECT_EQ(settings.set("ignoreplayers", Texts{"v\x7f"}).failure, Failure::InvalidValue);
+    for (const Texts& bad :
+         {Texts{"a,b"}, Texts{"vlc", ""}, Texts(65, "vlc"), Texts{std::string(201, 'v')}, Texts{"v\x7f"}})
+        EXPECT_EQ(settings.set("ignoreplayers", bad).failure, Failure::InvalidValue) << bad.size();
     EXPECT_TRUE(prefs.texts.empty() && prefs.others.empty()) << "nothing stored by a refusal";
 
     EXPECT_TRUE(settings.set("portal", std::string{"127.0.0.1:8080"}).ok());
