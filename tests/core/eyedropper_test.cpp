@@ -14,17 +14,6 @@ namespace {
 using Patch = PatchCover::Patch;
 using Colours = std::vector<Colour>;
 
-Colour rgb(double red, double green, double blue)
-{
-    return Colour{red, green, blue, 1.0};
-}
-
-std::vector<std::string> elementLines(int taken, std::size_t final)
-{
-    return {"returning array with " + std::to_string(taken) + " elements",
-            "returning array with " + std::to_string(final) + " elements"};
-}
-
 // The pixel groups of the documented worked example; components are the nearest 8-bit values.
 const std::vector<Patch> kWorkedExample = {
     {{204, 77, 26}, 2000},   // 0.80, 0.30, 0.10 -> 518
@@ -41,56 +30,56 @@ struct ExtractionCase {
     std::vector<Patch> patches; // on opaque black, which never counts
     int n;
     Colours expected;
-    int taken; // colours the selection took before the fill step
+    std::size_t taken; // colours the selection took before the fill step
 };
 
 TEST(EyedropperTest, TakesDistinctColoursAndRepeatsThem)
 {
-    const Colour red = rgb(1, 0, 0);
-    const Colour blue = rgb(0, 0, 0.625);
+    const Colour red = Colour(1, 0, 0);
+    const Colour blue = Colour(0, 0, 0.625);
     const std::vector<Patch> redBlue{{{255, 0, 0}, 2000}, {{0, 0, 160}, 1000}};
     const std::vector<ExtractionCase> cases = {
         {"worked example",
          kWorkedExample,
          5,
-         {rgb(0.75, 0.25, 0), rgb(0.125, 0.375, 0.875), rgb(0, 0.625, 0.125), rgb(0.75, 0.25, 0),
-          rgb(0.125, 0.375, 0.875)},
+         {Colour(0.75, 0.25, 0), Colour(0.125, 0.375, 0.875), Colour(0, 0.625, 0.125), Colour(0.75, 0.25, 0),
+          Colour(0.125, 0.375, 0.875)},
          3},
         {"one colour fills the list", {{{255, 0, 0}, 6400}}, 4, Colours(4, red), 1},
         // Only a component of exactly 1.0 reaches index 8; 254 / 255 is index 7.
-        {"almost full red", {{{254, 0, 0}, 6400}}, 1, {rgb(0.875, 0, 0)}, 1},
-        {"white", {{{255, 255, 255}, 6400}}, 2, Colours(2, rgb(1, 1, 1)), 1},
-        {"light grey of 0.9 counts", {{{230, 230, 230}, 6400}}, 2, Colours(2, rgb(0.875, 0.875, 0.875)), 1},
+        {"almost full red", {{{254, 0, 0}, 6400}}, 1, {Colour(0.875, 0, 0)}, 1},
+        {"white", {{{255, 255, 255}, 6400}}, 2, Colours(2, Colour(1, 1, 1)), 1},
+        {"light grey of 0.9 counts", {{{230, 230, 230}, 6400}}, 2, Colours(2, Colour(0.875, 0.875, 0.875)), 1},
         // Saturation exactly 0.5, brightness below 0.35 and below 0.85 unsaturated do not count.
         {"thresholds are strict",
          {{{200, 100, 100}, 1000}, {{89, 0, 0}, 1000}, {{216, 216, 216}, 1000}, {{0, 0, 90}, 10}},
          2,
-         Colours(2, rgb(0, 0, 0.25)),
+         Colours(2, Colour(0, 0, 0.25)),
          1},
         {"white strikes out bright colours",
          {{{255, 255, 255}, 3000}, {{255, 230, 26}, 1500}, {{26, 26, 102}, 1000}, {{26, 153, 153}, 900}},
          3,
-         {rgb(1, 1, 1), rgb(0, 0, 0.375), rgb(0, 0.5, 0.5)},
+         {Colour(1, 1, 1), Colour(0, 0, 0.375), Colour(0, 0.5, 0.5)},
          3},
         {"two darks resemble whatever their hues",
          {{{92, 0, 0}, 2000}, {{0, 0, 92}, 1000}},
          2,
-         Colours(2, rgb(0.25, 0, 0)),
+         Colours(2, Colour(0.25, 0, 0)),
          1},
         {"reds either side of hue 0",
          {{{160, 0, 40}, 2000}, {{160, 0, 0}, 1000}},
          2,
-         {rgb(0.625, 0, 0.125), rgb(0.625, 0, 0)},
+         {Colour(0.625, 0, 0.125), Colour(0.625, 0, 0)},
          2},
         // Pure green's sector 2.5 rounds away from zero to 3, striking out (0, 0.625, 0.125).
         {"sector halves round away from zero",
          {{{0, 255, 0}, 3000}, {{0, 160, 40}, 2000}, {{64, 160, 0}, 1000}},
          3,
-         {rgb(0, 1, 0), rgb(0.25, 0.625, 0), rgb(0, 1, 0)},
+         {Colour(0, 1, 0), Colour(0.25, 0.625, 0), Colour(0, 1, 0)},
          2},
         // Equal counts: the smaller colour number first, whatever the layout.
-        {"equal counts, dim first", {{{160, 0, 0}, 3200}, {{255, 0, 0}, 3200}}, 1, {rgb(0.625, 0, 0)}, 1},
-        {"equal counts, bright first", {{{255, 0, 0}, 3200}, {{160, 0, 0}, 3200}}, 1, {rgb(0.625, 0, 0)}, 1},
+        {"equal counts, dim first", {{{160, 0, 0}, 3200}, {{255, 0, 0}, 3200}}, 1, {Colour(0.625, 0, 0)}, 1},
+        {"equal counts, bright first", {{{255, 0, 0}, 3200}, {{160, 0, 0}, 3200}}, 1, {Colour(0.625, 0, 0)}, 1},
         {"fill to five", redBlue, 5, {red, blue, red, blue, red}, 2},
         {"fill to seven", redBlue, 7, {red, blue, red, blue, red, blue, red}, 2},
         {"one wanted", redBlue, 1, {red}, 1},
@@ -104,7 +93,10 @@ TEST(EyedropperTest, TakesDistinctColoursAndRepeatsThem)
         RecordingLog log;
         const PatchCover cover{c.patches};
         EXPECT_EQ(Eyedropper(&cover, log).getColours(c.n), c.expected);
-        EXPECT_EQ(log.lines, elementLines(c.taken, c.expected.size()));
+        const auto line = [](std::size_t count) {
+            return "returning array with " + std::to_string(count) + " elements";
+        };
+        EXPECT_EQ(log.lines, (std::vector<std::string>{line(c.taken), line(c.expected.size())}));
     }
 }
 

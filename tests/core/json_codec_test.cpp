@@ -13,21 +13,11 @@
 namespace glowcast {
 namespace {
 
-Dictionary decoded(std::string_view text)
-{
-    RecordingLog log;
-    return dictionaryFromJSON(text, log);
-}
-
-struct Reading {
-    const char* reply;
-    const char* result; // the decoded dictionary's printed form: every leaf is a text
-};
-
-// What the reader makes of the shapes the bridge sends, and of the ones it gets wrong on purpose.
+// What the reader makes of the shapes the bridge sends, and of the ones it gets wrong on purpose: each
+// reply, and the decoded dictionary's printed form (every leaf is a text).
 TEST(DictionaryFromJSON, ReadsRepliesByItsOwnRules)
 {
-    const Reading readings[] = {
+    const std::pair<const char*, const char*> readings[] = {
         // a lamp list: only the comma between the lamps stands at the top level
         {R"({"1":{"state":{"on":true,"bri":144,"xy":[0.5128,0.4147],"level":1},"name":"Lamp 1"},)"
          R"("2":{"state":{"on":false,"bri":0,"xy":[0.3,0.3],"level":1},"name":"Lamp 2"}})",
@@ -66,8 +56,10 @@ TEST(DictionaryFromJSON, ReadsRepliesByItsOwnRules)
         // nesting: any value that starts with a brace, quoted or not
         {R"({"name":"{x}"})", R"({"name":{}})"},
     };
-    for (const Reading& reading : readings)
-        EXPECT_EQ(describe(decoded(reading.reply)), reading.result) << "reply: " << reading.reply;
+    for (const auto& [reply, result] : readings) {
+        RecordingLog log;
+        EXPECT_EQ(describe(dictionaryFromJSON(reply, log)), result) << "reply: " << reply;
+    }
 }
 
 TEST(DictionaryFromJSON, LogsItsWorkingInOrderForAnErrorReport)
