@@ -21,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Dictionary record = dictionaryFromJSON(text, log);
     (void)restoreBodyFrom("1", record, log);
     const LampCapabilities lamp = lampCapabilitiesFrom("1", record, log);
-    LampCareSettings settings;
-    settings.fitLamp = true;
+    const LampCareSettings settings{.fitLamp = true};
     const Dictionary body{{"bri", 255.0}, {"xy", record.text("xy").value_or("[0.3,0.3]")}};
     const Dictionary shaped = shapedLampBody(body, lamp, settings);
     for (const std::string& key : shaped.keys())

@@ -63,7 +63,6 @@ protected:
     }
     void TearDown() override { QDBusConnection::disconnectFromBus(QStringLiteral("test")); }
 
-    void writePreferences(const std::string& members) { config.write("{" + members + "}"); }
     std::unique_ptr<Child> headless()
     {
         return std::make_unique<Child>(QStringLiteral(GLOWCAST_APP), QStringList{QStringLiteral("--headless")},
@@ -94,8 +93,8 @@ TEST_F(ServiceEndToEndTest, HeadlessPairsByNotificationTakesControlCallsAloneFol
     ASSERT_TRUE(test.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
                                     QDBusConnection::ExportAllSlots));
     ASSERT_TRUE(test.registerService(QStringLiteral("org.freedesktop.Notifications")));
-    writePreferences(R"("lastusedbridgeIP":")" + sim.address +
-                     R"(","lamps":[{"id":"1","name":"Lamp 1","enabled":true}])");
+    config.write(R"({"lastusedbridgeIP":")" + sim.address +
+                 R"(","lamps":[{"id":"1","name":"Lamp 1","enabled":true}]})");
 
     const auto app = headless(); // no user name yet: it pairs
     ASSERT_TRUE(app->waitForOutput(kListening, 60'000)) << app->output().toStdString();
@@ -170,7 +169,7 @@ TEST_F(ServiceEndToEndTest, AFlatAzureCoverKeepsItsOwnChromaticityOnceThePalette
 
 TEST_F(ServiceEndToEndTest, GlowcastctlBridgeLetsAServiceThatFoundNoBridgeSetItselfUp)
 {
-    writePreferences(R"("username":"alice")");
+    config.write(R"({"username":"alice"})");
     const auto app = headless();
     ASSERT_TRUE(app->waitForOutput("glowcastctl bridge ADDRESS")) << app->output().toStdString();
     EXPECT_TRUE(app->output().contains("alert: Unable to find IP of bridge: Have tried to discover"));
