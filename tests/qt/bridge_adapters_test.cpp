@@ -10,8 +10,6 @@
 namespace glowcast {
 namespace {
 
-using namespace std::chrono_literals;
-
 TEST(PortalHostTest, ReadsHostOrHostAndPortAndIgnoresBlankValues)
 {
     const std::pair<const char*, std::optional<std::string>> rows[] = {{nullptr, std::nullopt},

@@ -97,8 +97,7 @@ TEST_F(ControlServiceTest, RefusedCallsAreErrorsAndChangeNothing)
         {"SetSetting", {QStringLiteral("fade"), inVariant(601)}, control_bus::kInvalidValue},
         {"SetSetting", {QStringLiteral("pace"), inVariant(2.5)}, control_bus::kInvalidArgs},
         {"Disable", {QStringLiteral("1")}, control_bus::kNotSaved, true},
-        {"SetSetting", {QStringLiteral("fade"), inVariant(12)}, control_bus::kNotSaved, true},
-    };
+        {"SetSetting", {QStringLiteral("fade"), inVariant(12)}, control_bus::kNotSaved, true}};
     const auto textsBefore = prefs.texts;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.method + std::string(" ") + c.error);
@@ -120,11 +119,7 @@ TEST_F(ControlServiceTest, DuringAnotherOperationQueriesAreAnsweredAtOnceAndChan
         bool atOnce;
     };
     const Case cases[] = {
-        {"Status", {}, true},
-        {"Lamps", {}, true},
-        {"Settings", {}, true},
-        {"Disable", {QStringLiteral("1")}, false},
-    };
+        {"Status", {}, true}, {"Lamps", {}, true}, {"Settings", {}, true}, {"Disable", {QStringLiteral("1")}, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.method);
         std::optional<QDBusPendingCall> pending;

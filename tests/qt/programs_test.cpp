@@ -85,32 +85,20 @@ CommandRun glowcastctl(const QStringList& arguments)
                                          QStringList{QStringLiteral("colours")} + arguments);
 }
 
-class GlowcastctlColoursTest : public ::testing::Test {
-protected:
-    QTemporaryDir directory;
-
-    QString file(const char* name) const { return directory.filePath(QString::fromLatin1(name)); }
-
-    // Half red, a quarter green and a quarter blue: three colours, one of them corrected.
-    QString writeCover() const
-    {
-        QImage image(80, 80, QImage::Format_RGB32);
-        QPainter painter(&image);
-        painter.fillRect(0, 0, 40, 80, QColor(255, 0, 0));
-        painter.fillRect(40, 0, 20, 80, QColor(0, 160, 0));
-        painter.fillRect(60, 0, 20, 80, QColor(0, 0, 160));
-        painter.end();
-        const QString path = file("cover.png");
-        EXPECT_TRUE(image.save(path, "png"));
-        return path;
-    }
-};
-
-TEST_F(GlowcastctlColoursTest, PrintsEachLampsColourBrightnessAndChromaticity)
+// Half red, a quarter green and a quarter blue: three colours, one of them corrected.
+TEST(GlowcastctlColoursTest, PrintsEachLampsColourBrightnessAndChromaticity)
 {
-    ASSERT_TRUE(directory.isValid());
-    const CommandRun run =
-        glowcastctl({writeCover(), QStringLiteral("4"), QStringLiteral("--preview"), file("preview.png")});
+    QTemporaryDir directory;
+    const QString cover = directory.filePath(QStringLiteral("cover.png"));
+    const QString preview = directory.filePath(QStringLiteral("preview.png"));
+    QImage image(80, 80, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.fillRect(0, 0, 40, 80, QColor(255, 0, 0));
+    painter.fillRect(40, 0, 20, 80, QColor(0, 160, 0));
+    painter.fillRect(60, 0, 20, 80, QColor(0, 0, 160));
+    painter.end();
+    ASSERT_TRUE(image.save(cover, "png"));
+    const CommandRun run = glowcastctl({cover, QStringLiteral("4"), QStringLiteral("--preview"), preview});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "") << "log lines only with -v";
     EXPECT_EQ(run.out, " #  hex      red    green  blue   bri  xy             correction\n"
@@ -118,29 +106,27 @@ TEST_F(GlowcastctlColoursTest, PrintsEachLampsColourBrightnessAndChromaticity)
                        " 2  #009f00  0.000  0.625  0.000   80  [0.410,0.510]  green\n"
                        " 3  #00009f  0.000  0.000  0.625   80  [0.150,0.060]  none\n"
                        " 4  #ff0000  1.000  0.000  0.000  255  [0.640,0.330]  none\n");
-    const QImage preview(file("preview.png"));
-    ASSERT_FALSE(preview.isNull());
-    EXPECT_EQ(preview.size(), QSize(448, 320));
-    EXPECT_EQ(preview.pixelColor(10, 10), QColor(255, 0, 0));
-    EXPECT_EQ(preview.pixelColor(380, 64 + 32), QColor(0, 159, 0));
+    const QImage shown(preview);
+    EXPECT_EQ(shown.size(), QSize(448, 320));
+    EXPECT_EQ(shown.pixelColor(10, 10), QColor(255, 0, 0));
+    EXPECT_EQ(shown.pixelColor(380, 64 + 32), QColor(0, 159, 0));
 }
 
-TEST_F(GlowcastctlColoursTest, MissingOrUndecodableCoverFailsWithAMessage)
+TEST(GlowcastctlColoursTest, MissingOrUndecodableCoverFailsWithAMessage)
 {
-    ASSERT_TRUE(directory.isValid());
-    CommandRun run = glowcastctl({file("missing.jpg")});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "glowcastctl colours: " + file("missing.jpg").toStdString() + ": there is no such file\n");
-    EXPECT_TRUE(run.out.empty());
-
-    QFile bad(file("bad.jpg"));
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write("\xFF\xD8\xFF\xE0 not really a picture");
+    QTemporaryDir directory;
+    QFile bad(directory.filePath(QStringLiteral("bad.jpg")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly) && bad.write("\xFF\xD8\xFF\xE0 not really a picture") > 0);
     bad.close();
-    run = glowcastctl({file("bad.jpg")});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "glowcastctl colours: " + file("bad.jpg").toStdString() +
-                           ": cannot use this cover (the jpeg cover is cut short: it has no end-of-image marker)\n");
+    for (const auto& [name, reason] :
+         {std::pair{"missing.jpg", "there is no such file"},
+          {"bad.jpg", "cannot use this cover (the jpeg cover is cut short: it has no end-of-image marker)"}}) {
+        const QString path = directory.filePath(QLatin1String(name));
+        const CommandRun run = glowcastctl({path});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err, "glowcastctl colours: " + path.toStdString() + ": " + reason + "\n");
+        EXPECT_EQ(run.out, "");
+    }
 }
 
 } // namespace

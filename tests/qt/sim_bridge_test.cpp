@@ -83,24 +83,8 @@ void run(std::vector<LampKind> lamps, std::vector<std::string> users, const std:
     }
 }
 
-TEST(BridgeProtocolTest, PairsOnlyWhileTheLinkButtonIsPressed)
-{
-    run(std::vector<LampKind>(3, ExtendedColour), {},
-        {
-            {"POST", "/api", R"({"devicetype":"demo#one","generateclientkey":true})", R"([{"error":{"type":101}}])"},
-            {"POST", "/api", "{}", R"([{"error":{"type":5,"address":"/"}}])"},
-            {"POST", "/api", R"({"devicetype":")" + std::string(41, 'd') + R"("})",
-             R"([{"error":{"type":7,"address":"/devicetype"}}])"},
-            {"POST", "/sim/linkbutton", "", R"({"pressed":true})"},
-            {"POST", "/api", R"({"devicetype":"demo#one","note":"more members are let be"})",
-             R"([{"success":{"username":"~[0-9a-f]{32}","clientkey":null}}])"},
-            {"POST", "/api/", R"({"devicetype":"demo#two","generateclientkey":true})",
-             R"([{"success":{"username":"~[0-9a-f]{32}","clientkey":"~[0-9A-F]{32}"}}])"},
-            {"GET", "/api/config", "", R"({"linkbutton":null,"whitelist":null})"},
-        });
-}
-
-TEST(BridgeProtocolTest, ErrorsCarryTheProtocolsTypesAndTexts)
+// Errors carry the protocol's types and texts; pairing succeeds only while the link button is pressed.
+TEST(BridgeProtocolTest, ErrorsCarryTheProtocolsTypesAndTextsAndPairingWaitsForTheLinkButton)
 {
     const auto error = [](int type, const std::string& address, const std::string& description) {
         return R"([{"error":{"type":)" + std::to_string(type) + R"(,"address":")" + address + R"(","description":")" +
@@ -118,10 +102,20 @@ TEST(BridgeProtocolTest, ErrorsCarryTheProtocolsTypesAndTexts)
             {"PUT", state, "{}", error(5, "/lights/1/state", "invalid/missing parameters in body")},
             {"PUT", state, R"({"foo":1})", error(6, "/lights/1/state/foo", "parameter, foo, not available")},
             {"PUT", state, R"({"bri":300})", error(7, "/lights/1/state/bri", "invalid value, 300, for parameter, bri")},
-            {"POST", "/api", R"({"devicetype":"demo#one"})", error(101, "", "link button not pressed")},
             {"PUT", state, R"({"on":false})", R"([{"success":{"/lights/1/state/on":false}}])"},
             {"PUT", state, R"({"bri":1})",
              error(201, "/lights/1/state/bri", "parameter, bri, is not modifiable. Device is set to off.")},
+            {"POST", "/api", R"({"devicetype":"demo#one"})", error(101, "", "link button not pressed")},
+            {"POST", "/api", R"({"devicetype":"demo#one","generateclientkey":true})", R"([{"error":{"type":101}}])"},
+            {"POST", "/api", "{}", R"([{"error":{"type":5,"address":"/"}}])"},
+            {"POST", "/api", R"({"devicetype":")" + std::string(41, 'd') + R"("})",
+             R"([{"error":{"type":7,"address":"/devicetype"}}])"},
+            {"POST", "/sim/linkbutton", "", R"({"pressed":true})"},
+            {"POST", "/api", R"({"devicetype":"demo#one","note":"more members are let be"})",
+             R"([{"success":{"username":"~[0-9a-f]{32}","clientkey":null}}])"},
+            {"POST", "/api/", R"({"devicetype":"demo#two","generateclientkey":true})",
+             R"([{"success":{"username":"~[0-9a-f]{32}","clientkey":"~[0-9A-F]{32}"}}])"},
+            {"GET", "/api/config", "", R"({"linkbutton":null,"whitelist":null})"},
         });
 }
 
