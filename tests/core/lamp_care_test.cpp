@@ -304,7 +304,7 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
     const LampCapabilities plug{LampKind::OnOff, {}, {}};
     const LampCareSettings fit = settingsOf({{"fitLamp", true}});
     // Today's body, the lamp, the settings, and what is sent (empty when nothing is).
-    const std::tuple<const Dictionary&, const LampCapabilities&, LampCareSettings, const char*> rows[] = {
+    const std::tuple<const Dictionary&, LampCapabilities, LampCareSettings, const char*> rows[] = {
         {blue, unknown, settingsOf({{"fade", 5}}), R"({"bri":128,"xy":[0.150,0.060],"transitiontime":5})"},
         {red, unknown, settingsOf({{"switchOn", true}}), R"({"on":true,"bri":12,"xy":[0.640,0.330]})"},
         {zero, unknown, settingsOf({{"switchOn", true}}), R"({"bri":0,"sat":0})"},
