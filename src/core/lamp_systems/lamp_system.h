@@ -1,0 +1,128 @@
+#pragma once
+
+#include "core/lamp_care/chromaticity.h"
+#include "core/lamp_care/lamp_capabilities.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace glowcast {
+
+// The kinds of lamp system Glowcast reaches. The first bridge is a Bridge too; it keeps its own
+// path (its requests and log lines as they always were) and is never one of the systems below.
+enum class SystemKind { Bridge, Zigbee2Mqtt, HomeAssistant, Wled };
+
+// How a system stands, as `glowcastctl systems` prints it: one word, then any detail.
+enum class SystemState { Ready, Pairing, Unreachable, Refused, Offline };
+
+[[nodiscard]] std::string_view systemKindName(SystemKind kind); // "bridge", "zigbee2mqtt", ...
+[[nodiscard]] std::optional<SystemKind> systemKindNamed(std::string_view name);
+[[nodiscard]] std::string_view systemStateName(SystemState state); // "ready", "pairing", ...
+
+// One lamp of a system: its key (stable for the device: a bridge's lamp id, zigbee2mqtt's
+// ieee_address with its endpoint, an entity id, a segment id), the name to show, and what it can show.
+struct SystemLamp {
+    std::string key;
+    std::string name;
+    LampCapabilities capabilities;
+    bool available = true;
+    friend bool operator==(const SystemLamp&, const SystemLamp&) = default;
+};
+
+// What one lamp is to show, whatever its system: lamp care decides it from the lamp's capabilities,
+// the adapter only encodes it. Brightness is 1..254 (never 0: a black colour is the dimmest light the
+// lamp has, not off); at most one of chromaticity and mired is set; switchOn only with the switch-on
+// setting (a lamp that is off otherwise stays off); fade in tenths of a second.
+struct LampState {
+    bool switchOn = false;
+    std::optional<int> brightness;
+    std::optional<Chromaticity> chromaticity;
+    std::optional<int> mired;
+    std::optional<int> fadeTenths;
+    friend bool operator==(const LampState&, const LampState&) = default;
+};
+
+// A lamp's state as read for the restore: on or off, and what it showed.
+struct ReadLampState {
+    bool on = false;
+    LampState shown;
+    friend bool operator==(const ReadLampState&, const ReadLampState&) = default;
+};
+
+struct LampStateCommand {
+    std::string key;
+    LampState state;
+    friend bool operator==(const LampStateCommand&, const LampStateCommand&) = default;
+};
+
+// What became of a send: it reached the system, the system refused it (its credentials or the lamp),
+// or no answer came (down, timed out, dropped while the connection was away).
+enum class SendResult { Delivered, Refused, NoAnswer };
+
+// Told by a system of what changes; every call on the main thread.
+class LampSystemListener {
+public:
+    virtual ~LampSystemListener() = default;
+    // The whole lamp list, each time it was read again.
+    virtual void lampsRead(std::vector<SystemLamp> lamps) = 0;
+    // detail: a short text for the user ("waiting for the link button", "connection refused"), never a secret.
+    virtual void stateChanged(SystemState state, std::string detail) = 0;
+};
+
+// One lamp system's adapter: connects, reads its lamps, sends states and reads one back. Nothing
+// here blocks; each answer comes later, on the main thread, exactly once (also when the system is
+// stopped before it came: then with NoAnswer or nothing).
+class LampSystem {
+public:
+    virtual ~LampSystem() = default;
+    void setListener(LampSystemListener* listener) { m_listener = listener; }
+
+    // Connects (pairs, when the system needs it) and reads the lamps; reports through the listener.
+    virtual void start() = 0;
+    // Reads the lamps again (a system that was down, at the next cover).
+    virtual void refresh() = 0;
+    // Sends the lamps' states, in order; a system that can set several lamps in one request may.
+    virtual void send(std::vector<LampStateCommand> commands, std::function<void(SendResult)> done) = 0;
+    // Reads one lamp's state for the restore; nothing when it could not.
+    virtual void readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done) = 0;
+    // Puts a lamp back as read: off when it was off.
+    virtual void restore(const std::string& key, const ReadLampState& state, std::function<void(SendResult)> done) = 0;
+    // Ends every request and the connection; no answer is told after this returns.
+    virtual void stop() = 0;
+
+protected:
+    [[nodiscard]] LampSystemListener* listener() const { return m_listener; }
+
+private:
+    LampSystemListener* m_listener = nullptr;
+};
+
+// A system as the preferences keep it. Members the program does not know are kept by the store.
+struct SystemRecord {
+    std::string id; // "bridge-2", "z2m", ...: letters, digits, '-' and '_', at most 32
+    SystemKind kind = SystemKind::Bridge;
+    std::string address;             // "host[:port]" for a bridge, "mqtt://host[:port][/base]", an http(s) URL
+    std::optional<int> pace;         // lamp states a second; nothing: the kind's default
+    std::optional<std::string> user; // a bridge's user name, a broker's user
+    friend bool operator==(const SystemRecord&, const SystemRecord&) = default;
+};
+
+// The pace a kind gets when none is set: 10 a second for a bridge, 5 for the others.
+[[nodiscard]] int defaultPace(SystemKind kind);
+// True for an id a system may take.
+[[nodiscard]] bool isSystemId(std::string_view id);
+
+// A lamp's id in the table: a lamp of the first bridge keeps its plain id, every other one is
+// "SYSTEM/KEY".
+[[nodiscard]] std::string lampIdOf(std::string_view systemId, std::string_view key);
+struct SystemLampId {
+    std::string_view system;
+    std::string_view key;
+};
+// Nothing for a plain id (the first bridge's lamp).
+[[nodiscard]] std::optional<SystemLampId> splitLampId(std::string_view id);
+
+} // namespace glowcast

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "core/lamp_systems/lamp_system.h"
+#include "core/outcome.h"
+#include "core/ports/clock.h"
+#include "core/ports/log.h"
+#include "core/ports/timer.h"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace glowcast {
+
+// Makes the adapter for a system record (the Qt side: a bridge over HTTP, zigbee2mqtt over MQTT...).
+// Nothing for a kind this build cannot reach.
+class LampSystemFactory {
+public:
+    virtual ~LampSystemFactory() = default;
+    [[nodiscard]] virtual std::unique_ptr<LampSystem> create(const SystemRecord& record) = 0;
+};
+
+// How one system stands, for `glowcastctl systems`, Status and the window.
+struct SystemStatus {
+    SystemRecord record;
+    SystemState state = SystemState::Offline;
+    std::string detail;
+    std::size_t lampCount = 0;
+    friend bool operator==(const SystemStatus&, const SystemStatus&) = default;
+};
+
+// A lamp of some system, as the table shows it.
+struct SystemLampRow {
+    std::string id; // "SYSTEM/KEY"
+    std::string systemId;
+    SystemLamp lamp;
+    friend bool operator==(const SystemLampRow&, const SystemLampRow&) = default;
+};
+
+// The lamp systems beside the first bridge, each with its adapter and its own sender: a cover's
+// states go to every system at once, and each works through its own in order at its own pace, so a
+// slow or absent system delays only its own lamps. A system that does not answer within its time-out
+// is marked unreachable with one log line and passed over until it answers again. Everything runs on
+// the main thread; nothing here blocks.
+class LampSystems {
+public:
+    LampSystems(LampSystemFactory& factory, Timers& timers, Clock& clock, Log& log);
+    ~LampSystems();
+    LampSystems(const LampSystems&) = delete;
+    LampSystems& operator=(const LampSystems&) = delete;
+
+    // The systems the preferences keep, started in their order; once, at start.
+    void load(const std::vector<SystemRecord>& records);
+    // A new system: refused (InvalidValue, with the sentence) for a bad id or address, an id taken,
+    // or a kind this build cannot reach; else started and told through onSystemsChanged.
+    [[nodiscard]] Outcome add(const SystemRecord& record);
+    // Ends the system (what it was sending is dropped) and forgets its lamps; InvalidValue for an
+    // unknown id.
+    [[nodiscard]] Outcome remove(std::string_view id);
+    // Pace 1..1000 lamp states a second, or nothing for the kind's default.
+    [[nodiscard]] Outcome setPace(std::string_view id, std::optional<int> pace);
+
+    [[nodiscard]] std::vector<SystemRecord> records() const;
+    [[nodiscard]] std::vector<SystemStatus> statuses() const;
+    // Every lamp read, system by system in the systems' order, each system's lamps in its own order.
+    [[nodiscard]] std::vector<SystemLampRow> lamps() const;
+    [[nodiscard]] const SystemLamp* lamp(std::string_view id) const;
+
+    // One cover's states, by table id ("SYSTEM/KEY"), in plan order: each system's sender drops what
+    // it still holds of an older cover and starts on these at once.
+    void send(const std::vector<std::pair<std::string, LampState>>& states);
+    // A quit was asked for: no state is sent from now on, every adapter stopped.
+    void stop();
+
+    // Told when a system's lamps were read, a system was added or removed (the table refills).
+    std::function<void()> onLampsChanged;
+    // Told when a system's state, pace or record changed (the preferences save the records).
+    std::function<void()> onSystemsChanged;
+    // Told of each state a lamp was sent, for the table's swatch.
+    std::function<void(const std::string& id, const LampState& state)> onLampSent;
+
+private:
+    class Entry;
+    LampSystemFactory& m_factory;
+    Timers& m_timers;
+    Clock& m_clock;
+    Log& m_log;
+    std::vector<std::unique_ptr<Entry>> m_entries;
+    bool m_stopped = false;
+};
+
+} // namespace glowcast
