@@ -70,6 +70,12 @@ public:
     virtual void lampsRead(std::vector<SystemLamp> lamps) = 0;
     // detail: a short text for the user ("waiting for the link button", "connection refused"), never a secret.
     virtual void stateChanged(SystemState state, std::string detail) = 0;
+    // The system gave credentials to keep (a bridge's user name after its link button was pressed):
+    // stored in the system's record.
+    virtual void userObtained(std::string user) = 0;
+    // The device's own identity (a bridge's id): a second system with the identity of one already
+    // there is refused, so the same bridge is never added twice.
+    virtual void identified(std::string identity) = 0;
 };
 
 // One lamp system's adapter: connects, reads its lamps, sends states and reads one back. Nothing
