@@ -3,6 +3,7 @@
 #include "core/lamp_care/chromaticity.h"
 #include "core/lamp_care/lamp_capabilities.h"
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -98,6 +99,8 @@ public:
     virtual void restore(const std::string& key, const ReadLampState& state, std::function<void(SendResult)> done) = 0;
     // Ends every request and the connection; no answer is told after this returns.
     virtual void stop() = 0;
+    // The most lamp states one send() may carry: 1 unless the system sets several lamps in one request.
+    [[nodiscard]] virtual std::size_t batchLimit() const { return 1; }
 
 protected:
     [[nodiscard]] LampSystemListener* listener() const { return m_listener; }

@@ -6,6 +6,7 @@
 #include "core/ports/log.h"
 #include "core/ports/timer.h"
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -48,7 +49,9 @@ struct SystemLampRow {
 // the main thread; nothing here blocks.
 class LampSystems {
 public:
-    LampSystems(LampSystemFactory& factory, Timers& timers, Clock& clock, Log& log);
+    // answerTimeout: how long a send may wait for its answer before the system counts as unreachable.
+    LampSystems(LampSystemFactory& factory, Timers& timers, Clock& clock, Log& log,
+                std::chrono::milliseconds answerTimeout = std::chrono::seconds{3});
     ~LampSystems();
     LampSystems(const LampSystems&) = delete;
     LampSystems& operator=(const LampSystems&) = delete;
@@ -85,10 +88,13 @@ public:
 
 private:
     class Entry;
+    [[nodiscard]] Entry* find(std::string_view id) const;
+
     LampSystemFactory& m_factory;
     Timers& m_timers;
     Clock& m_clock;
     Log& m_log;
+    std::chrono::milliseconds m_answerTimeout;
     std::vector<std::unique_ptr<Entry>> m_entries;
     bool m_stopped = false;
 };

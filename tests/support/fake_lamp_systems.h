@@ -1,0 +1,156 @@
+#pragma once
+
+#include "core/lamp_systems/lamp_systems.h"
+#include "core/ports/clock.h"
+#include "core/ports/timer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace glowcast {
+
+// The clock and the direct timers of a test: time moves only when the test moves it, and each timer
+// whose time comes fires then, in the order of its time.
+class FakeTimeline final : public Clock, public Timers {
+public:
+    [[nodiscard]] SteadyTime now() const override { return m_now; }
+    [[nodiscard]] std::unique_ptr<Timer> create() override
+    {
+        auto slot = std::make_shared<Slot>();
+        m_slots.push_back(slot);
+        return std::make_unique<SlotTimer>(*this, slot);
+    }
+    // Moves time on, firing what falls due on the way (at most 100,000 firings).
+    void advance(std::chrono::milliseconds by)
+    {
+        const SteadyTime until = m_now + by;
+        for (int fired = 0; fired < 100'000; ++fired) {
+            std::shared_ptr<Slot> next;
+            for (const auto& weak : m_slots)
+                if (auto slot = weak.lock();
+                    slot && slot->due && *slot->due <= until && (!next || *slot->due < *next->due))
+                    next = slot;
+            if (!next)
+                break;
+            m_now = *next->due;
+            next->due.reset();
+            auto action = std::move(next->action);
+            action();
+        }
+        m_now = until;
+    }
+    [[nodiscard]] std::chrono::milliseconds elapsed() const
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(m_now - SteadyTime{});
+    }
+
+private:
+    struct Slot {
+        std::optional<SteadyTime> due;
+        std::function<void()> action;
+    };
+    class SlotTimer final : public Timer {
+    public:
+        SlotTimer(FakeTimeline& timeline, std::shared_ptr<Slot> slot) : m_timeline(timeline), m_slot(std::move(slot)) {}
+        void start(std::chrono::milliseconds delay, std::function<void()> action) override
+        {
+            m_slot->due = m_timeline.m_now + delay;
+            m_slot->action = std::move(action);
+        }
+        void cancel() override
+        {
+            m_slot->due.reset();
+            m_slot->action = nullptr;
+        }
+
+    private:
+        FakeTimeline& m_timeline;
+        std::shared_ptr<Slot> m_slot;
+    };
+    SteadyTime m_now{};
+    std::vector<std::weak_ptr<Slot>> m_slots;
+};
+
+// A lamp system that records what it is asked and answers when the test says so.
+class FakeLampSystem final : public LampSystem {
+public:
+    struct Send {
+        std::vector<LampStateCommand> commands;
+        std::function<void(SendResult)> done;
+    };
+    std::vector<Send> sends;
+    int starts = 0;
+    int refreshes = 0;
+    int stops = 0;
+    std::size_t batch = 1;
+
+    void start() override { ++starts; }
+    void refresh() override { ++refreshes; }
+    void send(std::vector<LampStateCommand> commands, std::function<void(SendResult)> done) override
+    {
+        sends.push_back({std::move(commands), std::move(done)});
+    }
+    void readState(const std::string& /*key*/, std::function<void(std::optional<ReadLampState>)> done) override
+    {
+        done(std::nullopt);
+    }
+    void restore(const std::string& /*key*/, const ReadLampState& /*state*/,
+                 std::function<void(SendResult)> done) override
+    {
+        done(SendResult::Delivered);
+    }
+    void stop() override { ++stops; }
+    [[nodiscard]] std::size_t batchLimit() const override { return batch; }
+
+    [[nodiscard]] LampSystemListener& told() const { return *listener(); }
+    // Answers every send still waiting for its answer; how many it answered.
+    std::size_t answerAll(SendResult result)
+    {
+        std::size_t answered = 0;
+        for (Send& each : sends)
+            if (each.done) {
+                auto done = std::move(each.done);
+                each.done = nullptr;
+                done(result);
+                ++answered;
+            }
+        return answered;
+    }
+};
+
+// Makes a FakeLampSystem for every kind but those it cannot reach; keeps a pointer to each by id.
+class FakeLampSystemFactory final : public LampSystemFactory {
+public:
+    std::set<SystemKind> cannotReach;
+    std::map<std::string, FakeLampSystem*> made;
+    std::size_t batch = 1;
+    [[nodiscard]] std::unique_ptr<LampSystem> create(const SystemRecord& record) override
+    {
+        if (cannotReach.contains(record.kind))
+            return nullptr;
+        auto system = std::make_unique<FakeLampSystem>();
+        system->batch = batch;
+        made[record.id] = system.get();
+        return system;
+    }
+};
+
+// Lamps "k1".."kN" of a colour kind, for a system's lamp list.
+inline std::vector<SystemLamp> colourLamps(int count)
+{
+    std::vector<SystemLamp> lamps;
+    for (int i = 1; i <= count; ++i)
+        lamps.push_back({"k" + std::to_string(i), "Lamp " + std::to_string(i), {LampKind::Colour, {}, {}}, true});
+    return lamps;
+}
+
+} // namespace glowcast
