@@ -115,7 +115,8 @@ TEST(BridgeProtocolTest, ErrorsCarryTheProtocolsTypesAndTextsAndPairingWaitsForT
              R"([{"success":{"username":"~[0-9a-f]{32}","clientkey":null}}])"},
             {"POST", "/api/", R"({"devicetype":"demo#two","generateclientkey":true})",
              R"([{"success":{"username":"~[0-9a-f]{32}","clientkey":"~[0-9A-F]{32}"}}])"},
-            {"GET", "/api/config", "", R"({"linkbutton":null,"whitelist":null})"},
+            {"GET", "/api/config", "",
+             R"({"bridgeid":"024743FFFE000001","mac":"02:47:43:00:00:01","linkbutton":null,"whitelist":null})"},
         });
 }
 

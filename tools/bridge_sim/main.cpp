@@ -7,6 +7,8 @@
 
 #include <httplib.h>
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -112,7 +114,12 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
     const QCommandLineOption user(QStringLiteral("user"),
                                   QStringLiteral("A user name the bridge knows already (may be repeated)."),
                                   QStringLiteral("NAME"));
-    parser.addOptions({host, port, lamps, rateLimit, pressAfter, user});
+    const QCommandLineOption bridgeId(
+        QStringLiteral("bridge-id"),
+        QStringLiteral("The bridge's id, 16 hexadecimal digits (default 024743FFFE000001): its config's bridgeid,\n"
+                       "its discovery entry and its MAC address, so that two simulators tell themselves apart."),
+        QStringLiteral("ID"));
+    parser.addOptions({host, port, lamps, rateLimit, pressAfter, user, bridgeId});
     if (const std::optional<int> status = commandLine.parse(argc, argv))
         return status;
 
@@ -138,6 +145,13 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
         if (!parseNumber(parser.value(pressAfter), 0, 86400, seconds))
             return refuse(pressAfter);
         options.bridge.pressAfter = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    }
+    if (parser.isSet(bridgeId)) {
+        const QString id = parser.value(bridgeId).toUpper();
+        static const QRegularExpression kSixteenHexDigits(QStringLiteral("^[0-9A-F]{16}$"));
+        if (!kSixteenHexDigits.match(id).hasMatch())
+            return refuse(bridgeId);
+        options.bridge.bridgeId = id.toStdString();
     }
     for (const QString& name : parser.values(user)) {
         if (name.isEmpty())

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <ctime>
@@ -27,11 +28,7 @@ constexpr auto kPressLasts = 30s;
 constexpr std::size_t kRecordLimit = 10000;
 constexpr std::size_t kMostLamps = 64;
 
-// The bridge's identity. The address is a locally administered one, and the id is made from it
-// as bridges make theirs; the texts are the simulator's own.
-const std::string kMac = "02:47:43:00:00:01";
-const std::string kBridgeId = "024743FFFE000001";
-const std::string kPortalId = "024743fffe000001"; // the portal writes it in lower case
+// The bridge's model and versions; the texts are the simulator's own.
 const std::string kModelId = "GCSIM-BR1";
 const std::string kSwVersion = "1000050000";
 const std::string kApiVersion = "1.50.0";
@@ -39,6 +36,25 @@ const std::string kApiVersion = "1.50.0";
 // The collections a bridge has that the simulator only keeps as it is given them.
 const std::set<std::string, std::less<>> kStoredCollections = {"schedules", "scenes", "rules", "sensors",
                                                                "resourcelinks"};
+
+// The portal writes the id in small letters.
+std::string portalId(std::string id)
+{
+    for (char& c : id)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return id;
+}
+
+// A bridge's id is its MAC address with "FFFE" in the middle; the default's address is a locally
+// administered one.
+std::string macOf(const std::string& id)
+{
+    const std::string digits = id.size() == 16 ? id.substr(0, 6) + id.substr(10) : std::string(12, '0');
+    std::string mac;
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        mac += (i == 0 ? "" : ":") + portalId(digits.substr(i, 2));
+    return mac;
+}
 
 std::vector<std::string> splitPath(const std::string& path)
 {
@@ -264,7 +280,7 @@ Reply SimBridge::handleApi(const std::string& method, const std::string& path, c
     const std::lock_guard lock{m_mutex};
     const std::vector<std::string> segments = splitPath(path); // segments[0] == "api"
     if (segments.size() == 2 && segments[1] == "nupnp" && method == "GET") {
-        return {200, jsonArray({jsonObject({{"id", jsonString(kPortalId)},
+        return {200, jsonArray({jsonObject({{"id", jsonString(portalId(m_options.bridgeId))},
                                             {"internalipaddress", jsonString(m_options.advertisedAddress)}})})};
     }
     if (segments.size() == 1) {
@@ -678,8 +694,8 @@ std::string SimBridge::shortConfigJson() const
                        {"datastoreversion", jsonString("1")},
                        {"swversion", jsonString(kSwVersion)},
                        {"apiversion", jsonString(kApiVersion)},
-                       {"mac", jsonString(kMac)},
-                       {"bridgeid", jsonString(kBridgeId)},
+                       {"mac", jsonString(macOf(m_options.bridgeId))},
+                       {"bridgeid", jsonString(m_options.bridgeId)},
                        {"factorynew", "false"},
                        {"replacesbridgeid", "null"},
                        {"modelid", jsonString(kModelId)},
@@ -699,8 +715,8 @@ std::string SimBridge::configJson() const
     const std::string now = bridgeTime();
     return jsonObject({{"name", jsonString(m_name)},
                        {"zigbeechannel", "15"},
-                       {"bridgeid", jsonString(kBridgeId)},
-                       {"mac", jsonString(kMac)},
+                       {"bridgeid", jsonString(m_options.bridgeId)},
+                       {"mac", jsonString(macOf(m_options.bridgeId))},
                        {"dhcp", "true"},
                        {"ipaddress", jsonString(host)},
                        {"netmask", jsonString("255.255.255.0")},

@@ -56,6 +56,9 @@ public:
         int rateLimit = 0; // lamp commands a second before "429 Too Many Requests"; 0 for no limit
         // The simulator's time: the link button's press and the rate limit's second follow it.
         std::function<std::chrono::steady_clock::time_point()> clock = std::chrono::steady_clock::now;
+        // The bridge's id, 16 hexadecimal digits in capitals: its config's "bridgeid", its discovery
+        // entry in small letters, and its MAC address (the id without its middle "FFFE").
+        std::string bridgeId = "024743FFFE000001";
     };
 
     explicit SimBridge(Options options);
