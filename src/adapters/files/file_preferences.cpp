@@ -344,6 +344,12 @@ bool FilePreferences::updateLamps(const LampsEdit& edit)
                   Keep::OnlyIfSaved);
 }
 
+void FilePreferences::whileLocked(const std::function<void()>& action)
+{
+    const EditLock lock(*this);
+    action();
+}
+
 FilePreferences::EditLock::EditLock(FilePreferences& preferences) : m_preferences(preferences)
 {
     if (m_preferences.m_editDepth++ > 0)

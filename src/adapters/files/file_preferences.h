@@ -13,6 +13,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,6 +60,9 @@ public:
     [[nodiscard]] StoredSetting setting(std::string_view key) override;
     [[nodiscard]] bool setSetting(std::string_view key, std::optional<SettingValue> value) override;
     [[nodiscard]] bool updateLamps(const LampsEdit& edit) override;
+    // Runs action while holding the directory's lock, as a write does (a write inside it takes the lock
+    // no further): for files kept beside the preferences, such as a lamp system's password.
+    void whileLocked(const std::function<void()>& action);
 
 private:
     // Held while one write runs; the outermost of nested ones takes and releases the lock. A lock

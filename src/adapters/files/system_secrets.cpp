@@ -1,0 +1,96 @@
+#include "adapters/files/system_secrets.h"
+
+#include "adapters/files/regular_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace glowcast {
+
+namespace {
+
+constexpr const char* kFolder = "systems";
+
+std::string errnoText(int error)
+{
+    return std::strerror(error);
+}
+
+} // namespace
+
+std::filesystem::path systemPasswordPath(const std::filesystem::path& configDirectory, std::string_view systemId)
+{
+    return configDirectory / kFolder / (std::string{systemId} + ".password");
+}
+
+PasswordRead readPasswordFile(const std::filesystem::path& file)
+{
+    const FileRead read = readRegularFile(file, kLongestPasswordFile);
+    if (!read.ok())
+        return {std::nullopt, file.string() + ": " + read.reason};
+    std::string password(read.bytes.begin(), read.bytes.end());
+    if (password.ends_with('\n'))
+        password.pop_back();
+    if (password.ends_with('\r'))
+        password.pop_back();
+    if (password.empty())
+        return {std::nullopt, file.string() + ": the file holds no password"};
+    if (password.find('\0') != std::string::npos)
+        return {std::nullopt, file.string() + ": a password cannot hold a NUL byte"};
+    return {std::move(password), {}};
+}
+
+std::optional<std::string> storeSystemPassword(const std::filesystem::path& configDirectory, std::string_view systemId,
+                                               std::string_view password)
+{
+    // The id names a file: nothing that could lead out of the folder.
+    if (systemId.empty() ||
+        systemId.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") !=
+            std::string_view::npos)
+        return "\"" + std::string{systemId} + "\" is no system id";
+    const std::filesystem::path folder = configDirectory / kFolder;
+    for (const std::filesystem::path& each : {configDirectory, folder})
+        if (::mkdir(each.c_str(), 0700) != 0 && errno != EEXIST)
+            return "cannot create " + each.string() + ": " + errnoText(errno);
+    const std::filesystem::path file = systemPasswordPath(configDirectory, systemId);
+    const std::filesystem::path temporary = file.string() + ".new";
+    ::unlink(temporary.c_str());
+    // O_EXCL: never through a link someone left at the temporary name.
+    const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (descriptor < 0)
+        return "cannot write " + temporary.string() + ": " + errnoText(errno);
+    std::optional<std::string> error;
+    if (::fchmod(descriptor, S_IRUSR | S_IWUSR) != 0 ||
+        ::write(descriptor, password.data(), password.size()) != static_cast<ssize_t>(password.size()) ||
+        ::fsync(descriptor) != 0)
+        error = "cannot write " + temporary.string() + ": " + errnoText(errno);
+    ::close(descriptor);
+    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0)
+        error = "cannot store " + file.string() + ": " + errnoText(errno);
+    if (error)
+        ::unlink(temporary.c_str());
+    return error;
+}
+
+std::optional<std::string> systemPassword(const std::filesystem::path& configDirectory, std::string_view systemId,
+                                          Log& log)
+{
+    const std::filesystem::path file = systemPasswordPath(configDirectory, systemId);
+    if (::access(file.c_str(), F_OK) != 0 && errno == ENOENT)
+        return std::nullopt;
+    PasswordRead read = readPasswordFile(file);
+    if (!read.password)
+        log.write("systems: the password of " + std::string{systemId} + " is not used: " + read.error);
+    return std::move(read.password);
+}
+
+void forgetSystemPassword(const std::filesystem::path& configDirectory, std::string_view systemId)
+{
+    ::unlink(systemPasswordPath(configDirectory, systemId).c_str());
+}
+
+} // namespace glowcast

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "core/ports/log.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace glowcast {
+
+// A lamp system's password (a broker's) lives apart from the preferences, in
+// "<configuration directory>/systems/<system id>.password": mode 0600 in a folder of mode 0700. It is
+// never logged, printed or sent over the bus; only the system's id travels. Writers hold the
+// configuration directory's lock (FilePreferences::whileLocked) so a password and the system record
+// that needs it appear together.
+[[nodiscard]] std::filesystem::path systemPasswordPath(const std::filesystem::path& configDirectory,
+                                                       std::string_view systemId);
+
+// A password file as the user gives it (glowcastctl --password-file, the window's dialog) or as it is
+// stored: at most 4 KiB, one trailing newline ("\n" or "\r\n") trimmed, no NUL byte, not empty.
+inline constexpr std::size_t kLongestPasswordFile = 4096;
+struct PasswordRead {
+    std::optional<std::string> password;
+    std::string error; // why there is none, for people; never the password
+};
+[[nodiscard]] PasswordRead readPasswordFile(const std::filesystem::path& file);
+
+// Writes the system's password atomically (a temporary file renamed over the old one), mode 0600 from
+// its first byte. Nothing when it was stored, else why not.
+[[nodiscard]] std::optional<std::string> storeSystemPassword(const std::filesystem::path& configDirectory,
+                                                             std::string_view systemId, std::string_view password);
+
+// The system's stored password; nothing without a file (a broker without a password). A file that is
+// there but cannot be read is logged (its path and why, never its bytes) and reads as none.
+[[nodiscard]] std::optional<std::string> systemPassword(const std::filesystem::path& configDirectory,
+                                                        std::string_view systemId, Log& log);
+
+// Removes the system's password file, if it has one: a removed system leaves no secret behind.
+void forgetSystemPassword(const std::filesystem::path& configDirectory, std::string_view systemId);
+
+} // namespace glowcast

@@ -1,0 +1,120 @@
+#include "core/lamp_systems/system_address.h"
+
+#include "core/url_text.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace glowcast {
+
+namespace {
+
+constexpr std::string_view kMqttScheme = "mqtt://";
+
+// A topic level a broker takes as it is: not empty, no wildcard, no NUL or control character.
+bool isTopicLevel(std::string_view level)
+{
+    return !level.empty() && std::none_of(level.begin(), level.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return c == '+' || c == '#' || byte < 0x20 || byte == 0x7f;
+    });
+}
+
+bool isTopic(std::string_view topic)
+{
+    for (std::size_t start = 0;;) {
+        const std::size_t slash = topic.find('/', start);
+        if (!isTopicLevel(topic.substr(start, slash == std::string_view::npos ? slash : slash - start)))
+            return false;
+        if (slash == std::string_view::npos)
+            return true;
+        start = slash + 1;
+    }
+}
+
+std::string_view stem(SystemKind kind)
+{
+    switch (kind) {
+    case SystemKind::Bridge:
+        return "bridge";
+    case SystemKind::Zigbee2Mqtt:
+        return "z2m";
+    case SystemKind::HomeAssistant:
+        return "ha";
+    case SystemKind::Wled:
+        break;
+    }
+    return "wled";
+}
+
+} // namespace
+
+std::optional<MqttAddress> parseMqttAddress(std::string_view address)
+{
+    if (!address.starts_with(kMqttScheme))
+        return std::nullopt;
+    address.remove_prefix(kMqttScheme.size());
+    const std::size_t slash = address.find('/');
+    const std::string_view authority = address.substr(0, slash);
+    if (!isUrlHost(authority))
+        return std::nullopt;
+    MqttAddress parsed;
+    // isUrlHost has checked the port's digits and range; what follows the last ':' outside brackets is it.
+    const std::size_t close = authority.find(']');
+    const std::size_t colon = authority.find(':', close == std::string_view::npos ? 0 : close);
+    const std::string_view host = authority.substr(0, colon);
+    if (colon != std::string_view::npos) {
+        const std::string_view port = authority.substr(colon + 1);
+        std::from_chars(port.data(), port.data() + port.size(), parsed.port);
+    }
+    parsed.host = host.front() == '[' ? std::string{host.substr(1, host.size() - 2)} : std::string{host};
+    if (slash != std::string_view::npos && slash + 1 < address.size()) {
+        const std::string_view base = address.substr(slash + 1);
+        if (!isTopic(base))
+            return std::nullopt;
+        parsed.baseTopic = std::string{base};
+    }
+    return parsed;
+}
+
+Outcome checkSystemAddress(SystemKind kind, std::string_view address)
+{
+    const std::string shown = "\"" + printable(address) + "\"";
+    switch (kind) {
+    case SystemKind::Bridge:
+    case SystemKind::Wled:
+        if (isUrlHost(address))
+            return {};
+        return {Failure::InvalidValue,
+                shown +
+                    " is not a host name or address with an optional port (such as 192.168.1.21 or hub.local:8080)"};
+    case SystemKind::Zigbee2Mqtt:
+        if (parseMqttAddress(address))
+            return {};
+        return {Failure::InvalidValue, shown + " is not a broker's address mqtt://HOST[:PORT][/BASE_TOPIC] (such as "
+                                               "mqtt://192.168.1.5 or mqtt://broker.local:1884/zigbee2mqtt)"};
+    case SystemKind::HomeAssistant:
+        break;
+    }
+    for (const std::string_view scheme : {"http://", "https://"})
+        if (address.starts_with(scheme) && isUrlHost(address.substr(scheme.size())))
+            return {};
+    return {Failure::InvalidValue,
+            shown + " is not an address http(s)://HOST[:PORT] (such as http://homeassistant.local:8123)"};
+}
+
+std::string newSystemId(SystemKind kind, std::span<const SystemRecord> records)
+{
+    const std::string base{stem(kind)};
+    const auto taken = [&](const std::string& id) {
+        return std::any_of(records.begin(), records.end(), [&](const SystemRecord& record) { return record.id == id; });
+    };
+    if (kind != SystemKind::Bridge && !taken(base))
+        return base;
+    // More systems than records can never be taken, so this ends.
+    for (std::size_t number = 2;; ++number)
+        if (std::string id = base + "-" + std::to_string(number); !taken(id))
+            return id;
+}
+
+} // namespace glowcast

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "core/lamp_systems/lamp_system.h"
+#include "core/outcome.h"
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace glowcast {
+
+// Where a zigbee2mqtt system's broker is, read from "mqtt://HOST[:PORT][/BASE_TOPIC]": port 1883 and
+// base topic "zigbee2mqtt" when the address leaves them out. The host is bare (an IPv6 address without
+// its brackets), as a connect call takes it.
+struct MqttAddress {
+    std::string host;
+    int port = 1883;
+    std::string baseTopic = "zigbee2mqtt";
+    friend bool operator==(const MqttAddress&, const MqttAddress&) = default;
+};
+
+// Nothing for anything else: another scheme, a host no URL can hold, user information, a query, or a
+// base topic with an empty level, a wildcard ('+', '#'), NUL or a control character.
+[[nodiscard]] std::optional<MqttAddress> parseMqttAddress(std::string_view address);
+
+// Whether a system of this kind can be reached at this address: "host[:port]" for a bridge and WLED,
+// an MQTT address as above for zigbee2mqtt, "http(s)://host[:port]" for Home Assistant. InvalidValue
+// with a sentence that says what the address should look like.
+[[nodiscard]] Outcome checkSystemAddress(SystemKind kind, std::string_view address);
+
+// The id a new system of this kind takes among the records: the kind's stem ("bridge", "z2m", "ha",
+// "wled"), then "-2", "-3"... A bridge starts at "bridge-2": the first bridge is the one whose lamps
+// have plain ids.
+[[nodiscard]] std::string newSystemId(SystemKind kind, std::span<const SystemRecord> records);
+
+} // namespace glowcast
