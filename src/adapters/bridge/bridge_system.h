@@ -1,0 +1,82 @@
+#pragma once
+
+#include "core/lamp_systems/lamp_system.h"
+#include "core/ports/log.h"
+
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+
+class QNetworkReply;
+
+namespace glowcast {
+
+// A further bridge as a lamp system, over its plain-HTTP JSON interface on Qt Network. Nothing here
+// waits: each request's reply arrives as a signal on the main thread, so the first bridge's blocking
+// exchanges and the other systems go on meanwhile. start() reads the bridge's id from /api/config,
+// then its lamps with the record's user; without a user it pairs, asking once a second while the
+// link button is not pressed, for at most the pairing limit. Replies over the cap are no reply.
+class BridgeSystem final : public LampSystem {
+public:
+    struct Options {
+        std::chrono::milliseconds requestTimeout{3000};
+        std::chrono::milliseconds pairingPause{1000};
+        std::chrono::milliseconds pairingLimit{30'000};
+        std::size_t maxReplyBytes = std::size_t{8} << 20;
+    };
+
+    BridgeSystem(SystemRecord record, Log& log);
+    BridgeSystem(SystemRecord record, Log& log, Options options);
+    ~BridgeSystem() override;
+    BridgeSystem(const BridgeSystem&) = delete;
+    BridgeSystem& operator=(const BridgeSystem&) = delete;
+
+    void start() override;
+    void refresh() override;
+    void send(std::vector<LampStateCommand> commands, std::function<void(SendResult)> done) override;
+    void readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done) override;
+    void restore(const std::string& key, const ReadLampState& state, std::function<void(SendResult)> done) override;
+    void stop() override;
+
+private:
+    enum class Method { Get, Put, Post };
+    struct Reply {
+        int status = 0;
+        std::string body;
+    };
+    using Handler = std::function<void(std::optional<Reply>)>;
+
+    void request(Method method, const std::string& path, std::string body, Handler handler);
+    void readLights();
+    void pairOnce();
+    void sendFrom(std::vector<LampStateCommand> commands, std::size_t next, SendResult worst,
+                  std::function<void(SendResult)> done);
+    void putState(const std::string& key, const std::string& body, std::function<void(SendResult)> done);
+    // What a reply to a change says: delivered, refused (an error, the user unknown) or no answer.
+    [[nodiscard]] SendResult resultOf(const std::optional<Reply>& reply);
+    void tellState(SystemState state, std::string detail);
+    void later(std::function<void()> action);
+    [[nodiscard]] std::string where() const;
+
+    SystemRecord m_record;
+    Log& m_log;
+    Options m_options;
+    std::optional<std::string> m_user;
+    std::uint64_t m_generation = 0; // a stop or a new start makes every pending answer stale
+    bool m_pairing = false;
+    std::chrono::steady_clock::time_point m_pairingEnds;
+    QNetworkAccessManager m_manager;
+    QObject m_context;
+    QTimer m_pairingTimer;
+    std::set<QNetworkReply*> m_replies;
+};
+
+} // namespace glowcast

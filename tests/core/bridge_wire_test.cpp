@@ -1,0 +1,110 @@
+#include "core/lamp_systems/bridge_wire.h"
+#include "support/recording_log.h"
+
+#include <gtest/gtest.h>
+
+namespace glowcast {
+namespace {
+
+LampState shown(int brightness, std::optional<Chromaticity> chromaticity, std::optional<int> mired = {})
+{
+    LampState state;
+    state.brightness = brightness;
+    state.chromaticity = chromaticity;
+    state.mired = mired;
+    return state;
+}
+
+TEST(BridgeWireTest, StateBodiesCarryOnlyWhatTheStateHasInTheBridgesOrder)
+{
+    const std::pair<LampState, const char*> rows[] = {
+        {{}, "{}"},
+        {{true, 254, Chromaticity{0.675, 0.322}, std::nullopt, 4},
+         R"({"on":true,"bri":254,"xy":[0.6750,0.3220],"transitiontime":4})"},
+        {{false, 1, std::nullopt, 366, std::nullopt}, R"({"bri":1,"ct":366})"},
+        {{false, 300, std::nullopt, std::nullopt, -2}, R"({"bri":254,"transitiontime":0})"},
+    };
+    for (const auto& [state, body] : rows)
+        EXPECT_EQ(bridgeStateBody(state), body);
+    EXPECT_EQ(bridgeRestoreBody({false, shown(200, Chromaticity{0.3, 0.3})}), R"({"on":false})");
+    EXPECT_EQ(bridgeRestoreBody({true, shown(200, std::nullopt, 250)}), R"({"on":true,"bri":200,"ct":250})");
+}
+
+// Replies as a bridge gives them, and what is no such reply.
+TEST(BridgeWireTest, ReadersTakeOnlyWhatTheReplySays)
+{
+    const std::string linkButton = R"([{"error":{"type":101,"address":"","description":"link button not pressed"}}])";
+    const std::string success = R"([{"success":{"username":"3a9f0c21d4b84e17a9d3f2c6b1e05d78"}}])";
+    const std::pair<std::string, std::optional<int>> errors[] = {{linkButton, 101},
+                                                                 {success, std::nullopt},
+                                                                 {R"([{"error":{"type":"soon"}}])", -1},
+                                                                 {R"([{"error":"unauthorized user"}])", -1},
+                                                                 {"<html>Bad Gateway</html>", std::nullopt},
+                                                                 {"", std::nullopt}};
+    for (const auto& [reply, type] : errors)
+        EXPECT_EQ(bridgeErrorType(reply), type) << reply;
+
+    const std::pair<std::string, std::optional<std::string>> ids[] = {
+        {R"({"name":"Hall","bridgeid":"024743FFFE00000B","mac":"02:47:43:00:00:0b"})", "024743FFFE00000B"},
+        {R"({"bridgeid":""})", std::nullopt},
+        {R"({"bridgeid":"02:47/43"})", std::nullopt},
+        {R"({"bridgeid":")" + std::string(65, 'A') + R"("})", std::nullopt},
+        {linkButton, std::nullopt}};
+    for (const auto& [reply, id] : ids)
+        EXPECT_EQ(bridgeIdFrom(reply), id) << reply;
+
+    const std::pair<std::string, std::optional<std::string>> users[] = {
+        {success, "3a9f0c21d4b84e17a9d3f2c6b1e05d78"},
+        {R"([{"success":{"username":".."}}])", std::nullopt},
+        {R"([{"success":{"username":"a/b"}}])", std::nullopt},
+        {R"([{"success":{}}])", std::nullopt},
+        {linkButton, std::nullopt}};
+    for (const auto& [reply, user] : users)
+        EXPECT_EQ(pairedUserFrom(reply), user) << reply;
+}
+
+TEST(BridgeWireTest, ALampListGivesEachUsableLampWithWhatItCanShow)
+{
+    RecordingLog log;
+    const auto lamps = bridgeLampsFrom(
+        R"({"1":{"state":{"on":false,"reachable":true},"type":"Extended color light","name":"Desk",)"
+        R"("capabilities":{"control":{"colorgamuttype":"C","ct":{"min":153,"max":500}}}},)"
+        R"("7":{"state":{"on":true,"reachable":false},"type":"Dimmable light"},"..":{"type":"Dimmable light"},)"
+        R"("9":"not a lamp","x y":{"type":"Dimmable light"},"4":{"type":"Color temperature light","name":"Hall",)"
+        R"("capabilities":{"control":{"ct":{"min":900,"max":100}}}}})",
+        "bridge-2", log);
+    ASSERT_TRUE(lamps);
+    const std::vector<SystemLamp> expected{
+        {"1", "Desk", {LampKind::ExtendedColour, gamutOfType("C"), std::nullopt}, true},
+        {"7", "7", {LampKind::Dimmable, std::nullopt, std::nullopt}, false},
+        {"4", "Hall", {LampKind::ColourTemperature, std::nullopt, std::nullopt}, true},
+    };
+    EXPECT_EQ(*lamps, expected);
+    EXPECT_EQ(log.lines, std::vector<std::string>{
+                             "lamp bridge-2/4: no usable colour temperature range; it is sent brightness only"});
+    for (const char* notALampList : {R"([{"error":{"type":1,"description":"unauthorized user"}}])", "[]",
+                                     "\xff\xfe<<garbage", "", R"({"error":{"type":1}})"})
+        EXPECT_FALSE(bridgeLampsFrom(notALampList, "bridge-2", log)) << notALampList;
+    EXPECT_EQ(bridgeLampsFrom(" {}", "bridge-2", log), std::vector<SystemLamp>{});
+}
+
+TEST(BridgeWireTest, ALampsStateIsReadInItsOwnColourMode)
+{
+    const std::pair<std::string, std::optional<ReadLampState>> rows[] = {
+        {R"({"state":{"on":true,"bri":200,"xy":[0.3127,0.329],"ct":153,"colormode":"xy"},"type":"x"})",
+         ReadLampState{true, shown(200, Chromaticity{0.3127, 0.329})}},
+        {R"({"state":{"on":false,"bri":0,"xy":[0.5,0.4],"ct":366,"colormode":"ct"}})",
+         ReadLampState{false, shown(1, std::nullopt, 366)}},
+        {R"({"state":{"on":true,"bri":999,"hue":8000,"sat":140,"xy":[0.4,0.4],"colormode":"hs"}})",
+         ReadLampState{true, shown(254, Chromaticity{0.4, 0.4})}},
+        {R"({"state":{"on":true,"xy":[2,0],"ct":0,"colormode":"ct"}})", ReadLampState{true, {}}},
+        {R"({"state":{"on":"maybe","bri":20}})", std::nullopt},
+        {R"({"on":true})", std::nullopt},
+        {R"([{"error":{"type":3}}])", std::nullopt},
+    };
+    for (const auto& [reply, state] : rows)
+        EXPECT_EQ(bridgeLampStateFrom(reply), state) << reply;
+}
+
+} // namespace
+} // namespace glowcast
