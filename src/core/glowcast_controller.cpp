@@ -1,6 +1,7 @@
 #include "glowcast_controller.h"
 
 #include "eyedropper.h"
+#include "lamp_care/lamp_state.h"
 #include "lamp_colour.h"
 #include "lamp_list.h"
 #include "lamp_plan.h"
@@ -12,6 +13,16 @@
 #include <utility>
 
 namespace glowcast {
+
+namespace {
+
+// The bodies of other systems' lamps are made only for their lamp states; their working is not logged.
+class QuietLog final : public Log {
+public:
+    void write(std::string_view /*line*/) override {}
+};
+
+} // namespace
 
 GlowcastController::GlowcastController(BridgeBridge& bridgeBridge, LampCare& lampCare, Preferences& preferences,
                                        CoverFeed& coverFeed, Scheduler& scheduler, CoverDecoder& coverDecoder,
@@ -95,8 +106,15 @@ void GlowcastController::setUp()
     m_lampCare.readLampList(lampList);
     m_lamps.fill(std::move(*lamps), m_preferences.lamps());
     endReport.listed = true;
+    // The other systems' lamps follow the first bridge's, as read so far.
+    if (m_systems != nullptr && !m_systems->lamps().empty())
+        refillSystemLamps();
     m_log.write("collection: " + m_lamps.description());
+    registerForCovers();
+}
 
+void GlowcastController::registerForCovers()
+{
     // A later set-up refreshes the collection and the table, but a second registration would
     // colour every lamp twice for each cover.
     if (m_registered)
@@ -106,12 +124,45 @@ void GlowcastController::setUp()
     m_registered = true;
 }
 
+void GlowcastController::systemLampsChanged()
+{
+    // Lamps of another system follow the covers even while the first bridge is not set up.
+    if (refillSystemLamps() && !m_stopped)
+        registerForCovers();
+}
+
+bool GlowcastController::refillSystemLamps()
+{
+    if (m_systems == nullptr)
+        return false;
+    const std::vector<SystemLampRow> rows = m_systems->lamps();
+    const std::optional<std::vector<LampEntry>> saved = rows.empty() ? std::nullopt : m_preferences.lamps();
+    std::vector<LampEntry> lamps;
+    lamps.reserve(rows.size());
+    for (const SystemLampRow& row : rows) {
+        m_systemsRead.insert(row.systemId);
+        bool enabled = false;
+        if (const auto held = std::ranges::find(m_lamps.entries(), row.id, &LampEntry::id);
+            held != m_lamps.entries().end())
+            enabled = held->enabled;
+        else if (saved)
+            if (const auto record = std::ranges::find(*saved, row.id, &LampEntry::id); record != saved->end())
+                enabled = record->enabled;
+        lamps.push_back({row.id, row.lamp.name, enabled});
+    }
+    // The first bridge's lamps come first; the other systems' lamps are the rows after them.
+    const auto firstOther = std::ranges::find_if(
+        m_lamps.entries(), [](const LampEntry& entry) { return splitLampId(entry.id).has_value(); });
+    m_lamps.replaceFrom(static_cast<std::size_t>(firstOther - m_lamps.entries().begin()), std::move(lamps));
+    return !rows.empty();
+}
+
 void GlowcastController::saveBeforeQuit()
 {
     m_log.write("hub should terminate");
-    // Before any set-up has read the bridge's lamps the collection is empty and knows nothing of
-    // the user's choice; storing it would wipe the saved selection.
-    if (m_lamps.filled())
+    // Before any set-up has read the bridge's lamps (or any other system its lamps) the collection is
+    // empty and knows nothing of the user's choice; storing it would wipe the saved selection.
+    if (m_lamps.filled() || !m_systemsRead.empty())
         (void)saveSelection(); // the preferences log a failure; the program ends either way
     else
         m_log.write("no lamp list was read, keeping the saved selection");
@@ -120,8 +171,18 @@ void GlowcastController::saveBeforeQuit()
 bool GlowcastController::saveSelection()
 {
     return m_preferences.updateLamps([this](const std::optional<std::vector<LampEntry>>& saved) {
-        return mergeSelection(m_lamps.asSetUp(), m_lamps.entries(), saved);
+        return mergeSelection(m_lamps.asSetUp(), m_lamps.entries(), saved,
+                              [this](std::string_view id) { return keptUnread(id); });
     });
+}
+
+bool GlowcastController::keptUnread(std::string_view id) const
+{
+    // A system that is down at start, or a first bridge not set up, loses no choice.
+    const std::optional<SystemLampId> split = splitLampId(id);
+    if (!split)
+        return !m_lamps.filled();
+    return !m_systemsRead.contains(split->system);
 }
 
 void GlowcastController::stop()
@@ -129,6 +190,8 @@ void GlowcastController::stop()
     m_stopped = true;
     m_bridgeBridge.stopPairing();
     m_lampCare.stop();
+    if (m_systems != nullptr)
+        m_systems->stop();
 }
 
 void GlowcastController::setFollowing(bool following)
@@ -173,14 +236,20 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
     if (m_coverDisplay != nullptr)
         m_coverDisplay->showCover(image.get(), colours);
 
-    // One request per lamp of the plan, each after the previous one returned. The log tells it as a
-    // walk over the collection: the count before each lamp and once after the last, and each lamp's
-    // id after its body was made.
+    // The other systems are handed their lamps' states first: they send on their own while the first
+    // bridge's lamps are sent one request each, each after the previous one returned. The log tells
+    // the plan as a walk over the collection: the count before each lamp and once after the last, and
+    // each lamp's id after its body was made (another system's lamp: at once, its state already handed).
     std::vector<LampAssignment> plan = planLamps(m_lamps.entries(), colours);
+    sendToSystems(plan);
     const auto count = static_cast<std::int32_t>(plan.size());
     m_lampCare.startCover(coverChanged);
     for (LampAssignment& lamp : plan) {
         m_log.write(enabledCountLine(count));
+        if (splitLampId(lamp.id)) {
+            m_log.write(nthEnabledLine(lamp.id));
+            continue;
+        }
         Dictionary body = paletteLampBody(m_palette, lamp.colour, m_log);
         m_log.write(nthEnabledLine(lamp.id));
         m_lampCare.sendOne({std::move(lamp.id), std::move(body)});
@@ -193,6 +262,26 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
         m_log.write(enabledCountLine(count));
     m_lampCare.endCover();
     armRestore();
+}
+
+void GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan)
+{
+    if (m_systems == nullptr)
+        return;
+    QuietLog quiet;
+    std::vector<std::pair<std::string, LampState>> states;
+    for (const LampAssignment& lamp : plan) {
+        const SystemLamp* systemLamp = splitLampId(lamp.id) ? m_systems->lamp(lamp.id) : nullptr;
+        if (systemLamp == nullptr)
+            continue;
+        LampState state = lampStateFor(paletteLampBody(m_palette, lamp.colour, quiet), systemLamp->capabilities,
+                                       m_lampCare.settings());
+        // An on/off lamp without the switch-on setting has nothing to be told.
+        if (state != LampState{})
+            states.emplace_back(lamp.id, std::move(state));
+    }
+    // Also when empty: what still waits of an older cover is dropped.
+    m_systems->send(states);
 }
 
 void GlowcastController::followedPlayerChanged(const FollowerStatus& status)

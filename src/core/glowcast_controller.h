@@ -5,6 +5,8 @@
 #include "lamp_care/lamp_care.h"
 #include "lamp_collection.h"
 #include "lamp_entry.h"
+#include "lamp_plan.h"
+#include "lamp_systems/lamp_systems.h"
 #include "palette/palette.h"
 #include "ports/clock.h"
 #include "ports/cover_feed.h"
@@ -19,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -41,6 +44,14 @@ public:
                        Scheduler& scheduler, CoverDecoder& coverDecoder, Clock& clock, Log& log);
     GlowcastController(const GlowcastController&) = delete;
     GlowcastController& operator=(const GlowcastController&) = delete;
+
+    // The lamp systems beside the first bridge: their lamps follow the first bridge's in the table and
+    // are handed their states before the first bridge's lamps are sent theirs.
+    void setLampSystems(LampSystems* systems) { m_systems = systems; }
+    // The systems' lamps were read again, or a system came or went: the rows after the first bridge's
+    // lamps are refilled, each lamp with its choice (the one it has, else the saved one, else off).
+    // The first lamps of any system register the cover handler when no set-up has.
+    void systemLampsChanged();
 
     // A view that ends is disconnected first: connect empty views.
     void connectViews(const ControllerViews& views);
@@ -97,6 +108,13 @@ private:
     void delayedSetUp();
     // Keeps one delayed call pending for the lamp care's restore, at the time it is due.
     void armRestore();
+    void registerForCovers();
+    // True when any system has lamps.
+    bool refillSystemLamps();
+    // Hands each system its lamps' states of the plan.
+    void sendToSystems(const std::vector<LampAssignment>& plan);
+    // Whether a saved record the collection does not hold is kept: its system's lamps were not read.
+    [[nodiscard]] bool keptUnread(std::string_view id) const;
 
     BridgeBridge& m_bridgeBridge;
     LampCare& m_lampCare;
@@ -114,6 +132,9 @@ private:
     // The cover handler is registered once, however many set-ups complete.
     bool m_registered = false;
     LampCollection m_lamps{m_log};
+    LampSystems* m_systems = nullptr;
+    // The systems whose lamps were read in this run.
+    std::set<std::string, std::less<>> m_systemsRead;
     bool m_following = true;
     bool m_stopped = false;
     std::vector<Colour> m_lastColours;

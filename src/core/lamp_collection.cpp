@@ -139,6 +139,16 @@ void LampCollection::erase(std::size_t first, std::size_t count)
         change();
 }
 
+void LampCollection::replaceFrom(std::size_t at, std::vector<LampEntry> lamps)
+{
+    at = std::min(at, m_entries.size());
+    for (const LampEntry& lamp : lamps)
+        if (std::ranges::find(m_asSetUp, lamp.id, &LampEntry::id) == m_asSetUp.end())
+            m_asSetUp.push_back(lamp);
+    erase(at, m_entries.size() - at);
+    insert(at, std::move(lamps));
+}
+
 std::string enabledCountLine(std::int32_t count)
 {
     return "enabledcount returning " + std::to_string(count);

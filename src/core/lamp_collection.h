@@ -50,6 +50,10 @@ public:
     // Lamps that come (placed before the row at, or last) and go (clamped to the rows there are).
     void insert(std::size_t at, std::vector<LampEntry> lamps);
     void erase(std::size_t first, std::size_t count);
+    // Replaces the rows from the one at on (clamped) with the lamps: the other systems' lamps, which
+    // follow the first bridge's. A lamp the last set-up did not build counts as built now with its
+    // choice, for the save's merge.
+    void replaceFrom(std::size_t at, std::vector<LampEntry> lamps);
 
 private:
     // Every row at once, told to the view as one change.

@@ -18,7 +18,8 @@ namespace {
 } // namespace
 
 std::vector<LampEntry> mergeSelection(const std::vector<LampEntry>& base, const std::vector<LampEntry>& ours,
-                                      const std::optional<std::vector<LampEntry>>& saved)
+                                      const std::optional<std::vector<LampEntry>>& saved,
+                                      const std::function<bool(std::string_view id)>& keepUnheld)
 {
     std::vector<LampEntry> merged = ours;
     if (!saved)
@@ -29,6 +30,10 @@ std::vector<LampEntry> mergeSelection(const std::vector<LampEntry>& base, const 
         if (before != nullptr && theirs != nullptr && before->enabled == lamp.enabled)
             lamp.enabled = theirs->enabled;
     }
+    if (keepUnheld)
+        for (const LampEntry& record : *saved)
+            if (findFirst(merged, record.id) == nullptr && keepUnheld(record.id))
+                merged.push_back(record);
     return merged;
 }
 

@@ -11,12 +11,22 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace glowcast {
+
+inline void PrintTo(const LampStateCommand& command, std::ostream* out)
+{
+    const LampState& state = command.state;
+    *out << "{" << command.key << ": on " << state.switchOn << ", bri " << state.brightness.value_or(-1) << ", xy ";
+    if (state.chromaticity)
+        *out << state.chromaticity->x << "," << state.chromaticity->y;
+    *out << ", mired " << state.mired.value_or(-1) << ", fade " << state.fadeTenths.value_or(-1) << "}";
+}
 
 // The clock and the direct timers of a test: time moves only when the test moves it, and each timer
 // whose time comes fires then, in the order of its time.
@@ -92,12 +102,15 @@ public:
     int refreshes = 0;
     int stops = 0;
     std::size_t batch = 1;
+    std::function<void()> whenSent; // told of each send as it is made
 
     void start() override { ++starts; }
     void refresh() override { ++refreshes; }
     void send(std::vector<LampStateCommand> commands, std::function<void(SendResult)> done) override
     {
         sends.push_back({std::move(commands), std::move(done)});
+        if (whenSent)
+            whenSent();
     }
     void readState(const std::string& /*key*/, std::function<void(std::optional<ReadLampState>)> done) override
     {

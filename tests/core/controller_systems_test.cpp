@@ -1,0 +1,151 @@
+#include "core/glowcast_controller.h"
+
+#include "support/controller_rig.h"
+#include "support/fake_lamp_systems.h"
+#include "support/printing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace glowcast {
+namespace {
+
+using Lamps = std::vector<LampEntry>;
+using Strings = std::vector<std::string>;
+using States = std::vector<LampStateCommand>;
+
+const PatchCover::Patch kRed{{192, 0, 0}, 1000};
+const std::vector<PatchCover::Patch> kNoColour{{{40, 10, 10}, 3000}, {{128, 128, 128}, 3000}};
+const LampState kRedState{false, 191, Chromaticity{0.64, 0.33}, {}, {}};
+const LampState kDimmest{false, 1, {}, {}, {}};
+const std::string kLights = R"({"1":{"name":"Lamp 1"},"2":{"name":"Lamp 2"}})";
+
+// The rig with lamp systems: "z2m" reads lamps k1..k3 when the test says so.
+struct SystemsRig : ControllerRig {
+    FakeTimeline timeline;
+    FakeLampSystemFactory factory;
+    LampSystems systems{factory, timeline, timeline, log};
+    FakeLampListView table;
+    std::optional<std::size_t> requestsBeforeSystems; // the first bridge's requests made before the first send
+
+    SystemsRig()
+    {
+        controller.setLampSystems(&systems);
+        controller.connectViews({&table, nullptr});
+        systems.onLampsChanged = [this] { controller.systemLampsChanged(); };
+        systems.load({{"z2m", SystemKind::Zigbee2Mqtt, "mqtt://localhost", {}, {}},
+                      {"hue2", SystemKind::Bridge, "10.0.0.3", {}, {}}});
+        z2m().whenSent = [this] {
+            if (!requestsBeforeSystems)
+                requestsBeforeSystems = http.sent.size();
+        };
+    }
+    FakeLampSystem& z2m() { return *factory.made.at("z2m"); }
+    // Every state z2m was handed, answering each at once.
+    States z2mStates()
+    {
+        States states;
+        for (int i = 0; i < 10; ++i, timeline.advance(std::chrono::seconds{1}))
+            z2m().answerAll(SendResult::Delivered);
+        for (const auto& send : z2m().sends)
+            states.insert(states.end(), send.commands.begin(), send.commands.end());
+        return states;
+    }
+};
+
+TEST(ControllerSystemsTest, ThePlanRunsOverEveryEnabledLampInTableOrder)
+{
+    struct Row {
+        const char* what;
+        std::vector<PatchCover::Patch> cover;
+        Lamps saved;
+        Strings bridgeLamps; // sent, in order
+        States z2m;
+    };
+    const std::vector<Row> rows{
+        {"no colour: the dimmest light",
+         kNoColour,
+         {{"2", "", true}, {"z2m/k1", "", true}, {"z2m/k3", "", true}},
+         {"2"},
+         {{"k1", kDimmest}, {"k3", kDimmest}}},
+        {"another system's lamp takes the first colour", {kRed}, {{"z2m/k2", "", true}}, {}, {{"k2", kRedState}}},
+        {"no lamp of another system", {kRed}, {{"1", "", true}}, {"1"}, {}},
+    };
+    for (const Row& row : rows) {
+        SystemsRig rig;
+        rig.prefs.savedLamps = row.saved;
+        rig.z2m().told().lampsRead(colourLamps(3));
+        ASSERT_TRUE(rig.setUpPaired(kLights));
+        rig.http.sent.clear();
+        rig.postCover(row.cover);
+        Strings urls;
+        for (const HttpRequest& request : rig.http.sent)
+            urls.push_back(request.url);
+        Strings expected;
+        for (const std::string& id : row.bridgeLamps)
+            expected.push_back("http://10.0.0.2/api/alice/lights/" + id + "/state");
+        EXPECT_EQ(urls, expected) << row.what;
+        EXPECT_EQ(rig.z2mStates(), row.z2m) << row.what;
+        if (!row.z2m.empty()) {
+            EXPECT_EQ(rig.requestsBeforeSystems, 0u) << row.what << ": handed before the first bridge's walk";
+        }
+    }
+}
+
+TEST(ControllerSystemsTest, TheWalkTellsEveryEnabledLampAndTheTableFollowsTheFirstBridge)
+{
+    SystemsRig rig;
+    rig.prefs.savedLamps = Lamps{{"1", "", true}, {"z2m/k2", "", true}};
+    ASSERT_TRUE(rig.setUpPaired(kLights));
+    rig.z2m().told().lampsRead(colourLamps(2));
+    EXPECT_EQ(
+        rig.controller.collection(),
+        (Lamps{
+            {"1", "Lamp 1", true}, {"2", "Lamp 2", false}, {"z2m/k1", "Lamp 1", false}, {"z2m/k2", "Lamp 2", true}}));
+    rig.log.lines.clear();
+    rig.postCover({kRed});
+    std::erase_if(rig.log.lines, [](const std::string& line) { return line.starts_with("returning array"); });
+    EXPECT_EQ(rig.log.lines,
+              (Strings{"enabledcount returning 2", "enabledcount returning 2", "xyValue returning [0.640,0.330]",
+                       "getIDofNthEnabled returning 1", "no response from Bridge", "enabledcount returning 2",
+                       "getIDofNthEnabled returning z2m/k2", "enabledcount returning 2"}));
+}
+
+TEST(ControllerSystemsTest, SavingKeepsTheChoicesOfSystemsWhoseLampsWereNotRead)
+{
+    struct Row {
+        const char* what;
+        bool bridgeSetUp;
+        Lamps saved;
+    };
+    const Lamps before{{"1", "", true}, {"z2m/k1", "", true}, {"z2m/gone", "", true}, {"hue2/5", "", true}};
+    const std::vector<Row> rows{
+        {"every system read but hue2",
+         true,
+         {{"1", "Lamp 1", true}, {"2", "Lamp 2", false}, {"z2m/k1", "Lamp 1", true}, {"hue2/5", "", true}}},
+        {"the first bridge not set up", false, {{"z2m/k1", "Lamp 1", true}, {"1", "", true}, {"hue2/5", "", true}}},
+    };
+    for (const Row& row : rows) {
+        SystemsRig rig;
+        rig.prefs.savedLamps = before;
+        if (row.bridgeSetUp) {
+            ASSERT_TRUE(rig.setUpPaired(kLights));
+        }
+        rig.z2m().told().lampsRead(colourLamps(1));
+        EXPECT_EQ(rig.covers.followers.size(), 1u) << row.what << ": covers followed either way";
+        rig.controller.saveBeforeQuit();
+        EXPECT_EQ(rig.prefs.savedLamps, row.saved) << row.what;
+    }
+    SystemsRig rig; // nothing read at all: nothing written
+    rig.prefs.savedLamps = before;
+    rig.controller.saveBeforeQuit();
+    EXPECT_EQ(rig.prefs.lampWrites, 0);
+    rig.controller.stop();
+    EXPECT_EQ(rig.z2m().stops, 1) << "a quit stops the systems";
+}
+
+} // namespace
+} // namespace glowcast
