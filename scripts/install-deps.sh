@@ -12,6 +12,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
     # the bridge simulator's HTTP server, and Python for the test client written apart from Glowcast
     libcpp-httplib-dev python3
+    # MQTT: the client library zigbee2mqtt lamps are reached with, and a broker the tests start
+    libmosquitto-dev mosquitto
     # a private session bus for tests and the demo, and gdbus to post notifications by hand
     dbus dbus-bin dbus-daemon libglib2.0-bin
     # a display server for screenshots and windowed tests

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 packages=(glowcast glowcast-tools)
 app_programs=(glowcast glowcastctl)
-tool_programs=(glowcast-bridge-sim glowcast-post-cover)
+tool_programs=(glowcast-bridge-sim glowcast-zigbee2mqtt-sim glowcast-post-cover)
 programs=("${app_programs[@]}" "${tool_programs[@]}")
 app_id=org.glowcast.Glowcast
 
@@ -38,6 +38,7 @@ depends=$(dpkg-deb -f "${deb[glowcast]}" Depends)
 [[ $depends != *httplib* ]] || fail "glowcast depends on cpp-httplib: $depends"
 tool_depends=$(dpkg-deb -f "${deb[glowcast-tools]}" Depends)
 [[ $tool_depends == *libcpp-httplib* ]] || fail "glowcast-tools does not depend on cpp-httplib: $tool_depends"
+[[ $tool_depends == *libmosquitto1* ]] || fail "glowcast-tools does not depend on libmosquitto: $tool_depends"
 
 # Debian's own checker: no error and no warning (informational notes are shown, not fatal).
 lintian --fail-on error,warning --display-info "${deb[@]}" >"$build/lintian.log" 2>&1 ||

@@ -24,6 +24,7 @@ TEST(ProgramCommandLineTest, EveryProgramAnswersHelpAndVersionAndRefusesAnUnknow
     const std::pair<std::string, const char*> programs[] = {{"glowcast", GLOWCAST_APP},
                                                             {"glowcastctl", GLOWCAST_CTL},
                                                             {"glowcast-bridge-sim", GLOWCAST_BRIDGE_SIM},
+                                                            {"glowcast-zigbee2mqtt-sim", GLOWCAST_ZIGBEE2MQTT_SIM},
                                                             {"glowcast-post-cover", GLOWCAST_POST_COVER}};
     for (const auto& [name, path] : programs) {
         SCOPED_TRACE(name);

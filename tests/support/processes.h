@@ -70,6 +70,8 @@ public:
     Child& operator=(const Child&) = delete;
 
     void signal(int number) { ::kill(static_cast<pid_t>(m_process.processId()), number); }
+    // Writes to the process's standard input.
+    void write(const QByteArray& text) { m_process.write(text); }
     [[nodiscard]] qint64 pid() const { return m_process.processId(); }
     // Waits for the process to end by itself; its exit code, or -1 when it did not end or crashed.
     int exitCode(int timeoutMs = 15'000)

@@ -1,0 +1,199 @@
+#include "adapters/mqtt/mqtt_client.h"
+
+#include <mosquitto.h>
+
+#include <QMetaObject>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace glowcast {
+
+namespace {
+
+constexpr unsigned kReconnectDelaySeconds = 1;
+constexpr unsigned kReconnectDelayMaxSeconds = 30;
+
+// The library is set up once per process and cleaned up when it ends.
+void initialiseLibraryOnce()
+{
+    static const bool initialised = [] {
+        mosquitto_lib_init();
+        std::atexit([] { mosquitto_lib_cleanup(); });
+        return true;
+    }();
+    (void)initialised;
+}
+
+std::string errorText(int result)
+{
+    return result == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : std::string(mosquitto_strerror(result));
+}
+
+} // namespace
+
+MqttClient::MqttClient(Options options, Log& log) : m_options(std::move(options)), m_log(log)
+{
+}
+
+MqttClient::~MqttClient()
+{
+    stop();
+}
+
+void MqttClient::log(const std::string& line)
+{
+    m_log.write(m_options.logPrefix + line);
+}
+
+bool MqttClient::start()
+{
+    if (m_client)
+        return true;
+    initialiseLibraryOnce();
+    m_client = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true, this);
+    if (!m_client) {
+        log("cannot set up an MQTT client");
+        return false;
+    }
+    mosquitto_connect_callback_set(m_client, &MqttClient::connectCallback);
+    mosquitto_disconnect_callback_set(m_client, &MqttClient::disconnectCallback);
+    mosquitto_message_callback_set(m_client, &MqttClient::messageCallback);
+    mosquitto_reconnect_delay_set(m_client, kReconnectDelaySeconds, kReconnectDelayMaxSeconds, true);
+    mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
+    if (m_options.user)
+        mosquitto_username_pw_set(m_client, m_options.user->c_str(),
+                                  m_options.password ? m_options.password->c_str() : nullptr);
+    if (m_options.will)
+        mosquitto_will_set(m_client, m_options.will->first.c_str(), static_cast<int>(m_options.will->second.size()),
+                           m_options.will->second.data(), 0, true);
+    m_running = true;
+    // An immediate failure (nothing listens) is tried again by the network loop like a lost connection.
+    const int result =
+        mosquitto_connect_async(m_client, m_options.host.c_str(), m_options.port, m_options.keepAliveSeconds);
+    if (result != MOSQ_ERR_SUCCESS) {
+        log("cannot connect to the broker at " + m_options.host + ":" + std::to_string(m_options.port) + ": " +
+            errorText(result));
+        m_loggedDown = true;
+    }
+    if (const int loop = mosquitto_loop_start(m_client); loop != MOSQ_ERR_SUCCESS) {
+        log("cannot start the MQTT network thread: " + errorText(loop));
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void MqttClient::stop()
+{
+    if (!m_client)
+        return;
+    m_running = false;
+    m_connected = false;
+    mosquitto_disconnect(m_client);
+    // The loop leaves its back-off wait at once when told to stop (only a lookup of the host name in
+    // progress holds it until the lookup ends).
+    mosquitto_loop_stop(m_client, false);
+    mosquitto_destroy(m_client);
+    m_client = nullptr;
+}
+
+void MqttClient::subscribe(const std::string& topic)
+{
+    if (m_topics.insert(topic).second && m_connected)
+        mosquitto_subscribe(m_client, nullptr, topic.c_str(), 0);
+}
+
+void MqttClient::unsubscribe(const std::string& topic)
+{
+    if (m_topics.erase(topic) > 0 && m_connected)
+        mosquitto_unsubscribe(m_client, nullptr, topic.c_str());
+}
+
+bool MqttClient::publish(const std::string& topic, const std::string& payload, bool retain)
+{
+    const int result = m_connected ? mosquitto_publish(m_client, nullptr, topic.c_str(),
+                                                       static_cast<int>(payload.size()), payload.data(), 0, retain)
+                                   : MOSQ_ERR_NO_CONN;
+    if (result != MOSQ_ERR_SUCCESS)
+        log("not sent to " + topic + ": " + errorText(result));
+    return result == MOSQ_ERR_SUCCESS;
+}
+
+void MqttClient::connectCallback(mosquitto* /*client*/, void* self, int result)
+{
+    auto* me = static_cast<MqttClient*>(self);
+    QMetaObject::invokeMethod(
+        me, [me, result] { me->connectedNow(result); }, Qt::QueuedConnection);
+}
+
+void MqttClient::disconnectCallback(mosquitto* /*client*/, void* self, int result)
+{
+    auto* me = static_cast<MqttClient*>(self);
+    // errno belongs to this thread: the reason is read here.
+    QMetaObject::invokeMethod(
+        me, [me, reason = errorText(result)] { me->disconnectedNow(reason); }, Qt::QueuedConnection);
+}
+
+void MqttClient::messageCallback(mosquitto* /*client*/, void* self, const mosquitto_message* message)
+{
+    auto* me = static_cast<MqttClient*>(self);
+    std::string topic = message->topic ? message->topic : "";
+    if (message->payloadlen < 0 || static_cast<std::size_t>(message->payloadlen) > me->m_options.maxPayloadBytes) {
+        const std::string line = "dropped a message of " + std::to_string(message->payloadlen) + " bytes on " + topic +
+                                 ": over the cap of " + std::to_string(me->m_options.maxPayloadBytes);
+        QMetaObject::invokeMethod(
+            me, [me, line] { me->m_running ? me->log(line) : void(); }, Qt::QueuedConnection);
+        return;
+    }
+    QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    QMetaObject::invokeMethod(
+        me,
+        [me, topic = std::move(topic), payload = std::move(payload)] {
+            if (me->m_running && me->onMessage)
+                me->onMessage(topic, payload);
+        },
+        Qt::QueuedConnection);
+}
+
+void MqttClient::connectedNow(int result)
+{
+    if (!m_running)
+        return;
+    if (result != 0) {
+        m_connected = false;
+        const std::string reason = mosquitto_connack_string(result);
+        if (!m_loggedDown)
+            log("the broker at " + m_options.host + ":" + std::to_string(m_options.port) +
+                " refused the connection: " + reason);
+        m_loggedDown = true;
+        m_refusal = reason;
+        if (onDisconnected)
+            onDisconnected(reason, true);
+        return;
+    }
+    m_refusal.reset();
+    m_connected = true;
+    m_loggedDown = false;
+    log("connected to the broker at " + m_options.host + ":" + std::to_string(m_options.port));
+    for (const std::string& topic : m_topics)
+        mosquitto_subscribe(m_client, nullptr, topic.c_str(), 0);
+    if (onConnected)
+        onConnected();
+}
+
+void MqttClient::disconnectedNow(const std::string& reason)
+{
+    if (!m_running)
+        return;
+    m_connected = false;
+    if (!m_loggedDown)
+        log("lost the broker at " + m_options.host + ":" + std::to_string(m_options.port) + ": " + reason);
+    m_loggedDown = true;
+    // The broker closes the connection it refused: that stays a refusal.
+    if (onDisconnected)
+        onDisconnected(m_refusal.value_or(reason), m_refusal.has_value());
+}
+
+} // namespace glowcast

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "core/ports/log.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace glowcast {
+
+// An MQTT client on libmosquitto. Its network loop runs on a thread of its own; every callback below
+// is called later on the thread that made the client (the main thread), handed over by queued
+// invocation, and never after stop() returned. Nothing blocks the caller but the address lookup of a
+// host name when connecting. Publishes are QoS 0 and leave only while connected: one made while the
+// connection is away is dropped with a log line and never sent later. A message whose payload exceeds
+// the cap is dropped with a log line. A lost or refused connection is tried again after 1 s, then twice
+// as long each time up to 30 s; the subscriptions are made again on every connect. The password is never
+// logged.
+class MqttClient final : public QObject {
+public:
+    struct Options {
+        std::string host;
+        int port = 1883;
+        std::string clientId; // empty: one the library makes up
+        std::optional<std::string> user;
+        std::optional<std::string> password;
+        std::size_t maxPayloadBytes = std::size_t{4} << 20;
+        int keepAliveSeconds = 30;
+        // Published by the broker for us when the connection ends without a goodbye: topic and
+        // payload, retained.
+        std::optional<std::pair<std::string, std::string>> will;
+        std::string logPrefix; // put before every log line: "z2m: "
+    };
+
+    MqttClient(Options options, Log& log);
+    ~MqttClient() override;
+    MqttClient(const MqttClient&) = delete;
+    MqttClient& operator=(const MqttClient&) = delete;
+
+    // Starts connecting; false (with a log line) when the client could not even be set up.
+    bool start();
+    // Says goodbye to the broker and ends the network thread; no callback comes after it.
+    void stop();
+
+    // Kept and made again at every connect; made at once when connected.
+    void subscribe(const std::string& topic);
+    void unsubscribe(const std::string& topic);
+    // False when it did not leave (not connected: logged with the topic).
+    bool publish(const std::string& topic, const std::string& payload, bool retain = false);
+    [[nodiscard]] bool connected() const { return m_connected; }
+
+    std::function<void()> onConnected;
+    // refused: the broker answered and turned us away (credentials); else the connection failed or broke.
+    std::function<void(const std::string& reason, bool refused)> onDisconnected;
+    std::function<void(const std::string& topic, const QByteArray& payload)> onMessage;
+
+private:
+    // Called on the network thread.
+    static void connectCallback(mosquitto* client, void* self, int result);
+    static void disconnectCallback(mosquitto* client, void* self, int result);
+    static void messageCallback(mosquitto* client, void* self, const mosquitto_message* message);
+
+    void connectedNow(int result);
+    void disconnectedNow(const std::string& reason);
+    void log(const std::string& line);
+
+    Options m_options;
+    Log& m_log;
+    mosquitto* m_client = nullptr;
+    std::set<std::string> m_topics;
+    bool m_running = false;
+    bool m_connected = false;
+    bool m_loggedDown = false;
+    std::optional<std::string> m_refusal; // why the broker turned the last attempt away // one line per outage, not one per failed attempt
+};
+
+} // namespace glowcast

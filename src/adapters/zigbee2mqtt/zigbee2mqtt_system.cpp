@@ -1,0 +1,268 @@
+#include "adapters/zigbee2mqtt/zigbee2mqtt_system.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <set>
+
+namespace glowcast {
+
+namespace {
+
+MqttClient::Options clientOptions(const Zigbee2MqttSystem::Options& options)
+{
+    MqttClient::Options client;
+    client.host = options.host;
+    client.port = options.port;
+    // Unique on the broker: two Glowcasts of two users may share it.
+    client.clientId = "glowcast-" + options.systemId + "-" + std::to_string(QCoreApplication::applicationPid());
+    client.user = options.user;
+    client.password = options.password;
+    client.maxPayloadBytes = options.maxPayloadBytes;
+    client.logPrefix = options.systemId + ": ";
+    return client;
+}
+
+} // namespace
+
+Zigbee2MqttSystem::Zigbee2MqttSystem(Options options, Log& log)
+    : m_options(std::move(options)), m_log(log), m_client(clientOptions(m_options), log)
+{
+    m_client.onConnected = [this] { connected(); };
+    m_client.onDisconnected = [this](const std::string& reason, bool refused) { disconnected(reason, refused); };
+    m_client.onMessage = [this](const std::string& topic, const QByteArray& payload) { received(topic, payload); };
+    m_connectTimer.setSingleShot(true);
+    QObject::connect(&m_connectTimer, &QTimer::timeout, &m_context, [this] {
+        if (!m_client.connected())
+            tell(SystemState::Unreachable,
+                 "no answer from the broker at " + m_options.host + ":" + std::to_string(m_options.port));
+    });
+}
+
+Zigbee2MqttSystem::~Zigbee2MqttSystem()
+{
+    stop();
+}
+
+void Zigbee2MqttSystem::log(const std::string& line)
+{
+    m_log.write(m_options.systemId + ": " + line);
+}
+
+void Zigbee2MqttSystem::start()
+{
+    m_client.subscribe(topic("bridge/state"));
+    m_client.subscribe(topic("bridge/devices"));
+    if (!m_client.start()) {
+        tell(SystemState::Unreachable, "no MQTT client");
+        return;
+    }
+    m_connectTimer.start(m_options.connectTimeout);
+}
+
+void Zigbee2MqttSystem::refresh()
+{
+    // Subscribing again brings the retained device list again.
+    if (m_client.connected()) {
+        m_client.unsubscribe(topic("bridge/devices"));
+        m_client.subscribe(topic("bridge/devices"));
+    }
+}
+
+void Zigbee2MqttSystem::stop()
+{
+    if (m_stopped)
+        return;
+    m_stopped = true;
+    m_connectTimer.stop();
+    m_client.stop();
+    m_reads.clear();
+}
+
+void Zigbee2MqttSystem::tell(SystemState state, std::string detail)
+{
+    if (m_state == state && m_detail == detail)
+        return;
+    m_state = state;
+    m_detail = detail;
+    if (listener())
+        listener()->stateChanged(state, std::move(detail));
+}
+
+void Zigbee2MqttSystem::answerLater(std::function<void()> answer)
+{
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this, answer = std::move(answer)] {
+            if (!m_stopped)
+                answer();
+        },
+        Qt::QueuedConnection);
+}
+
+void Zigbee2MqttSystem::connected()
+{
+    // Ready again once zigbee2mqtt's retained state or device list comes: a broker that restarted has
+    // neither until zigbee2mqtt is back on it, and states sent before that would reach nobody.
+    m_connectTimer.stop();
+    m_bridgeOnline.reset();
+}
+
+void Zigbee2MqttSystem::disconnected(const std::string& reason, bool refused)
+{
+    m_connectTimer.stop();
+    if (refused)
+        tell(SystemState::Refused, "the broker refused the connection: " + reason);
+    else
+        tell(SystemState::Unreachable,
+             "broker at " + m_options.host + ":" + std::to_string(m_options.port) + ": " + reason);
+    for (PendingRead& read : std::exchange(m_reads, {}))
+        read.done(std::nullopt);
+}
+
+void Zigbee2MqttSystem::received(const std::string& messageTopic, const QByteArray& payload)
+{
+    const std::string_view body(payload.constData(), static_cast<std::size_t>(payload.size()));
+    if (messageTopic == topic("bridge/state")) {
+        m_bridgeOnline = readOnline(body);
+        if (m_bridgeOnline == false)
+            tell(SystemState::Offline, "zigbee2mqtt is offline");
+        else if (m_devicesRead)
+            tell(SystemState::Ready, {});
+        return;
+    }
+    if (messageTopic == topic("bridge/devices")) {
+        takeDevices(payload);
+        return;
+    }
+    const std::string prefix = m_options.baseTopic + "/";
+    if (!messageTopic.starts_with(prefix))
+        return;
+    std::string device = messageTopic.substr(prefix.size());
+    if (device.ends_with("/availability")) {
+        device.resize(device.size() - std::string_view("/availability").size());
+        const std::optional<bool> online = readOnline(body);
+        const bool available = online.value_or(true);
+        const auto [place, added] = m_available.try_emplace(device, available);
+        if (!added && place->second == available)
+            return;
+        place->second = available;
+        tellLamps();
+        return;
+    }
+    // The device's state: the answer of every read that waits for one of its lamps.
+    for (std::size_t i = 0; i < m_reads.size();) {
+        const Zigbee2MqttLamp* lamp = lampWithKey(m_reads[i].key);
+        if (!lamp || lamp->friendlyName != device) {
+            ++i;
+            continue;
+        }
+        PendingRead read = std::move(m_reads[i]);
+        m_reads.erase(m_reads.begin() + static_cast<std::ptrdiff_t>(i));
+        read.done(readZigbee2MqttState(*lamp, body));
+    }
+}
+
+void Zigbee2MqttSystem::takeDevices(const QByteArray& payload)
+{
+    std::optional<std::vector<Zigbee2MqttLamp>> lamps =
+        readZigbee2MqttDevices(std::string_view(payload.constData(), static_cast<std::size_t>(payload.size())), m_log);
+    if (!lamps)
+        return;
+    std::set<std::string> before;
+    for (const Zigbee2MqttLamp& lamp : m_lamps)
+        before.insert(lamp.friendlyName);
+    std::set<std::string> after;
+    for (const Zigbee2MqttLamp& lamp : *lamps)
+        after.insert(lamp.friendlyName);
+    for (const std::string& name : before)
+        if (!after.contains(name)) {
+            m_client.unsubscribe(topic(name));
+            m_client.unsubscribe(topic(name + "/availability"));
+            m_available.erase(name);
+        }
+    for (const std::string& name : after) {
+        m_client.subscribe(topic(name));
+        m_client.subscribe(topic(name + "/availability"));
+    }
+    m_lamps = std::move(*lamps);
+    m_devicesRead = true;
+    tellLamps();
+    if (m_bridgeOnline != false)
+        tell(SystemState::Ready, {});
+}
+
+void Zigbee2MqttSystem::tellLamps()
+{
+    std::vector<SystemLamp> lamps;
+    lamps.reserve(m_lamps.size());
+    for (const Zigbee2MqttLamp& lamp : m_lamps) {
+        const auto available = m_available.find(lamp.friendlyName);
+        lamps.push_back({lamp.key, lamp.name, lamp.capabilities, available == m_available.end() || available->second});
+    }
+    if (listener())
+        listener()->lampsRead(std::move(lamps));
+}
+
+const Zigbee2MqttLamp* Zigbee2MqttSystem::lampWithKey(const std::string& key) const
+{
+    const auto found = std::ranges::find(m_lamps, key, &Zigbee2MqttLamp::key);
+    return found == m_lamps.end() ? nullptr : &*found;
+}
+
+void Zigbee2MqttSystem::send(std::vector<LampStateCommand> commands, std::function<void(SendResult)> done)
+{
+    if (m_bridgeOnline == false || !m_client.connected()) {
+        log(std::string(m_client.connected() ? "zigbee2mqtt is offline" : "the broker is away") + ": " +
+            std::to_string(commands.size()) + " lamp state(s) dropped");
+        answerLater([done = std::move(done)] { done(SendResult::NoAnswer); });
+        return;
+    }
+    bool sent = true;
+    for (const LampStateCommand& command : commands) {
+        const Zigbee2MqttLamp* lamp = lampWithKey(command.key);
+        if (!lamp) {
+            log("no lamp " + command.key + "; its state dropped");
+            continue;
+        }
+        sent =
+            m_client.publish(topic(lamp->friendlyName + "/set"), zigbee2MqttSetPayload(*lamp, command.state)) && sent;
+    }
+    answerLater([done = std::move(done), sent] { done(sent ? SendResult::Delivered : SendResult::NoAnswer); });
+}
+
+void Zigbee2MqttSystem::restore(const std::string& key, const ReadLampState& state,
+                                std::function<void(SendResult)> done)
+{
+    const Zigbee2MqttLamp* lamp = lampWithKey(key);
+    const bool sent =
+        lamp && m_client.publish(topic(lamp->friendlyName + "/set"), zigbee2MqttRestorePayload(*lamp, state));
+    answerLater([done = std::move(done), sent] { done(sent ? SendResult::Delivered : SendResult::NoAnswer); });
+}
+
+void Zigbee2MqttSystem::readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done)
+{
+    const Zigbee2MqttLamp* lamp = lampWithKey(key);
+    if (!lamp || !m_client.publish(topic(lamp->friendlyName + "/get"), "{\"" + lamp->stateProperty + "\":\"\"}")) {
+        answerLater([done = std::move(done)] { done(std::nullopt); });
+        return;
+    }
+    auto timer = std::make_unique<QTimer>();
+    timer->setSingleShot(true);
+    QObject::connect(timer.get(), &QTimer::timeout, &m_context, [this, timer = timer.get()] {
+        const auto waiting =
+            std::ranges::find_if(m_reads, [&](const PendingRead& read) { return read.timer.get() == timer; });
+        if (waiting == m_reads.end())
+            return;
+        PendingRead read = std::move(*waiting);
+        m_reads.erase(waiting);
+        read.timer.release()->deleteLater(); // it is in its own signal
+        log("no state of lamp " + read.key + " within " + std::to_string(m_options.readTimeout.count()) + " ms");
+        read.done(std::nullopt);
+    });
+    timer->start(m_options.readTimeout);
+    m_reads.push_back({key, std::move(done), std::move(timer)});
+}
+
+} // namespace glowcast

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "adapters/mqtt/mqtt_client.h"
+#include "adapters/zigbee2mqtt/zigbee2mqtt_devices.h"
+#include "core/lamp_systems/lamp_system.h"
+#include "core/ports/log.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+
+// Lamps behind zigbee2mqtt, over its MQTT broker. Subscribes to BASE/bridge/state, BASE/bridge/devices
+// and each lamp's device topic and its availability, nothing else. The lamps come from the retained
+// device list, each time it is published again. A state goes out as BASE/<friendly name>/set at QoS 0:
+// delivered once it left, NoAnswer while the broker is away (dropped, never sent later). A read asks
+// BASE/<friendly name>/get and takes the device's next state message, or nothing after readTimeout.
+// Main thread only; answers come from the event loop, never inside the call.
+class Zigbee2MqttSystem final : public LampSystem {
+public:
+    struct Options {
+        std::string systemId; // names the log lines and the MQTT client
+        std::string host;
+        int port = 1883;
+        std::string baseTopic = "zigbee2mqtt";
+        std::optional<std::string> user;
+        std::optional<std::string> password;
+        std::chrono::milliseconds readTimeout{2'000};
+        // How long the first connection may take before the system shows as unreachable.
+        std::chrono::milliseconds connectTimeout{5'000};
+        std::size_t maxPayloadBytes = std::size_t{8} << 20; // a device list of thousands of devices fits
+    };
+
+    Zigbee2MqttSystem(Options options, Log& log);
+    ~Zigbee2MqttSystem() override;
+
+    void start() override;
+    void refresh() override;
+    void send(std::vector<LampStateCommand> commands, std::function<void(SendResult)> done) override;
+    void readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done) override;
+    void restore(const std::string& key, const ReadLampState& state, std::function<void(SendResult)> done) override;
+    void stop() override;
+
+private:
+    struct PendingRead {
+        std::string key;
+        std::function<void(std::optional<ReadLampState>)> done;
+        std::unique_ptr<QTimer> timer;
+    };
+
+    void connected();
+    void disconnected(const std::string& reason, bool refused);
+    void received(const std::string& topic, const QByteArray& payload);
+    void takeDevices(const QByteArray& payload);
+    void tellLamps();
+    void tell(SystemState state, std::string detail);
+    void answerLater(std::function<void()> answer);
+    [[nodiscard]] const Zigbee2MqttLamp* lampWithKey(const std::string& key) const;
+    [[nodiscard]] std::string topic(const std::string& rest) const { return m_options.baseTopic + "/" + rest; }
+    void log(const std::string& line);
+
+    Options m_options;
+    Log& m_log;
+    MqttClient m_client;
+    QObject m_context; // answers still queued when the system goes are dropped with it
+    QTimer m_connectTimer;
+    std::vector<Zigbee2MqttLamp> m_lamps;
+    std::map<std::string, bool> m_available; // by friendly name; a device never heard of is available
+    std::vector<PendingRead> m_reads;
+    std::optional<bool> m_bridgeOnline;
+    bool m_devicesRead = false;
+    bool m_stopped = false;
+    std::optional<SystemState> m_state;
+    std::string m_detail;
+};
+
+} // namespace glowcast

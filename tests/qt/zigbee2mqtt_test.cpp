@@ -1,0 +1,396 @@
+// zigbee2mqtt: the device list, the messages a lamp is sent, and the system against a real Mosquitto
+// and the stand-in.
+
+#include "adapters/zigbee2mqtt/zigbee2mqtt_devices.h"
+#include "adapters/zigbee2mqtt/zigbee2mqtt_system.h"
+#include "support/mosquitto_broker.h"
+#include "support/recording_log.h"
+#include "support/waiting.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace glowcast {
+namespace {
+
+using testing::logHas;
+using testing::waitFor;
+
+const std::string kState = R"({"name":"state","property":"state"})";
+const std::string kBrightness = R"({"name":"brightness","property":"brightness"})";
+const std::string kXy = R"({"name":"color_xy","property":"color"})";
+const std::string kHs = R"({"name":"color_hs","property":"color"})";
+const std::string kTemperature = R"({"name":"color_temp","property":"color_temp","value_min":153,"value_max":500})";
+
+std::string light(const std::string& features, const std::string& endpoint = {})
+{
+    return R"({"type":"light",)" + (endpoint.empty() ? "" : R"("endpoint":")" + endpoint + R"(",)") +
+           R"("features":[)" + features + "]}";
+}
+
+std::string device(const std::string& key, const std::string& name, const std::string& exposes)
+{
+    return R"({"ieee_address":")" + key + R"(","friendly_name":")" + name + R"(","definition":{"exposes":[)" + exposes +
+           "]}}";
+}
+
+// Each lamp as "KEY NAME KIND", KIND a letter: Extended colour, Colour (h when sent as hue and
+// saturation), Temperature, Dimmable, On/off.
+std::string lampsOf(const std::vector<Zigbee2MqttLamp>& lamps)
+{
+    std::string out;
+    for (const Zigbee2MqttLamp& lamp : lamps)
+        out += (out.empty() ? "" : "; ") + lamp.key + " " + lamp.name + " " + "?ECTDO"[int(lamp.capabilities.kind)] +
+               (lamp.hueSaturation ? "h" : "");
+    return out;
+}
+
+struct ListCase {
+    const char* name;
+    std::string json;
+    std::string lamps; // as lampsOf gives them; "none" when the list was not read
+    std::vector<std::string> log;
+};
+
+void PrintTo(const ListCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class DeviceListTest : public ::testing::TestWithParam<ListCase> {};
+
+TEST_P(DeviceListTest, OffersEachLightOnceAndSaysWhatItLeftOut)
+{
+    RecordingLog log;
+    const auto lamps = readZigbee2MqttDevices(GetParam().json, log);
+    EXPECT_EQ(lamps ? lampsOf(*lamps) : "none", GetParam().lamps);
+    EXPECT_EQ(log.lines, GetParam().log);
+}
+
+const std::string kLeftOut = "zigbee2mqtt device list: left out ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DeviceListTest,
+    ::testing::Values(
+        ListCase{"NotJson", R"([{"ieee_address":)", "none", {"zigbee2mqtt device list: not a JSON list, left alone"}},
+        ListCase{"AnObject", "{}", "none", {"zigbee2mqtt device list: not a JSON list, left alone"}},
+        ListCase{"EveryKind",
+                 "[" + device("0x1", "Desk", light(kState + "," + kBrightness + "," + kTemperature + "," + kXy)) + "," +
+                     device("0x2", "Strip", light(kState + "," + kHs + "," + kXy)) + "," +
+                     device("0x3", "Shelf", light(kState + "," + kXy + "," + kHs)) + "," +
+                     device("0x4", "Hall/Ceiling", light(kState + "," + kTemperature)) + "," +
+                     device("0x5", "Porch", light(kState + "," + kBrightness)) + "," +
+                     device("0x6", "Fan", light(kState)) + "]",
+                 "0x1 Desk E; 0x2 Strip Ch; 0x3 Shelf C; 0x4 Hall/Ceiling T; 0x5 Porch D; 0x6 Fan O",
+                 {}},
+        ListCase{"EndpointsAndOtherDevices",
+                 R"([{"ieee_address":"0x0","friendly_name":"Coordinator","type":"Coordinator","definition":null},)" +
+                     device("0x7", "Twin", light(kState + "," + kBrightness, "l1") + "," + light(kState, "l2")) + "," +
+                     device("0x8", "Sensor", R"({"type":"numeric","name":"temperature"})") + "," +
+                     R"({"ieee_address":"0x9","friendly_name":"New","type":"EndDevice"}])",
+                 "0x7-l1 Twin (l1) D; 0x7-l2 Twin (l2) O",
+                 {kLeftOut + "0x9: no definition"}},
+        ListCase{"RepeatedNameOrKey",
+                 "[" + device("0x1", "Desk", light(kState)) + "," + device("0x2", "Desk", light(kState)) + "," +
+                     device("0x1", "Other", light(kState)) + "]",
+                 "0x1 Desk O",
+                 {kLeftOut + "0x2: the name 'Desk' is taken", kLeftOut + "0x1: the name 'Other' is taken"}},
+        ListCase{"NamesThatCannotBeTopics",
+                 "[" + device("0x1", "a+b", light(kState)) + "," + device("0x2", "a/#", light(kState)) + "," +
+                     device("0x3", "", light(kState)) + "," + device("0x4", "a//b", light(kState)) + "," +
+                     device("0x5", "/a", light(kState)) + "," + device("0x6", "tab\\t", light(kState)) + "," +
+                     device("0x7", "nul\\u0000", light(kState)) + "," + device("0x8", "bridge/x", light(kState)) + "," +
+                     device("0x9", "x/set", light(kState)) + "," + device("0xa", "ok/level", light(kState)) + "]",
+                 "0xa ok/level O",
+                 {kLeftOut + "0x1: its name cannot be a topic", kLeftOut + "0x2: its name cannot be a topic",
+                  kLeftOut + "0x3: its name cannot be a topic", kLeftOut + "0x4: its name cannot be a topic",
+                  kLeftOut + "0x5: its name cannot be a topic", kLeftOut + "0x6: its name cannot be a topic",
+                  kLeftOut + "0x7: its name cannot be a topic", kLeftOut + "0x8: its name cannot be a topic",
+                  kLeftOut + "0x9: its name cannot be a topic"}}));
+
+TEST(DeviceListTest, ReadsFiveThousandDevicesAndCapsMore)
+{
+    std::string json = "[";
+    for (int i = 0; i < 5'001; ++i)
+        json += (i ? "," : "") + device("0x" + std::to_string(i), "Lamp " + std::to_string(i), light(kState));
+    RecordingLog log;
+    const auto lamps = readZigbee2MqttDevices(json + "]", log);
+    ASSERT_TRUE(lamps);
+    EXPECT_EQ(lamps->size(), 5'000u);
+    EXPECT_EQ(lamps->back().key, "0x4999");
+    EXPECT_EQ(log.lines, std::vector<std::string>{"zigbee2mqtt device list: 5001 devices, only the first 5000 read"});
+}
+
+TEST(DeviceListTest, KeepsEachLightsOwnProperties)
+{
+    RecordingLog log;
+    const auto lamps = readZigbee2MqttDevices(
+        "[" +
+            device("0x7", "Twin",
+                   light(kState + "," + kBrightness + "," + kTemperature + "," + kXy) + "," +
+                       light(R"({"name":"state","property":"state_l2"},{"name":"color_hs","property":"color_l2"},)"
+                             R"({"name":"color_temp","property":"color_temp_l2","value_min":0,"value_max":500})",
+                             "l2")) +
+            "]",
+        log);
+    ASSERT_TRUE(lamps);
+    ASSERT_EQ(lamps->size(), 2u);
+    EXPECT_EQ(lamps->at(0), (Zigbee2MqttLamp{"0x7",
+                                             "Twin",
+                                             "Twin",
+                                             "state",
+                                             "brightness",
+                                             "color",
+                                             false,
+                                             "color_temp",
+                                             {LampKind::ExtendedColour, std::nullopt, MiredRange{153, 500}}}));
+    // A range that starts at 0 is no range.
+    EXPECT_EQ(lamps->at(1), (Zigbee2MqttLamp{"0x7-l2",
+                                             "Twin (l2)",
+                                             "Twin",
+                                             "state_l2",
+                                             std::nullopt,
+                                             "color_l2",
+                                             true,
+                                             "color_temp_l2",
+                                             {LampKind::ExtendedColour, std::nullopt, std::nullopt}}));
+}
+
+LampState lampState(bool switchOn, std::optional<int> brightness, std::optional<Chromaticity> xy = {},
+                    std::optional<int> mired = {}, std::optional<int> fadeTenths = {})
+{
+    return {switchOn, brightness, xy, mired, fadeTenths};
+}
+
+Zigbee2MqttLamp lampWith(std::string state, std::optional<std::string> brightness, std::optional<std::string> colour,
+                         bool hueSaturation, std::optional<std::string> temperature)
+{
+    return {"0x1",
+            "Lamp",
+            "Lamp",
+            std::move(state),
+            std::move(brightness),
+            std::move(colour),
+            hueSaturation,
+            std::move(temperature),
+            {}};
+}
+
+TEST(Zigbee2MqttPayloadTest, EncodesWhatTheLampHasAProperty)
+{
+    const Zigbee2MqttLamp xy = lampWith("state", "brightness", "color", false, "color_temp");
+    const Zigbee2MqttLamp hs = lampWith("state", "brightness", "color", true, std::nullopt);
+    const Zigbee2MqttLamp endpoint = lampWith("state_l1", "brightness_l1", "color_l1", false, std::nullopt);
+    const Zigbee2MqttLamp onOff = lampWith("state", std::nullopt, std::nullopt, false, std::nullopt);
+    const Chromaticity red{0.64, 0.33};
+    const struct {
+        const Zigbee2MqttLamp& lamp;
+        LampState state;
+        std::string payload;
+    } rows[] = {
+        {xy, lampState(true, 200, red, std::nullopt, 5),
+         R"({"state":"ON","brightness":200,"color":{"x":0.6400,"y":0.3300},"transition":0.5})"},
+        {xy, lampState(false, 1, std::nullopt, 300, 12), R"({"brightness":1,"color_temp":300,"transition":1.2})"},
+        {hs, lampState(false, 254, red), R"({"brightness":254,"color":{"hue":0,"saturation":100}})"},
+        {endpoint, lampState(true, 10, Chromaticity{0.1532, 0.0475}, std::nullopt, 0),
+         R"({"state_l1":"ON","brightness_l1":10,"color_l1":{"x":0.1532,"y":0.0475},"transition":0})"},
+        {endpoint, lampState(false, 7, std::nullopt, 300), R"({"brightness_l1":7})"},
+        {onOff, lampState(false, 80, red), "{}"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(zigbee2MqttSetPayload(row.lamp, row.state), row.payload);
+    EXPECT_EQ(zigbee2MqttRestorePayload(endpoint, ReadLampState{false, lampState(true, 10)}), R"({"state_l1":"OFF"})");
+    EXPECT_EQ(zigbee2MqttRestorePayload(xy, ReadLampState{true, lampState(true, 90, std::nullopt, 250)}),
+              R"({"brightness":90,"color_temp":250})");
+}
+
+TEST(Zigbee2MqttPayloadTest, HueAndSaturationOfTheDisplaysPrimariesAndWhite)
+{
+    // sRGB's own primaries and white point.
+    EXPECT_EQ(hueSaturationOf({0.64, 0.33}), (HueSaturation{0, 100}));
+    EXPECT_EQ(hueSaturationOf({0.30, 0.60}), (HueSaturation{120, 100}));
+    EXPECT_EQ(hueSaturationOf({0.15, 0.06}), (HueSaturation{240, 100}));
+    EXPECT_EQ(hueSaturationOf({0.3127, 0.3290}), (HueSaturation{0, 0}));
+    EXPECT_EQ(hueSaturationOf({0.5, 0.0}), (HueSaturation{0, 0}));
+}
+
+TEST(Zigbee2MqttPayloadTest, ReadsALampsStateFromItsDevicesMessage)
+{
+    const Zigbee2MqttLamp xy = lampWith("state", "brightness", "color", false, "color_temp");
+    const Zigbee2MqttLamp endpoint = lampWith("state_l1", "brightness_l1", "color_l1", false, std::nullopt);
+    const struct {
+        const Zigbee2MqttLamp& lamp;
+        std::string json;
+        std::optional<ReadLampState> state;
+    } rows[] = {
+        {xy, R"({"state":"ON","brightness":120,"color_mode":"xy","color":{"x":0.5,"y":0.4},"color_temp":300})",
+         ReadLampState{true, lampState(false, 120, Chromaticity{0.5, 0.4})}},
+        {xy, R"({"state":"ON","brightness":0,"color_mode":"color_temp","color":{"x":0.5,"y":0.4},"color_temp":300})",
+         ReadLampState{true, lampState(false, 1, std::nullopt, 300)}},
+        {xy, R"({"state":"OFF"})", ReadLampState{false, {}}},
+        {endpoint, R"({"state":"ON","state_l1":"OFF","brightness_l1":5})", ReadLampState{false, lampState(false, 5)}},
+        {xy, R"({"brightness":5})", std::nullopt},
+        {xy, "not json", std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(readZigbee2MqttState(row.lamp, row.json), row.state) << row.json;
+    EXPECT_EQ(readOnline("online"), true);
+    EXPECT_EQ(readOnline(R"({"state":"offline"})"), false);
+    EXPECT_EQ(readOnline("maybe"), std::nullopt);
+}
+
+// Against a real broker and the stand-in.
+
+class RecordingListener final : public LampSystemListener {
+public:
+    std::vector<SystemLamp> lamps;
+    SystemState state = SystemState::Pairing; // none told yet
+    std::string detail;
+    void lampsRead(std::vector<SystemLamp> read) override { lamps = std::move(read); }
+    void stateChanged(SystemState told, std::string toldDetail) override
+    {
+        state = told;
+        detail = std::move(toldDetail);
+    }
+    void userObtained(std::string /*user*/) override {}
+    void identified(std::string /*identity*/) override {}
+};
+
+class Zigbee2MqttSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(broker.running);
+        ASSERT_TRUE(standIn.online) << broker.output().toStdString() << standIn.output().toStdString();
+    }
+    std::unique_ptr<Zigbee2MqttSystem> startSystem(std::size_t maxPayloadBytes = std::size_t{8} << 20)
+    {
+        auto system = std::make_unique<Zigbee2MqttSystem>(
+            Zigbee2MqttSystem::Options{"z2m", "127.0.0.1", broker.port(), "zigbee2mqtt", std::nullopt, std::nullopt,
+                                       std::chrono::milliseconds{2'000}, std::chrono::milliseconds{5'000},
+                                       maxPayloadBytes},
+            log);
+        system->setListener(&listener);
+        system->start();
+        return system;
+    }
+    bool waitForState(SystemState state)
+    {
+        return waitFor([&] { return listener.state == state; }, 20'000);
+    }
+    SendResult sendAndWait(Zigbee2MqttSystem& system, std::vector<LampStateCommand> commands)
+    {
+        std::optional<SendResult> result;
+        system.send(std::move(commands), [&](SendResult told) { result = told; });
+        EXPECT_FALSE(result); // never inside the call
+        waitFor([&] { return result.has_value(); }, 5'000);
+        return result.value_or(SendResult::Refused);
+    }
+
+    testing::MosquittoBroker broker{"allow_anonymous true\nlog_type error\nlog_type warning\nlog_type notice\n"
+                                    "log_type information\nlog_type subscribe"};
+    testing::Zigbee2MqttStandIn standIn{broker};
+    RecordingLog log;
+    RecordingListener listener;
+};
+
+TEST_F(Zigbee2MqttSystemTest, FindsTheStandInsLampsAndSubscribesOnlyToWhatItNeeds)
+{
+    auto system = startSystem();
+    ASSERT_TRUE(waitForState(SystemState::Ready));
+    std::vector<std::string> lamps;
+    for (const SystemLamp& lamp : listener.lamps)
+        lamps.push_back(lamp.key + " " + lamp.name + (lamp.available ? "" : " (away)"));
+    EXPECT_EQ(lamps, (std::vector<std::string>{"0x00124b0000000001 Desk lamp", "0x00124b0000000002 Shelf strip",
+                                               "0x00124b0000000003 Hall/Ceiling", "0x00124b0000000004 Porch",
+                                               "0x00124b0000000005-l1 Twin (l1)", "0x00124b0000000005-l2 Twin (l2)"}));
+    standIn.write("unavailable Porch\n");
+    ASSERT_TRUE(waitFor([&] { return listener.lamps.size() == 6 && !listener.lamps[3].available; }, 5'000));
+    // The broker logs each subscription as "TIME: CLIENT QOS TOPIC": ours are the bridge's two topics and
+    // each device's state and availability, never a wildcard.
+    std::set<std::string> topics;
+    for (const QByteArray& line : broker.output().split('\n'))
+        if (const qsizetype at = line.indexOf(": glowcast-z2m-"); at >= 0)
+            topics.insert(line.mid(line.indexOf(" 0 ", at) + 3).toStdString());
+    EXPECT_EQ(topics, (std::set<std::string>{"zigbee2mqtt/bridge/state", "zigbee2mqtt/bridge/devices",
+                                             "zigbee2mqtt/Desk lamp", "zigbee2mqtt/Desk lamp/availability",
+                                             "zigbee2mqtt/Shelf strip", "zigbee2mqtt/Shelf strip/availability",
+                                             "zigbee2mqtt/Hall/Ceiling", "zigbee2mqtt/Hall/Ceiling/availability",
+                                             "zigbee2mqtt/Porch", "zigbee2mqtt/Porch/availability", "zigbee2mqtt/Twin",
+                                             "zigbee2mqtt/Twin/availability"}));
+}
+
+TEST_F(Zigbee2MqttSystemTest, AStateReachesTheLampAndIsReadBack)
+{
+    auto system = startSystem();
+    ASSERT_TRUE(waitForState(SystemState::Ready));
+    EXPECT_EQ(
+        sendAndWait(*system, {{"0x00124b0000000001", lampState(true, 200, Chromaticity{0.64, 0.33}, std::nullopt, 5)},
+                              {"0x00124b0000000003", lampState(false, 1, std::nullopt, 300)},
+                              {"0x00124b0000000005-l2", lampState(false, 9, Chromaticity{0.3, 0.6}, std::nullopt, 0)}}),
+        SendResult::Delivered);
+    ASSERT_TRUE(standIn.waitForOutput("zigbee2mqtt/Twin/set", 5'000));
+    EXPECT_TRUE(standIn.output().contains(
+        R"(zigbee2mqtt/Desk lamp/set {"state":"ON","brightness":200,"color":{"x":0.6400,"y":0.3300},"transition":0.5})"));
+    EXPECT_TRUE(standIn.output().contains(R"(zigbee2mqtt/Hall/Ceiling/set {"brightness":1,"color_temp":300})"));
+    EXPECT_TRUE(standIn.output().contains(
+        R"(zigbee2mqtt/Twin/set {"brightness_l2":9,"color_l2":{"x":0.3000,"y":0.6000},"transition":0})"));
+
+    std::optional<std::optional<ReadLampState>> read;
+    system->readState("0x00124b0000000001", [&](std::optional<ReadLampState> state) { read = state; });
+    ASSERT_TRUE(waitFor([&] { return read.has_value(); }, 5'000));
+    EXPECT_EQ(*read, (ReadLampState{true, lampState(false, 200, Chromaticity{0.64, 0.33})}));
+    EXPECT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Desk lamp/get {"state":""})", 5'000));
+}
+
+TEST_F(Zigbee2MqttSystemTest, ABrokerRestartDropsWhatWasSentMeanwhileAndThenServesAgain)
+{
+    auto system = startSystem();
+    ASSERT_TRUE(waitForState(SystemState::Ready));
+    broker.stop();
+    ASSERT_TRUE(waitForState(SystemState::Unreachable));
+    EXPECT_EQ(sendAndWait(*system, {{"0x00124b0000000004", lampState(false, 11)}}), SendResult::NoAnswer);
+    EXPECT_TRUE(logHas(log, "z2m: the broker is away: 1 lamp state(s) dropped"));
+
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(waitForState(SystemState::Ready));
+    EXPECT_EQ(sendAndWait(*system, {{"0x00124b0000000004", lampState(false, 22)}}), SendResult::Delivered);
+    ASSERT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Porch/set {"brightness":22})", 5'000));
+    EXPECT_FALSE(standIn.output().contains(R"({"brightness":11})"));
+}
+
+TEST_F(Zigbee2MqttSystemTest, ZigbeeOfflineAndAnOversizedListAreTold)
+{
+    auto system = startSystem();
+    ASSERT_TRUE(waitForState(SystemState::Ready));
+    standIn.write("offline\n");
+    ASSERT_TRUE(waitForState(SystemState::Offline));
+    EXPECT_EQ(listener.detail, "zigbee2mqtt is offline");
+    EXPECT_EQ(sendAndWait(*system, {{"0x00124b0000000004", lampState(false, 11)}}), SendResult::NoAnswer);
+
+    RecordingListener small;
+    auto capped = startSystem(1'000);
+    capped->setListener(&small);
+    ASSERT_TRUE(waitFor([&] { return logHas(log, "bytes on zigbee2mqtt/bridge/devices: over the cap of 1000"); }));
+    EXPECT_TRUE(small.lamps.empty());
+}
+
+TEST(Zigbee2MqttRefusalTest, ABrokerThatRefusesTheCredentialsIsShownAsRefused)
+{
+    testing::MosquittoBroker broker{"allow_anonymous false"};
+    ASSERT_TRUE(broker.running);
+    RecordingLog log;
+    RecordingListener listener;
+    Zigbee2MqttSystem system({"z2m", "127.0.0.1", broker.port(), "zigbee2mqtt", "alice", "secret-word"}, log);
+    system.setListener(&listener);
+    system.start();
+    ASSERT_TRUE(waitFor([&] { return listener.state == SystemState::Refused; }, 10'000));
+    EXPECT_EQ(listener.detail, "the broker refused the connection: Connection Refused: not authorised.");
+    EXPECT_FALSE(logHas(log, "secret-word"));
+}
+
+} // namespace
+} // namespace glowcast
