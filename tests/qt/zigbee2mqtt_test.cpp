@@ -1,6 +1,7 @@
 // zigbee2mqtt: the device list, the messages a lamp is sent, and the system against a real Mosquitto
 // and the stand-in.
 
+#include "adapters/files/system_secrets.h"
 #include "adapters/zigbee2mqtt/zigbee2mqtt_devices.h"
 #include "adapters/zigbee2mqtt/zigbee2mqtt_system.h"
 #include "support/mosquitto_broker.h"
@@ -378,18 +379,42 @@ TEST_F(Zigbee2MqttSystemTest, ZigbeeOfflineAndAnOversizedListAreTold)
     EXPECT_TRUE(small.lamps.empty());
 }
 
-TEST(Zigbee2MqttRefusalTest, ABrokerThatRefusesTheCredentialsIsShownAsRefused)
+// A broker that knows alice by her password: the record's user and the stored password get in, a wrong
+// password is refused, and the password is never logged.
+TEST(Zigbee2MqttCredentialsTest, TheStoredPasswordGetsInAndAWrongOneIsRefused)
 {
-    testing::MosquittoBroker broker{"allow_anonymous false"};
+    QTemporaryDir config;
+    const std::filesystem::path directory = config.path().toStdString();
+    QFile passwords(config.filePath(QStringLiteral("passwords")));
+    ASSERT_TRUE(passwords.open(QIODevice::WriteOnly) && passwords.write("alice:secret-word\n") > 0);
+    passwords.close();
+    ASSERT_EQ(
+        testing::runProgram(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-U"), passwords.fileName()}).exitCode,
+        0);
+    testing::MosquittoBroker broker{"allow_anonymous false\npassword_file " + passwords.fileName().toStdString()};
     ASSERT_TRUE(broker.running);
+    const SystemRecord record{"z2m", SystemKind::Zigbee2Mqtt, "mqtt://127.0.0.1:" + std::to_string(broker.port()),
+                              std::nullopt, "alice"};
     RecordingLog log;
-    RecordingListener listener;
-    Zigbee2MqttSystem system({"z2m", "127.0.0.1", broker.port(), "zigbee2mqtt", "alice", "secret-word"}, log);
-    system.setListener(&listener);
-    system.start();
-    ASSERT_TRUE(waitFor([&] { return listener.state == SystemState::Refused; }, 10'000));
-    EXPECT_EQ(listener.detail, "the broker refused the connection: Connection Refused: not authorised.");
-    EXPECT_FALSE(logHas(log, "secret-word"));
+    for (const char* password : {"secret-word", "guess"}) {
+        ASSERT_EQ(storeSystemPassword(directory, "z2m", password), std::nullopt);
+        RecordingListener listener;
+        const std::unique_ptr<LampSystem> system = makeZigbee2MqttSystem(record, directory, log);
+        ASSERT_TRUE(system);
+        system->setListener(&listener);
+        system->start();
+        if (password == std::string_view("guess")) {
+            ASSERT_TRUE(waitFor([&] { return listener.state == SystemState::Refused; }, 10'000));
+            EXPECT_EQ(listener.detail, "the broker refused the connection: Connection Refused: not authorised.");
+        } else {
+            ASSERT_TRUE(waitFor([&] { return logHas(log, "z2m: connected to the broker at 127.0.0.1:"); }, 10'000));
+        }
+    }
+    EXPECT_FALSE(logHas(log, "secret-word") || logHas(log, "guess"));
+    EXPECT_EQ(makeZigbee2MqttSystem({"z2m", SystemKind::Zigbee2Mqtt, "http://host", std::nullopt, std::nullopt},
+                                    directory, log),
+              nullptr);
+    EXPECT_EQ(log.lines.back(), "z2m: 'http://host' is no MQTT address");
 }
 
 } // namespace

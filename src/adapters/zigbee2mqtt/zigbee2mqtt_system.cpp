@@ -1,5 +1,8 @@
 #include "adapters/zigbee2mqtt/zigbee2mqtt_system.h"
 
+#include "adapters/files/system_secrets.h"
+#include "core/lamp_systems/system_address.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 
@@ -263,6 +266,24 @@ void Zigbee2MqttSystem::readState(const std::string& key, std::function<void(std
     });
     timer->start(m_options.readTimeout);
     m_reads.push_back({key, std::move(done), std::move(timer)});
+}
+
+std::unique_ptr<LampSystem> makeZigbee2MqttSystem(const SystemRecord& record,
+                                                  const std::filesystem::path& configDirectory, Log& log)
+{
+    const std::optional<MqttAddress> address = parseMqttAddress(record.address);
+    if (!address) {
+        log.write(record.id + ": '" + record.address + "' is no MQTT address");
+        return nullptr;
+    }
+    Zigbee2MqttSystem::Options options;
+    options.systemId = record.id;
+    options.host = address->host;
+    options.port = address->port;
+    options.baseTopic = address->baseTopic;
+    options.user = record.user;
+    options.password = systemPassword(configDirectory, record.id, log);
+    return std::make_unique<Zigbee2MqttSystem>(std::move(options), log);
 }
 
 } // namespace glowcast

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -81,5 +82,11 @@ private:
     std::optional<SystemState> m_state;
     std::string m_detail;
 };
+
+// The system for a record of kind zigbee2mqtt: the broker from its address, the user from the record and
+// the password from the configuration directory's systems/ID.password. Nothing, with a log line, for an
+// address that is no MQTT address.
+[[nodiscard]] std::unique_ptr<LampSystem> makeZigbee2MqttSystem(const SystemRecord& record,
+                                                                const std::filesystem::path& configDirectory, Log& log);
 
 } // namespace glowcast
