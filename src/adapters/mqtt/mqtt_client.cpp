@@ -1,10 +1,13 @@
 #include "adapters/mqtt/mqtt_client.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -62,6 +65,17 @@ bool MqttClient::start()
     mosquitto_message_callback_set(m_client, &MqttClient::messageCallback);
     mosquitto_reconnect_delay_set(m_client, kReconnectDelaySeconds, kReconnectDelayMaxSeconds, true);
     mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // The broker is told the largest packet we take (the payload cap, and 1 KiB for the topic and the
+    // header: our topics are short), so it drops a larger message instead of sending it. libmosquitto 2.0 has no
+    // asynchronous connect that takes MQTT 5 properties: a connect without a host keeps them for the asynchronous
+    // connect and every reconnect, and fails at once without touching the network.
+    mosquitto_property* properties = nullptr;
+    mosquitto_property_add_int32(
+        &properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+        static_cast<std::uint32_t>(std::min<std::size_t>(m_options.maxPayloadBytes + 1'024, std::size_t{0x0fff'ffff})));
+    (void)mosquitto_connect_bind_v5(m_client, nullptr, m_options.port, m_options.keepAliveSeconds, nullptr, properties);
+    mosquitto_property_free_all(&properties);
     if (m_options.user)
         mosquitto_username_pw_set(m_client, m_options.user->c_str(),
                                   m_options.password ? m_options.password->c_str() : nullptr);
@@ -163,7 +177,7 @@ void MqttClient::connectedNow(int result)
         return;
     if (result != 0) {
         m_connected = false;
-        const std::string reason = mosquitto_connack_string(result);
+        const std::string reason = mosquitto_reason_string(result);
         if (!m_loggedDown)
             log("the broker at " + m_options.host + ":" + std::to_string(m_options.port) +
                 " refused the connection: " + reason);

@@ -19,8 +19,9 @@ namespace glowcast {
 // An MQTT client on libmosquitto. Its network loop runs on a thread of its own; every callback below
 // is called later on the thread that made the client (the main thread), handed over by queued
 // invocation, and never after stop() returned. Nothing blocks the caller but the address lookup of a
-// host name when connecting. Publishes are QoS 0 and leave only while connected: one made while the
-// connection is away is dropped with a log line and never sent later. A message whose payload exceeds
+// host name when connecting. It speaks MQTT 5. Publishes are QoS 0 and leave only while connected: one
+// made while the connection is away is dropped with a log line and never sent later. The broker is told
+// the largest packet we take, so it drops larger messages itself; a message whose payload still exceeds
 // the cap is dropped with a log line. A lost or refused connection is tried again after 1 s, then twice
 // as long each time up to 30 s; the subscriptions are made again on every connect. The password is never
 // logged.
@@ -79,7 +80,8 @@ private:
     bool m_running = false;
     bool m_connected = false;
     bool m_loggedDown = false;
-    std::optional<std::string> m_refusal; // why the broker turned the last attempt away // one line per outage, not one per failed attempt
+    std::optional<std::string>
+        m_refusal; // why the broker turned the last attempt away // one line per outage, not one per failed attempt
 };
 
 } // namespace glowcast
