@@ -40,6 +40,8 @@ Zigbee2MqttSystem::Zigbee2MqttSystem(Options options, Log& log)
         if (!m_client.connected())
             tell(SystemState::Unreachable,
                  "no answer from the broker at " + m_options.host + ":" + std::to_string(m_options.port));
+        else if (!m_heard)
+            tell(SystemState::Offline, "no word from zigbee2mqtt on " + topic("bridge/state"));
     });
 }
 
@@ -108,8 +110,9 @@ void Zigbee2MqttSystem::connected()
 {
     // Ready again once zigbee2mqtt's retained state or device list comes: a broker that restarted has
     // neither until zigbee2mqtt is back on it, and states sent before that would reach nobody.
-    m_connectTimer.stop();
     m_bridgeOnline.reset();
+    m_heard = false;
+    m_connectTimer.start(m_options.connectTimeout);
 }
 
 void Zigbee2MqttSystem::disconnected(const std::string& reason, bool refused)
@@ -128,6 +131,7 @@ void Zigbee2MqttSystem::received(const std::string& messageTopic, const QByteArr
 {
     const std::string_view body(payload.constData(), static_cast<std::size_t>(payload.size()));
     if (messageTopic == topic("bridge/state")) {
+        m_heard = true;
         m_bridgeOnline = readOnline(body);
         if (m_bridgeOnline == false)
             tell(SystemState::Offline, "zigbee2mqtt is offline");
@@ -136,6 +140,7 @@ void Zigbee2MqttSystem::received(const std::string& messageTopic, const QByteArr
         return;
     }
     if (messageTopic == topic("bridge/devices")) {
+        m_heard = true;
         takeDevices(payload);
         return;
     }

@@ -35,7 +35,8 @@ public:
         std::optional<std::string> user;
         std::optional<std::string> password;
         std::chrono::milliseconds readTimeout{2'000};
-        // How long the first connection may take before the system shows as unreachable.
+        // How long a connection may take before the system shows as unreachable, and zigbee2mqtt's word
+        // on a new connection before it shows as offline.
         std::chrono::milliseconds connectTimeout{5'000};
         std::size_t maxPayloadBytes = std::size_t{8} << 20; // a device list of thousands of devices fits
     };
@@ -78,6 +79,7 @@ private:
     std::vector<PendingRead> m_reads;
     std::optional<bool> m_bridgeOnline;
     bool m_devicesRead = false;
+    bool m_heard = false; // zigbee2mqtt's state or device list came on this connection
     bool m_stopped = false;
     std::optional<SystemState> m_state;
     std::string m_detail;
