@@ -1,5 +1,9 @@
 #include "glowcast_control.h"
 
+#include "lamp_systems/system_address.h"
+#include "log_text.h"
+
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -50,6 +54,7 @@ ControlStatus GlowcastControl::status() const
     if (m_followedPlayer)
         status.followedPlayer = m_followedPlayer();
     status.lastColours = m_controller.lastColours();
+    status.systems = systems();
     return status;
 }
 
@@ -75,6 +80,52 @@ Outcome GlowcastControl::setBridge(const std::string& address, const std::string
         return {Failure::InvalidValue, "the bridge's address is needed"};
     (void)m_settings.set(kPortalKey, portal);
     return setSetting(kAddressKey, address);
+}
+
+std::vector<SystemStatus> GlowcastControl::systems() const
+{
+    return m_systems != nullptr ? m_systems->statuses() : std::vector<SystemStatus>{};
+}
+
+Outcome GlowcastControl::addSystem(SystemRecord& record)
+{
+    if (m_systems == nullptr)
+        return {Failure::InvalidValue, "this Glowcast reaches no lamp systems beside its first bridge"};
+    if (Outcome checked = checkSystemAddress(record.kind, record.address); !checked.ok())
+        return checked;
+    if (record.id.empty())
+        record.id = newSystemId(record.kind, m_systems->records());
+    return m_systems->add(record);
+}
+
+Outcome GlowcastControl::setSystemPace(std::string_view id, std::optional<int> pace)
+{
+    if (!hasSystem(id))
+        return unknownSystem(id);
+    return m_systems->setPace(id, pace);
+}
+
+Outcome GlowcastControl::removeSystem(std::string_view id)
+{
+    if (!hasSystem(id))
+        return unknownSystem(id);
+    Outcome outcome = m_systems->remove(id);
+    if (outcome.ok() && m_systemRemoved)
+        m_systemRemoved(std::string{id});
+    return outcome;
+}
+
+bool GlowcastControl::hasSystem(std::string_view id) const
+{
+    if (m_systems == nullptr)
+        return false;
+    const std::vector<SystemRecord> records = m_systems->records();
+    return std::ranges::any_of(records, [&](const SystemRecord& record) { return record.id == id; });
+}
+
+Outcome GlowcastControl::unknownSystem(std::string_view id)
+{
+    return {Failure::UnknownSystem, "there is no lamp system with the id \"" + logLine(id) + "\""};
 }
 
 void GlowcastControl::retrySetUpIfAbandoned()

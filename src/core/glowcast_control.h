@@ -4,6 +4,7 @@
 #include "colour.h"
 #include "glowcast_controller.h"
 #include "lamp_entry.h"
+#include "lamp_systems/lamp_systems.h"
 #include "outcome.h"
 #include "ports/log.h"
 #include "ports/scheduler.h"
@@ -19,12 +20,13 @@ namespace glowcast {
 
 // What the running program reports about itself.
 struct ControlStatus {
-    bool listening = false;          // a set-up read the lamp list and covers are being watched
-    bool paired = false;             // a user name for the bridge is stored
-    std::string bridgeAddress;       // the address in use; empty while none is known
-    bool following = true;           // false while paused
-    std::string followedPlayer;      // the media player whose covers are followed; empty when none
-    std::vector<Colour> lastColours; // of the last cover handled, in the extractor's order
+    bool listening = false;            // a set-up read the lamp list and covers are being watched
+    bool paired = false;               // a user name for the bridge is stored
+    std::string bridgeAddress;         // the address in use; empty while none is known
+    bool following = true;             // false while paused
+    std::string followedPlayer;        // the media player whose covers are followed; empty when none
+    std::vector<Colour> lastColours;   // of the last cover handled, in the extractor's order
+    std::vector<SystemStatus> systems; // the lamp systems beside the first bridge, in their order
     friend bool operator==(const ControlStatus&, const ControlStatus&) = default;
 };
 
@@ -68,9 +70,32 @@ public:
     Outcome setBridge(const std::string& address, const std::string& portal);
     [[nodiscard]] const Settings& settings() const { return m_settings; }
 
+    // The lamp systems beside the first bridge. Until they are attached there are none, and adding
+    // one is refused.
+    void attachSystems(LampSystems& systems) { m_systems = &systems; }
+    [[nodiscard]] std::vector<SystemStatus> systems() const;
+    // Adds a system of the record's kind at its address; an empty id takes the kind's first free one,
+    // written back into the record. InvalidValue (with the sentence) for an address the kind cannot
+    // use, an id taken, a kind this build cannot reach; the system pairs or connects afterwards, its
+    // state tells how it goes.
+    Outcome addSystem(SystemRecord& record);
+    // Pace 1..1000 lamp states a second, or nothing for the kind's default. UnknownSystem for an id
+    // no system has.
+    Outcome setSystemPace(std::string_view id, std::optional<int> pace);
+    // Ends the system and forgets its lamps (the saved choices of its lamps stay in the file).
+    // UnknownSystem for an id no system has.
+    Outcome removeSystem(std::string_view id);
+    // Who is told of each system removed, after it was (its password file goes with it).
+    void setSystemRemovedObserver(std::function<void(const std::string& id)> observer)
+    {
+        m_systemRemoved = std::move(observer);
+    }
+
 private:
     Outcome setLamp(std::string_view id, bool enabled);
     void retrySetUpIfAbandoned();
+    [[nodiscard]] bool hasSystem(std::string_view id) const;
+    [[nodiscard]] static Outcome unknownSystem(std::string_view id);
 
     GlowcastController& m_controller;
     BridgeBridge& m_bridge;
@@ -81,6 +106,8 @@ private:
     std::function<std::string()> m_followedPlayer;
     std::function<void(std::string_view key)> m_settingObserver;
     bool m_retryPending = false;
+    LampSystems* m_systems = nullptr;
+    std::function<void(const std::string& id)> m_systemRemoved;
 };
 
 } // namespace glowcast

@@ -16,6 +16,7 @@ enum class Failure {
     InvalidValue,   // the right kind, but not a value the key accepts
     NotSent,        // a message did not leave: no bus, too large for it, or not confirmed
     NotSaved,       // the preferences file could not be written (a full disk, a read-only directory)
+    UnknownSystem,  // no lamp system with that id
 };
 
 // The result of such an operation: nothing failed, or the failure with a sentence for the user.

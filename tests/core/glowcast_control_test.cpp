@@ -1,5 +1,6 @@
 #include "core/glowcast_control.h"
 #include "support/controller_rig.h"
+#include "support/fake_lamp_systems.h"
 #include "support/printing.h"
 
 #include <gtest/gtest.h>
@@ -92,7 +93,7 @@ TEST_F(GlowcastControlTest, WhilePausedCoversAreLoggedNotHandledAndTheStatusSays
     postRedCover();
     EXPECT_TRUE(http.sent.empty());
     EXPECT_EQ(log.lines.back(), "following paused: a cover change from \"Coverdeck\" was not handled");
-    EXPECT_EQ(control.status(), (ControlStatus{true, true, "10.0.0.2", false, "mpv", {}}));
+    EXPECT_EQ(control.status(), (ControlStatus{true, true, "10.0.0.2", false, "mpv", {}, {}}));
 
     control.resume();
     postRedCover();
@@ -133,6 +134,55 @@ TEST_F(GlowcastControlTest, TheSelectionSavedAtTheEndKeepsWhatAnotherProgramChan
     prefs.savedLamps = Lamps{{"3", "", true}, {"2", "Hall", true}, {"1", "Desk", true}}; // glowcastctl meanwhile
     controller.saveBeforeQuit();
     EXPECT_EQ(prefs.savedLamps, (Lamps{{"1", "Desk", false}, {"2", "Hall", true}, {"3", "Porch", true}}));
+}
+
+// Each step: an action on the systems, its outcome, and the ids the systems have afterwards.
+TEST_F(GlowcastControlTest, SystemsAreAddedWithTheIdsOfTheirKindPacedAndRemovedByTheirIds)
+{
+    FakeLampSystemFactory factory;
+    FakeTimeline timeline;
+    LampSystems systems{factory, timeline, timeline, log};
+    factory.cannotReach = {SystemKind::Wled};
+    Strings removed;
+    SystemRecord record;
+    EXPECT_EQ(control.addSystem(record).message, "this Glowcast reaches no lamp systems beside its first bridge");
+    control.attachSystems(systems);
+    control.setSystemRemovedObserver([&](const std::string& id) { removed.push_back(id); });
+    struct Step {
+        std::function<Outcome()> action;
+        Failure failure;
+        Strings ids;
+    };
+    const auto add = [&](SystemKind kind, std::string address, std::string id = {}) {
+        return [&, kind, address, id] {
+            record = {id, kind, address, {}, {}};
+            return control.addSystem(record);
+        };
+    };
+    const Step steps[] = {
+        {add(SystemKind::Bridge, "10.0.0.3"), Failure::None, {"bridge-2"}},
+        {add(SystemKind::Zigbee2Mqtt, "10.0.0.5"), Failure::InvalidValue, {"bridge-2"}},
+        {add(SystemKind::Zigbee2Mqtt, "mqtt://10.0.0.5"), Failure::None, {"bridge-2", "z2m"}},
+        {add(SystemKind::Zigbee2Mqtt, "mqtt://10.0.0.6", "z2m"), Failure::InvalidValue, {"bridge-2", "z2m"}},
+        {add(SystemKind::Wled, "10.0.0.7"), Failure::InvalidValue, {"bridge-2", "z2m"}},
+        {[&] { return control.setSystemPace("z2m", 2); }, Failure::None, {"bridge-2", "z2m"}},
+        {[&] { return control.setSystemPace("z2m", 1001); }, Failure::InvalidValue, {"bridge-2", "z2m"}},
+        {[&] { return control.setSystemPace("z3m", 2); }, Failure::UnknownSystem, {"bridge-2", "z2m"}},
+        {[&] { return control.removeSystem("bridge-2"); }, Failure::None, {"z2m"}},
+        {[&] { return control.removeSystem("bridge-2"); }, Failure::UnknownSystem, {"z2m"}},
+        {add(SystemKind::Bridge, "10.0.0.3"), Failure::None, {"z2m", "bridge-2"}},
+    };
+    for (std::size_t k = 0; k < std::size(steps); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(steps[k].action().failure, steps[k].failure);
+        Strings ids;
+        for (const SystemStatus& status : control.status().systems)
+            ids.push_back(status.record.id);
+        EXPECT_EQ(ids, steps[k].ids);
+    }
+    EXPECT_EQ(removed, Strings{"bridge-2"});
+    EXPECT_EQ(control.systems().at(0).record.pace, 2);
+    EXPECT_EQ(control.removeSystem("z1").message, "there is no lamp system with the id \"z1\"");
 }
 
 } // namespace

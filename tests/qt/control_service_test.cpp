@@ -2,6 +2,7 @@
 #include "core/operation_queue.h"
 #include "gui/lamp_table_model.h"
 #include "support/controller_rig.h"
+#include "support/fake_lamp_systems.h"
 #include "support/private_session_bus.h"
 #include "support/recording_log.h"
 #include "support/waiting.h"
@@ -73,7 +74,7 @@ TEST_F(ControlServiceTest, ABusCallShowsAtOnceInTheTableAndTheRepliesHaveTheirSh
     EXPECT_EQ(call("Lamps").signature(), QStringLiteral("a(ssb)")); // its rows: glowcastctl lamps, end to end
     EXPECT_EQ(call("Pause").type(), QDBusMessage::ReplyMessage);
     const QVariantMap status = qdbus_cast<QVariantMap>(call("Status").arguments().at(0));
-    EXPECT_EQ(status.size(), 6);
+    EXPECT_EQ(status.size(), 7);
     EXPECT_FALSE(status[QStringLiteral("following")].toBool());
     EXPECT_EQ(status[QStringLiteral("bridge")].toString(), QStringLiteral("10.0.0.2"));
 }
@@ -137,6 +138,59 @@ TEST_F(ControlServiceTest, DuringAnotherOperationQueriesAreAnsweredAtOnceAndChan
         EXPECT_FALSE(pending->isError()) << pending->error().message().toStdString();
     }
     EXPECT_EQ(checkBox(0), Qt::Unchecked);
+}
+
+TEST_F(ControlServiceTest, LampSystemsTravelAsRowsAndTheirRefusalsAsErrors)
+{
+    FakeLampSystemFactory factory;
+    FakeTimeline timeline;
+    LampSystems systems{factory, timeline, timeline, log};
+    control.attachSystems(systems);
+    const QVariantMap user{{QStringLiteral("user"), QStringLiteral("ann")}};
+    const QDBusMessage added =
+        call("AddSystem", {QStringLiteral("zigbee2mqtt"), QStringLiteral("mqtt://10.0.0.5/home"), user});
+    ASSERT_EQ(added.arguments().value(0).toString(), QStringLiteral("z2m")) << added.errorMessage().toStdString();
+    factory.made.at("z2m")->told().lampsRead(colourLamps(2));
+    factory.made.at("z2m")->told().stateChanged(SystemState::Unreachable, "no answer");
+    EXPECT_EQ(systems.records().at(0).user, "ann");
+    const auto rows = [&](const QVariant& list) {
+        QStringList texts;
+        for (const ControlSystemRecord& row : qdbus_cast<QList<ControlSystemRecord>>(list))
+            texts << QStringList{row.id, row.kind, row.address, row.state, row.detail}.join(u'|') +
+                         QStringLiteral("|%1|%2").arg(row.lampCount).arg(row.pace);
+        return texts;
+    };
+    EXPECT_EQ(call("SetSystemPace", {QStringLiteral("z2m"), 7u}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(rows(call("Systems").arguments().value(0)),
+              QStringList{QStringLiteral("z2m|zigbee2mqtt|mqtt://10.0.0.5/home|unreachable|no answer|2|7")});
+    EXPECT_EQ(call("SetSystemPace", {QStringLiteral("z2m"), 0u}).type(), QDBusMessage::ReplyMessage);
+    const QVariantMap status = qdbus_cast<QVariantMap>(call("Status").arguments().at(0));
+    EXPECT_EQ(rows(status[QStringLiteral("systems")]),
+              QStringList{QStringLiteral("z2m|zigbee2mqtt|mqtt://10.0.0.5/home|unreachable|no answer|2|5")});
+
+    struct Case {
+        const char* method;
+        QVariantList arguments;
+        const char* error;
+    };
+    const QVariantMap password{{QStringLiteral("password"), QStringLiteral("s3cret")}};
+    const Case cases[] = {
+        {"AddSystem", {QStringLiteral("hue"), QStringLiteral("10.0.0.3"), QVariantMap{}}, control_bus::kInvalidValue},
+        {"AddSystem",
+         {QStringLiteral("bridge"), QStringLiteral("mqtt://x"), QVariantMap{}},
+         control_bus::kInvalidValue},
+        {"AddSystem", {QStringLiteral("zigbee2mqtt"), QStringLiteral("mqtt://x"), password}, control_bus::kInvalidArgs},
+        {"SetSystemPace", {QStringLiteral("z2m"), 1001u}, control_bus::kInvalidValue},
+        {"SetSystemPace", {QStringLiteral("z3m"), 1u}, control_bus::kUnknownSystem},
+        {"RemoveSystem", {QStringLiteral("z3m")}, control_bus::kUnknownSystem},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method + std::string(" ") + c.error);
+        EXPECT_EQ(call(c.method, c.arguments).errorName(), QLatin1String(c.error));
+    }
+    EXPECT_FALSE(testing::logHas(log, "s3cret"));
+    EXPECT_EQ(call("RemoveSystem", {QStringLiteral("z2m")}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(rows(call("Systems").arguments().value(0)).isEmpty());
 }
 
 } // namespace

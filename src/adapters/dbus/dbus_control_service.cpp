@@ -1,5 +1,7 @@
 #include "dbus_control_service.h"
 
+#include "core/log_text.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMetaType>
 #include <QDBusReply>
@@ -7,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -42,6 +45,9 @@ QDBusMessage answer(const QDBusMessage& call, const Outcome& outcome)
     case Failure::NotSaved:
         name = control_bus::kNotSaved;
         break;
+    case Failure::UnknownSystem:
+        name = control_bus::kUnknownSystem;
+        break;
     case Failure::None:
     case Failure::InvalidValue:
     case Failure::NotSent: // control calls send nothing
@@ -58,7 +64,49 @@ QString hexColour(const Colour& colour)
     return QString::fromLatin1(text);
 }
 
+QString fromView(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QList<ControlSystemRecord> systemRecords(const std::vector<SystemStatus>& statuses)
+{
+    QList<ControlSystemRecord> records;
+    for (const SystemStatus& status : statuses)
+        records.append({QString::fromStdString(status.record.id), fromView(systemKindName(status.record.kind)),
+                        QString::fromStdString(status.record.address), fromView(systemStateName(status.state)),
+                        QString::fromStdString(status.detail), static_cast<uint>(status.lampCount),
+                        static_cast<uint>(status.record.pace.value_or(defaultPace(status.record.kind)))});
+    return records;
+}
+
 } // namespace
+
+QDBusArgument& operator<<(QDBusArgument& argument, const ControlSystemRecord& record)
+{
+    argument.beginStructure();
+    argument << record.id << record.kind << record.address << record.state << record.detail << record.lampCount
+             << record.pace;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, ControlSystemRecord& record)
+{
+    argument.beginStructure();
+    argument >> record.id >> record.kind >> record.address >> record.state >> record.detail >> record.lampCount >>
+        record.pace;
+    argument.endStructure();
+    return argument;
+}
+
+void registerControlTypes()
+{
+    qDBusRegisterMetaType<ControlLampRecord>();
+    qDBusRegisterMetaType<QList<ControlLampRecord>>();
+    qDBusRegisterMetaType<ControlSystemRecord>();
+    qDBusRegisterMetaType<QList<ControlSystemRecord>>();
+}
 
 QDBusArgument& operator<<(QDBusArgument& argument, const ControlLampRecord& record)
 {
@@ -143,8 +191,7 @@ QVariant variantFromSetting(const SettingValue& value)
 DBusControlService::DBusControlService(GlowcastControl& control, Runner run, Log& log, QDBusConnection bus)
     : m_control(control), m_run(std::move(run)), m_log(log), m_bus(std::move(bus))
 {
-    qDBusRegisterMetaType<ControlLampRecord>();
-    qDBusRegisterMetaType<QList<ControlLampRecord>>();
+    registerControlTypes();
     new ControlAdaptor(this);
     m_registered = m_bus.isConnected() && m_bus.registerObject(fromLatin(control_bus::kPath), this);
     if (!m_registered)
@@ -247,7 +294,8 @@ void ControlAdaptor::Status(const QDBusMessage& call)
                                   {QStringLiteral("bridge"), QString::fromStdString(status.bridgeAddress)},
                                   {QStringLiteral("following"), status.following},
                                   {QStringLiteral("player"), QString::fromStdString(status.followedPlayer)},
-                                  {QStringLiteral("colours"), colours}};
+                                  {QStringLiteral("colours"), colours},
+                                  {QStringLiteral("systems"), QVariant::fromValue(systemRecords(status.systems))}};
             return message.createReply(map);
         },
         DBusControlService::Turn::Query);
@@ -276,6 +324,63 @@ void ControlAdaptor::SetSetting(const QString& key, const QDBusVariant& value, c
                                                             "\" takes a text (s), a flag (b), a list of "
                                                             "texts (as) or a whole number (x)"});
         return answer(message, control.setSetting(key, *setting));
+    });
+}
+
+void ControlAdaptor::Systems(const QDBusMessage& call)
+{
+    m_service.serve(
+        call,
+        [](GlowcastControl& control, const QDBusMessage& message) {
+            return message.createReply(QVariant::fromValue(systemRecords(control.systems())));
+        },
+        DBusControlService::Turn::Query);
+}
+
+void ControlAdaptor::AddSystem(const QString& kind, const QString& address, const QVariantMap& options,
+                               const QDBusMessage& call)
+{
+    SystemRecord record;
+    record.address = address.toStdString();
+    std::optional<Outcome> refused;
+    if (const std::optional<SystemKind> named = systemKindNamed(kind.toStdString()))
+        record.kind = *named;
+    else
+        refused = Outcome{Failure::InvalidValue,
+                          "\"" + logLine(kind.toStdString()) + "\" is no kind of lamp system (bridge, zigbee2mqtt)"};
+    for (auto option = options.begin(); option != options.end() && !refused; ++option) {
+        const bool isText = option.value().metaType() == QMetaType::fromType<QString>();
+        if (option.key() == QStringLiteral("user") && isText)
+            record.user = option.value().toString().toStdString();
+        else if (option.key() == QStringLiteral("id") && isText)
+            record.id = option.value().toString().toStdString();
+        else
+            refused = Outcome{Failure::WrongKind,
+                              "AddSystem takes the options \"user\" and \"id\", each a text (s); a password "
+                              "never travels over the bus: it waits in the system's password file"};
+    }
+    m_service.serve(call, [record, refused](GlowcastControl& control, const QDBusMessage& message) mutable {
+        if (refused)
+            return answer(message, *refused);
+        if (const Outcome outcome = control.addSystem(record); !outcome.ok())
+            return answer(message, outcome);
+        return message.createReply(QString::fromStdString(record.id));
+    });
+}
+
+void ControlAdaptor::SetSystemPace(const QString& id, uint pace, const QDBusMessage& call)
+{
+    m_service.serve(call, [id = id.toStdString(), pace](GlowcastControl& control, const QDBusMessage& message) {
+        // Beyond any pace a system takes, yet still a number the sentence can name.
+        const int wanted = static_cast<int>(std::min<uint>(pace, 1'000'000));
+        return answer(message, control.setSystemPace(id, pace == 0 ? std::nullopt : std::optional<int>{wanted}));
+    });
+}
+
+void ControlAdaptor::RemoveSystem(const QString& id, const QDBusMessage& call)
+{
+    m_service.serve(call, [id = id.toStdString()](GlowcastControl& control, const QDBusMessage& message) {
+        return answer(message, control.removeSystem(id));
     });
 }
 

@@ -31,7 +31,16 @@ namespace glowcast {
 //     Settings() -> a{sv}               every settings key: a text s, a flag b, a list as or a
 //                                       whole number x
 //     SetSetting(s key, v value)        a whole number may come as any integer type
+//     Systems() -> a(sssssuu)           the lamp systems beside the first bridge: id, kind, address,
+//                                       state (one word), detail, lamp count, pace (lamp states a second)
+//     AddSystem(s kind, s address, a{sv} options) -> s id
+//                                       options: "user" s (a broker's user), "id" s (the id to take,
+//                                       else the program picks the kind's first free one); a password
+//                                       never travels: it waits in the system's password file
+//     SetSystemPace(s id, u pace)       1..1000, or 0 for the kind's default
+//     RemoveSystem(s id)
 //
+// Status also holds "systems", a(sssssuu) as Systems() gives it.
 // Refusals are D-Bus errors and change nothing: the errors named below, InvalidArgs for a value of
 // the wrong type, AccessDenied for a caller running as another user, UnknownMethod for arguments
 // of the wrong types.
@@ -44,6 +53,7 @@ inline constexpr const char* kNoLampList = "org.glowcast.Control1.Error.NoLampLi
 inline constexpr const char* kUnknownSetting = "org.glowcast.Control1.Error.UnknownSetting";
 inline constexpr const char* kInvalidValue = "org.glowcast.Control1.Error.InvalidValue";
 inline constexpr const char* kNotSaved = "org.glowcast.Control1.Error.NotSaved";
+inline constexpr const char* kUnknownSystem = "org.glowcast.Control1.Error.UnknownSystem";
 inline constexpr const char* kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
 inline constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
 } // namespace control_bus
@@ -56,6 +66,21 @@ struct ControlLampRecord {
 };
 QDBusArgument& operator<<(QDBusArgument& argument, const ControlLampRecord& record);
 const QDBusArgument& operator>>(const QDBusArgument& argument, ControlLampRecord& record);
+
+// One row of Systems().
+struct ControlSystemRecord {
+    QString id;
+    QString kind;
+    QString address;
+    QString state;
+    QString detail;
+    uint lampCount = 0;
+    uint pace = 0;
+};
+QDBusArgument& operator<<(QDBusArgument& argument, const ControlSystemRecord& record);
+const QDBusArgument& operator>>(const QDBusArgument& argument, ControlSystemRecord& record);
+// Registers both row types with Qt's D-Bus types; for a client before its first call.
+void registerControlTypes();
 
 // Whether this program may run: it owns the bus name now, another program does, or there is no
 // session bus to ask.
@@ -101,18 +126,26 @@ private:
 class ControlAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.glowcast.Control1")
-    Q_CLASSINFO("D-Bus Introspection",
-                "  <interface name=\"org.glowcast.Control1\">\n"
-                "    <method name=\"Lamps\"><arg name=\"lamps\" type=\"a(ssb)\" direction=\"out\"/></method>\n"
-                "    <method name=\"Enable\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
-                "    <method name=\"Disable\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
-                "    <method name=\"Pause\"/>\n"
-                "    <method name=\"Resume\"/>\n"
-                "    <method name=\"Status\"><arg name=\"status\" type=\"a{sv}\" direction=\"out\"/></method>\n"
-                "    <method name=\"Settings\"><arg name=\"settings\" type=\"a{sv}\" direction=\"out\"/></method>\n"
-                "    <method name=\"SetSetting\"><arg name=\"key\" type=\"s\" direction=\"in\"/>"
-                "<arg name=\"value\" type=\"v\" direction=\"in\"/></method>\n"
-                "  </interface>\n")
+    Q_CLASSINFO(
+        "D-Bus Introspection",
+        "  <interface name=\"org.glowcast.Control1\">\n"
+        "    <method name=\"Lamps\"><arg name=\"lamps\" type=\"a(ssb)\" direction=\"out\"/></method>\n"
+        "    <method name=\"Enable\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
+        "    <method name=\"Disable\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
+        "    <method name=\"Pause\"/>\n"
+        "    <method name=\"Resume\"/>\n"
+        "    <method name=\"Status\"><arg name=\"status\" type=\"a{sv}\" direction=\"out\"/></method>\n"
+        "    <method name=\"Settings\"><arg name=\"settings\" type=\"a{sv}\" direction=\"out\"/></method>\n"
+        "    <method name=\"SetSetting\"><arg name=\"key\" type=\"s\" direction=\"in\"/>"
+        "<arg name=\"value\" type=\"v\" direction=\"in\"/></method>\n"
+        "    <method name=\"Systems\"><arg name=\"systems\" type=\"a(sssssuu)\" direction=\"out\"/></method>\n"
+        "    <method name=\"AddSystem\"><arg name=\"kind\" type=\"s\" direction=\"in\"/>"
+        "<arg name=\"address\" type=\"s\" direction=\"in\"/><arg name=\"options\" type=\"a{sv}\" direction=\"in\"/>"
+        "<arg name=\"id\" type=\"s\" direction=\"out\"/></method>\n"
+        "    <method name=\"SetSystemPace\"><arg name=\"id\" type=\"s\" direction=\"in\"/>"
+        "<arg name=\"pace\" type=\"u\" direction=\"in\"/></method>\n"
+        "    <method name=\"RemoveSystem\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
+        "  </interface>\n")
 public:
     explicit ControlAdaptor(DBusControlService* service);
 
@@ -125,6 +158,10 @@ public Q_SLOTS:
     void Status(const QDBusMessage& call);
     void Settings(const QDBusMessage& call);
     void SetSetting(const QString& key, const QDBusVariant& value, const QDBusMessage& call);
+    void Systems(const QDBusMessage& call);
+    void AddSystem(const QString& kind, const QString& address, const QVariantMap& options, const QDBusMessage& call);
+    void SetSystemPace(const QString& id, uint pace, const QDBusMessage& call);
+    void RemoveSystem(const QString& id, const QDBusMessage& call);
 
 private:
     DBusControlService& m_service;
@@ -133,3 +170,4 @@ private:
 } // namespace glowcast
 
 Q_DECLARE_METATYPE(glowcast::ControlLampRecord)
+Q_DECLARE_METATYPE(glowcast::ControlSystemRecord)
