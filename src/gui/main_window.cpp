@@ -120,10 +120,14 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent)
     m_table = new QTableView(central);
     m_table->setModel(&m_model);
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setSectionResizeMode(LampTableModel::EnabledColumn, QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    QHeaderView* header = m_table->horizontalHeader();
+    header->setSectionResizeMode(LampTableModel::EnabledColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(LampTableModel::NameColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(LampTableModel::SystemColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(LampTableModel::SentColumn, QHeaderView::Fixed);
+    header->resizeSection(LampTableModel::SentColumn, 44);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
-    m_table->setMinimumWidth(220);
+    m_table->setMinimumWidth(320);
     columns->addWidget(m_table, 1);
 
     m_cover = new CoverPane(central);
@@ -144,6 +148,11 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent)
     connect(preferences, &QAction::triggered, this, [this] {
         if (onPreferencesRequested)
             onPreferencesRequested();
+    });
+    QAction* systems = editMenu->addAction(tr("Lamp &systems…"));
+    connect(systems, &QAction::triggered, this, [this] {
+        if (onLampSystemsRequested)
+            onLampSystemsRequested();
     });
 }
 

@@ -74,6 +74,8 @@ public:
     void allowClose() { m_closeAllowed = true; }
     // Called for Edit > Preferences.
     std::function<void()> onPreferencesRequested;
+    // Called for Edit > Lamp systems.
+    std::function<void()> onLampSystemsRequested;
 
     // The bar that asks for the bridge's address after a set-up that found none.
     [[nodiscard]] BridgeAddressBar& bridgeAddressBar() { return *m_bridgeBar; }

@@ -112,5 +112,27 @@ TEST(LampTableModelTest, LampsThatComeAndGoAreRowsInsertedAndRemovedAndARefillRe
     EXPECT_EQ(rig.model.rowCount(), 1);
 }
 
+// The first bridge's lamps show "bridge", the others their system; a swatch shows the colour a lamp
+// was last sent, told as a change of its own cell, and stays with the lamp's id through a refill.
+TEST(LampTableModelTest, EachRowShowsItsSystemAndASwatchOfTheColourItWasLastSent)
+{
+    ModelRig rig;
+    LampTableModel& model = rig.model;
+    rig.lamps.fill({{"1", "Desk"}, {"z2m/0x00124b0001", "Shelf"}, {"bridge-2/7", "Hall"}}, std::nullopt);
+    const auto cell = [&](int row, int role) { return model.index(row, LampTableModel::SentColumn).data(role); };
+    for (const auto& [row, system] : {std::pair{0, "bridge"}, {1, "z2m"}, {2, "bridge-2"}})
+        EXPECT_EQ(model.index(row, LampTableModel::SystemColumn).data().toString(), QLatin1String(system));
+    QSignalSpy changes{&model, &QAbstractItemModel::dataChanged};
+    model.showSent("z2m/0x00124b0001", Colour{1.0, 0.5, 0.0, 1.0});
+    model.showSent("z2m/0xgone", Colour{1.0, 1.0, 1.0, 1.0});
+    ASSERT_EQ(changes.count(), 1);
+    EXPECT_EQ(changes[0][0].toModelIndex(), model.index(1, LampTableModel::SentColumn));
+    EXPECT_EQ(cell(1, Qt::BackgroundRole).value<QColor>(), QColor(255, 128, 0));
+    EXPECT_EQ(cell(1, Qt::ToolTipRole).toString(), QStringLiteral("Last sent #ff8000"));
+    EXPECT_FALSE(cell(0, Qt::BackgroundRole).isValid()) << "a lamp never sent a colour has no swatch";
+    rig.lamps.fill({{"z2m/0x00124b0001", "Shelf"}}, std::nullopt);
+    EXPECT_EQ(cell(0, Qt::BackgroundRole).value<QColor>(), QColor(255, 128, 0));
+}
+
 } // namespace
 } // namespace glowcast

@@ -1,14 +1,18 @@
 #include "gui/bridge_address_bar.h"
+#include "gui/lamp_systems_dialog.h"
 #include "gui/main_window.h"
 #include "gui/settings_dialog.h"
 #include "support/controller_rig.h"
+#include "support/fake_lamp_systems.h"
 #include "support/fake_preferences.h"
 #include "support/recording_log.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -133,6 +137,65 @@ TEST(BridgeAddressBarTest, OffersTheFieldsAndHidesOnceAnAddressIsTaken)
     waiting(Outcome{});
     EXPECT_TRUE(bar.isHidden());
     EXPECT_EQ(tried, (std::vector<std::string>{"no such thing|portal.local", "10.0.0.3|portal.local"}));
+}
+
+// The dialog over a real registry: rows follow the systems, a request waits for its outcome, and a
+// refusal shows its sentence with the fields kept.
+TEST(LampSystemsDialogTest, ListsAddsAndRemovesSystemsAndKeepsTheirStatesUpToDate)
+{
+    RecordingLog log;
+    FakeLampSystemFactory factory;
+    FakeTimeline timeline;
+    LampSystems systems{factory, timeline, timeline, log};
+    systems.load({{"bridge-2", SystemKind::Bridge, "10.0.0.3", {}, {}}});
+    std::vector<SystemAddition> asked;
+    Completion waiting;
+    LampSystemsDialog dialog{{[&] { return systems.statuses(); },
+                              [&](const SystemAddition& addition, Completion done) {
+                                  asked.push_back(addition);
+                                  waiting = std::move(done);
+                              },
+                              [&](const std::string& id, Completion done) { done(systems.remove(id)); }}};
+    systems.onSystemsChanged = [&] { dialog.refresh(); };
+    dialog.show();
+    const auto rows = [&] {
+        QStringList texts;
+        for (int row = 0; row < dialog.table().rowCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < LampSystemsDialog::ColumnCount; ++column)
+                cells << dialog.table().item(row, column)->text();
+            texts << cells.join(u'|');
+        }
+        return texts;
+    };
+    EXPECT_EQ(rows(), QStringList{QStringLiteral("bridge-2|bridge|10.0.0.3|offline|0|10")});
+    EXPECT_FALSE(dialog.user().isEnabled()) << "a bridge pairs; it takes no user";
+
+    dialog.kind().setCurrentIndex(1);
+    dialog.address().setText(QStringLiteral(" mqtt://10.0.0.5 "));
+    dialog.user().setText(QStringLiteral("ann"));
+    dialog.passwordFile().setText(QStringLiteral("/run/user/1000/broker"));
+    dialog.addButton().click();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], (SystemAddition{SystemKind::Zigbee2Mqtt, "mqtt://10.0.0.5", "ann", "/run/user/1000/broker"}));
+    EXPECT_FALSE(dialog.addButton().isEnabled());
+    EXPECT_EQ(dialog.message(), QStringLiteral("Adding…"));
+    waiting(Outcome{Failure::InvalidValue, "the password file cannot be used"});
+    EXPECT_EQ(dialog.message(), QStringLiteral("the password file cannot be used"));
+    EXPECT_EQ(dialog.user().text(), QStringLiteral("ann")) << "a refusal keeps what was typed";
+
+    dialog.addButton().click();
+    waiting(systems.add({"z2m", SystemKind::Zigbee2Mqtt, asked[1].address, {}, asked[1].user}));
+    EXPECT_TRUE(dialog.address().text().isEmpty());
+    factory.made.at("z2m")->told().lampsRead(colourLamps(3));
+    factory.made.at("z2m")->told().stateChanged(SystemState::Refused, "not authorised");
+    EXPECT_EQ(rows(), (QStringList{QStringLiteral("bridge-2|bridge|10.0.0.3|offline|0|10"),
+                                   QStringLiteral("z2m|zigbee2mqtt|mqtt://10.0.0.5|refused: not authorised|3|5")}));
+
+    dialog.table().selectRow(0);
+    dialog.removeButton().click();
+    EXPECT_EQ(rows(), QStringList{QStringLiteral("z2m|zigbee2mqtt|mqtt://10.0.0.5|refused: not authorised|3|5")});
+    EXPECT_TRUE(dialog.message().isEmpty());
 }
 
 } // namespace
