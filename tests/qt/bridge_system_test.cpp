@@ -109,6 +109,9 @@ TEST(BridgeSystemTest, AnUnknownUserAnUnpressedButtonAnOversizedReplyAndNoBridge
     Adapter impatient{sim.address, std::nullopt, {.pairingPause = 50ms, .pairingLimit = 300ms}};
     ASSERT_TRUE(stranger.waitForTold(2));
     ASSERT_TRUE(impatient.waitForTold(3));
+    // The same bridge reached twice tells the same id twice: the registry keeps only the first.
+    EXPECT_EQ(stranger.listener.told[0], "id 024743FFFE00000C");
+    EXPECT_EQ(impatient.listener.told[0], "id 024743FFFE00000C");
     EXPECT_EQ(stranger.listener.told[1],
               "state refused: the bridge does not know the user name; remove and add it to pair again");
     EXPECT_EQ(impatient.listener.told[2], "state refused: the link button was not pressed");
