@@ -67,7 +67,7 @@ protected:
     // A ready system "id" with lamps k1..kN.
     FakeLampSystem& ready(const std::string& id, SystemKind kind, int lamps, std::optional<int> pace = {})
     {
-        EXPECT_TRUE(systems.add({id, kind, "host", pace, {}}).ok());
+        EXPECT_TRUE(systems.add({id, kind, kind == SystemKind::Zigbee2Mqtt ? "mqtt://host" : "host", pace, {}}).ok());
         FakeLampSystem& system = *factory.made.at(id);
         system.told().lampsRead(colourLamps(lamps));
         log.lines.clear();
@@ -237,12 +237,13 @@ TEST_F(LampSystemsTest, AddRefusesWhatCannotBeASystem)
         std::string message;
     };
     const std::vector<Row> rows{
-        {{"z 2", SystemKind::Zigbee2Mqtt, "mqtt://h", {}, {}},
+        {{"z 2", SystemKind::Zigbee2Mqtt, "mqtt://localhost", {}, {}},
          "'z 2' is not a system id: letters, digits, '-' and '_', at most 32"},
         {{"z2m", SystemKind::Bridge, "10.0.0.2", {}, {}}, "there is already a lamp system z2m"},
-        {{"b2", SystemKind::Bridge, "", {}, {}}, "a bridge system needs an address"},
+        {{"b2", SystemKind::Bridge, "http://10.0.0.2", {}, {}},
+         R"("http://10.0.0.2" is not a host name or address with an optional port (such as 192.168.1.21 or hub.local:8080))"},
         {{"b2", SystemKind::Bridge, "10.0.0.2", 0, {}}, "a pace is 1 to 1000 lamp states a second"},
-        {{"w", SystemKind::Wled, "http://w", {}, {}}, "this build cannot reach wled systems"},
+        {{"w", SystemKind::Wled, "w.local", {}, {}}, "this build cannot reach wled systems"},
     };
     for (const Row& row : rows)
         EXPECT_EQ(systems.add(row.record), (Outcome{Failure::InvalidValue, row.message})) << row.message;

@@ -1,5 +1,6 @@
 #include "core/lamp_systems/lamp_systems.h"
 
+#include "core/lamp_systems/system_address.h"
 #include "core/log_text.h"
 
 #include <algorithm>
@@ -282,8 +283,8 @@ Outcome LampSystems::add(const SystemRecord& record)
                 "'" + logLine(record.id) + "' is not a system id: letters, digits, '-' and '_', at most 32"};
     if (find(record.id) != nullptr)
         return {Failure::InvalidValue, "there is already a lamp system " + record.id};
-    if (record.address.empty())
-        return {Failure::InvalidValue, "a " + kind + " system needs an address"};
+    if (Outcome address = checkSystemAddress(record.kind, record.address); !address.ok())
+        return address;
     if (record.pace && (*record.pace < kLowestPace || *record.pace > kHighestPace))
         return {Failure::InvalidValue, "a pace is 1 to 1000 lamp states a second"};
     std::unique_ptr<LampSystem> adapter = m_factory.create(record);
