@@ -2,6 +2,7 @@
 #include "core/settings.h"
 #include "support/recording_log.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <cstdint>
@@ -34,6 +35,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
         }
     }
+    // The lamp systems written back over what was stored read the same, and nothing unusable is lost.
+    const auto systems = glowcast::preferences_document::systems(*parsed.document, &log);
+    QJsonObject withSystems = *parsed.document;
+    const QJsonValue systemsValue = glowcast::preferences_document::systemsValue(*parsed.document, systems);
+    if (systemsValue.isNull())
+        withSystems.remove(QStringLiteral("systems"));
+    else
+        withSystems.insert(QStringLiteral("systems"), systemsValue);
+    if (glowcast::preferences_document::systems(withSystems, nullptr) != systems)
+        std::abort();
+    if (parsed.document->value(QStringLiteral("systems")).isArray() &&
+        withSystems.value(QStringLiteral("systems")).toArray().size() !=
+            parsed.document->value(QStringLiteral("systems")).toArray().size())
+        std::abort();
+
     const auto lamps = glowcast::preferences_document::lamps(*parsed.document, &log);
     if (!lamps)
         return 0;

@@ -333,6 +333,77 @@ TEST_F(FilePreferencesTest, SettingsKeepTheirKindsAndEveryOtherKey)
               SettingValue{std::vector<std::string>{"vlc"}});
 }
 
+TEST_F(FilePreferencesTest, SystemsKeepWhatThisProgramDoesNotKnowAndEveryRecordItCannotUse)
+{
+    const std::string kept = R"(7, {"id":"bad id","kind":"bridge","address":"10.0.0.4"},
+        {"id":"ha","kind":"toaster","address":"x"}, {"id":"z2m","kind":"bridge","address":"10.0.0.9"},
+        {"id":"nowhere","kind":"wled"})";
+    writeFile(R"({"username":"alice","systems":[
+        {"id":"z2m","kind":"zigbee2mqtt","address":"mqtt://broker","pace":5,"user":"u","retain":false}, )" +
+              kept + R"(, {"id":"b2","kind":"bridge","address":"10.0.0.3","pace":2.5,"user":3}]})");
+    FilePreferences preferences{log, directory};
+    EXPECT_EQ(preferences.systems(),
+              (std::vector<SystemRecord>{{"z2m", SystemKind::Zigbee2Mqtt, "mqtt://broker", 5, "u"},
+                                         {"b2", SystemKind::Bridge, "10.0.0.3", {}, {}}}));
+    const std::string leftOut = "; left out and kept in the file";
+    std::erase_if(log.lines, [](const std::string& line) { return line.starts_with("preferences: using "); });
+    EXPECT_EQ(
+        log.lines,
+        (std::vector<std::string>{
+            "preferences: system record 1 is not an object" + leftOut,
+            "preferences: system record 2 has no usable \"id\" (letters, digits, '-' and '_', at most 32)" + leftOut,
+            "preferences: system record 3 (id \"ha\") has no \"kind\" this program knows" + leftOut,
+            "preferences: system record 4 (id \"z2m\") has the id of an earlier one" + leftOut,
+            "preferences: system record 5 (id \"nowhere\") has no text \"address\"" + leftOut,
+            "preferences: system record 6 (id \"b2\") has a \"pace\" that is not a whole number 1..1000; it "
+            "reads as the kind's default",
+            "preferences: system record 6 (id \"b2\") has a \"user\" that is not a text; it reads as none"}));
+
+    ASSERT_TRUE(preferences.updateSystems([](std::vector<SystemRecord> stored) {
+        stored[0].pace.reset();
+        stored.erase(stored.begin() + 1);
+        stored.push_back({"w", SystemKind::Wled, "w.local", 40, {}});
+        return stored;
+    }));
+    EXPECT_EQ(json(readAll(file)), json(R"({"username":"alice","systems":[
+        {"id":"z2m","kind":"zigbee2mqtt","address":"mqtt://broker","user":"u","retain":false},
+        {"id":"w","kind":"wled","address":"w.local","pace":40}, )" +
+                                        kept + "]}"));
+    EXPECT_FALSE(preferences.setSetting("systems", std::string{"none"}));
+}
+
+// A preferences file as Glowcast wrote it before there were lamp systems.
+TEST_F(FilePreferencesTest, AFileFromBeforeLampSystemsReadsAsTheFirstBridgeAloneAndStaysAsItIs)
+{
+    const std::string before = R"({
+    "fade": 4,
+    "followplayers": true,
+    "lamps": [
+        {
+            "enabled": true,
+            "id": "1",
+            "name": "Desk"
+        },
+        {
+            "enabled": false,
+            "id": "2",
+            "name": "Hall"
+        }
+    ],
+    "lastusedbridgeIP": "192.168.1.20",
+    "username": "alice"
+}
+)";
+    writeFile(before);
+    FilePreferences preferences{log, directory};
+    EXPECT_EQ(preferences.systems(), std::vector<SystemRecord>{});
+    EXPECT_EQ(preferences.lamps(), (std::vector<LampEntry>{{"1", "Desk", true}, {"2", "Hall", false}}));
+    EXPECT_EQ(preferences.text("username"), "alice");
+    EXPECT_EQ(log.lines, std::vector<std::string>{"preferences: using " + file.string()});
+    ASSERT_TRUE(preferences.updateSystems([](std::vector<SystemRecord> stored) { return stored; }));
+    EXPECT_EQ(readAll(file), before);
+}
+
 TEST(PreferencesDocumentTest, ANumberOutOfRangeSpoilsOnlyItsOwnKey)
 {
     struct Row {

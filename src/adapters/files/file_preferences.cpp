@@ -130,6 +130,10 @@ void FilePreferences::setText(std::string_view key, std::optional<std::string> v
         m_log.write("preferences: \"lamps\" holds the lamp selection, not a text; not changed");
         return;
     }
+    if (key == preferences_document::kSystemsKey) {
+        m_log.write("preferences: \"systems\" holds the lamp systems, not a text; not changed");
+        return;
+    }
     const QString name = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
     (void)change(name, value ? QJsonValue(QString::fromStdString(*value)) : QJsonValue(QJsonValue::Null),
                  Keep::UntilSaved);
@@ -330,6 +334,10 @@ bool FilePreferences::setSetting(std::string_view key, std::optional<SettingValu
         m_log.write("preferences: \"lamps\" holds the lamp selection, not a setting; not changed");
         return false;
     }
+    if (key == preferences_document::kSystemsKey) {
+        m_log.write("preferences: \"systems\" holds the lamp systems, not a setting; not changed");
+        return false;
+    }
     const QString name = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
     return change(name, value ? preferences_document::settingValue(*value) : QJsonValue(QJsonValue::Null),
                   Keep::OnlyIfSaved);
@@ -342,6 +350,21 @@ bool FilePreferences::updateLamps(const LampsEdit& edit)
     return change(QLatin1String(preferences_document::kLampsKey),
                   preferences_document::lampsValue(edit(preferences_document::lamps(m_document, nullptr))),
                   Keep::OnlyIfSaved);
+}
+
+std::vector<SystemRecord> FilePreferences::systems()
+{
+    refresh();
+    return preferences_document::systems(m_document, nullptr);
+}
+
+bool FilePreferences::updateSystems(const SystemsEdit& edit)
+{
+    const EditLock lock(*this);
+    refresh();
+    const std::vector<SystemRecord> records = edit(preferences_document::systems(m_document, nullptr));
+    return change(QLatin1String(preferences_document::kSystemsKey),
+                  preferences_document::systemsValue(m_document, records), Keep::OnlyIfSaved);
 }
 
 void FilePreferences::whileLocked(const std::function<void()>& action)

@@ -60,6 +60,9 @@ public:
     [[nodiscard]] StoredSetting setting(std::string_view key) override;
     [[nodiscard]] bool setSetting(std::string_view key, std::optional<SettingValue> value) override;
     [[nodiscard]] bool updateLamps(const LampsEdit& edit) override;
+    // The "systems" list of objects {"id","kind","address","pace","user"}.
+    [[nodiscard]] std::vector<SystemRecord> systems() override;
+    [[nodiscard]] bool updateSystems(const SystemsEdit& edit) override;
     // Runs action while holding the directory's lock, as a write does (a write inside it takes the lock
     // no further): for files kept beside the preferences, such as a lamp system's password.
     void whileLocked(const std::function<void()>& action);

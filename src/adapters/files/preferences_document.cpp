@@ -1,5 +1,7 @@
 #include "preferences_document.h"
 
+#include "core/log_text.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -191,11 +193,131 @@ QJsonValue lampsValue(const std::vector<LampEntry>& lamps)
     return records;
 }
 
+namespace {
+
+constexpr int kLowestPace = 1;
+constexpr int kHighestPace = 1000;
+
+// Each member of a "systems" list as a record, or nothing for one that is not usable.
+std::vector<std::optional<SystemRecord>> systemMembers(const QJsonArray& members, Log* log)
+{
+    std::vector<std::optional<SystemRecord>> read;
+    read.reserve(static_cast<std::size_t>(members.size()));
+    const auto skip = [&](const std::string& why) {
+        if (log != nullptr)
+            log->write(logLine("preferences: system record " + std::to_string(read.size()) + " " + why +
+                               "; left out and kept in the file"));
+        read.emplace_back();
+    };
+    for (const QJsonValue member : members) {
+        if (!member.isObject()) {
+            skip("is not an object");
+            continue;
+        }
+        const QJsonObject fields = member.toObject();
+        const std::string id = fields.value(QLatin1String("id")).toString().toStdString();
+        if (!fields.value(QLatin1String("id")).isString() || !isSystemId(id)) {
+            skip("has no usable \"id\" (letters, digits, '-' and '_', at most 32)");
+            continue;
+        }
+        const std::string where = "(id " + inQuotes(id) + ")";
+        const std::optional<SystemKind> kind =
+            systemKindNamed(fields.value(QLatin1String("kind")).toString().toStdString());
+        if (!kind) {
+            skip(where + " has no \"kind\" this program knows");
+            continue;
+        }
+        if (!fields.value(QLatin1String("address")).isString()) {
+            skip(where + " has no text \"address\"");
+            continue;
+        }
+        if (std::ranges::any_of(read, [&](const auto& earlier) { return earlier && earlier->id == id; })) {
+            skip(where + " has the id of an earlier one");
+            continue;
+        }
+        SystemRecord record{id, *kind, fields.value(QLatin1String("address")).toString().toStdString(), {}, {}};
+        const QJsonValue pace = fields.value(QLatin1String("pace"));
+        if (pace.isDouble() && pace.toDouble() == std::floor(pace.toDouble()) && pace.toDouble() >= kLowestPace &&
+            pace.toDouble() <= kHighestPace)
+            record.pace = static_cast<int>(pace.toDouble());
+        else if (!pace.isUndefined() && log != nullptr)
+            log->write(logLine("preferences: system record " + std::to_string(read.size()) + " " + where +
+                               " has a \"pace\" that is not a whole number 1..1000; it reads as the kind's default"));
+        const QJsonValue user = fields.value(QLatin1String("user"));
+        if (user.isString())
+            record.user = user.toString().toStdString();
+        else if (!user.isUndefined() && log != nullptr)
+            log->write(logLine("preferences: system record " + std::to_string(read.size()) + " " + where +
+                               " has a \"user\" that is not a text; it reads as none"));
+        read.emplace_back(std::move(record));
+    }
+    return read;
+}
+
+QJsonArray storedSystems(const QJsonObject& document)
+{
+    const QJsonValue value = document.value(QLatin1String(kSystemsKey));
+    return value.isArray() ? value.toArray() : QJsonArray{};
+}
+
+} // namespace
+
+std::vector<SystemRecord> systems(const QJsonObject& document, Log* log)
+{
+    const QJsonValue value = document.value(QLatin1String(kSystemsKey));
+    if (value.isUndefined())
+        return {};
+    if (!value.isArray()) {
+        if (log != nullptr)
+            log->write("preferences: \"systems\" is not a list; the first bridge is the only lamp system");
+        return {};
+    }
+    std::vector<SystemRecord> records;
+    for (std::optional<SystemRecord>& member : systemMembers(value.toArray(), log))
+        if (member)
+            records.push_back(std::move(*member));
+    return records;
+}
+
+QJsonValue systemsValue(const QJsonObject& document, const std::vector<SystemRecord>& records)
+{
+    const QJsonArray stored = storedSystems(document);
+    const std::vector<std::optional<SystemRecord>> read = systemMembers(stored, nullptr);
+    QJsonArray members;
+    for (const SystemRecord& record : records) {
+        QJsonObject fields;
+        for (std::size_t i = 0; i < read.size(); ++i)
+            if (read[i] && read[i]->id == record.id)
+                fields = stored.at(static_cast<qsizetype>(i)).toObject();
+        fields.insert(QLatin1String("id"), QString::fromStdString(record.id));
+        fields.insert(QLatin1String("kind"),
+                      QString::fromUtf8(systemKindName(record.kind).data(),
+                                        static_cast<qsizetype>(systemKindName(record.kind).size())));
+        fields.insert(QLatin1String("address"), QString::fromStdString(record.address));
+        if (record.pace)
+            fields.insert(QLatin1String("pace"), *record.pace);
+        else
+            fields.remove(QLatin1String("pace"));
+        if (record.user)
+            fields.insert(QLatin1String("user"), QString::fromStdString(*record.user));
+        else
+            fields.remove(QLatin1String("user"));
+        members.append(fields);
+    }
+    for (std::size_t i = 0; i < read.size(); ++i)
+        if (!read[i])
+            members.append(stored.at(static_cast<qsizetype>(i)));
+    if (members.isEmpty())
+        return QJsonValue(QJsonValue::Null);
+    return members;
+}
+
 void report(const QJsonObject& document, Log& log)
 {
     (void)text(document, "username", &log);
     (void)text(document, "lastusedbridgeIP", &log);
     (void)lamps(document, &log);
+    (void)systems(document, &log);
 }
 
 StoredSetting setting(const QJsonObject& document, std::string_view key)

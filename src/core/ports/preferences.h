@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../lamp_entry.h"
+#include "../lamp_systems/lamp_system.h"
 
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,8 @@ struct StoredSetting {
 
 // Makes the selection to store from the saved one as it is at that moment (nothing when none is).
 using LampsEdit = std::function<std::vector<LampEntry>(std::optional<std::vector<LampEntry>> saved)>;
+// Makes the lamp systems to store from the stored ones.
+using SystemsEdit = std::function<std::vector<SystemRecord>(std::vector<SystemRecord> stored)>;
 
 // The user's lasting preferences: the texts "username" and "lastusedbridgeIP", and the lamp
 // selection "lamps". Reads return nothing for an absent value; a read may pick up what another
@@ -51,6 +54,13 @@ public:
     // Reads the saved selection and stores what edit makes of it, with no other writer in between,
     // another program included. Blocks while another writer finishes. False as for setSetting.
     [[nodiscard]] virtual bool updateLamps(const LampsEdit& edit) = 0;
+
+    // The lamp systems beside the first bridge, in their stored order; none when none are stored (the
+    // first bridge alone). A stored record that is not usable is left out here and kept in the store.
+    [[nodiscard]] virtual std::vector<SystemRecord> systems() = 0;
+    // Reads the stored systems and stores what edit makes of them, as updateLamps does. What the store
+    // holds of a system beyond its record is kept with it; a system edit leaves out is removed.
+    [[nodiscard]] virtual bool updateSystems(const SystemsEdit& edit) = 0;
 };
 
 } // namespace glowcast
