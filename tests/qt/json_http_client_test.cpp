@@ -1,0 +1,86 @@
+// The HTTP side of the lamp systems that speak JSON: what a request carries, and the answers that are
+// no answer (a redirect, a reply over the cap, nobody listening, a CA file that holds no certificate).
+
+#include "adapters/http/json_http_client.h"
+#include "support/canned_http_server.h"
+#include "support/recording_log.h"
+#include "support/waiting.h"
+
+#include <gtest/gtest.h>
+
+namespace glowcast {
+namespace {
+
+using testing::CannedHttpServer;
+using testing::waitFor;
+
+const std::string kToken = "SECRET-token-7f3a";
+
+JsonHttpResult callOnce(JsonHttpClient& client, const JsonHttpCall& call)
+{
+    std::optional<JsonHttpResult> result;
+    client.call(call, [&](JsonHttpResult told) { result = std::move(told); });
+    EXPECT_TRUE(waitFor([&] { return result.has_value(); }, 10'000));
+    return result.value_or(JsonHttpResult{});
+}
+
+TEST(JsonHttpClientTest, PostsJsonWithItsHeaderFieldsAndLogsNeitherBodyNorToken)
+{
+    CannedHttpServer server{"HTTP/1.1 401 Unauthorized\r\nContent-Length: 17\r\n\r\n401: Unauthorized"};
+    RecordingLog log;
+    JsonHttpClient client{{server.address(), "lamp system ha: ", std::nullopt}, log};
+    const JsonHttpResult result = callOnce(client, {JsonHttpCall::Method::Post,
+                                                    "/api/services/light/turn_on",
+                                                    R"({"entity_id":"light.a"})",
+                                                    {{"Authorization", "Bearer " + kToken}}});
+    ASSERT_TRUE(result.answer);
+    EXPECT_EQ(result.answer->status, 401);
+    EXPECT_EQ(result.answer->body, "401: Unauthorized");
+    ASSERT_EQ(server.heads.size(), 1u);
+    const std::string& head = server.heads.front();
+    EXPECT_TRUE(head.starts_with("POST /api/services/light/turn_on HTTP/1.1\r\n")) << head;
+    EXPECT_NE(head.find("\r\nAuthorization: Bearer " + kToken), std::string::npos) << head;
+    EXPECT_NE(head.find("\r\nContent-Type: application/json"), std::string::npos) << head;
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST(JsonHttpClientTest, AnswersThatAreNoAnswerAreLoggedWithoutTheToken)
+{
+    struct Row {
+        const char* name;
+        QByteArray answer;
+        std::string failure;
+    };
+    const std::string big(3000, 'x');
+    const std::vector<Row> rows{
+        {"redirect to another host",
+         "HTTP/1.1 302 Found\r\nLocation: http://elsewhere.example/api/states\r\nContent-Length: 0\r\n\r\n",
+         "GET /api/states: redirected to http://elsewhere.example/api/states; not followed"},
+        {"50 MB announced", "HTTP/1.1 200 OK\r\nContent-Length: 50000000\r\n\r\n[",
+         "GET /api/states: a reply larger than 2048 bytes"},
+        {"over the cap unannounced", QByteArray::fromStdString("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + big),
+         "GET /api/states: a reply larger than 2048 bytes"},
+    };
+    for (const Row& row : rows) {
+        CannedHttpServer server{row.answer};
+        RecordingLog log;
+        JsonHttpClient client{{server.address(), "lamp system ha: ", std::nullopt}, log};
+        JsonHttpCall call{JsonHttpCall::Method::Get, "/api/states", {}, {{"Authorization", "Bearer " + kToken}}, 2048};
+        const JsonHttpResult result = callOnce(client, call);
+        EXPECT_FALSE(result.answer) << row.name;
+        EXPECT_EQ(log.lines, std::vector<std::string>{"lamp system ha: " + row.failure}) << row.name;
+        EXPECT_EQ(server.heads.size(), 1u) << row.name;
+    }
+}
+
+TEST(JsonHttpClientTest, NobodyListeningAndAnUnusableCaFileGiveNoAnswer)
+{
+    RecordingLog log;
+    JsonHttpClient closed{{"http://127.0.0.1:1", "ha: ", std::nullopt}, log};
+    EXPECT_EQ(callOnce(closed, {}).failure, "no answer (Connection refused)");
+    JsonHttpClient pinned{{"https://127.0.0.1:1", "ha: ", std::filesystem::path{"/proc/self"}}, log};
+    EXPECT_EQ(callOnce(pinned, {}).failure, "the CA file /proc/self: it is a directory, not a regular file");
+}
+
+} // namespace
+} // namespace glowcast
