@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -192,6 +193,61 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastConcurrentGlowcastctlEditsOfTheFileAl
     EXPECT_EQ(config.preferences()[QStringLiteral("username")].toString(), QStringLiteral("alice"));
     EXPECT_EQ(ctl(words("config followplayers maybe")).first, 2);
     EXPECT_EQ(ctl(words("enable 9")).first, 1);
+}
+
+// Without Glowcast, glowcastctl systems edits the preferences file under its lock: the program picks
+// the ids, the broker's password goes to its own 0600 file and nowhere else, and each refusal has its
+// exit status.
+TEST_F(ServiceEndToEndTest, WithoutGlowcastSystemsAreAddedPacedAndRemovedInTheFile)
+{
+    config.writePaired(sim.address, "1+ z2m/0x01+");
+    QFile secret(config.file(QStringLiteral("secret")));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly) && secret.write("hunter2\n") == 8);
+    secret.close();
+    const std::string dir = config.path().toStdString();
+    const std::pair<std::string, std::pair<int, std::string>> steps[] = {
+        {"systems add bridge 10.0.0.7:8080",
+         {0, "lamp system bridge-2 added in " + dir +
+                 "/preferences.json (Glowcast is not running); it is paired "
+                 "at the next start\n"}},
+        {"systems add zigbee2mqtt mqtt://10.0.0.8/home --user ann --password-file " + secret.fileName().toStdString(),
+         {0, "lamp system z2m added in " + dir + "/preferences.json (Glowcast is not running)\n"}},
+        {"systems add zigbee2mqtt 10.0.0.8",
+         {2, "glowcastctl systems: \"10.0.0.8\" is not a broker's address mqtt://HOST[:PORT][/BASE_TOPIC] (such as "
+             "mqtt://192.168.1.5 or mqtt://broker.local:1884/zigbee2mqtt)\n"}},
+        {"systems add zigbee2mqtt mqtt://h --password-file " + secret.fileName().toStdString(),
+         {2, "glowcastctl systems: --password-file needs --user: a broker takes a password with a user (see "
+             "glowcastctl systems --help)\n"}},
+        {"systems set z2m pace 3",
+         {0, "lamp system z2m paced at 3 in " + dir + "/preferences.json (Glowcast is not running)\n"}},
+        {"systems set z2m pace 0",
+         {2, "glowcastctl systems: a pace is 1 to 1000 lamp states a second, or \"default\" for the kind's own\n"}},
+        {"systems set z3m pace 3",
+         {1, "glowcastctl systems: there is no lamp system with the id \"z3m\" in " + dir +
+                 "/preferences.json (Glowcast is not running)\n"}},
+        {"systems",
+         {0, "bridge-2\tbridge\t10.0.0.7:8080\toffline (Glowcast is not running)\n"
+             "z2m\tzigbee2mqtt\tmqtt://10.0.0.8/home\toffline (Glowcast is not running)\n"}},
+    };
+    for (const auto& [line, expected] : steps)
+        EXPECT_EQ(ctl(words(line.c_str())), expected) << line;
+    const QString stored = config.file(QStringLiteral("systems/z2m.password"));
+    struct stat status {};
+    ASSERT_EQ(::stat(stored.toUtf8().constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    const QJsonObject preferences = config.preferences();
+    const QByteArray text = QJsonDocument(preferences).toJson();
+    EXPECT_FALSE(text.contains("hunter2"));
+    EXPECT_EQ(preferences[QStringLiteral("systems")].toArray().at(1).toObject(),
+              (QJsonObject{{QStringLiteral("id"), QStringLiteral("z2m")},
+                           {QStringLiteral("kind"), QStringLiteral("zigbee2mqtt")},
+                           {QStringLiteral("address"), QStringLiteral("mqtt://10.0.0.8/home")},
+                           {QStringLiteral("pace"), 3},
+                           {QStringLiteral("user"), QStringLiteral("ann")}}));
+    EXPECT_EQ(ctl(words("lamps")).second, "1\ton\t\nz2m/0x01\ton\t\n") << "a system's saved lamps are listed too";
+    EXPECT_EQ(ctl(words("systems remove z2m")).first, 0);
+    EXPECT_FALSE(QFile::exists(stored)) << "the password goes with its system";
+    EXPECT_EQ(config.savedLamps(), "1+ z2m/0x01+") << "its lamps' choices stay";
 }
 
 } // namespace

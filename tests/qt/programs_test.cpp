@@ -57,7 +57,7 @@ TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineI
         return glowcast::testing::runProgram(QStringLiteral(GLOWCAST_CTL), line.split(u' '), environment);
     };
     for (const char* command : {"decode", "colours", "discover", "pair", "lights", "set", "players", "lamps", "enable",
-                                "disable", "status", "bridge", "config"}) {
+                                "disable", "status", "bridge", "config", "systems"}) {
         const CommandRun help = run(QLatin1String(command) + QStringLiteral(" -v --help"));
         EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_TRUE(help.out.starts_with("Usage: glowcastctl " + std::string(command) + " [options]")) << help.out;
@@ -70,6 +70,9 @@ TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineI
         {"decode extra", "decode: unexpected argument 'extra'"},
         {"enable", "enable: missing argument"},
         {"config nosuch", "config: there is no setting \"nosuch\""},
+        {"systems add hue 10.0.0.7", "systems: \"hue\" is no kind of lamp system (bridge, zigbee2mqtt)"},
+        {"systems add bridge 10.0.0.7 --user ann", "systems: --user and --password-file are for a zigbee2mqtt broker"},
+        {"systems remove", "systems: systems remove takes an id"},
     };
     for (const auto& [line, message] : refused) {
         const CommandRun refusal = run(QLatin1String(line));

@@ -43,5 +43,6 @@ int runDisable(Arguments args);
 int runStatus(Arguments args);
 int runBridge(Arguments args);
 int runConfig(Arguments args);
+int runSystems(Arguments args);
 
 } // namespace glowcast::ctl

@@ -37,6 +37,8 @@ constexpr Command kCommands[] = {
      glowcast::ctl::runStatus},
     {"bridge", "bridge ADDRESS         store the bridge's address (host or host:port)", glowcast::ctl::runBridge},
     {"config", "config [KEY [VALUE]]   show the settings, one setting, or set one", glowcast::ctl::runConfig},
+    {"systems", "systems [add|set|remove ...]  the lamp systems beside the first bridge (systems --help)",
+     glowcast::ctl::runSystems},
 };
 
 QString description()
@@ -47,8 +49,8 @@ QString description()
         text += QStringLiteral("  ") + QString::fromUtf8(command.synopsis.data(), command.synopsis.size()) + u'\n';
     return text +
            QStringLiteral("\n  glowcastctl COMMAND --help  shows a command's own help\n"
-                          "  lamps, enable, disable, status, bridge and config act on the running Glowcast when there\n"
-                          "  is one, else on the preferences file.");
+                          "  lamps, enable, disable, status, bridge, config and systems act on the running Glowcast\n"
+                          "  when there is one, else on the preferences file.");
 }
 
 } // namespace
