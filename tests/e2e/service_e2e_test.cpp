@@ -250,6 +250,35 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastSystemsAreAddedPacedAndRemovedInTheFi
     EXPECT_EQ(config.savedLamps(), "1+ z2m/0x01+") << "its lamps' choices stay";
 }
 
+// pair, lights and set act on a further bridge with --system: its address, and its own user name,
+// which pairing stores in its record and never over the first bridge's.
+TEST_F(ServiceEndToEndTest, BridgeCommandsReachAFurtherBridgeByItsSystemId)
+{
+    Simulator second{words("--lamps 2 --press-after 1")};
+    config.write(R"({"username":"alice","lastusedbridgeIP":")" + sim.address +
+                 R"(","systems":[{"id":"bridge-2","kind":"bridge","address":")" + second.address +
+                 R"("},{"id":"z2m","kind":"zigbee2mqtt","address":"mqtt://127.0.0.1"}]})");
+    const std::pair<std::string, std::pair<int, std::string>> steps[] = {
+        {"lights --system bridge-2", {0, "1\tLamp 1\n2\tLamp 2\n"}},
+        {"lights --system z2m", {1, "glowcastctl lights: z2m is a zigbee2mqtt system, not a bridge\n"}},
+        {"set --system bridge-3 1 255 0 0", {1, "glowcastctl set: there is no lamp system with the id \"bridge-3\"\n"}},
+    };
+    const auto paired = ctl(words("pair --system bridge-2")); // its link button is pressed a second later
+    EXPECT_EQ(paired.first, 0);
+    EXPECT_TRUE(paired.second.starts_with("paired with the bridge at " + second.address + "\n")) << paired.second;
+    for (const auto& [line, expected] : steps)
+        EXPECT_EQ(ctl(words(line.c_str())), expected) << line;
+    const QJsonObject preferences = config.preferences();
+    const QString user = preferences[QStringLiteral("systems")].toArray().at(0)[QStringLiteral("user")].toString();
+    EXPECT_FALSE(user.isEmpty());
+    EXPECT_EQ(preferences[QStringLiteral("username")].toString(), QStringLiteral("alice"));
+    EXPECT_EQ(ctl(words("set --system bridge-2 2 255 0 0")).first, 0);
+    EXPECT_EQ(second.requests(QStringLiteral("PUT")),
+              std::vector<std::string>{"PUT /api/" + user.toStdString() +
+                                       R"(/lights/2/state {"bri":255,"xy":[0.640,0.330]})"});
+    EXPECT_TRUE(sim.requests(QStringLiteral("PUT")).empty()) << "the first bridge is not touched";
+}
+
 } // namespace
 } // namespace glowcast::testing
 

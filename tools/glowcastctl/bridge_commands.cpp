@@ -2,6 +2,7 @@
 // application's own preferences file.
 
 #include "commands.h"
+#include "system_bridge_preferences.h"
 
 #include "adapters/files/file_preferences.h"
 #include "adapters/process/console_prompts.h"
@@ -25,9 +26,30 @@ namespace glowcast::ctl {
 
 namespace {
 
-// Everything one command needs; the Qt adapters need the application object to exist first.
+// Everything one command needs; the Qt adapters need the application object to exist first. With a
+// system's id, the bridge client works on that bridge: its address and user, no portal; an id no
+// bridge system has leaves no bridge client and says why in refusal.
 struct Session {
-    explicit Session(bool verbose) : log(verbose) {}
+    Session(bool verbose, const std::optional<std::string>& systemId) : log(verbose)
+    {
+        std::optional<SystemRecord> system;
+        if (systemId) {
+            for (const SystemRecord& record : preferences.systems())
+                if (record.id == *systemId)
+                    system = record;
+            if (!system) {
+                refusal = "there is no lamp system with the id \"" + *systemId + "\"";
+                return;
+            }
+            if (system->kind != SystemKind::Bridge) {
+                refusal = *systemId + " is a " + std::string{systemKindName(system->kind)} + " system, not a bridge";
+                return;
+            }
+            systemPreferences.emplace(preferences, *system);
+        }
+        bridge.emplace(http, systemPreferences ? static_cast<Preferences&>(*systemPreferences) : preferences, sleeper,
+                       log, window, alert, system ? std::nullopt : portalHost(portalHostFromEnvironment(), settings));
+    }
 
     int argc = 1;
     char name[12] = "glowcastctl";
@@ -35,29 +57,45 @@ struct Session {
     QCoreApplication application{argc, argv};
     CommandLog log;
     FilePreferences preferences{log, FilePreferences::defaultDirectory()};
+    std::optional<SystemBridgePreferences> systemPreferences;
     QtHttpTransport http{log};
     QtSleeper sleeper;
     ConsoleLinkButtonPrompt window;
     ConsoleAlert alert;
     Settings settings{preferences, log};
-    BridgeBridge bridge{
-        http, preferences, sleeper, log, window, alert, portalHost(portalHostFromEnvironment(), settings)};
+    std::optional<BridgeBridge> bridge;
+    std::string refusal;
 };
 
 constexpr const char* kEnvironment =
     "\n\nGLOWCAST_PORTAL (host or host:port) names the discovery portal, else the \"portal\" setting does;\n"
-    "GLOWCAST_CONFIG_DIR the directory of preferences.json (default $XDG_CONFIG_HOME/glowcast).";
+    "GLOWCAST_CONFIG_DIR the directory of preferences.json (default $XDG_CONFIG_HOME/glowcast).\n"
+    "--system ID acts on a further bridge (glowcastctl systems lists them) instead of the first one.";
 
 // The command line of a bridge command, with what every one of them reads from the environment.
 class BridgeCommandLine {
 public:
     BridgeCommandLine(const char* name, const char* description)
         : line(QStringLiteral("glowcastctl ") + QLatin1String(name),
-               QString::fromUtf8(description) + QLatin1String(kEnvironment))
+               QString::fromUtf8(description) + QLatin1String(kEnvironment)),
+          m_name(name)
     {
         line.addVerboseOption();
+        line.parser.addOption(
+            {QStringLiteral("system"), QStringLiteral("A further bridge, by its id."), QStringLiteral("ID")});
     }
     ProgramCommandLine line;
+
+    [[nodiscard]] std::optional<std::string> system() const { return line.value(QStringLiteral("system")); }
+    // The exit status when the session has no bridge client, after saying why.
+    [[nodiscard]] int refused(const Session& session) const
+    {
+        std::fprintf(stderr, "glowcastctl %s: %s\n", m_name, session.refusal.c_str());
+        return 1;
+    }
+
+private:
+    const char* m_name;
 };
 
 std::optional<int> colourByte(const std::string& word)
@@ -77,13 +115,15 @@ int runDiscover(Arguments args)
                                           "that worked, and prints it.");
     if (const std::optional<int> status = command.line.parse(args, 0, 0))
         return *status;
-    Session session{command.line.verbose()};
-    session.bridge.discoverBridge();
-    if (!session.bridge.bridgeIP()) {
+    Session session{command.line.verbose(), command.system()};
+    if (!session.bridge)
+        return command.refused(session);
+    session.bridge->discoverBridge();
+    if (!session.bridge->bridgeIP()) {
         std::fprintf(stderr, "glowcastctl discover: no bridge address found\n");
         return 1;
     }
-    std::printf("%s\n", session.bridge.bridgeIP()->c_str());
+    std::printf("%s\n", session.bridge->bridgeIP()->c_str());
     return 0;
 }
 
@@ -93,12 +133,14 @@ int runPair(Arguments args)
                                       "seconds).\nThe user name the bridge gives is stored in the preferences.");
     if (const std::optional<int> status = command.line.parse(args, 0, 0))
         return *status;
-    Session session{command.line.verbose()};
-    if (!session.bridge.logIn()) {
+    Session session{command.line.verbose(), command.system()};
+    if (!session.bridge)
+        return command.refused(session);
+    if (!session.bridge->logIn()) {
         std::fprintf(stderr, "glowcastctl pair: not paired\n");
         return 1;
     }
-    std::printf("paired with the bridge at %s\n", session.bridge.bridgeIP()->c_str());
+    std::printf("paired with the bridge at %s\n", session.bridge->bridgeIP()->c_str());
     return 0;
 }
 
@@ -108,8 +150,10 @@ int runLights(Arguments args)
                                         "no user name is stored).");
     if (const std::optional<int> status = command.line.parse(args, 0, 0))
         return *status;
-    Session session{command.line.verbose()};
-    const std::optional<std::string> reply = session.bridge.sendGETRequestToUrl("lights");
+    Session session{command.line.verbose(), command.system()};
+    if (!session.bridge)
+        return command.refused(session);
+    const std::optional<std::string> reply = session.bridge->sendGETRequestToUrl("lights");
     if (!reply) {
         std::fprintf(stderr, "glowcastctl lights: the bridge gave no lamp list\n");
         return 1;
@@ -136,10 +180,12 @@ int runSet(Arguments args)
     const std::optional<int> blue = colourByte(words[3]);
     if (!red || !green || !blue)
         return command.line.refuse(QStringLiteral("R, G and B are whole numbers from 0 to 255"));
-    Session session{command.line.verbose()};
+    Session session{command.line.verbose(), command.system()};
+    if (!session.bridge)
+        return command.refused(session);
     const Colour colour{*red / 255.0, *green / 255.0, *blue / 255.0, 1.0};
     const Dictionary body = lampStateBody(colour, session.log);
-    if (!session.bridge.sendPUTRequest(body, "lights/" + words[0] + "/state")) {
+    if (!session.bridge->sendPUTRequest(body, "lights/" + words[0] + "/state")) {
         std::fprintf(stderr, "glowcastctl set: the bridge did not take the state\n");
         return 1;
     }
