@@ -1,3 +1,4 @@
+#include "adapters/qt/qt_timers.h"
 #include "adapters/qt/queued_ports.h"
 #include "core/operation_queue.h"
 #include "support/fake_platform.h"
@@ -16,6 +17,28 @@ namespace glowcast {
 namespace {
 
 using namespace std::chrono_literals;
+
+// A lamp system's sender goes on while an operation waits: its timer fires inside the operation's
+// local loop, not after it; a new start replaces the pending action and a cancel drops it.
+TEST(QtTimersTest, FiresInsideAWaitingOperationOnceReplacedAndNotAfterCancel)
+{
+    OperationQueue queue;
+    QtTimers timers;
+    const std::unique_ptr<Timer> timer = timers.create();
+    const std::unique_ptr<Timer> cancelled = timers.create();
+    std::vector<std::string> trace;
+    cancelled->start(0ms, [&] { trace.push_back("cancelled"); });
+    cancelled->cancel();
+    queue.run([&] {
+        timer->start(0ms, [&] { trace.push_back("replaced"); });
+        timer->start(5ms, [&] { trace.push_back("sender"); });
+        EXPECT_TRUE(testing::waitFor([&] { return !trace.empty(); }, 5'000));
+        trace.push_back("operation done");
+    });
+    EXPECT_TRUE(testing::waitFor([&] { return trace.size() >= 2; }, 5'000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(trace, (std::vector<std::string>{"sender", "operation done"}));
+}
 
 TEST(QueuedPortsTest, ADelayedCallRunsOnceFromTheEventLoopAfterTheWaitItFiresIn)
 {
