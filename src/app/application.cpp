@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "adapters/files/system_secrets.h"
 #include "adapters/process/portal_host.h"
 
 #include <QCoreApplication>
@@ -45,6 +46,7 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
       m_covers(m_notifiedCovers, m_queue, log), m_scheduler(m_queue), m_settings(m_preferences, log),
       m_bridge(m_http, m_preferences, m_sleeper, log, frontEnd.linkButtonPrompt(), frontEnd.alert(), std::nullopt),
       m_lampBridge(m_bridge), m_lampCare(m_lampBridge, m_clock, m_sleeper, log),
+      m_systemFactory(FilePreferences::defaultDirectory(), log), m_systems(m_systemFactory, m_timers, m_clock, log),
       m_controller(m_bridge, m_lampCare, m_preferences, m_covers, m_scheduler, m_coverDecoder, m_clock, log),
       m_control(m_controller, m_bridge, m_settings, m_scheduler, log, portalHostFromEnvironment()),
       m_controlService(
@@ -74,10 +76,38 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
             offerBridgeAddress();
     };
     m_signals.onSignal = [this](int signalNumber) { signalled(signalNumber); };
+
+    m_controller.setLampSystems(&m_systems);
+    m_control.attachSystems(m_systems);
+    m_control.setSystemRemovedObserver(
+        [this](const std::string& id) { forgetSystemPassword(m_preferences.filePath().parent_path(), id); });
+    // What the systems tell may come while the first bridge's request spins its local loop: the
+    // collection and the preferences hear of it through the queue, once, after the operation under way.
+    m_systems.onLampsChanged = [this] {
+        if (std::exchange(m_lampsChangePending, true))
+            return;
+        m_queue.run([this] {
+            m_lampsChangePending = false;
+            m_controller.systemLampsChanged();
+        });
+    };
+    m_systems.onSystemsChanged = [this] {
+        m_frontEnd.systemsChanged();
+        if (std::exchange(m_systemsChangePending, true))
+            return;
+        m_queue.run([this] {
+            m_systemsChangePending = false;
+            storeSystems();
+        });
+    };
+    m_systems.onLampSent = [this](const std::string& id, const LampState& state) { m_frontEnd.lampSent(id, state); };
+    m_controller.onLampSent = [this](const std::string& id, const LampState& state) { m_frontEnd.lampSent(id, state); };
 }
 
 Application::~Application()
 {
+    // No adapter answers after this: the registry's callbacks reach objects that end before it does.
+    m_systems.stop();
     // The window's lamp table reads the controller's collection: it ends before the controller does.
     m_controller.connectViews({});
     m_frontEnd.detach();
@@ -85,6 +115,8 @@ Application::~Application()
 
 int Application::exec()
 {
+    m_systems.load(m_preferences.systems());
+    m_storedSystems = m_systems.records();
     m_controller.start();
     m_frontEnd.show();
     if (m_settings.flag(kFollowPlayersKey))
@@ -97,6 +129,16 @@ int Application::exec()
 FollowerOptions Application::followerOptions() const
 {
     return {m_settings.flag(kFollowPlayersKey), m_settings.list(kIgnorePlayersKey)};
+}
+
+void Application::storeSystems()
+{
+    std::vector<SystemRecord> records = m_systems.records();
+    if (records == m_storedSystems)
+        return;
+    // A failure is logged by the preferences; the next change tries again.
+    if (m_preferences.updateSystems([&records](const std::vector<SystemRecord>& /*stored*/) { return records; }))
+        m_storedSystems = std::move(records);
 }
 
 void Application::coverChanged(std::vector<std::uint8_t> bytes)

@@ -9,6 +9,7 @@
 #include "adapters/qt/qt_cover_decoder.h"
 #include "adapters/qt/qt_http_transport.h"
 #include "adapters/qt/qt_sleeper.h"
+#include "adapters/qt/qt_timers.h"
 #include "adapters/qt/queued_ports.h"
 #include "core/bridge_bridge.h"
 #include "core/covers/cover_follower.h"
@@ -19,6 +20,7 @@
 #include "core/operation_queue.h"
 #include "core/settings.h"
 #include "front_end.h"
+#include "lamp_system_factory.h"
 #include "signal_relay.h"
 
 #include <QDBusConnection>
@@ -58,6 +60,7 @@ public:
 
     [[nodiscard]] GlowcastController& controller() { return m_controller; }
     [[nodiscard]] GlowcastControl& control() { return m_control; }
+    [[nodiscard]] LampSystems& lampSystems() { return m_systems; }
     [[nodiscard]] const Settings& settings() const { return m_settings; }
 
     // Runs operation through the operation queue and hands its outcome to done: before returning when
@@ -77,6 +80,8 @@ private:
     void coverChanged(std::vector<std::uint8_t> bytes) override;
     void showFollowed(const FollowerStatus& status) override;
     [[nodiscard]] FollowerOptions followerOptions() const;
+    // The systems' records go to the preferences when they changed since they were last stored.
+    void storeSystems();
 
     FrontEnd& m_frontEnd;
     Log& m_log;
@@ -95,6 +100,13 @@ private:
     SteadyClock m_clock;
     BridgeLampBridge m_lampBridge;
     LampCare m_lampCare;
+    // The lamp systems beside the first bridge: their senders run on direct timers, outside the queue.
+    AppLampSystemFactory m_systemFactory;
+    QtTimers m_timers;
+    LampSystems m_systems;
+    std::vector<SystemRecord> m_storedSystems;
+    bool m_systemsChangePending = false;
+    bool m_lampsChangePending = false;
     GlowcastController m_controller;
     GlowcastControl m_control;
     DBusControlService m_controlService;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/lamp_systems/lamp_system.h"
 #include "core/ports/alert.h"
 #include "core/ports/follower_view.h"
 #include "core/ports/link_button_prompt.h"
@@ -33,6 +34,10 @@ public:
     virtual void closing() = 0;
     // A picture of the window saved at path, for the documentation; false without one.
     [[nodiscard]] virtual bool savePicture(const std::string& path) = 0;
+    // A lamp (of any system) was sent this state: its swatch shows it.
+    virtual void lampSent(const std::string& /*id*/, const LampState& /*state*/) {}
+    // A lamp system came, went, or changed its state or pace.
+    virtual void systemsChanged() {}
 };
 
 } // namespace glowcast

@@ -1,6 +1,9 @@
 #include "window_front_end.h"
 
+#include "adapters/files/system_secrets.h"
 #include "application.h"
+#include "core/lamp_systems/shown_colour.h"
+#include "core/lamp_systems/system_address.h"
 #include "gui/settings_dialog.h"
 
 #include <QPixmap>
@@ -16,6 +19,7 @@ ControllerViews WindowFrontEnd::attach(Application& application)
     m_window->onQuitRequested = [&application] { application.requestQuit(); };
     m_window->onActivated = [&application] { application.windowActivated(); };
     m_window->onPreferencesRequested = [this] { openPreferences(); };
+    m_window->onLampSystemsRequested = [this] { openLampSystems(); };
     m_window->bridgeAddressBar().onTryAgain = [&application](const std::string& address, const std::string& portal,
                                                              Completion done) {
         application.perform(
@@ -61,6 +65,61 @@ void WindowFrontEnd::openPreferences()
         },
         m_window.get());
     dialog.exec();
+}
+
+} // namespace glowcast
+
+namespace glowcast {
+
+void WindowFrontEnd::lampSent(const std::string& id, const LampState& state)
+{
+    if (m_window)
+        m_window->lampModel().showSent(id, shownColour(state));
+}
+
+void WindowFrontEnd::systemsChanged()
+{
+    if (m_systemsDialog != nullptr)
+        m_systemsDialog->refresh();
+}
+
+void WindowFrontEnd::openLampSystems()
+{
+    Application& application = *m_application;
+    LampSystemsDialog::Actions actions;
+    actions.statuses = [&application] { return application.lampSystems().statuses(); };
+    actions.add = [&application](const SystemAddition& addition, Completion done) {
+        application.perform(
+            [&application, addition] {
+                const std::filesystem::path configDirectory = FilePreferences::defaultDirectory();
+                SystemRecord record{{}, addition.kind, addition.address, {}, {}};
+                if (!addition.user.empty())
+                    record.user = addition.user;
+                // The password waits in its file before the system is made, which reads it from there.
+                if (!addition.passwordFile.empty()) {
+                    const PasswordRead read = readPasswordFile(addition.passwordFile);
+                    if (!read.password)
+                        return Outcome{Failure::InvalidValue, read.error};
+                    const std::vector<SystemRecord> records = application.lampSystems().records();
+                    record.id = newSystemId(record.kind, records);
+                    if (const auto error = storeSystemPassword(configDirectory, record.id, *read.password))
+                        return Outcome{Failure::NotSaved, *error};
+                }
+                Outcome outcome = application.control().addSystem(record);
+                if (!outcome.ok() && !addition.passwordFile.empty())
+                    forgetSystemPassword(configDirectory, record.id);
+                return outcome;
+            },
+            std::move(done));
+    };
+    actions.remove = [&application](const std::string& id, Completion done) {
+        application.perform([&application, id] { return application.control().removeSystem(id); }, std::move(done));
+    };
+    LampSystemsDialog dialog(std::move(actions), m_window.get());
+    m_systemsDialog = &dialog;
+    dialog.refresh();
+    dialog.exec();
+    m_systemsDialog = nullptr;
 }
 
 } // namespace glowcast

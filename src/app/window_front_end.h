@@ -1,6 +1,7 @@
 #pragma once
 
 #include "front_end.h"
+#include "gui/lamp_systems_dialog.h"
 #include "gui/main_window.h"
 #include "gui/push_button_widget.h"
 
@@ -21,14 +22,18 @@ public:
     void offerBridgeAddress(const std::string& reason) override;
     void closing() override { m_window->allowClose(); }
     bool savePicture(const std::string& path) override;
+    void lampSent(const std::string& id, const LampState& state) override;
+    void systemsChanged() override;
 
 private:
     void openPreferences();
+    void openLampSystems();
 
     PushButtonWidget m_pushButton;
     MessageBoxAlert m_alert;
     std::unique_ptr<MainWindow> m_window;
     Application* m_application = nullptr;
+    LampSystemsDialog* m_systemsDialog = nullptr; // while it is open
 };
 
 } // namespace glowcast

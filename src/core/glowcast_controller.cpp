@@ -252,7 +252,10 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
         }
         Dictionary body = paletteLampBody(m_palette, lamp.colour, m_log);
         m_log.write(nthEnabledLine(lamp.id));
-        m_lampCare.sendOne({std::move(lamp.id), std::move(body)});
+        const LampState shown = onLampSent ? lampStateFor(body, {}, m_lampCare.settings()) : LampState{};
+        m_lampCare.sendOne({lamp.id, std::move(body)});
+        if (onLampSent)
+            onLampSent(lamp.id, shown);
         if (m_stopped) {
             m_log.write("quitting: the rest of this cover's lamps are not sent");
             break;

@@ -73,6 +73,9 @@ public:
 
     [[nodiscard]] bool attemptedSetUp() const { return m_attemptedSetUp; }
 
+    // Told of each of the first bridge's lamps after it was sent a cover's colour, as a neutral state
+    // (for the table's swatch; the other systems' lamps are told by their registry).
+    std::function<void(const std::string& id, const LampState& state)> onLampSent;
     // Told at the end of every set-up, whichever way it ended.
     std::function<void(SetUpEnd)> onSetUpEnded;
     // Told when the followed player plays again after the lamps were put back: its cover is wanted

@@ -1,0 +1,22 @@
+#include "lamp_system_factory.h"
+
+#include "adapters/bridge/bridge_system.h"
+#include "adapters/zigbee2mqtt/zigbee2mqtt_system.h"
+
+namespace glowcast {
+
+std::unique_ptr<LampSystem> AppLampSystemFactory::create(const SystemRecord& record)
+{
+    switch (record.kind) {
+    case SystemKind::Bridge:
+        return std::make_unique<BridgeSystem>(record, m_log);
+    case SystemKind::Zigbee2Mqtt:
+        return makeZigbee2MqttSystem(record, m_configDirectory, m_log);
+    case SystemKind::HomeAssistant:
+    case SystemKind::Wled:
+        break;
+    }
+    return nullptr;
+}
+
+} // namespace glowcast
