@@ -1,0 +1,114 @@
+#include "core/lamp_systems/home_assistant_light.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace glowcast {
+namespace {
+
+const LampCapabilities kColour{LampKind::ExtendedColour, std::nullopt, std::nullopt};
+const LampCapabilities kColourAndWhite{LampKind::ExtendedColour, std::nullopt, MiredRange{154, 500}};
+const LampCapabilities kTemperature{LampKind::ColourTemperature, std::nullopt, MiredRange{154, 500}};
+
+TEST(HomeAssistantLightTest, EachColourModeMakesItsKindOfLamp)
+{
+    struct Row {
+        std::vector<std::string> modes;
+        std::optional<int> minKelvin;
+        std::optional<int> maxKelvin;
+        LampCapabilities expected;
+    };
+    const std::vector<Row> rows{
+        {{"hs", "color_temp"}, 2000, 6535, kColourAndWhite},
+        {{"rgbww"}, {}, {}, kColour},
+        {{"xy"}, 2000, 6535, kColour},
+        {{"color_temp", "white"}, {}, {}, {LampKind::ColourTemperature, {}, MiredRange{153, 500}}},
+        {{"color_temp"}, 6535, 2000, {LampKind::ColourTemperature, {}, MiredRange{153, 500}}},
+        {{"white"}, {}, {}, {LampKind::Dimmable, {}, {}}},
+        {{"brightness"}, {}, {}, {LampKind::Dimmable, {}, {}}},
+        {{"onoff"}, {}, {}, {LampKind::OnOff, {}, {}}},
+        {{}, {}, {}, {LampKind::OnOff, {}, {}}},
+        {{"sparkle"}, {}, {}, {LampKind::OnOff, {}, {}}},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(homeAssistantCapabilities(row.modes, row.minKelvin, row.maxKelvin), row.expected)
+            << ::testing::PrintToString(row.modes);
+}
+
+TEST(HomeAssistantLightTest, TurnOnCarriesWhatTheLampsModesTake)
+{
+    struct Row {
+        const char* name;
+        LampState state;
+        LampCapabilities lamp;
+        std::string data;
+    };
+    const Chromaticity red{0.675, 0.322};
+    const Chromaticity d65{0.3127, 0.329};
+    const std::vector<Row> rows{
+        {"colour, fading",
+         {true, 254, red, {}, 4},
+         kColour,
+         R"({"entity_id":"light.desk","xy_color":[0.6750,0.3220],"brightness":255,"transition":0.4})"},
+        {"red stays a colour",
+         {false, 200, red, {}, {}},
+         kColourAndWhite,
+         R"({"entity_id":"light.desk","xy_color":[0.6750,0.3220],"brightness":201})"},
+        {"white as a temperature",
+         {false, 200, d65, {}, 0},
+         kColourAndWhite,
+         R"({"entity_id":"light.desk","color_temp_kelvin":6494,"brightness":201,"transition":0.0})"},
+        {"white, no temperature",
+         {false, 200, d65, {}, {}},
+         kColour,
+         R"({"entity_id":"light.desk","xy_color":[0.3127,0.3290],"brightness":201})"},
+        {"temperature only",
+         {false, 127, {}, 370, {}},
+         kTemperature,
+         R"({"entity_id":"light.desk","color_temp_kelvin":2703,"brightness":128})"},
+        {"dimmest is 1, never 0",
+         {false, 1, {}, {}, {}},
+         {LampKind::Dimmable, {}, {}},
+         R"({"entity_id":"light.desk","brightness":1})"},
+        {"on/off: nothing but on", {true, 100, {}, {}, 4}, {LampKind::OnOff, {}, {}}, R"({"entity_id":"light.desk"})"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(homeAssistantTurnOn("light.desk", row.state, row.lamp), (HomeAssistantCall{"turn_on", row.data}))
+            << row.name;
+}
+
+TEST(HomeAssistantLightTest, ReadStateAndRestoreFollowTheColourMode)
+{
+    const Chromaticity xy{0.3, 0.3};
+    EXPECT_EQ(homeAssistantReadState(true, "color_temp", 255, xy, 2703),
+              (ReadLampState{true, {false, 254, {}, 370, {}}}));
+    EXPECT_EQ(homeAssistantReadState(true, "hs", 128, xy, 2703), (ReadLampState{true, {false, 127, xy, {}, {}}}));
+    EXPECT_EQ(homeAssistantReadState(true, "brightness", 0, xy, {}), (ReadLampState{true, {false, 1, {}, {}, {}}}));
+    EXPECT_EQ(homeAssistantReadState(false, "hs", 128, xy, {}), ReadLampState{});
+
+    EXPECT_EQ(homeAssistantRestore("light.a", {false, {false, 200, xy, {}, {}}}),
+              (HomeAssistantCall{"turn_off", R"({"entity_id":"light.a"})"}));
+    EXPECT_EQ(homeAssistantRestore("light.a", {true, {false, 128, {}, 370, 4}}),
+              (HomeAssistantCall{"turn_on", R"({"entity_id":"light.a","color_temp_kelvin":2703,"brightness":129})"}));
+}
+
+TEST(HomeAssistantLightTest, OnlyLightEntityIdsAreTaken)
+{
+    const std::pair<std::string, bool> rows[] = {
+        {"light.desk_2", true},
+        {"light.", false},
+        {"switch.desk", false},
+        {"light.Desk", false},
+        {"light.a\n", false},
+        {"light.a/b", false},
+        {"light." + std::string(200, 'a'), true},
+        {"light." + std::string(201, 'a'), false},
+    };
+    for (const auto& [id, taken] : rows)
+        EXPECT_EQ(isHomeAssistantLightId(id), taken) << id;
+}
+
+} // namespace
+} // namespace glowcast
