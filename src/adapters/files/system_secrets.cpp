@@ -27,6 +27,11 @@ std::filesystem::path systemPasswordPath(const std::filesystem::path& configDire
     return configDirectory / kFolder / (std::string{systemId} + ".password");
 }
 
+std::filesystem::path systemTokenPath(const std::filesystem::path& configDirectory, std::string_view systemId)
+{
+    return configDirectory / kFolder / (std::string{systemId} + ".token");
+}
+
 PasswordRead readPasswordFile(const std::filesystem::path& file)
 {
     const FileRead read = readRegularFile(file, kLongestPasswordFile);
@@ -44,8 +49,11 @@ PasswordRead readPasswordFile(const std::filesystem::path& file)
     return {std::move(password), {}};
 }
 
-std::optional<std::string> storeSystemPassword(const std::filesystem::path& configDirectory, std::string_view systemId,
-                                               std::string_view password)
+namespace {
+
+std::optional<std::string> storeSecret(const std::filesystem::path& configDirectory, std::string_view systemId,
+                                       std::string_view password,
+                                       std::filesystem::path (*pathOf)(const std::filesystem::path&, std::string_view))
 {
     // The id names a file: nothing that could lead out of the folder.
     if (systemId.empty() ||
@@ -56,7 +64,7 @@ std::optional<std::string> storeSystemPassword(const std::filesystem::path& conf
     for (const std::filesystem::path& each : {configDirectory, folder})
         if (::mkdir(each.c_str(), 0700) != 0 && errno != EEXIST)
             return "cannot create " + each.string() + ": " + errnoText(errno);
-    const std::filesystem::path file = systemPasswordPath(configDirectory, systemId);
+    const std::filesystem::path file = pathOf(configDirectory, systemId);
     const std::filesystem::path temporary = file.string() + ".new";
     ::unlink(temporary.c_str());
     // O_EXCL: never through a link someone left at the temporary name.
@@ -76,21 +84,47 @@ std::optional<std::string> storeSystemPassword(const std::filesystem::path& conf
     return error;
 }
 
-std::optional<std::string> systemPassword(const std::filesystem::path& configDirectory, std::string_view systemId,
-                                          Log& log)
+std::optional<std::string> storedSecret(const std::filesystem::path& file, std::string_view systemId, const char* what,
+                                        Log& log)
 {
-    const std::filesystem::path file = systemPasswordPath(configDirectory, systemId);
     if (::access(file.c_str(), F_OK) != 0 && errno == ENOENT)
         return std::nullopt;
     PasswordRead read = readPasswordFile(file);
     if (!read.password)
-        log.write("systems: the password of " + std::string{systemId} + " is not used: " + read.error);
+        log.write("systems: the " + std::string{what} + " of " + std::string{systemId} + " is not used: " + read.error);
     return std::move(read.password);
+}
+
+} // namespace
+
+std::optional<std::string> storeSystemPassword(const std::filesystem::path& configDirectory, std::string_view systemId,
+                                               std::string_view password)
+{
+    return storeSecret(configDirectory, systemId, password, systemPasswordPath);
+}
+
+std::optional<std::string> storeSystemToken(const std::filesystem::path& configDirectory, std::string_view systemId,
+                                            std::string_view token)
+{
+    return storeSecret(configDirectory, systemId, token, systemTokenPath);
+}
+
+std::optional<std::string> systemToken(const std::filesystem::path& configDirectory, std::string_view systemId,
+                                       Log& log)
+{
+    return storedSecret(systemTokenPath(configDirectory, systemId), systemId, "token", log);
+}
+
+std::optional<std::string> systemPassword(const std::filesystem::path& configDirectory, std::string_view systemId,
+                                          Log& log)
+{
+    return storedSecret(systemPasswordPath(configDirectory, systemId), systemId, "password", log);
 }
 
 void forgetSystemPassword(const std::filesystem::path& configDirectory, std::string_view systemId)
 {
     ::unlink(systemPasswordPath(configDirectory, systemId).c_str());
+    ::unlink(systemTokenPath(configDirectory, systemId).c_str());
 }
 
 } // namespace glowcast

@@ -18,6 +18,11 @@ namespace glowcast {
 [[nodiscard]] std::filesystem::path systemPasswordPath(const std::filesystem::path& configDirectory,
                                                        std::string_view systemId);
 
+// A Home Assistant system's access token lives beside it, as "systems/<system id>.token", kept and read
+// by the same rules.
+[[nodiscard]] std::filesystem::path systemTokenPath(const std::filesystem::path& configDirectory,
+                                                    std::string_view systemId);
+
 // A password file as the user gives it (glowcastctl --password-file, the window's dialog) or as it is
 // stored: at most 4 KiB, one trailing newline ("\n" or "\r\n") trimmed, no NUL byte, not empty.
 inline constexpr std::size_t kLongestPasswordFile = 4096;
@@ -37,7 +42,13 @@ struct PasswordRead {
 [[nodiscard]] std::optional<std::string> systemPassword(const std::filesystem::path& configDirectory,
                                                         std::string_view systemId, Log& log);
 
-// Removes the system's password file, if it has one: a removed system leaves no secret behind.
+// The same for an access token.
+[[nodiscard]] std::optional<std::string> storeSystemToken(const std::filesystem::path& configDirectory,
+                                                          std::string_view systemId, std::string_view token);
+[[nodiscard]] std::optional<std::string> systemToken(const std::filesystem::path& configDirectory,
+                                                     std::string_view systemId, Log& log);
+
+// Removes the system's password and token files, if it has them: a removed system leaves no secret behind.
 void forgetSystemPassword(const std::filesystem::path& configDirectory, std::string_view systemId);
 
 } // namespace glowcast
