@@ -1,0 +1,202 @@
+// Home Assistant: the states list as the adapter reads it, and the system against the stand-in.
+
+#include "adapters/homeassistant/home_assistant_states.h"
+#include "adapters/homeassistant/home_assistant_system.h"
+#include "support/processes.h"
+#include "support/recording_log.h"
+#include "support/waiting.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace glowcast {
+namespace {
+
+using testing::Child;
+using testing::waitFor;
+
+const std::string kToken = "eyJ0eXAi.SECRET.token";
+
+std::string entity(const std::string& id, const std::string& name = "Lamp")
+{
+    return R"({"entity_id":")" + id + R"(","state":"on","attributes":{"friendly_name":")" + name +
+           R"(","supported_color_modes":["xy"]}})";
+}
+
+TEST(HomeAssistantStatesTest, ListsThatAreNoListAndLightsThatCannotBeTakenAreLogged)
+{
+    struct Row {
+        const char* name;
+        std::string reply;
+        std::string lights; // "ID NAME; ...", or "none"
+        std::vector<std::string> log;
+    };
+    std::string many = "[";
+    for (int i = 0; i < 10'000; ++i)
+        many += (i == 0 ? "" : ",") + entity("light.l" + std::to_string(i));
+    many += "]";
+    const std::vector<Row> rows{
+        {"HTML",
+         "<html><body>Login</body></html>",
+         "none",
+         {"ha: the states are not a JSON list (illegal value): <html><body>Login</body></html>"}},
+        {"nested 10,000 deep",
+         std::string(10'000, '[') + std::string(10'000, ']'),
+         "none",
+         {"ha: the states are not a JSON list (too deeply nested document): " + std::string(80, '[')}},
+        {"an object",
+         R"({"message":"API running."})",
+         "none",
+         {R"(ha: the states are not a JSON list (another value): {"message":"API running."})"}},
+        {"control characters",
+         "[" + entity("light.a\\u0007b") + "," + entity("light.ok", "Desk\\nlamp") + "," + entity("sensor.x") + "]",
+         "light.ok light.ok",
+         {"ha: light 'light.a\\x07b' left out: its entity id is not plain or came before"}},
+        {"repeated",
+         "[" + entity("light.a", "One") + "," + entity("light.a", "Two") + "]",
+         "light.a One",
+         {"ha: light 'light.a' left out: its entity id is not plain or came before"}},
+        {"10,000 lights", many, "1000 lights", {"ha: more than 1000 lights; 9000 left out"}},
+    };
+    for (const Row& row : rows) {
+        RecordingLog log;
+        const std::optional<std::vector<HomeAssistantLight>> lights = readHomeAssistantStates(row.reply, "ha: ", log);
+        std::string shown = lights ? "" : "none";
+        if (lights && lights->size() > 10)
+            shown = std::to_string(lights->size()) + " lights";
+        else if (lights)
+            for (const HomeAssistantLight& light : *lights)
+                shown += (shown.empty() ? "" : "; ") + light.entityId + " " + light.name;
+        EXPECT_EQ(shown, row.lights) << row.name;
+        EXPECT_EQ(log.lines, row.log) << row.name;
+    }
+}
+
+class RecordingListener final : public LampSystemListener {
+public:
+    std::vector<SystemLamp> lamps;
+    std::vector<std::string> states;
+    void lampsRead(std::vector<SystemLamp> read) override { lamps = std::move(read); }
+    void stateChanged(SystemState state, std::string detail) override
+    {
+        states.push_back(std::string{systemStateName(state)} + ": " + detail);
+    }
+    void userObtained(std::string /*user*/) override {}
+    void identified(std::string /*identity*/) override {}
+};
+
+// The stand-in with its token and its record file.
+struct StandIn {
+    QTemporaryDir directory;
+    std::unique_ptr<Child> process;
+    std::string address;
+    StandIn()
+    {
+        QFile token(directory.filePath(QStringLiteral("token")));
+        if (token.open(QIODevice::WriteOnly))
+            token.write(QByteArray::fromStdString(kToken + "\n"));
+        token.close();
+        process = std::make_unique<Child>(QStringLiteral(GLOWCAST_HOMEASSISTANT_SIM),
+                                          QStringList{QStringLiteral("--token-file"), token.fileName(),
+                                                      QStringLiteral("--record"),
+                                                      directory.filePath(QStringLiteral("record"))});
+        if (process->waitForOutput("\n", 10'000) && process->output().startsWith("listening on "))
+            address = "http://" + process->output().mid(13).trimmed().toStdString();
+    }
+    [[nodiscard]] std::string record() const
+    {
+        QFile in(directory.filePath(QStringLiteral("record")));
+        return in.open(QIODevice::ReadOnly) ? in.readAll().toStdString() : std::string{};
+    }
+};
+
+template <typename T> std::optional<T> answerOf(const std::function<void(std::function<void(T)>)>& ask)
+{
+    std::optional<T> answer;
+    ask([&](T told) { answer = std::move(told); });
+    EXPECT_TRUE(waitFor([&] { return answer.has_value(); }, 10'000));
+    return answer;
+}
+
+TEST(HomeAssistantSystemTest, ReadsTheLightsSendsReadsAndRestoresAgainstTheStandIn)
+{
+    StandIn standIn;
+    ASSERT_FALSE(standIn.address.empty());
+    RecordingLog log;
+    RecordingListener listener;
+    HomeAssistantSystem system{{"ha", standIn.address, kToken, std::nullopt}, log};
+    system.setListener(&listener);
+    system.start();
+    ASSERT_TRUE(waitFor([&] { return !listener.lamps.empty(); }, 10'000));
+    std::string lamps;
+    for (const SystemLamp& lamp : listener.lamps)
+        lamps += lamp.key + " " + "?ECTDO"[int(lamp.capabilities.kind)] + (lamp.available ? " " : "! ");
+    EXPECT_EQ(lamps,
+              "light.living_room E light.desk_strip E light.hall T light.bedside D light.porch O light.garage E! ");
+    EXPECT_EQ(listener.lamps.front().capabilities.mireds, (MiredRange{154, 500}));
+
+    const auto read = answerOf<std::optional<ReadLampState>>(
+        [&](auto done) { system.readState("light.living_room", std::move(done)); });
+    ASSERT_TRUE(read && *read);
+    EXPECT_EQ(**read, (ReadLampState{true, {false, 179, Chromaticity{0.45, 0.41}, {}, {}}}));
+    const LampState red{false, 200, Chromaticity{0.675, 0.322}, {}, 4};
+    LampState redOn = red;
+    redOn.switchOn = true;
+    // The bedside light is off and no switch-on is asked: it is left off, not sent. The garage light is
+    // unavailable: the stand-in refuses it.
+    const std::tuple<const char*, LampState, SendResult> sends[] = {{"light.living_room", red, SendResult::Delivered},
+                                                                    {"light.bedside", red, SendResult::Delivered},
+                                                                    {"light.garage", redOn, SendResult::Refused}};
+    for (const auto& [key, state, expected] : sends)
+        EXPECT_EQ(answerOf<SendResult>([&](auto done) {
+                      system.send({{key, state}}, std::move(done));
+                  }),
+                  expected)
+            << key;
+    EXPECT_EQ(answerOf<SendResult>([&](auto done) { system.restore("light.living_room", **read, std::move(done)); }),
+              SendResult::Delivered);
+    EXPECT_EQ(
+        answerOf<SendResult>([&](auto done) { system.restore("light.bedside", ReadLampState{}, std::move(done)); }),
+        SendResult::Delivered);
+    EXPECT_EQ(standIn.record(),
+              "turn_on {\"entity_id\":\"light.living_room\",\"xy_color\":[0.6750,0.3220],\"brightness\":201,"
+              "\"transition\":0.4}\n"
+              "turn_on {\"entity_id\":\"light.garage\",\"xy_color\":[0.6750,0.3220],\"brightness\":201,"
+              "\"transition\":0.4}\n"
+              "turn_on {\"entity_id\":\"light.living_room\",\"xy_color\":[0.4500,0.4100],\"brightness\":180}\n"
+              "turn_off {\"entity_id\":\"light.bedside\"}\n");
+    EXPECT_TRUE(listener.states.empty());
+}
+
+TEST(HomeAssistantSystemTest, ARefusedTokenRefusesTheSystemAndIsNeverWritten)
+{
+    StandIn standIn;
+    ASSERT_FALSE(standIn.address.empty());
+    for (const std::optional<std::string>& token :
+         {std::optional<std::string>{"wrong-" + kToken}, std::optional<std::string>{}}) {
+        RecordingLog log;
+        RecordingListener listener;
+        HomeAssistantSystem system{{"ha", standIn.address, token, std::nullopt}, log};
+        system.setListener(&listener);
+        system.start();
+        ASSERT_TRUE(waitFor([&] { return !listener.states.empty(); }, 10'000));
+        EXPECT_TRUE(listener.states.front().starts_with(
+            token ? "refused: the access token was refused; give another with glowcastctl systems set ha"
+                  : "refused: no access token; give one with glowcastctl systems set ha"))
+            << listener.states.front();
+        system.refresh();
+        EXPECT_EQ(answerOf<SendResult>([&](auto done) {
+                      system.send({{"light.hall", LampState{true, 100, {}, 300, {}}}}, std::move(done));
+                  }),
+                  SendResult::Refused);
+        EXPECT_EQ(listener.states.size(), 1u);
+        EXPECT_EQ(log.lines.size(), 1u);
+        for (const std::string& line : log.lines)
+            EXPECT_EQ(line.find("SECRET"), std::string::npos) << line;
+    }
+    EXPECT_EQ(standIn.record(), "");
+}
+
+} // namespace
+} // namespace glowcast
