@@ -220,6 +220,9 @@ TEST(Zigbee2MqttPayloadTest, HueAndSaturationOfTheDisplaysPrimariesAndWhite)
     EXPECT_EQ(hueSaturationOf({0.15, 0.06}), (HueSaturation{240, 100}));
     EXPECT_EQ(hueSaturationOf({0.3127, 0.3290}), (HueSaturation{0, 0}));
     EXPECT_EQ(hueSaturationOf({0.5, 0.0}), (HueSaturation{0, 0}));
+    // Orange (1, 0.5, 0) and magenta (1, 0, 1) of sRGB, by way of their chromaticities.
+    EXPECT_EQ(hueSaturationOf({0.5436, 0.4066}), (HueSaturation{30, 100}));
+    EXPECT_EQ(hueSaturationOf({0.3209, 0.1542}), (HueSaturation{300, 100}));
 }
 
 TEST(Zigbee2MqttPayloadTest, ReadsALampsStateFromItsDevicesMessage)
@@ -365,6 +368,13 @@ TEST_F(Zigbee2MqttSystemTest, ABrokerRestartDropsWhatWasSentMeanwhileAndThenServ
     EXPECT_EQ(sendAndWait(*system, {{"0x00124b0000000004", lampState(false, 22)}}), SendResult::Delivered);
     ASSERT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Porch/set {"brightness":22})", 5'000));
     EXPECT_FALSE(standIn.output().contains(R"({"brightness":11})"));
+
+    // Stopped, it tells no answer that was still on its way.
+    bool told = false;
+    system->send({{"0x00124b0000000004", lampState(false, 33)}}, [&](SendResult) { told = true; });
+    system->stop();
+    ASSERT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Porch/set {"brightness":33})", 5'000));
+    EXPECT_FALSE(told);
 }
 
 TEST_F(Zigbee2MqttSystemTest, ZigbeeOfflineIsToldAndAnOversizedListIsDroppedByTheBrokerOrTheClient)
@@ -389,6 +399,11 @@ TEST_F(Zigbee2MqttSystemTest, ZigbeeOfflineIsToldAndAnOversizedListIsDroppedByTh
         return logHas(log, "z2m: dropped a message of 2551 bytes on zigbee2mqtt/bridge/devices: over the cap of 2000");
     }));
     EXPECT_TRUE(small.lamps.empty());
+    // A list of exactly the cap is read.
+    RecordingListener enough;
+    auto exactlyCapped = startSystem(2'551);
+    exactlyCapped->setListener(&enough);
+    EXPECT_TRUE(waitFor([&] { return enough.lamps.size() == 6; }, 5'000));
 }
 
 // A broker that knows alice by her password: the record's user and the stored password get in (to a
