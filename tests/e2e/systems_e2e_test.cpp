@@ -1,0 +1,79 @@
+// Lamp systems end to end: glowcast --headless under a private session bus with its first bridge, a
+// second bridge (each a simulator of its own on loopback) and zigbee2mqtt lamps (the stand-in on a
+// Mosquitto of the test's own) follows a red cover on every enabled lamp of all three.
+
+#undef QT_NO_CAST_FROM_ASCII // every text here is ASCII
+
+#include "support/mosquitto_broker.h"
+#include "support/private_session_bus.h"
+#include "support/processes.h"
+#include "support/waiting.h"
+
+#include <gtest/gtest.h>
+
+namespace glowcast::testing {
+namespace {
+
+// The simulator's lamps as "id:on:#rrggbb", in order.
+std::vector<std::string> shown(Simulator& sim)
+{
+    std::vector<std::string> lamps;
+    const QJsonObject state = QJsonDocument::fromJson(sim.control(HttpMethod::Get, "/sim/state").c_str()).object();
+    for (const QJsonValue lamp : state[u"lamps"].toArray())
+        lamps.push_back(lamp[u"id"].toString().toStdString() + (lamp[u"on"].toBool() ? ":on:" : ":off:") +
+                        lamp[u"colour"].toString().toStdString());
+    return lamps;
+}
+
+TEST(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRed)
+{
+    PrivateSessionBus bus;
+    ConfigDirectory config;
+    Simulator first{words("--lamps 3 --user alice")};
+    Simulator second{words("--lamps 2 --user bob --bridge-id 024743FFFE000002")};
+    MosquittoBroker broker;
+    Zigbee2MqttStandIn standIn{broker, words("--lamps 3")};
+    ASSERT_FALSE(bus.address().isEmpty() || first.address.empty() || second.address.empty());
+    ASSERT_TRUE(broker.running && standIn.online) << broker.output().toStdString() << standIn.output().toStdString();
+    // A bridge's lamp that is off keeps its colour: the user switched them on.
+    first.control(HttpMethod::Put, "/api/alice/groups/0/action", R"({"on":true})");
+    second.control(HttpMethod::Put, "/api/bob/groups/0/action", R"({"on":true})");
+    // The stand-in's first two lamps show colour (xy, and hue with saturation); its third, colour
+    // temperature only, is left disabled.
+    const std::string lamps = R"({"id":"1","enabled":true},{"id":"2","enabled":false},{"id":"3","enabled":true},)"
+                              R"({"id":"bridge-2/1","enabled":true},{"id":"bridge-2/2","enabled":true},)"
+                              R"({"id":"z2m/0x00124b0000000001","enabled":true},)"
+                              R"({"id":"z2m/0x00124b0000000002","enabled":true})";
+    config.write(R"({"username":"alice","lastusedbridgeIP":")" + first.address + R"(","lamps":[)" + lamps +
+                 R"(],"systems":[{"id":"bridge-2","kind":"bridge","address":")" + second.address +
+                 R"(","user":"bob"},{"id":"z2m","kind":"zigbee2mqtt","address":"mqtt://)" + broker.address() +
+                 R"("}]})");
+    const QProcessEnvironment environment = programEnvironment(bus.address(), config.path());
+    Child app{GLOWCAST_APP, {"--headless"}, environment};
+    ASSERT_TRUE(app.waitForOutput("registering for notifications")) << app.output().toStdString();
+    // The first bridge's lamps, then each system's in the order of the records, enabled as stored.
+    const std::string table = "1\ton\tLamp 1\n2\toff\tLamp 2\n3\ton\tLamp 3\nbridge-2/1\ton\tLamp 1\n"
+                              "bridge-2/2\ton\tLamp 2\nz2m/0x00124b0000000001\ton\tDesk lamp\n"
+                              "z2m/0x00124b0000000002\ton\tShelf strip\nz2m/0x00124b0000000003\toff\tHall/Ceiling\n";
+    ASSERT_TRUE(pollFor([&] { return runProgram(GLOWCAST_CTL, {"lamps"}, environment).out == table; }, 15'000))
+        << runProgram(GLOWCAST_CTL, {"lamps"}, environment).out << app.output().toStdString();
+
+    ASSERT_EQ(Child(GLOWCAST_POST_COVER, {config.flatCover(QColor(255, 0, 0))}, environment).exitCode(), 0);
+    // Red at full brightness shows as #fe0000 on a simulator; a lamp left alone keeps its warm white.
+    const std::vector<std::string> firstRed{"1:on:#fe0000", "2:on:#fead5b", "3:on:#fe0000"};
+    const std::vector<std::string> secondRed{"1:on:#fe0000", "2:on:#fe0000"};
+    const QByteArray deskRed = R"(zigbee2mqtt/Desk lamp/set {"brightness":254,"color":{"x":0.6400,"y":0.3300}})";
+    const QByteArray shelfRed = R"(zigbee2mqtt/Shelf strip/set {"brightness":254,"color":{"hue":0,"saturation":100}})";
+    EXPECT_TRUE(pollFor(
+        [&] {
+            return shown(first) == firstRed && shown(second) == secondRed && standIn.output().contains(deskRed) &&
+                   standIn.output().contains(shelfRed);
+        },
+        15'000))
+        << ::testing::PrintToString(shown(first)) << ::testing::PrintToString(shown(second))
+        << standIn.output().toStdString() << app.output().toStdString();
+    EXPECT_FALSE(standIn.output().contains("Hall/Ceiling/set"));
+}
+
+} // namespace
+} // namespace glowcast::testing
