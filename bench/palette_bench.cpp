@@ -13,6 +13,7 @@
 #include "core/covers/art_url.h"
 #include "core/eyedropper.h"
 #include "core/lamp_care/chromaticity.h"
+#include "core/lamp_care/srgb.h"
 #include "core/lamp_colour.h"
 #include "core/palette/perceptual.h"
 #include "core/palette/vivid_palette.h"
@@ -164,25 +165,17 @@ LinearRgb linearOf(const Rgb& c)
     return {linearFromEncoded(c.red), linearFromEncoded(c.green), linearFromEncoded(c.blue)};
 }
 
-// What a lamp shows for a body, drawn as sRGB: the chromaticity (moved into the sRGB triangle) at
-// the light whose largest channel is 1, encoded, each encoded channel scaled by bri / 254.
+// What a lamp shows for a body, drawn as sRGB: the chromaticity at full value (as a strip is sent it),
+// each encoded channel scaled by bri / 254.
 Rgb lampColourOf(const Dictionary& body)
 {
     const double bri = body.find("bri")->asNumber().value_or(0.0);
     const std::string xy = body.text("xy").value_or("[0.3127,0.329]");
     Chromaticity point{};
     std::sscanf(xy.c_str(), "[%lf,%lf]", &point.x, &point.y);
-    const Gamut srgb{{Chromaticity{0.64, 0.33}, Chromaticity{0.30, 0.60}, Chromaticity{0.15, 0.06}}};
-    point = nearestInGamut(point, srgb);
-    const double bigX = point.x / point.y;
-    const double bigZ = (1.0 - point.x - point.y) / point.y;
-    double light[3] = {3.2404542 * bigX - 1.5371385 - 0.4985314 * bigZ,
-                       -0.9692660 * bigX + 1.8760108 + 0.0415560 * bigZ,
-                       0.0556434 * bigX - 0.2040259 + 1.0572252 * bigZ};
-    const double largest = std::max({light[0], light[1], light[2]});
+    const EncodedRgb full = srgbAtFullValue(point);
     const double scale = std::clamp(bri / 254.0, 0.0, 1.0);
-    const auto channel = [&](double value) { return encodedFromLinear(std::max(0.0, value) / largest) * scale; };
-    return {channel(light[0]), channel(light[1]), channel(light[2])};
+    return {full.red * scale, full.green * scale, full.blue * scale};
 }
 
 double deltaUvFromBlackBody(const Rgb& colour)
