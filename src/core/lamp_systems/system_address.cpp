@@ -81,8 +81,13 @@ Outcome checkSystemAddress(SystemKind kind, std::string_view address)
 {
     const std::string shown = "\"" + printable(address) + "\"";
     switch (kind) {
-    case SystemKind::Bridge:
     case SystemKind::Wled:
+        if (isUrlHost(address.starts_with("http://") ? address.substr(7) : address))
+            return {};
+        return {Failure::InvalidValue,
+                shown +
+                    " is not a WLED address http://HOST[:PORT] (such as http://wled.local or http://10.0.0.7:8080)"};
+    case SystemKind::Bridge:
         if (isUrlHost(address))
             return {};
         return {Failure::InvalidValue,

@@ -24,9 +24,9 @@ struct MqttAddress {
 // base topic with an empty level, a wildcard ('+', '#'), NUL or a control character.
 [[nodiscard]] std::optional<MqttAddress> parseMqttAddress(std::string_view address);
 
-// Whether a system of this kind can be reached at this address: "host[:port]" for a bridge and WLED,
-// an MQTT address as above for zigbee2mqtt, "http(s)://host[:port]" for Home Assistant. InvalidValue
-// with a sentence that says what the address should look like.
+// Whether a system of this kind can be reached at this address: "host[:port]" for a bridge, "http://host[:port]"
+// (or a bare "host[:port]") for WLED, an MQTT address as above for zigbee2mqtt, "http(s)://host[:port]" for Home
+// Assistant. InvalidValue with a sentence that says what the address should look like.
 [[nodiscard]] Outcome checkSystemAddress(SystemKind kind, std::string_view address);
 
 // The id a new system of this kind takes among the records: the kind's stem ("bridge", "z2m", "ha",
