@@ -1,0 +1,320 @@
+// WLED: reading a device's segments and info, the bodies sent, and the adapter against the stand-in on
+// loopback with the bad answers a device may give.
+
+#include "adapters/qt/qt_http_transport.h"
+#include "adapters/wled/wled_json.h"
+#include "adapters/wled/wled_system.h"
+#include "core/lamp_care/srgb.h"
+#include "support/processes.h"
+#include "support/recording_log.h"
+#include "support/waiting.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+
+namespace glowcast {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Child;
+using testing::waitFor;
+using testing::words;
+
+// The segments as "ID:NAME" joined by spaces, or "none" when no list was read.
+std::string segmentsRead(std::string_view json, RecordingLog& log)
+{
+    const std::optional<std::vector<WledSegment>> segments = readWledSegments(json, log, "wled");
+    if (!segments)
+        return "none";
+    std::string out;
+    for (const WledSegment& segment : *segments)
+        out += (out.empty() ? "" : " ") + std::to_string(segment.id) + ":" + segment.name;
+    return out;
+}
+
+TEST(WledJsonTest, ReadsEachSegmentOnceAndLeavesOutWhatNoSegmentCanBe)
+{
+    std::string seventy = R"({"seg":[)";
+    for (int id = 0; id < 70; ++id)
+        seventy += (id == 0 ? "" : ",") + (R"({"id":)" + std::to_string(id) + "}");
+    seventy += "]}";
+    struct Row {
+        std::string json;
+        std::string read;
+        std::size_t logLines;
+    };
+    const Row rows[] = {
+        {R"({"seg":[{"id":0,"n":"Desk"},{"id":2}]})", "0:Desk 2:Segment 2", 0},
+        {R"({"seg":[]})", "", 0},
+        {R"({"seg":[{"id":1},{"id":1,"n":"Twin"},{"n":"No id"},{"id":-1},{"id":256},{"id":1.5},7]})", "1:Segment 1", 6},
+        {R"({"seg":[{"id":3,"n":"A\u001b[2Jb"}]})", "3:Segment 3", 1},
+        {R"({"seg":{"id":0}})", "none", 0},
+        {R"([{"id":0}])", "none", 0},
+        {"", "none", 0},
+        {seventy, "", 1}, // checked below: the first 64
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.json.substr(0, 80));
+        RecordingLog log;
+        const std::string read = segmentsRead(row.json, log);
+        if (row.json != seventy) {
+            EXPECT_EQ(read, row.read);
+        }
+        EXPECT_EQ(log.lines.size(), row.logLines);
+    }
+    RecordingLog log;
+    const auto capped = readWledSegments(seventy, log, "wled");
+    ASSERT_EQ(capped->size(), 64u);
+    EXPECT_EQ(capped->back().id, 63);
+    EXPECT_EQ(log.lines, std::vector<std::string>{"lamp system wled: 6 segments past the first 64 left out"});
+}
+
+// Each row: /json/info's light capabilities and what the segment at position 1 becomes.
+TEST(WledJsonTest, OnlySegmentsWithRgbAreColourLampsAndRgbwOnesTakeAFourthValue)
+{
+    struct Row {
+        std::string info;
+        bool colour;
+        bool white;
+    };
+    const Row rows[] = {
+        {R"({"leds":{"lc":7,"seglc":[2,1]}})", true, false},  {R"({"leds":{"lc":1,"seglc":[1,3]}})", true, true},
+        {R"({"leds":{"lc":3,"seglc":[1,2]}})", false, false}, {R"({"leds":{"lc":7,"seglc":[1,6]}})", false, false},
+        {R"({"leds":{"lc":7,"seglc":[1,7]}})", true, true},   {R"({"leds":{"lc":3}})", true, true},
+        {R"({"leds":{"lc":4,"seglc":[1]}})", false, false},   {R"({})", true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.info);
+        const std::optional<WledInfo> info = readWledInfo(row.info);
+        ASSERT_TRUE(info);
+        WledSegment segment;
+        segment.id = 5;
+        const WledLamp lamp = wledLampOf(segment, 1, *info);
+        EXPECT_EQ(lamp.colour, row.colour);
+        EXPECT_EQ(lamp.white, row.white);
+        EXPECT_EQ(lamp.lamp.key, "5");
+        EXPECT_EQ(lamp.lamp.capabilities.kind, row.colour ? LampKind::Colour : LampKind::Dimmable);
+    }
+    EXPECT_FALSE(readWledInfo("<html></html>"));
+}
+
+TEST(WledJsonTest, ACoverBodyLeavesOutTheSwitchAndTheFadeWhenTheStatesHaveNone)
+{
+    WledLamp rgb;
+    rgb.id = 4;
+    LampState warm;
+    warm.brightness = 1;
+    warm.mired = 370; // 2703 K on the black-body curve, (0.4591, 0.4106)
+    LampState outside;
+    outside.brightness = 200;
+    outside.chromaticity = Chromaticity{0.1, 0.4};
+    WledLamp rgbw;
+    rgbw.id = 7;
+    rgbw.white = true;
+    EXPECT_EQ(
+        wledCoverBody({{rgb, warm}, {rgbw, outside}}),
+        R"({"seg":[{"id":4,"bri":1,"fx":0,"col":[[255,173,89]]},{"id":7,"bri":201,"fx":0,"col":[[0,255,228,0]]}]})");
+    WledSegment unread;
+    unread.id = 2;
+    EXPECT_EQ(wledRestoreBody(unread), R"({"seg":[{"id":2,"on":false,"bri":0,"fx":0,"pal":0,"sx":128,"ix":128}]})");
+}
+
+// The stand-in on a free loopback port, each POST it took as a line of its output.
+class WledSim : public Child {
+public:
+    explicit WledSim(const QStringList& arguments = {})
+        : Child(QStringLiteral(GLOWCAST_WLED_SIM),
+                QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments)
+    {
+        if (waitForOutput("\n", 10'000) && output().startsWith("listening on "))
+            address = "http://" + output().mid(13).trimmed().toStdString();
+    }
+    [[nodiscard]] std::vector<std::string> posts()
+    {
+        std::vector<std::string> lines;
+        for (const QByteArray& line : output().split('\n'))
+            if (line.startsWith("POST "))
+                lines.push_back(line.toStdString());
+        return lines;
+    }
+    [[nodiscard]] QJsonArray segments() const
+    {
+        RecordingLog log;
+        QtHttpTransport http{log, {5s, std::size_t{1} << 20}};
+        const std::string state = http.send({HttpMethod::Get, address + "/json/state", {}, 5s}).value_or("");
+        return QJsonDocument::fromJson(QByteArray::fromStdString(state))[QStringLiteral("seg")].toArray();
+    }
+    std::string address; // "http://127.0.0.1:PORT", empty when the stand-in did not start
+};
+
+// Records what the adapter tells, as "state unreachable: ..." or "lamps 0,1,2".
+class RecordingListener final : public LampSystemListener {
+public:
+    std::vector<std::string> told;
+    std::vector<SystemLamp> lamps;
+    void lampsRead(std::vector<SystemLamp> read) override
+    {
+        std::string keys;
+        for (const SystemLamp& lamp : read)
+            keys += (keys.empty() ? "" : ",") + lamp.key;
+        told.push_back("lamps " + keys);
+        lamps = std::move(read);
+    }
+    void stateChanged(SystemState state, std::string detail) override
+    {
+        told.push_back("state " + std::string{systemStateName(state)} + ": " + detail);
+    }
+    void userObtained(std::string) override {}
+    void identified(std::string) override {}
+};
+
+struct Adapter {
+    explicit Adapter(const std::string& address) : system({"wled", SystemKind::Wled, address, {}, {}}, log, {})
+    {
+        system.setListener(&listener);
+        system.start();
+    }
+    bool waitForTold(std::size_t count)
+    {
+        return waitFor([&] { return listener.told.size() >= count; }, 10'000);
+    }
+    RecordingLog log;
+    RecordingListener listener;
+    WledSystem system;
+};
+
+LampState stateOf(int brightness, std::optional<Chromaticity> chromaticity)
+{
+    LampState state;
+    state.switchOn = true;
+    state.brightness = brightness;
+    state.chromaticity = chromaticity;
+    state.fadeTenths = 4;
+    return state;
+}
+
+TEST(WledSystemTest, SendsACoverInOnePostAndPutsEachSegmentBackAsItWasRead)
+{
+    WledSim sim;
+    ASSERT_FALSE(sim.address.empty());
+    const QJsonArray before = sim.segments();
+    Adapter wled{sim.address};
+    ASSERT_TRUE(wled.waitForTold(1));
+    EXPECT_EQ(wled.listener.told[0], "lamps 0,1,2,3");
+    EXPECT_EQ(wled.listener.lamps[1].name, "Strip 1");
+    EXPECT_EQ(wled.listener.lamps[1].capabilities, (LampCapabilities{LampKind::Colour, kSrgbGamut, std::nullopt}));
+    EXPECT_EQ(wled.listener.lamps[3].capabilities.kind, LampKind::Dimmable) << "colour temperature only";
+
+    std::map<std::string, std::optional<ReadLampState>> reads; // the answers come in any order
+    for (const char* key : {"0", "1", "8"})
+        wled.system.readState(key, [&, key](std::optional<ReadLampState> read) { reads[key] = read; });
+    ASSERT_TRUE(waitFor([&] { return reads.size() == 3; }, 5'000));
+    ASSERT_TRUE(reads["1"]);
+    EXPECT_TRUE(reads["1"]->on);
+    EXPECT_EQ(reads["1"]->shown.brightness, 129);
+    EXPECT_FALSE(reads["8"]) << "no segment 8";
+
+    const Chromaticity red{0.64, 0.33};
+    std::vector<SendResult> results;
+    EXPECT_EQ(wled.system.batchLimit(), 4u);
+    wled.system.send({{"0", stateOf(254, red)}, {"1", stateOf(254, red)}, {"2", stateOf(127, {})}, {"8", {}}},
+                     [&](SendResult result) { results.push_back(result); });
+    ASSERT_TRUE(waitFor([&] { return !results.empty(); }, 5'000));
+    EXPECT_EQ(results[0], SendResult::Delivered);
+    EXPECT_EQ(sim.posts(),
+              std::vector<std::string>{
+                  R"(POST /json/state {"seg":[{"id":0,"on":true,"bri":255,"fx":0,"col":[[255,0,0]]},)"
+                  R"({"id":1,"on":true,"bri":255,"fx":0,"col":[[255,0,0,0]]},{"id":2,"on":true,"bri":128}],"tt":4})"});
+
+    for (const char* key : {"0", "1"})
+        wled.system.restore(key, *reads[key], [&](SendResult result) { results.push_back(result); });
+    ASSERT_TRUE(waitFor([&] { return results.size() == 3; }, 5'000));
+    EXPECT_EQ(results, std::vector<SendResult>(3, SendResult::Delivered));
+    const std::vector<std::string> posts = sim.posts();
+    ASSERT_EQ(posts.size(), 3u);
+    EXPECT_EQ(std::set<std::string>(posts.begin() + 1, posts.end()),
+              (std::set<std::string>{R"(POST /json/state {"seg":[{"id":0,"on":true,"bri":128,"col":[[255,160,0],)"
+                                     R"([0,0,0],[0,0,0]],"fx":9,"pal":6,"sx":100,"ix":200}]})",
+                                     R"(POST /json/state {"seg":[{"id":1,"on":true,"bri":129,"col":[[255,160,0,0],)"
+                                     R"([0,0,0,0],[0,0,0,0]],"fx":9,"pal":6,"sx":101,"ix":199}]})"}));
+    const QJsonArray after = sim.segments();
+    EXPECT_EQ(after[0], before[0]);
+    EXPECT_EQ(after[1], before[1]);
+    EXPECT_NE(after[2], before[2]) << "never read, so never put back";
+}
+
+// Each row: how the stand-in answers, what the adapter tells first and a part of its log.
+TEST(WledSystemTest, AnswersNoDeviceGivesAreAStateAndALogLine)
+{
+    std::string sixtyFour = "lamps 0";
+    for (int id = 1; id < 64; ++id)
+        sixtyFour += "," + std::to_string(id);
+    struct Row {
+        const char* arguments;
+        std::string told;
+        std::string logged;
+    };
+    const Row rows[] = {
+        {"--hostile html", "state unreachable: no segment list from ADDRESS",
+         "/json/state answered 200 with no segment list: <!DOCTYPE html>"},
+        {"--hostile huge", "state unreachable: no answer from ADDRESS", "larger than 1048576 bytes, dropped"},
+        {"--hostile deep", "state unreachable: no segment list from ADDRESS", "with no segment list: {\"seg\":[[[["},
+        {"--hostile control", "lamps 0,1,2,3", R"(segment 0's name "Strip\x07\n0" has a control character)"},
+        {"--segments 0", "lamps ", "ADDRESS has no segments"},
+        {"--segments 64", sixtyFour, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        WledSim sim{words(row.arguments)};
+        ASSERT_FALSE(sim.address.empty());
+        const auto here = [&](std::string text) {
+            if (const std::size_t at = text.find("ADDRESS"); at != std::string::npos)
+                text.replace(at, 7, sim.address);
+            return text;
+        };
+        Adapter wled{sim.address};
+        ASSERT_TRUE(wled.waitForTold(1));
+        EXPECT_EQ(wled.listener.told[0], here(row.told));
+        EXPECT_TRUE(row.logged.empty() || testing::logHas(wled.log, here(row.logged)))
+            << ::testing::PrintToString(wled.log.lines);
+    }
+}
+
+TEST(WledSystemTest, SixtyFourSegmentsTakeOnePostAndADeviceGoneBeforeTheRestoreIsUnreachable)
+{
+    auto sim = std::make_unique<WledSim>(words("--segments 64"));
+    ASSERT_FALSE(sim->address.empty());
+    const std::string address = sim->address;
+    Adapter wled{address};
+    ASSERT_TRUE(wled.waitForTold(1));
+    std::vector<LampStateCommand> commands;
+    for (const SystemLamp& lamp : wled.listener.lamps)
+        commands.push_back({lamp.key, stateOf(100, Chromaticity{0.3, 0.6})});
+    std::optional<ReadLampState> read;
+    wled.system.readState("63", [&](std::optional<ReadLampState> state) { read = state; });
+    std::vector<SendResult> results;
+    wled.system.send(commands, [&](SendResult result) { results.push_back(result); });
+    ASSERT_TRUE(waitFor([&] { return read && !results.empty(); }, 5'000));
+    const std::vector<std::string> posts = sim->posts();
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_NE(
+        posts[0].find(R"({"id":61,"on":true,"bri":100,"fx":0,"col":[[0,255,0,0]]},{"id":62,"on":true,"bri":100},)"),
+        std::string::npos);
+
+    sim.reset();
+    wled.system.restore("63", *read, [&](SendResult result) { results.push_back(result); });
+    ASSERT_TRUE(waitFor([&] { return results.size() == 2; }, 10'000));
+    EXPECT_EQ(results[1], SendResult::NoAnswer);
+    EXPECT_EQ(wled.listener.told.back(), "state unreachable: no answer from " + address);
+    EXPECT_TRUE(testing::logHas(wled.log, "lamp system wled: segment 63 not put back: no answer from " + address));
+}
+
+} // namespace
+} // namespace glowcast
