@@ -264,7 +264,8 @@ TEST(WledSystemTest, AnswersNoDeviceGivesAreAStateAndALogLine)
     const Row rows[] = {
         {"--hostile html", "state unreachable: no segment list from ADDRESS",
          "/json/state answered 200 with no segment list: <!DOCTYPE html>"},
-        {"--hostile huge", "state unreachable: no answer from ADDRESS", "larger than 1048576 bytes, dropped"},
+        {"--hostile huge", "state unreachable: no answer from ADDRESS",
+         "lamp system wled: GET /json/state: a reply larger than 1048576 bytes"},
         {"--hostile deep", "state unreachable: no segment list from ADDRESS", "with no segment list: {\"seg\":[[[["},
         {"--hostile control", "lamps 0,1,2,3", R"(segment 0's name "Strip\x07\n0" has a control character)"},
         {"--segments 0", "lamps ", "ADDRESS has no segments"},

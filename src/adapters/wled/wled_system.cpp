@@ -3,14 +3,9 @@
 #include "core/log_text.h"
 #include "core/url_text.h"
 
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
-#include <memory>
 #include <utility>
 
 namespace glowcast {
@@ -19,12 +14,12 @@ namespace {
 
 constexpr std::string_view kScheme = "http://";
 
-// The device's host and port from "http://HOST[:PORT]" or a bare "HOST[:PORT]"; empty when neither.
-std::string hostOf(std::string_view address)
+// "http://HOST[:PORT]" from itself or a bare "HOST[:PORT]"; empty for anything else.
+std::string baseOf(std::string_view address)
 {
     if (address.starts_with(kScheme))
         address.remove_prefix(kScheme.size());
-    return isUrlHost(address) ? std::string{address} : std::string{};
+    return isUrlHost(address) ? std::string{kScheme} + std::string{address} : std::string{};
 }
 
 // What the segment list holds was logged when the lamps were read; a read for a restore says it again.
@@ -36,13 +31,9 @@ public:
 } // namespace
 
 WledSystem::WledSystem(SystemRecord record, Log& log, Options options)
-    : m_record(std::move(record)), m_log(log), m_options(options)
+    : m_record(std::move(record)), m_log(log), m_options(options), m_base(baseOf(m_record.address)),
+      m_http({m_base, "lamp system " + m_record.id + ": ", std::nullopt, m_options.requestTimeout}, log)
 {
-    // A strip is on the local network: never through a proxy from the environment, never elsewhere.
-    m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    m_manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    if (const std::string host = hostOf(m_record.address); !host.empty())
-        m_base = std::string{kScheme} + host;
 }
 
 WledSystem::~WledSystem()
@@ -79,7 +70,6 @@ void WledSystem::start()
     }
     get("/json/info", [this](std::optional<Reply> reply) {
         if (!reply) {
-            log("no answer from " + m_base);
             tellState(SystemState::Unreachable, "no answer from " + m_base);
             return;
         }
@@ -197,12 +187,7 @@ void WledSystem::restore(const std::string& key, const ReadLampState& state, std
 void WledSystem::stop()
 {
     ++m_generation;
-    // Disconnected first: an aborted reply tells it finished at once, and nothing is told after a stop.
-    for (QNetworkReply* reply : std::exchange(m_replies, {})) {
-        QObject::disconnect(reply, nullptr, &m_context, nullptr);
-        reply->abort();
-        reply->deleteLater();
-    }
+    m_http.stop();
 }
 
 void WledSystem::get(const std::string& path, Handler handler)
@@ -237,47 +222,13 @@ void WledSystem::request(const std::string& path, std::optional<std::string> bod
         later([handler = std::move(handler)] { handler(std::nullopt); });
         return;
     }
-    QNetworkRequest outgoing(QUrl(QString::fromStdString(m_base + path)));
-    outgoing.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    outgoing.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    outgoing.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    outgoing.setTransferTimeout(static_cast<int>(m_options.requestTimeout.count()));
-    QNetworkReply* reply = nullptr;
-    if (body) {
-        outgoing.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-        reply = m_manager.post(outgoing, QByteArray::fromStdString(*body));
-    } else {
-        reply = m_manager.get(outgoing);
-    }
-    m_replies.insert(reply);
-
-    auto tooLarge = std::make_shared<bool>(false);
-    const auto checkSize = [this, reply, tooLarge] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (!*tooLarge && ((length.isValid() && length.toULongLong() > m_options.maxReplyBytes) ||
-                           static_cast<std::size_t>(reply->bytesAvailable()) > m_options.maxReplyBytes)) {
-            *tooLarge = true;
-            reply->abort();
-        }
-    };
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, &m_context, checkSize);
-    QObject::connect(reply, &QNetworkReply::readyRead, &m_context, checkSize);
-    QObject::connect(reply, &QNetworkReply::finished, &m_context,
-                     [this, reply, path, tooLarge, handler = std::move(handler)] {
-                         m_replies.erase(reply);
-                         reply->deleteLater();
-                         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-                         std::optional<Reply> answer;
-                         if (*tooLarge) {
-                             log("a reply from " + m_base + path + " larger than " +
-                                 std::to_string(m_options.maxReplyBytes) + " bytes, dropped");
-                         } else if (status.isValid() && (reply->error() == QNetworkReply::NoError ||
-                                                         reply->error() >= QNetworkReply::ContentAccessDenied)) {
-                             answer = Reply{status.toInt(), QString::fromUtf8(reply->readAll()).toStdString()};
-                         }
-                         // Told last: the listener may end this system from inside.
-                         handler(std::move(answer));
-                     });
+    JsonHttpCall call;
+    call.method = body ? JsonHttpCall::Method::Post : JsonHttpCall::Method::Get;
+    call.path = path;
+    call.body = std::move(body).value_or(std::string{});
+    call.maxReplyBytes = m_options.maxReplyBytes;
+    // The client logs what kept an answer away.
+    m_http.call(call, [handler = std::move(handler)](JsonHttpResult result) { handler(std::move(result.answer)); });
 }
 
 } // namespace glowcast

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "adapters/http/json_http_client.h"
 #include "adapters/wled/wled_json.h"
 #include "core/lamp_systems/lamp_system.h"
 #include "core/ports/log.h"
 
-#include <QNetworkAccessManager>
 #include <QObject>
 
 #include <chrono>
@@ -13,11 +13,8 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
-
-class QNetworkReply;
 
 namespace glowcast {
 
@@ -26,7 +23,7 @@ namespace glowcast {
 // is one POST /json/state carrying every segment; a read takes the segment as GET /json/state gives it
 // and keeps it whole, so that its restore puts back its colours, effect, palette, speed, intensity, on
 // and brightness. Nothing here waits: answers come from the event loop, never inside the call. Replies
-// over the cap, redirects and answers that are no JSON are no answer, with a log line.
+// over the cap and redirects are no answer, answers that are no JSON no lamps, each with a log line.
 class WledSystem final : public LampSystem {
 public:
     struct Options {
@@ -48,10 +45,7 @@ public:
     [[nodiscard]] std::size_t batchLimit() const override { return std::max<std::size_t>(1, m_lamps.size()); }
 
 private:
-    struct Reply {
-        int status = 0;
-        std::string body;
-    };
+    using Reply = JsonHttpAnswer;
     using Handler = std::function<void(std::optional<Reply>)>;
 
     void get(const std::string& path, Handler handler);
@@ -67,13 +61,12 @@ private:
     SystemRecord m_record;
     Log& m_log;
     Options m_options;
-    std::string m_base; // "http://host[:port]"
+    std::string m_base; // "http://host[:port]"; empty for an address that is none
     std::vector<WledLamp> m_lamps;
     std::map<std::string, WledSegment> m_saved; // each segment as read before its first colour, by key
-    std::uint64_t m_generation = 0;             // a stop or a new start makes every pending answer stale
-    QNetworkAccessManager m_manager;
+    std::uint64_t m_generation = 0;             // a stop makes every answer still to be told stale
+    JsonHttpClient m_http;
     QObject m_context;
-    std::set<QNetworkReply*> m_replies;
 };
 
 } // namespace glowcast
