@@ -50,6 +50,7 @@ LampSystemsDialog::LampSystemsDialog(Actions actions, QWidget* parent) : QDialog
     m_kind = new QComboBox(this);
     m_kind->addItem(tr("Another bridge"), fromView(systemKindName(SystemKind::Bridge)));
     m_kind->addItem(tr("zigbee2mqtt"), fromView(systemKindName(SystemKind::Zigbee2Mqtt)));
+    m_kind->addItem(tr("WLED"), fromView(systemKindName(SystemKind::Wled)));
     form->addRow(tr("&Kind:"), m_kind);
     m_address = new QLineEdit(this);
     form->addRow(tr("&Address:"), m_address);
@@ -126,7 +127,9 @@ void LampSystemsDialog::kindChosen()
     for (QWidget* field :
          {static_cast<QWidget*>(m_user), static_cast<QWidget*>(m_passwordFile), static_cast<QWidget*>(m_browse)})
         field->setEnabled(broker && !m_waiting);
-    m_address->setPlaceholderText(broker ? tr("mqtt://HOST[:PORT][/BASE_TOPIC]") : tr("HOST[:PORT]"));
+    const bool wled = m_kind->currentData().toString() == fromView(systemKindName(SystemKind::Wled));
+    m_address->setPlaceholderText(broker ? tr("mqtt://HOST[:PORT][/BASE_TOPIC]")
+                                         : (wled ? tr("http://HOST[:PORT]") : tr("HOST[:PORT]")));
 }
 
 void LampSystemsDialog::waiting(bool wait, const QString& text)

@@ -218,6 +218,8 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastSystemsAreAddedPacedAndRemovedInTheFi
         {"systems add zigbee2mqtt mqtt://h --password-file " + secret.fileName().toStdString(),
          {2, "glowcastctl systems: --password-file needs --user: a broker takes a password with a user (see "
              "glowcastctl systems --help)\n"}},
+        {"systems add wled http://10.0.0.9",
+         {0, "lamp system wled added in " + dir + "/preferences.json (Glowcast is not running)\n"}},
         {"systems set z2m pace 3",
          {0, "lamp system z2m paced at 3 in " + dir + "/preferences.json (Glowcast is not running)\n"}},
         {"systems set z2m pace 0",
@@ -227,7 +229,8 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastSystemsAreAddedPacedAndRemovedInTheFi
                  "/preferences.json (Glowcast is not running)\n"}},
         {"systems",
          {0, "bridge-2\tbridge\t10.0.0.7:8080\toffline (Glowcast is not running)\n"
-             "z2m\tzigbee2mqtt\tmqtt://10.0.0.8/home\toffline (Glowcast is not running)\n"}},
+             "z2m\tzigbee2mqtt\tmqtt://10.0.0.8/home\toffline (Glowcast is not running)\n"
+             "wled\twled\thttp://10.0.0.9\toffline (Glowcast is not running)\n"}},
     };
     for (const auto& [line, expected] : steps)
         EXPECT_EQ(ctl(words(line.c_str())), expected) << line;

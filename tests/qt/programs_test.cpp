@@ -25,6 +25,7 @@ TEST(ProgramCommandLineTest, EveryProgramAnswersHelpAndVersionAndRefusesAnUnknow
                                                             {"glowcastctl", GLOWCAST_CTL},
                                                             {"glowcast-bridge-sim", GLOWCAST_BRIDGE_SIM},
                                                             {"glowcast-zigbee2mqtt-sim", GLOWCAST_ZIGBEE2MQTT_SIM},
+                                                            {"glowcast-wled-sim", GLOWCAST_WLED_SIM},
                                                             {"glowcast-post-cover", GLOWCAST_POST_COVER}};
     for (const auto& [name, path] : programs) {
         SCOPED_TRACE(name);
@@ -70,7 +71,7 @@ TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineI
         {"decode extra", "decode: unexpected argument 'extra'"},
         {"enable", "enable: missing argument"},
         {"config nosuch", "config: there is no setting \"nosuch\""},
-        {"systems add hue 10.0.0.7", "systems: \"hue\" is no kind of lamp system (bridge, zigbee2mqtt)"},
+        {"systems add hue 10.0.0.7", "systems: \"hue\" is no kind of lamp system (bridge, zigbee2mqtt, wled)"},
         {"systems add bridge 10.0.0.7 --user ann", "systems: --user and --password-file are for a zigbee2mqtt broker"},
         {"systems remove", "systems: systems remove takes an id"},
     };

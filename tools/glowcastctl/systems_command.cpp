@@ -150,8 +150,8 @@ int add(const ProgramCommandLine& line, const std::vector<std::string>& words)
         return line.refuse(QStringLiteral("systems add takes a kind and an address"));
     AddRequest request;
     const std::optional<SystemKind> kind = systemKindNamed(words[1]);
-    if (!kind || (*kind != SystemKind::Bridge && *kind != SystemKind::Zigbee2Mqtt))
-        return line.refuse(QStringLiteral("\"%1\" is no kind of lamp system (bridge, zigbee2mqtt)")
+    if (!kind || (*kind != SystemKind::Bridge && *kind != SystemKind::Zigbee2Mqtt && *kind != SystemKind::Wled))
+        return line.refuse(QStringLiteral("\"%1\" is no kind of lamp system (bridge, zigbee2mqtt, wled)")
                                .arg(QString::fromStdString(words[1])));
     request.kind = *kind;
     request.address = words[2];
@@ -273,6 +273,7 @@ int runSystems(Arguments args)
             "                                     zigbee2mqtt's lamps through its broker (port 1883 and base\n"
             "                                     topic zigbee2mqtt unless given); the password is copied to\n"
             "                                     systems/ID.password in the configuration directory\n"
+            "  systems add wled http://HOST[:PORT]  a WLED device; each of its segments is a lamp\n"
             "  systems set ID pace N              at most N lamp states a second (1..1000, or default)\n"
             "  systems remove ID                  the system and its password file"));
     line.addVerboseOption();

@@ -346,8 +346,8 @@ void ControlAdaptor::AddSystem(const QString& kind, const QString& address, cons
     if (const std::optional<SystemKind> named = systemKindNamed(kind.toStdString()))
         record.kind = *named;
     else
-        refused = Outcome{Failure::InvalidValue,
-                          "\"" + logLine(kind.toStdString()) + "\" is no kind of lamp system (bridge, zigbee2mqtt)"};
+        refused = Outcome{Failure::InvalidValue, "\"" + logLine(kind.toStdString()) +
+                                                     "\" is no kind of lamp system (bridge, zigbee2mqtt, wled)"};
     for (auto option = options.begin(); option != options.end() && !refused; ++option) {
         const bool isText = option.value().metaType() == QMetaType::fromType<QString>();
         if (option.key() == QStringLiteral("user") && isText)
