@@ -9,7 +9,7 @@
 namespace glowcast {
 
 // The adapter of each kind this build reaches: a further bridge over HTTP, zigbee2mqtt over MQTT (its
-// broker's password from the configuration directory). Home Assistant and WLED: nothing yet.
+// broker's password from the configuration directory), WLED over HTTP. Home Assistant: nothing yet.
 class AppLampSystemFactory final : public LampSystemFactory {
 public:
     AppLampSystemFactory(std::filesystem::path configDirectory, Log& log)
