@@ -8,6 +8,8 @@
 #include "support/recording_log.h"
 #include "support/waiting.h"
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -299,7 +301,7 @@ protected:
     }
 
     testing::MosquittoBroker broker{"allow_anonymous true\nlog_type error\nlog_type warning\nlog_type notice\n"
-                                    "log_type information\nlog_type subscribe"};
+                                    "log_type information\nlog_type subscribe\nlog_type unsubscribe"};
     testing::Zigbee2MqttStandIn standIn{broker};
     RecordingLog log;
     RecordingListener listener;
@@ -329,6 +331,16 @@ TEST_F(Zigbee2MqttSystemTest, FindsTheStandInsLampsAndSubscribesOnlyToWhatItNeed
                                              "zigbee2mqtt/Hall/Ceiling", "zigbee2mqtt/Hall/Ceiling/availability",
                                              "zigbee2mqtt/Porch", "zigbee2mqtt/Porch/availability", "zigbee2mqtt/Twin",
                                              "zigbee2mqtt/Twin/availability"}));
+
+    // Renamed, the lamp keeps its key; the old topics are given up and its states go to the new one.
+    standIn.write("rename Porch=Garden/Porch\n");
+    ASSERT_TRUE(waitFor([&] { return listener.lamps.size() == 6 && listener.lamps[3].name == "Garden/Porch"; }));
+    EXPECT_EQ(listener.lamps[3].key, "0x00124b0000000004");
+    EXPECT_EQ(sendAndWait(*system, {{"0x00124b0000000004", lampState(false, 44)}}), SendResult::Delivered);
+    EXPECT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Garden/Porch/set {"brightness":44})", 5'000));
+    // An unsubscription is logged as "TIME: CLIENT TOPIC".
+    EXPECT_TRUE(QString::fromUtf8(broker.output())
+                    .contains(QRegularExpression(QStringLiteral(": glowcast-z2m-[0-9]+ zigbee2mqtt/Porch\n"))));
 }
 
 TEST_F(Zigbee2MqttSystemTest, AStateReachesTheLampAndIsReadBack)

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -33,7 +34,8 @@ const char* const kDescription =
     "Lamps in turn: xy colour with colour temperature, hue-and-saturation colour, colour temperature (its\n"
     "name has a topic level), dimmable, a device with two light endpoints; then again, numbered.\n"
     "Commands on standard input, a line each: \"offline\" and \"online\" (BASE/bridge/state), \"unavailable\n"
-    "NAME\" and \"available NAME\" (the device's availability), \"quit\".";
+    "NAME\" and \"available NAME\" (the device's availability), \"rename OLD=NEW\" (the list published again),\n"
+    "\"quit\".";
 
 struct Options {
     MqttClient::Options broker;
@@ -177,6 +179,8 @@ public:
         } else if ((word == u"available" || word == u"unavailable") && m_devices.contains(name)) {
             m_unavailable[name] = word == u"unavailable";
             publishAvailability(name);
+        } else if (word == u"rename" && name.contains(u'=')) {
+            rename(name.section(u'=', 0, -2), name.section(u'=', -1));
         } else if (word == u"quit") {
             QCoreApplication::quit();
         } else if (!line.isEmpty()) {
@@ -185,6 +189,21 @@ public:
     }
 
 private:
+    // zigbee2mqtt publishes the device list again, the device under its new name.
+    void rename(const QString& from, const QString& to)
+    {
+        if (!m_devices.contains(from) || to.isEmpty() || m_devices.contains(to))
+            return;
+        auto node = m_devices.extract(from);
+        node.key() = to;
+        node.mapped().name = to;
+        node.mapped().entry[QStringLiteral("friendly_name")] = to;
+        m_devices.insert(std::move(node));
+        std::ranges::replace(m_order, from, to);
+        publishDeviceList();
+        publishAvailability(to);
+    }
+
     void out(const QByteArray& line)
     {
         if (m_record.isOpen()) {
@@ -219,6 +238,15 @@ private:
     void publishAll()
     {
         publishBridgeState();
+        publishDeviceList();
+        for (const QString& name : m_order)
+            publishAvailability(name);
+        std::printf("online %s\n", m_options.base.c_str());
+        std::fflush(stdout);
+    }
+
+    void publishDeviceList()
+    {
         QJsonArray list{QJsonObject{{QStringLiteral("ieee_address"), QStringLiteral("0x00124b0000000000")},
                                     {QStringLiteral("friendly_name"), QStringLiteral("Coordinator")},
                                     {QStringLiteral("type"), QStringLiteral("Coordinator")},
@@ -227,10 +255,6 @@ private:
             list.append(m_devices[name].entry);
         m_client.publish(m_options.base + "/bridge/devices",
                          QJsonDocument(list).toJson(QJsonDocument::Compact).toStdString(), true);
-        for (const QString& name : m_order)
-            publishAvailability(name);
-        std::printf("online %s\n", m_options.base.c_str());
-        std::fflush(stdout);
     }
 
     void take(const std::string& topic, const QByteArray& payload)
