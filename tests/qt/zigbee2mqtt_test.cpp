@@ -418,6 +418,22 @@ TEST_F(Zigbee2MqttSystemTest, ZigbeeOfflineIsToldAndAnOversizedListIsDroppedByTh
     EXPECT_TRUE(waitFor([&] { return enough.lamps.size() == 6; }, 5'000));
 }
 
+// A "broker" that takes the connection and never answers it: unreachable after the connect time-out.
+TEST(Zigbee2MqttSilenceTest, ABrokerThatNeverAnswersIsShownAsUnreachable)
+{
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    RecordingLog log;
+    RecordingListener listener;
+    Zigbee2MqttSystem system({"z2m", "127.0.0.1", silent.serverPort(), "zigbee2mqtt", std::nullopt, std::nullopt,
+                              std::chrono::milliseconds{2'000}, std::chrono::milliseconds{300}},
+                             log);
+    system.setListener(&listener);
+    system.start();
+    ASSERT_TRUE(waitFor([&] { return listener.state == SystemState::Unreachable; }, 5'000));
+    EXPECT_EQ(listener.detail, "no answer from the broker at 127.0.0.1:" + std::to_string(silent.serverPort()));
+}
+
 // A broker that knows alice by her password: the record's user and the stored password get in (to a
 // broker without zigbee2mqtt), a wrong password is refused, and the password is never logged.
 TEST(Zigbee2MqttCredentialsTest, TheStoredPasswordGetsInAndAWrongOneIsRefused)
