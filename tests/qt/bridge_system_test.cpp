@@ -3,6 +3,7 @@
 
 #include "adapters/bridge/bridge_system.h"
 #include "support/processes.h"
+#include "support/recording_listener.h"
 #include "support/recording_log.h"
 #include "support/waiting.h"
 
@@ -12,30 +13,10 @@ namespace glowcast {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::RecordingListener;
 using testing::Simulator;
 using testing::waitFor;
 using testing::words;
-
-// Records what the adapter tells, as "state pairing: ..." / "user ..." / "id ..." / "lamps 1,2,3".
-class RecordingListener final : public LampSystemListener {
-public:
-    std::vector<std::string> told;
-    std::vector<SystemLamp> lamps;
-    void lampsRead(std::vector<SystemLamp> read) override
-    {
-        std::string keys;
-        for (const SystemLamp& lamp : read)
-            keys += (keys.empty() ? "" : ",") + lamp.key;
-        told.push_back("lamps " + keys);
-        lamps = std::move(read);
-    }
-    void stateChanged(SystemState state, std::string detail) override
-    {
-        told.push_back("state " + std::string{systemStateName(state)} + ": " + detail);
-    }
-    void userObtained(std::string user) override { told.push_back("user " + user); }
-    void identified(std::string identity) override { told.push_back("id " + identity); }
-};
 
 struct Adapter {
     Adapter(const std::string& address, std::optional<std::string> user, BridgeSystem::Options options = {})
