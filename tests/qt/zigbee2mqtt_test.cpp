@@ -144,26 +144,18 @@ TEST(DeviceListTest, KeepsEachLightsOwnProperties)
             "]",
         log);
     ASSERT_TRUE(lamps);
-    ASSERT_EQ(lamps->size(), 2u);
-    EXPECT_EQ(lamps->at(0), (Zigbee2MqttLamp{"0x7",
-                                             "Twin",
-                                             "Twin",
-                                             "state",
-                                             "brightness",
-                                             "color",
-                                             false,
-                                             "color_temp",
-                                             {LampKind::ExtendedColour, std::nullopt, MiredRange{153, 500}}}));
-    // A range that starts at 0 is no range.
-    EXPECT_EQ(lamps->at(1), (Zigbee2MqttLamp{"0x7-l2",
-                                             "Twin (l2)",
-                                             "Twin",
-                                             "state_l2",
-                                             std::nullopt,
-                                             "color_l2",
-                                             true,
-                                             "color_temp_l2",
-                                             {LampKind::ExtendedColour, std::nullopt, std::nullopt}}));
+    EXPECT_EQ(lampsOf(*lamps), "0x7 Twin E; 0x7-l2 Twin (l2) Eh");
+    // Each lamp's topic and properties, "-" for none, and its range: one that starts at 0 is none.
+    std::vector<std::string> properties;
+    for (const Zigbee2MqttLamp& lamp : *lamps) {
+        const std::optional<MiredRange> range = lamp.capabilities.mireds;
+        properties.push_back(lamp.friendlyName + ": " + lamp.stateProperty + " " +
+                             lamp.brightnessProperty.value_or("-") + " " + lamp.colourProperty.value_or("-") + " " +
+                             lamp.colourTemperatureProperty.value_or("-") +
+                             (range ? " " + std::to_string(range->lowest) + "-" + std::to_string(range->highest) : ""));
+    }
+    EXPECT_EQ(properties, (std::vector<std::string>{"Twin: state brightness color color_temp 153-500",
+                                                    "Twin: state_l2 - color_l2 color_temp_l2"}));
 }
 
 LampState lampState(bool switchOn, std::optional<int> brightness, std::optional<Chromaticity> xy = {},
