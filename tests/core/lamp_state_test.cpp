@@ -1,21 +1,13 @@
 #include "core/lamp_care/lamp_state.h"
+#include "support/fake_lamp_systems.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
 namespace glowcast {
-
-inline void PrintTo(const LampState& state, std::ostream* out)
-{
-    *out << "{on " << state.switchOn << ", bri " << state.brightness.value_or(-1) << ", xy ";
-    if (state.chromaticity)
-        *out << state.chromaticity->x << "," << state.chromaticity->y;
-    *out << ", mired " << state.mired.value_or(-1) << ", fade " << state.fadeTenths.value_or(-1) << "}";
-}
 
 namespace {
 

@@ -19,13 +19,17 @@
 
 namespace glowcast {
 
-inline void PrintTo(const LampStateCommand& command, std::ostream* out)
+inline void PrintTo(const LampState& state, std::ostream* out)
 {
-    const LampState& state = command.state;
-    *out << "{" << command.key << ": on " << state.switchOn << ", bri " << state.brightness.value_or(-1) << ", xy ";
+    *out << "{on " << state.switchOn << ", bri " << state.brightness.value_or(-1) << ", xy ";
     if (state.chromaticity)
         *out << state.chromaticity->x << "," << state.chromaticity->y;
     *out << ", mired " << state.mired.value_or(-1) << ", fade " << state.fadeTenths.value_or(-1) << "}";
+}
+inline void PrintTo(const LampStateCommand& command, std::ostream* out)
+{
+    *out << command.key << ": ";
+    PrintTo(command.state, out);
 }
 
 // The clock and the direct timers of a test: time moves only when the test moves it, and each timer
