@@ -282,6 +282,61 @@ TEST_F(ServiceEndToEndTest, BridgeCommandsReachAFurtherBridgeByItsSystemId)
     EXPECT_TRUE(sim.requests(QStringLiteral("PUT")).empty()) << "the first bridge is not touched";
 }
 
+// With Glowcast running, glowcastctl systems goes over the control interface: a bridge added pairs
+// while the first bridge's lamps stay, its lamps join the table by SYSTEM/KEY, a broker's password
+// reaches its own file and never the log, and a removed system takes its password file along.
+TEST_F(ServiceEndToEndTest, WithGlowcastRunningSystemsComeAndGoAndTheirLampsJoinTheTable)
+{
+    Simulator second{words("--lamps 2 --press-after 1")};
+    config.writePaired(sim.address, "1+");
+    QFile secret(config.file(QStringLiteral("secret")));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly) && secret.write("hunter2\n") == 8);
+    secret.close();
+    const auto app = headless();
+    ASSERT_TRUE(app->waitForOutput(kListening, 60'000)) << app->output().toStdString();
+
+    EXPECT_EQ(ctl({QStringLiteral("systems"), QStringLiteral("add"), QStringLiteral("bridge"),
+                   QString::fromStdString(second.address)}),
+              (std::pair<int, std::string>{0, "lamp system bridge-2 added in the running Glowcast\n"}));
+    const std::string ready = "bridge-2\tbridge\t" + second.address + "\tready";
+    EXPECT_TRUE(pollFor([&] { return ctl(words("systems")).second.starts_with(ready); }, 20'000))
+        << ctl(words("systems")).second;
+    EXPECT_TRUE(pollFor([&] { return ctl(words("lamps")).second.find("bridge-2/2") != std::string::npos; }, 10'000));
+    const std::pair<std::string, std::pair<int, std::string>> steps[] = {
+        {"enable bridge-2/2", {0, "lamp bridge-2/2 on in the running Glowcast\n"}},
+        {"lamps",
+         {0, "1\ton\tLamp 1\n2\toff\tLamp 2\n3\toff\tLamp 3\nbridge-2/1\toff\tLamp 1\n"
+             "bridge-2/2\ton\tLamp 2\n"}},
+        {"systems add zigbee2mqtt mqtt://127.0.0.1:1 --user ann --password-file " + secret.fileName().toStdString(),
+         {0, "lamp system z2m added in the running Glowcast\n"}},
+        {"systems add bridge " + second.address, {0, "lamp system bridge-3 added in the running Glowcast\n"}},
+        {"systems set z2m pace 2", {0, "lamp system z2m paced at 2 in the running Glowcast\n"}},
+        {"systems set z9 pace 2", {1, "glowcastctl systems: there is no lamp system with the id \"z9\"\n"}},
+        {"enable bridge-9/1", {1, "glowcastctl enable: there is no lamp with the id \"bridge-9/1\"\n"}},
+    };
+    for (const auto& [line, expected] : steps)
+        EXPECT_EQ(ctl(words(line.c_str())), expected) << line;
+    const QString password = config.file(QStringLiteral("systems/z2m.password"));
+    EXPECT_TRUE(QFile::exists(password));
+    EXPECT_TRUE(pollFor(
+        [&] {
+            return ctl(words("systems")).second.find("\nbridge-3\tbridge\t" + second.address + "\trefused") !=
+                   std::string::npos;
+        },
+        10'000))
+        << "the same bridge twice: " << ctl(words("systems")).second;
+    EXPECT_NE(ctl(words("status")).second.find("\nsystems: bridge-2 ready, z2m "), std::string::npos);
+    EXPECT_EQ(ctl(words("systems remove z2m")).first, 0);
+    EXPECT_FALSE(QFile::exists(password));
+    EXPECT_EQ(ctl(words("systems remove bridge-3")).first, 0);
+    app->signal(SIGTERM);
+    EXPECT_EQ(app->exitCode(), 0);
+    EXPECT_FALSE(app->output().contains("hunter2"));
+    EXPECT_EQ(config.savedLamps(), "1+ 2- 3- bridge-2/1- bridge-2/2+");
+    EXPECT_EQ(ctl(words("systems")).second,
+              "bridge-2\tbridge\t" + second.address + "\toffline (Glowcast is not running)\n");
+}
+
 } // namespace
 } // namespace glowcast::testing
 

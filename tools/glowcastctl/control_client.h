@@ -37,11 +37,12 @@ public:
     // Nothing when no Glowcast runs on the session bus, or there is no session bus.
     static std::optional<RunningGlowcast> find()
     {
+        // Before the connection's own thread starts reading messages, which looks the types up meanwhile.
+        registerControlTypes();
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (!bus.isConnected() || bus.interface() == nullptr ||
             !bus.interface()->isServiceRegistered(QString::fromLatin1(control_bus::kService)))
             return std::nullopt;
-        registerControlTypes();
         return RunningGlowcast{bus};
     }
 
