@@ -9,6 +9,10 @@
 # the player on the bus as it would follow the user's. --palette vivid (or classic, the default)
 # chooses the palette the lamps' colours are taken with; it goes with --player too.
 #
+# With --systems Glowcast reaches three lamp systems at once: the first bridge, a second simulated
+# bridge (its own bridge id, three lamps) and three zigbee2mqtt lamps of the stand-in on a Mosquitto
+# broker the demo starts on a free loopback port. Each cover then gives a line per system.
+#
 # Environment: GLOWCAST_DEMO_INTERVAL  seconds between covers (default 4)
 #              GLOWCAST_DEMO_ROUNDS    times through the covers before it stops by itself
 #                                      (default 0: until Ctrl-C)
@@ -21,23 +25,23 @@ rounds=${GLOWCAST_DEMO_ROUNDS:-0}
 lamp_count=6
 mode=covers
 palette=classic
+systems=no
+usage() {
+    printf 'usage: %s [--player] [--palette classic|vivid] [--systems]\n' "$0" >&2
+    exit 2
+}
 while [ $# -gt 0 ]; do
     case "$1" in
     --player) mode=player ;;
+    --systems) systems=yes ;;
     --palette)
         case "${2:-}" in
         classic | vivid) palette=$2 ;;
-        *)
-            printf 'usage: %s [--player] [--palette classic|vivid]\n' "$0" >&2
-            exit 2
-            ;;
+        *) usage ;;
         esac
         shift
         ;;
-    *)
-        printf 'usage: %s [--player] [--palette classic|vivid]\n' "$0" >&2
-        exit 2
-        ;;
+    *) usage ;;
     esac
     shift
 done
@@ -58,6 +62,7 @@ else
     cmake --preset release -B "$build" >/dev/null
 fi
 targets=(glowcast glowcast-bridge-sim glowcast-post-cover)
+[ "$systems" = yes ] && targets+=(glowcastctl glowcast-zigbee2mqtt-sim)
 available=$(ninja -C "$build" -t targets all)
 for target in "${targets[@]}"; do
     grep -q "^$target: " <<<"$available" || die "this tree has no build target '$target' yet; the demo needs it"
@@ -66,6 +71,8 @@ cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 app=$root/$build/src/app/glowcast
 sim=$root/$build/tools/glowcast-bridge-sim
 poster=$root/$build/tools/glowcast-post-cover
+ctl=$root/$build/tools/glowcastctl
+z2m_sim=$root/$build/tools/glowcast-zigbee2mqtt-sim
 for program in "$app" "$sim" "$poster"; do
     [ -x "$program" ] || die "$program was not built"
 done
@@ -75,13 +82,13 @@ covers=("$root"/samples/covers/*.png)
 work=$(mktemp -d /tmp/glowcast-demo.XXXXXX)
 # shellcheck source=scripts/lib/processes.sh
 source "$root/scripts/lib/processes.sh"
-bus_pid="" sim_pid="" app_pid="" player_pid=""
+bus_pid="" sim_pid="" app_pid="" player_pid="" sim2_pid="" broker_pid="" z2m_pid=""
 
 stop() {
     local status=$?
     trap - EXIT INT TERM
     # The application first, with SIGTERM, so that it saves the lamp selection as it quits.
-    for pid in "$player_pid" "$app_pid" "$sim_pid" "$bus_pid"; do
+    for pid in "$player_pid" "$app_pid" "$z2m_pid" "$broker_pid" "$sim2_pid" "$sim_pid" "$bus_pid"; do
         [ -n "$pid" ] || continue
         kill -TERM "$pid" 2>/dev/null || continue
         for _ in $(seq 50); do
@@ -121,6 +128,37 @@ base="http://127.0.0.1:$port"
 say "switching the lamps on"
 curl -fsS -X PUT -d '{"on":true}' "$base/api/demo/groups/0/action" >/dev/null || die "could not switch the lamps on"
 
+system_list=""
+if [ "$systems" = yes ]; then
+    [ -x "$z2m_sim" ] || die "$z2m_sim was not built"
+    [ -x /usr/sbin/mosquitto ] || die "no Mosquitto broker (/usr/sbin/mosquitto)"
+    say "starting a second bridge simulator with 3 lamps and its own bridge id"
+    setsid "$sim" --port 0 --lamps 3 --user demo --bridge-id 024743FFFE000002 >"$work/sim2.out" 2>"$work/sim2.log" &
+    sim2_pid=$!
+    wait_for 100 grep -q '^listening on ' "$work/sim2.out" || die "the second simulator did not start (see $work/sim2.log)"
+    address2=$(sed -n 's/^listening on //p' "$work/sim2.out" | head -n 1)
+    base2="http://$address2"
+    curl -fsS -X PUT -d '{"on":true}' "$base2/api/demo/groups/0/action" >/dev/null || die "could not switch the lamps on"
+
+    broker_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    say "starting a Mosquitto broker on 127.0.0.1:$broker_port and the zigbee2mqtt stand-in with 3 lamps"
+    {
+        printf 'listener %s 127.0.0.1\npersistence false\nallow_anonymous true\n' "$broker_port"
+        [ "$(id -u)" != 0 ] || printf 'user root\n'
+    } >"$work/mosquitto.conf"
+    setsid /usr/sbin/mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
+    broker_pid=$!
+    wait_for 100 grep -q ' running' "$work/mosquitto.log" || die "the broker did not start (see $work/mosquitto.log)"
+    setsid "$z2m_sim" --broker "127.0.0.1:$broker_port" --lamps 3 --record "$work/z2m.record" \
+        >"$work/z2m.out" 2>"$work/z2m.log" &
+    z2m_pid=$!
+    wait_for 100 grep -q '^online ' "$work/z2m.out" || die "the zigbee2mqtt stand-in did not start (see $work/z2m.log)"
+    system_list=$(printf '"systems": [{"id": "bridge-2", "kind": "bridge", "address": "%s", "user": "demo"}, ' "$address2")
+    system_list+=$(printf '{"id": "z2m", "kind": "zigbee2mqtt", "address": "mqtt://127.0.0.1:%s/zigbee2mqtt"}], ' "$broker_port")
+    # The stand-in's lamps start off: Glowcast switches each lamp on with its colour.
+    system_list+='"switchOn": true, '
+fi
+
 # Every lamp enabled, as a user would tick them in the lamp table; no user name, so that Glowcast
 # pairs and the push-button window shows until the simulated press.
 config=$work/config
@@ -131,7 +169,7 @@ mkdir -m 0700 "$config"
         [ "$i" -gt 1 ] && printf ', '
         printf '{"id": "%d", "name": "Lamp %d", "enabled": true}' "$i" "$i"
     done
-    printf '], "palette": "%s"}\n' "$palette"
+    printf '], %s"palette": "%s"}\n' "$system_list" "$palette"
 } >"$config/preferences.json"
 chmod 0600 "$config/preferences.json"
 
@@ -157,6 +195,18 @@ ready() {
 }
 wait_for 900 ready || die "Glowcast did not finish its set-up in 90 s; its log: $work/glowcast.log"
 
+if [ "$systems" = yes ]; then
+    say "waiting for the other systems' lamps, and enabling each one as a user would with glowcastctl"
+    other_lamps() { GLOWCAST_CONFIG_DIR="$config" "$ctl" lamps | grep -c '/' || true; }
+    listed() { [ "$(other_lamps)" -ge 6 ]; }
+    wait_for 300 listed || die "the other systems' lamps were not listed; see $work/glowcast.log"
+    GLOWCAST_CONFIG_DIR="$config" "$ctl" lamps | awk -F '\t' '$1 ~ /\// && $2 == "off" { print $1 }' |
+        while read -r id; do GLOWCAST_CONFIG_DIR="$config" "$ctl" enable "$id" >/dev/null; done
+    if systems_table=$(GLOWCAST_CONFIG_DIR="$config" "$ctl" systems 2>/dev/null); then
+        printf '%s\n' "$systems_table"
+    fi
+fi
+
 # The simulator's record of lamp-state requests, counted.
 request_count() { curl -fsS "$base/sim/state" | sed -n 's/.*"requests":\([0-9]*\).*/\1/p'; }
 requests_reached() {
@@ -174,6 +224,27 @@ print_lamps() {
         line+=$(printf '\033[48;2;%d;%d;%dm   \033[0m %s ' "0x${hex:0:2}" "0x${hex:2:2}" "0x${hex:4:2}" "$hex")
     done
     printf '%-13s %s\n' "$name" "$line"
+}
+
+# A line of lamps: each hex colour as a block in that colour and its value.
+print_colours() {
+    local label=$1 line="" hex
+    shift
+    for hex in "$@"; do
+        line+=$(printf '\033[48;2;%d;%d;%dm   \033[0m %s ' "0x${hex:0:2}" "0x${hex:2:2}" "0x${hex:4:2}" "$hex")
+    done
+    printf '%-13s %s\n' "$label" "$line"
+}
+
+# The other systems' lines for a cover: the second bridge's lamps from its simulator, and each
+# zigbee2mqtt lamp in the colour it was last sent, as the stand-in recorded it.
+print_systems() {
+    local state
+    state=$(curl -fsS "$base2/sim/state") || return 1
+    # shellcheck disable=SC2046 # one word per colour
+    print_colours "  bridge-2" $(grep -o '"colour":"#[0-9a-fA-F]\{6\}"' <<<"$state" | sed 's/.*"#\(......\)"/\1/')
+    # shellcheck disable=SC2046
+    print_colours "  zigbee2mqtt" $(python3 "$root/scripts/lib/zigbee2mqtt_colours.py" "$work/z2m.record")
 }
 
 print_header() {
@@ -240,6 +311,10 @@ while :; do
                 "$work/glowcast.log"
         else
             print_lamps "$(basename "$cover" .png)"
+        fi
+        if [ "$systems" = yes ]; then
+            sleep 1 # the other systems go at their own pace
+            print_systems
         fi
         sleep "$interval"
     done
