@@ -291,6 +291,10 @@ if [ "$mode" = player ]; then
             track=$(sed -n 's|.*the cover file://.*/music/\([^/]*\)/cover.png is a .*sending it.*|\1|p' \
                 "$work/glowcast.log" | tail -n 1)
             print_lamps "$track"
+            if [ "$systems" = yes ]; then
+                sleep 1 # the other systems go at their own pace
+                print_systems
+            fi
         fi
         sleep 0.2
     done
