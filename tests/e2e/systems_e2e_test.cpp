@@ -1,6 +1,7 @@
 // Lamp systems end to end: glowcast --headless under a private session bus with its first bridge, a
 // second bridge (each a simulator of its own on loopback) and zigbee2mqtt lamps (the stand-in on a
-// Mosquitto of the test's own) follows a red cover on every enabled lamp of all three.
+// Mosquitto of the test's own) follows a red cover on every enabled lamp of all three, while a third
+// bridge waits for its link button.
 
 #undef QT_NO_CAST_FROM_ASCII // every text here is ASCII
 
@@ -25,15 +26,16 @@ std::vector<std::string> shown(Simulator& sim)
     return lamps;
 }
 
-TEST(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRed)
+TEST(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRedWhileAThirdBridgePairs)
 {
     PrivateSessionBus bus;
     ConfigDirectory config;
     Simulator first{words("--lamps 3 --user alice")};
     Simulator second{words("--lamps 2 --user bob --bridge-id 024743FFFE000002")};
+    Simulator pairing{words("--lamps 1 --bridge-id 024743FFFE000003")};
     MosquittoBroker broker;
     Zigbee2MqttStandIn standIn{broker, words("--lamps 3")};
-    ASSERT_FALSE(bus.address().isEmpty() || first.address.empty() || second.address.empty());
+    ASSERT_FALSE(bus.address().isEmpty() || first.address.empty() || second.address.empty() || pairing.address.empty());
     ASSERT_TRUE(broker.running && standIn.online) << broker.output().toStdString() << standIn.output().toStdString();
     // A bridge's lamp that is off keeps its colour: the user switched them on.
     first.control(HttpMethod::Put, "/api/alice/groups/0/action", R"({"on":true})");
@@ -47,7 +49,7 @@ TEST(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRed)
     config.write(R"({"username":"alice","lastusedbridgeIP":")" + first.address + R"(","lamps":[)" + lamps +
                  R"(],"systems":[{"id":"bridge-2","kind":"bridge","address":")" + second.address +
                  R"(","user":"bob"},{"id":"z2m","kind":"zigbee2mqtt","address":"mqtt://)" + broker.address() +
-                 R"("}]})");
+                 R"("},{"id":"bridge-3","kind":"bridge","address":")" + pairing.address + R"("}]})");
     const QProcessEnvironment environment = programEnvironment(bus.address(), config.path());
     Child app{GLOWCAST_APP, {"--headless"}, environment};
     ASSERT_TRUE(app.waitForOutput("registering for notifications")) << app.output().toStdString();
@@ -57,6 +59,12 @@ TEST(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRed)
                               "z2m/0x00124b0000000002\ton\tShelf strip\nz2m/0x00124b0000000003\toff\tHall/Ceiling\n";
     ASSERT_TRUE(pollFor([&] { return runProgram(GLOWCAST_CTL, {"lamps"}, environment).out == table; }, 15'000))
         << runProgram(GLOWCAST_CTL, {"lamps"}, environment).out << app.output().toStdString();
+
+    const std::string systems = "bridge-2\tbridge\t" + second.address + "\tready\nz2m\tzigbee2mqtt\tmqtt://" +
+                                broker.address() + "\tready\nbridge-3\tbridge\t" + pairing.address +
+                                "\tpairing press the link button on the bridge at " + pairing.address + "\n";
+    ASSERT_TRUE(pollFor([&] { return runProgram(GLOWCAST_CTL, {"systems"}, environment).out == systems; }, 10'000))
+        << runProgram(GLOWCAST_CTL, {"systems"}, environment).out;
 
     ASSERT_EQ(Child(GLOWCAST_POST_COVER, {config.flatCover(QColor(255, 0, 0))}, environment).exitCode(), 0);
     // Red at full brightness shows as #fe0000 on a simulator; a lamp left alone keeps its warm white.
