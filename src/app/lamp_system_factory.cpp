@@ -1,6 +1,7 @@
 #include "lamp_system_factory.h"
 
 #include "adapters/bridge/bridge_system.h"
+#include "adapters/homeassistant/home_assistant_system.h"
 #include "adapters/wled/wled_system.h"
 #include "adapters/zigbee2mqtt/zigbee2mqtt_system.h"
 
@@ -13,10 +14,10 @@ std::unique_ptr<LampSystem> AppLampSystemFactory::create(const SystemRecord& rec
         return std::make_unique<BridgeSystem>(record, m_log);
     case SystemKind::Zigbee2Mqtt:
         return makeZigbee2MqttSystem(record, m_configDirectory, m_log);
+    case SystemKind::HomeAssistant:
+        return makeHomeAssistantSystem(record, m_configDirectory, m_log);
     case SystemKind::Wled:
         return std::make_unique<WledSystem>(record, m_log, WledSystem::Options{});
-    case SystemKind::HomeAssistant:
-        break;
     }
     return nullptr;
 }

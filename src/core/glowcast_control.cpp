@@ -105,6 +105,13 @@ Outcome GlowcastControl::setSystemPace(std::string_view id, std::optional<int> p
     return m_systems->setPace(id, pace);
 }
 
+Outcome GlowcastControl::reloadSystem(std::string_view id)
+{
+    if (!hasSystem(id))
+        return unknownSystem(id);
+    return m_systems->restart(id);
+}
+
 Outcome GlowcastControl::removeSystem(std::string_view id)
 {
     if (!hasSystem(id))

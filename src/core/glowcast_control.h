@@ -82,6 +82,9 @@ public:
     // Pace 1..1000 lamp states a second, or nothing for the kind's default. UnknownSystem for an id
     // no system has.
     Outcome setSystemPace(std::string_view id, std::optional<int> pace);
+    // Starts the system anew, its credentials read again (a token replaced). UnknownSystem for an id no
+    // system has.
+    Outcome reloadSystem(std::string_view id);
     // Ends the system and forgets its lamps (the saved choices of its lamps stay in the file).
     // UnknownSystem for an id no system has.
     Outcome removeSystem(std::string_view id);

@@ -71,7 +71,8 @@ TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineI
         {"decode extra", "decode: unexpected argument 'extra'"},
         {"enable", "enable: missing argument"},
         {"config nosuch", "config: there is no setting \"nosuch\""},
-        {"systems add hue 10.0.0.7", "systems: \"hue\" is no kind of lamp system (bridge, zigbee2mqtt, wled)"},
+        {"systems add hue 10.0.0.7",
+         "systems: \"hue\" is no kind of lamp system (bridge, zigbee2mqtt, wled, homeassistant)"},
         {"systems add bridge 10.0.0.7 --user ann", "systems: --user and --password-file are for a zigbee2mqtt broker"},
         {"systems remove", "systems: systems remove takes an id"},
     };

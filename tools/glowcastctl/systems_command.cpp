@@ -1,6 +1,7 @@
 // glowcastctl systems: the lamp systems beside the first bridge, listed, added, paced and removed, in
 // the running Glowcast over its control interface, else in the preferences file it reads at its start.
 
+#include "adapters/files/regular_file.h"
 #include "adapters/files/system_secrets.h"
 #include "commands.h"
 #include "control_client.h"
@@ -60,7 +61,41 @@ struct AddRequest {
     std::string address;
     std::optional<std::string> user;
     std::optional<std::string> password; // read from the file given, never printed
+    std::optional<std::string> token;    // likewise
+    std::optional<std::string> ca;       // a PEM certificate to pin
 };
+
+[[nodiscard]] bool hasFiles(const AddRequest& request)
+{
+    return request.password || request.token || request.ca;
+}
+
+// Writes the system's password, token and CA files; nothing when every one was stored, else why not.
+[[nodiscard]] std::optional<std::string> storeFiles(const std::filesystem::path& directory, const std::string& id,
+                                                    const AddRequest& request)
+{
+    std::optional<std::string> error;
+    if (request.password)
+        error = storeSystemPassword(directory, id, *request.password);
+    if (!error && request.token)
+        error = storeSystemToken(directory, id, *request.token);
+    if (!error && request.ca)
+        error = storeSystemCa(directory, id, *request.ca);
+    return error;
+}
+
+// A token as the user gives it: by the password file's rules, and printable ASCII, since it goes into
+// a header field. The reason it cannot be used, else nothing; never the token.
+[[nodiscard]] std::optional<std::string> readTokenFile(const std::string& file, AddRequest& request)
+{
+    PasswordRead read = readPasswordFile(file);
+    if (!read.password)
+        return read.error;
+    if (!std::ranges::all_of(*read.password, [](char c) { return c > ' ' && c < 0x7f; }))
+        return file + ": a token is one word of printable ASCII";
+    request.token = std::move(read.password);
+    return std::nullopt;
+}
 
 int list(Context& context)
 {
@@ -86,7 +121,7 @@ int addRunning(const RunningGlowcast& running, Context& context, const AddReques
     if (request.user)
         options.insert(QStringLiteral("user"), QString::fromStdString(*request.user));
     std::optional<std::string> storedId;
-    if (request.password) {
+    if (hasFiles(request)) {
         // The password goes into the id's file before the system exists, so its first connection has it;
         // so the id is chosen here, as the program would choose it.
         const QDBusMessage systems = running.call("Systems");
@@ -96,9 +131,9 @@ int addRunning(const RunningGlowcast& running, Context& context, const AddReques
             newSystemId(request.kind, recordsOf(qdbus_cast<QList<ControlSystemRecord>>(systems.arguments().value(0))));
         FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
         std::optional<std::string> error;
-        preferences.whileLocked(
-            [&] { error = storeSystemPassword(FilePreferences::defaultDirectory(), id, *request.password); });
+        preferences.whileLocked([&] { error = storeFiles(FilePreferences::defaultDirectory(), id, request); });
         if (error) {
+            forgetSystemPassword(FilePreferences::defaultDirectory(), id);
             std::fprintf(stderr, "glowcastctl %s: the password was not stored: %s\n", kCommand, error->c_str());
             return 1;
         }
@@ -125,15 +160,13 @@ int addInFile(Context& context, const AddRequest& request)
     std::optional<std::string> error;
     const bool stored = preferences.updateSystems([&](std::vector<SystemRecord> records) {
         id = newSystemId(request.kind, records);
-        if (request.password)
-            error = storeSystemPassword(directory, id, *request.password);
+        error = storeFiles(directory, id, request);
         if (!error)
             records.push_back({id, request.kind, request.address, {}, request.user});
         return records;
     });
     if (error || !stored) {
-        if (!error)
-            forgetSystemPassword(directory, id);
+        forgetSystemPassword(directory, id);
         std::fprintf(stderr, "glowcastctl %s: lamp system %s not added: %s\n", kCommand, id.c_str(),
                      error ? ("the password was not stored: " + *error).c_str()
                            : "the preferences file could not be written");
@@ -150,8 +183,8 @@ int add(const ProgramCommandLine& line, const std::vector<std::string>& words)
         return line.refuse(QStringLiteral("systems add takes a kind and an address"));
     AddRequest request;
     const std::optional<SystemKind> kind = systemKindNamed(words[1]);
-    if (!kind || (*kind != SystemKind::Bridge && *kind != SystemKind::Zigbee2Mqtt && *kind != SystemKind::Wled))
-        return line.refuse(QStringLiteral("\"%1\" is no kind of lamp system (bridge, zigbee2mqtt, wled)")
+    if (!kind)
+        return line.refuse(QStringLiteral("\"%1\" is no kind of lamp system (bridge, zigbee2mqtt, wled, homeassistant)")
                                .arg(QString::fromStdString(words[1])));
     request.kind = *kind;
     request.address = words[2];
@@ -161,8 +194,28 @@ int add(const ProgramCommandLine& line, const std::vector<std::string>& words)
         return line.refuse(QStringLiteral("--user and --password-file are for a zigbee2mqtt broker"));
     if (passwordFile && !request.user)
         return line.refuse(QStringLiteral("--password-file needs --user: a broker takes a password with a user"));
+    const std::optional<std::string> tokenFile = line.value(QStringLiteral("token-file"));
+    const std::optional<std::string> caFile = line.value(QStringLiteral("ca-file"));
+    if ((tokenFile || caFile) != (request.kind == SystemKind::HomeAssistant))
+        return line.refuse(QStringLiteral("--token-file (needed) and --ca-file are for Home Assistant"));
     if (const Outcome checked = checkSystemAddress(request.kind, request.address); !checked.ok())
         return reportOutcome(kCommand, checked);
+    if (tokenFile) {
+        if (const std::optional<std::string> error = readTokenFile(*tokenFile, request)) {
+            std::fprintf(stderr, "glowcastctl %s: the token file cannot be used: %s\n", kCommand, error->c_str());
+            return 2;
+        }
+    }
+    if (caFile) {
+        const FileRead read = readRegularFile(*caFile, std::size_t{1} << 20);
+        const std::string pem(read.bytes.begin(), read.bytes.end());
+        if (!read.ok() || pem.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+            std::fprintf(stderr, "glowcastctl %s: the CA file cannot be used: %s: %s\n", kCommand, caFile->c_str(),
+                         read.ok() ? "it holds no PEM certificate" : read.reason.c_str());
+            return 2;
+        }
+        request.ca = pem;
+    }
     if (passwordFile) {
         PasswordRead read = readPasswordFile(*passwordFile);
         if (!read.password) {
@@ -234,6 +287,57 @@ int setPace(const ProgramCommandLine& line, const std::vector<std::string>& word
         done);
 }
 
+// A new token for a Home Assistant system: stored under the configuration directory's lock, then the
+// running Glowcast starts the system anew so that it reads it; only the id travels over the bus.
+int setToken(const ProgramCommandLine& line, const std::string& id, const std::string& tokenFile)
+{
+    AddRequest request;
+    if (const std::optional<std::string> error = readTokenFile(tokenFile, request)) {
+        std::fprintf(stderr, "glowcastctl %s: the token file cannot be used: %s\n", kCommand, error->c_str());
+        return 2;
+    }
+    Context context{line.verbose()};
+    const std::filesystem::path directory = FilePreferences::defaultDirectory();
+    FilePreferences preferences{context.log, directory};
+    const auto running = RunningGlowcast::find();
+    std::optional<SystemKind> kind;
+    if (running) {
+        const QDBusMessage systems = running->call("Systems");
+        if (systems.type() == QDBusMessage::ErrorMessage)
+            return reportError(kCommand, systems);
+        for (const SystemRecord& record :
+             recordsOf(qdbus_cast<QList<ControlSystemRecord>>(systems.arguments().value(0))))
+            if (record.id == id)
+                kind = record.kind;
+    } else {
+        for (const SystemRecord& record : preferences.systems())
+            if (record.id == id)
+                kind = record.kind;
+    }
+    if (kind != SystemKind::HomeAssistant) {
+        std::fprintf(stderr, "glowcastctl %s: %s\n", kCommand,
+                     (kind ? "lamp system " + id + " is no Home Assistant system; only those take a token"
+                           : "there is no lamp system with the id \"" + id + "\"")
+                         .c_str());
+        return 1;
+    }
+    std::optional<std::string> error;
+    preferences.whileLocked([&] { error = storeSystemToken(directory, id, *request.token); });
+    if (error) {
+        std::fprintf(stderr, "glowcastctl %s: the token was not stored: %s\n", kCommand, error->c_str());
+        return 1;
+    }
+    if (!running) {
+        std::printf("lamp system %s has a new token; Glowcast uses it at its next start\n", id.c_str());
+        return 0;
+    }
+    const QDBusMessage reply = running->call("ReloadSystem", {QString::fromStdString(id)});
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        return reportError(kCommand, reply);
+    std::printf("lamp system %s has a new token in the running Glowcast\n", id.c_str());
+    return 0;
+}
+
 int remove(const ProgramCommandLine& line, const std::vector<std::string>& words)
 {
     if (words.size() != 2)
@@ -274,12 +378,23 @@ int runSystems(Arguments args)
             "                                     topic zigbee2mqtt unless given); the password is copied to\n"
             "                                     systems/ID.password in the configuration directory\n"
             "  systems add wled http://HOST[:PORT]  a WLED device; each of its segments is a lamp\n"
+            "  systems add homeassistant http(s)://HOST[:PORT] --token-file FILE [--ca-file FILE]\n"
+            "                                     Home Assistant's lights (port 8123 unless given); the\n"
+            "                                     long-lived access token is copied to systems/ID.token, a\n"
+            "                                     CA certificate to pin to systems/ID.ca.pem\n"
             "  systems set ID pace N              at most N lamp states a second (1..1000, or default)\n"
-            "  systems remove ID                  the system and its password file"));
+            "  systems set ID --token-file FILE   a new access token for a Home Assistant system\n"
+            "  systems remove ID                  the system and its password, token and CA files"));
     line.addVerboseOption();
     line.parser.addOption({QStringLiteral("user"), QStringLiteral("The broker's user."), QStringLiteral("NAME")});
     line.parser.addOption({QStringLiteral("password-file"),
                            QStringLiteral("A file that holds the broker's password (at most 4 KiB)."),
+                           QStringLiteral("FILE")});
+    line.parser.addOption({QStringLiteral("token-file"),
+                           QStringLiteral("A file that holds Home Assistant's access token (at most 4 KiB)."),
+                           QStringLiteral("FILE")});
+    line.parser.addOption({QStringLiteral("ca-file"),
+                           QStringLiteral("A PEM certificate to trust for Home Assistant's https, alone."),
                            QStringLiteral("FILE")});
     line.parser.addPositionalArgument(QStringLiteral("ACTION"), {}, QStringLiteral("[add|set|remove ...]"));
     if (const std::optional<int> status = line.parse(args, 0, 4))
@@ -288,8 +403,13 @@ int runSystems(Arguments args)
     const bool optionsGiven = line.value(QStringLiteral("user")) || line.value(QStringLiteral("password-file"));
     if (!words.empty() && words[0] == "add")
         return add(line, words);
-    if (optionsGiven)
-        return line.refuse(QStringLiteral("--user and --password-file go with systems add"));
+    if (optionsGiven || line.value(QStringLiteral("ca-file")))
+        return line.refuse(QStringLiteral("--user, --password-file and --ca-file go with systems add"));
+    if (const std::optional<std::string> tokenFile = line.value(QStringLiteral("token-file"))) {
+        if (words.size() != 2 || words[0] != "set")
+            return line.refuse(QStringLiteral("--token-file goes with systems add or systems set ID"));
+        return setToken(line, words[1], *tokenFile);
+    }
     if (words.empty()) {
         Context context{line.verbose()};
         return list(context);

@@ -384,4 +384,11 @@ void ControlAdaptor::RemoveSystem(const QString& id, const QDBusMessage& call)
     });
 }
 
+void ControlAdaptor::ReloadSystem(const QString& id, const QDBusMessage& call)
+{
+    m_service.serve(call, [id = id.toStdString()](GlowcastControl& control, const QDBusMessage& message) {
+        return answer(message, control.reloadSystem(id));
+    });
+}
+
 } // namespace glowcast

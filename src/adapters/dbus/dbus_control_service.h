@@ -39,6 +39,7 @@ namespace glowcast {
 //                                       never travels: it waits in the system's password file
 //     SetSystemPace(s id, u pace)       1..1000, or 0 for the kind's default
 //     RemoveSystem(s id)
+//     ReloadSystem(s id)                the system started anew, its credential files read again
 //
 // Status also holds "systems", a(sssssuu) as Systems() gives it.
 // Refusals are D-Bus errors and change nothing: the errors named below, InvalidArgs for a value of
@@ -145,6 +146,7 @@ class ControlAdaptor final : public QDBusAbstractAdaptor {
         "    <method name=\"SetSystemPace\"><arg name=\"id\" type=\"s\" direction=\"in\"/>"
         "<arg name=\"pace\" type=\"u\" direction=\"in\"/></method>\n"
         "    <method name=\"RemoveSystem\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
+        "    <method name=\"ReloadSystem\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
         "  </interface>\n")
 public:
     explicit ControlAdaptor(DBusControlService* service);
@@ -162,6 +164,7 @@ public Q_SLOTS:
     void AddSystem(const QString& kind, const QString& address, const QVariantMap& options, const QDBusMessage& call);
     void SetSystemPace(const QString& id, uint pace, const QDBusMessage& call);
     void RemoveSystem(const QString& id, const QDBusMessage& call);
+    void ReloadSystem(const QString& id, const QDBusMessage& call);
 
 private:
     DBusControlService& m_service;

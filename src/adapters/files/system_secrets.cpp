@@ -27,6 +27,11 @@ std::filesystem::path systemPasswordPath(const std::filesystem::path& configDire
     return configDirectory / kFolder / (std::string{systemId} + ".password");
 }
 
+std::filesystem::path systemCaPath(const std::filesystem::path& configDirectory, std::string_view systemId)
+{
+    return configDirectory / kFolder / (std::string{systemId} + ".ca.pem");
+}
+
 std::filesystem::path systemTokenPath(const std::filesystem::path& configDirectory, std::string_view systemId)
 {
     return configDirectory / kFolder / (std::string{systemId} + ".token");
@@ -109,6 +114,12 @@ std::optional<std::string> storeSystemToken(const std::filesystem::path& configD
     return storeSecret(configDirectory, systemId, token, systemTokenPath);
 }
 
+std::optional<std::string> storeSystemCa(const std::filesystem::path& configDirectory, std::string_view systemId,
+                                         std::string_view pem)
+{
+    return storeSecret(configDirectory, systemId, pem, systemCaPath);
+}
+
 std::optional<std::string> systemToken(const std::filesystem::path& configDirectory, std::string_view systemId,
                                        Log& log)
 {
@@ -125,6 +136,7 @@ void forgetSystemPassword(const std::filesystem::path& configDirectory, std::str
 {
     ::unlink(systemPasswordPath(configDirectory, systemId).c_str());
     ::unlink(systemTokenPath(configDirectory, systemId).c_str());
+    ::unlink(systemCaPath(configDirectory, systemId).c_str());
 }
 
 } // namespace glowcast

@@ -23,6 +23,13 @@ namespace glowcast {
 [[nodiscard]] std::filesystem::path systemTokenPath(const std::filesystem::path& configDirectory,
                                                     std::string_view systemId);
 
+// A Home Assistant system's pinned CA certificate (glowcastctl --ca-file), copied as "systems/<system
+// id>.ca.pem" by the same rules.
+[[nodiscard]] std::filesystem::path systemCaPath(const std::filesystem::path& configDirectory,
+                                                 std::string_view systemId);
+[[nodiscard]] std::optional<std::string> storeSystemCa(const std::filesystem::path& configDirectory,
+                                                       std::string_view systemId, std::string_view pem);
+
 // A password file as the user gives it (glowcastctl --password-file, the window's dialog) or as it is
 // stored: at most 4 KiB, one trailing newline ("\n" or "\r\n") trimmed, no NUL byte, not empty.
 inline constexpr std::size_t kLongestPasswordFile = 4096;
@@ -48,7 +55,7 @@ struct PasswordRead {
 [[nodiscard]] std::optional<std::string> systemToken(const std::filesystem::path& configDirectory,
                                                      std::string_view systemId, Log& log);
 
-// Removes the system's password and token files, if it has them: a removed system leaves no secret behind.
+// Removes the system's password, token and CA files, if it has them: a removed system leaves no secret behind.
 void forgetSystemPassword(const std::filesystem::path& configDirectory, std::string_view systemId);
 
 } // namespace glowcast

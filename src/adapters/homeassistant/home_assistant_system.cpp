@@ -227,11 +227,6 @@ std::optional<std::string> homeAssistantBaseAddress(const std::string& address)
     return base.toString(QUrl::FullyEncoded).toStdString();
 }
 
-std::filesystem::path systemCaPath(const std::filesystem::path& configDirectory, const std::string& systemId)
-{
-    return configDirectory / "systems" / (systemId + ".ca.pem");
-}
-
 std::unique_ptr<LampSystem> makeHomeAssistantSystem(const SystemRecord& record,
                                                     const std::filesystem::path& configDirectory, Log& log)
 {

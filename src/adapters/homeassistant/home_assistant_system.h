@@ -80,8 +80,4 @@ private:
 [[nodiscard]] std::unique_ptr<LampSystem>
 makeHomeAssistantSystem(const SystemRecord& record, const std::filesystem::path& configDirectory, Log& log);
 
-// Where a system's pinned CA certificate is kept: "<configuration directory>/systems/<system id>.ca.pem".
-[[nodiscard]] std::filesystem::path systemCaPath(const std::filesystem::path& configDirectory,
-                                                 const std::string& systemId);
-
 } // namespace glowcast

@@ -317,6 +317,27 @@ Outcome LampSystems::remove(std::string_view id)
     return {};
 }
 
+Outcome LampSystems::restart(std::string_view id)
+{
+    const auto at = std::ranges::find_if(m_entries, [&](const auto& entry) { return entry->record.id == id; });
+    if (at == m_entries.end())
+        return {Failure::InvalidValue, "no lamp system " + logLine(id)};
+    if (m_stopped)
+        return {Failure::InvalidValue, "Glowcast is quitting"};
+    // Stopped before the new one is made: no answer of the old adapter can come after this.
+    (*at)->stop();
+    const SystemRecord record = (*at)->record;
+    const bool hadLamps = !(*at)->lamps.empty();
+    *at = std::make_unique<Entry>(*this, record, m_factory.create(record));
+    m_log.write(logLine("lamp system " + record.id + " started anew"));
+    (*at)->start();
+    if (hadLamps && onLampsChanged)
+        onLampsChanged();
+    if (onSystemsChanged)
+        onSystemsChanged();
+    return {};
+}
+
 Outcome LampSystems::setPace(std::string_view id, std::optional<int> pace)
 {
     Entry* entry = find(id);

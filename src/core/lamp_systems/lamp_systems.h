@@ -64,6 +64,9 @@ public:
     // Ends the system (what it was sending is dropped) and forgets its lamps; InvalidValue for an
     // unknown id.
     [[nodiscard]] Outcome remove(std::string_view id);
+    // Ends the system's adapter and starts a new one made from its record, so that credentials stored
+    // anew (a Home Assistant token) are read; its lamps are read again. InvalidValue for an unknown id.
+    [[nodiscard]] Outcome restart(std::string_view id);
     // Pace 1..1000 lamp states a second, or nothing for the kind's default.
     [[nodiscard]] Outcome setPace(std::string_view id, std::optional<int> pace);
 
