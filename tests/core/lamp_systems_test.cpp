@@ -172,18 +172,26 @@ TEST_F(LampSystemsTest, ARefusedStateIsLoggedAndASystemNotReadyDropsItsStates)
     EXPECT_EQ(systems.statuses().front().detail, "the broker is away");
 }
 
+// The system listed first keeps the bridge, whichever of the two tells its id first.
 TEST_F(LampSystemsTest, TheSameBridgeTwiceIsRefusedAndStopped)
 {
     FakeLampSystem& first = ready("b2", SystemKind::Bridge, 2);
     FakeLampSystem& second = ready("b3", SystemKind::Bridge, 2);
-    first.told().identified("001788fffe000001");
-    second.told().identified("001788fffe000001");
+    FakeLampSystem& third = ready("b4", SystemKind::Bridge, 2);
+    FakeLampSystem& fourth = ready("b5", SystemKind::Bridge, 2);
+    first.told().identified("024743FFFE000002");
+    second.told().identified("024743FFFE000002");
+    fourth.told().identified("024743FFFE000004");
+    third.told().identified("024743FFFE000004");
     timeline.advance(0ms);
-    EXPECT_EQ(std::pair(first.stops, second.stops), std::pair(0, 1));
-    const SystemStatus refused = systems.statuses()[1];
-    EXPECT_EQ(std::tuple(refused.state, refused.detail, refused.lampCount),
-              std::tuple(SystemState::Refused, "the same bridge as b2", 0u));
-    EXPECT_EQ(log.lines.back(), "lamp system b3 is the same bridge as b2, not used");
+    EXPECT_EQ((std::vector<int>{first.stops, second.stops, third.stops, fourth.stops}), (std::vector<int>{0, 1, 0, 1}));
+    for (const auto& [index, kept] : {std::pair(1, "b2"), std::pair(3, "b4")}) {
+        const SystemStatus refused = systems.statuses()[static_cast<std::size_t>(index)];
+        EXPECT_EQ(std::tuple(refused.state, refused.detail, refused.lampCount),
+                  std::tuple(SystemState::Refused, std::string("the same bridge as ") + kept, 0u));
+    }
+    EXPECT_EQ(log.lines, (Strings{"lamp system b3 is the same bridge as b2, not used",
+                                  "lamp system b5 is the same bridge as b4, not used"}));
 }
 
 TEST_F(LampSystemsTest, AddRefusesWhatCannotBeASystemAndLoadKeepsWhatThisBuildCannotReach)

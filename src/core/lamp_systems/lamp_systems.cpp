@@ -118,23 +118,34 @@ public:
         if (m_stopped || m_duplicate)
             return;
         identity = std::move(newIdentity);
-        const auto first = std::ranges::find_if(m_owner.m_entries, [&](const auto& other) {
-            return other.get() != this && !other->m_duplicate && other->identity == identity;
+        const auto& entries = m_owner.m_entries;
+        const auto self = std::ranges::find(entries, this, &std::unique_ptr<Entry>::get);
+        const auto other = std::ranges::find_if(entries, [&](const auto& each) {
+            return each.get() != this && !each->m_duplicate && each->identity == identity;
         });
-        if (first == m_owner.m_entries.end())
+        if (other == entries.end())
             return;
+        // The system listed first keeps the bridge, whichever answered first: the same one at every start.
+        if (other < self)
+            refuseAsSameBridgeAs(**other);
+        else
+            (*other)->refuseAsSameBridgeAs(*this);
+    }
+
+private:
+    void refuseAsSameBridgeAs(const Entry& kept)
+    {
         m_duplicate = true;
         m_owner.m_log.write(
-            logLine("lamp system " + record.id + " is the same bridge as " + (*first)->record.id + ", not used"));
-        becomes(SystemState::Refused, "the same bridge as " + (*first)->record.id);
+            logLine("lamp system " + record.id + " is the same bridge as " + kept.record.id + ", not used"));
+        becomes(SystemState::Refused, "the same bridge as " + kept.record.id);
         lamps.clear();
-        // Not stopped from inside its own call: the adapter may still be working through it.
+        // Not stopped from inside a call of its own: the adapter may still be working through it.
         m_paceTimer->start(milliseconds{0}, [this] { stop(); });
         if (m_owner.onLampsChanged)
             m_owner.onLampsChanged();
     }
 
-private:
     void becomes(SystemState newState, std::string newDetail)
     {
         if (newState == state && newDetail == detail)
