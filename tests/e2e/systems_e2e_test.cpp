@@ -83,5 +83,65 @@ TEST(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRedWhil
     EXPECT_FALSE(standIn.output().contains("Hall/Ceiling/set"));
 }
 
+// A bridge, Home Assistant (its stand-in with its access token) and a WLED device: a red cover reaches
+// the enabled lamps of all three, and the token appears nowhere Glowcast writes.
+TEST(LampSystemsEndToEndTest, ARedCoverReachesABridgeHomeAssistantAndWled)
+{
+    PrivateSessionBus bus;
+    ConfigDirectory config;
+    Simulator bridge{words("--lamps 1 --user alice")};
+    const std::string token = "eyJhbGciOi.SECRET.e2e";
+    ASSERT_TRUE(QDir().mkpath(config.file("systems")));
+    QFile tokenFile(config.file("systems/ha.token"));
+    ASSERT_TRUE(tokenFile.open(QIODevice::WriteOnly));
+    tokenFile.write(QByteArray::fromStdString(token + "\n"));
+    tokenFile.close();
+    Child homeAssistant{GLOWCAST_HOMEASSISTANT_SIM, {"--token-file", tokenFile.fileName()}};
+    Child wled{GLOWCAST_WLED_SIM, {"--segments", "2"}};
+    ASSERT_TRUE(homeAssistant.waitForOutput("\n", 10'000) && wled.waitForOutput("\n", 10'000));
+    const std::string haAddress = homeAssistant.output().mid(13).trimmed().toStdString();
+    const std::string wledAddress = wled.output().mid(13).trimmed().toStdString();
+    bridge.control(HttpMethod::Put, "/api/alice/groups/0/action", R"({"on":true})");
+    const std::string lamps = R"({"id":"1","enabled":true},{"id":"ha/light.living_room","enabled":true},)"
+                              R"({"id":"ha/light.desk_strip","enabled":true},{"id":"wled/0","enabled":true},)"
+                              R"({"id":"wled/1","enabled":true})";
+    config.write(R"({"username":"alice","lastusedbridgeIP":")" + bridge.address + R"(","lamps":[)" + lamps +
+                 R"(],"systems":[{"id":"ha","kind":"homeassistant","address":"http://)" + haAddress +
+                 R"("},{"id":"wled","kind":"wled","address":"http://)" + wledAddress + R"("}]})");
+    const QProcessEnvironment environment = programEnvironment(bus.address(), config.path());
+    Child app{GLOWCAST_APP, {"--headless"}, environment};
+    ASSERT_TRUE(app.waitForOutput("registering for notifications")) << app.output().toStdString();
+    const std::string systems =
+        "ha\thomeassistant\thttp://" + haAddress + "\tready\nwled\twled\thttp://" + wledAddress + "\tready\n";
+    ASSERT_TRUE(pollFor([&] { return runProgram(GLOWCAST_CTL, {"systems"}, environment).out == systems; }, 15'000))
+        << runProgram(GLOWCAST_CTL, {"systems"}, environment).out << app.output().toStdString();
+
+    ASSERT_TRUE(pollFor(
+        [&] {
+            const std::string table = runProgram(GLOWCAST_CTL, {"lamps"}, environment).out;
+            return table.starts_with("1\ton\tLamp 1\nha/light.living_room\ton\tLiving room\n") &&
+                   table.ends_with("wled/1\ton\tStrip 1\n");
+        },
+        15'000))
+        << runProgram(GLOWCAST_CTL, {"lamps"}, environment).out;
+    ASSERT_EQ(Child(GLOWCAST_POST_COVER, {config.flatCover(QColor(255, 0, 0))}, environment).exitCode(), 0);
+    const QByteArray livingRoom =
+        R"(turn_on {"entity_id":"light.living_room","xy_color":[0.6400,0.3300],"brightness":255})";
+    const QByteArray deskStrip =
+        R"(turn_on {"entity_id":"light.desk_strip","xy_color":[0.6400,0.3300],"brightness":255})";
+    EXPECT_TRUE(pollFor(
+        [&] {
+            return shown(bridge) == std::vector<std::string>{"1:on:#fe0000"} &&
+                   homeAssistant.output().contains(livingRoom) && homeAssistant.output().contains(deskStrip) &&
+                   wled.output().contains(R"("col":[[255,0,0]])") && wled.output().contains(R"("col":[[255,0,0,0]])");
+        },
+        15'000))
+        << ::testing::PrintToString(shown(bridge)) << homeAssistant.output().toStdString()
+        << wled.output().toStdString() << app.output().toStdString();
+    const std::string everything = app.output().toStdString() + runProgram(GLOWCAST_CTL, {"status"}, environment).out +
+                                   config.preferences()[u"systems"].toString().toStdString();
+    EXPECT_EQ(everything.find("SECRET"), std::string::npos);
+}
+
 } // namespace
 } // namespace glowcast::testing
