@@ -61,6 +61,8 @@ public:
     [[nodiscard]] GlowcastController& controller() { return m_controller; }
     [[nodiscard]] GlowcastControl& control() { return m_control; }
     [[nodiscard]] LampSystems& lampSystems() { return m_systems; }
+    // For files kept beside the preferences under the directory's lock (a system's password).
+    [[nodiscard]] FilePreferences& preferences() { return m_preferences; }
     [[nodiscard]] const Settings& settings() const { return m_settings; }
 
     // Runs operation through the operation queue and hands its outcome to done: before returning when

@@ -102,7 +102,11 @@ void WindowFrontEnd::openLampSystems()
                         return Outcome{Failure::InvalidValue, read.error};
                     const std::vector<SystemRecord> records = application.lampSystems().records();
                     record.id = newSystemId(record.kind, records);
-                    if (const auto error = storeSystemPassword(configDirectory, record.id, *read.password))
+                    // Under the directory's lock, as glowcastctl writes it.
+                    std::optional<std::string> error;
+                    application.preferences().whileLocked(
+                        [&] { error = storeSystemPassword(configDirectory, record.id, *read.password); });
+                    if (error)
                         return Outcome{Failure::NotSaved, *error};
                 }
                 Outcome outcome = application.control().addSystem(record);
