@@ -109,8 +109,17 @@ void WindowFrontEnd::openLampSystems()
                     if (error)
                         return Outcome{Failure::NotSaved, *error};
                 }
+                // Home Assistant's token likewise; it never leaves its file but in the header field.
+                if (!addition.tokenFile.empty()) {
+                    const PasswordRead read = readPasswordFile(addition.tokenFile);
+                    if (!read.password)
+                        return Outcome{Failure::InvalidValue, read.error};
+                    record.id = newSystemId(record.kind, application.lampSystems().records());
+                    if (const auto error = storeSystemToken(configDirectory, record.id, *read.password))
+                        return Outcome{Failure::NotSaved, *error};
+                }
                 Outcome outcome = application.control().addSystem(record);
-                if (!outcome.ok() && !addition.passwordFile.empty())
+                if (!outcome.ok() && !(addition.passwordFile.empty() && addition.tokenFile.empty()))
                     forgetSystemPassword(configDirectory, record.id);
                 return outcome;
             },

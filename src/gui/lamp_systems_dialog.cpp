@@ -51,6 +51,7 @@ LampSystemsDialog::LampSystemsDialog(Actions actions, QWidget* parent) : QDialog
     m_kind->addItem(tr("Another bridge"), fromView(systemKindName(SystemKind::Bridge)));
     m_kind->addItem(tr("zigbee2mqtt"), fromView(systemKindName(SystemKind::Zigbee2Mqtt)));
     m_kind->addItem(tr("WLED"), fromView(systemKindName(SystemKind::Wled)));
+    m_kind->addItem(tr("Home Assistant"), fromView(systemKindName(SystemKind::HomeAssistant)));
     form->addRow(tr("&Kind:"), m_kind);
     m_address = new QLineEdit(this);
     form->addRow(tr("&Address:"), m_address);
@@ -62,7 +63,7 @@ LampSystemsDialog::LampSystemsDialog(Actions actions, QWidget* parent) : QDialog
     auto* passwordRow = new QHBoxLayout();
     passwordRow->addWidget(m_passwordFile, 1);
     passwordRow->addWidget(m_browse);
-    form->addRow(tr("Broker &password file:"), passwordRow);
+    form->addRow(tr("&Password or token file:"), passwordRow);
     layout->addLayout(form);
     m_add = new QPushButton(tr("A&dd"), this);
     auto* addRow = new QHBoxLayout();
@@ -83,7 +84,7 @@ LampSystemsDialog::LampSystemsDialog(Actions actions, QWidget* parent) : QDialog
     connect(m_table, &QTableWidget::itemSelectionChanged, this,
             [this] { m_remove->setEnabled(!m_waiting && !m_table->selectedItems().isEmpty()); });
     connect(m_browse, &QPushButton::clicked, this, [this] {
-        const QString file = QFileDialog::getOpenFileName(this, tr("The broker's password file"));
+        const QString file = QFileDialog::getOpenFileName(this, tr("The password or token file"));
         if (!file.isEmpty())
             m_passwordFile->setText(file);
     });
@@ -124,12 +125,17 @@ QString LampSystemsDialog::message() const
 void LampSystemsDialog::kindChosen()
 {
     const bool broker = m_kind->currentData().toString() == fromView(systemKindName(SystemKind::Zigbee2Mqtt));
-    for (QWidget* field :
-         {static_cast<QWidget*>(m_user), static_cast<QWidget*>(m_passwordFile), static_cast<QWidget*>(m_browse)})
-        field->setEnabled(broker && !m_waiting);
+    const bool homeAssistant = m_kind->currentData().toString() == fromView(systemKindName(SystemKind::HomeAssistant));
+    m_user->setEnabled(broker && !m_waiting);
+    for (QWidget* field : {static_cast<QWidget*>(m_passwordFile), static_cast<QWidget*>(m_browse)})
+        field->setEnabled((broker || homeAssistant) && !m_waiting);
+    m_passwordFile->setPlaceholderText(homeAssistant ? tr("a file that holds the long-lived access token")
+                                                     : tr("a file that holds the password"));
     const bool wled = m_kind->currentData().toString() == fromView(systemKindName(SystemKind::Wled));
-    m_address->setPlaceholderText(broker ? tr("mqtt://HOST[:PORT][/BASE_TOPIC]")
-                                         : (wled ? tr("http://HOST[:PORT]") : tr("HOST[:PORT]")));
+    m_address->setPlaceholderText(broker          ? tr("mqtt://HOST[:PORT][/BASE_TOPIC]")
+                                  : homeAssistant ? tr("http(s)://HOST[:PORT]")
+                                  : wled          ? tr("http://HOST[:PORT]")
+                                                  : tr("HOST[:PORT]"));
 }
 
 void LampSystemsDialog::waiting(bool wait, const QString& text)
@@ -164,6 +170,13 @@ void LampSystemsDialog::addSystem()
     if (addition.kind == SystemKind::Zigbee2Mqtt) {
         addition.user = m_user->text().trimmed().toStdString();
         addition.passwordFile = m_passwordFile->text().toStdString();
+    }
+    if (addition.kind == SystemKind::HomeAssistant) {
+        addition.tokenFile = m_passwordFile->text().toStdString();
+        if (addition.tokenFile.empty()) {
+            m_message->setText(tr("Home Assistant takes a long-lived access token: choose the file that holds it."));
+            return;
+        }
     }
     if (!addition.passwordFile.empty() && addition.user.empty()) {
         m_message->setText(tr("A broker takes a password with a user: give the user too."));

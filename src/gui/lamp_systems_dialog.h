@@ -23,6 +23,7 @@ struct SystemAddition {
     std::string address;
     std::string user;         // a broker's user; empty for none
     std::string passwordFile; // a file that holds the broker's password; empty for none
+    std::string tokenFile;    // a file that holds Home Assistant's access token
     friend bool operator==(const SystemAddition&, const SystemAddition&) = default;
 };
 

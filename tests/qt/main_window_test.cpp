@@ -177,7 +177,8 @@ TEST(LampSystemsDialogTest, ListsAddsAndRemovesSystemsAndKeepsTheirStatesUpToDat
     dialog.passwordFile().setText(QStringLiteral("/run/user/1000/broker"));
     dialog.addButton().click();
     ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0], (SystemAddition{SystemKind::Zigbee2Mqtt, "mqtt://10.0.0.5", "ann", "/run/user/1000/broker"}));
+    EXPECT_EQ(asked[0],
+              (SystemAddition{SystemKind::Zigbee2Mqtt, "mqtt://10.0.0.5", "ann", "/run/user/1000/broker", {}}));
     EXPECT_FALSE(dialog.addButton().isEnabled());
     EXPECT_EQ(dialog.message(), QStringLiteral("Adding…"));
     waiting(Outcome{Failure::InvalidValue, "the password file cannot be used"});
@@ -196,6 +197,18 @@ TEST(LampSystemsDialogTest, ListsAddsAndRemovesSystemsAndKeepsTheirStatesUpToDat
     dialog.removeButton().click();
     EXPECT_EQ(rows(), QStringList{QStringLiteral("z2m|zigbee2mqtt|mqtt://10.0.0.5|refused: not authorised|3|5")});
     EXPECT_TRUE(dialog.message().isEmpty());
+
+    // Home Assistant takes its token from a file, never without one.
+    dialog.kind().setCurrentIndex(3);
+    EXPECT_FALSE(dialog.user().isEnabled());
+    dialog.address().setText(QStringLiteral("https://ha.local"));
+    dialog.addButton().click();
+    EXPECT_EQ(dialog.message(),
+              QStringLiteral("Home Assistant takes a long-lived access token: choose the file that holds it."));
+    dialog.passwordFile().setText(QStringLiteral("/run/user/1000/ha.token"));
+    dialog.addButton().click();
+    EXPECT_EQ(asked.back(),
+              (SystemAddition{SystemKind::HomeAssistant, "https://ha.local", {}, {}, "/run/user/1000/ha.token"}));
 }
 
 } // namespace
