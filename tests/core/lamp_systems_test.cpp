@@ -21,6 +21,7 @@ TEST(LampSystemIdTest, TableIdsSplitBackIntoSystemAndKey)
     const std::vector<std::pair<std::string, std::string>> rows{
         {"7", ""}, // the first bridge's lamp
         {"z2m/0x00124b0001/l2", "z2m|0x00124b0001/l2"},
+        {"Hue_9-Z/3", "Hue_9-Z|3"},
         {"/3", ""},
         {"z2m/", ""},
         {"z 2/3", ""},
@@ -181,6 +182,7 @@ TEST_F(LampSystemsTest, TheSameBridgeTwiceIsRefusedAndStopped)
     FakeLampSystem& fourth = ready("b5", SystemKind::Bridge, 2);
     first.told().identified("024743FFFE000002");
     second.told().identified("024743FFFE000002");
+    second.told().lampsRead(colourLamps(2)); // told before it was stopped: not taken
     fourth.told().identified("024743FFFE000004");
     third.told().identified("024743FFFE000004");
     timeline.advance(0ms);
@@ -210,6 +212,7 @@ TEST_F(LampSystemsTest, AddRefusesWhatCannotBeASystemAndLoadKeepsWhatThisBuildCa
     for (const auto& [record, message] : rows)
         EXPECT_EQ(systems.add(record), (Outcome{Failure::InvalidValue, message}));
     EXPECT_EQ(systems.setPace("z2m", 1001).failure, Failure::InvalidValue);
+    EXPECT_TRUE(systems.setPace("z2m", 1).ok());
     EXPECT_EQ(systems.remove("zz").failure, Failure::InvalidValue);
 
     const SystemRecord wled{"w", SystemKind::Wled, "w.local", 7, {}};
@@ -219,7 +222,7 @@ TEST_F(LampSystemsTest, AddRefusesWhatCannotBeASystemAndLoadKeepsWhatThisBuildCa
     EXPECT_EQ(systems.records(),
               (std::vector<SystemRecord>{{"z2m", SystemKind::Zigbee2Mqtt, "mqtt://localhost", 4, "secretuser"}, wled}));
     EXPECT_EQ(systems.statuses()[1].detail, "this build cannot reach wled systems");
-    EXPECT_EQ(systemsChanged, 3);
+    EXPECT_EQ(systemsChanged, 4);
 }
 
 TEST_F(LampSystemsTest, RemovingASystemMidCoverStopsItAndForgetsItsLamps)
@@ -235,6 +238,10 @@ TEST_F(LampSystemsTest, RemovingASystemMidCoverStopsItAndForgetsItsLamps)
     EXPECT_EQ(systems.lamps(), (std::vector<SystemLampRow>{{"b2/k1", "b2", colourLamps(1)[0]}}));
     EXPECT_EQ(systems.lamp("z2m/k1"), nullptr);
     EXPECT_EQ(log.lines, Strings{"lamp system z2m removed"});
+    systems.stop(); // a quit: nothing is sent from now on
+    systems.send(cover("b2", 1, 50));
+    EXPECT_TRUE(factory.made.at("b2")->sends.empty());
+    EXPECT_EQ(systems.add({"z3", SystemKind::Zigbee2Mqtt, "mqtt://h", {}, {}}).message, "Glowcast is quitting");
 }
 
 } // namespace
