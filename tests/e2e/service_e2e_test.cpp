@@ -227,6 +227,9 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastSystemsAreAddedPacedAndRemovedInTheFi
         {"systems set z3m pace 3",
          {1, "glowcastctl systems: there is no lamp system with the id \"z3m\" in " + dir +
                  "/preferences.json (Glowcast is not running)\n"}},
+        {"status",
+         {0, "running: no\npaired: yes\nbridge: " + sim.address +
+                 "\nsystems: bridge-2 offline, z2m offline, wled offline\n"}},
         {"systems",
          {0, "bridge-2\tbridge\t10.0.0.7:8080\toffline (Glowcast is not running)\n"
              "z2m\tzigbee2mqtt\tmqtt://10.0.0.8/home\toffline (Glowcast is not running)\n"

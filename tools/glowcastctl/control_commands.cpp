@@ -175,6 +175,10 @@ int runStatus(Arguments args)
     FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
     std::printf("running: no\npaired: %s\nbridge: %s\n", preferences.text("username") ? "yes" : "no",
                 preferences.text("lastusedbridgeIP").value_or("").c_str());
+    std::string systems;
+    for (const SystemRecord& record : preferences.systems())
+        systems += (systems.empty() ? "" : ", ") + record.id + " offline";
+    std::printf("systems: %s\n", systems.c_str());
     return 0;
 }
 
