@@ -10,8 +10,9 @@
 # chooses the palette the lamps' colours are taken with; it goes with --player too.
 #
 # With --systems Glowcast reaches three lamp systems at once: the first bridge, a second simulated
-# bridge (its own bridge id, three lamps) and three zigbee2mqtt lamps of the stand-in on a Mosquitto
-# broker the demo starts on a free loopback port. Each cover then gives a line per system.
+# bridge (its own bridge id, three lamps), three zigbee2mqtt lamps of the stand-in on a Mosquitto
+# broker the demo starts on a free loopback port, and the six lights of the Home Assistant stand-in
+# (with an access token of the demo's own). Each cover then gives a line per system.
 #
 # Environment: GLOWCAST_DEMO_INTERVAL  seconds between covers (default 4)
 #              GLOWCAST_DEMO_ROUNDS    times through the covers before it stops by itself
@@ -62,7 +63,7 @@ else
     cmake --preset release -B "$build" >/dev/null
 fi
 targets=(glowcast glowcast-bridge-sim glowcast-post-cover)
-[ "$systems" = yes ] && targets+=(glowcastctl glowcast-zigbee2mqtt-sim)
+[ "$systems" = yes ] && targets+=(glowcastctl glowcast-zigbee2mqtt-sim glowcast-homeassistant-sim)
 available=$(ninja -C "$build" -t targets all)
 for target in "${targets[@]}"; do
     grep -q "^$target: " <<<"$available" || die "this tree has no build target '$target' yet; the demo needs it"
@@ -73,6 +74,7 @@ sim=$root/$build/tools/glowcast-bridge-sim
 poster=$root/$build/tools/glowcast-post-cover
 ctl=$root/$build/tools/glowcastctl
 z2m_sim=$root/$build/tools/glowcast-zigbee2mqtt-sim
+ha_sim=$root/$build/tools/glowcast-homeassistant-sim
 for program in "$app" "$sim" "$poster"; do
     [ -x "$program" ] || die "$program was not built"
 done
@@ -82,13 +84,13 @@ covers=("$root"/samples/covers/*.png)
 work=$(mktemp -d /tmp/glowcast-demo.XXXXXX)
 # shellcheck source=scripts/lib/processes.sh
 source "$root/scripts/lib/processes.sh"
-bus_pid="" sim_pid="" app_pid="" player_pid="" sim2_pid="" broker_pid="" z2m_pid=""
+bus_pid="" sim_pid="" app_pid="" player_pid="" sim2_pid="" broker_pid="" z2m_pid="" ha_pid=""
 
 stop() {
     local status=$?
     trap - EXIT INT TERM
     # The application first, with SIGTERM, so that it saves the lamp selection as it quits.
-    for pid in "$player_pid" "$app_pid" "$z2m_pid" "$broker_pid" "$sim2_pid" "$sim_pid" "$bus_pid"; do
+    for pid in "$player_pid" "$app_pid" "$ha_pid" "$z2m_pid" "$broker_pid" "$sim2_pid" "$sim_pid" "$bus_pid"; do
         [ -n "$pid" ] || continue
         kill -TERM "$pid" 2>/dev/null || continue
         for _ in $(seq 50); do
@@ -154,7 +156,16 @@ if [ "$systems" = yes ]; then
     z2m_pid=$!
     wait_for 100 grep -q '^online ' "$work/z2m.out" || die "the zigbee2mqtt stand-in did not start (see $work/z2m.log)"
     system_list=$(printf '"systems": [{"id": "bridge-2", "kind": "bridge", "address": "%s", "user": "demo"}, ' "$address2")
-    system_list+=$(printf '{"id": "z2m", "kind": "zigbee2mqtt", "address": "mqtt://127.0.0.1:%s/zigbee2mqtt"}], ' "$broker_port")
+    say "starting the Home Assistant stand-in with 6 lights and a token of the demo's own"
+    [ -x "$ha_sim" ] || die "$ha_sim was not built"
+    (umask 077 && head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n' >"$work/ha.token")
+    setsid "$ha_sim" --port 0 --token-file "$work/ha.token" --record "$work/ha.record" \
+        >"$work/ha.out" 2>"$work/ha.log" &
+    ha_pid=$!
+    wait_for 100 grep -q '^listening on ' "$work/ha.out" || die "the Home Assistant stand-in did not start (see $work/ha.log)"
+    ha_address=$(sed -n 's/^listening on //p' "$work/ha.out" | head -n 1)
+    system_list+=$(printf '{"id": "z2m", "kind": "zigbee2mqtt", "address": "mqtt://127.0.0.1:%s/zigbee2mqtt"}, ' "$broker_port")
+    system_list+=$(printf '{"id": "ha", "kind": "homeassistant", "address": "http://%s"}], ' "$ha_address")
     # The stand-in's lamps start off: Glowcast switches each lamp on with its colour.
     system_list+='"switchOn": true, '
 fi
@@ -163,6 +174,11 @@ fi
 # pairs and the push-button window shows until the simulated press.
 config=$work/config
 mkdir -m 0700 "$config"
+if [ "$systems" = yes ]; then
+    # The token where glowcastctl systems add homeassistant would have copied it.
+    mkdir -m 0700 "$config/systems"
+    install -m 0600 "$work/ha.token" "$config/systems/ha.token"
+fi
 {
     printf '{"lamps": ['
     for i in $(seq "$lamp_count"); do
@@ -198,7 +214,7 @@ wait_for 900 ready || die "Glowcast did not finish its set-up in 90 s; its log: 
 if [ "$systems" = yes ]; then
     say "waiting for the other systems' lamps, and enabling each one as a user would with glowcastctl"
     other_lamps() { GLOWCAST_CONFIG_DIR="$config" "$ctl" lamps | grep -c '/' || true; }
-    listed() { [ "$(other_lamps)" -ge 6 ]; }
+    listed() { [ "$(other_lamps)" -ge 12 ]; }
     wait_for 300 listed || die "the other systems' lamps were not listed; see $work/glowcast.log"
     GLOWCAST_CONFIG_DIR="$config" "$ctl" lamps | awk -F '\t' '$1 ~ /\// && $2 == "off" { print $1 }' |
         while read -r id; do GLOWCAST_CONFIG_DIR="$config" "$ctl" enable "$id" >/dev/null; done
@@ -245,6 +261,10 @@ print_systems() {
     print_colours "  bridge-2" $(grep -o '"colour":"#[0-9a-fA-F]\{6\}"' <<<"$state" | sed 's/.*"#\(......\)"/\1/')
     # shellcheck disable=SC2046
     print_colours "  zigbee2mqtt" $(python3 "$root/scripts/lib/zigbee2mqtt_colours.py" "$work/z2m.record")
+    if [ -e "$work/ha.record" ]; then
+        # shellcheck disable=SC2046
+        print_colours "  ha" $(python3 "$root/scripts/lib/homeassistant_colours.py" "$work/ha.record")
+    fi
 }
 
 print_header() {
