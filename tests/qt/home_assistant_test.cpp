@@ -3,6 +3,7 @@
 #include "adapters/homeassistant/home_assistant_states.h"
 #include "adapters/homeassistant/home_assistant_system.h"
 #include "support/processes.h"
+#include "support/recording_listener.h"
 #include "support/recording_log.h"
 #include "support/waiting.h"
 
@@ -14,6 +15,7 @@ namespace glowcast {
 namespace {
 
 using testing::Child;
+using testing::RecordingListener;
 using testing::waitFor;
 
 const std::string kToken = "eyJ0eXAi.SECRET.token";
@@ -72,19 +74,6 @@ TEST(HomeAssistantStatesTest, ListsThatAreNoListAndLightsThatCannotBeTakenAreLog
         EXPECT_EQ(log.lines, row.log) << row.name;
     }
 }
-
-class RecordingListener final : public LampSystemListener {
-public:
-    std::vector<SystemLamp> lamps;
-    std::vector<std::string> states;
-    void lampsRead(std::vector<SystemLamp> read) override { lamps = std::move(read); }
-    void stateChanged(SystemState state, std::string detail) override
-    {
-        states.push_back(std::string{systemStateName(state)} + ": " + detail);
-    }
-    void userObtained(std::string /*user*/) override {}
-    void identified(std::string /*identity*/) override {}
-};
 
 // The stand-in with its token and its record file.
 struct StandIn {
@@ -166,7 +155,7 @@ TEST(HomeAssistantSystemTest, ReadsTheLightsSendsReadsAndRestoresAgainstTheStand
               "\"transition\":0.4}\n"
               "turn_on {\"entity_id\":\"light.living_room\",\"xy_color\":[0.4500,0.4100],\"brightness\":180}\n"
               "turn_off {\"entity_id\":\"light.bedside\"}\n");
-    EXPECT_TRUE(listener.states.empty());
+    EXPECT_EQ(listener.told.size(), 1u) << "only the lamps, no state";
 }
 
 TEST(HomeAssistantSystemTest, ARefusedTokenRefusesTheSystemAndIsNeverWritten)
@@ -180,17 +169,17 @@ TEST(HomeAssistantSystemTest, ARefusedTokenRefusesTheSystemAndIsNeverWritten)
         HomeAssistantSystem system{{"ha", standIn.address, token, std::nullopt}, log};
         system.setListener(&listener);
         system.start();
-        ASSERT_TRUE(waitFor([&] { return !listener.states.empty(); }, 10'000));
-        EXPECT_TRUE(listener.states.front().starts_with(
-            token ? "refused: the access token was refused; give another with glowcastctl systems set ha"
-                  : "refused: no access token; give one with glowcastctl systems set ha"))
-            << listener.states.front();
+        ASSERT_TRUE(waitFor([&] { return !listener.told.empty(); }, 10'000));
+        EXPECT_TRUE(listener.told.front().starts_with(
+            token ? "state refused: the access token was refused; give another with glowcastctl systems set ha"
+                  : "state refused: no access token; give one with glowcastctl systems set ha"))
+            << listener.told.front();
         system.refresh();
         EXPECT_EQ(answerOf<SendResult>([&](auto done) {
                       system.send({{"light.hall", LampState{true, 100, {}, 300, {}}}}, std::move(done));
                   }),
                   SendResult::Refused);
-        EXPECT_EQ(listener.states.size(), 1u);
+        EXPECT_EQ(listener.told.size(), 1u);
         EXPECT_EQ(log.lines.size(), 1u);
         for (const std::string& line : log.lines)
             EXPECT_EQ(line.find("SECRET"), std::string::npos) << line;
