@@ -84,14 +84,14 @@ protected:
                 socket->write("HTTP/1.1 " + head + "\r\nContent-Length: " + QByteArray::number(body.size()) +
                               "\r\n\r\n" + body);
             };
-            if (path == "/endless-head") { // a header section that never ends, 22 kB every millisecond
+            if (path == "/endless-head") { // a header section that never ends, 22 kB every 5 ms
                 socket->write("HTTP/1.1 200 OK\r\n");
                 ++s_endlessOpen;
                 connect(socket, &QTcpSocket::disconnected, socket, [] { --s_endlessOpen; });
                 auto* drip = new QTimer(socket);
                 connect(drip, &QTimer::timeout, socket,
                         [socket] { socket->write(QByteArray("X-Filler: 0123456789\r\n").repeated(1000)); });
-                drip->start(1);
+                drip->start(5);
             } else if (path == "/trickle") {
                 socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
                 auto* drip = new QTimer(socket);

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 namespace glowcast {
 namespace {
@@ -32,7 +34,7 @@ class RegularFileTest : public ::testing::TestWithParam<FileCase> {};
 
 TEST_P(RegularFileTest, ReadsARegularFileWithinItsCapAndSaysWhyNotOtherwise)
 {
-    const fs::path folder = fs::path{::testing::TempDir()} / "regular_file_test";
+    const fs::path folder = fs::path{::testing::TempDir()} / ("regular_file_test-" + std::to_string(::getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder / "folder");
     std::ofstream(folder / "three") << "abc";

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 namespace glowcast {
 namespace {
@@ -27,7 +29,7 @@ protected:
         std::ofstream(folder / "given", std::ios::binary) << bytes;
         return folder / "given";
     }
-    const fs::path folder = fs::path{::testing::TempDir()} / "system_secrets_test";
+    const fs::path folder = fs::path{::testing::TempDir()} / ("system_secrets_test-" + std::to_string(::getpid()));
 };
 
 // Each row: the file's bytes and the password read, or nothing with the reason after the file's name.
