@@ -217,6 +217,9 @@ TEST(Zigbee2MqttPayloadTest, HueAndSaturationOfTheDisplaysPrimariesAndWhite)
     // Orange (1, 0.5, 0) and magenta (1, 0, 1) of sRGB, by way of their chromaticities.
     EXPECT_EQ(hueSaturationOf({0.5436, 0.4066}), (HueSaturation{30, 100}));
     EXPECT_EQ(hueSaturationOf({0.3209, 0.1542}), (HueSaturation{300, 100}));
+    // Chartreuse (0.5, 1, 0) and violet (0.5, 0, 1): the green and blue sectors off their primaries.
+    EXPECT_EQ(hueSaturationOf({0.3353, 0.5720}), (HueSaturation{90, 100}));
+    EXPECT_EQ(hueSaturationOf({0.2004, 0.0878}), (HueSaturation{270, 100}));
 }
 
 TEST(Zigbee2MqttPayloadTest, ReadsALampsStateFromItsDevicesMessage)
