@@ -119,6 +119,13 @@ TEST(WledJsonTest, ACoverBodyLeavesOutTheSwitchAndTheFadeWhenTheStatesHaveNone)
     EXPECT_EQ(
         wledCoverBody({{rgb, warm}, {rgbw, outside}}),
         R"({"seg":[{"id":4,"bri":1,"fx":0,"col":[[255,173,89]]},{"id":7,"bri":201,"fx":0,"col":[[0,255,228,0]]}]})");
+    // Slots as read: a short one, a long one and a hex text are left out, and at most three kept.
+    RecordingLog log;
+    const auto read = readWledSegments(
+        R"({"seg":[{"id":2,"col":[[1,2],[1,2,3,4,5],"FF0000",[9,8,7],[6,5,4,3],[3,2,1],[0,0,0]]}]})", log, "wled");
+    EXPECT_EQ(
+        wledRestoreBody(read->front()),
+        R"({"seg":[{"id":2,"on":false,"bri":255,"col":[[9,8,7],[6,5,4,3],[3,2,1]],"fx":0,"pal":0,"sx":128,"ix":128}]})");
     WledSegment unread;
     unread.id = 2;
     EXPECT_EQ(wledRestoreBody(unread), R"({"seg":[{"id":2,"on":false,"bri":0,"fx":0,"pal":0,"sx":128,"ix":128}]})");
