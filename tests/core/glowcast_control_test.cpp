@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ranges>
+
 namespace glowcast {
 namespace {
 
@@ -58,11 +60,8 @@ TEST_F(GlowcastControlTest, LampsSwitchLikeAClickAreSavedAtOnceAndUnknownIdsOrAF
         {true, "1", true, Failure::NotSaved, {"2"}, {"setting enabled", "unsetting enabled"}},
     };
     const auto enabledIds = [](const Lamps& lamps) {
-        Strings enabled;
-        for (const LampEntry& lamp : lamps)
-            if (lamp.enabled)
-                enabled.push_back(lamp.id);
-        return enabled;
+        auto ids = lamps | std::views::filter(&LampEntry::enabled) | std::views::transform(&LampEntry::id);
+        return Strings(ids.begin(), ids.end());
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(std::string(step.enable ? "enable " : "disable ") + step.id);
@@ -72,9 +71,7 @@ TEST_F(GlowcastControlTest, LampsSwitchLikeAClickAreSavedAtOnceAndUnknownIdsOrAF
         prefs.failSaves = step.saveFails;
         const Outcome outcome = step.enable ? control.enable(step.id) : control.disable(step.id);
         EXPECT_EQ(outcome.failure, step.failure) << outcome.message;
-        if (controller.listening()) {
-            EXPECT_EQ(enabledIds(control.lamps()), step.enabled);
-        }
+        EXPECT_EQ(enabledIds(controller.listening() ? control.lamps() : prefs.savedLamps.value()), step.enabled);
         EXPECT_EQ(enabledIds(prefs.savedLamps.value()), step.enabled);
         EXPECT_EQ(log.lines, step.lines);
     }
@@ -136,13 +133,13 @@ TEST_F(GlowcastControlTest, TheSelectionSavedAtTheEndKeepsWhatAnotherProgramChan
     EXPECT_EQ(prefs.savedLamps, (Lamps{{"1", "Desk", false}, {"2", "Hall", true}, {"3", "Porch", true}}));
 }
 
-// Each step: an action on the systems, its outcome, and the ids the systems have afterwards.
+// Each step: an action on the systems, its outcome, and the ids the systems have afterwards. What the
+// systems themselves refuse is their own table's.
 TEST_F(GlowcastControlTest, SystemsAreAddedWithTheIdsOfTheirKindPacedAndRemovedByTheirIds)
 {
     FakeLampSystemFactory factory;
     FakeTimeline timeline;
     LampSystems systems{factory, timeline, timeline, log};
-    factory.cannotReach = {SystemKind::Wled};
     Strings removed;
     SystemRecord record;
     EXPECT_EQ(control.addSystem(record).message, "this Glowcast reaches no lamp systems beside its first bridge");
@@ -163,10 +160,7 @@ TEST_F(GlowcastControlTest, SystemsAreAddedWithTheIdsOfTheirKindPacedAndRemovedB
         {add(SystemKind::Bridge, "10.0.0.3"), Failure::None, {"bridge-2"}},
         {add(SystemKind::Zigbee2Mqtt, "10.0.0.5"), Failure::InvalidValue, {"bridge-2"}},
         {add(SystemKind::Zigbee2Mqtt, "mqtt://10.0.0.5"), Failure::None, {"bridge-2", "z2m"}},
-        {add(SystemKind::Zigbee2Mqtt, "mqtt://10.0.0.6", "z2m"), Failure::InvalidValue, {"bridge-2", "z2m"}},
-        {add(SystemKind::Wled, "10.0.0.7"), Failure::InvalidValue, {"bridge-2", "z2m"}},
         {[&] { return control.setSystemPace("z2m", 2); }, Failure::None, {"bridge-2", "z2m"}},
-        {[&] { return control.setSystemPace("z2m", 1001); }, Failure::InvalidValue, {"bridge-2", "z2m"}},
         {[&] { return control.setSystemPace("z3m", 2); }, Failure::UnknownSystem, {"bridge-2", "z2m"}},
         {[&] { return control.removeSystem("bridge-2"); }, Failure::None, {"z2m"}},
         {[&] { return control.removeSystem("bridge-2"); }, Failure::UnknownSystem, {"z2m"}},
