@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -68,35 +67,31 @@ TEST_F(LampCollectionTest, SwitchingALampTellsItsRowOnlyWhenItsStateChanges)
 TEST_F(LampCollectionTest, LampsComeAndGoAsOneChangeOfRowsEach)
 {
     struct Row {
-        const char* what;
-        std::function<void(LampCollection&)> change;
+        char change; // insert at, erase from, or clear
+        std::size_t at;
+        std::size_t count; // inserted ("x", "y"...) or erased
         std::string ids;
         Strings told; // after the fill's refill
     };
     const std::vector<Row> rows = {
-        {"two in the middle",
-         [](LampCollection& c) {
-             c.insert(1, {{"x", "X"}, {"y", "Y"}});
-         },
-         "axybcde",
-         {"insert 1+2"}},
-        {"past the end goes last",
-         [](LampCollection& c) {
-             c.insert(9, {{"x", "X"}});
-         },
-         "abcdex",
-         {"insert 5+1"}},
-        {"nothing to insert", [](LampCollection& c) { c.insert(0, {}); }, "abcde", {}},
-        {"two from the second", [](LampCollection& c) { c.erase(1, 2); }, "ade", {"remove 1+2"}},
-        {"more than there are", [](LampCollection& c) { c.erase(3, 9); }, "abc", {"remove 3+2"}},
-        {"from past the end", [](LampCollection& c) { c.erase(5, 1); }, "abcde", {}},
-        {"emptied", [](LampCollection& c) { c.clear(); }, "", {"refill"}},
+        {'i', 1, 2, "axybcde", {"insert 1+2"}},
+        {'i', 9, 1, "abcdex", {"insert 5+1"}}, // past the end goes last
+        {'i', 0, 0, "abcde", {}},
+        {'e', 1, 2, "ade", {"remove 1+2"}},
+        {'e', 3, 9, "abc", {"remove 3+2"}},
+        {'e', 5, 1, "abcde", {}},
+        {'c', 0, 0, "", {"refill"}},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+        SCOPED_TRACE(row.ids);
         SetUp();
         view.told.clear();
-        row.change(lamps);
+        Lamps added;
+        for (std::size_t k = 0; row.change == 'i' && k < row.count; ++k)
+            added.push_back({std::string(1, "xy"[k]), "X"});
+        row.change == 'i'   ? lamps.insert(row.at, added)
+        : row.change == 'e' ? lamps.erase(row.at, row.count)
+                            : lamps.clear();
         EXPECT_EQ(ids(), row.ids);
         EXPECT_EQ(view.told, row.told);
     }
