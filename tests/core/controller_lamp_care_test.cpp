@@ -29,32 +29,6 @@ TEST(ControllerLampCareTest, TheSameCoverGivesAFadingLampNoNewStateAndANewCoverD
     EXPECT_EQ(rig.http.sent[3].body, red);
 }
 
-// The put-back is armed when the followed player pauses and runs when its time has come; a player
-// that has not said what it does arms nothing.
-TEST(ControllerLampCareTest, APausedPlayerGetsTheLampsPutBackWhenTheirTimeComes)
-{
-    using namespace std::chrono_literals;
-    ControllerRig rig;
-    rig.prefs.savedLamps = {{"1", "", true}};
-    ASSERT_TRUE(rig.setUpPaired(R"({"1":{"name":"A"}})"));
-    rig.lampCare.setSettings(settingsOf({{"restoreAfter", 5}}));
-    rig.http.replies = {R"({"state":{"on":true,"bri":7}})", "[]"}; // lamp 1's own state, then its colour
-    rig.postCover({{{255, 0, 0}, 2000}});
-    const auto player = [&rig](PlaybackStatus status) {
-        rig.controller.followedPlayerChanged({true, "org.mpris.MediaPlayer2.a", "", status, "", ""});
-    };
-    player(PlaybackStatus::Playing);
-    player(PlaybackStatus::Unknown);
-    EXPECT_TRUE(rig.scheduler.pending.empty());
-    player(PlaybackStatus::Paused);
-    ASSERT_EQ(rig.scheduler.pending.size(), 1u);
-    EXPECT_EQ(rig.scheduler.pending[0].delay, 5000ms);
-    rig.clock.sleeper.sleep(5s);
-    ASSERT_TRUE(rig.scheduler.fireNext());
-    EXPECT_EQ(rig.http.sent.back().url, "http://10.0.0.2/api/alice/lights/1/state");
-    EXPECT_EQ(rig.http.sent.back().body, R"({"on":true,"bri":7})");
-}
-
 TEST(ControllerLampCareTest, AfterAQuitIsAskedForNothingMoreIsSentAndNoSetUpStarts)
 {
     struct Row {
@@ -93,7 +67,9 @@ TEST(ControllerLampCareTest, AfterAQuitIsAskedForNothingMoreIsSentAndNoSetUpStar
     }
 }
 
-TEST(ControllerLampCareTest, PlayingAgainAfterTheLampsWerePutBackAsksForTheCoverAgainOnce)
+// The put-back is armed when the followed player pauses and runs when its time has come; a player
+// that has not said what it does arms nothing. Playing again after it asks for the cover again, once.
+TEST(ControllerLampCareTest, APausedPlayerGetsTheLampsPutBackAndPlayingAgainAsksForTheCoverOnce)
 {
     ControllerRig rig;
     rig.prefs.savedLamps = {{"1", "", true}};
@@ -111,9 +87,13 @@ TEST(ControllerLampCareTest, PlayingAgainAfterTheLampsWerePutBackAsksForTheCover
         rig.covers.post({std::vector<std::uint8_t>{1}, "mpv", true});
     };
     const auto restore = [&rig] {
+        ASSERT_EQ(rig.scheduler.pending.size(), 1u);
+        EXPECT_EQ(rig.scheduler.pending[0].delay, std::chrono::seconds{10});
         rig.clock.sleeper.slept += std::chrono::seconds{10};
         rig.http.replies.emplace_back(R"([{"success":{}}])");
         ASSERT_TRUE(rig.scheduler.fireNext());
+        EXPECT_EQ(rig.http.sent.back().url, "http://10.0.0.2/api/alice/lights/1/state");
+        EXPECT_EQ(rig.http.sent.back().body, R"({"on":true,"bri":100,"ct":300})");
     };
     struct Step {
         const char* what;
@@ -123,6 +103,12 @@ TEST(ControllerLampCareTest, PlayingAgainAfterTheLampsWerePutBackAsksForTheCover
     const Step steps[] = {
         {"playing", [&] { player(PlaybackStatus::Playing); }, 0},
         {"a cover", cover, 0},
+        {"not saying",
+         [&] {
+             player(PlaybackStatus::Unknown);
+             EXPECT_TRUE(rig.scheduler.pending.empty());
+         },
+         0},
         {"paused", [&] { player(PlaybackStatus::Paused); }, 0},
         {"the lamps put back", restore, 0},
         {"playing again", [&] { player(PlaybackStatus::Playing); }, 1},
