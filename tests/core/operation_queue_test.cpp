@@ -8,7 +8,7 @@
 namespace glowcast {
 namespace {
 
-TEST(OperationQueueTest, OperationsHandedOverDuringAnotherRunAfterItInOrder)
+TEST(OperationQueueTest, OperationsHandedOverDuringAnotherRunAfterItInOrderUntilClosed)
 {
     OperationQueue queue;
     std::vector<std::string> trace;
@@ -26,12 +26,8 @@ TEST(OperationQueueTest, OperationsHandedOverDuringAnotherRunAfterItInOrder)
     EXPECT_EQ(trace, (std::vector<std::string>{"set-up begins", "set-up ends", "cover 1", "cover 2", "cover 3"}));
     EXPECT_FALSE(queue.busy());
     EXPECT_EQ(queue.waiting(), 0u);
-}
 
-TEST(OperationQueueTest, ClosingDropsWhatWaitsAndRefusesTheRest)
-{
-    OperationQueue queue;
-    std::vector<std::string> trace;
+    trace.clear(); // closing drops what waits and refuses the rest
     queue.run([&] {
         queue.run([&] { trace.push_back("cover"); });
         queue.close();
