@@ -93,10 +93,8 @@ TEST(DictionaryFromJSON, NestingIsBoundedAndTheRestStaysText)
     const Dictionary result = dictionaryFromJSON(deep, log);
     const Dictionary* level = &result;
     int levels = 0;
-    while (level->dictionary("a") != nullptr && levels < 1000) {
+    for (; level->dictionary("a") != nullptr && levels < 1000; ++levels)
         level = level->dictionary("a");
-        ++levels;
-    }
     EXPECT_EQ(levels, 32);
     ASSERT_TRUE(level->text("a").has_value());
     EXPECT_EQ(level->text("a")->substr(0, 5), R"({"a":)");

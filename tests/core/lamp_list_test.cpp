@@ -41,6 +41,9 @@ TEST(LampListTest, KeepsWhatCanBeALampAndBoundsTheRest)
         }
     }
     cuts.push_back("the bridge lists more than 256 lamps; lamp 257 and those after it left out");
+    const auto badId = [](const std::string& id) {
+        return "lamp '" + id + "' has an id that cannot stand in a URL path, left out";
+    };
     const Row rows[] = {
         {"lamps in the reply's order",
          R"({"2":{"state":{"on":true},"name":"Hall"},"1":{"name":"Desk"}})",
@@ -55,11 +58,7 @@ TEST(LampListTest, KeepsWhatCanBeALampAndBoundsTheRest)
          R"(")" +
              std::string(65, 'x') + R"(":{"name":"L"},"1":{"name":"Desk"}})",
          Lamps{{"1", "Desk", false}},
-         {"lamp '1/../../../../evil' has an id that cannot stand in a URL path, left out",
-          "lamp '..' has an id that cannot stand in a URL path, left out",
-          "lamp '7/..' has an id that cannot stand in a URL path, left out",
-          "lamp '%2E%2E' has an id that cannot stand in a URL path, left out",
-          "lamp '" + std::string(65, 'x') + "' has an id that cannot stand in a URL path, left out"}},
+         {badId("1/../../../../evil"), badId(".."), badId("7/.."), badId("%2E%2E"), badId(std::string(65, 'x'))}},
         {"more and longer than a bridge has", many + "}", kept, cuts},
         {"an id and a name as long as they may be",
          R"({")" + std::string(64, 'i') + R"(":{"name":")" + name.substr(2) + R"("}})",
