@@ -20,17 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     parts.resize(parts.size() + parts.size() % 2);
 
+    using namespace glowcast::sim;
     static const char* const kMethods[] = {"GET", "PUT", "POST", "DELETE", "PATCH"};
-    glowcast::sim::SimBridge sim{{"127.0.0.1:80",
-                                  {glowcast::sim::LampKind::ExtendedColour, glowcast::sim::LampKind::ColourTemperature},
-                                  std::nullopt,
-                                  {"alice"},
-                                  0}};
+    SimBridge sim{
+        {"127.0.0.1:80", {LampKind::ExtendedColour, LampKind::ColourTemperature}, std::nullopt, {"alice"}, 0}};
     (void)sim.handleControl("POST", "/sim/linkbutton", "");
     for (std::size_t i = 0; i < parts.size(); i += 2) {
         const std::string& path = parts[i];
         const char* method = kMethods[path.empty() ? 0 : static_cast<unsigned char>(path[0]) % 5];
-        const glowcast::sim::Reply reply =
+        const Reply reply =
             sim.handleApi(method, (i == 0 ? "/api" : "/api/alice") + path.substr(path.empty() ? 0 : 1), parts[i + 1]);
         if (QJsonDocument::fromJson(QByteArray::fromStdString(reply.body)).isNull())
             std::abort();
