@@ -18,11 +18,9 @@ public:
         sent.push_back(request);
         if (replies.empty())
             return std::nullopt;
-        auto next = std::move(replies.front());
+        const std::optional<std::string> next = std::move(replies.front());
         replies.pop_front();
-        if (!next)
-            return std::nullopt;
-        return HttpReply{200, std::move(*next), std::nullopt};
+        return next ? std::optional{HttpReply{200, *next, std::nullopt}} : std::nullopt;
     }
 };
 

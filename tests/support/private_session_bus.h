@@ -26,11 +26,8 @@ public:
     }
     ~PrivateSessionBus()
     {
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5'000)) {
-            m_daemon.kill();
-            m_daemon.waitForFinished(5'000);
-        }
+        m_daemon.terminate(); // QProcess kills it if it has not ended by then
+        m_daemon.waitForFinished(5'000);
     }
     PrivateSessionBus(const PrivateSessionBus&) = delete;
     PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;

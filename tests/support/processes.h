@@ -103,19 +103,12 @@ inline CommandRun runProgram(const QString& program, const QStringList& argument
                              const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
                              int timeoutMs = 30'000)
 {
-    QProcess process;
+    QProcess process; // killed when it goes, if it has not ended by then
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
-    CommandRun run;
-    if (process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit)
-        run.exitCode = process.exitCode();
-    else {
-        process.kill();
-        process.waitForFinished(5'000);
-    }
-    run.out = process.readAllStandardOutput().toStdString();
-    run.err = process.readAllStandardError().toStdString();
-    return run;
+    const bool ended = process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit;
+    return {ended ? process.exitCode() : -1, process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
 }
 
 // The bridge simulator on a free loopback port, with its control interface.
@@ -144,11 +137,11 @@ public:
     {
         std::vector<std::string> found;
         for (const QJsonValue record : records()) {
-            const QString body = record[QStringLiteral("body")].toString();
-            if (method.isEmpty() || record[QStringLiteral("method")].toString() == method)
-                found.push_back((record[QStringLiteral("method")].toString() + u' ' +
-                                 record[QStringLiteral("path")].toString() + (body.isEmpty() ? QString() : u' ' + body))
-                                    .toStdString());
+            const auto text = [&](const char* key) { return record[QLatin1String(key)].toString(); };
+            if (method.isEmpty() || text("method") == method)
+                found.push_back(
+                    (text("method") + u' ' + text("path") + (text("body").isEmpty() ? QString() : u' ' + text("body")))
+                        .toStdString());
         }
         return found;
     }

@@ -28,8 +28,7 @@ public:
     // Changes player properties ("PlaybackStatus", "Metadata") and announces them in one signal.
     void publish(const QVariantMap& changed)
     {
-        for (auto member = changed.begin(); member != changed.end(); ++member)
-            m_player.insert(member.key(), member.value());
+        m_player.insert(changed);
         send({QStringLiteral("org.mpris.MediaPlayer2.Player"), changed, QStringList()});
     }
     void send(const QVariantList& arguments)
