@@ -1,5 +1,7 @@
 // The programs as processes: every one's command line, and glowcastctl colours.
 
+#undef QT_NO_CAST_FROM_ASCII // every text here is ASCII
+
 #include "support/processes.h"
 
 #include <QFile>
@@ -15,12 +17,18 @@ namespace {
 
 using glowcast::testing::CommandRun;
 
+CommandRun run(const char* program, const QStringList& arguments,
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+{
+    return glowcast::testing::runProgram(QString::fromLatin1(program), arguments, environment);
+}
+
 // Each answers before it needs a display or a bus: none is there.
 TEST(ProgramCommandLineTest, EveryProgramAnswersHelpAndVersionAndRefusesAnUnknownOptionInOneLine)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"})
-        environment.remove(QString::fromLatin1(name));
+        environment.remove(name);
     const std::pair<std::string, const char*> programs[] = {{"glowcast", GLOWCAST_APP},
                                                             {"glowcastctl", GLOWCAST_CTL},
                                                             {"glowcast-bridge-sim", GLOWCAST_BRIDGE_SIM},
@@ -29,18 +37,15 @@ TEST(ProgramCommandLineTest, EveryProgramAnswersHelpAndVersionAndRefusesAnUnknow
                                                             {"glowcast-post-cover", GLOWCAST_POST_COVER}};
     for (const auto& [name, path] : programs) {
         SCOPED_TRACE(name);
-        const auto run = [&, path = path](const char* word) {
-            return glowcast::testing::runProgram(QString::fromLatin1(path), {QString::fromLatin1(word)}, environment);
-        };
-        const CommandRun help = run("--help");
+        const CommandRun help = run(path, {"--help"}, environment);
         EXPECT_EQ(help.exitCode, 0) << help.err;
         EXPECT_TRUE(help.out.starts_with("Usage: " + name + " [options]")) << help.out;
         EXPECT_NE(help.out.find("  --version   "), std::string::npos) << help.out;
-        const CommandRun version = run("--version");
+        const CommandRun version = run(path, {"--version"}, environment);
         EXPECT_EQ(version.exitCode, 0);
         EXPECT_EQ(version.out, name + " " GLOWCAST_VERSION "\n");
         EXPECT_EQ(help.err + version.err, "");
-        const CommandRun unknown = run("--no-such-option");
+        const CommandRun unknown = run(path, {"--no-such-option"}, environment);
         EXPECT_EQ(unknown.exitCode, 2);
         EXPECT_EQ(unknown.out, "");
         EXPECT_EQ(unknown.err, name + ": Unknown option 'no-such-option' (see " + name + " --help)\n");
@@ -52,14 +57,12 @@ TEST(ProgramCommandLineTest, EveryProgramAnswersHelpAndVersionAndRefusesAnUnknow
 TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineInOneLine)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), QStringLiteral("/nonexistent/glowcast-test"));
-    const auto run = [&](const QString& line) {
-        return glowcast::testing::runProgram(QStringLiteral(GLOWCAST_CTL), line.split(u' '), environment);
-    };
+    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    environment.insert("GLOWCAST_CONFIG_DIR", "/nonexistent/glowcast-test");
+    const auto ctl = [&](const QString& line) { return run(GLOWCAST_CTL, line.split(u' '), environment); };
     for (const char* command : {"decode", "colours", "discover", "pair", "lights", "set", "players", "lamps", "enable",
                                 "disable", "status", "bridge", "config", "systems"}) {
-        const CommandRun help = run(QLatin1String(command) + QStringLiteral(" -v --help"));
+        const CommandRun help = ctl(QString(command) + " -v --help");
         EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_TRUE(help.out.starts_with("Usage: glowcastctl " + std::string(command) + " [options]")) << help.out;
         EXPECT_NE(help.out.find("\n  -v, --verbose "), std::string::npos) << help.out;
@@ -77,7 +80,7 @@ TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineI
         {"systems remove", "systems: systems remove takes an id"},
     };
     for (const auto& [line, message] : refused) {
-        const CommandRun refusal = run(QLatin1String(line));
+        const CommandRun refusal = ctl(QLatin1String(line));
         const std::string command = std::string(message).substr(0, std::string(message).find(':'));
         EXPECT_EQ(refusal.exitCode, 2) << line;
         EXPECT_EQ(refusal.err, "glowcastctl " + std::string(message) + " (see glowcastctl " + command + " --help)\n");
@@ -85,18 +88,12 @@ TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineI
     }
 }
 
-CommandRun glowcastctl(const QStringList& arguments)
-{
-    return glowcast::testing::runProgram(QStringLiteral(GLOWCAST_CTL),
-                                         QStringList{QStringLiteral("colours")} + arguments);
-}
-
 // Half red, a quarter green and a quarter blue: three colours, one of them corrected.
 TEST(GlowcastctlColoursTest, PrintsEachLampsColourBrightnessAndChromaticity)
 {
     QTemporaryDir directory;
-    const QString cover = directory.filePath(QStringLiteral("cover.png"));
-    const QString preview = directory.filePath(QStringLiteral("preview.png"));
+    const QString cover = directory.filePath("cover.png");
+    const QString preview = directory.filePath("preview.png");
     QImage image(80, 80, QImage::Format_RGB32);
     QPainter painter(&image);
     painter.fillRect(0, 0, 40, 80, QColor(255, 0, 0));
@@ -104,14 +101,14 @@ TEST(GlowcastctlColoursTest, PrintsEachLampsColourBrightnessAndChromaticity)
     painter.fillRect(60, 0, 20, 80, QColor(0, 0, 160));
     painter.end();
     ASSERT_TRUE(image.save(cover, "png"));
-    const CommandRun run = glowcastctl({cover, QStringLiteral("4"), QStringLiteral("--preview"), preview});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err, "") << "log lines only with -v";
-    EXPECT_EQ(run.out, " #  hex      red    green  blue   bri  xy             correction\n"
-                       " 1  #ff0000  1.000  0.000  0.000  255  [0.640,0.330]  none\n"
-                       " 2  #009f00  0.000  0.625  0.000   80  [0.410,0.510]  green\n"
-                       " 3  #00009f  0.000  0.000  0.625   80  [0.150,0.060]  none\n"
-                       " 4  #ff0000  1.000  0.000  0.000  255  [0.640,0.330]  none\n");
+    const CommandRun colours = run(GLOWCAST_CTL, {"colours", cover, "4", "--preview", preview});
+    ASSERT_EQ(colours.exitCode, 0) << colours.err;
+    EXPECT_EQ(colours.err, "") << "log lines only with -v";
+    EXPECT_EQ(colours.out, " #  hex      red    green  blue   bri  xy             correction\n"
+                           " 1  #ff0000  1.000  0.000  0.000  255  [0.640,0.330]  none\n"
+                           " 2  #009f00  0.000  0.625  0.000   80  [0.410,0.510]  green\n"
+                           " 3  #00009f  0.000  0.000  0.625   80  [0.150,0.060]  none\n"
+                           " 4  #ff0000  1.000  0.000  0.000  255  [0.640,0.330]  none\n");
     const QImage shown(preview);
     EXPECT_EQ(shown.size(), QSize(448, 320));
     EXPECT_EQ(shown.pixelColor(10, 10), QColor(255, 0, 0));
@@ -121,17 +118,17 @@ TEST(GlowcastctlColoursTest, PrintsEachLampsColourBrightnessAndChromaticity)
 TEST(GlowcastctlColoursTest, MissingOrUndecodableCoverFailsWithAMessage)
 {
     QTemporaryDir directory;
-    QFile bad(directory.filePath(QStringLiteral("bad.jpg")));
+    QFile bad(directory.filePath("bad.jpg"));
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly) && bad.write("\xFF\xD8\xFF\xE0 not really a picture") > 0);
     bad.close();
     for (const auto& [name, reason] :
          {std::pair{"missing.jpg", "there is no such file"},
           {"bad.jpg", "cannot use this cover (the jpeg cover is cut short: it has no end-of-image marker)"}}) {
         const QString path = directory.filePath(QLatin1String(name));
-        const CommandRun run = glowcastctl({path});
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(run.err, "glowcastctl colours: " + path.toStdString() + ": " + reason + "\n");
-        EXPECT_EQ(run.out, "");
+        const CommandRun colours = run(GLOWCAST_CTL, {"colours", path});
+        EXPECT_EQ(colours.exitCode, 1);
+        EXPECT_EQ(colours.err, "glowcastctl colours: " + path.toStdString() + ": " + reason + "\n");
+        EXPECT_EQ(colours.out, "");
     }
 }
 
