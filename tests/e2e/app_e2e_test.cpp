@@ -1,6 +1,8 @@
 // The windowed program with real processes: glowcast under a private session bus, the bridge
 // simulator on a loopback port, covers posted by glowcast-post-cover and by gdbus.
 
+#undef QT_NO_CAST_FROM_ASCII // every text here is ASCII
+
 #include "support/private_session_bus.h"
 #include "support/processes.h"
 
@@ -38,22 +40,19 @@ TEST_F(AppEndToEndTest, CoversFromThePosterAndFromGdbusColourTheEnabledLampsAndS
     const QString red = config.flatCover(QColor(255, 0, 0));
     const QString green = config.flatCover(QColor(0, 200, 0));
     EXPECT_EQ(Child(QStringLiteral(GLOWCAST_POST_COVER), {red}, environment).exitCode(), 0);
-    ASSERT_TRUE(pollFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= 2; }));
+    ASSERT_TRUE(pollFor([&] { return sim.requests("PUT").size() >= 2; }));
     // The README's gdbus command for any small file.
     const QString readmeCommand = QStringLiteral(
         "gdbus emit --session --object-path /org/glowcast/Notifications "
         "--signal org.glowcast.DistributedNotifications.Posted \"'CoverdeckAlbumCoverChanged'\" \"'Coverdeck'\" "
         "\"{'cover': <[byte $(od -An -v -tx1 \"$1\" | tr -s ' \\n' ' ' | sed 's/^ //;s/ $//;s/ /, 0x/g;s/^/0x/')]>}\"");
-    EXPECT_EQ(
-        Child(QStringLiteral("sh"), {QStringLiteral("-c"), readmeCommand, QStringLiteral("sh"), green}, environment)
-            .exitCode(),
-        0);
+    EXPECT_EQ(Child("sh", {"-c", readmeCommand, "sh", green}, environment).exitCode(), 0);
     const std::vector<std::string> expected{R"(PUT /api/alice/lights/1/state {"bri":255,"xy":[0.640,0.330]})",
                                             R"(PUT /api/alice/lights/3/state {"bri":255,"xy":[0.640,0.330]})",
                                             R"(PUT /api/alice/lights/1/state {"bri":96,"xy":[0.410,0.510]})",
                                             R"(PUT /api/alice/lights/3/state {"bri":96,"xy":[0.410,0.510]})"};
-    EXPECT_TRUE(pollFor([&] { return sim.requests(QStringLiteral("PUT")).size() >= expected.size(); }));
-    EXPECT_EQ(sim.requests(QStringLiteral("PUT")), expected);
+    EXPECT_TRUE(pollFor([&] { return sim.requests("PUT").size() >= expected.size(); }));
+    EXPECT_EQ(sim.requests("PUT"), expected);
 
     app.signal(SIGTERM);
     ASSERT_EQ(app.exitCode(), 0);
@@ -66,7 +65,7 @@ TEST_F(AppEndToEndTest, ASecondSignalWhilePairingWaitsQuitsAtOnceAndKeepsTheSave
     // Nothing answers at that address and there is no portal: the set-up ends up pairing, which waits.
     config.write(
         R"({"username":"alice","lastusedbridgeIP":"127.0.0.1:9","lamps":[{"id":"1","name":"Desk","enabled":true}]})");
-    environment.remove(QStringLiteral("GLOWCAST_PORTAL"));
+    environment.remove("GLOWCAST_PORTAL");
     Child app{QStringLiteral(GLOWCAST_APP), {}, environment};
     ASSERT_TRUE(app.waitForOutput("no response from Portal API")) << app.output().toStdString();
 

@@ -1,6 +1,8 @@
 // The real HTTP adapter and the bridge client against the bridge simulator, started by each test
 // on a free loopback port.
 
+#undef QT_NO_CAST_FROM_ASCII // every text here is ASCII
+
 #include "core/bridge_bridge.h"
 #include "support/fake_platform.h"
 #include "support/fake_preferences.h"
@@ -10,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <set>
 
 namespace glowcast::testing {
@@ -25,22 +26,17 @@ protected:
     ManualSleeper sleeper;
     FakeLinkButtonPrompt window;
     FakeAlert alert;
-    std::unique_ptr<BridgeBridge> client;
+    BridgeBridge b{http, prefs, sleeper, log, window, alert, std::nullopt}; // the user "alice", without a portal
 
-    void SetUp() override { ASSERT_FALSE(sim.address.empty()) << "the simulator did not start"; }
-
-    // The client of the simulator's user "alice", without a portal.
-    BridgeBridge& bridge()
+    void SetUp() override
     {
+        ASSERT_FALSE(sim.address.empty()) << "the simulator did not start";
         prefs.texts = {{"lastusedbridgeIP", sim.address}, {"username", "alice"}};
-        client = std::make_unique<BridgeBridge>(http, prefs, sleeper, log, window, alert, std::nullopt);
-        return *client;
     }
 };
 
 TEST_F(BridgeSimulatorTest, RequestsArriveByteForByteInOrderOverOneConnection)
 {
-    BridgeBridge& b = bridge(); // accented names come through: glowcastctl lights shows them
     ASSERT_TRUE(b.sendGETRequestToUrl("lights"));
     EXPECT_TRUE(b.sendPUTRequest(Dictionary{{"bri", 200.0}, {"xy", "[0.412,0.377]"}}, "lights/2/state"));
     EXPECT_TRUE(b.sendPOSTRequest(Dictionary{{"name", "Hall"}}, "groups"));
@@ -52,13 +48,11 @@ TEST_F(BridgeSimulatorTest, RequestsArriveByteForByteInOrderOverOneConnection)
     // All went over one kept-alive connection.
     std::set<int> ports;
     for (const QJsonValue record : sim.records())
-        ports.insert(record[QStringLiteral("port")].toInt());
+        ports.insert(record["port"].toInt());
     EXPECT_EQ(ports.size(), 1u);
 
     // The live page, which shows each lamp in the colour its state gives off (LampLightTest).
-    const std::string page = sim.control(HttpMethod::Get, "/");
-    EXPECT_NE(page.find("<title>Glowcast bridge simulator</title>"), std::string::npos);
-    EXPECT_NE(page.find("fetch(\"/sim/state\""), std::string::npos);
+    EXPECT_NE(sim.control(HttpMethod::Get, "/").find("fetch(\"/sim/state\""), std::string::npos);
 }
 
 TEST_F(BridgeSimulatorTest, InjectedFaultsAreNoReplyOrAReplyAsTheBridgeExpects)
@@ -78,13 +72,11 @@ TEST_F(BridgeSimulatorTest, InjectedFaultsAreNoReplyOrAReplyAsTheBridgeExpects)
         {R"({"mode":"status","status":400,"body":"[{\"error\":{\"description\":\"bad\"}}]"})", false, "",
          "Bridge Error: bad"},
         {R"({"mode":"status","status":500,"body":"{\"message\":\"busy\"}"})", true, R"({"message":"busy"})", ""},
-        {R"({"mode":"status","status":503})", true, "", ""},
         {R"({"mode":"status","status":200,"body":""})", true, "", ""},
         {R"({"mode":"garbage"})", true, "\xEF\xBF\xBD", ""}, // invalid bytes replaced
         {R"({"mode":"none","latency_ms":300})", true, "\"name\"", ""},
         {R"({"mode":"oversized","size":8388608})", true, std::string(8388608, 'x'), ""}, // just at the cap
     };
-    BridgeBridge& b = bridge();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault.substr(0, 80));
         log.lines.clear();
@@ -119,16 +111,12 @@ TEST(GlowcastctlTest, PairsListsAndSetsALampOnTheSimulator)
     EXPECT_EQ(pair.out, "paired with the bridge at " + sim.address + "\n");
     EXPECT_NE(pair.err.find("Press the link button on your lighting bridge now"), std::string::npos);
     EXPECT_NE(pair.err.find("Bridge Error: link button not pressed"), std::string::npos);
-    const CommandRun lights = run("lights");
-    EXPECT_EQ(lights.exitCode, 0) << lights.err;
-    EXPECT_EQ(lights.out, "1\tK\xC3\xBC"
-                          "che\n2\tHall\n");
+    EXPECT_EQ(run("lights").out, "1\tK\xC3\xBC"
+                                 "che\n2\tHall\n");
     EXPECT_EQ(run("set 2 255 0 0").exitCode, 0);
-    const std::vector<std::string> puts = sim.requests(QStringLiteral("PUT"));
+    const std::vector<std::string> puts = sim.requests("PUT");
     ASSERT_EQ(puts.size(), 1u);
-    EXPECT_TRUE(puts[0].starts_with("PUT /api/") &&
-                puts[0].ends_with(R"(/lights/2/state {"bri":255,"xy":[0.640,0.330]})"))
-        << puts[0];
+    EXPECT_TRUE(puts[0].ends_with(R"(/lights/2/state {"bri":255,"xy":[0.640,0.330]})")) << puts[0];
 }
 
 TEST(QtHttpTransportTest, RefusedConnectionAndInvalidUrlsAreNoReply)

