@@ -53,12 +53,8 @@ TEST(BridgeSystemTest, PairsByTheLinkButtonReadsTheLampsAndSendsReadsAndRestores
               (LampCapabilities{LampKind::ColourTemperature, std::nullopt, MiredRange{153, 454}}));
 
     std::vector<SendResult> results;
-    LampState red;
-    red.switchOn = true;
-    red.brightness = 254;
-    red.chromaticity = Chromaticity{0.6, 0.3};
-    LampState warm;
-    warm.mired = 300;
+    const LampState red{true, 254, Chromaticity{0.6, 0.3}, {}, {}};
+    const LampState warm{false, {}, {}, 300, {}};
     bridge.system.send({{"1", red}, {"2", warm}, {"9", warm}}, [&](SendResult result) { results.push_back(result); });
     ASSERT_TRUE(waitFor([&] { return !results.empty(); }, 5'000));
     EXPECT_EQ(results, std::vector<SendResult>{SendResult::Refused}) << "lamp 2 is off, lamp 9 is none";
@@ -71,9 +67,7 @@ TEST(BridgeSystemTest, PairsByTheLinkButtonReadsTheLampsAndSendsReadsAndRestores
     std::optional<ReadLampState> read;
     bridge.system.readState("1", [&](std::optional<ReadLampState> state) { read = state; });
     ASSERT_TRUE(waitFor([&] { return read.has_value(); }, 5'000));
-    EXPECT_TRUE(read->on);
-    EXPECT_EQ(read->shown.brightness, 254);
-    EXPECT_EQ(read->shown.chromaticity, (Chromaticity{0.6, 0.3}));
+    EXPECT_EQ(*read, (ReadLampState{true, {false, 254, Chromaticity{0.6, 0.3}, {}, {}}}));
     bridge.system.restore("1", {false, {}}, [&](SendResult result) { results.push_back(result); });
     ASSERT_TRUE(waitFor([&] { return results.size() == 2; }, 5'000));
     EXPECT_EQ(results[1], SendResult::Delivered);

@@ -102,13 +102,12 @@ public:
         std::function<void(SendResult)> done;
     };
     std::vector<Send> sends;
-    int starts = 0;
     int refreshes = 0;
     int stops = 0;
     std::size_t batch = 1;
     std::function<void()> whenSent; // told of each send as it is made
 
-    void start() override { ++starts; }
+    void start() override {}
     void refresh() override { ++refreshes; }
     void send(std::vector<LampStateCommand> commands, std::function<void(SendResult)> done) override
     {
@@ -129,18 +128,12 @@ public:
     [[nodiscard]] std::size_t batchLimit() const override { return batch; }
 
     [[nodiscard]] LampSystemListener& told() const { return *listener(); }
-    // Answers every send still waiting for its answer; how many it answered.
-    std::size_t answerAll(SendResult result)
+    // Answers every send still waiting for its answer.
+    void answerAll(SendResult result)
     {
-        std::size_t answered = 0;
         for (Send& each : sends)
-            if (each.done) {
-                auto done = std::move(each.done);
-                each.done = nullptr;
+            if (auto done = std::exchange(each.done, nullptr))
                 done(result);
-                ++answered;
-            }
-        return answered;
     }
 };
 
