@@ -280,10 +280,13 @@ void GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan)
         LampState state = lampStateFor(paletteLampBody(m_palette, lamp.colour, quiet), systemLamp->capabilities,
                                        m_lampCare.settings());
         // An on/off lamp without the switch-on setting has nothing to be told.
-        if (state != LampState{})
+        if (state != LampState{}) {
+            m_lampCare.colouredElsewhere(lamp.id);
             states.emplace_back(lamp.id, std::move(state));
+        }
     }
     // Also when empty: what still waits of an older cover is dropped.
+    m_systems->setRestoring(m_lampCare.settings().restoreAfter.has_value());
     m_systems->send(states);
 }
 
@@ -326,7 +329,11 @@ void GlowcastController::armRestore()
         if (arming != m_restoreArming)
             return;
         m_restoreArmedFor.reset();
-        if (m_lampCare.restoreIfDue()) {
+        // The other systems put their lamps back on their own, while the first bridge's are sent one by one.
+        const std::optional<SteadyTime> dueNow = m_lampCare.restoreDue();
+        const bool systemsDue = m_systems != nullptr && !m_lampCare.stopped() && dueNow && m_clock.now() >= *dueNow;
+        const std::size_t putBackElsewhere = systemsDue ? m_systems->restore() : 0;
+        if (m_lampCare.restoreIfDue() || putBackElsewhere > 0) {
             m_restored = true;
             m_lastCover.reset(); // the same cover again is a change for the lamps put back
         }

@@ -142,5 +142,27 @@ TEST(ControllerSystemsTest, SavingKeepsTheChoicesOfSystemsWhoseLampsWereNotRead)
     EXPECT_EQ(rig.z2m().stops, 1) << "a quit stops the systems";
 }
 
+// Another system's lamps alone make the restore due, and it puts them back with the first bridge's.
+TEST(ControllerSystemsTest, ThePauseRestorePutsBackAnotherSystemsLamps)
+{
+    using namespace std::chrono_literals;
+    SystemsRig rig;
+    rig.prefs.savedLamps = Lamps{{"z2m/k1", "", true}};
+    rig.z2m().told().lampsRead(colourLamps(1));
+    ASSERT_TRUE(rig.setUpPaired(kLights));
+    rig.lampCare.setSettings(settingsOf({{"restoreAfter", 5}}));
+    rig.z2m().lampStates = {{"k1", {true, kDimmest}}};
+    int asked = 0;
+    rig.controller.onPlayingAfterRestore = [&asked] { ++asked; };
+    rig.postCover({kRed});
+    EXPECT_EQ(rig.z2mStates(), (States{{"k1", kRedState}}));
+    rig.controller.followedPlayerChanged({true, "mpv", "", PlaybackStatus::Paused, "", ""});
+    rig.clock.sleeper.sleep(5s);
+    ASSERT_TRUE(rig.scheduler.fireNext());
+    EXPECT_EQ(rig.z2m().putBacks, (States{{"k1", {true, 1, {}, {}, {}}}}));
+    rig.controller.followedPlayerChanged({true, "mpv", "", PlaybackStatus::Playing, "", ""});
+    EXPECT_EQ(asked, 1);
+}
+
 } // namespace
 } // namespace glowcast

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -242,6 +243,85 @@ TEST_F(LampSystemsTest, RemovingASystemMidCoverStopsItAndForgetsItsLamps)
     systems.send(cover("b2", 1, 50));
     EXPECT_TRUE(factory.made.at("b2")->sends.empty());
     EXPECT_EQ(systems.add({"z3", SystemKind::Zigbee2Mqtt, "mqtt://h", {}, {}}).message, "Glowcast is quitting");
+}
+
+// While lamps are put back after a pause, a lamp is read before its first state and not again until
+// it was put back; the restore puts back what was read, of ready systems only.
+TEST_F(LampSystemsTest, TheLampsReadBeforeTheirFirstStateArePutBack)
+{
+    const LampState kShown{false, 7, Chromaticity{0.3, 0.4}, {}, {}};
+    struct Row {
+        const char* what;
+        bool restoring;
+        std::function<void(LampSystems&, FakeLampSystem&)> meanwhile; // before the restore
+        Strings reads;
+        std::vector<LampStateCommand> putBacks;
+        Strings lines;
+    };
+    const auto nothing = [](LampSystems&, FakeLampSystem&) {};
+    const std::vector<Row> rows{
+        {"each lamp read once",
+         true,
+         nothing,
+         {"k1", "k2", "k3"},
+         {{"k1", {true, 7, Chromaticity{0.3, 0.4}, {}, {}}}, {"k2", kShown}},
+         {"lamp system z2m leaves lamp k3 as it is: it was not read", "lamp system z2m puts 2 lamps back"}},
+        {"off: nothing read", false, nothing, {}, {}, {}},
+        {"a system not ready keeps its reads",
+         true,
+         [](LampSystems&, FakeLampSystem& system) { system.told().stateChanged(SystemState::Offline, "away"); },
+         {"k1", "k2", "k3"},
+         {},
+         {}},
+        {"a stopped registry puts nothing back",
+         true,
+         [](LampSystems& all, FakeLampSystem&) { all.stop(); },
+         {"k1", "k2", "k3"},
+         {},
+         {}},
+    };
+    for (const Row& row : rows) {
+        FakeLampSystem& system = ready("z2m", SystemKind::Zigbee2Mqtt, 3, 1000);
+        system.lampStates = {{"k1", {true, kShown}}, {"k2", {false, kShown}}};
+        systems.setRestoring(row.restoring);
+        for (const int brightness : {50, 60}) {
+            systems.send(cover("z2m", 3, brightness));
+            for (int ms = 0; ms < 20; ++ms, timeline.advance(1ms))
+                system.answerAll(SendResult::Delivered);
+        }
+        EXPECT_EQ(system.sends.size(), 6u) << row.what;
+        row.meanwhile(systems, system);
+        log.lines.clear();
+        EXPECT_EQ(systems.restore(), row.putBacks.size()) << row.what;
+        timeline.advance(10ms);
+        EXPECT_EQ(system.readKeys, row.reads) << row.what;
+        EXPECT_EQ(system.putBacks, row.putBacks) << row.what;
+        EXPECT_EQ(log.lines, row.lines) << row.what;
+        ASSERT_TRUE(systems.remove("z2m").ok());
+    }
+}
+
+TEST_F(LampSystemsTest, ANewerCoverStopsThePutBackAndTheLampsNotPutBackKeepTheirReads)
+{
+    FakeLampSystem& system = ready("z2m", SystemKind::Zigbee2Mqtt, 2, 1);
+    system.lampStates = {{"k1", {true, {false, 1, {}, 200, {}}}}, {"k2", {false, {}}}};
+    std::vector<std::size_t> readsAtSends;
+    system.whenSent = [&] { readsAtSends.push_back(system.readKeys.size()); };
+    systems.setRestoring(true);
+    const auto coverOf = [&](int brightness) {
+        systems.send(cover("z2m", 2, brightness));
+        for (int ms = 0; ms < 3000; ++ms, timeline.advance(1ms))
+            system.answerAll(SendResult::Delivered);
+    };
+    coverOf(50);
+    EXPECT_EQ(systems.restore(), 2u); // k1 at once, k2 a second later
+    coverOf(60);                      // k1 read again, k2 not
+    EXPECT_EQ(systems.restore(), 2u);
+    timeline.advance(2000ms);
+    EXPECT_EQ(system.readKeys, (Strings{"k1", "k2", "k1"}));
+    EXPECT_EQ(readsAtSends, (std::vector<std::size_t>{1, 2, 3, 3}));
+    const LampStateCommand k1{"k1", {true, 1, {}, 200, {}}};
+    EXPECT_EQ(system.putBacks, (std::vector<LampStateCommand>{k1, {"k2", {}}, k1}));
 }
 
 } // namespace

@@ -115,14 +115,24 @@ public:
         if (whenSent)
             whenSent();
     }
-    void readState(const std::string& /*key*/, std::function<void(std::optional<ReadLampState>)> done) override
+    // Each read answers at once with the lamp's entry here (nothing for a lamp without one); each
+    // put-back is recorded and answered at once with putBackResult.
+    std::map<std::string, ReadLampState> lampStates;
+    std::vector<std::string> readKeys;
+    std::vector<LampStateCommand> putBacks; // the key and the state read's shown, with .switchOn = on
+    SendResult putBackResult = SendResult::Delivered;
+    void readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done) override
     {
-        done(std::nullopt);
+        readKeys.push_back(key);
+        const auto state = lampStates.find(key);
+        done(state == lampStates.end() ? std::nullopt : std::optional{state->second});
     }
-    void restore(const std::string& /*key*/, const ReadLampState& /*state*/,
-                 std::function<void(SendResult)> done) override
+    void restore(const std::string& key, const ReadLampState& state, std::function<void(SendResult)> done) override
     {
-        done(SendResult::Delivered);
+        LampState shown = state.shown;
+        shown.switchOn = state.on;
+        putBacks.push_back({key, shown});
+        done(putBackResult);
     }
     void stop() override { ++stops; }
     [[nodiscard]] std::size_t batchLimit() const override { return batch; }

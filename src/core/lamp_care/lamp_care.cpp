@@ -114,6 +114,15 @@ void LampCare::playerChanged(PlayerActivity activity)
     m_restorer.playerChanged(activity, m_clock.now());
 }
 
+void LampCare::colouredElsewhere(std::string_view lampId)
+{
+    if (m_stopped)
+        return;
+    if (m_restorer.needsSnapshot(lampId))
+        m_restorer.remember(lampId, std::nullopt);
+    m_restorer.coloured(lampId, m_clock.now());
+}
+
 std::optional<SteadyTime> LampCare::restoreDue() const
 {
     std::optional<SteadyTime> due = m_restorer.due();

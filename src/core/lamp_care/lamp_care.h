@@ -46,6 +46,9 @@ public:
     void send(const std::vector<LampCommand>& commands);
 
     void playerChanged(PlayerActivity activity);
+    // A lamp of another system was handed a state: it counts for when the restore is due as a lamp
+    // coloured here does, and its own system puts it back.
+    void colouredElsewhere(std::string_view lampId);
     // A quit was asked for: no lamp is sent a state, put back or asked again from now on.
     void stop() { m_stopped = true; }
     [[nodiscard]] bool stopped() const { return m_stopped; }

@@ -28,11 +28,14 @@ std::string countText(std::size_t count)
 // One system: its adapter, what it told, and its sender. The sender holds the newest cover's states
 // and hands them to the adapter one send at a time, each due when the system's pace allows; an answer
 // that does not come within the time-out makes the system unreachable and drops what still waits.
+// While lamps are put back after a pause, a send first reads the lamps it colours for the first time,
+// and the lamps read are put back through the same sender, one at a time.
 class LampSystems::Entry final : public LampSystemListener {
 public:
     Entry(LampSystems& owner, SystemRecord systemRecord, std::unique_ptr<LampSystem> systemAdapter)
         : m_owner(owner), record(std::move(systemRecord)), adapter(std::move(systemAdapter)),
-          m_paceTimer(owner.m_timers.create()), m_answerTimer(owner.m_timers.create())
+          m_paceTimer(owner.m_timers.create()), m_answerTimer(owner.m_timers.create()),
+          m_stepTimer(owner.m_timers.create())
     {
     }
     Entry(const Entry&) = delete;
@@ -46,6 +49,8 @@ public:
     std::string detail;
     std::vector<SystemLamp> lamps;
     std::optional<std::string> identity;
+    // Each lamp's own state, read before its first state, in the order read; nothing when the read gave nothing.
+    std::vector<std::pair<std::string, std::optional<ReadLampState>>> reads;
 
     void start()
     {
@@ -61,9 +66,11 @@ public:
             return;
         m_stopped = true;
         m_waiting.clear();
+        m_putBack.clear();
         m_inFlight = false;
         m_paceTimer->cancel();
         m_answerTimer->cancel();
+        m_stepTimer->cancel();
         if (adapter)
             adapter->stop();
     }
@@ -78,6 +85,7 @@ public:
             refreshIfDue();
         if (commands.empty())
             return;
+        m_putBack.clear(); // the lamps not yet put back keep their reads
         if (state != SystemState::Ready) {
             m_owner.m_log.write(logLine("lamp system " + record.id + " is " + std::string{systemStateName(state)} +
                                         ": " + countText(commands.size()) + " dropped"));
@@ -85,6 +93,37 @@ public:
         }
         m_waiting.assign(std::make_move_iterator(commands.begin()), std::make_move_iterator(commands.end()));
         sendNext();
+    }
+
+    // Queues every lamp read to be put back and forgets those reads; the number queued.
+    std::size_t putBack()
+    {
+        if (m_stopped || state != SystemState::Ready || !adapter)
+            return 0;
+        m_putBack.clear();
+        for (auto read = reads.begin(); read != reads.end();) {
+            if (read->second) {
+                m_putBack.push_back(read->first);
+                ++read;
+                continue;
+            }
+            m_owner.m_log.write(
+                logLine("lamp system " + record.id + " leaves lamp " + read->first + " as it is: it was not read"));
+            read = reads.erase(read);
+        }
+        const std::size_t count = m_putBack.size();
+        if (count > 0) {
+            m_owner.m_log.write(logLine("lamp system " + record.id + " puts " + std::to_string(count) +
+                                        (count == 1 ? " lamp back" : " lamps back")));
+            sendNext();
+        }
+        return count;
+    }
+
+    void forgetReads()
+    {
+        reads.clear();
+        m_putBack.clear();
     }
 
     void lampsRead(std::vector<SystemLamp> read) override
@@ -156,6 +195,7 @@ private:
         detail = std::move(newDetail);
         if (state != SystemState::Ready) {
             m_waiting.clear();
+            m_putBack.clear();
             m_paceTimer->cancel();
         }
         if (m_owner.onSystemsChanged)
@@ -169,11 +209,15 @@ private:
 
     void sendNext()
     {
-        if (m_stopped || m_inFlight || m_waiting.empty() || !adapter)
+        if (m_stopped || m_inFlight || (m_waiting.empty() && m_putBack.empty()) || !adapter)
             return;
         const SteadyTime now = m_owner.m_clock.now();
         if (m_nextDue > now) {
             m_paceTimer->start(std::chrono::ceil<milliseconds>(m_nextDue - now), [this] { sendNext(); });
+            return;
+        }
+        if (m_waiting.empty()) {
+            putBackNext(now);
             return;
         }
         const std::size_t count = std::clamp<std::size_t>(adapter->batchLimit(), 1, m_waiting.size());
@@ -183,11 +227,71 @@ private:
         m_inFlight = true;
         const std::uint64_t number = ++m_sendNumber;
         m_nextDue = now + interval() * static_cast<long>(count);
-        m_answerTimer->start(m_owner.m_answerTimeout, [this, number] { answered(number, {}, SendResult::NoAnswer); });
-        adapter->send(batch, [this, number, batch](SendResult result) { answered(number, batch, result); });
+        m_answerTimer->start(m_owner.m_answerTimeout,
+                             [this, number] { answered(number, {}, SendResult::NoAnswer, true); });
+        std::vector<std::string> unread;
+        for (const LampStateCommand& command : batch)
+            if (m_owner.m_restoring &&
+                std::ranges::find(reads, command.key, &decltype(reads)::value_type::first) == reads.end() &&
+                std::ranges::find(unread, command.key) == unread.end())
+                unread.push_back(command.key);
+        if (unread.empty()) {
+            adapter->send(batch, [this, number, batch](SendResult result) { answered(number, batch, result); });
+            return;
+        }
+        m_readsLeft = unread.size();
+        for (const std::string& key : unread)
+            adapter->readState(key, [this, number, key, batch](std::optional<ReadLampState> read) {
+                readAnswered(number, key, std::move(read), batch);
+            });
     }
 
-    void answered(std::uint64_t number, const std::vector<LampStateCommand>& batch, SendResult result)
+    // The batch goes out once every lamp it colours for the first time was read, from the timer (never
+    // from inside the adapter's own answer), with a time-out of its own.
+    void readAnswered(std::uint64_t number, const std::string& key, std::optional<ReadLampState> read,
+                      const std::vector<LampStateCommand>& batch)
+    {
+        if (m_stopped || !m_inFlight || number != m_sendNumber)
+            return;
+        if (m_owner.m_restoring)
+            reads.emplace_back(key, std::move(read));
+        if (--m_readsLeft > 0)
+            return;
+        m_stepTimer->start(milliseconds{0}, [this, number, batch] {
+            if (m_stopped || !m_inFlight || number != m_sendNumber)
+                return;
+            m_answerTimer->start(m_owner.m_answerTimeout,
+                                 [this, number] { answered(number, {}, SendResult::NoAnswer, true); });
+            adapter->send(batch, [this, number, batch](SendResult result) { answered(number, batch, result); });
+        });
+    }
+
+    void putBackNext(SteadyTime now)
+    {
+        const std::string key = m_putBack.front();
+        m_putBack.pop_front();
+        const auto read = std::ranges::find(reads, key, &decltype(reads)::value_type::first);
+        if (read == reads.end() || !read->second) {
+            sendNext();
+            return;
+        }
+        const ReadLampState asRead = *read->second;
+        reads.erase(read);
+        m_inFlight = true;
+        const std::uint64_t number = ++m_sendNumber;
+        m_nextDue = now + interval();
+        m_answerTimer->start(m_owner.m_answerTimeout,
+                             [this, number] { answered(number, {}, SendResult::NoAnswer, true); });
+        adapter->restore(key, asRead, [this, number, key](SendResult result) {
+            if (result == SendResult::Refused && !m_stopped && m_inFlight && number == m_sendNumber)
+                m_owner.m_log.write(logLine("lamp system " + record.id + " refused to put lamp " + key + " back"));
+            // Its answer paces the next one as a send's does; nothing of it is shown in the table.
+            answered(number, {}, result == SendResult::Refused ? SendResult::Delivered : result);
+        });
+    }
+
+    void answered(std::uint64_t number, const std::vector<LampStateCommand>& batch, SendResult result,
+                  bool timedOut = false)
     {
         // An answer after its time-out, or after a newer send, is no longer awaited.
         if (m_stopped || !m_inFlight || number != m_sendNumber)
@@ -206,13 +310,13 @@ private:
             break;
         case SendResult::NoAnswer:
             if (state == SystemState::Ready)
-                becomesUnreachable(batch.empty()
+                becomesUnreachable(timedOut
                                        ? "no answer within " + std::to_string(m_owner.m_answerTimeout.count()) + " ms"
                                        : "no answer");
             return;
         }
         // The next send goes out from the timer, never from inside the adapter's own answer.
-        if (!m_waiting.empty()) {
+        if (!m_waiting.empty() || !m_putBack.empty()) {
             const SteadyTime now = m_owner.m_clock.now();
             m_paceTimer->start(m_nextDue > now ? std::chrono::ceil<milliseconds>(m_nextDue - now) : milliseconds{0},
                                [this] { sendNext(); });
@@ -223,6 +327,7 @@ private:
     {
         const std::size_t dropped = m_waiting.size();
         m_waiting.clear();
+        m_putBack.clear();
         m_paceTimer->cancel();
         // It was just asked: the next cover need not ask it to read its lamps again for a minute.
         m_lastRefresh = m_owner.m_clock.now();
@@ -244,7 +349,10 @@ private:
 
     std::unique_ptr<Timer> m_paceTimer;
     std::unique_ptr<Timer> m_answerTimer;
+    std::unique_ptr<Timer> m_stepTimer;
     std::deque<LampStateCommand> m_waiting;
+    std::deque<std::string> m_putBack; // keys of reads still to be put back
+    std::size_t m_readsLeft = 0;
     bool m_inFlight = false;
     bool m_stopped = false;
     bool m_duplicate = false;
@@ -339,7 +447,9 @@ Outcome LampSystems::restart(std::string_view id)
     (*at)->stop();
     const SystemRecord record = (*at)->record;
     const bool hadLamps = !(*at)->lamps.empty();
+    auto reads = std::move((*at)->reads); // its lamps still show what they were sent
     *at = std::make_unique<Entry>(*this, record, m_factory.create(record));
+    (*at)->reads = std::move(reads);
     m_log.write(logLine("lamp system " + record.id + " started anew"));
     (*at)->start();
     if (hadLamps && onLampsChanged)
@@ -420,6 +530,26 @@ void LampSystems::send(const std::vector<std::pair<std::string, LampState>>& sta
     // Collected first: a system told its states may report back before the next one is told.
     for (std::size_t i = 0; i < m_entries.size() && i < bySystem.size(); ++i)
         m_entries[i]->take(std::move(bySystem[i]));
+}
+
+void LampSystems::setRestoring(bool restoring)
+{
+    if (restoring == m_restoring)
+        return;
+    m_restoring = restoring;
+    if (!restoring)
+        for (const auto& entry : m_entries)
+            entry->forgetReads();
+}
+
+std::size_t LampSystems::restore()
+{
+    std::size_t count = 0;
+    if (m_stopped)
+        return count;
+    for (const auto& entry : m_entries)
+        count += entry->putBack();
+    return count;
 }
 
 void LampSystems::stop()

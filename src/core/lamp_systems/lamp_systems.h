@@ -79,6 +79,14 @@ public:
     // One cover's states, by table id ("SYSTEM/KEY"), in plan order: each system's sender drops what
     // it still holds of an older cover and starts on these at once.
     void send(const std::vector<std::pair<std::string, LampState>>& states);
+    // While on (lamps are put back after a pause), each lamp's own state is read before the first state
+    // it is sent, and not read again until it was put back. Off forgets what was read.
+    void setRestoring(bool restoring);
+    // Puts every lamp read of every ready system back as it was read, at the system's pace, and forgets
+    // those reads; a lamp whose read gave nothing is left as it is, with a log line. A system not ready
+    // keeps its reads for the next time. A newer cover's states stop what still waits to be put back
+    // (those lamps keep their reads). The number of lamps to be put back.
+    std::size_t restore();
     // A quit was asked for: no state is sent from now on, every adapter stopped.
     void stop();
 
@@ -100,6 +108,7 @@ private:
     std::chrono::milliseconds m_answerTimeout;
     std::vector<std::unique_ptr<Entry>> m_entries;
     bool m_stopped = false;
+    bool m_restoring = false;
 };
 
 } // namespace glowcast
