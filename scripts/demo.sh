@@ -12,7 +12,8 @@
 # With --systems Glowcast reaches three lamp systems at once: the first bridge, a second simulated
 # bridge (its own bridge id, three lamps), three zigbee2mqtt lamps of the stand-in on a Mosquitto
 # broker the demo starts on a free loopback port, and the six lights of the Home Assistant stand-in
-# (with an access token of the demo's own). Each cover then gives a line per system.
+# (with an access token of the demo's own) and the four segments of the WLED stand-in. Each cover then
+# gives a line per system.
 #
 # Environment: GLOWCAST_DEMO_INTERVAL  seconds between covers (default 4)
 #              GLOWCAST_DEMO_ROUNDS    times through the covers before it stops by itself
@@ -63,7 +64,8 @@ else
     cmake --preset release -B "$build" >/dev/null
 fi
 targets=(glowcast glowcast-bridge-sim glowcast-post-cover)
-[ "$systems" = yes ] && targets+=(glowcastctl glowcast-zigbee2mqtt-sim glowcast-homeassistant-sim)
+[ "$systems" = yes ] && targets+=(glowcastctl glowcast-zigbee2mqtt-sim glowcast-homeassistant-sim
+    glowcast-wled-sim)
 available=$(ninja -C "$build" -t targets all)
 for target in "${targets[@]}"; do
     grep -q "^$target: " <<<"$available" || die "this tree has no build target '$target' yet; the demo needs it"
@@ -75,6 +77,7 @@ poster=$root/$build/tools/glowcast-post-cover
 ctl=$root/$build/tools/glowcastctl
 z2m_sim=$root/$build/tools/glowcast-zigbee2mqtt-sim
 ha_sim=$root/$build/tools/glowcast-homeassistant-sim
+wled_sim=$root/$build/tools/glowcast-wled-sim
 for program in "$app" "$sim" "$poster"; do
     [ -x "$program" ] || die "$program was not built"
 done
@@ -84,13 +87,13 @@ covers=("$root"/samples/covers/*.png)
 work=$(mktemp -d /tmp/glowcast-demo.XXXXXX)
 # shellcheck source=scripts/lib/processes.sh
 source "$root/scripts/lib/processes.sh"
-bus_pid="" sim_pid="" app_pid="" player_pid="" sim2_pid="" broker_pid="" z2m_pid="" ha_pid=""
+bus_pid="" sim_pid="" app_pid="" player_pid="" sim2_pid="" broker_pid="" z2m_pid="" ha_pid="" wled_pid=""
 
 stop() {
     local status=$?
     trap - EXIT INT TERM
     # The application first, with SIGTERM, so that it saves the lamp selection as it quits.
-    for pid in "$player_pid" "$app_pid" "$ha_pid" "$z2m_pid" "$broker_pid" "$sim2_pid" "$sim_pid" "$bus_pid"; do
+    for pid in "$player_pid" "$app_pid" "$wled_pid" "$ha_pid" "$z2m_pid" "$broker_pid" "$sim2_pid" "$sim_pid" "$bus_pid"; do
         [ -n "$pid" ] || continue
         kill -TERM "$pid" 2>/dev/null || continue
         for _ in $(seq 50); do
@@ -165,7 +168,14 @@ if [ "$systems" = yes ]; then
     wait_for 100 grep -q '^listening on ' "$work/ha.out" || die "the Home Assistant stand-in did not start (see $work/ha.log)"
     ha_address=$(sed -n 's/^listening on //p' "$work/ha.out" | head -n 1)
     system_list+=$(printf '{"id": "z2m", "kind": "zigbee2mqtt", "address": "mqtt://127.0.0.1:%s/zigbee2mqtt"}, ' "$broker_port")
-    system_list+=$(printf '{"id": "ha", "kind": "homeassistant", "address": "http://%s"}], ' "$ha_address")
+    say "starting the WLED stand-in with 4 segments"
+    [ -x "$wled_sim" ] || die "$wled_sim was not built"
+    setsid "$wled_sim" --port 0 --segments 4 >"$work/wled.out" 2>"$work/wled.log" &
+    wled_pid=$!
+    wait_for 100 grep -q '^listening on ' "$work/wled.out" || die "the WLED stand-in did not start (see $work/wled.log)"
+    wled_base="http://$(sed -n 's/^listening on //p' "$work/wled.out" | head -n 1)"
+    system_list+=$(printf '{"id": "ha", "kind": "homeassistant", "address": "http://%s"}, ' "$ha_address")
+    system_list+=$(printf '{"id": "wled", "kind": "wled", "address": "%s"}], ' "$wled_base")
     # The stand-in's lamps start off: Glowcast switches each lamp on with its colour.
     system_list+='"switchOn": true, '
 fi
@@ -214,7 +224,7 @@ wait_for 900 ready || die "Glowcast did not finish its set-up in 90 s; its log: 
 if [ "$systems" = yes ]; then
     say "waiting for the other systems' lamps, and enabling each one as a user would with glowcastctl"
     other_lamps() { GLOWCAST_CONFIG_DIR="$config" "$ctl" lamps | grep -c '/' || true; }
-    listed() { [ "$(other_lamps)" -ge 12 ]; }
+    listed() { [ "$(other_lamps)" -ge 16 ]; }
     wait_for 300 listed || die "the other systems' lamps were not listed; see $work/glowcast.log"
     GLOWCAST_CONFIG_DIR="$config" "$ctl" lamps | awk -F '\t' '$1 ~ /\// && $2 == "off" { print $1 }' |
         while read -r id; do GLOWCAST_CONFIG_DIR="$config" "$ctl" enable "$id" >/dev/null; done
@@ -253,7 +263,8 @@ print_colours() {
 }
 
 # The other systems' lines for a cover: the second bridge's lamps from its simulator, and each
-# zigbee2mqtt lamp in the colour it was last sent, as the stand-in recorded it.
+# zigbee2mqtt lamp in the colour it was last sent, as the stand-in recorded it, each Home Assistant
+# light likewise, and each WLED segment in the colour the stand-in shows.
 print_systems() {
     local state
     state=$(curl -fsS "$base2/sim/state") || return 1
@@ -265,6 +276,9 @@ print_systems() {
         # shellcheck disable=SC2046
         print_colours "  ha" $(python3 "$root/scripts/lib/homeassistant_colours.py" "$work/ha.record")
     fi
+    state=$(curl -fsS "$wled_base/json") || return 1
+    # shellcheck disable=SC2046
+    print_colours "  wled" $(python3 "$root/scripts/lib/wled_colours.py" <<<"$state")
 }
 
 print_header() {
