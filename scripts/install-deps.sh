@@ -14,6 +14,8 @@ packages=(
     libcpp-httplib-dev python3
     # MQTT: the client library zigbee2mqtt lamps are reached with, and a broker the tests start
     libmosquitto-dev mosquitto
+    # a throw-away self-signed certificate for the https test
+    openssl
     # a private session bus for tests and the demo, and gdbus to post notifications by hand
     dbus dbus-bin dbus-daemon libglib2.0-bin
     # a display server for screenshots and windowed tests

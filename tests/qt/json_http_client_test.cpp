@@ -1,5 +1,6 @@
 // The HTTP side of the lamp systems that speak JSON: what a request carries, and the answers that are
-// no answer (a redirect, a reply over the cap, nobody listening, a CA file that holds no certificate).
+// no answer (a redirect, a reply over the cap, nobody listening, a CA file that holds no certificate),
+// and https to a self-signed server: answered with its certificate pinned, refused without.
 
 #include "adapters/http/json_http_client.h"
 #include "support/canned_http_server.h"
@@ -7,6 +8,12 @@
 #include "support/waiting.h"
 
 #include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QTemporaryDir>
 
 namespace glowcast {
 namespace {
@@ -80,6 +87,62 @@ TEST(JsonHttpClientTest, NobodyListeningAndAnUnusableCaFileGiveNoAnswer)
     EXPECT_EQ(callOnce(closed, {}).failure, "no answer (Connection refused)");
     JsonHttpClient pinned{{"https://127.0.0.1:1", "ha: ", std::filesystem::path{"/proc/self"}}, log};
     EXPECT_EQ(callOnce(pinned, {}).failure, "the CA file /proc/self: it is a directory, not a regular file");
+}
+
+TEST(JsonHttpClientTest, HttpsIsAnsweredWithTheCaPinnedAndRefusedWithTheSystemStore)
+{
+    // A throw-away self-signed certificate for 127.0.0.1, made here and now.
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"), key,
+                   QStringLiteral("-out"), cert});
+    ASSERT_TRUE(openssl.waitForFinished(30'000) && openssl.exitCode() == 0) << openssl.readAllStandardError().data();
+    QFile certFile(cert);
+    QFile keyFile(key);
+    ASSERT_TRUE(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
+
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(QSslCertificate(certFile.readAll(), QSsl::Pem));
+    tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa, QSsl::Pem));
+    QSslServer server;
+    server.setSslConfiguration(tls);
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    QObject::connect(&server, &QTcpServer::pendingConnectionAvailable, &server, [&server] {
+        while (QTcpSocket* socket = server.nextPendingConnection()) {
+            const auto answer = [socket] {
+                if (!socket->readAll().contains("\r\n\r\n"))
+                    return;
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\n[]");
+                socket->disconnectFromHost();
+            };
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, answer);
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            if (socket->bytesAvailable() > 0)
+                answer();
+        }
+    });
+    const std::string address = "https://127.0.0.1:" + std::to_string(server.serverPort());
+
+    JsonHttpCall call;
+    call.path = "/";
+    RecordingLog log;
+    JsonHttpClient pinned{{address, "ha: ", std::filesystem::path{cert.toStdString()}}, log};
+    const JsonHttpResult answered = callOnce(pinned, call);
+    ASSERT_TRUE(answered.answer) << answered.failure;
+    EXPECT_EQ(answered.answer->body, "[]");
+    EXPECT_TRUE(log.lines.empty());
+
+    JsonHttpClient store{{address, "ha: ", std::nullopt}, log};
+    const JsonHttpResult refused = callOnce(store, call);
+    EXPECT_FALSE(refused.answer);
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_TRUE(log.lines.front().starts_with("ha: GET /: its certificate is not trusted (")) << log.lines.front();
 }
 
 } // namespace
