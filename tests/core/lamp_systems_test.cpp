@@ -174,27 +174,28 @@ TEST_F(LampSystemsTest, ARefusedStateIsLoggedAndASystemNotReadyDropsItsStates)
     EXPECT_EQ(systems.statuses().front().detail, "the broker is away");
 }
 
-// The system listed first keeps the bridge, whichever of the two tells its id first.
-TEST_F(LampSystemsTest, TheSameBridgeTwiceIsRefusedAndStopped)
+// The system listed first keeps the device, whichever of the two tells its id first; only a bridge is
+// called one.
+TEST_F(LampSystemsTest, TheSameDeviceTwiceIsRefusedAndStopped)
 {
     FakeLampSystem& first = ready("b2", SystemKind::Bridge, 2);
     FakeLampSystem& second = ready("b3", SystemKind::Bridge, 2);
-    FakeLampSystem& third = ready("b4", SystemKind::Bridge, 2);
-    FakeLampSystem& fourth = ready("b5", SystemKind::Bridge, 2);
+    FakeLampSystem& third = ready("w4", SystemKind::Wled, 2);
+    FakeLampSystem& fourth = ready("w5", SystemKind::Wled, 2);
     first.told().identified("024743FFFE000002");
     second.told().identified("024743FFFE000002");
     second.told().lampsRead(colourLamps(2)); // told before it was stopped: not taken
-    fourth.told().identified("024743FFFE000004");
-    third.told().identified("024743FFFE000004");
+    fourth.told().identified("02005e00a1ed");
+    third.told().identified("02005e00a1ed");
     timeline.advance(0ms);
     EXPECT_EQ((std::vector<int>{first.stops, second.stops, third.stops, fourth.stops}), (std::vector<int>{0, 1, 0, 1}));
-    for (const auto& [index, kept] : {std::pair(1, "b2"), std::pair(3, "b4")}) {
+    for (const auto& [index, detail] : {std::pair(1, "the same bridge as b2"), std::pair(3, "the same device as w4")}) {
         const SystemStatus refused = systems.statuses()[static_cast<std::size_t>(index)];
         EXPECT_EQ(std::tuple(refused.state, refused.detail, refused.lampCount),
-                  std::tuple(SystemState::Refused, std::string("the same bridge as ") + kept, 0u));
+                  std::tuple(SystemState::Refused, std::string(detail), 0u));
     }
     EXPECT_EQ(log.lines, (Strings{"lamp system b3 is the same bridge as b2, not used",
-                                  "lamp system b5 is the same bridge as b4, not used"}));
+                                  "lamp system w5 is the same device as w4, not used"}));
 }
 
 TEST_F(LampSystemsTest, AddRefusesWhatCannotBeASystemAndLoadKeepsWhatThisBuildCannotReach)

@@ -101,6 +101,11 @@ TEST(WledJsonTest, OnlySegmentsWithRgbAreColourLampsAndRgbwOnesTakeAFourthValue)
         EXPECT_EQ(lamp.lamp.capabilities.kind, row.colour ? LampKind::Colour : LampKind::Dimmable);
     }
     EXPECT_FALSE(readWledInfo("<html></html>"));
+    // The MAC is the device's identity: only 12 hex digits are one.
+    for (const auto& [json, mac] :
+         {std::pair(R"({"mac":"02005E00A1ED"})", "02005e00a1ed"), std::pair(R"({"mac":"02:00:5e:00:a1:ed"})", ""),
+          std::pair(R"({"mac":"02005e00a1eg"})", ""), std::pair(R"({"mac":2005})", "")})
+        EXPECT_EQ(readWledInfo(json).value_or(WledInfo{}).mac, mac) << json;
 }
 
 TEST(WledJsonTest, ACoverBodyLeavesOutTheSwitchAndTheFadeWhenTheStatesHaveNone)
@@ -149,12 +154,15 @@ public:
                 lines.push_back(line.toStdString());
         return lines;
     }
-    [[nodiscard]] QJsonArray segments() const
+    [[nodiscard]] std::string get(const std::string& path) const
     {
         RecordingLog log;
         QtHttpTransport http{log, {5s, std::size_t{1} << 20}};
-        const std::string state = http.send({HttpMethod::Get, address + "/json/state", {}, 5s}).value_or("");
-        return QJsonDocument::fromJson(QByteArray::fromStdString(state))[QStringLiteral("seg")].toArray();
+        return http.send({HttpMethod::Get, address + path, {}, 5s}).value_or("");
+    }
+    [[nodiscard]] QJsonArray segments() const
+    {
+        return QJsonDocument::fromJson(QByteArray::fromStdString(get("/json/state")))[QStringLiteral("seg")].toArray();
     }
     std::string address; // "http://127.0.0.1:PORT", empty when the stand-in did not start
 };
@@ -190,8 +198,9 @@ TEST(WledSystemTest, SendsACoverInOnePostAndPutsEachSegmentBackAsItWasRead)
     ASSERT_FALSE(sim.address.empty());
     const QJsonArray before = sim.segments();
     Adapter wled{sim.address};
-    ASSERT_TRUE(wled.waitForTold(1));
-    EXPECT_EQ(wled.listener.told[0], "lamps 0,1,2,3");
+    ASSERT_TRUE(wled.waitForTold(2));
+    EXPECT_EQ(wled.listener.told[0], "id 02005e00a1ed") << "its MAC from /json/info";
+    EXPECT_EQ(wled.listener.told[1], "lamps 0,1,2,3");
     EXPECT_EQ(wled.listener.lamps[1].name, "Strip 1");
     EXPECT_EQ(wled.listener.lamps[1].capabilities, (LampCapabilities{LampKind::Colour, kSrgbGamut, std::nullopt}));
     EXPECT_EQ(wled.listener.lamps[3].capabilities.kind, LampKind::Dimmable) << "colour temperature only";
@@ -234,7 +243,7 @@ TEST(WledSystemTest, SendsACoverInOnePostAndPutsEachSegmentBackAsItWasRead)
     EXPECT_NE(after[2], before[2]) << "never read, so never put back";
 }
 
-// Each row: how the stand-in answers, what the adapter tells first and a part of its log.
+// Each row: how the stand-in answers, what the adapter tells after its MAC and a part of its log.
 TEST(WledSystemTest, AnswersNoDeviceGivesAreAStateAndALogLine)
 {
     std::string sixtyFour = "lamps 0";
@@ -265,8 +274,8 @@ TEST(WledSystemTest, AnswersNoDeviceGivesAreAStateAndALogLine)
             return text;
         };
         Adapter wled{sim.address};
-        ASSERT_TRUE(wled.waitForTold(1));
-        EXPECT_EQ(wled.listener.told[0], here(row.told));
+        ASSERT_TRUE(wled.waitForTold(2)); // its MAC first: /json/info answers well in every row
+        EXPECT_EQ(wled.listener.told[1], here(row.told));
         EXPECT_TRUE(row.logged.empty() || testing::logHas(wled.log, here(row.logged)))
             << ::testing::PrintToString(wled.log.lines);
     }
@@ -278,7 +287,7 @@ TEST(WledSystemTest, SixtyFourSegmentsTakeOnePostAndADeviceGoneBeforeTheRestoreI
     ASSERT_FALSE(sim->address.empty());
     const std::string address = sim->address;
     Adapter wled{address};
-    ASSERT_TRUE(wled.waitForTold(1));
+    ASSERT_TRUE(wled.waitForTold(2));
     std::vector<LampStateCommand> commands;
     for (const SystemLamp& lamp : wled.listener.lamps)
         commands.push_back({lamp.key, stateOf(100, Chromaticity{0.3, 0.6})});

@@ -136,6 +136,9 @@ std::optional<WledInfo> readWledInfo(std::string_view json)
             break;
         info.segmentCapabilities.push_back(wholeIn(each, 255).value_or(kRgb));
     }
+    const QString mac = document.object()[QStringLiteral("mac")].toString().toLower();
+    if (mac.size() == 12 && std::ranges::all_of(mac, [](QChar c) { return c.isDigit() || (c >= u'a' && c <= u'f'); }))
+        info.mac = mac.toStdString();
     return info;
 }
 

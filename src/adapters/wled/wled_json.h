@@ -38,9 +38,11 @@ inline constexpr std::size_t kMostWledSegments = 64;
 
 // What each segment's LEDs can show, from GET /json/info's light capabilities: bit 1 RGB, bit 2 a white
 // channel, bit 4 colour temperature; per segment from "leds"."seglc", else the device's "leds"."lc".
+// mac: the device's "mac" as 12 lower-case hex digits, its identity; empty when it tells none.
 struct WledInfo {
     std::vector<int> segmentCapabilities;
     std::optional<int> capabilities;
+    std::string mac;
     friend bool operator==(const WledInfo&, const WledInfo&) = default;
 };
 [[nodiscard]] std::optional<WledInfo> readWledInfo(std::string_view json);

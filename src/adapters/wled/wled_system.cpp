@@ -80,6 +80,8 @@ void WledSystem::start()
             tellState(SystemState::Unreachable, "no WLED information from " + m_base);
             return;
         }
+        if (LampSystemListener* told = listener(); told != nullptr && !info->mac.empty())
+            told->identified(info->mac);
         readSegments(*info);
     });
 }

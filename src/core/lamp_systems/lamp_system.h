@@ -74,8 +74,8 @@ public:
     // The system gave credentials to keep (a bridge's user name after its link button was pressed):
     // stored in the system's record.
     virtual void userObtained(std::string user) = 0;
-    // The device's own identity (a bridge's id): a second system with the identity of one already
-    // there is refused, so the same bridge is never added twice.
+    // The device's own identity (a bridge's id, a WLED device's MAC): a second system with the identity
+    // of one already there is refused, so the same device is never added twice.
     virtual void identified(std::string identity) = 0;
 };
 

@@ -164,20 +164,22 @@ public:
         });
         if (other == entries.end())
             return;
-        // The system listed first keeps the bridge, whichever answered first: the same one at every start.
+        // The system listed first keeps the device, whichever answered first: the same one at every start.
         if (other < self)
-            refuseAsSameBridgeAs(**other);
+            refuseAsSameDeviceAs(**other);
         else
-            (*other)->refuseAsSameBridgeAs(*this);
+            (*other)->refuseAsSameDeviceAs(*this);
     }
 
 private:
-    void refuseAsSameBridgeAs(const Entry& kept)
+    void refuseAsSameDeviceAs(const Entry& kept)
     {
         m_duplicate = true;
-        m_owner.m_log.write(
-            logLine("lamp system " + record.id + " is the same bridge as " + kept.record.id + ", not used"));
-        becomes(SystemState::Refused, "the same bridge as " + kept.record.id);
+        const std::string same =
+            std::string{record.kind == SystemKind::Bridge ? "the same bridge as " : "the same device as "} +
+            kept.record.id;
+        m_owner.m_log.write(logLine("lamp system " + record.id + " is " + same + ", not used"));
+        becomes(SystemState::Refused, same);
         lamps.clear();
         // Not stopped from inside a call of its own: the adapter may still be working through it.
         m_paceTimer->start(milliseconds{0}, [this] { stop(); });
