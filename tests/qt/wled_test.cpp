@@ -225,6 +225,10 @@ TEST(WledSystemTest, SendsACoverInOnePostAndPutsEachSegmentBackAsItWasRead)
               std::vector<std::string>{
                   R"(POST /json/state {"seg":[{"id":0,"on":true,"bri":255,"fx":0,"col":[[255,0,0]]},)"
                   R"({"id":1,"on":true,"bri":255,"fx":0,"col":[[255,0,0,0]]},{"id":2,"on":true,"bri":128}],"tt":4})"});
+    // The page shows what the LEDs give off at the device's brightness of 200: red, and white only at 128.
+    const std::string page = sim.get("/");
+    EXPECT_NE(page.find("background-color: #c80000"), std::string::npos) << page;
+    EXPECT_NE(page.find("background-color: #646464"), std::string::npos) << page;
 
     for (const char* key : {"0", "1"})
         wled.system.restore(key, *reads[key], [&](SendResult result) { results.push_back(result); });

@@ -3,6 +3,8 @@
 
 #include "adapters/files/system_secrets.h"
 #include "adapters/qt/program_command_line.h"
+#include "core/lamp_care/srgb.h"
+#include "sim_page/swatch_page.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,6 +13,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
@@ -151,19 +154,37 @@ std::optional<std::string> apply(Light& light, const std::string& service, const
     return std::nullopt;
 }
 
+// Each light as the page shows it: an xy colour at its brightness, a colour temperature as a warm or
+// cool white, brightness alone as grey, on/off as white, off as black.
 std::string page(const std::vector<Light>& lights)
 {
-    std::string html = "<!doctype html><meta charset=utf-8><meta http-equiv=refresh content=1>"
-                       "<title>Home Assistant stand-in</title><table><tr><th>Light<th>State<th>Mode<th>Brightness"
-                       "<th>Colour</tr>";
+    std::vector<glowcast::sim::Swatch> swatches;
     for (const Light& light : lights) {
-        const std::string colour = light.colourMode == "color_temp"
-                                       ? std::to_string(light.kelvin) + " K"
-                                       : "x " + std::to_string(light.x) + ", y " + std::to_string(light.y);
-        html += "<tr><td>" + light.name + "<td>" + light.state + "<td>" + light.colourMode + "<td>" +
-                std::to_string(light.brightness) + "<td>" + colour + "</tr>";
+        glowcast::sim::Swatch swatch{light.name + " (" + light.entityId + ")",
+                                     255,
+                                     255,
+                                     255,
+                                     light.state + (light.state == "on" ? ", " + light.colourMode : ""),
+                                     light.state == "unavailable"};
+        if (light.colourMode == "color_temp") {
+            const double warm = std::clamp((6500.0 - light.kelvin) / 4500.0, 0.0, 1.0);
+            swatch.green = static_cast<int>(std::lround(255 * (1 - 0.3 * warm)));
+            swatch.blue = static_cast<int>(std::lround(255 * (1 - 0.7 * warm)));
+            swatch.detail += " " + std::to_string(light.kelvin) + " K";
+        } else if (takesColour(light)) {
+            const glowcast::RgbBytes rgb = glowcast::rgbBytesAtFullValue({light.x, light.y});
+            swatch.red = rgb.red;
+            swatch.green = rgb.green;
+            swatch.blue = rgb.blue;
+        }
+        const double level = light.state != "on" ? 0.0 : dims(light) ? light.brightness / 255.0 : 1.0;
+        for (int* channel : {&swatch.red, &swatch.green, &swatch.blue})
+            *channel = static_cast<int>(std::lround(*channel * level));
+        if (light.state == "on" && dims(light))
+            swatch.detail += ", brightness " + std::to_string(light.brightness);
+        swatches.push_back(std::move(swatch));
     }
-    return html + "</table>";
+    return glowcast::sim::swatchPage("Home Assistant stand-in", swatches);
 }
 
 void json(httplib::Response& response, int status, const QJsonDocument& document)

@@ -2,6 +2,7 @@
 // API documentation, for tests, the demo and users without a strip.
 
 #include "adapters/qt/program_command_line.h"
+#include "sim_page/swatch_page.h"
 
 #include <httplib.h>
 
@@ -9,12 +10,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <pthread.h>
 #include <unistd.h>
@@ -28,7 +31,8 @@ const char* const kDescription =
     "\"POST PATH BODY\" on standard output. The first line is \"listening on HOST:PORT\".\n"
     "Segments in turn: RGB, RGBW, white only, colour temperature (white only); then again.\n"
     "--hostile makes every answer but /json/info one a device must never give: html (a web page), huge (50 MB),\n"
-    "deep (lists nested 10,000 deep), control (segment names with control characters).";
+    "deep (lists nested 10,000 deep), control (segment names with control characters).\n"
+    "GET / shows the segments in their colours.";
 
 constexpr int kRgb = 1;
 constexpr int kWhite = 2;
@@ -162,6 +166,34 @@ public:
         response.set_content(QJsonDocument(answer).toJson(QJsonDocument::Compact).toStdString(), "application/json");
     }
 
+    // Each segment as its LEDs show it: the first colour slot of an RGB segment, white for one without RGB,
+    // at the segment's and the device's brightness; off as black.
+    std::string page()
+    {
+        const std::lock_guard lock(m_mutex);
+        const double device =
+            m_state[QStringLiteral("on")].toBool() ? m_state[QStringLiteral("bri")].toInt() / 255.0 : 0;
+        std::vector<glowcast::sim::Swatch> swatches;
+        const QJsonArray segments = m_state[QStringLiteral("seg")].toArray();
+        for (qsizetype index = 0; index < segments.size(); ++index) {
+            const QJsonObject segment = segments[index].toObject();
+            const bool on = segment[QStringLiteral("on")].toBool();
+            const int brightness = segment[QStringLiteral("bri")].toInt();
+            const QJsonArray first = segment[QStringLiteral("col")].toArray().first().toArray();
+            const bool rgb = (m_capabilities[index].toInt() & kRgb) != 0;
+            const double level = on ? device * brightness / 255.0 : 0;
+            const auto channel = [&](int at) {
+                return static_cast<int>(std::lround(level * (rgb ? first[at].toInt() : 255)));
+            };
+            swatches.push_back({segment[QStringLiteral("n")].toString().toStdString(), channel(0), channel(1),
+                                channel(2),
+                                "segment " + std::to_string(index) +
+                                    (on ? ", on, bri " + std::to_string(brightness) : std::string{", off"}) +
+                                    (rgb ? "" : ", white only")});
+        }
+        return glowcast::sim::swatchPage("WLED stand-in", swatches);
+    }
+
 private:
     QJsonObject info() const
     {
@@ -256,6 +288,9 @@ int main(int argc, char** argv)
     const auto handle = [&device](const httplib::Request& request, httplib::Response& response) {
         device.handle(request, response);
     };
+    server.Get("/", [&device](const httplib::Request&, httplib::Response& response) {
+        response.set_content(device.page(), "text/html; charset=utf-8");
+    });
     for (const char* path : {"/json", "/json/state", "/json/info"})
         server.Get(path, handle);
     for (const char* path : {"/json", "/json/state"})
