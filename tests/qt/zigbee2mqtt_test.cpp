@@ -210,6 +210,25 @@ TEST(Zigbee2MqttPayloadTest, ReadsALampsStateFromItsDevicesMessage)
     };
     for (const auto& row : rows)
         EXPECT_EQ(readZigbee2MqttState(row.lamp, row.json), row.state) << row.json;
+    // A lamp that reports its colour only as hue and saturation is put back with them.
+    const Zigbee2MqttLamp hs = lampOf(device("0x1", "Lamp", light(kState + "," + kBrightness + "," + kHs)));
+    const struct {
+        std::string json;
+        std::string restore;
+    } restores[] = {
+        {R"({"state":"ON","brightness":77,"color_mode":"hs","color":{"hue":120,"saturation":50}})",
+         R"({"brightness":77,"color":{"hue":120,"saturation":50}})"},
+        {R"({"state":"ON","brightness":9,"color":{"hue":299.6,"saturation":91}})",
+         R"({"brightness":9,"color":{"hue":300,"saturation":91}})"},
+        {R"({"state":"ON","brightness":1,"color":{"hue":17,"saturation":0}})",
+         R"({"brightness":1,"color":{"hue":0,"saturation":0}})"},
+        {R"({"state":"ON","color":{"hue":200,"saturation":250}})", R"({"color":{"hue":200,"saturation":100}})"},
+        {R"({"state":"ON","brightness":40,"color":{"hue":"red","saturation":50}})", R"({"brightness":40})"},
+    };
+    for (const auto& row : restores)
+        EXPECT_EQ(zigbee2MqttRestorePayload(hs, readZigbee2MqttState(hs, row.json).value_or(ReadLampState{})),
+                  row.restore)
+            << row.json;
     EXPECT_EQ(readOnline("online"), true);
     EXPECT_EQ(readOnline(R"({"state":"offline"})"), false);
     EXPECT_EQ(readOnline("maybe"), std::nullopt);

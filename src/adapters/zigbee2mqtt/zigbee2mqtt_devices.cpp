@@ -239,9 +239,15 @@ std::optional<ReadLampState> readZigbee2MqttState(const Zigbee2MqttLamp& lamp, s
     const bool temperatureMode = message[QStringLiteral("color_mode")].toString() == u"color_temp";
     const QJsonObject colour =
         lamp.colourProperty ? message[QString::fromStdString(*lamp.colourProperty)].toObject() : QJsonObject();
+    const QJsonValue hue = colour[QStringLiteral("hue")];
+    const QJsonValue saturation = colour[QStringLiteral("saturation")];
     if (!temperatureMode && colour[QStringLiteral("x")].isDouble() && colour[QStringLiteral("y")].isDouble())
         state.shown.chromaticity =
             Chromaticity{colour[QStringLiteral("x")].toDouble(), colour[QStringLiteral("y")].toDouble()};
+    else if (!temperatureMode && hue.isDouble() && saturation.isDouble())
+        state.shown.chromaticity =
+            chromaticityOf({static_cast<int>(std::lround(std::clamp(hue.toDouble(), 0.0, 359.0))),
+                            static_cast<int>(std::lround(std::clamp(saturation.toDouble(), 0.0, 100.0)))});
     else if (lamp.colourTemperatureProperty)
         if (const QJsonValue mired = message[QString::fromStdString(*lamp.colourTemperatureProperty)]; mired.isDouble())
             state.shown.mired = mired.toInt();
@@ -289,6 +295,43 @@ HueSaturation hueSaturationOf(Chromaticity point)
     else
         hue = 60.0 * ((rgb[0] - rgb[1]) / spread + 4.0);
     return {static_cast<int>(std::lround(hue)) % 360, static_cast<int>(std::lround(spread * 100.0))};
+}
+
+Chromaticity chromaticityOf(HueSaturation colour)
+{
+    // The display's colour at full value, its parts decoded to linear light, then to XYZ (sRGB, D65).
+    const double spread = colour.saturation / 100.0;
+    const double sector = std::fmod(colour.hue / 60.0, 6.0);
+    const double rising = 1.0 - spread * (1.0 - std::fmod(sector, 1.0)); // the part that grows within the sector
+    const double falling = 1.0 - spread * std::fmod(sector, 1.0);
+    const double low = 1.0 - spread;
+    std::array<double, 3> rgb{};
+    switch (static_cast<int>(sector)) {
+    case 0:
+        rgb = {1.0, rising, low};
+        break;
+    case 1:
+        rgb = {falling, 1.0, low};
+        break;
+    case 2:
+        rgb = {low, 1.0, rising};
+        break;
+    case 3:
+        rgb = {low, falling, 1.0};
+        break;
+    case 4:
+        rgb = {rising, low, 1.0};
+        break;
+    default:
+        rgb = {1.0, low, falling};
+        break;
+    }
+    for (double& part : rgb)
+        part = std::pow(part, 2.2);
+    const double x = 0.4124 * rgb[0] + 0.3576 * rgb[1] + 0.1805 * rgb[2];
+    const double y = 0.2126 * rgb[0] + 0.7152 * rgb[1] + 0.0722 * rgb[2];
+    const double z = 0.0193 * rgb[0] + 0.1192 * rgb[1] + 0.9505 * rgb[2];
+    return {x / (x + y + z), y / (x + y + z)};
 }
 
 } // namespace glowcast

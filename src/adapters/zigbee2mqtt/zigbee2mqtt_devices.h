@@ -50,7 +50,8 @@ inline constexpr std::size_t kMostZigbee2MqttDevices = 5'000;
 [[nodiscard]] std::string zigbee2MqttRestorePayload(const Zigbee2MqttLamp& lamp, const ReadLampState& state);
 
 // The lamp's state in a state message of its device (BASE/<friendly name>); nothing when the message is
-// not a JSON object or lacks the lamp's state.
+// not a JSON object or lacks the lamp's state. A colour given only as hue and saturation is read as the
+// chromaticity of them.
 [[nodiscard]] std::optional<ReadLampState> readZigbee2MqttState(const Zigbee2MqttLamp& lamp, std::string_view json);
 
 // Whether a bridge/state or availability message says online: "online" or {"state":"online"}; nothing
@@ -64,5 +65,8 @@ struct HueSaturation {
     friend bool operator==(const HueSaturation&, const HueSaturation&) = default;
 };
 [[nodiscard]] HueSaturation hueSaturationOf(Chromaticity point);
+// The chromaticity an sRGB display shows the hue and saturation at (at full value): hueSaturationOf turns
+// it back into them, but for saturations of 92 to 99, which come back as 100.
+[[nodiscard]] Chromaticity chromaticityOf(HueSaturation colour);
 
 } // namespace glowcast
