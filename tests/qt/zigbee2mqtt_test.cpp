@@ -253,10 +253,11 @@ protected:
         ASSERT_TRUE(standIn.online) << broker.output().toStdString() << standIn.output().toStdString();
     }
     std::unique_ptr<Zigbee2MqttSystem> startSystem(testing::RecordingListener& told,
-                                                   std::size_t maxPayloadBytes = std::size_t{8} << 20)
+                                                   std::size_t maxPayloadBytes = std::size_t{8} << 20,
+                                                   const std::string& host = "127.0.0.1")
     {
         auto system = std::make_unique<Zigbee2MqttSystem>(
-            Zigbee2MqttSystem::Options{"z2m", "127.0.0.1", broker.port(), "zigbee2mqtt", std::nullopt, std::nullopt,
+            Zigbee2MqttSystem::Options{"z2m", host, broker.port(), "zigbee2mqtt", std::nullopt, std::nullopt,
                                        std::chrono::milliseconds{2'000}, std::chrono::milliseconds{5'000},
                                        maxPayloadBytes},
             log);
@@ -334,6 +335,31 @@ TEST_F(Zigbee2MqttSystemTest, FindsTheLampsSubscribesOnlyToWhatItNeedsSendsReads
     ASSERT_TRUE(waitForState("offline"));
     EXPECT_EQ(lastState(listener), "state offline: zigbee2mqtt is offline");
     EXPECT_EQ(sendAndWait(*system, {{"0x00124b0000000004", lampState(false, 11)}}), SendResult::NoAnswer);
+}
+
+// The broker's host name is looked up off the main thread: "localhost" (from /etc/hosts) connects; a name
+// under ".invalid" never resolves and shows as unreachable, named in the state and the log. Its first label
+// is longer than a DNS label may be, so the lookup fails on this machine without asking a name server.
+TEST_F(Zigbee2MqttSystemTest, TheBrokersNameIsLookedUpAndOneThatDoesNotResolveIsUnreachable)
+{
+    const std::string port = std::to_string(broker.port());
+    const std::string nowhere = std::string(64, 'b') + ".glowcast.invalid";
+    const struct {
+        std::string host;
+        std::string state; // its start
+        std::string line;
+    } rows[] = {
+        {"localhost", "state ready: ", "z2m: connected to the broker at localhost:" + port},
+        {nowhere, "state unreachable: broker at " + nowhere + ":" + port + ": the name does not resolve: ",
+         "z2m: cannot connect to the broker at " + nowhere + ":" + port + ": the name does not resolve: "},
+    };
+    for (const auto& row : rows) {
+        testing::RecordingListener told;
+        const auto system = startSystem(told, std::size_t{8} << 20, row.host);
+        EXPECT_EQ(lastState(told), ""); // never inside the call
+        EXPECT_TRUE(waitFor([&] { return lastState(told).starts_with(row.state); }, 20'000)) << lastState(told);
+        EXPECT_TRUE(logHas(log, row.line)) << row.host;
+    }
 }
 
 TEST_F(Zigbee2MqttSystemTest, ABrokerRestartDropsWhatWasSentMeanwhileAndThenServesAgain)

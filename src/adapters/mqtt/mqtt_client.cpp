@@ -3,10 +3,13 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QMetaObject>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +41,11 @@ std::string errorText(int result)
 
 MqttClient::MqttClient(Options options, Log& log) : m_options(std::move(options)), m_log(log)
 {
+    m_lookupAgain.setSingleShot(true);
+    QObject::connect(&m_lookupAgain, &QTimer::timeout, this, [this] {
+        if (m_running)
+            lookUp();
+    });
 }
 
 MqttClient::~MqttClient()
@@ -83,9 +91,45 @@ bool MqttClient::start()
         mosquitto_will_set(m_client, m_options.will->first.c_str(), static_cast<int>(m_options.will->second.size()),
                            m_options.will->second.data(), 0, true);
     m_running = true;
+    m_lookupDelaySeconds = kReconnectDelaySeconds;
+    if (QHostAddress numeric; numeric.setAddress(QString::fromStdString(m_options.host)))
+        return connectTo(m_options.host);
+    lookUp();
+    return true;
+}
+
+void MqttClient::lookUp()
+{
+    // The context of the previous lookup, which has answered, goes with it.
+    m_lookup = std::make_unique<QObject>();
+    QHostInfo::lookupHost(QString::fromStdString(m_options.host), m_lookup.get(), [this](const QHostInfo& info) {
+        if (!m_running)
+            return;
+        const QList<QHostAddress> addresses = info.addresses();
+        if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
+            const std::string reason = "the name does not resolve: " + info.errorString().toStdString();
+            if (!m_loggedDown)
+                log("cannot connect to the broker at " + m_options.host + ":" + std::to_string(m_options.port) + ": " +
+                    reason);
+            m_loggedDown = true;
+            m_lookupAgain.start(std::chrono::seconds(m_lookupDelaySeconds));
+            m_lookupDelaySeconds = std::min(m_lookupDelaySeconds * 2, kReconnectDelayMaxSeconds);
+            if (onDisconnected)
+                onDisconnected(reason, false);
+            return;
+        }
+        // An IPv4 address first: a broker on a name that has both often listens on IPv4 only.
+        const auto ipv4 = std::ranges::find(addresses, QAbstractSocket::IPv4Protocol, &QHostAddress::protocol);
+        connectTo((ipv4 != addresses.end() ? *ipv4 : addresses.front()).toString().toStdString());
+    });
+}
+
+bool MqttClient::connectTo(const std::string& address)
+{
+    // The network loop reconnects after a lost connection by itself, to this address: the name is not
+    // looked up again then (taking the reconnects over from the loop for a fresh lookup is not worth it).
     // An immediate failure (nothing listens) is tried again by the network loop like a lost connection.
-    const int result =
-        mosquitto_connect_async(m_client, m_options.host.c_str(), m_options.port, m_options.keepAliveSeconds);
+    const int result = mosquitto_connect_async(m_client, address.c_str(), m_options.port, m_options.keepAliveSeconds);
     if (result != MOSQ_ERR_SUCCESS) {
         log("cannot connect to the broker at " + m_options.host + ":" + std::to_string(m_options.port) + ": " +
             errorText(result));
@@ -105,9 +149,10 @@ void MqttClient::stop()
         return;
     m_running = false;
     m_connected = false;
+    m_lookupAgain.stop();
+    m_lookup.reset();
     mosquitto_disconnect(m_client);
-    // The loop leaves its back-off wait at once when told to stop (only a lookup of the host name in
-    // progress holds it until the lookup ends).
+    // The loop leaves its back-off wait at once when told to stop.
     mosquitto_loop_stop(m_client, false);
     mosquitto_destroy(m_client);
     m_client = nullptr;

@@ -4,9 +4,11 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QTimer>
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,13 +20,13 @@ namespace glowcast {
 
 // An MQTT client on libmosquitto. Its network loop runs on a thread of its own; every callback below
 // is called later on the thread that made the client (the main thread), handed over by queued
-// invocation, and never after stop() returned. Nothing blocks the caller but the address lookup of a
-// host name when connecting. It speaks MQTT 5. Publishes are QoS 0 and leave only while connected: one
-// made while the connection is away is dropped with a log line and never sent later. The broker is told
-// the largest packet we take, so it drops larger messages itself; a message whose payload still exceeds
-// the cap is dropped with a log line. A lost or refused connection is tried again after 1 s, then twice
-// as long each time up to 30 s; the subscriptions are made again on every connect. The password is never
-// logged.
+// invocation, and never after stop() returned. Nothing blocks the caller: the broker's host name is looked
+// up asynchronously and the connection made to its address; a name that does not resolve is told as a
+// failed connection and looked up again after the back-off below. It speaks MQTT 5. Publishes are QoS 0 and leave only
+// while connected: one made while the connection is away is dropped with a log line and never sent later. The broker is
+// told the largest packet we take, so it drops larger messages itself; a message whose payload still exceeds the cap is
+// dropped with a log line. A lost or refused connection is tried again after 1 s, then twice as long each time up to 30
+// s; the subscriptions are made again on every connect. The password is never logged.
 class MqttClient final : public QObject {
 public:
     struct Options {
@@ -69,6 +71,8 @@ private:
     static void disconnectCallback(mosquitto* client, void* self, int result);
     static void messageCallback(mosquitto* client, void* self, const mosquitto_message* message);
 
+    void lookUp();
+    bool connectTo(const std::string& address);
     void connectedNow(int result);
     void disconnectedNow(const std::string& reason);
     void log(const std::string& line);
@@ -77,11 +81,13 @@ private:
     Log& m_log;
     mosquitto* m_client = nullptr;
     std::set<std::string> m_topics;
+    std::unique_ptr<QObject> m_lookup; // the lookup in progress answers to it; gone with stop()
+    QTimer m_lookupAgain;
+    unsigned m_lookupDelaySeconds = 0;
     bool m_running = false;
     bool m_connected = false;
-    bool m_loggedDown = false;
-    std::optional<std::string>
-        m_refusal; // why the broker turned the last attempt away // one line per outage, not one per failed attempt
+    bool m_loggedDown = false;            // one line per outage, not one per failed attempt
+    std::optional<std::string> m_refusal; // why the broker turned the last attempt away
 };
 
 } // namespace glowcast
