@@ -67,6 +67,7 @@ TEST(ArtUrlTest, ReadsEveryKindAndRefusesTheRest)
         {"data:;base64,+-/_AZaz09+/-_-_",
          ArtData{{0xFB, 0xEF, 0xFF, 0x01, 0x96, 0xB3, 0xD3, 0xDF, 0xBF, 0xFB, 0xFF, 0xBF}}},
         {"data:;base64,QQ=", ArtRefused{"the data URI's base64 is broken"}},
+        {"data:;base64,QQ%3", ArtRefused{"the data URI has a broken percent escape"}},
         {"data:;base64,QUJDQ", ArtRefused{"the data URI's base64 is broken"}},
         {"data:," + std::string(48, 'a'), ArtRefused{"the data URI holds 48 bytes, more than the 16 a cover may have"}},
         {"data:," + std::string(51, 'a'),

@@ -169,12 +169,12 @@ TEST_F(LampCareTest, PacesTwelveLampsEvenlyAtTenASecond)
 TEST_F(LampCareTest, AnOverloadedBridgeGetsOneResendAfterItsWaitAndTheNextCommandsSlowDown)
 {
     const std::pair<std::vector<std::optional<HttpReply>>, Times> rows[] = {
-        {{HttpReply{429, "", 2s}}, {0, 2000, 2100, 2200}}, // lamp 1, lamp 1 again, lamps 2 and 3
-        {{HttpReply{503, "", {}}}, {0, 1000, 1100, 1200}},
+        {{HttpReply{429, "", 2s}}, {0, 2000, 2100, 2200, 2300}}, // lamp 1, lamp 1 again, lamps 2 and 3
+        {{HttpReply{503, "", {}}}, {0, 1000, 1100, 1200, 1300}},
         // A storm: one resend after at most 3 s, then no waiting past the batch's few seconds.
         {{HttpReply{429, "", 60s}, HttpReply{429, "", 60s}, HttpReply{429, "", 3s}, HttpReply{429, "", 3s}},
-         {0, 3000, 3100, 3300}},
-        {{std::nullopt}, {0, 0, 0}}, // no reply: no resend
+         {0, 3000, 3100, 3300, 3700}},
+        {{std::nullopt}, {0, 0, 0, 0}}, // no reply: no resend
     };
     for (const auto& [replies, sentAt] : rows) {
         SleptTime clock;
@@ -182,6 +182,7 @@ TEST_F(LampCareTest, AnOverloadedBridgeGetsOneResendAfterItsWaitAndTheNextComman
         LampCare fresh{overloaded, clock, clock.sleeper, log};
         overloaded.replies.assign(replies.begin(), replies.end());
         fresh.send(lamps(3));
+        fresh.send(lamps(1)); // the slowing holds through the batch after an overload
         EXPECT_EQ(overloaded.sentAt, sentAt);
     }
 }
@@ -246,7 +247,7 @@ TEST(BridgeFieldsTest, ReadsListTextsExactlyOrNotAtAll)
     EXPECT_EQ(gamutFrom("[[0.3,0.3],[0.31,0.35],[0.35,0.33]]"),
               (Gamut{{Chromaticity{0.3, 0.3}, Chromaticity{0.31, 0.35}, Chromaticity{0.35, 0.33}}}));
     for (const char* bad : {"[[0.6915,0.3083]", "[[0.1,0.1],[0.1,0.1],[0.2,0.2]]", "[[0.7,0.3],[0.2,0.7]]",
-                            "[[0.3,0.3],[0.31,0.34],[0.34,0.32]]"})
+                            "[[0.3,0.3],[0.31,0.34],[0.34,0.32]]", "[[0.6915,0.3083],[0.17,0.7],[0.1532,0.0475]]x"})
         EXPECT_EQ(gamutFrom(bad), std::nullopt) << bad;
 }
 
@@ -297,6 +298,7 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
     const Dictionary belowTheCurve{{"bri", 9.0}, {"xy", "[0.4500,0.3800]"}};
     const Dictionary yellowGreen{{"bri", 9.0}, {"xy", "[0.450,0.540]"}};
     const Dictionary daylight{{"bri", 9.0}, {"xy", "[0.3127,0.3290]"}};
+    const Dictionary unreadable{{"bri", 9.0}, {"xy", "[0.64]"}};
     const LampCapabilities unknown;
     const LampCapabilities gamutA{LampKind::Colour, gamutOfType("A"), {}};
     const LampCapabilities white{LampKind::ColourTemperature, {}, MiredRange{153, 500}};
@@ -317,6 +319,7 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
         {blue, gamutA, fit, R"({"bri":128,"xy":[0.1418,0.0815]})"},
         {zero, gamutA, fit, R"({"bri":0,"sat":0})"},
         {red, gamutA, fit, R"({"bri":12,"xy":[0.640,0.330]})"},
+        {unreadable, gamutA, fit, R"({"bri":9,"xy":[0.64]})"},           // a colour it cannot read goes as it is
         {yellowGreen, gamutA, fit, R"({"bri":9,"xy":[0.4359,0.5234]})"}, // beyond the red-green side
         // The nearest white: 4000 K lies on the curve at (0.3805, 0.3767), 250 mired; a point off it is
         // nearest in CIE 1960 u, v; colours far off the curve take the nearer end of the lamp's range.

@@ -76,18 +76,21 @@ TEST(SettingsTest, BadStoredValuesReadAsTheDefaultWithOneLogLineAndGoodOnesAreKe
     prefs.texts["portal"] = "bad host";
     prefs.others["ignoreplayers"] = Texts{"vlc"};
     prefs.texts["palette"] = "neon";
+    prefs.otherKinds["fade"] = "a text";
     for (int read = 0; read < 2; ++read) {
         EXPECT_TRUE(settings.flag("followplayers"));
         EXPECT_EQ(settings.text("portal"), "");
         EXPECT_EQ(settings.list("ignoreplayers"), Texts{"vlc"});
         EXPECT_EQ(settings.text("lastusedbridgeIP"), "") << "absent";
         EXPECT_EQ(paletteFrom(settings), Palette::Classic);
+        EXPECT_EQ(settings.number("fade"), 0);
     }
     EXPECT_EQ(log.lines,
               (Texts{"settings: \"followplayers\" holds a number, not true or false; using the default, \"true\"",
                      "settings: \"portal\" is not a host name or address with an optional port (such as 192.168.1.20 "
                      "or bridge.local:8080): \"bad host\"; using the default, \"\"",
-                     "settings: \"palette\" is classic or vivid, not \"neon\"; using the default, \"classic\""}));
+                     "settings: \"palette\" is classic or vivid, not \"neon\"; using the default, \"classic\"",
+                     "settings: \"fade\" holds a text, not a whole number; using the default, \"off\""}));
     EXPECT_EQ(settings.value("theme"), std::nullopt);
     prefs.texts["palette"] = "vivid";
     EXPECT_EQ(paletteFrom(settings), Palette::Vivid);

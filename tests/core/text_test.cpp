@@ -18,7 +18,8 @@ TEST(UrlTextTest, EachTextStaysInItsOwnPartOfTheUrl)
         "hsp 192.168.1.20", "hsp bridge-2.local:8080", "hsp 10.0.0.2:65535", "h-- [fe80::17]:80", "-sp x:y@z",
         "-sp A-b_c.~1", "-sp caf%C3%A9", "--p lights/1/state", "--- ..", "--- .", "--- ", "--- 1/../../../x",
         "--- lights//state", "--- %2E%2E", "--- 1%41", "--- a%2fb", "--- 1%2", "--- evil host", "--- a\r\nb",
-        "--- 1#x", "--- 1?on=1", "--- %G1", "-sp bridge:0", "-sp bridge:65536", "-sp bridge:", "--- []", "h-- [::1]"};
+        "--- 1#x", "--- 1?on=1", "--- %G1", "-sp bridge:0", "-sp bridge:65536", "-sp bridge:", "--- []", "h-- [::1]",
+        "h-- [::a]", "--- [::1g]", "--- %2F b"};
     // clang-format on
     for (const std::string& row : rows) {
         const std::string text = row.substr(4);

@@ -25,7 +25,7 @@ namespace glowcast {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::logHas;
+using Lines = std::vector<std::string>;
 
 std::string readAll(const fs::path& path)
 {
@@ -86,7 +86,7 @@ TEST_F(FilePreferencesTest, WritesReachTheFileInTheDocumentedShapeOwnerOnlyAndAN
         preferences.setText("lastusedbridgeIP", std::nullopt);
         preferences.setLamps({{"3", "Lamp \"3\"", true}, {"4", "Hall", false}});
         preferences.setText("lamps", "oops");
-        EXPECT_TRUE(logHas(log, "not changed"));
+        EXPECT_EQ(log.lines.back(), "preferences: \"lamps\" holds the lamp selection, not a text; not changed");
     }
     EXPECT_EQ(modeOf(file), 0600u);
     EXPECT_EQ(modeOf(directory), 0700u);
@@ -118,20 +118,22 @@ TEST_F(FilePreferencesTest, OddRecordsAndMembersAreLoggedAndReadSoundly)
             {"1", "Desk", true}, {"2", "Hall", false}, {"3", "Porch", false}, {"4", "", true}, {"5", "", false}}));
     EXPECT_EQ(preferences.text("username"), std::nullopt);
     // A missing "enabled" is an ordinary disabled lamp; every other oddity is logged.
-    EXPECT_FALSE(logHas(log, "record 1 "));
-    for (const char* line :
-         {"lamp record 2 (id \"3\") has an \"enabled\" that is not true or false; it reads as disabled",
-          "lamp record 3 has no text \"id\"; left out", "lamp record 4 has no text \"id\"; left out",
-          "lamp record 5 is not an object; left out", "lamp record 7 (id \"5\") has a \"name\" that is not a text",
-          "\"username\" is not a text; it reads as absent"})
-        EXPECT_TRUE(logHas(log, std::string("preferences: ") + line)) << line;
+    EXPECT_EQ(
+        log.lines,
+        (Lines{"preferences: using " + file.string(), "preferences: \"username\" is not a text; it reads as absent",
+               "preferences: lamp record 2 (id \"3\") has an \"enabled\" that is not true or false; it reads as "
+               "disabled",
+               "preferences: lamp record 3 has no text \"id\"; left out",
+               "preferences: lamp record 4 has no text \"id\"; left out",
+               "preferences: lamp record 5 is not an object; left out",
+               "preferences: lamp record 7 (id \"5\") has a \"name\" that is not a text; it reads as empty"}));
     EXPECT_TRUE(aside().empty()) << "reading is not changing";
 
     // A member of the wrong kind, and one this program does not know, are kept until replaced.
     writeFile(R"({"lamps":{"1":true},"theme":"dark","followplayers":false})");
     FilePreferences other{log, directory};
     EXPECT_EQ(other.lamps(), std::nullopt);
-    EXPECT_TRUE(logHas(log, "preferences: \"lamps\" is not a list; it reads as absent"));
+    EXPECT_EQ(log.lines.back(), "preferences: \"lamps\" is not a list; it reads as absent");
     other.setText("username", "alice");
     EXPECT_EQ(json(readAll(file)),
               json(R"({"lamps":{"1":true},"theme":"dark","followplayers":false,"username":"alice"})"));
@@ -139,14 +141,16 @@ TEST_F(FilePreferencesTest, OddRecordsAndMembersAreLoggedAndReadSoundly)
 
 TEST_F(FilePreferencesTest, AnUnreadableFileIsKeptAsideByteForByteAndTheProgramGoesOn)
 {
-    const std::vector<std::string> unreadable{R"({"username":"alice","lamps":[{"id":"1")",
-                                              "",
-                                              R"([{"id":"1"}])",
-                                              std::string("\x89PNG\r\n\x1a\n\0\0\0", 11),
-                                              R"({"username":"alice"} and more)",
-                                              "{\"x\":\"" + std::string(4 * 1024 * 1024, 'a') + "\"}"};
+    const std::pair<std::string, const char*> unreadable[] = {
+        {R"({"username":"alice","lamps":[{"id":"1")", "not valid JSON: unterminated string at byte 38"},
+        {"", "not valid JSON: illegal value at byte 0"},
+        {R"([{"id":"1"}])", "the document is not a JSON object"},
+        {std::string("\x89PNG\r\n\x1a\n\0\0\0", 11), "not valid JSON: illegal value at byte 1"},
+        {R"({"username":"alice"} and more)", "not valid JSON: garbage at the end of the document at byte 21"},
+        {"{\"x\":\"" + std::string(4 * 1024 * 1024, 'a') + "\"}",
+         "it holds 4194312 bytes, more than the 4194304 bytes allowed"}};
     // All in one directory, within a second: every bad file gets its own copy.
-    for (const std::string& bytes : unreadable) {
+    for (const auto& [bytes, why] : unreadable) {
         SCOPED_TRACE(bytes.substr(0, 30));
         writeFile(bytes);
         const std::set<fs::path> before = aside();
@@ -163,8 +167,8 @@ TEST_F(FilePreferencesTest, AnUnreadableFileIsKeptAsideByteForByteAndTheProgramG
         if (before.empty()) { // the first copy of a second has no number
             EXPECT_EQ(kept.filename().string().size(), std::string("preferences.json.corrupt-20260101T000000Z").size());
         }
-        EXPECT_TRUE(logHas(log, "preferences: could not read " + file.string()));
-        EXPECT_TRUE(logHas(log, "kept it aside as " + kept.string()));
+        EXPECT_EQ(log.lines.back(), "preferences: could not read " + file.string() + " (" + why +
+                                        "); kept it aside as " + kept.string() + " and going on without it");
         // A later save makes a fresh file and leaves the kept copy alone.
         preferences.setText("username", "alice");
         EXPECT_EQ(readAll(kept), bytes);
@@ -186,7 +190,7 @@ TEST_F(FilePreferencesTest, AWriteWaitsForAnotherProgramsLockWithTheEventLoopRun
     });
     preferences.setText("username", "alice");
     EXPECT_TRUE(fired);
-    EXPECT_FALSE(logHas(log, "locked for 5 s"));
+    EXPECT_EQ(log.lines, Lines{"preferences: using " + file.string()});
     EXPECT_EQ(FilePreferences(log, directory).text("username"), "alice");
 }
 
@@ -201,8 +205,14 @@ TEST_F(FilePreferencesTest, WhatCannotBeMovedAsideIsNeverOverwritten)
             preferences.setText("username", "alice");
             holds = preferences.text("username") == "alice"; // for this run, though it could not be saved
         }
-        return holds && readAll(file) == "not json" && logHas(log, "nor keep it aside") &&
-               logHas(log, "preferences: could not save");
+        return holds && readAll(file) == "not json" &&
+               log.lines == Lines{"preferences: using " + file.string(),
+                                  "preferences: could not read " + file.string() +
+                                      " (not valid JSON: illegal value at byte 1) nor keep it aside (Permission "
+                                      "denied); nothing will be saved over it",
+                                  "preferences: could not save " + file.string() +
+                                      ": the file there cannot be read and is kept as it is; the change holds until "
+                                      "the program ends"};
     };
     if (::geteuid() != 0) {
         ::chmod(directory.c_str(), 0500);
@@ -231,7 +241,8 @@ TEST_F(FilePreferencesTest, AFailedSaveIsRetriedWithTheNextWrite)
     writeAll(directory.parent_path(), "a plain file where the directory should be");
     FilePreferences preferences{log, directory};
     preferences.setText("username", "alice");
-    EXPECT_TRUE(logHas(log, "preferences: could not save " + file.string()));
+    EXPECT_EQ(log.lines.back(), "preferences: could not save " + file.string() + ": cannot create " +
+                                    directory.string() + ": Not a directory");
     EXPECT_EQ(preferences.text("username"), "alice");
     fs::remove(directory.parent_path());
     preferences.setText("lastusedbridgeIP", "10.0.0.2");
@@ -242,7 +253,8 @@ TEST_F(FilePreferencesTest, AFailedSaveIsRetriedWithTheNextWrite)
     fs::remove_all(directory);
     writeAll(directory, "a plain file where the directory should be");
     again.setText("username", "bob");
-    EXPECT_TRUE(logHas(log, "could not save " + file.string() + ": " + directory.string() + " is not a directory"));
+    EXPECT_EQ(log.lines.back(),
+              "preferences: could not save " + file.string() + ": " + directory.string() + " is not a directory");
 }
 
 TEST_F(FilePreferencesTest, AWriteTheDiskRefusesLeavesTheOldFileWholeAndIsReported)

@@ -25,21 +25,15 @@ public:
 
 namespace testing {
 
-// Whether a line holds the text.
-inline bool logHas(const RecordingLog& log, std::string_view part)
+// Of these whole lines, those written in this order; all of them when each was. Other lines, such as the
+// codec's working for every reply it reads, may come between them.
+inline std::vector<std::string> inOrder(const RecordingLog& log, const std::vector<std::string>& lines)
 {
-    return std::ranges::any_of(log.lines,
-                               [&](const std::string& line) { return line.find(part) != std::string::npos; });
-}
-
-// The lines without the codec's working, which it writes for every reply it reads.
-inline std::vector<std::string> withoutCodecWorking(const RecordingLog& log)
-{
-    std::vector<std::string> own;
+    std::vector<std::string> found;
     for (const std::string& line : log.lines)
-        if (!line.starts_with("parsing: ") && !line.starts_with("left part '") && !line.starts_with("returnValue:"))
-            own.push_back(line);
-    return own;
+        if (found.size() < lines.size() && line == lines[found.size()])
+            found.push_back(line);
+    return found;
 }
 
 } // namespace testing
