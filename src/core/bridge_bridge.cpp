@@ -1,6 +1,7 @@
 #include "bridge_bridge.h"
 
 #include "json_codec.h"
+#include "log_text.h"
 #include "url_text.h"
 
 #include <chrono>

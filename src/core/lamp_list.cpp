@@ -1,6 +1,7 @@
 #include "lamp_list.h"
 
 #include "json_codec.h"
+#include "log_text.h"
 #include "url_text.h"
 
 #include <string>

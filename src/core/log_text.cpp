@@ -53,14 +53,14 @@ std::size_t nextPiece(std::string_view text, std::size_t at, std::string& piece)
 
 } // namespace
 
-std::string logLine(std::string_view text)
+std::string printable(std::string_view text, std::size_t limit)
 {
     std::string out;
-    out.reserve(std::min(text.size(), kLongestLogLine) + 32);
+    out.reserve(std::min(text.size(), limit) + 32);
     std::string piece;
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t length = nextPiece(text, at, piece);
-        if (out.size() + piece.size() > kLongestLogLine) {
+        if (out.size() + piece.size() > limit) {
             out += " ... (" + std::to_string(text.size() - at) + " more bytes cut)";
             break;
         }

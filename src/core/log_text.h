@@ -9,10 +9,17 @@ namespace glowcast {
 // The longest line the log writes, in bytes; what goes beyond is cut with a note of how much.
 inline constexpr std::size_t kLongestLogLine = 4096;
 
-// The form a line takes in the log, whatever a reply, a name or a file put into it: control
-// characters (C0, DEL and C1) written as escapes ("\r", "\n", "\t", "\x00"), so one call is one
-// line and no text can forge another; and at most kLongestLogLine bytes, the rest replaced by
-// " ... (N more bytes cut)". Everything else, accented letters included, is kept as it is.
-[[nodiscard]] std::string logLine(std::string_view text);
+// The form an outside text takes wherever it is shown (a log line, a window, glowcastctl's output),
+// whatever a reply, a name or a file put into it: control characters (C0, DEL and C1) written as
+// escapes ("\r", "\n", "\t", "\x00"), so it stays one line and cannot forge another; and at most
+// limit bytes, the rest replaced by " ... (N more bytes cut)", never splitting a character.
+// Everything else, accented letters included, is kept as it is.
+[[nodiscard]] std::string printable(std::string_view text, std::size_t limit = kLongestLogLine);
+
+// The form a line takes in the log.
+[[nodiscard]] inline std::string logLine(std::string_view text)
+{
+    return printable(text, kLongestLogLine);
+}
 
 } // namespace glowcast

@@ -1,8 +1,5 @@
 #include "url_text.h"
 
-#include <array>
-#include <cstdio>
-
 namespace glowcast {
 
 namespace {
@@ -114,29 +111,6 @@ bool isUrlPath(std::string_view path)
             return true;
         start = slash + 1;
     }
-}
-
-std::string printable(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            std::array<char, 5> escape{};
-            std::snprintf(escape.data(), escape.size(), "\\x%02X", static_cast<unsigned>(byte));
-            out += escape.data();
-        } else {
-            out += c;
-        }
-    }
-    return out;
 }
 
 } // namespace glowcast

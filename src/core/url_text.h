@@ -21,7 +21,4 @@ namespace glowcast {
 // One or more segments separated by "/", each one as above.
 [[nodiscard]] bool isUrlPath(std::string_view path);
 
-// How a log line shows a refused text: control characters and bytes outside ASCII escaped.
-[[nodiscard]] std::string printable(std::string_view text);
-
 } // namespace glowcast

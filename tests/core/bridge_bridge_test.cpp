@@ -349,7 +349,7 @@ TEST_F(BridgeBridgeTest, TextThatCannotFormAUrlIsNeverSent)
     const std::string refused = "not sending a request to an invalid URL: http://192.168.1.20/api/alice/lights/";
     for (const auto& [id, shown] :
          {std::pair{"1 2", "1 2"}, std::pair{"1#frag", "1#frag"}, std::pair{"1\r\nHost: evil", "1\\r\\nHost: evil"},
-          std::pair{"caf\xC3\xA9", "caf\\xC3\\xA9"}}) {
+          std::pair{"caf\xC3\xA9", "caf\xC3\xA9"}}) {
         log.lines.clear();
         EXPECT_FALSE(bridge().sendPUTRequest(Dictionary{{"bri", 1}}, "lights/" + std::string(id) + "/state"));
         EXPECT_EQ(bridge().sendGETRequestToUrl("lights/" + std::string(id)), std::nullopt);

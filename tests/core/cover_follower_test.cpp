@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace glowcast {
@@ -89,15 +88,6 @@ TEST(ArtUrlTest, ReadsEveryKindAndRefusesTheRest)
         {"http://x/" + std::string(kMaximumArtUrlBytes, 'a'), ArtRefused{"the art URL is 65545 bytes long"}}};
     for (const auto& [url, expected] : rows)
         EXPECT_EQ(parseArtUrl(url, 16), expected) << url;
-}
-
-// A cover's words in a log line: control bytes become "?", a cut keeps characters whole.
-TEST(ArtTextTest, PrintsControlBytesAsQuestionMarksAndCutsAtAWholeCharacter)
-{
-    const std::tuple<std::string, std::size_t, std::string> rows[] = {{"caf\xC3\xA9s", 4, "caf... (6 bytes)"},
-                                                                      {"a\x7f\x1f b\xC3\xA9", 7, "a?? b\xC3\xA9"}};
-    for (const auto& [text, limit, shown] : rows)
-        EXPECT_EQ(printable(text, limit), shown);
     EXPECT_EQ(percentDecode(std::string_view("%41").substr(0, 2)), std::nullopt); // an escape the text's end cuts
 }
 

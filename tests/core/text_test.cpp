@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace glowcast {
 namespace {
@@ -32,8 +33,9 @@ TEST(UrlTextTest, EachTextStaysInItsOwnPartOfTheUrl)
     EXPECT_FALSE(isUrlHost(std::string(254, 'a'))) << "longer than a host name may be";
 }
 
-// One call is one line of at most a few KiB, whatever the text holds; a cut keeps characters whole.
-TEST(LogLineTest, EscapesControlCharactersAndCutsLongTextWithANote)
+// One call is one line of at most a few KiB (or the limit asked for), whatever the text holds; a cut
+// keeps characters whole.
+TEST(PrintableTest, EscapesControlCharactersAndCutsLongTextWithANote)
 {
     const std::string full(kLongestLogLine - 1, 'x');
     const std::pair<std::string, std::string> rows[] = {
@@ -47,7 +49,13 @@ TEST(LogLineTest, EscapesControlCharactersAndCutsLongTextWithANote)
         {full.substr(3) + "\xF0\x9F\x92\xA1\x80", full.substr(3) + "\xF0\x9F\x92\xA1 ... (1 more bytes cut)"}};
     for (const auto& [text, line] : rows)
         EXPECT_EQ(logLine(text), line);
-    EXPECT_EQ(printable("\r\n\t\x1f ~\x7f\xC3"), "\\r\\n\\t\\x1F ~\\x7F\\xC3");
+    const std::tuple<std::string, std::size_t, std::string> limited[] = {
+        {"caf\xC3\xA9s", 4, "caf ... (3 more bytes cut)"},
+        {"caf\xC3\xA9s", 5, "caf\xC3\xA9 ... (1 more bytes cut)"},
+        {"a\x7f\x1f b", 9, "a\\x7F\\x1F ... (2 more bytes cut)"},
+        {"a\x7f\x1f b", 11, "a\\x7F\\x1F b"}};
+    for (const auto& [text, limit, shown] : limited)
+        EXPECT_EQ(printable(text, limit), shown);
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include "adapters/dbus/dbus_notification_centre.h"
-#include "support/fake_platform.h"
 #include "support/private_session_bus.h"
 #include "support/processes.h"
 
@@ -163,6 +162,28 @@ TEST_F(DBusNotificationCentreTest, UserInformationOverTheBusLimitIsNotSentAndThe
     expectReceivedLast(1);
     EXPECT_EQ(received[0].userInfo.at("cover").size(), atLimit.size());
 }
+
+// Delivers posted notifications to matching observers, as the desktop's centre would.
+class FakeNotificationCentre final : public NotificationCentre {
+public:
+    struct Observer {
+        std::string name;
+        std::string object;
+        std::function<void(const Notification&)> handler;
+    };
+    std::vector<Observer> observers;
+    void addObserver(std::string name, std::string object, std::function<void(const Notification&)> handler) override
+    {
+        observers.push_back({std::move(name), std::move(object), std::move(handler)});
+    }
+    void post(const Notification& notification)
+    {
+        const auto snapshot = observers;
+        for (const Observer& observer : snapshot)
+            if (observer.name == notification.name && observer.object == notification.object)
+                observer.handler(notification);
+    }
+};
 
 // The cover application's notification, matched exactly, is a cover from its object; without the
 // cover's member it is a cover of no bytes. Nothing is heard before the feed is followed.

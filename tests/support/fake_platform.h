@@ -4,7 +4,6 @@
 #include "core/ports/alert.h"
 #include "core/ports/cover_feed.h"
 #include "core/ports/link_button_prompt.h"
-#include "core/ports/notification_centre.h"
 #include "core/ports/scheduler.h"
 #include "core/ports/sleeper.h"
 #include "core/ports/views.h"
@@ -82,30 +81,6 @@ public:
     }
 };
 
-// Delivers posted notifications to matching observers, as the desktop's centre would.
-class FakeNotificationCentre final : public NotificationCentre {
-public:
-    struct Observer {
-        std::string name;
-        std::string object;
-        std::function<void(const Notification&)> handler;
-    };
-    std::vector<Observer> observers;
-    void addObserver(std::string name, std::string object, std::function<void(const Notification&)> handler) override
-    {
-        observers.push_back({std::move(name), std::move(object), std::move(handler)});
-    }
-    void post(const Notification& notification)
-    {
-        const auto snapshot = observers;
-        for (const Observer& observer : snapshot)
-            if (observer.name == notification.name && observer.object == notification.object)
-                observer.handler(notification);
-    }
-};
-
-// Records each change of rows in words ("refill", "insert 1+2", "remove 0+1", "switched 3"), running
-// the changes it is handed.
 // Hands each posted cover to every follower.
 class FakeCoverFeed final : public CoverFeed {
 public:
@@ -119,6 +94,8 @@ public:
     }
 };
 
+// Records each change of rows in words ("refill", "insert 1+2", "remove 0+1", "switched 3"), running
+// the changes it is handed.
 class FakeLampListView final : public LampListView {
 public:
     std::vector<std::string> told;

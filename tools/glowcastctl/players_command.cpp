@@ -9,6 +9,7 @@
 #include "core/covers/art_url.h"
 #include "core/covers/cover_follower.h"
 #include "core/covers/player_roster.h"
+#include "core/log_text.h"
 #include "core/settings.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,7 @@
 #include "art_url.h"
 
+#include "core/log_text.h"
+
 #include <algorithm>
 #include <array>
 
@@ -195,24 +197,6 @@ std::optional<std::vector<std::uint8_t>> decodeBase64(std::string_view text)
         out.push_back(static_cast<std::uint8_t>(bits >> 10));
         out.push_back(static_cast<std::uint8_t>(bits >> 2));
     }
-    return out;
-}
-
-std::string printable(std::string_view text, std::size_t limit)
-{
-    std::size_t cut = std::min(text.size(), limit);
-    // Back to the start of a UTF-8 character, so that the cut never splits one.
-    if (cut < text.size())
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-            --cut;
-    std::string out;
-    out.reserve(cut + 32);
-    for (std::size_t i = 0; i < cut; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        out.push_back(c < 0x20 || c == 0x7f ? '?' : text[i]);
-    }
-    if (cut < text.size())
-        out += "... (" + std::to_string(text.size()) + " bytes)";
     return out;
 }
 

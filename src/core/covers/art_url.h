@@ -45,8 +45,4 @@ using ArtSource = std::variant<ArtFile, ArtData, ArtHttp, ArtRefused>;
 // Base64 (the URL-safe alphabet too), ignoring white space, padding optional; nothing when broken.
 [[nodiscard]] std::optional<std::vector<std::uint8_t>> decodeBase64(std::string_view text);
 
-// text made safe and short for a log line or a window: control characters become "?", and anything
-// over limit bytes is cut (at a character boundary) and says how long it was.
-[[nodiscard]] std::string printable(std::string_view text, std::size_t limit = 160);
-
 } // namespace glowcast

@@ -1,5 +1,7 @@
 #include "cover_follower.h"
 
+#include "core/log_text.h"
+
 #include <functional>
 #include <string_view>
 #include <utility>

@@ -1,6 +1,6 @@
 #include "player_roster.h"
 
-#include "art_url.h"
+#include "core/log_text.h"
 
 #include <algorithm>
 
