@@ -204,8 +204,9 @@ TEST_F(LampCareTest, PassesOverWhatALampShowsOrIsFadingTo)
 TEST_F(LampCareTest, PutsLampsBackOnceAfterThePauseAndNeverALampItCouldNotRead)
 {
     care.setSettings(settingsOf({{"fitLamp", true}, {"restoreAfter", 5}}));
+    const std::string deleted = R"([{"error":{"type":3,"description":"resource, /lights/1/state, not available"}}])";
     bridge.replies = {HttpReply{200, R"({"state":{"on":true,"bri":200,"ct":366,"colormode":"ct"}})", {}}, HttpReply{},
-                      std::nullopt};
+                      std::nullopt, HttpReply{}, HttpReply{200, deleted, {}}}; // lamp 1 is deleted before its restore
     care.send(lamps(2));
     care.playerChanged(PlayerActivity::Paused);
     EXPECT_EQ(care.restoreDue(), SteadyTime{5s});
@@ -217,6 +218,7 @@ TEST_F(LampCareTest, PutsLampsBackOnceAfterThePauseAndNeverALampItCouldNotRead)
     EXPECT_EQ(bridge.calls, (Calls{"GET 1", R"(PUT 1 {"bri":255,"ct":500})", "GET 2", R"(PUT 2 {"bri":255})",
                                    R"(PUT 1 {"on":true,"bri":200,"ct":366})"}));
     EXPECT_EQ(bridge.sentAt, (Times{0, 0, 0, 0, 5000}));
+    EXPECT_EQ(log.lines.back(), "lamp 1 was not put back: the bridge answered HTTP 200 " + deleted);
 }
 
 TEST_F(LampCareTest, APutBackWaitsForTheLampsFadeToEndAndFadesItself)

@@ -6,6 +6,8 @@
 #include "support/processes.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <tuple>
 
 namespace glowcast::testing {
 
@@ -32,6 +35,22 @@ public Q_SLOTS:
         return static_cast<uint>(shown.size());
     }
     void CloseNotification(uint) { ++closed; }
+};
+
+// Stands in for a Glowcast met as it misbehaves or quits, on the bus connection "odd": Lamps answers
+// with the wrong type, Settings with a control character, and a Status call sees it quit before it
+// answers.
+class OddGlowcast final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.glowcast.Control1")
+public Q_SLOTS:
+    QString Lamps() { return QStringLiteral("a text where the lamps should be"); }
+    QVariantMap Settings() { return {{QStringLiteral("portal"), QStringLiteral("\x1b[2Jportal")}}; }
+    void Status(const QDBusMessage& call)
+    {
+        call.setDelayedReply(true);
+        QTimer::singleShot(0, [] { QDBusConnection::disconnectFromBus(QStringLiteral("odd")); });
+    }
 };
 
 namespace {
@@ -338,6 +357,31 @@ TEST_F(ServiceEndToEndTest, WithGlowcastRunningSystemsComeAndGoAndTheirLampsJoin
     EXPECT_EQ(config.savedLamps(), "1+ 2- 3- bridge-2/1- bridge-2/2+");
     EXPECT_EQ(ctl(words("systems")).second,
               "bridge-2\tbridge\t" + second.address + "\toffline (Glowcast is not running)\n");
+}
+
+// A Glowcast that quits while glowcastctl waits for its answer leaves the file to serve; a reply of
+// the wrong shape is an error, never read as another type.
+TEST_F(ServiceEndToEndTest, GlowcastctlMeetingAQuittingOrOddServiceFailsCleanlyOrFallsBack)
+{
+    config.writePaired(sim.address, "1+");
+    OddGlowcast odd;
+    const std::tuple<const char*, const char*, int> rows[] = {
+        {"lamps", "glowcastctl lamps: the running Glowcast answered Lamps with (s), not (a(ssb))\n", 1},
+        {"config portal", "\\x1B[2Jportal\n", 0}, // escaped as the log escapes it
+        {"status", "running: no\npaired: yes\nbridge: ", 0}};
+    for (const auto& [command, output, status] : rows) {
+        { // held by name only, so that its disconnection closes it
+            QDBusConnection stand = QDBusConnection::connectToBus(bus.address(), QStringLiteral("odd"));
+            ASSERT_TRUE(
+                stand.registerObject(QStringLiteral("/org/glowcast/Glowcast"), &odd, QDBusConnection::ExportAllSlots));
+            ASSERT_TRUE(stand.registerService(QStringLiteral("org.glowcast.Glowcast")));
+        }
+        Child run{QStringLiteral(GLOWCAST_CTL), words(command), environment};
+        EXPECT_TRUE(run.waitForOutput(output)) << run.output().toStdString(); // the stand-in's calls come meanwhile
+        EXPECT_EQ(run.exitCode(), status);
+        EXPECT_FALSE(run.output().contains("QDBus")) << "no Qt type warnings: " << run.output().toStdString();
+        QDBusConnection::disconnectFromBus(QStringLiteral("odd"));
+    }
 }
 
 } // namespace

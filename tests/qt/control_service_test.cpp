@@ -97,6 +97,8 @@ TEST_F(ControlServiceTest, RefusedCallsAreErrorsAndChangeNothing)
         {"SetSetting", {QStringLiteral("theme"), inVariant(QStringLiteral("dark"))}, control_bus::kUnknownSetting},
         {"SetSetting", {QStringLiteral("fade"), inVariant(601)}, control_bus::kInvalidValue},
         {"SetSetting", {QStringLiteral("pace"), inVariant(2.5)}, control_bus::kInvalidArgs},
+        {"Status", {QStringLiteral("extra")}, "org.freedesktop.DBus.Error.UnknownMethod"},
+        {"Resume", {1}, "org.freedesktop.DBus.Error.UnknownMethod"},
         {"Disable", {QStringLiteral("1")}, control_bus::kNotSaved, true},
         {"SetSetting", {QStringLiteral("fade"), inVariant(12)}, control_bus::kNotSaved, true}};
     const auto textsBefore = prefs.texts;

@@ -6,11 +6,13 @@
 #include "adapters/files/file_preferences.h"
 #include "adapters/qt/program_command_line.h"
 #include "commands.h"
+#include "core/log_text.h"
 #include "core/outcome.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QThread>
 
@@ -66,15 +68,48 @@ public:
         return reply;
     }
 
+    // Whether the program still holds its name: one that is quitting gives it up.
+    [[nodiscard]] bool stillThere() const
+    {
+        return m_bus.isConnected() &&
+               m_bus.interface()->isServiceRegistered(QString::fromLatin1(control_bus::kService));
+    }
+
 private:
     explicit RunningGlowcast(QDBusConnection bus) : m_bus(std::move(bus)) {}
     QDBusConnection m_bus;
 };
 
+// The running Glowcast's reply to method, or nothing when none answers it: none runs, or the one
+// found ended before it answered (it was quitting), and the preferences file serves instead. A reply
+// that does not carry replySignature is turned into an error, so that it is never read as another type.
+inline std::optional<QDBusMessage> askRunning(const char* method, const QVariantList& arguments = {},
+                                              const char* replySignature = "")
+{
+    const std::optional<RunningGlowcast> running = RunningGlowcast::find();
+    if (!running)
+        return std::nullopt;
+    const QDBusMessage reply = running->call(method, arguments);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return running->stillThere() ? std::optional{reply} : std::nullopt;
+    if (reply.signature() != QLatin1String(replySignature))
+        return reply.createErrorReply(
+            QDBusError::InvalidSignature,
+            QStringLiteral("the running Glowcast answered %1 with (%2), not (%3)")
+                .arg(QLatin1String(method), reply.signature(), QLatin1String(replySignature)));
+    return reply;
+}
+
+// An outside text as one line of output: control characters escaped as the log escapes them.
+inline std::string shownText(const QString& text)
+{
+    return printable(text.toStdString());
+}
+
 // The exit status for an error reply: 2 for a value the command line gave wrongly, 1 otherwise.
 inline int reportError(const char* command, const QDBusMessage& reply)
 {
-    std::fprintf(stderr, "glowcastctl %s: %s\n", command, reply.errorMessage().toLocal8Bit().constData());
+    std::fprintf(stderr, "glowcastctl %s: %s\n", command, shownText(reply.errorMessage()).c_str());
     const QString name = reply.errorName();
     return name == QString::fromLatin1(control_bus::kInvalidArgs) ||
                    name == QString::fromLatin1(control_bus::kInvalidValue) ||

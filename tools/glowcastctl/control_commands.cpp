@@ -51,11 +51,10 @@ int switchLamp(Arguments args, bool enabled)
         return *status;
     const std::string id = commandLine.line.words().front();
     Context context{commandLine.line.verbose()};
-    if (const auto running = RunningGlowcast::find()) {
-        const QDBusMessage reply = running->call(enabled ? "Enable" : "Disable", {QString::fromStdString(id)});
-        if (reply.type() == QDBusMessage::ErrorMessage)
-            return reportError(command, reply);
-        std::printf("lamp %s %s in the running Glowcast\n", id.c_str(), onOff(enabled));
+    if (const auto reply = askRunning(enabled ? "Enable" : "Disable", {QString::fromStdString(id)})) {
+        if (reply->type() == QDBusMessage::ErrorMessage)
+            return reportError(command, *reply);
+        std::printf("lamp %s %s in the running Glowcast\n", printable(id).c_str(), onOff(enabled));
         return 0;
     }
     FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
@@ -87,7 +86,7 @@ int switchLamp(Arguments args, bool enabled)
 std::string shown(const SettingRow& row, const QVariant& value)
 {
     const std::optional<SettingValue> setting = settingFromVariant(value);
-    return setting ? settingText(row, *setting) : std::string{};
+    return setting ? printable(settingText(row, *setting)) : std::string{};
 }
 
 // Stores one setting in the running program or in the file; the exit status.
@@ -97,11 +96,10 @@ int storeSetting(const char* command, const SettingRow& row, const SettingValue&
         return reportOutcome(command, checked);
     Context context{verbose};
     const QString key = QString::fromUtf8(row.key.data(), static_cast<qsizetype>(row.key.size()));
-    if (const auto running = RunningGlowcast::find()) {
-        const QDBusMessage reply =
-            running->call("SetSetting", {key, QVariant::fromValue(QDBusVariant(variantFromSetting(value)))});
-        if (reply.type() == QDBusMessage::ErrorMessage)
-            return reportError(command, reply);
+    if (const auto reply =
+            askRunning("SetSetting", {key, QVariant::fromValue(QDBusVariant(variantFromSetting(value)))})) {
+        if (reply->type() == QDBusMessage::ErrorMessage)
+            return reportError(command, *reply);
         std::printf("%s = %s in the running Glowcast\n", key.toUtf8().constData(), settingText(row, value).c_str());
         return 0;
     }
@@ -122,19 +120,18 @@ int runLamps(Arguments args)
     if (const std::optional<int> status = commandLine.line.parse(args, 0, 0))
         return *status;
     Context context{commandLine.line.verbose()};
-    if (const auto running = RunningGlowcast::find()) {
-        const QDBusMessage reply = running->call("Lamps");
-        if (reply.type() == QDBusMessage::ErrorMessage)
-            return reportError("lamps", reply);
-        const auto records = qdbus_cast<QList<ControlLampRecord>>(reply.arguments().value(0));
+    if (const auto reply = askRunning("Lamps", {}, "a(ssb)")) {
+        if (reply->type() == QDBusMessage::ErrorMessage)
+            return reportError("lamps", *reply);
+        const auto records = qdbus_cast<QList<ControlLampRecord>>(reply->arguments().value(0));
         for (const ControlLampRecord& record : records)
-            std::printf("%s\t%s\t%s\n", record.id.toUtf8().constData(), onOff(record.enabled),
-                        record.name.toUtf8().constData());
+            std::printf("%s\t%s\t%s\n", shownText(record.id).c_str(), onOff(record.enabled),
+                        shownText(record.name).c_str());
         return 0;
     }
     FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
     for (const LampEntry& lamp : preferences.lamps().value_or(std::vector<LampEntry>{}))
-        std::printf("%s\t%s\t%s\n", lamp.id.c_str(), onOff(lamp.enabled), lamp.name.c_str());
+        std::printf("%s\t%s\t%s\n", printable(lamp.id).c_str(), onOff(lamp.enabled), printable(lamp.name).c_str());
     return 0;
 }
 
@@ -154,31 +151,30 @@ int runStatus(Arguments args)
     if (const std::optional<int> status = commandLine.line.parse(args, 0, 0))
         return *status;
     Context context{commandLine.line.verbose()};
-    if (const auto running = RunningGlowcast::find()) {
-        const QDBusMessage reply = running->call("Status");
-        if (reply.type() == QDBusMessage::ErrorMessage)
-            return reportError("status", reply);
-        const QVariantMap map = qdbus_cast<QVariantMap>(reply.arguments().value(0));
+    if (const auto reply = askRunning("Status", {}, "a{sv}")) {
+        if (reply->type() == QDBusMessage::ErrorMessage)
+            return reportError("status", *reply);
+        const QVariantMap map = qdbus_cast<QVariantMap>(reply->arguments().value(0));
         const auto yesNo = [&](const char* key) { return map.value(QString::fromLatin1(key)).toBool() ? "yes" : "no"; };
-        const auto text = [&](const char* key) { return map.value(QString::fromLatin1(key)).toString().toStdString(); };
+        const auto text = [&](const char* key) { return shownText(map.value(QString::fromLatin1(key)).toString()); };
         std::printf("running: yes\nlistening: %s\npaired: %s\nbridge: %s\nfollowing: %s\nplayer: %s\ncolours: %s\n",
                     yesNo("listening"), yesNo("paired"), text("bridge").c_str(), yesNo("following"),
                     text("player").c_str(),
-                    map.value(QStringLiteral("colours")).toStringList().join(u' ').toStdString().c_str());
+                    shownText(map.value(QStringLiteral("colours")).toStringList().join(u' ')).c_str());
         QStringList systems;
         for (const ControlSystemRecord& row :
              qdbus_cast<QList<ControlSystemRecord>>(map.value(QStringLiteral("systems")).value<QDBusArgument>()))
             systems << row.id + u' ' + row.state;
-        std::printf("systems: %s\n", systems.join(QStringLiteral(", ")).toUtf8().constData());
+        std::printf("systems: %s\n", shownText(systems.join(QStringLiteral(", "))).c_str());
         return 0;
     }
     FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
     std::printf("running: no\npaired: %s\nbridge: %s\n", preferences.text("username") ? "yes" : "no",
-                preferences.text("lastusedbridgeIP").value_or("").c_str());
+                printable(preferences.text("lastusedbridgeIP").value_or("")).c_str());
     std::string systems;
     for (const SystemRecord& record : preferences.systems())
         systems += (systems.empty() ? "" : ", ") + record.id + " offline";
-    std::printf("systems: %s\n", systems.c_str());
+    std::printf("systems: %s\n", printable(systems).c_str());
     return 0;
 }
 
@@ -218,11 +214,10 @@ int runConfig(Arguments args)
     }
     Context context{verbose};
     QVariantMap values;
-    if (const auto running = RunningGlowcast::find()) {
-        const QDBusMessage reply = running->call("Settings");
-        if (reply.type() == QDBusMessage::ErrorMessage)
-            return reportError("config", reply);
-        values = qdbus_cast<QVariantMap>(reply.arguments().value(0));
+    if (const auto reply = askRunning("Settings", {}, "a{sv}")) {
+        if (reply->type() == QDBusMessage::ErrorMessage)
+            return reportError("config", *reply);
+        values = qdbus_cast<QVariantMap>(reply->arguments().value(0));
     } else {
         FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
         const Settings settings{preferences, context.log};

@@ -3,6 +3,7 @@
 #include "core/log_text.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMetaType>
 #include <QDBusReply>
 #include <QStringList>
@@ -54,6 +55,19 @@ QDBusMessage answer(const QDBusMessage& call, const Outcome& outcome)
         break;
     }
     return call.createErrorReply(fromLatin(name), QString::fromStdString(outcome.message));
+}
+
+// Qt hands a method without arguments every call of its name, whatever the call brings: one that
+// brings some is refused, as a call whose arguments do not match a typed method is.
+DBusControlService::Handler withoutArguments(DBusControlService::Handler handler)
+{
+    return [handler = std::move(handler)](GlowcastControl& control, const QDBusMessage& call) {
+        if (!call.arguments().isEmpty())
+            return call.createErrorReply(QDBusError::UnknownMethod, call.member() +
+                                                                        QStringLiteral(" takes no arguments, not (") +
+                                                                        call.signature() + u')');
+        return handler(control, call);
+    };
 }
 
 QString hexColour(const Colour& colour)
@@ -240,13 +254,12 @@ ControlAdaptor::ControlAdaptor(DBusControlService* service) : QDBusAbstractAdapt
 void ControlAdaptor::Lamps(const QDBusMessage& call)
 {
     m_service.serve(
-        call,
-        [](GlowcastControl& control, const QDBusMessage& message) {
+        call, withoutArguments([](GlowcastControl& control, const QDBusMessage& message) {
             QList<ControlLampRecord> records;
             for (const LampEntry& lamp : control.lamps())
                 records.append({QString::fromStdString(lamp.id), QString::fromStdString(lamp.name), lamp.enabled});
             return message.createReply(QVariant::fromValue(records));
-        },
+        }),
         DBusControlService::Turn::Query);
 }
 
@@ -266,53 +279,51 @@ void ControlAdaptor::Disable(const QString& id, const QDBusMessage& call)
 
 void ControlAdaptor::Pause(const QDBusMessage& call)
 {
-    m_service.serve(call, [](GlowcastControl& control, const QDBusMessage& message) {
-        control.pause();
-        return message.createReply();
-    });
+    m_service.serve(call, withoutArguments([](GlowcastControl& control, const QDBusMessage& message) {
+                        control.pause();
+                        return message.createReply();
+                    }));
 }
 
 void ControlAdaptor::Resume(const QDBusMessage& call)
 {
-    m_service.serve(call, [](GlowcastControl& control, const QDBusMessage& message) {
-        control.resume();
-        return message.createReply();
-    });
+    m_service.serve(call, withoutArguments([](GlowcastControl& control, const QDBusMessage& message) {
+                        control.resume();
+                        return message.createReply();
+                    }));
 }
 
 void ControlAdaptor::Status(const QDBusMessage& call)
 {
-    m_service.serve(
-        call,
-        [](GlowcastControl& control, const QDBusMessage& message) {
-            const ControlStatus status = control.status();
-            QStringList colours;
-            for (const Colour& colour : status.lastColours)
-                colours << hexColour(colour);
-            const QVariantMap map{{QStringLiteral("listening"), status.listening},
-                                  {QStringLiteral("paired"), status.paired},
-                                  {QStringLiteral("bridge"), QString::fromStdString(status.bridgeAddress)},
-                                  {QStringLiteral("following"), status.following},
-                                  {QStringLiteral("player"), QString::fromStdString(status.followedPlayer)},
-                                  {QStringLiteral("colours"), colours},
-                                  {QStringLiteral("systems"), QVariant::fromValue(systemRecords(status.systems))}};
-            return message.createReply(map);
-        },
-        DBusControlService::Turn::Query);
+    m_service.serve(call, withoutArguments([](GlowcastControl& control, const QDBusMessage& message) {
+                        const ControlStatus status = control.status();
+                        QStringList colours;
+                        for (const Colour& colour : status.lastColours)
+                            colours << hexColour(colour);
+                        const QVariantMap map{
+                            {QStringLiteral("listening"), status.listening},
+                            {QStringLiteral("paired"), status.paired},
+                            {QStringLiteral("bridge"), QString::fromStdString(status.bridgeAddress)},
+                            {QStringLiteral("following"), status.following},
+                            {QStringLiteral("player"), QString::fromStdString(status.followedPlayer)},
+                            {QStringLiteral("colours"), colours},
+                            {QStringLiteral("systems"), QVariant::fromValue(systemRecords(status.systems))}};
+                        return message.createReply(map);
+                    }),
+                    DBusControlService::Turn::Query);
 }
 
 void ControlAdaptor::Settings(const QDBusMessage& call)
 {
-    m_service.serve(
-        call,
-        [](GlowcastControl& control, const QDBusMessage& message) {
-            QVariantMap map;
-            for (const SettingRow& row : settingRows())
-                map.insert(QString::fromUtf8(row.key.data(), static_cast<qsizetype>(row.key.size())),
-                           variantFromSetting(control.settings().value(row.key).value_or(row.defaultValue)));
-            return message.createReply(map);
-        },
-        DBusControlService::Turn::Query);
+    m_service.serve(call, withoutArguments([](GlowcastControl& control, const QDBusMessage& message) {
+                        QVariantMap map;
+                        for (const SettingRow& row : settingRows())
+                            map.insert(
+                                QString::fromUtf8(row.key.data(), static_cast<qsizetype>(row.key.size())),
+                                variantFromSetting(control.settings().value(row.key).value_or(row.defaultValue)));
+                        return message.createReply(map);
+                    }),
+                    DBusControlService::Turn::Query);
 }
 
 void ControlAdaptor::SetSetting(const QString& key, const QDBusVariant& value, const QDBusMessage& call)

@@ -44,7 +44,7 @@ namespace glowcast {
 // Status also holds "systems", a(sssssuu) as Systems() gives it.
 // Refusals are D-Bus errors and change nothing: the errors named below, InvalidArgs for a value of
 // the wrong type, AccessDenied for a caller running as another user, UnknownMethod for arguments
-// of the wrong types.
+// of the wrong types or for any argument to a method that takes none.
 namespace control_bus {
 inline constexpr const char* kService = "org.glowcast.Glowcast";
 inline constexpr const char* kPath = "/org/glowcast/Glowcast";

@@ -363,7 +363,15 @@ DecodedCover QtCoverDecoder::decodeFrom(QIODevice& device) const
     }
     QImage image;
     if (!reader.read(&image) || image.isNull()) {
-        return refused("could not decode the " + format.toStdString() + " cover: " + text(reader.errorString()));
+        // Qt's own allocation limit refuses a cover this check let by with no reason of its own.
+        const std::string why = text(reader.errorString());
+        const bool overCeiling = claimed.isValid() && std::int64_t{claimed.width()} * claimed.height() * 4 >
+                                                          std::int64_t{reader.allocationLimit()} * 1024 * 1024;
+        return refused("could not decode the " + format.toStdString() + " cover: " +
+                       (overCeiling ? "it is over Qt's own ceiling of " + std::to_string(reader.allocationLimit()) +
+                                          " MiB for an image"
+                        : why.empty() ? std::string{"the reader gave no reason"}
+                                      : why));
     }
     if (image.width() > m_decodeSize.width() || image.height() > m_decodeSize.height())
         image = image.scaled(m_decodeSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

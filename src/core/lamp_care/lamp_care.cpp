@@ -105,7 +105,7 @@ void LampCare::sendOne(const LampCommand& command)
     }
     if (m_restorer.needsSnapshot(id))
         readOwnState(id);
-    if (put(id, body))
+    if (const std::optional<HttpReply> reply = put(id, body); reply && !isOverloaded(reply))
         m_restorer.coloured(id, m_clock.now());
 }
 
@@ -147,7 +147,11 @@ bool LampCare::restoreIfDue()
         if (m_settings.fade)
             command->body.set("transitiontime", *m_settings.fade);
         m_log.write("putting lamp " + command->lampId + " back: " + describe(command->body));
-        (void)put(command->lampId, command->body);
+        // A lamp deleted meanwhile is refused by the bridge: said once, not tried again.
+        if (const std::optional<HttpReply> reply = put(command->lampId, command->body); !accepted(reply))
+            m_log.write("lamp " + command->lampId + " was not put back: " +
+                        (reply ? "the bridge answered HTTP " + std::to_string(reply->status) + " " + reply->body
+                               : std::string{"no reply from the bridge"}));
     }
     m_pacer.batchEnded(m_sawOverload);
     return restored;
@@ -217,7 +221,7 @@ void LampCare::readOwnState(const std::string& lampId)
     m_restorer.remember(lampId, std::move(body));
 }
 
-bool LampCare::put(const std::string& lampId, const Dictionary& body)
+std::optional<HttpReply> LampCare::put(const std::string& lampId, const Dictionary& body)
 {
     const std::optional<HttpReply> reply =
         exchange(lampId, true, [this, &lampId, &body] { return m_bridge.putLampState(lampId, body); });
@@ -230,7 +234,7 @@ bool LampCare::put(const std::string& lampId, const Dictionary& body)
         m_accepted.insert_or_assign(lampId, body);
     else
         m_accepted.erase(lampId);
-    return reply && !isOverloaded(reply);
+    return reply;
 }
 
 } // namespace glowcast

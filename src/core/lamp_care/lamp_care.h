@@ -68,8 +68,8 @@ private:
     std::optional<HttpReply> exchange(std::string_view lampId, bool paced,
                                       const std::function<std::optional<HttpReply>()>& request);
     void readOwnState(const std::string& lampId);
-    // Sends one state; returns whether it may have reached the lamp (a reply came, and not an overload).
-    bool put(const std::string& lampId, const Dictionary& body);
+    // Sends one state; the bridge's reply, none when none came.
+    std::optional<HttpReply> put(const std::string& lampId, const Dictionary& body);
     void beginBatch();
     void wait(std::chrono::milliseconds duration);
     void readCapabilities();
