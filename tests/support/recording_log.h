@@ -25,6 +25,13 @@ public:
 
 namespace testing {
 
+// Whether any line holds the text: for a text that must appear nowhere, such as a secret.
+inline bool logHas(const RecordingLog& log, std::string_view part)
+{
+    return std::ranges::any_of(log.lines,
+                               [&](const std::string& line) { return line.find(part) != std::string::npos; });
+}
+
 // Of these whole lines, those written in this order; all of them when each was. Other lines, such as the
 // codec's working for every reply it reads, may come between them.
 inline std::vector<std::string> inOrder(const RecordingLog& log, const std::vector<std::string>& lines)

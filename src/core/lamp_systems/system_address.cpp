@@ -1,5 +1,6 @@
 #include "core/lamp_systems/system_address.h"
 
+#include "core/log_text.h"
 #include "core/url_text.h"
 
 #include <algorithm>
