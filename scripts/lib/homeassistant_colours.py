@@ -5,6 +5,8 @@
 import json
 import sys
 
+from xy_colour import xy_rgb
+
 last = {}
 for text in open(sys.argv[1], encoding="utf-8", errors="replace"):
     service, _, data = text.rstrip("\n").partition(" ")
@@ -22,12 +24,7 @@ for state in last.values():
     level = 0 if state["off"] else min(max(state.get("brightness", 255), 0), 255) / 255
     if state.get("xy_color"):
         x, y = state["xy_color"]
-        X, Z = x / y, (1 - x - y) / y
-        rgb = [3.2406 * X - 1.5372 - 0.4986 * Z, -0.9689 * X + 1.8758 + 0.0415 * Z, 0.0557 * X - 0.2040 + 1.0570 * Z]
-        rgb = [max(0.0, c) for c in rgb]
-        top = max(rgb) or 1
-        rgb = [c / top for c in rgb]
-        rgb = [12.92 * c if c <= 0.0031308 else 1.055 * c ** (1 / 2.4) - 0.055 for c in rgb]
+        rgb = xy_rgb(x, y)
     elif "color_temp_kelvin" in state:
         warm = min(max((6500 - state["color_temp_kelvin"]) / (6500 - 2000), 0), 1)
         rgb = (1, 1 - 0.3 * warm, 1 - 0.7 * warm)

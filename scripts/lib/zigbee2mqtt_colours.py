@@ -6,6 +6,8 @@ import colorsys
 import json
 import sys
 
+from xy_colour import xy_rgb
+
 last = {}
 for text in open(sys.argv[1], encoding="utf-8", errors="replace"):
     # A name may hold spaces; the payload is the JSON object at the end.
@@ -23,12 +25,7 @@ for name in last:
     colour = state.get("color") or {}
     if colour.get("y"):
         x, y = colour.get("x", 0), colour["y"]
-        X, Z = x / y, (1 - x - y) / y
-        rgb = [3.2406 * X - 1.5372 - 0.4986 * Z, -0.9689 * X + 1.8758 + 0.0415 * Z, 0.0557 * X - 0.2040 + 1.0570 * Z]
-        rgb = [max(0.0, c) for c in rgb]
-        top = max(rgb) or 1
-        rgb = [c / top for c in rgb]
-        rgb = [12.92 * c if c <= 0.0031308 else 1.055 * c ** (1 / 2.4) - 0.055 for c in rgb]
+        rgb = xy_rgb(x, y)
     elif "hue" in colour:
         rgb = colorsys.hsv_to_rgb(colour["hue"] / 360, colour.get("saturation", 100) / 100, 1)
     elif "color_temp" in state:

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QUuid>
+
 #include <algorithm>
 
 namespace glowcast::testing {
@@ -40,7 +42,8 @@ TEST(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRedWhil
     Zigbee2MqttStandIn standIn{broker, words("--lamps 3")};
     ASSERT_TRUE(QDir().mkpath(config.file("systems")));
     QFile tokenFile(config.file("systems/ha.token"));
-    ASSERT_TRUE(tokenFile.open(QIODevice::WriteOnly) && tokenFile.write("eyJhbGciOi.SECRET.e2e\n") > 0);
+    ASSERT_TRUE(tokenFile.open(QIODevice::WriteOnly) &&
+                tokenFile.write("SECRET." + QUuid::createUuid().toByteArray(QUuid::Id128) + "\n") > 0);
     tokenFile.close();
     Child homeAssistant{GLOWCAST_HOMEASSISTANT_SIM, {"--token-file", tokenFile.fileName()}};
     Child wled{GLOWCAST_WLED_SIM, {"--segments", "2"}};

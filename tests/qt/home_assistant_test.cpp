@@ -8,6 +8,7 @@
 #include "support/waiting.h"
 
 #include <QTemporaryDir>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ using testing::Child;
 using testing::RecordingListener;
 using testing::waitFor;
 
-const std::string kToken = "eyJ0eXAi.SECRET.token";
+const std::string kToken = "SECRET." + QUuid::createUuid().toString(QUuid::Id128).toStdString();
 
 std::string entity(const std::string& id, const std::string& name = "Lamp")
 {

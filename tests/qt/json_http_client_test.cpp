@@ -14,6 +14,7 @@
 #include <QSslServer>
 #include <QSslSocket>
 #include <QTemporaryDir>
+#include <QUuid>
 
 namespace glowcast {
 namespace {
@@ -21,7 +22,7 @@ namespace {
 using testing::CannedHttpServer;
 using testing::waitFor;
 
-const std::string kToken = "SECRET-token-7f3a";
+const std::string kToken = "SECRET-" + QUuid::createUuid().toString(QUuid::Id128).toStdString();
 
 JsonHttpResult callOnce(JsonHttpClient& client, const JsonHttpCall& call)
 {
