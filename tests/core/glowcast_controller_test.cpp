@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -51,11 +52,10 @@ std::string stateUrl(const std::string& id)
 // The lights reply of a bridge listing the given ids, each named "Lamp <id>".
 std::string lightsReply(const Strings& ids)
 {
-    std::string reply = "{";
+    std::string reply;
     for (const std::string& id : ids)
-        reply += std::string(reply.size() > 1 ? "," : "") + R"(")" + id + R"(":{"state":{"on":true},"name":"Lamp )" +
-                 id + R"("})";
-    return reply + "}";
+        reply += (reply.empty() ? "{\"" : ",\"") + id + R"(":{"name":"Lamp )" + id + "\"}";
+    return reply.empty() ? "{}" : reply + "}";
 }
 
 // The rig with a paired bridge at 10.0.0.2 and the window's views connected.
@@ -108,7 +108,6 @@ TEST_F(GlowcastControllerTest, StartingSchedulesOneSetUpAQuarterSecondLater)
 
     http.replies.emplace_back(lightsReply({"1"}));
     ASSERT_TRUE(scheduler.fireNext());
-    EXPECT_EQ(log.lines.front(), "bridge initing");
     EXPECT_EQ(log.count("hub launching"), 1);
     EXPECT_TRUE(controller.attemptedSetUp());
     EXPECT_EQ(http.sent, (std::vector<HttpRequest>{{HttpMethod::Get, "http://10.0.0.2/api/alice/lights", "", 30s}}));
@@ -206,14 +205,14 @@ TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoic
         Lamps merged;
         bool abandoned = false; // the reply is no lamp list: nothing changes, quitting keeps the saved selection
     };
+    const Lamps desk{{"1", "Desk", true}};
+    // clang-format off
     const std::vector<Row> rows = {
-        {"saved lamp gone, new lamp disabled",
-         Lamps{{"1", "Old name", true}, {"9", "Gone", true}},
-         lightsReply({"1", "2"}),
-         {{"1", "Lamp 1", true}, {"2", "Lamp 2", false}}},
-        {"no lamps", Lamps{{"1", "Desk", true}}, "{}", {}},
-        {"an error page", Lamps{{"1", "Desk", true}}, "<html>502 Bad Gateway</html>", {}, true},
+        {"saved lamp gone, new lamp disabled", Lamps{{"1", "Old name", true}, {"9", "Gone", true}}, lightsReply({"1", "2"}), {{"1", "Lamp 1", true}, {"2", "Lamp 2", false}}},
+        {"no lamps", desk, "{}", {}},
+        {"an error page", desk, "<html>502 Bad Gateway</html>", {}, true},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         WindowRig rig;
@@ -283,22 +282,20 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
         bool fromPlayer = false;
     };
     const Bytes jpeg{0xff, 0xd8, 0xff};
+    // Only dark and mid-grey pixels: nothing passes the extractor's filter.
+    const std::vector<Patch> grey{{{40, 10, 10}, 3000}, {{128, 128, 128}, 3000}};
+    // clang-format off
     const std::vector<Row> rows = {
         {"no lamps", 0, kSevenColours, jpeg, 0, {jpeg}},
         {"three lamps", 3, kSevenColours, jpeg, 3, {jpeg}},
         {"seven lamps", 7, kSevenColours, jpeg, 7, {jpeg}},
-        // Only dark and mid-grey pixels: nothing passes the extractor's filter.
-        {"no colour in the cover",
-         3,
-         std::vector<Patch>{{{40, 10, 10}, 3000}, {{128, 128, 128}, 3000}},
-         jpeg,
-         0,
-         {jpeg}},
+        {"no colour in the cover", 3, grey, jpeg, 0, {jpeg}},
         {"cover does not decode", 3, std::nullopt, {'n', 'o', 'p', 'e'}, 0, {{'n', 'o', 'p', 'e'}}, false},
         {"no cover in the notice", 3, std::nullopt, {}, 0, {}, false},
         {"a player's cover that decodes", 3, kSevenColours, jpeg, 3, {jpeg}, true, true},
         {"a player's cover that does not decode", 3, std::nullopt, {'c', 'u', 't'}, 0, {{'c', 'u', 't'}}, false, true},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         WindowRig rig;
@@ -326,9 +323,106 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
         }
         EXPECT_EQ(rig.sent(&HttpRequest::url), urls);
         EXPECT_EQ(rig.sent(&HttpRequest::body), bodies);
-        EXPECT_TRUE(
-            std::ranges::all_of(rig.http.sent, [](const HttpRequest& r) { return r.method == HttpMethod::Put; }));
+        EXPECT_TRUE(std::ranges::all_of(rig.http.sent, [](auto& r) { return r.method == HttpMethod::Put; }));
     }
+}
+
+// The controller's lamp requests go through lamp care: the same cover again gives no lamp that is still
+// fading a new state; a new cover does.
+TEST_F(GlowcastControllerTest, TheSameCoverGivesAFadingLampNoNewStateAndANewCoverDoes)
+{
+    setUpWithEnabledLamps(2);
+    lampCare.setSettings(settingsOf({{"fade", 10}}));
+    const std::vector<Patch> redGreen{{{255, 0, 0}, 2000}, {{0, 192, 0}, 1000}};
+    postCover(redGreen, {1});
+    ASSERT_EQ(controller.setLampEnabled("1", false), SwitchResult::Done); // lamp 2 now takes the first colour
+    postCover(redGreen, {1});
+    postCover(redGreen, {2});
+    const std::string red = R"({"bri":255,"xy":[0.640,0.330],"transitiontime":10})";
+    EXPECT_EQ(sent(&HttpRequest::url), (Strings{stateUrl("1"), stateUrl("2"), stateUrl("2")}));
+    EXPECT_EQ(sent(&HttpRequest::body)[0], red);
+    EXPECT_EQ(sent(&HttpRequest::body)[2], red);
+}
+
+TEST_F(GlowcastControllerTest, AfterAQuitIsAskedForNothingMoreIsSentAndNoSetUpStarts)
+{
+    struct Row {
+        int stopDuringSleep; // of lamp care's paced waits; 0: before the cover
+        std::size_t puts;
+        const char* line;
+    };
+    const Row rows[] = {
+        {0, 0, "quitting: a cover change from \"Coverdeck\" was not handled"},
+        {1, 1, "quitting: the rest of this cover's lamps are not sent"}, // while the second lamp waits its turn
+        {2, 2, "quitting: the rest of this cover's lamps are not sent"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.stopDuringSleep);
+        WindowRig rig;
+        rig.setUpWithEnabledLamps(3);
+        rig.lampCare.setSettings(settingsOf({{"pace", 1}}));
+        if (row.stopDuringSleep == 0)
+            rig.controller.stop();
+        rig.clock.sleeper.duringSleep = [&rig, &row] {
+            if (rig.clock.sleeper.calls == row.stopDuringSleep)
+                rig.controller.stop();
+        };
+        rig.postCover({{{255, 0, 0}, 3000}, {{0, 192, 0}, 2000}, {{0, 0, 255}, 1000}});
+        EXPECT_EQ(rig.http.sent.size(), row.puts);
+        EXPECT_EQ(rig.log.lines.back(), row.line);
+
+        rig.controller.setUp(); // a set-up asked for meanwhile
+        EXPECT_EQ(rig.log.lines.back(), "quitting: no set-up");
+        EXPECT_EQ(rig.http.sent.size(), row.puts);
+        const int writes = rig.prefs.lampWrites;
+        rig.controller.saveBeforeQuit();
+        EXPECT_EQ(rig.prefs.lampWrites, writes + 1) << "the saving at the end still runs";
+    }
+}
+
+// The put-back is armed when the followed player pauses and runs when its time has come; a player
+// that has not said what it does arms nothing. Playing again after it asks for the cover again, once.
+TEST_F(GlowcastControllerTest, APausedPlayerGetsTheLampsPutBackAndPlayingAgainAsksForTheCoverOnce)
+{
+    setUpWithEnabledLamps(1);
+    lampCare.setSettings(settingsOf({{"restoreAfter", 10}}));
+    int asked = 0;
+    controller.onPlayingAfterRestore = [&asked] { ++asked; };
+    const auto player = [this](PlaybackStatus status) {
+        controller.followedPlayerChanged({true, "mpv", "", status, "", ""});
+    };
+    const auto cover = [this] {
+        http.replies.emplace_back(R"({"state":{"on":true,"bri":100,"ct":300,"colormode":"ct"}})");
+        http.replies.emplace_back(R"([{"success":{}}])");
+        decoder.covers.push_back(std::make_unique<PatchCover>(std::vector<Patch>{kRed}));
+        covers.post({std::vector<std::uint8_t>{1}, "mpv", true});
+    };
+    const auto restore = [this] {
+        ASSERT_EQ(scheduler.pending.size(), 1u);
+        EXPECT_EQ(scheduler.pending[0].delay, std::chrono::seconds{10});
+        clock.sleeper.slept += std::chrono::seconds{10};
+        http.replies.emplace_back(R"([{"success":{}}])");
+        ASSERT_TRUE(scheduler.fireNext());
+        EXPECT_EQ(http.sent.back().url, stateUrl("1"));
+        EXPECT_EQ(http.sent.back().body, R"({"on":true,"bri":100,"ct":300})");
+    };
+    player(PlaybackStatus::Playing);
+    cover();
+    player(PlaybackStatus::Unknown);
+    EXPECT_TRUE(scheduler.pending.empty()) << "a player not saying what it does arms nothing";
+    player(PlaybackStatus::Paused);
+    restore();
+    EXPECT_EQ(asked, 0);
+    player(PlaybackStatus::Playing);
+    EXPECT_EQ(asked, 1);
+    player(PlaybackStatus::Paused); // nothing put back
+    player(PlaybackStatus::Playing);
+    cover();
+    player(PlaybackStatus::Stopped);
+    restore();
+    cover(); // a new track's cover first, then playing
+    player(PlaybackStatus::Playing);
+    EXPECT_EQ(asked, 1);
 }
 
 } // namespace
