@@ -17,7 +17,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <set>
 
@@ -26,28 +25,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
+using Lamps = std::vector<LampEntry>;
 
 std::string readAll(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeAll(const fs::path& path, std::string_view bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-QJsonDocument json(const std::string& text)
-{
-    return QJsonDocument::fromJson(QByteArray::fromStdString(text));
-}
-
-mode_t modeOf(const fs::path& path)
-{
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
 }
 
 class FilePreferencesTest : public ::testing::Test {
@@ -58,66 +41,95 @@ protected:
     RecordingLog log;
 
     void SetUp() override { ASSERT_TRUE(temporary.isValid()); }
+    static void writeAll(const fs::path& to, std::string_view bytes) { std::ofstream(to, std::ios::binary) << bytes; }
+    static QJsonDocument json(const std::string& t) { return QJsonDocument::fromJson(QByteArray::fromStdString(t)); }
+    static mode_t modeOf(const fs::path& path)
+    {
+        struct stat status {};
+        return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+    }
     void writeFile(std::string_view bytes)
     {
         fs::create_directories(directory);
         writeAll(file, bytes);
     }
-    // The paths of the copies kept aside.
-    std::set<fs::path> aside() const
+    // The copies kept aside, but those already known.
+    std::set<fs::path> aside(const std::set<fs::path>& known = {}) const
     {
         std::set<fs::path> paths;
         for (const auto& entry : fs::directory_iterator(directory))
-            if (entry.path().filename().string().starts_with("preferences.json.corrupt-"))
+            if (entry.path().filename().string().starts_with("preferences.json.corrupt-") && !known.contains(entry))
                 paths.insert(entry.path());
         return paths;
     }
+    long entries() const { return std::distance(fs::directory_iterator(directory), fs::directory_iterator()); }
 };
 
-TEST_F(FilePreferencesTest, WritesReachTheFileInTheDocumentedShapeOwnerOnlyAndANewReader)
+// Another program (glowcastctl) reads and writes the same file meanwhile.
+TEST_F(FilePreferencesTest, WritesReachTheFileOwnerOnlyAndAnotherProgramWhoseOwnWritesAreKept)
 {
-    {
-        FilePreferences preferences{log, directory};
-        EXPECT_EQ(preferences.text("username"), std::nullopt);
-        EXPECT_EQ(preferences.lamps(), std::nullopt);
-        EXPECT_FALSE(fs::exists(directory)) << "reading creates nothing";
-        preferences.setText("username", "alice");
-        preferences.setText("lastusedbridgeIP", "192.168.1.20");
-        preferences.setText("lastusedbridgeIP", std::nullopt);
-        preferences.setLamps({{"3", "Lamp \"3\"", true}, {"4", "Hall", false}});
-        preferences.setText("lamps", "oops");
-        EXPECT_EQ(log.lines.back(), "preferences: \"lamps\" holds the lamp selection, not a text; not changed");
-    }
+    FilePreferences preferences{log, directory};
+    EXPECT_EQ(preferences.text("username"), std::nullopt);
+    EXPECT_EQ(preferences.lamps(), std::nullopt);
+    EXPECT_FALSE(fs::exists(directory)) << "reading creates nothing";
+    preferences.setText("username", "alice");
+    preferences.setText("lastusedbridgeIP", "192.168.1.20");
+    preferences.setText("lastusedbridgeIP", std::nullopt);
+    preferences.setLamps({{"3", "Lamp \"3\"", true}, {"4", "Hall", false}});
+    preferences.setText("lamps", "oops");
+    EXPECT_EQ(log.lines.back(), "preferences: \"lamps\" holds the lamp selection, not a text; not changed");
     EXPECT_EQ(modeOf(file), 0600u);
     EXPECT_EQ(modeOf(directory), 0700u);
     EXPECT_EQ(modeOf(directory.parent_path()), 0700u);
     EXPECT_EQ(json(readAll(file)), json(R"({"username":"alice","lamps":[{"id":"3","name":"Lamp \"3\"","enabled":true},
                                                                    {"id":"4","name":"Hall","enabled":false}]})"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1) << "a temporary file left";
+    EXPECT_EQ(entries(), 1) << "a temporary file left";
+
     ::chmod(file.c_str(), 0644); // an existing looser file becomes owner-only with the next write
-    FilePreferences again{log, directory};
-    EXPECT_EQ(again.text("username"), "alice");
-    EXPECT_EQ(again.text("lastusedbridgeIP"), std::nullopt);
-    EXPECT_EQ(again.lamps(), (std::vector<LampEntry>{{"3", "Lamp \"3\"", true}, {"4", "Hall", false}}));
-    again.setLamps({});
+    FilePreferences tool{log, directory};
+    EXPECT_EQ(tool.text("lastusedbridgeIP"), std::nullopt);
+    EXPECT_EQ(tool.lamps(), (Lamps{{"3", "Lamp \"3\"", true}, {"4", "Hall", false}}));
+    tool.setText("username", "paired-by-tool");
     EXPECT_EQ(modeOf(file), 0600u);
-    EXPECT_EQ(FilePreferences(log, directory).lamps(), std::vector<LampEntry>{});
+    EXPECT_EQ(preferences.text("username"), "paired-by-tool");
+    preferences.setLamps({});
+    EXPECT_EQ(tool.text("username"), "paired-by-tool") << "a write changes only its own key";
+    EXPECT_EQ(tool.lamps(), Lamps{});
+
+    // The tool holds the lock: the window's timers go on firing while the write waits.
+    const int held = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    bool fired = false;
+    QTimer::singleShot(std::chrono::milliseconds{50}, [&] {
+        fired = true;
+        ::close(held);
+    });
+    const Lines logged = log.lines;
+    preferences.setText("lastusedbridgeIP", "10.0.0.2");
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(log.lines, logged);
+    EXPECT_EQ(tool.text("lastusedbridgeIP"), "10.0.0.2");
+
+    writeAll(file, "{broken"); // damaged while running: the known values stay
+    preferences.setLamps({{"2", "Hall", true}});
+    EXPECT_EQ(aside().size(), 1u);
+    FilePreferences again{log, directory};
+    EXPECT_EQ(again.text("username"), "paired-by-tool");
+    EXPECT_EQ(again.lamps(), (Lamps{{"2", "Hall", true}}));
 }
 
-TEST_F(FilePreferencesTest, OddRecordsAndMembersAreLoggedAndReadSoundly)
+// A missing "enabled" is an ordinary disabled lamp; every other oddity is logged. A member of the
+// wrong kind, and one this program does not know, are kept until replaced; settings keep their kinds.
+TEST_F(FilePreferencesTest, OddMembersAreLoggedAndReadSoundlyAndKeptUntilReplaced)
 {
     writeFile(R"({"lamps":[
         {"id":"1","name":"Desk","enabled":true}, {"id":"2","name":"Hall"}, {"id":"3","name":"Porch","enabled":"yes"},
         {"name":"no id","enabled":true}, {"id":7,"name":"numeric id","enabled":true}, "not a record",
         {"id":"4","enabled":true}, {"id":"5","name":["x"],"enabled":false}
-    ], "username":42, "theme":"dark", "followplayers":"yes", "ignoreplayers":["vlc",3]})");
-    FilePreferences preferences{log, directory};
+    ], "username":42})");
     EXPECT_EQ(
-        preferences.lamps(),
-        (std::vector<LampEntry>{
-            {"1", "Desk", true}, {"2", "Hall", false}, {"3", "Porch", false}, {"4", "", true}, {"5", "", false}}));
-    EXPECT_EQ(preferences.text("username"), std::nullopt);
-    // A missing "enabled" is an ordinary disabled lamp; every other oddity is logged.
+        FilePreferences(log, directory).lamps(),
+        (Lamps{{"1", "Desk", true}, {"2", "Hall", false}, {"3", "Porch", false}, {"4", "", true}, {"5", "", false}}));
     EXPECT_EQ(
         log.lines,
         (Lines{"preferences: using " + file.string(), "preferences: \"username\" is not a text; it reads as absent",
@@ -129,14 +141,23 @@ TEST_F(FilePreferencesTest, OddRecordsAndMembersAreLoggedAndReadSoundly)
                "preferences: lamp record 7 (id \"5\") has a \"name\" that is not a text; it reads as empty"}));
     EXPECT_TRUE(aside().empty()) << "reading is not changing";
 
-    // A member of the wrong kind, and one this program does not know, are kept until replaced.
-    writeFile(R"({"lamps":{"1":true},"theme":"dark","followplayers":false})");
-    FilePreferences other{log, directory};
-    EXPECT_EQ(other.lamps(), std::nullopt);
+    writeFile(R"({"lamps":{"1":true},"theme":"dark","followplayers":1,"ignoreplayers":["vlc",2],"portal":null})");
+    FilePreferences preferences{log, directory};
+    EXPECT_EQ(preferences.lamps(), std::nullopt);
     EXPECT_EQ(log.lines.back(), "preferences: \"lamps\" is not a list; it reads as absent");
-    other.setText("username", "alice");
-    EXPECT_EQ(json(readAll(file)),
-              json(R"({"lamps":{"1":true},"theme":"dark","followplayers":false,"username":"alice"})"));
+    EXPECT_EQ(preferences.setting("followplayers"), (StoredSetting{std::int64_t{1}, {}}));
+    EXPECT_EQ(preferences.setting("ignoreplayers").otherKind, "a list with a member that is not a text");
+    EXPECT_EQ(preferences.setting("portal").otherKind, "null");
+    EXPECT_EQ(preferences.setting("lastusedbridgeIP"), StoredSetting{});
+    EXPECT_TRUE(preferences.setSetting("followplayers", false));
+    EXPECT_TRUE(preferences.setSetting("ignoreplayers", std::vector<std::string>{"vlc"}));
+    EXPECT_TRUE(preferences.setSetting("portal", std::nullopt));
+    EXPECT_FALSE(preferences.setSetting("lamps", std::string{"not a selection"}));
+    preferences.setText("username", "alice");
+    EXPECT_EQ(json(readAll(file)), json(R"({"lamps":{"1":true},"theme":"dark","followplayers":false,
+                                            "ignoreplayers":["vlc"],"username":"alice"})"));
+    EXPECT_EQ(FilePreferences(log, directory).setting("ignoreplayers").value,
+              SettingValue{std::vector<std::string>{"vlc"}});
 }
 
 TEST_F(FilePreferencesTest, AnUnreadableFileIsKeptAsideByteForByteAndTheProgramGoesOn)
@@ -157,12 +178,9 @@ TEST_F(FilePreferencesTest, AnUnreadableFileIsKeptAsideByteForByteAndTheProgramG
         FilePreferences preferences{log, directory};
         EXPECT_EQ(preferences.text("username"), std::nullopt);
         EXPECT_EQ(preferences.lamps(), std::nullopt);
-        const std::set<fs::path> after = aside();
-        ASSERT_EQ(after.size(), before.size() + 1);
-        fs::path kept;
-        for (const fs::path& path : after)
-            if (before.count(path) == 0)
-                kept = path;
+        const std::set<fs::path> added = aside(before);
+        ASSERT_EQ(added.size(), 1u);
+        const fs::path kept = *added.begin();
         EXPECT_EQ(readAll(kept), bytes);
         if (before.empty()) { // the first copy of a second has no number
             EXPECT_EQ(kept.filename().string().size(), std::string("preferences.json.corrupt-20260101T000000Z").size());
@@ -176,64 +194,39 @@ TEST_F(FilePreferencesTest, AnUnreadableFileIsKeptAsideByteForByteAndTheProgramG
     }
 }
 
-// glowcastctl holds the lock meanwhile: the window's timers go on firing while the write waits.
-TEST_F(FilePreferencesTest, AWriteWaitsForAnotherProgramsLockWithTheEventLoopRunning)
-{
-    fs::create_directories(directory);
-    const int held = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    FilePreferences preferences{log, directory};
-    bool fired = false;
-    QTimer::singleShot(std::chrono::milliseconds{50}, [&] {
-        fired = true;
-        ::close(held);
-    });
-    preferences.setText("username", "alice");
-    EXPECT_TRUE(fired);
-    EXPECT_EQ(log.lines, Lines{"preferences: using " + file.string()});
-    EXPECT_EQ(FilePreferences(log, directory).text("username"), "alice");
-}
-
 TEST_F(FilePreferencesTest, WhatCannotBeMovedAsideIsNeverOverwritten)
 {
     writeFile("not json");
-    // Checked by value, so that it can run in a child process as well.
-    const auto scenario = [&] {
-        bool holds = false;
-        {
-            FilePreferences preferences{log, directory};
-            preferences.setText("username", "alice");
-            holds = preferences.text("username") == "alice"; // for this run, though it could not be saved
-        }
-        return holds && readAll(file) == "not json" &&
-               log.lines == Lines{"preferences: using " + file.string(),
-                                  "preferences: could not read " + file.string() +
-                                      " (not valid JSON: illegal value at byte 1) nor keep it aside (Permission "
-                                      "denied); nothing will be saved over it",
-                                  "preferences: could not save " + file.string() +
-                                      ": the file there cannot be read and is kept as it is; the change holds until "
-                                      "the program ends"};
-    };
-    if (::geteuid() != 0) {
-        ::chmod(directory.c_str(), 0500);
-        const bool kept = scenario();
-        ::chmod(directory.c_str(), 0700);
-        EXPECT_TRUE(kept);
-        return;
-    }
-    // Root writes into read-only directories: run as an ordinary user, in a child process.
+    // Root writes into read-only directories: the child process runs as an ordinary user.
     constexpr uid_t kNobody = 65534;
-    ASSERT_EQ(::chmod(temporary.path().toLocal8Bit().constData(), 0755), 0);
-    ASSERT_EQ(::chown(directory.c_str(), kNobody, kNobody), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chmod(temporary.path().toLocal8Bit().constData(), 0755), 0);
+        ASSERT_EQ(::chown(directory.c_str(), kNobody, kNobody), 0);
+    }
     ASSERT_EQ(::chmod(directory.c_str(), 0500), 0);
+    const Lines expected{"preferences: using " + file.string(),
+                         "preferences: could not read " + file.string() +
+                             " (not valid JSON: illegal value at byte 1) nor keep it aside (Permission denied); "
+                             "nothing will be saved over it",
+                         "preferences: could not save " + file.string() +
+                             ": the file there cannot be read and is kept as it is; the change holds until the "
+                             "program ends"};
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            if (root && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
                 ::_exit(2);
-            ::_exit(scenario() ? 0 : 1);
+            bool holds = false;
+            {
+                FilePreferences preferences(log, directory); // no braces with commas inside the macro
+                preferences.setText("username", "alice");
+                holds = preferences.text("username") == "alice"; // for this run, though it could not be saved
+            }
+            ::_exit(holds && readAll(file) == "not json" && log.lines == expected ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+    ::chmod(directory.c_str(), 0700);
 }
 
 TEST_F(FilePreferencesTest, AFailedSaveIsRetriedWithTheNextWrite)
@@ -257,92 +250,37 @@ TEST_F(FilePreferencesTest, AFailedSaveIsRetriedWithTheNextWrite)
               "preferences: could not save " + file.string() + ": " + directory.string() + " is not a directory");
 }
 
+// The file system takes no more than 16 bytes of any file: every write fails part-way. A setting
+// and the selection say so and are forgotten; a text is kept for the next save.
 TEST_F(FilePreferencesTest, AWriteTheDiskRefusesLeavesTheOldFileWholeAndIsReported)
 {
-    struct Row {
-        const char* name;
-        std::function<std::optional<bool>(FilePreferences&)> write; // what it returned, if anything
-        std::optional<bool> returned;
-        const char* usernameAfter; // what later reads give; the fade and the selection stay as saved
-    };
-    const Row rows[] = {
-        {"a setting", [](FilePreferences& p) { return p.setSetting("fade", SettingValue{std::int64_t{12}}); }, false,
-         "alice"},
-        {"the selection",
-         [](FilePreferences& p) {
-             return p.updateLamps([](auto) { return std::vector<LampEntry>{{"1", "Desk", false}}; });
-         },
-         false, "alice"},
-        {"a text, kept for the next save",
-         [](FilePreferences& p) {
-             p.setText("username", "bob");
-             return std::optional<bool>{};
-         },
-         std::nullopt, "bob"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        fs::remove_all(directory);
-        FilePreferences preferences{log, directory};
-        preferences.setText("username", "alice");
-        ASSERT_TRUE(preferences.setSetting("fade", SettingValue{std::int64_t{5}}));
-        ASSERT_TRUE(preferences.updateLamps([](auto) { return std::vector<LampEntry>{{"1", "Desk", true}}; }));
-        const std::string before = readAll(file);
-        log.lines.clear();
-
-        // The file system takes no more than 16 bytes of any file: every later write fails part-way.
-        ::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{};
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-        const rlimit small{16, limit.rlim_max};
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        const std::optional<bool> returned = row.write(preferences);
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-
-        EXPECT_EQ(returned, row.returned);
-        EXPECT_EQ(readAll(file), before);
-        EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator{}), 1) << "no temporary left";
-        ASSERT_EQ(log.lines.size(), 1u);
-        EXPECT_EQ(log.lines[0], "preferences: could not save " + file.string() +
-                                    ": File too large; the file there is left as it was");
-        EXPECT_EQ(preferences.setting("fade").value, SettingValue{std::int64_t{5}});
-        EXPECT_EQ(preferences.text("username"), row.usernameAfter);
-        EXPECT_EQ(preferences.lamps(), (std::vector<LampEntry>{{"1", "Desk", true}}));
-    }
-}
-
-TEST_F(FilePreferencesTest, AnotherProgramsWriteIsKeptAndADamagedFileIsKeptAside)
-{
-    FilePreferences application{log, directory};
-    application.setLamps({{"1", "Desk", true}});
-    FilePreferences(log, directory).setText("username", "paired-by-tool"); // glowcastctl pairs meanwhile
-    EXPECT_EQ(application.text("username"), "paired-by-tool");
-    application.setLamps({{"1", "Desk", false}});
-    EXPECT_EQ(FilePreferences(log, directory).text("username"), "paired-by-tool");
-
-    writeAll(file, "{broken"); // damaged while running: the known values stay
-    application.setLamps({{"2", "Hall", true}});
-    EXPECT_EQ(aside().size(), 1u);
-    FilePreferences again{log, directory};
-    EXPECT_EQ(again.text("username"), "paired-by-tool");
-    EXPECT_EQ(again.lamps(), (std::vector<LampEntry>{{"2", "Hall", true}}));
-}
-
-TEST_F(FilePreferencesTest, SettingsKeepTheirKindsAndEveryOtherKey)
-{
-    writeFile(R"({"theme":"dark","followplayers":1,"ignoreplayers":["vlc",2],"portal":null})");
     FilePreferences preferences{log, directory};
-    EXPECT_EQ(preferences.setting("followplayers"), (StoredSetting{std::int64_t{1}, {}}));
-    EXPECT_EQ(preferences.setting("ignoreplayers").otherKind, "a list with a member that is not a text");
-    EXPECT_EQ(preferences.setting("portal").otherKind, "null");
-    EXPECT_EQ(preferences.setting("lastusedbridgeIP"), StoredSetting{});
-    EXPECT_TRUE(preferences.setSetting("followplayers", false));
-    EXPECT_TRUE(preferences.setSetting("ignoreplayers", std::vector<std::string>{"vlc"}));
-    EXPECT_TRUE(preferences.setSetting("portal", std::nullopt));
-    EXPECT_FALSE(preferences.setSetting("lamps", std::string{"not a selection"}));
-    EXPECT_EQ(json(readAll(file)), json(R"({"theme":"dark","followplayers":false,"ignoreplayers":["vlc"]})"));
-    EXPECT_EQ(FilePreferences(log, directory).setting("ignoreplayers").value,
-              SettingValue{std::vector<std::string>{"vlc"}});
+    preferences.setText("username", "alice");
+    ASSERT_TRUE(preferences.setSetting("fade", SettingValue{std::int64_t{5}}));
+    ASSERT_TRUE(preferences.updateLamps([](auto) { return Lamps{{"1", "Desk", true}}; }));
+    const std::string before = readAll(file);
+    log.lines.clear();
+
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit small{16, limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool setting = preferences.setSetting("fade", SettingValue{std::int64_t{12}});
+    const bool selection = preferences.updateLamps([](auto) { return Lamps{{"1", "Desk", false}}; });
+    preferences.setText("username", "bob");
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+
+    EXPECT_FALSE(setting);
+    EXPECT_FALSE(selection);
+    EXPECT_EQ(readAll(file), before);
+    EXPECT_EQ(entries(), 1) << "no temporary left";
+    EXPECT_EQ(log.lines, Lines(3, "preferences: could not save " + file.string() +
+                                      ": File too large; the file there is left as it was"));
+    EXPECT_EQ(preferences.setting("fade").value, SettingValue{std::int64_t{5}});
+    EXPECT_EQ(preferences.lamps(), (Lamps{{"1", "Desk", true}}));
+    EXPECT_EQ(preferences.text("username"), "bob");
+    EXPECT_EQ(FilePreferences(log, directory).text("username"), "alice");
 }
 
 TEST_F(FilePreferencesTest, SystemsKeepWhatThisProgramDoesNotKnowAndEveryRecordItCannotUse)
@@ -358,18 +296,16 @@ TEST_F(FilePreferencesTest, SystemsKeepWhatThisProgramDoesNotKnowAndEveryRecordI
               (std::vector<SystemRecord>{{"z2m", SystemKind::Zigbee2Mqtt, "mqtt://broker", 5, "u"},
                                          {"b2", SystemKind::Bridge, "10.0.0.3", {}, {}}}));
     const std::string leftOut = "; left out and kept in the file";
-    std::erase_if(log.lines, [](const std::string& line) { return line.starts_with("preferences: using "); });
     EXPECT_EQ(
-        log.lines,
-        (std::vector<std::string>{
-            "preferences: system record 1 is not an object" + leftOut,
-            "preferences: system record 2 has no usable \"id\" (letters, digits, '-' and '_', at most 32)" + leftOut,
-            "preferences: system record 3 (id \"ha\") has no \"kind\" this program knows" + leftOut,
-            "preferences: system record 4 (id \"z2m\") has the id of an earlier one" + leftOut,
-            "preferences: system record 5 (id \"nowhere\") has no text \"address\"" + leftOut,
-            "preferences: system record 6 (id \"b2\") has a \"pace\" that is not a whole number 1..1000; it "
-            "reads as the kind's default",
-            "preferences: system record 6 (id \"b2\") has a \"user\" that is not a text; it reads as none"}));
+        Lines(log.lines.begin() + 1, log.lines.end()),
+        (Lines{"preferences: system record 1 is not an object" + leftOut,
+               "preferences: system record 2 has no usable \"id\" (letters, digits, '-' and '_', at most 32)" + leftOut,
+               "preferences: system record 3 (id \"ha\") has no \"kind\" this program knows" + leftOut,
+               "preferences: system record 4 (id \"z2m\") has the id of an earlier one" + leftOut,
+               "preferences: system record 5 (id \"nowhere\") has no text \"address\"" + leftOut,
+               "preferences: system record 6 (id \"b2\") has a \"pace\" that is not a whole number 1..1000; it "
+               "reads as the kind's default",
+               "preferences: system record 6 (id \"b2\") has a \"user\" that is not a text; it reads as none"}));
 
     ASSERT_TRUE(preferences.updateSystems([](std::vector<SystemRecord> stored) {
         stored[0].pace.reset();
@@ -382,37 +318,18 @@ TEST_F(FilePreferencesTest, SystemsKeepWhatThisProgramDoesNotKnowAndEveryRecordI
         {"id":"w","kind":"wled","address":"w.local","pace":40}, )" +
                                         kept + "]}"));
     EXPECT_FALSE(preferences.setSetting("systems", std::string{"none"}));
-}
 
-// A preferences file as Glowcast wrote it before there were lamp systems.
-TEST_F(FilePreferencesTest, AFileFromBeforeLampSystemsReadsAsTheFirstBridgeAloneAndStaysAsItIs)
-{
-    const std::string before = R"({
-    "fade": 4,
-    "followplayers": true,
-    "lamps": [
-        {
-            "enabled": true,
-            "id": "1",
-            "name": "Desk"
-        },
-        {
-            "enabled": false,
-            "id": "2",
-            "name": "Hall"
-        }
-    ],
-    "lastusedbridgeIP": "192.168.1.20",
-    "username": "alice"
-}
-)";
+    // A file as Glowcast wrote it before there were lamp systems reads as the first bridge alone and
+    // stays as it is, byte for byte.
+    log.lines.clear();
+    const std::string before = readAll(GLOWCAST_TEST_DATA "/../../fuzz/corpus/preferences_fuzz/before_systems.json");
     writeFile(before);
-    FilePreferences preferences{log, directory};
-    EXPECT_EQ(preferences.systems(), std::vector<SystemRecord>{});
-    EXPECT_EQ(preferences.lamps(), (std::vector<LampEntry>{{"1", "Desk", true}, {"2", "Hall", false}}));
-    EXPECT_EQ(preferences.text("username"), "alice");
-    EXPECT_EQ(log.lines, std::vector<std::string>{"preferences: using " + file.string()});
-    ASSERT_TRUE(preferences.updateSystems([](std::vector<SystemRecord> stored) { return stored; }));
+    FilePreferences older{log, directory};
+    EXPECT_EQ(older.systems(), std::vector<SystemRecord>{});
+    EXPECT_EQ(older.lamps(), (Lamps{{"1", "Desk", true}, {"2", "Hall", false}}));
+    EXPECT_EQ(older.text("username"), "alice");
+    EXPECT_EQ(log.lines, Lines{"preferences: using " + file.string()});
+    ASSERT_TRUE(older.updateSystems([](std::vector<SystemRecord> stored) { return stored; }));
     EXPECT_EQ(readAll(file), before);
 }
 
