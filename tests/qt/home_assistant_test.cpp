@@ -30,7 +30,6 @@ std::string entity(const std::string& id, const std::string& name = "Lamp")
 TEST(HomeAssistantStatesTest, ListsThatAreNoListAndLightsThatCannotBeTakenAreLogged)
 {
     struct Row {
-        const char* name;
         std::string reply;
         std::string lights; // "ID NAME; ...", or "none"
         std::vector<std::string> log;
@@ -40,39 +39,33 @@ TEST(HomeAssistantStatesTest, ListsThatAreNoListAndLightsThatCannotBeTakenAreLog
         many += (i == 0 ? "" : ",") + entity("light.l" + std::to_string(i));
     many += "]";
     const std::vector<Row> rows{
-        {"HTML",
-         "<html><body>Login</body></html>",
+        {"<html><body>Login</body></html>",
          "none",
          {"ha: the states are not a JSON list (illegal value): <html><body>Login</body></html>"}},
-        {"nested 10,000 deep",
-         std::string(10'000, '[') + std::string(10'000, ']'),
+        {std::string(10'000, '[') + std::string(10'000, ']'),
          "none",
          {"ha: the states are not a JSON list (too deeply nested document): " + std::string(80, '[')}},
-        {"an object",
-         R"({"message":"API running."})",
+        {R"({"message":"API running."})",
          "none",
          {R"(ha: the states are not a JSON list (another value): {"message":"API running."})"}},
-        {"control characters",
-         "[" + entity("light.a\\u0007b") + "," + entity("light.ok", "Desk\\nlamp") + "," + entity("sensor.x") + "]",
+        {"[" + entity("light.a\\u0007b") + "," + entity("light.ok", "Desk\\nlamp") + "," + entity("sensor.x") + "]",
          "light.ok light.ok",
          {"ha: light 'light.a\\x07b' left out: its entity id is not plain or came before"}},
-        {"repeated",
-         "[" + entity("light.a", "One") + "," + entity("light.a", "Two") + "]",
+        {"[" + entity("light.a", "One") + "," + entity("light.a", "Two") + "]",
          "light.a One",
          {"ha: light 'light.a' left out: its entity id is not plain or came before"}},
-        {"10,000 lights", many, "1000 lights", {"ha: more than 1000 lights; 9000 left out"}},
+        {many, "1000 lights", {"ha: more than 1000 lights; 9000 left out"}},
     };
     for (const Row& row : rows) {
         RecordingLog log;
         const std::optional<std::vector<HomeAssistantLight>> lights = readHomeAssistantStates(row.reply, "ha: ", log);
-        std::string shown = lights ? "" : "none";
-        if (lights && lights->size() > 10)
-            shown = std::to_string(lights->size()) + " lights";
-        else if (lights)
+        std::string shown = !lights ? "none" : lights->size() > 10 ? std::to_string(lights->size()) + " lights" : "";
+        if (lights && lights->size() <= 10)
             for (const HomeAssistantLight& light : *lights)
                 shown += (shown.empty() ? "" : "; ") + light.entityId + " " + light.name;
-        EXPECT_EQ(shown, row.lights) << row.name;
-        EXPECT_EQ(log.lines, row.log) << row.name;
+        SCOPED_TRACE(row.reply.substr(0, 80));
+        EXPECT_EQ(shown, row.lights);
+        EXPECT_EQ(log.lines, row.log);
     }
 }
 
@@ -101,18 +94,32 @@ struct StandIn {
     }
 };
 
-template <typename T> std::optional<T> answerOf(const std::function<void(std::function<void(T)>)>& ask)
-{
-    std::optional<T> answer;
-    ask([&](T told) { answer = std::move(told); });
-    EXPECT_TRUE(waitFor([&] { return answer.has_value(); }, 10'000));
-    return answer;
-}
-
-TEST(HomeAssistantSystemTest, ReadsTheLightsSendsReadsAndRestoresAgainstTheStandIn)
+// Against the stand-in: a token it refuses and none at all refuse the system before anything is sent and
+// are never written; with its own token the lights are read and a state sent, read and put back.
+TEST(HomeAssistantSystemTest, ReadsSendsAndRestoresWithItsTokenAndNothingWithoutIt)
 {
     StandIn standIn;
     ASSERT_FALSE(standIn.address.empty());
+    for (const auto& [token, refusal] :
+         {std::pair(std::optional<std::string>{"wrong-" + kToken},
+                    "state refused: the access token was refused; give another with glowcastctl systems set ha"),
+          std::pair(std::optional<std::string>{},
+                    "state refused: no access token; give one with glowcastctl systems set ha")}) {
+        RecordingLog log;
+        RecordingListener listener;
+        HomeAssistantSystem system{{"ha", standIn.address, token, std::nullopt}, log};
+        system.setListener(&listener);
+        system.start();
+        ASSERT_TRUE(waitFor([&] { return !listener.told.empty(); }, 10'000));
+        EXPECT_TRUE(listener.told.front().starts_with(refusal)) << listener.told.front();
+        system.refresh();
+        EXPECT_EQ(testing::sent(system, {{"light.hall", LampState{true, 100, {}, 300, {}}}}), SendResult::Refused);
+        EXPECT_EQ(listener.told.size(), 1u);
+        EXPECT_EQ(log.lines.size(), 1u);
+        EXPECT_FALSE(testing::logHas(log, "SECRET"));
+    }
+    EXPECT_EQ(standIn.record(), "");
+
     RecordingLog log;
     RecordingListener listener;
     HomeAssistantSystem system{{"ha", standIn.address, kToken, std::nullopt}, log};
@@ -126,29 +133,18 @@ TEST(HomeAssistantSystemTest, ReadsTheLightsSendsReadsAndRestoresAgainstTheStand
               "light.living_room E light.desk_strip E light.hall T light.bedside D light.porch O light.garage E! ");
     EXPECT_EQ(listener.lamps.front().capabilities.mireds, (MiredRange{154, 500}));
 
-    const auto read = answerOf<std::optional<ReadLampState>>(
-        [&](auto done) { system.readState("light.living_room", std::move(done)); });
-    ASSERT_TRUE(read && *read);
-    EXPECT_EQ(**read, (ReadLampState{true, {false, 179, Chromaticity{0.45, 0.41}, {}, {}}}));
+    const ReadLampState read{true, {false, 179, Chromaticity{0.45, 0.41}, {}, {}}};
+    EXPECT_EQ(testing::readOf(system, "light.living_room"), read);
     const LampState red{false, 200, Chromaticity{0.675, 0.322}, {}, 4};
     LampState redOn = red;
     redOn.switchOn = true;
     // The bedside light is off and no switch-on is asked: it is left off, not sent. The garage light is
     // unavailable: the stand-in refuses it.
-    const std::tuple<const char*, LampState, SendResult> sends[] = {{"light.living_room", red, SendResult::Delivered},
-                                                                    {"light.bedside", red, SendResult::Delivered},
-                                                                    {"light.garage", redOn, SendResult::Refused}};
-    for (const auto& [key, state, expected] : sends)
-        EXPECT_EQ(answerOf<SendResult>([&](auto done) {
-                      system.send({{key, state}}, std::move(done));
-                  }),
-                  expected)
-            << key;
-    EXPECT_EQ(answerOf<SendResult>([&](auto done) { system.restore("light.living_room", **read, std::move(done)); }),
-              SendResult::Delivered);
-    EXPECT_EQ(
-        answerOf<SendResult>([&](auto done) { system.restore("light.bedside", ReadLampState{}, std::move(done)); }),
-        SendResult::Delivered);
+    EXPECT_EQ(testing::sent(system, {{"light.living_room", red}}), SendResult::Delivered);
+    EXPECT_EQ(testing::sent(system, {{"light.bedside", red}}), SendResult::Delivered);
+    EXPECT_EQ(testing::sent(system, {{"light.garage", redOn}}), SendResult::Refused);
+    EXPECT_EQ(testing::restored(system, "light.living_room", read), SendResult::Delivered);
+    EXPECT_EQ(testing::restored(system, "light.bedside", ReadLampState{}), SendResult::Delivered);
     EXPECT_EQ(standIn.record(),
               "turn_on {\"entity_id\":\"light.living_room\",\"xy_color\":[0.6750,0.3220],\"brightness\":201,"
               "\"transition\":0.4}\n"
@@ -157,35 +153,6 @@ TEST(HomeAssistantSystemTest, ReadsTheLightsSendsReadsAndRestoresAgainstTheStand
               "turn_on {\"entity_id\":\"light.living_room\",\"xy_color\":[0.4500,0.4100],\"brightness\":180}\n"
               "turn_off {\"entity_id\":\"light.bedside\"}\n");
     EXPECT_EQ(listener.told.size(), 1u) << "only the lamps, no state";
-}
-
-TEST(HomeAssistantSystemTest, ARefusedTokenRefusesTheSystemAndIsNeverWritten)
-{
-    StandIn standIn;
-    ASSERT_FALSE(standIn.address.empty());
-    for (const std::optional<std::string>& token :
-         {std::optional<std::string>{"wrong-" + kToken}, std::optional<std::string>{}}) {
-        RecordingLog log;
-        RecordingListener listener;
-        HomeAssistantSystem system{{"ha", standIn.address, token, std::nullopt}, log};
-        system.setListener(&listener);
-        system.start();
-        ASSERT_TRUE(waitFor([&] { return !listener.told.empty(); }, 10'000));
-        EXPECT_TRUE(listener.told.front().starts_with(
-            token ? "state refused: the access token was refused; give another with glowcastctl systems set ha"
-                  : "state refused: no access token; give one with glowcastctl systems set ha"))
-            << listener.told.front();
-        system.refresh();
-        EXPECT_EQ(answerOf<SendResult>([&](auto done) {
-                      system.send({{"light.hall", LampState{true, 100, {}, 300, {}}}}, std::move(done));
-                  }),
-                  SendResult::Refused);
-        EXPECT_EQ(listener.told.size(), 1u);
-        EXPECT_EQ(log.lines.size(), 1u);
-        for (const std::string& line : log.lines)
-            EXPECT_EQ(line.find("SECRET"), std::string::npos) << line;
-    }
-    EXPECT_EQ(standIn.record(), "");
 }
 
 } // namespace

@@ -18,7 +18,6 @@
 
 #include <map>
 #include <memory>
-#include <set>
 
 namespace glowcast {
 namespace {
@@ -110,19 +109,10 @@ TEST(WledJsonTest, OnlySegmentsWithRgbAreColourLampsAndRgbwOnesTakeAFourthValue)
 
 TEST(WledJsonTest, ACoverBodyLeavesOutTheSwitchAndTheFadeWhenTheStatesHaveNone)
 {
-    WledLamp rgb;
-    rgb.id = 4;
-    LampState warm;
-    warm.brightness = 1;
-    warm.mired = 370; // 2703 K on the black-body curve, (0.4591, 0.4106)
-    LampState outside;
-    outside.brightness = 200;
-    outside.chromaticity = Chromaticity{0.1, 0.4};
-    WledLamp rgbw;
-    rgbw.id = 7;
-    rgbw.white = true;
+    // 370 mired is 2703 K on the black-body curve, (0.4591, 0.4106).
     EXPECT_EQ(
-        wledCoverBody({{rgb, warm}, {rgbw, outside}}),
+        wledCoverBody({{{.id = 4, .lamp = {}}, {false, 1, {}, 370, {}}},
+                       {{.id = 7, .white = true, .lamp = {}}, {false, 200, Chromaticity{0.1, 0.4}, {}, {}}}}),
         R"({"seg":[{"id":4,"bri":1,"fx":0,"col":[[255,173,89]]},{"id":7,"bri":201,"fx":0,"col":[[0,255,228,0]]}]})");
     // Slots as read: a short one, a long one and a hex text are left out, and at most three kept.
     RecordingLog log;
@@ -131,9 +121,8 @@ TEST(WledJsonTest, ACoverBodyLeavesOutTheSwitchAndTheFadeWhenTheStatesHaveNone)
     EXPECT_EQ(
         wledRestoreBody(read->front()),
         R"({"seg":[{"id":2,"on":false,"bri":255,"col":[[9,8,7],[6,5,4,3],[3,2,1]],"fx":0,"pal":0,"sx":128,"ix":128}]})");
-    WledSegment unread;
-    unread.id = 2;
-    EXPECT_EQ(wledRestoreBody(unread), R"({"seg":[{"id":2,"on":false,"bri":0,"fx":0,"pal":0,"sx":128,"ix":128}]})");
+    EXPECT_EQ(wledRestoreBody({.id = 2, .name = {}, .colours = {}}),
+              R"({"seg":[{"id":2,"on":false,"bri":0,"fx":0,"pal":0,"sx":128,"ix":128}]})");
 }
 
 // The stand-in on a free loopback port, each POST it took as a line of its output.
@@ -182,22 +171,15 @@ struct Adapter {
     WledSystem system;
 };
 
-LampState stateOf(int brightness, std::optional<Chromaticity> chromaticity)
+// Against the stand-in: the segments read, a cover sent in one POST, each segment put back as it was
+// read, and the device gone before a restore.
+TEST(WledSystemTest, SendsACoverInOnePostPutsEachSegmentBackAsItWasReadAndMissesADeviceGone)
 {
-    LampState state;
-    state.switchOn = true;
-    state.brightness = brightness;
-    state.chromaticity = chromaticity;
-    state.fadeTenths = 4;
-    return state;
-}
-
-TEST(WledSystemTest, SendsACoverInOnePostAndPutsEachSegmentBackAsItWasRead)
-{
-    WledSim sim;
-    ASSERT_FALSE(sim.address.empty());
-    const QJsonArray before = sim.segments();
-    Adapter wled{sim.address};
+    auto sim = std::make_unique<WledSim>();
+    ASSERT_FALSE(sim->address.empty());
+    const std::string address = sim->address;
+    const QJsonArray before = sim->segments();
+    Adapter wled{address};
     ASSERT_TRUE(wled.waitForTold(2));
     EXPECT_EQ(wled.listener.told[0], "id 02005e00a1ed") << "its MAC from /json/info";
     EXPECT_EQ(wled.listener.told[1], "lamps 0,1,2,3");
@@ -209,50 +191,43 @@ TEST(WledSystemTest, SendsACoverInOnePostAndPutsEachSegmentBackAsItWasRead)
     for (const char* key : {"0", "1", "8"})
         wled.system.readState(key, [&, key](std::optional<ReadLampState> read) { reads[key] = read; });
     ASSERT_TRUE(waitFor([&] { return reads.size() == 3; }, 5'000));
-    ASSERT_TRUE(reads["1"]);
+    ASSERT_TRUE(reads["0"] && reads["1"]);
     EXPECT_TRUE(reads["1"]->on);
     EXPECT_EQ(reads["1"]->shown.brightness, 129);
     EXPECT_FALSE(reads["8"]) << "no segment 8";
 
-    const Chromaticity red{0.64, 0.33};
-    std::vector<SendResult> results;
+    const LampState red{true, 254, Chromaticity{0.64, 0.33}, {}, 4};
     EXPECT_EQ(wled.system.batchLimit(), 4u);
-    wled.system.send({{"0", stateOf(254, red)}, {"1", stateOf(254, red)}, {"2", stateOf(127, {})}, {"8", {}}},
-                     [&](SendResult result) { results.push_back(result); });
-    ASSERT_TRUE(waitFor([&] { return !results.empty(); }, 5'000));
-    EXPECT_EQ(results[0], SendResult::Delivered);
-    EXPECT_EQ(sim.posts(),
-              std::vector<std::string>{
-                  R"(POST /json/state {"seg":[{"id":0,"on":true,"bri":255,"fx":0,"col":[[255,0,0]]},)"
-                  R"({"id":1,"on":true,"bri":255,"fx":0,"col":[[255,0,0,0]]},{"id":2,"on":true,"bri":128}],"tt":4})"});
+    EXPECT_EQ(testing::sent(wled.system, {{"0", red}, {"1", red}, {"2", {true, 127, {}, {}, 4}}, {"8", {}}}),
+              SendResult::Delivered);
     // The page shows what the LEDs give off at the device's brightness of 200: red, and white only at 128.
-    const std::string page = sim.get("/");
+    const std::string page = sim->get("/");
     EXPECT_NE(page.find("background-color: #c80000"), std::string::npos) << page;
     EXPECT_NE(page.find("background-color: #646464"), std::string::npos) << page;
-
     for (const char* key : {"0", "1"})
-        wled.system.restore(key, *reads[key], [&](SendResult result) { results.push_back(result); });
-    ASSERT_TRUE(waitFor([&] { return results.size() == 3; }, 5'000));
-    EXPECT_EQ(results, std::vector<SendResult>(3, SendResult::Delivered));
-    const std::vector<std::string> posts = sim.posts();
-    ASSERT_EQ(posts.size(), 3u);
-    EXPECT_EQ(std::set<std::string>(posts.begin() + 1, posts.end()),
-              (std::set<std::string>{R"(POST /json/state {"seg":[{"id":0,"on":true,"bri":128,"col":[[255,160,0],)"
-                                     R"([0,0,0],[0,0,0]],"fx":9,"pal":6,"sx":100,"ix":200}]})",
-                                     R"(POST /json/state {"seg":[{"id":1,"on":true,"bri":129,"col":[[255,160,0,0],)"
-                                     R"([0,0,0,0],[0,0,0,0]],"fx":9,"pal":6,"sx":101,"ix":199}]})"}));
-    const QJsonArray after = sim.segments();
+        EXPECT_EQ(testing::restored(wled.system, key, *reads[key]), SendResult::Delivered);
+    EXPECT_EQ(sim->posts(),
+              (std::vector<std::string>{
+                  R"(POST /json/state {"seg":[{"id":0,"on":true,"bri":255,"fx":0,"col":[[255,0,0]]},)"
+                  R"({"id":1,"on":true,"bri":255,"fx":0,"col":[[255,0,0,0]]},{"id":2,"on":true,"bri":128}],"tt":4})",
+                  R"(POST /json/state {"seg":[{"id":0,"on":true,"bri":128,"col":[[255,160,0],)"
+                  R"([0,0,0],[0,0,0]],"fx":9,"pal":6,"sx":100,"ix":200}]})",
+                  R"(POST /json/state {"seg":[{"id":1,"on":true,"bri":129,"col":[[255,160,0,0],)"
+                  R"([0,0,0,0],[0,0,0,0]],"fx":9,"pal":6,"sx":101,"ix":199}]})"}));
+    const QJsonArray after = sim->segments();
     EXPECT_EQ(after[0], before[0]);
     EXPECT_EQ(after[1], before[1]);
     EXPECT_NE(after[2], before[2]) << "never read, so never put back";
+
+    sim.reset();
+    EXPECT_EQ(testing::restored(wled.system, "0", *reads["0"]), SendResult::NoAnswer);
+    EXPECT_EQ(wled.listener.told.back(), "state unreachable: no answer from " + address);
+    EXPECT_EQ(wled.log.count("lamp system wled: segment 0 not put back: no answer from " + address), 1);
 }
 
 // Each row: how the stand-in answers, what the adapter tells after its MAC and a part of its log.
 TEST(WledSystemTest, AnswersNoDeviceGivesAreAStateAndALogLine)
 {
-    std::string sixtyFour = "lamps 0";
-    for (int id = 1; id < 64; ++id)
-        sixtyFour += "," + std::to_string(id);
     struct Row {
         const char* arguments;
         std::string told;
@@ -266,7 +241,6 @@ TEST(WledSystemTest, AnswersNoDeviceGivesAreAStateAndALogLine)
         {"--hostile deep", "state unreachable: no segment list from ADDRESS", "with no segment list: {\"seg\":[[[["},
         {"--hostile control", "lamps 0,1,2,3", R"(segment 0's name "Strip\x07\n0" has a control character)"},
         {"--segments 0", "lamps ", "ADDRESS has no segments"},
-        {"--segments 64", sixtyFour, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments);
@@ -280,38 +254,29 @@ TEST(WledSystemTest, AnswersNoDeviceGivesAreAStateAndALogLine)
         Adapter wled{sim.address};
         ASSERT_TRUE(wled.waitForTold(2)); // its MAC first: /json/info answers well in every row
         EXPECT_EQ(wled.listener.told[1], here(row.told));
-        EXPECT_TRUE(row.logged.empty() || testing::logHas(wled.log, here(row.logged)))
-            << ::testing::PrintToString(wled.log.lines);
+        EXPECT_TRUE(testing::logHas(wled.log, here(row.logged))) << ::testing::PrintToString(wled.log.lines);
     }
 }
 
-TEST(WledSystemTest, SixtyFourSegmentsTakeOnePostAndADeviceGoneBeforeTheRestoreIsUnreachable)
+TEST(WledSystemTest, SixtyFourSegmentsAreReadAndTakeOnePost)
 {
-    auto sim = std::make_unique<WledSim>(words("--segments 64"));
-    ASSERT_FALSE(sim->address.empty());
-    const std::string address = sim->address;
-    Adapter wled{address};
+    WledSim sim{words("--segments 64")};
+    ASSERT_FALSE(sim.address.empty());
+    Adapter wled{sim.address};
     ASSERT_TRUE(wled.waitForTold(2));
-    std::vector<LampStateCommand> commands;
-    for (const SystemLamp& lamp : wled.listener.lamps)
-        commands.push_back({lamp.key, stateOf(100, Chromaticity{0.3, 0.6})});
-    std::optional<ReadLampState> read;
-    wled.system.readState("63", [&](std::optional<ReadLampState> state) { read = state; });
-    std::vector<SendResult> results;
-    wled.system.send(commands, [&](SendResult result) { results.push_back(result); });
-    ASSERT_TRUE(waitFor([&] { return read && !results.empty(); }, 5'000));
-    const std::vector<std::string> posts = sim->posts();
+    std::string keys = "lamps 0";
+    std::vector<LampStateCommand> commands{{"0", {true, 100, Chromaticity{0.3, 0.6}, {}, 4}}};
+    for (int id = 1; id < 64; ++id) {
+        keys += "," + std::to_string(id);
+        commands.push_back({std::to_string(id), commands.front().state});
+    }
+    EXPECT_EQ(wled.listener.told[1], keys);
+    EXPECT_EQ(testing::sent(wled.system, commands), SendResult::Delivered);
+    const std::vector<std::string> posts = sim.posts();
     ASSERT_EQ(posts.size(), 1u);
     EXPECT_NE(
         posts[0].find(R"({"id":61,"on":true,"bri":100,"fx":0,"col":[[0,255,0,0]]},{"id":62,"on":true,"bri":100},)"),
         std::string::npos);
-
-    sim.reset();
-    wled.system.restore("63", *read, [&](SendResult result) { results.push_back(result); });
-    ASSERT_TRUE(waitFor([&] { return results.size() == 2; }, 10'000));
-    EXPECT_EQ(results[1], SendResult::NoAnswer);
-    EXPECT_EQ(wled.listener.told.back(), "state unreachable: no answer from " + address);
-    EXPECT_TRUE(testing::logHas(wled.log, "lamp system wled: segment 63 not put back: no answer from " + address));
 }
 
 } // namespace

@@ -2,9 +2,12 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,15 +15,20 @@ namespace glowcast::testing {
 
 // An HTTP server on loopback that answers every request with the same bytes, written whole as soon
 // as the request's head arrived, and keeps each request's head. For answers no stand-in gives: a
-// redirect, HTML, a reply over a cap.
+// redirect, HTML, a reply over a cap; over https with the given certificate and key.
 class CannedHttpServer {
 public:
-    explicit CannedHttpServer(QByteArray answer) : m_answer(std::move(answer))
+    explicit CannedHttpServer(QByteArray answer, const std::optional<QSslConfiguration>& tls = std::nullopt)
+        : m_answer(std::move(answer)), m_server(tls ? std::make_unique<QSslServer>() : std::make_unique<QTcpServer>())
     {
-        m_server.listen(QHostAddress::LocalHost);
-        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
-            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+        if (tls)
+            static_cast<QSslServer&>(*m_server).setSslConfiguration(*tls);
+        m_scheme = tls ? "https" : "http";
+        m_server->listen(QHostAddress::LocalHost);
+        // A connection is pending once it can be read: for https, after the handshake.
+        QObject::connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, m_server.get(), [this] {
+            while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+                const auto take = [this, socket] {
                     m_pending += socket->readAll();
                     const qsizetype end = m_pending.indexOf("\r\n\r\n");
                     if (end < 0)
@@ -29,19 +37,25 @@ public:
                     m_pending.clear();
                     socket->write(m_answer);
                     socket->disconnectFromHost();
-                });
+                };
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, take);
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                take(); // what came with the handshake
             }
         });
     }
-    [[nodiscard]] std::string address() const { return "http://127.0.0.1:" + std::to_string(m_server.serverPort()); }
+    [[nodiscard]] std::string address() const
+    {
+        return m_scheme + "://127.0.0.1:" + std::to_string(m_server->serverPort());
+    }
 
     std::vector<std::string> heads;
 
 private:
     QByteArray m_answer;
     QByteArray m_pending;
-    QTcpServer m_server;
+    std::string m_scheme;
+    std::unique_ptr<QTcpServer> m_server;
 };
 
 } // namespace glowcast::testing

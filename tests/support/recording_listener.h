@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/lamp_systems/lamp_system.h"
+#include "support/waiting.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +30,43 @@ public:
     }
     void userObtained(std::string user) override { told.push_back("user " + user); }
     void identified(std::string identity) override { told.push_back("id " + identity); }
+    // The state last told, as "state NAME: DETAIL"; empty when none was.
+    [[nodiscard]] std::string lastState() const
+    {
+        for (auto line = told.rbegin(); line != told.rend(); ++line)
+            if (line->starts_with("state "))
+                return *line;
+        return {};
+    }
 };
+
+// The answer a lamp system gives through its callback, waited for: nothing when none came within ten
+// seconds, or when it came inside the call (a system never answers there).
+template <typename T, typename Ask> std::optional<T> answerOf(Ask ask)
+{
+    std::optional<T> answer;
+    bool asking = true;
+    bool early = false;
+    ask([&](T told) {
+        early = asking;
+        answer = std::move(told);
+    });
+    asking = false;
+    if (early || !waitFor([&] { return answer.has_value(); }, 10'000))
+        return std::nullopt;
+    return answer;
+}
+inline std::optional<SendResult> sent(LampSystem& system, std::vector<LampStateCommand> commands)
+{
+    return answerOf<SendResult>([&](auto done) { system.send(std::move(commands), std::move(done)); });
+}
+inline std::optional<std::optional<ReadLampState>> readOf(LampSystem& system, const std::string& key)
+{
+    return answerOf<std::optional<ReadLampState>>([&](auto done) { system.readState(key, std::move(done)); });
+}
+inline std::optional<SendResult> restored(LampSystem& system, const std::string& key, const ReadLampState& state)
+{
+    return answerOf<SendResult>([&](auto done) { system.restore(key, state, std::move(done)); });
+}
 
 } // namespace glowcast::testing
