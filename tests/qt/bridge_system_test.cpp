@@ -17,21 +17,14 @@ using testing::Simulator;
 using testing::waitFor;
 using testing::words;
 
-struct Adapter {
-    Adapter(const std::string& address, std::optional<std::string> user, BridgeSystem::Options options = {})
-        : system({"bridge-2", SystemKind::Bridge, address, std::nullopt, std::move(user)}, log, options)
-    {
-        system.setListener(&listener);
-        system.start();
-    }
-    bool waitForTold(std::size_t count)
-    {
-        return waitFor([&] { return listener.told.size() >= count; }, 10'000);
-    }
-    RecordingLog log;
-    RecordingListener listener;
-    BridgeSystem system;
-};
+testing::StartedSystem bridgeAt(const std::string& address, std::optional<std::string> user,
+                                BridgeSystem::Options options = {})
+{
+    return testing::StartedSystem{[&](Log& log) {
+        return std::make_unique<BridgeSystem>(
+            SystemRecord{"bridge-2", SystemKind::Bridge, address, std::nullopt, std::move(user)}, log, options);
+    }};
+}
 
 // Against the simulator, in order: a user the bridge does not know and a link button never pressed are
 // refused; pairing asks until the button is pressed, then the lamps are read and a state sent, read and
@@ -42,8 +35,8 @@ TEST(BridgeSystemTest, PairsReadsSendsAndRestoresAndTellsWhyThereAreNoLamps)
     Simulator sim{words("--lamps extended,temperature --bridge-id 024743fffe00000b")};
     ASSERT_FALSE(sim.address.empty());
     const std::string pairing = "state pairing: press the link button on the bridge at " + sim.address;
-    Adapter stranger{sim.address, "mallory"};
-    Adapter impatient{sim.address, std::nullopt, {.pairingPause = 50ms, .pairingLimit = 300ms}};
+    auto stranger = bridgeAt(sim.address, "mallory");
+    auto impatient = bridgeAt(sim.address, std::nullopt, {.pairingPause = 50ms, .pairingLimit = 300ms});
     ASSERT_TRUE(stranger.waitForTold(2));
     ASSERT_TRUE(impatient.waitForTold(3));
     EXPECT_EQ(stranger.listener.told[1],
@@ -53,14 +46,14 @@ TEST(BridgeSystemTest, PairsReadsSendsAndRestoresAndTellsWhyThereAreNoLamps)
     const std::size_t attempts = sim.requests(QStringLiteral("POST")).size();
     EXPECT_TRUE(attempts >= 5 && attempts <= 7) << attempts;
 
-    Adapter bridge{sim.address, std::nullopt, {.pairingPause = 50ms}};
+    auto bridge = bridgeAt(sim.address, std::nullopt, {.pairingPause = 50ms});
     ASSERT_TRUE(bridge.waitForTold(2));
     EXPECT_EQ(bridge.listener.told[1], pairing);
     ASSERT_TRUE(waitFor([&] { return sim.requests(QStringLiteral("POST")).size() >= attempts + 2; }, 5'000))
         << "it asks again";
     sim.control(HttpMethod::Post, "/sim/linkbutton");
     ASSERT_TRUE(bridge.waitForTold(4));
-    for (const Adapter* adapter : {&stranger, &impatient, &bridge})
+    for (const testing::StartedSystem* adapter : {&stranger, &impatient, &bridge})
         EXPECT_EQ(adapter->listener.told[0], "id 024743FFFE00000B");
     const std::string user = bridge.listener.told[2].substr(5);
     EXPECT_EQ(bridge.listener.told[3], "lamps 1,2");
@@ -70,23 +63,24 @@ TEST(BridgeSystemTest, PairsReadsSendsAndRestoresAndTellsWhyThereAreNoLamps)
 
     const LampState warm{false, {}, {}, 300, {}};
     EXPECT_EQ(
-        testing::sent(bridge.system, {{"1", {true, 254, Chromaticity{0.6, 0.3}, {}, {}}}, {"2", warm}, {"9", warm}}),
+        testing::sent(*bridge.system, {{"1", {true, 254, Chromaticity{0.6, 0.3}, {}, {}}}, {"2", warm}, {"9", warm}}),
         SendResult::Refused)
         << "lamp 2 is off, lamp 9 is none";
     const std::string api = "PUT /api/" + user + "/lights/";
     EXPECT_EQ(sim.requests(QStringLiteral("PUT")),
               (std::vector<std::string>{api + R"(1/state {"on":true,"bri":254,"xy":[0.6000,0.3000]})",
                                         api + R"(2/state {"ct":300})", api + R"(9/state {"ct":300})"}));
-    EXPECT_EQ(testing::readOf(bridge.system, "1"), (ReadLampState{true, {false, 254, Chromaticity{0.6, 0.3}, {}, {}}}));
-    EXPECT_EQ(testing::restored(bridge.system, "1", {false, {}}), SendResult::Delivered);
+    EXPECT_EQ(testing::readOf(*bridge.system, "1"),
+              (ReadLampState{true, {false, 254, Chromaticity{0.6, 0.3}, {}, {}}}));
+    EXPECT_EQ(testing::restored(*bridge.system, "1", {false, {}}), SendResult::Delivered);
     EXPECT_EQ(sim.requests(QStringLiteral("PUT")).back(), api + R"(1/state {"on":false})");
 
     sim.control(HttpMethod::Post, "/sim/faults", R"({"mode":"oversized","size":2000,"path":"/lights"})");
-    Adapter capped{sim.address, "mallory", {.maxReplyBytes = 1000}};
+    auto capped = bridgeAt(sim.address, "mallory", {.maxReplyBytes = 1000});
     ASSERT_TRUE(capped.waitForTold(2));
     EXPECT_EQ(capped.listener.told[1], "state unreachable: no answer from the bridge at " + sim.address);
     EXPECT_TRUE(testing::logHas(capped.log, "larger than 1000 bytes, dropped"));
-    Adapter nobody{"127.0.0.1:1", "alice"};
+    auto nobody = bridgeAt("127.0.0.1:1", "alice");
     ASSERT_TRUE(nobody.waitForTold(1));
     EXPECT_EQ(nobody.listener.told,
               std::vector<std::string>{"state unreachable: no answer from the bridge at 127.0.0.1:1"});

@@ -100,31 +100,31 @@ TEST(HomeAssistantSystemTest, ReadsSendsAndRestoresWithItsTokenAndNothingWithout
 {
     StandIn standIn;
     ASSERT_FALSE(standIn.address.empty());
+    const auto haWith = [&](const std::optional<std::string>& token) {
+        return testing::StartedSystem{[&](Log& log) {
+            return std::make_unique<HomeAssistantSystem>(
+                HomeAssistantSystem::Options{"ha", standIn.address, token, std::nullopt}, log);
+        }};
+    };
     for (const auto& [token, refusal] :
          {std::pair(std::optional<std::string>{"wrong-" + kToken},
                     "state refused: the access token was refused; give another with glowcastctl systems set ha"),
           std::pair(std::optional<std::string>{},
                     "state refused: no access token; give one with glowcastctl systems set ha")}) {
-        RecordingLog log;
-        RecordingListener listener;
-        HomeAssistantSystem system{{"ha", standIn.address, token, std::nullopt}, log};
-        system.setListener(&listener);
-        system.start();
-        ASSERT_TRUE(waitFor([&] { return !listener.told.empty(); }, 10'000));
-        EXPECT_TRUE(listener.told.front().starts_with(refusal)) << listener.told.front();
-        system.refresh();
-        EXPECT_EQ(testing::sent(system, {{"light.hall", LampState{true, 100, {}, 300, {}}}}), SendResult::Refused);
-        EXPECT_EQ(listener.told.size(), 1u);
-        EXPECT_EQ(log.lines.size(), 1u);
-        EXPECT_FALSE(testing::logHas(log, "SECRET"));
+        auto refused = haWith(token);
+        ASSERT_TRUE(refused.waitForTold(1));
+        EXPECT_TRUE(refused.listener.told.front().starts_with(refusal)) << refused.listener.told.front();
+        refused.system->refresh();
+        EXPECT_EQ(testing::sent(*refused.system, {{"light.hall", {true, 100, {}, 300, {}}}}), SendResult::Refused);
+        EXPECT_EQ(refused.listener.told.size(), 1u);
+        EXPECT_EQ(refused.log.lines.size(), 1u);
+        EXPECT_FALSE(testing::logHas(refused.log, "SECRET"));
     }
     EXPECT_EQ(standIn.record(), "");
 
-    RecordingLog log;
-    RecordingListener listener;
-    HomeAssistantSystem system{{"ha", standIn.address, kToken, std::nullopt}, log};
-    system.setListener(&listener);
-    system.start();
+    auto ha = haWith(kToken);
+    RecordingListener& listener = ha.listener;
+    LampSystem& system = *ha.system;
     ASSERT_TRUE(waitFor([&] { return !listener.lamps.empty(); }, 10'000));
     std::string lamps;
     for (const SystemLamp& lamp : listener.lamps)
@@ -136,13 +136,12 @@ TEST(HomeAssistantSystemTest, ReadsSendsAndRestoresWithItsTokenAndNothingWithout
     const ReadLampState read{true, {false, 179, Chromaticity{0.45, 0.41}, {}, {}}};
     EXPECT_EQ(testing::readOf(system, "light.living_room"), read);
     const LampState red{false, 200, Chromaticity{0.675, 0.322}, {}, 4};
-    LampState redOn = red;
-    redOn.switchOn = true;
     // The bedside light is off and no switch-on is asked: it is left off, not sent. The garage light is
     // unavailable: the stand-in refuses it.
     EXPECT_EQ(testing::sent(system, {{"light.living_room", red}}), SendResult::Delivered);
     EXPECT_EQ(testing::sent(system, {{"light.bedside", red}}), SendResult::Delivered);
-    EXPECT_EQ(testing::sent(system, {{"light.garage", redOn}}), SendResult::Refused);
+    EXPECT_EQ(testing::sent(system, {{"light.garage", {true, 200, Chromaticity{0.675, 0.322}, {}, 4}}}),
+              SendResult::Refused);
     EXPECT_EQ(testing::restored(system, "light.living_room", read), SendResult::Delivered);
     EXPECT_EQ(testing::restored(system, "light.bedside", ReadLampState{}), SendResult::Delivered);
     EXPECT_EQ(standIn.record(),

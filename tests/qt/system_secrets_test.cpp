@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include <QTemporaryDir>
 
 #include <filesystem>
 #include <fstream>
@@ -16,25 +17,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class SystemSecretsTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override { fs::remove_all(folder); }
-    fs::path write(const std::string& bytes)
-    {
-        std::ofstream(folder / "given", std::ios::binary) << bytes;
-        return folder / "given";
-    }
-    const fs::path folder = fs::path{::testing::TempDir()} / ("system_secrets_test-" + std::to_string(::getpid()));
-};
+// The access bits of a file.
+unsigned modeOf(const fs::path& file)
+{
+    struct stat status {};
+    return ::stat(file.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
 
 // Each row: the file's bytes and the password read, or nothing with the reason after the file's name.
-TEST_F(SystemSecretsTest, APasswordFileLosesOneTrailingNewlineAndIsRefusedWhenItHoldsNone)
+TEST(SystemSecretsTest, APasswordFileLosesOneTrailingNewlineAndIsRefusedWhenItHoldsNone)
 {
+    const QTemporaryDir directory;
+    const fs::path folder = directory.path().toStdString();
+    const fs::path given = folder / "given";
     const std::tuple<std::string, std::optional<std::string>, std::string> rows[] = {
         {"s3cret\n", "s3cret", ""},
         {"s3cret\r\n", "s3cret", ""},
@@ -46,27 +41,26 @@ TEST_F(SystemSecretsTest, APasswordFileLosesOneTrailingNewlineAndIsRefusedWhenIt
         {std::string("a\0b", 3), std::nullopt, "a password cannot hold a NUL byte"},
     };
     for (const auto& [bytes, password, reason] : rows) {
-        const PasswordRead read = readPasswordFile(write(bytes));
+        std::ofstream(given, std::ios::binary | std::ios::trunc) << bytes;
+        const PasswordRead read = readPasswordFile(given);
         EXPECT_EQ(read.password, password);
-        EXPECT_EQ(read.error, password ? "" : (folder / "given").string() + ": " + reason);
+        EXPECT_EQ(read.error, password ? "" : given.string() + ": " + reason);
     }
     EXPECT_EQ(readPasswordFile(folder).error, folder.string() + ": it is a directory, not a regular file");
 }
 
-TEST_F(SystemSecretsTest, AStoredPasswordIsTheOwnersOnlyAndGoesWithItsSystem)
+TEST(SystemSecretsTest, AStoredPasswordIsTheOwnersOnlyAndGoesWithItsSystem)
 {
+    const QTemporaryDir directory;
+    const fs::path folder = directory.path().toStdString();
     RecordingLog log;
     EXPECT_EQ(systemPassword(folder, "z2m", log), std::nullopt);
     ASSERT_EQ(storeSystemPassword(folder, "z2m", "first"), std::nullopt);
     ASSERT_EQ(storeSystemPassword(folder, "z2m", "second"), std::nullopt);
     EXPECT_EQ(systemPassword(folder, "z2m", log), "second");
-    const fs::path file = systemPasswordPath(folder, "z2m");
-    EXPECT_EQ(file, folder / "systems" / "z2m.password");
-    struct stat status {};
-    ASSERT_EQ(::stat(file.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0600u);
-    ASSERT_EQ(::stat((folder / "systems").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0700u);
+    EXPECT_EQ(systemPasswordPath(folder, "z2m"), folder / "systems" / "z2m.password");
+    EXPECT_EQ(modeOf(folder / "systems" / "z2m.password"), 0600u);
+    EXPECT_EQ(modeOf(folder / "systems"), 0700u);
     EXPECT_EQ(storeSystemPassword(folder, "../z2m", "x"), "\"../z2m\" is no system id");
     forgetSystemPassword(folder, "z2m");
     EXPECT_EQ(systemPassword(folder, "z2m", log), std::nullopt);

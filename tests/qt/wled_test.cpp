@@ -156,20 +156,14 @@ public:
     std::string address; // "http://127.0.0.1:PORT", empty when the stand-in did not start
 };
 
-struct Adapter {
-    explicit Adapter(const std::string& address) : system({"wled", SystemKind::Wled, address, {}, {}}, log, {})
-    {
-        system.setListener(&listener);
-        system.start();
-    }
-    bool waitForTold(std::size_t count)
-    {
-        return waitFor([&] { return listener.told.size() >= count; }, 10'000);
-    }
-    RecordingLog log;
-    RecordingListener listener;
-    WledSystem system;
-};
+// The adapter on the stand-in at the address, started.
+testing::StartedSystem wledAt(const std::string& address)
+{
+    return testing::StartedSystem{[&](Log& log) {
+        return std::make_unique<WledSystem>(SystemRecord{"wled", SystemKind::Wled, address, {}, {}}, log,
+                                            WledSystem::Options{});
+    }};
+}
 
 // Against the stand-in: the segments read, a cover sent in one POST, each segment put back as it was
 // read, and the device gone before a restore.
@@ -179,7 +173,7 @@ TEST(WledSystemTest, SendsACoverInOnePostPutsEachSegmentBackAsItWasReadAndMisses
     ASSERT_FALSE(sim->address.empty());
     const std::string address = sim->address;
     const QJsonArray before = sim->segments();
-    Adapter wled{address};
+    auto wled = wledAt(address);
     ASSERT_TRUE(wled.waitForTold(2));
     EXPECT_EQ(wled.listener.told[0], "id 02005e00a1ed") << "its MAC from /json/info";
     EXPECT_EQ(wled.listener.told[1], "lamps 0,1,2,3");
@@ -189,7 +183,7 @@ TEST(WledSystemTest, SendsACoverInOnePostPutsEachSegmentBackAsItWasReadAndMisses
 
     std::map<std::string, std::optional<ReadLampState>> reads; // the answers come in any order
     for (const char* key : {"0", "1", "8"})
-        wled.system.readState(key, [&, key](std::optional<ReadLampState> read) { reads[key] = read; });
+        wled.system->readState(key, [&, key](std::optional<ReadLampState> read) { reads[key] = read; });
     ASSERT_TRUE(waitFor([&] { return reads.size() == 3; }, 5'000));
     ASSERT_TRUE(reads["0"] && reads["1"]);
     EXPECT_TRUE(reads["1"]->on);
@@ -197,15 +191,15 @@ TEST(WledSystemTest, SendsACoverInOnePostPutsEachSegmentBackAsItWasReadAndMisses
     EXPECT_FALSE(reads["8"]) << "no segment 8";
 
     const LampState red{true, 254, Chromaticity{0.64, 0.33}, {}, 4};
-    EXPECT_EQ(wled.system.batchLimit(), 4u);
-    EXPECT_EQ(testing::sent(wled.system, {{"0", red}, {"1", red}, {"2", {true, 127, {}, {}, 4}}, {"8", {}}}),
+    EXPECT_EQ(wled.system->batchLimit(), 4u);
+    EXPECT_EQ(testing::sent(*wled.system, {{"0", red}, {"1", red}, {"2", {true, 127, {}, {}, 4}}, {"8", {}}}),
               SendResult::Delivered);
     // The page shows what the LEDs give off at the device's brightness of 200: red, and white only at 128.
     const std::string page = sim->get("/");
     EXPECT_NE(page.find("background-color: #c80000"), std::string::npos) << page;
     EXPECT_NE(page.find("background-color: #646464"), std::string::npos) << page;
     for (const char* key : {"0", "1"})
-        EXPECT_EQ(testing::restored(wled.system, key, *reads[key]), SendResult::Delivered);
+        EXPECT_EQ(testing::restored(*wled.system, key, *reads[key]), SendResult::Delivered);
     EXPECT_EQ(sim->posts(),
               (std::vector<std::string>{
                   R"(POST /json/state {"seg":[{"id":0,"on":true,"bri":255,"fx":0,"col":[[255,0,0]]},)"
@@ -220,7 +214,7 @@ TEST(WledSystemTest, SendsACoverInOnePostPutsEachSegmentBackAsItWasReadAndMisses
     EXPECT_NE(after[2], before[2]) << "never read, so never put back";
 
     sim.reset();
-    EXPECT_EQ(testing::restored(wled.system, "0", *reads["0"]), SendResult::NoAnswer);
+    EXPECT_EQ(testing::restored(*wled.system, "0", *reads["0"]), SendResult::NoAnswer);
     EXPECT_EQ(wled.listener.told.back(), "state unreachable: no answer from " + address);
     EXPECT_EQ(wled.log.count("lamp system wled: segment 0 not put back: no answer from " + address), 1);
 }
@@ -251,7 +245,7 @@ TEST(WledSystemTest, AnswersNoDeviceGivesAreAStateAndALogLine)
                 text.replace(at, 7, sim.address);
             return text;
         };
-        Adapter wled{sim.address};
+        auto wled = wledAt(sim.address);
         ASSERT_TRUE(wled.waitForTold(2)); // its MAC first: /json/info answers well in every row
         EXPECT_EQ(wled.listener.told[1], here(row.told));
         EXPECT_TRUE(testing::logHas(wled.log, here(row.logged))) << ::testing::PrintToString(wled.log.lines);
@@ -262,7 +256,7 @@ TEST(WledSystemTest, SixtyFourSegmentsAreReadAndTakeOnePost)
 {
     WledSim sim{words("--segments 64")};
     ASSERT_FALSE(sim.address.empty());
-    Adapter wled{sim.address};
+    auto wled = wledAt(sim.address);
     ASSERT_TRUE(wled.waitForTold(2));
     std::string keys = "lamps 0";
     std::vector<LampStateCommand> commands{{"0", {true, 100, Chromaticity{0.3, 0.6}, {}, 4}}};
@@ -271,7 +265,7 @@ TEST(WledSystemTest, SixtyFourSegmentsAreReadAndTakeOnePost)
         commands.push_back({std::to_string(id), commands.front().state});
     }
     EXPECT_EQ(wled.listener.told[1], keys);
-    EXPECT_EQ(testing::sent(wled.system, commands), SendResult::Delivered);
+    EXPECT_EQ(testing::sent(*wled.system, commands), SendResult::Delivered);
     const std::vector<std::string> posts = sim.posts();
     ASSERT_EQ(posts.size(), 1u);
     EXPECT_NE(

@@ -18,24 +18,20 @@
 
 namespace glowcast::testing {
 
-inline int freeLoopbackPort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
 class MosquittoBroker {
 public:
     // settings: more lines of its configuration ("allow_anonymous false", "password_file ...").
-    explicit MosquittoBroker(const std::string& settings = "allow_anonymous true") : m_port(freeLoopbackPort())
+    explicit MosquittoBroker(const std::string& settings = "allow_anonymous true")
     {
+        QTcpServer probe;
+        m_port = probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+        probe.close(); // the broker takes the port
         QFile config(m_directory.filePath(QStringLiteral("mosquitto.conf")));
         // Without its configuration the broker would take the standard port: then it does not start.
         m_written = m_port > 0 && config.open(QIODevice::WriteOnly) &&
                     config.write(QByteArray::fromStdString(
                         "listener " + std::to_string(m_port) + " 127.0.0.1\npersistence false\n" +
-                        (::getuid() == 0 ? "user root\n" : "") + settings + "\n")) > 0 &&
-                    config.flush();
+                        (::getuid() == 0 ? "user root\n" : "") + settings + "\n")) > 0;
         config.close();
         start();
     }
@@ -44,11 +40,10 @@ public:
     bool start()
     {
         m_broker.reset();
-        if (!m_written)
-            return running = false;
-        m_broker.emplace(QStringLiteral("/usr/sbin/mosquitto"),
-                         QStringList{QStringLiteral("-c"), m_directory.filePath(QStringLiteral("mosquitto.conf"))});
-        return running = m_broker->waitForOutput(" running", 10'000);
+        if (m_written)
+            m_broker.emplace(QStringLiteral("/usr/sbin/mosquitto"),
+                             QStringList{QStringLiteral("-c"), m_directory.filePath(QStringLiteral("mosquitto.conf"))});
+        return running = m_written && m_broker->waitForOutput(" running", 10'000);
     }
     void stop()
     {
@@ -64,7 +59,7 @@ public:
 
 private:
     QTemporaryDir m_directory;
-    int m_port;
+    int m_port = 0;
     bool m_written = false;
     std::optional<Child> m_broker;
 };

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "core/lamp_systems/lamp_system.h"
+#include "support/recording_log.h"
 #include "support/waiting.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -38,6 +40,23 @@ public:
                 return *line;
         return {};
     }
+};
+
+// A lamp system made from its log by MAKE and started, with a recording listener and a log of its own.
+struct StartedSystem {
+    template <typename Make> explicit StartedSystem(Make make) : system(make(log))
+    {
+        system->setListener(&listener);
+        system->start();
+    }
+    StartedSystem(StartedSystem&&) = delete; // the system holds the listener's address
+    bool waitForTold(std::size_t count)
+    {
+        return waitFor([&] { return listener.told.size() >= count; }, 10'000);
+    }
+    RecordingLog log;
+    RecordingListener listener;
+    std::unique_ptr<LampSystem> system;
 };
 
 // The answer a lamp system gives through its callback, waited for: nothing when none came within ten
