@@ -2,26 +2,23 @@
 // hold: no crash, no hang, nothing over the cover limit, and a refusal always says why.
 #include "core/covers/art_url.h"
 #include "core/log_text.h"
+#include "fuzz_support.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string_view>
 #include <variant>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    using namespace glowcast;
     constexpr std::size_t kLimit = 4096;
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const glowcast::ArtSource source = glowcast::parseArtUrl(text, kLimit);
-    if (const auto* bytes = std::get_if<glowcast::ArtData>(&source); bytes != nullptr && bytes->bytes.size() > kLimit)
-        std::abort();
-    if (const auto* refused = std::get_if<glowcast::ArtRefused>(&source); refused != nullptr && refused->reason.empty())
-        std::abort();
+    const std::string_view text = fuzz::textOf(data, size);
+    const ArtSource source = parseArtUrl(text, kLimit);
+    const auto* bytes = std::get_if<ArtData>(&source);
+    fuzz::require(bytes == nullptr || bytes->bytes.size() <= kLimit);
+    const auto* refused = std::get_if<ArtRefused>(&source);
+    fuzz::require(refused == nullptr || !refused->reason.empty());
     // The decoders on their own, and the shortening every log line uses.
-    (void)glowcast::percentDecode(text);
-    (void)glowcast::decodeBase64(text);
-    if (glowcast::printable(text, 40).size() > 40 + 32)
-        std::abort();
+    (void)percentDecode(text);
+    (void)decodeBase64(text);
+    fuzz::require(printable(text, 40).size() <= 40 + 32);
     return 0;
 }

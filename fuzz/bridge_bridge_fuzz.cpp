@@ -7,14 +7,12 @@
 // Each reply is also read as a lamp list: every id kept must stand as one such segment.
 #include "core/bridge_bridge.h"
 #include "core/lamp_list.h"
+#include "fuzz_support.h"
 #include "support/fake_http_transport.h"
 #include "support/fake_platform.h"
 #include "support/fake_preferences.h"
-#include "support/recording_log.h"
 
 #include <cctype>
-#include <cstdint>
-#include <cstdlib>
 
 namespace {
 
@@ -35,14 +33,8 @@ bool reachesAnotherResource(std::string segment)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace glowcast;
-    std::vector<std::string> parts(1);
-    for (std::size_t i = 0; i < size && parts.size() < 40; ++i) {
-        if (data[i] == 0)
-            parts.emplace_back();
-        else
-            parts.back().push_back(static_cast<char>(data[i]));
-    }
-    parts.resize(std::max<std::size_t>(parts.size(), 3));
+    using fuzz::require;
+    const std::vector<std::string> parts = fuzz::partsOf(data, size, 3);
 
     RecordingLog log;
     FakeHttpTransport http;
@@ -66,23 +58,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (const HttpRequest& request : http.sent) {
         for (const char c : request.url)
-            if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7f || c == '#' || c == '?')
-                std::abort();
+            require(static_cast<unsigned char>(c) > 0x20 && static_cast<unsigned char>(c) < 0x7f && c != '#' &&
+                    c != '?');
         const std::size_t path = request.url.find('/', 7);
         for (std::size_t start = path + 1, slash = 0; path != std::string::npos && slash != std::string::npos;
              start = slash + 1)
-            if (reachesAnotherResource(request.url.substr(start, (slash = request.url.find('/', start)) - start)))
-                std::abort();
+            require(!reachesAnotherResource(request.url.substr(start, (slash = request.url.find('/', start)) - start)));
     }
-    if (const std::optional<std::string> name = preferences.text("username");
-        name && *name != parts[1] && reachesAnotherResource(*name))
-        std::abort();
-    if (const std::optional<std::string> address = preferences.text("lastusedbridgeIP");
-        address && *address != parts[0] && address->find_first_of("@/?#% \r\n") != std::string::npos)
-        std::abort();
+    const std::string name = preferences.text("username").value_or(parts[1]);
+    require(name == parts[1] || !reachesAnotherResource(name));
+    const std::string address = preferences.text("lastusedbridgeIP").value_or(parts[0]);
+    require(address == parts[0] || address.find_first_of("@/?#% \r\n") == std::string::npos);
     for (auto reply = parts.begin() + 3; reply != parts.end(); ++reply)
         for (const LampEntry& lamp : lampsFromLightsReply(*reply, log).value_or(std::vector<LampEntry>{}))
-            if (reachesAnotherResource(lamp.id) || lamp.id.size() > kLongestLampId)
-                std::abort();
+            require(!reachesAnotherResource(lamp.id) && lamp.id.size() <= kLongestLampId);
     return 0;
 }

@@ -3,24 +3,15 @@
 // PATCH), the rest is the path under "/api/alice" ("/api" for the first pair). Every reply must be
 // JSON, and the simulator must neither crash nor hang.
 #include "bridge_sim/sim_bridge.h"
+#include "fuzz_support.h"
 
 #include <QJsonDocument>
 
-#include <cstdint>
-#include <cstdlib>
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::vector<std::string> parts(1);
-    for (std::size_t i = 0; i < size && parts.size() < 40; ++i) {
-        if (data[i] == 0)
-            parts.emplace_back();
-        else
-            parts.back().push_back(static_cast<char>(data[i]));
-    }
-    parts.resize(parts.size() + parts.size() % 2);
-
     using namespace glowcast::sim;
+    std::vector<std::string> parts = glowcast::fuzz::partsOf(data, size, 2);
+    parts.resize(parts.size() + parts.size() % 2);
     static const char* const kMethods[] = {"GET", "PUT", "POST", "DELETE", "PATCH"};
     SimBridge sim{
         {"127.0.0.1:80", {LampKind::ExtendedColour, LampKind::ColourTemperature}, std::nullopt, {"alice"}, 0}};
@@ -30,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const char* method = kMethods[path.empty() ? 0 : static_cast<unsigned char>(path[0]) % 5];
         const Reply reply =
             sim.handleApi(method, (i == 0 ? "/api" : "/api/alice") + path.substr(path.empty() ? 0 : 1), parts[i + 1]);
-        if (QJsonDocument::fromJson(QByteArray::fromStdString(reply.body)).isNull())
-            std::abort();
+        glowcast::fuzz::require(!QJsonDocument::fromJson(QByteArray::fromStdString(reply.body)).isNull());
     }
     (void)sim.stateJson();
     return 0;

@@ -5,35 +5,27 @@
 #include "core/json_codec.h"
 #include "core/lamp_systems/bridge_wire.h"
 #include "core/url_text.h"
-#include "support/recording_log.h"
+#include "fuzz_support.h"
 
+#include <algorithm>
 #include <cctype>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    glowcast::NullLog log;
-    const std::string_view reply(reinterpret_cast<const char*>(data), size); // NOLINT
-    (void)glowcast::bridgeErrorType(reply);
-    if (const auto id = glowcast::bridgeIdFrom(reply))
-        for (const char c : *id)
-            if (std::isalnum(static_cast<unsigned char>(c)) == 0)
-                std::abort();
-    if (const auto user = glowcast::pairedUserFrom(reply); user && !glowcast::isUrlSegment(*user))
-        std::abort();
-    if (const auto lamps = glowcast::bridgeLampsFrom(reply, "bridge-2", log))
-        for (const glowcast::SystemLamp& lamp : *lamps)
-            if (!glowcast::isUrlSegment(lamp.key))
-                std::abort();
-    if (const auto state = glowcast::bridgeLampStateFrom(reply)) {
+    using namespace glowcast;
+    NullLog log;
+    const std::string_view reply = fuzz::textOf(data, size);
+    (void)bridgeErrorType(reply);
+    if (const auto id = bridgeIdFrom(reply))
+        fuzz::require(std::ranges::all_of(*id, [](unsigned char c) { return std::isalnum(c) != 0; }));
+    if (const auto user = pairedUserFrom(reply))
+        fuzz::require(isUrlSegment(*user));
+    for (const SystemLamp& lamp : bridgeLampsFrom(reply, "bridge-2", log).value_or(std::vector<SystemLamp>{}))
+        fuzz::require(isUrlSegment(lamp.key));
+    if (const auto state = bridgeLampStateFrom(reply)) {
         const auto brightness = state->shown.brightness;
-        if (brightness && (*brightness < 1 || *brightness > 254))
-            std::abort();
-        if (glowcast::dictionaryFromJSON(glowcast::bridgeRestoreBody(*state), log).empty())
-            std::abort();
+        fuzz::require(!brightness || (*brightness >= 1 && *brightness <= 254));
+        fuzz::require(!dictionaryFromJSON(bridgeRestoreBody(*state), log).empty());
     }
     return 0;
 }

@@ -3,10 +3,8 @@
 #include "adapters/qt/qt_cover_decoder.h"
 #include "core/eyedropper.h"
 #include "core/lamp_colour.h"
-#include "support/recording_log.h"
+#include "fuzz_support.h"
 
-#include <cstddef>
-#include <cstdint>
 #include <span>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

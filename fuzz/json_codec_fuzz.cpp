@@ -3,14 +3,9 @@
 // build a dictionary whose keys and texts avoid every character the codec treats specially and
 // whose numbers are whole: the decoder must give it back as it went in, numbers as their text.
 #include "core/json_codec.h"
-#include "support/recording_log.h"
+#include "fuzz_support.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string_view>
 
 namespace {
 
@@ -58,15 +53,13 @@ void make(FuzzedDataProvider& input, Dictionary& sent, Dictionary& expected, int
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     glowcast::NullLog log;
-    const std::string_view text(reinterpret_cast<const char*>(data), size); // NOLINT
-    const Dictionary result = glowcast::dictionaryFromJSON(text, log);
+    const Dictionary result = glowcast::dictionaryFromJSON(glowcast::fuzz::textOf(data, size), log);
     (void)glowcast::dictionaryFromJSON(glowcast::JSONFromDictionary(result), log);
 
     FuzzedDataProvider input(data, size);
     Dictionary sent;
     Dictionary expected;
     make(input, sent, expected, 0);
-    if (glowcast::dictionaryFromJSON(glowcast::JSONFromDictionary(sent), log) != expected)
-        std::abort();
+    glowcast::fuzz::require(glowcast::dictionaryFromJSON(glowcast::JSONFromDictionary(sent), log) == expected);
     return 0;
 }

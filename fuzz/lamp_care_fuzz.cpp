@@ -5,27 +5,23 @@
 #include "core/lamp_care/bridge_overload.h"
 #include "core/lamp_care/lamp_body.h"
 #include "core/lamp_care/lamp_restorer.h"
-#include "support/recording_log.h"
-
-#include <cstdlib>
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace glowcast;
     NullLog log;
-    const std::string_view text(reinterpret_cast<const char*>(data), size); // NOLINT
+    const std::string_view text = fuzz::textOf(data, size);
     (void)retryAfterFromHeader(text);
     (void)gamutFrom(text);
-    if (const auto point = chromaticityFrom(text); point && !chromaticityFrom(chromaticityText(*point)))
-        std::abort();
+    if (const auto point = chromaticityFrom(text))
+        fuzz::require(chromaticityFrom(chromaticityText(*point)).has_value());
     const Dictionary record = dictionaryFromJSON(text, log);
     (void)restoreBodyFrom("1", record, log);
     const LampCapabilities lamp = lampCapabilitiesFrom("1", record, log);
     const LampCareSettings settings{.fitLamp = true};
     const Dictionary body{{"bri", 255.0}, {"xy", record.text("xy").value_or("[0.3,0.3]")}};
-    const Dictionary shaped = shapedLampBody(body, lamp, settings);
-    for (const std::string& key : shaped.keys())
-        if (!takesAttribute(lamp.kind, key))
-            std::abort();
+    for (const std::string& key : shapedLampBody(body, lamp, settings).keys())
+        fuzz::require(takesAttribute(lamp.kind, key));
     return 0;
 }
