@@ -1,5 +1,5 @@
-// The real HTTP adapter and the bridge client against the bridge simulator, started by each test
-// on a free loopback port.
+// The real HTTP adapter and the bridge client against the bridge simulator on a free loopback port,
+// then glowcastctl pairing with it through its portal.
 
 #undef QT_NO_CAST_FROM_ASCII // every text here is ASCII
 
@@ -17,26 +17,18 @@
 namespace glowcast::testing {
 namespace {
 
-class BridgeSimulatorTest : public ::testing::Test {
-protected:
-    Simulator sim{words("--lamps 3 --user alice")};
+TEST(BridgeSimulatorTest, RequestsArriveInOrderFaultsAndBadUrlsGiveNoReplyOrAReplyAndGlowcastctlPairsAndSets)
+{
+    Simulator sim{words("--lamps 3 --user alice --press-after 1")};
+    ASSERT_FALSE(sim.address.empty()) << "the simulator did not start";
     RecordingLog log;
     QtHttpTransport http{log, {1500ms, std::size_t{8} << 20}}; // 1.5 s in place of the product's 30
     FakePreferences prefs;
+    prefs.texts = {{"lastusedbridgeIP", sim.address}, {"username", "alice"}};
     ManualSleeper sleeper;
     FakeLinkButtonPrompt window;
     FakeAlert alert;
     BridgeBridge b{http, prefs, sleeper, log, window, alert, std::nullopt}; // the user "alice", without a portal
-
-    void SetUp() override
-    {
-        ASSERT_FALSE(sim.address.empty()) << "the simulator did not start";
-        prefs.texts = {{"lastusedbridgeIP", sim.address}, {"username", "alice"}};
-    }
-};
-
-TEST_F(BridgeSimulatorTest, RequestsArriveByteForByteInOrderOverOneConnection)
-{
     ASSERT_TRUE(b.sendGETRequestToUrl("lights"));
     EXPECT_TRUE(b.sendPUTRequest(Dictionary{{"bri", 200.0}, {"xy", "[0.412,0.377]"}}, "lights/2/state"));
     EXPECT_TRUE(b.sendPOSTRequest(Dictionary{{"name", "Hall"}}, "groups"));
@@ -53,10 +45,8 @@ TEST_F(BridgeSimulatorTest, RequestsArriveByteForByteInOrderOverOneConnection)
 
     // The live page, which shows each lamp in the colour its state gives off (LampLightTest).
     EXPECT_NE(sim.control(HttpMethod::Get, "/").find("fetch(\"/sim/state\""), std::string::npos);
-}
 
-TEST_F(BridgeSimulatorTest, InjectedFaultsAreNoReplyOrAReplyAsTheBridgeExpects)
-{
+    // Injected faults: no reply, or a reply as the bridge expects.
     struct Row {
         std::string fault;
         bool answered;
@@ -91,20 +81,14 @@ TEST_F(BridgeSimulatorTest, InjectedFaultsAreNoReplyOrAReplyAsTheBridgeExpects)
         EXPECT_EQ(log.count(row.logLine), row.logLine.empty() ? 0 : 1);
         EXPECT_TRUE(b.sendGETRequestToUrl("lights")) << "the client is usable afterwards";
     }
-}
 
-// As a user would: pair through the portal while the button is pressed a moment after
-// the first attempt, list the lamps, set one, all in a private preferences directory.
-TEST(GlowcastctlTest, PairsListsAndSetsALampOnTheSimulator)
-{
-    Simulator sim{words("--press-after 1")};
-    ASSERT_FALSE(sim.address.empty());
+    // As a user would: pair through the portal while the button is pressed a moment after the first
+    // attempt, list the lamps, set one, all in a private preferences directory.
     sim.control(HttpMethod::Post, "/sim/lamps", R"({"names":["Küche","Hall"]})");
+    sim.control(HttpMethod::Delete, "/sim/requests");
     QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    const QProcessEnvironment environment = programEnvironment({}, config.path(), sim.address);
     const auto run = [&](const char* command) {
-        return runProgram(QStringLiteral(GLOWCAST_CTL), words(command), environment, 60'000);
+        return runProgram(GLOWCAST_CTL, words(command), programEnvironment({}, config.path(), sim.address), 60'000);
     };
     const CommandRun pair = run("pair -v"); // the log lines too
     EXPECT_EQ(pair.exitCode, 0) << pair.err;
@@ -117,12 +101,9 @@ TEST(GlowcastctlTest, PairsListsAndSetsALampOnTheSimulator)
     const std::vector<std::string> puts = sim.requests("PUT");
     ASSERT_EQ(puts.size(), 1u);
     EXPECT_TRUE(puts[0].ends_with(R"(/lights/2/state {"bri":255,"xy":[0.640,0.330]})")) << puts[0];
-}
 
-TEST(QtHttpTransportTest, RefusedConnectionAndInvalidUrlsAreNoReply)
-{
-    RecordingLog log;
-    QtHttpTransport http{log, {2s, std::size_t{8} << 20}};
+    // A refused connection and URLs it cannot send as built are no reply.
+    log.lines.clear();
     // Port 9 (discard) is closed on loopback in the test environment. Qt Network would resolve the dots
     // and rewrite the escape: sent exactly as built, or not at all.
     for (const std::string url :

@@ -197,8 +197,6 @@ TEST_F(ServiceEndToEndTest, AServiceSetUpByGlowcastctlPairsFollowsCoversTakesSys
          {0, "lamp system z2m added in the running Glowcast\n"}},
         {"systems add bridge " + second.address, {0, "lamp system bridge-3 added in the running Glowcast\n"}},
         {"systems set z2m pace 2", {0, "lamp system z2m paced at 2 in the running Glowcast\n"}},
-        {"systems set z9 pace 2", {1, "glowcastctl systems: there is no lamp system with the id \"z9\"\n"}},
-        {"enable bridge-9/1", {1, "glowcastctl enable: there is no lamp with the id \"bridge-9/1\"\n"}},
     };
     for (const auto& [line, expected] : steps)
         EXPECT_EQ(ctl(line), expected) << line;
@@ -242,20 +240,14 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastEditsOfTheFileLandAndBridgeCommandsRe
     const std::string file = " in " + config.path().toStdString() + "/preferences.json (Glowcast is not running)";
     const std::string offline = "\toffline (Glowcast is not running)\n";
     const std::pair<std::string, Answer> steps[] = {
-        {"config followplayers maybe", {2, "glowcastctl config: \"followplayers\" is true or false, not \"maybe\"\n"}},
         {"enable 9", {1, "glowcastctl enable: the saved selection has no lamp with the id \"9\"" + file + "\n"}},
         {"systems add zigbee2mqtt mqtt://10.0.0.8/home --user ann --password-file " + secret.toStdString(),
          {0, "lamp system z2m added" + file + "\n"}},
-        {"systems add zigbee2mqtt 10.0.0.8",
-         {2, "glowcastctl systems: \"10.0.0.8\" is not a broker's address mqtt://HOST[:PORT][/BASE_TOPIC] (such as "
-             "mqtt://192.168.1.5 or mqtt://broker.local:1884/zigbee2mqtt)\n"}},
         {"systems add zigbee2mqtt mqtt://h --password-file " + secret.toStdString(),
          {2, "glowcastctl systems: --password-file needs --user: a broker takes a password with a user (see "
              "glowcastctl systems --help)\n"}},
         {"systems add wled http://10.0.0.9", {0, "lamp system wled added" + file + "\n"}},
         {"systems set z2m pace 3", {0, "lamp system z2m paced at 3" + file + "\n"}},
-        {"systems set z2m pace 0",
-         {2, "glowcastctl systems: a pace is 1 to 1000 lamp states a second, or \"default\" for the kind's own\n"}},
         {"systems set z3m pace 3",
          {1, "glowcastctl systems: there is no lamp system with the id \"z3m\"" + file + "\n"}},
         {"status",
@@ -277,7 +269,7 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastEditsOfTheFileLandAndBridgeCommandsRe
         EXPECT_EQ(ctl(line), expected) << line;
 
     const QJsonObject preferences = config.preferences();
-    const QString user = preferences["systems"].toArray().at(0)["user"].toString();
+    const QString user = preferences["systems"][0]["user"].toString();
     EXPECT_FALSE(user.isEmpty());
     EXPECT_EQ(preferences["username"].toString(), "alice");
     EXPECT_EQ(second.requests("PUT"), std::vector<std::string>{"PUT /api/" + user.toStdString() +
@@ -288,11 +280,9 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastEditsOfTheFileLandAndBridgeCommandsRe
     ASSERT_EQ(::stat(stored.toUtf8().constData(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
     EXPECT_FALSE(QJsonDocument(preferences).toJson().contains("hunter2"));
-    EXPECT_EQ(preferences["systems"].toArray().at(1).toObject(), (QJsonObject{{"id", "z2m"},
-                                                                              {"kind", "zigbee2mqtt"},
-                                                                              {"address", "mqtt://10.0.0.8/home"},
-                                                                              {"pace", 3},
-                                                                              {"user", "ann"}}));
+    EXPECT_EQ(
+        QJsonDocument(preferences["systems"][1].toObject()).toJson(QJsonDocument::Compact),
+        "{\"address\":\"mqtt://10.0.0.8/home\",\"id\":\"z2m\",\"kind\":\"zigbee2mqtt\",\"pace\":3,\"user\":\"ann\"}");
     EXPECT_EQ(ctl("systems remove z2m").first, 0);
     EXPECT_FALSE(QFile::exists(stored)) << "the password goes with its system";
     EXPECT_EQ(config.savedLamps(), "1+ 2+ 3+ 4+ z2m/0x01+") << "its lamps' choices stay";
