@@ -1,12 +1,13 @@
 #pragma once
 
+#include "adapters/curl/curl_art_fetcher.h"
 #include "adapters/dbus/dbus_control_service.h"
 #include "adapters/dbus/dbus_notification_centre.h"
 #include "adapters/dbus/mpris_watcher.h"
 #include "adapters/files/file_preferences.h"
 #include "adapters/process/steady_clock.h"
-#include "adapters/qt/qt_art_fetcher.h"
 #include "adapters/qt/qt_cover_decoder.h"
+#include "adapters/qt/qt_cover_sniffer.h"
 #include "adapters/qt/qt_http_transport.h"
 #include "adapters/qt/qt_sleeper.h"
 #include "adapters/qt/qt_timers.h"
@@ -115,7 +116,7 @@ private:
     // The second cover source: the media players on the session bus. What shows the player followed
     // comes with the front end; until then (the follower shows its status when made) nothing does.
     FollowerView* m_followerView = nullptr;
-    QtArtFetcher m_artFetcher;
+    CurlArtFetcher m_artFetcher;
     QtCoverSniffer m_coverSniffer;
     QtTimerScheduler m_followerTimer;
     CoverFollower m_follower;

@@ -1,8 +1,9 @@
 // The media players' adapters on a private session bus: the bus watcher and the cover reader with
 // the core's follower between them, against players of the tests' own and a web server on loopback.
 
+#include "adapters/curl/curl_art_fetcher.h"
 #include "adapters/dbus/mpris_watcher.h"
-#include "adapters/qt/qt_art_fetcher.h"
+#include "adapters/qt/qt_cover_sniffer.h"
 #include "core/covers/cover_follower.h"
 #include "support/private_session_bus.h"
 #include "support/recording_log.h"
@@ -62,8 +63,9 @@ TEST(ReadCoverFileTest, OnlyAMissingOrEmptyFileIsWorthWaitingFor)
     EXPECT_EQ(readCoverFile(path, 1024), (ArtFetchResult{Kind::Failed, {}, "it is a directory, not a regular file"}));
 }
 
-// Answers by path: /silent never, /trickle a byte every 100 ms, /loop redirects to itself, /page
-// with a web page, /exact with as many bytes as a cover may have, anything else with the PNG.
+// Answers by path: /silent never, /endless-head and /long-head with a header section that never ends
+// (short lines, long lines), /trickle a byte every 100 ms, /loop redirects to itself, /to-file to a file, /page with a
+// web page, /exact with as many bytes as a cover may have, anything else with the PNG.
 class WebServer : public QTcpServer {
 public:
     inline static int s_endlessOpen = 0; // connections of /endless-head the client has not closed
@@ -84,13 +86,15 @@ protected:
                 socket->write("HTTP/1.1 " + head + "\r\nContent-Length: " + QByteArray::number(body.size()) +
                               "\r\n\r\n" + body);
             };
-            if (path == "/endless-head") { // a header section that never ends, 22 kB every 5 ms
+            if (path.endsWith("-head")) { // a header section that never ends, 22 kB every 5 ms
                 socket->write("HTTP/1.1 200 OK\r\n");
                 ++s_endlessOpen;
                 connect(socket, &QTcpSocket::disconnected, socket, [] { --s_endlessOpen; });
                 auto* drip = new QTimer(socket);
+                const QByteArray line = path == "/long-head" ? "X-Filler: " + QByteArray(2188, 'y') + "\r\n"
+                                                             : QByteArray("X-Filler: 0123456789\r\n");
                 connect(drip, &QTimer::timeout, socket,
-                        [socket] { socket->write(QByteArray("X-Filler: 0123456789\r\n").repeated(1000)); });
+                        [socket, lines = line.repeated(22'000 / line.size())] { socket->write(lines); });
                 drip->start(5);
             } else if (path == "/trickle") {
                 socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
@@ -99,6 +103,8 @@ protected:
                 drip->start(100);
             } else if (path == "/loop") {
                 reply("302 Found\r\nLocation: /loop", {});
+            } else if (path == "/to-file") {
+                reply("302 Found\r\nLocation: file:///etc/hostname", {});
             } else if (path == "/exact") {
                 reply("200 OK", QByteArray(1 << 20, 'x'));
             } else if (path == "/page") {
@@ -129,7 +135,7 @@ protected:
     testing::PrivateSessionBus bus;
     QTemporaryDir files;
     RecordingLog log;
-    QtArtFetcher fetcher{{std::size_t{1} << 20, 300ms, 1000ms, 5}};
+    CurlArtFetcher fetcher{{std::size_t{1} << 20, 300ms, 1000ms, 5}};
     QtCoverSniffer sniffer;
     QtTimerScheduler timer;
     std::vector<QByteArray> sent;
@@ -216,14 +222,20 @@ INSTANTIATE_TEST_SUITE_P(
                               "players: org.mpris.MediaPlayer2.bad: the cover %2/silent could not be read: no byte "
                               "within 300 ms; the lamps stay as they are"},
                       BadCase{"EndlessHeaderSection", "%2/endless-head",
-                              "players: org.mpris.MediaPlayer2.bad: the cover %2/endless-head could not be read: no "
-                              "byte within 300 ms; the lamps stay as they are"},
+                              "players: org.mpris.MediaPlayer2.bad: the cover %2/endless-head could not be read: its "
+                              "header section has more than 100 lines; the lamps stay as they are"},
+                      BadCase{"LongHeaderLines", "%2/long-head",
+                              "players: org.mpris.MediaPlayer2.bad: the cover %2/long-head could not be read: its "
+                              "header section is longer than 65536 bytes; the lamps stay as they are"},
                       BadCase{"TricklingServer", "%2/trickle",
                               "players: org.mpris.MediaPlayer2.bad: the cover %2/trickle could not be read: no whole "
                               "answer within 1000 ms; the lamps stay as they are"},
                       BadCase{"EndlessRedirects", "%2/loop",
                               "players: org.mpris.MediaPlayer2.bad: the cover %2/loop could not be read: redirected "
                               "more than 5 times; the lamps stay as they are"},
+                      BadCase{"RedirectToAFile", "%2/to-file",
+                              "players: org.mpris.MediaPlayer2.bad: the cover %2/to-file could not be read: redirected "
+                              "from http to file, which is not followed; the lamps stay as they are"},
                       BadCase{"WebPage", "%2/page",
                               "players: org.mpris.MediaPlayer2.bad: the cover %2/page is not an image (18 bytes); the "
                               "lamps stay as they are"},
