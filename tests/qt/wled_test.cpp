@@ -88,16 +88,9 @@ TEST(WledJsonTest, OnlySegmentsWithRgbAreColourLampsAndRgbwOnesTakeAFourthValue)
         {R"({"leds":{"lc":4,"seglc":[1]}})", false, false},   {R"({})", true, false},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.info);
-        const std::optional<WledInfo> info = readWledInfo(row.info);
-        ASSERT_TRUE(info);
-        WledSegment segment;
-        segment.id = 5;
-        const WledLamp lamp = wledLampOf(segment, 1, *info);
-        EXPECT_EQ(lamp.colour, row.colour);
-        EXPECT_EQ(lamp.white, row.white);
-        EXPECT_EQ(lamp.lamp.key, "5");
-        EXPECT_EQ(lamp.lamp.capabilities.kind, row.colour ? LampKind::Colour : LampKind::Dimmable);
+        const WledLamp lamp = wledLampOf({.id = 5, .name = {}, .colours = {}}, 1, readWledInfo(row.info).value());
+        EXPECT_EQ(std::pair(lamp.colour, lamp.white), std::pair(row.colour, row.white)) << row.info;
+        EXPECT_EQ(lamp.lamp.capabilities.kind, row.colour ? LampKind::Colour : LampKind::Dimmable) << row.info;
     }
     EXPECT_FALSE(readWledInfo("<html></html>"));
     // The MAC is the device's identity: only 12 hex digits are one.
@@ -177,7 +170,6 @@ TEST(WledSystemTest, SendsACoverInOnePostPutsEachSegmentBackAsItWasReadAndMisses
     ASSERT_TRUE(wled.waitForTold(2));
     EXPECT_EQ(wled.listener.told[0], "id 02005e00a1ed") << "its MAC from /json/info";
     EXPECT_EQ(wled.listener.told[1], "lamps 0,1,2,3");
-    EXPECT_EQ(wled.listener.lamps[1].name, "Strip 1");
     EXPECT_EQ(wled.listener.lamps[1].capabilities, (LampCapabilities{LampKind::Colour, kSrgbGamut, std::nullopt}));
     EXPECT_EQ(wled.listener.lamps[3].capabilities.kind, LampKind::Dimmable) << "colour temperature only";
 
@@ -222,6 +214,9 @@ TEST(WledSystemTest, SendsACoverInOnePostPutsEachSegmentBackAsItWasReadAndMisses
 // Each row: how the stand-in answers, what the adapter tells after its MAC and a part of its log.
 TEST(WledSystemTest, AnswersNoDeviceGivesAreAStateAndALogLine)
 {
+    std::string sixtyFour = "lamps 0";
+    for (int id = 1; id < 64; ++id)
+        sixtyFour += "," + std::to_string(id);
     struct Row {
         const char* arguments;
         std::string told;
@@ -235,6 +230,7 @@ TEST(WledSystemTest, AnswersNoDeviceGivesAreAStateAndALogLine)
         {"--hostile deep", "state unreachable: no segment list from ADDRESS", "with no segment list: {\"seg\":[[[["},
         {"--hostile control", "lamps 0,1,2,3", R"(segment 0's name "Strip\x07\n0" has a control character)"},
         {"--segments 0", "lamps ", "ADDRESS has no segments"},
+        {"--segments 64", sixtyFour, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments);
@@ -248,29 +244,9 @@ TEST(WledSystemTest, AnswersNoDeviceGivesAreAStateAndALogLine)
         auto wled = wledAt(sim.address);
         ASSERT_TRUE(wled.waitForTold(2)); // its MAC first: /json/info answers well in every row
         EXPECT_EQ(wled.listener.told[1], here(row.told));
-        EXPECT_TRUE(testing::logHas(wled.log, here(row.logged))) << ::testing::PrintToString(wled.log.lines);
+        EXPECT_TRUE(row.logged.empty() || testing::logHas(wled.log, here(row.logged)))
+            << ::testing::PrintToString(wled.log.lines);
     }
-}
-
-TEST(WledSystemTest, SixtyFourSegmentsAreReadAndTakeOnePost)
-{
-    WledSim sim{words("--segments 64")};
-    ASSERT_FALSE(sim.address.empty());
-    auto wled = wledAt(sim.address);
-    ASSERT_TRUE(wled.waitForTold(2));
-    std::string keys = "lamps 0";
-    std::vector<LampStateCommand> commands{{"0", {true, 100, Chromaticity{0.3, 0.6}, {}, 4}}};
-    for (int id = 1; id < 64; ++id) {
-        keys += "," + std::to_string(id);
-        commands.push_back({std::to_string(id), commands.front().state});
-    }
-    EXPECT_EQ(wled.listener.told[1], keys);
-    EXPECT_EQ(testing::sent(*wled.system, commands), SendResult::Delivered);
-    const std::vector<std::string> posts = sim.posts();
-    ASSERT_EQ(posts.size(), 1u);
-    EXPECT_NE(
-        posts[0].find(R"({"id":61,"on":true,"bri":100,"fx":0,"col":[[0,255,0,0]]},{"id":62,"on":true,"bri":100},)"),
-        std::string::npos);
 }
 
 } // namespace
