@@ -3,8 +3,6 @@
 #include "adapters/bridge/bridge_system.h"
 #include "support/processes.h"
 #include "support/recording_listener.h"
-#include "support/recording_log.h"
-#include "support/waiting.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +10,6 @@ namespace glowcast {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::RecordingListener;
 using testing::Simulator;
 using testing::waitFor;
 using testing::words;

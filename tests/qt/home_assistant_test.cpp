@@ -4,8 +4,6 @@
 #include "adapters/homeassistant/home_assistant_system.h"
 #include "support/processes.h"
 #include "support/recording_listener.h"
-#include "support/recording_log.h"
-#include "support/waiting.h"
 
 #include <QTemporaryDir>
 #include <QUuid>

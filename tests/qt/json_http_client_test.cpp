@@ -6,7 +6,6 @@
 #include "support/canned_http_server.h"
 #include "support/processes.h"
 #include "support/recording_listener.h"
-#include "support/recording_log.h"
 
 #include <gtest/gtest.h>
 
