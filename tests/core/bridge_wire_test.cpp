@@ -6,15 +6,6 @@
 namespace glowcast {
 namespace {
 
-LampState shown(int brightness, std::optional<Chromaticity> chromaticity, std::optional<int> mired = {})
-{
-    LampState state;
-    state.brightness = brightness;
-    state.chromaticity = chromaticity;
-    state.mired = mired;
-    return state;
-}
-
 TEST(BridgeWireTest, StateBodiesCarryOnlyWhatTheStateHasInTheBridgesOrder)
 {
     const std::pair<LampState, const char*> rows[] = {
@@ -26,41 +17,42 @@ TEST(BridgeWireTest, StateBodiesCarryOnlyWhatTheStateHasInTheBridgesOrder)
     };
     for (const auto& [state, body] : rows)
         EXPECT_EQ(bridgeStateBody(state), body);
-    EXPECT_EQ(bridgeRestoreBody({false, shown(200, Chromaticity{0.3, 0.3})}), R"({"on":false})");
-    EXPECT_EQ(bridgeRestoreBody({true, shown(200, std::nullopt, 250)}), R"({"on":true,"bri":200,"ct":250})");
+    EXPECT_EQ(bridgeRestoreBody({false, {false, 200, Chromaticity{0.3, 0.3}, {}, {}}}), R"({"on":false})");
+    EXPECT_EQ(bridgeRestoreBody({true, {false, 200, {}, 250, {}}}), R"({"on":true,"bri":200,"ct":250})");
 }
 
-// Replies as a bridge gives them, and what is no such reply.
+// Replies as a bridge gives them, and what is no such reply; each row, what each reader takes from it.
 TEST(BridgeWireTest, ReadersTakeOnlyWhatTheReplySays)
 {
-    const std::string linkButton = R"([{"error":{"type":101,"address":"","description":"link button not pressed"}}])";
-    const std::string success = R"([{"success":{"username":"3a9f0c21d4b84e17a9d3f2c6b1e05d78"}}])";
-    const std::pair<std::string, std::optional<int>> errors[] = {{linkButton, 101},
-                                                                 {success, std::nullopt},
-                                                                 {R"([{"error":{"type":"soon"}}])", -1},
-                                                                 {R"([{"error":"unauthorized user"}])", -1},
-                                                                 {"<html>Bad Gateway</html>", std::nullopt},
-                                                                 {"", std::nullopt}};
-    for (const auto& [reply, type] : errors)
-        EXPECT_EQ(bridgeErrorType(reply), type) << reply;
-
-    const std::pair<std::string, std::optional<std::string>> ids[] = {
-        {R"({"name":"Hall","bridgeid":"024743FFFE00000B","mac":"02:47:43:00:00:0b"})", "024743FFFE00000B"},
-        {R"({"bridgeid":""})", std::nullopt},
-        {R"({"bridgeid":"02:47/43"})", std::nullopt},
-        {R"({"bridgeid":")" + std::string(65, 'A') + R"("})", std::nullopt},
-        {linkButton, std::nullopt}};
-    for (const auto& [reply, id] : ids)
-        EXPECT_EQ(bridgeIdFrom(reply), id) << reply;
-
-    const std::pair<std::string, std::optional<std::string>> users[] = {
-        {success, "3a9f0c21d4b84e17a9d3f2c6b1e05d78"},
-        {R"([{"success":{"username":".."}}])", std::nullopt},
-        {R"([{"success":{"username":"a/b"}}])", std::nullopt},
-        {R"([{"success":{}}])", std::nullopt},
-        {linkButton, std::nullopt}};
-    for (const auto& [reply, user] : users)
-        EXPECT_EQ(pairedUserFrom(reply), user) << reply;
+    struct Row {
+        std::string reply;
+        std::optional<int> error;
+        std::optional<std::string> id;
+        std::optional<std::string> user;
+    };
+    const std::string user = "3a9f0c21d4b84e17a9d3f2c6b1e05d78";
+    const std::string longest(64, 'A');
+    const std::vector<Row> rows{
+        {R"([{"error":{"type":101,"address":"","description":"link button not pressed"}}])", 101, {}, {}},
+        {R"([{"success":{"username":")" + user + R"("}}])", {}, {}, user},
+        {R"([{"error":{"type":"soon"}}])", -1, {}, {}},
+        {R"([{"error":"unauthorized user"}])", -1, {}, {}},
+        {"<html>Bad Gateway</html>", {}, {}, {}},
+        {"", {}, {}, {}},
+        {R"({"name":"Hall","bridgeid":"024743FFFE00000B","mac":"02:47:43:00:00:0b"})", {}, "024743FFFE00000B", {}},
+        {R"({"bridgeid":")" + longest + R"("})", {}, longest, {}},
+        {R"({"bridgeid":")" + longest + R"(A"})", {}, {}, {}},
+        {R"({"bridgeid":""})", {}, {}, {}},
+        {R"({"bridgeid":"02:47/43"})", {}, {}, {}},
+        {R"([{"success":{"username":".."}}])", {}, {}, {}},
+        {R"([{"success":{"username":"a/b"}}])", {}, {}, {}},
+        {R"([{"success":{}}])", {}, {}, {}},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(bridgeErrorType(row.reply), row.error) << row.reply;
+        EXPECT_EQ(bridgeIdFrom(row.reply), row.id) << row.reply;
+        EXPECT_EQ(pairedUserFrom(row.reply), row.user) << row.reply;
+    }
 }
 
 TEST(BridgeWireTest, ALampListGivesEachUsableLampWithWhatItCanShow)
@@ -92,11 +84,11 @@ TEST(BridgeWireTest, ALampsStateIsReadInItsOwnColourMode)
 {
     const std::pair<std::string, std::optional<ReadLampState>> rows[] = {
         {R"({"state":{"on":true,"bri":200,"xy":[0.3127,0.329],"ct":153,"colormode":"xy"},"type":"x"})",
-         ReadLampState{true, shown(200, Chromaticity{0.3127, 0.329})}},
+         ReadLampState{true, {false, 200, Chromaticity{0.3127, 0.329}, {}, {}}}},
         {R"({"state":{"on":false,"bri":0,"xy":[0.5,0.4],"ct":366,"colormode":"ct"}})",
-         ReadLampState{false, shown(1, std::nullopt, 366)}},
+         ReadLampState{false, {false, 1, {}, 366, {}}}},
         {R"({"state":{"on":true,"bri":999,"hue":8000,"sat":140,"xy":[0.4,0.4],"colormode":"hs"}})",
-         ReadLampState{true, shown(254, Chromaticity{0.4, 0.4})}},
+         ReadLampState{true, {false, 254, Chromaticity{0.4, 0.4}, {}, {}}}},
         {R"({"state":{"on":true,"xy":[2,0],"ct":0,"colormode":"ct"}})", ReadLampState{true, {}}},
         {R"({"state":{"on":"maybe","bri":20}})", std::nullopt},
         {R"({"on":true})", std::nullopt},

@@ -37,10 +37,10 @@ TEST(HomeAssistantLightTest, EachColourModeMakesItsKindOfLamp)
             << ::testing::PrintToString(row.modes);
 }
 
+// Each row: the state, the lamp and what its call carries after its entity id.
 TEST(HomeAssistantLightTest, TurnOnCarriesWhatTheLampsModesTake)
 {
     struct Row {
-        const char* name;
         LampState state;
         LampCapabilities lamp;
         std::string data;
@@ -48,35 +48,19 @@ TEST(HomeAssistantLightTest, TurnOnCarriesWhatTheLampsModesTake)
     const Chromaticity red{0.675, 0.322};
     const Chromaticity d65{0.3127, 0.329};
     const std::vector<Row> rows{
-        {"colour, fading",
-         {true, 254, red, {}, 4},
-         kColour,
-         R"({"entity_id":"light.desk","xy_color":[0.6750,0.3220],"brightness":255,"transition":0.4})"},
-        {"red stays a colour",
-         {false, 200, red, {}, {}},
-         kColourAndWhite,
-         R"({"entity_id":"light.desk","xy_color":[0.6750,0.3220],"brightness":201})"},
-        {"white as a temperature",
-         {false, 200, d65, {}, 0},
-         kColourAndWhite,
-         R"({"entity_id":"light.desk","color_temp_kelvin":6494,"brightness":201,"transition":0.0})"},
-        {"white, no temperature",
-         {false, 200, d65, {}, {}},
-         kColour,
-         R"({"entity_id":"light.desk","xy_color":[0.3127,0.3290],"brightness":201})"},
-        {"temperature only",
-         {false, 127, {}, 370, {}},
-         kTemperature,
-         R"({"entity_id":"light.desk","color_temp_kelvin":2703,"brightness":128})"},
-        {"dimmest is 1, never 0",
-         {false, 1, {}, {}, {}},
-         {LampKind::Dimmable, {}, {}},
-         R"({"entity_id":"light.desk","brightness":1})"},
-        {"on/off: nothing but on", {true, 100, {}, {}, 4}, {LampKind::OnOff, {}, {}}, R"({"entity_id":"light.desk"})"},
+        {{true, 254, red, {}, 4}, kColour, R"("xy_color":[0.6750,0.3220],"brightness":255,"transition":0.4)"},
+        // Red stays a colour on a lamp that shows white as a temperature; white without one stays xy.
+        {{false, 200, red, {}, {}}, kColourAndWhite, R"("xy_color":[0.6750,0.3220],"brightness":201)"},
+        {{false, 200, d65, {}, 0}, kColourAndWhite, R"("color_temp_kelvin":6494,"brightness":201,"transition":0.0)"},
+        {{false, 200, d65, {}, {}}, kColour, R"("xy_color":[0.3127,0.3290],"brightness":201)"},
+        {{false, 127, {}, 370, {}}, kTemperature, R"("color_temp_kelvin":2703,"brightness":128)"},
+        {{false, 1, {}, {}, {}}, {LampKind::Dimmable, {}, {}}, R"("brightness":1)"}, // dimmest is 1, never 0
+        {{true, 100, {}, {}, 4}, {LampKind::OnOff, {}, {}}, ""},                     // nothing but on
     };
-    for (const Row& row : rows)
-        EXPECT_EQ(homeAssistantTurnOn("light.desk", row.state, row.lamp), (HomeAssistantCall{"turn_on", row.data}))
-            << row.name;
+    for (const Row& row : rows) {
+        const std::string data = R"({"entity_id":"light.desk")" + (row.data.empty() ? "" : "," + row.data) + "}";
+        EXPECT_EQ(homeAssistantTurnOn("light.desk", row.state, row.lamp), (HomeAssistantCall{"turn_on", data}));
+    }
 }
 
 TEST(HomeAssistantLightTest, ReadStateAndRestoreFollowTheColourMode)

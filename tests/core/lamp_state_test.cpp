@@ -19,6 +19,14 @@ const Dictionary kBlack{{"bri", 0.0}, {"xy", "[0.3127,0.3290]"}};
 const Dictionary kZero{{"bri", 0.0}, {"sat", 0.0}};
 const Dictionary kTooBright{{"bri", 300.0}, {"xy", "[0.3000,0.4000]"}};
 const Gamut kHalfSquare{{{{0.0, 0.0}, {1.0, 0.0}, {0.0, 1.0}}}};
+const LampCapabilities kColour{LampKind::Colour, {}, {}};
+const LampCapabilities kDimmable{LampKind::Dimmable, {}, {}};
+const LampCapabilities kOnOff{LampKind::OnOff, {}, {}};
+const LampCareSettings kGentle{4, true, {}, false, {}, false, {}};
+const LampCareSettings kFloor{{}, false, 30, false, {}, false, {}};
+const LampCapabilities kInHalfSquare{LampKind::ExtendedColour, kHalfSquare, {}};
+const Chromaticity kGreenishXy{0.3, 0.4};
+const LampKind kWhites = LampKind::ColourTemperature;
 
 TEST(LampStateTest, EachKindOfLampIsSentWhatItCanShow)
 {
@@ -29,42 +37,21 @@ TEST(LampStateTest, EachKindOfLampIsSentWhatItCanShow)
         LampCareSettings settings;
         LampState expected;
     };
-    LampCareSettings gentle;
-    gentle.switchOn = true;
-    gentle.fade = 4;
-    LampCareSettings floor;
-    floor.minimumBrightness = 30;
     const std::vector<Row> rows{
-        {"colour as given", kGreenish, {LampKind::Colour, {}, {}}, {}, {false, 120, Chromaticity{0.3, 0.4}, {}, {}}},
-        {"unknown kind as colour", kGreenish, {}, {}, {false, 120, Chromaticity{0.3, 0.4}, {}, {}}},
-        {"into the gamut, on, fading",
-         kOutside,
-         {LampKind::ExtendedColour, kHalfSquare, {}},
-         gentle,
-         {true, 120, Chromaticity{0.5, 0.5}, {}, 4}},
-        {"inside the gamut kept",
-         kGreenish,
-         {LampKind::Colour, kHalfSquare, {}},
-         {},
-         {false, 120, Chromaticity{0.3, 0.4}, {}, {}}},
-        {"zero body: dimmest", kZero, {LampKind::Colour, {}, {}}, {}, {false, 1, {}, {}, {}}},
-        {"black: dimmest", kBlack, {LampKind::Dimmable, {}, {}}, {}, {false, 1, {}, {}, {}}},
-        {"black raised", kBlack, {LampKind::Colour, {}, {}}, floor, {false, 30, Chromaticity{0.3127, 0.329}, {}, {}}},
-        {"minimum below the colour", kGreenish, {LampKind::Dimmable, {}, {}}, floor, {false, 120, {}, {}, {}}},
-        {"brightness capped", kTooBright, {LampKind::Dimmable, {}, {}}, {}, {false, 254, {}, {}, {}}},
-        {"warm end of the range",
-         kRed,
-         {LampKind::ColourTemperature, {}, MiredRange{200, 400}},
-         {},
-         {false, 80, {}, 400, {}}},
-        {"cold end, usual range", kBlue, {LampKind::ColourTemperature, {}, {}}, {}, {false, 80, {}, 153, {}}},
-        {"unusable range: usual",
-         kBlue,
-         {LampKind::ColourTemperature, {}, MiredRange{400, 200}},
-         {},
-         {false, 80, {}, 153, {}}},
-        {"on/off switched", kGreenish, {LampKind::OnOff, {}, {}}, gentle, {true, {}, {}, {}, {}}},
-        {"on/off left", kGreenish, {LampKind::OnOff, {}, {}}, {}, LampState{}},
+        {"colour as given", kGreenish, kColour, {}, {false, 120, kGreenishXy, {}, {}}},
+        {"unknown kind as colour", kGreenish, {}, {}, {false, 120, kGreenishXy, {}, {}}},
+        {"into the gamut, on, fading", kOutside, kInHalfSquare, kGentle, {true, 120, {{0.5, 0.5}}, {}, 4}},
+        {"inside the gamut kept", kGreenish, kInHalfSquare, {}, {false, 120, kGreenishXy, {}, {}}},
+        {"zero body: dimmest", kZero, kColour, {}, {false, 1, {}, {}, {}}},
+        {"black: dimmest", kBlack, kDimmable, {}, {false, 1, {}, {}, {}}},
+        {"black raised", kBlack, kColour, kFloor, {false, 30, Chromaticity{0.3127, 0.329}, {}, {}}},
+        {"minimum below the colour", kGreenish, kDimmable, kFloor, {false, 120, {}, {}, {}}},
+        {"brightness capped", kTooBright, kDimmable, {}, {false, 254, {}, {}, {}}},
+        {"warm end of the range", kRed, {kWhites, {}, MiredRange{200, 400}}, {}, {false, 80, {}, 400, {}}},
+        {"cold end, usual range", kBlue, {kWhites, {}, {}}, {}, {false, 80, {}, 153, {}}},
+        {"unusable range: usual", kBlue, {kWhites, {}, MiredRange{400, 200}}, {}, {false, 80, {}, 153, {}}},
+        {"on/off switched", kGreenish, kOnOff, kGentle, {true, {}, {}, {}, {}}},
+        {"on/off left", kGreenish, kOnOff, {}, LampState{}},
     };
     for (const Row& row : rows)
         EXPECT_EQ(lampStateFor(row.body, row.lamp, row.settings), row.expected) << row.name;
