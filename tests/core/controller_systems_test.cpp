@@ -54,26 +54,27 @@ struct SystemsRig : ControllerRig {
     }
 };
 
+// Each row: the cover, the lamps enabled, the first bridge's lamps sent (in order) and z2m's states.
 TEST(ControllerSystemsTest, ThePlanRunsOverEveryEnabledLampInTableOrder)
 {
     struct Row {
-        const char* what;
         std::vector<PatchCover::Patch> cover;
-        Lamps saved;
-        Strings bridgeLamps; // sent, in order
+        Strings enabled;
+        Strings urls;
         States z2m;
     };
+    const std::string lamp = "http://10.0.0.2/api/alice/lights/";
     const std::vector<Row> rows{
-        {"no colour: the dimmest light",
-         kNoColour,
-         {{"2", "", true}, {"z2m/k1", "", true}, {"z2m/k3", "", true}},
-         {"2"},
-         {{"k1", kDimmest}, {"k3", kDimmest}}},
-        {"another system's lamp takes the first colour", {kRed}, {{"z2m/k2", "", true}}, {}, {{"k2", kRedState}}},
+        // No colour: the dimmest light everywhere.
+        {kNoColour, {"2", "z2m/k1", "z2m/k3"}, {lamp + "2/state"}, {{"k1", kDimmest}, {"k3", kDimmest}}},
+        // Another system's lamp takes the first colour.
+        {{kRed}, {"z2m/k2"}, {}, {{"k2", kRedState}}},
     };
     for (const Row& row : rows) {
         SystemsRig rig;
-        rig.prefs.savedLamps = row.saved;
+        rig.prefs.savedLamps.emplace();
+        for (const std::string& id : row.enabled)
+            rig.prefs.savedLamps->push_back({id, "", true});
         rig.z2m().told().lampsRead(colourLamps(3));
         ASSERT_TRUE(rig.setUpPaired(kLights));
         rig.http.sent.clear();
@@ -81,12 +82,9 @@ TEST(ControllerSystemsTest, ThePlanRunsOverEveryEnabledLampInTableOrder)
         Strings urls;
         for (const HttpRequest& request : rig.http.sent)
             urls.push_back(request.url);
-        Strings expected;
-        for (const std::string& id : row.bridgeLamps)
-            expected.push_back("http://10.0.0.2/api/alice/lights/" + id + "/state");
-        EXPECT_EQ(urls, expected) << row.what;
-        EXPECT_EQ(rig.z2mStates(), row.z2m) << row.what;
-        EXPECT_EQ(rig.requestsBeforeSystems, 0u) << row.what << ": handed before the first bridge's walk";
+        EXPECT_EQ(urls, row.urls);
+        EXPECT_EQ(rig.z2mStates(), row.z2m);
+        EXPECT_EQ(rig.requestsBeforeSystems, 0u) << "handed before the first bridge's walk";
     }
 }
 
@@ -109,30 +107,22 @@ TEST(ControllerSystemsTest, TheWalkTellsEveryEnabledLampAndTheTableFollowsTheFir
                        "getIDofNthEnabled returning z2m/k2", "enabledcount returning 2"}));
 }
 
+// Each row: whether the first bridge was set up, and the lamps saved at the quit.
 TEST(ControllerSystemsTest, SavingKeepsTheChoicesOfSystemsWhoseLampsWereNotRead)
 {
-    struct Row {
-        const char* what;
-        bool bridgeSetUp;
-        Lamps saved;
-    };
     const Lamps before{{"1", "", true}, {"z2m/k1", "", true}, {"z2m/gone", "", true}, {"hue2/5", "", true}};
-    const std::vector<Row> rows{
-        {"every system read but hue2",
-         true,
-         {{"1", "Lamp 1", true}, {"2", "Lamp 2", false}, {"z2m/k1", "Lamp 1", true}, {"hue2/5", "", true}}},
-        {"the first bridge not set up", false, {{"z2m/k1", "Lamp 1", true}, {"1", "", true}, {"hue2/5", "", true}}},
+    const std::vector<std::pair<bool, Lamps>> rows{
+        {true, {{"1", "Lamp 1", true}, {"2", "Lamp 2", false}, {"z2m/k1", "Lamp 1", true}, {"hue2/5", "", true}}},
+        {false, {{"z2m/k1", "Lamp 1", true}, {"1", "", true}, {"hue2/5", "", true}}},
     };
-    for (const Row& row : rows) {
+    for (const auto& [bridgeSetUp, saved] : rows) {
         SystemsRig rig;
         rig.prefs.savedLamps = before;
-        if (row.bridgeSetUp) {
-            ASSERT_TRUE(rig.setUpPaired(kLights));
-        }
+        ASSERT_TRUE(!bridgeSetUp || rig.setUpPaired(kLights));
         rig.z2m().told().lampsRead(colourLamps(1));
-        EXPECT_EQ(rig.covers.followers.size(), 1u) << row.what << ": covers followed either way";
+        EXPECT_EQ(rig.covers.followers.size(), 1u) << "covers followed either way";
         rig.controller.saveBeforeQuit();
-        EXPECT_EQ(rig.prefs.savedLamps, row.saved) << row.what;
+        EXPECT_EQ(rig.prefs.savedLamps, saved);
     }
     SystemsRig rig; // nothing read at all: nothing written
     rig.prefs.savedLamps = before;

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -71,38 +71,35 @@ protected:
     }
 };
 
+// Each row: the system, its pace and batch limit, and the time and size of each send, answered at once.
 TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
 {
+    using Sends = std::vector<std::pair<std::int64_t, std::size_t>>;
     struct Row {
         SystemKind kind;
         std::optional<int> pace;
         std::size_t batch;
-        std::vector<long> times; // of each send, answered at once
-        std::vector<std::size_t> sizes;
+        Sends sends;
     };
     const std::vector<Row> rows{
-        {SystemKind::Bridge, {}, 1, {0, 100, 200}, {1, 1, 1}},
-        {SystemKind::Zigbee2Mqtt, {}, 1, {0, 200, 400}, {1, 1, 1}},
-        {SystemKind::Zigbee2Mqtt, 3, 1, {0, 334, 668}, {1, 1, 1}},
-        {SystemKind::Wled, 10, 2, {0, 200}, {2, 1}},
-        {SystemKind::Bridge, 1000, 1, {0, 1, 2}, {1, 1, 1}},
+        {SystemKind::Bridge, {}, 1, {{0, 1}, {100, 1}, {200, 1}}},
+        {SystemKind::Zigbee2Mqtt, {}, 1, {{0, 1}, {200, 1}, {400, 1}}},
+        {SystemKind::Zigbee2Mqtt, 3, 1, {{0, 1}, {334, 1}, {668, 1}}},
+        {SystemKind::Wled, 10, 2, {{0, 2}, {200, 1}}},
+        {SystemKind::Bridge, 1000, 1, {{0, 1}, {1, 1}, {2, 1}}},
     };
     for (const Row& row : rows) {
         factory.batch = row.batch;
         FakeLampSystem& system = ready("s", row.kind, 3, row.pace);
-        const long start = timeline.elapsed().count();
+        const SteadyTime start = timeline.now();
         systems.send(cover("s", 3, 100));
-        std::vector<long> times;
+        Sends sends;
         for (int ms = 0; ms <= 2000; ++ms, timeline.advance(1ms)) {
-            while (times.size() < system.sends.size())
-                times.push_back(timeline.elapsed().count() - start);
+            while (sends.size() < system.sends.size())
+                sends.emplace_back((timeline.now() - start) / 1ms, system.sends[sends.size()].commands.size());
             system.answerAll(SendResult::Delivered);
         }
-        EXPECT_EQ(times, row.times);
-        std::vector<std::size_t> sizes;
-        for (const auto& each : system.sends)
-            sizes.push_back(each.commands.size());
-        EXPECT_EQ(sizes, row.sizes);
+        EXPECT_EQ(sends, row.sends);
         ASSERT_TRUE(systems.remove("s").ok());
     }
 }
@@ -189,11 +186,10 @@ TEST_F(LampSystemsTest, TheSameDeviceTwiceIsRefusedAndStopped)
     third.told().identified("02005e00a1ed");
     timeline.advance(0ms);
     EXPECT_EQ((std::vector<int>{first.stops, second.stops, third.stops, fourth.stops}), (std::vector<int>{0, 1, 0, 1}));
-    for (const auto& [index, detail] : {std::pair(1, "the same bridge as b2"), std::pair(3, "the same device as w4")}) {
-        const SystemStatus refused = systems.statuses()[static_cast<std::size_t>(index)];
-        EXPECT_EQ(std::tuple(refused.state, refused.detail, refused.lampCount),
-                  std::tuple(SystemState::Refused, std::string(detail), 0u));
-    }
+    const auto statuses = systems.statuses();
+    EXPECT_EQ(std::tuple(statuses[1].state, statuses[1].detail, statuses[1].lampCount),
+              std::tuple(SystemState::Refused, std::string("the same bridge as b2"), 0u));
+    EXPECT_EQ(statuses[3].detail, "the same device as w4");
     EXPECT_EQ(log.lines, (Strings{"lamp system b3 is the same bridge as b2, not used",
                                   "lamp system w5 is the same device as w4, not used"}));
 }
@@ -247,82 +243,42 @@ TEST_F(LampSystemsTest, RemovingASystemMidCoverStopsItAndForgetsItsLamps)
 }
 
 // While lamps are put back after a pause, a lamp is read before its first state and not again until
-// it was put back; the restore puts back what was read, of ready systems only.
+// it was put back; the restore puts back what was read, of ready systems only, and a newer cover stops
+// what still waits to be put back (those lamps keep their reads).
 TEST_F(LampSystemsTest, TheLampsReadBeforeTheirFirstStateArePutBack)
 {
     const LampState kShown{false, 7, Chromaticity{0.3, 0.4}, {}, {}};
-    struct Row {
-        const char* what;
-        bool restoring;
-        std::function<void(LampSystems&, FakeLampSystem&)> meanwhile; // before the restore
-        Strings reads;
-        std::vector<LampStateCommand> putBacks;
-        Strings lines;
-    };
-    const auto nothing = [](LampSystems&, FakeLampSystem&) {};
-    const std::vector<Row> rows{
-        {"each lamp read once",
-         true,
-         nothing,
-         {"k1", "k2", "k3"},
-         {{"k1", {true, 7, Chromaticity{0.3, 0.4}, {}, {}}}, {"k2", kShown}},
-         {"lamp system z2m leaves lamp k3 as it is: it was not read", "lamp system z2m puts 2 lamps back"}},
-        {"off: nothing read", false, nothing, {}, {}, {}},
-        {"a system not ready keeps its reads",
-         true,
-         [](LampSystems&, FakeLampSystem& system) { system.told().stateChanged(SystemState::Offline, "away"); },
-         {"k1", "k2", "k3"},
-         {},
-         {}},
-        {"a stopped registry puts nothing back",
-         true,
-         [](LampSystems& all, FakeLampSystem&) { all.stop(); },
-         {"k1", "k2", "k3"},
-         {},
-         {}},
-    };
-    for (const Row& row : rows) {
-        FakeLampSystem& system = ready("z2m", SystemKind::Zigbee2Mqtt, 3, 1000);
-        system.lampStates = {{"k1", {true, kShown}}, {"k2", {false, kShown}}};
-        systems.setRestoring(row.restoring);
-        for (const int brightness : {50, 60}) {
-            systems.send(cover("z2m", 3, brightness));
-            for (int ms = 0; ms < 20; ++ms, timeline.advance(1ms))
-                system.answerAll(SendResult::Delivered);
-        }
-        EXPECT_EQ(system.sends.size(), 6u) << row.what;
-        row.meanwhile(systems, system);
-        log.lines.clear();
-        EXPECT_EQ(systems.restore(), row.putBacks.size()) << row.what;
-        timeline.advance(10ms);
-        EXPECT_EQ(system.readKeys, row.reads) << row.what;
-        EXPECT_EQ(system.putBacks, row.putBacks) << row.what;
-        EXPECT_EQ(log.lines, row.lines) << row.what;
-        ASSERT_TRUE(systems.remove("z2m").ok());
-    }
-}
-
-TEST_F(LampSystemsTest, ANewerCoverStopsThePutBackAndTheLampsNotPutBackKeepTheirReads)
-{
-    FakeLampSystem& system = ready("z2m", SystemKind::Zigbee2Mqtt, 2, 1);
-    system.lampStates = {{"k1", {true, {false, 1, {}, 200, {}}}}, {"k2", {false, {}}}};
+    const LampStateCommand k1{"k1", {true, 7, Chromaticity{0.3, 0.4}, {}, {}}};
+    FakeLampSystem& system = ready("z2m", SystemKind::Zigbee2Mqtt, 3, 1);
+    system.lampStates = {{"k1", {true, kShown}}, {"k2", {false, kShown}}}; // k3's read gives nothing
     std::vector<std::size_t> readsAtSends;
     system.whenSent = [&] { readsAtSends.push_back(system.readKeys.size()); };
-    systems.setRestoring(true);
     const auto coverOf = [&](int brightness) {
-        systems.send(cover("z2m", 2, brightness));
-        for (int ms = 0; ms < 3000; ++ms, timeline.advance(1ms))
+        systems.send(cover("z2m", 3, brightness));
+        for (int ms = 0; ms < 4000; ++ms, timeline.advance(1ms))
             system.answerAll(SendResult::Delivered);
     };
+    coverOf(40); // not restoring: nothing read
+    systems.setRestoring(true);
     coverOf(50);
+    coverOf(60);
+    system.told().stateChanged(SystemState::Offline, "away");
+    EXPECT_EQ(systems.restore(), 0u); // a system not ready keeps its reads
+    system.told().lampsRead(colourLamps(3));
     EXPECT_EQ(systems.restore(), 2u); // k1 at once, k2 a second later
-    coverOf(60);                      // k1 read again, k2 not
-    EXPECT_EQ(systems.restore(), 2u);
+    coverOf(70);                      // k1 and k3 read again, k2 not
+    EXPECT_EQ(systems.restore(), 2u); // k2, then k1
     timeline.advance(2000ms);
-    EXPECT_EQ(system.readKeys, (Strings{"k1", "k2", "k1"}));
-    EXPECT_EQ(readsAtSends, (std::vector<std::size_t>{1, 2, 3, 3}));
-    const LampStateCommand k1{"k1", {true, 1, {}, 200, {}}};
-    EXPECT_EQ(system.putBacks, (std::vector<LampStateCommand>{k1, {"k2", {}}, k1}));
+    EXPECT_EQ(readsAtSends, (std::vector<std::size_t>{0, 0, 0, 1, 2, 3, 3, 3, 3, 4, 4, 5}));
+    EXPECT_EQ(system.readKeys, (Strings{"k1", "k2", "k3", "k1", "k3"}));
+    EXPECT_EQ(system.putBacks, (std::vector<LampStateCommand>{k1, {"k2", kShown}, k1}));
+    const std::string notRead = "lamp system z2m leaves lamp k3 as it is: it was not read";
+    EXPECT_EQ(log.lines,
+              (Strings{notRead, "lamp system z2m puts 2 lamps back", notRead, "lamp system z2m puts 2 lamps back"}));
+    coverOf(80);
+    systems.stop(); // a quit puts nothing back
+    EXPECT_EQ(systems.restore(), 0u);
+    EXPECT_EQ(system.putBacks.size(), 3u);
 }
 
 } // namespace

@@ -21,10 +21,9 @@ namespace glowcast {
 
 inline void PrintTo(const LampState& state, std::ostream* out)
 {
-    *out << "{on " << state.switchOn << ", bri " << state.brightness.value_or(-1) << ", xy ";
-    if (state.chromaticity)
-        *out << state.chromaticity->x << "," << state.chromaticity->y;
-    *out << ", mired " << state.mired.value_or(-1) << ", fade " << state.fadeTenths.value_or(-1) << "}";
+    const Chromaticity xy = state.chromaticity.value_or(Chromaticity{-1, -1});
+    *out << "{on " << state.switchOn << ", bri " << state.brightness.value_or(-1) << ", xy " << xy.x << "," << xy.y
+         << ", mired " << state.mired.value_or(-1) << ", fade " << state.fadeTenths.value_or(-1) << "}";
 }
 inline void PrintTo(const LampStateCommand& command, std::ostream* out)
 {
@@ -41,7 +40,7 @@ public:
     {
         auto slot = std::make_shared<Slot>();
         m_slots.push_back(slot);
-        return std::make_unique<SlotTimer>(*this, slot);
+        return std::make_unique<SlotTimer>(m_now, std::move(slot));
     }
     // Moves time on, firing what falls due on the way (at most 100,000 firings).
     void advance(std::chrono::milliseconds by)
@@ -56,15 +55,9 @@ public:
             if (!next)
                 break;
             m_now = *next->due;
-            next->due.reset();
-            auto action = std::move(next->action);
-            action();
+            std::exchange(*next, {}).action();
         }
         m_now = until;
-    }
-    [[nodiscard]] std::chrono::milliseconds elapsed() const
-    {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(m_now - SteadyTime{});
     }
 
 private:
@@ -72,22 +65,14 @@ private:
         std::optional<SteadyTime> due;
         std::function<void()> action;
     };
-    class SlotTimer final : public Timer {
-    public:
-        SlotTimer(FakeTimeline& timeline, std::shared_ptr<Slot> slot) : m_timeline(timeline), m_slot(std::move(slot)) {}
+    struct SlotTimer final : Timer {
+        SlotTimer(const SteadyTime& now, std::shared_ptr<Slot> slot) : m_now(now), m_slot(std::move(slot)) {}
         void start(std::chrono::milliseconds delay, std::function<void()> action) override
         {
-            m_slot->due = m_timeline.m_now + delay;
-            m_slot->action = std::move(action);
+            *m_slot = {m_now + delay, std::move(action)};
         }
-        void cancel() override
-        {
-            m_slot->due.reset();
-            m_slot->action = nullptr;
-        }
-
-    private:
-        FakeTimeline& m_timeline;
+        void cancel() override { *m_slot = {}; }
+        const SteadyTime& m_now;
         std::shared_ptr<Slot> m_slot;
     };
     SteadyTime m_now{};
@@ -116,11 +101,10 @@ public:
             whenSent();
     }
     // Each read answers at once with the lamp's entry here (nothing for a lamp without one); each
-    // put-back is recorded and answered at once with putBackResult.
+    // put-back is recorded and answered at once as delivered.
     std::map<std::string, ReadLampState> lampStates;
     std::vector<std::string> readKeys;
     std::vector<LampStateCommand> putBacks; // the key and the state read's shown, with .switchOn = on
-    SendResult putBackResult = SendResult::Delivered;
     void readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done) override
     {
         readKeys.push_back(key);
@@ -132,7 +116,7 @@ public:
         LampState shown = state.shown;
         shown.switchOn = state.on;
         putBacks.push_back({key, shown});
-        done(putBackResult);
+        done(SendResult::Delivered);
     }
     void stop() override { ++stops; }
     [[nodiscard]] std::size_t batchLimit() const override { return batch; }
