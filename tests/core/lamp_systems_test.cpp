@@ -126,9 +126,17 @@ TEST_F(LampSystemsTest, ASlowSystemDelaysOnlyItsOwnLampsAndANewerCoverReplacesWh
     EXPECT_EQ(lampsSent, (Strings{"fast/k1", "slow/k1", "slow/k1"}));
 }
 
-TEST_F(LampSystemsTest, ASystemThatDoesNotAnswerIsUnreachableUntilItReadsItsLampsAgain)
+TEST_F(LampSystemsTest, ARefusedStateIsLoggedAndASystemNotAnsweringOrNotReadyDropsItsStates)
 {
     FakeLampSystem& z2m = ready("z2m", SystemKind::Zigbee2Mqtt, 3);
+    systems.send(cover("z2m", 2, 50));
+    z2m.answerAll(SendResult::Refused);
+    timeline.advance(1s);
+    z2m.answerAll(SendResult::Delivered);
+    EXPECT_EQ(lampsSent, Strings{"z2m/k2"});
+    EXPECT_EQ(log.lines, Strings{"lamp system z2m refused the state of lamp k1"});
+
+    log.lines.clear();
     systems.send(cover("z2m", 3, 50));
     timeline.advance(2999ms);
     EXPECT_TRUE(log.lines.empty());
@@ -136,7 +144,7 @@ TEST_F(LampSystemsTest, ASystemThatDoesNotAnswerIsUnreachableUntilItReadsItsLamp
     EXPECT_EQ(log.lines, Strings{"lamp system z2m is unreachable: no answer within 3000 ms, 2 lamp states dropped"});
     EXPECT_EQ(systems.statuses().front().state, SystemState::Unreachable);
     z2m.answerAll(SendResult::Delivered); // too late: not counted
-    EXPECT_TRUE(lampsSent.empty());
+    EXPECT_EQ(lampsSent, Strings{"z2m/k2"});
 
     log.lines.clear();
     for (const auto wait : {0ms, 60'000ms, 10'000ms}) { // asked to read its lamps again once a minute
@@ -144,7 +152,7 @@ TEST_F(LampSystemsTest, ASystemThatDoesNotAnswerIsUnreachableUntilItReadsItsLamp
         systems.send(cover("z2m", 1, 50));
     }
     EXPECT_EQ(z2m.refreshes, 1);
-    EXPECT_EQ(z2m.sends.size(), 1u);
+    EXPECT_EQ(z2m.sends.size(), 3u);
     EXPECT_EQ(log.count("lamp system z2m is unreachable: 1 lamp state dropped"), 3);
 
     z2m.told().lampsRead(colourLamps(3));
@@ -152,22 +160,11 @@ TEST_F(LampSystemsTest, ASystemThatDoesNotAnswerIsUnreachableUntilItReadsItsLamp
     systems.send(cover("z2m", 1, 50));
     z2m.answerAll(SendResult::NoAnswer); // the adapter's own: the same, at once
     EXPECT_EQ(log.lines.back(), "lamp system z2m is unreachable: no answer");
-}
-
-TEST_F(LampSystemsTest, ARefusedStateIsLoggedAndASystemNotReadyDropsItsStates)
-{
-    FakeLampSystem& z2m = ready("z2m", SystemKind::Zigbee2Mqtt, 2, 1000);
-    systems.send(cover("z2m", 2, 50));
-    z2m.answerAll(SendResult::Refused);
-    timeline.advance(1ms);
-    z2m.answerAll(SendResult::Delivered);
-    EXPECT_EQ(lampsSent, Strings{"z2m/k2"});
 
     z2m.told().stateChanged(SystemState::Offline, "the broker is away");
     systems.send(cover("z2m", 2, 50));
-    EXPECT_EQ(z2m.sends.size(), 2u);
-    EXPECT_EQ(log.lines, (Strings{"lamp system z2m refused the state of lamp k1",
-                                  "lamp system z2m is offline: 2 lamp states dropped"}));
+    EXPECT_EQ(z2m.sends.size(), 4u);
+    EXPECT_EQ(log.lines.back(), "lamp system z2m is offline: 2 lamp states dropped");
     EXPECT_EQ(systems.statuses().front().detail, "the broker is away");
 }
 

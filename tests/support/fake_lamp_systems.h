@@ -90,15 +90,14 @@ public:
     int refreshes = 0;
     int stops = 0;
     std::size_t batch = 1;
-    std::function<void()> whenSent; // told of each send as it is made
+    std::function<void()> whenSent = [] {}; // told of each send as it is made
 
     void start() override {}
     void refresh() override { ++refreshes; }
     void send(std::vector<LampStateCommand> commands, std::function<void(SendResult)> done) override
     {
         sends.push_back({std::move(commands), std::move(done)});
-        if (whenSent)
-            whenSent();
+        whenSent();
     }
     // Each read answers at once with the lamp's entry here (nothing for a lamp without one); each
     // put-back is recorded and answered at once as delivered.
@@ -113,9 +112,8 @@ public:
     }
     void restore(const std::string& key, const ReadLampState& state, std::function<void(SendResult)> done) override
     {
-        LampState shown = state.shown;
-        shown.switchOn = state.on;
-        putBacks.push_back({key, shown});
+        putBacks.push_back({key, state.shown});
+        putBacks.back().state.switchOn = state.on;
         done(SendResult::Delivered);
     }
     void stop() override { ++stops; }

@@ -161,14 +161,14 @@ public:
             out.write(QByteArray::fromStdString(document));
     }
     // The preferences of a Glowcast paired as "alice" with the bridge at this address; the lamps as
-    // savedLamps() gives them ("1+ 2- 3+").
-    void writePaired(const std::string& address, const std::string& lamps) const
+    // savedLamps() gives them ("1+ 2- 3+"); further members (",\"systems\":[...]") as given.
+    void writePaired(const std::string& address, const std::string& lamps, const std::string& further = {}) const
     {
         std::string list;
         for (const QString& lamp : QString::fromStdString(lamps).split(u' '))
             list += std::string(list.empty() ? "" : ",") + R"({"id":")" + lamp.chopped(1).toStdString() +
                     R"(","enabled":)" + (lamp.endsWith(u'+') ? "true}" : "false}");
-        write(R"({"username":"alice","lastusedbridgeIP":")" + address + R"(","lamps":[)" + list + "]}");
+        write(R"({"username":"alice","lastusedbridgeIP":")" + address + R"(","lamps":[)" + list + "]" + further + "}");
     }
     // A cover of one colour, a PNG named after it; its path.
     [[nodiscard]] QString flatCover(const QColor& colour) const
