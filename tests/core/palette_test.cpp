@@ -1,8 +1,12 @@
+#include "core/eyedropper.h"
 #include "core/json_codec.h"
 #include "core/lamp_care/chromaticity.h"
 #include "core/palette/colour_quantiser.h"
 #include "core/palette/perceptual.h"
 #include "core/palette/vivid_palette.h"
+#include "support/fake_cover.h"
+#include "support/printing.h"
+#include "support/recording_log.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +14,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace glowcast {
@@ -17,13 +22,8 @@ namespace {
 
 TEST(PerceptualTest, Ciede2000GivesThePublishedDifferences)
 {
-    struct Row {
-        CieLab first;
-        CieLab second;
-        double difference;
-    };
     // Pairs from Sharma, Wu and Dalal's test data for the formula.
-    const std::vector<Row> rows = {
+    const std::tuple<CieLab, CieLab, double> rows[] = {
         {{50, 2.6772, -79.7751}, {50, 0, -82.7485}, 2.0425},
         {{50, 0, 0}, {50, -1, 2}, 2.3669},
         {{50, 2.49, -0.001}, {50, -2.49, 0.0009}, 7.1792},
@@ -34,9 +34,9 @@ TEST(PerceptualTest, Ciede2000GivesThePublishedDifferences)
         {{50, 2.5, 0}, {50, 3.1736, 0.5854}, 1.0000},
         {{60.2574, -34.0099, 36.2677}, {60.4626, -34.1751, 39.4387}, 1.2644},
     };
-    for (const Row& row : rows) {
-        EXPECT_NEAR(ciede2000(row.first, row.second), row.difference, 5e-5);
-        EXPECT_NEAR(ciede2000(row.second, row.first), row.difference, 5e-5);
+    for (const auto& [first, second, difference] : rows) {
+        EXPECT_NEAR(ciede2000(first, second), difference, 5e-5);
+        EXPECT_NEAR(ciede2000(second, first), difference, 5e-5);
     }
 }
 
@@ -60,11 +60,7 @@ TEST(PerceptualTest, RedAndWhiteHaveTheirKnownCoordinates)
 
 TEST(VividPaletteTest, LampLightKeepsTheColoursOwnChromaticity)
 {
-    struct Row {
-        Colour colour;
-        Dictionary body;
-    };
-    const std::vector<Row> rows = {
+    const std::pair<Colour, Dictionary> rows[] = {
         {{1, 0, 0}, {{"bri", 254.0}, {"xy", "[0.640,0.330]"}}},
         {{0, 0, 1}, {{"bri", 254.0}, {"xy", "[0.150,0.060]"}}},
         {{0, 1, 1}, {{"bri", 254.0}, {"xy", "[0.225,0.329]"}}},   // not moved to a fixed blue
@@ -73,8 +69,8 @@ TEST(VividPaletteTest, LampLightKeepsTheColoursOwnChromaticity)
         {{0, 0, 0}, {{"bri", 1.0}, {"xy", "[0.313,0.329]"}}},
         {{2, -1, NAN}, {{"bri", 254.0}, {"xy", "[0.640,0.330]"}}},
     };
-    for (const Row& row : rows)
-        EXPECT_EQ(vividLampStateBody(row.colour), row.body) << row.colour.red << " " << row.colour.green;
+    for (const auto& [colour, body] : rows)
+        EXPECT_EQ(vividLampStateBody(colour), body) << colour.red << " " << colour.green;
     EXPECT_EQ(vividLampStateBody(std::nullopt), (Dictionary{{"bri", 0.0}, {"sat", 0.0}}));
 }
 
@@ -114,12 +110,7 @@ TEST(VividPaletteTest, PickerRules)
     const Pixel bluePixel{0, 0, 255, 255};
     const auto five = [](const std::string& lamp) { return std::vector<std::string>(5, lamp); };
     const auto warm = [&five](double bri) { return five(body(bri, "[0.460,0.411]")); };
-    struct Row {
-        const char* name;
-        PixelCanvas cover;
-        std::vector<std::string> expected;
-    };
-    const std::vector<Row> rows = {
+    const std::tuple<const char*, PixelCanvas, std::vector<std::string>> rows[] = {
         // No colour: warm white, as bright as the cover is light (grey 128 is Oklab 0.5999), never below 20.
         {"grey", canvas(8, {{{128, 128, 128, 255}, 1}}), warm(152)},
         {"black", canvas(8, {{{0, 0, 0, 255}, 1}}), warm(20)},
@@ -140,8 +131,8 @@ TEST(VividPaletteTest, PickerRules)
         {"the richer", canvas(8, {{{190, 70, 70, 255}, 32}, {{215, 35, 35, 255}, 1}}),
          five(body(214, "[0.605,0.330]"))},
     };
-    for (const Row& row : rows)
-        EXPECT_EQ(bodies(vividColours(row.cover, 5)), row.expected) << row.name;
+    for (const auto& [name, cover, expected] : rows)
+        EXPECT_EQ(bodies(vividColours(cover, 5)), expected) << name;
     EXPECT_TRUE(vividColours(canvas(1, {{redPixel, 1}}), 0).empty());
 }
 
@@ -151,9 +142,7 @@ TEST(VividPaletteTest, ABusyCoverGivesDistinctVividColoursTheSameEveryRun)
     unsigned state = 7;
     for (int i = 0; i < 64 * 64; ++i) {
         state = state * 1103515245u + 12345u;
-        const int x = i % 64;
-        const int y = i / 64;
-        busy.rgba.insert(busy.rgba.end(), {static_cast<std::uint8_t>(x * 4), static_cast<std::uint8_t>(y * 4),
+        busy.rgba.insert(busy.rgba.end(), {static_cast<std::uint8_t>(i % 64 * 4), static_cast<std::uint8_t>(i / 64 * 4),
                                            static_cast<std::uint8_t>((state >> 16) & 255), 255});
     }
     const std::vector<Colour> colours = vividColours(busy, 5);
@@ -199,6 +188,71 @@ TEST(ColourQuantiserTest, GroupsHeaviestFirstAndKeepsTheTotalWeight)
     EXPECT_NEAR(clusters[1].weight, 2.8, 1e-9);
     EXPECT_NEAR(clusters[1].centre.lightness, 0.452014, 1e-5);
     EXPECT_TRUE(quantiseColours(canvas(4, {{{9, 9, 9, 255}, 1}}), 0).empty());
+}
+
+using Patch = PatchCover::Patch;
+using Colours = std::vector<Colour>;
+
+// The pixel groups of the documented worked example; components are the nearest 8-bit values.
+const std::vector<Patch> kWorkedExample = {
+    {{204, 77, 26}, 2000},   // 0.80, 0.30, 0.10 -> 518
+    {{214, 89, 38}, 1500},   // 0.84, 0.35, 0.15 -> 66054
+    {{255, 255, 255}, 1200}, // white -> 526344
+    {{51, 102, 230}, 800},   // 0.20, 0.40, 0.90 -> 459521
+    {{26, 179, 51}, 500},    // 0.10, 0.70, 0.20 -> 66816
+    {{128, 128, 128}, 300},  // mid grey, not counted
+    {{51, 13, 13}, 100},     // dark red, not counted
+};
+
+struct ExtractionCase {
+    const char* what;
+    std::vector<Patch> patches; // on opaque black, which never counts
+    int n;
+    Colours expected;
+    std::size_t taken; // colours the selection took before the fill step
+};
+
+TEST(EyedropperTest, TakesDistinctColoursAndRepeatsThem)
+{
+    const Colour red = Colour(1, 0, 0);
+    const Colour blue = Colour(0, 0, 0.625);
+    const std::vector<Patch> redBlue{{{255, 0, 0}, 2000}, {{0, 0, 160}, 1000}};
+    // clang-format off
+    const std::vector<ExtractionCase> cases = {
+        {"worked example", kWorkedExample, 5, {{0.75, 0.25, 0}, {0.125, 0.375, 0.875}, {0, 0.625, 0.125}, {0.75, 0.25, 0}, {0.125, 0.375, 0.875}}, 3},
+        {"one colour fills the list", {{{255, 0, 0}, 6400}}, 4, Colours(4, red), 1},
+        // Only a component of exactly 1.0 reaches index 8; 254 / 255 is index 7.
+        {"almost full red", {{{254, 0, 0}, 6400}}, 1, {{0.875, 0, 0}}, 1},
+        {"white", {{{255, 255, 255}, 6400}}, 2, Colours(2, {1, 1, 1}), 1},
+        {"light grey of 0.9 counts", {{{230, 230, 230}, 6400}}, 2, Colours(2, {0.875, 0.875, 0.875}), 1},
+        // Saturation exactly 0.5, brightness below 0.35 and below 0.85 unsaturated do not count.
+        {"thresholds are strict", {{{200, 100, 100}, 1000}, {{89, 0, 0}, 1000}, {{216, 216, 216}, 1000}, {{0, 0, 90}, 10}}, 2, Colours(2, {0, 0, 0.25}), 1},
+        {"white strikes out bright ones", {{{255, 255, 255}, 3000}, {{255, 230, 26}, 1500}, {{26, 26, 102}, 1000}, {{26, 153, 153}, 900}}, 3, {{1, 1, 1}, {0, 0, 0.375}, {0, 0.5, 0.5}}, 3},
+        {"two darks alike, whatever the hue", {{{92, 0, 0}, 2000}, {{0, 0, 92}, 1000}}, 2, Colours(2, {0.25, 0, 0}), 1},
+        {"reds around hue 0", {{{160, 0, 40}, 2000}, {{160, 0, 0}, 1000}}, 2, {{0.625, 0, 0.125}, {0.625, 0, 0}}, 2},
+        // Pure green's sector 2.5 rounds away from zero to 3, striking out (0, 0.625, 0.125).
+        {"halves round away from zero", {{{0, 255, 0}, 3000}, {{0, 160, 40}, 2000}, {{64, 160, 0}, 1000}}, 3, {{0, 1, 0}, {0.25, 0.625, 0}, {0, 1, 0}}, 2},
+        // Equal counts: the smaller colour number first, whatever the layout.
+        {"equal counts, dim first", {{{160, 0, 0}, 3200}, {{255, 0, 0}, 3200}}, 1, {{0.625, 0, 0}}, 1},
+        {"equal counts, bright first", {{{255, 0, 0}, 3200}, {{160, 0, 0}, 3200}}, 1, {{0.625, 0, 0}}, 1},
+        {"fill to five", redBlue, 5, {red, blue, red, blue, red}, 2},
+        {"one wanted", redBlue, 1, {red}, 1},
+        {"none wanted", kWorkedExample, 0, {}, 0},
+        {"fewer than none wanted", kWorkedExample, -3, {}, 0},
+        // An empty tally must end the fill step with an empty list.
+        {"nothing counts", {{{20, 10, 5}, 2000}, {{128, 128, 128}, 2000}, {{200, 200, 200}, 1000}}, 5, {}, 0},
+    };
+    // clang-format on
+    for (const ExtractionCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingLog log;
+        const PatchCover cover{c.patches};
+        EXPECT_EQ(Eyedropper(&cover, log).getColours(c.n), c.expected);
+        const auto line = [](std::size_t count) {
+            return "returning array with " + std::to_string(count) + " elements";
+        };
+        EXPECT_EQ(log.lines, (std::vector<std::string>{line(c.taken), line(c.expected.size())}));
+    }
 }
 
 } // namespace
