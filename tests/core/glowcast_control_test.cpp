@@ -1,4 +1,6 @@
 #include "core/glowcast_control.h"
+#include "core/palette/palette.h"
+#include "core/settings.h"
 #include "support/controller_rig.h"
 #include "support/fake_lamp_systems.h"
 #include "support/printing.h"
@@ -6,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <ranges>
+#include <string>
+#include <tuple>
 
 namespace glowcast {
 namespace {
@@ -42,15 +46,9 @@ protected:
 
 TEST_F(GlowcastControlTest, LampsSwitchLikeAClickAreSavedAtOnceAndUnknownIdsOrAFailedSaveChangeNothing)
 {
-    struct Step {
-        bool enable;
-        const char* id;
-        bool saveFails;
-        Failure failure;
-        Strings enabled; // the ids enabled afterwards, in the collection and in the saved selection
-        Strings lines;
-    };
-    const Step steps[] = {
+    // Enable or disable, the lamp, whether the save fails, the failure, the ids enabled afterwards (in the
+    // collection and in the saved selection) and the lines logged.
+    const std::tuple<bool, const char*, bool, Failure, Strings, Strings> steps[] = {
         {true, "1", false, Failure::NoLampList, {"1"}, {}}, // before the lamp list is read
         {true, "2", false, Failure::None, {"1", "2"}, {"setting enabled"}},
         {true, "2", false, Failure::None, {"1", "2"}, {}}, // already on: nothing to do
@@ -63,17 +61,17 @@ TEST_F(GlowcastControlTest, LampsSwitchLikeAClickAreSavedAtOnceAndUnknownIdsOrAF
         auto ids = lamps | std::views::filter(&LampEntry::enabled) | std::views::transform(&LampEntry::id);
         return Strings(ids.begin(), ids.end());
     };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(std::string(step.enable ? "enable " : "disable ") + step.id);
-        if (step.failure != Failure::NoLampList && !controller.listening())
+    for (const auto& [enable, id, saveFails, failure, enabled, lines] : steps) {
+        SCOPED_TRACE(std::string(enable ? "enable " : "disable ") + id);
+        if (failure != Failure::NoLampList && !controller.listening())
             setUp(kLights);
         log.lines.clear();
-        prefs.failSaves = step.saveFails;
-        const Outcome outcome = step.enable ? control.enable(step.id) : control.disable(step.id);
-        EXPECT_EQ(outcome.failure, step.failure) << outcome.message;
-        EXPECT_EQ(enabledIds(controller.listening() ? control.lamps() : prefs.savedLamps.value()), step.enabled);
-        EXPECT_EQ(enabledIds(prefs.savedLamps.value()), step.enabled);
-        EXPECT_EQ(log.lines, step.lines);
+        prefs.failSaves = saveFails;
+        const Outcome outcome = enable ? control.enable(id) : control.disable(id);
+        EXPECT_EQ(outcome.failure, failure) << outcome.message;
+        EXPECT_EQ(enabledIds(controller.listening() ? control.lamps() : prefs.savedLamps.value()), enabled);
+        EXPECT_EQ(enabledIds(prefs.savedLamps.value()), enabled);
+        EXPECT_EQ(log.lines, lines);
     }
     EXPECT_EQ(control.disable("9").message, "there is no lamp with the id \"9\"");
     EXPECT_EQ(control.enable("1").message, "the preferences file could not be written; lamp 1 stays off");
@@ -143,18 +141,10 @@ TEST_F(GlowcastControlTest, SystemsAreAddedWithTheIdsOfTheirKindPacedAndRemovedB
     EXPECT_EQ(control.addSystem(record).message, "this Glowcast reaches no lamp systems beside its first bridge");
     control.attachSystems(systems);
     control.setSystemRemovedObserver([&](const std::string& id) { removed.push_back(id); });
-    struct Step {
-        std::function<Outcome()> action;
-        Failure failure;
-        Strings ids;
+    const auto add = [&](SystemKind kind, std::string address) {
+        return [&, kind, address] { return control.addSystem(record = {{}, kind, address, {}, {}}); };
     };
-    const auto add = [&](SystemKind kind, std::string address, std::string id = {}) {
-        return [&, kind, address, id] {
-            record = {id, kind, address, {}, {}};
-            return control.addSystem(record);
-        };
-    };
-    const Step steps[] = {
+    const std::tuple<std::function<Outcome()>, Failure, Strings> steps[] = {
         {add(SystemKind::Bridge, "10.0.0.3"), Failure::None, {"bridge-2"}},
         {add(SystemKind::Zigbee2Mqtt, "10.0.0.5"), Failure::InvalidValue, {"bridge-2"}},
         {add(SystemKind::Zigbee2Mqtt, "mqtt://10.0.0.5"), Failure::None, {"bridge-2", "z2m"}},
@@ -164,17 +154,124 @@ TEST_F(GlowcastControlTest, SystemsAreAddedWithTheIdsOfTheirKindPacedAndRemovedB
         {[&] { return control.removeSystem("bridge-2"); }, Failure::UnknownSystem, {"z2m"}},
         {add(SystemKind::Bridge, "10.0.0.3"), Failure::None, {"z2m", "bridge-2"}},
     };
-    for (std::size_t k = 0; k < std::size(steps); ++k) {
-        SCOPED_TRACE(k);
-        EXPECT_EQ(steps[k].action().failure, steps[k].failure);
+    for (const auto& [action, failure, expected] : steps) {
+        EXPECT_EQ(action().failure, failure);
         Strings ids;
         for (const SystemStatus& status : control.status().systems)
             ids.push_back(status.record.id);
-        EXPECT_EQ(ids, steps[k].ids);
+        EXPECT_EQ(ids, expected) << "after " << ::testing::PrintToString(failure);
     }
     EXPECT_EQ(removed, Strings{"bridge-2"});
     EXPECT_EQ(control.systems().at(0).record.pace, 2);
     EXPECT_EQ(control.removeSystem("z1").message, "there is no lamp system with the id \"z1\"");
+}
+
+// Each row: the key, the command line's text, what it stands for when accepted, the failure, and the
+// refusal's message (not compared when empty).
+TEST(SettingTextTest, ParsesAndChecksTheCommandLinesText)
+{
+    // clang-format off
+    const std::tuple<const char*, const char*, SettingValue, Failure, const char*> rows[] = {
+        {"lastusedbridgeIP", " 192.168.1.20 ", std::string{"192.168.1.20"}, Failure::None, ""},
+        {"portal", "", std::string{}, Failure::None, ""},
+        {"portal", "portal.example/api", {}, Failure::InvalidValue, "\"portal\" is not a host name or address with an optional port (such as 192.168.1.20 or bridge.local:8080): \"portal.example/api\""},
+        {"lastusedbridgeIP", "10.0.0.2:99999999", {}, Failure::InvalidValue, ""},
+        {"followplayers", "false", false, Failure::None, ""},
+        {"followplayers", " true ", true, Failure::None, ""},
+        {"followplayers", "yes", {}, Failure::WrongKind, "\"followplayers\" is true or false, not \"yes\""},
+        {"ignoreplayers", " vlc ,, Firefox Web Browser,", Strings{"vlc", "Firefox Web Browser"}, Failure::None, ""},
+        {"ignoreplayers", "", Strings{}, Failure::None, ""},
+        {"fade", " 25 ", std::int64_t{25}, Failure::None, ""},
+        {"pace", "off", std::int64_t{0}, Failure::None, ""},
+        {"fade", "601", {}, Failure::InvalidValue, "\"fade\" is a whole number from 0 to 600 (0 is off): \"601\""},
+        {"restoreAfter", "1.5", {}, Failure::WrongKind, ""},
+        // Each range's ends.
+        {"fade", "0", std::int64_t{0}, Failure::None, ""},
+        {"fade", "-1", {}, Failure::InvalidValue, ""},
+        {"minimumBrightness", "\t0", std::int64_t{0}, Failure::None, ""},
+        {"minimumBrightness", "254", std::int64_t{254}, Failure::None, ""},
+        {"minimumBrightness", "255", {}, Failure::InvalidValue, ""},
+        {"pace", "51", {}, Failure::InvalidValue, ""},
+        {"restoreAfter", "0", std::int64_t{0}, Failure::None, ""},
+        {"restoreAfter", "86401", {}, Failure::InvalidValue, ""},
+        // A choice: one of its words; empty resets it.
+        {"palette", " vivid ", std::string{"vivid"}, Failure::None, ""},
+        {"palette", "classic", std::string{"classic"}, Failure::None, ""},
+        {"palette", "", std::string{}, Failure::None, ""},
+        {"palette", "Vivid", {}, Failure::InvalidValue, "\"palette\" is classic or vivid, not \"Vivid\""}};
+    // clang-format on
+    for (const auto& [key, text, value, failure, message] : rows) {
+        SCOPED_TRACE(std::string(key) + "=\"" + text + "\"");
+        const SettingRow* row = findSetting(key);
+        ASSERT_NE(row, nullptr);
+        auto parsed = parseSetting(*row, text);
+        const Outcome outcome = std::holds_alternative<Outcome>(parsed)
+                                    ? std::get<Outcome>(parsed)
+                                    : checkSetting(*row, std::get<SettingValue>(parsed));
+        EXPECT_EQ(outcome.failure, failure);
+        if (failure == Failure::None) {
+            EXPECT_EQ(std::get<SettingValue>(parsed), value);
+        } else if (*message != '\0') {
+            EXPECT_EQ(outcome.message, message);
+        }
+    }
+}
+
+TEST(SettingsTest, BadStoredValuesReadAsTheDefaultWithOneLogLineAndGoodOnesAreKept)
+{
+    FakePreferences prefs;
+    RecordingLog log;
+    Settings settings{prefs, log};
+    prefs.otherKinds["followplayers"] = "a number";
+    prefs.texts["portal"] = "bad host";
+    prefs.others["ignoreplayers"] = Strings{"vlc"};
+    prefs.texts["palette"] = "neon";
+    prefs.otherKinds["fade"] = "a text";
+    for (int read = 0; read < 2; ++read) {
+        EXPECT_TRUE(settings.flag("followplayers"));
+        EXPECT_EQ(settings.text("portal"), "");
+        EXPECT_EQ(settings.list("ignoreplayers"), Strings{"vlc"});
+        EXPECT_EQ(settings.text("lastusedbridgeIP"), "") << "absent";
+        EXPECT_EQ(paletteFrom(settings), Palette::Classic);
+        EXPECT_EQ(settings.number("fade"), 0);
+    }
+    EXPECT_EQ(log.lines,
+              (Strings{"settings: \"followplayers\" holds a number, not true or false; using the default, \"true\"",
+                       "settings: \"portal\" is not a host name or address with an optional port (such as 192.168.1.20 "
+                       "or bridge.local:8080): \"bad host\"; using the default, \"\"",
+                       "settings: \"palette\" is classic or vivid, not \"neon\"; using the default, \"classic\"",
+                       "settings: \"fade\" holds a text, not a whole number; using the default, \"off\""}));
+    EXPECT_EQ(settings.value("theme"), std::nullopt);
+    prefs.texts["palette"] = "vivid";
+    EXPECT_EQ(paletteFrom(settings), Palette::Vivid);
+}
+
+TEST(SettingsTest, SettingChecksStoresAndAnEmptyTextRemovesTheKey)
+{
+    FakePreferences prefs;
+    RecordingLog log;
+    Settings settings{prefs, log};
+    EXPECT_EQ(settings.set("theme", std::string{"dark"}).failure, Failure::UnknownSetting);
+    EXPECT_EQ(settings.set("followplayers", std::string{"true"}).failure, Failure::WrongKind);
+    for (const Strings& bad :
+         {Strings{"a,b"}, Strings{"vlc", ""}, Strings(65, "vlc"), Strings{std::string(201, 'v')}, Strings{"v\x7f"}})
+        EXPECT_EQ(settings.set("ignoreplayers", bad).failure, Failure::InvalidValue) << bad.size();
+    EXPECT_TRUE(prefs.texts.empty() && prefs.others.empty()) << "nothing stored by a refusal";
+
+    EXPECT_TRUE(settings.set("portal", std::string{"127.0.0.1:8080"}).ok());
+    EXPECT_TRUE(settings.set("followplayers", false).ok());
+    EXPECT_TRUE(settings.set("ignoreplayers", Strings(64, std::string(200, 'v'))).ok());
+    EXPECT_EQ(prefs.texts["portal"], "127.0.0.1:8080");
+    EXPECT_FALSE(settings.flag("followplayers"));
+    EXPECT_TRUE(settings.set("portal", std::string{}).ok());
+    EXPECT_FALSE(prefs.texts.contains("portal"));
+    EXPECT_EQ(log.lines.back(), "settings: \"portal\" set to \"\"");
+
+    prefs.failSaves = true; // a full disk
+    log.lines.clear();
+    EXPECT_EQ(settings.set("fade", std::int64_t{12}),
+              (Outcome{Failure::NotSaved, "the preferences file could not be written; \"fade\" keeps its value"}));
+    EXPECT_TRUE(log.lines.empty()) << "the preferences log why";
 }
 
 } // namespace

@@ -1,4 +1,6 @@
+#include "core/json_codec.h"
 #include "core/lamp_collection.h"
+#include "core/lamp_list.h"
 #include "core/lamp_plan.h"
 #include "core/selection_merge.h"
 #include "support/fake_platform.h"
@@ -7,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
+#include <ranges>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace glowcast {
@@ -16,6 +21,7 @@ namespace {
 
 using Lamps = std::vector<LampEntry>;
 using Strings = std::vector<std::string>;
+using Lines = Strings;
 
 // Lamps a..e as a set-up reads them, each off; the saved selection's first records enable b, d and e.
 class LampCollectionTest : public ::testing::Test {
@@ -66,14 +72,9 @@ TEST_F(LampCollectionTest, SwitchingALampTellsItsRowOnlyWhenItsStateChanges)
 
 TEST_F(LampCollectionTest, LampsComeAndGoAsOneChangeOfRowsEach)
 {
-    struct Row {
-        char change; // insert at, erase from, or clear
-        std::size_t at;
-        std::size_t count; // inserted ("x", "y"...) or erased
-        std::string ids;
-        Strings told; // after the fill's refill
-    };
-    const std::vector<Row> rows = {
+    // Insert at, erase from, or clear; where; how many inserted ("x", "y"...) or erased; the ids after;
+    // what the view is told after the fill's refill.
+    const std::tuple<char, std::size_t, std::size_t, std::string, Strings> rows[] = {
         {'i', 1, 2, "axybcde", {"insert 1+2"}},
         {'i', 9, 1, "abcdex", {"insert 5+1"}}, // past the end goes last
         {'i', 0, 0, "abcde", {}},
@@ -82,18 +83,16 @@ TEST_F(LampCollectionTest, LampsComeAndGoAsOneChangeOfRowsEach)
         {'e', 5, 1, "abcde", {}},
         {'c', 0, 0, "", {"refill"}},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.ids);
+    for (const auto& [change, at, count, after, told] : rows) {
+        SCOPED_TRACE(after);
         SetUp();
         view.told.clear();
         Lamps added;
-        for (std::size_t k = 0; row.change == 'i' && k < row.count; ++k)
+        for (std::size_t k = 0; change == 'i' && k < count; ++k)
             added.push_back({std::string(1, "xy"[k]), "X"});
-        row.change == 'i'   ? lamps.insert(row.at, added)
-        : row.change == 'e' ? lamps.erase(row.at, row.count)
-                            : lamps.clear();
-        EXPECT_EQ(ids(), row.ids);
-        EXPECT_EQ(view.told, row.told);
+        change == 'i' ? lamps.insert(at, added) : change == 'e' ? lamps.erase(at, count) : lamps.clear();
+        EXPECT_EQ(ids(), after);
+        EXPECT_EQ(view.told, told);
     }
 }
 
@@ -118,6 +117,58 @@ TEST(LampPlanTest, TheKthEnabledLampTakesColourKAndThosePastTheColoursTheZeroBod
     EXPECT_EQ(planLamps(lamps, std::vector{green}), (Plan{{"b", green}, {"d", {}}, {"e", {}}}));
     EXPECT_EQ(planLamps(lamps, {}), (Plan{{"b", {}}, {"d", {}}, {"e", {}}}));
     EXPECT_EQ(planLamps({}, std::vector{red}), Plan{});
+}
+
+TEST(LampListTest, KeepsWhatCanBeALampAndBoundsTheRest)
+{
+    // 300 lamps named with 65 two-byte characters: 256 are kept, with names of 64 characters.
+    std::string name;
+    for (int i = 0; i < 65; ++i)
+        name += "\xC3\xA9";
+    std::string many = "{";
+    Lamps kept;
+    Lines cuts;
+    for (int i = 1; i <= 300; ++i) {
+        many += (i > 1 ? R"(,")" : R"(")") + std::to_string(i) + R"(":{"name":")" + name + R"("})";
+        if (i <= 256) {
+            kept.push_back({std::to_string(i), name.substr(0, 128), false});
+            cuts.push_back("lamp " + kept.back().id + " has a name longer than 64 characters, cut to '" +
+                           kept.back().name + "'");
+        }
+    }
+    cuts.push_back("the bridge lists more than 256 lamps; lamp 257 and those after it left out");
+    const auto badId = [](const std::string& id) {
+        return "lamp '" + id + "' has an id that cannot stand in a URL path, left out";
+    };
+    // What, the reply, the lamps read (none: the reply is no lamp list), the reader's own lines.
+    const std::string evil = R"({"1/../../../../evil":{"name":"E"},"..":{"name":"U"},"7/..":{"name":"S"},)"
+                             R"("%2E%2E":{"name":"P"},")" +
+                             std::string(65, 'x') + R"(":{"name":"L"},"1":{"name":"Desk"}})";
+    const Lamps desk{{"1", "Desk", false}};
+    // clang-format off
+    const std::tuple<const char*, std::string, std::optional<Lamps>, Lines> rows[] = {
+        {"lamps in the reply's order", R"({"2":{"state":{"on":true},"name":"Hall"},"1":{"name":"Desk"}})", Lamps{{"2", "Hall", false}, {"1", "Desk", false}}, {}},
+        {"entries without a name", R"({"1":{"name":"Desk"},"2":"on","3":{"type":"plug"},"4":{"name":"Hall"}})", Lamps{{"1", "Desk", false}, {"4", "Hall", false}}, {"lamp 2 has no name, left out", "lamp 3 has no name, left out"}},
+        {"ids that would reach another resource", evil, desk, {badId("1/../../../../evil"), badId(".."), badId("7/.."), badId("%2E%2E"), badId(std::string(65, 'x'))}},
+        {"more and longer than a bridge has", many + "}", kept, cuts},
+        {"an id and a name as long as they may be", R"({")" + std::string(64, 'i') + R"(":{"name":")" + name.substr(2) + R"("}})", Lamps{{std::string(64, 'i'), name.substr(2), false}}, {}},
+        {"a bridge without lamps", " {} ", Lamps{}, {}},
+        {"an error page", "<html>502 Bad Gateway</html>", std::nullopt, {}},
+        {"a list", "[]", std::nullopt, {}},
+        {"garbage in braces", "{\xff\xfe<<not json>>}", std::nullopt, {}},
+        {"an object without lamps", R"({"1":"on","2":{"type":"plug"}})", std::nullopt, {"lamp 1 has no name, left out", "lamp 2 has no name, left out"}},
+    };
+    // clang-format on
+    for (const auto& [what, reply, read, lines] : rows) {
+        SCOPED_TRACE(what);
+        RecordingLog log;
+        EXPECT_EQ(lampsFromLightsReply(reply, log), read);
+        // The reader's own lines follow the codec's working, when it decoded the reply.
+        RecordingLog codec;
+        (void)dictionaryFromJSON(reply, codec);
+        const bool decoded = std::ranges::equal(codec.lines, log.lines | std::views::take(codec.lines.size()));
+        EXPECT_EQ(Lines(log.lines.begin() + (decoded ? std::ssize(codec.lines) : 0), log.lines.end()), lines);
+    }
 }
 
 } // namespace
