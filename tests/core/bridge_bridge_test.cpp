@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace glowcast {
@@ -73,26 +74,21 @@ TEST_F(BridgeBridgeTest, DiscoveryTakesThePortalsLastAddressOrFallsBackToTheStor
     const std::string two =
         R"([{"id":"a1","internalipaddress":"10.0.0.1"},{"id":"b2","internalipaddress":"10.0.0.2"}])";
     const std::string empty = R"([{"internalipaddress":""}])";
-    const std::string asked = "http://portal.test/api/nupnp";
+    const std::string portalUrl = "http://portal.test/api/nupnp";
     const std::string portalTest = "portal.test";
     const std::string seven = "192.168.1.7";
     using Text = std::optional<std::string>;
-    struct Row {
-        Text portal, reply, stored, address;
-        Lines lines;
-        std::string asked;
-    };
     const std::string badPortal = "not asking the portal: its host 'portal.test";
     // clang-format off
-    const std::vector<Row> rows = {
-        {portalTest, one, {}, "192.168.1.20", {"response from portal is " + one, "Bridge IP: 192.168.1.20"}, asked},
-        {portalTest, two, seven, "10.0.0.2", {"response from portal is " + two, "Bridge IP: 10.0.0.2"}, asked},
-        {portalTest, "[]", seven, seven, {"response from portal is []", "Bridge IP: (null)", kUsingStoredAddress}, asked},
-        {portalTest, "[]", {}, {}, {"response from portal is []", "Bridge IP: (null)", kNoStoredAddress}, asked},
-        {portalTest, {}, seven, seven, {kUsingStoredAddress}, asked},
+    const std::tuple<Text, Text, Text, Text, Lines, std::string> rows[] = {
+        {portalTest, one, {}, "192.168.1.20", {"response from portal is " + one, "Bridge IP: 192.168.1.20"}, portalUrl},
+        {portalTest, two, seven, "10.0.0.2", {"response from portal is " + two, "Bridge IP: 10.0.0.2"}, portalUrl},
+        {portalTest, "[]", seven, seven, {"response from portal is []", "Bridge IP: (null)", kUsingStoredAddress}, portalUrl},
+        {portalTest, "[]", {}, {}, {"response from portal is []", "Bridge IP: (null)", kNoStoredAddress}, portalUrl},
+        {portalTest, {}, seven, seven, {kUsingStoredAddress}, portalUrl},
         // An address nothing could be sent to is neither used nor stored over the one that worked.
-        {portalTest, empty, seven, seven, {"response from portal is " + empty, "Bridge IP: ", "the portal's bridge address '' is not a valid host, not used", kUsingStoredAddress}, asked},
-        {portalTest, {}, "evil host", {}, {"the last used bridge IP 'evil host' is not a valid host, not used", kNoStoredAddress}, asked},
+        {portalTest, empty, seven, seven, {"response from portal is " + empty, "Bridge IP: ", "the portal's bridge address '' is not a valid host, not used", kUsingStoredAddress}, portalUrl},
+        {portalTest, {}, "evil host", {}, {"the last used bridge IP 'evil host' is not a valid host, not used", kNoStoredAddress}, portalUrl},
         {{}, one, seven, seven, {kUsingStoredAddress}, ""},
         // Which hosts pass is the URL check's own table; here, that the portal goes through it.
         {"[::1]:8080", {}, {}, {}, {kNoStoredAddress}, "http://[::1]:8080/api/nupnp"},
@@ -100,26 +96,26 @@ TEST_F(BridgeBridgeTest, DiscoveryTakesThePortalsLastAddressOrFallsBackToTheStor
         {"portal.test\r\nX: 1", one, {}, {}, {badPortal + "\\r\\nX: 1' is not a valid URL host", kNoStoredAddress}, ""},
     };
     // clang-format on
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.portal.value_or("no portal") + " " + row.reply.value_or("no reply"));
+    for (const auto& [host, reply, stored, address, after, asked] : rows) {
+        SCOPED_TRACE(host.value_or("no portal") + " " + reply.value_or("no reply"));
         client.reset();
         log.lines.clear();
         prefs.texts.clear();
         http.sent.clear();
-        if (row.stored)
-            prefs.texts["lastusedbridgeIP"] = *row.stored;
-        portal = row.portal;
-        http.replies = {row.reply};
+        if (stored)
+            prefs.texts["lastusedbridgeIP"] = *stored;
+        portal = host;
+        http.replies = {reply};
         bridge().discoverBridge();
-        EXPECT_EQ(bridge().bridgeIP(), row.address);
-        EXPECT_EQ(prefs.text("lastusedbridgeIP"), row.address ? row.address : row.stored)
+        EXPECT_EQ(bridge().bridgeIP(), address);
+        EXPECT_EQ(prefs.text("lastusedbridgeIP"), address ? address : stored)
             << "a found address is stored, a fallback kept";
         Lines lines{"bridge initing"};
-        lines.insert(lines.end(), row.lines.begin(), row.lines.end());
+        lines.insert(lines.end(), after.begin(), after.end());
         EXPECT_EQ(testing::inOrder(log, lines), lines);
         for (const std::string& fallback : {kUsingStoredAddress, kNoStoredAddress})
             EXPECT_EQ(log.count(fallback), std::ranges::count(lines, fallback));
-        EXPECT_EQ(http.sent, (row.asked.empty() ? Requests{} : Requests{{HttpMethod::Get, row.asked, "", 30s}}));
+        EXPECT_EQ(http.sent, (asked.empty() ? Requests{} : Requests{{HttpMethod::Get, asked, "", 30s}}));
     }
     EXPECT_TRUE(alert.shown.empty());
 }
@@ -164,32 +160,28 @@ TEST_F(BridgeBridgeTest, TwoRefusalsThenAcceptanceTakesThreeIdenticalRequestsAnd
 
 TEST_F(BridgeBridgeTest, AQuitAskedForDuringPairingEndsItAfterTheAttemptThatRunsAndStartsNoOther)
 {
-    struct Row {
-        int stopDuringSleep; // 0: before the pairing starts
-        std::size_t pairingRequests;
-        const char* line;
-    };
-    const Row rows[] = {
+    // During which sleep the quit is asked for (0: before the pairing starts), the pairing requests, the line.
+    const std::tuple<int, std::size_t, const char*> rows[] = {
         {0, 0, "quitting: no pairing"}, {1, 1, "quitting: the pairing stops"}, {3, 3, "quitting: the pairing stops"}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.stopDuringSleep);
+    for (const auto& [stopDuringSleep, pairingRequests, line] : rows) {
+        SCOPED_TRACE(stopDuringSleep);
         client.reset();
         http.sent.clear();
         sleeper = {};
         BridgeBridge& pairing = storedBridge();
         http.replies.assign(30, kRefusal);
-        if (row.stopDuringSleep == 0)
+        if (stopDuringSleep == 0)
             pairing.stopPairing();
-        sleeper.duringSleep = [&] {
-            if (sleeper.calls == row.stopDuringSleep)
+        sleeper.duringSleep = [&, stop = stopDuringSleep] {
+            if (sleeper.calls == stop)
                 pairing.stopPairing();
         };
         EXPECT_FALSE(pairing.logIn());
-        EXPECT_EQ(http.sent.size(), row.pairingRequests);
-        EXPECT_EQ(sleeper.slept, 2500ms * row.stopDuringSleep);
-        EXPECT_EQ(log.lines.back(), row.line);
+        EXPECT_EQ(http.sent.size(), pairingRequests);
+        EXPECT_EQ(sleeper.slept, 2500ms * stopDuringSleep);
+        EXPECT_EQ(log.lines.back(), line);
         EXPECT_FALSE(pairing.logIn()) << "none starts again";
-        EXPECT_EQ(http.sent.size(), row.pairingRequests);
+        EXPECT_EQ(http.sent.size(), pairingRequests);
     }
 }
 

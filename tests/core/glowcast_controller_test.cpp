@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace glowcast {
@@ -197,32 +198,27 @@ TEST_F(GlowcastControllerTest, AnAbandonedSetUpOnActivationIsRetriedByTheDelayed
 // collection; here, what the controller makes of them.
 TEST_F(GlowcastControllerTest, MergeKeepsTheBridgesLampsWithTheirFirstSavedChoice)
 {
-    struct Row {
-        const char* what;
-        std::optional<Lamps> saved;
-        std::string reply;
-        Lamps merged;
-        bool abandoned = false; // the reply is no lamp list: nothing changes, quitting keeps the saved selection
-    };
     const Lamps desk{{"1", "Desk", true}};
+    // What, the saved lamps, the reply, the lamps merged, and whether the reply is no lamp list (nothing
+    // changes, quitting keeps the saved selection).
     // clang-format off
-    const std::vector<Row> rows = {
-        {"saved lamp gone, new lamp disabled", Lamps{{"1", "Old name", true}, {"9", "Gone", true}}, lightsReply({"1", "2"}), {{"1", "Lamp 1", true}, {"2", "Lamp 2", false}}},
-        {"no lamps", desk, "{}", {}},
+    const std::tuple<const char*, std::optional<Lamps>, std::string, Lamps, bool> rows[] = {
+        {"saved lamp gone, new lamp disabled", Lamps{{"1", "Old name", true}, {"9", "Gone", true}}, lightsReply({"1", "2"}), {{"1", "Lamp 1", true}, {"2", "Lamp 2", false}}, false},
+        {"no lamps", desk, "{}", {}, false},
         {"an error page", desk, "<html>502 Bad Gateway</html>", {}, true},
     };
     // clang-format on
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+    for (const auto& [what, saved, reply, merged, abandoned] : rows) {
+        SCOPED_TRACE(what);
         WindowRig rig;
-        rig.prefs.savedLamps = row.saved;
-        rig.setUpWith(row.reply);
-        EXPECT_EQ(rig.controller.collection(), row.merged);
-        EXPECT_EQ(rig.log.count("hub abandoning setup: the lights reply is not a lamp list"), row.abandoned ? 1 : 0);
-        EXPECT_EQ(rig.table.told.size(), row.abandoned ? 1u : 2u);
-        EXPECT_EQ(rig.covers.followers.size(), row.abandoned ? 0u : 1u);
+        rig.prefs.savedLamps = saved;
+        rig.setUpWith(reply);
+        EXPECT_EQ(rig.controller.collection(), merged);
+        EXPECT_EQ(rig.log.count("hub abandoning setup: the lights reply is not a lamp list"), abandoned ? 1 : 0);
+        EXPECT_EQ(rig.table.told.size(), abandoned ? 1u : 2u);
+        EXPECT_EQ(rig.covers.followers.size(), abandoned ? 0u : 1u);
         rig.controller.saveBeforeQuit();
-        EXPECT_EQ(rig.prefs.savedLamps, row.abandoned ? row.saved : row.merged);
+        EXPECT_EQ(rig.prefs.savedLamps, abandoned ? saved : merged);
     }
     WindowRig rig;
     rig.setUpWith(lightsReply({"1", "2"}));
@@ -263,55 +259,48 @@ TEST_F(GlowcastControllerTest, TogglesPickTheLampsOfTheNextCoverAndAreStoredOnQu
 TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnabledLamp)
 {
     using Bytes = std::vector<std::uint8_t>;
-    struct Row {
-        const char* what;
-        int lamps;
-        std::optional<std::vector<Patch>> cover; // none: bytes that do not decode
-        Bytes bytes;                             // none: a notice without a cover
-        std::size_t colours;                     // of kSevenColours, on the display and in the bodies
-        std::vector<Bytes> decoded;
-        bool imageShown = true;
-        bool fromPlayer = false;
-    };
     const Bytes jpeg{0xff, 0xd8, 0xff};
     // Only dark and mid-grey pixels: nothing passes the extractor's filter.
     const std::vector<Patch> grey{{{40, 10, 10}, 3000}, {{128, 128, 128}, 3000}};
+    // What, the enabled lamps, the cover (none: its bytes do not decode), its bytes (none: a notice
+    // without a cover, which decodes nothing), the colours of kSevenColours on the display and in the
+    // bodies, and whether the notice is a player's.
     // clang-format off
-    const std::vector<Row> rows = {
-        {"no lamps", 0, kSevenColours, jpeg, 0, {jpeg}},
-        {"three lamps", 3, kSevenColours, jpeg, 3, {jpeg}},
-        {"seven lamps", 7, kSevenColours, jpeg, 7, {jpeg}},
-        {"no colour in the cover", 3, grey, jpeg, 0, {jpeg}},
-        {"cover does not decode", 3, std::nullopt, {'n', 'o', 'p', 'e'}, 0, {{'n', 'o', 'p', 'e'}}, false},
-        {"no cover in the notice", 3, std::nullopt, {}, 0, {}, false},
-        {"a player's cover that decodes", 3, kSevenColours, jpeg, 3, {jpeg}, true, true},
-        {"a player's cover that does not decode", 3, std::nullopt, {'c', 'u', 't'}, 0, {{'c', 'u', 't'}}, false, true},
+    const std::tuple<const char*, int, std::optional<std::vector<Patch>>, Bytes, std::size_t, bool> rows[] = {
+        {"no lamps", 0, kSevenColours, jpeg, 0, false},
+        {"three lamps", 3, kSevenColours, jpeg, 3, false},
+        {"seven lamps", 7, kSevenColours, jpeg, 7, false},
+        {"no colour in the cover", 3, grey, jpeg, 0, false},
+        {"cover does not decode", 3, std::nullopt, {'n', 'o', 'p', 'e'}, 0, false},
+        {"no cover in the notice", 3, std::nullopt, {}, 0, false},
+        {"a player's cover that decodes", 3, kSevenColours, jpeg, 3, true},
+        {"a player's cover that does not decode", 3, std::nullopt, {'c', 'u', 't'}, 0, true},
     };
     // clang-format on
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+    for (const auto& [what, lamps, cover, bytes, colours, fromPlayer] : rows) {
+        SCOPED_TRACE(what);
         WindowRig rig;
-        rig.setUpWithEnabledLamps(row.lamps);
-        if (row.cover)
-            rig.decoder.covers.push_back(std::make_unique<PatchCover>(*row.cover));
-        rig.covers.post({row.bytes, "Coverdeck", row.fromPlayer});
-        EXPECT_EQ(rig.decoder.decoded, row.decoded);
-        if (row.fromPlayer && !row.cover) { // nothing shown, nothing sent
+        rig.setUpWithEnabledLamps(lamps);
+        if (cover)
+            rig.decoder.covers.push_back(std::make_unique<PatchCover>(*cover));
+        rig.covers.post({bytes, "Coverdeck", fromPlayer});
+        EXPECT_EQ(rig.decoder.decoded, bytes.empty() ? std::vector<Bytes>{} : std::vector<Bytes>{bytes});
+        if (fromPlayer && !cover) { // nothing shown, nothing sent
             EXPECT_TRUE(rig.display.shown.empty());
             EXPECT_TRUE(rig.sent(&HttpRequest::url).empty());
             EXPECT_EQ(rig.log.lines.back(), "players: the cover does not decode; the lamps stay as they are");
             continue;
         }
         ASSERT_EQ(rig.display.shown.size(), 1u);
-        EXPECT_EQ(rig.display.shown[0].cover != nullptr, row.imageShown);
+        EXPECT_EQ(rig.display.shown[0].cover != nullptr, cover.has_value());
         std::vector<Colour> shown;
-        for (std::size_t k = 0; k < row.colours; ++k)
+        for (std::size_t k = 0; k < colours; ++k)
             shown.push_back(colourOf(kSevenColours[k]));
         EXPECT_EQ(rig.display.shown[0].colours, shown);
         Strings urls, bodies;
-        for (std::size_t k = 0; k < static_cast<std::size_t>(row.lamps); ++k) {
+        for (std::size_t k = 0; k < static_cast<std::size_t>(lamps); ++k) {
             urls.push_back(stateUrl(std::to_string(k + 1)));
-            bodies.push_back(k < row.colours ? bodyFor(colourOf(kSevenColours[k])) : kZeroBody);
+            bodies.push_back(k < colours ? bodyFor(colourOf(kSevenColours[k])) : kZeroBody);
         }
         EXPECT_EQ(rig.sent(&HttpRequest::url), urls);
         EXPECT_EQ(rig.sent(&HttpRequest::body), bodies);
@@ -338,34 +327,30 @@ TEST_F(GlowcastControllerTest, TheSameCoverGivesAFadingLampNoNewStateAndANewCove
 
 TEST_F(GlowcastControllerTest, AfterAQuitIsAskedForNothingMoreIsSentAndNoSetUpStarts)
 {
-    struct Row {
-        int stopDuringSleep; // of lamp care's paced waits; 0: before the cover
-        std::size_t puts;
-        const char* line;
-    };
-    const Row rows[] = {
+    // During which of lamp care's paced waits the quit is asked for (0: before the cover), the puts, the line.
+    const std::tuple<int, std::size_t, const char*> rows[] = {
         {0, 0, "quitting: a cover change from \"Coverdeck\" was not handled"},
         {1, 1, "quitting: the rest of this cover's lamps are not sent"}, // while the second lamp waits its turn
         {2, 2, "quitting: the rest of this cover's lamps are not sent"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.stopDuringSleep);
+    for (const auto& [stopDuringSleep, puts, line] : rows) {
+        SCOPED_TRACE(stopDuringSleep);
         WindowRig rig;
         rig.setUpWithEnabledLamps(3);
         rig.lampCare.setSettings(settingsOf({{"pace", 1}}));
-        if (row.stopDuringSleep == 0)
+        if (stopDuringSleep == 0)
             rig.controller.stop();
-        rig.clock.sleeper.duringSleep = [&rig, &row] {
-            if (rig.clock.sleeper.calls == row.stopDuringSleep)
+        rig.clock.sleeper.duringSleep = [&rig, stop = stopDuringSleep] {
+            if (rig.clock.sleeper.calls == stop)
                 rig.controller.stop();
         };
         rig.postCover({{{255, 0, 0}, 3000}, {{0, 192, 0}, 2000}, {{0, 0, 255}, 1000}});
-        EXPECT_EQ(rig.http.sent.size(), row.puts);
-        EXPECT_EQ(rig.log.lines.back(), row.line);
+        EXPECT_EQ(rig.http.sent.size(), puts);
+        EXPECT_EQ(rig.log.lines.back(), line);
 
         rig.controller.setUp(); // a set-up asked for meanwhile
         EXPECT_EQ(rig.log.lines.back(), "quitting: no set-up");
-        EXPECT_EQ(rig.http.sent.size(), row.puts);
+        EXPECT_EQ(rig.http.sent.size(), puts);
         const int writes = rig.prefs.lampWrites;
         rig.controller.saveBeforeQuit();
         EXPECT_EQ(rig.prefs.lampWrites, writes + 1) << "the saving at the end still runs";

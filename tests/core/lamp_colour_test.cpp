@@ -9,6 +9,7 @@
 #include <clocale>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace glowcast {
@@ -18,14 +19,9 @@ TEST(LampColourTest, DocumentedColoursGiveTheBodyOfTheBrightnessAndTheCorrectedC
 {
     const std::string blue = "*** sending an adjusted blue colour";
     const std::string green = "*** sending an adjusted green colour";
-    struct Row {
-        Colour colour;
-        std::int32_t bri;
-        std::string logged;
-        std::string correction; // the extra log line, empty when none
-        std::string returned;
-    };
-    const std::vector<Row> rows = {
+    // The colour, its brightness, the chromaticity logged, the correction's extra line (empty when none),
+    // and the chromaticity sent.
+    const std::tuple<Colour, int, const char*, std::string, const char*> rows[] = {
         {{1, 0, 0}, 255, "[0.640,0.330]", "", "[0.640,0.330]"},
         {{1, 0.02, 0}, 255, "[0.639,0.331]", "", "[0.639,0.331]"}, // 0.02 is on the curve's straight part
         {{1, 0.5, 0}, 255, "[0.544,0.407]", "", "[0.544,0.407]"},
@@ -41,19 +37,18 @@ TEST(LampColourTest, DocumentedColoursGiveTheBodyOfTheBrightnessAndTheCorrectedC
         // Black has no chromaticity of its own: it gets the white point, like every grey.
         {{0, 0, 0}, 0, "[0.313,0.329]", "", "[0.313,0.329]"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.colour.red << ", " << row.colour.green << ", " << row.colour.blue);
+    for (const auto& [colour, bri, logged, correction, sent] : rows) {
+        SCOPED_TRACE(::testing::Message() << colour.red << ", " << colour.green << ", " << colour.blue);
         RecordingLog log;
         NullLog quiet;
         // The corrected chromaticity goes out, not the one logged.
-        EXPECT_EQ(lampStateBody(row.colour, log),
-                  (Dictionary{{"bri", static_cast<double>(row.bri)}, {"xy", row.returned}}));
-        EXPECT_EQ(correctedXyValue(row.colour, quiet).correction, row.correction == blue    ? XyCorrection::Blue
-                                                                  : row.correction == green ? XyCorrection::Green
-                                                                                            : XyCorrection::None);
-        std::vector<std::string> lines{"xyValue returning " + row.logged};
-        if (!row.correction.empty())
-            lines.push_back(row.correction);
+        EXPECT_EQ(lampStateBody(colour, log), (Dictionary{{"bri", static_cast<double>(bri)}, {"xy", sent}}));
+        EXPECT_EQ(correctedXyValue(colour, quiet).correction, correction == blue    ? XyCorrection::Blue
+                                                              : correction == green ? XyCorrection::Green
+                                                                                    : XyCorrection::None);
+        std::vector<std::string> lines{"xyValue returning " + std::string(logged)};
+        if (!correction.empty())
+            lines.push_back(correction);
         EXPECT_EQ(log.lines, lines);
     }
     RecordingLog log;
@@ -90,12 +85,8 @@ TEST(LampColourTest, TextUsesAPointWhateverTheLocale)
 
 TEST(ColourTest, HueSaturationBrightnessAndHueValueOfTheDeviceRgbColour)
 {
-    struct Row {
-        Colour colour;
-        double hue, saturation, brightness;
-        int hueValue; // the hue on a byte scale, truncated
-    };
-    const Row rows[] = {
+    // The colour, its hue, saturation and brightness, and the hue on a byte scale, truncated.
+    const std::tuple<Colour, double, double, double, int> rows[] = {
         {{1, 0, 0}, 0.0, 1.0, 1.0, 0},
         {{1, 0.5, 0}, 1.0 / 12, 1.0, 1.0, 21},
         {{1, 1, 0}, 1.0 / 6, 1.0, 1.0, 42},
@@ -111,12 +102,12 @@ TEST(ColourTest, HueSaturationBrightnessAndHueValueOfTheDeviceRgbColour)
         {{0.5, 0.5, 0.5}, 0.0, 0.0, 0.5, 0},
         {{0, 0, 0}, 0.0, 0.0, 0.0, 0},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.colour.red << ", " << row.colour.green << ", " << row.colour.blue);
-        EXPECT_DOUBLE_EQ(row.colour.hueComponent(), row.hue);
-        EXPECT_DOUBLE_EQ(row.colour.saturationComponent(), row.saturation);
-        EXPECT_DOUBLE_EQ(row.colour.brightnessComponent(), row.brightness);
-        EXPECT_EQ(hueValueOf(row.colour), row.hueValue);
+    for (const auto& [colour, hue, saturation, brightness, hueValue] : rows) {
+        SCOPED_TRACE(::testing::Message() << colour.red << ", " << colour.green << ", " << colour.blue);
+        EXPECT_DOUBLE_EQ(colour.hueComponent(), hue);
+        EXPECT_DOUBLE_EQ(colour.saturationComponent(), saturation);
+        EXPECT_DOUBLE_EQ(colour.brightnessComponent(), brightness);
+        EXPECT_EQ(hueValueOf(colour), hueValue);
     }
     // A red with the faintest blue in it lies just under the top of the circle, never on it.
     EXPECT_LT(Colour({1.0, 0.0, 1e-17}).hueComponent(), 1.0);

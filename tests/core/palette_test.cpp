@@ -204,21 +204,15 @@ const std::vector<Patch> kWorkedExample = {
     {{51, 13, 13}, 100},     // dark red, not counted
 };
 
-struct ExtractionCase {
-    const char* what;
-    std::vector<Patch> patches; // on opaque black, which never counts
-    int n;
-    Colours expected;
-    std::size_t taken; // colours the selection took before the fill step
-};
-
 TEST(EyedropperTest, TakesDistinctColoursAndRepeatsThem)
 {
     const Colour red = Colour(1, 0, 0);
     const Colour blue = Colour(0, 0, 0.625);
     const std::vector<Patch> redBlue{{{255, 0, 0}, 2000}, {{0, 0, 160}, 1000}};
     // clang-format off
-    const std::vector<ExtractionCase> cases = {
+    // What, the pixel groups (on opaque black, which never counts), the colours wanted, those given, and
+    // how many the selection took before the fill step.
+    const std::tuple<const char*, std::vector<Patch>, int, Colours, std::size_t> cases[] = {
         {"worked example", kWorkedExample, 5, {{0.75, 0.25, 0}, {0.125, 0.375, 0.875}, {0, 0.625, 0.125}, {0.75, 0.25, 0}, {0.125, 0.375, 0.875}}, 3},
         {"one colour fills the list", {{{255, 0, 0}, 6400}}, 4, Colours(4, red), 1},
         // Only a component of exactly 1.0 reaches index 8; 254 / 255 is index 7.
@@ -243,15 +237,13 @@ TEST(EyedropperTest, TakesDistinctColoursAndRepeatsThem)
         {"nothing counts", {{{20, 10, 5}, 2000}, {{128, 128, 128}, 2000}, {{200, 200, 200}, 1000}}, 5, {}, 0},
     };
     // clang-format on
-    for (const ExtractionCase& c : cases) {
-        SCOPED_TRACE(c.what);
+    const auto line = [](std::size_t count) { return "returning array with " + std::to_string(count) + " elements"; };
+    for (const auto& [what, patches, n, expected, taken] : cases) {
+        SCOPED_TRACE(what);
         RecordingLog log;
-        const PatchCover cover{c.patches};
-        EXPECT_EQ(Eyedropper(&cover, log).getColours(c.n), c.expected);
-        const auto line = [](std::size_t count) {
-            return "returning array with " + std::to_string(count) + " elements";
-        };
-        EXPECT_EQ(log.lines, (std::vector<std::string>{line(c.taken), line(c.expected.size())}));
+        const PatchCover cover{patches};
+        EXPECT_EQ(Eyedropper(&cover, log).getColours(n), expected);
+        EXPECT_EQ(log.lines, (std::vector<std::string>{line(taken), line(expected.size())}));
     }
 }
 
