@@ -1,8 +1,6 @@
 #pragma once
 
 #include "core/lamp_systems/lamp_systems.h"
-#include "core/ports/clock.h"
-#include "core/ports/timer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -32,51 +30,43 @@ inline void PrintTo(const LampStateCommand& command, std::ostream* out)
 }
 
 // The clock and the direct timers of a test: time moves only when the test moves it, and each timer
-// whose time comes fires then, in the order of its time.
+// whose time comes fires then, in the order of its time (of its making, at the same time).
 class FakeTimeline final : public Clock, public Timers {
 public:
     [[nodiscard]] SteadyTime now() const override { return m_now; }
-    [[nodiscard]] std::unique_ptr<Timer> create() override
-    {
-        auto slot = std::make_shared<Slot>();
-        m_slots.push_back(slot);
-        return std::make_unique<SlotTimer>(m_now, std::move(slot));
-    }
+    [[nodiscard]] std::unique_ptr<Timer> create() override { return std::make_unique<OneTimer>(*this); }
     // Moves time on, firing what falls due on the way (at most 100,000 firings).
     void advance(std::chrono::milliseconds by)
     {
         const SteadyTime until = m_now + by;
         for (int fired = 0; fired < 100'000; ++fired) {
-            std::shared_ptr<Slot> next;
-            for (const auto& weak : m_slots)
-                if (auto slot = weak.lock();
-                    slot && slot->due && *slot->due <= until && (!next || *slot->due < *next->due))
-                    next = slot;
-            if (!next)
+            const auto next =
+                std::ranges::min_element(m_timers, {}, [](const OneTimer* timer) { return timer->m_due; });
+            if (next == m_timers.end() || (*next)->m_due > until)
                 break;
-            m_now = *next->due;
-            std::exchange(*next, {}).action();
+            m_now = (*next)->m_due;
+            (*next)->m_due = SteadyTime::max();
+            std::exchange((*next)->m_action, nullptr)();
         }
         m_now = until;
     }
 
 private:
-    struct Slot {
-        std::optional<SteadyTime> due;
-        std::function<void()> action;
-    };
-    struct SlotTimer final : Timer {
-        SlotTimer(const SteadyTime& now, std::shared_ptr<Slot> slot) : m_now(now), m_slot(std::move(slot)) {}
+    struct OneTimer final : Timer {
+        explicit OneTimer(FakeTimeline& timeline) : m_timeline(timeline) { timeline.m_timers.push_back(this); }
+        ~OneTimer() override { std::erase(m_timeline.m_timers, this); }
         void start(std::chrono::milliseconds delay, std::function<void()> action) override
         {
-            *m_slot = {m_now + delay, std::move(action)};
+            m_due = m_timeline.m_now + delay;
+            m_action = std::move(action);
         }
-        void cancel() override { *m_slot = {}; }
-        const SteadyTime& m_now;
-        std::shared_ptr<Slot> m_slot;
+        void cancel() override { m_due = SteadyTime::max(); }
+        FakeTimeline& m_timeline;
+        SteadyTime m_due = SteadyTime::max();
+        std::function<void()> m_action;
     };
     SteadyTime m_now{};
-    std::vector<std::weak_ptr<Slot>> m_slots;
+    std::vector<OneTimer*> m_timers;
 };
 
 // A lamp system that records what it is asked and answers when the test says so.
