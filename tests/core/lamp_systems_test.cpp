@@ -104,7 +104,7 @@ TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
     }
 }
 
-TEST_F(LampSystemsTest, ASlowSystemDelaysOnlyItsOwnLampsAndANewerCoverReplacesWhatWaits)
+TEST_F(LampSystemsTest, ASlowSystemDelaysOnlyItsOwnLampsANewerCoverReplacesWhatWaitsAndRemovalForgetsIt)
 {
     FakeLampSystem& slow = ready("slow", SystemKind::Zigbee2Mqtt, 3);
     FakeLampSystem& fast = ready("fast", SystemKind::Bridge, 2);
@@ -124,6 +124,22 @@ TEST_F(LampSystemsTest, ASlowSystemDelaysOnlyItsOwnLampsAndANewerCoverReplacesWh
     EXPECT_EQ(slow.sends[1].commands, (std::vector<LampStateCommand>{{"k1", {false, 30, {}, {}, {}}}}));
     EXPECT_EQ(slow.sends[2].commands, (std::vector<LampStateCommand>{{"k2", {false, 30, {}, {}, {}}}}));
     EXPECT_EQ(lampsSent, (Strings{"fast/k1", "slow/k1", "slow/k1"}));
+
+    // Removed mid-cover, a system is stopped and its lamps forgotten; its timers went with it.
+    int lampsChanged = 0;
+    systems.onLampsChanged = [&] { ++lampsChanged; };
+    fast.answerAll(SendResult::Delivered);
+    systems.send(cover("slow", 3, 50));
+    ASSERT_TRUE(systems.remove("slow").ok());
+    timeline.advance(10s);
+    EXPECT_EQ(lampsChanged, 1);
+    EXPECT_EQ(systems.lamps().size(), 2u);
+    EXPECT_EQ(systems.lamp("slow/k1"), nullptr);
+    EXPECT_EQ(log.lines, Strings{"lamp system slow removed"});
+    systems.stop(); // a quit: nothing is sent from now on
+    systems.send(fastStates);
+    EXPECT_EQ(fast.sends.size(), 2u);
+    EXPECT_EQ(systems.add({"z3", SystemKind::Zigbee2Mqtt, "mqtt://h", {}, {}}).message, "Glowcast is quitting");
 }
 
 TEST_F(LampSystemsTest, ARefusedStateIsLoggedAndASystemNotAnsweringOrNotReadyDropsItsStates)
@@ -218,25 +234,6 @@ TEST_F(LampSystemsTest, AddRefusesWhatCannotBeASystemAndLoadKeepsWhatThisBuildCa
               (std::vector<SystemRecord>{{"z2m", SystemKind::Zigbee2Mqtt, "mqtt://localhost", 4, "secretuser"}, wled}));
     EXPECT_EQ(systems.statuses()[1].detail, "this build cannot reach wled systems");
     EXPECT_EQ(systemsChanged, 4);
-}
-
-TEST_F(LampSystemsTest, RemovingASystemMidCoverStopsItAndForgetsItsLamps)
-{
-    ready("z2m", SystemKind::Zigbee2Mqtt, 3);
-    ready("b2", SystemKind::Bridge, 1);
-    int lampsChanged = 0;
-    systems.onLampsChanged = [&] { ++lampsChanged; };
-    systems.send(cover("z2m", 3, 50));
-    ASSERT_TRUE(systems.remove("z2m").ok());
-    timeline.advance(10s); // its timers went with it
-    EXPECT_EQ(lampsChanged, 1);
-    EXPECT_EQ(systems.lamps(), (std::vector<SystemLampRow>{{"b2/k1", "b2", colourLamps(1)[0]}}));
-    EXPECT_EQ(systems.lamp("z2m/k1"), nullptr);
-    EXPECT_EQ(log.lines, Strings{"lamp system z2m removed"});
-    systems.stop(); // a quit: nothing is sent from now on
-    systems.send(cover("b2", 1, 50));
-    EXPECT_TRUE(factory.made.at("b2")->sends.empty());
-    EXPECT_EQ(systems.add({"z3", SystemKind::Zigbee2Mqtt, "mqtt://h", {}, {}}).message, "Glowcast is quitting");
 }
 
 // While lamps are put back after a pause, a lamp is read before its first state and not again until
