@@ -11,79 +11,51 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace glowcast {
 namespace {
 
 using testing::waitFor;
 using Bytes = std::vector<std::uint8_t>;
 
-const Bytes kCover{0x89, 'P', 'N', 'G', 0x00, 0xff, 0x0d, 0x0a, 0x00, 0x7f};
-
 Notification coverChanged(Bytes cover)
 {
     return {"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", std::move(cover)}}};
 }
 
-class DBusNotificationCentreTest : public ::testing::Test {
-protected:
+// One centre on a private bus, heard through the cover feed and a plain observer, walked through in
+// order: what reaches whom, faulty signals, the bus's limit, and the poster's refusals.
+TEST(DBusNotificationCentreTest, DeliversExactMatchesInOrderLogsFaultySignalsAndKeepsToTheBusLimit)
+{
     testing::PrivateSessionBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    qDBusRegisterMetaType<QMap<QString, QString>>(); // types only the faulty posters send
+    qDBusRegisterMetaType<QByteArrayList>();
     QDBusConnection listener = QDBusConnection::connectToBus(bus.address(), QStringLiteral("listener"));
     QDBusConnection poster = QDBusConnection::connectToBus(bus.address(), QStringLiteral("poster"));
+    ASSERT_TRUE(listener.isConnected() && poster.isConnected());
     RecordingLog log;
-    std::vector<Notification> received;
     DBusNotificationCentre centre{log, listener};
-
-    void SetUp() override
-    {
-        ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-        qDBusRegisterMetaType<QMap<QString, QString>>(); // types only the faulty posters send
-        qDBusRegisterMetaType<QByteArrayList>();
-        ASSERT_TRUE(listener.isConnected() && poster.isConnected());
-    }
-    void TearDown() override
-    {
-        QDBusConnection::disconnectFromBus(QStringLiteral("listener"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("poster"));
-    }
-    void observe() { centre.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck", recorder()); }
-    std::function<void(const Notification&)> recorder()
-    {
-        return [this](const Notification& notification) { received.push_back(notification); };
-    }
-    void post(const Notification& notification)
-    {
+    NotifiedCoverFeed feed{centre};
+    std::vector<Notification> received;
+    std::vector<CoverArrival> arrived;
+    const auto post = [&](const Notification& notification) {
         const Outcome posted = postNotification(poster, notification);
-        ASSERT_TRUE(posted.ok()) << posted.message;
-    }
-    // Sends a Posted signal with whatever arguments, as a faulty program might.
-    void sendRaw(const QList<QVariant>& arguments)
-    {
-        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/glowcast/Notifications"),
-                                                         QStringLiteral("org.glowcast.DistributedNotifications"),
-                                                         QStringLiteral("Posted"));
-        signal.setArguments(arguments);
-        ASSERT_TRUE(poster.send(signal));
-    }
+        EXPECT_TRUE(posted.ok()) << posted.message;
+    };
     // Signals from one sender arrive in order: once the last one posted is in, so are the others.
-    void expectReceivedLast(std::size_t count)
-    {
-        ASSERT_TRUE(waitFor([&] { return received.size() >= count; }));
+    const auto expectReceived = [&](const std::vector<Notification>& expected) {
+        EXPECT_TRUE(waitFor([&] { return received.size() >= expected.size(); }));
         QCoreApplication::processEvents();
-        EXPECT_EQ(received.size(), count);
-    }
-};
+        EXPECT_EQ(received, expected);
+        received.clear();
+    };
 
-TEST_F(DBusNotificationCentreTest, DeliversExactlyTheRegisteredNameAndObjectToEachObserverInOrder)
-{
-    post(coverChanged({1})); // before the first registration: not heard
-    std::vector<std::string> calls;
-    centre.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck", [&](const Notification&) { calls.push_back("a"); });
-    centre.addObserver("Other", "Coverdeck", [&](const Notification&) { calls.push_back("other"); });
-    observe();
+    post(coverChanged({1})); // before the first registration: not heard, not even by the feed made
+    feed.follow([&](const CoverArrival& cover) { arrived.push_back(cover); });
+    centre.addObserver("Other", "Coverdeck", [&](const Notification& other) { received.push_back(other); });
+    centre.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck",
+                       [&](const Notification& notification) { received.push_back(notification); });
     ASSERT_TRUE(centre.isListening());
-
     Bytes large(3 * 1024 * 1024);
     for (std::size_t index = 0; index < large.size(); ++index)
         large[index] = static_cast<std::uint8_t>(index * 7919 % 251);
@@ -91,16 +63,14 @@ TEST_F(DBusNotificationCentreTest, DeliversExactlyTheRegisteredNameAndObjectToEa
         post({name, "Coverdeck", {{"cover", {2}}}});
     for (const char* object : {"coverdeck", "Coverdeck ", ""})
         post({"CoverdeckAlbumCoverChanged", object, {{"cover", {3}}}});
-    post(coverChanged(kCover));
-    post(coverChanged(large));
-    expectReceivedLast(2);
-    EXPECT_EQ(received, (std::vector<Notification>{coverChanged(kCover), coverChanged(large)}));
-    EXPECT_EQ(calls, (std::vector<std::string>{"a", "a"}));
-}
+    const Notification noCover{"CoverdeckAlbumCoverChanged", "Coverdeck", {{"artwork", {4}}}};
+    const Bytes cover{0x89, 'P', 'N', 'G', 0x00, 0xff, 0x0d, 0x0a, 0x00, 0x7f};
+    for (const Notification& notification : {coverChanged(cover), coverChanged(large), noCover})
+        post(notification);
+    expectReceived({coverChanged(cover), coverChanged(large), noCover});
+    EXPECT_EQ(arrived, (std::vector<CoverArrival>{{cover, "Coverdeck"}, {large, "Coverdeck"}, {{}, "Coverdeck"}}));
 
-TEST_F(DBusNotificationCentreTest, FaultySignalsAreLoggedAndTheSoundMembersDelivered)
-{
-    observe();
+    // Faulty signals are logged; of a dictionary, the byte arrays are delivered and the rest dropped.
     const QString name = QStringLiteral("CoverdeckAlbumCoverChanged");
     const QString object = QStringLiteral("Coverdeck");
     const std::vector<std::pair<QList<QVariant>, std::string>> wrong{
@@ -110,6 +80,13 @@ TEST_F(DBusNotificationCentreTest, FaultySignalsAreLoggedAndTheSoundMembersDeliv
          "(ssa{ss})"},
         {{name, object, QVariantMap{}, 7}, "(ssa{sv}i)"},
         {{}, "()"}};
+    const auto sendRaw = [&](const QList<QVariant>& arguments) {
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/glowcast/Notifications"),
+                                                         QStringLiteral("org.glowcast.DistributedNotifications"),
+                                                         QStringLiteral("Posted"));
+        signal.setArguments(arguments);
+        EXPECT_TRUE(poster.send(signal));
+    };
     for (const auto& [arguments, signature] : wrong)
         sendRaw(arguments);
     sendRaw({name, object,
@@ -119,9 +96,7 @@ TEST_F(DBusNotificationCentreTest, FaultySignalsAreLoggedAndTheSoundMembersDeliv
                          {QStringLiteral("list"), QVariant::fromValue(QByteArrayList{QByteArray("a")})},
                          {QStringLiteral("thumbnail"), QByteArray("\x01\x00\x02", 3)},
                          {QStringLiteral("empty"), QByteArray()}}});
-    expectReceivedLast(1);
-    EXPECT_EQ(received[0],
-              (Notification{name.toStdString(), object.toStdString(), {{"thumbnail", {1, 0, 2}}, {"empty", {}}}}));
+    expectReceived({{"CoverdeckAlbumCoverChanged", "Coverdeck", {{"thumbnail", {1, 0, 2}}, {"empty", {}}}}});
     for (const auto& [arguments, signature] : wrong)
         EXPECT_EQ(
             log.count("notifications: ignored a Posted signal whose arguments are " + signature + ", not (ssa{sv})"),
@@ -132,100 +107,56 @@ TEST_F(DBusNotificationCentreTest, FaultySignalsAreLoggedAndTheSoundMembersDeliv
         EXPECT_EQ(log.count(std::string("notifications: \"CoverdeckAlbumCoverChanged\" from \"Coverdeck\": member ") +
                             member + "; dropped"),
                   1);
+
+    // User information over the bus's limit is not sent, and the limit is.
+    const Outcome over =
+        postNotification(poster, coverChanged(Bytes(distributed_notifications::kMaximumUserInfoBytes, 0x11)));
+    EXPECT_EQ(over.failure, Failure::NotSent);
+    EXPECT_NE(over.message.find("the session bus carries at most 62914560"), std::string::npos) << over.message;
+    const Bytes atLimit(distributed_notifications::kMaximumUserInfoBytes - std::string("cover").size(), 0x22);
+    post(coverChanged(atLimit));
+    expectReceived({coverChanged(atLimit)});
+
+    // The cover poster as a separate process refuses what it cannot send: a sparse file's size is
+    // refused before anything is read. That what it posts arrives is the end-to-end tests' to show.
+    QTemporaryDir directory;
+    QFile sparse(directory.filePath(QStringLiteral("large.bin")));
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) &&
+                sparse.resize(qint64{distributed_notifications::kMaximumUserInfoBytes}));
+    const std::pair<QStringList, std::string> refusals[] = {
+        {{directory.filePath(QStringLiteral("missing.png"))}, "missing.png: there is no such file\n"},
+        {{sparse.fileName()},
+         "large.bin: it holds 62914560 bytes, more than the 62914555 bytes allowed (what the "
+         "session bus carries in one notification)\n"},
+        {{}, ""}};
+    for (const auto& [arguments, message] : refusals) {
+        const testing::CommandRun refused =
+            testing::runProgram(QStringLiteral(GLOWCAST_POST_COVER), arguments,
+                                testing::programEnvironment(bus.address(), directory.path()));
+        EXPECT_EQ(refused.exitCode, arguments.isEmpty() ? 2 : 1) << message;
+        EXPECT_TRUE((refused.out + refused.err).ends_with(message)) << refused.err;
+    }
+    post(coverChanged({1})); // nothing was posted by any of them
+    expectReceived({coverChanged({1})});
+    QDBusConnection::disconnectFromBus(QStringLiteral("listener"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("poster"));
 }
 
-TEST_F(DBusNotificationCentreTest, WithoutABusTheFirstRegistrationSaysSo)
+TEST(DBusNotificationCentreTest, WithoutABusTheFirstRegistrationSaysSo)
 {
+    RecordingLog log;
     const QDBusConnection nowhere =
         QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/glowcast-bus"), QStringLiteral("nowhere"));
     {
         DBusNotificationCentre offline{log, nowhere};
-        offline.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck", recorder());
+        offline.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck", [](const Notification&) {});
         EXPECT_FALSE(offline.isListening());
     }
     EXPECT_EQ(log.lines, std::vector<std::string>{"notifications: not connected to the session bus (Failed to connect "
                                                   "to socket /nonexistent/glowcast-bus: No such file or directory); "
                                                   "no notification will arrive"});
-    EXPECT_EQ(postNotification(nowhere, coverChanged(kCover)).failure, Failure::NotSent);
+    EXPECT_EQ(postNotification(nowhere, coverChanged({1})).failure, Failure::NotSent);
     QDBusConnection::disconnectFromBus(QStringLiteral("nowhere"));
-}
-
-TEST_F(DBusNotificationCentreTest, UserInformationOverTheBusLimitIsNotSentAndTheLimitIs)
-{
-    observe();
-    const Outcome result =
-        postNotification(poster, coverChanged(Bytes(distributed_notifications::kMaximumUserInfoBytes, 0x11)));
-    EXPECT_EQ(result.failure, Failure::NotSent);
-    EXPECT_NE(result.message.find("the session bus carries at most 62914560"), std::string::npos) << result.message;
-    const Bytes atLimit(distributed_notifications::kMaximumUserInfoBytes - std::string("cover").size(), 0x22);
-    post(coverChanged(atLimit));
-    expectReceivedLast(1);
-    EXPECT_EQ(received[0].userInfo.at("cover").size(), atLimit.size());
-}
-
-// Delivers posted notifications to matching observers, as the desktop's centre would.
-class FakeNotificationCentre final : public NotificationCentre {
-public:
-    struct Observer {
-        std::string name;
-        std::string object;
-        std::function<void(const Notification&)> handler;
-    };
-    std::vector<Observer> observers;
-    void addObserver(std::string name, std::string object, std::function<void(const Notification&)> handler) override
-    {
-        observers.push_back({std::move(name), std::move(object), std::move(handler)});
-    }
-    void post(const Notification& notification)
-    {
-        const auto snapshot = observers;
-        for (const Observer& observer : snapshot)
-            if (observer.name == notification.name && observer.object == notification.object)
-                observer.handler(notification);
-    }
-};
-
-// The cover application's notification, matched exactly, is a cover from its object; without the
-// cover's member it is a cover of no bytes. Nothing is heard before the feed is followed.
-TEST(NotifiedCoverFeedTest, EachCoverNotificationIsACoverFromItsObject)
-{
-    FakeNotificationCentre centre;
-    NotifiedCoverFeed feed{centre};
-    centre.post(coverChanged({1}));
-    std::vector<CoverArrival> arrived;
-    feed.follow([&](const CoverArrival& cover) { arrived.push_back(cover); });
-    centre.post(coverChanged({2, 3}));
-    centre.post({"CoverdeckAlbumCoverChanged", "Coverdeck", {{"artwork", {4}}}});
-    centre.post({"CoverdeckAlbumCoverChanged", "Other", {{"cover", {5}}}});
-    centre.post({"Other", "Coverdeck", {{"cover", {6}}}});
-    EXPECT_EQ(arrived, (std::vector<CoverArrival>{{{2, 3}, "Coverdeck"}, {{}, "Coverdeck"}}));
-}
-
-// The cover poster as a separate process on the private bus; that what it posts arrives is the
-// end-to-end tests' to show.
-TEST_F(DBusNotificationCentreTest, ThePosterRefusesWhatItCannotSend)
-{
-    observe();
-    QTemporaryDir directory;
-    const auto run = [&](const QStringList& arguments) {
-        return testing::runProgram(QStringLiteral(GLOWCAST_POST_COVER), arguments,
-                                   testing::programEnvironment(bus.address(), directory.path()));
-    };
-    // A sparse file: the size is refused before anything is read.
-    QFile large(directory.filePath(QStringLiteral("large.bin")));
-    ASSERT_TRUE(large.open(QIODevice::WriteOnly) &&
-                large.resize(qint64{distributed_notifications::kMaximumUserInfoBytes}));
-    for (const auto& [path, message] : std::vector<std::pair<QString, std::string>>{
-             {directory.filePath(QStringLiteral("missing.png")), "missing.png: there is no such file\n"},
-             {large.fileName(), "large.bin: it holds 62914560 bytes, more than the 62914555 bytes allowed (what the "
-                                "session bus carries in one notification)\n"}}) {
-        const testing::CommandRun refused = run({path});
-        EXPECT_EQ(refused.exitCode, 1) << message;
-        EXPECT_TRUE((refused.out + refused.err).ends_with(message)) << refused.err;
-    }
-    EXPECT_EQ(run({}).exitCode, 2);
-    post(coverChanged({1})); // nothing was posted by any of them
-    expectReceivedLast(1);
 }
 
 } // namespace
