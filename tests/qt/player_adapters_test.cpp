@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 namespace glowcast {
 namespace {
@@ -51,24 +52,12 @@ QVariantMap track(const QString& title, const QVariant& art = {})
     return {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")}, {QStringLiteral("Metadata"), metadata}};
 }
 
-// Only a name that may still appear, or a file not yet written, is worth waiting for.
-TEST(ReadCoverFileTest, OnlyAMissingOrEmptyFileIsWorthWaitingFor)
-{
-    using Kind = ArtFetchResult::Kind;
-    QTemporaryDir folder;
-    QFile(folder.filePath(QStringLiteral("empty"))).open(QIODevice::WriteOnly);
-    const std::string path = folder.path().toStdString();
-    EXPECT_EQ(readCoverFile(path + "/absent", 1024), (ArtFetchResult{Kind::Missing, {}, "there is no such file"}));
-    EXPECT_EQ(readCoverFile(path + "/empty", 1024), (ArtFetchResult{Kind::Missing, {}, "the file is still empty"}));
-    EXPECT_EQ(readCoverFile(path, 1024), (ArtFetchResult{Kind::Failed, {}, "it is a directory, not a regular file"}));
-}
-
-// Answers by path: /silent never, /endless-head and /long-head with a header section that never ends
-// (short lines, long lines), /trickle a byte every 100 ms, /loop redirects to itself, /to-file to a file, /page with a
-// web page, /exact with as many bytes as a cover may have, anything else with the PNG.
+// Answers by path with what it writes at once, and again every 5 ms after when there is more: a
+// header section of short or long lines, or a body, that never ends. Any other path is answered
+// with the PNG.
 class WebServer : public QTcpServer {
 public:
-    inline static int s_endlessOpen = 0; // connections of /endless-head the client has not closed
+    inline static int s_dripping = 0; // connections still written to that the client has not closed
     WebServer() { listen(QHostAddress::LocalHost); }
     QString url(const char* path) const
     {
@@ -81,37 +70,31 @@ protected:
         auto* socket = new QTcpSocket(this);
         socket->setSocketDescriptor(handle);
         connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-            const QByteArray path = socket->readAll().split(' ').value(1);
-            const auto reply = [socket](const QByteArray& head, const QByteArray& body) {
-                socket->write("HTTP/1.1 " + head + "\r\nContent-Length: " + QByteArray::number(body.size()) +
-                              "\r\n\r\n" + body);
+            const auto whole = [](const QByteArray& head, const QByteArray& body) {
+                return "HTTP/1.1 " + head + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
+                       body;
             };
-            if (path.endsWith("-head")) { // a header section that never ends, 22 kB every 5 ms
-                socket->write("HTTP/1.1 200 OK\r\n");
-                ++s_endlessOpen;
-                connect(socket, &QTcpSocket::disconnected, socket, [] { --s_endlessOpen; });
-                auto* drip = new QTimer(socket);
-                const QByteArray line = path == "/long-head" ? "X-Filler: " + QByteArray(2188, 'y') + "\r\n"
-                                                             : QByteArray("X-Filler: 0123456789\r\n");
-                connect(drip, &QTimer::timeout, socket,
-                        [socket, lines = line.repeated(22'000 / line.size())] { socket->write(lines); });
-                drip->start(5);
-            } else if (path == "/trickle") {
-                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
-                auto* drip = new QTimer(socket);
-                connect(drip, &QTimer::timeout, socket, [socket] { socket->write("x"); });
-                drip->start(100);
-            } else if (path == "/loop") {
-                reply("302 Found\r\nLocation: /loop", {});
-            } else if (path == "/to-file") {
-                reply("302 Found\r\nLocation: file:///etc/hostname", {});
-            } else if (path == "/exact") {
-                reply("200 OK", QByteArray(1 << 20, 'x'));
-            } else if (path == "/page") {
-                reply("200 OK\r\nContent-Type: text/html", "<html>hello</html>");
-            } else if (path != "/silent") {
-                reply("200 OK\r\nContent-Type: image/png", kPng);
-            }
+            const std::map<QByteArray, std::pair<QByteArray, QByteArray>> answers{
+                {"/silent", {}},
+                {"/endless-head", {"HTTP/1.1 200 OK\r\n", QByteArray("X-Filler: 0123456789\r\n").repeated(1000)}},
+                {"/long-head", {"HTTP/1.1 200 OK\r\n", ("X-Filler: " + QByteArray(2188, 'y') + "\r\n").repeated(10)}},
+                {"/trickle", {"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n", "x"}},
+                {"/loop", {whole("302 Found\r\nLocation: /loop", {}), {}}},
+                {"/to-file", {whole("302 Found\r\nLocation: file:///etc/hostname", {}), {}}},
+                {"/exact", {whole("200 OK", QByteArray(1 << 20, 'x')), {}}},
+                {"/page", {whole("200 OK\r\nContent-Type: text/html", "<html>hello</html>"), {}}}};
+            const auto found = answers.find(socket->readAll().split(' ').value(1));
+            const auto [first, more] = found != answers.end()
+                                           ? found->second
+                                           : std::pair{whole("200 OK\r\nContent-Type: image/png", kPng), QByteArray()};
+            socket->write(first);
+            if (more.isEmpty())
+                return;
+            ++s_dripping;
+            connect(socket, &QTcpSocket::disconnected, socket, [] { --s_dripping; });
+            auto* drip = new QTimer(socket);
+            connect(drip, &QTimer::timeout, socket, [socket, more] { socket->write(more); });
+            drip->start(5);
         });
     }
 };
@@ -182,11 +165,8 @@ struct BadCase {
     const char* art;
     const char* logged;
     std::function<void(TestPlayer&)> act = {};
+    friend void PrintTo(const BadCase& row, std::ostream* out) { *out << row.name; }
 };
-void PrintTo(const BadCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class BadInputTest : public PlayerAdaptersTest, public ::testing::WithParamInterface<BadCase> {};
 
@@ -210,7 +190,7 @@ TEST_P(BadInputTest, IsLoggedAndTheNextGoodCoverStillWorks)
     EXPECT_TRUE(testing::waitFor([&] { return log.count(logged) == 1; })) << ::testing::PrintToString(log.lines);
     TestPlayer good(bus.address(), QStringLiteral("good"), track(QStringLiteral("Good"), web.url("/cover")));
     EXPECT_TRUE(sentEventually({kPng}));
-    EXPECT_TRUE(testing::waitFor([] { return WebServer::s_endlessOpen == 0; })) << "the given-up connection is closed";
+    EXPECT_TRUE(testing::waitFor([] { return WebServer::s_dripping == 0; })) << "a given-up connection is closed";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -258,9 +238,11 @@ INSTANTIATE_TEST_SUITE_P(
                                   for (int i = 0; i < 2000; ++i) // the same again and again: read once
                                       p.publish(track(QStringLiteral("Bad"), QStringLiteral("x")));
                               }},
-                      BadCase{"QuitsMidFetch", "%2/silent", "players: no player to follow", [](TestPlayer& p) {
+                      BadCase{"QuitsMidFetch", "%2/silent", "players: no player to follow",
+                              [](TestPlayer& p) {
                                   p.connection().unregisterService(QStringLiteral("org.mpris.MediaPlayer2.bad"));
-                              }}));
+                              }}),
+    [](const auto& row) { return std::string{row.param.name}; });
 
 } // namespace
 } // namespace glowcast

@@ -22,8 +22,6 @@ public:
         m_connection.registerService(QStringLiteral("org.mpris.MediaPlayer2.") + name);
     }
     ~TestPlayer() override { QDBusConnection::disconnectFromBus(QStringLiteral("player-") + m_name); }
-    TestPlayer(const TestPlayer&) = delete;
-    TestPlayer& operator=(const TestPlayer&) = delete;
 
     // Changes player properties ("PlaybackStatus", "Metadata") and announces them in one signal.
     void publish(const QVariantMap& changed)
