@@ -27,43 +27,36 @@ std::string entity(const std::string& id, const std::string& name = "Lamp")
 
 TEST(HomeAssistantStatesTest, ListsThatAreNoListAndLightsThatCannotBeTakenAreLogged)
 {
-    struct Row {
-        std::string reply;
-        std::string lights; // "ID NAME; ...", or "none"
-        std::vector<std::string> log;
-    };
     std::string many = "[";
     for (int i = 0; i < 10'000; ++i)
         many += (i == 0 ? "" : ",") + entity("light.l" + std::to_string(i));
     many += "]";
-    const std::vector<Row> rows{
-        {"<html><body>Login</body></html>",
-         "none",
-         {"ha: the states are not a JSON list (illegal value): <html><body>Login</body></html>"}},
+    const std::string notAList = "ha: the states are not a JSON list ";
+    const std::string notPlain = "' left out: its entity id is not plain or came before";
+    // Each row: the reply, its lights as "ID NAME; ..." ("none" when unread) and the lines logged.
+    const std::vector<std::tuple<std::string, std::string, std::vector<std::string>>> rows{
+        {"<html><body>Login</body></html>", "none", {notAList + "(illegal value): <html><body>Login</body></html>"}},
         {std::string(10'000, '[') + std::string(10'000, ']'),
          "none",
-         {"ha: the states are not a JSON list (too deeply nested document): " + std::string(80, '[')}},
-        {R"({"message":"API running."})",
-         "none",
-         {R"(ha: the states are not a JSON list (another value): {"message":"API running."})"}},
+         {notAList + "(too deeply nested document): " + std::string(80, '[')}},
+        {R"({"message":"API running."})", "none", {notAList + R"((another value): {"message":"API running."})"}},
         {"[" + entity("light.a\\u0007b") + "," + entity("light.ok", "Desk\\nlamp") + "," + entity("sensor.x") + "]",
          "light.ok light.ok",
-         {"ha: light 'light.a\\x07b' left out: its entity id is not plain or came before"}},
+         {"ha: light 'light.a\\x07b" + notPlain}},
         {"[" + entity("light.a", "One") + "," + entity("light.a", "Two") + "]",
          "light.a One",
-         {"ha: light 'light.a' left out: its entity id is not plain or came before"}},
+         {"ha: light 'light.a" + notPlain}},
         {many, "1000 lights", {"ha: more than 1000 lights; 9000 left out"}},
     };
-    for (const Row& row : rows) {
+    for (const auto& [reply, expected, logged] : rows) {
         RecordingLog log;
-        const std::optional<std::vector<HomeAssistantLight>> lights = readHomeAssistantStates(row.reply, "ha: ", log);
+        const std::optional<std::vector<HomeAssistantLight>> lights = readHomeAssistantStates(reply, "ha: ", log);
         std::string shown = !lights ? "none" : lights->size() > 10 ? std::to_string(lights->size()) + " lights" : "";
         if (lights && lights->size() <= 10)
             for (const HomeAssistantLight& light : *lights)
                 shown += (shown.empty() ? "" : "; ") + light.entityId + " " + light.name;
-        SCOPED_TRACE(row.reply.substr(0, 80));
-        EXPECT_EQ(shown, row.lights);
-        EXPECT_EQ(log.lines, row.log);
+        EXPECT_EQ(shown, expected) << reply.substr(0, 80);
+        EXPECT_EQ(log.lines, logged) << reply.substr(0, 80);
     }
 }
 

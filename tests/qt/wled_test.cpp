@@ -43,12 +43,8 @@ TEST(WledJsonTest, ReadsEachSegmentOnceAndLeavesOutWhatNoSegmentCanBe)
             firstSixtyFour += (id == 0 ? "" : " ") + std::to_string(id) + ":Segment " + std::to_string(id);
     }
     seventy += "]}";
-    struct Row {
-        std::string json;
-        std::string read;
-        std::size_t logLines;
-    };
-    const Row rows[] = {
+    const std::tuple<std::string, std::string, std::size_t> rows[] = {
+        // the JSON, the segments, the lines logged
         {R"({"seg":[{"id":0,"n":"Desk"},{"id":2}]})", "0:Desk 2:Segment 2", 0},
         {R"({"seg":[]})", "", 0},
         {R"({"seg":[{"id":1},{"id":1,"n":"Twin"},{"n":"No id"},{"id":-1},{"id":256},{"id":1.5},7]})", "1:Segment 1", 6},
@@ -58,32 +54,27 @@ TEST(WledJsonTest, ReadsEachSegmentOnceAndLeavesOutWhatNoSegmentCanBe)
         {"", "none", 0},
         {seventy, firstSixtyFour, 1},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.json.substr(0, 80));
+    for (const auto& [json, read, logged] : rows) {
         RecordingLog log;
-        EXPECT_EQ(segmentsRead(row.json, log), row.read);
-        EXPECT_EQ(log.lines.size(), row.logLines);
+        EXPECT_EQ(segmentsRead(json, log), read) << json.substr(0, 80);
+        EXPECT_EQ(log.lines.size(), logged) << json.substr(0, 80);
     }
 }
 
 // Each row: /json/info's light capabilities and what the segment at position 1 becomes.
 TEST(WledJsonTest, OnlySegmentsWithRgbAreColourLampsAndRgbwOnesTakeAFourthValue)
 {
-    struct Row {
-        std::string info;
-        bool colour;
-        bool white;
-    };
-    const Row rows[] = {
+    const std::tuple<std::string, bool, bool> rows[] = {
         {R"({"leds":{"lc":7,"seglc":[2,1]}})", true, false},  {R"({"leds":{"lc":1,"seglc":[1,3]}})", true, true},
         {R"({"leds":{"lc":3,"seglc":[1,2]}})", false, false}, {R"({"leds":{"lc":7,"seglc":[1,6]}})", false, false},
         {R"({"leds":{"lc":7,"seglc":[1,7]}})", true, true},   {R"({"leds":{"lc":3}})", true, true},
         {R"({"leds":{"lc":4,"seglc":[1]}})", false, false},   {R"({})", true, false},
     };
-    for (const Row& row : rows) {
-        const WledLamp lamp = wledLampOf({.id = 5, .name = {}, .colours = {}}, 1, readWledInfo(row.info).value());
-        EXPECT_EQ(std::pair(lamp.colour, lamp.white), std::pair(row.colour, row.white)) << row.info;
-        EXPECT_EQ(lamp.lamp.capabilities.kind, row.colour ? LampKind::Colour : LampKind::Dimmable) << row.info;
+    for (const auto& [info, colour, white] : rows) {
+        const WledLamp lamp = wledLampOf({.id = 5, .name = {}, .colours = {}}, 1, readWledInfo(info).value());
+        EXPECT_EQ(std::tuple(lamp.colour, lamp.white, lamp.lamp.capabilities.kind),
+                  std::tuple(colour, white, colour ? LampKind::Colour : LampKind::Dimmable))
+            << info;
     }
     EXPECT_FALSE(readWledInfo("<html></html>"));
     // The MAC is the device's identity: only 12 hex digits are one.

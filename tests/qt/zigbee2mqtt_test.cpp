@@ -64,8 +64,7 @@ const std::string kTwin =
 TEST(DeviceListTest, OffersEachLightOnceAndSaysWhatItLeftOut)
 {
     struct Row {
-        std::string json;
-        std::string lamps; // as lampsOf gives them; "none" when the list was not read
+        std::string json, lamps; // the lamps as lampsOf gives them; "none" when the list was not read
         std::vector<std::string> log;
     };
     // Every name that cannot be a topic, after one that can.
@@ -140,11 +139,7 @@ TEST(Zigbee2MqttPayloadTest, EncodesWhatTheLampHasAPropertyAndReadsItsStateBack)
 {
     const Zigbee2MqttLamp twinL2 = lampOf(kTwin, 1);
     const Zigbee2MqttLamp onOff = lampOf(device("0x1", "Lamp", light(kState)));
-    const struct {
-        const Zigbee2MqttLamp& lamp;
-        LampState state;
-        std::string payload;
-    } rows[] = {
+    const std::tuple<const Zigbee2MqttLamp&, LampState, std::string> rows[] = {
         {kXyLamp,
          {true, 200, kRed, {}, 5},
          R"({"state":"ON","brightness":200,"color":{"x":0.6400,"y":0.3300},"transition":0.5})"},
@@ -158,15 +153,11 @@ TEST(Zigbee2MqttPayloadTest, EncodesWhatTheLampHasAPropertyAndReadsItsStateBack)
         {twinL2, {false, 7, {}, 300, {}}, R"({"color_temp_l2":300})"},
         {onOff, {false, 80, kRed, {}, {}}, "{}"},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(zigbee2MqttSetPayload(row.lamp, row.state), row.payload);
+    for (const auto& [lamp, state, payload] : rows)
+        EXPECT_EQ(zigbee2MqttSetPayload(lamp, state), payload);
     // Each row: a state message and how the lamp is put back as it reads it; "none" when it is unread. A
     // lamp that reports its colour only as hue and saturation is put back with them.
-    const struct {
-        const Zigbee2MqttLamp& lamp;
-        std::string json;
-        std::string restore;
-    } reads[] = {
+    const std::tuple<const Zigbee2MqttLamp&, std::string, std::string> reads[] = {
         {kXyLamp, R"({"state":"ON","brightness":120,"color_mode":"xy","color":{"x":0.5,"y":0.4},"color_temp":300})",
          R"({"brightness":120,"color":{"x":0.5000,"y":0.4000}})"},
         {kXyLamp,
@@ -187,9 +178,9 @@ TEST(Zigbee2MqttPayloadTest, EncodesWhatTheLampHasAPropertyAndReadsItsStateBack)
          R"({"color":{"hue":200,"saturation":100}})"},
         {kHsLamp, R"({"state":"ON","brightness":40,"color":{"hue":"red","saturation":50}})", R"({"brightness":40})"},
     };
-    for (const auto& row : reads) {
-        const std::optional<ReadLampState> read = readZigbee2MqttState(row.lamp, row.json);
-        EXPECT_EQ(read ? zigbee2MqttRestorePayload(row.lamp, *read) : "none", row.restore) << row.json;
+    for (const auto& [lamp, json, restore] : reads) {
+        const std::optional<ReadLampState> read = readZigbee2MqttState(lamp, json);
+        EXPECT_EQ(read ? zigbee2MqttRestorePayload(lamp, *read) : "none", restore) << json;
     }
     EXPECT_EQ(readOnline("online"), true);
     EXPECT_EQ(readOnline(R"({"state":"offline"})"), false);

@@ -23,7 +23,6 @@ public:
     {
         if (tls)
             static_cast<QSslServer&>(*m_server).setSslConfiguration(*tls);
-        m_scheme = tls ? "https" : "http";
         m_server->listen(QHostAddress::LocalHost);
         // A connection is pending once it can be read: for https, after the handshake.
         QObject::connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, m_server.get(), [this] {
@@ -46,7 +45,8 @@ public:
     }
     [[nodiscard]] std::string address() const
     {
-        return m_scheme + "://127.0.0.1:" + std::to_string(m_server->serverPort());
+        return (qobject_cast<QSslServer*>(m_server.get()) ? "https://127.0.0.1:" : "http://127.0.0.1:") +
+               std::to_string(m_server->serverPort());
     }
 
     std::vector<std::string> heads;
@@ -54,7 +54,6 @@ public:
 private:
     QByteArray m_answer;
     QByteArray m_pending;
-    std::string m_scheme;
     std::unique_ptr<QTcpServer> m_server;
 };
 

@@ -64,15 +64,10 @@ struct StartedSystem {
 template <typename T, typename Ask> std::optional<T> answerOf(Ask ask)
 {
     std::optional<T> answer;
-    bool asking = true;
-    bool early = false;
-    ask([&](T told) {
-        early = asking;
-        answer = std::move(told);
-    });
-    asking = false;
-    if (early || !waitFor([&] { return answer.has_value(); }, 10'000))
+    ask([&](T told) { answer = std::move(told); });
+    if (answer) // told inside the call
         return std::nullopt;
+    waitFor([&] { return answer.has_value(); }, 10'000);
     return answer;
 }
 inline std::optional<SendResult> sent(LampSystem& system, std::vector<LampStateCommand> commands)
