@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,24 +21,6 @@ namespace {
 
 using testing::RecordingListener;
 using testing::waitFor;
-
-const std::string kState = R"({"name":"state","property":"state"})";
-const std::string kBrightness = R"({"name":"brightness","property":"brightness"})";
-const std::string kXy = R"({"name":"color_xy","property":"color"})";
-const std::string kHs = R"({"name":"color_hs","property":"color"})";
-const std::string kTemperature = R"({"name":"color_temp","property":"color_temp","value_min":153,"value_max":500})";
-
-std::string light(const std::string& features, const std::string& endpoint = {})
-{
-    return R"({"type":"light",)" + (endpoint.empty() ? "" : R"("endpoint":")" + endpoint + R"(",)") +
-           R"("features":[)" + features + "]}";
-}
-
-std::string device(const std::string& key, const std::string& name, const std::string& exposes)
-{
-    return R"({"ieee_address":")" + key + R"(","friendly_name":")" + name + R"(","definition":{"exposes":[)" + exposes +
-           "]}}";
-}
 
 // Each lamp as "KEY NAME KIND", KIND a letter: Extended colour, Colour (h when sent as hue and
 // saturation), Temperature, Dimmable, On/off; then its usable mired range, if any.
@@ -53,92 +36,65 @@ std::string lampsOf(const std::vector<Zigbee2MqttLamp>& lamps)
     return out;
 }
 
-const std::string kLeftOut = "zigbee2mqtt device list: left out ";
-const std::string kTwin =
-    device("0x7", "Twin",
-           light(kState + "," + kBrightness + "," + kTemperature + "," + kXy) + "," +
-               light(R"({"name":"state","property":"state_l2"},{"name":"color_hs","property":"color_l2"},)"
-                     R"({"name":"color_temp","property":"color_temp_l2","value_min":0,"value_max":500})",
-                     "l2"));
+// A device list of every kind of light and of every device left out, a seed of the fuzz target too.
+const std::string kEveryCase = [] {
+    std::ifstream in(GLOWCAST_TEST_DATA "/../../fuzz/corpus/zigbee2mqtt_devices_fuzz/every_case.json");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}();
 
 TEST(DeviceListTest, OffersEachLightOnceAndSaysWhatItLeftOut)
 {
-    struct Row {
-        std::string json, lamps; // the lamps as lampsOf gives them; "none" when the list was not read
-        std::vector<std::string> log;
-    };
-    // Every name that cannot be a topic, after one that can.
-    Row badNames{"[" + device("0x0", "ok/level", light(kState)), "0x0 ok/level O", {}};
-    int i = 0;
-    for (const char* name : {"a+b", "a/#", "", "a//b", "/a", "tab\\t", "nul\\u0000", "bridge/x", "x/set"}) {
-        const std::string key = "0x" + std::to_string(++i);
-        badNames.json += "," + device(key, name, light(kState));
-        badNames.log.push_back(kLeftOut + key + ": its name cannot be a topic");
-    }
-    badNames.json += "]";
-    const std::vector<Row> rows{
-        {R"([{"ieee_address":)", "none", {"zigbee2mqtt device list: not a JSON list, left alone"}},
-        {"{}", "none", {"zigbee2mqtt device list: not a JSON list, left alone"}},
-        {"[" + device("0x1", "Desk", light(kState + "," + kBrightness + "," + kTemperature + "," + kXy)) + "," +
-             device("0x2", "Strip", light(kState + "," + kHs + "," + kXy)) + "," +
-             device("0x3", "Shelf", light(kState + "," + kXy + "," + kHs)) + "," +
-             device("0x4", "Hall/Ceiling", light(kState + "," + kTemperature)) + "," +
-             device("0x5", "Porch", light(kState + "," + kBrightness)) + "," + device("0x6", "Fan", light(kState)) +
-             "]",
-         "0x1 Desk E153-500; 0x2 Strip Ch; 0x3 Shelf C; 0x4 Hall/Ceiling T153-500; 0x5 Porch D; 0x6 Fan O",
-         {}},
-        {R"([{"ieee_address":"0x0","friendly_name":"Coordinator","type":"Coordinator","definition":null},)" +
-             device("0x7", "Twin", light(kState + "," + kBrightness, "l1") + "," + light(kState, "l2")) + "," +
-             device("0x8", "Sensor", R"({"type":"numeric","name":"temperature"})") + "," +
-             R"({"ieee_address":"0x9","friendly_name":"New","type":"EndDevice"}])",
-         "0x7-l1 Twin (l1) D; 0x7-l2 Twin (l2) O",
-         {kLeftOut + "0x9: no definition"}},
-        // A range that starts at 0 is none.
-        {"[" + kTwin + "]", "0x7 Twin E153-500; 0x7-l2 Twin (l2) Eh", {}},
-        {"[" + device("0x1", "Desk", light(kState)) + "," + device("0x2", "Desk", light(kState)) + "," +
-             device("0x1", "Other", light(kState)) + "]",
-         "0x1 Desk O",
-         {kLeftOut + "0x2: the name 'Desk' is taken", kLeftOut + "0x1: the name 'Other' is taken"}},
-        badNames,
-    };
-    for (const Row& row : rows) {
-        RecordingLog log;
-        const auto lamps = readZigbee2MqttDevices(row.json, log);
-        EXPECT_EQ(lamps ? lampsOf(*lamps) : "none", row.lamps) << row.json;
-        EXPECT_EQ(log.lines, row.log) << row.json;
+    RecordingLog log;
+    const auto lamps = readZigbee2MqttDevices(kEveryCase, log);
+    ASSERT_TRUE(lamps);
+    // Twin's second light has a mired range that starts at 0: none.
+    EXPECT_EQ(lampsOf(*lamps), "0x1 Desk E153-500; 0x2 Strip Ch; 0x3 Shelf C; 0x4 Hall/Ceiling T153-500; 0x5 Porch D; "
+                               "0x6 Fan O; 0x7 Twin E153-500; 0x7-l2 Twin (l2) Eh; 0x8-l1 Pair (l1) C; "
+                               "0x8-l2 Pair (l2) O; 0xc ok/level O");
+    const std::string leftOut = "zigbee2mqtt device list: left out ";
+    std::vector<std::string> expected{leftOut + "0xa: no definition", leftOut + "0xb: the name 'Desk' is taken",
+                                      leftOut + "0x1: the name 'Other' is taken"};
+    for (const char* key : {"0xd", "0xe", "0xf", "0x10", "0x11", "0x12", "0x13", "0x14", "0x15"}) // no topic names
+        expected.push_back(leftOut + key + ": its name cannot be a topic");
+    EXPECT_EQ(log.lines, expected);
+
+    for (const char* notAList : {R"([{"ieee_address":)", "{}"}) {
+        EXPECT_EQ(readZigbee2MqttDevices(notAList, log), std::nullopt);
+        EXPECT_EQ(log.lines.back(), "zigbee2mqtt device list: not a JSON list, left alone");
     }
     std::string many = "[";
     for (int n = 0; n < 5'001; ++n)
-        many += (n ? "," : "") + device("0x" + std::to_string(n), "Lamp " + std::to_string(n), light(kState));
-    RecordingLog log;
-    const auto lamps = readZigbee2MqttDevices(many + "]", log);
-    ASSERT_TRUE(lamps && lamps->size() == 5'000u);
-    EXPECT_EQ(lamps->back().key, "0x4999");
+        many += (n ? R"(,{"ieee_address":"0x)" : R"({"ieee_address":"0x)") + std::to_string(n) +
+                R"(","friendly_name":"L)" + std::to_string(n) +
+                R"(","definition":{"exposes":[{"type":"light","features":[{"name":"state","property":"state"}]}]}})";
+    log.lines.clear();
+    const auto capped = readZigbee2MqttDevices(many + "]", log);
+    ASSERT_TRUE(capped && capped->size() == 5'000u);
+    EXPECT_EQ(capped->back().key, "0x4999");
     EXPECT_EQ(log.lines, std::vector<std::string>{"zigbee2mqtt device list: 5001 devices, only the first 5000 read"});
 }
 
-// Light INDEX of a device of these lights, as the device list gives it.
-Zigbee2MqttLamp lampOf(const std::string& device, std::size_t index = 0)
+// The lamp of this key in the list of every case.
+const Zigbee2MqttLamp& lampOf(const std::string& key)
 {
-    NullLog log;
-    const auto lamps = readZigbee2MqttDevices("[" + device + "]", log);
-    return lamps && lamps->size() > index ? (*lamps)[index] : Zigbee2MqttLamp{};
+    static const std::vector<Zigbee2MqttLamp> lamps = [] {
+        NullLog log;
+        return readZigbee2MqttDevices(kEveryCase, log).value_or(std::vector<Zigbee2MqttLamp>{});
+    }();
+    static const Zigbee2MqttLamp none;
+    const auto found = std::ranges::find(lamps, key, &Zigbee2MqttLamp::key);
+    return found == lamps.end() ? none : *found;
 }
 
-const Zigbee2MqttLamp kXyLamp =
-    lampOf(device("0x1", "Lamp", light(kState + "," + kBrightness + "," + kXy + "," + kTemperature)));
-const Zigbee2MqttLamp kHsLamp = lampOf(device("0x1", "Lamp", light(kState + "," + kBrightness + "," + kHs)));
-const Zigbee2MqttLamp kEndpointLamp =
-    lampOf(device("0x1", "Lamp",
-                  light(R"({"name":"state","property":"state_l1"},{"name":"brightness","property":"brightness_l1"},)"
-                        R"({"name":"color_xy","property":"color_l1"})",
-                        "l1")));
+const Zigbee2MqttLamp& kXyLamp = lampOf("0x1");
+const Zigbee2MqttLamp& kHsLamp = lampOf("0x2");
+const Zigbee2MqttLamp& kEndpointLamp = lampOf("0x8-l1");
 const Chromaticity kRed{0.64, 0.33};
 
 TEST(Zigbee2MqttPayloadTest, EncodesWhatTheLampHasAPropertyAndReadsItsStateBack)
 {
-    const Zigbee2MqttLamp twinL2 = lampOf(kTwin, 1);
-    const Zigbee2MqttLamp onOff = lampOf(device("0x1", "Lamp", light(kState)));
+    const Zigbee2MqttLamp& twinL2 = lampOf("0x7-l2");
+    const Zigbee2MqttLamp& onOff = lampOf("0x6");
     const std::tuple<const Zigbee2MqttLamp&, LampState, std::string> rows[] = {
         {kXyLamp,
          {true, 200, kRed, {}, 5},
@@ -212,13 +168,10 @@ TEST(Zigbee2MqttSystemTest, FindsSendsReadsAndFollowsTheBrokerAndZigbee2MqttComi
 {
     QTemporaryDir config;
     const std::filesystem::path directory = config.path().toStdString();
-    QFile passwords(config.filePath(QStringLiteral("passwords")));
-    ASSERT_TRUE(passwords.open(QIODevice::WriteOnly) && passwords.write("alice:secret-word\n") > 0);
-    passwords.close();
-    ASSERT_EQ(
-        testing::runProgram(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-U"), passwords.fileName()}).exitCode,
-        0);
-    testing::MosquittoBroker broker{"allow_anonymous true\npassword_file " + passwords.fileName().toStdString() +
+    const QString passwords = config.filePath(QStringLiteral("passwords"));
+    std::ofstream(passwords.toStdString()) << "alice:secret-word\n";
+    ASSERT_EQ(testing::runProgram(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-U"), passwords}).exitCode, 0);
+    testing::MosquittoBroker broker{"allow_anonymous true\npassword_file " + passwords.toStdString() +
                                     "\nlog_type error\nlog_type warning\nlog_type notice\nlog_type information\n"
                                     "log_type subscribe\nlog_type unsubscribe"};
     testing::Zigbee2MqttStandIn standIn{broker};
