@@ -33,21 +33,9 @@ protected:
     }
 };
 
-TEST_F(MainWindowTest, ClosingTheWindowOrCtrlQAsksToQuitAndWaitsForTheAnswer)
-{
-    for (QAction* action : window.findChildren<QAction*>())
-        if (action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Q))
-            action->trigger();
-    EXPECT_EQ(quitRequests, 1);
-    EXPECT_FALSE(window.close());
-    EXPECT_EQ(quitRequests, 2);
-    EXPECT_TRUE(window.isVisible()) << "the window stays until the selection is saved";
-    window.allowClose();
-    EXPECT_TRUE(window.close());
-    EXPECT_EQ(quitRequests, 2);
-}
-
-TEST_F(MainWindowTest, ShowsTheCoverAndFiveSwatchesAndFollowsASecondSetUp)
+// The cover and five swatches follow the controller; closing the window or Ctrl+Q asks to quit and
+// waits for the answer.
+TEST_F(MainWindowTest, ShowsTheCoverAndFiveSwatchesFollowsASecondSetUpAndAsksBeforeClosing)
 {
     controller.connectViews(window.views());
     prefs.savedLamps = std::vector<LampEntry>{{"1", "", true}, {"2", "", true}};
@@ -59,10 +47,20 @@ TEST_F(MainWindowTest, ShowsTheCoverAndFiveSwatchesAndFollowsASecondSetUp)
     EXPECT_EQ(window.coverPane().swatch(2).colour(), QColor(Qt::white));
     covers.post({{}, "Coverdeck"});
     EXPECT_TRUE(window.coverPane().picture().pixmap().isNull());
-
     http.replies.emplace_back(R"({"1":{"name":"Desk"},"2":{"name":"Hall"},"3":{"name":"Porch"},"4":{"name":"Attic"}})");
     controller.setUp();
     EXPECT_EQ(window.lampModel().rowCount(), 4);
+
+    for (QAction* action : window.findChildren<QAction*>())
+        if (action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Q))
+            action->trigger();
+    EXPECT_EQ(quitRequests, 1);
+    EXPECT_FALSE(window.close());
+    EXPECT_EQ(quitRequests, 2);
+    EXPECT_TRUE(window.isVisible()) << "the window stays until the selection is saved";
+    window.allowClose();
+    EXPECT_TRUE(window.close());
+    EXPECT_EQ(quitRequests, 2);
 }
 
 // Each value waits for the one before it: the dialog says it waits, and shows the real outcome.

@@ -88,8 +88,9 @@ TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineI
     }
 }
 
-// Half red, a quarter green and a quarter blue: three colours, one of them corrected.
-TEST(GlowcastctlColoursTest, PrintsEachLampsColourBrightnessAndChromaticity)
+// Half red, a quarter green and a quarter blue: three colours, one of them corrected. A cover that is
+// missing or does not decode fails with a message.
+TEST(GlowcastctlColoursTest, PrintsEachLampsColourBrightnessAndChromaticityOrWhyNot)
 {
     QTemporaryDir directory;
     const QString cover = directory.filePath("cover.png");
@@ -113,11 +114,7 @@ TEST(GlowcastctlColoursTest, PrintsEachLampsColourBrightnessAndChromaticity)
     EXPECT_EQ(shown.size(), QSize(448, 320));
     EXPECT_EQ(shown.pixelColor(10, 10), QColor(255, 0, 0));
     EXPECT_EQ(shown.pixelColor(380, 64 + 32), QColor(0, 159, 0));
-}
 
-TEST(GlowcastctlColoursTest, MissingOrUndecodableCoverFailsWithAMessage)
-{
-    QTemporaryDir directory;
     QFile bad(directory.filePath("bad.jpg"));
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly) && bad.write("\xFF\xD8\xFF\xE0 not really a picture") > 0);
     bad.close();
@@ -125,10 +122,10 @@ TEST(GlowcastctlColoursTest, MissingOrUndecodableCoverFailsWithAMessage)
          {std::pair{"missing.jpg", "there is no such file"},
           {"bad.jpg", "cannot use this cover (the jpeg cover is cut short: it has no end-of-image marker)"}}) {
         const QString path = directory.filePath(QLatin1String(name));
-        const CommandRun colours = run(GLOWCAST_CTL, {"colours", path});
-        EXPECT_EQ(colours.exitCode, 1);
-        EXPECT_EQ(colours.err, "glowcastctl colours: " + path.toStdString() + ": " + reason + "\n");
-        EXPECT_EQ(colours.out, "");
+        const CommandRun refused = run(GLOWCAST_CTL, {"colours", path});
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_EQ(refused.err, "glowcastctl colours: " + path.toStdString() + ": " + reason + "\n");
+        EXPECT_EQ(refused.out, "");
     }
 }
 

@@ -19,41 +19,29 @@ namespace {
 using namespace std::chrono_literals;
 
 // A lamp system's sender goes on while an operation waits: its timer fires inside the operation's
-// local loop, not after it; a new start replaces the pending action and a cancel drops it.
-TEST(QtTimersTest, FiresInsideAWaitingOperationOnceReplacedAndNotAfterCancel)
+// local loop, not after it; a new start replaces the pending action and a cancel drops it. A delayed
+// call that fires meanwhile runs once, from the event loop, after the operation.
+TEST(QueuedPortsTest, ATimerFiresInsideAWaitingOperationAndADelayedCallAfterIt)
 {
     OperationQueue queue;
     QtTimers timers;
+    QtScheduler scheduler{queue};
     const std::unique_ptr<Timer> timer = timers.create();
     const std::unique_ptr<Timer> cancelled = timers.create();
     std::vector<std::string> trace;
     cancelled->start(0ms, [&] { trace.push_back("cancelled"); });
     cancelled->cancel();
-    queue.run([&] {
-        timer->start(0ms, [&] { trace.push_back("replaced"); });
-        timer->start(5ms, [&] { trace.push_back("sender"); });
-        EXPECT_TRUE(testing::waitFor([&] { return !trace.empty(); }, 5'000));
-        trace.push_back("operation done");
-    });
-    EXPECT_TRUE(testing::waitFor([&] { return trace.size() >= 2; }, 5'000));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(trace, (std::vector<std::string>{"sender", "operation done"}));
-}
-
-TEST(QueuedPortsTest, ADelayedCallRunsOnceFromTheEventLoopAfterTheWaitItFiresIn)
-{
-    OperationQueue queue;
-    QtScheduler scheduler{queue};
-    std::vector<std::string> trace;
     scheduler.schedule(0ms, [&] { trace.push_back("delayed set-up"); });
     EXPECT_TRUE(trace.empty()) << "never inside schedule";
     queue.run([&] {
-        trace.push_back("pairing waits");
-        EXPECT_TRUE(testing::waitFor([&] { return queue.waiting() > 0; }));
-        trace.push_back("pairing done");
+        timer->start(0ms, [&] { trace.push_back("replaced"); });
+        timer->start(5ms, [&] { trace.push_back("sender"); });
+        EXPECT_TRUE(testing::waitFor([&] { return !trace.empty() && queue.waiting() > 0; }, 5'000));
+        trace.push_back("operation done");
     });
+    EXPECT_TRUE(testing::waitFor([&] { return trace.size() >= 3; }, 5'000));
     QCoreApplication::processEvents(); // a second firing would come now
-    EXPECT_EQ(trace, (std::vector<std::string>{"pairing waits", "pairing done", "delayed set-up"}));
+    EXPECT_EQ(trace, (std::vector<std::string>{"sender", "operation done", "delayed set-up"}));
 }
 
 // Covers posted while one is handled wait for it; of those only the newest is handled, the others
