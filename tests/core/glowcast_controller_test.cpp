@@ -29,16 +29,13 @@ using Strings = std::vector<std::string>;
 const std::vector<Patch> kSevenColours = {{{192, 0, 0}, 1000}, {{192, 192, 0}, 900}, {{96, 192, 0}, 800},
                                           {{0, 192, 0}, 700},  {{0, 192, 192}, 600}, {{0, 0, 192}, 500},
                                           {{192, 0, 192}, 400}};
+// What the extractor makes of them, in order.
+const std::vector<Colour> kSevenShown = {{0.75, 0, 0},    {0.75, 0.75, 0}, {0.375, 0.75, 0}, {0, 0.75, 0},
+                                         {0, 0.75, 0.75}, {0, 0, 0.75},    {0.75, 0, 0.75}};
 const Patch kRed = kSevenColours[0];
 const std::string kZeroBody = R"({"bri":0,"sat":0})";
 const std::string kPutSuccess = R"([{"success":{"/lights/1/state/bri":255}}])";
 const std::string kUnauthorised = R"([{"error":{"type":1,"address":"/","description":"unauthorized user"}}])";
-
-Colour colourOf(const Patch& patch)
-{
-    const auto quantised = [](std::uint8_t byte) { return byte == 192 ? 0.75 : byte == 96 ? 0.375 : 0.0; };
-    return Colour{quantised(patch.rgb[0]), quantised(patch.rgb[1]), quantised(patch.rgb[2]), 1.0};
-}
 
 std::string bodyFor(const Colour& colour)
 {
@@ -293,14 +290,12 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
         }
         ASSERT_EQ(rig.display.shown.size(), 1u);
         EXPECT_EQ(rig.display.shown[0].cover != nullptr, cover.has_value());
-        std::vector<Colour> shown;
-        for (std::size_t k = 0; k < colours; ++k)
-            shown.push_back(colourOf(kSevenColours[k]));
-        EXPECT_EQ(rig.display.shown[0].colours, shown);
+        EXPECT_EQ(rig.display.shown[0].colours,
+                  std::vector<Colour>(kSevenShown.begin(), kSevenShown.begin() + colours));
         Strings urls, bodies;
         for (std::size_t k = 0; k < static_cast<std::size_t>(lamps); ++k) {
             urls.push_back(stateUrl(std::to_string(k + 1)));
-            bodies.push_back(k < colours ? bodyFor(colourOf(kSevenColours[k])) : kZeroBody);
+            bodies.push_back(k < colours ? bodyFor(kSevenShown[k]) : kZeroBody);
         }
         EXPECT_EQ(rig.sent(&HttpRequest::url), urls);
         EXPECT_EQ(rig.sent(&HttpRequest::body), bodies);

@@ -286,19 +286,13 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
     const Dictionary blue{{"bri", 128.0}, {"xy", "[0.150,0.060]"}};
     const Dictionary red{{"bri", 12.0}, {"xy", "[0.640,0.330]"}};
     const Dictionary zero{{"bri", 0.0}, {"sat", 0.0}};
-    const Dictionary k4000{{"bri", 9.0}, {"xy", "[0.3805,0.3767]"}};
-    const Dictionary belowTheCurve{{"bri", 9.0}, {"xy", "[0.4500,0.3800]"}};
-    const Dictionary yellowGreen{{"bri", 9.0}, {"xy", "[0.450,0.540]"}};
-    const Dictionary daylight{{"bri", 9.0}, {"xy", "[0.3127,0.3290]"}};
-    const Dictionary unreadable{{"bri", 9.0}, {"xy", "[0.64]"}};
     const LampCapabilities unknown;
     const LampCapabilities gamutA{LampKind::Colour, gamutOfType("A"), {}};
     const LampCapabilities white{LampKind::ColourTemperature, {}, MiredRange{153, 500}};
-    const LampCapabilities dimmable{LampKind::Dimmable, {}, {}};
-    const LampCapabilities plug{LampKind::OnOff, {}, {}};
     const LampCareSettings fit = settingsOf({{"fitLamp", true}});
     // Today's body, the lamp, the settings, and what is sent (empty when nothing is).
-    const std::tuple<const Dictionary&, LampCapabilities, LampCareSettings, const char*> rows[] = {
+    // clang-format off
+    const std::tuple<Dictionary, LampCapabilities, LampCareSettings, const char*> rows[] = {
         {blue, unknown, settingsOf({{"fade", 5}}), R"({"bri":128,"xy":[0.150,0.060],"transitiontime":5})"},
         {red, unknown, settingsOf({{"switchOn", true}}), R"({"on":true,"bri":12,"xy":[0.640,0.330]})"},
         {zero, unknown, settingsOf({{"switchOn", true}}), R"({"bri":0,"sat":0})"},
@@ -311,21 +305,21 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
         {blue, gamutA, fit, R"({"bri":128,"xy":[0.1418,0.0815]})"},
         {zero, gamutA, fit, R"({"bri":0,"sat":0})"},
         {red, gamutA, fit, R"({"bri":12,"xy":[0.640,0.330]})"},
-        {unreadable, gamutA, fit, R"({"bri":9,"xy":[0.64]})"},           // a colour it cannot read goes as it is
-        {yellowGreen, gamutA, fit, R"({"bri":9,"xy":[0.4359,0.5234]})"}, // beyond the red-green side
+        {Dictionary{{"bri", 9.0}, {"xy", "[0.64]"}}, gamutA, fit, R"({"bri":9,"xy":[0.64]})"}, // a colour it cannot read goes as it is
+        {Dictionary{{"bri", 9.0}, {"xy", "[0.450,0.540]"}}, gamutA, fit, R"({"bri":9,"xy":[0.4359,0.5234]})"}, // beyond the red-green side
         // The nearest white: 4000 K lies on the curve at (0.3805, 0.3767), 250 mired; a point off it is
         // nearest in CIE 1960 u, v; colours far off the curve take the nearer end of the lamp's range.
-        {k4000, white, fit, R"({"bri":9,"ct":250})"},
-        {daylight, white, fit, R"({"bri":9,"ct":154})"}, // 6500 K, past 4000 K's change of formula
-        {belowTheCurve, white, fit, R"({"bri":9,"ct":387})"},
+        {Dictionary{{"bri", 9.0}, {"xy", "[0.3805,0.3767]"}}, white, fit, R"({"bri":9,"ct":250})"},
+        {Dictionary{{"bri", 9.0}, {"xy", "[0.3127,0.3290]"}}, white, fit, R"({"bri":9,"ct":154})"}, // 6500 K, past 4000 K's change of formula
+        {Dictionary{{"bri", 9.0}, {"xy", "[0.4500,0.3800]"}}, white, fit, R"({"bri":9,"ct":387})"},
         {red, white, fit, R"({"bri":12,"ct":500})"},
         {blue, white, fit, R"({"bri":128,"ct":153})"},
         {zero, white, fit, R"({"bri":0})"},
-        {red, dimmable, settingsOf({{"fade", 5}, {"switchOn", true}, {"fitLamp", true}}),
-         R"({"on":true,"bri":12,"transitiontime":5})"},
-        {red, plug, settingsOf({{"fade", 5}, {"fitLamp", true}}), ""},
-        {red, plug, settingsOf({{"fade", 5}, {"switchOn", true}, {"fitLamp", true}}), R"({"on":true})"},
+        {red, LampCapabilities{LampKind::Dimmable, {}, {}}, settingsOf({{"fade", 5}, {"switchOn", true}, {"fitLamp", true}}), R"({"on":true,"bri":12,"transitiontime":5})"},
+        {red, LampCapabilities{LampKind::OnOff, {}, {}}, settingsOf({{"fade", 5}, {"fitLamp", true}}), ""},
+        {red, LampCapabilities{LampKind::OnOff, {}, {}}, settingsOf({{"fade", 5}, {"switchOn", true}, {"fitLamp", true}}), R"({"on":true})"},
     };
+    // clang-format on
     for (const auto& [body, lamp, settings, sent] : rows) {
         const Dictionary shaped = shapedLampBody(body, lamp, settings);
         EXPECT_EQ(shaped.empty() ? "" : JSONFromDictionary(shaped), sent) << describe(body) << " " << sent;
