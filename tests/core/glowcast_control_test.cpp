@@ -217,36 +217,8 @@ TEST(SettingTextTest, ParsesAndChecksTheCommandLinesText)
     }
 }
 
-TEST(SettingsTest, BadStoredValuesReadAsTheDefaultWithOneLogLineAndGoodOnesAreKept)
-{
-    FakePreferences prefs;
-    RecordingLog log;
-    Settings settings{prefs, log};
-    prefs.otherKinds["followplayers"] = "a number";
-    prefs.texts["portal"] = "bad host";
-    prefs.others["ignoreplayers"] = Strings{"vlc"};
-    prefs.texts["palette"] = "neon";
-    prefs.otherKinds["fade"] = "a text";
-    for (int read = 0; read < 2; ++read) {
-        EXPECT_TRUE(settings.flag("followplayers"));
-        EXPECT_EQ(settings.text("portal"), "");
-        EXPECT_EQ(settings.list("ignoreplayers"), Strings{"vlc"});
-        EXPECT_EQ(settings.text("lastusedbridgeIP"), "") << "absent";
-        EXPECT_EQ(paletteFrom(settings), Palette::Classic);
-        EXPECT_EQ(settings.number("fade"), 0);
-    }
-    EXPECT_EQ(log.lines,
-              (Strings{"settings: \"followplayers\" holds a number, not true or false; using the default, \"true\"",
-                       "settings: \"portal\" is not a host name or address with an optional port (such as 192.168.1.20 "
-                       "or bridge.local:8080): \"bad host\"; using the default, \"\"",
-                       "settings: \"palette\" is classic or vivid, not \"neon\"; using the default, \"classic\"",
-                       "settings: \"fade\" holds a text, not a whole number; using the default, \"off\""}));
-    EXPECT_EQ(settings.value("theme"), std::nullopt);
-    prefs.texts["palette"] = "vivid";
-    EXPECT_EQ(paletteFrom(settings), Palette::Vivid);
-}
-
-TEST(SettingsTest, SettingChecksStoresAndAnEmptyTextRemovesTheKey)
+// Stored values are checked as they are read and as they are set; nothing refused is stored.
+TEST(SettingsTest, SettingChecksStoresAndBadStoredValuesReadAsTheDefaultWithOneLogLine)
 {
     FakePreferences prefs;
     RecordingLog log;
@@ -272,6 +244,31 @@ TEST(SettingsTest, SettingChecksStoresAndAnEmptyTextRemovesTheKey)
     EXPECT_EQ(settings.set("fade", std::int64_t{12}),
               (Outcome{Failure::NotSaved, "the preferences file could not be written; \"fade\" keeps its value"}));
     EXPECT_TRUE(log.lines.empty()) << "the preferences log why";
+
+    prefs.failSaves = false;
+    log.lines.clear();
+    prefs.otherKinds["followplayers"] = "a number";
+    prefs.texts["portal"] = "bad host";
+    prefs.others["ignoreplayers"] = Strings{"vlc"};
+    prefs.texts["palette"] = "neon";
+    prefs.otherKinds["fade"] = "a text";
+    for (int read = 0; read < 2; ++read) {
+        EXPECT_TRUE(settings.flag("followplayers"));
+        EXPECT_EQ(settings.text("portal"), "");
+        EXPECT_EQ(settings.list("ignoreplayers"), Strings{"vlc"});
+        EXPECT_EQ(settings.text("lastusedbridgeIP"), "") << "absent";
+        EXPECT_EQ(paletteFrom(settings), Palette::Classic);
+        EXPECT_EQ(settings.number("fade"), 0);
+    }
+    EXPECT_EQ(log.lines,
+              (Strings{"settings: \"followplayers\" holds a number, not true or false; using the default, \"true\"",
+                       "settings: \"portal\" is not a host name or address with an optional port (such as 192.168.1.20 "
+                       "or bridge.local:8080): \"bad host\"; using the default, \"\"",
+                       "settings: \"palette\" is classic or vivid, not \"neon\"; using the default, \"classic\"",
+                       "settings: \"fade\" holds a text, not a whole number; using the default, \"off\""}));
+    EXPECT_EQ(settings.value("theme"), std::nullopt);
+    prefs.texts["palette"] = "vivid";
+    EXPECT_EQ(paletteFrom(settings), Palette::Vivid);
 }
 
 } // namespace

@@ -98,8 +98,7 @@ TEST(DictionaryFromJSON, NestingIsBoundedAndTheRestStaysText)
     for (; level->dictionary("a") != nullptr && levels < 1000; ++levels)
         level = level->dictionary("a");
     EXPECT_EQ(levels, 32);
-    ASSERT_TRUE(level->text("a").has_value());
-    EXPECT_EQ(level->text("a")->substr(0, 5), R"({"a":)");
+    EXPECT_EQ(level->text("a").value_or("").substr(0, 5), R"({"a":)");
     EXPECT_EQ(log.count("nesting deeper than 32 levels; value under 'a' kept as text"), 1);
 
     EXPECT_TRUE(dictionaryFromJSON(std::string(1'000'000, '{'), log).empty());
@@ -169,8 +168,6 @@ TEST(DictionaryTest, KeepsTheOrderOfFirstStoringGivesNothingForAnotherKindAndPri
     EXPECT_EQ(describe(dictionary), R"({"name":true,"state":{"bri":144},"on":"1"})");
     EXPECT_EQ(describe(Dictionary{{"bri", 255.0}, {"empty", Dictionary{}}}), R"({"bri":255,"empty":{}})");
     EXPECT_EQ(describe(Value{0.5}), "0.5");
-    EXPECT_EQ(describe(std::optional<std::string>{}), "(null)");
-    EXPECT_EQ(describe(std::optional<std::string>{"x"}), "x");
 }
 
 // What would reach another resource, or go out other than as built, is refused. Each row: whether
