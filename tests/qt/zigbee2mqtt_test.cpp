@@ -282,7 +282,7 @@ TEST(Zigbee2MqttSystemTest, FindsSendsReadsAndFollowsTheBrokerAndZigbee2MqttComi
 
     // Stopped, it tells no answer that was still on its way, and sends what it was given before. The
     // stand-in tells the lamp away after its state message in answer to 22: once that has come, nothing is
-    // on its way to the client as it stops (a message that comes while it stops loses what it sent last).
+    // on its way to the client as it stops.
     standIn.write("unavailable Garden/Porch\n");
     ASSERT_TRUE(waitFor([&] { return listener.lamps.size() == 6 && !listener.lamps[3].available; }, 5'000));
     bool told = false;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace glowcast {
 
@@ -148,9 +149,17 @@ void MqttClient::stop()
     if (!m_client)
         return;
     m_running = false;
-    m_connected = false;
     m_lookupAgain.stop();
     m_lookup.reset();
+    // What was published last may still wait in the network thread's queue, and a broker message that
+    // comes once the disconnect is asked for makes the library close the connection without writing
+    // it. So the queue is written first: for at most a second, then the connection goes regardless.
+    if (m_connected) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (mosquitto_want_write(m_client) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    m_connected = false;
     mosquitto_disconnect(m_client);
     // The loop leaves its back-off wait at once when told to stop.
     mosquitto_loop_stop(m_client, false);

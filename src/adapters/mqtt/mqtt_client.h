@@ -50,7 +50,8 @@ public:
 
     // Starts connecting; false (with a log line) when the client could not even be set up.
     bool start();
-    // Says goodbye to the broker and ends the network thread; no callback comes after it.
+    // Writes what was published (for at most a second), says goodbye to the broker and ends the network
+    // thread; no callback comes after it.
     void stop();
 
     // Kept and made again at every connect; made at once when connected.
