@@ -84,7 +84,7 @@ TEST_F(LampCareEndToEndTest, SettingsReachLampsOfEveryKindA429IsWaitedOutAndAPau
     EXPECT_TRUE(app->output().contains("the bridge is overloaded (HTTP 429)"));
 
     // Each lamp's own state is read before its first colour after the setting, and put back once the
-    // player has paused for a second.
+    // player has paused for a second; playing the same track again sends its cover again.
     setting("restoreAfter", "1");
     const QJsonValue before = lamps();
     EXPECT_EQ(play(QColor(255, 160, 0), 4).size(), 4u);
@@ -93,6 +93,8 @@ TEST_F(LampCareEndToEndTest, SettingsReachLampsOfEveryKindA429IsWaitedOutAndAPau
     EXPECT_TRUE(pollFor([&] { return sim.requests("PUT").size() == 8; }));
     for (qsizetype i = 0; i < 4; ++i)
         EXPECT_TRUE(pollFor([&] { return lamps()[i][u"colour"] == before[i][u"colour"]; }, 2'000)) << i;
+    player.publish({{"PlaybackStatus", "Playing"}});
+    EXPECT_TRUE(pollFor([&] { return sim.requests("PUT").size() == 12; })) << app->output().toStdString();
 }
 
 } // namespace
