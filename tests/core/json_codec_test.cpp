@@ -67,10 +67,7 @@ TEST(DictionaryFromJSON, ReadsRepliesByItsOwnRules)
 TEST(DictionaryFromJSON, LogsItsWorkingInOrderForAnErrorReport)
 {
     RecordingLog log;
-    const Dictionary result =
-        dictionaryFromJSON(R"([{"error":{"code":1,"where":"/","description":"not paired"}}])", log);
-
-    EXPECT_EQ(describe(result), R"({"error":{"code":"1","where":"/","description":"not paired"}})");
+    (void)dictionaryFromJSON(R"([{"error":{"code":1,"where":"/","description":"not paired"}}])", log);
     const std::vector<std::string> expected = {
         R"(parsing: "error":{"code":1,"where":"/","description":"not paired")",
         "left part 'error'",

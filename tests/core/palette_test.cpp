@@ -20,7 +20,7 @@
 namespace glowcast {
 namespace {
 
-TEST(PerceptualTest, Ciede2000GivesThePublishedDifferences)
+TEST(PerceptualTest, Ciede2000GivesThePublishedDifferencesAndRedAndWhiteTheirKnownCoordinates)
 {
     // Pairs from Sharma, Wu and Dalal's test data for the formula.
     const std::tuple<CieLab, CieLab, double> rows[] = {
@@ -38,10 +38,8 @@ TEST(PerceptualTest, Ciede2000GivesThePublishedDifferences)
         EXPECT_NEAR(ciede2000(first, second), difference, 5e-5);
         EXPECT_NEAR(ciede2000(second, first), difference, 5e-5);
     }
-}
 
-TEST(PerceptualTest, RedAndWhiteHaveTheirKnownCoordinates)
-{
+    // Red and white have their known coordinates.
     const auto expectNear = [](std::array<double, 3> got, std::array<double, 3> expected, double tolerance) {
         for (std::size_t k = 0; k < 3; ++k)
             EXPECT_NEAR(got[k], expected[k], tolerance) << "coordinate " << k;
