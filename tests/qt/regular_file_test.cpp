@@ -1,5 +1,5 @@
-#include "adapters/files/regular_file.h"
 #include "adapters/curl/curl_art_fetcher.h"
+#include "adapters/files/regular_file.h"
 
 #include <gtest/gtest.h>
 

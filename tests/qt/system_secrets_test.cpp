@@ -24,12 +24,14 @@ unsigned modeOf(const fs::path& file)
     return ::stat(file.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
-// Each row: the file's bytes and the password read, or nothing with the reason after the file's name.
-TEST(SystemSecretsTest, APasswordFileLosesOneTrailingNewlineAndIsRefusedWhenItHoldsNone)
+// A password file loses one trailing newline and is refused when it holds none; a stored password is the
+// owner's only and goes with its system.
+TEST(SystemSecretsTest, APasswordFileIsReadAndAStoredPasswordIsTheOwnersOnly)
 {
     const QTemporaryDir directory;
     const fs::path folder = directory.path().toStdString();
     const fs::path given = folder / "given";
+    // Each row: the file's bytes and the password read, or nothing with the reason after the file's name.
     const std::tuple<std::string, std::optional<std::string>, std::string> rows[] = {
         {"s3cret\n", "s3cret", ""},
         {"s3cret\r\n", "s3cret", ""},
@@ -47,12 +49,7 @@ TEST(SystemSecretsTest, APasswordFileLosesOneTrailingNewlineAndIsRefusedWhenItHo
         EXPECT_EQ(read.error, password ? "" : given.string() + ": " + reason);
     }
     EXPECT_EQ(readPasswordFile(folder).error, folder.string() + ": it is a directory, not a regular file");
-}
 
-TEST(SystemSecretsTest, AStoredPasswordIsTheOwnersOnlyAndGoesWithItsSystem)
-{
-    const QTemporaryDir directory;
-    const fs::path folder = directory.path().toStdString();
     RecordingLog log;
     EXPECT_EQ(systemPassword(folder, "z2m", log), std::nullopt);
     ASSERT_EQ(storeSystemPassword(folder, "z2m", "first"), std::nullopt);
