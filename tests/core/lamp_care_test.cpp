@@ -165,6 +165,7 @@ TEST_F(LampCareTest, AnOverloadedBridgeGetsOneResendAfterItsWaitAndTheNextComman
         {{HttpReply{429, "", 60s}, HttpReply{429, "", 60s}, HttpReply{429, "", 3s}, HttpReply{429, "", 3s}},
          {0, 3000, 3100, 3300, 3700}},
         {{std::nullopt}, {0, 0, 0, 0}}, // no reply: no resend
+        {{HttpReply{503, "", 0s}}, {0, 0, 100, 200, 300}},
     };
     for (const auto& [replies, sentAt] : rows) {
         SleptTime clock;

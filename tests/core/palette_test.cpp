@@ -2,6 +2,7 @@
 #include "core/json_codec.h"
 #include "core/lamp_care/chromaticity.h"
 #include "core/palette/colour_quantiser.h"
+#include "core/palette/palette.h"
 #include "core/palette/perceptual.h"
 #include "core/palette/vivid_palette.h"
 #include "support/fake_cover.h"
@@ -114,6 +115,7 @@ TEST(VividPaletteTest, PickerRules)
         {"black", canvas(8, {{{0, 0, 0, 255}, 1}}), warm(20)},
         {"white", canvas(8, {{{255, 255, 255, 255}, 1}}), warm(254)},
         {"transparent", canvas(8, {{{255, 0, 0, 0}, 1}}), warm(20)},
+        {"nearly transparent", canvas(8, {{{255, 0, 0, 1}, 1}}), five(red)},
         {"greys and white", canvas(8, {{{40, 40, 40, 255}, 20}, {{250, 250, 250, 255}, 1}}), warm(194)},
         {"one pixel", canvas(1, {{redPixel, 1}}), five(red)},
         {"size and bytes disagree", PixelCanvas{4, 4, std::vector<std::uint8_t>(12, 255)}, warm(20)},
@@ -132,6 +134,13 @@ TEST(VividPaletteTest, PickerRules)
     for (const auto& [name, cover, expected] : rows)
         EXPECT_EQ(bodies(vividColours(cover, 5)), expected) << name;
     EXPECT_TRUE(vividColours(canvas(1, {{redPixel, 1}}), 0).empty());
+    // Through the palette's front door: the cover drawn at 80 x 80, the body with its xy.
+    RecordingLog log;
+    const PatchCover blueCover({{{0, 0, 255}, 6400}});
+    std::vector<std::string> sent;
+    for (const Colour& colour : paletteColours(Palette::Vivid, &blueCover, 2, log))
+        sent.push_back(JSONFromDictionary(paletteLampBody(Palette::Vivid, colour, log)));
+    EXPECT_EQ(sent, std::vector<std::string>(2, blue));
 }
 
 TEST(VividPaletteTest, ABusyCoverGivesDistinctVividColoursTheSameEveryRun)
@@ -186,6 +195,12 @@ TEST(ColourQuantiserTest, GroupsHeaviestFirstAndKeepsTheTotalWeight)
     EXPECT_NEAR(clusters[1].weight, 2.8, 1e-9);
     EXPECT_NEAR(clusters[1].centre.lightness, 0.452014, 1e-5);
     EXPECT_TRUE(quantiseColours(canvas(4, {{{9, 9, 9, 255}, 1}}), 0).empty());
+    // Red, green and blue stay three groups: each nearest its own centre.
+    std::vector<double> weights;
+    for (const ColourCluster& cluster :
+         quantiseColours(canvas(4, {{{255, 0, 0, 255}, 8}, {{0, 255, 0, 255}, 4}, {{0, 0, 255, 255}, 4}}), 16))
+        weights.push_back(cluster.weight);
+    EXPECT_EQ(weights, (std::vector<double>{8, 4, 4}));
 }
 
 using Patch = PatchCover::Patch;
