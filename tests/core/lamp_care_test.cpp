@@ -236,6 +236,8 @@ TEST(BridgeFieldsTest, ReadsListTextsExactlyOrNotAtAll)
     EXPECT_EQ(chromaticityFrom("[0.1," + std::string(247, ' ') + "0.2]"), (Chromaticity{0.1, 0.2})); // 256 long
     EXPECT_EQ(chromaticityFrom("[0.1," + std::string(248, ' ') + "0.2]"), std::nullopt);
     EXPECT_EQ(gamutFrom("[[0.6915,0.3083],[0.17,0.7],[0.1532,0.0475]]"), gamutOfType("C"));
+    EXPECT_EQ(gamutFrom("[[0.6915,0.3083],[0.17,0.7],[0.1532,0.0475]" + std::string(212, ' ') + "]"),
+              gamutOfType("C")); // 256 long
     // Corners in either order; a triangle of less than 0.001 is none.
     EXPECT_EQ(gamutFrom("[[0.3,0.3],[0.31,0.35],[0.35,0.33]]"),
               (Gamut{{Chromaticity{0.3, 0.3}, Chromaticity{0.31, 0.35}, Chromaticity{0.35, 0.33}}}));

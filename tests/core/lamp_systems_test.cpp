@@ -225,6 +225,7 @@ TEST_F(LampSystemsTest, AddRefusesWhatCannotBeASystemAndLoadKeepsWhatThisBuildCa
     EXPECT_EQ(systems.setPace("z2m", 1001).failure, Failure::InvalidValue);
     EXPECT_TRUE(systems.setPace("z2m", 1).ok());
     EXPECT_EQ(systems.remove("zz").failure, Failure::InvalidValue);
+    EXPECT_EQ(systems.restart("zz"), (Outcome{Failure::InvalidValue, "no lamp system zz"}));
 
     const SystemRecord wled{"w", SystemKind::Wled, "w.local", 7, {}};
     systems.load({wled, {"z2m", SystemKind::Bridge, "10.0.0.3", {}, {}}});
