@@ -17,6 +17,7 @@ TEST(SystemAddressTest, ReadsABrokersAddressAndRefusesWhatNoConnectionCouldUse)
         {"mqtt://broker.local:1884/", MqttAddress{"broker.local", 1884, "zigbee2mqtt"}},
         {"mqtt://[::1]:65535/home/z2m", MqttAddress{"::1", 65535, "home/z2m"}},
         {"mqtt://[fe80::2]/a b", MqttAddress{"fe80::2", 1883, "a b"}},
+        {"mqtt://h/z", MqttAddress{"h", 1883, "z"}},
         {"mqtt://user:secret@h", std::nullopt},
         {"mqtt:///z2m", std::nullopt},
         {"mqtts://h", std::nullopt},
