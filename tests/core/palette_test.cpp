@@ -195,12 +195,17 @@ TEST(ColourQuantiserTest, GroupsHeaviestFirstAndKeepsTheTotalWeight)
     EXPECT_NEAR(clusters[1].weight, 2.8, 1e-9);
     EXPECT_NEAR(clusters[1].centre.lightness, 0.452014, 1e-5);
     EXPECT_TRUE(quantiseColours(canvas(4, {{{9, 9, 9, 255}, 1}}), 0).empty());
-    // Red, green and blue stay three groups: each nearest its own centre.
-    std::vector<double> weights;
-    for (const ColourCluster& cluster :
-         quantiseColours(canvas(4, {{{255, 0, 0, 255}, 8}, {{0, 255, 0, 255}, 4}, {{0, 0, 255, 255}, 4}}), 16))
-        weights.push_back(cluster.weight);
-    EXPECT_EQ(weights, (std::vector<double>{8, 4, 4}));
+    // Red, green and blue stay three groups, each nearest its own centre; black, dark red and green in
+    // two groups part green from the nearer pair.
+    const std::pair<PixelCanvas, std::vector<double>> rows[] = {
+        {canvas(4, {{{255, 0, 0, 255}, 8}, {{0, 255, 0, 255}, 4}, {{0, 0, 255, 255}, 4}}), {8, 4, 4}},
+        {canvas(4, {{{0, 0, 0, 255}, 4}, {{170, 0, 0, 255}, 4}, {{0, 255, 0, 255}, 8}}), {8, 8}}};
+    for (const auto& [cover, expected] : rows) {
+        std::vector<double> weights;
+        for (const ColourCluster& cluster : quantiseColours(cover, expected.size()))
+            weights.push_back(cluster.weight);
+        EXPECT_EQ(weights, expected);
+    }
 }
 
 using Patch = PatchCover::Patch;
