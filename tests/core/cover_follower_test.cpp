@@ -36,6 +36,7 @@ TEST(ArtUrlTest, ReadsEveryKindAndRefusesTheRest)
         {"file://LocalHost/tmp/a%20b/%C3%A9t%C3%A9.jpg", ArtFile{"/tmp/a b/\xC3\xA9t\xC3\xA9.jpg"}},
         {"file://nas/share/c.jpg", ArtRefused{"the file URL names another host, \"nas\""}},
         {"file:///tmp/%zz", ArtRefused{"the file URL has a broken percent escape"}},
+        {"file:///tmp/%4z", ArtRefused{"the file URL has a broken percent escape"}},
         {"file:///tmp/%00x", ArtRefused{"the file URL's path holds a NUL byte"}},
         {"file:cover.jpg", ArtRefused{"the file URL has no absolute path"}},
         {"data:image/png;base64,/9j/4A==", ArtData{kJpeg}}, // labelled PNG, holds a JPEG
@@ -150,10 +151,12 @@ TEST_F(FollowerTest, FollowsThePlayerThatStartedPlayingLastWhenTurnedOn)
         {{"a:Playing", "vlc.instance7:Playing"}, "a"},
         {{"a:Playing", "b:Playing", "b=Mozilla Firefox"}, "a"},
         {{"a:Playing", "VLC:Playing"}, "a"},
-        {{"a:Playing", "b:Playing", "b=ZA"}, "a"}};
+        {{"a:Playing", "b:Playing", "b=ZA"}, "a"},
+        {{"a:Playing", "b:Playing", "b=" + std::string(1025, 'z')}, "b"}}; // cut at 1024 bytes: not the name ignored
     for (const auto& [steps, followed] : rows) {
         SCOPED_TRACE(::testing::PrintToString(steps));
-        CoverFollower choosy{{true, {"vlc", "mozilla firefox", "za"}}, *this, *this, *this, scheduler, log};
+        CoverFollower choosy{
+            {true, {"vlc", "mozilla firefox", "za", std::string(1025, 'z')}}, *this, *this, *this, scheduler, log};
         for (const std::string& step : steps) {
             const std::size_t mark = step.find_first_of(":=");
             if (step[0] == '-')

@@ -209,6 +209,7 @@ TEST(PrintableTest, EscapesControlCharactersAndCutsLongTextWithANote)
         EXPECT_EQ(logLine(text), line);
     const std::tuple<std::string, std::size_t, std::string> limited[] = {
         {"caf\xC3\xA9s", 4, "caf ... (3 more bytes cut)"},
+        {"\xC3\xA9", 1, " ... (2 more bytes cut)"},
         {"caf\xC3\xA9s", 5, "caf\xC3\xA9 ... (1 more bytes cut)"},
         {"a\x7f\x1f b", 9, "a\\x7F\\x1F ... (2 more bytes cut)"},
         {"a\x7f\x1f b", 11, "a\\x7F\\x1F b"}};

@@ -117,6 +117,8 @@ TEST(LampPacerTest, SlowsDownOnOverloadAndSpeedsUpAfterQuietBatches)
     pacer.sent(SteadyTime{1s});
     EXPECT_EQ(pacer.waitBefore(SteadyTime{1100ms}).count(), 48);
     EXPECT_EQ(pacer.waitBefore(SteadyTime{2s}).count(), 0);
+    pacer.setPace(0); // no pace: only the slowing is left
+    EXPECT_EQ(pacer.interval().count(), 100);
 }
 
 TEST(BridgeOverloadTest, ReadsARetryAfterInSecondsOnly)
@@ -126,6 +128,7 @@ TEST(BridgeOverloadTest, ReadsARetryAfterInSecondsOnly)
         {"-1", {}}, {"1.5", {}}, {"99999999999", {}}, {"Wed, 21 Oct 2015 07:28:00 GMT", {}}};
     for (const auto& [header, wait] : rows)
         EXPECT_EQ(retryAfterFromHeader(header), wait) << header;
+    EXPECT_EQ(retryAfterFromHeader(std::string_view("12", 1)), 1s); // its own bytes, never what follows them
 }
 
 // Lamp 1 has a colour temperature only, lamp 2 dims only, the others are not listed.
@@ -231,6 +234,8 @@ TEST_F(LampCareTest, APutBackWaitsForTheLampsFadeToEndAndFadesItself)
 TEST(BridgeFieldsTest, ReadsListTextsExactlyOrNotAtAll)
 {
     EXPECT_EQ(chromaticityFrom(" [ 0.3127 , 1 ] "), (Chromaticity{0.3127, 1.0}));
+    const Value half{1.5};
+    EXPECT_EQ(wholeNumberFrom(&half), std::nullopt);
     for (const char* bad : {"", "[0.1,0.2", "[0.1,0.2]x", "[1.5,0.2]", "[-0.1,0.2]", "[nan,0.2]", "[0.1,0.2,0.3]"})
         EXPECT_EQ(chromaticityFrom(bad), std::nullopt) << bad;
     EXPECT_EQ(chromaticityFrom("[0.1," + std::string(247, ' ') + "0.2]"), (Chromaticity{0.1, 0.2})); // 256 long
