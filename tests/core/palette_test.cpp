@@ -152,19 +152,24 @@ TEST(VividPaletteTest, ABusyCoverGivesDistinctVividColoursTheSameEveryRun)
         busy.rgba.insert(busy.rgba.end(), {static_cast<std::uint8_t>(i % 64 * 4), static_cast<std::uint8_t>(i / 64 * 4),
                                            static_cast<std::uint8_t>((state >> 16) & 255), 255});
     }
-    const std::vector<Colour> colours = vividColours(busy, 5);
-    EXPECT_EQ(vividColours(busy, 5), colours);
-    ASSERT_EQ(colours.size(), 5u);
-    std::vector<CieLab> labs;
-    for (const Colour& c : colours) { // in range: the fuzz target's check
-        const LinearRgb light{linearFromEncoded(c.red), linearFromEncoded(c.green), linearFromEncoded(c.blue)};
-        labs.push_back(cieLabFromLinear(light));
-        EXPECT_GE(oklabFromLinear(light).chroma(), 0.04);
-        EXPECT_GE(labs.back().lightness, 15.0);
+    // And five reds too close together for five lamps: the others are their hues turned, never a repeat.
+    const PixelCanvas reds{
+        5, 1, {200, 30, 30, 255, 210, 40, 35, 255, 190, 35, 40, 255, 205, 50, 30, 255, 215, 30, 45, 255}};
+    for (const PixelCanvas& cover : {busy, reds}) {
+        const std::vector<Colour> colours = vividColours(cover, 5);
+        EXPECT_EQ(vividColours(cover, 5), colours);
+        ASSERT_EQ(colours.size(), 5u);
+        std::vector<CieLab> labs;
+        for (const Colour& c : colours) { // in range: the fuzz target's check
+            const LinearRgb light{linearFromEncoded(c.red), linearFromEncoded(c.green), linearFromEncoded(c.blue)};
+            labs.push_back(cieLabFromLinear(light));
+            EXPECT_GE(oklabFromLinear(light).chroma(), 0.04);
+            EXPECT_GE(labs.back().lightness, 15.0);
+        }
+        for (std::size_t p = 0; p < labs.size(); ++p)
+            for (std::size_t q = p + 1; q < labs.size(); ++q)
+                EXPECT_GE(ciede2000(labs[p], labs[q]), 15.5) << p << " " << q;
     }
-    for (std::size_t p = 0; p < labs.size(); ++p)
-        for (std::size_t q = p + 1; q < labs.size(); ++q)
-            EXPECT_GE(ciede2000(labs[p], labs[q]), 15.5) << p << " " << q;
 }
 
 TEST(VividPaletteTest, OrangesAndTansAtACandlesChromaticityAreTurnedOffTheWhites)
