@@ -60,19 +60,6 @@ TEST(HomeAssistantStatesTest, ListsThatAreNoListAndLightsThatCannotBeTakenAreLog
     }
 }
 
-// The stand-in on a free loopback port; each service call it takes is a line "SERVICE DATA" of its output.
-class StandIn : public Child {
-public:
-    explicit StandIn(const QString& tokenFile)
-        : Child(QStringLiteral(GLOWCAST_HOMEASSISTANT_SIM), {QStringLiteral("--token-file"), tokenFile})
-    {
-        if (waitForOutput("\n", 10'000) && output().startsWith("listening on "))
-            address = "http://" + output().mid(13).trimmed().toStdString();
-    }
-    [[nodiscard]] std::string calls() { return output().mid(output().indexOf('\n') + 1).toStdString(); }
-    std::string address;
-};
-
 // Against the stand-in: a token it refuses and none at all refuse the system before anything is sent and
 // are never written; with its own token the lights are read and a state sent, read and put back.
 TEST(HomeAssistantSystemTest, ReadsSendsAndRestoresWithItsTokenAndNothingWithoutIt)
@@ -81,12 +68,15 @@ TEST(HomeAssistantSystemTest, ReadsSendsAndRestoresWithItsTokenAndNothingWithout
     QFile tokenFile(directory.filePath(QStringLiteral("token")));
     ASSERT_TRUE(tokenFile.open(QIODevice::WriteOnly) && tokenFile.write(QByteArray::fromStdString(kToken + "\n")) > 0);
     tokenFile.close();
-    StandIn standIn{tokenFile.fileName()};
-    ASSERT_FALSE(standIn.address.empty()) << standIn.output().toStdString();
+    // The stand-in on a free loopback port; each service call it takes is a line "SERVICE DATA" of its output.
+    Child standIn{QStringLiteral(GLOWCAST_HOMEASSISTANT_SIM), {QStringLiteral("--token-file"), tokenFile.fileName()}};
+    ASSERT_TRUE(standIn.waitForOutput("\n", 10'000) && standIn.output().startsWith("listening on "));
+    const std::string address = "http://" + standIn.output().mid(13).trimmed().toStdString();
+    const auto calls = [&] { return standIn.output().mid(standIn.output().indexOf('\n') + 1).toStdString(); };
     const auto haWith = [&](const std::optional<std::string>& token) {
         return testing::StartedSystem{[&](Log& log) {
             return std::make_unique<HomeAssistantSystem>(
-                HomeAssistantSystem::Options{"ha", standIn.address, token, std::nullopt}, log);
+                HomeAssistantSystem::Options{"ha", address, token, std::nullopt}, log);
         }};
     };
     for (const auto& [token, refusal] :
@@ -103,7 +93,7 @@ TEST(HomeAssistantSystemTest, ReadsSendsAndRestoresWithItsTokenAndNothingWithout
         EXPECT_EQ(refused.log.lines.size(), 1u);
         EXPECT_FALSE(testing::logHas(refused.log, "SECRET"));
     }
-    EXPECT_EQ(standIn.calls(), "");
+    EXPECT_EQ(calls(), "");
 
     auto ha = haWith(kToken);
     RecordingListener& listener = ha.listener;
@@ -126,7 +116,7 @@ TEST(HomeAssistantSystemTest, ReadsSendsAndRestoresWithItsTokenAndNothingWithout
               SendResult::Refused);
     EXPECT_EQ(testing::restored(system, "light.living_room", read), SendResult::Delivered);
     ASSERT_TRUE(standIn.waitForOutput("\"brightness\":180}\n", 5'000));
-    EXPECT_EQ(standIn.calls(),
+    EXPECT_EQ(calls(),
               "turn_on {\"entity_id\":\"light.living_room\",\"xy_color\":[0.6750,0.3220],\"brightness\":201,"
               "\"transition\":0.4}\n"
               "turn_on {\"entity_id\":\"light.garage\",\"xy_color\":[0.6750,0.3220],\"brightness\":201,"
