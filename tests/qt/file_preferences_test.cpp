@@ -229,30 +229,10 @@ TEST_F(FilePreferencesTest, WhatCannotBeMovedAsideIsNeverOverwritten)
     ::chmod(directory.c_str(), 0700);
 }
 
-TEST_F(FilePreferencesTest, AFailedSaveIsRetriedWithTheNextWrite)
-{
-    writeAll(directory.parent_path(), "a plain file where the directory should be");
-    FilePreferences preferences{log, directory};
-    preferences.setText("username", "alice");
-    EXPECT_EQ(log.lines.back(), "preferences: could not save " + file.string() + ": cannot create " +
-                                    directory.string() + ": Not a directory");
-    EXPECT_EQ(preferences.text("username"), "alice");
-    fs::remove(directory.parent_path());
-    preferences.setText("lastusedbridgeIP", "10.0.0.2");
-    FilePreferences again{log, directory};
-    EXPECT_EQ(again.text("username"), "alice");
-    EXPECT_EQ(again.text("lastusedbridgeIP"), "10.0.0.2");
-
-    fs::remove_all(directory);
-    writeAll(directory, "a plain file where the directory should be");
-    again.setText("username", "bob");
-    EXPECT_EQ(log.lines.back(),
-              "preferences: could not save " + file.string() + ": " + directory.string() + " is not a directory");
-}
-
 // The file system takes no more than 16 bytes of any file: every write fails part-way. A setting
-// and the selection say so and are forgotten; a text is kept for the next save.
-TEST_F(FilePreferencesTest, AWriteTheDiskRefusesLeavesTheOldFileWholeAndIsReported)
+// and the selection say so and are forgotten; a text is kept for the next save. Then a plain file
+// stands where the directory, or the one above it, should be.
+TEST_F(FilePreferencesTest, AWriteTheDiskRefusesLeavesTheOldFileWholeIsReportedAndRetried)
 {
     FilePreferences preferences{log, directory};
     preferences.setText("username", "alice");
@@ -281,6 +261,24 @@ TEST_F(FilePreferencesTest, AWriteTheDiskRefusesLeavesTheOldFileWholeAndIsReport
     EXPECT_EQ(preferences.lamps(), (Lamps{{"1", "Desk", true}}));
     EXPECT_EQ(preferences.text("username"), "bob");
     EXPECT_EQ(FilePreferences(log, directory).text("username"), "alice");
+    preferences.setText("lastusedbridgeIP", "10.0.0.2");
+    EXPECT_EQ(FilePreferences(log, directory).text("username"), "bob") << "saved with the next write";
+
+    fs::remove_all(directory);
+    writeAll(directory, "a plain file where the directory should be");
+    preferences.setText("username", "carol");
+    EXPECT_EQ(log.lines.back(),
+              "preferences: could not save " + file.string() + ": " + directory.string() + " is not a directory");
+    fs::remove_all(directory.parent_path());
+    writeAll(directory.parent_path(), "a plain file where the directory should be");
+    preferences.setText("lastusedbridgeIP", "10.0.0.3");
+    EXPECT_EQ(log.lines.back(), "preferences: could not save " + file.string() + ": cannot create " +
+                                    directory.string() + ": Not a directory");
+    fs::remove(directory.parent_path());
+    preferences.setText("portal", "portal.local");
+    FilePreferences again{log, directory};
+    EXPECT_EQ(again.text("username"), "carol");
+    EXPECT_EQ(again.text("lastusedbridgeIP"), "10.0.0.3");
 }
 
 TEST_F(FilePreferencesTest, SystemsKeepWhatThisProgramDoesNotKnowAndEveryRecordItCannotUse)
