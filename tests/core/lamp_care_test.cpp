@@ -51,6 +51,7 @@ TEST(LampRestorerTest, PutsBackOnBrightnessAndTheColourInTheLampsOwnMode)
         EXPECT_EQ(restore ? JSONFromDictionary(*restore) : "", body) << record;
     }
     RecordingLog log;
+    (void)restoreBodyFrom("1", Dictionary{{"on", true}}, log); // usable: nothing logged
     (void)restoreBodyFrom("1", Dictionary{{"on", "maybe"}, {"bri", "300"}, {"colormode", "xy"}}, log);
     EXPECT_EQ(log.lines, std::vector<std::string>{"lamp 1: state 'on', 'bri', 'xy' unusable, not put back"});
 }

@@ -23,6 +23,7 @@ TEST(LampSystemIdTest, TableIdsSplitBackIntoSystemAndKey)
         {"7", ""}, // the first bridge's lamp
         {"z2m/0x00124b0001/l2", "z2m|0x00124b0001/l2"},
         {"Hue_9-Z/3", "Hue_9-Z|3"},
+        {"A/3", "A|3"},
         {"/3", ""},
         {"z2m/", ""},
         {"z 2/3", ""},
