@@ -8,6 +8,7 @@
 //
 // (default: this build's glowcast and glowcastctl, and every case; --only runs case N alone).
 
+#include "adapters/dbus/dbus_control_service.h"
 #include "adapters/dbus/dbus_notification_centre.h"
 #include "measure.h"
 #include "support/private_session_bus.h"
@@ -56,13 +57,17 @@ std::string jsonText(const std::string& text)
     return out + "\"";
 }
 
-// One scene: a fresh simulator (lamps 1..3, user "alice") and configuration directory.
+// One scene: a fresh simulator (lamps 1..3 unless told, user "alice") and configuration directory.
 struct Scene {
     QTemporaryDir config;
-    Simulator sim{{QStringLiteral("--lamps"), QStringLiteral("3"), QStringLiteral("--user"), QStringLiteral("alice")}};
+    Simulator sim;
     QProcessEnvironment environment;
 
-    explicit Scene(const QString& bus = {}) : environment(programEnvironment(bus, config.path())) {}
+    explicit Scene(const QString& bus = {}, const QStringList& more = {QStringLiteral("--lamps"), QStringLiteral("3")})
+        : sim(more + QStringList{QStringLiteral("--user"), QStringLiteral("alice")}),
+          environment(programEnvironment(bus, config.path()))
+    {
+    }
     QString file(const char* name) const { return config.filePath(QLatin1String(name)); }
     void writePreferences(const std::string& lamps = "[]")
     {
@@ -132,13 +137,13 @@ Run run(const QString& program, const QStringList& arguments, const QProcessEnvi
 // glowcast with its log in a file, so that a flood of log costs the bench no memory.
 class App {
 public:
-    App(const Scene& scene, const QString& log)
+    App(const Scene& scene, const QString& log, const QStringList& arguments = {})
     {
         m_log = log;
         m_process.setProcessEnvironment(scene.environment);
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.setStandardErrorFile(log);
-        m_process.start(g_app, {});
+        m_process.start(g_app, arguments);
         m_process.waitForStarted(10'000);
     }
     ~App()
@@ -439,6 +444,77 @@ void coverFlood(const QString& bus)
     }
 }
 
+// The service (--headless) with 30 lamps, asked Status, Lamps and Settings every 100 ms for 5 s from a
+// connection of its own: while a cover goes out at pace 1, behind a bridge that answers 429 past one lamp
+// command a second, and behind 30,000 Status calls sent at once; then how long SIGTERM takes to end it.
+void busyService(const QString& bus)
+{
+    const QDBusConnection asker = QDBusConnection::connectToBus(bus, QStringLiteral("asker"));
+    const QDBusConnection flooder = QDBusConnection::connectToBus(bus, QStringLiteral("flooder"));
+    const auto call = [](const char* method) {
+        return QDBusMessage::createMethodCall(QLatin1String(control_bus::kService), QLatin1String(control_bus::kPath),
+                                              QLatin1String(control_bus::kInterface), QLatin1String(method));
+    };
+    // The slowest answer to each query over 5 s, and the number of calls that got no answer in 10 s.
+    const auto ask = [&] {
+        qint64 slowest = 0;
+        int unanswered = 0;
+        QElapsedTimer span;
+        span.start();
+        while (span.elapsed() < 5'000) {
+            for (const char* method : {"Status", "Lamps", "Settings"}) {
+                QElapsedTimer clock;
+                clock.start();
+                if (asker.call(call(method), QDBus::Block, 10'000).type() != QDBusMessage::ReplyMessage)
+                    ++unanswered;
+                slowest = std::max(slowest, clock.elapsed());
+            }
+            QThread::msleep(100);
+        }
+        return std::to_string(slowest) + " ms" + (unanswered ? " (" + std::to_string(unanswered) + " unanswered)" : "");
+    };
+    std::string lamps = "[";
+    for (int i = 1; i <= 30; ++i)
+        lamps += (i > 1 ? "," : "") + std::string(R"({"id":")") + std::to_string(i) + R"(","enabled":true})";
+    lamps += "]";
+    QImage red(32, 32, QImage::Format_RGB32);
+    red.fill(QColor(255, 0, 0));
+    for (const bool overloaded : {false, true}) {
+        const QStringList limit{QStringLiteral("--rate-limit"),
+                                overloaded ? QStringLiteral("1") : QStringLiteral("1000")};
+        Scene scene{bus, QStringList{QStringLiteral("--lamps"), QStringLiteral("30")} + limit};
+        scene.writePreferences(lamps);
+        if (!overloaded) { // pace 1: one lamp command a second
+            QJsonObject preferences = scene.preferences();
+            preferences.insert(QStringLiteral("pace"), 1);
+            QFile out(scene.file("preferences.json"));
+            out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            out.write(QJsonDocument(preferences).toJson());
+        }
+        App app{scene, scene.file("app.log"), {QStringLiteral("--headless")}};
+        app.waitForLog(kSetUpDone);
+        post(asker, encoded(red, "PNG"));
+        waitFor([&] { return !scene.sim.requests(QStringLiteral("PUT")).empty(); }, 10'000);
+        const std::string slowest = ask();
+        const std::size_t puts = scene.sim.requests(QStringLiteral("PUT")).size();
+        QElapsedTimer clock;
+        clock.start();
+        const bool ended = app.quit();
+        row(std::string("9. service, 30 lamps, ") +
+                (overloaded ? "a bridge answering 429 past 1 command a second" : "a cover going out at pace 1") +
+                ": slowest Status, Lamps or Settings over 5 s; PUTs by then; SIGTERM to exit",
+            slowest + "; " + std::to_string(puts) + "; " +
+                (ended ? std::to_string(clock.elapsed()) + " ms" : "not ended in 30 s"));
+    }
+    Scene scene{bus};
+    scene.writePreferences(lamps);
+    App app{scene, scene.file("app.log"), {QStringLiteral("--headless")}};
+    app.waitForLog(kSetUpDone);
+    for (int i = 0; i < 30'000; ++i)
+        flooder.send(call("Status"));
+    row("9. service behind 30,000 Status calls sent at once: slowest Status, Lamps or Settings over 5 s", ask());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -478,5 +554,7 @@ int main(int argc, char** argv)
         hugeJpeg(work);
     if (wanted(8))
         coverFlood(bus.address());
+    if (wanted(9))
+        busyService(bus.address());
     return 0;
 }

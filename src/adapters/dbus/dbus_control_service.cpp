@@ -219,10 +219,16 @@ DBusControlService::~DBusControlService()
         m_bus.unregisterObject(fromLatin(control_bus::kPath));
 }
 
-bool DBusControlService::callerIsOwner(const QDBusMessage& call) const
+bool DBusControlService::callerIsOwner(const QDBusMessage& call)
 {
+    if (const auto known = m_callerIsOwner.constFind(call.service()); known != m_callerIsOwner.constEnd())
+        return *known;
     const QDBusReply<uint> user = m_bus.interface()->serviceUid(call.service());
-    return user.isValid() && user.value() == ::getuid();
+    const bool owner = user.isValid() && user.value() == ::getuid();
+    if (m_callerIsOwner.size() >= 64)
+        m_callerIsOwner.clear();
+    m_callerIsOwner.insert(call.service(), owner);
+    return owner;
 }
 
 void DBusControlService::serve(const QDBusMessage& call, Handler handler, Turn turn)

@@ -8,6 +8,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -115,13 +116,17 @@ public:
     void serve(const QDBusMessage& call, Handler handler, Turn turn = Turn::InTurn);
 
 private:
-    [[nodiscard]] bool callerIsOwner(const QDBusMessage& call) const;
+    [[nodiscard]] bool callerIsOwner(const QDBusMessage& call);
 
     GlowcastControl& m_control;
     Runner m_run;
     Log& m_log;
     QDBusConnection m_bus;
     bool m_registered = false;
+    // Whether each caller runs as our user, by its unique bus name: the bus never gives a unique name
+    // twice, so the answer holds. Asking the bus costs a blocking round trip, which a flood of calls
+    // would pay once each. Kept for a few callers only.
+    QHash<QString, bool> m_callerIsOwner;
 };
 
 class ControlAdaptor final : public QDBusAbstractAdaptor {
