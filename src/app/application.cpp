@@ -1,4 +1,4 @@
-#include "application.h"
+#include "app/application.h"
 
 #include "adapters/files/system_secrets.h"
 #include "adapters/process/portal_host.h"

@@ -12,6 +12,9 @@
 #include "adapters/qt/qt_sleeper.h"
 #include "adapters/qt/qt_timers.h"
 #include "adapters/qt/queued_ports.h"
+#include "app/front_end.h"
+#include "app/lamp_system_factory.h"
+#include "app/signal_relay.h"
 #include "core/bridge_bridge.h"
 #include "core/covers/cover_follower.h"
 #include "core/glowcast_control.h"
@@ -20,9 +23,6 @@
 #include "core/lamp_care/lamp_care.h"
 #include "core/operation_queue.h"
 #include "core/settings.h"
-#include "front_end.h"
-#include "lamp_system_factory.h"
-#include "signal_relay.h"
 
 #include <QDBusConnection>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "adapters/dbus/desktop_notifications.h"
-#include "front_end.h"
+#include "app/front_end.h"
 
 namespace glowcast {
 

@@ -1,4 +1,4 @@
-#include "lamp_system_factory.h"
+#include "app/lamp_system_factory.h"
 
 #include "adapters/bridge/bridge_system.h"
 #include "adapters/homeassistant/home_assistant_system.h"

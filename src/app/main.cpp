@@ -3,9 +3,9 @@
 // beside it in the build tree, in libexec when installed), which links Qt Widgets.
 
 #include "adapters/process/stderr_log.h"
-#include "application.h"
-#include "headless_front_end.h"
-#include "options.h"
+#include "app/application.h"
+#include "app/headless_front_end.h"
+#include "app/options.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "app/options.h"
 
 #include "adapters/qt/program_command_line.h"
 

@@ -1,4 +1,4 @@
-#include "signal_relay.h"
+#include "app/signal_relay.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
-#include "window_front_end.h"
+#include "app/window_front_end.h"
 
 #include "adapters/files/system_secrets.h"
-#include "application.h"
+#include "app/application.h"
 #include "core/lamp_systems/shown_colour.h"
 #include "core/lamp_systems/system_address.h"
 #include "gui/settings_dialog.h"

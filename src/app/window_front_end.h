@@ -1,6 +1,6 @@
 #pragma once
 
-#include "front_end.h"
+#include "app/front_end.h"
 #include "gui/lamp_systems_dialog.h"
 #include "gui/main_window.h"
 #include "gui/push_button_widget.h"

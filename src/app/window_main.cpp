@@ -1,9 +1,9 @@
 // glowcast-window: the windowed program, which glowcast becomes when it runs with a window.
 
 #include "adapters/process/stderr_log.h"
-#include "application.h"
-#include "options.h"
-#include "window_front_end.h"
+#include "app/application.h"
+#include "app/options.h"
+#include "app/window_front_end.h"
 
 #include <QApplication>
 

@@ -1,8 +1,8 @@
-#include "bridge_bridge.h"
+#include "core/bridge_bridge.h"
 
-#include "json_codec.h"
-#include "log_text.h"
-#include "url_text.h"
+#include "core/json_codec.h"
+#include "core/log_text.h"
+#include "core/url_text.h"
 
 #include <chrono>
 #include <utility>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "ports/alert.h"
-#include "ports/http_transport.h"
-#include "ports/link_button_prompt.h"
-#include "ports/log.h"
-#include "ports/preferences.h"
-#include "ports/sleeper.h"
-#include "value.h"
+#include "core/ports/alert.h"
+#include "core/ports/http_transport.h"
+#include "core/ports/link_button_prompt.h"
+#include "core/ports/log.h"
+#include "core/ports/preferences.h"
+#include "core/ports/sleeper.h"
+#include "core/value.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "colour.h"
+#include "core/colour.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "eyedropper.h"
+#include "core/eyedropper.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "colour.h"
-#include "ports/cover_image.h"
-#include "ports/log.h"
+#include "core/colour.h"
+#include "core/ports/cover_image.h"
+#include "core/ports/log.h"
 
 #include <cstdint>
 #include <optional>

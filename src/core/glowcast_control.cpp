@@ -1,7 +1,7 @@
-#include "glowcast_control.h"
+#include "core/glowcast_control.h"
 
-#include "lamp_systems/system_address.h"
-#include "log_text.h"
+#include "core/lamp_systems/system_address.h"
+#include "core/log_text.h"
 
 #include <algorithm>
 #include <chrono>

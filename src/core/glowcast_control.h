@@ -1,14 +1,14 @@
 #pragma once
 
-#include "bridge_bridge.h"
-#include "colour.h"
-#include "glowcast_controller.h"
-#include "lamp_entry.h"
-#include "lamp_systems/lamp_systems.h"
-#include "outcome.h"
-#include "ports/log.h"
-#include "ports/scheduler.h"
-#include "settings.h"
+#include "core/bridge_bridge.h"
+#include "core/colour.h"
+#include "core/glowcast_controller.h"
+#include "core/lamp_entry.h"
+#include "core/lamp_systems/lamp_systems.h"
+#include "core/outcome.h"
+#include "core/ports/log.h"
+#include "core/ports/scheduler.h"
+#include "core/settings.h"
 
 #include <functional>
 #include <optional>

@@ -1,11 +1,13 @@
-#include "glowcast_controller.h"
+#include "core/glowcast_controller.h"
 
-#include "eyedropper.h"
-#include "lamp_care/lamp_state.h"
-#include "lamp_colour.h"
-#include "lamp_list.h"
-#include "lamp_plan.h"
-#include "selection_merge.h"
+#include "core/bridge_bridge.h"
+#include "core/eyedropper.h"
+#include "core/lamp_care/lamp_care.h"
+#include "core/lamp_care/lamp_state.h"
+#include "core/lamp_colour.h"
+#include "core/lamp_list.h"
+#include "core/lamp_plan.h"
+#include "core/selection_merge.h"
 
 #include <algorithm>
 #include <cstddef>

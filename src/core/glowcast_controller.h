@@ -1,21 +1,20 @@
 #pragma once
 
-#include "bridge_bridge.h"
-#include "colour.h"
-#include "lamp_care/lamp_care.h"
-#include "lamp_collection.h"
-#include "lamp_entry.h"
-#include "lamp_plan.h"
-#include "lamp_systems/lamp_systems.h"
-#include "palette/palette.h"
-#include "ports/clock.h"
-#include "ports/cover_feed.h"
-#include "ports/cover_image.h"
-#include "ports/follower_view.h"
-#include "ports/log.h"
-#include "ports/preferences.h"
-#include "ports/scheduler.h"
-#include "ports/views.h"
+#include "core/colour.h"
+#include "core/lamp_care/lamp_restorer.h"
+#include "core/lamp_collection.h"
+#include "core/lamp_entry.h"
+#include "core/lamp_plan.h"
+#include "core/lamp_systems/lamp_systems.h"
+#include "core/palette/palette.h"
+#include "core/ports/clock.h"
+#include "core/ports/cover_feed.h"
+#include "core/ports/cover_image.h"
+#include "core/ports/follower_view.h"
+#include "core/ports/log.h"
+#include "core/ports/preferences.h"
+#include "core/ports/scheduler.h"
+#include "core/ports/views.h"
 
 #include <chrono>
 #include <cstdint>
@@ -28,6 +27,9 @@
 #include <vector>
 
 namespace glowcast {
+
+class BridgeBridge;
+class LampCare;
 
 inline constexpr std::chrono::milliseconds kSetUpDelay{250};
 

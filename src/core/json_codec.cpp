@@ -1,6 +1,6 @@
-#include "json_codec.h"
+#include "core/json_codec.h"
 
-#include "log_text.h"
+#include "core/log_text.h"
 
 #include <algorithm>
 #include <cmath>

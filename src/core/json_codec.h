@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ports/log.h"
-#include "value.h"
+#include "core/ports/log.h"
+#include "core/value.h"
 
 #include <string>
 #include <string_view>

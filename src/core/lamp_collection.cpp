@@ -1,6 +1,6 @@
-#include "lamp_collection.h"
+#include "core/lamp_collection.h"
 
-#include "value.h"
+#include "core/value.h"
 
 #include <algorithm>
 #include <cstddef>

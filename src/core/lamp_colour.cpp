@@ -1,4 +1,4 @@
-#include "lamp_colour.h"
+#include "core/lamp_colour.h"
 
 #include <array>
 #include <charconv>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "colour.h"
-#include "ports/log.h"
-#include "value.h"
+#include "core/colour.h"
+#include "core/ports/log.h"
+#include "core/value.h"
 
 #include <cstdint>
 #include <optional>

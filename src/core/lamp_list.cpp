@@ -1,8 +1,8 @@
-#include "lamp_list.h"
+#include "core/lamp_list.h"
 
-#include "json_codec.h"
-#include "log_text.h"
-#include "url_text.h"
+#include "core/json_codec.h"
+#include "core/log_text.h"
+#include "core/url_text.h"
 
 #include <string>
 #include <utility>

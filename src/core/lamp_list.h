@@ -1,8 +1,8 @@
 #pragma once
 
-#include "lamp_entry.h"
-#include "ports/log.h"
-#include "value.h"
+#include "core/lamp_entry.h"
+#include "core/ports/log.h"
+#include "core/value.h"
 
 #include <cstddef>
 #include <optional>

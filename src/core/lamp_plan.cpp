@@ -1,4 +1,4 @@
-#include "lamp_plan.h"
+#include "core/lamp_plan.h"
 
 namespace glowcast {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "colour.h"
-#include "lamp_entry.h"
+#include "core/colour.h"
+#include "core/lamp_entry.h"
 
 #include <optional>
 #include <span>

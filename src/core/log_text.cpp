@@ -1,4 +1,4 @@
-#include "log_text.h"
+#include "core/log_text.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "operation_queue.h"
+#include "core/operation_queue.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "selection_merge.h"
+#include "core/selection_merge.h"
 
 #include <string_view>
 

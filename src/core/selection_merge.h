@@ -1,6 +1,6 @@
 #pragma once
 
-#include "lamp_entry.h"
+#include "core/lamp_entry.h"
 
 #include <functional>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "settings.h"
+#include "core/settings.h"
 
-#include "bridge_bridge.h"
+#include "core/bridge_bridge.h"
 
 #include <algorithm>
 #include <array>

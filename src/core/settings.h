@@ -1,8 +1,8 @@
 #pragma once
 
-#include "outcome.h"
-#include "ports/log.h"
-#include "ports/preferences.h"
+#include "core/outcome.h"
+#include "core/ports/log.h"
+#include "core/ports/preferences.h"
 
 #include <cstdint>
 #include <map>

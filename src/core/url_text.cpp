@@ -1,4 +1,4 @@
-#include "url_text.h"
+#include "core/url_text.h"
 
 namespace glowcast {
 

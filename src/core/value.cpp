@@ -1,4 +1,4 @@
-#include "value.h"
+#include "core/value.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "bridge_address_bar.h"
+#include "gui/bridge_address_bar.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "lamp_systems_dialog.h"
+#include "gui/lamp_systems_dialog.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

@@ -1,4 +1,4 @@
-#include "lamp_table_model.h"
+#include "gui/lamp_table_model.h"
 
 #include "core/lamp_systems/lamp_system.h"
 

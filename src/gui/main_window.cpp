@@ -1,4 +1,4 @@
-#include "main_window.h"
+#include "gui/main_window.h"
 
 #include "core/colour.h"
 #include "core/covers/player_roster.h"

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "bridge_address_bar.h"
 #include "core/ports/follower_view.h"
 #include "core/ports/views.h"
-#include "lamp_table_model.h"
+#include "gui/bridge_address_bar.h"
+#include "gui/lamp_table_model.h"
 
 #include <QFrame>
 #include <QLabel>

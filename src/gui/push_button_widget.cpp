@@ -1,4 +1,4 @@
-#include "push_button_widget.h"
+#include "gui/push_button_widget.h"
 
 #include <QGuiApplication>
 #include <QLabel>

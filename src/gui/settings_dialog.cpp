@@ -1,4 +1,4 @@
-#include "settings_dialog.h"
+#include "gui/settings_dialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>

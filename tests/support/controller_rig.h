@@ -3,6 +3,7 @@
 #include "core/bridge_bridge.h"
 #include "core/glowcast_controller.h"
 #include "core/lamp_care/bridge_lamp_bridge.h"
+#include "core/lamp_care/lamp_care.h"
 #include "support/fake_cover.h"
 #include "support/fake_http_transport.h"
 #include "support/fake_lamp_bridge.h"

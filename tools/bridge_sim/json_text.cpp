@@ -1,4 +1,4 @@
-#include "json_text.h"
+#include "bridge_sim/json_text.h"
 
 #include <QByteArray>
 #include <QJsonArray>

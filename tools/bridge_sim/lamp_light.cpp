@@ -1,4 +1,4 @@
-#include "lamp_light.h"
+#include "bridge_sim/lamp_light.h"
 
 #include <algorithm>
 #include <cmath>

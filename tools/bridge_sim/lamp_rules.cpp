@@ -1,6 +1,6 @@
-#include "lamp_rules.h"
+#include "bridge_sim/lamp_rules.h"
 
-#include "json_text.h"
+#include "bridge_sim/json_text.h"
 
 #include <QJsonArray>
 

@@ -3,7 +3,7 @@
 // A simulated lamp and the rules by which it takes a state change, as a lamp behind a bridge
 // does: which attributes its kind has, which values it accepts, and what it holds afterwards.
 
-#include "lamp_light.h"
+#include "bridge_sim/lamp_light.h"
 
 #include <QJsonValue>
 

@@ -2,8 +2,8 @@
 // demo and users without hardware.
 
 #include "adapters/qt/program_command_line.h"
-#include "live_page.h"
-#include "sim_bridge.h"
+#include "bridge_sim/live_page.h"
+#include "bridge_sim/sim_bridge.h"
 
 #include <httplib.h>
 

@@ -1,6 +1,6 @@
-#include "sim_bridge.h"
+#include "bridge_sim/sim_bridge.h"
 
-#include "lamp_light.h"
+#include "bridge_sim/lamp_light.h"
 
 #include <QByteArray>
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "json_text.h"
-#include "lamp_rules.h"
+#include "bridge_sim/json_text.h"
+#include "bridge_sim/lamp_rules.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,8 +1,8 @@
 // glowcastctl discover, pair, lights and set: the bridge client with the real adapters and the
 // application's own preferences file.
 
-#include "commands.h"
-#include "system_bridge_preferences.h"
+#include "glowcastctl/commands.h"
+#include "glowcastctl/system_bridge_preferences.h"
 
 #include "adapters/files/file_preferences.h"
 #include "adapters/process/console_prompts.h"

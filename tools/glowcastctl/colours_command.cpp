@@ -1,4 +1,4 @@
-#include "commands.h"
+#include "glowcastctl/commands.h"
 
 #include "adapters/files/file_preferences.h"
 #include "adapters/files/regular_file.h"

@@ -5,9 +5,9 @@
 #include "adapters/dbus/dbus_control_service.h"
 #include "adapters/files/file_preferences.h"
 #include "adapters/qt/program_command_line.h"
-#include "commands.h"
 #include "core/log_text.h"
 #include "core/outcome.h"
+#include "glowcastctl/commands.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -1,8 +1,8 @@
 // glowcastctl lamps, enable, disable, status, bridge and config: through the running Glowcast's
 // control interface when it runs, else on the preferences file it would read at its next start.
 
-#include "commands.h"
-#include "control_client.h"
+#include "glowcastctl/commands.h"
+#include "glowcastctl/control_client.h"
 
 #include "adapters/dbus/dbus_control_service.h"
 #include "adapters/files/file_preferences.h"

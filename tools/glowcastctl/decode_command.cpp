@@ -1,4 +1,4 @@
-#include "commands.h"
+#include "glowcastctl/commands.h"
 
 #include "adapters/qt/program_command_line.h"
 #include "core/json_codec.h"

@@ -1,7 +1,7 @@
 // glowcastctl players: the media players on the session bus as Glowcast sees them, and the one it
 // would follow now.
 
-#include "commands.h"
+#include "glowcastctl/commands.h"
 
 #include "adapters/dbus/mpris_watcher.h"
 #include "adapters/files/file_preferences.h"

@@ -3,9 +3,9 @@
 
 #include "adapters/files/regular_file.h"
 #include "adapters/files/system_secrets.h"
-#include "commands.h"
-#include "control_client.h"
 #include "core/lamp_systems/system_address.h"
+#include "glowcastctl/commands.h"
+#include "glowcastctl/control_client.h"
 
 #include <charconv>
 #include <filesystem>

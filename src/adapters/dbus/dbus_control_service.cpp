@@ -1,4 +1,4 @@
-#include "dbus_control_service.h"
+#include "adapters/dbus/dbus_control_service.h"
 
 #include "core/log_text.h"
 

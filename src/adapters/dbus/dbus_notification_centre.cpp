@@ -1,4 +1,4 @@
-#include "dbus_notification_centre.h"
+#include "adapters/dbus/dbus_notification_centre.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>

@@ -1,4 +1,4 @@
-#include "mpris_watcher.h"
+#include "adapters/dbus/mpris_watcher.h"
 
 #include "core/covers/player_roster.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "adapters/files/preferences_document.h"
 #include "core/ports/log.h"
 #include "core/ports/preferences.h"
-#include "preferences_document.h"
 
 #include <QHash>
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "preferences_document.h"
+#include "adapters/files/preferences_document.h"
 
 #include "core/log_text.h"
 

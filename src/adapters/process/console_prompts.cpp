@@ -1,4 +1,4 @@
-#include "console_prompts.h"
+#include "adapters/process/console_prompts.h"
 
 namespace glowcast {
 

@@ -1,4 +1,4 @@
-#include "portal_host.h"
+#include "adapters/process/portal_host.h"
 
 #include <cstdlib>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "stderr_log.h"
+#include "adapters/process/stderr_log.h"
 
 #include "core/log_text.h"
 

@@ -1,4 +1,4 @@
-#include "program_command_line.h"
+#include "adapters/qt/program_command_line.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "qt_cover_decoder.h"
+#include "adapters/qt/qt_cover_decoder.h"
 
 #include <QBuffer>
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "qt_http_transport.h"
+#include "adapters/qt/qt_http_transport.h"
 
 #include "core/lamp_care/bridge_overload.h"
 

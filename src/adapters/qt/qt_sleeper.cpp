@@ -1,4 +1,4 @@
-#include "qt_sleeper.h"
+#include "adapters/qt/qt_sleeper.h"
 
 #include <QEventLoop>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "queued_ports.h"
+#include "adapters/qt/queued_ports.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "art_url.h"
+#include "core/covers/art_url.h"
 
 #include "core/log_text.h"
 

@@ -1,4 +1,4 @@
-#include "cover_follower.h"
+#include "core/covers/cover_follower.h"
 
 #include "core/log_text.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "art_url.h"
+#include "core/covers/art_url.h"
+#include "core/covers/player_roster.h"
 #include "core/ports/art_fetcher.h"
 #include "core/ports/cover_image.h"
 #include "core/ports/cover_sink.h"
@@ -8,7 +9,6 @@
 #include "core/ports/log.h"
 #include "core/ports/player_events.h"
 #include "core/ports/scheduler.h"
-#include "player_roster.h"
 
 #include <array>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "player_roster.h"
+#include "core/covers/player_roster.h"
 
 #include "core/log_text.h"
 

@@ -1,4 +1,4 @@
-#include "bridge_fields.h"
+#include "core/lamp_care/bridge_fields.h"
 
 #include <array>
 #include <charconv>

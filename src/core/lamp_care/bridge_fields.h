@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../value.h"
-#include "chromaticity.h"
+#include "core/lamp_care/chromaticity.h"
+#include "core/value.h"
 
 #include <cstdint>
 #include <optional>

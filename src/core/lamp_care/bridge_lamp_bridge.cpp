@@ -1,4 +1,4 @@
-#include "bridge_lamp_bridge.h"
+#include "core/lamp_care/bridge_lamp_bridge.h"
 
 namespace glowcast {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../bridge_bridge.h"
-#include "../ports/lamp_bridge.h"
+#include "core/bridge_bridge.h"
+#include "core/ports/lamp_bridge.h"
 
 namespace glowcast {
 

@@ -1,4 +1,4 @@
-#include "bridge_overload.h"
+#include "core/lamp_care/bridge_overload.h"
 
 #include <algorithm>
 #include <charconv>

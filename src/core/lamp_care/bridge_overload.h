@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../ports/lamp_bridge.h"
+#include "core/ports/lamp_bridge.h"
 
 #include <chrono>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "chromaticity.h"
+#include "core/lamp_care/chromaticity.h"
 
 #include <algorithm>
 #include <limits>

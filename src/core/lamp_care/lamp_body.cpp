@@ -1,6 +1,6 @@
-#include "lamp_body.h"
+#include "core/lamp_care/lamp_body.h"
 
-#include "bridge_fields.h"
+#include "core/lamp_care/bridge_fields.h"
 
 #include <string>
 

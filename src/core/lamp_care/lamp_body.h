@@ -1,8 +1,8 @@
 #pragma once
 
-#include "../value.h"
-#include "lamp_capabilities.h"
-#include "lamp_care_settings.h"
+#include "core/lamp_care/lamp_capabilities.h"
+#include "core/lamp_care/lamp_care_settings.h"
+#include "core/value.h"
 
 namespace glowcast {
 

@@ -1,6 +1,6 @@
-#include "lamp_capabilities.h"
+#include "core/lamp_care/lamp_capabilities.h"
 
-#include "bridge_fields.h"
+#include "core/lamp_care/bridge_fields.h"
 
 #include <algorithm>
 #include <array>

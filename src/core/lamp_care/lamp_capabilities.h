@@ -1,8 +1,8 @@
 #pragma once
 
-#include "../ports/log.h"
-#include "../value.h"
-#include "chromaticity.h"
+#include "core/lamp_care/chromaticity.h"
+#include "core/ports/log.h"
+#include "core/value.h"
 
 #include <optional>
 #include <string_view>

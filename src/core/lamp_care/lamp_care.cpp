@@ -1,9 +1,9 @@
-#include "lamp_care.h"
+#include "core/lamp_care/lamp_care.h"
 
-#include "../json_codec.h"
-#include "bridge_fields.h"
-#include "bridge_overload.h"
-#include "lamp_body.h"
+#include "core/json_codec.h"
+#include "core/lamp_care/bridge_fields.h"
+#include "core/lamp_care/bridge_overload.h"
+#include "core/lamp_care/lamp_body.h"
 
 #include <algorithm>
 

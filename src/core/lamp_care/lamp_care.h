@@ -1,14 +1,14 @@
 #pragma once
 
-#include "../ports/clock.h"
-#include "../ports/lamp_bridge.h"
-#include "../ports/log.h"
-#include "../ports/sleeper.h"
-#include "../value.h"
-#include "lamp_capabilities.h"
-#include "lamp_care_settings.h"
-#include "lamp_pacer.h"
-#include "lamp_restorer.h"
+#include "core/lamp_care/lamp_capabilities.h"
+#include "core/lamp_care/lamp_care_settings.h"
+#include "core/lamp_care/lamp_pacer.h"
+#include "core/lamp_care/lamp_restorer.h"
+#include "core/ports/clock.h"
+#include "core/ports/lamp_bridge.h"
+#include "core/ports/log.h"
+#include "core/ports/sleeper.h"
+#include "core/value.h"
 
 #include <functional>
 #include <map>

@@ -1,4 +1,4 @@
-#include "lamp_care_settings.h"
+#include "core/lamp_care/lamp_care_settings.h"
 
 namespace glowcast {
 

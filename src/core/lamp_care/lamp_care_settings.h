@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../settings.h"
+#include "core/settings.h"
 
 #include <chrono>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "lamp_pacer.h"
+#include "core/lamp_care/lamp_pacer.h"
 
 #include <algorithm>
 

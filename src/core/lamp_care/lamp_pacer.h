@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../ports/clock.h"
+#include "core/ports/clock.h"
 
 #include <chrono>
 #include <optional>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "../ports/clock.h"
-#include "../ports/log.h"
-#include "../value.h"
+#include "core/ports/clock.h"
+#include "core/ports/log.h"
+#include "core/value.h"
 
 #include <chrono>
 #include <optional>

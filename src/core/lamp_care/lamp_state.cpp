@@ -1,6 +1,6 @@
-#include "lamp_state.h"
+#include "core/lamp_care/lamp_state.h"
 
-#include "bridge_fields.h"
+#include "core/lamp_care/bridge_fields.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "../lamp_systems/lamp_system.h"
-#include "../value.h"
-#include "lamp_capabilities.h"
-#include "lamp_care_settings.h"
+#include "core/lamp_care/lamp_capabilities.h"
+#include "core/lamp_care/lamp_care_settings.h"
+#include "core/lamp_systems/lamp_system.h"
+#include "core/value.h"
 
 namespace glowcast {
 

@@ -1,6 +1,6 @@
-#include "srgb.h"
+#include "core/lamp_care/srgb.h"
 
-#include "../palette/perceptual.h"
+#include "core/palette/perceptual.h"
 
 #include <algorithm>
 #include <cmath>

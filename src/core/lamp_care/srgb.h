@@ -1,6 +1,6 @@
 #pragma once
 
-#include "chromaticity.h"
+#include "core/lamp_care/chromaticity.h"
 
 #include <cstdint>
 

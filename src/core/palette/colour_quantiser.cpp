@@ -1,4 +1,4 @@
-#include "colour_quantiser.h"
+#include "core/palette/colour_quantiser.h"
 
 #include <algorithm>
 #include <array>

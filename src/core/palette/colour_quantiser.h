@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../ports/cover_image.h"
-#include "perceptual.h"
+#include "core/palette/perceptual.h"
+#include "core/ports/cover_image.h"
 
 #include <cstddef>
 #include <vector>

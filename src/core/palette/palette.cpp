@@ -1,9 +1,9 @@
-#include "palette.h"
+#include "core/palette/palette.h"
 
-#include "../eyedropper.h"
-#include "../lamp_colour.h"
-#include "../settings.h"
-#include "vivid_palette.h"
+#include "core/eyedropper.h"
+#include "core/lamp_colour.h"
+#include "core/palette/vivid_palette.h"
+#include "core/settings.h"
 
 namespace glowcast {
 

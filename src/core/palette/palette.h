@@ -1,9 +1,9 @@
 #pragma once
 
-#include "../colour.h"
-#include "../ports/cover_image.h"
-#include "../ports/log.h"
-#include "../value.h"
+#include "core/colour.h"
+#include "core/ports/cover_image.h"
+#include "core/ports/log.h"
+#include "core/value.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "perceptual.h"
+#include "core/palette/perceptual.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "vivid_palette.h"
+#include "core/palette/vivid_palette.h"
 
-#include "../lamp_care/chromaticity.h"
-#include "colour_quantiser.h"
-#include "perceptual.h"
+#include "core/lamp_care/chromaticity.h"
+#include "core/palette/colour_quantiser.h"
+#include "core/palette/perceptual.h"
 
 #include <algorithm>
 #include <array>

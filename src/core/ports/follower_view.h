@@ -1,6 +1,6 @@
 #pragma once
 
-#include "player_events.h"
+#include "core/ports/player_events.h"
 
 #include <string>
 

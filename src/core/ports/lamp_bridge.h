@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../value.h"
-#include "http_transport.h"
+#include "core/ports/http_transport.h"
+#include "core/value.h"
 
 #include <chrono>
 #include <optional>

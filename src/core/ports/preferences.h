@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../lamp_entry.h"
-#include "../lamp_systems/lamp_system.h"
+#include "core/lamp_entry.h"
+#include "core/lamp_systems/lamp_system.h"
 
 #include <cstdint>
 #include <functional>
