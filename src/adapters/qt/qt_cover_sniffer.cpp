@@ -1,4 +1,4 @@
-#include "qt_cover_sniffer.h"
+#include "adapters/qt/qt_cover_sniffer.h"
 
 #include <QBuffer>
 #include <QByteArray>
