@@ -42,12 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ManualSleeper sleeper;
     FakeLinkButtonPrompt window;
     FakeAlert alert;
-    if (!parts[0].empty())
-        preferences.texts["lastusedbridgeIP"] = parts[0];
-    if (!parts[1].empty())
-        preferences.texts["username"] = parts[1];
-    for (auto reply = parts.begin() + 3; reply != parts.end(); ++reply)
+    for (const auto& [key, part] : {std::pair{"lastusedbridgeIP", parts[0]}, std::pair{"username", parts[1]}})
+        preferences.setText(key, part.empty() ? std::nullopt : std::optional{part});
+    for (auto reply = parts.begin() + 3; reply != parts.end(); ++reply) {
         http.replies.push_back(reply->starts_with('!') ? std::nullopt : std::optional<std::string>{*reply});
+        for (const LampEntry& lamp : lampsFromLightsReply(*reply, log).value_or(std::vector<LampEntry>{}))
+            require(!reachesAnotherResource(lamp.id) && lamp.id.size() <= kLongestLampId);
+    }
 
     BridgeBridge bridge{http, preferences, sleeper, log, window, alert, std::string{"portal.test"}};
     (void)bridge.sendGETRequestToUrl("lights");
@@ -69,8 +70,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(name == parts[1] || !reachesAnotherResource(name));
     const std::string address = preferences.text("lastusedbridgeIP").value_or(parts[0]);
     require(address == parts[0] || address.find_first_of("@/?#% \r\n") == std::string::npos);
-    for (auto reply = parts.begin() + 3; reply != parts.end(); ++reply)
-        for (const LampEntry& lamp : lampsFromLightsReply(*reply, log).value_or(std::vector<LampEntry>{}))
-            require(!reachesAnotherResource(lamp.id) && lamp.id.size() <= kLongestLampId);
     return 0;
 }

@@ -23,8 +23,8 @@ public:
     {
         if (value)
             texts.insert_or_assign(std::string{key}, *value);
-        else if (const auto found = texts.find(key); found != texts.end())
-            texts.erase(found);
+        else
+            texts.erase(std::string{key});
     }
     std::optional<std::vector<LampEntry>> lamps() override { return savedLamps; }
     void setLamps(const std::vector<LampEntry>& lamps) override

@@ -39,14 +39,13 @@ inline QProcessEnvironment programEnvironment(const QString& busAddress, const Q
                                               const std::string& portal = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"GLOWCAST_PORTAL", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
     if (!busAddress.isEmpty())
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
-    environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), configDirectory);
-    environment.remove(QStringLiteral("GLOWCAST_PORTAL"));
     if (!portal.empty())
         environment.insert(QStringLiteral("GLOWCAST_PORTAL"), QString::fromStdString(portal));
-    environment.remove(QStringLiteral("DISPLAY"));
-    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), configDirectory);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return environment;
 }
