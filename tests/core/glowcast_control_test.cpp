@@ -185,6 +185,7 @@ TEST(SettingTextTest, ParsesAndChecksTheCommandLinesText)
         {"pace", "off", std::int64_t{0}, Failure::None, ""},
         {"fade", "601", {}, Failure::InvalidValue, "\"fade\" is a whole number from 0 to 600 (0 is off): \"601\""},
         {"restoreAfter", "1.5", {}, Failure::WrongKind, ""},
+        {"fade", "99999999999999999999", {}, Failure::WrongKind, ""},
         // Each range's ends.
         {"fade", "0", std::int64_t{0}, Failure::None, ""},
         {"fade", "-1", {}, Failure::InvalidValue, ""},
