@@ -42,9 +42,11 @@ SignalRelay::SignalRelay(std::initializer_list<int> signalNumbers, QObject* pare
 
 SignalRelay::~SignalRelay()
 {
-    // From here on a signal does what it does by default again: end the program.
+    // The program is ending and has saved what it keeps: a signal from here on (a second SIGTERM
+    // sent while the first quit was under way) must not cut the ending short and turn a clean exit
+    // into a death by signal. SIGKILL still ends it, should anything after this hang.
     for (const int signalNumber : m_signals)
-        ::signal(signalNumber, SIG_DFL);
+        ::signal(signalNumber, SIG_IGN);
     delete m_notifier;
     m_notifier = nullptr;
     for (int& fd : g_pipe) {
