@@ -4,18 +4,17 @@
 #include "adapters/qt/program_command_line.h"
 #include "bridge_sim/live_page.h"
 #include "bridge_sim/sim_bridge.h"
+#include "sim_page/serving.h"
 
 #include <httplib.h>
 
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <pthread.h>
@@ -183,12 +182,7 @@ int main(int argc, char** argv)
     if (const std::optional<int> status = parseOptions(argc, argv, options))
         return *status;
 
-    // Signals are taken by one thread that stops the server; every other thread blocks them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const sigset_t signals = glowcast::sim::blockStopSignals();
 
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(24); };
@@ -275,20 +269,5 @@ int main(int argc, char** argv)
     server.Delete(".*", handle);
     server.Patch(".*", handle);
 
-    std::thread signalWaiter([&server, &sim, signals] {
-        int received = 0;
-        sigwait(&signals, &received);
-        sim.stop();
-        server.stop();
-    });
-
-    std::printf("listening on %s\n", address.c_str());
-    std::fflush(stdout);
-    const bool ok = server.listen_after_bind();
-    sim.stop();
-    // Wake the signal thread if the server ended on its own; once it has taken a signal this one
-    // stays pending, blocked everywhere, and is harmless.
-    kill(getpid(), SIGTERM);
-    signalWaiter.join();
-    return ok ? 0 : 1;
+    return glowcast::sim::serveUntilSignalled(server, signals, address, [&sim] { sim.stop(); }) ? 0 : 1;
 }

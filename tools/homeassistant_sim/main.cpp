@@ -4,6 +4,7 @@
 #include "adapters/files/system_secrets.h"
 #include "adapters/qt/program_command_line.h"
 #include "core/lamp_care/srgb.h"
+#include "sim_page/serving.h"
 #include "sim_page/swatch_page.h"
 
 #include <QJsonArray>
@@ -14,12 +15,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <pthread.h>
@@ -240,11 +239,7 @@ int main(int argc, char** argv)
             return commandLine.refuse(QStringLiteral("cannot open the --record file"));
     }
 
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const sigset_t signals = glowcast::sim::blockStopSignals();
 
     std::mutex mutex;
     std::vector<Light> lights = makeLights(count);
@@ -312,15 +307,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "glowcast-homeassistant-sim: cannot listen on 127.0.0.1:%d\n", port);
         return 1;
     }
-    std::thread signalWaiter([&server, signals] {
-        int received = 0;
-        sigwait(&signals, &received);
-        server.stop();
-    });
-    std::printf("listening on 127.0.0.1:%d\n", bound);
-    std::fflush(stdout);
-    const bool ok = server.listen_after_bind();
-    kill(getpid(), SIGTERM);
-    signalWaiter.join();
-    return ok ? 0 : 1;
+    return glowcast::sim::serveUntilSignalled(server, signals, "127.0.0.1:" + std::to_string(bound)) ? 0 : 1;
 }

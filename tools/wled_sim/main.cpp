@@ -2,6 +2,7 @@
 // API documentation, for tests, the demo and users without a strip.
 
 #include "adapters/qt/program_command_line.h"
+#include "sim_page/serving.h"
 #include "sim_page/swatch_page.h"
 
 #include <httplib.h>
@@ -11,12 +12,10 @@
 #include <QJsonObject>
 
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <pthread.h>
@@ -273,11 +272,7 @@ int main(int argc, char** argv)
     if (const std::optional<int> status = parseOptions(argc, argv, options))
         return *status;
 
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const sigset_t signals = glowcast::sim::blockStopSignals();
 
     Device device{options};
     httplib::Server server;
@@ -302,15 +297,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "glowcast-wled-sim: cannot listen on %s:%d\n", options.host.c_str(), options.port);
         return 1;
     }
-    std::thread signalWaiter([&server, signals] {
-        int received = 0;
-        sigwait(&signals, &received);
-        server.stop();
-    });
-    std::printf("listening on %s:%d\n", options.host.c_str(), port);
-    std::fflush(stdout);
-    const bool ok = server.listen_after_bind();
-    kill(getpid(), SIGTERM);
-    signalWaiter.join();
-    return ok ? 0 : 1;
+    return glowcast::sim::serveUntilSignalled(server, signals, options.host + ":" + std::to_string(port)) ? 0 : 1;
 }

@@ -96,10 +96,7 @@ void CurlArtFetcher::download(const std::string& url, std::function<void(ArtFetc
 
 void CurlArtFetcher::start(const std::string& url)
 {
-    if (m_easy) {
-        curl_multi_remove_handle(m_multi, m_easy);
-        curl_easy_cleanup(m_easy);
-    }
+    dropTransfer();
     m_url = url;
     m_body.clear();
     m_headerBytes = 0;
@@ -127,14 +124,19 @@ void CurlArtFetcher::cancel()
     m_deadline.stop();
     m_silence.stop();
     m_done = nullptr;
-    if (m_easy) {
-        // A transfer taken away unfinished closes its connection: a server given up on (a header section
-        // that never ends) costs nothing from then on, and the next download from it starts afresh.
-        curl_multi_remove_handle(m_multi, m_easy);
-        curl_easy_cleanup(m_easy);
-        m_easy = nullptr;
-    }
+    dropTransfer();
     m_body.clear();
+}
+
+void CurlArtFetcher::dropTransfer()
+{
+    if (!m_easy)
+        return;
+    // A transfer taken away unfinished closes its connection: a server given up on (a header section
+    // that never ends) costs nothing from then on, and the next download from it starts afresh.
+    curl_multi_remove_handle(m_multi, m_easy);
+    curl_easy_cleanup(m_easy);
+    m_easy = nullptr;
 }
 
 int CurlArtFetcher::onSocket(CURL* /*easy*/, curl_socket_t socket, int what, void* self, void* /*socketData*/)
@@ -215,12 +217,14 @@ std::size_t CurlArtFetcher::onHeader(char* data, std::size_t size, std::size_t c
             "its header section has more than " + std::to_string(me->m_limits.maximumHeaderLines) + " lines";
         return 0;
     }
+    const bool sectionEnds = bytes <= 2 && (bytes == 0 || data[0] == '\r' || data[0] == '\n');
+    if (!sectionEnds)
+        return bytes;
     long status = 0;
     curl_off_t length = -1;
     curl_easy_getinfo(me->m_easy, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_getinfo(me->m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    const bool sectionEnds = bytes <= 2 && (bytes == 0 || data[0] == '\r' || data[0] == '\n');
-    if (sectionEnds && status >= 200 && status < 300 && length > static_cast<curl_off_t>(me->m_limits.maximumBytes)) {
+    if (status >= 200 && status < 300 && length > static_cast<curl_off_t>(me->m_limits.maximumBytes)) {
         me->m_refusal = tooLarge(length, me->m_limits.maximumBytes);
         return 0;
     }

@@ -65,6 +65,7 @@ private:
     void unwatch(curl_socket_t socket);
     void act(curl_socket_t socket, int events);
     void start(const std::string& url);
+    void dropTransfer(); // the transfer under way, if any, taken away with its connection
     void transferEnded(CURLcode code);
     void end(ArtFetchResult result);
 
