@@ -47,12 +47,6 @@ std::string BridgeSystem::where() const
     return "the bridge at " + m_record.address;
 }
 
-void BridgeSystem::tellState(SystemState state, std::string detail)
-{
-    if (LampSystemListener* told = listener())
-        told->stateChanged(state, std::move(detail));
-}
-
 void BridgeSystem::later(std::function<void()> action)
 {
     const std::uint64_t generation = m_generation;

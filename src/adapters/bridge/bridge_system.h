@@ -62,7 +62,6 @@ private:
     void putState(const std::string& key, const std::string& body, std::function<void(SendResult)> done);
     // What a reply to a change says: delivered, refused (an error, the user unknown) or no answer.
     [[nodiscard]] SendResult resultOf(const std::optional<Reply>& reply);
-    void tellState(SystemState state, std::string detail);
     void later(std::function<void()> action);
     [[nodiscard]] std::string where() const;
 

@@ -39,12 +39,6 @@ void HomeAssistantSystem::log(const std::string& line)
     m_log.write(logLine("lamp system " + m_options.systemId + ": " + line));
 }
 
-void HomeAssistantSystem::tell(SystemState state, std::string detail)
-{
-    if (LampSystemListener* told = listener())
-        told->stateChanged(state, std::move(detail));
-}
-
 void HomeAssistantSystem::later(std::function<void()> action)
 {
     const std::uint64_t generation = m_generation;
@@ -69,8 +63,8 @@ bool HomeAssistantSystem::refusedBy(const JsonHttpResult& result)
         m_refused = true;
         log("Home Assistant refused the access token (" + std::to_string(result.answer->status) +
             "); nothing is sent until it is replaced");
-        tell(SystemState::Refused, "the access token was refused; give another with glowcastctl systems set " +
-                                       m_options.systemId + " --token-file FILE");
+        tellState(SystemState::Refused, "the access token was refused; give another with glowcastctl systems set " +
+                                            m_options.systemId + " --token-file FILE");
     }
     return true;
 }
@@ -81,8 +75,8 @@ void HomeAssistantSystem::start()
         m_refused = true;
         log("no access token; nothing is sent until one is given");
         later([this] {
-            tell(SystemState::Refused,
-                 "no access token; give one with glowcastctl systems set " + m_options.systemId + " --token-file FILE");
+            tellState(SystemState::Refused, "no access token; give one with glowcastctl systems set " +
+                                                m_options.systemId + " --token-file FILE");
         });
         return;
     }
@@ -102,7 +96,7 @@ void HomeAssistantSystem::readStates()
                     if (refusedBy(result))
                         return;
                     if (!result.answer) {
-                        tell(SystemState::Unreachable, result.failure);
+                        tellState(SystemState::Unreachable, result.failure);
                         return;
                     }
                     std::optional<std::vector<HomeAssistantLight>> lights =
@@ -113,7 +107,7 @@ void HomeAssistantSystem::readStates()
                     if (!lights) {
                         log("no list of states from " + m_options.baseAddress + " (" +
                             std::to_string(result.answer->status) + ")");
-                        tell(SystemState::Unreachable, "no list of states from " + m_options.baseAddress);
+                        tellState(SystemState::Unreachable, "no list of states from " + m_options.baseAddress);
                         return;
                     }
                     m_lights = std::move(*lights);

@@ -56,7 +56,6 @@ private:
     void callService(const std::string& service, std::string data, std::function<void(SendResult)> done);
     // True when the answer says the token is refused; the system is then refused for good.
     bool refusedBy(const JsonHttpResult& result);
-    void tell(SystemState state, std::string detail);
     void later(std::function<void()> action);
     [[nodiscard]] HomeAssistantLight* lightWithKey(const std::string& key);
     void log(const std::string& line);

@@ -46,12 +46,6 @@ void WledSystem::log(const std::string& text)
     m_log.write(logLine("lamp system " + m_record.id + ": " + text));
 }
 
-void WledSystem::tellState(SystemState state, std::string detail)
-{
-    if (LampSystemListener* told = listener())
-        told->stateChanged(state, std::move(detail));
-}
-
 void WledSystem::later(std::function<void()> action)
 {
     const std::uint64_t generation = m_generation;

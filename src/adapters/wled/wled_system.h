@@ -53,7 +53,6 @@ private:
     void post(std::string body, std::function<void(SendResult)> done, const std::string& restoring = {});
     void request(const std::string& path, std::optional<std::string> body, Handler handler);
     void readSegments(const WledInfo& info);
-    void tellState(SystemState state, std::string detail);
     void later(std::function<void()> action);
     void log(const std::string& text);
     [[nodiscard]] const WledLamp* lampWithKey(const std::string& key) const;

@@ -91,8 +91,7 @@ void Zigbee2MqttSystem::tell(SystemState state, std::string detail)
         return;
     m_state = state;
     m_detail = detail;
-    if (listener())
-        listener()->stateChanged(state, std::move(detail));
+    tellState(state, std::move(detail));
 }
 
 void Zigbee2MqttSystem::answerLater(std::function<void()> answer)

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace glowcast {
@@ -104,6 +105,12 @@ public:
 
 protected:
     [[nodiscard]] LampSystemListener* listener() const { return m_listener; }
+    // Tells the listener, when there is one, of the system's state.
+    void tellState(SystemState state, std::string detail) const
+    {
+        if (m_listener)
+            m_listener->stateChanged(state, std::move(detail));
+    }
 
 private:
     LampSystemListener* m_listener = nullptr;
