@@ -47,20 +47,11 @@ std::string BridgeSystem::where() const
     return "the bridge at " + m_record.address;
 }
 
-void BridgeSystem::later(std::function<void()> action)
-{
-    const std::uint64_t generation = m_generation;
-    QTimer::singleShot(0, &m_context, [this, generation, action = std::move(action)] {
-        if (generation == m_generation)
-            action();
-    });
-}
-
 void BridgeSystem::start()
 {
     if (!isUrlHost(m_record.address)) {
         m_log.write(logLine("lamp system " + m_record.id + ": '" + m_record.address + "' is not a bridge address"));
-        later([this] { tellState(SystemState::Refused, "not a bridge address"); });
+        m_later.post([this] { tellState(SystemState::Refused, "not a bridge address"); });
         return;
     }
     if (m_user && !isUrlSegment(*m_user)) {
@@ -162,7 +153,7 @@ SendResult BridgeSystem::resultOf(const std::optional<Reply>& reply)
 void BridgeSystem::send(std::vector<LampStateCommand> commands, std::function<void(SendResult)> done)
 {
     if (commands.empty()) {
-        later([done = std::move(done)] { done(SendResult::Delivered); });
+        m_later.post([done = std::move(done)] { done(SendResult::Delivered); });
         return;
     }
     sendFrom(std::move(commands), 0, SendResult::Delivered, std::move(done));
@@ -188,7 +179,7 @@ void BridgeSystem::sendFrom(std::vector<LampStateCommand> commands, std::size_t 
 void BridgeSystem::putState(const std::string& key, const std::string& body, std::function<void(SendResult)> done)
 {
     if (!m_user || !isUrlSegment(key)) {
-        later([done = std::move(done)] { done(SendResult::Refused); });
+        m_later.post([done = std::move(done)] { done(SendResult::Refused); });
         return;
     }
     request(Method::Put, "/api/" + *m_user + "/lights/" + key + "/state", body,
@@ -198,7 +189,7 @@ void BridgeSystem::putState(const std::string& key, const std::string& body, std
 void BridgeSystem::readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done)
 {
     if (!m_user || !isUrlSegment(key)) {
-        later([done = std::move(done)] { done(std::nullopt); });
+        m_later.post([done = std::move(done)] { done(std::nullopt); });
         return;
     }
     request(Method::Get, "/api/" + *m_user + "/lights/" + key, {},
@@ -214,7 +205,7 @@ void BridgeSystem::restore(const std::string& key, const ReadLampState& state, s
 
 void BridgeSystem::stop()
 {
-    ++m_generation;
+    m_later.dropWaiting();
     m_pairing = false;
     m_pairingTimer.stop();
     // Disconnected first: an aborted reply tells it finished at once, and nothing is told after a stop.

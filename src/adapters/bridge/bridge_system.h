@@ -1,5 +1,6 @@
 #pragma once
 
+#include "adapters/qt/later_calls.h"
 #include "core/lamp_systems/lamp_system.h"
 #include "core/ports/log.h"
 
@@ -62,18 +63,17 @@ private:
     void putState(const std::string& key, const std::string& body, std::function<void(SendResult)> done);
     // What a reply to a change says: delivered, refused (an error, the user unknown) or no answer.
     [[nodiscard]] SendResult resultOf(const std::optional<Reply>& reply);
-    void later(std::function<void()> action);
     [[nodiscard]] std::string where() const;
 
     SystemRecord m_record;
     Log& m_log;
     Options m_options;
     std::optional<std::string> m_user;
-    std::uint64_t m_generation = 0; // a stop or a new start makes every pending answer stale
     bool m_pairing = false;
     std::chrono::steady_clock::time_point m_pairingEnds;
     QNetworkAccessManager m_manager;
     QObject m_context;
+    LaterCalls m_later{m_context}; // answers told from the event loop; a stop drops those still waiting
     QTimer m_pairingTimer;
     std::set<QNetworkReply*> m_replies;
 };

@@ -39,15 +39,6 @@ void HomeAssistantSystem::log(const std::string& line)
     m_log.write(logLine("lamp system " + m_options.systemId + ": " + line));
 }
 
-void HomeAssistantSystem::later(std::function<void()> action)
-{
-    const std::uint64_t generation = m_generation;
-    QTimer::singleShot(0, &m_context, [this, generation, action = std::move(action)] {
-        if (generation == m_generation)
-            action();
-    });
-}
-
 JsonHttpCall HomeAssistantSystem::callOf(JsonHttpCall::Method method, std::string path, std::string body,
                                          std::size_t cap) const
 {
@@ -74,7 +65,7 @@ void HomeAssistantSystem::start()
     if (!m_options.token) {
         m_refused = true;
         log("no access token; nothing is sent until one is given");
-        later([this] {
+        m_later.post([this] {
             tellState(SystemState::Refused, "no access token; give one with glowcastctl systems set " +
                                                 m_options.systemId + " --token-file FILE");
         });
@@ -155,12 +146,12 @@ void HomeAssistantSystem::send(std::vector<LampStateCommand> commands, std::func
     HomeAssistantLight* light = commands.empty() ? nullptr : lightWithKey(commands.front().key);
     if (m_refused || light == nullptr) {
         const SendResult result = commands.empty() ? SendResult::Delivered : SendResult::Refused;
-        later([done = std::move(done), result] { done(result); });
+        m_later.post([done = std::move(done), result] { done(result); });
         return;
     }
     const LampState& state = commands.front().state;
     if (!state.switchOn && !light->on) {
-        later([done = std::move(done)] { done(SendResult::Delivered); });
+        m_later.post([done = std::move(done)] { done(SendResult::Delivered); });
         return;
     }
     if (state.switchOn)
@@ -172,7 +163,7 @@ void HomeAssistantSystem::send(std::vector<LampStateCommand> commands, std::func
 void HomeAssistantSystem::readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done)
 {
     if (m_refused || !isHomeAssistantLightId(key)) {
-        later([done = std::move(done)] { done(std::nullopt); });
+        m_later.post([done = std::move(done)] { done(std::nullopt); });
         return;
     }
     m_http.call(callOf(JsonHttpCall::Method::Get, "/api/states/" + key, {}, m_options.maxStateBytes),
@@ -190,7 +181,7 @@ void HomeAssistantSystem::restore(const std::string& key, const ReadLampState& s
                                   std::function<void(SendResult)> done)
 {
     if (m_refused || !isHomeAssistantLightId(key)) {
-        later([done = std::move(done)] { done(SendResult::Refused); });
+        m_later.post([done = std::move(done)] { done(SendResult::Refused); });
         return;
     }
     if (HomeAssistantLight* light = lightWithKey(key))
@@ -201,7 +192,7 @@ void HomeAssistantSystem::restore(const std::string& key, const ReadLampState& s
 
 void HomeAssistantSystem::stop()
 {
-    ++m_generation;
+    m_later.dropWaiting();
     m_http.stop();
 }
 

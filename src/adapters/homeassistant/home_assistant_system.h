@@ -2,6 +2,7 @@
 
 #include "adapters/homeassistant/home_assistant_states.h"
 #include "adapters/http/json_http_client.h"
+#include "adapters/qt/later_calls.h"
 #include "core/lamp_systems/lamp_system.h"
 #include "core/ports/log.h"
 
@@ -56,7 +57,6 @@ private:
     void callService(const std::string& service, std::string data, std::function<void(SendResult)> done);
     // True when the answer says the token is refused; the system is then refused for good.
     bool refusedBy(const JsonHttpResult& result);
-    void later(std::function<void()> action);
     [[nodiscard]] HomeAssistantLight* lightWithKey(const std::string& key);
     void log(const std::string& line);
 
@@ -64,9 +64,9 @@ private:
     Log& m_log;
     JsonHttpClient m_http;
     QObject m_context;
+    LaterCalls m_later{m_context}; // answers told from the event loop; a stop drops those still waiting
     std::vector<HomeAssistantLight> m_lights;
     bool m_refused = false;
-    std::uint64_t m_generation = 0;
 };
 
 // "scheme://host:port" from "http(s)://HOST[:PORT]" (port 8123 when left out); nothing for another

@@ -46,20 +46,11 @@ void WledSystem::log(const std::string& text)
     m_log.write(logLine("lamp system " + m_record.id + ": " + text));
 }
 
-void WledSystem::later(std::function<void()> action)
-{
-    const std::uint64_t generation = m_generation;
-    QTimer::singleShot(0, &m_context, [this, generation, action = std::move(action)] {
-        if (generation == m_generation)
-            action();
-    });
-}
-
 void WledSystem::start()
 {
     if (m_base.empty()) {
         log("'" + printable(m_record.address) + "' is not a WLED address http://HOST[:PORT]");
-        later([this] { tellState(SystemState::Refused, "not a WLED address"); });
+        m_later.post([this] { tellState(SystemState::Refused, "not a WLED address"); });
         return;
     }
     get("/json/info", [this](std::optional<Reply> reply) {
@@ -126,7 +117,7 @@ void WledSystem::send(std::vector<LampStateCommand> commands, std::function<void
         if (const WledLamp* lamp = lampWithKey(command.key))
             segments.push_back({*lamp, std::move(command.state)});
     if (segments.empty()) {
-        later([done = std::move(done), refused = !commands.empty()] {
+        m_later.post([done = std::move(done), refused = !commands.empty()] {
             done(refused ? SendResult::Refused : SendResult::Delivered);
         });
         return;
@@ -167,7 +158,7 @@ void WledSystem::restore(const std::string& key, const ReadLampState& state, std
         // Nothing was read for it here: on or off, and the brightness, are what there is to put back.
         const WledLamp* lamp = lampWithKey(key);
         if (lamp == nullptr) {
-            later([done = std::move(done)] { done(SendResult::Refused); });
+            m_later.post([done = std::move(done)] { done(SendResult::Refused); });
             return;
         }
         WledSegment segment;
@@ -182,7 +173,7 @@ void WledSystem::restore(const std::string& key, const ReadLampState& state, std
 
 void WledSystem::stop()
 {
-    ++m_generation;
+    m_later.dropWaiting();
     m_http.stop();
 }
 
@@ -215,7 +206,7 @@ void WledSystem::post(std::string body, std::function<void(SendResult)> done, co
 void WledSystem::request(const std::string& path, std::optional<std::string> body, Handler handler)
 {
     if (m_base.empty()) {
-        later([handler = std::move(handler)] { handler(std::nullopt); });
+        m_later.post([handler = std::move(handler)] { handler(std::nullopt); });
         return;
     }
     JsonHttpCall call;

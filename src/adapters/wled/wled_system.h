@@ -1,6 +1,7 @@
 #pragma once
 
 #include "adapters/http/json_http_client.h"
+#include "adapters/qt/later_calls.h"
 #include "adapters/wled/wled_json.h"
 #include "core/lamp_systems/lamp_system.h"
 #include "core/ports/log.h"
@@ -53,7 +54,6 @@ private:
     void post(std::string body, std::function<void(SendResult)> done, const std::string& restoring = {});
     void request(const std::string& path, std::optional<std::string> body, Handler handler);
     void readSegments(const WledInfo& info);
-    void later(std::function<void()> action);
     void log(const std::string& text);
     [[nodiscard]] const WledLamp* lampWithKey(const std::string& key) const;
 
@@ -63,9 +63,9 @@ private:
     std::string m_base; // "http://host[:port]"; empty for an address that is none
     std::vector<WledLamp> m_lamps;
     std::map<std::string, WledSegment> m_saved; // each segment as read before its first colour, by key
-    std::uint64_t m_generation = 0;             // a stop makes every answer still to be told stale
     JsonHttpClient m_http;
     QObject m_context;
+    LaterCalls m_later{m_context}; // answers told from the event loop; a stop drops those still waiting
 };
 
 } // namespace glowcast
