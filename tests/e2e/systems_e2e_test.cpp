@@ -44,13 +44,13 @@ TEST(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRed)
     ASSERT_TRUE(tokenFile.open(QIODevice::WriteOnly) &&
                 tokenFile.write("SECRET." + QUuid::createUuid().toByteArray(QUuid::Id128) + "\n") > 0);
     tokenFile.close();
-    Child homeAssistant{GLOWCAST_HOMEASSISTANT_SIM, {"--token-file", tokenFile.fileName()}};
-    Child wled{GLOWCAST_WLED_SIM, {"--segments", "2"}};
-    ASSERT_FALSE(bus.address().isEmpty() || first.address.empty() || second.address.empty());
+    StandIn homeAssistant{GLOWCAST_HOMEASSISTANT_SIM, {"--token-file", tokenFile.fileName()}};
+    StandIn wled{GLOWCAST_WLED_SIM, {"--segments", "2"}};
+    ASSERT_FALSE(bus.address().isEmpty() || first.address.empty() || second.address.empty() ||
+                 homeAssistant.address.empty() || wled.address.empty());
     ASSERT_TRUE(broker.running && standIn.online) << broker.output().toStdString() << standIn.output().toStdString();
-    ASSERT_TRUE(homeAssistant.waitForOutput("\n", 10'000) && wled.waitForOutput("\n", 10'000));
-    const std::string haAddress = homeAssistant.output().mid(13).trimmed().toStdString();
-    const std::string wledAddress = wled.output().mid(13).trimmed().toStdString();
+    const std::string& haAddress = homeAssistant.address;
+    const std::string& wledAddress = wled.address;
     // A bridge's lamp that is off keeps its colour: the user switched them on.
     first.control(HttpMethod::Put, "/api/alice/groups/0/action", R"({"on":true})");
     second.control(HttpMethod::Put, "/api/bob/groups/0/action", R"({"on":true})");

@@ -13,7 +13,6 @@
 namespace glowcast {
 namespace {
 
-using testing::Child;
 using testing::RecordingListener;
 using testing::waitFor;
 
@@ -68,10 +67,11 @@ TEST(HomeAssistantSystemTest, ReadsSendsAndRestoresWithItsTokenAndNothingWithout
     QFile tokenFile(directory.filePath(QStringLiteral("token")));
     ASSERT_TRUE(tokenFile.open(QIODevice::WriteOnly) && tokenFile.write(QByteArray::fromStdString(kToken + "\n")) > 0);
     tokenFile.close();
-    // The stand-in on a free loopback port; each service call it takes is a line "SERVICE DATA" of its output.
-    Child standIn{QStringLiteral(GLOWCAST_HOMEASSISTANT_SIM), {QStringLiteral("--token-file"), tokenFile.fileName()}};
-    ASSERT_TRUE(standIn.waitForOutput("\n", 10'000) && standIn.output().startsWith("listening on "));
-    const std::string address = "http://" + standIn.output().mid(13).trimmed().toStdString();
+    // Each service call the stand-in takes is a line "SERVICE DATA" of its output.
+    testing::StandIn standIn{QStringLiteral(GLOWCAST_HOMEASSISTANT_SIM),
+                             {QStringLiteral("--token-file"), tokenFile.fileName()}};
+    ASSERT_FALSE(standIn.address.empty());
+    const std::string address = "http://" + standIn.address;
     const auto calls = [&] { return standIn.output().mid(standIn.output().indexOf('\n') + 1).toStdString(); };
     const auto haWith = [&](const std::optional<std::string>& token) {
         return testing::StartedSystem{[&](Log& log) {

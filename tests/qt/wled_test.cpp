@@ -1,7 +1,6 @@
 // WLED: reading a device's segments and info, the bodies sent, and the adapter against the stand-in on
 // loopback with the bad answers a device may give.
 
-#include "adapters/qt/qt_http_transport.h"
 #include "adapters/wled/wled_json.h"
 #include "adapters/wled/wled_system.h"
 #include "core/lamp_care/srgb.h"
@@ -17,7 +16,6 @@ namespace glowcast {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Child;
 using testing::waitFor;
 using testing::words;
 
@@ -102,38 +100,21 @@ TEST(WledJsonTest, ACoverBodyLeavesOutTheSwitchAndTheFadeWhenTheStatesHaveNone)
               R"({"seg":[{"id":2,"on":false,"bri":0,"fx":0,"pal":0,"sx":128,"ix":128}]})");
 }
 
-// The stand-in on a free loopback port, each POST it took as a line of its output.
-class WledSim : public Child {
-public:
-    explicit WledSim(const QStringList& arguments = {})
-        : Child(QStringLiteral(GLOWCAST_WLED_SIM),
-                QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments)
-    {
-        if (waitForOutput("\n", 10'000) && output().startsWith("listening on "))
-            address = "http://" + output().mid(13).trimmed().toStdString();
-    }
-    [[nodiscard]] std::vector<std::string> posts()
-    {
-        std::vector<std::string> lines;
-        for (const QByteArray& line : output().split('\n'))
-            if (line.startsWith("POST "))
-                lines.push_back(line.toStdString());
-        return lines;
-    }
-    [[nodiscard]] std::string get(const std::string& path) const
-    {
-        RecordingLog log;
-        QtHttpTransport http{log, {5s, std::size_t{1} << 20}};
-        return http.send({HttpMethod::Get, address + path, {}, 5s}).value_or("");
-    }
-    std::string address; // "http://127.0.0.1:PORT", empty when the stand-in did not start
-};
+// Each POST the stand-in took, a line of its output.
+std::vector<std::string> postsTo(testing::StandIn& sim)
+{
+    std::vector<std::string> lines;
+    for (const QByteArray& line : sim.output().split('\n'))
+        if (line.startsWith("POST "))
+            lines.push_back(line.toStdString());
+    return lines;
+}
 
 // The adapter on the stand-in at the address, started.
 testing::StartedSystem wledAt(const std::string& address)
 {
     return testing::StartedSystem{[&](Log& log) {
-        return std::make_unique<WledSystem>(SystemRecord{"wled", SystemKind::Wled, address, {}, {}}, log,
+        return std::make_unique<WledSystem>(SystemRecord{"wled", SystemKind::Wled, "http://" + address, {}, {}}, log,
                                             WledSystem::Options{});
     }};
 }
@@ -142,10 +123,10 @@ testing::StartedSystem wledAt(const std::string& address)
 // read, and the device gone before a restore.
 TEST(WledSystemTest, SendsACoverInOnePostPutsEachSegmentBackAsItWasReadAndMissesADeviceGone)
 {
-    auto sim = std::make_unique<WledSim>();
+    auto sim = std::make_unique<testing::StandIn>(QStringLiteral(GLOWCAST_WLED_SIM));
     ASSERT_FALSE(sim->address.empty());
-    const std::string address = sim->address;
-    auto wled = wledAt(address);
+    const std::string address = "http://" + sim->address;
+    auto wled = wledAt(sim->address);
     ASSERT_TRUE(wled.waitForTold(2));
     EXPECT_EQ(wled.listener.told[0], "id 02005e00a1ed") << "its MAC from /json/info";
     EXPECT_EQ(wled.listener.told[1], "lamps 0,1,2,3");
@@ -163,12 +144,12 @@ TEST(WledSystemTest, SendsACoverInOnePostPutsEachSegmentBackAsItWasReadAndMisses
     EXPECT_EQ(testing::sent(*wled.system, {{"0", red}, {"1", red}, {"2", {true, 127, {}, {}, 4}}, {"8", {}}}),
               SendResult::Delivered);
     // The page shows what the LEDs give off at the device's brightness of 200: red, and white only at 128.
-    const std::string page = sim->get("/");
+    const std::string page = sim->control(HttpMethod::Get, "/");
     EXPECT_NE(page.find("background-color: #c80000"), std::string::npos) << page;
     EXPECT_NE(page.find("background-color: #646464"), std::string::npos) << page;
     for (const char* key : {"0", "1"})
         EXPECT_EQ(testing::restored(*wled.system, key, *reads[key]), SendResult::Delivered);
-    EXPECT_EQ(sim->posts(),
+    EXPECT_EQ(postsTo(*sim),
               (std::vector<std::string>{
                   R"(POST /json/state {"seg":[{"id":0,"on":true,"bri":255,"fx":0,"col":[[255,0,0]]},)"
                   R"({"id":1,"on":true,"bri":255,"fx":0,"col":[[255,0,0,0]]},{"id":2,"on":true,"bri":128}],"tt":4})",
@@ -191,14 +172,14 @@ TEST(WledSystemTest, AnswersNoDeviceGivesAreAState)
     for (int id = 1; id < 64; ++id)
         sixtyFour += "," + std::to_string(id);
     const std::pair<const char*, std::string> rows[] = {
-        {"--hostile html", "state unreachable: no segment list from "},
-        {"--hostile huge", "state unreachable: no answer from "},
-        {"--hostile deep", "state unreachable: no segment list from "},
+        {"--hostile html", "state unreachable: no segment list from http://"},
+        {"--hostile huge", "state unreachable: no answer from http://"},
+        {"--hostile deep", "state unreachable: no segment list from http://"},
         {"--segments 0", "lamps "},
         {"--segments 64", sixtyFour},
     };
     for (const auto& [arguments, told] : rows) {
-        WledSim sim{words(arguments)};
+        testing::StandIn sim{QStringLiteral(GLOWCAST_WLED_SIM), words(arguments)};
         ASSERT_FALSE(sim.address.empty());
         auto wled = wledAt(sim.address);
         ASSERT_TRUE(wled.waitForTold(2)) << arguments;

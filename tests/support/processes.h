@@ -110,15 +110,14 @@ inline CommandRun runProgram(const QString& program, const QStringList& argument
             process.readAllStandardError().toStdString()};
 }
 
-// The bridge simulator on a free loopback port, with its control interface.
-class Simulator : public Child {
+// A stand-in of this build (the bridge simulator, Home Assistant's, WLED's) on a free loopback port, as
+// its first line "listening on HOST:PORT" tells, and an HTTP request to it.
+class StandIn : public Child {
 public:
-    explicit Simulator(const QStringList& arguments = {})
-        : Child(QStringLiteral(GLOWCAST_BRIDGE_SIM),
-                QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments)
+    explicit StandIn(const QString& program, const QStringList& arguments = {}) : Child(program, arguments)
     {
         if (waitForOutput("\n", 10'000) && output().startsWith("listening on "))
-            address = output().mid(13).trimmed().toStdString();
+            address = output().mid(13, output().indexOf('\n') - 13).trimmed().toStdString();
     }
 
     std::string control(HttpMethod method, const std::string& path, const std::string& body = {})
@@ -127,6 +126,15 @@ public:
         QtHttpTransport http{log, {5s, std::size_t{16} << 20}};
         return http.send({method, "http://" + address + path, body, 5s}).value_or("");
     }
+
+    std::string address; // "127.0.0.1:PORT", empty when the stand-in did not start
+};
+
+// The bridge simulator, with its control interface.
+class Simulator : public StandIn {
+public:
+    explicit Simulator(const QStringList& arguments = {}) : StandIn(QStringLiteral(GLOWCAST_BRIDGE_SIM), arguments) {}
+
     [[nodiscard]] QJsonArray records()
     {
         return QJsonDocument::fromJson(QByteArray::fromStdString(control(HttpMethod::Get, "/sim/requests"))).array();
@@ -144,8 +152,6 @@ public:
         }
         return found;
     }
-
-    std::string address; // "127.0.0.1:PORT", empty when the simulator did not start
 };
 
 // A configuration directory of the test's own, and its preferences file.
