@@ -77,6 +77,8 @@ TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineI
         {"systems add hue 10.0.0.7",
          "systems: \"hue\" is no kind of lamp system (bridge, zigbee2mqtt, wled, homeassistant)"},
         {"systems add bridge 10.0.0.7 --user ann", "systems: --user and --password-file are for a zigbee2mqtt broker"},
+        {"systems add zigbee2mqtt mqtt://h --password-file secret",
+         "systems: --password-file needs --user: a broker takes a password with a user"},
         {"systems remove", "systems: systems remove takes an id"},
     };
     for (const auto& [line, message] : refused) {

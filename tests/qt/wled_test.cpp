@@ -19,18 +19,6 @@ using namespace std::chrono_literals;
 using testing::waitFor;
 using testing::words;
 
-// The segments as "ID:NAME" joined by spaces, or "none" when no list was read.
-std::string segmentsRead(std::string_view json, RecordingLog& log)
-{
-    const std::optional<std::vector<WledSegment>> segments = readWledSegments(json, log, "wled");
-    if (!segments)
-        return "none";
-    std::string out;
-    for (const WledSegment& segment : *segments)
-        out += (out.empty() ? "" : " ") + std::to_string(segment.id) + ":" + segment.name;
-    return out;
-}
-
 TEST(WledJsonTest, ReadsEachSegmentOnceAndLeavesOutWhatNoSegmentCanBe)
 {
     std::string seventy = R"({"seg":[)";
@@ -42,7 +30,7 @@ TEST(WledJsonTest, ReadsEachSegmentOnceAndLeavesOutWhatNoSegmentCanBe)
     }
     seventy += "]}";
     const std::tuple<std::string, std::string, std::size_t> rows[] = {
-        // the JSON, the segments, the lines logged
+        // the JSON, the segments as "ID:NAME" joined by spaces ("none" when no list was read), the lines logged
         {R"({"seg":[{"id":0,"n":"Desk"},{"id":2}]})", "0:Desk 2:Segment 2", 0},
         {R"({"seg":[]})", "", 0},
         {R"({"seg":[{"id":1},{"id":1,"n":"Twin"},{"n":"No id"},{"id":-1},{"id":256},{"id":1.5},7]})", "1:Segment 1", 6},
@@ -54,7 +42,11 @@ TEST(WledJsonTest, ReadsEachSegmentOnceAndLeavesOutWhatNoSegmentCanBe)
     };
     for (const auto& [json, read, logged] : rows) {
         RecordingLog log;
-        EXPECT_EQ(segmentsRead(json, log), read) << json.substr(0, 80);
+        const std::optional<std::vector<WledSegment>> segments = readWledSegments(json, log, "wled");
+        std::string shown = segments ? "" : "none";
+        for (const WledSegment& segment : segments.value_or(std::vector<WledSegment>{}))
+            shown += (shown.empty() ? "" : " ") + std::to_string(segment.id) + ":" + segment.name;
+        EXPECT_EQ(shown, read) << json.substr(0, 80);
         EXPECT_EQ(log.lines.size(), logged) << json.substr(0, 80);
     }
 }
@@ -100,16 +92,6 @@ TEST(WledJsonTest, ACoverBodyLeavesOutTheSwitchAndTheFadeWhenTheStatesHaveNone)
               R"({"seg":[{"id":2,"on":false,"bri":0,"fx":0,"pal":0,"sx":128,"ix":128}]})");
 }
 
-// Each POST the stand-in took, a line of its output.
-std::vector<std::string> postsTo(testing::StandIn& sim)
-{
-    std::vector<std::string> lines;
-    for (const QByteArray& line : sim.output().split('\n'))
-        if (line.startsWith("POST "))
-            lines.push_back(line.toStdString());
-    return lines;
-}
-
 // The adapter on the stand-in at the address, started.
 testing::StartedSystem wledAt(const std::string& address)
 {
@@ -149,7 +131,11 @@ TEST(WledSystemTest, SendsACoverInOnePostPutsEachSegmentBackAsItWasReadAndMisses
     EXPECT_NE(page.find("background-color: #646464"), std::string::npos) << page;
     for (const char* key : {"0", "1"})
         EXPECT_EQ(testing::restored(*wled.system, key, *reads[key]), SendResult::Delivered);
-    EXPECT_EQ(postsTo(*sim),
+    std::vector<std::string> posts; // each a line of the stand-in's output
+    for (const QByteArray& line : sim->output().split('\n'))
+        if (line.startsWith("POST "))
+            posts.push_back(line.toStdString());
+    EXPECT_EQ(posts,
               (std::vector<std::string>{
                   R"(POST /json/state {"seg":[{"id":0,"on":true,"bri":255,"fx":0,"col":[[255,0,0]]},)"
                   R"({"id":1,"on":true,"bri":255,"fx":0,"col":[[255,0,0,0]]},{"id":2,"on":true,"bri":128}],"tt":4})",

@@ -22,20 +22,6 @@ namespace {
 using testing::RecordingListener;
 using testing::waitFor;
 
-// Each lamp as "KEY NAME KIND", KIND a letter: Extended colour, Colour (h when sent as hue and
-// saturation), Temperature, Dimmable, On/off; then its usable mired range, if any.
-std::string lampsOf(const std::vector<Zigbee2MqttLamp>& lamps)
-{
-    std::string out;
-    for (const Zigbee2MqttLamp& lamp : lamps) {
-        const std::optional<MiredRange> range = lamp.capabilities.mireds;
-        out += (out.empty() ? "" : "; ") + lamp.key + " " + lamp.name + " " + "?ECTDO"[int(lamp.capabilities.kind)] +
-               (lamp.hueSaturation ? "h" : "") +
-               (range ? std::to_string(range->lowest) + "-" + std::to_string(range->highest) : "");
-    }
-    return out;
-}
-
 // A device list of every kind of light and of every device left out, a seed of the fuzz target too.
 const std::string kEveryCase = [] {
     std::ifstream in(GLOWCAST_TEST_DATA "/../../fuzz/corpus/zigbee2mqtt_devices_fuzz/every_case.json");
@@ -47,10 +33,19 @@ TEST(DeviceListTest, OffersEachLightOnceAndSaysWhatItLeftOut)
     RecordingLog log;
     const auto lamps = readZigbee2MqttDevices(kEveryCase, log);
     ASSERT_TRUE(lamps);
+    // Each lamp as "KEY NAME KIND", KIND a letter: Extended colour, Colour (h when sent as hue and
+    // saturation), Temperature, Dimmable, On/off; then its usable mired range, if any.
+    std::string shown;
+    for (const Zigbee2MqttLamp& lamp : *lamps) {
+        const std::optional<MiredRange> range = lamp.capabilities.mireds;
+        shown += (shown.empty() ? "" : "; ") + lamp.key + " " + lamp.name + " " +
+                 "?ECTDO"[int(lamp.capabilities.kind)] + (lamp.hueSaturation ? "h" : "") +
+                 (range ? std::to_string(range->lowest) + "-" + std::to_string(range->highest) : "");
+    }
     // Twin's second light has a mired range that starts at 0: none.
-    EXPECT_EQ(lampsOf(*lamps), "0x1 Desk E153-500; 0x2 Strip Ch; 0x3 Shelf C; 0x4 Hall/Ceiling T153-500; 0x5 Porch D; "
-                               "0x6 Fan O; 0x7 Twin E153-500; 0x7-l2 Twin (l2) Eh; 0x8-l1 Pair (l1) C; "
-                               "0x8-l2 Pair (l2) O; 0xc ok/level O");
+    EXPECT_EQ(shown, "0x1 Desk E153-500; 0x2 Strip Ch; 0x3 Shelf C; 0x4 Hall/Ceiling T153-500; 0x5 Porch D; "
+                     "0x6 Fan O; 0x7 Twin E153-500; 0x7-l2 Twin (l2) Eh; 0x8-l1 Pair (l1) C; "
+                     "0x8-l2 Pair (l2) O; 0xc ok/level O");
     const std::string leftOut = "zigbee2mqtt device list: left out ";
     std::vector<std::string> expected{leftOut + "0xa: no definition", leftOut + "0xb: the name 'Desk' is taken",
                                       leftOut + "0x1: the name 'Other' is taken"};

@@ -37,18 +37,9 @@ public:
     std::vector<std::string> begun; // the bridge of each begin
     int attempts = 0;
     int ends = 0;
-    bool active = false;
-    void begin(const std::string& bridge) override
-    {
-        begun.push_back(bridge);
-        active = true;
-    }
+    void begin(const std::string& bridge) override { begun.push_back(bridge); }
     void attempt() override { ++attempts; }
-    void end() override
-    {
-        active = false;
-        ++ends;
-    }
+    void end() override { ++ends; }
 };
 
 class FakeAlert final : public Alert {
