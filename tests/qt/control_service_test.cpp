@@ -15,6 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace glowcast {
 namespace {
 
@@ -170,6 +173,28 @@ TEST_F(ControlServiceTest, DuringAnotherOperationQueriesAreAnsweredAtOnceAndChan
         EXPECT_FALSE(pending->isError()) << pending->error().message().toStdString();
     }
     EXPECT_EQ(checkBox(0), Qt::Unchecked);
+
+    // A caller who sends a thousand queries at once holds another's up by a few answers, not all of its
+    // own. The bus answers a ping at once, after every call the same connection sent before it: both
+    // wait in the service's queue before it answers any.
+    QDBusConnection flooder = QDBusConnection::connectToBus(bus.address(), QStringLiteral("flooder"));
+    const QDBusMessage ping =
+        QDBusMessage::createMethodCall(serviceBus.baseService(), QStringLiteral("/"),
+                                       QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"));
+    QDBusMessage status =
+        QDBusMessage::createMethodCall(serviceBus.baseService(), QLatin1String(control_bus::kPath),
+                                       QLatin1String(control_bus::kInterface), QStringLiteral("Status"));
+    std::vector<QDBusPendingCall> flood;
+    for (int i = 0; i < 1000; ++i)
+        flood.push_back(flooder.asyncCall(status));
+    ASSERT_EQ(flooder.call(ping).type(), QDBusMessage::ReplyMessage);
+    QDBusPendingCall mine = send("Status");
+    ASSERT_EQ(client.call(ping).type(), QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(waitFor([&] { return mine.isFinished(); }));
+    EXPECT_LT(std::count_if(flood.begin(), flood.end(), [](const QDBusPendingCall& call) { return call.isFinished(); }),
+              500);
+    EXPECT_TRUE(waitFor([&] { return flood.back().isFinished(); }));
+    QDBusConnection::disconnectFromBus(QStringLiteral("flooder"));
 }
 
 } // namespace

@@ -247,10 +247,31 @@ void DBusControlService::serve(const QDBusMessage& call, Handler handler, Turn t
             m_log.write("control: " + call.member().toStdString() + " refused: " + reply.errorMessage().toStdString());
         m_bus.send(reply);
     };
-    if (turn == Turn::Query)
-        answer();
-    else
+    if (turn == Turn::InTurn) {
         m_run(std::move(answer));
+        return;
+    }
+    m_queries.push(call.service().toStdString(), std::move(answer));
+    answerQueriesLater();
+}
+
+void DBusControlService::answerQueriesLater()
+{
+    if (m_answerPosted)
+        return;
+    m_answerPosted = true;
+    QMetaObject::invokeMethod(this, &DBusControlService::answerQueries, Qt::QueuedConnection);
+}
+
+void DBusControlService::answerQueries()
+{
+    // Few enough that a query arriving meanwhile waits about a millisecond for its turn to begin.
+    constexpr int kAnswersAtATime = 32;
+    m_answerPosted = false;
+    for (int answered = 0; answered < kAnswersAtATime && m_queries.runNext(); ++answered) {
+    }
+    if (!m_queries.empty())
+        answerQueriesLater();
 }
 
 ControlAdaptor::ControlAdaptor(DBusControlService* service) : QDBusAbstractAdaptor(service), m_service(*service)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/fair_queue.h"
 #include "core/glowcast_control.h"
 #include "core/ports/log.h"
 
@@ -109,14 +110,18 @@ public:
     [[nodiscard]] bool isRegistered() const { return m_registered; }
 
     // One call: the reply it gets (a method return or an error), made on the main thread in turn. A
-    // query only reads, so it is answered at once, even while an operation waits for the bridge or
-    // other calls wait their turn.
+    // query only reads, so it does not wait for operations: it waits only for other callers' queries,
+    // answered one caller at a time in turn, so that a caller who sends thousands at once holds up
+    // another's query by a few answers, not by all of its own.
     using Handler = std::function<QDBusMessage(GlowcastControl& control, const QDBusMessage& call)>;
     enum class Turn { InTurn, Query };
     void serve(const QDBusMessage& call, Handler handler, Turn turn = Turn::InTurn);
 
 private:
     [[nodiscard]] bool callerIsOwner(const QDBusMessage& call);
+    // Answers a few waiting queries, then lets the calls that arrived meanwhile join the turns.
+    void answerQueriesLater();
+    void answerQueries();
 
     GlowcastControl& m_control;
     Runner m_run;
@@ -127,6 +132,8 @@ private:
     // twice, so the answer holds. Asking the bus costs a blocking round trip, which a flood of calls
     // would pay once each. Kept for a few callers only.
     QHash<QString, bool> m_callerIsOwner;
+    FairQueue m_queries;
+    bool m_answerPosted = false;
 };
 
 class ControlAdaptor final : public QDBusAbstractAdaptor {
