@@ -264,6 +264,7 @@ TEST_F(ServiceEndToEndTest, AServiceSetUpByGlowcastctlPairsFollowsCoversTakesSys
 TEST_F(ServiceEndToEndTest, WithoutGlowcastEditsLandInTheFileBridgeCommandsReachAFurtherBridgeAndOddServicesFail)
 {
     Simulator second{words("--lamps 2 --press-after 1")};
+    second.control(HttpMethod::Post, "/sim/lamps", R"({"names":["Küche","Hall"]})");
     config.writePaired(sim.address, "1- 2- 3- 4- z2m/0x01+");
     std::vector<std::unique_ptr<Child>> runs;
     for (const char* line : {"enable 1", "enable 2", "enable 3", "enable 4", "bridge 10.0.0.9"})
@@ -291,7 +292,7 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastEditsLandInTheFileBridgeCommandsReach
          {0, "bridge-2\tbridge\t" + second.address + offline + "z2m\tzigbee2mqtt\tmqtt://10.0.0.8/home" + offline +
                  "wled\twled\thttp://10.0.0.9" + offline}},
         {"lamps", {0, "1\ton\t\n2\ton\t\n3\ton\t\n4\ton\t\nz2m/0x01\ton\t\n"}}, // a system's saved lamps too
-        {"lights --system bridge-2", {0, "1\tLamp 1\n2\tLamp 2\n"}},
+        {"lights --system bridge-2", {0, "1\tKüche\n2\tHall\n"}},
         {"lights --system z2m", {1, "glowcastctl lights: z2m is a zigbee2mqtt system, not a bridge\n"}},
         {"set --system bridge-3 1 255 0 0", {1, "glowcastctl set: there is no lamp system with the id \"bridge-3\"\n"}},
         {"set --system bridge-2 2 255 0 0", {0, "{\"bri\":255,\"xy\":[0.640,0.330]}\n"}},

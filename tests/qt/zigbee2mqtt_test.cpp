@@ -197,7 +197,6 @@ TEST(Zigbee2MqttSystemTest, FindsSendsReadsAndFollowsTheBrokerAndZigbee2MqttComi
     ASSERT_TRUE(stateIs(listener, "ready:"));
     EXPECT_EQ(log.count("z2m: connected to the broker at localhost" + at), 1);
     ASSERT_EQ(listener.lamps.size(), 6u);
-    EXPECT_EQ(listener.lamps[4].key + " " + listener.lamps[4].name, "0x00124b0000000005-l1 Twin (l1)");
     EXPECT_TRUE(stateIs(unresolved, "unreachable: broker at " + nowhere + at + ": the name does not resolve: "));
     EXPECT_TRUE(
         waitFor([&] { return broker.output().contains("Dropping too large outgoing PUBLISH for glowcast-big-"); }));
@@ -243,8 +242,7 @@ TEST(Zigbee2MqttSystemTest, FindsSendsReadsAndFollowsTheBrokerAndZigbee2MqttComi
     EXPECT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Desk lamp/get {"state":""})", 5'000));
 
     standIn.write("offline\n");
-    ASSERT_TRUE(stateIs(listener, "offline:"));
-    EXPECT_EQ(listener.lastState(), "state offline: zigbee2mqtt is offline");
+    ASSERT_TRUE(stateIs(listener, "offline: zigbee2mqtt is offline"));
     EXPECT_EQ(testing::sent(system, {{porch, {false, 55, {}, {}, {}}}}), SendResult::NoAnswer);
     standIn.write("online\n");
     ASSERT_TRUE(stateIs(listener, "ready:"));
