@@ -1,6 +1,6 @@
-// The simulator speaks version 1 of the bridge's local API: one table of requests and the replies
-// expected per area, each against a simulated bridge of its own; and the colour its live page gives
-// a lamp's state. Its HTTP server, the lamp list and the lamps' values are the end-to-end tests' and
+// The simulator speaks version 1 of the bridge's local API: a table file of requests and the replies
+// expected per area (tests/data/bridge_protocol*.tsv), each against a simulated bridge of its own; and the colour its
+// live page gives a lamp's state. Its HTTP server, the lamp list and the lamps' values are the end-to-end tests' and
 // bridge_client.py's to show.
 
 #include "bridge_sim/lamp_light.h"
@@ -15,23 +15,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <limits>
 
 namespace glowcast::sim {
 namespace {
 
 using enum LampKind;
-
-struct Exchange {
-    const char* method;
-    std::string path;
-    std::string body;
-    // What the reply must hold: objects may have more members, but a null stands for a member that
-    // must be absent; lists match item by item; a text "~PATTERN" matches texts that PATTERN matches whole.
-    std::string reply;
-    int status = 200;
-    int waitMs = 0; // the simulator's time that passes before the request
-};
 
 bool matches(const QJsonValue& expected, const QJsonValue& actual)
 {
@@ -57,75 +47,52 @@ QJsonValue parsed(const std::string& text)
     return QJsonDocument::fromJson(QByteArray::fromStdString("[" + text + "]")).array().at(0);
 }
 
-// Sends each request in turn to a simulated bridge with these lamps and users, as another client of
-// the bridge would, and checks each reply.
-void run(std::vector<LampKind> lamps, std::vector<std::string> users, const std::vector<Exchange>& table,
-         int rateLimit = 0)
+// Sends each request of the table file in turn to a simulated bridge with three extended colour lamps
+// and the user alice, as another client of the bridge would, and checks each reply. A line holds the
+// METHOD, PATH, BODY, REPLY and, when not 200, the STATUS and the simulator's time in ms that passes
+// before the request, apart by tabs. The REPLY is what the reply must hold: objects may have more
+// members, but a null stands for a member that must be absent; lists match item by item; a text
+// "~PATTERN" matches texts that PATTERN matches whole. A line starting with '#' is a comment.
+void run(const char* file, std::size_t rows, int rateLimit = 0)
 {
     std::chrono::steady_clock::time_point now{};
     SimBridge sim{
-        {"127.0.0.1:80", std::move(lamps), std::nullopt, std::move(users), rateLimit, [&now] { return now; }}};
-    for (const Exchange& row : table) {
-        SCOPED_TRACE(std::string(row.method) + " " + row.path + " " + row.body);
-        now += std::chrono::milliseconds(row.waitMs);
-        const Reply reply = row.path.starts_with("/sim/") ? sim.handleControl(row.method, row.path, row.body)
-                                                          : sim.handleApi(row.method, row.path, row.body);
-        EXPECT_EQ(reply.status, row.status);
+        {"127.0.0.1:80", std::vector<LampKind>(3, ExtendedColour), std::nullopt, {"alice"}, rateLimit, [&now] {
+             return now;
+         }}};
+    std::ifstream in(std::string(GLOWCAST_TEST_DATA "/") + file);
+    std::size_t read = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with('#'))
+            continue;
+        ++read;
+        const QStringList field = QString::fromStdString(line).split(u'\t');
+        const auto text = [&](int at) { return field.value(at).toStdString(); };
+        SCOPED_TRACE(line);
+        const int status = field.value(4, QStringLiteral("200")).toInt();
+        now += std::chrono::milliseconds(field.value(5).toInt());
+        const Reply reply = text(1).starts_with("/sim/") ? sim.handleControl(text(0), text(1), text(2))
+                                                         : sim.handleApi(text(0), text(1), text(2));
+        EXPECT_EQ(reply.status, status);
         EXPECT_EQ(reply.contentType, "application/json");
-        if (row.status == 429)
+        if (status == 429)
             EXPECT_EQ(reply.headers, (std::vector<std::pair<std::string, std::string>>{{"Retry-After", "1"}}));
         else
-            EXPECT_TRUE(matches(parsed(row.reply), parsed(reply.body))) << reply.body;
+            EXPECT_TRUE(matches(parsed(text(3)), parsed(reply.body))) << reply.body;
     }
+    EXPECT_EQ(read, rows);
 }
 
 // Errors carry the protocol's types and texts; pairing succeeds only while the link button is pressed.
 TEST(BridgeProtocolTest, ErrorsCarryTheProtocolsTypesAndTextsAndPairingWaitsForTheLinkButton)
 {
-    const auto error = [](int type, const std::string& address, const std::string& description) {
-        return R"([{"error":{"type":)" + std::to_string(type) + R"(,"address":")" + address + R"(","description":")" +
-               description + R"("}}])";
-    };
-    const std::string state = "/api/alice/lights/1/state";
-    run(std::vector<LampKind>(3, ExtendedColour), {"alice"},
-        {
-            {"GET", "/api/mallory/lights", "", error(1, "/lights", "unauthorized user")},
-            {"PUT", state, "{\"bri\":", error(2, "/lights/1/state", "body contains invalid json")},
-            {"GET", "/api/alice/lights/9", "", error(3, "/lights/9", "resource, /lights/9, not available")},
-            {"PATCH", "/api/alice/lights", "{}",
-             error(4, "/lights", "method, PATCH, not available for resource, /lights")},
-            {"PUT", state, "{}", error(5, "/lights/1/state", "invalid/missing parameters in body")},
-            {"PUT", state, R"({"foo":1})", error(6, "/lights/1/state/foo", "parameter, foo, not available")},
-            {"PUT", state, R"({"bri":300})", error(7, "/lights/1/state/bri", "invalid value, 300, for parameter, bri")},
-            {"PUT", state, R"({"on":false})", R"([{"success":{"/lights/1/state/on":false}}])"},
-            {"PUT", state, R"({"bri":1})",
-             error(201, "/lights/1/state/bri", "parameter, bri, is not modifiable. Device is set to off.")},
-            {"POST", "/api", R"({"devicetype":"demo#one"})", error(101, "", "link button not pressed")},
-            {"POST", "/api", "{}", R"([{"error":{"type":5,"address":"/"}}])"},
-            {"POST", "/api", R"({"devicetype":")" + std::string(41, 'd') + R"("})",
-             R"([{"error":{"type":7,"address":"/devicetype"}}])"},
-            {"POST", "/sim/linkbutton", "", R"({"pressed":true})"},
-            {"POST", "/api", R"({"devicetype":"demo#one","note":"more members are let be"})",
-             R"([{"success":{"username":"~[0-9a-f]{32}","clientkey":null}}])"},
-            {"POST", "/api/", R"({"devicetype":"demo#two","generateclientkey":true})",
-             R"([{"success":{"username":"~[0-9a-f]{32}","clientkey":"~[0-9A-F]{32}"}}])"},
-            {"GET", "/api/config", "",
-             R"({"bridgeid":"024743FFFE000001","mac":"02:47:43:00:00:01","linkbutton":null,"whitelist":null})"},
-        });
+    run("bridge_protocol.tsv", 16);
 }
 
+// Two lamp commands a second at most: reading is not one.
 TEST(BridgeProtocolTest, TooManyLampCommandsASecondAreTurnedAwayForASecond)
 {
-    run(std::vector<LampKind>(3, ExtendedColour), {"alice"},
-        {
-            {"PUT", "/api/alice/lights/1/state", R"({"on":true})", "[{}]"},
-            {"PUT", "/api/alice/groups/0/action", R"({"on":true})", "[{}]"},
-            {"PUT", "/api/alice/lights/2/state", R"({"on":true})", "", 429},
-            {"GET", "/api/alice/lights", "", "{}"}, // reading is not a lamp command
-            {"PUT", "/api/alice/lights/2/state", R"({"bri":9})", "", 429, 999},
-            {"PUT", "/api/alice/lights/2/state", R"({"bri":9})", R"([{"success":{"/lights/2/state/bri":9}}])", 200, 1},
-        },
-        2);
+    run("bridge_protocol_rate_limit.tsv", 6, 2);
 }
 
 TEST(LampLightTest, TurnsChromaticityAndBrightnessBackIntoSrgb)
