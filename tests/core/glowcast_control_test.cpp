@@ -118,6 +118,8 @@ TEST_F(GlowcastControlTest, AnAddressGivenAfterASetUpFoundNoBridgeSetsUpAgainWit
 
     ASSERT_TRUE(control.setSetting("lastusedbridgeIP", std::string{"10.0.0.4"}).ok());
     EXPECT_TRUE(scheduler.pending.empty()) << "a listening program keeps its bridge";
+    ASSERT_TRUE(control.setSetting("portal", std::string{"hub.local:8080"}).ok());
+    EXPECT_EQ(control.portalHost(), "hub.local:8080");
 }
 
 TEST_F(GlowcastControlTest, TheSelectionSavedAtTheEndKeepsWhatAnotherProgramChangedMeanwhile)

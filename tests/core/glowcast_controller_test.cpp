@@ -384,6 +384,11 @@ TEST_F(GlowcastControllerTest, APausedPlayerGetsTheLampsPutBackAndPlayingAgainAs
     restore();
     cover(); // a new track's cover first, then playing
     player(PlaybackStatus::Playing);
+    player(PlaybackStatus::Paused);
+    player(PlaybackStatus::Playing); // before its time: when the call comes, nothing is due
+    ASSERT_TRUE(scheduler.fireNext());
+    player(PlaybackStatus::Paused);
+    player(PlaybackStatus::Playing);
     EXPECT_EQ(asked, 1);
 }
 

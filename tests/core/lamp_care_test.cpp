@@ -132,13 +132,14 @@ TEST(BridgeOverloadTest, ReadsARetryAfterInSecondsOnly)
     EXPECT_EQ(retryAfterFromHeader(std::string_view("12", 1)), 1s); // its own bytes, never what follows them
 }
 
-// Lamp 1 has a colour temperature only, lamp 2 dims only, the others are not listed.
+// Lamp 1 has a colour temperature only, lamp 2 dims only, lamp 3 is of a kind not known, the others are not listed.
 struct LampCareTest : ::testing::Test {
     LampCareTest()
     {
-        care.readLampList(dictionaryFromJSON(R"({"1":{"type":"Color temperature light","capabilities":{"control":)"
-                                             R"({"ct":{"min":153,"max":500}}}},"2":{"type":"Dimmable light"}})",
-                                             log));
+        care.readLampList(dictionaryFromJSON(
+            R"({"1":{"type":"Color temperature light","capabilities":{"control":)"
+            R"({"ct":{"min":153,"max":500}}}},"2":{"type":"Dimmable light"},"3":{"type":"Lava lamp"}})",
+            log));
     }
     RecordingLog log;
     SleptTime time;
@@ -199,6 +200,8 @@ TEST_F(LampCareTest, PassesOverWhatALampShowsOrIsFadingTo)
 TEST_F(LampCareTest, PutsLampsBackOnceAfterThePauseAndNeverALampItCouldNotRead)
 {
     care.setSettings(settingsOf({{"fitLamp", true}, {"restoreAfter", 5}}));
+    care.setSettings(settingsOf({{"fitLamp", true}, {"restoreAfter", 5}})); // the kinds are read once
+    EXPECT_EQ(log.count("lamp 3: kind 'Lava lamp' not known; it is sent what every lamp is sent"), 1);
     const std::string deleted = R"([{"error":{"type":3,"description":"resource, /lights/1/state, not available"}}])";
     bridge.replies = {HttpReply{200, R"({"state":{"on":true,"bri":200,"ct":366,"colormode":"ct"}})", {}}, HttpReply{},
                       std::nullopt, HttpReply{}, HttpReply{200, deleted, {}}}; // lamp 1 is deleted before its restore
@@ -316,6 +319,7 @@ TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
         {red, gamutA, fit, R"({"bri":12,"xy":[0.640,0.330]})"},
         {Dictionary{{"bri", 9.0}, {"xy", "[0.64]"}}, gamutA, fit, R"({"bri":9,"xy":[0.64]})"}, // a colour it cannot read goes as it is
         {Dictionary{{"bri", 9.0}, {"xy", "[0.450,0.540]"}}, gamutA, fit, R"({"bri":9,"xy":[0.4359,0.5234]})"}, // beyond the red-green side
+        {Dictionary{{"bri", 9.0}, {"xy", "[0.750,0.280]"}}, gamutA, fit, R"({"bri":9,"xy":[0.7040,0.2960]})"}, // past the red corner
         // The nearest white: 4000 K lies on the curve at (0.3805, 0.3767), 250 mired; a point off it is
         // nearest in CIE 1960 u, v; colours far off the curve take the nearer end of the lamp's range.
         {Dictionary{{"bri", 9.0}, {"xy", "[0.3805,0.3767]"}}, white, fit, R"({"bri":9,"ct":250})"},

@@ -137,9 +137,12 @@ TEST_F(LampSystemsTest, ASlowSystemDelaysOnlyItsOwnLampsANewerCoverReplacesWhatW
     EXPECT_EQ(systems.lamps().size(), 2u);
     EXPECT_EQ(systems.lamp("slow/k1"), nullptr);
     EXPECT_EQ(log.lines, Strings{"lamp system slow removed"});
+    ASSERT_TRUE(systems.restart("fast").ok()); // its lamps are gone until the new adapter lists them
+    EXPECT_EQ(lampsChanged, 2);
+    factory.made.at("fast")->told().lampsRead(colourLamps(2));
     systems.stop(); // a quit: nothing is sent from now on
     systems.send(fastStates);
-    EXPECT_EQ(fast.sends.size(), 2u);
+    EXPECT_TRUE(factory.made.at("fast")->sends.empty());
     EXPECT_EQ(systems.add({"z3", SystemKind::Zigbee2Mqtt, "mqtt://h", {}, {}}).message, "Glowcast is quitting");
 }
 
@@ -275,6 +278,20 @@ TEST_F(LampSystemsTest, TheLampsReadBeforeTheirFirstStateArePutBack)
     systems.stop(); // a quit puts nothing back
     EXPECT_EQ(systems.restore(), 0u);
     EXPECT_EQ(system.putBacks.size(), 3u);
+}
+
+TEST_F(LampSystemsTest, AReadAnsweredAfterItsSendTimedOutIsNotKept)
+{
+    FakeLampSystem& system = ready("z2m", SystemKind::Zigbee2Mqtt, 1);
+    system.lampStates = {{"k1", {true, {}}}};
+    system.holdReads = true;
+    systems.setRestoring(true);
+    systems.send(cover("z2m", 1, 50));
+    timeline.advance(3000ms);
+    for (const auto& answer : system.heldReads)
+        answer();
+    system.told().lampsRead(colourLamps(1)); // it answers again
+    EXPECT_EQ(systems.restore(), 0u);
 }
 
 } // namespace

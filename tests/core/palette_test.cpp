@@ -34,6 +34,7 @@ TEST(PerceptualTest, Ciede2000GivesThePublishedDifferencesAndRedAndWhiteTheirKno
         {{50, 2.5, 0}, {58, 24, 15}, 19.4535},
         {{50, 2.5, 0}, {50, 3.1736, 0.5854}, 1.0000},
         {{60.2574, -34.0099, 36.2677}, {60.4626, -34.1751, 39.4387}, 1.2644},
+        {{50, 80, 60}, {50, 20, -15}, 33.2533}, // worked by hand: the hues add up to 360, their mean is 0
     };
     for (const auto& [first, second, difference] : rows) {
         EXPECT_NEAR(ciede2000(first, second), difference, 5e-5);
@@ -174,9 +175,16 @@ TEST(VividPaletteTest, ABusyCoverGivesDistinctVividColoursTheSameEveryRun)
 
 TEST(VividPaletteTest, OrangesAndTansAtACandlesChromaticityAreTurnedOffTheWhites)
 {
-    for (const Pixel pixel : {Pixel{255, 140, 40, 255}, Pixel{200, 150, 100, 255}, Pixel{230, 170, 90, 255}}) {
+    // The lamp's body, worked out apart from this code from the colour formulas and the turns of 3 degrees.
+    const std::pair<Pixel, std::string> rows[] = {
+        {{255, 140, 40, 255}, body(254, "[0.498,0.385]")},  // turned 9 degrees
+        {{200, 150, 100, 255}, body(205, "[0.418,0.378]")}, // turned 12 degrees
+        {{230, 170, 90, 255}, body(224, "[0.434,0.425]")},  // turned 6 degrees
+        {{180, 135, 90, 255}, body(185, "[0.416,0.374]")},  // turned 15 degrees
+    };
+    for (const auto& [pixel, lamp] : rows) {
         const std::vector<Colour> colours = vividColours(canvas(4, {{pixel, 1}}), 1);
-        ASSERT_EQ(colours.size(), 1u);
+        ASSERT_EQ(bodies(colours), std::vector<std::string>{lamp});
         const LampLight light = vividLampLight(colours[0]);
         const Chromaticity point = uniformChromaticity({light.x, light.y});
         double nearest = 1.0;
@@ -204,7 +212,10 @@ TEST(ColourQuantiserTest, GroupsHeaviestFirstAndKeepsTheTotalWeight)
     // two groups part green from the nearer pair.
     const std::pair<PixelCanvas, std::vector<double>> rows[] = {
         {canvas(4, {{{255, 0, 0, 255}, 8}, {{0, 255, 0, 255}, 4}, {{0, 0, 255, 255}, 4}}), {8, 4, 4}},
-        {canvas(4, {{{0, 0, 0, 255}, 4}, {{170, 0, 0, 255}, 4}, {{0, 255, 0, 255}, 8}}), {8, 8}}};
+        {canvas(4, {{{0, 0, 0, 255}, 4}, {{170, 0, 0, 255}, 4}, {{0, 255, 0, 255}, 8}}), {8, 8}},
+        // Of two boxes, the wider is parted (green from blue), not the heavier (two near reds).
+        {canvas(4, {{{255, 0, 0, 255}, 7}, {{238, 0, 0, 255}, 7}, {{0, 255, 0, 255}, 1}, {{0, 0, 255, 255}, 1}}),
+         {14, 1, 1}}};
     for (const auto& [cover, expected] : rows) {
         std::vector<double> weights;
         for (const ColourCluster& cluster : quantiseColours(cover, expected.size()))

@@ -89,16 +89,21 @@ public:
         sends.push_back({std::move(commands), std::move(done)});
         whenSent();
     }
-    // Each read answers at once with the lamp's entry here (nothing for a lamp without one); each
-    // put-back is recorded and answered at once as delivered.
+    // Each read answers with the lamp's entry here (nothing for a lamp without one), at once or, while
+    // holdReads, when the test says so; each put-back is recorded and answered at once as delivered.
     std::map<std::string, ReadLampState> lampStates;
     std::vector<std::string> readKeys;
     std::vector<LampStateCommand> putBacks; // the key and the state read's shown, with .switchOn = on
+    bool holdReads = false;
+    std::vector<std::function<void()>> heldReads;
     void readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done) override
     {
         readKeys.push_back(key);
         const auto state = lampStates.find(key);
-        done(state == lampStates.end() ? std::nullopt : std::optional{state->second});
+        auto answer = [done, read = state == lampStates.end() ? std::nullopt : std::optional{state->second}] {
+            done(read);
+        };
+        holdReads ? heldReads.push_back(answer) : answer();
     }
     void restore(const std::string& key, const ReadLampState& state, std::function<void(SendResult)> done) override
     {
