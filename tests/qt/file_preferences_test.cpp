@@ -33,6 +33,9 @@ std::string readAll(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Seeds of the preferences fuzz target that these tests read too.
+const fs::path kCorpus = GLOWCAST_TEST_DATA "/../../fuzz/corpus/preferences_fuzz";
+
 class FilePreferencesTest : public ::testing::Test {
 protected:
     QTemporaryDir temporary;
@@ -118,15 +121,12 @@ TEST_F(FilePreferencesTest, WritesReachTheFileOwnerOnlyAndAnotherProgramWhoseOwn
     EXPECT_EQ(again.lamps(), (Lamps{{"2", "Hall", true}}));
 }
 
-// A missing "enabled" is an ordinary disabled lamp; every other oddity is logged. A member of the
-// wrong kind, and one this program does not know, are kept until replaced; settings keep their kinds.
+// A missing "enabled" is an ordinary disabled lamp; every other oddity of the lamp records (a fuzz seed)
+// is logged. A member of the wrong kind, and one this program does not know, are kept until replaced;
+// settings keep their kinds.
 TEST_F(FilePreferencesTest, OddMembersAreLoggedAndReadSoundlyAndKeptUntilReplaced)
 {
-    writeFile(R"({"lamps":[
-        {"id":"1","name":"Desk","enabled":true}, {"id":"2","name":"Hall"}, {"id":"3","name":"Porch","enabled":"yes"},
-        {"name":"no id","enabled":true}, {"id":7,"name":"numeric id","enabled":true}, "not a record",
-        {"id":"4","enabled":true}, {"id":"5","name":["x"],"enabled":false}
-    ], "username":42})");
+    writeFile(readAll(kCorpus / "odd_lamps.json"));
     EXPECT_EQ(
         FilePreferences(log, directory).lamps(),
         (Lamps{{"1", "Desk", true}, {"2", "Hall", false}, {"3", "Porch", false}, {"4", "", true}, {"5", "", false}}));
@@ -320,7 +320,7 @@ TEST_F(FilePreferencesTest, SystemsKeepWhatThisProgramDoesNotKnowAndEveryRecordI
     // A file as Glowcast wrote it before there were lamp systems reads as the first bridge alone and
     // stays as it is, byte for byte.
     log.lines.clear();
-    const std::string before = readAll(GLOWCAST_TEST_DATA "/../../fuzz/corpus/preferences_fuzz/before_systems.json");
+    const std::string before = readAll(kCorpus / "before_systems.json");
     writeFile(before);
     FilePreferences older{log, directory};
     EXPECT_EQ(older.systems(), std::vector<SystemRecord>{});

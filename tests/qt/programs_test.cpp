@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 namespace {
@@ -67,27 +68,20 @@ TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineI
         EXPECT_TRUE(help.out.starts_with("Usage: glowcastctl " + std::string(command) + " [options]")) << help.out;
         EXPECT_NE(help.out.find("\n  -v, --verbose "), std::string::npos) << help.out;
     }
-    const std::pair<const char*, const char*> refused[] = {
-        {"colours cover.png -5", "colours: N must be a whole number from 0 to 1000, not '-5'"},
-        {"set 1 -5 0 0", "set: R, G and B are whole numbers from 0 to 255"},
-        {"lamps --bogus", "lamps: Unknown option 'bogus'"},
-        {"decode extra", "decode: unexpected argument 'extra'"},
-        {"enable", "enable: missing argument"},
-        {"config nosuch", "config: there is no setting \"nosuch\""},
-        {"systems add hue 10.0.0.7",
-         "systems: \"hue\" is no kind of lamp system (bridge, zigbee2mqtt, wled, homeassistant)"},
-        {"systems add bridge 10.0.0.7 --user ann", "systems: --user and --password-file are for a zigbee2mqtt broker"},
-        {"systems add zigbee2mqtt mqtt://h --password-file secret",
-         "systems: --password-file needs --user: a broker takes a password with a user"},
-        {"systems remove", "systems: systems remove takes an id"},
-    };
-    for (const auto& [line, message] : refused) {
-        const CommandRun refusal = ctl(QLatin1String(line));
-        const std::string command = std::string(message).substr(0, std::string(message).find(':'));
+    std::ifstream table(GLOWCAST_TEST_DATA "/glowcastctl_refusals.tsv");
+    int rows = 0;
+    for (std::string row; std::getline(table, row);) {
+        if (row.starts_with('#'))
+            continue;
+        ++rows;
+        const std::string line = row.substr(0, row.find('\t')), message = row.substr(row.find('\t') + 1);
+        const CommandRun refusal = ctl(QString::fromStdString(line));
+        const std::string command = message.substr(0, message.find(':'));
         EXPECT_EQ(refusal.exitCode, 2) << line;
-        EXPECT_EQ(refusal.err, "glowcastctl " + std::string(message) + " (see glowcastctl " + command + " --help)\n");
+        EXPECT_EQ(refusal.err, "glowcastctl " + message + " (see glowcastctl " + command + " --help)\n");
         EXPECT_EQ(refusal.out, "");
     }
+    EXPECT_EQ(rows, 10);
 }
 
 // Half red, a quarter green and a quarter blue: three colours, one of them corrected. A cover that is

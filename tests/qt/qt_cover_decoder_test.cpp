@@ -1,6 +1,4 @@
 #include "adapters/qt/qt_cover_decoder.h"
-#include "core/eyedropper.h"
-#include "support/printing.h"
 #include "support/recording_log.h"
 
 #include <QBuffer>
@@ -111,7 +109,6 @@ TEST_F(QtCoverDecoderTest, TransparentPartsStayTransparentAfterTheRedraw)
     const PixelCanvas canvas = cover->drawInto(80, 80);
     expectNear(canvas, 10, 10, {0, 0, 255, 255});
     EXPECT_EQ(canvas.rgba[(10 * 80 + 70) * 4 + 3], 0);
-    EXPECT_EQ(Eyedropper(cover.get(), log).getColours(2), std::vector<Colour>(2, Colour{0, 0, 1, 1}));
 }
 
 TEST_F(QtCoverDecoderTest, EmptyUnreadableCutShortCorruptOrHugeBytesGiveNoCoverAndOneLine)
