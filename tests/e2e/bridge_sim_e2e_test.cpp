@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 namespace glowcast::testing {
 namespace {
@@ -46,15 +47,10 @@ TEST(BridgeSimulatorTest, RequestsArriveInOrderFaultsAndBadUrlsGiveNoReplyOrARep
     // The live page, which shows each lamp in the colour its state gives off (LampLightTest).
     EXPECT_NE(sim.control(HttpMethod::Get, "/").find("fetch(\"/sim/state\""), std::string::npos);
 
-    // Injected faults: no reply, or a reply as the bridge expects.
-    struct Row {
-        std::string fault;
-        bool answered;
-        std::string contains; // in the reply, when answered
-        std::string logLine;  // expected once, when not empty
-    };
+    // Injected faults: no reply, or a reply as the bridge expects. Each row: the fault, whether it is
+    // answered, what the reply holds when it is, and a log line expected once (when not empty).
     const std::string noReply = "no response from Bridge";
-    const Row rows[] = {
+    const std::tuple<std::string, bool, std::string, std::string> rows[] = {
         {R"({"mode":"noanswer"})", false, "",
          "HTTP GET http://" + sim.address + "/api/alice/lights: no reply within 1500 ms"},
         {R"({"mode":"drop"})", false, "", noReply},
@@ -67,18 +63,18 @@ TEST(BridgeSimulatorTest, RequestsArriveInOrderFaultsAndBadUrlsGiveNoReplyOrARep
         {R"({"mode":"none","latency_ms":300})", true, "\"name\"", ""},
         {R"({"mode":"oversized","size":8388608})", true, std::string(8388608, 'x'), ""}, // just at the cap
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.fault.substr(0, 80));
+    for (const auto& [fault, answered, contains, logLine] : rows) {
+        SCOPED_TRACE(fault.substr(0, 80));
         log.lines.clear();
-        sim.control(HttpMethod::Post, "/sim/faults", row.fault.substr(0, row.fault.size() - 1) + R"(,"count":1})");
+        sim.control(HttpMethod::Post, "/sim/faults", fault.substr(0, fault.size() - 1) + R"(,"count":1})");
         const std::optional<std::string> reply = b.sendGETRequestToUrl("lights");
-        ASSERT_EQ(reply.has_value(), row.answered);
+        ASSERT_EQ(reply.has_value(), answered);
         if (reply) {
-            EXPECT_NE(reply->find(row.contains), std::string::npos);
+            EXPECT_NE(reply->find(contains), std::string::npos);
             EXPECT_EQ(QString::fromStdString(*reply).toStdString(), *reply); // valid UTF-8 throughout
             EXPECT_EQ(log.count(noReply), 0);
         }
-        EXPECT_EQ(log.count(row.logLine), row.logLine.empty() ? 0 : 1);
+        EXPECT_EQ(log.count(logLine), logLine.empty() ? 0 : 1);
         EXPECT_TRUE(b.sendGETRequestToUrl("lights")) << "the client is usable afterwards";
     }
 

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <tuple>
 
 namespace glowcast {
 namespace {
@@ -333,12 +334,8 @@ TEST_F(FilePreferencesTest, SystemsKeepWhatThisProgramDoesNotKnowAndEveryRecordI
 
 TEST(PreferencesDocumentTest, ANumberOutOfRangeSpoilsOnlyItsOwnKey)
 {
-    struct Row {
-        const char* text;
-        const char* otherKind; // of "pace"
-        const char* read;      // the document as read back, compact
-    };
-    const Row rows[] = {
+    // Each row: the text, the other kind of "pace" it holds, and the document as read back, compact.
+    const std::tuple<const char*, const char*, const char*> rows[] = {
         {R"({"pace":-1e400,"username":"alice"})", "a number out of range",
          R"({"pace":-1.7976931348623157e+308,"username":"alice"})"},
         {R"({"pace":1E+999})", "a number out of range", R"({"pace":1.7976931348623157e+308})"},
@@ -349,12 +346,12 @@ TEST(PreferencesDocumentTest, ANumberOutOfRangeSpoilsOnlyItsOwnKey)
         {R"({"pace":0.001e309})", "a number out of range", R"({"pace":1e+306})"},           // in range: left as it is
         {R"({"pace":12,"x":"1e400 \" 1e999"})", "", R"({"pace":12,"x":"1e400 \" 1e999"})"}, // texts untouched
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
-        const preferences_document::Parsed parsed = preferences_document::parse(QByteArray(row.text));
+    for (const auto& [text, otherKind, read] : rows) {
+        SCOPED_TRACE(text);
+        const preferences_document::Parsed parsed = preferences_document::parse(QByteArray(text));
         ASSERT_TRUE(parsed.document) << parsed.error.toStdString();
-        EXPECT_EQ(QJsonDocument(*parsed.document).toJson(QJsonDocument::Compact).toStdString(), row.read);
-        EXPECT_EQ(preferences_document::setting(*parsed.document, "pace").otherKind, row.otherKind);
+        EXPECT_EQ(QJsonDocument(*parsed.document).toJson(QJsonDocument::Compact).toStdString(), read);
+        EXPECT_EQ(preferences_document::setting(*parsed.document, "pace").otherKind, otherKind);
     }
     EXPECT_FALSE(preferences_document::parse(QByteArray(R"({"pace":1e400)")).document) << "still not JSON";
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 namespace glowcast {
 namespace {
@@ -22,15 +23,8 @@ TEST(RegularFileTest, ReadsARegularFileWithinItsCapAndSaysWhyNotOtherwise)
 {
     using enum FileReadFailure;
     using Cover = ArtFetchResult::Kind;
-    struct Row {
-        std::string path;
-        std::size_t cap;
-        FileReadFailure failure;
-        const char* reason;
-        const char* bytes;
-        Cover cover;
-    };
-    const Row rows[] = {
+    // Each row: the name, the cap, the failure and its reason, the bytes read, and the cover file's kind.
+    const std::tuple<std::string, std::size_t, FileReadFailure, const char*, const char*, Cover> rows[] = {
         {"three", 3, None, "", "abc", Cover::Bytes},
         {"empty", 3, None, "", "", Cover::Missing},
         {"three", 2, TooLarge, "it holds 3 bytes, more than the 2 bytes allowed", "", Cover::Failed},
@@ -50,14 +44,14 @@ TEST(RegularFileTest, ReadsARegularFileWithinItsCapAndSaysWhyNotOtherwise)
     std::ofstream(folder / "three") << "abc";
     std::ofstream(folder / "empty").flush();
     ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.path.substr(0, 20) + " " + std::to_string(row.cap));
-        const fs::path path = row.path.starts_with('/') ? fs::path{row.path} : folder / row.path;
-        const FileRead read = readRegularFile(path, row.cap);
-        EXPECT_EQ(read.failure, row.failure);
-        EXPECT_EQ(read.reason, row.reason);
-        EXPECT_EQ(std::string(read.bytes.begin(), read.bytes.end()), row.bytes);
-        EXPECT_EQ(readCoverFile(path, row.cap).kind, row.cover);
+    for (const auto& [name, cap, failure, reason, bytes, cover] : rows) {
+        SCOPED_TRACE(name.substr(0, 20) + " " + std::to_string(cap));
+        const fs::path path = name.starts_with('/') ? fs::path{name} : folder / name;
+        const FileRead read = readRegularFile(path, cap);
+        EXPECT_EQ(read.failure, failure);
+        EXPECT_EQ(read.reason, reason);
+        EXPECT_EQ(std::string(read.bytes.begin(), read.bytes.end()), bytes);
+        EXPECT_EQ(readCoverFile(path, cap).kind, cover);
     }
     fs::remove_all(folder);
 }
