@@ -131,6 +131,15 @@ TEST(VividPaletteTest, PickerRules)
         // Two reds closer than the floor with the same share: the richer ((215, 35, 35)).
         {"the richer", canvas(8, {{{190, 70, 70, 255}, 32}, {{215, 35, 35, 255}, 1}}),
          five(body(214, "[0.605,0.330]"))},
+        // Three lamp colours that take two rounds of swaps (worked out with a separate model of these rules).
+        {"two rounds",
+         canvas(8, {{{187, 0, 170, 255}, 5},
+                    {{170, 187, 85, 255}, 7},
+                    {{136, 204, 136, 255}, 4},
+                    {{51, 0, 34, 255}, 31},
+                    {{187, 238, 0, 255}, 1}}),
+         {body(122, "[0.345,0.168]"), body(237, "[0.381,0.535]"), body(203, "[0.308,0.427]"),
+          body(122, "[0.345,0.168]"), body(237, "[0.381,0.535]")}},
     };
     for (const auto& [name, cover, expected] : rows)
         EXPECT_EQ(bodies(vividColours(cover, 5)), expected) << name;
