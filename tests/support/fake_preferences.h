@@ -63,14 +63,12 @@ public:
         return true;
     }
     std::vector<SystemRecord> savedSystems;
-    int systemWrites = 0;
     std::vector<SystemRecord> systems() override { return savedSystems; }
     bool updateSystems(const SystemsEdit& edit) override
     {
         if (failSaves)
             return false;
         savedSystems = edit(savedSystems);
-        ++systemWrites;
         return true;
     }
 };
