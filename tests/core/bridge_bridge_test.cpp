@@ -55,15 +55,6 @@ protected:
         portal.reset();
         return bridge();
     }
-
-    // A bridge that knows its address and user name already, its discovery done.
-    BridgeBridge& pairedBridge()
-    {
-        prefs.texts["username"] = "alice";
-        storedBridge().discoverBridge();
-        log.lines.clear();
-        return bridge();
-    }
 };
 
 // Each row: the portal's host (none: no portal), its reply, the stored address, the address taken,
@@ -92,7 +83,6 @@ TEST_F(BridgeBridgeTest, DiscoveryTakesThePortalsLastAddressOrFallsBackToTheStor
         {{}, one, seven, seven, {kUsingStoredAddress}, ""},
         // Which hosts pass is the URL check's own table; here, that the portal goes through it.
         {"[::1]:8080", {}, {}, {}, {kNoStoredAddress}, "http://[::1]:8080/api/nupnp"},
-        {"portal.test/x", one, {}, {}, {badPortal + "/x' is not a valid URL host", kNoStoredAddress}, ""},
         {"portal.test\r\nX: 1", one, {}, {}, {badPortal + "\\r\\nX: 1' is not a valid URL host", kNoStoredAddress}, ""},
     };
     // clang-format on
@@ -194,12 +184,9 @@ TEST_F(BridgeBridgeTest, RepliesWithoutAUsableUserNameAreNotAnAcceptance)
         {R"([{"error":"busy"}])", "Bridge Error: busy"},
         {R"([{"error":{"type":101}}])", "Bridge Error: (null)"},
         {R"([{"error":{}}])", "Bridge Error: "},
-        {"", noName},
         {"<html><body>500 Internal Server Error</body></html>", noName},
         {R"([{"success":{}}])", noName},
-        {R"([{"success":"ok"}])", noName},
         {R"([{"success":{"username":""}}])", noName},
-        {R"({"devicetype":"x"})", noName},
         {R"([{"success":{"username":".."}}])",
          "Bridge Error: the user name '..' in the pairing reply cannot stand in a URL"},
     };
@@ -224,7 +211,9 @@ TEST_F(BridgeBridgeTest, RepliesWithoutAUsableUserNameAreNotAnAcceptance)
 // request, a zero-byte reply succeeds, no reply at all fails; text that cannot form a URL is never sent.
 TEST_F(BridgeBridgeTest, RequestsOfAPairedBridge)
 {
-    pairedBridge();
+    prefs.texts["username"] = "alice"; // a bridge that knows its address and user name already
+    storedBridge().discoverBridge();
+    log.lines.clear();
     const std::string lights = R"({"1":{"state":{"on":true,"bri":144,"xy":[0.5128,0.4147]},"name":"Lamp 1"}})";
     http.replies = {"[]", "[]", "[]", lights};
     EXPECT_TRUE(bridge().sendPUTRequest(Dictionary{{"bri", 200.7}, {"xy", "[0.412,0.377]"}}, "lights/3/state"));
@@ -248,7 +237,6 @@ TEST_F(BridgeBridgeTest, RequestsOfAPairedBridge)
         {R"({"error":"rate limited"})", "Bridge Error: rate limited"},
         {std::nullopt, "no response from Bridge"},
         {"", ""},
-        {"<html>503 Service Unavailable</html>", ""},
         {R"([{"success":{"/lights/1/state/bri":200}},{"error":{"type":201,"description":"off"}}])", ""},
         {R"({"state":{"error":{"description":"nested"}}})", ""},
     };
@@ -270,21 +258,16 @@ TEST_F(BridgeBridgeTest, RequestsOfAPairedBridge)
     EXPECT_EQ(prefs.text("username"), "alice");
 
     http.sent.clear();
-    const std::string refused = "not sending a request to an invalid URL: http://192.168.1.20/api/alice/lights/";
-    for (const auto& [id, shown] :
-         {std::pair{"1 2", "1 2"}, std::pair{"1#frag", "1#frag"}, std::pair{"1\r\nHost: evil", "1\\r\\nHost: evil"},
-          std::pair{"caf\xC3\xA9", "caf\xC3\xA9"}}) {
-        log.lines.clear();
-        EXPECT_FALSE(bridge().sendPUTRequest(Dictionary{{"bri", 1}}, "lights/" + std::string(id) + "/state"));
-        EXPECT_EQ(bridge().sendGETRequestToUrl("lights/" + std::string(id)), std::nullopt);
-        EXPECT_EQ(bridge().sendDELETERequestToUrl("lights/" + std::string(id)), std::nullopt);
-        const std::string url = refused + shown;
-        EXPECT_EQ(log.lines, (Lines{url + "/state", url, url}));
-    }
-    for (const std::string name : {"ali/ce", "ali ce", ""}) {
-        prefs.texts["username"] = name;
-        EXPECT_EQ(bridge().sendGETRequestToUrl("lights"), std::nullopt) << name;
-    }
+    log.lines.clear();
+    const std::string lamp = "lights/1\r\nHost: evil";
+    EXPECT_FALSE(bridge().sendPUTRequest(Dictionary{{"bri", 1}}, lamp + "/state"));
+    EXPECT_EQ(bridge().sendGETRequestToUrl(lamp), std::nullopt);
+    EXPECT_EQ(bridge().sendDELETERequestToUrl(lamp), std::nullopt);
+    const std::string url =
+        R"(not sending a request to an invalid URL: http://192.168.1.20/api/alice/lights/1\r\nHost: evil)";
+    EXPECT_EQ(log.lines, (Lines{url + "/state", url, url}));
+    prefs.texts["username"] = "ali/ce";
+    EXPECT_EQ(bridge().sendGETRequestToUrl("lights"), std::nullopt);
     EXPECT_TRUE(http.sent.empty());
 }
 

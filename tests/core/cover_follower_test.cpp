@@ -10,10 +10,6 @@
 
 namespace glowcast {
 
-void PrintTo(const ArtSource& source, std::ostream* out)
-{
-    std::visit([&](const auto& kind) { *out << ::testing::PrintToString(kind); }, source);
-}
 void PrintTo(const ArtRefused& refused, std::ostream* out)
 {
     *out << "refused: " << refused.reason;
@@ -35,7 +31,6 @@ TEST(ArtUrlTest, ReadsEveryKindAndRefusesTheRest)
         {"file:///home/ann/Music/cover", ArtFile{"/home/ann/Music/cover"}},
         {"file://LocalHost/tmp/a%20b/%C3%A9t%C3%A9.jpg", ArtFile{"/tmp/a b/\xC3\xA9t\xC3\xA9.jpg"}},
         {"file://nas/share/c.jpg", ArtRefused{"the file URL names another host, \"nas\""}},
-        {"file:///tmp/%zz", ArtRefused{"the file URL has a broken percent escape"}},
         {"file:///tmp/%4z", ArtRefused{"the file URL has a broken percent escape"}},
         {"file:///tmp/%00x", ArtRefused{"the file URL's path holds a NUL byte"}},
         {"file:cover.jpg", ArtRefused{"the file URL has no absolute path"}},
@@ -60,9 +55,8 @@ TEST(ArtUrlTest, ReadsEveryKindAndRefusesTheRest)
         {"cover.jpg", ArtRefused{"the art URL has no scheme"}},
         {"file:///%30%39%4a%4A%6f%6F", ArtFile{"/09JJoo"}},
         {"file://localhost", ArtRefused{"the file URL has no path"}},
-        {"data:;base64,QQ==", ArtData{{0x41}}},
         {"data:;base64,Q Q\t=\v=\f", ArtData{{0x41}}},
-        {"data:;base64,QUI", ArtData{{0x41, 0x42}}},
+        {"data:;base64,QUI", ArtData{{0x41, 0x42}}}, // the last byte of a group of three letters
         {"data:;base64,+-/_AZaz09+/-_-_", ArtData{{0xFB, 0xEF, 0xFF, 0x01, 0x96, 0xB3, 0xD3, 0xDF, 0xBF, 0xFB, 0xFF, 0xBF}}},
         {"data:;base64,QQ=", ArtRefused{"the data URI's base64 is broken"}},
         {"data:;base64,QQ%3", ArtRefused{"the data URI has a broken percent escape"}},
@@ -149,14 +143,12 @@ TEST_F(FollowerTest, FollowsThePlayerThatStartedPlayingLastWhenTurnedOn)
         {{"a:Playing", "b:Playing", "-b"}, "a"},
         {{"a:Playing", "-a"}, ""},
         {{"a:Playing", "vlc.instance7:Playing"}, "a"},
-        {{"a:Playing", "b:Playing", "b=Mozilla Firefox"}, "a"},
         {{"a:Playing", "VLC:Playing"}, "a"},
         {{"a:Playing", "b:Playing", "b=ZA"}, "a"},
         {{"a:Playing", "b:Playing", "b=" + std::string(1025, 'z')}, "b"}}; // cut at 1024 bytes: not the name ignored
     for (const auto& [steps, followed] : rows) {
         SCOPED_TRACE(::testing::PrintToString(steps));
-        CoverFollower choosy{
-            {true, {"vlc", "mozilla firefox", "za", std::string(1025, 'z')}}, *this, *this, *this, scheduler, log};
+        CoverFollower choosy{{true, {"vlc", "za", std::string(1025, 'z')}}, *this, *this, *this, scheduler, log};
         for (const std::string& step : steps) {
             const std::size_t mark = step.find_first_of(":=");
             if (step[0] == '-')
@@ -183,11 +175,6 @@ TEST_F(FollowerTest, ActsOnEachChangeOfArtAndNeverReusesAnOlderCover)
     status("a", PlaybackStatus::Playing);
     track("a", "One", std::nullopt); // the title first, the art a moment later
     EXPECT_TRUE(logged("players: org.mpris.MediaPlayer2.a publishes no cover for \"One\"" + stay));
-    track("a", "One", "attachment://cover.jpg");
-    EXPECT_TRUE(logged(coverOfA +
-                       "attachment://cover.jpg is not read: Glowcast reads covers from file, data, http and "
-                       "https URLs, not from \"attachment:\" ones" +
-                       stay));
     track("a", "One", "file:///music/one.jpg");
     ASSERT_EQ(reads, std::vector<std::string>{"/music/one.jpg"});
     finish({ArtFetchResult::Kind::Bytes, kJpeg, {}});

@@ -5,7 +5,7 @@
 
 #include <optional>
 #include <string>
-#include <vector>
+#include <tuple>
 
 namespace glowcast {
 
@@ -18,26 +18,19 @@ const Dictionary kOutside{{"bri", 120.0}, {"xy", "[0.6000,0.6000]"}};
 const Dictionary kBlack{{"bri", 0.0}, {"xy", "[0.3127,0.3290]"}};
 const Dictionary kZero{{"bri", 0.0}, {"sat", 0.0}};
 const Dictionary kTooBright{{"bri", 300.0}, {"xy", "[0.3000,0.4000]"}};
-const Gamut kHalfSquare{{{{0.0, 0.0}, {1.0, 0.0}, {0.0, 1.0}}}};
 const LampCapabilities kColour{LampKind::Colour, {}, {}};
 const LampCapabilities kDimmable{LampKind::Dimmable, {}, {}};
 const LampCapabilities kOnOff{LampKind::OnOff, {}, {}};
 const LampCareSettings kGentle{4, true, {}, false, {}, false, {}};
 const LampCareSettings kFloor{{}, false, 30, false, {}, false, {}};
-const LampCapabilities kInHalfSquare{LampKind::ExtendedColour, kHalfSquare, {}};
+const LampCapabilities kInHalfSquare{LampKind::ExtendedColour, Gamut{{{{0.0, 0.0}, {1.0, 0.0}, {0.0, 1.0}}}}, {}};
 const Chromaticity kGreenishXy{0.3, 0.4};
 const LampKind kWhites = LampKind::ColourTemperature;
 
 TEST(LampStateTest, EachKindOfLampIsSentWhatItCanShow)
 {
-    struct Row {
-        const char* name;
-        Dictionary body;
-        LampCapabilities lamp;
-        LampCareSettings settings;
-        LampState expected;
-    };
-    const std::vector<Row> rows{
+    // Each row: what it shows, the body, the lamp, the settings and the state sent.
+    const std::tuple<const char*, Dictionary, LampCapabilities, LampCareSettings, LampState> rows[] = {
         {"colour as given", kGreenish, kColour, {}, {false, 120, kGreenishXy, {}, {}}},
         {"unknown kind as colour", kGreenish, {}, {}, {false, 120, kGreenishXy, {}, {}}},
         {"into the gamut, on, fading", kOutside, kInHalfSquare, kGentle, {true, 120, {{0.5, 0.5}}, {}, 4}},
@@ -53,8 +46,8 @@ TEST(LampStateTest, EachKindOfLampIsSentWhatItCanShow)
         {"on/off switched", kGreenish, kOnOff, kGentle, {true, {}, {}, {}, {}}},
         {"on/off left", kGreenish, kOnOff, {}, LampState{}},
     };
-    for (const Row& row : rows)
-        EXPECT_EQ(lampStateFor(row.body, row.lamp, row.settings), row.expected) << row.name;
+    for (const auto& [what, body, lamp, settings, expected] : rows)
+        EXPECT_EQ(lampStateFor(body, lamp, settings), expected) << what;
 }
 
 } // namespace
