@@ -32,7 +32,6 @@ TEST(DBusNotificationCentreTest, DeliversExactMatchesInOrderLogsFaultySignalsAnd
     qDBusRegisterMetaType<QByteArrayList>();
     QDBusConnection listener = QDBusConnection::connectToBus(bus.address(), QStringLiteral("listener"));
     QDBusConnection poster = QDBusConnection::connectToBus(bus.address(), QStringLiteral("poster"));
-    ASSERT_TRUE(listener.isConnected() && poster.isConnected());
     RecordingLog log;
     DBusNotificationCentre centre{log, listener};
     NotifiedCoverFeed feed{centre};
