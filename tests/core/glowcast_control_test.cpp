@@ -141,6 +141,7 @@ TEST_F(GlowcastControlTest, SystemsAreAddedWithTheIdsOfTheirKindPacedAndRemovedB
     Strings removed;
     SystemRecord record;
     EXPECT_EQ(control.addSystem(record).message, "this Glowcast reaches no lamp systems beside its first bridge");
+    EXPECT_EQ(control.removeSystem("z1").message, "there is no lamp system with the id \"z1\"");
     control.attachSystems(systems);
     control.setSystemRemovedObserver([&](const std::string& id) { removed.push_back(id); });
     const auto add = [&](SystemKind kind, std::string address) {
@@ -165,7 +166,6 @@ TEST_F(GlowcastControlTest, SystemsAreAddedWithTheIdsOfTheirKindPacedAndRemovedB
     }
     EXPECT_EQ(removed, Strings{"bridge-2"});
     EXPECT_EQ(control.systems().at(0).record.pace, 2);
-    EXPECT_EQ(control.removeSystem("z1").message, "there is no lamp system with the id \"z1\"");
 }
 
 // Each row: the key, the command line's text, what it stands for when accepted, the failure, and the

@@ -221,7 +221,7 @@ TEST(ColourQuantiserTest, GroupsHeaviestFirstAndKeepsTheTotalWeight)
     // two groups part green from the nearer pair.
     const std::pair<PixelCanvas, std::vector<double>> rows[] = {
         {canvas(4, {{{255, 0, 0, 255}, 8}, {{0, 255, 0, 255}, 4}, {{0, 0, 255, 255}, 4}}), {8, 4, 4}},
-        {canvas(4, {{{0, 0, 0, 255}, 4}, {{170, 0, 0, 255}, 4}, {{0, 255, 0, 255}, 8}}), {8, 8}},
+        {canvas(8, {{{0, 0, 0, 255}, 16}, {{170, 0, 0, 255}, 16}, {{0, 255, 0, 255}, 32}}), {32, 32}},
         // Of two boxes, the wider is parted (green from blue), not the heavier (two near reds).
         {canvas(4, {{{255, 0, 0, 255}, 7}, {{238, 0, 0, 255}, 7}, {{0, 255, 0, 255}, 1}, {{0, 0, 255, 255}, 1}}),
          {14, 1, 1}}};
