@@ -29,4 +29,10 @@ bool FairQueue::runNext()
     return true;
 }
 
+std::size_t FairQueue::waiting(const std::string& caller) const
+{
+    const auto found = m_waiting.find(caller);
+    return found == m_waiting.end() ? 0 : found->second.size();
+}
+
 } // namespace glowcast

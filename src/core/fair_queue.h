@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <string>
@@ -18,6 +19,7 @@ public:
     bool runNext();
 
     [[nodiscard]] bool empty() const { return m_turns.empty(); }
+    [[nodiscard]] std::size_t waiting(const std::string& caller) const;
 
 private:
     std::unordered_map<std::string, std::deque<std::function<void()>>> m_waiting;

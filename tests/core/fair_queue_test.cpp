@@ -47,6 +47,13 @@ TEST(FairQueueTest, RunsOneCallerAtATimeInTurnEachInItsOwnOrder)
         EXPECT_FALSE(queue.runNext());
         EXPECT_EQ(ran, expected);
     }
+    FairQueue queue; // what each caller has waiting
+    for (const char* caller : {"a", "a", "b"})
+        queue.push(caller, [] {});
+    EXPECT_TRUE(queue.runNext());
+    EXPECT_EQ(queue.waiting("a"), 1U);
+    EXPECT_EQ(queue.waiting("b"), 1U);
+    EXPECT_EQ(queue.waiting("c"), 0U);
 }
 
 } // namespace

@@ -240,6 +240,15 @@ void DBusControlService::serve(const QDBusMessage& call, Handler handler, Turn t
                                          QStringLiteral("Glowcast takes orders from its own user only")));
         return;
     }
+    // A caller who asks far more than anyone waits for is refused at once, which costs little, so the
+    // calls behind its flood are reached sooner and what waits stays small.
+    constexpr std::size_t kMostQueriesWaiting = 64;
+    if (turn == Turn::Query && m_queries.waiting(call.service().toStdString()) >= kMostQueriesWaiting) {
+        ++m_refusedQueries;
+        m_bus.send(call.createErrorReply(fromLatin(control_bus::kLimitsExceeded),
+                                         QStringLiteral("64 queries of this caller wait for their answer already")));
+        return;
+    }
     call.setDelayedReply(true);
     auto answer = [this, call, handler = std::move(handler)] {
         const QDBusMessage reply = handler(m_control, call);
@@ -270,8 +279,13 @@ void DBusControlService::answerQueries()
     m_answerPosted = false;
     for (int answered = 0; answered < kAnswersAtATime && m_queries.runNext(); ++answered) {
     }
-    if (!m_queries.empty())
+    if (!m_queries.empty()) {
         answerQueriesLater();
+    } else if (m_refusedQueries > 0) {
+        m_log.write("control: refused " + std::to_string(m_refusedQueries) +
+                    " queries from callers who had 64 waiting for their answer");
+        m_refusedQueries = 0;
+    }
 }
 
 ControlAdaptor::ControlAdaptor(DBusControlService* service) : QDBusAbstractAdaptor(service), m_service(*service)

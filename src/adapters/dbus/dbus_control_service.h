@@ -46,7 +46,8 @@ namespace glowcast {
 // Status also holds "systems", a(sssssuu) as Systems() gives it.
 // Refusals are D-Bus errors and change nothing: the errors named below, InvalidArgs for a value of
 // the wrong type, AccessDenied for a caller running as another user, UnknownMethod for arguments
-// of the wrong types or for any argument to a method that takes none.
+// of the wrong types or for any argument to a method that takes none, LimitsExceeded for a query
+// from a caller who already has 64 waiting for their answer.
 namespace control_bus {
 inline constexpr const char* kService = "org.glowcast.Glowcast";
 inline constexpr const char* kPath = "/org/glowcast/Glowcast";
@@ -59,6 +60,7 @@ inline constexpr const char* kNotSaved = "org.glowcast.Control1.Error.NotSaved";
 inline constexpr const char* kUnknownSystem = "org.glowcast.Control1.Error.UnknownSystem";
 inline constexpr const char* kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
 inline constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
+inline constexpr const char* kLimitsExceeded = "org.freedesktop.DBus.Error.LimitsExceeded";
 } // namespace control_bus
 
 // One row of Lamps().
@@ -134,6 +136,7 @@ private:
     QHash<QString, bool> m_callerIsOwner;
     FairQueue m_queries;
     bool m_answerPosted = false;
+    int m_refusedQueries = 0; // since the queries last ran out
 };
 
 class ControlAdaptor final : public QDBusAbstractAdaptor {
