@@ -34,6 +34,7 @@ TEST(BridgeWireTest, ReadersTakeOnlyWhatTheReplySays)
         {R"([{"error":{"type":101,"address":"","description":"link button not pressed"}}])", 101, {}, {}},
         {R"([{"success":{"username":")" + user + R"("}}])", {}, {}, user},
         {R"([{"error":{"type":"soon"}}])", -1, {}, {}},
+        {R"([{"error":{"type":100000}}])", -1, {}, {}},
         {R"([{"error":"unauthorized user"}])", -1, {}, {}},
         {"<html>Bad Gateway</html>", {}, {}, {}},
         {"", {}, {}, {}},
