@@ -165,6 +165,11 @@ TEST(VividPaletteTest, ABusyCoverGivesDistinctVividColoursTheSameEveryRun)
     // And five reds too close together for five lamps: the others are their hues turned, never a repeat.
     const PixelCanvas reds{
         5, 1, {200, 30, 30, 255, 210, 40, 35, 255, 190, 35, 40, 255, 205, 50, 30, 255, 215, 30, 45, 255}};
+    // The reds' five exact bodies, turned fills among them (worked out with a separate model of these rules).
+    EXPECT_EQ(
+        bodies(vividColours(reds, 5)),
+        (std::vector<std::string>{body(209, "[0.600,0.333]"), body(185, "[0.307,0.169]"), body(209, "[0.500,0.263]"),
+                                  body(138, "[0.617,0.317]"), body(179, "[0.549,0.402]")}));
     for (const PixelCanvas& cover : {busy, reds}) {
         const std::vector<Colour> colours = vividColours(cover, 5);
         EXPECT_EQ(vividColours(cover, 5), colours);
