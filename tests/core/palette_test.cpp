@@ -229,7 +229,17 @@ TEST(ColourQuantiserTest, GroupsHeaviestFirstAndKeepsTheTotalWeight)
         {canvas(8, {{{0, 0, 0, 255}, 16}, {{170, 0, 0, 255}, 16}, {{0, 255, 0, 255}, 32}}), {32, 32}},
         // Of two boxes, the wider is parted (green from blue), not the heavier (two near reds).
         {canvas(4, {{{255, 0, 0, 255}, 7}, {{238, 0, 0, 255}, 7}, {{0, 255, 0, 255}, 1}, {{0, 0, 255, 255}, 1}}),
-         {14, 1, 1}}};
+         {14, 1, 1}},
+        // Eight colours whose three groups k-means settles only after more than two rounds.
+        {canvas(8, {{{213, 245, 172, 255}, 11},
+                    {{16, 10, 6, 255}, 10},
+                    {{39, 43, 202, 255}, 5},
+                    {{144, 129, 254, 255}, 10},
+                    {{63, 55, 228, 255}, 4},
+                    {{117, 93, 128, 255}, 4},
+                    {{74, 147, 35, 255}, 10},
+                    {{50, 105, 178, 255}, 10}}),
+         {43, 11, 10}}};
     for (const auto& [cover, expected] : rows) {
         std::vector<double> weights;
         for (const ColourCluster& cluster : quantiseColours(cover, expected.size()))
