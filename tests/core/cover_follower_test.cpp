@@ -47,7 +47,6 @@ TEST(ArtUrlTest, ReadsEveryKindAndRefusesTheRest)
         {"data:;base64,AAAAAAAAAAAAAAAAAAAAAAAA", ArtRefused{"the data URI holds 18 bytes" + more}},
         {"data:;base64," + std::string(200, 'A'), ArtRefused{"the data URI holds at least 75 bytes" + more}},
         {"https://open.spotify.com/image/ab67616d0000b273", ArtHttp{"https://i.scdn.co/image/ab67616d0000b273"}},
-        {"http://127.0.0.1:8080/art?id=1", ArtHttp{"http://127.0.0.1:8080/art?id=1"}},
         {"https:///x.jpg", ArtRefused{"the web URL names no host"}},
         {"http://a b/c", ArtRefused{"the web URL holds a space or a control character"}},
         {"attachment://cover.jpg", ArtRefused{notRead + "attachment:\" ones"}},
@@ -143,7 +142,6 @@ TEST_F(FollowerTest, FollowsThePlayerThatStartedPlayingLastWhenTurnedOn)
         {{"a:Playing", "b:Playing", "-b"}, "a"},
         {{"a:Playing", "-a"}, ""},
         {{"a:Playing", "vlc.instance7:Playing"}, "a"},
-        {{"a:Playing", "VLC:Playing"}, "a"},
         {{"a:Playing", "b:Playing", "b=ZA"}, "a"},
         {{"a:Playing", "b:Playing", "b=" + std::string(1025, 'z')}, "b"}}; // cut at 1024 bytes: not the name ignored
     for (const auto& [steps, followed] : rows) {

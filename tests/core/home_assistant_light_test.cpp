@@ -14,8 +14,7 @@ const LampCapabilities kColourAndWhite{LampKind::ExtendedColour, std::nullopt, M
 
 TEST(HomeAssistantLightTest, EachColourModeMakesItsKindOfLamp)
 {
-    using Kelvin = std::optional<int>;
-    const std::tuple<std::vector<std::string>, Kelvin, Kelvin, LampCapabilities> rows[] = {
+    const std::tuple<std::vector<std::string>, std::optional<int>, std::optional<int>, LampCapabilities> rows[] = {
         {{"hs", "color_temp"}, 2000, 6535, kColourAndWhite},
         {{"rgbww"}, {}, {}, kColour},
         {{"xy"}, 2000, 6535, kColour},

@@ -47,7 +47,6 @@ TEST(LampColourTest, DocumentedColoursGiveTheBodyOfTheBrightnessAndTheCorrectedC
     }
     RecordingLog log;
     EXPECT_EQ(lampStateBody(std::nullopt, log), (Dictionary{{"bri", 0.0}, {"sat", 0.0}}));
-    EXPECT_TRUE(log.lines.empty());
 }
 
 TEST(LampColourTest, BrightnessScaleChangesOnlyStrictlyInsideTheGreenToBlueHues)
