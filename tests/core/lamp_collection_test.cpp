@@ -139,6 +139,7 @@ TEST(LampListTest, KeepsWhatCanBeALampAndBoundsTheRest)
         {"an id and a name as long as they may be", R"({")" + std::string(64, 'i') + R"(":{"name":")" + name.substr(2) + R"("}})", Lamps{{std::string(64, 'i'), name.substr(2), false}}, {}},
         {"a bridge without lamps", " {} ", Lamps{}, {}},
         {"a list", "[]", std::nullopt, {}},
+        {"a lamp list run on", R"({"1":{"name":"Desk"}}])", std::nullopt, {}},
         {"garbage in braces", "{\xff\xfe<<not json>>}", std::nullopt, {}},
         {"an object without lamps", R"({"1":"on","2":{"type":"plug"}})", std::nullopt, {"lamp 1 has no name, left out", "lamp 2 has no name, left out"}},
     };
