@@ -178,7 +178,7 @@ TEST(UrlTextTest, EachTextStaysInItsOwnPartOfTheUrl)
         "-sp A-b_c.~1", "-sp caf%C3%A9", "--p lights/1/state", "--- ..", "--- .", "--- ", "--- 1/../../../x",
         "--- lights//state", "--- %2E%2E", "--- 1%41", "--- a%2fb", "--- 1%2", "--- evil host", "--- a\r\nb",
         "--- 1#x", "--- 1?on=1", "--- %G1", "-sp bridge:0", "-sp bridge:65536", "-sp bridge:", "--- []", "h-- [::1]",
-        "h-- [::a]", "--- [::1g]", "--- %2F b", "-sp %C3%A9"};
+        "h-- [::a]", "--- [::1g]", "--- %2F b", "-sp %C3%A9", "-sp bridge:065535"};
     // clang-format on
     for (const std::string& row : rows) {
         const std::string text = row.substr(4);

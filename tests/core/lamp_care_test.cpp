@@ -269,6 +269,7 @@ TEST(LampCapabilitiesTest, ReadsKindGamutAndRangeFromTheDecodedLampRecord)
         {"color temperature light", R"({"ct":{"min":153,"max":454}})", {ColourTemperature, {}, MiredRange{153, 454}}, false},
         {ct, R"({"ct":{"min":500,"max":153}})", {ColourTemperature, {}, {}}, true},
         {ct, R"({"ct":{"min":50,"max":1000}})", {ColourTemperature, {}, MiredRange{50, 1000}}, false},
+        {ct, R"({"ct":{"min":49,"max":500}})", {ColourTemperature, {}, {}}, true},
         {ct, R"({"ct":{"min":300,"max":300}})", {ColourTemperature, {}, MiredRange{300, 300}}, false},
         {ct, R"({"ct":{"min":153,"max":1001}})", {ColourTemperature, {}, {}}, true},
         {"Dimmable light", "{}", {Dimmable, {}, {}}, false},
