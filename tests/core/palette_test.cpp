@@ -230,6 +230,8 @@ TEST(ColourQuantiserTest, GroupsHeaviestFirstAndKeepsTheTotalWeight)
         // Of two boxes, the wider is parted (green from blue), not the heavier (two near reds).
         {canvas(4, {{{255, 0, 0, 255}, 7}, {{238, 0, 0, 255}, 7}, {{0, 255, 0, 255}, 1}, {{0, 0, 255, 255}, 1}}),
          {14, 1, 1}},
+        // Parted across the widest axis, here not lightness: the pink from the other two.
+        {canvas(4, {{{102, 68, 85, 255}, 2}, {{34, 187, 204, 255}, 3}, {{255, 68, 136, 255}, 11}}), {11, 5}},
         // Eight colours whose three groups k-means settles only after more than two rounds.
         {canvas(8, {{{213, 245, 172, 255}, 11},
                     {{16, 10, 6, 255}, 10},
