@@ -38,6 +38,7 @@ TEST(LampSystemIdTest, TableIdsSplitBackIntoSystemAndKey)
     EXPECT_EQ(lampIdOf("", "7"), "7");
     EXPECT_EQ(systemKindNamed(systemKindName(SystemKind::Zigbee2Mqtt)), SystemKind::Zigbee2Mqtt);
     EXPECT_EQ(systemKindNamed("Bridge"), std::nullopt);
+    EXPECT_EQ(systemStateName(SystemState::Ready), "ready");
 }
 
 class LampSystemsTest : public ::testing::Test {
