@@ -270,6 +270,7 @@ TEST(SettingsTest, SettingChecksStoresAndBadStoredValuesReadAsTheDefaultWithOneL
                        "settings: \"palette\" is classic or vivid, not \"neon\"; using the default, \"classic\"",
                        "settings: \"fade\" holds a text, not a whole number; using the default, \"off\""}));
     EXPECT_EQ(settings.value("theme"), std::nullopt);
+    EXPECT_EQ(settingText(SettingValue{Strings{"vlc", "mpv"}}), "vlc, mpv");
     prefs.texts["palette"] = "pink"; // another complaint: logged again
     EXPECT_EQ(paletteFrom(settings), Palette::Classic);
     EXPECT_EQ(log.lines.back(),

@@ -278,10 +278,11 @@ TEST(LampCapabilitiesTest, ReadsKindGamutAndRangeFromTheDecodedLampRecord)
     };
     // clang-format on
     RecordingLog log;
-    // Corners are read when they arrive whole (the codec cuts a list of lists short).
+    // Corners are read when they arrive whole (the codec cuts a list of lists short), before the type.
     const Dictionary whole{
         {"type", "Color light"},
-        {"capabilities", Dictionary{{"control", Dictionary{{"colorgamut", "[[0.7,0.3],[0.2,0.7],[0.15,0.05]]"}}}}}};
+        {"capabilities", Dictionary{{"control", Dictionary{{"colorgamut", "[[0.7,0.3],[0.2,0.7],[0.15,0.05]]"},
+                                                           {"colorgamuttype", "A"}}}}}};
     EXPECT_EQ(lampCapabilitiesFrom("7", whole, log).gamut,
               (Gamut{{Chromaticity{0.7, 0.3}, Chromaticity{0.2, 0.7}, Chromaticity{0.15, 0.05}}}));
     NullLog quiet;

@@ -23,7 +23,7 @@ TEST(LampSystemIdTest, TableIdsSplitBackIntoSystemAndKey)
         {"7", ""}, // the first bridge's lamp
         {"z2m/0x00124b0001/l2", "z2m|0x00124b0001/l2"},
         {"Hue_9-Z/3", "Hue_9-Z|3"},
-        {"A/3", "A|3"},
+        {"A0/3", "A0|3"},
         {"/3", ""},
         {"z2m/", ""},
         {"z 2/3", ""},
@@ -258,7 +258,8 @@ TEST_F(LampSystemsTest, TheLampsReadBeforeTheirFirstStateArePutBack)
         for (int ms = 0; ms < 4000; ++ms, timeline.advance(1ms))
             system.answerAll(SendResult::Delivered);
     };
-    coverOf(40); // not restoring: nothing read
+    coverOf(40);                      // not restoring: nothing read
+    EXPECT_EQ(systems.restore(), 0u); // and nothing put back or logged
     systems.setRestoring(true);
     coverOf(50);
     coverOf(60);
@@ -281,18 +282,22 @@ TEST_F(LampSystemsTest, TheLampsReadBeforeTheirFirstStateArePutBack)
     EXPECT_EQ(system.putBacks.size(), 3u);
 }
 
-TEST_F(LampSystemsTest, AReadAnsweredAfterItsSendTimedOutIsNotKept)
+// A batch waits for all its lamps' reads; a read answered after the batch timed out is not kept.
+TEST_F(LampSystemsTest, ABatchWaitsForItsReadsAndAReadAnsweredAfterItsTimeOutIsNotKept)
 {
-    FakeLampSystem& system = ready("z2m", SystemKind::Zigbee2Mqtt, 1);
-    system.lampStates = {{"k1", {true, {}}}};
+    factory.batch = 2;
+    FakeLampSystem& system = ready("z2m", SystemKind::Zigbee2Mqtt, 2);
+    system.lampStates = {{"k1", {true, {}}}, {"k2", {true, {}}}};
     system.holdReads = true;
     systems.setRestoring(true);
-    systems.send(cover("z2m", 1, 50));
+    systems.send(cover("z2m", 2, 50));
+    system.heldReads.at(0)();
+    timeline.advance(0ms);
+    EXPECT_TRUE(system.sends.empty());
     timeline.advance(3000ms);
-    for (const auto& answer : system.heldReads)
-        answer();
-    system.told().lampsRead(colourLamps(1)); // it answers again
-    EXPECT_EQ(systems.restore(), 0u);
+    system.heldReads.at(1)();
+    system.told().lampsRead(colourLamps(2)); // it answers again
+    EXPECT_EQ(systems.restore(), 1u);        // k1 only
 }
 
 } // namespace
