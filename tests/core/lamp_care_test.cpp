@@ -217,6 +217,7 @@ TEST_F(LampCareTest, PutsLampsBackOnceAfterThePauseAndNeverALampItCouldNotRead)
                                    R"(PUT 1 {"on":true,"bri":200,"ct":366})"}));
     EXPECT_EQ(bridge.sentAt, (Times{0, 0, 0, 0, 5000}));
     EXPECT_EQ(log.lines.back(), "lamp 1 was not put back: the bridge answered HTTP 200 " + deleted);
+    EXPECT_EQ(log.count("lamp 2: its own state could not be read; it will not be put back"), 1);
 }
 
 TEST_F(LampCareTest, APutBackWaitsForTheLampsFadeToEndAndFadesItself)

@@ -42,6 +42,7 @@ TEST(LampStateTest, EachKindOfLampIsSentWhatItCanShow)
         {"brightness capped", kTooBright, kDimmable, {}, {false, 254, {}, {}, {}}},
         {"warm end of the range", kRed, {kWhites, {}, MiredRange{200, 400}}, {}, {false, 80, {}, 400, {}}},
         {"cold end, usual range", kBlue, {kWhites, {}, {}}, {}, {false, 80, {}, 153, {}}},
+        {"a range of one", kRed, {kWhites, {}, MiredRange{300, 300}}, {}, {false, 80, {}, 300, {}}},
         {"warm end, usual range", kRed, {kWhites, {}, {}}, {}, {false, 80, {}, 500, {}}},
         {"cold end, 1 to 40 mired all 25000 K", kBlue, {kWhites, {}, MiredRange{1, 400}}, {}, {false, 80, {}, 1, {}}},
         {"unusable range: usual", kBlue, {kWhites, {}, MiredRange{400, 200}}, {}, {false, 80, {}, 153, {}}},
