@@ -13,7 +13,7 @@ jobs=$(nproc)
 fuzz_seconds=${GLOWCAST_FUZZ_SECONDS:-30}
 
 # The aim is a third of the code at most; the ceiling is lowered as the tests are folded towards it.
-ceiling=36
+ceiling=35
 echo "== the sources: clang-format, and tests, fuzz targets and test support at most $ceiling % of the code"
 sources=$(git ls-files '*.cpp' '*.cc' '*.h' '*.hpp')
 # shellcheck disable=SC2086
