@@ -32,6 +32,7 @@ TEST(BridgeWireTest, ReadersTakeOnlyWhatTheReplySays)
     const std::tuple<std::string, std::optional<int>, std::optional<std::string>, std::optional<std::string>> rows[] = {
         {R"([{"error":{"type":101,"address":"","description":"link button not pressed"}}])", 101, {}, {}},
         {R"([{"success":{"username":")" + user + R"("}}])", {}, {}, user},
+        {R"([{"success":{"username":")" + std::string(128, 'u') + R"("}}])", {}, {}, std::string(128, 'u')},
         {R"([{"error":{"type":"soon"}}])", -1, {}, {}},
         {R"([{"error":{"type":100000}}])", -1, {}, {}},
         {R"([{"error":"unauthorized user"}])", -1, {}, {}},
