@@ -85,6 +85,8 @@ TEST(ControllerSystemsTest, SavingKeepsTheChoicesOfSystemsWhoseLampsWereNotRead)
         SystemsRig rig;
         rig.prefs.savedLamps = before;
         ASSERT_TRUE(!bridgeSetUp || rig.setUpPaired(kLights));
+        rig.z2m().told().lampsRead(colourLamps(0));
+        EXPECT_EQ(rig.covers.followers.size(), bridgeSetUp ? 1u : 0u) << "no lamp yet, no covers";
         rig.z2m().told().lampsRead(colourLamps(1));
         EXPECT_EQ(rig.covers.followers.size(), 1u) << "covers followed either way";
         rig.controller.saveBeforeQuit();
