@@ -446,16 +446,19 @@ void coverFlood(const QString& bus)
     }
 }
 
+// A call of the control interface's method, for the running glowcast.
+QDBusMessage controlCall(const char* method)
+{
+    return QDBusMessage::createMethodCall(QLatin1String(control_bus::kService), QLatin1String(control_bus::kPath),
+                                          QLatin1String(control_bus::kInterface), QLatin1String(method));
+}
+
 // The service (--headless) with 30 lamps, asked Status, Lamps and Settings every 100 ms for 5 s from a
 // connection of its own: while a cover goes out at pace 1, behind a bridge that answers 429 past one lamp
 // command a second, and behind 30,000 Status calls sent at once; then how long SIGTERM takes to end it.
 void busyService(const QString& bus)
 {
     const QDBusConnection asker = QDBusConnection::connectToBus(bus, QStringLiteral("asker"));
-    const auto call = [](const char* method) {
-        return QDBusMessage::createMethodCall(QLatin1String(control_bus::kService), QLatin1String(control_bus::kPath),
-                                              QLatin1String(control_bus::kInterface), QLatin1String(method));
-    };
     // The slowest answer to each query over 5 s, and the number of calls that got no answer in 10 s.
     const auto ask = [&] {
         qint64 slowest = 0;
@@ -466,7 +469,7 @@ void busyService(const QString& bus)
             for (const char* method : {"Status", "Lamps", "Settings"}) {
                 QElapsedTimer clock;
                 clock.start();
-                if (asker.call(call(method), QDBus::Block, 10'000).type() != QDBusMessage::ReplyMessage)
+                if (asker.call(controlCall(method), QDBus::Block, 10'000).type() != QDBusMessage::ReplyMessage)
                     ++unanswered;
                 slowest = std::max(slowest, clock.elapsed());
             }
@@ -542,9 +545,7 @@ void busyService(const QString& bus)
 int floodWithStatus(int count)
 {
     const QDBusConnection bus = QDBusConnection::sessionBus();
-    const QDBusMessage status =
-        QDBusMessage::createMethodCall(QLatin1String(control_bus::kService), QLatin1String(control_bus::kPath),
-                                       QLatin1String(control_bus::kInterface), QStringLiteral("Status"));
+    const QDBusMessage status = controlCall("Status");
     for (int i = 0; i < count; ++i)
         bus.send(status);
     // Answered after all of the flood, which the bus delivers in order.

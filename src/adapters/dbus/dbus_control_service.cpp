@@ -20,6 +20,9 @@ namespace glowcast {
 
 namespace {
 
+// Queries one caller may have waiting for their answer; further ones are refused.
+constexpr std::size_t kMostQueriesWaiting = 64;
+
 QString fromLatin(const char* text)
 {
     return QString::fromLatin1(text);
@@ -240,13 +243,14 @@ void DBusControlService::serve(const QDBusMessage& call, Handler handler, Turn t
                                          QStringLiteral("Glowcast takes orders from its own user only")));
         return;
     }
+    const std::string caller = call.service().toStdString();
     // A caller who asks far more than anyone waits for is refused at once, which costs little, so the
     // calls behind its flood are reached sooner and what waits stays small.
-    constexpr std::size_t kMostQueriesWaiting = 64;
-    if (turn == Turn::Query && m_queries.waiting(call.service().toStdString()) >= kMostQueriesWaiting) {
+    if (turn == Turn::Query && m_queries.waiting(caller) >= kMostQueriesWaiting) {
         ++m_refusedQueries;
         m_bus.send(call.createErrorReply(fromLatin(control_bus::kLimitsExceeded),
-                                         QStringLiteral("64 queries of this caller wait for their answer already")));
+                                         QString::number(kMostQueriesWaiting) +
+                                             QStringLiteral(" queries of this caller wait for their answer already")));
         return;
     }
     call.setDelayedReply(true);
@@ -260,15 +264,15 @@ void DBusControlService::serve(const QDBusMessage& call, Handler handler, Turn t
         m_run(std::move(answer));
         return;
     }
-    m_queries.push(call.service().toStdString(), std::move(answer));
-    answerQueriesLater();
+    // Answering is under way whenever a query waits, so only the first to wait starts it.
+    const bool answering = !m_queries.empty();
+    m_queries.push(caller, std::move(answer));
+    if (!answering)
+        answerQueriesLater();
 }
 
 void DBusControlService::answerQueriesLater()
 {
-    if (m_answerPosted)
-        return;
-    m_answerPosted = true;
     QMetaObject::invokeMethod(this, &DBusControlService::answerQueries, Qt::QueuedConnection);
 }
 
@@ -276,14 +280,13 @@ void DBusControlService::answerQueries()
 {
     // Few enough that a query arriving meanwhile waits about a millisecond for its turn to begin.
     constexpr int kAnswersAtATime = 32;
-    m_answerPosted = false;
     for (int answered = 0; answered < kAnswersAtATime && m_queries.runNext(); ++answered) {
     }
     if (!m_queries.empty()) {
         answerQueriesLater();
     } else if (m_refusedQueries > 0) {
-        m_log.write("control: refused " + std::to_string(m_refusedQueries) +
-                    " queries from callers who had 64 waiting for their answer");
+        m_log.write("control: refused " + std::to_string(m_refusedQueries) + " queries from callers who had " +
+                    std::to_string(kMostQueriesWaiting) + " waiting for their answer");
         m_refusedQueries = 0;
     }
 }

@@ -135,7 +135,6 @@ private:
     // would pay once each. Kept for a few callers only.
     QHash<QString, bool> m_callerIsOwner;
     FairQueue m_queries;
-    bool m_answerPosted = false;
     int m_refusedQueries = 0; // since the queries last ran out
 };
 
