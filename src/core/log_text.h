@@ -22,4 +22,10 @@ inline constexpr std::size_t kLongestLogLine = 4096;
     return printable(text, kLongestLogLine);
 }
 
+// A text as a JSON string, quotes included, valid whatever the text holds: '"' and '\' escaped,
+// control characters (C0, DEL and C1) as "\u00XX", and each sequence that is not UTF-8 replaced by
+// U+FFFD. Every JSON string this program writes by hand goes through here.
+[[nodiscard]] std::string jsonString(std::string_view text);
+void appendJsonString(std::string& out, std::string_view text);
+
 } // namespace glowcast

@@ -217,5 +217,23 @@ TEST(PrintableTest, EscapesControlCharactersAndCutsLongTextWithANote)
         EXPECT_EQ(printable(text, limit), shown);
 }
 
+// Valid JSON whatever the text holds, as every writer of JSON by hand needs it: each sequence that is
+// not UTF-8 is one replacement character (written "~" below), as long as the part of a character it holds.
+TEST(JsonStringTest, EscapesControlCharactersAndReplacesWhatIsNotUtf8)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {std::string("\"\\\0\x1F\n\x7F\xC2\x9B", 8), R"("\"\\\u0000\u001f\u000a\u007f\u009b")"},
+        {"\xC2\xA0\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", "*"}, // kept: the lowest and highest
+        {"\x80|\xE2\x82|\xF0\x9F\x92", R"("~|~|~")"},                              // stray, cut short, cut at the end
+        {"\xC1\xBF|\xE0\x9F\xBF|\xF0\x8F\xBF\xBF", R"("~~|~~~|~~~~")"},            // overlong
+        {"\xED\xA0\x80|\xF4\x90\x80\x80\xF5", R"("~~~|~~~~~")"}};                  // a surrogate, beyond U+10FFFF
+    for (const auto& [text, json] : rows) {
+        std::string expected;
+        for (const char c : json == "*" ? "\"" + text + "\"" : json)
+            expected += c == '~' ? std::string{"\xEF\xBF\xBD"} : std::string(1, c);
+        EXPECT_EQ(jsonString(text), expected) << printable(text);
+    }
+}
+
 } // namespace
 } // namespace glowcast

@@ -103,6 +103,9 @@ TEST(Zigbee2MqttPayloadTest, EncodesWhatTheLampHasAPropertyAndReadsItsStateBack)
     };
     for (const auto& [key, state, payload] : rows)
         EXPECT_EQ(zigbee2MqttSetPayload(lampOf(key), state), payload) << key;
+    Zigbee2MqttLamp odd; // a property name from the device list is written as a JSON string
+    odd.stateProperty = "on\x01\"\\";
+    EXPECT_EQ(zigbee2MqttRestorePayload(odd, {}), R"({"on\u0001\"\\":"OFF"})");
     // Each line: a lamp's key, a state message and how the lamp is put back as it reads it, apart by tabs.
     std::ifstream table(GLOWCAST_TEST_DATA "/zigbee2mqtt_state_messages.tsv");
     int lines = 0;

@@ -53,36 +53,6 @@ std::size_t skipValue(const std::string& text, std::size_t at)
 
 } // namespace
 
-std::string jsonString(const std::string& text)
-{
-    // Invalid UTF-8 in a recorded body is shown with replacement characters, so the record stays
-    // readable JSON.
-    const QByteArray valid = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toUtf8();
-    std::string out = "\"";
-    for (const char c : valid) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20) {
-            static constexpr char kHex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0xf];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-    return out;
-}
-
 std::string jsonNumber(double number)
 {
     if (!std::isfinite(number))

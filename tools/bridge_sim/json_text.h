@@ -2,7 +2,10 @@
 
 // The simulator's JSON: replies are written as text in the order a bridge writes its members (a
 // lamp list by ascending id, a lamp's state first), and request bodies are read with Qt, keeping
-// the order of their members, which the bridge answers in.
+// the order of their members, which the bridge answers in. Strings are written by the core's
+// jsonString: a recorded body that is not UTF-8 stays readable JSON.
+
+#include "core/log_text.h"
 
 #include <QJsonValue>
 
@@ -16,7 +19,6 @@ namespace glowcast::sim {
 // Members of an object in order: a name and its value as JSON text.
 using Members = std::vector<std::pair<std::string, std::string>>;
 
-[[nodiscard]] std::string jsonString(const std::string& text);
 [[nodiscard]] std::string jsonNumber(double number);
 [[nodiscard]] std::string jsonBool(bool value);
 [[nodiscard]] std::string jsonObject(const Members& members);

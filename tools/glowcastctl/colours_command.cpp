@@ -151,8 +151,8 @@ int runColours(Arguments args)
             std::array<char, 16> hex{};
             std::snprintf(hex.data(), hex.size(), "#%02x%02x%02x", byte(colours[i].red), byte(colours[i].green),
                           byte(colours[i].blue));
-            text += (i == 0 ? "" : ",") + std::string{"{\"hex\":\""} + hex.data() +
-                    "\",\"bri\":" + std::to_string(sent[i].bri) + ",\"xy\":" + sent[i].xy + "}";
+            text += (i == 0 ? "" : ",") + std::string{"{\"hex\":"} + jsonString(hex.data()) +
+                    ",\"bri\":" + std::to_string(sent[i].bri) + ",\"xy\":" + sent[i].xy + "}";
         }
         std::printf("%s]\n", text.c_str());
     } else {

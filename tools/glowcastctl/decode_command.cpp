@@ -2,6 +2,7 @@
 
 #include "adapters/qt/program_command_line.h"
 #include "core/json_codec.h"
+#include "core/log_text.h"
 
 #include <cstdio>
 #include <iostream>
@@ -12,41 +13,6 @@ namespace glowcast::ctl {
 
 namespace {
 
-// Real JSON for the output, whatever the reply held: quotes, backslashes and control characters
-// are escaped, every other byte is written as it came.
-void appendQuoted(std::string& out, const std::string& text)
-{
-    out += '"';
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
-}
-
 void appendPretty(std::string& out, const Dictionary& dictionary, int indent)
 {
     if (dictionary.empty()) {
@@ -56,15 +22,15 @@ void appendPretty(std::string& out, const Dictionary& dictionary, int indent)
     out += "{\n";
     for (std::size_t i = 0; i < dictionary.size(); ++i) {
         out.append(static_cast<std::size_t>(indent + 2), ' ');
-        appendQuoted(out, dictionary.keys()[i]);
+        appendJsonString(out, dictionary.keys()[i]);
         out += ": ";
         const Value& value = dictionary.valueAt(i);
         if (const Dictionary* nested = value.asDictionary())
             appendPretty(out, *nested, indent + 2);
         else if (const std::string* text = value.asText())
-            appendQuoted(out, *text);
+            appendJsonString(out, *text);
         else
-            appendQuoted(out, describe(value));
+            appendJsonString(out, describe(value));
         out += i + 1 < dictionary.size() ? ",\n" : "\n";
     }
     out.append(static_cast<std::size_t>(indent), ' ');

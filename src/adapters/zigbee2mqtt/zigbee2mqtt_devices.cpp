@@ -1,5 +1,7 @@
 #include "adapters/zigbee2mqtt/zigbee2mqtt_devices.h"
 
+#include "core/log_text.h"
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -39,16 +41,13 @@ void put(std::string& out, double number, int decimals)
     out.append(digits.data(), end);
 }
 
-// A quoted member name; property names come from the device list, so quotes and backslashes are escaped.
+// A member name; property names come from the device list, so they may hold anything.
 void putName(std::string& out, std::string_view name)
 {
-    out += out.back() == '{' ? "\"" : ",\"";
-    for (const char c : name) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    out += "\":";
+    if (out.back() != '{')
+        out += ',';
+    appendJsonString(out, name);
+    out += ':';
 }
 
 std::optional<MiredRange> miredRangeOf(const QJsonObject& feature)

@@ -2,6 +2,7 @@
 
 #include "adapters/files/system_secrets.h"
 #include "core/lamp_systems/system_address.h"
+#include "core/log_text.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -251,7 +252,8 @@ void Zigbee2MqttSystem::restore(const std::string& key, const ReadLampState& sta
 void Zigbee2MqttSystem::readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done)
 {
     const Zigbee2MqttLamp* lamp = lampWithKey(key);
-    if (!lamp || !m_client.publish(topic(lamp->friendlyName + "/get"), "{\"" + lamp->stateProperty + "\":\"\"}")) {
+    if (!lamp ||
+        !m_client.publish(topic(lamp->friendlyName + "/get"), "{" + jsonString(lamp->stateProperty) + ":\"\"}")) {
         answerLater([done = std::move(done)] { done(std::nullopt); });
         return;
     }

@@ -1,5 +1,7 @@
 #include "core/lamp_systems/home_assistant_light.h"
 
+#include "core/log_text.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -44,7 +46,7 @@ bool nearWhite(Chromaticity point, MiredRange range)
 
 std::string turnOnData(std::string_view entityId, const LampState& state)
 {
-    std::string data = "{\"entity_id\":\"" + std::string{entityId} + "\"";
+    std::string data = "{\"entity_id\":" + jsonString(entityId);
     if (state.chromaticity)
         data += ",\"xy_color\":[" + fixed(state.chromaticity->x, 4) + "," + fixed(state.chromaticity->y, 4) + "]";
     if (state.mired)
@@ -111,7 +113,7 @@ HomeAssistantCall homeAssistantTurnOn(std::string_view entityId, const LampState
 HomeAssistantCall homeAssistantRestore(std::string_view entityId, const ReadLampState& state)
 {
     if (!state.on)
-        return {"turn_off", "{\"entity_id\":\"" + std::string{entityId} + "\"}"};
+        return {"turn_off", "{\"entity_id\":" + jsonString(entityId) + "}"};
     LampState shown = state.shown;
     shown.fadeTenths.reset();
     return {"turn_on", turnOnData(entityId, shown)};
