@@ -8,49 +8,6 @@ namespace glowcast {
 
 namespace {
 
-[[nodiscard]] bool isContinuation(unsigned char byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
-
-void appendEscape(std::string& out, unsigned char byte)
-{
-    std::array<char, 5> escape{};
-    std::snprintf(escape.data(), escape.size(), "\\x%02X", static_cast<unsigned>(byte));
-    out += escape.data();
-}
-
-// The escaped form of the character at text[at] and how many bytes of text it stands for.
-std::size_t nextPiece(std::string_view text, std::size_t at, std::string& piece)
-{
-    piece.clear();
-    const auto byte = static_cast<unsigned char>(text[at]);
-    const auto following = at + 1 < text.size() ? static_cast<unsigned char>(text[at + 1]) : 0U;
-    if (byte == '\r') {
-        piece = "\\r";
-    } else if (byte == '\n') {
-        piece = "\\n";
-    } else if (byte == '\t') {
-        piece = "\\t";
-    } else if (byte < 0x20 || byte == 0x7f) {
-        appendEscape(piece, byte);
-    } else if (byte == 0xC2 && following >= 0x80 && following <= 0x9F) {
-        // A C1 control character in UTF-8: some terminals act on it.
-        appendEscape(piece, byte);
-        appendEscape(piece, following);
-        return 2;
-    } else {
-        // A character whole, so that a cut never splits a UTF-8 sequence.
-        std::size_t length = 1;
-        while (byte >= 0xC0 && length < 4 && at + length < text.size() &&
-               isContinuation(static_cast<unsigned char>(text[at + length])))
-            ++length;
-        piece.assign(text.substr(at, length));
-        return length;
-    }
-    return 1;
-}
-
 // A step through UTF-8 text: a whole character, or the longest start of one that breaks off (a
 // stray continuation byte, a sequence cut short, an overlong form, a surrogate, beyond U+10FFFF),
 // which stands for one replacement character.
@@ -103,6 +60,28 @@ void appendHex(std::string& out, std::string_view prefix, unsigned value, bool u
     std::snprintf(digits.data(), digits.size(), upper ? "%02X" : "%02x", value);
     out += prefix;
     out += digits.data();
+}
+
+// The escaped form of the character at text[at] and how many bytes of text it stands for.
+std::size_t nextPiece(std::string_view text, std::size_t at, std::string& piece)
+{
+    piece.clear();
+    const Utf8Step step = stepAt(text, at);
+    if (step.valid && step.character == '\r') {
+        piece = "\\r";
+    } else if (step.valid && step.character == '\n') {
+        piece = "\\n";
+    } else if (step.valid && step.character == '\t') {
+        piece = "\\t";
+    } else if (!step.valid || isControl(step.character)) {
+        // A C1 control character in UTF-8 is escaped byte by byte too: some terminals act on it.
+        for (std::size_t i = 0; i < step.length; ++i)
+            appendHex(piece, "\\x", static_cast<unsigned char>(text[at + i]), true);
+    } else {
+        // A character whole, so that a cut never splits a UTF-8 sequence.
+        piece.assign(text.substr(at, step.length));
+    }
+    return step.length;
 }
 
 } // namespace

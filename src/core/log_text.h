@@ -11,9 +11,10 @@ inline constexpr std::size_t kLongestLogLine = 4096;
 
 // The form an outside text takes wherever it is shown (a log line, a window, glowcastctl's output),
 // whatever a reply, a name or a file put into it: control characters (C0, DEL and C1) written as
-// escapes ("\r", "\n", "\t", "\x00"), so it stays one line and cannot forge another; and at most
-// limit bytes, the rest replaced by " ... (N more bytes cut)", never splitting a character.
-// Everything else, accented letters included, is kept as it is.
+// escapes ("\r", "\n", "\t", "\x00"), so it stays one line and cannot forge another; bytes that are
+// not UTF-8 escaped the same way ("\xFF"), so no terminal takes them for controls; and at most limit
+// bytes, the rest replaced by " ... (N more bytes cut)", never splitting a character. Everything
+// else, accented letters included, is kept as it is.
 [[nodiscard]] std::string printable(std::string_view text, std::size_t limit = kLongestLogLine);
 
 // The form a line takes in the log.

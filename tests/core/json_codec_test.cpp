@@ -202,7 +202,9 @@ TEST(PrintableTest, EscapesControlCharactersAndCutsLongTextWithANote)
         {full + "x", full + "x"},
         {full + "\n", full + " ... (1 more bytes cut)"},
         {full + "\xC3\xA9!", full + " ... (3 more bytes cut)"},
-        {"\xC2\x80\xC2\x9F\xC2\xA0\xC2\x7F", "\\xC2\\x80\\xC2\\x9F\xC2\xA0\xC2\\x7F"},
+        {"\xC2\x80\xC2\x9F\xC2\xA0\xC2\x7F", "\\xC2\\x80\\xC2\\x9F\xC2\xA0\\xC2\\x7F"},
+        // not UTF-8: a stray continuation byte, a cut sequence, an overlong form, a surrogate
+        {"\x9B[31m \xE2\x82Z \xC0\xAF \xED\xA0\x80", "\\x9B[31m \\xE2\\x82Z \\xC0\\xAF \\xED\\xA0\\x80"},
         {full.substr(2) + "\xF0\x9F\x92\xA1", full.substr(2) + " ... (4 more bytes cut)"},
         {full.substr(3) + "\xF0\x9F\x92\xA1\x80", full.substr(3) + "\xF0\x9F\x92\xA1 ... (1 more bytes cut)"}};
     for (const auto& [text, line] : rows)

@@ -189,6 +189,16 @@ TEST_F(LampSystemsTest, ARefusedStateIsLoggedAndASystemNotAnsweringOrNotReadyDro
     EXPECT_EQ(systems.statuses().front().detail, "the broker is away");
 }
 
+// A detail quoting a peer reaches the bus and a terminal as the log shows it, not as escape sequences.
+TEST_F(LampSystemsTest, AStateDetailHasItsControlCharactersEscaped)
+{
+    FakeLampSystem& z2m = ready("z2m", SystemKind::Zigbee2Mqtt, 1);
+    z2m.told().stateChanged(SystemState::Unreachable,
+                            "redirected to http://h/\x1b]0;owned\x07\x1b[2J\xff; not followed");
+    EXPECT_EQ(systems.statuses().front().detail,
+              "redirected to http://h/\\x1B]0;owned\\x07\\x1B[2J\\xFF; not followed");
+}
+
 // The system listed first keeps the device, whichever of the two tells its id first; only a bridge is
 // called one.
 TEST_F(LampSystemsTest, TheSameDeviceTwiceIsRefusedAndStopped)

@@ -13,6 +13,7 @@
 #include "core/bridge_bridge.h"
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"
+#include "core/log_text.h"
 #include "core/settings.h"
 
 #include <QCoreApplication>
@@ -162,7 +163,7 @@ int runLights(Arguments args)
     for (std::size_t i = 0; i < lamps.size(); ++i) {
         const Dictionary* lamp = lamps.valueAt(i).asDictionary();
         const std::optional<std::string> name = lamp ? lamp->text("name") : std::nullopt;
-        std::printf("%s\t%s\n", lamps.keys()[i].c_str(), describe(name).c_str());
+        std::printf("%s\t%s\n", printable(lamps.keys()[i]).c_str(), printable(describe(name)).c_str());
     }
     return 0;
 }

@@ -19,12 +19,14 @@ constexpr const char* kCommand = "systems";
 constexpr int kLowestPace = 1;
 constexpr int kHighestPace = 1000;
 
-// One line per system: ID<TAB>KIND<TAB>ADDRESS<TAB>STATE, the state one word, then any detail.
-void printSystem(const std::string& id, std::string_view kind, const std::string& address, std::string_view state,
-                 const std::string& detail)
+// One line per system: ID<TAB>KIND<TAB>ADDRESS<TAB>STATE, the state one word, then any detail. Each
+// field as the log shows it: a detail may quote a peer (a redirect's target), and the file or the
+// service may hold anything.
+void printSystem(std::string_view id, std::string_view kind, std::string_view address, std::string_view state,
+                 std::string_view detail)
 {
-    std::printf("%s\t%.*s\t%s\t%.*s%s%s\n", id.c_str(), static_cast<int>(kind.size()), kind.data(), address.c_str(),
-                static_cast<int>(state.size()), state.data(), detail.empty() ? "" : " ", detail.c_str());
+    std::printf("%s\t%s\t%s\t%s%s%s\n", printable(id).c_str(), printable(kind).c_str(), printable(address).c_str(),
+                printable(state).c_str(), detail.empty() ? "" : " ", printable(detail).c_str());
 }
 
 std::vector<SystemRecord> recordsOf(const QList<ControlSystemRecord>& rows)
@@ -148,7 +150,7 @@ int addRunning(const RunningGlowcast& running, Context& context, const AddReques
         return reportError(kCommand, reply);
     }
     std::printf("lamp system %s added in the running Glowcast\n",
-                reply.arguments().value(0).toString().toUtf8().constData());
+                shownText(reply.arguments().value(0).toString()).c_str());
     return 0;
 }
 

@@ -140,7 +140,9 @@ public:
     {
         if (m_stopped || m_duplicate)
             return;
-        becomes(newState, std::move(newDetail));
+        // A detail may quote a peer (a redirect's target, an error text): it reaches the window, the
+        // bus and a terminal as the log would show it.
+        becomes(newState, printable(newDetail));
     }
 
     void userObtained(std::string user) override
