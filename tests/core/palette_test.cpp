@@ -107,6 +107,8 @@ TEST(VividPaletteTest, PickerRules)
     const std::string blue = body(254, "[0.150,0.060]");
     const Pixel redPixel{255, 0, 0, 255};
     const Pixel bluePixel{0, 0, 255, 255};
+    const std::string yellow = body(231, "[0.419,0.505]");
+    const Pixel yellowPixel{255, 255, 0, 255};
     const auto five = [](const std::string& lamp) { return std::vector<std::string>(5, lamp); };
     const auto warm = [&five](double bri) { return five(body(bri, "[0.460,0.411]")); };
     const std::tuple<const char*, PixelCanvas, std::vector<std::string>> rows[] = {
@@ -130,6 +132,13 @@ TEST(VividPaletteTest, PickerRules)
         // Two reds closer than the floor with the same share: the richer ((215, 35, 35)).
         {"the richer", canvas(8, {{{190, 70, 70, 255}, 32}, {{215, 35, 35, 255}, 1}}),
          five(body(214, "[0.605,0.330]"))},
+        // Light and rich is a colour, not white (yellow, light cyan); light and pale is white.
+        {"yellow", canvas(8, {{yellowPixel, 1}}), five(yellow)},
+        {"yellow beside orange",
+         canvas(8, {{yellowPixel, 40}, {{255, 140, 40, 255}, 1}}),
+         {yellow, body(254, "[0.498,0.385]"), yellow, body(254, "[0.498,0.385]"), yellow}},
+        {"light cyan", canvas(8, {{{128, 255, 255, 255}, 1}}), five(body(245, "[0.246,0.329]"))},
+        {"pale yellow", canvas(8, {{{255, 255, 192, 255}, 1}}), warm(250)},
         // Three lamp colours that take two rounds of swaps (worked out with a separate model of these rules).
         {"two rounds",
          canvas(8, {{{187, 0, 170, 255}, 5},

@@ -21,6 +21,9 @@ constexpr std::size_t kClusters = 24;
 constexpr double kBlackLStar = 15.0;
 constexpr double kWhiteLStar = 92.0;
 constexpr double kGreyChroma = 0.04;
+// Above the white's lightness a colour this rich still is one (a yellow, a lime, a light cyan); only
+// paler ones are tints of white.
+constexpr double kLightColourChroma = 0.10;
 // A group smaller than this share of the cover is noise, not a colour of it.
 constexpr double kSmallestShare = 0.002;
 // Each lamp colour's floors (Oklab), and the ceiling that keeps it from washing out to white.
@@ -354,8 +357,9 @@ std::vector<Colour> vividColours(const PixelCanvas& canvas, std::int32_t n)
     for (const ColourCluster& cluster : clusters) {
         const double share = cluster.weight / total;
         const double lStar = cieLabFromLinear(clampedLinear(linearFromOklab(cluster.centre))).lightness;
-        if (share < kSmallestShare || lStar < kBlackLStar || lStar > kWhiteLStar ||
-            cluster.centre.chroma() < kGreyChroma)
+        const double chroma = cluster.centre.chroma();
+        if (share < kSmallestShare || lStar < kBlackLStar || (lStar > kWhiteLStar && chroma < kLightColourChroma) ||
+            chroma < kGreyChroma)
             continue;
         const std::optional<Oklab> hue = offWhiteLight(cluster.centre);
         if (!hue)

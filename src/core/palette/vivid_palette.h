@@ -12,10 +12,10 @@
 namespace glowcast {
 
 // The "vivid" palette: colours for lamps rather than for a screen. The cover's pixels are grouped
-// in Oklab; of the groups that are neither near black, near white nor grey, the lamps get the set
-// that covers the picture best, each colour lifted to a lamp's chroma and lightness floors and every
-// two at least 16 CIEDE2000 apart. The highest-scoring colour comes first; when the cover has fewer
-// such colours than lamps, the chosen ones repeat from the strongest. A cover without colour gives
+// in Oklab; of the groups that are neither near black, near white (light and pale: a yellow is a
+// colour) nor grey, the lamps get the set that covers the picture best, each colour lifted to a lamp's
+// chroma and lightness floors and every two at least 16 CIEDE2000 apart. The highest-scoring colour comes first; when
+// the cover has fewer such colours than lamps, the chosen ones repeat from the strongest. A cover without colour gives
 // every lamp warm white, as bright as the cover is light on average, never darker than a floor.
 // Gives exactly n colours (none for n <= 0), each channel in 0..1; the same pixels give the same colours.
 [[nodiscard]] std::vector<Colour> vividColours(const PixelCanvas& canvas, std::int32_t n);
