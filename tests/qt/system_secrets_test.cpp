@@ -52,6 +52,8 @@ TEST(SystemSecretsTest, APasswordFileIsReadAndAStoredPasswordIsTheOwnersOnly)
 
     RecordingLog log;
     EXPECT_EQ(systemPassword(folder, "z2m", log), std::nullopt);
+    fs::create_directory(folder / "systems");
+    fs::permissions(folder / "systems", fs::perms::all); // found open to everyone: narrowed
     ASSERT_EQ(storeSystemPassword(folder, "z2m", "first"), std::nullopt);
     ASSERT_EQ(storeSystemPassword(folder, "z2m", "second"), std::nullopt);
     EXPECT_EQ(systemPassword(folder, "z2m", log), "second");

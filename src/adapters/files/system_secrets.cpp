@@ -69,6 +69,16 @@ std::optional<std::string> storeSecret(const std::filesystem::path& configDirect
     for (const std::filesystem::path& each : {configDirectory, folder})
         if (::mkdir(each.c_str(), 0700) != 0 && errno != EEXIST)
             return "cannot create " + each.string() + ": " + errnoText(errno);
+    // A folder found open to others (made by hand, or under a looser umask) is narrowed to its owner; one that is
+    // a link or no folder is refused rather than followed.
+    const int opened = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (opened < 0)
+        return "cannot open " + folder.string() + ": " + errnoText(errno);
+    const bool narrowed = ::fchmod(opened, S_IRWXU) == 0;
+    const int folderError = errno;
+    ::close(opened);
+    if (!narrowed)
+        return "cannot make " + folder.string() + " its owner's alone: " + errnoText(folderError);
     const std::filesystem::path file = pathOf(configDirectory, systemId);
     const std::filesystem::path temporary = file.string() + ".new";
     ::unlink(temporary.c_str());
