@@ -46,7 +46,10 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
       m_covers(m_notifiedCovers, m_queue, log), m_scheduler(m_queue), m_settings(m_preferences, log),
       m_bridge(m_http, m_preferences, m_sleeper, log, frontEnd.linkButtonPrompt(), frontEnd.alert(), std::nullopt),
       m_lampBridge(m_bridge), m_lampCare(m_lampBridge, m_clock, m_sleeper, log),
-      m_systemFactory(FilePreferences::defaultDirectory(), log), m_systems(m_systemFactory, m_timers, m_clock, log),
+      m_systemFactory(
+          FilePreferences::defaultDirectory(), log,
+          [this] { return m_bridge.bridgeIP() ? m_bridge.bridgeIP() : m_preferences.text("lastusedbridgeIP"); }),
+      m_systems(m_systemFactory, m_timers, m_clock, log),
       m_controller(m_bridge, m_lampCare, m_preferences, m_covers, m_scheduler, m_coverDecoder, m_clock, log),
       m_control(m_controller, m_bridge, m_settings, m_scheduler, log, portalHostFromEnvironment()),
       m_controlService(

@@ -11,7 +11,7 @@ std::unique_ptr<LampSystem> AppLampSystemFactory::create(const SystemRecord& rec
 {
     switch (record.kind) {
     case SystemKind::Bridge:
-        return std::make_unique<BridgeSystem>(record, m_log);
+        return std::make_unique<BridgeSystem>(record, m_log, BridgeSystem::Options{.firstBridge = m_firstBridge});
     case SystemKind::Zigbee2Mqtt:
         return makeZigbee2MqttSystem(record, m_configDirectory, m_log);
     case SystemKind::HomeAssistant:

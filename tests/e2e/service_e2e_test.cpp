@@ -223,13 +223,17 @@ TEST_F(ServiceEndToEndTest, AServiceSetUpByGlowcastctlPairsFollowsCoversTakesSys
     // Lamp systems over the control interface: a bridge added pairs while the first bridge's lamps
     // stay, its lamps join the table by SYSTEM/KEY, a broker's password reaches its own file and never
     // the log, and a removed system takes its password file along.
-    Simulator second{words("--lamps 2 --press-after 1")};
+    Simulator second{words("--lamps 2 --press-after 1 --bridge-id 024743FFFE000002")};
     const QString secret = writeSecret();
     EXPECT_EQ(ctl("systems add bridge " + second.address),
               (Answer{0, "lamp system bridge-2 added in the running Glowcast\n"}));
     const std::string ready = "bridge-2\tbridge\t" + second.address + "\tready";
     EXPECT_TRUE(pollFor([&] { return ctl("systems").second.starts_with(ready); }, 20'000)) << ctl("systems").second;
     EXPECT_TRUE(pollFor([&] { return ctl("lamps").second.find("bridge-2/2") != std::string::npos; }, 10'000));
+    // The first bridge added again is refused before it pairs: no lamp of it is listed twice.
+    EXPECT_EQ(ctl("systems add bridge " + sim.address).first, 0);
+    const std::string again = "bridge-3\tbridge\t" + sim.address + "\trefused the same bridge as the first bridge\n";
+    EXPECT_TRUE(pollFor([&] { return ctl("systems").second.ends_with(again); }, 10'000)) << ctl("systems").second;
     const std::pair<std::string, Answer> steps[] = {
         {"enable bridge-2/2", {0, "lamp bridge-2/2 on in the running Glowcast\n"}},
         {"lamps",
@@ -241,6 +245,7 @@ TEST_F(ServiceEndToEndTest, AServiceSetUpByGlowcastctlPairsFollowsCoversTakesSys
     };
     for (const auto& [line, expected] : steps)
         EXPECT_EQ(ctl(line), expected) << line;
+    EXPECT_EQ(ctl("systems remove bridge-3").first, 0);
     const QString password = config.file("systems/z2m.password");
     EXPECT_TRUE(QFile::exists(password));
     EXPECT_NE(ctl("status").second.find("\nsystems: bridge-2 ready, z2m "), std::string::npos);

@@ -80,5 +80,17 @@ TEST(BridgeSystemTest, PairsReadsSendsAndRestoresAndTellsWhyThereAreNoLamps)
               std::vector<std::string>{"state unreachable: no answer from the bridge at 127.0.0.1:1"});
 }
 
+// The first bridge added again as a further one: its id is the first bridge's, so it never pairs.
+TEST(BridgeSystemTest, TheFirstBridgeIsRefusedBeforeItPairsAgain)
+{
+    Simulator sim{words("--lamps 2")};
+    ASSERT_FALSE(sim.address.empty());
+    auto again = bridgeAt(sim.address, std::nullopt, {.firstBridge = [&] { return std::optional{sim.address}; }});
+    ASSERT_TRUE(again.waitForTold(1));
+    EXPECT_EQ(again.listener.told, std::vector<std::string>{"state refused: the same bridge as the first bridge"});
+    EXPECT_TRUE(sim.requests(QStringLiteral("POST")).empty());
+    EXPECT_TRUE(testing::logHas(again.log, "lamp system bridge-2 is the same bridge as the first bridge, not used"));
+}
+
 } // namespace
 } // namespace glowcast

@@ -63,18 +63,41 @@ void BridgeSystem::start()
             tellState(SystemState::Unreachable, "no answer from " + where());
             return;
         }
-        if (const std::optional<std::string> id = bridgeIdFrom(reply->body); id && listener() != nullptr)
-            listener()->identified(*id);
-        if (m_user) {
-            readLights();
+        std::optional<std::string> id = bridgeIdFrom(reply->body);
+        const std::optional<std::string> first = m_options.firstBridge ? m_options.firstBridge() : std::nullopt;
+        if (!id || !first || !isUrlHost(*first)) {
+            readOrPair(id);
             return;
         }
-        m_pairing = true;
-        m_pairingEnds = std::chrono::steady_clock::now() + m_options.pairingLimit;
-        m_log.write(logLine("lamp system " + m_record.id + ": pairing; press the link button on " + where()));
-        tellState(SystemState::Pairing, "press the link button on " + where());
-        pairOnce();
+        // The first bridge under this address or another name is not paired a second time: its id tells.
+        request(
+            Method::Get, "/api/config", {},
+            [this, id = std::move(id)](std::optional<Reply> firstReply) {
+                if (firstReply && bridgeIdFrom(firstReply->body) == id) {
+                    m_log.write(
+                        logLine("lamp system " + m_record.id + " is the same bridge as the first bridge, not used"));
+                    tellState(SystemState::Refused, "the same bridge as the first bridge");
+                    return;
+                }
+                readOrPair(id);
+            },
+            *first);
     });
+}
+
+void BridgeSystem::readOrPair(const std::optional<std::string>& id)
+{
+    if (id && listener() != nullptr)
+        listener()->identified(*id);
+    if (m_user) {
+        readLights();
+        return;
+    }
+    m_pairing = true;
+    m_pairingEnds = std::chrono::steady_clock::now() + m_options.pairingLimit;
+    m_log.write(logLine("lamp system " + m_record.id + ": pairing; press the link button on " + where()));
+    tellState(SystemState::Pairing, "press the link button on " + where());
+    pairOnce();
 }
 
 void BridgeSystem::refresh()
@@ -216,9 +239,10 @@ void BridgeSystem::stop()
     }
 }
 
-void BridgeSystem::request(Method method, const std::string& path, std::string body, Handler handler)
+void BridgeSystem::request(Method method, const std::string& path, std::string body, Handler handler,
+                           const std::string& host)
 {
-    QNetworkRequest outgoing(QUrl(QString::fromStdString("http://" + m_record.address + path)));
+    QNetworkRequest outgoing(QUrl(QString::fromStdString("http://" + (host.empty() ? m_record.address : host) + path)));
     outgoing.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     outgoing.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     outgoing.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);

@@ -22,9 +22,10 @@ namespace glowcast {
 
 // A further bridge as a lamp system, over its plain-HTTP JSON interface on Qt Network. Nothing here
 // waits: each request's reply arrives as a signal on the main thread, so the first bridge's blocking
-// exchanges and the other systems go on meanwhile. start() reads the bridge's id from /api/config,
-// then its lamps with the record's user; without a user it pairs, asking once a second while the
-// link button is not pressed, for at most the pairing limit. Replies over the cap are no reply.
+// exchanges and the other systems go on meanwhile. start() reads the bridge's id from /api/config
+// (and the first bridge's: the same id is refused before any pairing), then its lamps with the
+// record's user; without a user it pairs, asking once a second while the link button is not
+// pressed, for at most the pairing limit. Replies over the cap are no reply.
 class BridgeSystem final : public LampSystem {
 public:
     struct Options {
@@ -32,6 +33,8 @@ public:
         std::chrono::milliseconds pairingPause{1000};
         std::chrono::milliseconds pairingLimit{30'000};
         std::size_t maxReplyBytes = std::size_t{8} << 20;
+        // The first bridge's address as it is now, when there is one: a further bridge with its id is refused.
+        std::function<std::optional<std::string>()> firstBridge{};
     };
 
     BridgeSystem(SystemRecord record, Log& log);
@@ -55,7 +58,10 @@ private:
     };
     using Handler = std::function<void(std::optional<Reply>)>;
 
-    void request(Method method, const std::string& path, std::string body, Handler handler);
+    // host: another bridge's address than this one's, when not empty.
+    void request(Method method, const std::string& path, std::string body, Handler handler,
+                 const std::string& host = {});
+    void readOrPair(const std::optional<std::string>& id);
     void readLights();
     void pairOnce();
     void sendFrom(std::vector<LampStateCommand> commands, std::size_t next, SendResult worst,
