@@ -25,12 +25,39 @@ TEST(SystemAddressTest, ReadsABrokersAddressAndRefusesWhatNoConnectionCouldUse)
         {"mqtt://h/z2m/#", std::nullopt},
         {"mqtt://h/+/x", std::nullopt},
         {std::string("mqtt://h/a\0b", 12), std::nullopt},
+        {"mqtt://h/k\u00fcche", MqttAddress{"h", 1883, "k\u00fcche"}},
+        {"mqtt://h/" + std::string(256, 't'), MqttAddress{"h", 1883, std::string(256, 't')}},
+        {"mqtt://h/" + std::string(257, 't'), std::nullopt},
+        {"mqtt://h/a\xff", std::nullopt},
+        {"mqtt://h/a\xc2\x85", std::nullopt}, // a control character of Latin-1's
     };
     for (const auto& [address, expected] : rows) {
         SCOPED_TRACE(address);
         EXPECT_EQ(parseMqttAddress(address), expected);
         EXPECT_EQ(checkSystemAddress(SystemKind::Zigbee2Mqtt, address).ok(), expected.has_value());
     }
+}
+
+// Each row: a broker's user and whether it is taken; a name the library would leave out is refused here.
+TEST(SystemAddressTest, TakesABrokerUserOfShortUtf8TextOnly)
+{
+    const std::pair<std::string, bool> rows[] = {
+        {"glowcast", true},
+        {"J\u00fcrgen", true},
+        {std::string(1'024, 'u'), true},
+        {std::string(1'025, 'u'), false},
+        {"", false},
+        {"a\x01z", false},
+        {"a\x7f", false},
+        {"\xc0\xaf", false},
+        {"\xed\xa0\x80", false},
+        {"\xf4\x90\x80\x80", false},
+        {"a\xe2\x82", false},
+    };
+    for (const auto& [user, taken] : rows)
+        EXPECT_EQ(checkBrokerUser(user).ok(), taken) << user;
+    EXPECT_EQ(checkBrokerUser("").message,
+              "a broker's user is 1 to 1024 bytes of UTF-8 text without control characters");
 }
 
 TEST(SystemAddressTest, EachKindTakesItsOwnFormOfAddress)

@@ -4,6 +4,7 @@
 #include "support/controller_rig.h"
 #include "support/fake_lamp_systems.h"
 #include "support/private_session_bus.h"
+#include "support/processes.h"
 #include "support/recording_log.h"
 #include "support/waiting.h"
 
@@ -145,6 +146,22 @@ TEST_F(ControlServiceTest, RefusedCallsAreErrorsAndChangeNothing)
     EXPECT_TRUE(prefs.others.empty());
     EXPECT_TRUE(systems.records().empty());
     EXPECT_FALSE(testing::logHas(log, "s3cret"));
+}
+
+// A caller that left before the bus told its user is refused, and logged as what it is: not as another user.
+// dbus-send leaves without waiting for an answer, and the service reads the call only once it has gone.
+TEST_F(ControlServiceTest, ACallerThatLeftIsNotTakenForAnotherUser)
+{
+    const QString method = QLatin1String(control_bus::kInterface) + QStringLiteral(".Status");
+    ASSERT_EQ(testing::runProgram(QStringLiteral("dbus-send"),
+                                  {QStringLiteral("--bus=") + bus.address(), QStringLiteral("--type=method_call"),
+                                   QStringLiteral("--dest=") + serviceBus.baseService(),
+                                   QLatin1String(control_bus::kPath), method})
+                  .exitCode,
+              0);
+    EXPECT_TRUE(waitFor([&] { return testing::logHas(log, "control: refused Status from :"); }));
+    EXPECT_TRUE(log.lines.back().ends_with(": the bus could not say which user it runs as (it may have left)"))
+        << log.lines.back();
 }
 
 TEST_F(ControlServiceTest, DuringAnotherOperationQueriesAreAnsweredAtOnceAndChangesAfterIt)

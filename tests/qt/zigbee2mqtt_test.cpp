@@ -143,7 +143,8 @@ TEST(Zigbee2MqttPayloadTest, HueAndSaturationOfTheDisplaysPrimariesAndWhite)
 // ".invalid" with a label longer than DNS allows fails without a name server), the device list's size
 // caps (the stand-in's list is 2551 bytes: over 1000 and 1 KiB of header the broker keeps it back, over
 // 2000 the client drops it, at 2551 it is read), a "broker" that never answers, and alice's stored
-// password getting her in where a wrong one is refused, neither ever logged.
+// password getting her in where a wrong one is refused, neither ever logged, and a user the library does not
+// take refused, never sent as an anonymous connection.
 TEST(Zigbee2MqttSystemTest, FindsSendsReadsAndFollowsTheBrokerAndZigbee2MqttComingAndGoing)
 {
     QTemporaryDir config;
@@ -183,13 +184,15 @@ TEST(Zigbee2MqttSystemTest, FindsSendsReadsAndFollowsTheBrokerAndZigbee2MqttComi
     const std::string nowhere = std::string(64, 'b') + ".glowcast.invalid";
     ASSERT_EQ(storeSystemPassword(directory, "alice", "secret-word"), std::nullopt);
     ASSERT_EQ(storeSystemPassword(directory, "wrong", "not-her-word"), std::nullopt);
-    RecordingListener listener, unresolved, brokerCapped, clientCapped, exact, unanswered, alice, wrong;
+    RecordingListener listener, unresolved, brokerCapped, clientCapped, exact, unanswered, alice, wrong, anonymous;
     LampSystem& system = start(listener, options("z2m", "localhost", port));
     start(unresolved, options("unresolved", nowhere, port));
     start(brokerCapped, options("big", "127.0.0.1", port, 1'000));
     start(clientCapped, options("cap", "127.0.0.1", port, 2'000));
     start(exact, options("exact", "127.0.0.1", port, 2'551));
     start(unanswered, options("silent", "127.0.0.1", silent.serverPort(), std::size_t{8} << 20, 300));
+    Zigbee2MqttSystem::Options controlled{"anonymous", "127.0.0.1", port, "zigbee2mqtt", "a\x01z", "secret-word"};
+    start(anonymous, std::make_unique<Zigbee2MqttSystem>(controlled, log));
     for (const auto& [id, told] : {std::pair("alice", &alice), std::pair("wrong", &wrong)})
         start(*told, makeZigbee2MqttSystem({id, SystemKind::Zigbee2Mqtt, "mqtt://" + broker.address(), {}, "alice"},
                                            directory, log));
@@ -208,6 +211,7 @@ TEST(Zigbee2MqttSystemTest, FindsSendsReadsAndFollowsTheBrokerAndZigbee2MqttComi
     EXPECT_TRUE(stateIs(unanswered,
                         "unreachable: no answer from the broker at 127.0.0.1:" + std::to_string(silent.serverPort())));
     EXPECT_TRUE(stateIs(alice, "ready:"));
+    EXPECT_TRUE(stateIs(anonymous, "refused: the user cannot be sent to a broker: "));
     EXPECT_TRUE(stateIs(wrong, "refused: the broker refused the connection: Not authorized"));
     EXPECT_FALSE(testing::logHas(log, "secret-word") || testing::logHas(log, "not-her-word"));
 
@@ -247,12 +251,17 @@ TEST(Zigbee2MqttSystemTest, FindsSendsReadsAndFollowsTheBrokerAndZigbee2MqttComi
     standIn.write("online\n");
     ASSERT_TRUE(stateIs(listener, "ready:"));
 
+    const auto lampsTold = [&] {
+        return std::ranges::count_if(listener.told, [](auto& line) { return line.starts_with("lamps"); });
+    };
+    const auto toldBeforeRestart = lampsTold();
     broker.stop();
     ASSERT_TRUE(stateIs(listener, "unreachable"));
     EXPECT_EQ(testing::sent(system, {{porch, {false, 11, {}, {}, {}}}}), SendResult::NoAnswer);
     EXPECT_EQ(log.count("z2m: the broker is away: 1 lamp state(s) dropped"), 1);
     ASSERT_TRUE(broker.start());
     ASSERT_TRUE(stateIs(listener, "ready:"));
+    EXPECT_EQ(lampsTold(), toldBeforeRestart) << "the same device list again tells nothing";
     EXPECT_EQ(testing::sent(system, {{porch, {false, 22, {}, {}, {}}}}), SendResult::Delivered);
     ASSERT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Garden/Porch/set {"brightness":22})", 5'000));
     EXPECT_FALSE(standIn.output().contains(R"({"brightness":11})"));
@@ -268,6 +277,26 @@ TEST(Zigbee2MqttSystemTest, FindsSendsReadsAndFollowsTheBrokerAndZigbee2MqttComi
     ASSERT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Garden/Porch/set {"brightness":33})", 5'000))
         << broker.output().toStdString();
     EXPECT_FALSE(told);
+}
+
+// A broker client renames every device fifty times at once while Glowcast's main loop stands still: the
+// lists that came meanwhile are read as one, the newest.
+TEST(Zigbee2MqttSystemTest, ReadsOnlyTheNewestOfDeviceListsThatCameMeanwhile)
+{
+    testing::MosquittoBroker broker;
+    testing::Zigbee2MqttStandIn standIn{broker, {QStringLiteral("--lamps"), QStringLiteral("1000")}};
+    ASSERT_TRUE(broker.running && standIn.online);
+    RecordingLog log;
+    RecordingListener listener;
+    Zigbee2MqttSystem system{{"z2m", "127.0.0.1", broker.port(), "zigbee2mqtt", {}, {}}, log};
+    system.setListener(&listener);
+    system.start();
+    ASSERT_TRUE(waitFor([&] { return listener.lamps.size() == 1'200; }, 20'000));
+    const std::size_t toldBefore = listener.told.size();
+    standIn.write("renames 50 0\n");
+    ASSERT_TRUE(standIn.waitForOutputWithoutEvents("renamed 50"));
+    ASSERT_TRUE(waitFor([&] { return !listener.lamps.empty() && listener.lamps.back().name == "Twin 200 ~000050 (l2)"; }, 20'000));
+    EXPECT_LE(listener.told.size() - toldBefore, 5u);
 }
 
 } // namespace

@@ -85,6 +85,15 @@ public:
     {
         return waitFor([&] { return output().contains(text); }, timeoutMs); // the output arrives as events
     }
+    // The same with the event loop standing still: what comes for this process's objects meanwhile waits.
+    bool waitForOutputWithoutEvents(const QByteArray& text, int timeoutMs = 30'000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!output().contains(text))
+            if (deadline.hasExpired() || !m_process.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+                return false;
+        return true;
+    }
 
 private:
     QProcess m_process;

@@ -202,6 +202,9 @@ int add(const ProgramCommandLine& line, const std::vector<std::string>& words)
         return line.refuse(QStringLiteral("--token-file (needed) and --ca-file are for Home Assistant"));
     if (const Outcome checked = checkSystemAddress(request.kind, request.address); !checked.ok())
         return reportOutcome(kCommand, checked);
+    if (request.user)
+        if (const Outcome checked = checkBrokerUser(*request.user); !checked.ok())
+            return reportOutcome(kCommand, checked);
     if (tokenFile) {
         if (const std::optional<std::string> error = readTokenFile(*tokenFile, request)) {
             std::fprintf(stderr, "glowcastctl %s: the token file cannot be used: %s\n", kCommand, error->c_str());

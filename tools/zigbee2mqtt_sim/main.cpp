@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -35,7 +36,8 @@ const char* const kDescription =
     "name has a topic level), dimmable, a device with two light endpoints; then again, numbered.\n"
     "Commands on standard input, a line each: \"offline\" and \"online\" (BASE/bridge/state), \"unavailable\n"
     "NAME\" and \"available NAME\" (the device's availability), \"rename OLD=NEW\" (the list published again),\n"
-    "\"quit\".";
+    "\"renames COUNT MS\" (COUNT times, MS ms apart, every device renamed \"NAME ~N\" and the list published;\n"
+    "then \"renamed COUNT\" on standard output), \"quit\".";
 
 struct Options {
     MqttClient::Options broker;
@@ -165,9 +167,10 @@ public:
         m_client.onConnected = [this] { publishAll(); };
         m_client.onMessage = [this](const std::string& topic, const QByteArray& payload) { take(topic, payload); };
         m_client.subscribe(m_options.base + "/#");
+        QObject::connect(&m_renameTimer, &QTimer::timeout, [this] { renameRound(); });
     }
 
-    bool start() { return m_client.start(); }
+    bool start() { return !m_client.start(); }
 
     void command(const QString& line)
     {
@@ -181,6 +184,12 @@ public:
             publishAvailability(name);
         } else if (word == u"rename" && name.contains(u'=')) {
             rename(name.section(u'=', 0, -2), name.section(u'=', -1));
+        } else if (word == u"renames") {
+            m_rounds = line.section(u' ', 1, 1).toInt();
+            m_round = 0;
+            // Rendered once: a round only writes its number into every name.
+            m_renamedList = deviceListText(QStringLiteral(" ~@@@@@@"));
+            m_renameTimer.start(line.section(u' ', 2, 2).toInt());
         } else if (word == u"quit") {
             QCoreApplication::quit();
         } else if (!line.isEmpty()) {
@@ -202,6 +211,29 @@ private:
         std::ranges::replace(m_order, from, to);
         publishDeviceList();
         publishAvailability(to);
+    }
+
+    void renameRound()
+    {
+        if (m_round >= m_rounds) {
+            m_renameTimer.stop();
+            std::map<QString, Device> renamed;
+            for (QString& name : m_order) {
+                Device device = m_devices[name];
+                name += QStringLiteral(" ~%1").arg(m_round, 6, 10, QLatin1Char('0'));
+                device.name = name;
+                device.entry[QStringLiteral("friendly_name")] = name;
+                renamed.emplace(name, std::move(device));
+            }
+            m_devices = std::move(renamed);
+            std::printf("renamed %d\n", m_rounds);
+            std::fflush(stdout);
+            return;
+        }
+        ++m_round;
+        QByteArray list = m_renamedList;
+        list.replace("@@@@@@", QByteArray::number(m_round).rightJustified(6, '0'));
+        m_client.publish(m_options.base + "/bridge/devices", list.toStdString(), true);
     }
 
     void out(const QByteArray& line)
@@ -245,16 +277,24 @@ private:
         std::fflush(stdout);
     }
 
-    void publishDeviceList()
+    // Each device's name with the suffix added.
+    QByteArray deviceListText(const QString& suffix)
     {
         QJsonArray list{QJsonObject{{QStringLiteral("ieee_address"), QStringLiteral("0x00124b0000000000")},
                                     {QStringLiteral("friendly_name"), QStringLiteral("Coordinator")},
                                     {QStringLiteral("type"), QStringLiteral("Coordinator")},
                                     {QStringLiteral("definition"), QJsonValue::Null}}};
-        for (const QString& name : m_order)
-            list.append(m_devices[name].entry);
-        m_client.publish(m_options.base + "/bridge/devices",
-                         QJsonDocument(list).toJson(QJsonDocument::Compact).toStdString(), true);
+        for (const QString& name : m_order) {
+            QJsonObject entry = m_devices[name].entry;
+            entry[QStringLiteral("friendly_name")] = name + suffix;
+            list.append(entry);
+        }
+        return QJsonDocument(list).toJson(QJsonDocument::Compact);
+    }
+
+    void publishDeviceList()
+    {
+        m_client.publish(m_options.base + "/bridge/devices", deviceListText({}).toStdString(), true);
     }
 
     void take(const std::string& topic, const QByteArray& payload)
@@ -304,6 +344,10 @@ private:
     std::map<QString, bool> m_unavailable;
     bool m_online = true;
     QFile m_record;
+    QTimer m_renameTimer;
+    QByteArray m_renamedList;
+    int m_rounds = 0;
+    int m_round = 0;
 };
 
 // Nothing to go on, else the exit status.
@@ -317,7 +361,7 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
     const QCommandLineOption base(QStringLiteral("base"), QStringLiteral("The base topic (default zigbee2mqtt)."),
                                   QStringLiteral("TOPIC"));
     const QCommandLineOption lamps(QStringLiteral("lamps"),
-                                   QStringLiteral("How many lamp devices, 1..1000 (default 5)."), QStringLiteral("N"));
+                                   QStringLiteral("How many lamp devices, 1..5000 (default 5)."), QStringLiteral("N"));
     const QCommandLineOption record(QStringLiteral("record"),
                                     QStringLiteral("Append the messages it gets to FILE, not to standard output."),
                                     QStringLiteral("FILE"));
@@ -346,12 +390,13 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
     if (parser.isSet(lamps)) {
         bool ok = false;
         options.devices = parser.value(lamps).toInt(&ok);
-        if (!ok || options.devices < 1 || options.devices > 1000)
+        if (!ok || options.devices < 1 || options.devices > 5000)
             return refuse(lamps);
     }
     options.record = parser.value(record);
     options.broker.clientId = "glowcast-zigbee2mqtt-sim-" + std::to_string(::getpid());
     options.broker.will = {options.base + "/bridge/state", R"({"state":"offline"})"};
+    options.broker.newestOnly = {options.base + "/bridge/devices"}; // its own, which it leaves alone
     return std::nullopt;
 }
 

@@ -222,12 +222,14 @@ DBusControlService::~DBusControlService()
         m_bus.unregisterObject(fromLatin(control_bus::kPath));
 }
 
-bool DBusControlService::callerIsOwner(const QDBusMessage& call)
+std::optional<bool> DBusControlService::callerIsOwner(const QDBusMessage& call)
 {
     if (const auto known = m_callerIsOwner.constFind(call.service()); known != m_callerIsOwner.constEnd())
         return *known;
     const QDBusReply<uint> user = m_bus.interface()->serviceUid(call.service());
-    const bool owner = user.isValid() && user.value() == ::getuid();
+    if (!user.isValid())
+        return std::nullopt;
+    const bool owner = user.value() == ::getuid();
     if (m_callerIsOwner.size() >= 64)
         m_callerIsOwner.clear();
     m_callerIsOwner.insert(call.service(), owner);
@@ -236,9 +238,10 @@ bool DBusControlService::callerIsOwner(const QDBusMessage& call)
 
 void DBusControlService::serve(const QDBusMessage& call, Handler handler, Turn turn)
 {
-    if (!callerIsOwner(call)) {
+    if (const std::optional<bool> owner = callerIsOwner(call); owner != true) {
         m_log.write("control: refused " + call.member().toStdString() + " from " + call.service().toStdString() +
-                    ", which runs as another user");
+                    (owner ? ", which runs as another user"
+                           : ": the bus could not say which user it runs as (it may have left)"));
         m_bus.send(call.createErrorReply(fromLatin(control_bus::kAccessDenied),
                                          QStringLiteral("Glowcast takes orders from its own user only")));
         return;

@@ -120,7 +120,8 @@ public:
     void serve(const QDBusMessage& call, Handler handler, Turn turn = Turn::InTurn);
 
 private:
-    [[nodiscard]] bool callerIsOwner(const QDBusMessage& call);
+    // Nothing when the bus could not say (the caller left before its answer): not kept, and no other user.
+    [[nodiscard]] std::optional<bool> callerIsOwner(const QDBusMessage& call);
     // Answers a few waiting queries, then lets the calls that arrived meanwhile join the turns.
     void answerQueriesLater();
     void answerQueries();

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace glowcast {
 
@@ -21,6 +22,13 @@ namespace {
 
 constexpr unsigned kReconnectDelaySeconds = 1;
 constexpr unsigned kReconnectDelayMaxSeconds = 30;
+// What a message costs while it waits beyond its payload and topic: the invocation that carries it.
+constexpr std::size_t kWaitingOverhead = 256;
+// Room in a packet beside its payload: the topic and the header (our topics are short).
+constexpr std::size_t kHeaderBytes = 1'024;
+// Topics asked for in one SUBSCRIBE or UNSUBSCRIBE packet: a device list of thousands of lamps costs a few
+// dozen packets, none near a broker's limit.
+constexpr std::size_t kTopicsPerPacket = 256;
 
 // The library is set up once per process and cleaned up when it ends.
 void initialiseLibraryOnce()
@@ -36,6 +44,24 @@ void initialiseLibraryOnce()
 std::string errorText(int result)
 {
     return result == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : std::string(mosquitto_strerror(result));
+}
+
+// Subscribes to or unsubscribes from the topics, in packets of kTopicsPerPacket; the library's result of
+// the first that failed.
+int inPackets(mosquitto* client, const std::vector<std::string>& topics, bool subscribe)
+{
+    std::vector<char*> names;
+    for (std::size_t start = 0; start < topics.size(); start += kTopicsPerPacket) {
+        names.clear();
+        for (std::size_t i = start; i < std::min(topics.size(), start + kTopicsPerPacket); ++i)
+            names.push_back(const_cast<char*>(topics[i].c_str())); // the library reads them only
+        const int count = static_cast<int>(names.size());
+        const int result = subscribe ? mosquitto_subscribe_multiple(client, nullptr, count, names.data(), 0, 0, nullptr)
+                                     : mosquitto_unsubscribe_multiple(client, nullptr, count, names.data(), nullptr);
+        if (result != MOSQ_ERR_SUCCESS)
+            return result;
+    }
+    return MOSQ_ERR_SUCCESS;
 }
 
 } // namespace
@@ -59,44 +85,59 @@ void MqttClient::log(const std::string& line)
     m_log.write(m_options.logPrefix + line);
 }
 
-bool MqttClient::start()
+std::optional<std::string> MqttClient::start()
 {
     if (m_client)
-        return true;
+        return std::nullopt;
     initialiseLibraryOnce();
     m_client = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true, this);
-    if (!m_client) {
-        log("cannot set up an MQTT client");
-        return false;
-    }
+    if (!m_client)
+        return failedToStart("cannot set up an MQTT client");
     mosquitto_connect_callback_set(m_client, &MqttClient::connectCallback);
     mosquitto_disconnect_callback_set(m_client, &MqttClient::disconnectCallback);
     mosquitto_message_callback_set(m_client, &MqttClient::messageCallback);
     mosquitto_reconnect_delay_set(m_client, kReconnectDelaySeconds, kReconnectDelayMaxSeconds, true);
     mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
-    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-    // The broker is told the largest packet we take (the payload cap, and 1 KiB for the topic and the
-    // header: our topics are short), so it drops a larger message instead of sending it. libmosquitto 2.0 has no
-    // asynchronous connect that takes MQTT 5 properties: a connect without a host keeps them for the asynchronous
-    // connect and every reconnect, and fails at once without touching the network.
+    if (const int result = mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+        result != MOSQ_ERR_SUCCESS)
+        return failedToStart("cannot speak MQTT 5: " + errorText(result));
+    // The broker is told the largest packet we take (the payload cap and kHeaderBytes), so it drops a larger
+    // message instead of sending it. libmosquitto 2.0 has no asynchronous connect that takes MQTT 5 properties:
+    // a connect without a host keeps them for the asynchronous connect and every reconnect, and fails at once
+    // without touching the network.
     mosquitto_property* properties = nullptr;
-    mosquitto_property_add_int32(
-        &properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
-        static_cast<std::uint32_t>(std::min<std::size_t>(m_options.maxPayloadBytes + 1'024, std::size_t{0x0fff'ffff})));
+    mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+                                 static_cast<std::uint32_t>(std::min<std::size_t>(
+                                     m_options.maxPayloadBytes + kHeaderBytes, std::size_t{0x0fff'ffff})));
     (void)mosquitto_connect_bind_v5(m_client, nullptr, m_options.port, m_options.keepAliveSeconds, nullptr, properties);
     mosquitto_property_free_all(&properties);
+    // The library leaves out a user (and so the password) it does not take, and the connection would be
+    // anonymous: that is no connection of this system's.
     if (m_options.user)
-        mosquitto_username_pw_set(m_client, m_options.user->c_str(),
-                                  m_options.password ? m_options.password->c_str() : nullptr);
+        if (const int result = mosquitto_username_pw_set(m_client, m_options.user->c_str(),
+                                                         m_options.password ? m_options.password->c_str() : nullptr);
+            result != MOSQ_ERR_SUCCESS)
+            return failedToStart("the user cannot be sent to a broker: " + errorText(result));
     if (m_options.will)
-        mosquitto_will_set(m_client, m_options.will->first.c_str(), static_cast<int>(m_options.will->second.size()),
-                           m_options.will->second.data(), 0, true);
+        if (const int result = mosquitto_will_set(m_client, m_options.will->first.c_str(),
+                                                  static_cast<int>(m_options.will->second.size()),
+                                                  m_options.will->second.data(), 0, true);
+            result != MOSQ_ERR_SUCCESS)
+            return failedToStart("the last will cannot be sent to a broker: " + errorText(result));
     m_running = true;
     m_lookupDelaySeconds = kReconnectDelaySeconds;
     if (QHostAddress numeric; numeric.setAddress(QString::fromStdString(m_options.host)))
-        return connectTo(m_options.host);
+        return connectTo(m_options.host) ? std::nullopt : std::optional<std::string>("no MQTT network thread");
     lookUp();
-    return true;
+    return std::nullopt;
+}
+
+std::optional<std::string> MqttClient::failedToStart(const std::string& reason)
+{
+    log(reason);
+    if (m_client)
+        mosquitto_destroy(std::exchange(m_client, nullptr));
+    return reason;
 }
 
 void MqttClient::lookUp()
@@ -169,14 +210,34 @@ void MqttClient::stop()
 
 void MqttClient::subscribe(const std::string& topic)
 {
-    if (m_topics.insert(topic).second && m_connected)
-        mosquitto_subscribe(m_client, nullptr, topic.c_str(), 0);
+    subscribe(std::vector<std::string>{topic});
 }
 
 void MqttClient::unsubscribe(const std::string& topic)
 {
-    if (m_topics.erase(topic) > 0 && m_connected)
-        mosquitto_unsubscribe(m_client, nullptr, topic.c_str());
+    unsubscribe(std::vector<std::string>{topic});
+}
+
+void MqttClient::subscribe(const std::vector<std::string>& topics)
+{
+    std::vector<std::string> fresh;
+    for (const std::string& topic : topics)
+        if (m_topics.insert(topic).second)
+            fresh.push_back(topic);
+    if (m_connected && !fresh.empty())
+        if (const int result = inPackets(m_client, fresh, true); result != MOSQ_ERR_SUCCESS)
+            log("cannot subscribe: " + errorText(result));
+}
+
+void MqttClient::unsubscribe(const std::vector<std::string>& topics)
+{
+    std::vector<std::string> gone;
+    for (const std::string& topic : topics)
+        if (m_topics.erase(topic) > 0)
+            gone.push_back(topic);
+    if (m_connected && !gone.empty())
+        if (const int result = inPackets(m_client, gone, false); result != MOSQ_ERR_SUCCESS)
+            log("cannot unsubscribe: " + errorText(result));
 }
 
 bool MqttClient::publish(const std::string& topic, const std::string& payload, bool retain)
@@ -209,20 +270,83 @@ void MqttClient::messageCallback(mosquitto* /*client*/, void* self, const mosqui
     auto* me = static_cast<MqttClient*>(self);
     std::string topic = message->topic ? message->topic : "";
     if (message->payloadlen < 0 || static_cast<std::size_t>(message->payloadlen) > me->m_options.maxPayloadBytes) {
+        if (!me->reserve(kWaitingOverhead))
+            return;
         const std::string line = "dropped a message of " + std::to_string(message->payloadlen) + " bytes on " + topic +
                                  ": over the cap of " + std::to_string(me->m_options.maxPayloadBytes);
         QMetaObject::invokeMethod(
-            me, [me, line] { me->m_running ? me->log(line) : void(); }, Qt::QueuedConnection);
+            me,
+            [me, line] {
+                me->release(kWaitingOverhead);
+                if (me->m_running)
+                    me->log(line);
+            },
+            Qt::QueuedConnection);
         return;
     }
-    QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    me->handOver(std::move(topic), QByteArray(static_cast<const char*>(message->payload), message->payloadlen));
+}
+
+void MqttClient::handOver(std::string topic, QByteArray payload)
+{
+    if (m_options.newestOnly.contains(topic)) {
+        std::lock_guard lock(m_waitingLock);
+        const auto [place, added] = m_newest.insert_or_assign(topic, std::move(payload));
+        // One handing over takes whatever is newest when it runs.
+        if (added)
+            QMetaObject::invokeMethod(
+                this, [this, topic = std::move(topic)] { deliverNewest(topic); }, Qt::QueuedConnection);
+        return;
+    }
+    const std::size_t bytes = static_cast<std::size_t>(payload.size()) + topic.size() + kWaitingOverhead;
+    if (!reserve(bytes))
+        return;
     QMetaObject::invokeMethod(
-        me,
-        [me, topic = std::move(topic), payload = std::move(payload)] {
-            if (me->m_running && me->onMessage)
-                me->onMessage(topic, payload);
+        this,
+        [this, bytes, topic = std::move(topic), payload = std::move(payload)] {
+            release(bytes);
+            if (m_running && onMessage)
+                onMessage(topic, payload);
         },
         Qt::QueuedConnection);
+}
+
+bool MqttClient::reserve(std::size_t bytes)
+{
+    std::lock_guard lock(m_waitingLock);
+    if (m_waitingBytes + bytes > 2 * m_options.maxPayloadBytes + kWaitingOverhead) {
+        ++m_droppedMessages;
+        return false;
+    }
+    m_waitingBytes += bytes;
+    return true;
+}
+
+void MqttClient::release(std::size_t bytes)
+{
+    std::size_t dropped = 0;
+    {
+        std::lock_guard lock(m_waitingLock);
+        m_waitingBytes -= bytes;
+        dropped = std::exchange(m_droppedMessages, 0);
+    }
+    // Something waited whenever one was dropped, so its handing over tells of it.
+    if (dropped > 0 && m_running)
+        log("dropped " + std::to_string(dropped) + " message(s): more came than Glowcast could take");
+}
+
+void MqttClient::deliverNewest(const std::string& topic)
+{
+    QByteArray payload;
+    {
+        std::lock_guard lock(m_waitingLock);
+        auto node = m_newest.extract(topic);
+        if (node.empty())
+            return;
+        payload = std::move(node.mapped());
+    }
+    if (m_running && onMessage)
+        onMessage(topic, payload);
 }
 
 void MqttClient::connectedNow(int result)
@@ -245,8 +369,9 @@ void MqttClient::connectedNow(int result)
     m_connected = true;
     m_loggedDown = false;
     log("connected to the broker at " + m_options.host + ":" + std::to_string(m_options.port));
-    for (const std::string& topic : m_topics)
-        mosquitto_subscribe(m_client, nullptr, topic.c_str(), 0);
+    if (const int subscribed = inPackets(m_client, {m_topics.begin(), m_topics.end()}, true);
+        subscribed != MOSQ_ERR_SUCCESS)
+        log("cannot subscribe: " + errorText(subscribed));
     if (onConnected)
         onConnected();
 }
@@ -255,9 +380,11 @@ void MqttClient::disconnectedNow(const std::string& reason)
 {
     if (!m_running)
         return;
-    m_connected = false;
     if (!m_loggedDown)
-        log("lost the broker at " + m_options.host + ":" + std::to_string(m_options.port) + ": " + reason);
+        log(std::string(std::exchange(m_connected, false) ? "lost the broker at "
+                                                          : "cannot connect to the broker at ") +
+            m_options.host + ":" + std::to_string(m_options.port) + ": " + reason);
+    m_connected = false;
     m_loggedDown = true;
     // The broker closes the connection it refused: that stays a refusal.
     if (onDisconnected)

@@ -8,10 +8,13 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -27,6 +30,9 @@ namespace glowcast {
 // told the largest packet we take, so it drops larger messages itself; a message whose payload still exceeds the cap is
 // dropped with a log line. A lost or refused connection is tried again after 1 s, then twice as long each time up to 30
 // s; the subscriptions are made again on every connect. The password is never logged.
+// What waits for the main thread is bounded: of a topic named newest-only, only the newest message waits (a
+// list published again and again costs one message, however often it comes); every other message waits
+// while all that waits stays under twice the cap, and is dropped with a log line beyond.
 class MqttClient final : public QObject {
 public:
     struct Options {
@@ -40,7 +46,8 @@ public:
         // Published by the broker for us when the connection ends without a goodbye: topic and
         // payload, retained.
         std::optional<std::pair<std::string, std::string>> will;
-        std::string logPrefix; // put before every log line: "z2m: "
+        std::string logPrefix;            // put before every log line: "z2m: "
+        std::set<std::string> newestOnly; // topics whose older message is worthless once a newer one came
     };
 
     MqttClient(Options options, Log& log);
@@ -48,8 +55,9 @@ public:
     MqttClient(const MqttClient&) = delete;
     MqttClient& operator=(const MqttClient&) = delete;
 
-    // Starts connecting; false (with a log line) when the client could not even be set up.
-    bool start();
+    // Starts connecting; why not (also logged) when the client could not be set up as asked: no user,
+    // password or last will the library refuses ever becomes a connection without them.
+    [[nodiscard]] std::optional<std::string> start();
     // Writes what was published (for at most a second), says goodbye to the broker and ends the network
     // thread; no callback comes after it.
     void stop();
@@ -57,6 +65,9 @@ public:
     // Kept and made again at every connect; made at once when connected.
     void subscribe(const std::string& topic);
     void unsubscribe(const std::string& topic);
+    // The same for many topics, in few packets.
+    void subscribe(const std::vector<std::string>& topics);
+    void unsubscribe(const std::vector<std::string>& topics);
     // False when it did not leave (not connected: logged with the topic).
     bool publish(const std::string& topic, const std::string& payload, bool retain = false);
     [[nodiscard]] bool connected() const { return m_connected; }
@@ -72,6 +83,13 @@ private:
     static void disconnectCallback(mosquitto* client, void* self, int result);
     static void messageCallback(mosquitto* client, void* self, const mosquitto_message* message);
 
+    // Hands a message to the main thread, or drops it when too much waits already.
+    void handOver(std::string topic, QByteArray payload);
+    void deliverNewest(const std::string& topic);
+    // Room for bytes more waiting for the main thread: false (counted as dropped) when there is none.
+    bool reserve(std::size_t bytes);
+    void release(std::size_t bytes);
+    std::optional<std::string> failedToStart(const std::string& reason);
     void lookUp();
     bool connectTo(const std::string& address);
     void connectedNow(int result);
@@ -89,6 +107,12 @@ private:
     bool m_connected = false;
     bool m_loggedDown = false;            // one line per outage, not one per failed attempt
     std::optional<std::string> m_refusal; // why the broker turned the last attempt away
+
+    // Between the network thread and the main thread.
+    std::mutex m_waitingLock;
+    std::map<std::string, QByteArray> m_newest; // by newest-only topic: the message not yet handed over
+    std::size_t m_waitingBytes = 0;
+    std::size_t m_droppedMessages = 0; // for want of room, since the last log line of it
 };
 
 } // namespace glowcast

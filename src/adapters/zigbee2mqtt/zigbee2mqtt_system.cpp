@@ -25,6 +25,8 @@ MqttClient::Options clientOptions(const Zigbee2MqttSystem::Options& options)
     client.password = options.password;
     client.maxPayloadBytes = options.maxPayloadBytes;
     client.logPrefix = options.systemId + ": ";
+    // Each device list holds all devices: one that waits is worthless once a newer one came.
+    client.newestOnly = {options.baseTopic + "/bridge/devices"};
     return client;
 }
 
@@ -60,8 +62,8 @@ void Zigbee2MqttSystem::start()
 {
     m_client.subscribe(topic("bridge/state"));
     m_client.subscribe(topic("bridge/devices"));
-    if (!m_client.start()) {
-        tell(SystemState::Unreachable, "no MQTT client");
+    if (std::optional<std::string> failure = m_client.start()) {
+        answerLater([this, failure = std::move(*failure)] { tell(SystemState::Refused, failure); });
         return;
     }
     m_connectTimer.start(m_options.connectTimeout);
@@ -69,8 +71,9 @@ void Zigbee2MqttSystem::start()
 
 void Zigbee2MqttSystem::refresh()
 {
-    // Subscribing again brings the retained device list again.
+    // Subscribing again brings the retained device list again, read anew even when it did not change.
     if (m_client.connected()) {
+        m_devicesText.clear();
         m_client.unsubscribe(topic("bridge/devices"));
         m_client.subscribe(topic("bridge/devices"));
     }
@@ -150,13 +153,16 @@ void Zigbee2MqttSystem::received(const std::string& messageTopic, const QByteArr
     std::string device = messageTopic.substr(prefix.size());
     if (device.ends_with("/availability")) {
         device.resize(device.size() - std::string_view("/availability").size());
-        const std::optional<bool> online = readOnline(body);
-        const bool available = online.value_or(true);
-        const auto [place, added] = m_available.try_emplace(device, available);
-        if (!added && place->second == available)
+        const bool available = readOnline(body).value_or(true);
+        // A device never heard of is available: its first word changes nothing unless it says offline.
+        if (std::exchange(m_available.try_emplace(device, true).first->second, available) == available)
             return;
-        place->second = available;
-        tellLamps();
+        // Thousands of devices say so at every connect: the lamps are told once, after all that came.
+        if (!std::exchange(m_lampsToTell, true))
+            answerLater([this] {
+                m_lampsToTell = false;
+                tellLamps();
+            });
         return;
     }
     // The device's state: the answer of every read that waits for one of its lamps.
@@ -174,29 +180,44 @@ void Zigbee2MqttSystem::received(const std::string& messageTopic, const QByteArr
 
 void Zigbee2MqttSystem::takeDevices(const QByteArray& payload)
 {
+    // zigbee2mqtt publishes its list again after any change of any device, most of them no change of a lamp.
+    if (payload == m_devicesText && m_devicesRead) {
+        if (m_bridgeOnline != false)
+            tell(SystemState::Ready, {});
+        return;
+    }
     std::optional<std::vector<Zigbee2MqttLamp>> lamps =
         readZigbee2MqttDevices(std::string_view(payload.constData(), static_cast<std::size_t>(payload.size())), m_log);
     if (!lamps)
         return;
-    std::set<std::string> before;
-    for (const Zigbee2MqttLamp& lamp : m_lamps)
-        before.insert(lamp.friendlyName);
+    m_devicesText = payload;
+    // Only the topics of devices that came or went (a rename is both): the others stay subscribed.
     std::set<std::string> after;
     for (const Zigbee2MqttLamp& lamp : *lamps)
         after.insert(lamp.friendlyName);
+    std::set<std::string> before;
+    for (const Zigbee2MqttLamp& lamp : m_lamps)
+        before.insert(lamp.friendlyName);
+    std::vector<std::string> gone;
     for (const std::string& name : before)
         if (!after.contains(name)) {
-            m_client.unsubscribe(topic(name));
-            m_client.unsubscribe(topic(name + "/availability"));
             m_available.erase(name);
+            gone.push_back(topic(name));
+            gone.push_back(topic(name + "/availability"));
         }
+    m_client.unsubscribe(gone);
+    std::vector<std::string> topics;
+    topics.reserve(2 * after.size());
     for (const std::string& name : after) {
-        m_client.subscribe(topic(name));
-        m_client.subscribe(topic(name + "/availability"));
+        topics.push_back(topic(name));
+        topics.push_back(topic(name + "/availability"));
     }
+    m_client.subscribe(topics);
+    const bool changed = !m_devicesRead || *lamps != m_lamps;
     m_lamps = std::move(*lamps);
     m_devicesRead = true;
-    tellLamps();
+    if (changed)
+        tellLamps();
     if (m_bridgeOnline != false)
         tell(SystemState::Ready, {});
 }

@@ -75,11 +75,13 @@ private:
     QObject m_context; // answers still queued when the system goes are dropped with it
     QTimer m_connectTimer;
     std::vector<Zigbee2MqttLamp> m_lamps;
+    QByteArray m_devicesText;                // the device list m_lamps was read from
     std::map<std::string, bool> m_available; // by friendly name; a device never heard of is available
     std::vector<PendingRead> m_reads;
     std::optional<bool> m_bridgeOnline;
     bool m_devicesRead = false;
-    bool m_heard = false; // zigbee2mqtt's state or device list came on this connection
+    bool m_lampsToTell = false; // an availability changed: the lamps are told from the event loop
+    bool m_heard = false;       // zigbee2mqtt's state or device list came on this connection
     bool m_stopped = false;
     std::optional<SystemState> m_state;
     std::string m_detail;

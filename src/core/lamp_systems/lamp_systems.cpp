@@ -408,6 +408,9 @@ Outcome LampSystems::add(const SystemRecord& record)
         return {Failure::InvalidValue, "there is already a lamp system " + record.id};
     if (Outcome address = checkSystemAddress(record.kind, record.address); !address.ok())
         return address;
+    if (record.kind == SystemKind::Zigbee2Mqtt && record.user)
+        if (Outcome user = checkBrokerUser(*record.user); !user.ok())
+            return user;
     if (record.pace && (*record.pace < kLowestPace || *record.pace > kHighestPace))
         return {Failure::InvalidValue, "a pace is 1 to 1000 lamp states a second"};
     std::unique_ptr<LampSystem> adapter = m_factory.create(record);

@@ -21,8 +21,39 @@ bool isTopicLevel(std::string_view level)
     });
 }
 
+// Well-formed UTF-8 (no overlong form, no surrogate) without C1 control characters; C0 and DEL are the
+// callers' to refuse.
+bool isUtf8(std::string_view text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const std::size_t length = lead < 0x80                   ? 1
+                                   : lead >= 0xc2 && lead < 0xe0 ? 2
+                                   : lead >= 0xe0 && lead < 0xf0 ? 3
+                                   : lead >= 0xf0 && lead < 0xf5 ? 4
+                                                                 : 0;
+        if (length == 0 || at + length > text.size())
+            return false;
+        char32_t point = length == 1 ? lead : lead & (0x7f >> length);
+        for (std::size_t i = 1; i < length; ++i) {
+            const auto next = static_cast<unsigned char>(text[at + i]);
+            if ((next & 0xc0) != 0x80)
+                return false;
+            point = (point << 6) | (next & 0x3f);
+        }
+        constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < kLeast[length] || point > 0x10ffff || (point >= 0xd800 && point < 0xe000) ||
+            (point >= 0x80 && point < 0xa0))
+            return false;
+        at += length;
+    }
+    return true;
+}
+
 bool isTopic(std::string_view topic)
 {
+    if (topic.size() > kLongestBaseTopic || !isUtf8(topic))
+        return false;
     for (std::size_t start = 0;;) {
         const std::size_t slash = topic.find('/', start);
         if (!isTopicLevel(topic.substr(start, slash == std::string_view::npos ? slash : slash - start)))
@@ -124,6 +155,16 @@ Outcome checkSystemAddress(SystemKind kind, std::string_view address)
             return {};
     return {Failure::InvalidValue,
             shown + " is not an address http(s)://HOST[:PORT] (such as http://homeassistant.local:8123)"};
+}
+
+Outcome checkBrokerUser(std::string_view user)
+{
+    if (!user.empty() && user.size() <= kLongestBrokerUser && isUtf8(user) &&
+        std::none_of(user.begin(), user.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+        return {};
+    return {Failure::InvalidValue, "a broker's user is 1 to " + std::to_string(kLongestBrokerUser) +
+                                       " bytes of UTF-8 text without control characters"};
 }
 
 std::string newSystemId(SystemKind kind, std::span<const SystemRecord> records)

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# `glowcast --headless` under a flood of zigbee2mqtt device lists: a broker client (the zigbee2mqtt
+# stand-in) publishes a list of DEVICES devices with every device renamed, every MS ms, ROUNDS times,
+# on a Mosquitto of its own on loopback; the first bridge is the bridge simulator. Measures the peak
+# resident memory of glowcast, the slowest `glowcastctl status` during the flood and the first after
+# it, the seconds until the newest names are in the lamp table, and the seconds from SIGTERM to its
+# end. Prints Markdown.
+#
+# usage: bench/zigbee2mqtt-flood.sh [BUILD_DIR] [DEVICES] [MS] [ROUNDS]
+#        (default build/release 5000 10 800: 2.4 MB lists for 8 s; builds what it needs)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${1:-build/release}
+devices=${2:-5000}
+interval=${3:-10}
+rounds=${4:-800}
+
+cmake --build "$build" --target glowcast glowcastctl glowcast-bridge-sim glowcast-zigbee2mqtt-sim >/dev/null
+app=$root/$build/src/app/glowcast
+ctl=$root/$build/tools/glowcastctl
+sim=$root/$build/tools/glowcast-bridge-sim
+standin=$root/$build/tools/glowcast-zigbee2mqtt-sim
+
+work=$(mktemp -d /tmp/glowcast-flood.XXXXXX)
+# shellcheck source=scripts/lib/processes.sh
+source "$root/scripts/lib/processes.sh"
+trap 'exec 4>&- || true; stop_started; rm -rf "$work"' EXIT
+
+now() { date +%s.%N; }
+seconds() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", b - a}'; }
+
+"$sim" --port 0 --lamps 5 --user alice >"$work/sim.out" 2>/dev/null &
+pids+=($!)
+wait_for 100 grep -q '^listening on ' "$work/sim.out"
+bridge=$(sed -n 's/^listening on //p' "$work/sim.out")
+
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n%s' "$port" \
+    "$([ "$(id -u)" = 0 ] && echo 'user root')" >"$work/mosquitto.conf"
+/usr/sbin/mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
+pids+=($!)
+wait_for 100 grep -q ' running' "$work/mosquitto.log"
+
+mkfifo "$work/commands"
+"$standin" --broker "127.0.0.1:$port" --lamps "$devices" <"$work/commands" >"$work/standin.out" 2>&1 &
+pids+=($!)
+exec 4>"$work/commands"
+wait_for 300 grep -q '^online ' "$work/standin.out"
+
+dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$work/bus" >/dev/null 2>&1 &
+pids+=($!)
+wait_for 100 test -s "$work/bus"
+export DBUS_SESSION_BUS_ADDRESS
+DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
+mkdir -p -m 0700 "$work/config"
+printf '{"username":"alice","lastusedbridgeIP":"%s","systems":[{"id":"z2m","kind":"zigbee2mqtt","address":"mqtt://127.0.0.1:%s"}]}\n' \
+    "$bridge" "$port" >"$work/config/preferences.json"
+GLOWCAST_CONFIG_DIR=$work/config QT_QPA_PLATFORM=offscreen "$app" --headless 2>"$work/log" &
+app_pid=$!
+pids+=($app_pid)
+lamps_named() { [ "$("$ctl" lamps 2>/dev/null | grep -c -- "$1")" -gt 0 ]; }
+wait_for 600 lamps_named 'Desk lamp'
+rss_before=$(awk '/^VmRSS:/ {print $2}' "/proc/$app_pid/status")
+
+# Status during the flood: asked over and over, each answer timed.
+status_time() {
+    local start
+    start=$(now)
+    timeout 120 "$ctl" status >/dev/null 2>&1 || echo "status failed" >&2
+    seconds "$start" "$(now)"
+}
+flood_start=$(now)
+echo "renames $rounds $interval" >&4
+slowest=0
+asked=0
+while ! grep -q "^renamed $rounds" "$work/standin.out"; do
+    took=$(status_time)
+    asked=$((asked + 1))
+    slowest=$(awk -v a="$slowest" -v b="$took" 'BEGIN {print (b > a) ? b : a}')
+    [ "$(seconds "$flood_start" "$(now)")" \< 600 ] || break
+done
+flood_end=$(now)
+after=$(status_time)
+newest=$(printf ' ~%06d' "$rounds")
+wait_for 3000 lamps_named "$newest"
+settled=$(seconds "$flood_end" "$(now)")
+peak=$(awk '/^VmHWM:/ {print $2}' "/proc/$app_pid/status")
+
+term_start=$(now)
+kill -TERM "$app_pid"
+for _ in $(seq 6000); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.05
+done
+quit=$(seconds "$term_start" "$(now)")
+kill -0 "$app_pid" 2>/dev/null && quit="over 300"
+
+echo "| devices | every | rounds | flood took | RSS before | peak RSS | slowest Status during ($asked asked) | Status after | newest names in the table after | SIGTERM to end |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
+echo "| $devices | $interval ms | $rounds | $(seconds "$flood_start" "$flood_end") s | $((rss_before / 1024)) MiB | $((peak / 1024)) MiB | $slowest s | $after s | $settled s | $quit s |"
+grep -c 'dropped' "$work/log" | sed 's/^/log lines of dropped messages: /'
