@@ -81,9 +81,12 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
     m_signals.onSignal = [this](int signalNumber) { signalled(signalNumber); };
 
     m_controller.setLampSystems(&m_systems);
-    m_control.attachSystems(m_systems);
+    m_control.attachSystems(m_systems, m_preferences);
     m_control.setSystemRemovedObserver(
         [this](const std::string& id) { forgetSystemPassword(m_preferences.filePath().parent_path(), id); });
+    m_control.setSecretsAdopter([this](std::string_view tag, std::string_view id) {
+        return adoptStagedSecrets(m_preferences.filePath().parent_path(), tag, id);
+    });
     // What the systems tell may come while the first bridge's request spins its local loop: the
     // collection and the preferences hear of it through the queue, once, after the operation under way.
     m_systems.onLampsChanged = [this] {

@@ -95,32 +95,27 @@ void WindowFrontEnd::openLampSystems()
                 SystemRecord record{{}, addition.kind, addition.address, {}, {}};
                 if (!addition.user.empty())
                     record.user = addition.user;
-                // The password waits in its file before the system is made, which reads it from there.
-                if (!addition.passwordFile.empty()) {
-                    const PasswordRead read = readPasswordFile(addition.passwordFile);
+                // The password and Home Assistant's token wait in files of their own, which the system
+                // is given as it is added and reads from there; they never leave them but in its wire.
+                SystemSecretFiles secrets;
+                for (const auto& [file, secret] : {std::pair{&addition.passwordFile, &secrets.password},
+                                                   std::pair{&addition.tokenFile, &secrets.token}}) {
+                    if (file->empty())
+                        continue;
+                    PasswordRead read = readPasswordFile(*file);
                     if (!read.password)
                         return Outcome{Failure::InvalidValue, read.error};
-                    const std::vector<SystemRecord> records = application.lampSystems().records();
-                    record.id = newSystemId(record.kind, records);
-                    // Under the directory's lock, as glowcastctl writes it.
-                    std::optional<std::string> error;
-                    application.preferences().whileLocked(
-                        [&] { error = storeSystemPassword(configDirectory, record.id, *read.password); });
-                    if (error)
-                        return Outcome{Failure::NotSaved, *error};
+                    *secret = std::move(read.password);
                 }
-                // Home Assistant's token likewise; it never leaves its file but in the header field.
-                if (!addition.tokenFile.empty()) {
-                    const PasswordRead read = readPasswordFile(addition.tokenFile);
-                    if (!read.password)
-                        return Outcome{Failure::InvalidValue, read.error};
-                    record.id = newSystemId(record.kind, application.lampSystems().records());
-                    if (const auto error = storeSystemToken(configDirectory, record.id, *read.password))
-                        return Outcome{Failure::NotSaved, *error};
+                std::string tag;
+                if (secrets.password || secrets.token) {
+                    StagedSecrets staged = stageSystemSecrets(configDirectory, secrets);
+                    if (staged.error)
+                        return Outcome{Failure::NotSaved, *staged.error};
+                    tag = staged.tag;
                 }
-                Outcome outcome = application.control().addSystem(record);
-                if (!outcome.ok() && !(addition.passwordFile.empty() && addition.tokenFile.empty()))
-                    forgetSystemPassword(configDirectory, record.id);
+                Outcome outcome = application.control().addSystem(record, tag);
+                discardStagedSecrets(configDirectory, tag);
                 return outcome;
             },
             std::move(done));

@@ -87,22 +87,60 @@ std::vector<SystemStatus> GlowcastControl::systems() const
     return m_systems != nullptr ? m_systems->statuses() : std::vector<SystemStatus>{};
 }
 
-Outcome GlowcastControl::addSystem(SystemRecord& record)
+Outcome GlowcastControl::addSystem(SystemRecord& record, std::string_view stagedSecrets)
 {
-    if (m_systems == nullptr)
+    if (m_systems == nullptr || m_systemStore == nullptr)
         return {Failure::InvalidValue, "this Glowcast reaches no lamp systems beside its first bridge"};
     if (Outcome checked = checkSystemAddress(record.kind, record.address); !checked.ok())
         return checked;
-    if (record.id.empty())
-        record.id = newSystemId(record.kind, m_systems->records());
-    return m_systems->add(record);
+    Outcome outcome;
+    bool adopted = false;
+    const bool stored = m_systemStore->updateSystems([&](std::vector<SystemRecord> saved) {
+        if (record.id.empty()) {
+            std::vector<SystemRecord> taken = m_systems->records();
+            taken.insert(taken.end(), saved.begin(), saved.end());
+            record.id = newSystemId(record.kind, taken);
+        }
+        // Secrets go only to an id no system has, so that they never replace another system's; for any
+        // other id the systems refuse the addition.
+        if (!stagedSecrets.empty() && isSystemId(record.id) && !hasSystem(record.id)) {
+            const std::optional<std::string> error =
+                m_adoptSecrets ? m_adoptSecrets(stagedSecrets, record.id) : "nothing here takes them";
+            if (error) {
+                outcome = {Failure::NotSaved, "the secrets of lamp system " + record.id +
+                                                  " were not stored: " + logLine(*error) + "; it was not added"};
+                return saved;
+            }
+            adopted = true;
+        }
+        outcome = m_systems->add(record);
+        return outcome.ok() ? m_systems->records() : saved;
+    });
+    if (outcome.ok() && !stored) {
+        (void)m_systems->remove(record.id);
+        outcome = {Failure::NotSaved,
+                   "the preferences file could not be written; lamp system " + record.id + " was not added"};
+    }
+    if (!outcome.ok() && adopted && m_systemRemoved)
+        m_systemRemoved(record.id);
+    return outcome;
 }
 
 Outcome GlowcastControl::setSystemPace(std::string_view id, std::optional<int> pace)
 {
     if (!hasSystem(id))
         return unknownSystem(id);
-    return m_systems->setPace(id, pace);
+    std::optional<int> before;
+    for (const SystemRecord& record : m_systems->records())
+        if (record.id == id)
+            before = record.pace;
+    if (Outcome outcome = m_systems->setPace(id, pace); !outcome.ok())
+        return outcome;
+    if (storeSystems())
+        return {};
+    (void)m_systems->setPace(id, before);
+    return {Failure::NotSaved,
+            "the preferences file could not be written; lamp system " + std::string{id} + " keeps its pace"};
 }
 
 Outcome GlowcastControl::reloadSystem(std::string_view id)
@@ -116,10 +154,27 @@ Outcome GlowcastControl::removeSystem(std::string_view id)
 {
     if (!hasSystem(id))
         return unknownSystem(id);
+    // Stored first: the system ends, and its secrets go, only once the file no longer names it, so that
+    // a restart never brings it back without them.
+    if (!storeSystems([id](std::vector<SystemRecord>& records) {
+            std::erase_if(records, [id](const SystemRecord& record) { return record.id == id; });
+        }))
+        return {Failure::NotSaved,
+                "the preferences file could not be written; lamp system " + std::string{id} + " stays"};
     Outcome outcome = m_systems->remove(id);
     if (outcome.ok() && m_systemRemoved)
         m_systemRemoved(std::string{id});
     return outcome;
+}
+
+bool GlowcastControl::storeSystems(const std::function<void(std::vector<SystemRecord>&)>& edit)
+{
+    return m_systemStore->updateSystems([&](const std::vector<SystemRecord>& /*saved*/) {
+        std::vector<SystemRecord> records = m_systems->records();
+        if (edit)
+            edit(records);
+        return records;
+    });
 }
 
 bool GlowcastControl::hasSystem(std::string_view id) const

@@ -7,6 +7,7 @@
 #include "core/lamp_systems/lamp_systems.h"
 #include "core/outcome.h"
 #include "core/ports/log.h"
+#include "core/ports/preferences.h"
 #include "core/ports/scheduler.h"
 #include "core/settings.h"
 
@@ -70,15 +71,30 @@ public:
     Outcome setBridge(const std::string& address, const std::string& portal);
     [[nodiscard]] const Settings& settings() const { return m_settings; }
 
-    // The lamp systems beside the first bridge. Until they are attached there are none, and adding
-    // one is refused.
-    void attachSystems(LampSystems& systems) { m_systems = &systems; }
+    // The lamp systems beside the first bridge, and where their records are stored. Until they are
+    // attached there are none, and adding one is refused.
+    void attachSystems(LampSystems& systems, Preferences& store)
+    {
+        m_systems = &systems;
+        m_systemStore = &store;
+    }
     [[nodiscard]] std::vector<SystemStatus> systems() const;
+    // Every change of the systems below is stored before it is answered; NotSaved when the store
+    // refuses it, and then nothing changed, in the program or in the store.
+    //
     // Adds a system of the record's kind at its address; an empty id takes the kind's first free one,
-    // written back into the record. InvalidValue (with the sentence) for an address the kind cannot
-    // use, an id taken, a kind this build cannot reach; the system pairs or connects afterwards, its
-    // state tells how it goes.
-    Outcome addSystem(SystemRecord& record);
+    // written back into the record. The id is picked, the staged secrets (when there is a tag) given
+    // to it and the record stored with no other writer of the store in between. InvalidValue (with
+    // the sentence) for an address the kind cannot use, an id taken, a kind this build cannot reach;
+    // NotSaved as above, or for secrets that could not be given to it. The system pairs or connects
+    // afterwards, its state tells how it goes.
+    Outcome addSystem(SystemRecord& record, std::string_view stagedSecrets = {});
+    // Who gives a staged set of secrets (written before the system had an id) to the system: nothing
+    // when done, else why not, with nothing moved.
+    void setSecretsAdopter(std::function<std::optional<std::string>(std::string_view tag, std::string_view id)> adopter)
+    {
+        m_adoptSecrets = std::move(adopter);
+    }
     // Pace 1..1000 lamp states a second, or nothing for the kind's default. UnknownSystem for an id
     // no system has.
     Outcome setSystemPace(std::string_view id, std::optional<int> pace);
@@ -88,7 +104,8 @@ public:
     // Ends the system and forgets its lamps (the saved choices of its lamps stay in the file).
     // UnknownSystem for an id no system has.
     Outcome removeSystem(std::string_view id);
-    // Who is told of each system removed, after it was (its password file goes with it).
+    // Who is told of each system removed once its removal is stored (its secret files go with it), and
+    // of each addition undone after its secrets were given to it.
     void setSystemRemovedObserver(std::function<void(const std::string& id)> observer)
     {
         m_systemRemoved = std::move(observer);
@@ -99,6 +116,8 @@ private:
     void retrySetUpIfAbandoned();
     [[nodiscard]] bool hasSystem(std::string_view id) const;
     [[nodiscard]] static Outcome unknownSystem(std::string_view id);
+    // Stores the systems as the program has them, after edit; false when the store refused.
+    [[nodiscard]] bool storeSystems(const std::function<void(std::vector<SystemRecord>&)>& edit = {});
 
     GlowcastController& m_controller;
     BridgeBridge& m_bridge;
@@ -110,6 +129,8 @@ private:
     std::function<void(std::string_view key)> m_settingObserver;
     bool m_retryPending = false;
     LampSystems* m_systems = nullptr;
+    Preferences* m_systemStore = nullptr;
+    std::function<std::optional<std::string>(std::string_view tag, std::string_view id)> m_adoptSecrets;
     std::function<void(const std::string& id)> m_systemRemoved;
 };
 

@@ -131,40 +131,55 @@ TEST_F(GlowcastControlTest, TheSelectionSavedAtTheEndKeepsWhatAnotherProgramChan
     EXPECT_EQ(prefs.savedLamps, (Lamps{{"1", "Desk", false}, {"2", "Hall", true}, {"3", "Porch", true}}));
 }
 
-// Each step: an action on the systems, its outcome, and the ids the systems have afterwards. What the
+// Each step: an action on the systems, its outcome, and the ids the systems have afterwards, which are
+// stored before the answer. What cannot be stored is undone: secrets staged for an addition are given
+// to its id and taken back with it, and a removal that is not stored keeps the system's. What the
 // systems themselves refuse is their own table's.
-TEST_F(GlowcastControlTest, SystemsAreAddedWithTheIdsOfTheirKindPacedAndRemovedByTheirIds)
+TEST_F(GlowcastControlTest, SystemsAreAddedWithTheIdsOfTheirKindPacedAndRemovedByTheirIdsWhenStored)
 {
     FakeLampSystemFactory factory;
     FakeTimeline timeline;
     LampSystems systems{factory, timeline, timeline, log};
     Strings removed;
+    Strings adopted;
     SystemRecord record;
     EXPECT_EQ(control.addSystem(record).message, "this Glowcast reaches no lamp systems beside its first bridge");
     EXPECT_EQ(control.removeSystem("z1").message, "there is no lamp system with the id \"z1\"");
-    control.attachSystems(systems);
+    control.attachSystems(systems, prefs);
     control.setSystemRemovedObserver([&](const std::string& id) { removed.push_back(id); });
-    const auto add = [&](SystemKind kind, std::string address) {
-        return [&, kind, address] { return control.addSystem(record = {{}, kind, address, {}, {}}); };
+    control.setSecretsAdopter([&](std::string_view tag, std::string_view id) -> std::optional<std::string> {
+        adopted.push_back(std::string{tag} + ">" + std::string{id});
+        return tag == "bad" ? std::optional<std::string>{"gone"} : std::nullopt;
+    });
+    const auto add = [&](SystemKind kind, std::string address, std::string tag = {}) {
+        return [&, kind, address, tag] { return control.addSystem(record = {{}, kind, address, {}, {}}, tag); };
     };
-    const std::tuple<std::function<Outcome()>, Failure, Strings> steps[] = {
-        {add(SystemKind::Bridge, "10.0.0.3"), Failure::None, {"bridge-2"}},
-        {add(SystemKind::Zigbee2Mqtt, "10.0.0.5"), Failure::InvalidValue, {"bridge-2"}},
-        {add(SystemKind::Zigbee2Mqtt, "mqtt://10.0.0.5"), Failure::None, {"bridge-2", "z2m"}},
-        {[&] { return control.setSystemPace("z2m", 2); }, Failure::None, {"bridge-2", "z2m"}},
-        {[&] { return control.setSystemPace("z3m", 2); }, Failure::UnknownSystem, {"bridge-2", "z2m"}},
-        {[&] { return control.removeSystem("bridge-2"); }, Failure::None, {"z2m"}},
-        {[&] { return control.removeSystem("bridge-2"); }, Failure::UnknownSystem, {"z2m"}},
-        {add(SystemKind::Bridge, "10.0.0.3"), Failure::None, {"z2m", "bridge-2"}},
+    // Each row also says whether the store fails.
+    const std::tuple<bool, std::function<Outcome()>, Failure, Strings> steps[] = {
+        {false, add(SystemKind::Bridge, "10.0.0.3"), Failure::None, {"bridge-2"}},
+        {false, add(SystemKind::Zigbee2Mqtt, "10.0.0.5"), Failure::InvalidValue, {"bridge-2"}},
+        {false, add(SystemKind::Zigbee2Mqtt, "mqtt://10.0.0.5", "ab12"), Failure::None, {"bridge-2", "z2m"}},
+        {true, add(SystemKind::Wled, "http://10.0.0.6", "cd34"), Failure::NotSaved, {"bridge-2", "z2m"}},
+        {false, add(SystemKind::Wled, "http://10.0.0.6", "bad"), Failure::NotSaved, {"bridge-2", "z2m"}},
+        {false, [&] { return control.setSystemPace("z2m", 2); }, Failure::None, {"bridge-2", "z2m"}},
+        {true, [&] { return control.setSystemPace("z2m", 8); }, Failure::NotSaved, {"bridge-2", "z2m"}},
+        {false, [&] { return control.setSystemPace("z3m", 2); }, Failure::UnknownSystem, {"bridge-2", "z2m"}},
+        {true, [&] { return control.removeSystem("bridge-2"); }, Failure::NotSaved, {"bridge-2", "z2m"}},
+        {false, [&] { return control.removeSystem("bridge-2"); }, Failure::None, {"z2m"}},
+        {false, [&] { return control.removeSystem("bridge-2"); }, Failure::UnknownSystem, {"z2m"}},
+        {false, add(SystemKind::Bridge, "10.0.0.3"), Failure::None, {"z2m", "bridge-2"}},
     };
-    for (const auto& [action, failure, expected] : steps) {
+    for (const auto& [fails, action, failure, expected] : steps) {
+        prefs.failSaves = fails;
         EXPECT_EQ(action().failure, failure);
         Strings ids;
         for (const SystemStatus& status : control.status().systems)
             ids.push_back(status.record.id);
         EXPECT_EQ(ids, expected) << "after " << ::testing::PrintToString(failure);
+        EXPECT_EQ(prefs.savedSystems, systems.records()) << "after " << ::testing::PrintToString(failure);
     }
-    EXPECT_EQ(removed, Strings{"bridge-2"});
+    EXPECT_EQ(adopted, (Strings{"ab12>z2m", "cd34>wled", "bad>wled"}));
+    EXPECT_EQ(removed, (Strings{"wled", "bridge-2"}));
     EXPECT_EQ(control.systems().at(0).record.pace, 2);
 }
 

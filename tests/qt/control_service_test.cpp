@@ -45,7 +45,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.isRegistered());
-        control.attachSystems(systems);
+        control.attachSystems(systems, prefs);
         prefs.savedLamps = std::vector<LampEntry>{{"1", "Desk", true}};
         controller.connectViews({&model, nullptr});
         ASSERT_TRUE(setUpPaired(R"({"1":{"name":"Desk"},"2":{"name":"Hall"}})"));

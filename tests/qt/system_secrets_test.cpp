@@ -26,7 +26,7 @@ unsigned modeOf(const fs::path& file)
 
 // A password file loses one trailing newline and is refused when it holds none; a stored password is the
 // owner's only and goes with its system.
-TEST(SystemSecretsTest, APasswordFileIsReadAndAStoredPasswordIsTheOwnersOnly)
+TEST(SystemSecretsTest, APasswordFileIsReadAndAStoredOrStagedPasswordIsTheOwnersOnly)
 {
     const QTemporaryDir directory;
     const fs::path folder = directory.path().toStdString();
@@ -63,6 +63,16 @@ TEST(SystemSecretsTest, APasswordFileIsReadAndAStoredPasswordIsTheOwnersOnly)
     EXPECT_EQ(storeSystemPassword(folder, "../z2m", "x"), "\"../z2m\" is no system id");
     forgetSystemPassword(folder, "z2m");
     EXPECT_EQ(systemPassword(folder, "z2m", log), std::nullopt);
+    // A set staged before its system has an id goes whole, and once, to the id it is given; what no
+    // system took goes with its discard.
+    const StagedSecrets staged = stageSystemSecrets(folder, {"one", std::nullopt, "PEM"});
+    EXPECT_EQ(adoptStagedSecrets(folder, staged.tag, "z2m"), std::nullopt);
+    EXPECT_EQ(adoptStagedSecrets(folder, staged.tag, "z2m-2"), "\"" + staged.tag + "\" names no staged secrets");
+    EXPECT_EQ(adoptStagedSecrets(folder, "../z2m", "z2m-2"), "\"../z2m\" names no staged secrets");
+    EXPECT_EQ(systemPassword(folder, "z2m", log), "one");
+    EXPECT_EQ(modeOf(systemCaPath(folder, "z2m")), 0600u);
+    forgetSystemPassword(folder, "z2m");
+    discardStagedSecrets(folder, stageSystemSecrets(folder, {"two", {}, {}}).tag);
     EXPECT_EQ(fs::directory_iterator(folder / "systems"), fs::directory_iterator{}) << "no temporary file left";
     EXPECT_TRUE(log.lines.empty());
 }

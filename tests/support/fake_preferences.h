@@ -66,9 +66,10 @@ public:
     std::vector<SystemRecord> systems() override { return savedSystems; }
     bool updateSystems(const SystemsEdit& edit) override
     {
+        std::vector<SystemRecord> edited = edit(savedSystems);
         if (failSaves)
-            return false;
-        savedSystems = edit(savedSystems);
+            return false; // as on a full disk: the edit ran, what it made was not stored
+        savedSystems = std::move(edited);
         return true;
     }
 };

@@ -117,37 +117,34 @@ int list(Context& context)
     return 0;
 }
 
-int addRunning(const RunningGlowcast& running, Context& context, const AddRequest& request)
+int addRunning(const RunningGlowcast& running, const AddRequest& request)
 {
     QVariantMap options;
     if (request.user)
         options.insert(QStringLiteral("user"), QString::fromStdString(*request.user));
-    std::optional<std::string> storedId;
+    // The secrets wait under a name of their own until the running Glowcast picks the id and gives it to
+    // them as it stores the system: two additions at once never share a file, the system's first
+    // connection has them, and only their tag travels over the bus.
+    const std::filesystem::path directory = FilePreferences::defaultDirectory();
+    std::string tag;
     if (hasFiles(request)) {
-        // The password goes into the id's file before the system exists, so its first connection has it;
-        // so the id is chosen here, as the program would choose it.
-        const QDBusMessage systems = running.call("Systems");
-        if (systems.type() == QDBusMessage::ErrorMessage)
-            return reportError(kCommand, systems);
-        const std::string id =
-            newSystemId(request.kind, recordsOf(qdbus_cast<QList<ControlSystemRecord>>(systems.arguments().value(0))));
-        FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
-        std::optional<std::string> error;
-        preferences.whileLocked([&] { error = storeFiles(FilePreferences::defaultDirectory(), id, request); });
-        if (error) {
-            forgetSystemPassword(FilePreferences::defaultDirectory(), id);
-            std::fprintf(stderr, "glowcastctl %s: the password was not stored: %s\n", kCommand, error->c_str());
+        StagedSecrets staged = stageSystemSecrets(directory, {request.password, request.token, request.ca});
+        if (staged.error) {
+            std::fprintf(stderr, "glowcastctl %s: the password was not stored: %s\n", kCommand, staged.error->c_str());
             return 1;
         }
-        storedId = id;
-        options.insert(QStringLiteral("id"), QString::fromStdString(id));
+        tag = staged.tag;
+        options.insert(QStringLiteral("secrets"), QString::fromStdString(tag));
     }
     const QDBusMessage reply = running.call("AddSystem", {QString::fromUtf8(systemKindName(request.kind).data()),
                                                           QString::fromStdString(request.address), options});
+    // Only what this command staged and the program did not take.
+    discardStagedSecrets(directory, tag);
     if (reply.type() == QDBusMessage::ErrorMessage) {
-        if (storedId)
-            forgetSystemPassword(FilePreferences::defaultDirectory(), *storedId);
-        return reportError(kCommand, reply);
+        // The command line passed the program's own checks above: what it refuses now is its state (a
+        // save that failed, a quit under way), not the words given.
+        (void)reportError(kCommand, reply);
+        return 1;
     }
     std::printf("lamp system %s added in the running Glowcast\n",
                 shownText(reply.arguments().value(0).toString()).c_str());
@@ -232,7 +229,7 @@ int add(const ProgramCommandLine& line, const std::vector<std::string>& words)
     }
     Context context{line.verbose()};
     if (const auto running = RunningGlowcast::find())
-        return addRunning(*running, context, request);
+        return addRunning(*running, request);
     return addInFile(context, request);
 }
 

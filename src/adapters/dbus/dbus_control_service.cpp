@@ -400,6 +400,7 @@ void ControlAdaptor::AddSystem(const QString& kind, const QString& address, cons
 {
     SystemRecord record;
     record.address = address.toStdString();
+    std::string stagedSecrets;
     std::optional<Outcome> refused;
     if (const std::optional<SystemKind> named = systemKindNamed(kind.toStdString()))
         record.kind = *named;
@@ -412,18 +413,21 @@ void ControlAdaptor::AddSystem(const QString& kind, const QString& address, cons
             record.user = option.value().toString().toStdString();
         else if (option.key() == QStringLiteral("id") && isText)
             record.id = option.value().toString().toStdString();
+        else if (option.key() == QStringLiteral("secrets") && isText)
+            stagedSecrets = option.value().toString().toStdString();
         else
             refused = Outcome{Failure::WrongKind,
-                              "AddSystem takes the options \"user\" and \"id\", each a text (s); a password "
-                              "never travels over the bus: it waits in the system's password file"};
+                              "AddSystem takes the options \"user\", \"id\" and \"secrets\", each a text (s); a "
+                              "password never travels over the bus: it waits in the system's password file"};
     }
-    m_service.serve(call, [record, refused](GlowcastControl& control, const QDBusMessage& message) mutable {
-        if (refused)
-            return answer(message, *refused);
-        if (const Outcome outcome = control.addSystem(record); !outcome.ok())
-            return answer(message, outcome);
-        return message.createReply(QString::fromStdString(record.id));
-    });
+    m_service.serve(call,
+                    [record, stagedSecrets, refused](GlowcastControl& control, const QDBusMessage& message) mutable {
+                        if (refused)
+                            return answer(message, *refused);
+                        if (const Outcome outcome = control.addSystem(record, stagedSecrets); !outcome.ok())
+                            return answer(message, outcome);
+                        return message.createReply(QString::fromStdString(record.id));
+                    });
 }
 
 void ControlAdaptor::SetSystemPace(const QString& id, uint pace, const QDBusMessage& call)

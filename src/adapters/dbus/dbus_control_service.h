@@ -37,8 +37,10 @@ namespace glowcast {
 //                                       state (one word), detail, lamp count, pace (lamp states a second)
 //     AddSystem(s kind, s address, a{sv} options) -> s id
 //                                       options: "user" s (a broker's user), "id" s (the id to take,
-//                                       else the program picks the kind's first free one); a password
-//                                       never travels: it waits in the system's password file
+//                                       else the program picks the kind's first free one), "secrets" s
+//                                       (the tag of the secrets the caller staged in the systems folder,
+//                                       given to the system's id as it is stored); a password never
+//                                       travels: it waits in a file
 //     SetSystemPace(s id, u pace)       1..1000, or 0 for the kind's default
 //     RemoveSystem(s id)
 //     ReloadSystem(s id)                the system started anew, its credential files read again

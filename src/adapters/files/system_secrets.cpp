@@ -6,8 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <random>
+#include <vector>
 
 namespace glowcast {
 
@@ -56,21 +60,15 @@ PasswordRead readPasswordFile(const std::filesystem::path& file)
 
 namespace {
 
-std::optional<std::string> storeSecret(const std::filesystem::path& configDirectory, std::string_view systemId,
-                                       std::string_view password,
-                                       std::filesystem::path (*pathOf)(const std::filesystem::path&, std::string_view))
+// The systems folder, made owner-only when missing; nothing when it is there, else why not.
+std::optional<std::string> makeFolder(const std::filesystem::path& configDirectory)
 {
-    // The id names a file: nothing that could lead out of the folder.
-    if (systemId.empty() ||
-        systemId.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") !=
-            std::string_view::npos)
-        return "\"" + std::string{systemId} + "\" is no system id";
-    const std::filesystem::path folder = configDirectory / kFolder;
-    for (const std::filesystem::path& each : {configDirectory, folder})
+    for (const std::filesystem::path& each : {configDirectory, configDirectory / kFolder})
         if (::mkdir(each.c_str(), 0700) != 0 && errno != EEXIST)
             return "cannot create " + each.string() + ": " + errnoText(errno);
     // A folder found open to others (made by hand, or under a looser umask) is narrowed to its owner; one that is
     // a link or no folder is refused rather than followed.
+    const std::filesystem::path folder = configDirectory / kFolder;
     const int opened = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (opened < 0)
         return "cannot open " + folder.string() + ": " + errnoText(errno);
@@ -79,7 +77,12 @@ std::optional<std::string> storeSecret(const std::filesystem::path& configDirect
     ::close(opened);
     if (!narrowed)
         return "cannot make " + folder.string() + " its owner's alone: " + errnoText(folderError);
-    const std::filesystem::path file = pathOf(configDirectory, systemId);
+    return std::nullopt;
+}
+
+// Writes the file atomically, mode 0600 from its first byte, in a folder that is there.
+std::optional<std::string> writeSecret(const std::filesystem::path& file, std::string_view secret)
+{
     const std::filesystem::path temporary = file.string() + ".new";
     ::unlink(temporary.c_str());
     // O_EXCL: never through a link someone left at the temporary name.
@@ -88,7 +91,7 @@ std::optional<std::string> storeSecret(const std::filesystem::path& configDirect
         return "cannot write " + temporary.string() + ": " + errnoText(errno);
     std::optional<std::string> error;
     if (::fchmod(descriptor, S_IRUSR | S_IWUSR) != 0 ||
-        ::write(descriptor, password.data(), password.size()) != static_cast<ssize_t>(password.size()) ||
+        ::write(descriptor, secret.data(), secret.size()) != static_cast<ssize_t>(secret.size()) ||
         ::fsync(descriptor) != 0)
         error = "cannot write " + temporary.string() + ": " + errnoText(errno);
     ::close(descriptor);
@@ -97,6 +100,38 @@ std::optional<std::string> storeSecret(const std::filesystem::path& configDirect
     if (error)
         ::unlink(temporary.c_str());
     return error;
+}
+
+// The id names a file: nothing that could lead out of the folder.
+bool namesAFile(std::string_view systemId)
+{
+    return !systemId.empty() &&
+           systemId.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") ==
+               std::string_view::npos;
+}
+
+std::optional<std::string> storeSecret(const std::filesystem::path& configDirectory, std::string_view systemId,
+                                       std::string_view password,
+                                       std::filesystem::path (*pathOf)(const std::filesystem::path&, std::string_view))
+{
+    if (!namesAFile(systemId))
+        return "\"" + std::string{systemId} + "\" is no system id";
+    if (std::optional<std::string> error = makeFolder(configDirectory))
+        return error;
+    return writeSecret(pathOf(configDirectory, systemId), password);
+}
+
+// A staged set's files, in the order of the system's: a leading dot, which no system id has, keeps the
+// two apart.
+constexpr std::array<const char*, 3> kSecretSuffixes{".password", ".token", ".ca.pem"};
+std::filesystem::path stagedPath(const std::filesystem::path& configDirectory, std::string_view tag, const char* suffix)
+{
+    return configDirectory / kFolder / (".new-" + std::string{tag} + suffix);
+}
+
+bool isStagedTag(std::string_view tag)
+{
+    return !tag.empty() && tag.size() <= 64 && tag.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
 std::optional<std::string> storedSecret(const std::filesystem::path& file, std::string_view systemId, const char* what,
@@ -140,6 +175,68 @@ std::optional<std::string> systemPassword(const std::filesystem::path& configDir
                                           Log& log)
 {
     return storedSecret(systemPasswordPath(configDirectory, systemId), systemId, "password", log);
+}
+
+StagedSecrets stageSystemSecrets(const std::filesystem::path& configDirectory, const SystemSecretFiles& secrets)
+{
+    if (std::optional<std::string> error = makeFolder(configDirectory))
+        return {{}, std::move(error)};
+    std::random_device random;
+    char tag[33];
+    for (int i = 0; i < 4; ++i)
+        std::snprintf(tag + 8 * i, 9, "%08x", static_cast<unsigned>(random()));
+    const std::array<const std::optional<std::string>*, 3> each{&secrets.password, &secrets.token, &secrets.ca};
+    for (std::size_t i = 0; i < each.size(); ++i) {
+        if (!*each[i])
+            continue;
+        if (std::optional<std::string> error =
+                writeSecret(stagedPath(configDirectory, tag, kSecretSuffixes[i]), **each[i])) {
+            discardStagedSecrets(configDirectory, tag);
+            return {{}, std::move(error)};
+        }
+    }
+    return {tag, std::nullopt};
+}
+
+std::optional<std::string> adoptStagedSecrets(const std::filesystem::path& configDirectory, std::string_view tag,
+                                              std::string_view systemId)
+{
+    if (!isStagedTag(tag))
+        return "\"" + std::string{tag} + "\" names no staged secrets";
+    if (!namesAFile(systemId))
+        return "\"" + std::string{systemId} + "\" is no system id";
+    const std::array<std::filesystem::path (*)(const std::filesystem::path&, std::string_view), 3> pathsOf{
+        systemPasswordPath, systemTokenPath, systemCaPath};
+    std::vector<std::size_t> moved;
+    std::optional<std::string> error;
+    for (std::size_t i = 0; i < pathsOf.size() && !error; ++i) {
+        const std::filesystem::path from = stagedPath(configDirectory, tag, kSecretSuffixes[i]);
+        struct stat status {};
+        if (::lstat(from.c_str(), &status) != 0 && errno == ENOENT)
+            continue;
+        // A rename: the system never reads half a file, and only a file of the caller's own is taken.
+        if (!S_ISREG(status.st_mode))
+            error = from.string() + " is not a regular file";
+        else if (::rename(from.c_str(), pathsOf[i](configDirectory, systemId).c_str()) != 0)
+            error = "cannot store " + pathsOf[i](configDirectory, systemId).string() + ": " + errnoText(errno);
+        else
+            moved.push_back(i);
+    }
+    if (!error && moved.empty())
+        error = "\"" + std::string{tag} + "\" names no staged secrets";
+    if (error)
+        for (const std::size_t i : moved)
+            (void)::rename(pathsOf[i](configDirectory, systemId).c_str(),
+                           stagedPath(configDirectory, tag, kSecretSuffixes[i]).c_str());
+    return error;
+}
+
+void discardStagedSecrets(const std::filesystem::path& configDirectory, std::string_view tag)
+{
+    if (!isStagedTag(tag))
+        return;
+    for (const char* suffix : kSecretSuffixes)
+        ::unlink(stagedPath(configDirectory, tag, suffix).c_str());
 }
 
 void forgetSystemPassword(const std::filesystem::path& configDirectory, std::string_view systemId)

@@ -55,6 +55,28 @@ struct PasswordRead {
 [[nodiscard]] std::optional<std::string> systemToken(const std::filesystem::path& configDirectory,
                                                      std::string_view systemId, Log& log);
 
+// A new system's secrets, written before the running Glowcast gives the system its id: glowcastctl
+// stages them as "systems/.new-<tag>.password" (".token", ".ca.pem"), by the rules above, and only the
+// tag travels over the bus. The program gives them the id it picks with a rename, under the
+// configuration directory's lock, as it stores the system; two additions at once each keep their own.
+struct SystemSecretFiles {
+    std::optional<std::string> password;
+    std::optional<std::string> token;
+    std::optional<std::string> ca;
+};
+struct StagedSecrets {
+    std::string tag;                  // random, lowercase hexadecimal
+    std::optional<std::string> error; // why nothing was staged (then no file is left)
+};
+[[nodiscard]] StagedSecrets stageSystemSecrets(const std::filesystem::path& configDirectory,
+                                               const SystemSecretFiles& secrets);
+// Moves the staged set to the system's files. Nothing when done, else why not, with nothing moved: a
+// tag that is not one or names no file, a staged name that is not a regular file.
+[[nodiscard]] std::optional<std::string> adoptStagedSecrets(const std::filesystem::path& configDirectory,
+                                                            std::string_view tag, std::string_view systemId);
+// Removes what is left of a staged set: the files its stager wrote and the program did not take.
+void discardStagedSecrets(const std::filesystem::path& configDirectory, std::string_view tag);
+
 // Removes the system's password, token and CA files, if it has them: a removed system leaves no secret behind.
 void forgetSystemPassword(const std::filesystem::path& configDirectory, std::string_view systemId);
 
