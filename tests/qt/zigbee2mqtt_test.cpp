@@ -2,6 +2,7 @@
 // and the stand-in.
 
 #include "adapters/files/system_secrets.h"
+#include "adapters/mqtt/mqtt_guard.h"
 #include "adapters/zigbee2mqtt/zigbee2mqtt_devices.h"
 #include "adapters/zigbee2mqtt/zigbee2mqtt_system.h"
 #include "support/mosquitto_broker.h"
@@ -134,6 +135,49 @@ TEST(Zigbee2MqttPayloadTest, HueAndSaturationOfTheDisplaysPrimariesAndWhite)
     };
     for (const auto& [xy, hs] : rows)
         EXPECT_EQ(hueSaturationOf(xy), hs) << xy.x << "," << xy.y;
+}
+
+// The broker's bytes in pieces, and what of them reaches the library under a limit of 8 bytes: each row
+// the pieces, what passes, the PUBLISHes left out (topic and length), and why the stream ended, if it did.
+TEST(MqttFramesTest, PassesPacketsWithinTheLimitAndLeavesOutAPublishOverIt)
+{
+    const std::string ping("\xd0\x00", 2);
+    const std::string small = std::string("\x30\x05\x00\x01t", 5) + "ab"; // topic "t", payload "ab"
+    const std::string big = std::string("\x30\xc8\x01\x00\x03"
+                                        "a/b",
+                                        8) +
+                            std::string(195, 'x'); // 200 bytes
+    std::vector<std::string> bytes;
+    for (const char byte : small + big + ping)
+        bytes.emplace_back(1, byte);
+    struct Row {
+        std::vector<std::string> pieces;
+        std::string passed;
+        std::vector<MqttFrames::Dropped> dropped;
+        std::string why;
+    };
+    const Row rows[] = {
+        {{small + ping}, small + ping, {}, ""},
+        {{big.substr(0, 2), big.substr(2) + small}, small, {{"a/b", 200}}, ""},
+        {bytes, small + ping, {{"a/b", 200}}, ""},
+        {{ping + std::string("\x90\x09", 2)}, ping, {}, "the broker sent a packet of 9 bytes, over the cap of 8"},
+        {{std::string("\x30\xff\xff\xff\xff", 5)},
+         "",
+         {},
+         "the broker sent a packet whose length has more than four bytes"},
+    };
+    for (const Row& row : rows) {
+        MqttFrames frames{8};
+        std::string passed;
+        std::vector<MqttFrames::Dropped> dropped;
+        bool open = true;
+        for (const std::string& piece : row.pieces)
+            open = frames.take(piece, passed, [&](MqttFrames::Dropped one) { dropped.push_back(one); }) && open;
+        EXPECT_EQ(passed, row.passed) << row.pieces.size();
+        EXPECT_EQ(dropped, row.dropped);
+        EXPECT_EQ(frames.why(), row.why);
+        EXPECT_EQ(open, row.why.empty());
+    }
 }
 
 // Against a real broker and the stand-in, in order: the lamps found and only their topics subscribed, a

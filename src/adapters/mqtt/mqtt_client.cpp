@@ -66,7 +66,28 @@ int inPackets(mosquitto* client, const std::vector<std::string>& topics, bool su
 
 } // namespace
 
-MqttClient::MqttClient(Options options, Log& log) : m_options(std::move(options)), m_log(log)
+MqttClient::MqttClient(Options options, Log& log)
+    : m_options(std::move(options)), m_log(log),
+      m_guard(
+          m_options.maxPayloadBytes + kHeaderBytes,
+          [this](std::string why) {
+              std::lock_guard lock(m_waitingLock);
+              m_guardFailure = std::move(why);
+          },
+          [this](MqttFrames::Dropped dropped) {
+              if (!reserve(kWaitingOverhead))
+                  return;
+              const std::string line = "dropped a message of " + std::to_string(dropped.bytes) + " bytes on " +
+                                       dropped.topic + ": over the cap of " + std::to_string(m_options.maxPayloadBytes);
+              QMetaObject::invokeMethod(
+                  this,
+                  [this, line] {
+                      release(kWaitingOverhead);
+                      if (m_running)
+                          this->log(line);
+                  },
+                  Qt::QueuedConnection);
+          })
 {
     m_lookupAgain.setSingleShot(true);
     QObject::connect(&m_lookupAgain, &QTimer::timeout, this, [this] {
@@ -97,7 +118,6 @@ std::optional<std::string> MqttClient::start()
     mosquitto_disconnect_callback_set(m_client, &MqttClient::disconnectCallback);
     mosquitto_message_callback_set(m_client, &MqttClient::messageCallback);
     mosquitto_reconnect_delay_set(m_client, kReconnectDelaySeconds, kReconnectDelayMaxSeconds, true);
-    mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
     if (const int result = mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
         result != MOSQ_ERR_SUCCESS)
         return failedToStart("cannot speak MQTT 5: " + errorText(result));
@@ -124,6 +144,8 @@ std::optional<std::string> MqttClient::start()
                                                   m_options.will->second.data(), 0, true);
             result != MOSQ_ERR_SUCCESS)
             return failedToStart("the last will cannot be sent to a broker: " + errorText(result));
+    if (std::optional<std::string> guard = m_guard.start())
+        return failedToStart(*guard);
     m_running = true;
     m_lookupDelaySeconds = kReconnectDelaySeconds;
     if (QHostAddress numeric; numeric.setAddress(QString::fromStdString(m_options.host)))
@@ -170,8 +192,10 @@ bool MqttClient::connectTo(const std::string& address)
 {
     // The network loop reconnects after a lost connection by itself, to this address: the name is not
     // looked up again then (taking the reconnects over from the loop for a fresh lookup is not worth it).
-    // An immediate failure (nothing listens) is tried again by the network loop like a lost connection.
-    const int result = mosquitto_connect_async(m_client, address.c_str(), m_options.port, m_options.keepAliveSeconds);
+    // The library connects to the guard (a Unix socket: port 0), which connects to the broker; a broker that
+    // cannot be reached ends that connection, which the network loop tries again like a lost one.
+    m_guard.relayTo(address, m_options.port);
+    const int result = mosquitto_connect_async(m_client, m_guard.path().c_str(), 0, m_options.keepAliveSeconds);
     if (result != MOSQ_ERR_SUCCESS) {
         log("cannot connect to the broker at " + m_options.host + ":" + std::to_string(m_options.port) + ": " +
             errorText(result));
@@ -206,6 +230,8 @@ void MqttClient::stop()
     mosquitto_loop_stop(m_client, false);
     mosquitto_destroy(m_client);
     m_client = nullptr;
+    // The library's socket is closed: the guard passes on what it still holds and ends.
+    m_guard.stop();
 }
 
 void MqttClient::subscribe(const std::string& topic)
@@ -260,9 +286,16 @@ void MqttClient::connectCallback(mosquitto* /*client*/, void* self, int result)
 void MqttClient::disconnectCallback(mosquitto* /*client*/, void* self, int result)
 {
     auto* me = static_cast<MqttClient*>(self);
-    // errno belongs to this thread: the reason is read here.
+    // errno belongs to this thread: the reason is read here. The guard knows better why the broker's end went.
+    std::string reason;
+    {
+        std::lock_guard lock(me->m_waitingLock);
+        reason = std::exchange(me->m_guardFailure, {});
+    }
+    if (reason.empty())
+        reason = errorText(result);
     QMetaObject::invokeMethod(
-        me, [me, reason = errorText(result)] { me->disconnectedNow(reason); }, Qt::QueuedConnection);
+        me, [me, reason = std::move(reason)] { me->disconnectedNow(reason); }, Qt::QueuedConnection);
 }
 
 void MqttClient::messageCallback(mosquitto* /*client*/, void* self, const mosquitto_message* message)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "adapters/mqtt/mqtt_guard.h"
 #include "core/ports/log.h"
 
 #include <QByteArray>
@@ -29,7 +30,10 @@ namespace glowcast {
 // while connected: one made while the connection is away is dropped with a log line and never sent later. The broker is
 // told the largest packet we take, so it drops larger messages itself; a message whose payload still exceeds the cap is
 // dropped with a log line. A lost or refused connection is tried again after 1 s, then twice as long each time up to 30
-// s; the subscriptions are made again on every connect. The password is never logged.
+// s; the subscriptions are made again on every connect. The password is never logged. A broker that
+// sends a larger packet all the same costs no memory for it: an MqttGuard between the library and the broker
+// leaves out a PUBLISH over the cap and 1 KiB as it streams by (with a log line) and ends the connection at
+// any other packet over it.
 // What waits for the main thread is bounded: of a topic named newest-only, only the newest message waits (a
 // list published again and again costs one message, however often it comes); every other message waits
 // while all that waits stays under twice the cap, and is dropped with a log line beyond.
@@ -98,6 +102,8 @@ private:
 
     Options m_options;
     Log& m_log;
+    MqttGuard m_guard;
+    std::string m_guardFailure; // why the guard ended the connection last, under m_waitingLock
     mosquitto* m_client = nullptr;
     std::set<std::string> m_topics;
     std::unique_ptr<QObject> m_lookup; // the lookup in progress answers to it; gone with stop()
