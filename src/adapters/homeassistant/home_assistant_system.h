@@ -51,12 +51,11 @@ public:
     void stop() override;
 
 private:
-    [[nodiscard]] JsonHttpCall callOf(JsonHttpCall::Method method, std::string path, std::string body,
-                                      std::size_t cap) const;
+    [[nodiscard]] JsonHttpCall callOf(HttpMethod method, std::string path, std::string body, std::size_t cap) const;
     void readStates();
     void callService(const std::string& service, std::string data, std::function<void(SendResult)> done);
     // True when the answer says the token is refused; the system is then refused for good.
-    bool refusedBy(const JsonHttpResult& result);
+    bool refusedBy(const HttpOutcome& result);
     [[nodiscard]] HomeAssistantLight* lightWithKey(const std::string& key);
     void log(const std::string& line);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "adapters/http/http_recipe.h"
 #include "core/ports/log.h"
 
 #include <QNetworkAccessManager>
@@ -24,25 +25,11 @@ namespace glowcast {
 // One request of a lamp system that speaks JSON over HTTP(S). The header fields carry credentials
 // (an access token): they go on the wire and nowhere else, never into a log line or a failure text.
 struct JsonHttpCall {
-    enum class Method { Get, Post, Put };
-    Method method = Method::Get;
+    HttpMethod method = HttpMethod::Get;
     std::string path; // after the base address: "/api/states"
     std::string body; // sent as application/json with POST and PUT
     std::vector<std::pair<std::string, std::string>> headers;
     std::size_t maxReplyBytes = std::size_t{1} << 20;
-};
-
-struct JsonHttpAnswer {
-    int status = 0;
-    std::string body;
-};
-
-// What came of a call: the answer (an error status with its body is an answer too), or why there is
-// none, for the log and the system's state: no answer, over the cap, redirected (never followed), a
-// certificate not trusted.
-struct JsonHttpResult {
-    std::optional<JsonHttpAnswer> answer;
-    std::string failure;
 };
 
 // The asynchronous HTTP side of a lamp system other than the bridges: one base address
@@ -60,7 +47,9 @@ public:
         std::optional<std::filesystem::path> caFile;
         std::chrono::milliseconds timeout{5'000};
     };
-    using Handler = std::function<void(JsonHttpResult)>;
+    // Told the answer, or why there is none: no answer, over the cap, redirected (never followed), a
+    // certificate not trusted.
+    using Handler = std::function<void(HttpOutcome)>;
 
     JsonHttpClient(Options options, Log& log);
     ~JsonHttpClient();

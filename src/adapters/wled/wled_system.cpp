@@ -210,12 +210,12 @@ void WledSystem::request(const std::string& path, std::optional<std::string> bod
         return;
     }
     JsonHttpCall call;
-    call.method = body ? JsonHttpCall::Method::Post : JsonHttpCall::Method::Get;
+    call.method = body ? HttpMethod::Post : HttpMethod::Get;
     call.path = path;
     call.body = std::move(body).value_or(std::string{});
     call.maxReplyBytes = m_options.maxReplyBytes;
     // The client logs what kept an answer away.
-    m_http.call(call, [handler = std::move(handler)](JsonHttpResult result) { handler(std::move(result.answer)); });
+    m_http.call(call, [handler = std::move(handler)](HttpOutcome result) { handler(std::move(result.reply)); });
 }
 
 } // namespace glowcast

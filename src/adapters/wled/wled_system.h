@@ -46,7 +46,7 @@ public:
     [[nodiscard]] std::size_t batchLimit() const override { return std::max<std::size_t>(1, m_lamps.size()); }
 
 private:
-    using Reply = JsonHttpAnswer;
+    using Reply = HttpReply;
     using Handler = std::function<void(std::optional<Reply>)>;
 
     void get(const std::string& path, Handler handler);
