@@ -9,11 +9,6 @@
 
 namespace {
 
-class NullLog final : public glowcast::Log {
-public:
-    void write(std::string_view line) override { benchmark::DoNotOptimize(line.data()); }
-};
-
 std::string lampListReply(int lamps)
 {
     std::string reply = "{";
@@ -41,7 +36,7 @@ std::string megabyteReply()
 
 void decodeText(benchmark::State& state, const std::string& text)
 {
-    NullLog log;
+    glowcast::NullLog log;
     for (auto _ : state)
         benchmark::DoNotOptimize(glowcast::dictionaryFromJSON(text, log));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(text.size()));

@@ -17,12 +17,6 @@ public:
     [[nodiscard]] long count(std::string_view line) const { return std::ranges::count(lines, line); }
 };
 
-// For benchmarks and fuzz targets, where what is logged does not matter.
-class NullLog final : public Log {
-public:
-    void write(std::string_view /*line*/) override {}
-};
-
 namespace testing {
 
 // Whether any line holds the text: for a text that must appear nowhere, such as a secret.

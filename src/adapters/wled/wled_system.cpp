@@ -22,12 +22,6 @@ std::string baseOf(std::string_view address)
     return isUrlHost(address) ? std::string{kScheme} + std::string{address} : std::string{};
 }
 
-// What the segment list holds was logged when the lamps were read; a read for a restore says it again.
-class QuietLog final : public Log {
-public:
-    void write(std::string_view) override {}
-};
-
 } // namespace
 
 WledSystem::WledSystem(SystemRecord record, Log& log, Options options)
@@ -132,7 +126,8 @@ void WledSystem::readState(const std::string& key, std::function<void(std::optio
             done(std::nullopt);
             return;
         }
-        QuietLog quiet;
+        // What the segment list holds was logged when the lamps were read; a read for a restore says it again.
+        NullLog quiet;
         const std::optional<std::vector<WledSegment>> segments = readWledSegments(reply->body, quiet, m_record.id);
         const auto segment =
             segments ? std::ranges::find_if(*segments,

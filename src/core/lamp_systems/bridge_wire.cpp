@@ -17,14 +17,9 @@ constexpr std::size_t kLongestUser = 128;
 constexpr int kLowestBrightness = 1;
 constexpr int kHighestBrightness = 254;
 
-class QuietLog final : public Log {
-public:
-    void write(std::string_view) override {}
-};
-
 Dictionary decoded(std::string_view reply)
 {
-    QuietLog quiet;
+    NullLog quiet;
     return dictionaryFromJSON(reply, quiet);
 }
 

@@ -12,4 +12,11 @@ public:
     virtual void write(std::string_view line) = 0;
 };
 
+// The log of what no one reads: working done only to be thrown away (a body read back for its
+// numbers), benchmarks and fuzz targets.
+class NullLog final : public Log {
+public:
+    void write(std::string_view /*line*/) override {}
+};
+
 } // namespace glowcast
