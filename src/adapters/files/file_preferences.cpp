@@ -151,22 +151,24 @@ void FilePreferences::setLamps(const std::vector<LampEntry>& lamps)
                  Keep::UntilSaved);
 }
 
+FilePreferences::FileIdentity FilePreferences::identityOf(const struct stat& status)
+{
+    return {true, status.st_dev, status.st_ino, status.st_size, status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+}
+
 void FilePreferences::refresh()
 {
     struct stat status {};
     FileIdentity now;
     if (::stat(m_file.c_str(), &status) == 0) {
-        now = {true, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+        now = identityOf(status);
     } else if (errno != ENOENT && errno != ENOTDIR) {
         // Unreachable for another reason (a permission, a loop of links): load says why, once.
         if (!m_blocked)
             load();
         return;
     }
-    const bool same = now.exists == m_loaded.exists && now.device == m_loaded.device && now.inode == m_loaded.inode &&
-                      now.size == m_loaded.size && now.modified.tv_sec == m_loaded.modified.tv_sec &&
-                      now.modified.tv_nsec == m_loaded.modified.tv_nsec;
-    if (!same || (m_blocked && !now.exists))
+    if (now != m_loaded || (m_blocked && !now.exists))
         load();
 }
 
@@ -189,7 +191,7 @@ void FilePreferences::load()
         }
         loaded = std::move(*parsed.document);
         preferences_document::report(loaded, m_log);
-        m_loaded = {true, read.status.st_dev, read.status.st_ino, read.status.st_size, read.status.st_mtim};
+        m_loaded = identityOf(read.status);
         m_blocked = false;
     }
     for (auto change = m_unsaved.cbegin(); change != m_unsaved.cend(); ++change) {
@@ -222,7 +224,7 @@ void FilePreferences::keepAside(const std::string& why)
     struct stat status {};
     m_loaded = {};
     if (::stat(m_file.c_str(), &status) == 0)
-        m_loaded = {true, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+        m_loaded = identityOf(status);
     m_blocked = true;
 }
 
@@ -316,7 +318,7 @@ bool FilePreferences::save()
     }
     struct stat status {};
     if (::stat(m_file.c_str(), &status) == 0)
-        m_loaded = {true, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+        m_loaded = identityOf(status);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <QJsonValue>
 #include <QString>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <ctime>
@@ -89,8 +90,11 @@ private:
         dev_t device = 0;
         ino_t inode = 0;
         off_t size = 0;
-        timespec modified{};
+        time_t modifiedSeconds = 0;
+        long modifiedNanoseconds = 0;
+        friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
     };
+    [[nodiscard]] static FileIdentity identityOf(const struct stat& status);
 
     void refresh();
     void load();
