@@ -122,6 +122,23 @@ Reply missingParameters(const std::string& address)
     return errorReply(5, address, "invalid/missing parameters in body");
 }
 
+// A body's members in their order, or the bridge's answer to one that will not do: not a JSON object,
+// or without a member where one is needed.
+struct CheckedBody {
+    Body body;
+    std::optional<Reply> refusal;
+};
+
+CheckedBody checkedBody(const std::string& body, const std::string& address, bool oneNeeded = true)
+{
+    std::optional<Body> members = orderedMembers(body);
+    if (!members)
+        return {{}, invalidJson(address)};
+    if (oneNeeded && members->empty())
+        return {{}, missingParameters(address)};
+    return {std::move(*members), std::nullopt};
+}
+
 std::string invalidValue(const QJsonValue& value, const std::string& key)
 {
     return "invalid value, " + plainText(value) + ", for parameter, " + key;
@@ -315,10 +332,10 @@ Reply SimBridge::pair(const std::string& body)
     const Clock::time_point now = m_options.clock();
     if (m_options.pressAfter && !m_scheduledPress)
         m_scheduledPress = now + *m_options.pressAfter;
-    const std::optional<Body> request = orderedMembers(body);
-    if (!request)
-        return invalidJson("/");
-    const QJsonValue* devicetype = member(*request, "devicetype");
+    const CheckedBody request = checkedBody(body, "/", false);
+    if (request.refusal)
+        return *request.refusal;
+    const QJsonValue* devicetype = member(request.body, "devicetype");
     if (!devicetype)
         return missingParameters("/");
     if (!textOfLength(*devicetype, 1, 40))
@@ -328,7 +345,7 @@ Reply SimBridge::pair(const std::string& body)
     const std::string username = randomHex(32, false);
     addUser(username, devicetype->toString().toStdString());
     Members success{{"username", jsonString(username)}};
-    const QJsonValue* clientKey = member(*request, "generateclientkey");
+    const QJsonValue* clientKey = member(request.body, "generateclientkey");
     if (clientKey && clientKey->isBool() && clientKey->toBool())
         success.emplace_back("clientkey", jsonString(randomHex(32, true)));
     return list({jsonObject({{"success", jsonObject(success)}})});
@@ -400,13 +417,11 @@ Reply SimBridge::lights(const std::string& method, const Path& path, const std::
     }
     if (method != "PUT")
         return methodNotAvailable(method, address);
-    const std::optional<Body> request = orderedMembers(body);
-    if (!request)
-        return invalidJson(address);
-    if (request->empty())
-        return missingParameters(address);
+    const CheckedBody request = checkedBody(body, address);
+    if (request.refusal)
+        return *request.refusal;
     std::vector<std::string> entries;
-    for (const auto& [key, value] : *request) {
+    for (const auto& [key, value] : request.body) {
         if (key != "name")
             entries.push_back(errorEntry(6, address + "/" + key, notAvailableParameter(key)));
         else if (!textOfLength(value, 1, 32))
@@ -420,15 +435,13 @@ Reply SimBridge::lights(const std::string& method, const Path& path, const std::
 Reply SimBridge::setState(Lamp& lamp, const std::string& body)
 {
     const std::string address = "/lights/" + lamp.id + "/state";
-    const std::optional<Body> request = orderedMembers(body);
-    if (!request)
-        return invalidJson(address);
-    if (request->empty())
-        return missingParameters(address);
+    const CheckedBody request = checkedBody(body, address);
+    if (request.refusal)
+        return *request.refusal;
     // A lamp that is off takes nothing but being switched on; one body may do both.
-    const bool accepting = lamp.on || switchesOn(*request);
+    const bool accepting = lamp.on || switchesOn(request.body);
     std::vector<std::string> entries;
-    for (const auto& [key, value] : *request) {
+    for (const auto& [key, value] : request.body) {
         const Outcome outcome = setAttribute(lamp, key, value, accepting);
         entries.push_back(outcome.error ? errorEntry(outcome.error, address + "/" + key, outcome.text)
                                         : successEntry(address + "/" + key, outcome.text));
@@ -444,12 +457,12 @@ Reply SimBridge::groups(const std::string& method, const Path& path, const std::
             return {200, groupsJson()};
         if (method != "POST")
             return methodNotAvailable(method, address);
-        const std::optional<Body> request = orderedMembers(body);
-        if (!request)
-            return invalidJson(address);
+        const CheckedBody request = checkedBody(body, address, false);
+        if (request.refusal)
+            return *request.refusal;
         const int number = m_groups.empty() ? 1 : m_groups.rbegin()->first + 1;
         Group group{"Group " + std::to_string(number)};
-        if (const std::vector<std::string> errors = setGroup(address, group, *request, true); !errors.empty())
+        if (const std::vector<std::string> errors = setGroup(address, group, request.body, true); !errors.empty())
             return list(errors);
         m_groups[number] = group;
         return list({jsonObject({{"success", jsonObject({{"id", jsonString(std::to_string(number))}})}})});
@@ -471,12 +484,10 @@ Reply SimBridge::groups(const std::string& method, const Path& path, const std::
     if (path[1] == "0")
         return methodNotAvailable(method, address);
     if (method == "PUT") {
-        const std::optional<Body> request = orderedMembers(body);
-        if (!request)
-            return invalidJson(address);
-        if (request->empty())
-            return missingParameters(address);
-        return list(setGroup(address, found->second, *request, false));
+        const CheckedBody request = checkedBody(body, address);
+        if (request.refusal)
+            return *request.refusal;
+        return list(setGroup(address, found->second, request.body, false));
     }
     if (method == "DELETE") {
         m_groups.erase(found);
@@ -522,14 +533,12 @@ std::vector<std::string> SimBridge::setGroup(const std::string& address, Group& 
 Reply SimBridge::groupAction(const std::string& id, const std::vector<std::string>& lamps, const std::string& body)
 {
     const std::string address = "/groups/" + id + "/action";
-    const std::optional<Body> request = orderedMembers(body);
-    if (!request)
-        return invalidJson(address);
-    if (request->empty())
-        return missingParameters(address);
-    const bool switchingOn = switchesOn(*request);
+    const CheckedBody request = checkedBody(body, address);
+    if (request.refusal)
+        return *request.refusal;
+    const bool switchingOn = switchesOn(request.body);
     std::vector<std::string> entries;
-    for (const auto& [key, value] : *request) {
+    for (const auto& [key, value] : request.body) {
         // The bridge checks an attribute as a lamp that takes everything would, then gives it to
         // each lamp of the group that can take it.
         Lamp probe;
@@ -563,13 +572,11 @@ Reply SimBridge::config(const std::string& method, const Path& path, const std::
         return {200, configJson()};
     if (method != "PUT")
         return methodNotAvailable(method, address);
-    const std::optional<Body> request = orderedMembers(body);
-    if (!request)
-        return invalidJson(address);
-    if (request->empty())
-        return missingParameters(address);
+    const CheckedBody request = checkedBody(body, address);
+    if (request.refusal)
+        return *request.refusal;
     std::vector<std::string> entries;
-    for (const auto& [key, value] : *request) {
+    for (const auto& [key, value] : request.body) {
         const std::string at = "/config/" + key;
         if (key == "name" && textOfLength(value, 4, 16)) {
             m_name = value.toString().toStdString();
