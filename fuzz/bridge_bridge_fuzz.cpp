@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)bridge.sendPUTRequest(Dictionary{{"bri", 200}, {"xy", "[0.412,0.377]"}}, "lights/" + parts[2] + "/state");
     (void)bridge.sendPOSTRequest(Dictionary{{"name", parts[2]}}, "groups");
     (void)bridge.sendDELETERequestToUrl("groups/" + parts[2]);
-    (void)bridge.logIn();
+    (void)bridge.pair();
 
     for (const HttpRequest& request : http.sent) {
         for (const char c : request.url)

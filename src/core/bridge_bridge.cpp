@@ -93,7 +93,7 @@ void BridgeBridge::discoverBridge()
         m_log.write("no response from Portal API and no last used bridge IP");
 }
 
-bool BridgeBridge::logIn()
+bool BridgeBridge::pair()
 {
     if (m_stopped) {
         m_log.write("quitting: no pairing");
@@ -114,7 +114,7 @@ bool BridgeBridge::logIn()
                               kRequestTimeout};
 
     int attempts = 0;
-    while (!m_loggedIn && attempts < kPairingAttempts) {
+    while (!m_paired && attempts < kPairingAttempts) {
         if (m_stopped) {
             m_log.write("quitting: the pairing stops");
             break;
@@ -138,7 +138,7 @@ bool BridgeBridge::logIn()
                             "' in the pairing reply cannot stand in a URL");
             } else {
                 m_preferences.setText(kUsernameKey, *username);
-                m_loggedIn = true;
+                m_paired = true;
             }
         } else {
             m_log.write("no response from Portal API");
@@ -148,7 +148,7 @@ bool BridgeBridge::logIn()
     }
 
     m_linkButtonPrompt.end();
-    return m_loggedIn;
+    return m_paired;
 }
 
 std::optional<std::string> BridgeBridge::getUsername() const
@@ -201,7 +201,7 @@ BridgeBridge::Answer BridgeBridge::request(HttpMethod method, const Dictionary* 
     std::optional<std::string> username = getUsername();
     if (!username) {
         m_log.write("we don't have a username");
-        (void)logIn();
+        (void)pair();
         username = getUsername();
     }
     // A user name that pairing did not store goes out as the printed form of a missing text; the

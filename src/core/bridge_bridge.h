@@ -29,7 +29,7 @@ public:
                  LinkButtonPrompt& linkButtonPrompt, Alert& alert, std::optional<std::string> portalHost);
 
     void discoverBridge();
-    [[nodiscard]] bool logIn();
+    [[nodiscard]] bool pair();
     [[nodiscard]] std::optional<std::string> getUsername() const;
 
     [[nodiscard]] std::optional<std::string> sendGETRequestToUrl(std::string_view path);
@@ -42,7 +42,7 @@ public:
     [[nodiscard]] std::optional<HttpReply> exchange(HttpMethod method, const Dictionary* body, std::string_view path);
 
     [[nodiscard]] const std::optional<std::string>& bridgeIP() const { return m_bridgeIP; }
-    [[nodiscard]] bool loggedIn() const { return m_loggedIn; }
+    [[nodiscard]] bool paired() const { return m_paired; }
 
     // A user who gives another portal or address: the next discovery asks that portal, and runs
     // again once the address found before is forgotten.
@@ -72,7 +72,7 @@ private:
     Alert& m_alert;
     std::optional<std::string> m_portalHost;
     std::optional<std::string> m_bridgeIP;
-    bool m_loggedIn = false;
+    bool m_paired = false;
     bool m_stopped = false;
 };
 

@@ -86,7 +86,7 @@ void GlowcastController::setUp()
     std::optional<std::string> reply = m_bridgeBridge.sendGETRequestToUrl("lights");
     m_log.write("tried lights response, result is " + describe(reply));
     if (!reply) {
-        if (!m_bridgeBridge.logIn()) {
+        if (!m_bridgeBridge.pair()) {
             m_log.write("hub abandoning setup");
             return;
         }

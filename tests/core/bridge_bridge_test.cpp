@@ -116,8 +116,8 @@ TEST_F(BridgeBridgeTest, NoAddressAlertsOnEachPairingAndSendsNothingToABridge)
         "Have tried to discover the Bridge's IP but failed. Check your Internet connection and re-start this app, or "
         "OK this box and wait 15s for Lumenary to re-try. If your connection is fine then the lumenport portal may be "
         "temporarily unavailable. Try again in a little while"};
-    EXPECT_FALSE(bridge().logIn());
-    EXPECT_FALSE(bridge().logIn());
+    EXPECT_FALSE(bridge().pair());
+    EXPECT_FALSE(bridge().pair());
     EXPECT_EQ(alert.shown, (std::vector<AlertText>{noBridge, noBridge}));
     EXPECT_TRUE(prompt.begun.empty());
     // Requests fail without a word to the user.
@@ -133,7 +133,7 @@ TEST_F(BridgeBridgeTest, TwoRefusalsThenAcceptanceTakesThreeIdenticalRequestsAnd
     const std::string longest(128, 'u');
     const auto naming = [](const std::string& name) { return R"([{"success":{"username":")" + name + R"("}}])"; };
     http.replies = {R"([{"internalipaddress":"192.168.1.20"}])", kRefusal, naming(longest + "u"), naming(longest)};
-    EXPECT_TRUE(bridge().logIn());
+    EXPECT_TRUE(bridge().pair());
     EXPECT_EQ(http.sent, (Requests{kPortalRequest, kPairingRequest, kPairingRequest, kPairingRequest}));
     EXPECT_EQ(prefs.text("username"), longest);
     EXPECT_EQ(sleeper.slept, 7500ms);
@@ -144,7 +144,7 @@ TEST_F(BridgeBridgeTest, TwoRefusalsThenAcceptanceTakesThreeIdenticalRequestsAnd
 
     // A second call after success sends nothing, even with the user name gone.
     prefs.texts.erase("username");
-    EXPECT_TRUE(bridge().logIn());
+    EXPECT_TRUE(bridge().pair());
     EXPECT_EQ(http.sent.size(), 4u);
     EXPECT_EQ(prompt.ends, 2);
 }
@@ -167,11 +167,11 @@ TEST_F(BridgeBridgeTest, AQuitAskedForDuringPairingEndsItAfterTheAttemptThatRuns
             if (sleeper.calls == stop)
                 pairing.stopPairing();
         };
-        EXPECT_FALSE(pairing.logIn());
+        EXPECT_FALSE(pairing.pair());
         EXPECT_EQ(http.sent.size(), pairingRequests);
         EXPECT_EQ(sleeper.slept, 2500ms * stopDuringSleep);
         EXPECT_EQ(log.lines.back(), line);
-        EXPECT_FALSE(pairing.logIn()) << "none starts again";
+        EXPECT_FALSE(pairing.pair()) << "none starts again";
         EXPECT_EQ(http.sent.size(), pairingRequests);
     }
 }
@@ -199,13 +199,13 @@ TEST_F(BridgeBridgeTest, RepliesWithoutAUsableUserNameAreNotAnAcceptance)
     }
     expected.resize(30, "no response from Portal API"); // the attempts after them get no reply
     prefs.texts["username"] = "kept-user";
-    EXPECT_FALSE(storedBridge().logIn());
+    EXPECT_FALSE(storedBridge().pair());
     EXPECT_EQ(http.sent, Requests(30, kPairingRequest));
     EXPECT_EQ(sleeper.slept, 75s);
     EXPECT_EQ(prefs.text("username"), "kept-user");
     EXPECT_EQ(testing::inOrder(log, expected), expected);
 
-    EXPECT_FALSE(bridge().logIn()) << "a later call starts a fresh series";
+    EXPECT_FALSE(bridge().pair()) << "a later call starts a fresh series";
     EXPECT_EQ(http.sent.size(), 60u);
 }
 

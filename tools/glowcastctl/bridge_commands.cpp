@@ -137,7 +137,7 @@ int runPair(Arguments args)
     Session session{command.line.verbose(), command.system()};
     if (!session.bridge)
         return command.refused(session);
-    if (!session.bridge->logIn()) {
+    if (!session.bridge->pair()) {
         std::fprintf(stderr, "glowcastctl pair: not paired\n");
         return 1;
     }
