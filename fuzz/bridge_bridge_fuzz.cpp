@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     BridgeBridge bridge{http, preferences, sleeper, log, window, alert, std::string{"portal.test"}};
-    (void)bridge.sendGETRequestToUrl("lights");
+    (void)bridge.read("lights");
     (void)bridge.sendPUTRequest(Dictionary{{"bri", 200}, {"xy", "[0.412,0.377]"}}, "lights/" + parts[2] + "/state");
     (void)bridge.sendPOSTRequest(Dictionary{{"name", parts[2]}}, "groups");
     (void)bridge.sendDELETERequestToUrl("groups/" + parts[2]);

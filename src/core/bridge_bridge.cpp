@@ -156,7 +156,7 @@ std::optional<std::string> BridgeBridge::getUsername() const
     return m_preferences.text(kUsernameKey);
 }
 
-std::optional<std::string> BridgeBridge::sendGETRequestToUrl(std::string_view path)
+std::optional<std::string> BridgeBridge::read(std::string_view path)
 {
     return send(HttpMethod::Get, nullptr, path);
 }

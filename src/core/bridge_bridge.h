@@ -32,7 +32,9 @@ public:
     [[nodiscard]] bool pair();
     [[nodiscard]] std::optional<std::string> getUsername() const;
 
-    [[nodiscard]] std::optional<std::string> sendGETRequestToUrl(std::string_view path);
+    // What the bridge holds at a path under the paired user ("lights"): the reply's body; nothing for
+    // no reply or a bridge error.
+    [[nodiscard]] std::optional<std::string> read(std::string_view path);
     bool sendPUTRequest(const Dictionary& body, std::string_view path);
     [[nodiscard]] std::optional<std::string> sendPOSTRequest(const Dictionary& body, std::string_view path);
     [[nodiscard]] std::optional<std::string> sendDELETERequestToUrl(std::string_view path);

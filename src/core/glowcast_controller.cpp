@@ -83,14 +83,14 @@ void GlowcastController::setUp()
     m_log.write("hub launching");
     m_attemptedSetUp = true;
 
-    std::optional<std::string> reply = m_bridgeBridge.sendGETRequestToUrl("lights");
+    std::optional<std::string> reply = m_bridgeBridge.read("lights");
     m_log.write("tried lights response, result is " + describe(reply));
     if (!reply) {
         if (!m_bridgeBridge.pair()) {
             m_log.write("hub abandoning setup");
             return;
         }
-        reply = m_bridgeBridge.sendGETRequestToUrl("lights");
+        reply = m_bridgeBridge.read("lights");
     }
     if (!reply) {
         m_log.write("hub abandoning setup point 2");

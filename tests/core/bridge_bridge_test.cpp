@@ -121,7 +121,7 @@ TEST_F(BridgeBridgeTest, NoAddressAlertsOnEachPairingAndSendsNothingToABridge)
     EXPECT_EQ(alert.shown, (std::vector<AlertText>{noBridge, noBridge}));
     EXPECT_TRUE(prompt.begun.empty());
     // Requests fail without a word to the user.
-    EXPECT_EQ(bridge().sendGETRequestToUrl("lights"), std::nullopt);
+    EXPECT_EQ(bridge().read("lights"), std::nullopt);
     EXPECT_FALSE(bridge().sendPUTRequest(Dictionary{{"bri", 1}}, "lights/1/state"));
     EXPECT_EQ(alert.shown.size(), 2u);
     EXPECT_EQ(http.sent, Requests(4, kPortalRequest));
@@ -222,7 +222,7 @@ TEST_F(BridgeBridgeTest, RequestsOfAPairedBridge)
     EXPECT_EQ(bridge().sendPOSTRequest(Dictionary{{"name", "Caf\xC3\xA9"}}, "groups"), "[]");
     EXPECT_EQ(bridge().sendDELETERequestToUrl("groups/1"), "[]");
     EXPECT_EQ(prompt.ends, 0);
-    EXPECT_EQ(bridge().sendGETRequestToUrl("lights"), lights);
+    EXPECT_EQ(bridge().read("lights"), lights);
     EXPECT_EQ(prompt.ends, 1) << "only GET ends the link-button prompt";
     EXPECT_EQ(
         http.sent,
@@ -249,7 +249,7 @@ TEST_F(BridgeBridgeTest, RequestsOfAPairedBridge)
         http.replies.assign(4, reply);
         const bool ok = failure.empty();
         const std::optional<std::string> returned = ok ? reply : std::nullopt;
-        EXPECT_EQ(bridge().sendGETRequestToUrl("lights"), returned);
+        EXPECT_EQ(bridge().read("lights"), returned);
         EXPECT_EQ(bridge().sendPUTRequest(Dictionary{{"bri", 1}}, "lights/1/state"), ok);
         EXPECT_EQ(bridge().sendPOSTRequest(Dictionary{}, "groups"), returned);
         EXPECT_EQ(bridge().sendDELETERequestToUrl("groups/1"), returned);
@@ -263,13 +263,13 @@ TEST_F(BridgeBridgeTest, RequestsOfAPairedBridge)
     log.lines.clear();
     const std::string lamp = "lights/1\r\nHost: evil";
     EXPECT_FALSE(bridge().sendPUTRequest(Dictionary{{"bri", 1}}, lamp + "/state"));
-    EXPECT_EQ(bridge().sendGETRequestToUrl(lamp), std::nullopt);
+    EXPECT_EQ(bridge().read(lamp), std::nullopt);
     EXPECT_EQ(bridge().sendDELETERequestToUrl(lamp), std::nullopt);
     const std::string url =
         R"(not sending a request to an invalid URL: http://192.168.1.20/api/alice/lights/1\r\nHost: evil)";
     EXPECT_EQ(log.lines, (Lines{url + "/state", url, url}));
     prefs.texts["username"] = "ali/ce";
-    EXPECT_EQ(bridge().sendGETRequestToUrl("lights"), std::nullopt);
+    EXPECT_EQ(bridge().read("lights"), std::nullopt);
     EXPECT_TRUE(http.sent.empty());
 }
 
@@ -287,7 +287,7 @@ TEST_F(BridgeBridgeTest, MissingUserNameRunsPairingThenSendsWithTheNewNameOrNone
     http.sent.clear();
     prompt = {};
     http.replies = {kRefusal, kAcceptance, "{}"};
-    EXPECT_EQ(bridge().sendGETRequestToUrl("lights"), "{}");
+    EXPECT_EQ(bridge().read("lights"), "{}");
     EXPECT_EQ(http.sent, (Requests{kPairingRequest,
                                    kPairingRequest,
                                    {HttpMethod::Get, "http://192.168.1.20/api/fresh-user-1/lights", "", 30s}}));

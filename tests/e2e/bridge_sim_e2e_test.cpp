@@ -30,7 +30,7 @@ TEST(BridgeSimulatorTest, RequestsArriveInOrderFaultsAndBadUrlsGiveNoReplyOrARep
     FakeLinkButtonPrompt window;
     FakeAlert alert;
     BridgeBridge b{http, prefs, sleeper, log, window, alert, std::nullopt}; // the user "alice", without a portal
-    ASSERT_TRUE(b.sendGETRequestToUrl("lights"));
+    ASSERT_TRUE(b.read("lights"));
     EXPECT_TRUE(b.sendPUTRequest(Dictionary{{"bri", 200.0}, {"xy", "[0.412,0.377]"}}, "lights/2/state"));
     EXPECT_TRUE(b.sendPOSTRequest(Dictionary{{"name", "Hall"}}, "groups"));
     EXPECT_EQ(b.sendDELETERequestToUrl("groups/2"), R"([{"success":"/groups/2 deleted"}])");
@@ -63,14 +63,14 @@ TEST(BridgeSimulatorTest, RequestsArriveInOrderFaultsAndBadUrlsGiveNoReplyOrARep
         SCOPED_TRACE(fault.substr(0, 80));
         log.lines.clear();
         sim.control(HttpMethod::Post, "/sim/faults", fault.substr(0, fault.size() - 1) + R"(,"count":1})");
-        const std::optional<std::string> reply = b.sendGETRequestToUrl("lights");
+        const std::optional<std::string> reply = b.read("lights");
         ASSERT_EQ(reply.has_value(), answered);
         if (reply) {
             EXPECT_NE(reply->find(contains), std::string::npos);
             EXPECT_EQ(log.count(noReply), 0);
         }
         EXPECT_EQ(log.count(logLine), logLine.empty() ? 0 : 1);
-        EXPECT_TRUE(b.sendGETRequestToUrl("lights")) << "the client is usable afterwards";
+        EXPECT_TRUE(b.read("lights")) << "the client is usable afterwards";
     }
 
     // As a user would: pair through the portal while the button is pressed a moment after the first

@@ -154,7 +154,7 @@ int runLights(Arguments args)
     Session session{command.line.verbose(), command.system()};
     if (!session.bridge)
         return command.refused(session);
-    const std::optional<std::string> reply = session.bridge->sendGETRequestToUrl("lights");
+    const std::optional<std::string> reply = session.bridge->read("lights");
     if (!reply) {
         std::fprintf(stderr, "glowcastctl lights: the bridge gave no lamp list\n");
         return 1;
