@@ -11,9 +11,6 @@ struct Colour {
     double blue = 0.0;
     double alpha = 1.0;
 
-    [[nodiscard]] double redComponent() const { return red; }
-    [[nodiscard]] double greenComponent() const { return green; }
-    [[nodiscard]] double blueComponent() const { return blue; }
     [[nodiscard]] double hueComponent() const;
     [[nodiscard]] double saturationComponent() const;
     [[nodiscard]] double brightnessComponent() const;

@@ -49,9 +49,9 @@ std::int32_t hueValueOf(const Colour& colour)
 
 XyValue correctedXyValue(const Colour& colour, Log& log)
 {
-    const float red = linear(static_cast<float>(colour.redComponent())) * 100.0F;
-    const float green = linear(static_cast<float>(colour.greenComponent())) * 100.0F;
-    const float blue = linear(static_cast<float>(colour.blueComponent())) * 100.0F;
+    const float red = linear(static_cast<float>(colour.red)) * 100.0F;
+    const float green = linear(static_cast<float>(colour.green)) * 100.0F;
+    const float blue = linear(static_cast<float>(colour.blue)) * 100.0F;
 
     const auto weighted = [&](double redWeight, double greenWeight, double blueWeight) {
         return static_cast<float>(static_cast<double>(red) * redWeight + static_cast<double>(green) * greenWeight +
