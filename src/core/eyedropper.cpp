@@ -116,12 +116,12 @@ std::vector<Colour> Eyedropper::getColours(std::int32_t n)
         result.reserve(static_cast<std::size_t>(n));
     std::size_t p = 0;
     for (std::int32_t pick = 0; pick < n && p < tallies.size(); ++pick, ++p) {
-        const Colour a = colorFromSingleValue(colourNumberFromKeyText(tallies[p].colourValue));
+        const Colour a = colourOfNumber(colourNumberFromKeyText(tallies[p].colourValue));
         result.push_back(a);
         const long sectorA = hueSector(a);
         std::size_t j = p + 1;
         while (j < tallies.size()) {
-            const Colour b = colorFromSingleValue(colourNumberFromKeyText(tallies[j].colourValue));
+            const Colour b = colourOfNumber(colourNumberFromKeyText(tallies[j].colourValue));
             if (resembles(a, sectorA, b))
                 tallies.erase(tallies.begin() + static_cast<std::ptrdiff_t>(j));
             else
@@ -152,7 +152,7 @@ const PixelCanvas* Eyedropper::getProcessedImage() const
     return m_processedImage ? &*m_processedImage : nullptr;
 }
 
-Colour Eyedropper::colorFromSingleValue(std::int32_t colourNumber) const
+Colour Eyedropper::colourOfNumber(std::int32_t colourNumber) const
 {
     const std::int32_t blueIndex = colourNumber / 65536;
     const std::int32_t greenIndex = (colourNumber - 65536 * blueIndex) / 256;

@@ -30,7 +30,8 @@ public:
     [[nodiscard]] std::vector<Colour> getColours(std::int32_t n);
     // The 80 x 80 redraw of the latest getColours(), or null before the first.
     [[nodiscard]] const PixelCanvas* getProcessedImage() const;
-    [[nodiscard]] Colour colorFromSingleValue(std::int32_t colourNumber) const;
+    // The colour a quantised colour number stands for, at this extractor's quantisation step.
+    [[nodiscard]] Colour colourOfNumber(std::int32_t colourNumber) const;
 
     // Whether a pixel of this colour is counted: fairly saturated and not dark, or very bright.
     [[nodiscard]] static bool passesPixelFilter(const Colour& pixel);
