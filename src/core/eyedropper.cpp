@@ -116,12 +116,12 @@ std::vector<Colour> Eyedropper::getColours(std::int32_t n)
         result.reserve(static_cast<std::size_t>(n));
     std::size_t p = 0;
     for (std::int32_t pick = 0; pick < n && p < tallies.size(); ++pick, ++p) {
-        const Colour a = colourOfNumber(colourNumberFromKeyText(tallies[p].colourValue));
+        const Colour a = colourOfNumber(colourNumberFromKeyText(tallies[p].keyText));
         result.push_back(a);
         const long sectorA = hueSector(a);
         std::size_t j = p + 1;
         while (j < tallies.size()) {
-            const Colour b = colourOfNumber(colourNumberFromKeyText(tallies[j].colourValue));
+            const Colour b = colourOfNumber(colourNumberFromKeyText(tallies[j].keyText));
             if (resembles(a, sectorA, b))
                 tallies.erase(tallies.begin() + static_cast<std::ptrdiff_t>(j));
             else

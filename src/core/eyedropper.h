@@ -14,7 +14,7 @@ namespace glowcast {
 // One quantised colour of a cover and how many of the counted pixels have it.
 struct ColourTally {
     std::int32_t occurrences = 0;
-    std::string colourValue; // the colour number's key text, digits only
+    std::string keyText; // the colour number as decimal digits, as it was counted under
     std::int32_t colourNumber = 0;
     friend bool operator==(const ColourTally&, const ColourTally&) = default;
 };
