@@ -3,10 +3,10 @@
 #include "core/bridge_bridge.h"
 #include "core/eyedropper.h"
 #include "core/lamp_care/lamp_care.h"
-#include "core/lamp_care/lamp_state.h"
 #include "core/lamp_colour.h"
 #include "core/lamp_list.h"
 #include "core/lamp_plan.h"
+#include "core/lamps/lamp_shaping.h"
 #include "core/selection_merge.h"
 
 #include <algorithm>
@@ -15,16 +15,6 @@
 #include <utility>
 
 namespace glowcast {
-
-namespace {
-
-// The bodies of other systems' lamps are made only for their lamp states; their working is not logged.
-class QuietLog final : public Log {
-public:
-    void write(std::string_view /*line*/) override {}
-};
-
-} // namespace
 
 GlowcastController::GlowcastController(BridgeBridge& bridgeBridge, LampCare& lampCare, Preferences& preferences,
                                        CoverFeed& coverFeed, Scheduler& scheduler, CoverDecoder& coverDecoder,
@@ -243,7 +233,7 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
     // the plan as a walk over the collection: the count before each lamp and once after the last, and
     // each lamp's id after its body was made (another system's lamp: at once, its state already handed).
     std::vector<LampAssignment> plan = planLamps(m_lamps.entries(), colours);
-    sendToSystems(plan);
+    sendToSystems(plan, coverChanged);
     const auto count = static_cast<std::int32_t>(plan.size());
     m_lampCare.startCover(coverChanged);
     for (LampAssignment& lamp : plan) {
@@ -254,7 +244,9 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
         }
         Dictionary body = paletteLampBody(m_palette, lamp.colour, m_log);
         m_log.write(nthEnabledLine(lamp.id));
-        const LampState shown = onLampSent ? lampStateFor(body, {}, m_lampCare.settings()) : LampState{};
+        const LampState shown =
+            onLampSent ? shapedLampState(paletteLampTarget(m_palette, lamp.colour), {}, m_lampCare.settings())
+                       : LampState{};
         m_lampCare.sendOne({lamp.id, std::move(body)});
         if (onLampSent)
             onLampSent(lamp.id, shown);
@@ -269,18 +261,17 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
     armRestore();
 }
 
-void GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan)
+void GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged)
 {
     if (m_systems == nullptr)
         return;
-    QuietLog quiet;
     std::vector<std::pair<std::string, LampState>> states;
     for (const LampAssignment& lamp : plan) {
         const SystemLamp* systemLamp = splitLampId(lamp.id) ? m_systems->lamp(lamp.id) : nullptr;
         if (systemLamp == nullptr)
             continue;
-        LampState state = lampStateFor(paletteLampBody(m_palette, lamp.colour, quiet), systemLamp->capabilities,
-                                       m_lampCare.settings());
+        LampState state =
+            shapedLampState(paletteLampTarget(m_palette, lamp.colour), systemLamp->capabilities, m_lampCare.settings());
         // An on/off lamp without the switch-on setting has nothing to be told.
         if (state != LampState{}) {
             m_lampCare.colouredElsewhere(lamp.id);
@@ -288,8 +279,8 @@ void GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan)
         }
     }
     // Also when empty: what still waits of an older cover is dropped.
-    m_systems->setRestoring(m_lampCare.settings().restoreAfter.has_value());
-    m_systems->send(states);
+    m_systems->setCare(m_lampCare.settings());
+    m_systems->send(states, coverChanged);
 }
 
 void GlowcastController::followedPlayerChanged(const FollowerStatus& status)

@@ -117,7 +117,7 @@ private:
     // True when any system has lamps.
     bool refillSystemLamps();
     // Hands each system its lamps' states of the plan.
-    void sendToSystems(const std::vector<LampAssignment>& plan);
+    void sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged);
     // Whether a saved record the collection does not hold is kept: its system's lamps were not read.
     [[nodiscard]] bool keptUnread(std::string_view id) const;
 

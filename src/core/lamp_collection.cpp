@@ -73,21 +73,6 @@ std::int32_t LampCollection::enabledCount()
     return count;
 }
 
-std::optional<std::string> LampCollection::getIDofNthEnabled(std::int32_t n)
-{
-    std::int32_t seen = 0;
-    for (const LampEntry& entry : m_entries) {
-        if (!entry.enabled)
-            continue;
-        if (seen == n) {
-            m_log.write(nthEnabledLine(entry.id));
-            return entry.id;
-        }
-        ++seen;
-    }
-    return std::nullopt;
-}
-
 SwitchResult LampCollection::setLampEnabled(std::string_view id, bool enabled)
 {
     const auto entry = std::ranges::find(m_entries, id, &LampEntry::id);

@@ -38,9 +38,8 @@ public:
     // The lamps as the log shows them: ({"id":..,"name":..,"enabled":..}, ...).
     [[nodiscard]] std::string description() const;
 
-    // Both log their answer; an n with no enabled lamp gives nothing and no line.
+    // Logs its answer.
     [[nodiscard]] std::int32_t enabledCount();
-    [[nodiscard]] std::optional<std::string> getIDofNthEnabled(std::int32_t n);
 
     // Switches the lamp with the id on or off, with a log line; nothing when it already is. A switch
     // that keepSwitch cannot keep is taken back (with its own line) and is NotSaved.

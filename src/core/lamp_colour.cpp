@@ -42,12 +42,7 @@ std::int32_t briValueOf(const Colour& colour)
     return static_cast<std::int32_t>(colour.brightnessComponent() * scale);
 }
 
-std::int32_t hueValueOf(const Colour& colour)
-{
-    return static_cast<std::int32_t>(colour.hueComponent() * 255.0);
-}
-
-XyValue correctedXyValue(const Colour& colour, Log& log)
+CorrectedXy correctedXy(const Colour& colour)
 {
     const float red = linear(static_cast<float>(colour.red)) * 100.0F;
     const float green = linear(static_cast<float>(colour.green)) * 100.0F;
@@ -62,40 +57,61 @@ XyValue correctedXyValue(const Colour& colour, Log& log)
     const float Z = weighted(0.0193, 0.1192, 0.9505);
     const float sum = (X + Y) + Z;
 
-    float x = 0.0F;
-    float y = 0.0F;
+    CorrectedXy xy;
     if (sum > 0.0F) {
-        x = X / sum;
-        y = Y / sum;
+        xy.x = X / sum;
+        xy.y = Y / sum;
     } else {
         // Black has no chromaticity of its own; it gets the white point that every grey gets, so
         // a lamp told to show it reads it as neutral.
-        x = 0.3127F;
-        y = 0.329F;
+        xy.x = 0.3127F;
+        xy.y = 0.329F;
     }
-    std::string text = xyText(x, y);
-    log.write("xyValue returning " + text);
+    xy.uncorrectedX = xy.x;
+    xy.uncorrectedY = xy.y;
 
     const auto wide = [](float value) { return static_cast<double>(value); };
-    XyCorrection correction = XyCorrection::None;
-    if (wide(x) < 0.3 && wide(y) < 0.33 && wide(y) > 0.13) {
-        x = 0.198F;
-        y = 0.1012F;
-        correction = XyCorrection::Blue;
+    if (wide(xy.x) < 0.3 && wide(xy.y) < 0.33 && wide(xy.y) > 0.13) {
+        xy.x = 0.198F;
+        xy.y = 0.1012F;
+        xy.correction = XyCorrection::Blue;
+    }
+    if (wide(xy.x) < 0.36 && wide(xy.y) > 0.4) {
+        xy.x = 0.41F;
+        xy.y = 0.51F;
+        xy.correction = XyCorrection::Green;
+    }
+    return xy;
+}
+
+XyValue correctedXyValue(const Colour& colour, Log& log)
+{
+    const CorrectedXy xy = correctedXy(colour);
+    log.write("xyValue returning " + xyText(xy.uncorrectedX, xy.uncorrectedY));
+    if (xy.correction == XyCorrection::Blue)
         log.write("*** sending an adjusted blue colour");
-    }
-    if (wide(x) < 0.36 && wide(y) > 0.4) {
-        x = 0.41F;
-        y = 0.51F;
-        correction = XyCorrection::Green;
+    if (xy.correction == XyCorrection::Green)
         log.write("*** sending an adjusted green colour");
-    }
-    return {xyText(x, y), correction};
+    return {xyText(xy.x, xy.y), xy.correction};
 }
 
 std::string xyValueOf(const Colour& colour, Log& log)
 {
     return correctedXyValue(colour, log).text;
+}
+
+double toThreeDecimals(double value)
+{
+    return std::round(value * 1000.0) / 1000.0;
+}
+
+LampTarget lampTargetOf(const std::optional<Colour>& colour)
+{
+    if (!colour)
+        return {};
+    const CorrectedXy xy = correctedXy(*colour);
+    return {briValueOf(*colour),
+            Chromaticity{toThreeDecimals(static_cast<double>(xy.x)), toThreeDecimals(static_cast<double>(xy.y))}};
 }
 
 Dictionary lampStateBody(const std::optional<Colour>& colour, Log& log)

@@ -35,9 +35,7 @@ TEST(HomeAssistantLightTest, TurnOnCarriesWhatTheLampsModesTake)
     const Chromaticity d65{0.3127, 0.329};
     const std::tuple<LampState, LampCapabilities, std::string> rows[] = {
         {{true, 254, red, {}, 4}, kColour, R"("xy_color":[0.6750,0.3220],"brightness":255,"transition":0.4)"},
-        // Red stays a colour on a lamp that shows white as a temperature; white without one stays xy.
-        {{false, 200, red, {}, {}}, kColourAndWhite, R"("xy_color":[0.6750,0.3220],"brightness":201)"},
-        {{false, 200, d65, {}, 0}, kColourAndWhite, R"("color_temp_kelvin":6494,"brightness":201,"transition":0.0)"},
+        {{false, 200, {}, 154, 0}, kColourAndWhite, R"("color_temp_kelvin":6494,"brightness":201,"transition":0.0)"},
         {{false, 200, d65, {}, {}}, kColour, R"("xy_color":[0.3127,0.3290],"brightness":201)"},
         {{false, 127, {}, 370, {}},
          {LampKind::ColourTemperature, {}, MiredRange{154, 500}},

@@ -73,30 +73,29 @@ TEST(LampColourTest, TextUsesAPointWhateverTheLocale)
     EXPECT_EQ(xy, "[0.640,0.330]");
 }
 
-TEST(ColourTest, HueSaturationBrightnessAndHueValueOfTheDeviceRgbColour)
+TEST(ColourTest, HueSaturationAndBrightnessOfTheDeviceRgbColour)
 {
-    // The colour, its hue, saturation and brightness, and the hue on a byte scale, truncated.
-    const std::tuple<Colour, double, double, double, int> rows[] = {
-        {{1, 0, 0}, 0.0, 1.0, 1.0, 0},
-        {{1, 1, 0}, 1.0 / 6, 1.0, 1.0, 42},
-        {{0, 1, 0}, 1.0 / 3, 1.0, 1.0, 85},
-        {{0, 1, 1}, 0.5, 1.0, 1.0, 127},
-        {{0.25, 0.5, 1}, 11.0 / 18, 0.75, 1.0, 155},
-        {{0, 0, 1}, 2.0 / 3, 1.0, 1.0, 170},
-        {{1, 0, 1}, 5.0 / 6, 1.0, 1.0, 212},
-        {{0.625, 0, 0.125}, 29.0 / 30, 1.0, 0.625, 246},
-        {{0.8, 0.3, 0.1}, 1.0 / 21, 0.875, 0.8, 12},
-        {{0.5, 1, 0.25}, 5.0 / 18, 0.75, 1.0, 70},
+    // The colour, its hue, saturation and brightness.
+    const std::tuple<Colour, double, double, double> rows[] = {
+        {{1, 0, 0}, 0.0, 1.0, 1.0},
+        {{1, 1, 0}, 1.0 / 6, 1.0, 1.0},
+        {{0, 1, 0}, 1.0 / 3, 1.0, 1.0},
+        {{0, 1, 1}, 0.5, 1.0, 1.0},
+        {{0.25, 0.5, 1}, 11.0 / 18, 0.75, 1.0},
+        {{0, 0, 1}, 2.0 / 3, 1.0, 1.0},
+        {{1, 0, 1}, 5.0 / 6, 1.0, 1.0},
+        {{0.625, 0, 0.125}, 29.0 / 30, 1.0, 0.625},
+        {{0.8, 0.3, 0.1}, 1.0 / 21, 0.875, 0.8},
+        {{0.5, 1, 0.25}, 5.0 / 18, 0.75, 1.0},
         // Greys, black among them, have the hue of red.
-        {{0.5, 0.5, 0.5}, 0.0, 0.0, 0.5, 0},
-        {{0, 0, 0}, 0.0, 0.0, 0.0, 0},
+        {{0.5, 0.5, 0.5}, 0.0, 0.0, 0.5},
+        {{0, 0, 0}, 0.0, 0.0, 0.0},
     };
-    for (const auto& [colour, hue, saturation, brightness, hueValue] : rows) {
+    for (const auto& [colour, hue, saturation, brightness] : rows) {
         SCOPED_TRACE(::testing::Message() << colour.red << ", " << colour.green << ", " << colour.blue);
         EXPECT_DOUBLE_EQ(colour.hueComponent(), hue);
         EXPECT_DOUBLE_EQ(colour.saturationComponent(), saturation);
         EXPECT_DOUBLE_EQ(colour.brightnessComponent(), brightness);
-        EXPECT_EQ(hueValueOf(colour), hueValue);
     }
     // A red with the faintest blue in it lies just under the top of the circle, never on it.
     EXPECT_LT(Colour({1.0, 0.0, 1e-17}).hueComponent(), 1.0);

@@ -16,6 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
+const LampCareSettings kRestoring{{}, false, {}, false, {}, false, std::chrono::seconds{30}};
 
 TEST(LampSystemIdTest, TableIdsSplitBackIntoSystemAndKey)
 {
@@ -82,6 +83,7 @@ TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
         std::optional<int> pace;
         std::size_t batch;
         Sends sends;
+        std::optional<int> paceSetting = {};
     };
     const std::vector<Row> rows{
         {SystemKind::Bridge, {}, 1, {{0, 1}, {100, 1}, {200, 1}}},
@@ -89,8 +91,15 @@ TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
         {SystemKind::Zigbee2Mqtt, 3, 1, {{0, 1}, {334, 1}, {668, 1}}},
         {SystemKind::Wled, 10, 2, {{0, 2}, {200, 1}}},
         {SystemKind::Bridge, 1000, 1, {{0, 1}, {1, 1}, {2, 1}}},
+        // The pace setting caps a kind's own pace, never raises it; a system's own pace wins.
+        {SystemKind::Bridge, {}, 1, {{0, 1}, {500, 1}, {1000, 1}}, 2},
+        {SystemKind::Zigbee2Mqtt, {}, 1, {{0, 1}, {200, 1}, {400, 1}}, 20},
+        {SystemKind::Zigbee2Mqtt, 20, 1, {{0, 1}, {50, 1}, {100, 1}}, 2},
     };
     for (const Row& row : rows) {
+        LampCareSettings care;
+        care.pace = row.paceSetting;
+        systems.setCare(care);
         factory.batch = row.batch;
         FakeLampSystem& system = ready("s", row.kind, 3, row.pace);
         const SteadyTime start = timeline.now();
@@ -103,6 +112,36 @@ TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
         }
         EXPECT_EQ(sends, row.sends);
         ASSERT_TRUE(systems.remove("s").ok());
+    }
+}
+
+// Each row: the care settings, the states of the cover after a first one, whether it is a new cover, and
+// the lamps sent and lines logged for it.
+TEST_F(LampSystemsTest, ALampShowingItsStateOrFadingIsPassedOverAsOnTheFirstBridge)
+{
+    const LampState dim{false, 50, {}, {}, {}};
+    const LampState fading{false, 50, {}, {}, 12};
+    const std::tuple<bool, LampState, LampState, bool, Strings> rows[] = {
+        {false, dim, dim, true, {}},
+        {true, dim, dim, true, {"lamp z/k1 already shows bri 50, not sent again"}},
+        {false, fading, fading, true, {"lamp z/k1 is still fading to bri 50 fade 12, not sent again"}},
+        {false, fading, dim, false, {"lamp z/k1 is still fading and the cover is the same, bri 50 not sent"}},
+    };
+    for (const auto& [skip, first, second, coverChanged, lines] : rows) {
+        LampCareSettings care;
+        care.skipUnchanged = skip;
+        systems.setCare(care);
+        FakeLampSystem& system = ready("z", SystemKind::Zigbee2Mqtt, 1);
+        systems.send({{"z/k1", first}});
+        system.answerAll(SendResult::Delivered);
+        timeline.advance(1s);
+        lampsSent.clear();
+        log.lines.clear();
+        systems.send({{"z/k1", second}}, coverChanged);
+        system.answerAll(SendResult::Delivered);
+        EXPECT_EQ(lampsSent, lines.empty() ? Strings{"z/k1"} : Strings{}) << ::testing::PrintToString(lines);
+        EXPECT_EQ(log.lines, lines);
+        ASSERT_TRUE(systems.remove("z").ok());
     }
 }
 
@@ -270,7 +309,7 @@ TEST_F(LampSystemsTest, TheLampsReadBeforeTheirFirstStateArePutBack)
     };
     coverOf(40);                      // not restoring: nothing read
     EXPECT_EQ(systems.restore(), 0u); // and nothing put back or logged
-    systems.setRestoring(true);
+    systems.setCare(kRestoring);
     coverOf(50);
     coverOf(60);
     system.told().stateChanged(SystemState::Offline, "away");
@@ -299,7 +338,7 @@ TEST_F(LampSystemsTest, ABatchWaitsForItsReadsAndAReadAnsweredAfterItsTimeOutIsN
     FakeLampSystem& system = ready("z2m", SystemKind::Zigbee2Mqtt, 2);
     system.lampStates = {{"k1", {true, {}}}, {"k2", {true, {}}}};
     system.holdReads = true;
-    systems.setRestoring(true);
+    systems.setCare(kRestoring);
     systems.send(cover("z2m", 2, 50));
     system.heldReads.at(0)();
     timeline.advance(0ms);

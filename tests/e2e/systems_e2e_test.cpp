@@ -16,6 +16,8 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace glowcast::testing {
 namespace {
@@ -31,49 +33,65 @@ std::vector<std::string> shown(Simulator& sim)
     return lamps;
 }
 
-TEST(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRed)
-{
+// Every system started, the first bridge's lamps read and every other system ready.
+class LampSystemsEndToEndTest : public ::testing::Test {
+protected:
     PrivateSessionBus bus;
     ConfigDirectory config;
     Simulator first{words("--lamps 3 --user alice")};
     Simulator second{words("--lamps 2 --user bob --bridge-id 024743FFFE000002")};
     MosquittoBroker broker;
     Zigbee2MqttStandIn standIn{broker, words("--lamps 3")};
-    ASSERT_TRUE(QDir().mkpath(config.file("systems")));
-    QFile tokenFile(config.file("systems/ha.token"));
-    ASSERT_TRUE(tokenFile.open(QIODevice::WriteOnly) &&
-                tokenFile.write("SECRET." + QUuid::createUuid().toByteArray(QUuid::Id128) + "\n") > 0);
-    tokenFile.close();
-    StandIn homeAssistant{GLOWCAST_HOMEASSISTANT_SIM, {"--token-file", tokenFile.fileName()}};
+    std::optional<StandIn> homeAssistant;
     StandIn wled{GLOWCAST_WLED_SIM, {"--segments", "2"}};
-    ASSERT_FALSE(bus.address().isEmpty() || first.address.empty() || second.address.empty() ||
-                 homeAssistant.address.empty() || wled.address.empty());
-    ASSERT_TRUE(broker.running && standIn.online) << broker.output().toStdString() << standIn.output().toStdString();
-    const std::string& haAddress = homeAssistant.address;
-    const std::string& wledAddress = wled.address;
-    // A bridge's lamp that is off keeps its colour: the user switched them on.
-    first.control(HttpMethod::Put, "/api/alice/groups/0/action", R"({"on":true})");
-    second.control(HttpMethod::Put, "/api/bob/groups/0/action", R"({"on":true})");
-    // The stand-in's first two lamps show colour (xy, and hue with saturation); its third, colour
-    // temperature only, is left disabled.
-    config.writePaired(first.address,
-                       "1+ 2- 3+ bridge-2/1+ bridge-2/2+ z2m/0x00124b0000000001+ z2m/0x00124b0000000002+ "
-                       "ha/light.living_room+ ha/light.desk_strip+ wled/0+ wled/1+",
-                       R"(,"systems":[{"id":"bridge-2","kind":"bridge","address":")" + second.address +
-                           R"(","user":"bob"},{"id":"z2m","kind":"zigbee2mqtt","address":"mqtt://)" + broker.address() +
-                           R"("},{"id":"ha","kind":"homeassistant","address":"http://)" + haAddress +
-                           R"("},{"id":"wled","kind":"wled","address":"http://)" + wledAddress + R"("}])");
-    const QProcessEnvironment environment = programEnvironment(bus.address(), config.path());
-    Child app{GLOWCAST_APP, {"--headless"}, environment};
-    // The first bridge's lamps are read; every other system is ready once it has read its lamps.
-    ASSERT_TRUE(app.waitForOutput("collection: ")) << app.output().toStdString();
-    const std::string systems = "bridge-2\tbridge\t" + second.address + "\tready\nz2m\tzigbee2mqtt\tmqtt://" +
-                                broker.address() + "\tready\nha\thomeassistant\thttp://" + haAddress +
-                                "\tready\nwled\twled\thttp://" + wledAddress + "\tready\n";
-    ASSERT_TRUE(pollFor([&] { return runProgram(GLOWCAST_CTL, {"systems"}, environment).out == systems; }, 15'000))
-        << runProgram(GLOWCAST_CTL, {"systems"}, environment).out;
+    QProcessEnvironment environment;
+    std::optional<Child> app;
 
-    ASSERT_EQ(Child(GLOWCAST_POST_COVER, {config.flatCover(QColor(255, 0, 0))}, environment).exitCode(), 0);
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(config.file("systems")));
+        QFile tokenFile(config.file("systems/ha.token"));
+        ASSERT_TRUE(tokenFile.open(QIODevice::WriteOnly) &&
+                    tokenFile.write("SECRET." + QUuid::createUuid().toByteArray(QUuid::Id128) + "\n") > 0);
+        tokenFile.close();
+        homeAssistant.emplace(GLOWCAST_HOMEASSISTANT_SIM, QStringList{"--token-file", tokenFile.fileName()});
+        ASSERT_FALSE(bus.address().isEmpty() || first.address.empty() || second.address.empty() ||
+                     homeAssistant->address.empty() || wled.address.empty());
+        ASSERT_TRUE(broker.running && standIn.online)
+            << broker.output().toStdString() << standIn.output().toStdString();
+        // A bridge's lamp that is off keeps its colour: the user switched them on.
+        first.control(HttpMethod::Put, "/api/alice/groups/0/action", R"({"on":true})");
+        second.control(HttpMethod::Put, "/api/bob/groups/0/action", R"({"on":true})");
+        // The stand-in's first two lamps show colour (xy, and hue with saturation); its third, colour
+        // temperature only, is left disabled.
+        config.writePaired(first.address,
+                           "1+ 2- 3+ bridge-2/1+ bridge-2/2+ z2m/0x00124b0000000001+ z2m/0x00124b0000000002+ "
+                           "ha/light.living_room+ ha/light.desk_strip+ wled/0+ wled/1+",
+                           R"(,"systems":[{"id":"bridge-2","kind":"bridge","address":")" + second.address +
+                               R"(","user":"bob"},{"id":"z2m","kind":"zigbee2mqtt","address":"mqtt://)" +
+                               broker.address() + R"("},{"id":"ha","kind":"homeassistant","address":"http://)" +
+                               homeAssistant->address + R"("},{"id":"wled","kind":"wled","address":"http://)" +
+                               wled.address + R"("}])");
+        environment = programEnvironment(bus.address(), config.path());
+        app.emplace(GLOWCAST_APP, QStringList{"--headless"}, environment);
+        ASSERT_TRUE(app->waitForOutput("collection: ")) << app->output().toStdString();
+        const std::string systems = "bridge-2\tbridge\t" + second.address + "\tready\nz2m\tzigbee2mqtt\tmqtt://" +
+                                    broker.address() + "\tready\nha\thomeassistant\thttp://" + homeAssistant->address +
+                                    "\tready\nwled\twled\thttp://" + wled.address + "\tready\n";
+        ASSERT_TRUE(pollFor([&] { return runProgram(GLOWCAST_CTL, {"systems"}, environment).out == systems; }, 15'000))
+            << runProgram(GLOWCAST_CTL, {"systems"}, environment).out;
+    }
+
+    [[nodiscard]] QByteArray told() { return standIn.output() + homeAssistant->output() + wled.output(); }
+    [[nodiscard]] bool postRed() const
+    {
+        return Child(GLOWCAST_POST_COVER, {config.flatCover(QColor(255, 0, 0))}, environment).exitCode() == 0;
+    }
+};
+
+TEST_F(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRed)
+{
+    ASSERT_TRUE(postRed());
     // Red at full brightness shows as #fe0000 on a simulator; a lamp left alone keeps its warm white.
     const std::vector<std::string> firstRed{"1:on:#fe0000", "2:on:#fead5b", "3:on:#fe0000"};
     const std::vector<std::string> secondRed{"1:on:#fe0000", "2:on:#fe0000"};
@@ -86,17 +104,39 @@ TEST(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRed)
         R"("col":[[255,0,0,0]])"};
     EXPECT_TRUE(pollFor(
         [&] {
-            const QByteArray told = standIn.output() + homeAssistant.output() + wled.output();
             return shown(first) == firstRed && shown(second) == secondRed &&
-                   std::ranges::all_of(red, [&](const QByteArray& each) { return told.contains(each); });
+                   std::ranges::all_of(red, [&](const QByteArray& each) { return told().contains(each); });
         },
         15'000))
-        << ::testing::PrintToString(shown(first)) << ::testing::PrintToString(shown(second))
-        << standIn.output().toStdString() << homeAssistant.output().toStdString() << wled.output().toStdString()
-        << app.output().toStdString();
-    const std::string everything = app.output().toStdString() + runProgram(GLOWCAST_CTL, {"status"}, environment).out +
+        << ::testing::PrintToString(shown(first)) << ::testing::PrintToString(shown(second)) << told().toStdString()
+        << app->output().toStdString();
+    const std::string everything = app->output().toStdString() + runProgram(GLOWCAST_CTL, {"status"}, environment).out +
                                    config.preferences()[u"systems"].toString().toStdString();
     EXPECT_EQ(everything.find("SECRET"), std::string::npos);
+}
+
+// With skipUnchanged, a fade and switch-on, the same cover twice reaches every lamp once, each
+// system's with its own form of the fade.
+TEST_F(LampSystemsEndToEndTest, LampCareActsOnEverySystemAlike)
+{
+    for (const auto& [key, value] : {std::pair{"skipUnchanged", "true"}, {"fade", "12"}, {"switchOn", "true"}})
+        ASSERT_EQ(runProgram(GLOWCAST_CTL, {"config", key, value}, environment).exitCode, 0) << key;
+    ASSERT_TRUE(postRed());
+    const QByteArray faded[] = {
+        R"(zigbee2mqtt/Desk lamp/set {"state":"ON","brightness":254,"color":{"x":0.6400,"y":0.3300},"transition":1.2})",
+        R"(turn_on {"entity_id":"light.living_room","xy_color":[0.6400,0.3300],"brightness":255,"transition":1.2})",
+        R"(zigbee2mqtt/Shelf strip/set {"state":"ON","brightness":254,"color":{"hue":0,"saturation":100},"transition":1.2})",
+        R"(turn_on {"entity_id":"light.desk_strip","xy_color":[0.6400,0.3300],"brightness":255,"transition":1.2})",
+        R"("tt":12)"};
+    const auto toldOnce = [&](const QByteArray& each) { return told().count(each) == 1; };
+    // Every lamp has its state before the cover comes again.
+    const std::vector<std::string> secondRed{"1:on:#fe0000", "2:on:#fe0000"};
+    ASSERT_TRUE(pollFor([&] { return std::ranges::all_of(faded, toldOnce) && shown(second) == secondRed; }))
+        << told().toStdString();
+    ASSERT_TRUE(postRed());
+    // Ten lamps in all, each passed over: still fading to its state, or showing it already.
+    EXPECT_TRUE(pollFor([&] { return app->output().count(", not sent again") == 10; })) << app->output().toStdString();
+    EXPECT_TRUE(std::ranges::all_of(faded, toldOnce)) << told().toStdString();
 }
 
 } // namespace

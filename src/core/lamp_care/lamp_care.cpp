@@ -39,8 +39,7 @@ void LampCare::readLampList(const Dictionary& lamps)
     m_lampList = lamps;
     m_capabilities.clear();
     m_capabilitiesRead = false;
-    m_accepted.clear();
-    m_fades.clear();
+    m_sent.clear();
     if (m_settings.fitLamp)
         readCapabilities();
 }
@@ -86,21 +85,9 @@ void LampCare::sendOne(const LampCommand& command)
         m_log.write("lamp " + id + " takes none of " + describe(command.body) + ", nothing sent");
         return;
     }
-    // A lamp still fading to this very body gets there without being told again; a new cover's body
-    // is sent at once, but the same cover gives no lamp a new state before its fade has ended.
-    if (const auto fade = m_fades.find(id); fade != m_fades.end() && m_clock.now() < fade->second.ends) {
-        if (fade->second.body == body) {
-            m_log.write("lamp " + id + " is still fading to " + describe(body) + ", not sent again");
-            return;
-        }
-        if (!m_coverChanged) {
-            m_log.write("lamp " + id + " is still fading and the cover is the same, " + describe(body) + " not sent");
-            return;
-        }
-    }
-    if (const auto last = m_accepted.find(id);
-        m_settings.skipUnchanged && last != m_accepted.end() && last->second == body) {
-        m_log.write("lamp " + id + " already shows " + describe(body) + ", not sent again");
+    if (const PassOver why = m_sent.passOver(id, body, m_coverChanged, m_settings.skipUnchanged, m_clock.now());
+        why != PassOver::No) {
+        m_log.write(passOverLine(why, id, describe(body)));
         return;
     }
     if (m_restorer.needsSnapshot(id))
@@ -126,9 +113,8 @@ void LampCare::colouredElsewhere(std::string_view lampId)
 std::optional<SteadyTime> LampCare::restoreDue() const
 {
     std::optional<SteadyTime> due = m_restorer.due();
-    if (due)
-        for (const auto& [id, fade] : m_fades)
-            due = std::max(*due, fade.ends);
+    if (const std::optional<SteadyTime> fadeEnd = m_sent.lastFadeEnd(); due && fadeEnd)
+        due = std::max(*due, *fadeEnd);
     return due;
 }
 
@@ -225,15 +211,8 @@ std::optional<HttpReply> LampCare::put(const std::string& lampId, const Dictiona
 {
     const std::optional<HttpReply> reply =
         exchange(lampId, true, [this, &lampId, &body] { return m_bridge.putLampState(lampId, body); });
-    const SteadyTime sentAt = m_clock.now();
-    if (const auto steps = wholeNumberFrom(body.find("transitiontime")); steps && *steps > 0)
-        m_fades.insert_or_assign(lampId, Fade{sentAt + *steps * kTransitionStep, body});
-    else
-        m_fades.erase(lampId);
-    if (accepted(reply))
-        m_accepted.insert_or_assign(lampId, body);
-    else
-        m_accepted.erase(lampId);
+    const auto steps = wholeNumberFrom(body.find("transitiontime")).value_or(0);
+    m_sent.sent(lampId, body, m_clock.now(), std::max<std::int64_t>(steps, 0) * kTransitionStep, accepted(reply));
     return reply;
 }
 

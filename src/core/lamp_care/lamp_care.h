@@ -4,6 +4,7 @@
 #include "core/lamp_care/lamp_care_settings.h"
 #include "core/lamp_care/lamp_pacer.h"
 #include "core/lamp_care/lamp_restorer.h"
+#include "core/lamps/sent_lamps.h"
 #include "core/ports/clock.h"
 #include "core/ports/lamp_bridge.h"
 #include "core/ports/log.h"
@@ -59,11 +60,6 @@ public:
     bool restoreIfDue();
 
 private:
-    struct Fade {
-        SteadyTime ends;
-        Dictionary body;
-    };
-
     // One request with pacing (for lamp states) and the one resend an overloaded bridge gets.
     std::optional<HttpReply> exchange(std::string_view lampId, bool paced,
                                       const std::function<std::optional<HttpReply>()>& request);
@@ -85,8 +81,7 @@ private:
     bool m_capabilitiesRead = false;
     bool m_coverChanged = true;
     std::map<std::string, LampCapabilities, std::less<>> m_capabilities;
-    std::map<std::string, Dictionary, std::less<>> m_accepted;
-    std::map<std::string, Fade, std::less<>> m_fades;
+    SentLamps<Dictionary> m_sent;
     std::chrono::milliseconds m_waitingLeft{0};
     bool m_sawOverload = false;
     bool m_stopped = false;

@@ -12,9 +12,6 @@ namespace {
 
 constexpr std::size_t kLongestObjectId = 200;
 constexpr MiredRange kUsualMireds{153, 500};
-// How far from the black body's curve a colour may lie (in CIE 1960 u,v) and still count as white: the
-// distance within which lamp makers call a white a white.
-constexpr double kWhiteDistance = 0.006;
 constexpr std::array<std::string_view, 5> kColourModes{"xy", "hs", "rgb", "rgbw", "rgbww"};
 
 bool listed(std::span<const std::string> modes, std::string_view mode)
@@ -33,15 +30,6 @@ std::string fixed(double value, int decimals)
     const auto [end, error] =
         std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed, decimals);
     return error == std::errc{} ? std::string(text.data(), end) : std::string{"0"};
-}
-
-// Whether the point is a white the lamp's colour temperature shows better than its colour LEDs.
-bool nearWhite(Chromaticity point, MiredRange range)
-{
-    const int mired = nearestMired(point, range.lowest, range.highest);
-    const Chromaticity white = uniformChromaticity(blackBodyChromaticity(1'000'000.0 / mired));
-    const Chromaticity here = uniformChromaticity(point);
-    return std::hypot(here.x - white.x, here.y - white.y) <= kWhiteDistance;
 }
 
 std::string turnOnData(std::string_view entityId, const LampState& state)
@@ -102,10 +90,6 @@ HomeAssistantCall homeAssistantTurnOn(std::string_view entityId, const LampState
     if (lamp.kind == LampKind::OnOff) {
         sent.brightness.reset();
         sent.fadeTenths.reset();
-    }
-    if (sent.chromaticity && lamp.mireds && nearWhite(*sent.chromaticity, *lamp.mireds)) {
-        sent.mired = nearestMired(*sent.chromaticity, lamp.mireds->lowest, lamp.mireds->highest);
-        sent.chromaticity.reset();
     }
     return {"turn_on", turnOnData(entityId, sent)};
 }

@@ -31,8 +31,8 @@ struct HomeAssistantCall {
     friend bool operator==(const HomeAssistantCall&, const HomeAssistantCall&) = default;
 };
 
-// light.turn_on with what the lamp can take: "xy_color" for a colour, "color_temp_kelvin" for a colour
-// temperature and for a near-white colour on a lamp that has both, "brightness" 1..255 (the lamp
+// light.turn_on with the state: "xy_color" for a colour, "color_temp_kelvin" for a colour
+// temperature (the shaping chose which the lamp is given), "brightness" 1..255 (the lamp
 // state's 1..254 scaled; never 0, which would switch the lamp off), "transition" in seconds.
 [[nodiscard]] HomeAssistantCall homeAssistantTurnOn(std::string_view entityId, const LampState& state,
                                                     const LampCapabilities& lamp);

@@ -2,6 +2,7 @@
 
 #include "core/lamp_care/chromaticity.h"
 #include "core/lamp_care/lamp_capabilities.h"
+#include "core/lamps/lamp_state.h"
 
 #include <cstddef>
 #include <functional>
@@ -34,32 +35,6 @@ struct SystemLamp {
     friend bool operator==(const SystemLamp&, const SystemLamp&) = default;
 };
 
-// What one lamp is to show, whatever its system: lamp care decides it from the lamp's capabilities,
-// the adapter only encodes it. Brightness is 1..254 (never 0: a black colour is the dimmest light the
-// lamp has, not off); at most one of chromaticity and mired is set; switchOn only with the switch-on
-// setting (a lamp that is off otherwise stays off); fade in tenths of a second.
-struct LampState {
-    bool switchOn = false;
-    std::optional<int> brightness;
-    std::optional<Chromaticity> chromaticity;
-    std::optional<int> mired;
-    std::optional<int> fadeTenths;
-    friend bool operator==(const LampState&, const LampState&) = default;
-};
-
-// A lamp's state as read for the restore: on or off, and what it showed.
-struct ReadLampState {
-    bool on = false;
-    LampState shown;
-    friend bool operator==(const ReadLampState&, const ReadLampState&) = default;
-};
-
-struct LampStateCommand {
-    std::string key;
-    LampState state;
-    friend bool operator==(const LampStateCommand&, const LampStateCommand&) = default;
-};
-
 // What became of a send: it reached the system, the system refused it (its credentials or the lamp),
 // or no answer came (down, timed out, dropped while the connection was away).
 enum class SendResult { Delivered, Refused, NoAnswer };
@@ -81,8 +56,8 @@ public:
 };
 
 // One lamp system's adapter: connects, reads its lamps, sends states and reads one back. Nothing
-// here blocks; each answer comes later, on the main thread, exactly once (also when the system is
-// stopped before it came: then with NoAnswer or nothing).
+// here blocks; each answer comes later, on the main thread, at most once, and never after stop()
+// returned (the sender's own time-out stands in for an answer that does not come).
 class LampSystem {
 public:
     virtual ~LampSystem() = default;

@@ -1,6 +1,8 @@
 #include "core/lamp_systems/lamp_systems.h"
 
 #include "core/lamp_systems/system_address.h"
+#include "core/lamps/lamp_shaping.h"
+#include "core/lamps/sent_lamps.h"
 #include "core/log_text.h"
 
 #include <algorithm>
@@ -17,6 +19,8 @@ constexpr int kLowestPace = 1;
 constexpr int kHighestPace = 1000;
 // An unreachable system is asked to read its lamps again at a cover, but not more often than this.
 constexpr auto kRefreshInterval = std::chrono::minutes{1};
+// A fade is given in tenths of a second.
+constexpr milliseconds kFadeStep{100};
 
 std::string countText(std::size_t count)
 {
@@ -75,8 +79,9 @@ public:
             adapter->stop();
     }
 
-    // A newer cover's states replace whatever still waits.
-    void take(std::vector<LampStateCommand> commands)
+    // A newer cover's states replace whatever still waits; a lamp that shows its state already, or is
+    // still fading, is passed over as the care settings say.
+    void take(std::vector<LampStateCommand> commands, bool coverChanged)
     {
         if (m_stopped)
             return;
@@ -85,12 +90,23 @@ public:
             refreshIfDue();
         if (commands.empty())
             return;
-        m_putBack.clear(); // the lamps not yet put back keep their reads
         if (state != SystemState::Ready) {
             m_owner.m_log.write(logLine("lamp system " + record.id + " is " + std::string{systemStateName(state)} +
                                         ": " + countText(commands.size()) + " dropped"));
             return;
         }
+        const SteadyTime now = m_owner.m_clock.now();
+        std::erase_if(commands, [&](const LampStateCommand& command) {
+            const PassOver why =
+                m_sent.passOver(command.key, command.state, coverChanged, m_owner.m_care.skipUnchanged, now);
+            if (why != PassOver::No)
+                m_owner.m_log.write(
+                    logLine(passOverLine(why, lampIdOf(record.id, command.key), describe(command.state))));
+            return why != PassOver::No;
+        });
+        if (commands.empty())
+            return;
+        m_putBack.clear(); // the lamps not yet put back keep their reads
         m_waiting.assign(std::make_move_iterator(commands.begin()), std::make_move_iterator(commands.end()));
         sendNext();
     }
@@ -206,9 +222,11 @@ private:
             m_owner.onSystemsChanged();
     }
 
+    // The system's own pace when one is set; else its kind's, capped by the pace setting.
     [[nodiscard]] std::chrono::nanoseconds interval() const
     {
-        return std::chrono::nanoseconds{std::chrono::seconds{1}} / record.pace.value_or(defaultPace(record.kind));
+        const int kindPace = std::min(defaultPace(record.kind), m_owner.m_care.pace.value_or(defaultPace(record.kind)));
+        return std::chrono::nanoseconds{std::chrono::seconds{1}} / std::max(record.pace.value_or(kindPace), 1);
     }
 
     void sendNext()
@@ -281,6 +299,7 @@ private:
         }
         const ReadLampState asRead = *read->second;
         reads.erase(read);
+        m_sent.forget(key); // once put back it shows what it showed before
         m_inFlight = true;
         const std::uint64_t number = ++m_sendNumber;
         m_nextDue = now + interval();
@@ -304,15 +323,21 @@ private:
         m_answerTimer->cancel();
         switch (result) {
         case SendResult::Delivered:
-            if (m_owner.onLampSent)
-                for (const LampStateCommand& command : batch)
+            for (const LampStateCommand& command : batch) {
+                rememberSent(command, true);
+                if (m_owner.onLampSent)
                     m_owner.onLampSent(lampIdOf(record.id, command.key), command.state);
+            }
             break;
         case SendResult::Refused:
-            for (const LampStateCommand& command : batch)
+            for (const LampStateCommand& command : batch) {
+                rememberSent(command, false);
                 m_owner.m_log.write(logLine("lamp system " + record.id + " refused the state of lamp " + command.key));
+            }
             break;
         case SendResult::NoAnswer:
+            // Whether the lamps took what went unanswered is not known: none counts as showing anything.
+            m_sent.clear();
             if (state == SystemState::Ready)
                 becomesUnreachable(timedOut
                                        ? "no answer within " + std::to_string(m_owner.m_answerTimeout.count()) + " ms"
@@ -325,6 +350,12 @@ private:
             m_paceTimer->start(m_nextDue > now ? std::chrono::ceil<milliseconds>(m_nextDue - now) : milliseconds{0},
                                [this] { sendNext(); });
         }
+    }
+
+    void rememberSent(const LampStateCommand& command, bool accepted)
+    {
+        const std::chrono::milliseconds fade = kFadeStep * command.state.fadeTenths.value_or(0);
+        m_sent.sent(command.key, command.state, m_owner.m_clock.now(), fade, accepted);
     }
 
     void becomesUnreachable(std::string why)
@@ -354,6 +385,7 @@ private:
     std::unique_ptr<Timer> m_paceTimer;
     std::unique_ptr<Timer> m_answerTimer;
     std::unique_ptr<Timer> m_stepTimer;
+    SentLamps<LampState> m_sent;
     std::deque<LampStateCommand> m_waiting;
     std::deque<std::string> m_putBack; // keys of reads still to be put back
     std::size_t m_readsLeft = 0;
@@ -521,7 +553,7 @@ const SystemLamp* LampSystems::lamp(std::string_view id) const
     return nullptr;
 }
 
-void LampSystems::send(const std::vector<std::pair<std::string, LampState>>& states)
+void LampSystems::send(const std::vector<std::pair<std::string, LampState>>& states, bool coverChanged)
 {
     if (m_stopped)
         return;
@@ -536,11 +568,13 @@ void LampSystems::send(const std::vector<std::pair<std::string, LampState>>& sta
     }
     // Collected first: a system told its states may report back before the next one is told.
     for (std::size_t i = 0; i < m_entries.size() && i < bySystem.size(); ++i)
-        m_entries[i]->take(std::move(bySystem[i]));
+        m_entries[i]->take(std::move(bySystem[i]), coverChanged);
 }
 
-void LampSystems::setRestoring(bool restoring)
+void LampSystems::setCare(const LampCareSettings& care)
 {
+    const bool restoring = care.restoreAfter.has_value();
+    m_care = care;
     if (restoring == m_restoring)
         return;
     m_restoring = restoring;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/lamp_care/lamp_care_settings.h"
 #include "core/lamp_systems/lamp_system.h"
 #include "core/outcome.h"
 #include "core/ports/clock.h"
@@ -77,11 +78,15 @@ public:
     [[nodiscard]] const SystemLamp* lamp(std::string_view id) const;
 
     // One cover's states, by table id ("SYSTEM/KEY"), in plan order: each system's sender drops what
-    // it still holds of an older cover and starts on these at once.
-    void send(const std::vector<std::pair<std::string, LampState>>& states);
-    // While on (lamps are put back after a pause), each lamp's own state is read before the first state
-    // it is sent, and not read again until it was put back. Off forgets what was read.
-    void setRestoring(bool restoring);
+    // it still holds of an older cover and starts on these at once. A lamp still fading to its state,
+    // or fading while the cover is the one before (coverChanged false), or showing its state already
+    // with skipUnchanged, is passed over with a log line.
+    void send(const std::vector<std::pair<std::string, LampState>>& states, bool coverChanged = true);
+    // The lamp care settings: "pace" caps each system's pace (a pace set for the system wins), and
+    // "skipUnchanged" passes over a lamp sent the state it accepted last. While lamps are put back after
+    // a pause ("restoreAfter"), each lamp's own state is read before the first state it is sent, and not
+    // read again until it was put back; turning that off forgets what was read.
+    void setCare(const LampCareSettings& care);
     // Puts every lamp read of every ready system back as it was read, at the system's pace, and forgets
     // those reads; a lamp whose read gave nothing is left as it is, with a log line. A system not ready
     // keeps its reads for the next time. A newer cover's states stop what still waits to be put back
@@ -109,6 +114,7 @@ private:
     std::vector<std::unique_ptr<Entry>> m_entries;
     bool m_stopped = false;
     bool m_restoring = false;
+    LampCareSettings m_care;
 };
 
 } // namespace glowcast

@@ -32,6 +32,11 @@ std::vector<Colour> paletteColours(Palette palette, const CoverImage* image, std
     return vividColours(canvas, n);
 }
 
+LampTarget paletteLampTarget(Palette palette, const std::optional<Colour>& colour)
+{
+    return palette == Palette::Classic ? lampTargetOf(colour) : vividLampTarget(colour);
+}
+
 Dictionary paletteLampBody(Palette palette, const std::optional<Colour>& colour, Log& log)
 {
     if (palette == Palette::Classic)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/colour.h"
+#include "core/lamps/lamp_shaping.h"
 #include "core/ports/cover_image.h"
 #include "core/ports/log.h"
 #include "core/value.h"
@@ -25,6 +26,8 @@ enum class Palette { Classic, Vivid };
 // The n colours of a cover (image null for one that did not decode) with the palette: the classic
 // one logs as it always has; the vivid one works on the same 80 x 80 redraw.
 [[nodiscard]] std::vector<Colour> paletteColours(Palette palette, const CoverImage* image, std::int32_t n, Log& log);
+// What a lamp of any system is asked to show for a colour of that palette: the numbers of its body.
+[[nodiscard]] LampTarget paletteLampTarget(Palette palette, const std::optional<Colour>& colour);
 // The lamp-state body for a colour of that palette.
 [[nodiscard]] Dictionary paletteLampBody(Palette palette, const std::optional<Colour>& colour, Log& log);
 

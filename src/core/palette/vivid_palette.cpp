@@ -1,6 +1,7 @@
 #include "core/palette/vivid_palette.h"
 
 #include "core/lamp_care/chromaticity.h"
+#include "core/lamp_colour.h"
 #include "core/palette/colour_quantiser.h"
 #include "core/palette/perceptual.h"
 
@@ -426,6 +427,14 @@ LampLight vividLampLight(const Colour& colour)
     const Chromaticity xy = chromaticityOf({linearFromEncoded(red), linearFromEncoded(green), linearFromEncoded(blue)});
     const auto bri = std::clamp(static_cast<std::int32_t>(std::lround(254.0 * std::max({red, green, blue}))), 1, 254);
     return {bri, xy.x, xy.y};
+}
+
+LampTarget vividLampTarget(const std::optional<Colour>& colour)
+{
+    if (!colour)
+        return {};
+    const LampLight light = vividLampLight(*colour);
+    return {light.bri, Chromaticity{toThreeDecimals(light.x), toThreeDecimals(light.y)}};
 }
 
 Dictionary vividLampStateBody(const std::optional<Colour>& colour)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/colour.h"
+#include "core/lamps/lamp_shaping.h"
 #include "core/ports/cover_image.h"
 #include "core/value.h"
 
@@ -29,6 +30,9 @@ struct LampLight {
     friend bool operator==(const LampLight&, const LampLight&) = default;
 };
 [[nodiscard]] LampLight vividLampLight(const Colour& colour);
+
+// What the vivid palette asks of a lamp: the body's brightness and chromaticity as numbers.
+[[nodiscard]] LampTarget vividLampTarget(const std::optional<Colour>& colour);
 
 // The lamp-state body {"bri", "xy"} for a vivid colour, xy as the list text "[x,y]" with three
 // decimals; {"bri": 0, "sat": 0} without one, as for the classic palette.

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "core/lamp_care/chromaticity.h"
+
+#include <optional>
+#include <string>
+
+namespace glowcast {
+
+// What one lamp is to show, whatever its system: lamp care decides it from the lamp's capabilities,
+// the adapter only encodes it. Brightness is 1..254 (never 0: a black colour is the dimmest light the
+// lamp has, not off); at most one of chromaticity and mired is set; switchOn only with the switch-on
+// setting (a lamp that is off otherwise stays off); fade in tenths of a second.
+struct LampState {
+    bool switchOn = false;
+    std::optional<int> brightness;
+    std::optional<Chromaticity> chromaticity;
+    std::optional<int> mired;
+    std::optional<int> fadeTenths;
+    friend bool operator==(const LampState&, const LampState&) = default;
+};
+
+// A lamp's state as read for the restore: on or off, and what it showed.
+struct ReadLampState {
+    bool on = false;
+    LampState shown;
+    friend bool operator==(const ReadLampState&, const ReadLampState&) = default;
+};
+
+struct LampStateCommand {
+    std::string key;
+    LampState state;
+    friend bool operator==(const LampStateCommand&, const LampStateCommand&) = default;
+};
+
+} // namespace glowcast
