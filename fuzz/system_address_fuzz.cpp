@@ -14,10 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       base.front() != '/' && base.back() != '/' && base.find("//") == std::string::npos &&
                       base.find_first_of(std::string_view("+#\0", 3)) == std::string::npos);
     }
-    for (const auto kind : {SystemKind::Bridge, SystemKind::Zigbee2Mqtt, SystemKind::HomeAssistant, SystemKind::Wled}) {
-        const Outcome outcome = checkSystemAddress(kind, text);
+    for (const SystemKindRow& row : systemKinds()) {
+        const Outcome outcome = checkSystemAddress(row.kind, text);
         fuzz::require(outcome.ok() == outcome.message.empty());
-        fuzz::require(kind != SystemKind::Zigbee2Mqtt || outcome.ok() == parseMqttAddress(text).has_value());
+        fuzz::require(row.kind != SystemKind::Zigbee2Mqtt || outcome.ok() == parseMqttAddress(text).has_value());
     }
     return 0;
 }

@@ -11,22 +11,27 @@
 
 namespace glowcast {
 
-// The adapter of each kind this build reaches: a further bridge over HTTP, zigbee2mqtt over MQTT (its
-// broker's password from the configuration directory), WLED over HTTP. Home Assistant: nothing yet.
+// What a kind's adapter may take beside its record.
+struct SystemAdapterContext {
+    std::filesystem::path configDirectory; // where a system's password or token waits
+    Log& log;
+    // The first bridge's address as it is now, which a further bridge must not be.
+    std::function<std::optional<std::string>()> firstBridge;
+};
+
+// The adapter of each kind: a further bridge and WLED over HTTP, zigbee2mqtt over MQTT and Home Assistant
+// over HTTP(S), these two with their password or token from the configuration directory.
 class AppLampSystemFactory final : public LampSystemFactory {
 public:
-    // firstBridge: the first bridge's address as it is now, which a further bridge must not be.
     AppLampSystemFactory(std::filesystem::path configDirectory, Log& log,
                          std::function<std::optional<std::string>()> firstBridge)
-        : m_configDirectory(std::move(configDirectory)), m_log(log), m_firstBridge(std::move(firstBridge))
+        : m_context{std::move(configDirectory), log, std::move(firstBridge)}
     {
     }
     [[nodiscard]] std::unique_ptr<LampSystem> create(const SystemRecord& record) override;
 
 private:
-    std::filesystem::path m_configDirectory;
-    Log& m_log;
-    std::function<std::optional<std::string>()> m_firstBridge;
+    SystemAdapterContext m_context;
 };
 
 } // namespace glowcast

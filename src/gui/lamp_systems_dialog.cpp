@@ -48,10 +48,8 @@ LampSystemsDialog::LampSystemsDialog(Actions actions, QWidget* parent) : QDialog
 
     auto* form = new QFormLayout();
     m_kind = new QComboBox(this);
-    m_kind->addItem(tr("Another bridge"), fromView(systemKindName(SystemKind::Bridge)));
-    m_kind->addItem(tr("zigbee2mqtt"), fromView(systemKindName(SystemKind::Zigbee2Mqtt)));
-    m_kind->addItem(tr("WLED"), fromView(systemKindName(SystemKind::Wled)));
-    m_kind->addItem(tr("Home Assistant"), fromView(systemKindName(SystemKind::HomeAssistant)));
+    for (const SystemKindRow& row : systemKinds())
+        m_kind->addItem(fromView(row.label), fromView(row.name));
     form->addRow(tr("&Kind:"), m_kind);
     m_address = new QLineEdit(this);
     form->addRow(tr("&Address:"), m_address);
@@ -122,20 +120,22 @@ QString LampSystemsDialog::message() const
     return m_message->text();
 }
 
+const SystemKindRow& LampSystemsDialog::chosenKind() const
+{
+    return systemKindRow(systemKindNamed(m_kind->currentData().toString().toStdString()).value_or(SystemKind::Bridge));
+}
+
 void LampSystemsDialog::kindChosen()
 {
-    const bool broker = m_kind->currentData().toString() == fromView(systemKindName(SystemKind::Zigbee2Mqtt));
-    const bool homeAssistant = m_kind->currentData().toString() == fromView(systemKindName(SystemKind::HomeAssistant));
+    const SystemKindRow& kind = chosenKind();
+    const bool broker = kind.credentials == Credentials::BrokerLogin;
+    const bool token = kind.credentials == Credentials::AccessToken;
     m_user->setEnabled(broker && !m_waiting);
     for (QWidget* field : {static_cast<QWidget*>(m_passwordFile), static_cast<QWidget*>(m_browse)})
-        field->setEnabled((broker || homeAssistant) && !m_waiting);
-    m_passwordFile->setPlaceholderText(homeAssistant ? tr("a file that holds the long-lived access token")
-                                                     : tr("a file that holds the password"));
-    const bool wled = m_kind->currentData().toString() == fromView(systemKindName(SystemKind::Wled));
-    m_address->setPlaceholderText(broker          ? tr("mqtt://HOST[:PORT][/BASE_TOPIC]")
-                                  : homeAssistant ? tr("http(s)://HOST[:PORT]")
-                                  : wled          ? tr("http://HOST[:PORT]")
-                                                  : tr("HOST[:PORT]"));
+        field->setEnabled((broker || token) && !m_waiting);
+    m_passwordFile->setPlaceholderText(token ? tr("a file that holds the long-lived access token")
+                                             : tr("a file that holds the password"));
+    m_address->setPlaceholderText(fromView(kind.addressForm));
 }
 
 void LampSystemsDialog::waiting(bool wait, const QString& text)
@@ -164,17 +164,19 @@ Completion LampSystemsDialog::answered(std::function<void()> onSuccess)
 
 void LampSystemsDialog::addSystem()
 {
+    const SystemKindRow& kind = chosenKind();
     SystemAddition addition;
-    addition.kind = systemKindNamed(m_kind->currentData().toString().toStdString()).value_or(SystemKind::Bridge);
+    addition.kind = kind.kind;
     addition.address = m_address->text().trimmed().toStdString();
-    if (addition.kind == SystemKind::Zigbee2Mqtt) {
+    if (kind.credentials == Credentials::BrokerLogin) {
         addition.user = m_user->text().trimmed().toStdString();
         addition.passwordFile = m_passwordFile->text().toStdString();
     }
-    if (addition.kind == SystemKind::HomeAssistant) {
+    if (kind.credentials == Credentials::AccessToken) {
         addition.tokenFile = m_passwordFile->text().toStdString();
         if (addition.tokenFile.empty()) {
-            m_message->setText(tr("Home Assistant takes a long-lived access token: choose the file that holds it."));
+            m_message->setText(
+                tr("%1 takes a long-lived access token: choose the file that holds it.").arg(fromView(kind.label)));
             return;
         }
     }

@@ -29,9 +29,9 @@ struct SystemAddition {
 
 // Edit ▸ Lamp systems: one row per system beside the first bridge (id, kind, address, state with its
 // detail, lamps, pace), filled again at each refresh() (the program calls it whenever a system
-// changes). Below, a new system's kind, address, and for zigbee2mqtt its broker's user and password
-// file, then Add; Remove takes the selected row. Each request goes to its action while the dialog says
-// it waits; a refusal shows its sentence and leaves the fields as they are.
+// changes). Below, a new system's kind, address, and the credentials its kind takes (a broker's user and
+// password file, or an access token's file), then Add; Remove takes the selected row. Each request goes to its action
+// while the dialog says it waits; a refusal shows its sentence and leaves the fields as they are.
 class LampSystemsDialog final : public QDialog {
     Q_OBJECT
 public:
@@ -58,6 +58,7 @@ public:
 private:
     void addSystem();
     void removeSystem();
+    [[nodiscard]] const SystemKindRow& chosenKind() const;
     void kindChosen();
     void waiting(bool wait, const QString& text);
     [[nodiscard]] Completion answered(std::function<void()> onSuccess);

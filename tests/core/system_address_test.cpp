@@ -1,4 +1,5 @@
 #include "core/lamp_systems/system_address.h"
+#include "core/lamp_systems/system_kinds.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,23 @@ TEST(SystemAddressTest, ARefusalNeverRepeatsAPasswordInTheAddress)
     };
     for (const auto& [kind, address, shown] : rows)
         EXPECT_TRUE(checkSystemAddress(kind, address).message.starts_with(shown)) << address;
+}
+
+// What a refusal offers as examples is what the kind's rule takes, and a stem makes ids: for every row
+// of the table of kinds, a new one too.
+TEST(SystemAddressTest, EachKindTakesItsOwnExamplesAndItsStemMakesAnId)
+{
+    for (const SystemKindRow& row : systemKinds()) {
+        SCOPED_TRACE(row.name);
+        for (std::string_view rest = row.addressExamples;;) {
+            const std::size_t end = rest.find(" or ");
+            EXPECT_TRUE(checkSystemAddress(row.kind, rest.substr(0, end)).ok()) << rest.substr(0, end);
+            if (end == std::string_view::npos)
+                break;
+            rest.remove_prefix(end + 4);
+        }
+        EXPECT_TRUE(isSystemId(newSystemId(row.kind, {})));
+    }
 }
 
 // Each row: the ids there are already, the kind added, the id it takes.

@@ -1,4 +1,5 @@
 #include "adapters/dbus/dbus_control_service.h"
+#include "core/lamp_systems/system_kinds.h"
 #include "core/operation_queue.h"
 #include "gui/lamp_table_model.h"
 #include "support/controller_rig.h"
@@ -162,6 +163,16 @@ TEST_F(ControlServiceTest, ACallerThatLeftIsNotTakenForAnotherUser)
     EXPECT_TRUE(waitFor([&] { return testing::logHas(log, "control: refused Status from :"); }));
     EXPECT_TRUE(log.lines.back().ends_with(": the bus could not say which user it runs as (it may have left)"))
         << log.lines.back();
+}
+
+// The kinds the refusal lists are the table's, in its order.
+TEST_F(ControlServiceTest, AnUnknownKindIsRefusedWithTheKindsOfTheTable)
+{
+    QStringList names;
+    for (const SystemKindRow& row : systemKinds())
+        names << QString::fromUtf8(row.name.data(), static_cast<qsizetype>(row.name.size()));
+    EXPECT_EQ(call("AddSystem", {QStringLiteral("hue"), QStringLiteral("10.0.0.3"), QVariantMap{}}).errorMessage(),
+              QStringLiteral("\"hue\" is no kind of lamp system (%1)").arg(names.join(QStringLiteral(", "))));
 }
 
 TEST_F(ControlServiceTest, DuringAnotherOperationQueriesAreAnsweredAtOnceAndChangesAfterIt)

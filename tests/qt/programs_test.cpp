@@ -2,6 +2,7 @@
 
 #undef QT_NO_CAST_FROM_ASCII // every text here is ASCII
 
+#include "core/lamp_systems/system_kinds.h"
 #include "support/processes.h"
 
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -82,6 +84,20 @@ TEST(GlowcastctlCommandLineTest, EveryCommandAnswersHelpAlikeAndRefusesABadLineI
         EXPECT_EQ(refusal.out, "");
     }
     EXPECT_EQ(rows, 10);
+}
+
+// glowcastctl offers the kinds of the core's table, one "systems add" entry each, in its order.
+TEST(GlowcastctlSystemsTest, UsageOffersTheKindsOfTheTable)
+{
+    const CommandRun help = run(GLOWCAST_CTL, {"systems", "--help"});
+    std::vector<std::string> offered, names;
+    std::istringstream lines(help.out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with("  systems add "))
+            offered.push_back(line.substr(14, line.find(' ', 14) - 14));
+    for (const glowcast::SystemKindRow& row : glowcast::systemKinds())
+        names.emplace_back(row.name);
+    EXPECT_EQ(offered, names);
 }
 
 // Half red, a quarter green and a quarter blue: three colours, one of them corrected. A cover that is

@@ -4,9 +4,11 @@
 #include "adapters/files/regular_file.h"
 #include "adapters/files/system_secrets.h"
 #include "core/lamp_systems/system_address.h"
+#include "core/lamp_systems/system_kinds.h"
 #include "glowcastctl/commands.h"
 #include "glowcastctl/control_client.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <vector>
@@ -99,6 +101,33 @@ struct AddRequest {
     return std::nullopt;
 }
 
+// One "systems add" entry a kind, in the table's order: the kind's arguments, then what it adds in the help
+// column; on a line of its own when the arguments reach into that column.
+std::string addUsage()
+{
+    constexpr std::size_t kHelpColumn = 37;
+    const std::string indent(kHelpColumn, ' ');
+    std::string usage;
+    for (const SystemKindRow& row : systemKinds()) {
+        std::string line = "  systems add " + std::string{row.name} + " " + std::string{row.usageArguments};
+        if (line.size() > kHelpColumn)
+            line += "\n" + indent;
+        else
+            line.resize(std::max(kHelpColumn, line.size() + 2), ' ');
+        for (std::string_view help = row.usageHelp;;) {
+            const std::size_t end = help.find('\n');
+            line += help.substr(0, end);
+            line += '\n';
+            if (end == std::string_view::npos)
+                break;
+            help.remove_prefix(end + 1);
+            line += indent;
+        }
+        usage += line;
+    }
+    return usage;
+}
+
 int list(Context& context)
 {
     if (const auto running = RunningGlowcast::find()) {
@@ -183,20 +212,24 @@ int add(const ProgramCommandLine& line, const std::vector<std::string>& words)
     AddRequest request;
     const std::optional<SystemKind> kind = systemKindNamed(words[1]);
     if (!kind)
-        return line.refuse(QStringLiteral("\"%1\" is no kind of lamp system (bridge, zigbee2mqtt, wled, homeassistant)")
-                               .arg(QString::fromStdString(words[1])));
+        return line.refuse(QString::fromStdString(noSuchKind(words[1])));
     request.kind = *kind;
     request.address = words[2];
     request.user = line.value(QStringLiteral("user"));
+    const Credentials credentials = systemKindRow(request.kind).credentials;
     const std::optional<std::string> passwordFile = line.value(QStringLiteral("password-file"));
-    if ((request.user || passwordFile) && request.kind != SystemKind::Zigbee2Mqtt)
-        return line.refuse(QStringLiteral("--user and --password-file are for a zigbee2mqtt broker"));
+    if ((request.user || passwordFile) && credentials != Credentials::BrokerLogin)
+        return line.refuse(QString::fromStdString("--user and --password-file are for a " +
+                                                  joinedKinds(&SystemKindRow::name, " or ", Credentials::BrokerLogin) +
+                                                  " broker"));
     if (passwordFile && !request.user)
         return line.refuse(QStringLiteral("--password-file needs --user: a broker takes a password with a user"));
     const std::optional<std::string> tokenFile = line.value(QStringLiteral("token-file"));
     const std::optional<std::string> caFile = line.value(QStringLiteral("ca-file"));
-    if ((tokenFile || caFile) != (request.kind == SystemKind::HomeAssistant))
-        return line.refuse(QStringLiteral("--token-file (needed) and --ca-file are for Home Assistant"));
+    if ((tokenFile || caFile) != (credentials == Credentials::AccessToken))
+        return line.refuse(
+            QString::fromStdString("--token-file (needed) and --ca-file are for " +
+                                   joinedKinds(&SystemKindRow::label, " or ", Credentials::AccessToken)));
     if (const Outcome checked = checkSystemAddress(request.kind, request.address); !checked.ok())
         return reportOutcome(kCommand, checked);
     if (request.user)
@@ -316,9 +349,11 @@ int setToken(const ProgramCommandLine& line, const std::string& id, const std::s
             if (record.id == id)
                 kind = record.kind;
     }
-    if (kind != SystemKind::HomeAssistant) {
+    if (!kind || systemKindRow(*kind).credentials != Credentials::AccessToken) {
         std::fprintf(stderr, "glowcastctl %s: %s\n", kCommand,
-                     (kind ? "lamp system " + id + " is no Home Assistant system; only those take a token"
+                     (kind ? "lamp system " + id + " is no " +
+                                 joinedKinds(&SystemKindRow::label, " or ", Credentials::AccessToken) +
+                                 " system; only those take a token"
                            : "there is no lamp system with the id \"" + id + "\"")
                          .c_str());
         return 1;
@@ -373,20 +408,11 @@ int runSystems(Arguments args)
         QStringLiteral(
             "The lamp systems beside the first bridge, in the running Glowcast, else in the preferences file.\n\n"
             "  systems                            one line per system: ID<TAB>KIND<TAB>ADDRESS<TAB>STATE\n"
-            "                                     (ready, pairing, unreachable, refused, offline; then any detail)\n"
-            "  systems add bridge ADDRESS         another bridge at host[:port]; it asks for its link button\n"
-            "  systems add zigbee2mqtt mqtt://HOST[:PORT][/BASE_TOPIC] [--user NAME --password-file FILE]\n"
-            "                                     zigbee2mqtt's lamps through its broker (port 1883 and base\n"
-            "                                     topic zigbee2mqtt unless given); the password is copied to\n"
-            "                                     systems/ID.password in the configuration directory\n"
-            "  systems add wled http://HOST[:PORT]  a WLED device; each of its segments is a lamp\n"
-            "  systems add homeassistant http(s)://HOST[:PORT] --token-file FILE [--ca-file FILE]\n"
-            "                                     Home Assistant's lights (port 8123 unless given); the\n"
-            "                                     long-lived access token is copied to systems/ID.token, a\n"
-            "                                     CA certificate to pin to systems/ID.ca.pem\n"
-            "  systems set ID pace N              at most N lamp states a second (1..1000, or default)\n"
-            "  systems set ID --token-file FILE   a new access token for a Home Assistant system\n"
-            "  systems remove ID                  the system and its password, token and CA files"));
+            "                                     (ready, pairing, unreachable, refused, offline; then any detail)\n") +
+            QString::fromStdString(addUsage()) +
+            QStringLiteral("  systems set ID pace N              at most N lamp states a second (1..1000, or default)\n"
+                           "  systems set ID --token-file FILE   a new access token for a Home Assistant system\n"
+                           "  systems remove ID                  the system and its password, token and CA files"));
     line.addVerboseOption();
     line.parser.addOption({QStringLiteral("user"), QStringLiteral("The broker's user."), QStringLiteral("NAME")});
     line.parser.addOption({QStringLiteral("password-file"),

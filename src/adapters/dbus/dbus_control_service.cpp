@@ -1,6 +1,6 @@
 #include "adapters/dbus/dbus_control_service.h"
 
-#include "core/log_text.h"
+#include "core/lamp_systems/system_kinds.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusError>
@@ -405,8 +405,7 @@ void ControlAdaptor::AddSystem(const QString& kind, const QString& address, cons
     if (const std::optional<SystemKind> named = systemKindNamed(kind.toStdString()))
         record.kind = *named;
     else
-        refused = Outcome{Failure::InvalidValue, "\"" + logLine(kind.toStdString()) +
-                                                     "\" is no kind of lamp system (bridge, zigbee2mqtt, wled)"};
+        refused = Outcome{Failure::InvalidValue, noSuchKind(kind.toStdString())};
     for (auto option = options.begin(); option != options.end() && !refused; ++option) {
         const bool isText = option.value().metaType() == QMetaType::fromType<QString>();
         if (option.key() == QStringLiteral("user") && isText)

@@ -1,18 +1,9 @@
 #include "core/lamp_systems/lamp_system.h"
 
 #include <algorithm>
-#include <array>
-#include <utility>
 
 namespace glowcast {
 namespace {
-
-constexpr std::array<std::pair<SystemKind, std::string_view>, 4> kKindNames{{
-    {SystemKind::Bridge, "bridge"},
-    {SystemKind::Zigbee2Mqtt, "zigbee2mqtt"},
-    {SystemKind::HomeAssistant, "homeassistant"},
-    {SystemKind::Wled, "wled"},
-}};
 
 constexpr std::size_t kLongestSystemId = 32;
 
@@ -22,22 +13,6 @@ bool isIdCharacter(char c)
 }
 
 } // namespace
-
-std::string_view systemKindName(SystemKind kind)
-{
-    for (const auto& [each, name] : kKindNames)
-        if (each == kind)
-            return name;
-    return "unknown";
-}
-
-std::optional<SystemKind> systemKindNamed(std::string_view name)
-{
-    for (const auto& [kind, each] : kKindNames)
-        if (each == name)
-            return kind;
-    return std::nullopt;
-}
 
 std::string_view systemStateName(SystemState state)
 {
@@ -54,11 +29,6 @@ std::string_view systemStateName(SystemState state)
         return "offline";
     }
     return "offline";
-}
-
-int defaultPace(SystemKind kind)
-{
-    return kind == SystemKind::Bridge ? 10 : 5;
 }
 
 bool isSystemId(std::string_view id)

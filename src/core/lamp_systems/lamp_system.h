@@ -2,6 +2,7 @@
 
 #include "core/lamp_care/chromaticity.h"
 #include "core/lamp_care/lamp_capabilities.h"
+#include "core/lamp_systems/system_kinds.h"
 #include "core/lamps/lamp_state.h"
 
 #include <cstddef>
@@ -14,15 +15,9 @@
 
 namespace glowcast {
 
-// The kinds of lamp system Glowcast reaches. The first bridge is a Bridge too; it keeps its own
-// path (its requests and log lines as they always were) and is never one of the systems below.
-enum class SystemKind { Bridge, Zigbee2Mqtt, HomeAssistant, Wled };
-
 // How a system stands, as `glowcastctl systems` prints it: one word, then any detail.
 enum class SystemState { Ready, Pairing, Unreachable, Refused, Offline };
 
-[[nodiscard]] std::string_view systemKindName(SystemKind kind); // "bridge", "zigbee2mqtt", ...
-[[nodiscard]] std::optional<SystemKind> systemKindNamed(std::string_view name);
 [[nodiscard]] std::string_view systemStateName(SystemState state); // "ready", "pairing", ...
 
 // One lamp of a system: its key (stable for the device: a bridge's lamp id, zigbee2mqtt's
@@ -101,8 +96,6 @@ struct SystemRecord {
     friend bool operator==(const SystemRecord&, const SystemRecord&) = default;
 };
 
-// The pace a kind gets when none is set: 10 a second for a bridge, 5 for the others.
-[[nodiscard]] int defaultPace(SystemKind kind);
 // True for an id a system may take.
 [[nodiscard]] bool isSystemId(std::string_view id);
 

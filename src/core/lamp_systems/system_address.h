@@ -30,18 +30,16 @@ inline constexpr std::size_t kLongestBrokerUser = 1'024;
 // or bytes that are no UTF-8.
 [[nodiscard]] std::optional<MqttAddress> parseMqttAddress(std::string_view address);
 
-// Whether a system of this kind can be reached at this address: "host[:port]" for a bridge, "http://host[:port]"
-// (or a bare "host[:port]") for WLED, an MQTT address as above for zigbee2mqtt, "http(s)://host[:port]" for Home
-// Assistant. InvalidValue with a sentence that says what the address should look like.
+// Whether a system of this kind can be reached at this address, by its kind's rule. InvalidValue with a
+// sentence that says what the address should look like.
 [[nodiscard]] Outcome checkSystemAddress(SystemKind kind, std::string_view address);
 
 // Whether a broker takes the user name: 1 to kLongestBrokerUser bytes of UTF-8 without control characters
 // (a name it does not take would make the connection anonymous). InvalidValue with a sentence that says so.
 [[nodiscard]] Outcome checkBrokerUser(std::string_view user);
 
-// The id a new system of this kind takes among the records: the kind's stem ("bridge", "z2m", "ha",
-// "wled"), then "-2", "-3"... A bridge starts at "bridge-2": the first bridge is the one whose lamps
-// have plain ids.
+// The id a new system of this kind takes among the records: the kind's stem, then "-2", "-3"... A bridge starts at
+// "bridge-2": the first bridge is the one whose lamps have plain ids.
 [[nodiscard]] std::string newSystemId(SystemKind kind, std::span<const SystemRecord> records);
 
 } // namespace glowcast
