@@ -253,7 +253,7 @@ private:
                              [this, number] { answered(number, {}, SendResult::NoAnswer, true); });
         std::vector<std::string> unread;
         for (const LampStateCommand& command : batch)
-            if (m_owner.m_restoring &&
+            if (m_owner.restoring() &&
                 std::ranges::find(reads, command.key, &decltype(reads)::value_type::first) == reads.end() &&
                 std::ranges::find(unread, command.key) == unread.end())
                 unread.push_back(command.key);
@@ -275,7 +275,7 @@ private:
     {
         if (m_stopped || !m_inFlight || number != m_sendNumber)
             return;
-        if (m_owner.m_restoring)
+        if (m_owner.restoring())
             reads.emplace_back(key, std::move(read));
         if (--m_readsLeft > 0)
             return;
@@ -573,12 +573,9 @@ void LampSystems::send(const std::vector<std::pair<std::string, LampState>>& sta
 
 void LampSystems::setCare(const LampCareSettings& care)
 {
-    const bool restoring = care.restoreAfter.has_value();
+    const bool wasRestoring = restoring();
     m_care = care;
-    if (restoring == m_restoring)
-        return;
-    m_restoring = restoring;
-    if (!restoring)
+    if (wasRestoring && !restoring())
         for (const auto& entry : m_entries)
             entry->forgetReads();
 }

@@ -105,6 +105,8 @@ public:
 private:
     class Entry;
     [[nodiscard]] Entry* find(std::string_view id) const;
+    // Lamps are put back after a pause: each lamp's own state is read before its first state.
+    [[nodiscard]] bool restoring() const { return m_care.restoreAfter.has_value(); }
 
     LampSystemFactory& m_factory;
     Timers& m_timers;
@@ -113,7 +115,6 @@ private:
     std::chrono::milliseconds m_answerTimeout;
     std::vector<std::unique_ptr<Entry>> m_entries;
     bool m_stopped = false;
-    bool m_restoring = false;
     LampCareSettings m_care;
 };
 

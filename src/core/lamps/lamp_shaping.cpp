@@ -31,12 +31,15 @@ MiredRange rangeOf(const LampCapabilities& lamp, bool fitted)
     return range.lowest < 1 || range.lowest > range.highest ? kUsualMireds : range;
 }
 
-bool nearWhite(Chromaticity point, MiredRange range)
+// The mired in the range whose white the point is, when it is a white; nothing for a colour.
+std::optional<int> whiteMired(Chromaticity point, MiredRange range)
 {
     const int mired = nearestMired(point, range.lowest, range.highest);
     const Chromaticity white = uniformChromaticity(blackBodyChromaticity(1'000'000.0 / mired));
     const Chromaticity here = uniformChromaticity(point);
-    return std::hypot(here.x - white.x, here.y - white.y) <= kWhiteDistance;
+    if (std::hypot(here.x - white.x, here.y - white.y) > kWhiteDistance)
+        return std::nullopt;
+    return mired;
 }
 
 } // namespace
@@ -56,11 +59,11 @@ LampState shapedLampState(const LampTarget& target, const LampCapabilities& lamp
     const bool fitted = settings.fitLamp;
     switch (lamp.kind) {
     case LampKind::ExtendedColour:
-        if (fitted && lamp.mireds && nearWhite(point, rangeOf(lamp, true))) {
-            const MiredRange range = rangeOf(lamp, true);
-            state.mired = nearestMired(point, range.lowest, range.highest);
-            break;
-        }
+        if (fitted && lamp.mireds)
+            if (const std::optional<int> mired = whiteMired(point, rangeOf(lamp, true))) {
+                state.mired = mired;
+                break;
+            }
         [[fallthrough]];
     case LampKind::Unknown:
     case LampKind::Colour:
