@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/lamp_care/lamp_care_settings.h"
-#include "core/lamp_systems/lamp_system.h"
+#include "core/lamp_systems/system_sender.h"
 #include "core/outcome.h"
 #include "core/ports/clock.h"
 #include "core/ports/log.h"
@@ -48,12 +48,12 @@ struct SystemLampRow {
 // slow or absent system delays only its own lamps. A system that does not answer within its time-out
 // is marked unreachable with one log line and passed over until it answers again. Everything runs on
 // the main thread; nothing here blocks.
-class LampSystems {
+class LampSystems final : private SenderOwner {
 public:
     // answerTimeout: how long a send may wait for its answer before the system counts as unreachable.
     LampSystems(LampSystemFactory& factory, Timers& timers, Clock& clock, Log& log,
                 std::chrono::milliseconds answerTimeout = std::chrono::seconds{3});
-    ~LampSystems();
+    ~LampSystems() override;
     LampSystems(const LampSystems&) = delete;
     LampSystems& operator=(const LampSystems&) = delete;
 
@@ -103,19 +103,20 @@ public:
     std::function<void(const std::string& id, const LampState& state)> onLampSent;
 
 private:
-    class Entry;
-    [[nodiscard]] Entry* find(std::string_view id) const;
+    void lampsChanged() override;
+    void systemsChanged() override;
+    void lampSent(const std::string& id, const LampState& state) override;
+    void identified(SystemSender& sender) override;
+    [[nodiscard]] SystemSender* find(std::string_view id) const;
     // Lamps are put back after a pause: each lamp's own state is read before its first state.
     [[nodiscard]] bool restoring() const { return m_care.restoreAfter.has_value(); }
 
     LampSystemFactory& m_factory;
-    Timers& m_timers;
-    Clock& m_clock;
     Log& m_log;
-    std::chrono::milliseconds m_answerTimeout;
-    std::vector<std::unique_ptr<Entry>> m_entries;
-    bool m_stopped = false;
     LampCareSettings m_care;
+    SenderContext m_context;
+    std::vector<std::unique_ptr<SystemSender>> m_entries;
+    bool m_stopped = false;
 };
 
 } // namespace glowcast

@@ -1,0 +1,343 @@
+#include "core/lamp_systems/system_sender.h"
+
+#include "core/lamps/lamp_shaping.h"
+#include "core/log_text.h"
+
+#include <algorithm>
+
+namespace glowcast {
+namespace {
+
+using std::chrono::milliseconds;
+
+// An unreachable system is asked to read its lamps again at a cover, but not more often than this.
+constexpr auto kRefreshInterval = std::chrono::minutes{1};
+// A fade is given in tenths of a second.
+constexpr milliseconds kFadeStep{100};
+
+std::string countText(std::size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " lamp state" : " lamp states");
+}
+
+} // namespace
+
+SystemSender::SystemSender(const SenderContext& context, SystemRecord record, std::unique_ptr<LampSystem> adapter)
+    : m_context(context), m_record(std::move(record)), m_adapter(std::move(adapter)),
+      m_paceTimer(context.timers.create()), m_answerTimer(context.timers.create()), m_stepTimer(context.timers.create())
+{
+}
+
+SystemSender::~SystemSender()
+{
+    stop();
+}
+
+void SystemSender::start()
+{
+    if (!m_adapter)
+        return;
+    m_adapter->setListener(this);
+    m_adapter->start();
+}
+
+void SystemSender::stop()
+{
+    if (m_stopped)
+        return;
+    m_stopped = true;
+    m_waiting.clear();
+    m_putBack.clear();
+    m_inFlight = false;
+    m_paceTimer->cancel();
+    m_answerTimer->cancel();
+    m_stepTimer->cancel();
+    if (m_adapter)
+        m_adapter->stop();
+}
+
+void SystemSender::take(std::vector<LampStateCommand> commands, bool coverChanged)
+{
+    if (m_stopped)
+        return;
+    m_waiting.clear();
+    if (m_state == SystemState::Unreachable)
+        refreshIfDue();
+    if (commands.empty())
+        return;
+    if (m_state != SystemState::Ready) {
+        m_context.log.write(logLine("lamp system " + m_record.id + " is " + std::string{systemStateName(m_state)} +
+                                    ": " + countText(commands.size()) + " dropped"));
+        return;
+    }
+    const SteadyTime now = m_context.clock.now();
+    std::erase_if(commands, [&](const LampStateCommand& command) {
+        const PassOver why =
+            m_sent.passOver(command.key, command.state, coverChanged, m_context.care.skipUnchanged, now);
+        if (why != PassOver::No)
+            m_context.log.write(
+                logLine(passOverLine(why, lampIdOf(m_record.id, command.key), describe(command.state))));
+        return why != PassOver::No;
+    });
+    if (commands.empty())
+        return;
+    m_putBack.clear(); // the lamps not yet put back keep their reads
+    m_waiting.assign(std::make_move_iterator(commands.begin()), std::make_move_iterator(commands.end()));
+    sendNext();
+}
+
+std::size_t SystemSender::putBack()
+{
+    if (m_stopped || m_state != SystemState::Ready || !m_adapter)
+        return 0;
+    m_putBack.clear();
+    for (auto read = m_reads.begin(); read != m_reads.end();) {
+        if (read->second) {
+            m_putBack.push_back(read->first);
+            ++read;
+            continue;
+        }
+        m_context.log.write(
+            logLine("lamp system " + m_record.id + " leaves lamp " + read->first + " as it is: it was not read"));
+        read = m_reads.erase(read);
+    }
+    const std::size_t count = m_putBack.size();
+    if (count > 0) {
+        m_context.log.write(logLine("lamp system " + m_record.id + " puts " + std::to_string(count) +
+                                    (count == 1 ? " lamp back" : " lamps back")));
+        sendNext();
+    }
+    return count;
+}
+
+void SystemSender::forgetReads()
+{
+    m_reads.clear();
+    m_putBack.clear();
+}
+
+void SystemSender::lampsRead(std::vector<SystemLamp> read)
+{
+    if (m_stopped || m_duplicate)
+        return;
+    m_lamps = std::move(read);
+    becomes(SystemState::Ready, {});
+    m_context.owner.lampsChanged();
+}
+
+void SystemSender::stateChanged(SystemState newState, std::string newDetail)
+{
+    if (m_stopped || m_duplicate)
+        return;
+    // A detail may quote a peer (a redirect's target, an error text): it reaches the window, the
+    // bus and a terminal as the log would show it.
+    becomes(newState, printable(newDetail));
+}
+
+void SystemSender::userObtained(std::string user)
+{
+    if (m_stopped || m_duplicate || m_record.user == user)
+        return;
+    m_record.user = std::move(user);
+    m_context.owner.systemsChanged();
+}
+
+void SystemSender::identified(std::string newIdentity)
+{
+    if (m_stopped || m_duplicate)
+        return;
+    m_identity = std::move(newIdentity);
+    m_context.owner.identified(*this);
+}
+
+void SystemSender::refuseAsSameDeviceAs(const SystemSender& kept)
+{
+    m_duplicate = true;
+    const std::string same =
+        std::string{m_record.kind == SystemKind::Bridge ? "the same bridge as " : "the same device as "} +
+        kept.m_record.id;
+    m_context.log.write(logLine("lamp system " + m_record.id + " is " + same + ", not used"));
+    becomes(SystemState::Refused, same);
+    m_lamps.clear();
+    // Not stopped from inside a call of its own: the adapter may still be working through it.
+    m_paceTimer->start(milliseconds{0}, [this] { stop(); });
+    m_context.owner.lampsChanged();
+}
+
+void SystemSender::becomes(SystemState newState, std::string newDetail)
+{
+    if (newState == m_state && newDetail == m_detail)
+        return;
+    if (m_state == SystemState::Unreachable && newState == SystemState::Ready)
+        m_context.log.write(logLine("lamp system " + m_record.id + " answers again"));
+    m_state = newState;
+    m_detail = std::move(newDetail);
+    if (m_state != SystemState::Ready) {
+        m_waiting.clear();
+        m_putBack.clear();
+        m_paceTimer->cancel();
+    }
+    m_context.owner.systemsChanged();
+}
+
+std::chrono::nanoseconds SystemSender::interval() const
+{
+    const int kindPace = std::min(defaultPace(m_record.kind), m_context.care.pace.value_or(defaultPace(m_record.kind)));
+    return std::chrono::nanoseconds{std::chrono::seconds{1}} / std::max(m_record.pace.value_or(kindPace), 1);
+}
+
+void SystemSender::sendNext()
+{
+    if (m_stopped || m_inFlight || (m_waiting.empty() && m_putBack.empty()) || !m_adapter)
+        return;
+    const SteadyTime now = m_context.clock.now();
+    if (m_nextDue > now) {
+        m_paceTimer->start(std::chrono::ceil<milliseconds>(m_nextDue - now), [this] { sendNext(); });
+        return;
+    }
+    if (m_waiting.empty()) {
+        putBackNext(now);
+        return;
+    }
+    const std::size_t count = std::clamp<std::size_t>(m_adapter->batchLimit(), 1, m_waiting.size());
+    std::vector<LampStateCommand> batch(std::make_move_iterator(m_waiting.begin()),
+                                        std::make_move_iterator(m_waiting.begin() + static_cast<long>(count)));
+    m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<long>(count));
+    m_inFlight = true;
+    const std::uint64_t number = ++m_sendNumber;
+    m_nextDue = now + interval() * static_cast<long>(count);
+    startAnswerTimer(number);
+    std::vector<std::string> unread;
+    for (const LampStateCommand& command : batch)
+        if (restoring() &&
+            std::ranges::find(m_reads, command.key, &decltype(m_reads)::value_type::first) == m_reads.end() &&
+            std::ranges::find(unread, command.key) == unread.end())
+            unread.push_back(command.key);
+    if (unread.empty()) {
+        m_adapter->send(batch, [this, number, batch](SendResult result) { answered(number, batch, result); });
+        return;
+    }
+    m_readsLeft = unread.size();
+    for (const std::string& key : unread)
+        m_adapter->readState(key, [this, number, key, batch](std::optional<ReadLampState> read) {
+            readAnswered(number, key, std::move(read), batch);
+        });
+}
+
+// The batch goes out once every lamp it colours for the first time was read, from the timer (never
+// from inside the adapter's own answer), with a time-out of its own.
+void SystemSender::readAnswered(std::uint64_t number, const std::string& key, std::optional<ReadLampState> read,
+                                const std::vector<LampStateCommand>& batch)
+{
+    if (m_stopped || !m_inFlight || number != m_sendNumber)
+        return;
+    if (restoring())
+        m_reads.emplace_back(key, std::move(read));
+    if (--m_readsLeft > 0)
+        return;
+    m_stepTimer->start(milliseconds{0}, [this, number, batch] {
+        if (m_stopped || !m_inFlight || number != m_sendNumber)
+            return;
+        startAnswerTimer(number);
+        m_adapter->send(batch, [this, number, batch](SendResult result) { answered(number, batch, result); });
+    });
+}
+
+void SystemSender::putBackNext(SteadyTime now)
+{
+    const std::string key = m_putBack.front();
+    m_putBack.pop_front();
+    const auto read = std::ranges::find(m_reads, key, &decltype(m_reads)::value_type::first);
+    if (read == m_reads.end() || !read->second) {
+        sendNext();
+        return;
+    }
+    const ReadLampState asRead = *read->second;
+    m_reads.erase(read);
+    m_sent.forget(key); // once put back it shows what it showed before
+    m_inFlight = true;
+    const std::uint64_t number = ++m_sendNumber;
+    m_nextDue = now + interval();
+    startAnswerTimer(number);
+    m_adapter->restore(key, asRead, [this, number, key](SendResult result) {
+        if (result == SendResult::Refused && !m_stopped && m_inFlight && number == m_sendNumber)
+            m_context.log.write(logLine("lamp system " + m_record.id + " refused to put lamp " + key + " back"));
+        // Its answer paces the next one as a send's does; nothing of it is shown in the table.
+        answered(number, {}, result == SendResult::Refused ? SendResult::Delivered : result);
+    });
+}
+
+void SystemSender::answered(std::uint64_t number, const std::vector<LampStateCommand>& batch, SendResult result,
+                            bool timedOut)
+{
+    // An answer after its time-out, or after a newer send, is no longer awaited.
+    if (m_stopped || !m_inFlight || number != m_sendNumber)
+        return;
+    m_inFlight = false;
+    m_answerTimer->cancel();
+    switch (result) {
+    case SendResult::Delivered:
+        for (const LampStateCommand& command : batch) {
+            rememberSent(command, true);
+            m_context.owner.lampSent(lampIdOf(m_record.id, command.key), command.state);
+        }
+        break;
+    case SendResult::Refused:
+        for (const LampStateCommand& command : batch) {
+            rememberSent(command, false);
+            m_context.log.write(logLine("lamp system " + m_record.id + " refused the state of lamp " + command.key));
+        }
+        break;
+    case SendResult::NoAnswer:
+        // Whether the lamps took what went unanswered is not known: none counts as showing anything.
+        m_sent.clear();
+        if (m_state == SystemState::Ready)
+            becomesUnreachable(timedOut ? "no answer within " + std::to_string(m_context.answerTimeout.count()) + " ms"
+                                        : "no answer");
+        return;
+    }
+    // The next send goes out from the timer, never from inside the adapter's own answer.
+    if (!m_waiting.empty() || !m_putBack.empty()) {
+        const SteadyTime now = m_context.clock.now();
+        m_paceTimer->start(m_nextDue > now ? std::chrono::ceil<milliseconds>(m_nextDue - now) : milliseconds{0},
+                           [this] { sendNext(); });
+    }
+}
+
+void SystemSender::startAnswerTimer(std::uint64_t number)
+{
+    m_answerTimer->start(m_context.answerTimeout, [this, number] { answered(number, {}, SendResult::NoAnswer, true); });
+}
+
+void SystemSender::rememberSent(const LampStateCommand& command, bool accepted)
+{
+    const std::chrono::milliseconds fade = kFadeStep * command.state.fadeTenths.value_or(0);
+    m_sent.sent(command.key, command.state, m_context.clock.now(), fade, accepted);
+}
+
+void SystemSender::becomesUnreachable(std::string why)
+{
+    const std::size_t dropped = m_waiting.size();
+    m_waiting.clear();
+    m_putBack.clear();
+    m_paceTimer->cancel();
+    // It was just asked: the next cover need not ask it to read its lamps again for a minute.
+    m_lastRefresh = m_context.clock.now();
+    std::string line = "lamp system " + m_record.id + " is unreachable: " + why;
+    if (dropped > 0)
+        line += ", " + countText(dropped) + " dropped";
+    m_context.log.write(logLine(line));
+    becomes(SystemState::Unreachable, std::move(why));
+}
+
+void SystemSender::refreshIfDue()
+{
+    const SteadyTime now = m_context.clock.now();
+    if (!m_adapter || (m_lastRefresh && now - *m_lastRefresh < kRefreshInterval))
+        return;
+    m_lastRefresh = now;
+    m_adapter->refresh();
+}
+
+std::unique_ptr<Timer> m_paceTimer;
+} // namespace glowcast

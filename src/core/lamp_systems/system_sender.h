@@ -1,0 +1,131 @@
+#pragma once
+
+#include "core/lamp_care/lamp_care_settings.h"
+#include "core/lamp_systems/lamp_system.h"
+#include "core/lamps/sent_lamps.h"
+#include "core/ports/clock.h"
+#include "core/ports/log.h"
+#include "core/ports/timer.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace glowcast {
+
+class SystemSender;
+
+// What a system's sender tells the collection that holds it; every call on the main thread.
+class SenderOwner {
+public:
+    virtual ~SenderOwner() = default;
+    // The system's lamps were read, or it lost them.
+    virtual void lampsChanged() = 0;
+    // The system's state, detail or record changed.
+    virtual void systemsChanged() = 0;
+    virtual void lampSent(const std::string& id, const LampState& state) = 0;
+    // The system's device told its identity: a second system of the same device is refused.
+    virtual void identified(SystemSender& sender) = 0;
+};
+
+// What every sender shares: its owner, time, the log, how long an answer may take, the care settings.
+struct SenderContext {
+    SenderOwner& owner;
+    Timers& timers;
+    Clock& clock;
+    Log& log;
+    std::chrono::milliseconds answerTimeout;
+    const LampCareSettings& care;
+};
+
+// One lamp system: its adapter, what it told, and its sender. The sender holds the newest cover's states
+// and hands them to the adapter one send at a time, each due when the system's pace allows; an answer
+// that does not come within the time-out makes the system unreachable and drops what still waits.
+// While lamps are put back after a pause, a send first reads the lamps it colours for the first time,
+// and the lamps read are put back through the same sender, one at a time. It relies on the adapter's
+// promise that each answer comes at most once and never after stop().
+class SystemSender final : public LampSystemListener {
+public:
+    // adapter: nothing for a kind this build cannot reach.
+    SystemSender(const SenderContext& context, SystemRecord record, std::unique_ptr<LampSystem> adapter);
+    SystemSender(const SystemSender&) = delete;
+    SystemSender& operator=(const SystemSender&) = delete;
+    ~SystemSender() override;
+
+    void start();
+    // Ends the adapter; what waits is dropped and no answer is taken from now on.
+    void stop();
+
+    // A newer cover's states replace whatever still waits; a lamp that shows its state already, or is
+    // still fading, is passed over as the care settings say.
+    void take(std::vector<LampStateCommand> commands, bool coverChanged);
+    // Queues every lamp read to be put back and forgets those reads; the number queued.
+    std::size_t putBack();
+    void forgetReads();
+    // Takes the reads of the sender this one replaces: its lamps still show what they were sent.
+    void takeReadsOf(SystemSender& replaced) { m_reads = std::move(replaced.m_reads); }
+
+    [[nodiscard]] const SystemRecord& record() const { return m_record; }
+    void setPace(std::optional<int> pace) { m_record.pace = pace; }
+    [[nodiscard]] SystemState state() const { return m_state; }
+    [[nodiscard]] const std::string& detail() const { return m_detail; }
+    // Why an adapter-less system sends nothing.
+    void setDetail(std::string detail) { m_detail = std::move(detail); }
+    [[nodiscard]] const std::vector<SystemLamp>& lamps() const { return m_lamps; }
+    [[nodiscard]] const std::optional<std::string>& identity() const { return m_identity; }
+    // Refused as a second system of one device: it tells nothing from now on.
+    [[nodiscard]] bool duplicate() const { return m_duplicate; }
+    void refuseAsSameDeviceAs(const SystemSender& kept);
+
+    void lampsRead(std::vector<SystemLamp> read) override;
+    void stateChanged(SystemState newState, std::string newDetail) override;
+    void userObtained(std::string user) override;
+    void identified(std::string newIdentity) override;
+
+private:
+    void becomes(SystemState newState, std::string newDetail);
+    // The system's own pace when one is set; else its kind's, capped by the pace setting.
+    [[nodiscard]] std::chrono::nanoseconds interval() const;
+    void sendNext();
+    void readAnswered(std::uint64_t number, const std::string& key, std::optional<ReadLampState> read,
+                      const std::vector<LampStateCommand>& batch);
+    void putBackNext(SteadyTime now);
+    void answered(std::uint64_t number, const std::vector<LampStateCommand>& batch, SendResult result,
+                  bool timedOut = false);
+    void rememberSent(const LampStateCommand& command, bool accepted);
+    void becomesUnreachable(std::string why);
+    void refreshIfDue();
+    [[nodiscard]] bool restoring() const { return m_context.care.restoreAfter.has_value(); }
+    void startAnswerTimer(std::uint64_t number);
+
+    SenderContext m_context;
+    SystemRecord m_record;
+    std::unique_ptr<LampSystem> m_adapter;
+    SystemState m_state = SystemState::Offline;
+    std::string m_detail;
+    std::vector<SystemLamp> m_lamps;
+    std::optional<std::string> m_identity;
+    // Each lamp's own state, read before its first state, in the order read; nothing when the read gave nothing.
+    std::vector<std::pair<std::string, std::optional<ReadLampState>>> m_reads;
+    std::unique_ptr<Timer> m_paceTimer;
+    std::unique_ptr<Timer> m_answerTimer;
+    std::unique_ptr<Timer> m_stepTimer;
+    SentLamps<LampState> m_sent;
+    std::deque<LampStateCommand> m_waiting;
+    std::deque<std::string> m_putBack; // keys of reads still to be put back
+    std::size_t m_readsLeft = 0;
+    bool m_inFlight = false;
+    bool m_stopped = false;
+    bool m_duplicate = false;
+    std::uint64_t m_sendNumber = 0;
+    SteadyTime m_nextDue{};
+    std::optional<SteadyTime> m_lastRefresh;
+};
+
+} // namespace glowcast
