@@ -16,7 +16,6 @@ using namespace std::chrono_literals;
 constexpr std::chrono::milliseconds kRequestTimeout = 30s;
 constexpr std::chrono::milliseconds kPairingPause = 2500ms;
 constexpr int kPairingAttempts = 30;
-constexpr std::string_view kDeviceType = "com.tallowbrook.Glowcast";
 constexpr std::string_view kUsernameKey = "username";
 constexpr std::string_view kLastBridgeKey = "lastusedbridgeIP";
 // A bridge's user names are some 40 characters; a longer one is no user name it gave.
@@ -110,7 +109,7 @@ bool BridgeBridge::pair()
 
     // One request for the whole series: every attempt sends exactly the same bytes.
     const HttpRequest pairing{HttpMethod::Post, "http://" + *m_bridgeIP + "/api",
-                              JSONFromDictionary(Dictionary{{"devicetype", std::string{kDeviceType}}}),
+                              JSONFromDictionary(Dictionary{{"devicetype", std::string{kBridgeDeviceType}}}),
                               kRequestTimeout};
 
     int attempts = 0;

@@ -15,6 +15,9 @@
 
 namespace glowcast {
 
+// The name Glowcast pairs under with every bridge, the first and the further ones.
+inline constexpr std::string_view kBridgeDeviceType = "com.tallowbrook.Glowcast";
+
 // True for "host" or "host:port" that can stand in a request URL: what a bridge address and a
 // portal must look like to be used.
 [[nodiscard]] bool isBridgeAddress(std::string_view address);

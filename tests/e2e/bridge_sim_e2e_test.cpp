@@ -83,6 +83,8 @@ TEST(BridgeSimulatorTest, RequestsArriveInOrderFaultsAndBadUrlsGiveNoReplyOrARep
     EXPECT_EQ(pair.out, "paired with the bridge at " + sim.address + "\n");
     EXPECT_NE(pair.err.find("Press the link button on your lighting bridge now"), std::string::npos);
     EXPECT_NE(pair.err.find("Bridge Error: link button not pressed"), std::string::npos);
+    const CommandRun lights = runProgram(GLOWCAST_CTL, words("lights"), programEnvironment({}, config.path()), 30'000);
+    EXPECT_EQ(lights.out, "1\tLamp 1\n2\tLamp 2\n3\tLamp 3\n") << lights.err;
 
     // A refused connection and URLs it cannot send as built are no reply.
     log.lines.clear();

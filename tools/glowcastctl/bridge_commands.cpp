@@ -1,9 +1,9 @@
-// glowcastctl discover, pair, lights and set: the bridge client with the real adapters and the
-// application's own preferences file.
+// glowcastctl discover, pair, lights and set: the first bridge's client, or a further bridge's adapter as
+// Glowcast drives it, with the real adapters and the application's own preferences file.
 
 #include "glowcastctl/commands.h"
-#include "glowcastctl/system_bridge_preferences.h"
 
+#include "adapters/bridge/bridge_system.h"
 #include "adapters/files/file_preferences.h"
 #include "adapters/process/console_prompts.h"
 #include "adapters/process/portal_host.h"
@@ -13,10 +13,12 @@
 #include "core/bridge_bridge.h"
 #include "core/json_codec.h"
 #include "core/lamp_colour.h"
+#include "core/lamp_systems/bridge_wire.h"
 #include "core/log_text.h"
 #include "core/settings.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 
 #include <charconv>
 #include <cstdio>
@@ -27,30 +29,125 @@ namespace glowcast::ctl {
 
 namespace {
 
-// Everything one command needs; the Qt adapters need the application object to exist first. With a
-// system's id, the bridge client works on that bridge: its address and user, no portal; an id no
-// bridge system has leaves no bridge client and says why in refusal.
+// A further bridge through its adapter, waited for in a local event loop until the adapter tells what
+// was asked (each request and the pairing are bounded in time and end in a telling). A user name it
+// obtains by pairing goes into the system's record.
+class FurtherBridge final : public LampSystemListener {
+public:
+    FurtherBridge(Preferences& file, SystemRecord record, Log& log)
+        : m_file(file), m_record(std::move(record)), m_log(log)
+    {
+    }
+
+    [[nodiscard]] const std::string& address() const { return m_record.address; }
+    // Pairs anew, whether or not a user name is stored.
+    [[nodiscard]] bool pair()
+    {
+        m_record.user.reset();
+        return paired();
+    }
+    // The lamps, read after pairing when no user name is stored.
+    [[nodiscard]] std::optional<std::vector<SystemLamp>> lamps()
+    {
+        start();
+        waitUntil([&] { return m_lamps.has_value(); });
+        return std::move(m_lamps);
+    }
+    // Puts a lamp-state body, after pairing when no user name is stored.
+    [[nodiscard]] bool put(const std::string& key, const std::string& body)
+    {
+        if (!paired())
+            return false;
+        m_bridge->setListener(nullptr); // a lamp list read after pairing fails apart from the put
+        std::optional<SendResult> result;
+        m_bridge->putState(key, body, [&](SendResult told) {
+            result = told;
+            m_loop.quit();
+        });
+        waitUntil([&] { return result.has_value(); });
+        return result == SendResult::Delivered;
+    }
+
+private:
+    bool paired()
+    {
+        if (m_record.user) {
+            m_bridge.emplace(m_record, m_log);
+            return true;
+        }
+        start();
+        waitUntil([&] { return m_record.user.has_value(); });
+        return m_record.user.has_value();
+    }
+    void start()
+    {
+        m_bridge.emplace(m_record, m_log);
+        m_bridge->setListener(this);
+        m_bridge->start();
+    }
+    template <typename Told> void waitUntil(Told told)
+    {
+        m_failed = false;
+        while (!told() && !m_failed)
+            m_loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+
+    void lampsRead(std::vector<SystemLamp> lamps) override
+    {
+        m_lamps = std::move(lamps);
+        m_loop.quit();
+    }
+    void stateChanged(SystemState state, std::string detail) override
+    {
+        if (state == SystemState::Pairing) {
+            std::fprintf(stderr, "%s\n", printable(detail).c_str());
+            return;
+        }
+        m_failed = true;
+        m_loop.quit();
+    }
+    void userObtained(std::string user) override
+    {
+        m_record.user = user;
+        (void)m_file.updateSystems([&](std::vector<SystemRecord> records) {
+            for (SystemRecord& record : records)
+                if (record.id == m_record.id)
+                    record.user = user;
+            return records;
+        });
+        m_loop.quit();
+    }
+    void identified(std::string /*identity*/) override {}
+
+    Preferences& m_file;
+    SystemRecord m_record;
+    Log& m_log;
+    QEventLoop m_loop;
+    bool m_failed = false;
+    std::optional<std::vector<SystemLamp>> m_lamps;
+    std::optional<BridgeSystem> m_bridge; // last, so that it ends before what it tells
+};
+
+// Everything one command needs; the Qt adapters need the application object to exist first. Without a
+// system's id, the first bridge's client; with one, that further bridge; an id no bridge system has
+// leaves neither and says why in refusal.
 struct Session {
     Session(bool verbose, const std::optional<std::string>& systemId) : log(verbose)
     {
-        std::optional<SystemRecord> system;
-        if (systemId) {
-            for (const SystemRecord& record : preferences.systems())
-                if (record.id == *systemId)
-                    system = record;
-            if (!system) {
-                refusal = "there is no lamp system with the id \"" + *systemId + "\"";
-                return;
-            }
-            if (system->kind != SystemKind::Bridge) {
-                refusal = *systemId + " is a " + std::string{systemKindName(system->kind)} + " system, not a bridge";
-                return;
-            }
-            systemPreferences.emplace(preferences, *system);
+        if (!systemId) {
+            bridge.emplace(http, preferences, sleeper, log, window, alert,
+                           portalHost(portalHostFromEnvironment(), settings));
+            return;
         }
-        bridge.emplace(http, systemPreferences ? static_cast<Preferences&>(*systemPreferences) : preferences, sleeper,
-                       log, window, alert, system ? std::nullopt : portalHost(portalHostFromEnvironment(), settings));
+        for (const SystemRecord& record : preferences.systems())
+            if (record.id == *systemId && record.kind == SystemKind::Bridge)
+                further.emplace(preferences, record, log);
+            else if (record.id == *systemId)
+                refusal = *systemId + " is a " + std::string{systemKindName(record.kind)} + " system, not a bridge";
+        if (!further && refusal.empty())
+            refusal = "there is no lamp system with the id \"" + *systemId + "\"";
     }
+    [[nodiscard]] bool refused() const { return !bridge && !further; }
 
     int argc = 1;
     char name[12] = "glowcastctl";
@@ -58,13 +155,13 @@ struct Session {
     QCoreApplication application{argc, argv};
     CommandLog log;
     FilePreferences preferences{log, FilePreferences::defaultDirectory()};
-    std::optional<SystemBridgePreferences> systemPreferences;
     QtHttpTransport http{log};
     QtSleeper sleeper;
     ConsoleLinkButtonPrompt window;
     ConsoleAlert alert;
     Settings settings{preferences, log};
     std::optional<BridgeBridge> bridge;
+    std::optional<FurtherBridge> further;
     std::string refusal;
 };
 
@@ -117,31 +214,40 @@ int runDiscover(Arguments args)
     if (const std::optional<int> status = command.line.parse(args, 0, 0))
         return *status;
     Session session{command.line.verbose(), command.system()};
-    if (!session.bridge)
+    if (session.refused())
         return command.refused(session);
-    session.bridge->discoverBridge();
-    if (!session.bridge->bridgeIP()) {
+    std::optional<std::string> address;
+    if (session.further) {
+        if (isBridgeAddress(session.further->address()))
+            address = session.further->address();
+    } else {
+        session.bridge->discoverBridge();
+        address = session.bridge->bridgeIP();
+    }
+    if (!address) {
         std::fprintf(stderr, "glowcastctl discover: no bridge address found\n");
         return 1;
     }
-    std::printf("%s\n", session.bridge->bridgeIP()->c_str());
+    std::printf("%s\n", address->c_str());
     return 0;
 }
 
 int runPair(Arguments args)
 {
-    BridgeCommandLine command("pair", "Pairs with the bridge: press its link button while this waits (up to 75 "
-                                      "seconds).\nThe user name the bridge gives is stored in the preferences.");
+    BridgeCommandLine command(
+        "pair", "Pairs with the bridge: press its link button while this waits (up to 75 "
+                "seconds, 30 for a further bridge).\nThe user name the bridge gives is stored in the preferences.");
     if (const std::optional<int> status = command.line.parse(args, 0, 0))
         return *status;
     Session session{command.line.verbose(), command.system()};
-    if (!session.bridge)
+    if (session.refused())
         return command.refused(session);
-    if (!session.bridge->pair()) {
+    if (!(session.further ? session.further->pair() : session.bridge->pair())) {
         std::fprintf(stderr, "glowcastctl pair: not paired\n");
         return 1;
     }
-    std::printf("paired with the bridge at %s\n", session.bridge->bridgeIP()->c_str());
+    std::printf("paired with the bridge at %s\n",
+                (session.further ? session.further->address() : *session.bridge->bridgeIP()).c_str());
     return 0;
 }
 
@@ -152,19 +258,19 @@ int runLights(Arguments args)
     if (const std::optional<int> status = command.line.parse(args, 0, 0))
         return *status;
     Session session{command.line.verbose(), command.system()};
-    if (!session.bridge)
+    if (session.refused())
         return command.refused(session);
-    const std::optional<std::string> reply = session.bridge->read("lights");
-    if (!reply) {
+    std::optional<std::vector<SystemLamp>> lamps;
+    if (session.further)
+        lamps = session.further->lamps();
+    else if (const std::optional<std::string> reply = session.bridge->read("lights"))
+        lamps = bridgeLampsFrom(*reply, {}, session.log);
+    if (!lamps) {
         std::fprintf(stderr, "glowcastctl lights: the bridge gave no lamp list\n");
         return 1;
     }
-    const Dictionary lamps = dictionaryFromJSON(*reply, session.log);
-    for (std::size_t i = 0; i < lamps.size(); ++i) {
-        const Dictionary* lamp = lamps.valueAt(i).asDictionary();
-        const std::optional<std::string> name = lamp ? lamp->text("name") : std::nullopt;
-        std::printf("%s\t%s\n", printable(lamps.keys()[i]).c_str(), printable(describe(name)).c_str());
-    }
+    for (const SystemLamp& lamp : *lamps)
+        std::printf("%s\t%s\n", printable(lamp.key).c_str(), printable(lamp.name).c_str());
     return 0;
 }
 
@@ -182,11 +288,12 @@ int runSet(Arguments args)
     if (!red || !green || !blue)
         return command.line.refuse(QStringLiteral("R, G and B are whole numbers from 0 to 255"));
     Session session{command.line.verbose(), command.system()};
-    if (!session.bridge)
+    if (session.refused())
         return command.refused(session);
     const Colour colour{*red / 255.0, *green / 255.0, *blue / 255.0, 1.0};
     const Dictionary body = lampStateBody(colour, session.log);
-    if (!session.bridge->sendPUTRequest(body, "lights/" + words[0] + "/state")) {
+    if (!(session.further ? session.further->put(words[0], JSONFromDictionary(body))
+                          : session.bridge->sendPUTRequest(body, "lights/" + words[0] + "/state"))) {
         std::fprintf(stderr, "glowcastctl set: the bridge did not take the state\n");
         return 1;
     }

@@ -1,6 +1,7 @@
 #include "adapters/bridge/bridge_system.h"
 
 #include "adapters/http/http_recipe.h"
+#include "core/bridge_bridge.h"
 #include "core/json_codec.h"
 #include "core/lamp_systems/bridge_wire.h"
 #include "core/log_text.h"
@@ -14,8 +15,6 @@
 namespace glowcast {
 namespace {
 
-// The name Glowcast pairs under, as with the first bridge.
-constexpr std::string_view kDeviceType = "com.tallowbrook.Glowcast";
 constexpr int kUnauthorisedUser = 1;
 constexpr int kLinkButtonNotPressed = 101;
 
@@ -104,7 +103,7 @@ void BridgeSystem::refresh()
 
 void BridgeSystem::pairOnce()
 {
-    const std::string body = JSONFromDictionary(Dictionary{{"devicetype", std::string{kDeviceType}}});
+    const std::string body = JSONFromDictionary(Dictionary{{"devicetype", std::string{kBridgeDeviceType}}});
     request(HttpMethod::Post, "/api", body, [this](std::optional<HttpReply> reply) {
         if (!reply) {
             m_pairing = false;

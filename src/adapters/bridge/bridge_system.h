@@ -50,6 +50,8 @@ public:
     void readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done) override;
     void restore(const std::string& key, const ReadLampState& state, std::function<void(SendResult)> done) override;
     void stop() override;
+    // A lamp-state body of the caller's own, put as send() puts each state (glowcastctl's set).
+    void putState(const std::string& key, const std::string& body, std::function<void(SendResult)> done);
 
 private:
     using Handler = std::function<void(std::optional<HttpReply>)>;
@@ -62,7 +64,6 @@ private:
     void pairOnce();
     void sendFrom(std::vector<LampStateCommand> commands, std::size_t next, SendResult worst,
                   std::function<void(SendResult)> done);
-    void putState(const std::string& key, const std::string& body, std::function<void(SendResult)> done);
     // What a reply to a change says: delivered, refused (an error, the user unknown) or no answer.
     [[nodiscard]] SendResult resultOf(const std::optional<HttpReply>& reply);
     [[nodiscard]] std::string where() const;
