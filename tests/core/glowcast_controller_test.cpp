@@ -1,6 +1,4 @@
 #include "core/glowcast_controller.h"
-#include "core/json_codec.h"
-#include "core/lamp_colour.h"
 #include "core/operation_queue.h"
 #include "support/controller_rig.h"
 #include "support/printing.h"
@@ -32,16 +30,16 @@ const std::vector<Patch> kSevenColours = {{{192, 0, 0}, 1000}, {{192, 192, 0}, 9
 // What the extractor makes of them, in order.
 const std::vector<Colour> kSevenShown = {{0.75, 0, 0},    {0.75, 0.75, 0}, {0.375, 0.75, 0}, {0, 0.75, 0},
                                          {0, 0.75, 0.75}, {0, 0, 0.75},    {0.75, 0, 0.75}};
+// Their bodies: brightness out of 128 for hues between 0.2 and 0.75, else out of 255; the greens and the
+// cyan moved to the fixed green and blue.
+const std::vector<std::string> kSevenBodies = {R"({"bri":191,"xy":[0.640,0.330]})", R"({"bri":191,"xy":[0.419,0.505]})",
+                                               R"({"bri":96,"xy":[0.410,0.510]})",  R"({"bri":96,"xy":[0.410,0.510]})",
+                                               R"({"bri":96,"xy":[0.198,0.101]})",  R"({"bri":96,"xy":[0.150,0.060]})",
+                                               R"({"bri":191,"xy":[0.321,0.154]})"};
 const Patch kRed = kSevenColours[0];
 const std::string kZeroBody = R"({"bri":0,"sat":0})";
 const std::string kPutSuccess = R"([{"success":{"/lights/1/state/bri":255}}])";
 const std::string kUnauthorised = R"([{"error":{"type":1,"address":"/","description":"unauthorized user"}}])";
-
-std::string bodyFor(const Colour& colour)
-{
-    RecordingLog quiet;
-    return JSONFromDictionary(lampStateBody(colour, quiet));
-}
 
 std::string stateUrl(const std::string& id)
 {
@@ -285,7 +283,7 @@ TEST_F(GlowcastControllerTest, CoverChangeShowsUpToFiveColoursAndSendsOnePerEnab
         Strings urls, bodies;
         for (std::size_t k = 0; k < static_cast<std::size_t>(lamps); ++k) {
             urls.push_back(stateUrl(std::to_string(k + 1)));
-            bodies.push_back(k < colours ? bodyFor(kSevenShown[k]) : kZeroBody);
+            bodies.push_back(k < colours ? kSevenBodies[k] : kZeroBody);
         }
         EXPECT_EQ(rig.sent(&HttpRequest::url), urls);
         EXPECT_EQ(rig.sent(&HttpRequest::body), bodies);
