@@ -61,7 +61,7 @@ TEST(LampRestorerTest, RestoresEachColouredLampOnceAfterTheDelayAndStopsForANewS
     const SteadyTime t0{};
     const Dictionary first{{"bri", 1}};
     const Dictionary second{{"bri", 2}};
-    LampRestorer restorer;
+    LampRestorer<Dictionary> restorer;
     restorer.setDelay(10s);
     restorer.remember("1", first);
     restorer.remember("2", second);
@@ -81,13 +81,13 @@ TEST(LampRestorerTest, RestoresEachColouredLampOnceAfterTheDelayAndStopsForANewS
 
     // Lamp 1 is put back, then a new cover colours it: the restore stops, lamp 1 is read afresh,
     // and lamp 2 keeps its own state for the restore that follows.
-    EXPECT_EQ(restorer.takeNext(t0 + 30s), (LampCommand{"1", first}));
+    EXPECT_EQ(restorer.takeNext(t0 + 30s), (LampRestore<Dictionary>{"1", first}));
     EXPECT_TRUE(restorer.needsSnapshot("1"));
     restorer.remember("1", second);
     restorer.coloured("1", t0 + 31s);
     EXPECT_EQ(restorer.takeNext(t0 + 31s), std::nullopt);
-    EXPECT_EQ(restorer.takeNext(t0 + 41s), (LampCommand{"2", second}));
-    EXPECT_EQ(restorer.takeNext(t0 + 41s), (LampCommand{"1", second}));
+    EXPECT_EQ(restorer.takeNext(t0 + 41s), (LampRestore<Dictionary>{"2", second}));
+    EXPECT_EQ(restorer.takeNext(t0 + 41s), (LampRestore<Dictionary>{"1", second}));
     EXPECT_EQ(restorer.takeNext(t0 + 41s), std::nullopt);
     EXPECT_TRUE(restorer.needsSnapshot("2")); // the next state begins a new session
 

@@ -34,7 +34,7 @@ struct JsonHttpCall {
 
 // The asynchronous HTTP side of a lamp system other than the bridges: one base address
 // ("http://host:port" or "https://host:port"), each call's answer told later on the main thread,
-// exactly once, never from inside call(). https checks the peer against the system's certificate
+// at most once, never from inside call() and never after stop(). https checks the peer against the system's certificate
 // store, or against the certificates of a CA file alone when one is given (a self-signed
 // certificate pinned); nothing turns the check off. No proxy, no cache, and no redirect is ever
 // followed, so a credential never reaches another host. Replies over the call's cap are dropped

@@ -126,15 +126,15 @@ bool LampCare::restoreIfDue()
     beginBatch();
     bool restored = false;
     while (!m_stopped) {
-        std::optional<LampCommand> command = m_restorer.takeNext(m_clock.now());
+        std::optional<LampRestore<Dictionary>> command = m_restorer.takeNext(m_clock.now());
         if (!command)
             break;
         restored = true;
         if (m_settings.fade)
-            command->body.set("transitiontime", *m_settings.fade);
-        m_log.write("putting lamp " + command->lampId + " back: " + describe(command->body));
+            command->state.set("transitiontime", *m_settings.fade);
+        m_log.write("putting lamp " + command->lampId + " back: " + describe(command->state));
         // A lamp deleted meanwhile is refused by the bridge: said once, not tried again.
-        if (const std::optional<HttpReply> reply = put(command->lampId, command->body); !accepted(reply))
+        if (const std::optional<HttpReply> reply = put(command->lampId, command->state); !accepted(reply))
             m_log.write("lamp " + command->lampId + " was not put back: " +
                         (reply ? "the bridge answered HTTP " + std::to_string(reply->status) + " " + reply->body
                                : std::string{"no reply from the bridge"}));

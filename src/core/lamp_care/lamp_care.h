@@ -76,7 +76,7 @@ private:
     Log& m_log;
     LampCareSettings m_settings;
     LampPacer m_pacer;
-    LampRestorer m_restorer;
+    LampRestorer<Dictionary> m_restorer;
     Dictionary m_lampList;
     bool m_capabilitiesRead = false;
     bool m_coverChanged = true;

@@ -9,19 +9,14 @@ namespace {
 constexpr std::chrono::milliseconds kFirstSlowing{100};
 constexpr std::chrono::milliseconds kMostSlowing{400};
 constexpr std::chrono::milliseconds kLeastSlowing{50};
-// A bridge counts the commands of a second as they arrive, and two commands may arrive a few
-// milliseconds closer together than they left. Spreading each second's commands over a little more
-// than a second keeps the one after them out of that second.
-constexpr std::chrono::milliseconds kPacedSecond{1030};
 
 } // namespace
 
-void LampPacer::setPace(std::optional<int> perSecond)
+void LampPacer::setPace(std::optional<int> perSecond, std::chrono::milliseconds second)
 {
     // Rounded up, so that no second ever holds more than the pace.
-    m_paced = perSecond && *perSecond > 0
-                  ? std::chrono::milliseconds{(kPacedSecond.count() + *perSecond - 1) / *perSecond}
-                  : std::chrono::milliseconds{0};
+    m_paced = perSecond && *perSecond > 0 ? std::chrono::milliseconds{(second.count() + *perSecond - 1) / *perSecond}
+                                          : std::chrono::milliseconds{0};
 }
 
 std::chrono::milliseconds LampPacer::interval() const
@@ -33,13 +28,14 @@ std::chrono::milliseconds LampPacer::waitBefore(SteadyTime now) const
 {
     if (!m_lastSent)
         return std::chrono::milliseconds{0};
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*m_lastSent + interval() - now);
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*m_lastSent + interval() * m_lastStates - now);
     return std::max(wait, std::chrono::milliseconds{0});
 }
 
-void LampPacer::sent(SteadyTime at)
+void LampPacer::sent(SteadyTime at, int states)
 {
     m_lastSent = at;
+    m_lastStates = states;
 }
 
 void LampPacer::overloaded()

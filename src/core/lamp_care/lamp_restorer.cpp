@@ -2,8 +2,6 @@
 
 #include "core/lamp_care/bridge_fields.h"
 
-#include <algorithm>
-
 namespace glowcast {
 
 std::optional<Dictionary> restoreBodyFrom(std::string_view lampId, const Dictionary& record, Log& log)
@@ -56,66 +54,6 @@ std::optional<Dictionary> restoreBodyFrom(std::string_view lampId, const Diction
     if (body.empty())
         return std::nullopt;
     return body;
-}
-
-void LampRestorer::setDelay(std::optional<std::chrono::seconds> delay)
-{
-    if (delay == m_delay)
-        return;
-    m_delay = delay;
-    m_session.clear();
-    m_due.reset();
-}
-
-bool LampRestorer::needsSnapshot(std::string_view lampId) const
-{
-    return m_delay && std::ranges::none_of(m_session, [lampId](const Entry& entry) { return entry.lampId == lampId; });
-}
-
-void LampRestorer::remember(std::string_view lampId, std::optional<Dictionary> restoreBody)
-{
-    if (needsSnapshot(lampId))
-        m_session.push_back({std::string{lampId}, std::move(restoreBody)});
-}
-
-void LampRestorer::coloured(std::string_view lampId, SteadyTime now)
-{
-    const auto entry = std::ranges::find(m_session, lampId, &Entry::lampId);
-    if (entry == m_session.end())
-        return;
-    entry->coloured = true;
-    m_due.reset();
-    if (!m_playing)
-        startDelay(now);
-}
-
-void LampRestorer::playerChanged(PlayerActivity activity, SteadyTime now)
-{
-    m_playing = activity == PlayerActivity::Playing;
-    if (m_playing)
-        m_due.reset();
-    else if (!m_due)
-        startDelay(now);
-}
-
-void LampRestorer::startDelay(SteadyTime now)
-{
-    if (m_delay && std::ranges::any_of(m_session, &Entry::coloured))
-        m_due = now + *m_delay;
-}
-
-std::optional<LampCommand> LampRestorer::takeNext(SteadyTime now)
-{
-    if (!m_due || now < *m_due)
-        return std::nullopt;
-    while (!m_session.empty()) {
-        Entry entry = std::move(m_session.front());
-        m_session.erase(m_session.begin());
-        if (entry.coloured && entry.body)
-            return LampCommand{std::move(entry.lampId), std::move(*entry.body)};
-    }
-    m_due.reset();
-    return std::nullopt;
 }
 
 } // namespace glowcast

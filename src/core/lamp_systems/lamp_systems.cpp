@@ -189,11 +189,9 @@ void LampSystems::send(const std::vector<std::pair<std::string, LampState>>& sta
 
 void LampSystems::setCare(const LampCareSettings& care)
 {
-    const bool wasRestoring = restoring();
     m_care = care;
-    if (wasRestoring && !restoring())
-        for (const auto& entry : m_entries)
-            entry->forgetReads();
+    for (const auto& entry : m_entries)
+        entry->careChanged();
 }
 
 std::size_t LampSystems::restore()

@@ -108,8 +108,6 @@ private:
     void lampSent(const std::string& id, const LampState& state) override;
     void identified(SystemSender& sender) override;
     [[nodiscard]] SystemSender* find(std::string_view id) const;
-    // Lamps are put back after a pause: each lamp's own state is read before its first state.
-    [[nodiscard]] bool restoring() const { return m_care.restoreAfter.has_value(); }
 
     LampSystemFactory& m_factory;
     Log& m_log;

@@ -26,6 +26,7 @@ SystemSender::SystemSender(const SenderContext& context, SystemRecord record, st
     : m_context(context), m_record(std::move(record)), m_adapter(std::move(adapter)),
       m_paceTimer(context.timers.create()), m_answerTimer(context.timers.create()), m_stepTimer(context.timers.create())
 {
+    careChanged();
 }
 
 SystemSender::~SystemSender()
@@ -47,7 +48,7 @@ void SystemSender::stop()
         return;
     m_stopped = true;
     m_waiting.clear();
-    m_putBack.clear();
+    m_restorer.halt();
     m_inFlight = false;
     m_paceTimer->cancel();
     m_answerTimer->cancel();
@@ -81,7 +82,8 @@ void SystemSender::take(std::vector<LampStateCommand> commands, bool coverChange
     });
     if (commands.empty())
         return;
-    m_putBack.clear(); // the lamps not yet put back keep their reads
+    m_restorer.halt(); // the lamps not yet put back keep their reads
+
     m_waiting.assign(std::make_move_iterator(commands.begin()), std::make_move_iterator(commands.end()));
     sendNext();
 }
@@ -90,30 +92,16 @@ std::size_t SystemSender::putBack()
 {
     if (m_stopped || m_state != SystemState::Ready || !m_adapter)
         return 0;
-    m_putBack.clear();
-    for (auto read = m_reads.begin(); read != m_reads.end();) {
-        if (read->second) {
-            m_putBack.push_back(read->first);
-            ++read;
-            continue;
-        }
+    for (const std::string& key : m_restorer.startNow(m_context.clock.now()))
         m_context.log.write(
-            logLine("lamp system " + m_record.id + " leaves lamp " + read->first + " as it is: it was not read"));
-        read = m_reads.erase(read);
-    }
-    const std::size_t count = m_putBack.size();
+            logLine("lamp system " + m_record.id + " leaves lamp " + key + " as it is: it was not read"));
+    const std::size_t count = m_restorer.toPutBack();
     if (count > 0) {
         m_context.log.write(logLine("lamp system " + m_record.id + " puts " + std::to_string(count) +
                                     (count == 1 ? " lamp back" : " lamps back")));
         sendNext();
     }
     return count;
-}
-
-void SystemSender::forgetReads()
-{
-    m_reads.clear();
-    m_putBack.clear();
 }
 
 void SystemSender::lampsRead(std::vector<SystemLamp> read)
@@ -174,25 +162,26 @@ void SystemSender::becomes(SystemState newState, std::string newDetail)
     m_detail = std::move(newDetail);
     if (m_state != SystemState::Ready) {
         m_waiting.clear();
-        m_putBack.clear();
+        m_restorer.halt();
         m_paceTimer->cancel();
     }
     m_context.owner.systemsChanged();
 }
 
-std::chrono::nanoseconds SystemSender::interval() const
+int SystemSender::pace() const
 {
     const int kindPace = std::min(defaultPace(m_record.kind), m_context.care.pace.value_or(defaultPace(m_record.kind)));
-    return std::chrono::nanoseconds{std::chrono::seconds{1}} / std::max(m_record.pace.value_or(kindPace), 1);
+    return std::max(m_record.pace.value_or(kindPace), 1);
 }
 
 void SystemSender::sendNext()
 {
-    if (m_stopped || m_inFlight || (m_waiting.empty() && m_putBack.empty()) || !m_adapter)
+    if (m_stopped || m_inFlight || (m_waiting.empty() && !m_restorer.due()) || !m_adapter)
         return;
     const SteadyTime now = m_context.clock.now();
-    if (m_nextDue > now) {
-        m_paceTimer->start(std::chrono::ceil<milliseconds>(m_nextDue - now), [this] { sendNext(); });
+    m_pacer.setPace(pace(), std::chrono::seconds{1});
+    if (const milliseconds wait = m_pacer.waitBefore(now); wait > milliseconds{0}) {
+        m_paceTimer->start(wait, [this] { sendNext(); });
         return;
     }
     if (m_waiting.empty()) {
@@ -205,13 +194,11 @@ void SystemSender::sendNext()
     m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<long>(count));
     m_inFlight = true;
     const std::uint64_t number = ++m_sendNumber;
-    m_nextDue = now + interval() * static_cast<long>(count);
+    m_pacer.sent(now, static_cast<int>(count));
     startAnswerTimer(number);
     std::vector<std::string> unread;
     for (const LampStateCommand& command : batch)
-        if (restoring() &&
-            std::ranges::find(m_reads, command.key, &decltype(m_reads)::value_type::first) == m_reads.end() &&
-            std::ranges::find(unread, command.key) == unread.end())
+        if (m_restorer.needsSnapshot(command.key) && std::ranges::find(unread, command.key) == unread.end())
             unread.push_back(command.key);
     if (unread.empty()) {
         m_adapter->send(batch, [this, number, batch](SendResult result) { answered(number, batch, result); });
@@ -231,8 +218,10 @@ void SystemSender::readAnswered(std::uint64_t number, const std::string& key, st
 {
     if (m_stopped || !m_inFlight || number != m_sendNumber)
         return;
-    if (restoring())
-        m_reads.emplace_back(key, std::move(read));
+    // Read right before its first state goes out, the lamp counts as coloured: it is put back even
+    // when the state's answer does not come.
+    m_restorer.remember(key, std::move(read));
+    m_restorer.coloured(key, m_context.clock.now());
     if (--m_readsLeft > 0)
         return;
     m_stepTimer->start(milliseconds{0}, [this, number, batch] {
@@ -245,21 +234,16 @@ void SystemSender::readAnswered(std::uint64_t number, const std::string& key, st
 
 void SystemSender::putBackNext(SteadyTime now)
 {
-    const std::string key = m_putBack.front();
-    m_putBack.pop_front();
-    const auto read = std::ranges::find(m_reads, key, &decltype(m_reads)::value_type::first);
-    if (read == m_reads.end() || !read->second) {
-        sendNext();
+    std::optional<LampRestore<ReadLampState>> next = m_restorer.takeNext(now);
+    if (!next)
         return;
-    }
-    const ReadLampState asRead = *read->second;
-    m_reads.erase(read);
+    const std::string key = std::move(next->lampId);
     m_sent.forget(key); // once put back it shows what it showed before
     m_inFlight = true;
     const std::uint64_t number = ++m_sendNumber;
-    m_nextDue = now + interval();
+    m_pacer.sent(now);
     startAnswerTimer(number);
-    m_adapter->restore(key, asRead, [this, number, key](SendResult result) {
+    m_adapter->restore(key, next->state, [this, number, key](SendResult result) {
         if (result == SendResult::Refused && !m_stopped && m_inFlight && number == m_sendNumber)
             m_context.log.write(logLine("lamp system " + m_record.id + " refused to put lamp " + key + " back"));
         // Its answer paces the next one as a send's does; nothing of it is shown in the table.
@@ -297,11 +281,8 @@ void SystemSender::answered(std::uint64_t number, const std::vector<LampStateCom
         return;
     }
     // The next send goes out from the timer, never from inside the adapter's own answer.
-    if (!m_waiting.empty() || !m_putBack.empty()) {
-        const SteadyTime now = m_context.clock.now();
-        m_paceTimer->start(m_nextDue > now ? std::chrono::ceil<milliseconds>(m_nextDue - now) : milliseconds{0},
-                           [this] { sendNext(); });
-    }
+    if (!m_waiting.empty() || m_restorer.due())
+        m_paceTimer->start(m_pacer.waitBefore(m_context.clock.now()), [this] { sendNext(); });
 }
 
 void SystemSender::startAnswerTimer(std::uint64_t number)
@@ -319,7 +300,7 @@ void SystemSender::becomesUnreachable(std::string why)
 {
     const std::size_t dropped = m_waiting.size();
     m_waiting.clear();
-    m_putBack.clear();
+    m_restorer.halt();
     m_paceTimer->cancel();
     // It was just asked: the next cover need not ask it to read its lamps again for a minute.
     m_lastRefresh = m_context.clock.now();

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/lamp_care/lamp_care_settings.h"
+#include "core/lamp_care/lamp_pacer.h"
 #include "core/lamp_systems/lamp_system.h"
+#include "core/lamps/lamp_restorer.h"
 #include "core/lamps/sent_lamps.h"
 #include "core/ports/clock.h"
 #include "core/ports/log.h"
@@ -48,7 +50,8 @@ struct SenderContext {
 // and hands them to the adapter one send at a time, each due when the system's pace allows; an answer
 // that does not come within the time-out makes the system unreachable and drops what still waits.
 // While lamps are put back after a pause, a send first reads the lamps it colours for the first time,
-// and the lamps read are put back through the same sender, one at a time. It relies on the adapter's
+// and the lamps read are put back through the same sender, one at a time: the pacer and the restorer
+// are the ones the first bridge uses. It relies on the adapter's
 // promise that each answer comes at most once and never after stop().
 class SystemSender final : public LampSystemListener {
 public:
@@ -65,11 +68,12 @@ public:
     // A newer cover's states replace whatever still waits; a lamp that shows its state already, or is
     // still fading, is passed over as the care settings say.
     void take(std::vector<LampStateCommand> commands, bool coverChanged);
-    // Queues every lamp read to be put back and forgets those reads; the number queued.
+    // Starts putting back every lamp read, at the system's pace; the number to be put back.
     std::size_t putBack();
-    void forgetReads();
+    // The care settings changed: turning the restore off, or another delay, forgets what was read.
+    void careChanged() { m_restorer.setDelay(m_context.care.restoreAfter); }
     // Takes the reads of the sender this one replaces: its lamps still show what they were sent.
-    void takeReadsOf(SystemSender& replaced) { m_reads = std::move(replaced.m_reads); }
+    void takeReadsOf(SystemSender& replaced) { m_restorer = std::move(replaced.m_restorer); }
 
     [[nodiscard]] const SystemRecord& record() const { return m_record; }
     void setPace(std::optional<int> pace) { m_record.pace = pace; }
@@ -91,7 +95,7 @@ public:
 private:
     void becomes(SystemState newState, std::string newDetail);
     // The system's own pace when one is set; else its kind's, capped by the pace setting.
-    [[nodiscard]] std::chrono::nanoseconds interval() const;
+    [[nodiscard]] int pace() const;
     void sendNext();
     void readAnswered(std::uint64_t number, const std::string& key, std::optional<ReadLampState> read,
                       const std::vector<LampStateCommand>& batch);
@@ -101,7 +105,6 @@ private:
     void rememberSent(const LampStateCommand& command, bool accepted);
     void becomesUnreachable(std::string why);
     void refreshIfDue();
-    [[nodiscard]] bool restoring() const { return m_context.care.restoreAfter.has_value(); }
     void startAnswerTimer(std::uint64_t number);
 
     SenderContext m_context;
@@ -111,20 +114,18 @@ private:
     std::string m_detail;
     std::vector<SystemLamp> m_lamps;
     std::optional<std::string> m_identity;
-    // Each lamp's own state, read before its first state, in the order read; nothing when the read gave nothing.
-    std::vector<std::pair<std::string, std::optional<ReadLampState>>> m_reads;
     std::unique_ptr<Timer> m_paceTimer;
     std::unique_ptr<Timer> m_answerTimer;
     std::unique_ptr<Timer> m_stepTimer;
     SentLamps<LampState> m_sent;
     std::deque<LampStateCommand> m_waiting;
-    std::deque<std::string> m_putBack; // keys of reads still to be put back
     std::size_t m_readsLeft = 0;
     bool m_inFlight = false;
     bool m_stopped = false;
     bool m_duplicate = false;
     std::uint64_t m_sendNumber = 0;
-    SteadyTime m_nextDue{};
+    LampPacer m_pacer;
+    LampRestorer<ReadLampState> m_restorer;
     std::optional<SteadyTime> m_lastRefresh;
 };
 
