@@ -29,6 +29,8 @@ trap 'exec 4>&- || true; stop_started; rm -rf "$work"' EXIT
 
 now() { date +%s.%N; }
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", b - a}'; }
+# Whether less than $2 seconds went by since $1 (a number compare: "7.0" < "600" is false as text).
+within() { awk -v a="$1" -v b="$(now)" -v limit="$2" 'BEGIN {exit !(b - a < limit)}'; }
 
 "$sim" --port 0 --lamps 5 --user alice >"$work/sim.out" 2>/dev/null &
 pids+=($!)
@@ -78,13 +80,21 @@ while ! grep -q "^renamed $rounds" "$work/standin.out"; do
     took=$(status_time)
     asked=$((asked + 1))
     slowest=$(awk -v a="$slowest" -v b="$took" 'BEGIN {print (b > a) ? b : a}')
-    [ "$(seconds "$flood_start" "$(now)")" \< 600 ] || break
+    within "$flood_start" 600 || break
 done
 flood_end=$(now)
 after=$(status_time)
 newest=$(printf ' ~%06d' "$rounds")
-wait_for 3000 lamps_named "$newest"
-settled=$(seconds "$flood_end" "$(now)")
+# A broker drops what a subscriber does not take in time; when the last list is among it, the newest
+# names come only with the next list.
+settled="not within 180 s"
+while within "$flood_end" 180; do
+    if lamps_named "$newest"; then
+        settled="$(seconds "$flood_end" "$(now)") s"
+        break
+    fi
+    sleep 0.1
+done
 peak=$(awk '/^VmHWM:/ {print $2}' "/proc/$app_pid/status")
 
 term_start=$(now)
@@ -98,5 +108,8 @@ kill -0 "$app_pid" 2>/dev/null && quit="over 300"
 
 echo "| devices | every | rounds | flood took | RSS before | peak RSS | slowest Status during ($asked asked) | Status after | newest names in the table after | SIGTERM to end |"
 echo "|---|---|---|---|---|---|---|---|---|---|"
-echo "| $devices | $interval ms | $rounds | $(seconds "$flood_start" "$flood_end") s | $((rss_before / 1024)) MiB | $((peak / 1024)) MiB | $slowest s | $after s | $settled s | $quit s |"
-grep -c 'dropped' "$work/log" | sed 's/^/log lines of dropped messages: /'
+echo "| $devices | $interval ms | $rounds | $(seconds "$flood_start" "$flood_end") s | $((rss_before / 1024)) MiB | $((peak / 1024)) MiB | $slowest s | $after s | $settled | $quit s |"
+# grep -c says 0 and fails when no line tells of a dropped message: that is no failure of the run.
+{ grep -c 'dropped' "$work/log" || true; } | sed 's/^/log lines of dropped messages: /'
+{ grep -c 'Outgoing messages are being dropped' "$work/mosquitto.log" || true; } |
+    sed 's/^/broker lines of messages dropped for a slow subscriber: /'
