@@ -147,6 +147,10 @@ std::optional<std::string> MqttClient::start()
     if (std::optional<std::string> guard = m_guard.start())
         return failedToStart(*guard);
     m_running = true;
+    if (!m_options.decoders.empty()) {
+        m_decodingStopped = false;
+        m_decoding = std::thread(&MqttClient::decodeNewest, this);
+    }
     m_lookupDelaySeconds = kReconnectDelaySeconds;
     if (QHostAddress numeric; numeric.setAddress(QString::fromStdString(m_options.host)))
         return connectTo(m_options.host) ? std::nullopt : std::optional<std::string>("no MQTT network thread");
@@ -232,6 +236,21 @@ void MqttClient::stop()
     m_client = nullptr;
     // The library's socket is closed: the guard passes on what it still holds and ends.
     m_guard.stop();
+    stopDecoding();
+}
+
+void MqttClient::stopDecoding()
+{
+    {
+        std::lock_guard lock(m_waitingLock);
+        m_decodingStopped = true;
+    }
+    m_decodingWanted.notify_one();
+    if (m_decoding.joinable())
+        m_decoding.join();
+    std::lock_guard lock(m_waitingLock);
+    m_undecoded.clear();
+    m_decoded.clear();
 }
 
 void MqttClient::subscribe(const std::string& topic)
@@ -322,6 +341,14 @@ void MqttClient::messageCallback(mosquitto* /*client*/, void* self, const mosqui
 
 void MqttClient::handOver(std::string topic, QByteArray payload)
 {
+    if (m_options.decoders.contains(topic)) {
+        {
+            std::lock_guard lock(m_waitingLock);
+            m_undecoded.insert_or_assign(std::move(topic), std::move(payload));
+        }
+        m_decodingWanted.notify_one();
+        return;
+    }
     if (m_options.newestOnly.contains(topic)) {
         std::lock_guard lock(m_waitingLock);
         const auto [place, added] = m_newest.insert_or_assign(topic, std::move(payload));
@@ -380,6 +407,40 @@ void MqttClient::deliverNewest(const std::string& topic)
     }
     if (m_running && onMessage)
         onMessage(topic, payload);
+}
+
+void MqttClient::decodeNewest()
+{
+    std::unique_lock lock(m_waitingLock);
+    while (true) {
+        m_decodingWanted.wait(lock, [this] { return m_decodingStopped || !m_undecoded.empty(); });
+        if (m_decodingStopped)
+            return;
+        auto message = m_undecoded.extract(m_undecoded.begin());
+        lock.unlock();
+        std::any decoded = m_options.decoders.at(message.key())(message.mapped());
+        message.mapped() = QByteArray(); // the text goes before the next one is waited for
+        lock.lock();
+        const auto [place, added] = m_decoded.insert_or_assign(message.key(), std::move(decoded));
+        // One handing over takes whatever is decoded last when it runs.
+        if (added)
+            QMetaObject::invokeMethod(
+                this, [this, topic = message.key()] { deliverDecoded(topic); }, Qt::QueuedConnection);
+    }
+}
+
+void MqttClient::deliverDecoded(const std::string& topic)
+{
+    std::any decoded;
+    {
+        std::lock_guard lock(m_waitingLock);
+        auto node = m_decoded.extract(topic);
+        if (node.empty())
+            return;
+        decoded = std::move(node.mapped());
+    }
+    if (m_running && onDecoded)
+        onDecoded(topic, std::move(decoded));
 }
 
 void MqttClient::connectedNow(int result)

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <any>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -15,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct mosquitto;
@@ -36,7 +39,10 @@ namespace glowcast {
 // any other packet over it.
 // What waits for the main thread is bounded: of a topic named newest-only, only the newest message waits (a
 // list published again and again costs one message, however often it comes); every other message waits
-// while all that waits stays under twice the cap, and is dropped with a log line beyond.
+// while all that waits stays under twice the cap, and is dropped with a log line beyond. A topic with a
+// decoder is newest-only too, and its newest message is decoded on a thread of its own beside the network
+// thread: the main thread gets the decoded value, never the text, and what came while a decoding ran waits
+// as one message.
 class MqttClient final : public QObject {
 public:
     struct Options {
@@ -52,6 +58,8 @@ public:
         std::optional<std::pair<std::string, std::string>> will;
         std::string logPrefix;            // put before every log line: "z2m: "
         std::set<std::string> newestOnly; // topics whose older message is worthless once a newer one came
+        // By topic: what onDecoded gets for a message's payload, called on the decoding thread.
+        std::map<std::string, std::function<std::any(const QByteArray& payload)>> decoders;
     };
 
     MqttClient(Options options, Log& log);
@@ -80,6 +88,8 @@ public:
     // refused: the broker answered and turned us away (credentials); else the connection failed or broke.
     std::function<void(const std::string& reason, bool refused)> onDisconnected;
     std::function<void(const std::string& topic, const QByteArray& payload)> onMessage;
+    // A message of a topic with a decoder, decoded.
+    std::function<void(const std::string& topic, std::any decoded)> onDecoded;
 
 private:
     // Called on the network thread.
@@ -90,6 +100,9 @@ private:
     // Hands a message to the main thread, or drops it when too much waits already.
     void handOver(std::string topic, QByteArray payload);
     void deliverNewest(const std::string& topic);
+    void decodeNewest();
+    void deliverDecoded(const std::string& topic);
+    void stopDecoding();
     // Room for bytes more waiting for the main thread: false (counted as dropped) when there is none.
     bool reserve(std::size_t bytes);
     void release(std::size_t bytes);
@@ -116,7 +129,12 @@ private:
 
     // Between the network thread and the main thread.
     std::mutex m_waitingLock;
-    std::map<std::string, QByteArray> m_newest; // by newest-only topic: the message not yet handed over
+    std::map<std::string, QByteArray> m_newest;    // by newest-only topic: the message not yet handed over
+    std::map<std::string, QByteArray> m_undecoded; // by topic with a decoder: the message not yet decoded
+    std::map<std::string, std::any> m_decoded;     // by topic with a decoder: the value not yet handed over
+    std::condition_variable m_decodingWanted;
+    bool m_decodingStopped = false;
+    std::thread m_decoding;
     std::size_t m_waitingBytes = 0;
     std::size_t m_droppedMessages = 0; // for want of room, since the last log line of it
 };

@@ -8,13 +8,25 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <any>
 #include <set>
 
 namespace glowcast {
 
 namespace {
 
-MqttClient::Options clientOptions(const Zigbee2MqttSystem::Options& options)
+constexpr std::chrono::seconds kDevicesInSuccession{5};
+constexpr std::chrono::seconds kDevicesSettled{2};
+
+// The lines of a device list's reading, kept for the main thread.
+class LinesLog final : public Log {
+public:
+    void write(std::string_view line) override { lines.emplace_back(line); }
+    std::vector<std::string> lines;
+};
+
+MqttClient::Options clientOptions(const Zigbee2MqttSystem::Options& options,
+                                  std::function<std::any(const QByteArray&)> decodeDevices)
 {
     MqttClient::Options client;
     client.host = options.host;
@@ -25,20 +37,36 @@ MqttClient::Options clientOptions(const Zigbee2MqttSystem::Options& options)
     client.password = options.password;
     client.maxPayloadBytes = options.maxPayloadBytes;
     client.logPrefix = options.systemId + ": ";
-    // Each device list holds all devices: one that waits is worthless once a newer one came.
-    client.newestOnly = {options.baseTopic + "/bridge/devices"};
+    // Each device list holds all devices: one that waits is worthless once a newer one came. Reading a list
+    // of thousands takes long enough to keep queries and quitting waiting: it is read off the main thread.
+    client.decoders = {{options.baseTopic + "/bridge/devices", std::move(decodeDevices)}};
     return client;
 }
 
 } // namespace
 
 Zigbee2MqttSystem::Zigbee2MqttSystem(Options options, Log& log)
-    : m_options(std::move(options)), m_log(log), m_client(clientOptions(m_options), log)
+    : m_options(std::move(options)), m_log(log),
+      m_client(clientOptions(m_options, [this](const QByteArray& payload) { return decodeDevices(payload); }), log)
 {
     m_client.onConnected = [this] { connected(); };
     m_client.onDisconnected = [this](const std::string& reason, bool refused) { disconnected(reason, refused); };
     m_client.onMessage = [this](const std::string& topic, const QByteArray& payload) { received(topic, payload); };
+    m_client.onDecoded = [this](const std::string& /*topic*/, std::any decoded) {
+        m_heard = true;
+        // A broker drops what a subscriber does not take in time, perhaps the newest list, and zigbee2mqtt
+        // publishes it again only at its next change: after lists in quick succession, the retained one is
+        // asked for again once they stop (the same list again costs a byte comparison).
+        const auto now = std::chrono::steady_clock::now();
+        if (const auto before = std::exchange(m_devicesCame, now); before && now - *before < kDevicesInSuccession)
+            m_askDevicesAgain.start();
+        if (auto* devices = std::any_cast<DecodedDevices>(&decoded))
+            takeDevices(std::move(*devices));
+    };
     m_connectTimer.setSingleShot(true);
+    m_askDevicesAgain.setSingleShot(true);
+    m_askDevicesAgain.setInterval(kDevicesSettled);
+    QObject::connect(&m_askDevicesAgain, &QTimer::timeout, &m_context, [this] { refresh(); });
     QObject::connect(&m_connectTimer, &QTimer::timeout, &m_context, [this] {
         if (!m_client.connected())
             tell(SystemState::Unreachable,
@@ -73,7 +101,7 @@ void Zigbee2MqttSystem::refresh()
 {
     // Subscribing again brings the retained device list again, read anew even when it did not change.
     if (m_client.connected()) {
-        m_devicesText.clear();
+        m_readAnew = true;
         m_client.unsubscribe(topic("bridge/devices"));
         m_client.subscribe(topic("bridge/devices"));
     }
@@ -85,6 +113,7 @@ void Zigbee2MqttSystem::stop()
         return;
     m_stopped = true;
     m_connectTimer.stop();
+    m_askDevicesAgain.stop();
     m_client.stop();
     m_reads.clear();
 }
@@ -142,11 +171,6 @@ void Zigbee2MqttSystem::received(const std::string& messageTopic, const QByteArr
             tell(SystemState::Ready, {});
         return;
     }
-    if (messageTopic == topic("bridge/devices")) {
-        m_heard = true;
-        takeDevices(payload);
-        return;
-    }
     const std::string prefix = m_options.baseTopic + "/";
     if (!messageTopic.starts_with(prefix))
         return;
@@ -178,22 +202,39 @@ void Zigbee2MqttSystem::received(const std::string& messageTopic, const QByteArr
     }
 }
 
-void Zigbee2MqttSystem::takeDevices(const QByteArray& payload)
+Zigbee2MqttSystem::DecodedDevices Zigbee2MqttSystem::decodeDevices(const QByteArray& payload)
 {
+    if (m_readAnew.exchange(false))
+        m_decodedText.reset();
     // zigbee2mqtt publishes its list again after any change of any device, most of them no change of a lamp.
-    if (payload == m_devicesText && m_devicesRead) {
+    if (m_decodedText && payload == *m_decodedText)
+        return {m_decodedLamps, {}};
+    LinesLog lines;
+    DecodedDevices devices{
+        readZigbee2MqttDevices(std::string_view(payload.constData(), static_cast<std::size_t>(payload.size())), lines),
+        std::move(lines.lines)};
+    if (devices.lamps) {
+        m_decodedText = payload;
+        m_decodedLamps = *devices.lamps;
+    }
+    return devices;
+}
+
+void Zigbee2MqttSystem::takeDevices(DecodedDevices devices)
+{
+    for (const std::string& line : devices.logLines)
+        m_log.write(line);
+    if (!devices.lamps)
+        return;
+    std::vector<Zigbee2MqttLamp>& lamps = *devices.lamps;
+    if (m_devicesRead && lamps == m_lamps) {
         if (m_bridgeOnline != false)
             tell(SystemState::Ready, {});
         return;
     }
-    std::optional<std::vector<Zigbee2MqttLamp>> lamps =
-        readZigbee2MqttDevices(std::string_view(payload.constData(), static_cast<std::size_t>(payload.size())), m_log);
-    if (!lamps)
-        return;
-    m_devicesText = payload;
     // Only the topics of devices that came or went (a rename is both): the others stay subscribed.
     std::set<std::string> after;
-    for (const Zigbee2MqttLamp& lamp : *lamps)
+    for (const Zigbee2MqttLamp& lamp : lamps)
         after.insert(lamp.friendlyName);
     std::set<std::string> before;
     for (const Zigbee2MqttLamp& lamp : m_lamps)
@@ -213,11 +254,9 @@ void Zigbee2MqttSystem::takeDevices(const QByteArray& payload)
         topics.push_back(topic(name + "/availability"));
     }
     m_client.subscribe(topics);
-    const bool changed = !m_devicesRead || *lamps != m_lamps;
-    m_lamps = std::move(*lamps);
+    m_lamps = std::move(lamps);
     m_devicesRead = true;
-    if (changed)
-        tellLamps();
+    tellLamps();
     if (m_bridgeOnline != false)
         tell(SystemState::Ready, {});
 }

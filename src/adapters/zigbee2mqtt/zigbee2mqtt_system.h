@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -52,6 +53,12 @@ public:
     void stop() override;
 
 private:
+    // A device list as the decoding thread read it: its lamps (nothing when it is no list) and the log lines
+    // of reading it, written on the main thread.
+    struct DecodedDevices {
+        std::optional<std::vector<Zigbee2MqttLamp>> lamps;
+        std::vector<std::string> logLines;
+    };
     struct PendingRead {
         std::string key;
         std::function<void(std::optional<ReadLampState>)> done;
@@ -61,7 +68,8 @@ private:
     void connected();
     void disconnected(const std::string& reason, bool refused);
     void received(const std::string& topic, const QByteArray& payload);
-    void takeDevices(const QByteArray& payload);
+    [[nodiscard]] DecodedDevices decodeDevices(const QByteArray& payload);
+    void takeDevices(DecodedDevices devices);
     void tellLamps();
     void tell(SystemState state, std::string detail);
     void answerLater(std::function<void()> answer);
@@ -74,8 +82,13 @@ private:
     MqttClient m_client;
     QObject m_context; // answers still queued when the system goes are dropped with it
     QTimer m_connectTimer;
+    QTimer m_askDevicesAgain; // device lists came in quick succession: the retained one is asked for once they stop
+    std::optional<std::chrono::steady_clock::time_point> m_devicesCame;
     std::vector<Zigbee2MqttLamp> m_lamps;
-    QByteArray m_devicesText;                // the device list m_lamps was read from
+    // The decoding thread's own: the device list it read last and its lamps. refresh() asks for a list read anew.
+    std::optional<QByteArray> m_decodedText;
+    std::vector<Zigbee2MqttLamp> m_decodedLamps;
+    std::atomic<bool> m_readAnew = false;
     std::map<std::string, bool> m_available; // by friendly name; a device never heard of is available
     std::vector<PendingRead> m_reads;
     std::optional<bool> m_bridgeOnline;
