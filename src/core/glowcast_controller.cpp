@@ -12,9 +12,27 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace glowcast {
+
+namespace {
+
+using EnabledById = std::unordered_map<std::string_view, bool>;
+
+// Whether each lamp is chosen, by id; of an id listed twice, the first.
+EnabledById enabledById(const std::vector<LampEntry>& lamps)
+{
+    EnabledById enabled;
+    enabled.reserve(lamps.size());
+    for (const LampEntry& lamp : lamps)
+        enabled.try_emplace(lamp.id, lamp.enabled);
+    return enabled;
+}
+
+} // namespace
 
 GlowcastController::GlowcastController(BridgeBridge& bridgeBridge, LampCare& lampCare, Preferences& preferences,
                                        CoverFeed& coverFeed, Scheduler& scheduler, CoverDecoder& coverDecoder,
@@ -129,17 +147,18 @@ bool GlowcastController::refillSystemLamps()
         return false;
     const std::vector<SystemLampRow> rows = m_systems->lamps();
     const std::optional<std::vector<LampEntry>> saved = rows.empty() ? std::nullopt : m_preferences.lamps();
+    // A system of thousands of lamps tells them again at every rename: each lamp's choice is one lookup.
+    const EnabledById held = enabledById(m_lamps.entries());
+    const EnabledById stored = saved ? enabledById(*saved) : EnabledById{};
     std::vector<LampEntry> lamps;
     lamps.reserve(rows.size());
     for (const SystemLampRow& row : rows) {
         m_systemsRead.insert(row.systemId);
         bool enabled = false;
-        if (const auto held = std::ranges::find(m_lamps.entries(), row.id, &LampEntry::id);
-            held != m_lamps.entries().end())
-            enabled = held->enabled;
-        else if (saved)
-            if (const auto record = std::ranges::find(*saved, row.id, &LampEntry::id); record != saved->end())
-                enabled = record->enabled;
+        if (const auto found = held.find(row.id); found != held.end())
+            enabled = found->second;
+        else if (const auto record = stored.find(row.id); record != stored.end())
+            enabled = record->second;
         lamps.push_back({row.id, row.lamp.name, enabled});
     }
     // The first bridge's lamps come first; the other systems' lamps are the rows after them.

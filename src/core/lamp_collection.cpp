@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 namespace glowcast {
@@ -127,8 +129,15 @@ void LampCollection::erase(std::size_t first, std::size_t count)
 void LampCollection::replaceFrom(std::size_t at, std::vector<LampEntry> lamps)
 {
     at = std::min(at, m_entries.size());
+    // One lookup a lamp: a system of thousands of lamps tells them all at every rename. Reserved first, the
+    // ids stay where the set points.
+    m_asSetUp.reserve(m_asSetUp.size() + lamps.size());
+    std::unordered_set<std::string_view> known;
+    known.reserve(m_asSetUp.capacity());
+    for (const LampEntry& lamp : m_asSetUp)
+        known.insert(lamp.id);
     for (const LampEntry& lamp : lamps)
-        if (std::ranges::find(m_asSetUp, lamp.id, &LampEntry::id) == m_asSetUp.end())
+        if (known.insert(lamp.id).second)
             m_asSetUp.push_back(lamp);
     erase(at, m_entries.size() - at);
     insert(at, std::move(lamps));
