@@ -1,10 +1,11 @@
 // Lamp care's readers of bridge replies on arbitrary text: a list field, a Retry-After header and a
 // decoded lamp record. A chromaticity written out reads back; a fitted body holds only what its lamp takes.
 #include "core/json_codec.h"
+#include "core/lamp_care/bridge_body.h"
 #include "core/lamp_care/bridge_fields.h"
 #include "core/lamp_care/bridge_overload.h"
-#include "core/lamp_care/lamp_body.h"
 #include "core/lamp_care/lamp_restorer.h"
+#include "core/lamps/lamp_shaping.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -20,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)restoreBodyFrom("1", record, log);
     const LampCapabilities lamp = lampCapabilitiesFrom("1", record, log);
     const LampCareSettings settings{.fitLamp = true};
-    const Dictionary body{{"bri", 255.0}, {"xy", record.text("xy").value_or("[0.3,0.3]")}};
-    const Dictionary shaped = shapedLampBody(body, lamp, settings); // keys() refers into it
+    const LampTarget target{255, chromaticityFrom(record.text("xy").value_or("")).value_or(Chromaticity{0.3, 0.3})};
+    const Dictionary shaped = firstBridgeStateFields(shapedLampState(target, lamp, settings), lamp.kind);
     for (const std::string& key : shaped.keys())
         fuzz::require(takesAttribute(lamp.kind, key));
     return 0;

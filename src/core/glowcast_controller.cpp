@@ -261,14 +261,11 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
             m_log.write(nthEnabledLine(lamp.id));
             continue;
         }
-        Dictionary body = paletteLampBody(m_palette, lamp.colour, m_log);
+        const LampTarget target = paletteLampTarget(m_palette, lamp.colour, m_log);
         m_log.write(nthEnabledLine(lamp.id));
-        const LampState shown =
-            onLampSent ? shapedLampState(paletteLampTarget(m_palette, lamp.colour), {}, m_lampCare.settings())
-                       : LampState{};
-        m_lampCare.sendOne({lamp.id, std::move(body)});
+        m_lampCare.sendOne({lamp.id, target});
         if (onLampSent)
-            onLampSent(lamp.id, shown);
+            onLampSent(lamp.id, shapedLampState(target, {}, m_lampCare.settings()));
         if (m_stopped) {
             m_log.write("quitting: the rest of this cover's lamps are not sent");
             break;

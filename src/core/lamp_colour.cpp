@@ -84,14 +84,29 @@ CorrectedXy correctedXy(const Colour& colour)
     return xy;
 }
 
-XyValue correctedXyValue(const Colour& colour, Log& log)
+namespace {
+
+void logCorrection(const CorrectedXy& xy, Log& log)
 {
-    const CorrectedXy xy = correctedXy(colour);
     log.write("xyValue returning " + xyText(xy.uncorrectedX, xy.uncorrectedY));
     if (xy.correction == XyCorrection::Blue)
         log.write("*** sending an adjusted blue colour");
     if (xy.correction == XyCorrection::Green)
         log.write("*** sending an adjusted green colour");
+}
+
+LampTarget targetOf(const Colour& colour, const CorrectedXy& xy)
+{
+    return {briValueOf(colour),
+            Chromaticity{toThreeDecimals(static_cast<double>(xy.x)), toThreeDecimals(static_cast<double>(xy.y))}};
+}
+
+} // namespace
+
+XyValue correctedXyValue(const Colour& colour, Log& log)
+{
+    const CorrectedXy xy = correctedXy(colour);
+    logCorrection(xy, log);
     return {xyText(xy.x, xy.y), xy.correction};
 }
 
@@ -102,16 +117,28 @@ std::string xyValueOf(const Colour& colour, Log& log)
 
 double toThreeDecimals(double value)
 {
-    return std::round(value * 1000.0) / 1000.0;
+    // Read back from the very text the value is written as, so the text written again is the same.
+    std::array<char, 32> buffer{};
+    const auto [end, error] =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, 3);
+    double rounded = 0.0;
+    if (error != std::errc{} || std::from_chars(buffer.data(), end, rounded).ec != std::errc{})
+        return value;
+    return rounded;
 }
 
 LampTarget lampTargetOf(const std::optional<Colour>& colour)
 {
+    return colour ? targetOf(*colour, correctedXy(*colour)) : LampTarget{};
+}
+
+LampTarget lampTargetOf(const std::optional<Colour>& colour, Log& log)
+{
     if (!colour)
         return {};
     const CorrectedXy xy = correctedXy(*colour);
-    return {briValueOf(*colour),
-            Chromaticity{toThreeDecimals(static_cast<double>(xy.x)), toThreeDecimals(static_cast<double>(xy.y))}};
+    logCorrection(xy, log);
+    return targetOf(*colour, xy);
 }
 
 Dictionary lampStateBody(const std::optional<Colour>& colour, Log& log)

@@ -40,12 +40,13 @@ struct CorrectedXy {
 // The text of correctedXyValue.
 [[nodiscard]] std::string xyValueOf(const Colour& colour, Log& log);
 
-// A value to the three decimals a chromaticity is sent with (halves away from zero).
+// A value to the three decimals a chromaticity is sent with, rounded as its text "%.3f" is.
 [[nodiscard]] double toThreeDecimals(double value);
 
 // What the classic palette asks of a lamp for the colour: the body's brightness and chromaticity
-// as numbers.
+// as numbers. With a log, logs as correctedXyValue does.
 [[nodiscard]] LampTarget lampTargetOf(const std::optional<Colour>& colour);
+[[nodiscard]] LampTarget lampTargetOf(const std::optional<Colour>& colour, Log& log);
 
 // The lamp-state body for one lamp: {"bri", "xy"} for a colour, {"bri": 0, "sat": 0} without one.
 [[nodiscard]] Dictionary lampStateBody(const std::optional<Colour>& colour, Log& log);

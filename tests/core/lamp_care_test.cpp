@@ -1,7 +1,6 @@
 #include "core/json_codec.h"
 #include "core/lamp_care/bridge_fields.h"
 #include "core/lamp_care/bridge_overload.h"
-#include "core/lamp_care/lamp_body.h"
 #include "core/lamp_care/lamp_care.h"
 #include "core/lamp_care/lamp_pacer.h"
 #include "support/fake_lamp_bridge.h"
@@ -16,14 +15,14 @@ using namespace std::chrono_literals;
 using Calls = std::vector<std::string>;
 using Times = std::vector<long>;
 
-const Dictionary kRed{{"bri", 255.0}, {"xy", "[0.640,0.330]"}};
-const Dictionary kZero{{"bri", 0.0}, {"sat", 0.0}};
+const LampTarget kRed{255, Chromaticity{0.64, 0.33}};
+const LampTarget kZero{};
 
-std::vector<LampCommand> lamps(int count, const Dictionary& body = kRed)
+std::vector<LampTargetCommand> lamps(int count, const LampTarget& target = kRed)
 {
-    std::vector<LampCommand> commands;
+    std::vector<LampTargetCommand> commands;
     for (int i = 1; i <= count; ++i)
-        commands.push_back({std::to_string(i), body});
+        commands.push_back({std::to_string(i), target});
     return commands;
 }
 
@@ -293,52 +292,6 @@ TEST(LampCapabilitiesTest, ReadsKindGamutAndRangeFromTheDecodedLampRecord)
         log.lines.clear();
         EXPECT_EQ(lampCapabilitiesFrom("7", record, log), expected) << type << control;
         EXPECT_EQ(log.lines.size(), logs ? 1u : 0u) << type << control;
-    }
-}
-
-TEST(LampBodyTest, ShapesTodaysBodiesForTheLampAndTheSettings)
-{
-    const Dictionary blue{{"bri", 128.0}, {"xy", "[0.150,0.060]"}};
-    const Dictionary red{{"bri", 12.0}, {"xy", "[0.640,0.330]"}};
-    const Dictionary zero{{"bri", 0.0}, {"sat", 0.0}};
-    const LampCapabilities unknown;
-    const LampCapabilities gamutA{LampKind::Colour, gamutOfType("A"), {}};
-    const LampCapabilities white{LampKind::ColourTemperature, {}, MiredRange{153, 500}};
-    const LampCareSettings fit = settingsOf({{"fitLamp", true}});
-    // Today's body, the lamp, the settings, and what is sent (empty when nothing is).
-    // clang-format off
-    const std::tuple<Dictionary, LampCapabilities, LampCareSettings, const char*> rows[] = {
-        {blue, unknown, settingsOf({{"fade", 5}}), R"({"bri":128,"xy":[0.150,0.060],"transitiontime":5})"},
-        {red, unknown, settingsOf({{"switchOn", true}}), R"({"on":true,"bri":12,"xy":[0.640,0.330]})"},
-        {zero, unknown, settingsOf({{"switchOn", true}}), R"({"bri":0,"sat":0})"},
-        {red, unknown, settingsOf({{"minimumBrightness", 40}}), R"({"bri":40,"xy":[0.640,0.330]})"},
-        {blue, unknown, fit, R"({"bri":128,"xy":[0.150,0.060]})"},
-        {blue, LampCapabilities{LampKind::ExtendedColour, {}, {}}, fit, R"({"bri":128,"xy":[0.150,0.060]})"},
-        {blue, LampCapabilities{LampKind::ColourTemperature, {}, {}}, fit, R"({"bri":128})"},
-        {zero, unknown, settingsOf({{"minimumBrightness", 40}}), R"({"bri":0,"sat":0})"},
-        {blue, unknown, settingsOf({{"minimumBrightness", 40}}), R"({"bri":128,"xy":[0.150,0.060]})"},
-        {blue, gamutA, fit, R"({"bri":128,"xy":[0.1418,0.0815]})"},
-        {zero, gamutA, fit, R"({"bri":0,"sat":0})"},
-        {red, gamutA, fit, R"({"bri":12,"xy":[0.640,0.330]})"},
-        {Dictionary{{"bri", 9.0}, {"xy", "[0.64]"}}, gamutA, fit, R"({"bri":9,"xy":[0.64]})"}, // a colour it cannot read goes as it is
-        {Dictionary{{"bri", 9.0}, {"xy", "[0.450,0.540]"}}, gamutA, fit, R"({"bri":9,"xy":[0.4359,0.5234]})"}, // beyond the red-green side
-        {Dictionary{{"bri", 9.0}, {"xy", "[0.750,0.280]"}}, gamutA, fit, R"({"bri":9,"xy":[0.7040,0.2960]})"}, // past the red corner
-        // The nearest white: 4000 K lies on the curve at (0.3805, 0.3767), 250 mired; a point off it is
-        // nearest in CIE 1960 u, v; colours far off the curve take the nearer end of the lamp's range.
-        {Dictionary{{"bri", 9.0}, {"xy", "[0.3805,0.3767]"}}, white, fit, R"({"bri":9,"ct":250})"},
-        {Dictionary{{"bri", 9.0}, {"xy", "[0.3127,0.3290]"}}, white, fit, R"({"bri":9,"ct":154})"}, // 6500 K, past 4000 K's change of formula
-        {Dictionary{{"bri", 9.0}, {"xy", "[0.4500,0.3800]"}}, white, fit, R"({"bri":9,"ct":387})"},
-        {red, white, fit, R"({"bri":12,"ct":500})"},
-        {blue, white, fit, R"({"bri":128,"ct":153})"},
-        {zero, white, fit, R"({"bri":0})"},
-        {red, LampCapabilities{LampKind::Dimmable, {}, {}}, settingsOf({{"fade", 5}, {"switchOn", true}, {"fitLamp", true}}), R"({"on":true,"bri":12,"transitiontime":5})"},
-        {red, LampCapabilities{LampKind::OnOff, {}, {}}, settingsOf({{"fade", 5}, {"fitLamp", true}}), ""},
-        {red, LampCapabilities{LampKind::OnOff, {}, {}}, settingsOf({{"fade", 5}, {"switchOn", true}, {"fitLamp", true}}), R"({"on":true})"},
-    };
-    // clang-format on
-    for (const auto& [body, lamp, settings, sent] : rows) {
-        const Dictionary shaped = shapedLampBody(body, lamp, settings);
-        EXPECT_EQ(shaped.empty() ? "" : JSONFromDictionary(shaped), sent) << describe(body) << " " << sent;
     }
 }
 

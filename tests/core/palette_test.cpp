@@ -157,7 +157,7 @@ TEST(VividPaletteTest, PickerRules)
     const PatchCover blueCover({{{0, 0, 255}, 6400}});
     std::vector<std::string> sent;
     for (const Colour& colour : paletteColours(Palette::Vivid, &blueCover, 2, log))
-        sent.push_back(JSONFromDictionary(paletteLampBody(Palette::Vivid, colour, log)));
+        sent.push_back(JSONFromDictionary(vividLampStateBody(colour)));
     EXPECT_EQ(sent, std::vector<std::string>(2, blue));
 }
 

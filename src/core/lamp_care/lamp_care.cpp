@@ -1,9 +1,9 @@
 #include "core/lamp_care/lamp_care.h"
 
 #include "core/json_codec.h"
+#include "core/lamp_care/bridge_body.h"
 #include "core/lamp_care/bridge_fields.h"
 #include "core/lamp_care/bridge_overload.h"
-#include "core/lamp_care/lamp_body.h"
 
 #include <algorithm>
 
@@ -54,10 +54,10 @@ void LampCare::readCapabilities()
                                             lampCapabilitiesFrom(m_lampList.keys()[i], *record, m_log));
 }
 
-void LampCare::send(const std::vector<LampCommand>& commands)
+void LampCare::send(const std::vector<LampTargetCommand>& commands)
 {
     startCover(true);
-    for (const LampCommand& command : commands)
+    for (const LampTargetCommand& command : commands)
         sendOne(command);
     endCover();
 }
@@ -73,16 +73,18 @@ void LampCare::endCover()
     m_pacer.batchEnded(m_sawOverload);
 }
 
-void LampCare::sendOne(const LampCommand& command)
+void LampCare::sendOne(const LampTargetCommand& command)
 {
     const std::string& id = command.lampId;
     if (m_stopped)
         return;
-    const auto known = m_capabilities.find(id);
-    const Dictionary body =
-        shapedLampBody(command.body, known != m_capabilities.end() ? known->second : LampCapabilities{}, m_settings);
+    // Without fitting, every lamp is sent what a lamp of unknown kind is, as the bridge is specified to be.
+    const auto known = m_settings.fitLamp ? m_capabilities.find(id) : m_capabilities.end();
+    const LampCapabilities lamp = known != m_capabilities.end() ? known->second : LampCapabilities{};
+    const Dictionary body = firstBridgeStateFields(shapedLampState(command.target, lamp, m_settings), lamp.kind);
     if (body.empty()) {
-        m_log.write("lamp " + id + " takes none of " + describe(command.body) + ", nothing sent");
+        const Dictionary asked = firstBridgeStateFields(shapedLampState(command.target, {}, {}), LampKind::Unknown);
+        m_log.write("lamp " + id + " takes none of " + describe(asked) + ", nothing sent");
         return;
     }
     if (const PassOver why = m_sent.passOver(id, body, m_coverChanged, m_settings.skipUnchanged, m_clock.now());

@@ -4,6 +4,7 @@
 #include "core/lamp_care/lamp_care_settings.h"
 #include "core/lamp_care/lamp_pacer.h"
 #include "core/lamp_care/lamp_restorer.h"
+#include "core/lamps/lamp_shaping.h"
 #include "core/lamps/sent_lamps.h"
 #include "core/ports/clock.h"
 #include "core/ports/lamp_bridge.h"
@@ -19,11 +20,18 @@
 
 namespace glowcast {
 
-// Lamp care between "which lamp gets which body" and the bridge: shapes each body for its lamp,
-// paces the commands, passes over what a lamp already shows, gives an overloaded bridge one
-// resend, and puts the lamps back when the player has not played for a while. With the default
-// settings it sends every body as it is given, one request each, in order, without waiting,
-// except for the one resend an overloaded bridge gets.
+// One lamp of the first bridge and what the palette asks of it.
+struct LampTargetCommand {
+    std::string lampId;
+    LampTarget target;
+    friend bool operator==(const LampTargetCommand&, const LampTargetCommand&) = default;
+};
+
+// Lamp care between "which lamp gets which colour" and the first bridge: shapes each lamp's state as
+// every system's lamps are shaped and writes the bridge's body for it, paces the commands, passes over
+// what a lamp already shows, gives an overloaded bridge one resend, and puts the lamps back when the
+// player has not played for a while. With the default settings it sends each lamp the palette's body,
+// one request each, in order, without waiting, except for the one resend an overloaded bridge gets.
 class LampCare {
 public:
     LampCare(LampBridge& bridge, Clock& clock, Sleeper& sleeper, Log& log);
@@ -36,15 +44,15 @@ public:
     // what every lamp is sent. Forgets what each lamp showed before.
     void readLampList(const Dictionary& lamps);
 
-    // One cover's bodies, sent one at a time so that the caller's own log lines keep their places:
+    // One cover's lamps, sent one at a time so that the caller's own log lines keep their places:
     // startCover, sendOne for each lamp in order, endCover. Each sendOne blocks until the lamp was
     // sent its body or passed over. When the cover is the one before (coverChanged false), a lamp
     // still fading is not sent a new state.
     void startCover(bool coverChanged);
-    void sendOne(const LampCommand& command);
+    void sendOne(const LampTargetCommand& command);
     void endCover();
-    // A new cover's bodies, in order.
-    void send(const std::vector<LampCommand>& commands);
+    // A new cover's lamps, in order.
+    void send(const std::vector<LampTargetCommand>& commands);
 
     void playerChanged(PlayerActivity activity);
     // A lamp of another system was handed a state: it counts for when the restore is due as a lamp

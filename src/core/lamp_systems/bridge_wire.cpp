@@ -1,6 +1,7 @@
 #include "core/lamp_systems/bridge_wire.h"
 
 #include "core/json_codec.h"
+#include "core/lamp_care/bridge_body.h"
 #include "core/lamp_care/bridge_fields.h"
 #include "core/lamp_care/lamp_capabilities.h"
 #include "core/url_text.h"
@@ -31,27 +32,11 @@ bool isObject(std::string_view reply)
     return first != reply.end() && *first == '{';
 }
 
-Dictionary stateBody(const LampState& state)
-{
-    Dictionary body;
-    if (state.switchOn)
-        body.set("on", true);
-    if (state.brightness)
-        body.set("bri", std::clamp(*state.brightness, kLowestBrightness, kHighestBrightness));
-    if (state.chromaticity)
-        body.set("xy", chromaticityText(*state.chromaticity));
-    if (state.mired)
-        body.set("ct", *state.mired);
-    if (state.fadeTenths)
-        body.set("transitiontime", std::max(0, *state.fadeTenths));
-    return body;
-}
-
 } // namespace
 
 std::string bridgeStateBody(const LampState& state)
 {
-    return JSONFromDictionary(stateBody(state));
+    return JSONFromDictionary(bridgeStateFields(state));
 }
 
 std::string bridgeRestoreBody(const ReadLampState& state)
@@ -60,7 +45,7 @@ std::string bridgeRestoreBody(const ReadLampState& state)
         return JSONFromDictionary(Dictionary{{"on", false}});
     LampState shown = state.shown;
     shown.switchOn = true;
-    return JSONFromDictionary(stateBody(shown));
+    return JSONFromDictionary(bridgeStateFields(shown));
 }
 
 std::optional<int> bridgeErrorType(std::string_view reply)

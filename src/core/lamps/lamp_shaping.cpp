@@ -9,8 +9,11 @@ namespace glowcast {
 
 namespace {
 
-constexpr int kDimmest = 1;
-constexpr int kBrightest = 254;
+// The bridge's scale, on which the palettes give a brightness; 0 is the dimmest light, not off.
+constexpr int kDimmest = 0;
+constexpr int kBrightest = 255;
+// The highest brightness a minimum may ask for.
+constexpr int kHighestMinimum = 254;
 // The range of most colour-temperature lamps, for one that did not say its own or is not fitted.
 constexpr MiredRange kUsualMireds{153, 500};
 // How far from the black body's curve a colour may lie (in CIE 1960 u,v) and still count as white: the
@@ -20,8 +23,8 @@ constexpr double kWhiteDistance = 0.006;
 int brightnessOf(const LampTarget& target, const LampCareSettings& settings)
 {
     int brightness = std::clamp(target.brightness, kDimmest, kBrightest);
-    if (settings.minimumBrightness)
-        brightness = std::max(brightness, std::min(*settings.minimumBrightness, kBrightest));
+    if (settings.minimumBrightness && target.chromaticity)
+        brightness = std::max(brightness, std::min(*settings.minimumBrightness, kHighestMinimum));
     return brightness;
 }
 
@@ -47,7 +50,7 @@ std::optional<int> whiteMired(Chromaticity point, MiredRange range)
 LampState shapedLampState(const LampTarget& target, const LampCapabilities& lamp, const LampCareSettings& settings)
 {
     LampState state;
-    state.switchOn = settings.switchOn;
+    state.switchOn = settings.switchOn && target.chromaticity;
     if (lamp.kind == LampKind::OnOff)
         return state;
     state.brightness = brightnessOf(target, settings);

@@ -10,7 +10,7 @@
 
 namespace glowcast {
 
-// What the palette asks of one lamp, whatever its system: a brightness 0..254 and the colour's
+// What the palette asks of one lamp, whatever its system: a brightness 0..255 and the colour's
 // chromaticity, as the first bridge's body {"bri","xy"} carries them (xy to three decimals, after
 // the palette's corrections); no chromaticity and brightness 0 for a lamp without a colour.
 struct LampTarget {
@@ -27,9 +27,10 @@ struct LampTarget {
 // - with fitLamp, the chromaticity moved into the lamp's gamut, the mired into its own range (else
 //   153..500), and a near-white colour on a lamp with both colour and colour temperature shown as a
 //   colour temperature; without it the chromaticity as it is and the mired in 153..500;
-// - brightness 1..254, never 0: a black colour or no colour is the lamp's dimmest light, and the
-//   minimum brightness raises it;
-// - switchOn only with the switch-on setting; the fade in tenths for every lamp that dims.
+// - the brightness as the palette asks (0, for a black colour or no colour, is the lamp's dimmest
+//   light: each system's encoder puts it in its own range), raised to the minimum brightness for a
+//   colour;
+// - switchOn only for a colour with the switch-on setting; the fade in tenths for every lamp that dims.
 [[nodiscard]] LampState shapedLampState(const LampTarget& target, const LampCapabilities& lamp,
                                         const LampCareSettings& settings);
 

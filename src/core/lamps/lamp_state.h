@@ -8,9 +8,10 @@
 namespace glowcast {
 
 // What one lamp is to show, whatever its system: lamp care decides it from the lamp's capabilities,
-// the adapter only encodes it. Brightness is 1..254 (never 0: a black colour is the dimmest light the
-// lamp has, not off); at most one of chromaticity and mired is set; switchOn only with the switch-on
-// setting (a lamp that is off otherwise stays off); fade in tenths of a second.
+// the adapter only encodes it. Brightness is on the bridge's scale, 0..255 (0 is the dimmest light the
+// lamp has, not off: each encoder puts it in its system's range, 1..254 for most); at most one of
+// chromaticity and mired is set; switchOn only with the switch-on setting (a lamp that is off otherwise
+// stays off); fade in tenths of a second.
 struct LampState {
     bool switchOn = false;
     std::optional<int> brightness;

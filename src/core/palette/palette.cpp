@@ -37,11 +37,9 @@ LampTarget paletteLampTarget(Palette palette, const std::optional<Colour>& colou
     return palette == Palette::Classic ? lampTargetOf(colour) : vividLampTarget(colour);
 }
 
-Dictionary paletteLampBody(Palette palette, const std::optional<Colour>& colour, Log& log)
+LampTarget paletteLampTarget(Palette palette, const std::optional<Colour>& colour, Log& log)
 {
-    if (palette == Palette::Classic)
-        return lampStateBody(colour, log);
-    return vividLampStateBody(colour);
+    return palette == Palette::Classic ? lampTargetOf(colour, log) : vividLampTarget(colour);
 }
 
 } // namespace glowcast

@@ -27,8 +27,8 @@ enum class Palette { Classic, Vivid };
 // one logs as it always has; the vivid one works on the same 80 x 80 redraw.
 [[nodiscard]] std::vector<Colour> paletteColours(Palette palette, const CoverImage* image, std::int32_t n, Log& log);
 // What a lamp of any system is asked to show for a colour of that palette: the numbers of its body.
+// With a log, the classic palette logs the chromaticity and its correction, as for a first bridge's lamp.
 [[nodiscard]] LampTarget paletteLampTarget(Palette palette, const std::optional<Colour>& colour);
-// The lamp-state body for a colour of that palette.
-[[nodiscard]] Dictionary paletteLampBody(Palette palette, const std::optional<Colour>& colour, Log& log);
+[[nodiscard]] LampTarget paletteLampTarget(Palette palette, const std::optional<Colour>& colour, Log& log);
 
 } // namespace glowcast
