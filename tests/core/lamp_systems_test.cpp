@@ -232,6 +232,7 @@ TEST_F(LampSystemsTest, ARefusedStateIsLoggedAndASystemNotAnsweringOrNotReadyDro
 TEST_F(LampSystemsTest, AStateDetailHasItsControlCharactersEscaped)
 {
     FakeLampSystem& z2m = ready("z2m", SystemKind::Zigbee2Mqtt, 1);
+    z2m.told().stateChanged(SystemState::Unreachable, "no answer"); // the same state with a new detail follows
     z2m.told().stateChanged(SystemState::Unreachable,
                             "redirected to http://h/\x1b]0;owned\x07\x1b[2J\xff; not followed");
     EXPECT_EQ(systems.statuses().front().detail,
