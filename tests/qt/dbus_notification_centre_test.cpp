@@ -22,14 +22,43 @@ Notification coverChanged(Bytes cover)
     return {"CoverdeckAlbumCoverChanged", "Coverdeck", {{"cover", std::move(cover)}}};
 }
 
-// One centre on a private bus, heard through the cover feed and a plain observer, walked through in
-// order: what reaches whom, faulty signals, the bus's limit, and the poster's refusals.
-TEST(DBusNotificationCentreTest, DeliversExactMatchesInOrderLogsFaultySignalsAndKeepsToTheBusLimit)
-{
+// One centre on a private bus, heard through the cover feed and a plain observer. A cover posted before the
+// first registration is heard by no one, not even by the feed made: each scenario's exact expectation of
+// what arrived shows it.
+class DBusNotificationCentreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qDBusRegisterMetaType<QMap<QString, QString>>(); // types only the faulty posters send
+        qDBusRegisterMetaType<QByteArrayList>();
+        post(coverChanged({1}));
+        feed.follow([this](const CoverArrival& cover) { arrived.push_back(cover); });
+        centre.addObserver("Other", "Coverdeck", [this](const Notification& other) { received.push_back(other); });
+        centre.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck",
+                           [this](const Notification& notification) { received.push_back(notification); });
+        ASSERT_TRUE(centre.isListening()) << "dbus-daemon did not start";
+    }
+    void TearDown() override
+    {
+        QDBusConnection::disconnectFromBus(QStringLiteral("listener"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("poster"));
+    }
+
+    void post(const Notification& notification)
+    {
+        const Outcome posted = postNotification(poster, notification);
+        EXPECT_TRUE(posted.ok()) << posted.message;
+    }
+    // Signals from one sender arrive in order: once the last one posted is in, so are the others.
+    void expectReceived(const std::vector<Notification>& expected)
+    {
+        EXPECT_TRUE(waitFor([&] { return received.size() >= expected.size(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(received, expected);
+        received.clear();
+    }
+
     testing::PrivateSessionBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-    qDBusRegisterMetaType<QMap<QString, QString>>(); // types only the faulty posters send
-    qDBusRegisterMetaType<QByteArrayList>();
     QDBusConnection listener = QDBusConnection::connectToBus(bus.address(), QStringLiteral("listener"));
     QDBusConnection poster = QDBusConnection::connectToBus(bus.address(), QStringLiteral("poster"));
     RecordingLog log;
@@ -37,24 +66,10 @@ TEST(DBusNotificationCentreTest, DeliversExactMatchesInOrderLogsFaultySignalsAnd
     NotifiedCoverFeed feed{centre};
     std::vector<Notification> received;
     std::vector<CoverArrival> arrived;
-    const auto post = [&](const Notification& notification) {
-        const Outcome posted = postNotification(poster, notification);
-        EXPECT_TRUE(posted.ok()) << posted.message;
-    };
-    // Signals from one sender arrive in order: once the last one posted is in, so are the others.
-    const auto expectReceived = [&](const std::vector<Notification>& expected) {
-        EXPECT_TRUE(waitFor([&] { return received.size() >= expected.size(); }));
-        QCoreApplication::processEvents();
-        EXPECT_EQ(received, expected);
-        received.clear();
-    };
+};
 
-    post(coverChanged({1})); // before the first registration: not heard, not even by the feed made
-    feed.follow([&](const CoverArrival& cover) { arrived.push_back(cover); });
-    centre.addObserver("Other", "Coverdeck", [&](const Notification& other) { received.push_back(other); });
-    centre.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck",
-                       [&](const Notification& notification) { received.push_back(notification); });
-    ASSERT_TRUE(centre.isListening());
+TEST_F(DBusNotificationCentreTest, DeliversOnlyExactMatchesOfNameAndObjectInOrderToObserversAndTheFeed)
+{
     Bytes large(3 * 1024 * 1024);
     for (std::size_t index = 0; index < large.size(); ++index)
         large[index] = static_cast<std::uint8_t>(index * 7919 % 251);
@@ -68,8 +83,11 @@ TEST(DBusNotificationCentreTest, DeliversExactMatchesInOrderLogsFaultySignalsAnd
         post(notification);
     expectReceived({coverChanged(cover), coverChanged(large), noCover});
     EXPECT_EQ(arrived, (std::vector<CoverArrival>{{cover, "Coverdeck"}, {large, "Coverdeck"}, {{}, "Coverdeck"}}));
+}
 
-    // Faulty signals are logged; of a dictionary, the byte arrays are delivered and the rest dropped.
+// Faulty signals are logged; of a dictionary, the byte arrays are delivered and the rest dropped.
+TEST_F(DBusNotificationCentreTest, LogsFaultySignalsAndDeliversOnlyTheByteArraysOfADictionary)
+{
     const QString name = QStringLiteral("CoverdeckAlbumCoverChanged");
     const QString object = QStringLiteral("Coverdeck");
     const std::vector<std::pair<QList<QVariant>, std::string>> wrong{
@@ -106,8 +124,10 @@ TEST(DBusNotificationCentreTest, DeliversExactMatchesInOrderLogsFaultySignalsAnd
         EXPECT_EQ(log.count(std::string("notifications: \"CoverdeckAlbumCoverChanged\" from \"Coverdeck\": member ") +
                             member + "; dropped"),
                   1);
+}
 
-    // User information over the bus's limit is not sent, and the limit is.
+TEST_F(DBusNotificationCentreTest, UserInformationOverTheBusLimitIsNotSentAndTheLimitIs)
+{
     const Outcome over =
         postNotification(poster, coverChanged(Bytes(distributed_notifications::kMaximumUserInfoBytes, 0x11)));
     EXPECT_EQ(over.failure, Failure::NotSent);
@@ -115,9 +135,12 @@ TEST(DBusNotificationCentreTest, DeliversExactMatchesInOrderLogsFaultySignalsAnd
     const Bytes atLimit(distributed_notifications::kMaximumUserInfoBytes - std::string("cover").size(), 0x22);
     post(coverChanged(atLimit));
     expectReceived({coverChanged(atLimit)});
+}
 
-    // The cover poster as a separate process refuses what it cannot send: a sparse file's size is
-    // refused before anything is read. That what it posts arrives is the end-to-end tests' to show.
+// The cover poster as a separate process refuses what it cannot send: a sparse file's size is refused
+// before anything is read. That what it posts arrives is the end-to-end tests' to show.
+TEST_F(DBusNotificationCentreTest, TheCoverPosterRefusesWhatItCannotSend)
+{
     QTemporaryDir directory;
     QFile sparse(directory.filePath(QStringLiteral("large.bin")));
     ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) &&
@@ -137,23 +160,21 @@ TEST(DBusNotificationCentreTest, DeliversExactMatchesInOrderLogsFaultySignalsAnd
     }
     post(coverChanged({1})); // nothing was posted by any of them
     expectReceived({coverChanged({1})});
-    QDBusConnection::disconnectFromBus(QStringLiteral("listener"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("poster"));
 }
 
-TEST(DBusNotificationCentreTest, WithoutABusTheFirstRegistrationSaysSo)
+TEST_F(DBusNotificationCentreTest, WithoutABusTheFirstRegistrationSaysSo)
 {
-    RecordingLog log;
+    RecordingLog said;
     const QDBusConnection nowhere =
         QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/glowcast-bus"), QStringLiteral("nowhere"));
     {
-        DBusNotificationCentre offline{log, nowhere};
+        DBusNotificationCentre offline{said, nowhere};
         offline.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck", [](const Notification&) {});
         EXPECT_FALSE(offline.isListening());
     }
-    EXPECT_EQ(log.lines, std::vector<std::string>{"notifications: not connected to the session bus (Failed to connect "
-                                                  "to socket /nonexistent/glowcast-bus: No such file or directory); "
-                                                  "no notification will arrive"});
+    EXPECT_EQ(said.lines, std::vector<std::string>{"notifications: not connected to the session bus (Failed to connect "
+                                                   "to socket /nonexistent/glowcast-bus: No such file or directory); "
+                                                   "no notification will arrive"});
     EXPECT_EQ(postNotification(nowhere, coverChanged({1})).failure, Failure::NotSent);
     QDBusConnection::disconnectFromBus(QStringLiteral("nowhere"));
 }
