@@ -180,152 +180,230 @@ TEST(MqttFramesTest, PassesPacketsWithinTheLimitAndLeavesOutAPublishOverIt)
     }
 }
 
-// Against a real broker and the stand-in, in order: the lamps found and only their topics subscribed, a
-// lamp away, a rename, a state sent and read back, zigbee2mqtt offline, the broker restarting (what was
-// sent meanwhile dropped), and a stop that still sends what it was given. Beside it, systems that show
-// a broker's name looked up off the main thread ("localhost" from /etc/hosts connects, a name under
-// ".invalid" with a label longer than DNS allows fails without a name server), the device list's size
-// caps (the stand-in's list is 2551 bytes: over 1000 and 1 KiB of header the broker keeps it back, over
-// 2000 the client drops it, at 2551 it is read), a "broker" that never answers, and alice's stored
-// password getting her in where a wrong one is refused, neither ever logged, and a user the library does not
-// take refused, never sent as an anonymous connection.
-TEST(Zigbee2MqttSystemTest, FindsSendsReadsAndFollowsTheBrokerAndZigbee2MqttComingAndGoing)
-{
-    QTemporaryDir config;
-    const std::filesystem::path directory = config.path().toStdString();
-    const QString passwords = config.filePath(QStringLiteral("passwords"));
-    std::ofstream(passwords.toStdString()) << "alice:secret-word\n";
-    ASSERT_EQ(testing::runProgram(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-U"), passwords}).exitCode, 0);
-    testing::MosquittoBroker broker{"allow_anonymous true\npassword_file " + passwords.toStdString() +
-                                    "\nlog_type error\nlog_type warning\nlog_type notice\nlog_type information\n"
-                                    "log_type subscribe\nlog_type unsubscribe"};
-    testing::Zigbee2MqttStandIn standIn{broker};
-    ASSERT_TRUE(broker.running && standIn.online) << broker.output().toStdString() << standIn.output().toStdString();
-    QTcpServer silent;
-    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
-    RecordingLog log;
-    EXPECT_EQ(makeZigbee2MqttSystem({"z2m", SystemKind::Zigbee2Mqtt, "http://host", {}, {}}, directory, log), nullptr);
-    EXPECT_EQ(log.lines, std::vector<std::string>{"z2m: 'http://host' is no MQTT address"});
-    std::vector<std::unique_ptr<LampSystem>> systems;
-    const auto start = [&](RecordingListener& told, std::unique_ptr<LampSystem> system) -> LampSystem& {
+// A real Mosquitto that knows alice's password and logs subscriptions, the stand-in on it and a "broker"
+// that never answers, started once; each scenario starts the systems it needs with a log of its own and
+// puts back the names it changes in the stand-in.
+class Zigbee2MqttSystemTest : public ::testing::Test {
+protected:
+    struct Started {
+        QTemporaryDir config;
+        std::filesystem::path directory = config.path().toStdString();
+        QString passwords = config.filePath(QStringLiteral("passwords"));
+        bool stored = [this] {
+            std::ofstream(passwords.toStdString()) << "alice:secret-word\n";
+            return testing::runProgram(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-U"), passwords})
+                           .exitCode == 0 &&
+                   !storeSystemPassword(directory, "alice", "secret-word") &&
+                   !storeSystemPassword(directory, "wrong", "not-her-word");
+        }();
+        testing::MosquittoBroker broker{"allow_anonymous true\npassword_file " + passwords.toStdString() +
+                                        "\nlog_type error\nlog_type warning\nlog_type notice\nlog_type information\n"
+                                        "log_type subscribe\nlog_type unsubscribe"};
+        testing::Zigbee2MqttStandIn standIn{broker};
+        QTcpServer silent;
+        bool listening = silent.listen(QHostAddress::LocalHost, 0);
+    };
+    static inline std::unique_ptr<Started> s;
+    static void SetUpTestSuite() { s = std::make_unique<Started>(); }
+    static void TearDownTestSuite() { s.reset(); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(s->stored && s->broker.running && s->standIn.online && s->listening)
+            << s->broker.output().toStdString() << s->standIn.output().toStdString();
+    }
+
+    LampSystem& start(RecordingListener& told, std::unique_ptr<LampSystem> system)
+    {
         system->setListener(&told);
         system->start();
         EXPECT_EQ(told.lastState(), ""); // never inside the call
         return *systems.emplace_back(std::move(system));
-    };
-    const auto options = [&](const std::string& id, const std::string& host, int port,
-                             std::size_t cap = std::size_t{8} << 20, int connectMs = 5'000) {
-        Zigbee2MqttSystem::Options made{id, host, port, "zigbee2mqtt", {}, {}};
-        made.connectTimeout = std::chrono::milliseconds{connectMs};
-        made.maxPayloadBytes = cap;
-        return std::make_unique<Zigbee2MqttSystem>(made, log);
-    };
-    const auto stateIs = [](const RecordingListener& told, const std::string& state) {
+    }
+    std::unique_ptr<LampSystem> made(const std::string& id, const std::string& host, int port = s->broker.port(),
+                                     std::size_t cap = std::size_t{8} << 20, int connectMs = 5'000)
+    {
+        Zigbee2MqttSystem::Options options{id, host, port, "zigbee2mqtt", {}, {}};
+        options.connectTimeout = std::chrono::milliseconds{connectMs};
+        options.maxPayloadBytes = cap;
+        return std::make_unique<Zigbee2MqttSystem>(options, log);
+    }
+    // The system of the id "z2m" on the broker, ready with the stand-in's six lamps.
+    LampSystem& ready(RecordingListener& told, const std::string& id = "z2m")
+    {
+        LampSystem& system = start(told, made(id, "localhost"));
+        EXPECT_TRUE(stateIs(told, "ready:") && told.lamps.size() == 6) << told.lastState();
+        return system;
+    }
+    static bool stateIs(const RecordingListener& told, const std::string& state)
+    {
         return waitFor([&] { return told.lastState().starts_with("state " + state); }, 20'000);
-    };
-    const int port = broker.port();
-    const std::string at = ":" + std::to_string(port);
-    const std::string nowhere = std::string(64, 'b') + ".glowcast.invalid";
-    ASSERT_EQ(storeSystemPassword(directory, "alice", "secret-word"), std::nullopt);
-    ASSERT_EQ(storeSystemPassword(directory, "wrong", "not-her-word"), std::nullopt);
-    RecordingListener listener, unresolved, brokerCapped, clientCapped, exact, unanswered, alice, wrong, anonymous;
-    LampSystem& system = start(listener, options("z2m", "localhost", port));
-    start(unresolved, options("unresolved", nowhere, port));
-    start(brokerCapped, options("big", "127.0.0.1", port, 1'000));
-    start(clientCapped, options("cap", "127.0.0.1", port, 2'000));
-    start(exact, options("exact", "127.0.0.1", port, 2'551));
-    start(unanswered, options("silent", "127.0.0.1", silent.serverPort(), std::size_t{8} << 20, 300));
-    Zigbee2MqttSystem::Options controlled{"anonymous", "127.0.0.1", port, "zigbee2mqtt", "a\x01z", "secret-word"};
-    start(anonymous, std::make_unique<Zigbee2MqttSystem>(controlled, log));
-    for (const auto& [id, told] : {std::pair("alice", &alice), std::pair("wrong", &wrong)})
-        start(*told, makeZigbee2MqttSystem({id, SystemKind::Zigbee2Mqtt, "mqtt://" + broker.address(), {}, "alice"},
-                                           directory, log));
+    }
 
-    ASSERT_TRUE(stateIs(listener, "ready:"));
+    RecordingLog log;
+    std::vector<std::unique_ptr<LampSystem>> systems;
+    const std::string at = ":" + std::to_string(s->broker.port());
+    const std::string porch = "0x00124b0000000004";
+};
+
+TEST_F(Zigbee2MqttSystemTest, RefusesAnAddressThatIsNoMqttAddress)
+{
+    EXPECT_EQ(makeZigbee2MqttSystem({"z2m", SystemKind::Zigbee2Mqtt, "http://host", {}, {}}, s->directory, log),
+              nullptr);
+    EXPECT_EQ(log.lines, std::vector<std::string>{"z2m: 'http://host' is no MQTT address"});
+}
+
+// The broker's name is looked up off the main thread: "localhost" from /etc/hosts connects. The broker
+// logs each subscription as "TIME: CLIENT QOS TOPIC": ours are the bridge's two topics and each device's
+// state and availability, never a wildcard.
+TEST_F(Zigbee2MqttSystemTest, FindsTheLampsAndSubscribesOnlyTheirTopics)
+{
+    RecordingListener listener;
+    ready(listener);
     EXPECT_EQ(log.count("z2m: connected to the broker at localhost" + at), 1);
-    ASSERT_EQ(listener.lamps.size(), 6u);
-    EXPECT_TRUE(stateIs(unresolved, "unreachable: broker at " + nowhere + at + ": the name does not resolve: "));
+    std::set<std::string> expected{"zigbee2mqtt/bridge/state", "zigbee2mqtt/bridge/devices"};
+    for (const std::string name : {"Desk lamp", "Shelf strip", "Hall/Ceiling", "Porch", "Twin"})
+        expected.insert({"zigbee2mqtt/" + name, "zigbee2mqtt/" + name + "/availability"});
+    std::set<std::string> topics;
+    EXPECT_TRUE(waitFor([&] {
+        for (const QByteArray& line : s->broker.output().split('\n'))
+            if (const qsizetype client = line.indexOf(": glowcast-z2m-"); client >= 0)
+                topics.insert(line.mid(line.indexOf(" 0 ", client) + 3).toStdString());
+        return topics == expected;
+    }));
+    EXPECT_EQ(topics, expected);
+}
+
+// The stand-in's device list is 2551 bytes: over 1000 and 1 KiB of header the broker keeps it back, over
+// 2000 the client drops it, at 2551 it is read.
+TEST_F(Zigbee2MqttSystemTest, ADeviceListOverTheCapIsDroppedAndOneAtTheCapIsRead)
+{
+    RecordingListener brokerCapped, clientCapped, exact;
+    start(brokerCapped, made("big", "127.0.0.1", s->broker.port(), 1'000));
+    start(clientCapped, made("cap", "127.0.0.1", s->broker.port(), 2'000));
+    start(exact, made("exact", "127.0.0.1", s->broker.port(), 2'551));
     EXPECT_TRUE(
-        waitFor([&] { return broker.output().contains("Dropping too large outgoing PUBLISH for glowcast-big-"); }));
+        waitFor([&] { return s->broker.output().contains("Dropping too large outgoing PUBLISH for glowcast-big-"); }));
     const std::string capped =
         "cap: dropped a message of 2551 bytes on zigbee2mqtt/bridge/devices: over the cap of 2000";
     EXPECT_TRUE(waitFor([&] { return log.count(capped) == 1; }));
     EXPECT_TRUE(waitFor([&] { return exact.lamps.size() == 6; }));
     EXPECT_TRUE(brokerCapped.lamps.empty() && clientCapped.lamps.empty());
-    EXPECT_TRUE(stateIs(unanswered,
-                        "unreachable: no answer from the broker at 127.0.0.1:" + std::to_string(silent.serverPort())));
-    EXPECT_TRUE(stateIs(alice, "ready:"));
-    EXPECT_TRUE(stateIs(anonymous, "refused: the user cannot be sent to a broker: "));
-    EXPECT_TRUE(stateIs(wrong, "refused: the broker refused the connection: Not authorized"));
+}
+
+// What a system tells of a broker it cannot reach or enter: a name under ".invalid" with a label longer
+// than DNS allows fails without a name server, a "broker" never answers; alice's stored password gets her
+// in where a wrong one is refused, neither ever logged, and a user the library does not take is refused,
+// never sent as an anonymous connection.
+TEST_F(Zigbee2MqttSystemTest, TellsWhyItCannotReachOrEnterTheBroker)
+{
+    const std::string nowhere = std::string(64, 'b') + ".glowcast.invalid";
+    const int silent = s->silent.serverPort();
+    const auto stored = [&](const std::string& id) {
+        return makeZigbee2MqttSystem({id, SystemKind::Zigbee2Mqtt, "mqtt://" + s->broker.address(), {}, "alice"},
+                                     s->directory, log);
+    };
+    const Zigbee2MqttSystem::Options control{"anonymous",   "127.0.0.1", s->broker.port(),
+                                             "zigbee2mqtt", "a\x01z",    "secret-word"};
+    std::pair<std::unique_ptr<LampSystem>, std::string> rows[] = {
+        {made("unresolved", nowhere), "unreachable: broker at " + nowhere + at + ": the name does not resolve: "},
+        {made("silent", "127.0.0.1", silent, std::size_t{8} << 20, 300),
+         "unreachable: no answer from the broker at 127.0.0.1:" + std::to_string(silent)},
+        {stored("alice"), "ready:"},
+        {stored("wrong"), "refused: the broker refused the connection: Not authorized"},
+        {std::make_unique<Zigbee2MqttSystem>(control, log), "refused: the user cannot be sent to a broker: "},
+    };
+    std::vector<RecordingListener> told(std::size(rows));
+    for (std::size_t k = 0; k < told.size(); ++k)
+        start(told[k], std::move(rows[k].first));
+    for (std::size_t k = 0; k < told.size(); ++k)
+        EXPECT_TRUE(stateIs(told[k], rows[k].second)) << told[k].lastState();
     EXPECT_FALSE(testing::logHas(log, "secret-word") || testing::logHas(log, "not-her-word"));
+}
 
-    standIn.write("unavailable Porch\n");
+// A lamp away is told so; renamed, it keeps its key, the old topics are given up (an unsubscription is
+// logged as "TIME: CLIENT TOPIC") and its states go to the new one.
+TEST_F(Zigbee2MqttSystemTest, ALampAwayIsToldAndARenamedOneKeepsItsKeyAndTakesItsNewTopic)
+{
+    RecordingListener listener;
+    LampSystem& system = ready(listener, "renamed");
+    s->standIn.write("unavailable Porch\n");
     ASSERT_TRUE(waitFor([&] { return listener.lamps.size() == 6 && !listener.lamps[3].available; }, 5'000));
-    // The broker logs each subscription as "TIME: CLIENT QOS TOPIC": ours are the bridge's two topics and
-    // each device's state and availability, never a wildcard.
-    std::set<std::string> topics;
-    for (const QByteArray& line : broker.output().split('\n'))
-        if (const qsizetype client = line.indexOf(": glowcast-z2m-"); client >= 0)
-            topics.insert(line.mid(line.indexOf(" 0 ", client) + 3).toStdString());
-    std::set<std::string> expected{"zigbee2mqtt/bridge/state", "zigbee2mqtt/bridge/devices"};
-    for (const std::string name : {"Desk lamp", "Shelf strip", "Hall/Ceiling", "Porch", "Twin"})
-        expected.insert({"zigbee2mqtt/" + name, "zigbee2mqtt/" + name + "/availability"});
-    EXPECT_EQ(topics, expected);
-
-    // Renamed, the lamp keeps its key; the old topics are given up and its states go to the new one.
-    standIn.write("rename Porch=Garden/Porch\n");
+    s->standIn.write("rename Porch=Garden/Porch\n");
     ASSERT_TRUE(waitFor([&] { return listener.lamps.size() == 6 && listener.lamps[3].name == "Garden/Porch"; }));
-    const std::string porch = listener.lamps[3].key;
-    EXPECT_EQ(porch, "0x00124b0000000004");
+    EXPECT_EQ(listener.lamps[3].key, porch);
     EXPECT_EQ(testing::sent(system, {{porch, {false, 44, {}, {}, {}}}}), SendResult::Delivered);
-    EXPECT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Garden/Porch/set {"brightness":44})", 5'000));
-    // An unsubscription is logged as "TIME: CLIENT TOPIC".
-    EXPECT_TRUE(QString::fromUtf8(broker.output())
-                    .contains(QRegularExpression(QStringLiteral(": glowcast-z2m-[0-9]+ zigbee2mqtt/Porch\n"))));
+    EXPECT_TRUE(s->standIn.waitForOutput(R"(zigbee2mqtt/Garden/Porch/set {"brightness":44})", 5'000));
+    EXPECT_TRUE(QString::fromUtf8(s->broker.output())
+                    .contains(QRegularExpression(QStringLiteral(": glowcast-renamed-[0-9]+ zigbee2mqtt/Porch\n"))));
+    s->standIn.write("rename Garden/Porch=Porch\navailable Porch\n");
+    EXPECT_TRUE(waitFor([&] { return listener.lamps[3].name == "Porch" && listener.lamps[3].available; }));
+}
 
+TEST_F(Zigbee2MqttSystemTest, SendsAStateAndReadsItBack)
+{
+    RecordingListener listener;
+    LampSystem& system = ready(listener);
     EXPECT_EQ(testing::sent(system, {{"0x00124b0000000001", {true, 200, kRed, {}, {}}}}), SendResult::Delivered);
-    EXPECT_TRUE(standIn.waitForOutput(
+    EXPECT_TRUE(s->standIn.waitForOutput(
         R"(zigbee2mqtt/Desk lamp/set {"state":"ON","brightness":200,"color":{"x":0.6400,"y":0.3300}})", 5'000));
     EXPECT_EQ(testing::readOf(system, "0x00124b0000000001"), (ReadLampState{true, {false, 200, kRed, {}, {}}}));
-    EXPECT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Desk lamp/get {"state":""})", 5'000));
+    EXPECT_TRUE(s->standIn.waitForOutput(R"(zigbee2mqtt/Desk lamp/get {"state":""})", 5'000));
+}
 
-    standIn.write("offline\n");
+TEST_F(Zigbee2MqttSystemTest, WhileZigbee2MqttIsOfflineAStateHasNoAnswer)
+{
+    RecordingListener listener;
+    LampSystem& system = ready(listener);
+    s->standIn.write("offline\n");
     ASSERT_TRUE(stateIs(listener, "offline: zigbee2mqtt is offline"));
     EXPECT_EQ(testing::sent(system, {{porch, {false, 55, {}, {}, {}}}}), SendResult::NoAnswer);
-    standIn.write("online\n");
+    s->standIn.write("online\n");
     ASSERT_TRUE(stateIs(listener, "ready:"));
+}
 
+// What is sent while the broker is away is dropped; back, the same device list tells nothing.
+TEST_F(Zigbee2MqttSystemTest, TheBrokerRestartingDropsWhatWasSentMeanwhile)
+{
+    RecordingListener listener;
+    LampSystem& system = ready(listener, "restart");
     const auto lampsTold = [&] {
         return std::ranges::count_if(listener.told, [](auto& line) { return line.starts_with("lamps"); });
     };
     const auto toldBeforeRestart = lampsTold();
-    broker.stop();
+    s->broker.stop();
     ASSERT_TRUE(stateIs(listener, "unreachable"));
     EXPECT_EQ(testing::sent(system, {{porch, {false, 11, {}, {}, {}}}}), SendResult::NoAnswer);
-    EXPECT_EQ(log.count("z2m: the broker is away: 1 lamp state(s) dropped"), 1);
-    ASSERT_TRUE(broker.start());
+    EXPECT_EQ(log.count("restart: the broker is away: 1 lamp state(s) dropped"), 1);
+    ASSERT_TRUE(s->broker.start());
     ASSERT_TRUE(stateIs(listener, "ready:"));
     EXPECT_EQ(lampsTold(), toldBeforeRestart) << "the same device list again tells nothing";
     EXPECT_EQ(testing::sent(system, {{porch, {false, 22, {}, {}, {}}}}), SendResult::Delivered);
-    ASSERT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Garden/Porch/set {"brightness":22})", 5'000));
-    EXPECT_FALSE(standIn.output().contains(R"({"brightness":11})"));
+    ASSERT_TRUE(s->standIn.waitForOutput(R"(zigbee2mqtt/Porch/set {"brightness":22})", 5'000));
+    EXPECT_FALSE(s->standIn.output().contains(R"({"brightness":11})"));
+}
 
-    // Stopped, it tells no answer that was still on its way, and sends what it was given before. The
-    // stand-in tells the lamp away after its state message in answer to 22: once that has come, nothing is
-    // on its way to the client as it stops.
-    standIn.write("unavailable Garden/Porch\n");
-    ASSERT_TRUE(waitFor([&] { return listener.lamps.size() == 6 && !listener.lamps[3].available; }, 5'000));
+// Stopped, it tells no answer that was still on its way, and sends what it was given before. The stand-in
+// tells the lamp away and back after every message before: once that has come, nothing is on its way to
+// the client as it stops.
+TEST_F(Zigbee2MqttSystemTest, StoppedItTellsNoAnswerAndSendsWhatItWasGiven)
+{
+    RecordingListener listener;
+    LampSystem& system = ready(listener);
+    for (const bool away : {true, false}) {
+        s->standIn.write(away ? "unavailable Porch\n" : "available Porch\n");
+        ASSERT_TRUE(waitFor([&] { return listener.lamps.size() == 6 && listener.lamps[3].available != away; }, 5'000));
+    }
     bool told = false;
     system.send({{porch, {false, 33, {}, {}, {}}}}, [&](SendResult) { told = true; });
     system.stop();
-    ASSERT_TRUE(standIn.waitForOutput(R"(zigbee2mqtt/Garden/Porch/set {"brightness":33})", 5'000))
-        << broker.output().toStdString();
+    ASSERT_TRUE(s->standIn.waitForOutput(R"(zigbee2mqtt/Porch/set {"brightness":33})", 5'000))
+        << s->broker.output().toStdString();
     EXPECT_FALSE(told);
 }
 
 // A broker client renames every device fifty times at once while Glowcast's main loop stands still: the
 // lists that came meanwhile are read as one, the newest.
-TEST(Zigbee2MqttSystemTest, ReadsOnlyTheNewestOfDeviceListsThatCameMeanwhile)
+TEST(Zigbee2MqttDeviceFloodTest, ReadsOnlyTheNewestOfDeviceListsThatCameMeanwhile)
 {
     testing::MosquittoBroker broker;
     testing::Zigbee2MqttStandIn standIn{broker, {QStringLiteral("--lamps"), QStringLiteral("1000")}};
