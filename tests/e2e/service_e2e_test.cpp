@@ -21,7 +21,9 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <tuple>
+#include <utility>
 
 namespace glowcast::testing {
 
@@ -65,17 +67,9 @@ const QByteArray kListening = "registering for notifications";
 
 using Answer = std::pair<int, std::string>; // glowcastctl's exit code and output
 
-class ServiceEndToEndTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_FALSE(bus.address().isEmpty()) << "no private session bus";
-        ASSERT_FALSE(sim.address.empty()) << "the simulator did not start";
-        environment = programEnvironment(bus.address(), config.path());
-        environment.remove("QT_QPA_PLATFORM"); // the service needs no display at all
-    }
-    void TearDown() override { QDBusConnection::disconnectFromBus("test"); }
-
+// A session bus that lets every user connect (the caller of another user must reach the program to be
+// refused by it), listening in a directory every user may enter, the simulator and the configuration.
+struct Surroundings {
     Answer ctl(const std::string& line)
     {
         const CommandRun run = runProgram(GLOWCAST_CTL, words(line.c_str()), environment);
@@ -90,8 +84,6 @@ protected:
 
     ConfigDirectory config;
     QTemporaryDir busDirectory;
-    // A session bus that lets every user connect (the caller of another user must reach the program to
-    // be refused by it), listening in a directory every user may enter.
     PrivateSessionBus bus{[&] {
         QFile::setPermissions(busDirectory.path(),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther);
@@ -105,40 +97,116 @@ protected:
         return QStringList{"--config-file=" + file.fileName()};
     }()};
     Simulator sim{words("--lamps extended,colour-a,temperature,dimmable --user alice --press-after 1")};
-    QProcessEnvironment environment;
+    QProcessEnvironment environment = [&] {
+        QProcessEnvironment made = programEnvironment(bus.address(), config.path());
+        made.remove("QT_QPA_PLATFORM"); // the service needs no display at all
+        return made;
+    }();
 };
 
-// One service's life: it finds no bridge until glowcastctl names one, pairs by notification, takes
-// control calls alone, follows covers in either palette and a media player's with lamp care, takes
-// lamp systems that come and go, and saves on SIGTERM; the file serves glowcastctl afterwards.
-TEST_F(ServiceEndToEndTest, AServiceSetUpByGlowcastctlPairsFollowsCoversTakesSystemsAndSavesOnSigterm)
-{
-    QDBusConnection test = QDBusConnection::connectToBus(bus.address(), "test");
-    NotificationServer server;
-    ASSERT_TRUE(test.registerObject("/org/freedesktop/Notifications", &server, QDBusConnection::ExportAllSlots));
-    ASSERT_TRUE(test.registerService("org.freedesktop.Notifications"));
-    config.write(R"({"lamps":[{"id":"1","name":"Lamp 1","enabled":true}]})");
+class ServiceEndToEndTest : public ::testing::Test, protected Surroundings {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(bus.address().isEmpty() || sim.address.empty()) << "no private session bus or simulator";
+    }
+};
 
-    const auto app = std::make_unique<Child>(GLOWCAST_APP, QStringList{"--headless"}, environment); // unpaired
-    ASSERT_TRUE(app->waitForOutput("glowcastctl bridge ADDRESS")) << app->output().toStdString();
-    EXPECT_TRUE(app->output().contains("alert: Unable to find IP of bridge: Have tried to discover"));
+// One service's life, started once: glowcast --headless, unpaired with lamp 1 saved, finds no bridge
+// until glowcastctl names the simulator, and pairs by notification. Each scenario sets the lamps and
+// settings it needs through glowcastctl, so that it passes alone as well as after those before it; the
+// last ends the service.
+class ServiceLifeTest : public ::testing::Test {
+protected:
+    struct Started : Surroundings {
+        QDBusConnection test = QDBusConnection::connectToBus(bus.address(), "test");
+        NotificationServer server;
+        bool serving =
+            test.registerObject("/org/freedesktop/Notifications", &server, QDBusConnection::ExportAllSlots) &&
+            test.registerService("org.freedesktop.Notifications");
+        std::unique_ptr<Child> app;
+        QStringList shownWhenPaired;
+        TestPlayer player{bus.address(), "lamps", {{"PlaybackStatus", "Stopped"}}}; // followed once it plays
+        Simulator second{words("--lamps 2 --press-after 1 --bridge-id 024743FFFE000002")};
+        bool secondAdded = false;
+    };
+    static inline std::unique_ptr<Started> s;
+
+    static void SetUpTestSuite()
+    {
+        s = std::make_unique<Started>();
+        s->config.write(R"({"lamps":[{"id":"1","name":"Lamp 1","enabled":true}]})");
+        s->app = std::make_unique<Child>(GLOWCAST_APP, QStringList{"--headless"}, s->environment);
+        if (s->serving && s->app->waitForOutput("glowcastctl bridge ADDRESS") &&
+            s->ctl("bridge " + s->sim.address).first == 0 && s->app->waitForOutput(kListening, 60'000))
+            s->shownWhenPaired = s->server.shown;
+    }
+    static void TearDownTestSuite()
+    {
+        s.reset();
+        QDBusConnection::disconnectFromBus("test");
+    }
+    void SetUp() override { ASSERT_FALSE(s->shownWhenPaired.isEmpty()) << app.output().toStdString(); }
+
+    Answer ctl(const std::string& line) { return s->ctl(line); }
+    void run(std::initializer_list<const char*> lines)
+    {
+        for (const char* line : lines)
+            EXPECT_EQ(ctl(line).first, 0) << line;
+    }
+    // The media player "lamps" shows a flat cover; the bridge's requests that follow, once there are as many
+    // as expected.
+    std::vector<std::string> play(const QColor& colour, std::size_t expected)
+    {
+        sim.control(HttpMethod::Delete, "/sim/requests");
+        const QString art = QUrl::fromLocalFile(config.flatCover(colour)).toString();
+        s->player.publish({{"PlaybackStatus", "Playing"}, {"Metadata", QVariantMap{{"mpris:artUrl", art}}}});
+        EXPECT_TRUE(pollFor([&] { return sim.requests("PUT").size() >= expected; })) << app.output().toStdString();
+        return sim.requests("PUT");
+    }
+    // A further bridge added over the bus, paired by its link button, its lamps in the table; once.
+    void addSecondBridge()
+    {
+        if (std::exchange(s->secondAdded, true))
+            return;
+        EXPECT_EQ(ctl("systems add bridge " + s->second.address),
+                  (Answer{0, "lamp system bridge-2 added in the running Glowcast\n"}));
+        const std::string ready = "bridge-2\tbridge\t" + s->second.address + "\tready";
+        EXPECT_TRUE(pollFor([&] { return ctl("systems").second.starts_with(ready); }, 20'000)) << ctl("systems").second;
+        EXPECT_TRUE(pollFor([&] { return ctl("lamps").second.find("bridge-2/2") != std::string::npos; }, 10'000));
+    }
+
+    ConfigDirectory& config = s->config;
+    Simulator& sim = s->sim;
+    Child& app = *s->app;
+    const std::string lights = "PUT /api/" + config.preferences()["username"].toString().toStdString() + "/lights/";
+};
+
+TEST_F(ServiceLifeTest, FindingNoBridgeItAlertsAndPairsByNotificationWithTheOneGlowcastctlNames)
+{
+    EXPECT_TRUE(app.output().contains("alert: Unable to find IP of bridge: Have tried to discover"));
     EXPECT_EQ(ctl("bridge not/an/address").first, 2);
-    EXPECT_EQ(ctl("bridge " + sim.address).first, 0);
-    ASSERT_TRUE(app->waitForOutput(kListening, 60'000)) << app->output().toStdString();
-    EXPECT_EQ(server.shown, (QStringList{"Unable to find IP of bridge", "Glowcast found no bridge",
-                                         "Press the link button on your lighting bridge"}));
-    EXPECT_TRUE(waitFor([&] { return server.closed == 1; }, 5'000));
+    EXPECT_EQ(s->shownWhenPaired, (QStringList{"Unable to find IP of bridge", "Glowcast found no bridge",
+                                               "Press the link button on your lighting bridge"}));
+    EXPECT_TRUE(waitFor([&] { return s->server.closed == 1; }, 5'000));
     EXPECT_EQ(ctl("config lastusedbridgeIP").second, sim.address + "\n");
-    QFile maps(QString("/proc/%1/maps").arg(app->pid()));
+}
+
+TEST_F(ServiceLifeTest, RunsWithoutWidgets)
+{
+    QFile maps(QString("/proc/%1/maps").arg(app.pid()));
     ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
     const QByteArray mapped = maps.readAll();
     EXPECT_TRUE(mapped.contains("libQt6Core")) << "the right process";
     EXPECT_FALSE(mapped.contains("libQt6Widgets"));
+}
 
-    EXPECT_EQ(ctl("enable 3"), (Answer{0, "lamp 3 on in the running Glowcast\n"}));
-    // A second instance, windowed or not, says so and ends before it reads the preferences; a caller
-    // running as another user is refused.
+// A second instance, windowed or not, says so and ends before it reads the preferences; a caller running
+// as another user is refused.
+TEST_F(ServiceLifeTest, ASecondInstanceEndsAtOnceAndAnotherUsersCallIsRefused)
+{
     const QByteArray before = QJsonDocument(config.preferences()).toJson();
+    QProcessEnvironment environment = s->environment;
     environment.insert("QT_QPA_PLATFORM", "offscreen"); // for the window's
     for (const QStringList& arguments : {QStringList{"--headless"}, QStringList{}}) {
         Child second{GLOWCAST_APP, arguments, environment};
@@ -156,16 +224,18 @@ TEST_F(ServiceEndToEndTest, AServiceSetUpByGlowcastctlPairsFollowsCoversTakesSys
         EXPECT_NE(stranger.exitCode(), 0);
         EXPECT_TRUE(stranger.output().contains("org.freedesktop.DBus.Error.AccessDenied")) << stranger.output().data();
     }
-    EXPECT_EQ(ctl("lamps").second, "1\ton\tLamp 1\n2\toff\tLamp 2\n3\ton\tLamp 3\n4\toff\tLamp 4\n");
+}
 
-    // Covers: red, then a flat azure, which the classic palette snaps to its fixed blue; once
-    // glowcastctl chooses the vivid palette, the azure keeps its own chromaticity (0, 128, 255 works
-    // out at x 0.176, y 0.155) at full brightness.
-    const std::string lights = "PUT /api/" + config.preferences()["username"].toString().toStdString() + "/lights/";
+// Covers: red, then a flat azure, which the classic palette snaps to its fixed blue; once glowcastctl
+// chooses the vivid palette, the azure keeps its own chromaticity (0, 128, 255 works out at x 0.176,
+// y 0.155) at full brightness.
+TEST_F(ServiceLifeTest, FollowsCoversInTheClassicPaletteAndTheVividOne)
+{
+    run({"enable 3"});
     const std::string put = lights + "3/state ";
     const auto lastPut = [&](const QColor& colour) {
         sim.control(HttpMethod::Delete, "/sim/requests");
-        EXPECT_EQ(Child(GLOWCAST_POST_COVER, {config.flatCover(colour)}, environment).exitCode(), 0);
+        EXPECT_EQ(Child(GLOWCAST_POST_COVER, {config.flatCover(colour)}, s->environment).exitCode(), 0);
         EXPECT_TRUE(pollFor([&] { return sim.requests("PUT").size() >= 2; }));
         return sim.requests("PUT").back();
     };
@@ -176,65 +246,69 @@ TEST_F(ServiceEndToEndTest, AServiceSetUpByGlowcastctlPairsFollowsCoversTakesSys
     EXPECT_EQ(lastPut(QColor(0, 128, 255)), put + R"({"bri":254,"xy":[0.176,0.155]})");
     EXPECT_EQ(ctl("colours " + config.flatCover(QColor(0, 128, 255)).toStdString() + " 1 --json"),
               (Answer{0, "[{\"hex\":\"#0080ff\",\"bri\":254,\"xy\":[0.176,0.155]}]\n"}));
+}
 
-    // Lamp care on a lamp of each kind, each setting set while the service runs, following a media
-    // player. Blue, [0.150,0.060], lies outside both colour lamps' triangles (gamuts C and A): each gets
-    // the nearest point of its own. The white lamp gets the coolest white it has, the dimmable one
-    // brightness only, and lamp 1, switched off, lights up.
-    TestPlayer player{bus.address(), "lamps", {{"PlaybackStatus", "Stopped"}}};
-    const auto play = [&](const QColor& colour, std::size_t expected) {
-        sim.control(HttpMethod::Delete, "/sim/requests");
-        const QString art = QUrl::fromLocalFile(config.flatCover(colour)).toString();
-        player.publish({{"PlaybackStatus", "Playing"}, {"Metadata", QVariantMap{{"mpris:artUrl", art}}}});
-        EXPECT_TRUE(pollFor([&] { return sim.requests("PUT").size() >= expected; })) << app->output().toStdString();
-        return sim.requests("PUT");
-    };
-    const auto shown = [&] {
-        return QJsonDocument::fromJson(sim.control(HttpMethod::Get, "/sim/state").c_str())["lamps"];
-    };
-    for (const char* line :
-         {"config palette classic", "enable 2", "enable 4", "config switchOn true", "config fitLamp true"})
-        EXPECT_EQ(ctl(line).first, 0) << line;
+// Lamp care on a lamp of each kind, each setting set while the service runs, following a media player.
+// Blue, [0.150,0.060], lies outside both colour lamps' triangles (gamuts C and A): each gets the nearest
+// point of its own. The white lamp gets the coolest white it has, the dimmable one brightness only, and
+// lamp 1, switched off, lights up.
+TEST_F(ServiceLifeTest, LampCareFitsAndSwitchesOnALampOfEachKindFollowingAPlayer)
+{
+    run({"config palette classic", "enable 2", "enable 3", "enable 4", "config switchOn true", "config fitLamp true"});
     sim.control(HttpMethod::Put, lights.substr(4) + "1/state", R"({"on":false})");
     EXPECT_EQ(play(QColor(0, 0, 200), 4),
               (std::vector<std::string>{lights + R"(1/state {"on":true,"bri":96,"xy":[0.1535,0.0599]})",
                                         lights + R"(2/state {"on":true,"bri":96,"xy":[0.1418,0.0815]})",
                                         lights + R"(3/state {"on":true,"bri":96,"ct":153})",
                                         lights + R"(4/state {"on":true,"bri":96})"}));
-    // The bridge's 429 reaches lamp care through the HTTP port, and after the back-off the lamp gets its
-    // state again. The pace that avoids the 429 is lamp care's to show, and measured in BENCHMARKS.md.
+}
+
+// The bridge's 429 reaches lamp care through the HTTP port, and after the back-off the lamp gets its state
+// again. The pace that avoids the 429 is lamp care's to show, and measured in BENCHMARKS.md.
+TEST_F(ServiceLifeTest, AfterTheBridgesOverloadALampGetsItsStateAgain)
+{
+    run({"enable 2", "enable 3", "enable 4"});
     sim.control(HttpMethod::Post, "/sim/faults",
                 R"({"mode":"status","status":429,"count":1,"path":"/lights/2/state"})");
     const std::vector<std::string> sent = play(QColor(0, 200, 0), 5);
-    ASSERT_EQ(sent.size(), 5u) << app->output().toStdString();
+    ASSERT_EQ(sent.size(), 5u) << app.output().toStdString();
     EXPECT_EQ(std::ranges::count(sent, sent[1]), 2) << sent[1];
-    EXPECT_TRUE(app->output().contains("the bridge is overloaded (HTTP 429)"));
-    // Each lamp's own state is read before its first colour after the setting, and put back once the
-    // player has paused for a second; playing the same track again sends its cover again.
-    EXPECT_EQ(ctl("config restoreAfter 1").first, 0);
+    EXPECT_TRUE(app.output().contains("the bridge is overloaded (HTTP 429)"));
+}
+
+// Each lamp's own state is read before its first colour after the setting, and put back once the player
+// has paused for a second; playing the same track again sends its cover again.
+TEST_F(ServiceLifeTest, LampsArePutBackWhenThePlayerPausesAndGetTheCoverAgainWhenItPlays)
+{
+    run({"config palette classic", "enable 2", "enable 3", "enable 4", "config switchOn true", "config fitLamp true"});
+    play(QColor(0, 0, 200), 4); // each lamp's own state one that Glowcast sent
+    run({"config restoreAfter 1"});
+    const auto shown = [&] {
+        return QJsonDocument::fromJson(sim.control(HttpMethod::Get, "/sim/state").c_str())["lamps"];
+    };
     const QJsonValue own = shown();
     EXPECT_EQ(play(QColor(255, 160, 0), 4).size(), 4u);
     EXPECT_EQ(sim.requests("GET").size(), 4u);
-    player.publish({{"PlaybackStatus", "Paused"}});
+    s->player.publish({{"PlaybackStatus", "Paused"}});
     EXPECT_TRUE(pollFor([&] { return sim.requests("PUT").size() == 8; }));
     for (qsizetype i = 0; i < 4; ++i)
         EXPECT_TRUE(pollFor([&] { return shown()[i]["colour"] == own[i]["colour"]; }, 2'000)) << i;
-    player.publish({{"PlaybackStatus", "Playing"}});
-    EXPECT_TRUE(pollFor([&] { return sim.requests("PUT").size() == 12; })) << app->output().toStdString();
+    s->player.publish({{"PlaybackStatus", "Playing"}});
+    EXPECT_TRUE(pollFor([&] { return sim.requests("PUT").size() == 12; })) << app.output().toStdString();
+}
 
-    // Lamp systems over the control interface: a bridge added pairs while the first bridge's lamps
-    // stay, and its lamps join the table by SYSTEM/KEY.
-    Simulator second{words("--lamps 2 --press-after 1 --bridge-id 024743FFFE000002")};
-    EXPECT_EQ(ctl("systems add bridge " + second.address),
-              (Answer{0, "lamp system bridge-2 added in the running Glowcast\n"}));
-    const std::string ready = "bridge-2\tbridge\t" + second.address + "\tready";
-    EXPECT_TRUE(pollFor([&] { return ctl("systems").second.starts_with(ready); }, 20'000)) << ctl("systems").second;
-    EXPECT_TRUE(pollFor([&] { return ctl("lamps").second.find("bridge-2/2") != std::string::npos; }, 10'000));
-    // The first bridge added again is refused before it pairs: no lamp of it is listed twice.
+// Lamp systems over the control interface: a bridge added pairs while the first bridge's lamps stay, and
+// its lamps join the table by SYSTEM/KEY, enabled as the first bridge's are; the first bridge added again
+// is refused before it pairs: no lamp of it is listed twice.
+TEST_F(ServiceLifeTest, ABridgeAddedOverTheBusJoinsTheTableAndTheFirstBridgeAgainIsRefused)
+{
+    run({"enable 2", "enable 4"});
+    addSecondBridge();
     EXPECT_EQ(ctl("systems add bridge " + sim.address).first, 0);
     const std::string again = "bridge-3\tbridge\t" + sim.address + "\trefused the same bridge as the first bridge\n";
     EXPECT_TRUE(pollFor([&] { return ctl("systems").second.ends_with(again); }, 10'000)) << ctl("systems").second;
     const std::pair<std::string, Answer> steps[] = {
+        {"enable 3", {0, "lamp 3 on in the running Glowcast\n"}},
         {"enable bridge-2/2", {0, "lamp bridge-2/2 on in the running Glowcast\n"}},
         {"lamps",
          {0, "1\ton\tLamp 1\n2\ton\tLamp 2\n3\ton\tLamp 3\n4\ton\tLamp 4\nbridge-2/1\toff\tLamp 1\n"
@@ -245,11 +319,19 @@ TEST_F(ServiceEndToEndTest, AServiceSetUpByGlowcastctlPairsFollowsCoversTakesSys
         EXPECT_EQ(ctl(line), expected) << line;
     EXPECT_EQ(ctl("systems remove bridge-3").first, 0);
     EXPECT_NE(ctl("status").second.find("\nsystems: bridge-2 ready"), std::string::npos);
+}
 
-    app->signal(SIGTERM);
-    EXPECT_EQ(app->exitCode(), 0);
+// It ends the service: the last scenario.
+TEST_F(ServiceLifeTest, SavesOnSigtermAndTheFileServesGlowcastctlAfterwards)
+{
+    run({"enable 2", "enable 3", "enable 4"});
+    addSecondBridge();
+    run({"enable bridge-2/2"});
+    app.signal(SIGTERM);
+    EXPECT_EQ(app.exitCode(), 0);
     EXPECT_EQ(config.savedLamps(), "1+ 2+ 3+ 4+ bridge-2/1- bridge-2/2+");
-    EXPECT_EQ(ctl("systems").second, "bridge-2\tbridge\t" + second.address + "\toffline (Glowcast is not running)\n");
+    EXPECT_EQ(ctl("systems").second,
+              "bridge-2\tbridge\t" + s->second.address + "\toffline (Glowcast is not running)\n");
 }
 
 // Two additions at once each get an id of their own and keep their own password, which never reaches
