@@ -58,6 +58,11 @@ TEST(LampShapingTest, EachKindOfLampIsSentWhatItCanShow)
         {"near white as a temperature", kBlack, kColourAndWhite, kFitted, {false, 0, {}, 154, {}}},
         {"near white unfitted stays xy", kBlack, kColourAndWhite, {}, {false, 0, Chromaticity{0.3127, 0.329}, {}, {}}},
         {"red stays a colour", kRed, kColourAndWhite, kFitted, {false, 80, Chromaticity{0.7, 0.3}, {}, {}}},
+        {"a white past the lamp's own range stays a colour",
+         LampTarget{80, Chromaticity{0.3451, 0.3516}},
+         {LampKind::ExtendedColour, {}, MiredRange{250, 500}},
+         kFitted,
+         {false, 80, Chromaticity{0.3451, 0.3516}, {}, {}}},
         {"on/off switched", kGreenish, kOnOff, kGentle, {true, {}, {}, {}, {}}},
         {"on/off left", kGreenish, kOnOff, {}, LampState{}},
     };
