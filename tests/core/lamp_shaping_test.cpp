@@ -29,6 +29,8 @@ const LampCareSettings kFitted{{}, false, {}, true, {}, false, {}};
 const LampCapabilities kInHalfSquare{LampKind::ExtendedColour, Gamut{{{{0.0, 0.0}, {1.0, 0.0}, {0.0, 1.0}}}}, {}};
 const Chromaticity kGreenishXy{0.3, 0.4};
 const LampKind kWhites = LampKind::ColourTemperature;
+const LampTarget k5000K{80, Chromaticity{0.3451, 0.3516}};
+const LampCapabilities kWhiteFrom250{LampKind::ExtendedColour, {}, MiredRange{250, 500}};
 
 TEST(LampShapingTest, EachKindOfLampIsSentWhatItCanShow)
 {
@@ -58,11 +60,7 @@ TEST(LampShapingTest, EachKindOfLampIsSentWhatItCanShow)
         {"near white as a temperature", kBlack, kColourAndWhite, kFitted, {false, 0, {}, 154, {}}},
         {"near white unfitted stays xy", kBlack, kColourAndWhite, {}, {false, 0, Chromaticity{0.3127, 0.329}, {}, {}}},
         {"red stays a colour", kRed, kColourAndWhite, kFitted, {false, 80, Chromaticity{0.7, 0.3}, {}, {}}},
-        {"a white past the lamp's own range stays a colour",
-         LampTarget{80, Chromaticity{0.3451, 0.3516}},
-         {LampKind::ExtendedColour, {}, MiredRange{250, 500}},
-         kFitted,
-         {false, 80, Chromaticity{0.3451, 0.3516}, {}, {}}},
+        {"white past its range: colour", k5000K, kWhiteFrom250, kFitted, {false, 80, k5000K.chromaticity, {}, {}}},
         {"on/off switched", kGreenish, kOnOff, kGentle, {true, {}, {}, {}, {}}},
         {"on/off left", kGreenish, kOnOff, {}, LampState{}},
     };
@@ -76,9 +74,6 @@ TEST(LampShapingTest, EachBridgeIsSentItsOwnBodyForTheShapedState)
     const LampTarget blue{128, Chromaticity{0.15, 0.06}};
     const LampCapabilities gamutA{LampKind::Colour, gamutOfType("A"), {}};
     const LampCapabilities white{kWhites, {}, MiredRange{153, 500}};
-    const LampCareSettings fade = settingsOf({{"fade", 5}});
-    const LampCareSettings on = settingsOf({{"switchOn", true}});
-    const LampCareSettings floor = settingsOf({{"minimumBrightness", 40}});
     const LampCareSettings all =
         settingsOf({{"fade", 5}, {"switchOn", true}, {"minimumBrightness", 40}, {"fitLamp", true}});
     const auto at = [](double x, double y) { return LampTarget{9, Chromaticity{x, y}}; };
@@ -87,9 +82,9 @@ TEST(LampShapingTest, EachBridgeIsSentItsOwnBodyForTheShapedState)
     const std::tuple<LampTarget, LampCapabilities, LampCareSettings, const char*, const char*> rows[] = {
         {LampTarget{255, Chromaticity{0.64, 0.33}}, {}, {}, R"({"bri":255,"xy":[0.640,0.330]})", R"({"bri":254,"xy":[0.6400,0.3300]})"},
         {kNoColour, {}, {}, R"({"bri":0,"sat":0})", R"({"bri":1})"},
-        {blue, {}, fade, R"({"bri":128,"xy":[0.150,0.060],"transitiontime":5})", R"({"bri":128,"xy":[0.1500,0.0600],"transitiontime":5})"},
-        {red, {}, on, R"({"on":true,"bri":12,"xy":[0.640,0.330]})", R"({"on":true,"bri":12,"xy":[0.6400,0.3300]})"},
-        {red, {}, floor, R"({"bri":40,"xy":[0.640,0.330]})", R"({"bri":40,"xy":[0.6400,0.3300]})"},
+        {blue, {}, settingsOf({{"fade", 5}}), R"({"bri":128,"xy":[0.150,0.060],"transitiontime":5})", R"({"bri":128,"xy":[0.1500,0.0600],"transitiontime":5})"},
+        {red, {}, settingsOf({{"switchOn", true}}), R"({"on":true,"bri":12,"xy":[0.640,0.330]})", R"({"on":true,"bri":12,"xy":[0.6400,0.3300]})"},
+        {red, {}, settingsOf({{"minimumBrightness", 40}}), R"({"bri":40,"xy":[0.640,0.330]})", R"({"bri":40,"xy":[0.6400,0.3300]})"},
         {kNoColour, {}, all, R"({"bri":0,"sat":0,"transitiontime":5})", R"({"bri":1,"transitiontime":5})"},
         {blue, gamutA, kFitted, R"({"bri":128,"xy":[0.1418,0.0815]})", nullptr},
         {at(0.45, 0.54), gamutA, kFitted, R"({"bri":9,"xy":[0.4359,0.5234]})", nullptr}, // beyond the red-green side
