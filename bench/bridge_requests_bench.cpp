@@ -2,7 +2,7 @@
 // through curl sending the same ten requests from one process on one kept-alive connection.
 
 #include "adapters/qt/qt_http_transport.h"
-#include "core/bridge_bridge.h"
+#include "core/bridge/bridge_bridge.h"
 #include "support/fake_platform.h"
 #include "support/fake_preferences.h"
 #include "support/processes.h"

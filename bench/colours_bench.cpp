@@ -6,7 +6,7 @@
 //   colours_bench --write-covers DIR    writes the four covers to DIR and exits (for the peers)
 
 #include "adapters/qt/qt_cover_decoder.h"
-#include "core/eyedropper.h"
+#include "core/palette/eyedropper.h"
 #include "core/palette/vivid_palette.h"
 #include "support/recording_log.h"
 

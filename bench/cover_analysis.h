@@ -4,9 +4,9 @@
 // decoding and analysis in this process the way the program does them.
 
 #include "adapters/qt/qt_cover_decoder.h"
-#include "core/eyedropper.h"
-#include "core/json_codec.h"
-#include "core/lamp_colour.h"
+#include "core/json/json_codec.h"
+#include "core/palette/eyedropper.h"
+#include "core/palette/lamp_colour.h"
 #include "core/ports/log.h"
 
 #include <QBuffer>

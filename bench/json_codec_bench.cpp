@@ -1,6 +1,6 @@
 // The reply reader on the replies the bridge really sends, and on a large one, beside the floor
 // of touching every byte once; and the writer on the body sent to a lamp on every cover change.
-#include "core/json_codec.h"
+#include "core/json/json_codec.h"
 
 #include <benchmark/benchmark.h>
 

@@ -10,12 +10,12 @@
 
 #include "adapters/files/regular_file.h"
 #include "adapters/qt/qt_cover_decoder.h"
+#include "core/colour/chromaticity.h"
+#include "core/colour/perceptual.h"
+#include "core/colour/srgb.h"
 #include "core/covers/art_url.h"
-#include "core/eyedropper.h"
-#include "core/lamp_care/chromaticity.h"
-#include "core/lamp_care/srgb.h"
-#include "core/lamp_colour.h"
-#include "core/palette/perceptual.h"
+#include "core/palette/eyedropper.h"
+#include "core/palette/lamp_colour.h"
 #include "core/palette/vivid_palette.h"
 #include "support/recording_log.h"
 

@@ -1,7 +1,7 @@
 // Feeds the art URL reader arbitrary text, as a player may publish it, and checks what must always
 // hold: no crash, no hang, nothing over the cover limit, and a refusal always says why.
 #include "core/covers/art_url.h"
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 #include "fuzz_support.h"
 
 #include <variant>

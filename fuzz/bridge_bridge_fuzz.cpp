@@ -5,8 +5,8 @@
 // one whose path a URL layer would change (an empty, "." or ".." segment, an escape it would
 // rewrite), and must never store an empty user name or an address with more than a host and port.
 // Each reply is also read as a lamp list: every id kept must stand as one such segment.
-#include "core/bridge_bridge.h"
-#include "core/lamp_list.h"
+#include "core/bridge/bridge_bridge.h"
+#include "core/bridge/lamp_list.h"
 #include "fuzz_support.h"
 #include "support/fake_http_transport.h"
 #include "support/fake_platform.h"

@@ -2,9 +2,9 @@
 // and a lamp's state. Whatever it is, no reader may crash, and what they give must be usable as it
 // stands: a user name and every lamp key one URL segment, an id of letters and digits, a brightness
 // of 1..254 and a state body the codec reads back.
-#include "core/json_codec.h"
-#include "core/lamp_systems/bridge_wire.h"
-#include "core/url_text.h"
+#include "core/bridge/bridge_wire.h"
+#include "core/json/json_codec.h"
+#include "core/text/url_text.h"
 #include "fuzz_support.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 // Feeds the cover decoder arbitrary bytes, then runs whatever decodes through the redraw, the
 // extractor and the lamp colour conversions, as a cover change would.
 #include "adapters/qt/qt_cover_decoder.h"
-#include "core/eyedropper.h"
-#include "core/lamp_colour.h"
+#include "core/palette/eyedropper.h"
+#include "core/palette/lamp_colour.h"
 #include "fuzz_support.h"
 
 #include <span>

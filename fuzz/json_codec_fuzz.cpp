@@ -2,7 +2,7 @@
 // and an encoding of whatever it made that it reads back without trouble. The same bytes also
 // build a dictionary whose keys and texts avoid every character the codec treats specially and
 // whose numbers are whole: the decoder must give it back as it went in, numbers as their text.
-#include "core/json_codec.h"
+#include "core/json/json_codec.h"
 #include "fuzz_support.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -1,11 +1,12 @@
 // Lamp care's readers of bridge replies on arbitrary text: a list field, a Retry-After header and a
 // decoded lamp record. A chromaticity written out reads back; a fitted body holds only what its lamp takes.
-#include "core/json_codec.h"
-#include "core/lamp_care/bridge_body.h"
-#include "core/lamp_care/bridge_fields.h"
-#include "core/lamp_care/bridge_overload.h"
+#include "core/bridge/bridge_body.h"
+#include "core/bridge/bridge_fields.h"
+#include "core/bridge/bridge_overload.h"
+#include "core/bridge/lamp_record.h"
+#include "core/json/json_codec.h"
 #include "core/lamp_care/lamp_restorer.h"
-#include "core/lamps/lamp_shaping.h"
+#include "core/lamp_care/lamp_shaping.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

@@ -1,7 +1,7 @@
 // Any bytes as a preferences file: a reading without a crash, and a selection that reads back
 // unchanged once it has been written.
 #include "adapters/files/file_preferences.h"
-#include "core/settings.h"
+#include "core/settings/settings.h"
 #include "fuzz_support.h"
 
 #include <QJsonArray>

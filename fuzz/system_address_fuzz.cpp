@@ -2,6 +2,7 @@
 // and checks what must always hold: a broker address read has a host, a port a connection takes and a
 // base topic of whole levels without wildcards, and a refused address always says why.
 #include "core/lamp_systems/system_address.h"
+#include "core/lamp_systems/system_kinds.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

@@ -15,14 +15,14 @@
 #include "app/front_end.h"
 #include "app/lamp_system_factory.h"
 #include "app/signal_relay.h"
-#include "core/bridge_bridge.h"
+#include "core/bridge/bridge_bridge.h"
+#include "core/bridge/bridge_lamp_bridge.h"
+#include "core/bridge/lamp_care.h"
+#include "core/control/glowcast_controller.h"
+#include "core/control/operation_queue.h"
+#include "core/control/remote_control.h"
 #include "core/covers/cover_follower.h"
-#include "core/glowcast_control.h"
-#include "core/glowcast_controller.h"
-#include "core/lamp_care/bridge_lamp_bridge.h"
-#include "core/lamp_care/lamp_care.h"
-#include "core/operation_queue.h"
-#include "core/settings.h"
+#include "core/settings/settings.h"
 
 #include <QDBusConnection>
 
@@ -60,7 +60,7 @@ public:
     Application& operator=(const Application&) = delete;
 
     [[nodiscard]] GlowcastController& controller() { return m_controller; }
-    [[nodiscard]] GlowcastControl& control() { return m_control; }
+    [[nodiscard]] RemoteControl& control() { return m_control; }
     [[nodiscard]] LampSystems& lampSystems() { return m_systems; }
     // For files kept beside the preferences under the directory's lock (a system's password).
     [[nodiscard]] FilePreferences& preferences() { return m_preferences; }
@@ -111,7 +111,7 @@ private:
     bool m_systemsChangePending = false;
     bool m_lampsChangePending = false;
     GlowcastController m_controller;
-    GlowcastControl m_control;
+    RemoteControl m_control;
     DBusControlService m_controlService;
     // The second cover source: the media players on the session bus. What shows the player followed
     // comes with the front end; until then (the follower shows its status when made) nothing does.

@@ -2,8 +2,8 @@
 
 #include "adapters/files/system_secrets.h"
 #include "app/application.h"
-#include "core/lamp_systems/shown_colour.h"
 #include "core/lamp_systems/system_address.h"
+#include "gui/lamp_swatch.h"
 #include "gui/settings_dialog.h"
 
 #include <QPixmap>

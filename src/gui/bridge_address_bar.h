@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/outcome.h"
+#include "core/text/outcome.h"
 
 #include <QFrame>
 

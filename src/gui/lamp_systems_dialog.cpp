@@ -1,4 +1,5 @@
 #include "gui/lamp_systems_dialog.h"
+#include "core/lamp_systems/system_kinds.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

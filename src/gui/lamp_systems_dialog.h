@@ -1,7 +1,8 @@
 #pragma once
 
 #include "core/lamp_systems/lamp_systems.h"
-#include "core/outcome.h"
+#include "core/lamp_systems/system_kinds.h"
+#include "core/text/outcome.h"
 
 #include <QDialog>
 

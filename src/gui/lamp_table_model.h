@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/colour.h"
-#include "core/lamp_collection.h"
+#include "core/colour/colour.h"
+#include "core/control/lamp_collection.h"
 #include "core/ports/views.h"
 
 #include <QAbstractTableModel>

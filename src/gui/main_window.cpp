@@ -1,8 +1,8 @@
 #include "gui/main_window.h"
 
-#include "core/colour.h"
+#include "core/colour/colour.h"
+#include "core/control/glowcast_controller.h"
 #include "core/covers/player_roster.h"
-#include "core/glowcast_controller.h"
 
 #include <QAction>
 #include <QCloseEvent>

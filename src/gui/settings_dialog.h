@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/outcome.h"
-#include "core/settings.h"
+#include "core/settings/settings.h"
+#include "core/text/outcome.h"
 
 #include <QDialog>
 

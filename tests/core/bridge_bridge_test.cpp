@@ -1,4 +1,4 @@
-#include "core/bridge_bridge.h"
+#include "core/bridge/bridge_bridge.h"
 
 #include "support/fake_http_transport.h"
 #include "support/fake_platform.h"

@@ -1,4 +1,4 @@
-#include "core/lamp_systems/bridge_wire.h"
+#include "core/bridge/bridge_wire.h"
 #include "support/recording_log.h"
 
 #include <gtest/gtest.h>

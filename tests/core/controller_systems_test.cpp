@@ -1,4 +1,4 @@
-#include "core/glowcast_controller.h"
+#include "core/control/glowcast_controller.h"
 
 #include "support/controller_rig.h"
 #include "support/fake_lamp_systems.h"

@@ -1,4 +1,4 @@
-#include "core/fair_queue.h"
+#include "core/control/fair_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "core/glowcast_controller.h"
-#include "core/operation_queue.h"
+#include "core/control/glowcast_controller.h"
+#include "core/control/operation_queue.h"
 #include "support/controller_rig.h"
 #include "support/printing.h"
 

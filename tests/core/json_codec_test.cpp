@@ -1,7 +1,7 @@
-#include "core/json_codec.h"
-#include "core/log_text.h"
-#include "core/url_text.h"
-#include "core/value.h"
+#include "core/json/json_codec.h"
+#include "core/json/value.h"
+#include "core/text/log_text.h"
+#include "core/text/url_text.h"
 #include "support/recording_log.h"
 
 #include <gtest/gtest.h>

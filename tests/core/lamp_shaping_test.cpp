@@ -1,6 +1,6 @@
-#include "core/json_codec.h"
-#include "core/lamp_care/bridge_body.h"
-#include "core/lamps/lamp_shaping.h"
+#include "core/bridge/bridge_body.h"
+#include "core/json/json_codec.h"
+#include "core/lamp_care/lamp_shaping.h"
 #include "support/fake_lamp_bridge.h"
 #include "support/fake_lamp_systems.h"
 

@@ -1,5 +1,6 @@
 #include "core/lamp_systems/lamp_systems.h"
 
+#include "core/lamp_systems/system_kinds.h"
 #include "support/fake_lamp_systems.h"
 #include "support/recording_log.h"
 

@@ -1,4 +1,4 @@
-#include "core/lamp_care/srgb.h"
+#include "core/colour/srgb.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #undef QT_NO_CAST_FROM_ASCII // every text here is ASCII
 
-#include "core/bridge_bridge.h"
+#include "core/bridge/bridge_bridge.h"
 #include "support/fake_platform.h"
 #include "support/fake_preferences.h"
 #include "support/processes.h"

@@ -1,6 +1,6 @@
 #include "adapters/dbus/dbus_control_service.h"
+#include "core/control/operation_queue.h"
 #include "core/lamp_systems/system_kinds.h"
-#include "core/operation_queue.h"
 #include "gui/lamp_table_model.h"
 #include "support/controller_rig.h"
 #include "support/fake_lamp_systems.h"
@@ -35,7 +35,7 @@ protected:
     LampTableModel model{controller.lamps()};
     QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
     Settings settings{prefs, log};
-    GlowcastControl control{controller, bridge, settings, scheduler, log, std::nullopt};
+    RemoteControl control{controller, bridge, settings, scheduler, log, std::nullopt};
     FakeLampSystemFactory factory;
     FakeTimeline timeline;
     LampSystems systems{factory, timeline, timeline, log};

@@ -1,3 +1,4 @@
+#include "gui/lamp_swatch.h"
 #include "gui/lamp_table_model.h"
 #include "support/recording_log.h"
 
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -97,6 +99,29 @@ TEST(LampTableModelTest, ShowsNamesSystemsAndSwatchesAndFollowsLampsThatComeAndG
     rig.lamps.fill({{"z2m/0x00124b0001", "Shelf"}}, std::nullopt);
     EXPECT_EQ(model.rowCount(), 1);
     EXPECT_EQ(cell(0, Qt::BackgroundRole).value<QColor>(), QColor(255, 128, 0));
+}
+
+TEST(LampSwatchTest, ASwatchShowsTheStatesChromaticityDimmedByItsBrightness)
+{
+    const std::pair<LampState, std::array<int, 3>> rows[] = {
+        {{false, 254, Chromaticity{0.64, 0.33}, {}, {}}, {255, 0, 0}},
+        {{false, 254, Chromaticity{0.30, 0.60}, {}, {}}, {0, 255, 0}},
+        {{true, {}, Chromaticity{0.15, 0.06}, {}, 4}, {0, 0, 255}},
+        {{false, 254, Chromaticity{0.70, 0.30}, {}, {}}, {255, 0, 0}}, // beyond sRGB's red
+        {{false, 127, Chromaticity{0.64, 0.33}, {}, {}}, {188, 0, 0}},
+        {{false, 127, {}, {}, {}}, {188, 188, 188}},
+        {{false, 1, {}, {}, {}}, {13, 13, 13}},
+        {{false, {}, {}, {}, {}}, {255, 255, 255}},
+        {{false, 254, {}, 153, {}}, {255, 249, 255}}, // 6536 K, on the curve a little below sRGB's white
+        {{false, 254, {}, 500, {}}, {255, 139, 22}},  // 2000 K
+    };
+    for (const auto& [state, bytes] : rows) {
+        const Colour shown = shownColour(state);
+        const double got[] = {shown.red, shown.green, shown.blue};
+        for (std::size_t k = 0; k < 3; ++k)
+            EXPECT_NEAR(std::lround(got[k] * 255), bytes[k], 1)
+                << "component " << k << " of " << state.brightness.value_or(0);
+    }
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "adapters/qt/qt_timers.h"
 #include "adapters/qt/queued_ports.h"
-#include "core/operation_queue.h"
+#include "core/control/operation_queue.h"
 #include "support/fake_platform.h"
 #include "support/recording_log.h"
 #include "support/waiting.h"

@@ -3,7 +3,7 @@
 
 #include "adapters/wled/wled_json.h"
 #include "adapters/wled/wled_system.h"
-#include "core/lamp_care/srgb.h"
+#include "core/colour/srgb.h"
 #include "support/processes.h"
 #include "support/recording_listener.h"
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "core/bridge_bridge.h"
-#include "core/glowcast_controller.h"
-#include "core/lamp_care/bridge_lamp_bridge.h"
-#include "core/lamp_care/lamp_care.h"
+#include "core/bridge/bridge_bridge.h"
+#include "core/bridge/bridge_lamp_bridge.h"
+#include "core/bridge/lamp_care.h"
+#include "core/control/glowcast_controller.h"
 #include "support/fake_cover.h"
 #include "support/fake_http_transport.h"
 #include "support/fake_lamp_bridge.h"

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "core/json_codec.h"
-#include "core/lamp_care/lamp_care_settings.h"
+#include "core/bridge/lamp_bridge.h"
+#include "core/json/json_codec.h"
+#include "core/lamps/lamp_care_settings.h"
 #include "core/ports/clock.h"
-#include "core/ports/lamp_bridge.h"
+#include "core/settings/settings.h"
 #include "support/fake_platform.h"
 #include "support/fake_preferences.h"
 #include "support/recording_log.h"

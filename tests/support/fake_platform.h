@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/colour.h"
+#include "core/colour/colour.h"
 #include "core/ports/alert.h"
 #include "core/ports/cover_feed.h"
 #include "core/ports/link_button_prompt.h"

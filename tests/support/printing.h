@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/colour.h"
-#include "core/lamp_entry.h"
+#include "core/colour/colour.h"
+#include "core/lamps/lamp_entry.h"
 
 #include <ostream>
 

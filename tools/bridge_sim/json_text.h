@@ -5,7 +5,7 @@
 // the order of their members, which the bridge answers in. Strings are written by the core's
 // jsonString: a recorded body that is not UTF-8 stays readable JSON.
 
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 
 #include <QJsonValue>
 

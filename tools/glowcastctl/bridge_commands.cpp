@@ -10,12 +10,13 @@
 #include "adapters/qt/program_command_line.h"
 #include "adapters/qt/qt_http_transport.h"
 #include "adapters/qt/qt_sleeper.h"
-#include "core/bridge_bridge.h"
-#include "core/json_codec.h"
-#include "core/lamp_colour.h"
-#include "core/lamp_systems/bridge_wire.h"
-#include "core/log_text.h"
-#include "core/settings.h"
+#include "core/bridge/bridge_bridge.h"
+#include "core/bridge/bridge_wire.h"
+#include "core/json/json_codec.h"
+#include "core/lamp_systems/system_kinds.h"
+#include "core/palette/lamp_colour.h"
+#include "core/settings/settings.h"
+#include "core/text/log_text.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -5,12 +5,12 @@
 #include "adapters/qt/program_command_line.h"
 #include "adapters/qt/qt_cover_decoder.h"
 #include "core/covers/art_url.h"
-#include "core/eyedropper.h"
-#include "core/lamp_colour.h"
-#include "core/log_text.h"
+#include "core/palette/eyedropper.h"
+#include "core/palette/lamp_colour.h"
 #include "core/palette/palette.h"
 #include "core/palette/vivid_palette.h"
-#include "core/settings.h"
+#include "core/settings/settings.h"
+#include "core/text/log_text.h"
 
 #include <QColor>
 #include <QImage>

@@ -5,8 +5,8 @@
 #include "adapters/dbus/dbus_control_service.h"
 #include "adapters/files/file_preferences.h"
 #include "adapters/qt/program_command_line.h"
-#include "core/log_text.h"
-#include "core/outcome.h"
+#include "core/text/log_text.h"
+#include "core/text/outcome.h"
 #include "glowcastctl/commands.h"
 
 #include <QCoreApplication>

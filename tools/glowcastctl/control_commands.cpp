@@ -7,7 +7,7 @@
 #include "adapters/dbus/dbus_control_service.h"
 #include "adapters/files/file_preferences.h"
 #include "adapters/qt/program_command_line.h"
-#include "core/settings.h"
+#include "core/settings/settings.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

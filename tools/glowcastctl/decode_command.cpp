@@ -1,8 +1,8 @@
 #include "glowcastctl/commands.h"
 
 #include "adapters/qt/program_command_line.h"
-#include "core/json_codec.h"
-#include "core/log_text.h"
+#include "core/json/json_codec.h"
+#include "core/text/log_text.h"
 
 #include <cstdio>
 #include <iostream>

@@ -9,8 +9,8 @@
 #include "core/covers/art_url.h"
 #include "core/covers/cover_follower.h"
 #include "core/covers/player_roster.h"
-#include "core/log_text.h"
-#include "core/settings.h"
+#include "core/settings/settings.h"
+#include "core/text/log_text.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -3,7 +3,7 @@
 
 #include "adapters/files/system_secrets.h"
 #include "adapters/qt/program_command_line.h"
-#include "core/lamp_care/srgb.h"
+#include "core/colour/srgb.h"
 #include "sim_page/serving.h"
 #include "sim_page/swatch_page.h"
 

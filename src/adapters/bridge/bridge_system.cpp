@@ -1,11 +1,11 @@
 #include "adapters/bridge/bridge_system.h"
 
 #include "adapters/http/http_recipe.h"
-#include "core/bridge_bridge.h"
-#include "core/json_codec.h"
-#include "core/lamp_systems/bridge_wire.h"
-#include "core/log_text.h"
-#include "core/url_text.h"
+#include "core/bridge/bridge_bridge.h"
+#include "core/bridge/bridge_wire.h"
+#include "core/json/json_codec.h"
+#include "core/text/log_text.h"
+#include "core/text/url_text.h"
 
 #include <QNetworkReply>
 #include <QUrl>

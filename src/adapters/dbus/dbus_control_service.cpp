@@ -64,7 +64,7 @@ QDBusMessage answer(const QDBusMessage& call, const Outcome& outcome)
 // brings some is refused, as a call whose arguments do not match a typed method is.
 DBusControlService::Handler withoutArguments(DBusControlService::Handler handler)
 {
-    return [handler = std::move(handler)](GlowcastControl& control, const QDBusMessage& call) {
+    return [handler = std::move(handler)](RemoteControl& control, const QDBusMessage& call) {
         if (!call.arguments().isEmpty())
             return call.createErrorReply(QDBusError::UnknownMethod, call.member() +
                                                                         QStringLiteral(" takes no arguments, not (") +
@@ -205,7 +205,7 @@ QVariant variantFromSetting(const SettingValue& value)
     return QString::fromStdString(std::get<std::string>(value));
 }
 
-DBusControlService::DBusControlService(GlowcastControl& control, Runner run, Log& log, QDBusConnection bus)
+DBusControlService::DBusControlService(RemoteControl& control, Runner run, Log& log, QDBusConnection bus)
     : m_control(control), m_run(std::move(run)), m_log(log), m_bus(std::move(bus))
 {
     registerControlTypes();
@@ -301,7 +301,7 @@ ControlAdaptor::ControlAdaptor(DBusControlService* service) : QDBusAbstractAdapt
 void ControlAdaptor::Lamps(const QDBusMessage& call)
 {
     m_service.serve(
-        call, withoutArguments([](GlowcastControl& control, const QDBusMessage& message) {
+        call, withoutArguments([](RemoteControl& control, const QDBusMessage& message) {
             QList<ControlLampRecord> records;
             for (const LampEntry& lamp : control.lamps())
                 records.append({QString::fromStdString(lamp.id), QString::fromStdString(lamp.name), lamp.enabled});
@@ -312,21 +312,21 @@ void ControlAdaptor::Lamps(const QDBusMessage& call)
 
 void ControlAdaptor::Enable(const QString& id, const QDBusMessage& call)
 {
-    m_service.serve(call, [id = id.toStdString()](GlowcastControl& control, const QDBusMessage& message) {
+    m_service.serve(call, [id = id.toStdString()](RemoteControl& control, const QDBusMessage& message) {
         return answer(message, control.enable(id));
     });
 }
 
 void ControlAdaptor::Disable(const QString& id, const QDBusMessage& call)
 {
-    m_service.serve(call, [id = id.toStdString()](GlowcastControl& control, const QDBusMessage& message) {
+    m_service.serve(call, [id = id.toStdString()](RemoteControl& control, const QDBusMessage& message) {
         return answer(message, control.disable(id));
     });
 }
 
 void ControlAdaptor::Pause(const QDBusMessage& call)
 {
-    m_service.serve(call, withoutArguments([](GlowcastControl& control, const QDBusMessage& message) {
+    m_service.serve(call, withoutArguments([](RemoteControl& control, const QDBusMessage& message) {
                         control.pause();
                         return message.createReply();
                     }));
@@ -334,7 +334,7 @@ void ControlAdaptor::Pause(const QDBusMessage& call)
 
 void ControlAdaptor::Resume(const QDBusMessage& call)
 {
-    m_service.serve(call, withoutArguments([](GlowcastControl& control, const QDBusMessage& message) {
+    m_service.serve(call, withoutArguments([](RemoteControl& control, const QDBusMessage& message) {
                         control.resume();
                         return message.createReply();
                     }));
@@ -342,7 +342,7 @@ void ControlAdaptor::Resume(const QDBusMessage& call)
 
 void ControlAdaptor::Status(const QDBusMessage& call)
 {
-    m_service.serve(call, withoutArguments([](GlowcastControl& control, const QDBusMessage& message) {
+    m_service.serve(call, withoutArguments([](RemoteControl& control, const QDBusMessage& message) {
                         const ControlStatus status = control.status();
                         QStringList colours;
                         for (const Colour& colour : status.lastColours)
@@ -362,7 +362,7 @@ void ControlAdaptor::Status(const QDBusMessage& call)
 
 void ControlAdaptor::Settings(const QDBusMessage& call)
 {
-    m_service.serve(call, withoutArguments([](GlowcastControl& control, const QDBusMessage& message) {
+    m_service.serve(call, withoutArguments([](RemoteControl& control, const QDBusMessage& message) {
                         QVariantMap map;
                         for (const SettingRow& row : settingRows())
                             map.insert(
@@ -376,7 +376,7 @@ void ControlAdaptor::Settings(const QDBusMessage& call)
 void ControlAdaptor::SetSetting(const QString& key, const QDBusVariant& value, const QDBusMessage& call)
 {
     const std::optional<SettingValue> setting = settingFromVariant(value.variant());
-    m_service.serve(call, [key = key.toStdString(), setting](GlowcastControl& control, const QDBusMessage& message) {
+    m_service.serve(call, [key = key.toStdString(), setting](RemoteControl& control, const QDBusMessage& message) {
         if (!setting)
             return answer(message, {Failure::WrongKind, "\"" + key +
                                                             "\" takes a text (s), a flag (b), a list of "
@@ -389,7 +389,7 @@ void ControlAdaptor::Systems(const QDBusMessage& call)
 {
     m_service.serve(
         call,
-        [](GlowcastControl& control, const QDBusMessage& message) {
+        [](RemoteControl& control, const QDBusMessage& message) {
             return message.createReply(QVariant::fromValue(systemRecords(control.systems())));
         },
         DBusControlService::Turn::Query);
@@ -420,7 +420,7 @@ void ControlAdaptor::AddSystem(const QString& kind, const QString& address, cons
                               "password never travels over the bus: it waits in the system's password file"};
     }
     m_service.serve(call,
-                    [record, stagedSecrets, refused](GlowcastControl& control, const QDBusMessage& message) mutable {
+                    [record, stagedSecrets, refused](RemoteControl& control, const QDBusMessage& message) mutable {
                         if (refused)
                             return answer(message, *refused);
                         if (const Outcome outcome = control.addSystem(record, stagedSecrets); !outcome.ok())
@@ -431,7 +431,7 @@ void ControlAdaptor::AddSystem(const QString& kind, const QString& address, cons
 
 void ControlAdaptor::SetSystemPace(const QString& id, uint pace, const QDBusMessage& call)
 {
-    m_service.serve(call, [id = id.toStdString(), pace](GlowcastControl& control, const QDBusMessage& message) {
+    m_service.serve(call, [id = id.toStdString(), pace](RemoteControl& control, const QDBusMessage& message) {
         // Beyond any pace a system takes, yet still a number the sentence can name.
         const int wanted = static_cast<int>(std::min<uint>(pace, 1'000'000));
         return answer(message, control.setSystemPace(id, pace == 0 ? std::nullopt : std::optional<int>{wanted}));
@@ -440,14 +440,14 @@ void ControlAdaptor::SetSystemPace(const QString& id, uint pace, const QDBusMess
 
 void ControlAdaptor::RemoveSystem(const QString& id, const QDBusMessage& call)
 {
-    m_service.serve(call, [id = id.toStdString()](GlowcastControl& control, const QDBusMessage& message) {
+    m_service.serve(call, [id = id.toStdString()](RemoteControl& control, const QDBusMessage& message) {
         return answer(message, control.removeSystem(id));
     });
 }
 
 void ControlAdaptor::ReloadSystem(const QString& id, const QDBusMessage& call)
 {
-    m_service.serve(call, [id = id.toStdString()](GlowcastControl& control, const QDBusMessage& message) {
+    m_service.serve(call, [id = id.toStdString()](RemoteControl& control, const QDBusMessage& message) {
         return answer(message, control.reloadSystem(id));
     });
 }

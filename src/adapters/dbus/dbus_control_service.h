@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/fair_queue.h"
-#include "core/glowcast_control.h"
+#include "core/control/fair_queue.h"
+#include "core/control/remote_control.h"
 #include "core/ports/log.h"
 
 #include <QDBusAbstractAdaptor>
@@ -107,7 +107,7 @@ class DBusControlService final : public QObject {
 public:
     using Runner = std::function<void(std::function<void()> operation)>;
 
-    DBusControlService(GlowcastControl& control, Runner run, Log& log, QDBusConnection bus);
+    DBusControlService(RemoteControl& control, Runner run, Log& log, QDBusConnection bus);
     ~DBusControlService() override;
 
     // The object is on the bus (the name is claimed separately, before anything else starts).
@@ -117,7 +117,7 @@ public:
     // query only reads, so it does not wait for operations: it waits only for other callers' queries,
     // answered one caller at a time in turn, so that a caller who sends thousands at once holds up
     // another's query by a few answers, not by all of its own.
-    using Handler = std::function<QDBusMessage(GlowcastControl& control, const QDBusMessage& call)>;
+    using Handler = std::function<QDBusMessage(RemoteControl& control, const QDBusMessage& call)>;
     enum class Turn { InTurn, Query };
     void serve(const QDBusMessage& call, Handler handler, Turn turn = Turn::InTurn);
 
@@ -128,7 +128,7 @@ private:
     void answerQueriesLater();
     void answerQueries();
 
-    GlowcastControl& m_control;
+    RemoteControl& m_control;
     Runner m_run;
     Log& m_log;
     QDBusConnection m_bus;

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "adapters/dbus/notification_centre.h"
-#include "core/outcome.h"
 #include "core/ports/cover_feed.h"
 #include "core/ports/log.h"
+#include "core/text/outcome.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,6 +1,7 @@
 #include "adapters/files/preferences_document.h"
 
-#include "core/log_text.h"
+#include "core/lamp_systems/system_kinds.h"
+#include "core/text/log_text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

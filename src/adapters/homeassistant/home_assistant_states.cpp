@@ -1,7 +1,7 @@
 #include "adapters/homeassistant/home_assistant_states.h"
 
 #include "core/lamp_systems/home_assistant_light.h"
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -2,7 +2,7 @@
 
 #include "adapters/files/system_secrets.h"
 #include "core/lamp_systems/home_assistant_light.h"
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 
 #include <QTimer>
 #include <QUrl>

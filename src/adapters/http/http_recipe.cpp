@@ -1,6 +1,6 @@
 #include "adapters/http/http_recipe.h"
 
-#include "core/lamp_care/bridge_overload.h"
+#include "core/bridge/bridge_overload.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>

@@ -2,7 +2,7 @@
 
 #include "adapters/files/regular_file.h"
 #include "adapters/http/http_recipe.h"
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 
 #include <QNetworkReply>
 #include <QSslCertificate>

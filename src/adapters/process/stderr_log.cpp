@@ -1,6 +1,6 @@
 #include "adapters/process/stderr_log.h"
 
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 
 #include <unistd.h>
 

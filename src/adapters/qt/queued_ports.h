@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/operation_queue.h"
+#include "core/control/operation_queue.h"
 #include "core/ports/cover_feed.h"
 #include "core/ports/log.h"
 #include "core/ports/scheduler.h"

@@ -1,7 +1,7 @@
 #include "adapters/wled/wled_json.h"
 
-#include "core/lamp_care/srgb.h"
-#include "core/log_text.h"
+#include "core/colour/srgb.h"
+#include "core/text/log_text.h"
 
 #include <QByteArray>
 #include <QJsonArray>

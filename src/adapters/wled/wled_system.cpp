@@ -1,7 +1,7 @@
 #include "adapters/wled/wled_system.h"
 
-#include "core/log_text.h"
-#include "core/url_text.h"
+#include "core/text/log_text.h"
+#include "core/text/url_text.h"
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
 #include "adapters/zigbee2mqtt/zigbee2mqtt_devices.h"
 
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 
 #include <QByteArray>
 #include <QJsonArray>

@@ -2,7 +2,7 @@
 
 #include "adapters/files/system_secrets.h"
 #include "core/lamp_systems/system_address.h"
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

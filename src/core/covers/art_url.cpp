@@ -1,6 +1,6 @@
 #include "core/covers/art_url.h"
 
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #include "core/covers/cover_follower.h"
 
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 
 #include <functional>
 #include <string_view>

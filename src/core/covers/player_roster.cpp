@@ -1,6 +1,6 @@
 #include "core/covers/player_roster.h"
 
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 
 #include <algorithm>
 

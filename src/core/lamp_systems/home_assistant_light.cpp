@@ -1,6 +1,6 @@
 #include "core/lamp_systems/home_assistant_light.h"
 
-#include "core/log_text.h"
+#include "core/text/log_text.h"
 
 #include <algorithm>
 #include <array>

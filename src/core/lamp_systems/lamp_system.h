@@ -1,9 +1,9 @@
 #pragma once
 
-#include "core/lamp_care/chromaticity.h"
-#include "core/lamp_care/lamp_capabilities.h"
-#include "core/lamp_systems/system_kinds.h"
+#include "core/colour/chromaticity.h"
+#include "core/lamps/lamp_capabilities.h"
 #include "core/lamps/lamp_state.h"
+#include "core/lamps/system_record.h"
 
 #include <cstddef>
 #include <functional>
@@ -85,28 +85,5 @@ protected:
 private:
     LampSystemListener* m_listener = nullptr;
 };
-
-// A system as the preferences keep it. Members the program does not know are kept by the store.
-struct SystemRecord {
-    std::string id; // "bridge-2", "z2m", ...: letters, digits, '-' and '_', at most 32
-    SystemKind kind = SystemKind::Bridge;
-    std::string address;             // "host[:port]" for a bridge, "mqtt://host[:port][/base]", an http(s) URL
-    std::optional<int> pace;         // lamp states a second; nothing: the kind's default
-    std::optional<std::string> user; // a bridge's user name, a broker's user
-    friend bool operator==(const SystemRecord&, const SystemRecord&) = default;
-};
-
-// True for an id a system may take.
-[[nodiscard]] bool isSystemId(std::string_view id);
-
-// A lamp's id in the table: a lamp of the first bridge keeps its plain id, every other one is
-// "SYSTEM/KEY".
-[[nodiscard]] std::string lampIdOf(std::string_view systemId, std::string_view key);
-struct SystemLampId {
-    std::string_view system;
-    std::string_view key;
-};
-// Nothing for a plain id (the first bridge's lamp).
-[[nodiscard]] std::optional<SystemLampId> splitLampId(std::string_view id);
 
 } // namespace glowcast

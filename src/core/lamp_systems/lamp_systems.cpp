@@ -1,7 +1,8 @@
 #include "core/lamp_systems/lamp_systems.h"
 
 #include "core/lamp_systems/system_address.h"
-#include "core/log_text.h"
+#include "core/lamp_systems/system_kinds.h"
+#include "core/text/log_text.h"
 
 #include <algorithm>
 #include <utility>

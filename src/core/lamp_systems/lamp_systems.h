@@ -1,11 +1,11 @@
 #pragma once
 
-#include "core/lamp_care/lamp_care_settings.h"
 #include "core/lamp_systems/system_sender.h"
-#include "core/outcome.h"
+#include "core/lamps/lamp_care_settings.h"
 #include "core/ports/clock.h"
 #include "core/ports/log.h"
 #include "core/ports/timer.h"
+#include "core/text/outcome.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/lamp_systems/lamp_system.h"
-#include "core/outcome.h"
+#include "core/text/outcome.h"
 
 #include <optional>
 #include <span>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/lamps/system_record.h"
+
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -7,12 +9,6 @@
 #include <string_view>
 
 namespace glowcast {
-
-// The kinds of lamp system Glowcast reaches, one row each in systemKinds(). The first bridge is a Bridge
-// too; it keeps its own path (its requests and log lines as they always were) and is never one of the
-// systems.
-enum class SystemKind { Bridge, Zigbee2Mqtt, HomeAssistant, Wled };
-inline constexpr std::size_t kSystemKindCount = 4;
 
 // What a system of a kind takes beside its address.
 enum class Credentials {

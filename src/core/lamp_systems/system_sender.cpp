@@ -1,7 +1,8 @@
 #include "core/lamp_systems/system_sender.h"
 
-#include "core/lamps/lamp_shaping.h"
-#include "core/log_text.h"
+#include "core/lamp_care/lamp_shaping.h"
+#include "core/lamp_systems/system_kinds.h"
+#include "core/text/log_text.h"
 
 #include <algorithm>
 

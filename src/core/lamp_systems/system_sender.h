@@ -1,10 +1,10 @@
 #pragma once
 
-#include "core/lamp_care/lamp_care_settings.h"
 #include "core/lamp_care/lamp_pacer.h"
+#include "core/lamp_care/lamp_restorer.h"
+#include "core/lamp_care/sent_lamps.h"
 #include "core/lamp_systems/lamp_system.h"
-#include "core/lamps/lamp_restorer.h"
-#include "core/lamps/sent_lamps.h"
+#include "core/lamps/lamp_care_settings.h"
 #include "core/ports/clock.h"
 #include "core/ports/log.h"
 #include "core/ports/timer.h"

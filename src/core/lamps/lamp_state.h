@@ -1,11 +1,20 @@
 #pragma once
 
-#include "core/lamp_care/chromaticity.h"
+#include "core/colour/chromaticity.h"
 
 #include <optional>
 #include <string>
 
 namespace glowcast {
+
+// What the palette asks of one lamp, whatever its system: a brightness 0..255 and the colour's
+// chromaticity, as the first bridge's body {"bri","xy"} carries them (xy to three decimals, after
+// the palette's corrections); no chromaticity and brightness 0 for a lamp without a colour.
+struct LampTarget {
+    int brightness = 0;
+    std::optional<Chromaticity> chromaticity;
+    friend bool operator==(const LampTarget&, const LampTarget&) = default;
+};
 
 // What one lamp is to show, whatever its system: lamp care decides it from the lamp's capabilities,
 // the adapter only encodes it. Brightness is on the bridge's scale, 0..255 (0 is the dimmest light the

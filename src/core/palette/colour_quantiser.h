@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/palette/perceptual.h"
+#include "core/colour/perceptual.h"
 #include "core/ports/cover_image.h"
 
 #include <cstddef>

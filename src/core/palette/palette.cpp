@@ -1,9 +1,9 @@
 #include "core/palette/palette.h"
 
-#include "core/eyedropper.h"
-#include "core/lamp_colour.h"
+#include "core/palette/eyedropper.h"
+#include "core/palette/lamp_colour.h"
 #include "core/palette/vivid_palette.h"
-#include "core/settings.h"
+#include "core/settings/settings.h"
 
 namespace glowcast {
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "core/colour.h"
-#include "core/lamps/lamp_shaping.h"
+#include "core/colour/colour.h"
+#include "core/json/value.h"
+#include "core/lamps/lamp_state.h"
 #include "core/ports/cover_image.h"
 #include "core/ports/log.h"
-#include "core/value.h"
 
 #include <cstdint>
 #include <optional>

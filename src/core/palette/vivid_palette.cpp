@@ -1,9 +1,9 @@
 #include "core/palette/vivid_palette.h"
 
-#include "core/lamp_care/chromaticity.h"
-#include "core/lamp_colour.h"
+#include "core/colour/chromaticity.h"
+#include "core/colour/perceptual.h"
 #include "core/palette/colour_quantiser.h"
-#include "core/palette/perceptual.h"
+#include "core/palette/lamp_colour.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/lamp_entry.h"
-#include "core/lamp_systems/lamp_system.h"
+#include "core/lamps/lamp_entry.h"
+#include "core/lamps/system_record.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "core/json/value.h"
+#include "core/lamps/lamp_capabilities.h"
+#include "core/lamps/lamp_state.h"
+
+namespace glowcast {
+
+// The body of a lamp-state request to a further bridge, in the bridge's order: "on":true only with
+// switchOn, then "bri" (in 1..254), "xy" (four decimals), "ct" and "transitiontime", each when the
+// state has it.
+[[nodiscard]] Dictionary bridgeStateFields(const LampState& state);
+
+// The first bridge's body for a state, in the same order, with what it is sent apart from a further
+// bridge: "bri" as the palette gives it (0..255), a chromaticity that reads back exactly from three
+// decimals written with three (as the palette gives one), and a lamp of the kind that takes colour but
+// is given none shown white with "sat":0 after "bri". Empty when the lamp takes none of the state.
+[[nodiscard]] Dictionary firstBridgeStateFields(const LampState& state, LampKind kind);
+
+} // namespace glowcast

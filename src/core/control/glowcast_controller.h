@@ -1,0 +1,157 @@
+#pragma once
+
+#include "core/colour/colour.h"
+#include "core/control/lamp_collection.h"
+#include "core/lamp_care/lamp_restorer.h"
+#include "core/lamp_systems/lamp_systems.h"
+#include "core/lamps/lamp_entry.h"
+#include "core/lamps/lamp_plan.h"
+#include "core/palette/palette.h"
+#include "core/ports/clock.h"
+#include "core/ports/cover_feed.h"
+#include "core/ports/cover_image.h"
+#include "core/ports/follower_view.h"
+#include "core/ports/log.h"
+#include "core/ports/preferences.h"
+#include "core/ports/scheduler.h"
+#include "core/ports/views.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace glowcast {
+
+class BridgeBridge;
+class LampCare;
+
+inline constexpr std::chrono::milliseconds kSetUpDelay{250};
+
+// How a set-up ended: with the lamp list read and the cover handler registered, or abandoned.
+enum class SetUpEnd { Listening, Abandoned };
+
+// The main controller: sets itself up against the bridge, fills the lamp collection, follows cover
+// changes (the lamp plan decides which lamp takes which body, lamp care sends them) and saves the
+// selection when the program quits. Every call happens on the main thread, one at a time. Lamp care
+// with its default settings sends each request as it is given.
+class GlowcastController {
+public:
+    GlowcastController(BridgeBridge& bridgeBridge, LampCare& lampCare, Preferences& preferences, CoverFeed& coverFeed,
+                       Scheduler& scheduler, CoverDecoder& coverDecoder, Clock& clock, Log& log);
+    GlowcastController(const GlowcastController&) = delete;
+    GlowcastController& operator=(const GlowcastController&) = delete;
+
+    // The lamp systems beside the first bridge: their lamps follow the first bridge's in the table and
+    // are handed their states before the first bridge's lamps are sent theirs.
+    void setLampSystems(LampSystems* systems) { m_systems = systems; }
+    // The systems' lamps were read again, or a system came or went: the rows after the first bridge's
+    // lamps are refilled, each lamp with its choice (the one it has, else the saved one, else off).
+    // The first lamps of any system register the cover handler when no set-up has.
+    void systemLampsChanged();
+
+    // A view that ends is disconnected first: connect empty views.
+    void connectViews(const ControllerViews& views);
+
+    // Empties the collection and schedules the first set-up a quarter second later; once only.
+    void start();
+    // The window became the active window: sets up at once when no set-up was tried since start.
+    void windowActivated();
+    void setUp();
+    // The program is about to end: stores the lamp selection, when a set-up read one.
+    void saveBeforeQuit();
+
+    [[nodiscard]] const std::vector<LampEntry>& collection() const { return m_lamps.entries(); }
+    // For the lamp table, which shows the collection and switches its lamps.
+    [[nodiscard]] LampCollection& lamps() { return m_lamps; }
+
+    // A new cover: shown with its colours, and the enabled lamps coloured after it.
+    void coverChanged(const CoverArrival& cover);
+
+    [[nodiscard]] bool attemptedSetUp() const { return m_attemptedSetUp; }
+
+    // Told of each of the first bridge's lamps after it was sent a cover's colour, as a neutral state
+    // (for the table's swatch; the other systems' lamps are told by their registry).
+    std::function<void(const std::string& id, const LampState& state)> onLampSent;
+    // Told at the end of every set-up, whichever way it ended.
+    std::function<void(SetUpEnd)> onSetUpEnded;
+    // Told when the followed player plays again after the lamps were put back: its cover is wanted
+    // again, though it did not change.
+    std::function<void()> onPlayingAfterRestore;
+    // A set-up has read the lamp list and the cover handler is registered.
+    [[nodiscard]] bool listening() const { return m_lamps.filled() && m_registered; }
+
+    // Switches the lamp with the id on or off (a log line, the table told) and saves the selection at
+    // once, so that a crash or a kill never undoes a switch the user was told of; nothing when it
+    // already is. A switch that cannot be saved is taken back (NotSaved), as is one from the table.
+    SwitchResult setLampEnabled(std::string_view id, bool enabled) { return m_lamps.setLampEnabled(id, enabled); }
+    // Stores the selection, merged with the saved one; false when the preferences could not.
+    [[nodiscard]] bool saveSelection();
+    // A quit was asked for: no set-up, pairing or cover change starts from now on, and the one under
+    // way stops sending. The saving at the end still runs.
+    void stop();
+
+    // While not following, a cover change from any source is logged and not handled.
+    void setFollowing(bool following);
+    [[nodiscard]] bool following() const { return m_following; }
+    // The palette the next cover's colours are taken with.
+    void setPalette(Palette palette) { m_palette = palette; }
+    // The colours of the last cover change handled, in the extractor's order; empty before it.
+    [[nodiscard]] const std::vector<Colour>& lastColours() const { return m_lastColours; }
+
+    // What the followed media player does, for putting the lamps back once it has stopped playing: a
+    // player that plays, pauses or stops, or none followed any more (after one was).
+    void followedPlayerChanged(const FollowerStatus& status);
+
+private:
+    // The set-up the start scheduled.
+    void delayedSetUp();
+    // Keeps one delayed call pending for the lamp care's restore, at the time it is due.
+    void armRestore();
+    void registerForCovers();
+    // True when any system has lamps.
+    bool refillSystemLamps();
+    // Hands each system its lamps' states of the plan.
+    void sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged);
+    // Whether a saved record the collection does not hold is kept: its system's lamps were not read.
+    [[nodiscard]] bool keptUnread(std::string_view id) const;
+
+    BridgeBridge& m_bridgeBridge;
+    LampCare& m_lampCare;
+    Palette m_palette = Palette::Classic;
+    Preferences& m_preferences;
+    CoverFeed& m_coverFeed;
+    Scheduler& m_scheduler;
+    CoverDecoder& m_coverDecoder;
+    Clock& m_clock;
+    Log& m_log;
+    CoverDisplay* m_coverDisplay = nullptr;
+
+    bool m_attemptedSetUp = false;
+    bool m_started = false;
+    // The cover handler is registered once, however many set-ups complete.
+    bool m_registered = false;
+    LampCollection m_lamps{m_log};
+    LampSystems* m_systems = nullptr;
+    // The systems whose lamps were read in this run.
+    std::set<std::string, std::less<>> m_systemsRead;
+    bool m_following = true;
+    bool m_stopped = false;
+    std::vector<Colour> m_lastColours;
+    // The last cover handled, by its bytes' size and hash: the same cover again is no cover change
+    // for a lamp still fading.
+    std::optional<std::pair<std::size_t, std::size_t>> m_lastCover;
+    std::optional<PlayerActivity> m_playerActivity;
+    // The lamps were put back since the last cover was handled.
+    bool m_restored = false;
+    // The time the pending restore call is for; a call made by an older arming does nothing.
+    std::optional<SteadyTime> m_restoreArmedFor;
+    std::uint64_t m_restoreArming = 0;
+};
+
+} // namespace glowcast
