@@ -103,7 +103,8 @@ int nearestMired(Chromaticity point, int lowest, int highest)
 
 std::string chromaticityText(Chromaticity point)
 {
-    std::array<char, 64> buffer{};
+    // Room for any double in fixed notation: a sign, 309 digits, the point and four decimals, twice.
+    std::array<char, 2 * 316 + 3> buffer{};
     char* out = buffer.data();
     char* const end = buffer.data() + buffer.size();
     *out++ = '[';
