@@ -4,6 +4,7 @@
 // decoding and analysis in this process the way the program does them.
 
 #include "adapters/qt/qt_cover_decoder.h"
+#include "core/bridge/bridge_body.h"
 #include "core/json/json_codec.h"
 #include "core/palette/eyedropper.h"
 #include "core/palette/lamp_colour.h"
@@ -65,7 +66,7 @@ inline std::vector<double> analysisMilliseconds(const QByteArray& cover, int run
         const auto image = decoder.decode(bytes);
         Eyedropper eyedropper(image.get(), log);
         for (const Colour& colour : eyedropper.getColours(10))
-            (void)JSONFromDictionary(lampStateBody(colour, log));
+            (void)JSONFromDictionary(firstBridgeBody(lampTargetOf(colour, log)));
         analysis.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     }
     return analysis;

@@ -165,16 +165,12 @@ LinearRgb linearOf(const Rgb& c)
     return {linearFromEncoded(c.red), linearFromEncoded(c.green), linearFromEncoded(c.blue)};
 }
 
-// What a lamp shows for a body, drawn as sRGB: the chromaticity at full value (as a strip is sent it),
-// each encoded channel scaled by bri / 254.
-Rgb lampColourOf(const Dictionary& body)
+// What a lamp shows for what a palette asks of it, drawn as sRGB: the chromaticity at full value (as a
+// strip is sent it), each encoded channel scaled by bri / 254.
+Rgb lampColourOf(const LampTarget& target)
 {
-    const double bri = body.find("bri")->asNumber().value_or(0.0);
-    const std::string xy = body.text("xy").value_or("[0.3127,0.329]");
-    Chromaticity point{};
-    std::sscanf(xy.c_str(), "[%lf,%lf]", &point.x, &point.y);
-    const EncodedRgb full = srgbAtFullValue(point);
-    const double scale = std::clamp(bri / 254.0, 0.0, 1.0);
+    const EncodedRgb full = srgbAtFullValue(target.chromaticity.value_or(Chromaticity{0.3127, 0.329}));
+    const double scale = std::clamp(target.brightness / 254.0, 0.0, 1.0);
     return {full.red * scale, full.green * scale, full.blue * scale};
 }
 
@@ -314,10 +310,10 @@ int measureAll(const QString& target, const QString& refsPath)
             auto& methods = picks[name.toStdString()];
             Eyedropper eyedropper(image.get(), log);
             for (const Colour& colour : eyedropper.getColours(n))
-                methods["classic"][n].push_back(lampColourOf(lampStateBody(colour, log)));
+                methods["classic"][n].push_back(lampColourOf(lampTargetOf(colour, log)));
             const PixelCanvas canvas = image->drawInto(Eyedropper::kCanvasSide, Eyedropper::kCanvasSide);
             for (const Colour& colour : vividColours(canvas, n))
-                methods["vivid"][n].push_back(lampColourOf(vividLampStateBody(colour)));
+                methods["vivid"][n].push_back(lampColourOf(vividLampTarget(colour)));
             for (const char* method : kMethods) {
                 const std::vector<Rgb>& colours = methods[method][n];
                 const Figures f = measure(pixels, colours);
@@ -373,9 +369,9 @@ int swatches(const QString& target, const QStringList& covers)
         const PixelCanvas canvas = image->drawInto(Eyedropper::kCanvasSide, Eyedropper::kCanvasSide);
         std::vector<Rgb> rows[2];
         for (const Colour& colour : eyedropper.getColours(5))
-            rows[0].push_back(lampColourOf(lampStateBody(colour, log)));
+            rows[0].push_back(lampColourOf(lampTargetOf(colour, log)));
         for (const Colour& colour : vividColours(canvas, 5))
-            rows[1].push_back(lampColourOf(vividLampStateBody(colour)));
+            rows[1].push_back(lampColourOf(vividLampTarget(colour)));
         for (int r = 0; r < 2; ++r) {
             const int y = top + 8 + r * (kSwatch + 16);
             painter.setPen(QColor(60, 60, 60));

@@ -1,6 +1,7 @@
 // Feeds the cover decoder arbitrary bytes, then runs whatever decodes through the redraw, the
 // extractor and the lamp colour conversions, as a cover change would.
 #include "adapters/qt/qt_cover_decoder.h"
+#include "core/bridge/bridge_body.h"
 #include "core/palette/eyedropper.h"
 #include "core/palette/lamp_colour.h"
 #include "fuzz_support.h"
@@ -16,6 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::unique_ptr<glowcast::CoverImage> cover = decoder.decode(std::span<const std::uint8_t>(data, size));
     glowcast::Eyedropper eyedropper(cover.get(), log);
     for (const glowcast::Colour& colour : eyedropper.getColours(6))
-        (void)glowcast::lampStateBody(colour, log);
+        (void)glowcast::firstBridgeBody(glowcast::lampTargetOf(colour, log));
     return 0;
 }

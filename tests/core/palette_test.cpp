@@ -1,3 +1,4 @@
+#include "core/bridge/bridge_body.h"
 #include "core/colour/perceptual.h"
 #include "core/json/json_codec.h"
 #include "core/palette/colour_quantiser.h"
@@ -60,17 +61,14 @@ TEST(PerceptualTest, Ciede2000GivesThePublishedDifferencesAndRedAndWhiteTheirKno
 TEST(VividPaletteTest, LampLightKeepsTheColoursOwnChromaticity)
 {
     const std::pair<Colour, Dictionary> rows[] = {
-        {{1, 0, 0}, {{"bri", 254.0}, {"xy", "[0.640,0.330]"}}},
-        {{0, 0, 1}, {{"bri", 254.0}, {"xy", "[0.150,0.060]"}}},
-        {{0, 1, 1}, {{"bri", 254.0}, {"xy", "[0.225,0.329]"}}},   // not moved to a fixed blue
-        {{0, 0.5, 0}, {{"bri", 127.0}, {"xy", "[0.300,0.600]"}}}, // not moved to a fixed green
-        {{1, 1, 1}, {{"bri", 254.0}, {"xy", "[0.313,0.329]"}}},
-        {{0, 0, 0}, {{"bri", 1.0}, {"xy", "[0.313,0.329]"}}},
-        {{2, -1, NAN}, {{"bri", 254.0}, {"xy", "[0.640,0.330]"}}},
+        {{1, 0, 0}, {{"bri", 254}, {"xy", "[0.640,0.330]"}}},    {{0, 0, 1}, {{"bri", 254}, {"xy", "[0.150,0.060]"}}},
+        {{0, 1, 1}, {{"bri", 254}, {"xy", "[0.225,0.329]"}}},   // not moved to a fixed blue
+        {{0, 0.5, 0}, {{"bri", 127}, {"xy", "[0.300,0.600]"}}}, // not moved to a fixed green
+        {{1, 1, 1}, {{"bri", 254}, {"xy", "[0.313,0.329]"}}},    {{0, 0, 0}, {{"bri", 1}, {"xy", "[0.313,0.329]"}}},
+        {{2, -1, NAN}, {{"bri", 254}, {"xy", "[0.640,0.330]"}}},
     };
     for (const auto& [colour, body] : rows)
-        EXPECT_EQ(vividLampStateBody(colour), body) << colour.red << " " << colour.green;
-    EXPECT_EQ(vividLampStateBody(std::nullopt), (Dictionary{{"bri", 0.0}, {"sat", 0.0}}));
+        EXPECT_EQ(firstBridgeBody(vividLampTarget(colour)), body) << colour.red << " " << colour.green;
 }
 
 using Pixel = std::array<std::uint8_t, 4>;
@@ -92,7 +90,7 @@ std::vector<std::string> bodies(const std::vector<Colour>& colours)
 {
     std::vector<std::string> made;
     for (const Colour& colour : colours)
-        made.push_back(JSONFromDictionary(vividLampStateBody(colour)));
+        made.push_back(JSONFromDictionary(firstBridgeBody(vividLampTarget(colour))));
     return made;
 }
 
@@ -157,7 +155,7 @@ TEST(VividPaletteTest, PickerRules)
     const PatchCover blueCover({{{0, 0, 255}, 6400}});
     std::vector<std::string> sent;
     for (const Colour& colour : paletteColours(Palette::Vivid, &blueCover, 2, log))
-        sent.push_back(JSONFromDictionary(vividLampStateBody(colour)));
+        sent.push_back(JSONFromDictionary(firstBridgeBody(vividLampTarget(colour))));
     EXPECT_EQ(sent, std::vector<std::string>(2, blue));
 }
 

@@ -10,6 +10,7 @@
 #include "adapters/qt/program_command_line.h"
 #include "adapters/qt/qt_http_transport.h"
 #include "adapters/qt/qt_sleeper.h"
+#include "core/bridge/bridge_body.h"
 #include "core/bridge/bridge_bridge.h"
 #include "core/bridge/bridge_wire.h"
 #include "core/json/json_codec.h"
@@ -292,7 +293,7 @@ int runSet(Arguments args)
     if (session.refused())
         return command.refused(session);
     const Colour colour{*red / 255.0, *green / 255.0, *blue / 255.0, 1.0};
-    const Dictionary body = lampStateBody(colour, session.log);
+    const Dictionary body = firstBridgeBody(lampTargetOf(colour, session.log));
     if (!(session.further ? session.further->put(words[0], JSONFromDictionary(body))
                           : session.bridge->sendPUTRequest(body, "lights/" + words[0] + "/state"))) {
         std::fprintf(stderr, "glowcastctl set: the bridge did not take the state\n");

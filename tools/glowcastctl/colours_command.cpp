@@ -4,6 +4,7 @@
 #include "adapters/files/regular_file.h"
 #include "adapters/qt/program_command_line.h"
 #include "adapters/qt/qt_cover_decoder.h"
+#include "core/bridge/bridge_body.h"
 #include "core/covers/art_url.h"
 #include "core/palette/eyedropper.h"
 #include "core/palette/lamp_colour.h"
@@ -133,17 +134,14 @@ int runColours(Arguments args)
     };
     std::vector<Sent> sent;
     for (const Colour& colour : colours) {
-        if (*palette == Palette::Vivid) {
-            const Dictionary body = vividLampStateBody(colour);
-            sent.push_back({static_cast<std::int32_t>(body.find("bri")->asNumber().value_or(0)),
-                            body.text("xy").value_or(""), "none"});
-            continue;
-        }
-        const XyValue xy = correctedXyValue(colour, log);
-        sent.push_back({briValueOf(colour), xy.text,
-                        xy.correction == XyCorrection::Blue    ? "blue"
-                        : xy.correction == XyCorrection::Green ? "green"
-                                                               : "none"});
+        const bool vivid = *palette == Palette::Vivid;
+        const Dictionary body = firstBridgeBody(vivid ? vividLampTarget(colour) : lampTargetOf(colour, log));
+        const XyCorrection correction = vivid ? XyCorrection::None : correctedXy(colour).correction;
+        sent.push_back({static_cast<std::int32_t>(body.find("bri")->asNumber().value_or(0)),
+                        body.text("xy").value_or(""),
+                        correction == XyCorrection::Blue    ? "blue"
+                        : correction == XyCorrection::Green ? "green"
+                                                            : "none"});
     }
     if (json) {
         std::string text = "[";

@@ -1,6 +1,7 @@
 #include "core/bridge/bridge_body.h"
 
 #include "core/bridge/bridge_fields.h"
+#include "core/lamp_care/lamp_shaping.h"
 
 #include <algorithm>
 #include <array>
@@ -67,6 +68,11 @@ Dictionary bridgeStateFields(const LampState& state)
 Dictionary firstBridgeStateFields(const LampState& state, LampKind kind)
 {
     return stateFields(state, Bridge::First, kind);
+}
+
+Dictionary firstBridgeBody(const LampTarget& target)
+{
+    return firstBridgeStateFields(shapedLampState(target, {}, {}), LampKind::Unknown);
 }
 
 } // namespace glowcast

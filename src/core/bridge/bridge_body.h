@@ -17,4 +17,8 @@ namespace glowcast {
 // is given none shown white with "sat":0 after "bri". Empty when the lamp takes none of the state.
 [[nodiscard]] Dictionary firstBridgeStateFields(const LampState& state, LampKind kind);
 
+// The first bridge's body for what a palette asks of a lamp of unknown kind with every lamp-care
+// setting at its default: {"bri","xy"} for a colour, {"bri":0,"sat":0} without one.
+[[nodiscard]] Dictionary firstBridgeBody(const LampTarget& target);
+
 } // namespace glowcast

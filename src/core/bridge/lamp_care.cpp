@@ -84,8 +84,7 @@ void LampCare::sendOne(const LampTargetCommand& command)
     const LampCapabilities lamp = known != m_capabilities.end() ? known->second : LampCapabilities{};
     const Dictionary body = firstBridgeStateFields(shapedLampState(command.target, lamp, m_settings), lamp.kind);
     if (body.empty()) {
-        const Dictionary asked = firstBridgeStateFields(shapedLampState(command.target, {}, {}), LampKind::Unknown);
-        m_log.write("lamp " + id + " takes none of " + describe(asked) + ", nothing sent");
+        m_log.write("lamp " + id + " takes none of " + describe(firstBridgeBody(command.target)) + ", nothing sent");
         return;
     }
     if (const PassOver why = m_sent.passOver(id, body, m_coverChanged, m_settings.skipUnchanged, m_clock.now());

@@ -103,18 +103,6 @@ LampTarget targetOf(const Colour& colour, const CorrectedXy& xy)
 
 } // namespace
 
-XyValue correctedXyValue(const Colour& colour, Log& log)
-{
-    const CorrectedXy xy = correctedXy(colour);
-    logCorrection(xy, log);
-    return {xyText(xy.x, xy.y), xy.correction};
-}
-
-std::string xyValueOf(const Colour& colour, Log& log)
-{
-    return correctedXyValue(colour, log).text;
-}
-
 double toThreeDecimals(double value)
 {
     // Read back from the very text the value is written as, so the text written again is the same.
@@ -139,14 +127,6 @@ LampTarget lampTargetOf(const std::optional<Colour>& colour, Log& log)
     const CorrectedXy xy = correctedXy(*colour);
     logCorrection(xy, log);
     return targetOf(*colour, xy);
-}
-
-Dictionary lampStateBody(const std::optional<Colour>& colour, Log& log)
-{
-    if (!colour)
-        return Dictionary{{"bri", 0.0}, {"sat", 0.0}};
-    const auto bri = static_cast<double>(briValueOf(*colour));
-    return Dictionary{{"bri", bri}, {"xy", xyValueOf(*colour, log)}};
 }
 
 } // namespace glowcast

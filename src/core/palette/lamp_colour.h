@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/colour/colour.h"
-#include "core/json/value.h"
 #include "core/lamps/lamp_state.h"
 #include "core/ports/log.h"
 
@@ -18,11 +17,6 @@ namespace glowcast {
 // The fixed correction a chromaticity got, if any.
 enum class XyCorrection { None, Blue, Green };
 
-struct XyValue {
-    std::string text; // "[x,y]"
-    XyCorrection correction = XyCorrection::None;
-};
-
 // The CIE 1931 chromaticity of a colour, before and after the fixed blue and green corrections.
 struct CorrectedXy {
     float x = 0.0F;
@@ -33,22 +27,13 @@ struct CorrectedXy {
 };
 [[nodiscard]] CorrectedXy correctedXy(const Colour& colour);
 
-// The CIE 1931 chromaticity as the list text "[x,y]" with three decimals, after the fixed blue and
-// green corrections, with the correction made. Logs the pair before correction, and each correction.
-[[nodiscard]] XyValue correctedXyValue(const Colour& colour, Log& log);
-
-// The text of correctedXyValue.
-[[nodiscard]] std::string xyValueOf(const Colour& colour, Log& log);
-
 // A value to the three decimals a chromaticity is sent with, rounded as its text "%.3f" is.
 [[nodiscard]] double toThreeDecimals(double value);
 
 // What the classic palette asks of a lamp for the colour: the body's brightness and chromaticity
-// as numbers. With a log, logs as correctedXyValue does.
+// as numbers. With a log, logs the chromaticity before its correction ("[x,y]" with three decimals)
+// and each correction made.
 [[nodiscard]] LampTarget lampTargetOf(const std::optional<Colour>& colour);
 [[nodiscard]] LampTarget lampTargetOf(const std::optional<Colour>& colour, Log& log);
-
-// The lamp-state body for one lamp: {"bri", "xy"} for a colour, {"bri": 0, "sat": 0} without one.
-[[nodiscard]] Dictionary lampStateBody(const std::optional<Colour>& colour, Log& log);
 
 } // namespace glowcast

@@ -6,12 +6,9 @@
 #include "core/palette/lamp_colour.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cmath>
 #include <numbers>
 #include <optional>
-#include <string>
 
 namespace glowcast {
 
@@ -326,19 +323,6 @@ private:
     mutable std::vector<std::int8_t> m_apart; // candidate x candidate: 1 far enough apart, 0 not
 };
 
-std::string xyText(double x, double y)
-{
-    std::array<char, 64> buffer{};
-    char* out = buffer.data();
-    char* const end = buffer.data() + buffer.size();
-    *out++ = '[';
-    out = std::to_chars(out, end, x, std::chars_format::fixed, 3).ptr;
-    *out++ = ',';
-    out = std::to_chars(out, end, y, std::chars_format::fixed, 3).ptr;
-    *out++ = ']';
-    return std::string(buffer.data(), out);
-}
-
 } // namespace
 
 std::vector<Colour> vividColours(const PixelCanvas& canvas, std::int32_t n)
@@ -435,14 +419,6 @@ LampTarget vividLampTarget(const std::optional<Colour>& colour)
         return {};
     const LampLight light = vividLampLight(*colour);
     return {light.bri, Chromaticity{toThreeDecimals(light.x), toThreeDecimals(light.y)}};
-}
-
-Dictionary vividLampStateBody(const std::optional<Colour>& colour)
-{
-    if (!colour)
-        return Dictionary{{"bri", 0.0}, {"sat", 0.0}};
-    const LampLight light = vividLampLight(*colour);
-    return Dictionary{{"bri", static_cast<double>(light.bri)}, {"xy", xyText(light.x, light.y)}};
 }
 
 } // namespace glowcast

@@ -1,13 +1,11 @@
 #pragma once
 
 #include "core/colour/colour.h"
-#include "core/json/value.h"
 #include "core/lamps/lamp_state.h"
 #include "core/ports/cover_image.h"
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace glowcast {
@@ -33,10 +31,6 @@ struct LampLight {
 
 // What the vivid palette asks of a lamp: the body's brightness and chromaticity as numbers.
 [[nodiscard]] LampTarget vividLampTarget(const std::optional<Colour>& colour);
-
-// The lamp-state body {"bri", "xy"} for a vivid colour, xy as the list text "[x,y]" with three
-// decimals; {"bri": 0, "sat": 0} without one, as for the classic palette.
-[[nodiscard]] Dictionary vividLampStateBody(const std::optional<Colour>& colour);
 
 // The warm white (about 2700 K) a colourless cover gives, at its chromaticity.
 inline constexpr double kWarmWhiteX = 0.460;
