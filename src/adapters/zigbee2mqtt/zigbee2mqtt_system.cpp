@@ -15,8 +15,11 @@ namespace glowcast {
 
 namespace {
 
+// Two lists that change the lamps within this are in quick succession.
 constexpr std::chrono::seconds kDevicesInSuccession{5};
-constexpr std::chrono::seconds kDevicesSettled{2};
+// While they are, the list is asked for once none came for this long; an answer that does not come within
+// kDevicesInSuccession ends the asking.
+constexpr std::chrono::seconds kDevicesPaused{1};
 
 // The lines of a device list's reading, kept for the main thread.
 class LinesLog final : public Log {
@@ -54,19 +57,12 @@ Zigbee2MqttSystem::Zigbee2MqttSystem(Options options, Log& log)
     m_client.onMessage = [this](const std::string& topic, const QByteArray& payload) { received(topic, payload); };
     m_client.onDecoded = [this](const std::string& /*topic*/, std::any decoded) {
         m_heard = true;
-        // A broker drops what a subscriber does not take in time, perhaps the newest list, and zigbee2mqtt
-        // publishes it again only at its next change: after lists in quick succession, the retained one is
-        // asked for again once they stop (the same list again costs a byte comparison).
-        const auto now = std::chrono::steady_clock::now();
-        if (const auto before = std::exchange(m_devicesCame, now); before && now - *before < kDevicesInSuccession)
-            m_askDevicesAgain.start();
         if (auto* devices = std::any_cast<DecodedDevices>(&decoded))
             takeDevices(std::move(*devices));
     };
     m_connectTimer.setSingleShot(true);
-    m_askDevicesAgain.setSingleShot(true);
-    m_askDevicesAgain.setInterval(kDevicesSettled);
-    QObject::connect(&m_askDevicesAgain, &QTimer::timeout, &m_context, [this] { refresh(); });
+    m_askDevices.setSingleShot(true);
+    QObject::connect(&m_askDevices, &QTimer::timeout, &m_context, [this] { askForDevices(); });
     QObject::connect(&m_connectTimer, &QTimer::timeout, &m_context, [this] {
         if (!m_client.connected())
             tell(SystemState::Unreachable,
@@ -99,9 +95,12 @@ void Zigbee2MqttSystem::start()
 
 void Zigbee2MqttSystem::refresh()
 {
-    // Subscribing again brings the retained device list again, read anew even when it did not change.
+    // Subscribing again brings the retained device list again, read anew even when it did not change; while
+    // lists come in quick succession, the next question reads it anew.
     if (m_client.connected()) {
         m_readAnew = true;
+        if (m_askingForDevices)
+            return;
         m_client.unsubscribe(topic("bridge/devices"));
         m_client.subscribe(topic("bridge/devices"));
     }
@@ -113,7 +112,7 @@ void Zigbee2MqttSystem::stop()
         return;
     m_stopped = true;
     m_connectTimer.stop();
-    m_askDevicesAgain.stop();
+    m_askDevices.stop();
     m_client.stop();
     m_reads.clear();
 }
@@ -145,6 +144,9 @@ void Zigbee2MqttSystem::connected()
     m_bridgeOnline.reset();
     m_heard = false;
     m_connectTimer.start(m_options.connectTimeout);
+    // The lists that were coming quickly are over for this connection: the newest comes as it subscribes.
+    if (m_askingForDevices)
+        takeEveryList();
 }
 
 void Zigbee2MqttSystem::disconnected(const std::string& reason, bool refused)
@@ -227,38 +229,77 @@ void Zigbee2MqttSystem::takeDevices(DecodedDevices devices)
     if (!devices.lamps)
         return;
     std::vector<Zigbee2MqttLamp>& lamps = *devices.lamps;
-    if (m_devicesRead && lamps == m_lamps) {
-        if (m_bridgeOnline != false)
-            tell(SystemState::Ready, {});
+    const bool changed = !m_devicesRead || lamps != m_lamps;
+    if (m_askingForDevices) {
+        m_askedForDevices = false;
+        if (changed)
+            m_askDevices.start(kDevicesPaused);
+        else
+            takeEveryList();
+    } else if (changed && m_devicesRead) {
+        const auto now = std::chrono::steady_clock::now();
+        if (const auto before = std::exchange(m_lampsChanged, now); before && now - *before < kDevicesInSuccession) {
+            log("device lists come in quick succession: the newest is asked for once they pause, until they stop");
+            m_askingForDevices = true;
+            m_client.unsubscribe(topic("bridge/devices"));
+            m_askDevices.start(kDevicesPaused);
+        }
+    }
+    if (changed) {
+        m_lamps = std::move(lamps);
+        m_devicesRead = true;
+        if (!m_askingForDevices)
+            subscribeDevices();
+        tellLamps();
+    }
+    if (m_bridgeOnline != false)
+        tell(SystemState::Ready, {});
+}
+
+void Zigbee2MqttSystem::askForDevices()
+{
+    if (std::exchange(m_askedForDevices, true)) {
+        log("no device list came when asked: every list is taken as it comes");
+        takeEveryList();
         return;
     }
+    // The broker sends the retained list as it takes the subscription, and no other after it.
+    m_client.subscribe(topic("bridge/devices"));
+    m_client.unsubscribe(topic("bridge/devices"));
+    m_askDevices.start(kDevicesInSuccession);
+}
+
+void Zigbee2MqttSystem::takeEveryList()
+{
+    m_askingForDevices = false;
+    m_askedForDevices = false;
+    m_askDevices.stop();
+    m_client.subscribe(topic("bridge/devices"));
+    subscribeDevices();
+}
+
+void Zigbee2MqttSystem::subscribeDevices()
+{
     // Only the topics of devices that came or went (a rename is both): the others stay subscribed.
-    std::set<std::string> after;
-    for (const Zigbee2MqttLamp& lamp : lamps)
-        after.insert(lamp.friendlyName);
-    std::set<std::string> before;
+    std::set<std::string> names;
     for (const Zigbee2MqttLamp& lamp : m_lamps)
-        before.insert(lamp.friendlyName);
+        names.insert(lamp.friendlyName);
     std::vector<std::string> gone;
-    for (const std::string& name : before)
-        if (!after.contains(name)) {
+    for (const std::string& name : m_subscribedDevices)
+        if (!names.contains(name)) {
             m_available.erase(name);
             gone.push_back(topic(name));
             gone.push_back(topic(name + "/availability"));
         }
     m_client.unsubscribe(gone);
-    std::vector<std::string> topics;
-    topics.reserve(2 * after.size());
-    for (const std::string& name : after) {
-        topics.push_back(topic(name));
-        topics.push_back(topic(name + "/availability"));
-    }
-    m_client.subscribe(topics);
-    m_lamps = std::move(lamps);
-    m_devicesRead = true;
-    tellLamps();
-    if (m_bridgeOnline != false)
-        tell(SystemState::Ready, {});
+    std::vector<std::string> fresh;
+    for (const std::string& name : names)
+        if (!m_subscribedDevices.contains(name)) {
+            fresh.push_back(topic(name));
+            fresh.push_back(topic(name + "/availability"));
+        }
+    m_client.subscribe(fresh);
+    m_subscribedDevices = std::move(names);
 }
 
 void Zigbee2MqttSystem::tellLamps()

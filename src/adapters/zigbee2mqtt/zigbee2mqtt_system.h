@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,15 @@ namespace glowcast {
 
 // Lamps behind zigbee2mqtt, over its MQTT broker. Subscribes to BASE/bridge/state, BASE/bridge/devices
 // and each lamp's device topic and its availability, nothing else. The lamps come from the retained
-// device list, each time it is published again. A state goes out as BASE/<friendly name>/set at QoS 0:
-// delivered once it left, NoAnswer while the broker is away (dropped, never sent later). A read asks
-// BASE/<friendly name>/get and takes the device's next state message, or nothing after readTimeout.
-// Main thread only; answers come from the event loop, never inside the call.
+// device list, each time it is published again. Lists that change the lamps in quick succession are no
+// longer taken as they come: the broker would queue every one of them for a Glowcast that reads slower
+// than they come, and the newest would arrive only after all before it. The list is unsubscribed and
+// asked for (its retained message) whenever none came for a moment, until one comes unchanged; meanwhile
+// the device topics stay as they were and follow the lamps once the lists stop.
+// A state goes out as BASE/<friendly name>/set at QoS 0: delivered once it left, NoAnswer while the
+// broker is away (dropped, never sent later). A read asks BASE/<friendly name>/get and takes the device's
+// next state message, or nothing after readTimeout. Main thread only; answers come from the event loop,
+// never inside the call.
 class Zigbee2MqttSystem final : public LampSystem {
 public:
     struct Options {
@@ -70,6 +76,9 @@ private:
     void received(const std::string& topic, const QByteArray& payload);
     [[nodiscard]] DecodedDevices decodeDevices(const QByteArray& payload);
     void takeDevices(DecodedDevices devices);
+    void askForDevices();
+    void takeEveryList();
+    void subscribeDevices();
     void tellLamps();
     void tell(SystemState state, std::string detail);
     void answerLater(std::function<void()> answer);
@@ -82,9 +91,12 @@ private:
     MqttClient m_client;
     QObject m_context; // answers still queued when the system goes are dropped with it
     QTimer m_connectTimer;
-    QTimer m_askDevicesAgain; // device lists came in quick succession: the retained one is asked for once they stop
-    std::optional<std::chrono::steady_clock::time_point> m_devicesCame;
+    QTimer m_askDevices; // while lists come in quick succession: when to ask for the list, or to give up asking
+    std::optional<std::chrono::steady_clock::time_point> m_lampsChanged; // by the list before
+    bool m_askingForDevices = false;
+    bool m_askedForDevices = false; // and no list came since
     std::vector<Zigbee2MqttLamp> m_lamps;
+    std::set<std::string> m_subscribedDevices; // friendly names whose topics are subscribed
     // The decoding thread's own: the device list it read last and its lamps. refresh() asks for a list read anew.
     std::optional<QByteArray> m_decodedText;
     std::vector<Zigbee2MqttLamp> m_decodedLamps;
