@@ -40,8 +40,10 @@ TEST(BridgeSystemTest, PairsReadsSendsAndRestoresAndTellsWhyThereAreNoLamps)
               "state refused: the bridge does not know the user name; remove and add it to pair again");
     EXPECT_EQ(impatient.listener.told[1], pairing);
     EXPECT_EQ(impatient.listener.told[2], "state refused: the link button was not pressed");
+    // One attempt a pause at most and none after the limit: 7 in 300 ms when the simulator answers at once,
+    // fewer the slower it answers (that it asks again shows below, where no limit cuts it short).
     const std::size_t attempts = sim.requests(QStringLiteral("POST")).size();
-    EXPECT_TRUE(attempts >= 5 && attempts <= 7) << attempts;
+    EXPECT_LE(attempts, 7u);
 
     auto bridge = bridgeAt(sim.address, std::nullopt, {.pairingPause = 50ms});
     ASSERT_TRUE(bridge.waitForTold(2));
