@@ -183,20 +183,6 @@ TEST_F(LampCareTest, AnOverloadedBridgeGetsOneResendAfterItsWaitAndTheNextComman
     }
 }
 
-// Which lamp is passed over is the one rule every system follows (LampSystemsTest); here, that the bridge's
-// body and its answer reach it: an error in the answer is no acceptance, "transitiontime" is the fade.
-TEST_F(LampCareTest, PassesOverWhatALampShowsOrIsFadingTo)
-{
-    care.setSettings(settingsOf({{"fade", 10}, {"skipUnchanged", true}}));
-    bridge.replies = {HttpReply{200, R"([{"error":{"type":201}}])", {}}};
-    care.send(lamps(2)); // lamp 1 refuses: not remembered
-    care.send(lamps(2)); // both still fading: nothing sent
-    time.sleeper.sleep(1s);
-    care.send(lamps(2)); // lamp 1 again; lamp 2 shows it already
-    const std::string red = R"({"bri":255,"xy":[0.640,0.330],"transitiontime":10})";
-    EXPECT_EQ(bridge.calls, (Calls{"PUT 1 " + red, "PUT 2 " + red, "PUT 1 " + red}));
-}
-
 TEST_F(LampCareTest, PutsLampsBackOnceAfterThePauseAndNeverALampItCouldNotRead)
 {
     care.setSettings(settingsOf({{"fitLamp", true}, {"restoreAfter", 5}}));
@@ -220,6 +206,8 @@ TEST_F(LampCareTest, PutsLampsBackOnceAfterThePauseAndNeverALampItCouldNotRead)
     EXPECT_EQ(log.count("lamp 2: its own state could not be read; it will not be put back"), 1);
 }
 
+// Which lamps are passed over is the one rule every system follows (LampSystemsTest); here the bridge's own part
+// of it: "transitiontime" is the fade, and an answer that is no success is no acceptance.
 TEST_F(LampCareTest, APutBackWaitsForTheLampsFadeToEndAndFadesItself)
 {
     care.setSettings(settingsOf({{"fade", 100}, {"restoreAfter", 5}, {"skipUnchanged", true}}));
