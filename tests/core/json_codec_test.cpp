@@ -217,6 +217,7 @@ TEST(PrintableTest, EscapesControlCharactersAndCutsLongTextWithANote)
         {"a\x7f\x1f b", 11, "a\\x7F\\x1F b"}};
     for (const auto& [text, limit, shown] : limited)
         EXPECT_EQ(printable(text, limit), shown);
+    EXPECT_EQ(printable(std::string_view("caf\xC3\xA9", 4), 64), "caf\\xC3"); // its own bytes, never what follows
 }
 
 // Valid JSON whatever the text holds, as every writer of JSON by hand needs it: each sequence that is

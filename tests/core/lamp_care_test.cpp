@@ -227,8 +227,10 @@ TEST_F(LampCareTest, APutBackWaitsForTheLampsFadeToEndAndFadesItself)
 TEST(BridgeFieldsTest, ReadsListTextsExactlyOrNotAtAll)
 {
     EXPECT_EQ(chromaticityFrom(" [ 0.3127 , 1 ] "), (Chromaticity{0.3127, 1.0}));
-    const Value half{1.5};
-    EXPECT_EQ(wholeNumberFrom(&half), std::nullopt);
+    const std::pair<Value, std::optional<std::int64_t>> numbers[] = {
+        {1.5, std::nullopt}, {1e15, 1'000'000'000'000'000}, {1e15 + 2, std::nullopt}};
+    for (const auto& [number, whole] : numbers)
+        EXPECT_EQ(wholeNumberFrom(&number), whole) << describe(number);
     for (const char* bad : {"", "[0.1,0.2", "[0.1,0.2]x", "[1.5,0.2]", "[-0.1,0.2]", "[nan,0.2]", "[0.1,0.2,0.3]"})
         EXPECT_EQ(chromaticityFrom(bad), std::nullopt) << bad;
     EXPECT_EQ(chromaticityFrom("[0.1," + std::string(247, ' ') + "0.2]"), (Chromaticity{0.1, 0.2})); // 256 long

@@ -60,7 +60,10 @@ protected:
     // A ready system "id" with lamps k1..kN.
     FakeLampSystem& ready(const std::string& id, SystemKind kind, int lamps, std::optional<int> pace = {})
     {
-        EXPECT_TRUE(systems.add({id, kind, kind == SystemKind::Zigbee2Mqtt ? "mqtt://host" : "host", pace, {}}).ok());
+        const char* address = kind == SystemKind::Zigbee2Mqtt     ? "mqtt://host"
+                              : kind == SystemKind::HomeAssistant ? "http://host"
+                                                                  : "host";
+        EXPECT_TRUE(systems.add({id, kind, address, pace, {}}).ok());
         factory.made.at(id)->told().lampsRead(colourLamps(lamps));
         log.lines.clear();
         return *factory.made.at(id);
@@ -88,10 +91,9 @@ TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
     };
     const std::vector<Row> rows{
         {SystemKind::Bridge, {}, 1, {{0, 1}, {100, 1}, {200, 1}}},
-        {SystemKind::Zigbee2Mqtt, {}, 1, {{0, 1}, {200, 1}, {400, 1}}},
+        {SystemKind::HomeAssistant, {}, 1, {{0, 1}, {200, 1}, {400, 1}}},
         {SystemKind::Zigbee2Mqtt, 3, 1, {{0, 1}, {334, 1}, {668, 1}}},
         {SystemKind::Wled, 10, 2, {{0, 2}, {200, 1}}},
-        {SystemKind::Bridge, 1000, 1, {{0, 1}, {1, 1}, {2, 1}}},
         // The pace setting caps a kind's own pace, never raises it; a system's own pace wins.
         {SystemKind::Bridge, {}, 1, {{0, 1}, {500, 1}, {1000, 1}}, 2},
         {SystemKind::Zigbee2Mqtt, {}, 1, {{0, 1}, {200, 1}, {400, 1}}, 20},
@@ -122,12 +124,14 @@ TEST_F(LampSystemsTest, ALampShowingItsStateOrFadingIsPassedOverAsOnTheFirstBrid
 {
     const LampState dim{false, 50, {}, {}, {}};
     const LampState fading{false, 50, {}, {}, 12};
+    const LampState faded{false, 50, {}, {}, 10}; // a second's fade, over as the cover comes
     const std::tuple<bool, LampState, LampState, bool, Strings> rows[] = {
         {false, dim, dim, true, {}},
         {true, dim, dim, true, {"lamp z/k1 already shows bri 50, not sent again"}},
         {false, fading, fading, true, {"lamp z/k1 is still fading to bri 50 fade 12, not sent again"}},
         {false, fading, dim, false, {"lamp z/k1 is still fading and the cover is the same, bri 50 not sent"}},
         {false, fading, dim, true, {}},
+        {false, faded, faded, true, {}},
     };
     for (const auto& [skip, first, second, coverChanged, lines] : rows) {
         LampCareSettings care;
@@ -252,6 +256,7 @@ TEST_F(LampSystemsTest, TheSameDeviceTwiceIsRefusedAndStopped)
     first.told().identified("024743FFFE000002");
     second.told().identified("024743FFFE000002");
     second.told().lampsRead(colourLamps(2)); // told before it was stopped: not taken
+    second.told().stateChanged(SystemState::Offline, "away");
     fourth.told().identified("02005e00a1ed");
     third.told().identified("02005e00a1ed");
     timeline.advance(0ms);
@@ -315,13 +320,14 @@ TEST_F(LampSystemsTest, TheLampsReadBeforeTheirFirstStateArePutBack)
     system.told().stateChanged(SystemState::Offline, "away");
     EXPECT_EQ(systems.restore(), 0u); // a system not ready keeps its reads
     system.told().lampsRead(colourLamps(3));
+    system.refusesRestore = {"k1"};
     EXPECT_EQ(systems.restore(), 2u); // k1 at once, k2 a second later
     timeline.advance(2000ms);
     EXPECT_EQ(readsAtSends, (std::vector<std::size_t>{0, 0, 0, 1, 2, 3}));
     EXPECT_EQ(system.putBacks,
               (std::vector<LampStateCommand>{{"k1", {true, 7, Chromaticity{0.3, 0.4}, {}, {}}}, {"k2", kShown}}));
     EXPECT_EQ(log.lines, (Strings{"lamp system z2m leaves lamp k3 as it is: it was not read",
-                                  "lamp system z2m puts 2 lamps back"}));
+                                  "lamp system z2m puts 2 lamps back", "lamp system z2m refused to put lamp k1 back"}));
     coverOf(80);
     systems.stop();
     EXPECT_EQ(systems.restore(), 0u);

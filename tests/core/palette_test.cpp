@@ -226,6 +226,11 @@ TEST(ColourQuantiserTest, GroupsHeaviestFirstAndKeepsTheTotalWeight)
         // Of two boxes, the wider is parted (green from blue), not the heavier (two near reds).
         {canvas(4, {{{255, 0, 0, 255}, 7}, {{238, 0, 0, 255}, 7}, {{0, 255, 0, 255}, 1}, {{0, 0, 255, 255}, 1}}),
          {14, 1, 1}},
+        // A box of two colours is parted when it is the widest, though another holds more colours.
+        {canvas(
+             4,
+             {{{113, 47, 205, 255}, 3}, {{168, 206, 45, 255}, 5}, {{87, 144, 156, 255}, 4}, {{234, 45, 195, 255}, 4}}),
+         {7, 5, 4}},
         // Parted across the widest axis, here not lightness: the pink from the other two.
         {canvas(4, {{{102, 68, 85, 255}, 2}, {{34, 187, 204, 255}, 3}, {{255, 68, 136, 255}, 11}}), {11, 5}},
         // Eight colours whose three groups k-means settles only after more than two rounds.

@@ -45,6 +45,7 @@ TEST(SystemAddressTest, TakesABrokerUserOfShortUtf8TextOnly)
     const std::pair<std::string, bool> rows[] = {
         {"glowcast", true},
         {"J\u00fcrgen", true},
+        {"lamp \xf0\x9f\x92\xa1", true},
         {std::string(1'024, 'u'), true},
         {std::string(1'025, 'u'), false},
         {"", false},

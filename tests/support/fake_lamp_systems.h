@@ -90,11 +90,13 @@ public:
         whenSent();
     }
     // Each read answers with the lamp's entry here (nothing for a lamp without one), at once or, while
-    // holdReads, when the test says so; each put-back is recorded and answered at once as delivered.
+    // holdReads, when the test says so; each put-back is recorded and answered at once refused for the keys in
+    // refusesRestore, else delivered.
     std::map<std::string, ReadLampState> lampStates;
     std::vector<std::string> readKeys;
     std::vector<LampStateCommand> putBacks; // the key and the state read's shown, with .switchOn = on
     bool holdReads = false;
+    std::set<std::string> refusesRestore;
     std::vector<std::function<void()>> heldReads;
     void readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done) override
     {
@@ -109,7 +111,7 @@ public:
     {
         putBacks.push_back({key, state.shown});
         putBacks.back().state.switchOn = state.on;
-        done(SendResult::Delivered);
+        done(refusesRestore.contains(key) ? SendResult::Refused : SendResult::Delivered);
     }
     void stop() override { ++stops; }
     [[nodiscard]] std::size_t batchLimit() const override { return batch; }
