@@ -150,6 +150,9 @@ TEST(VividPaletteTest, PickerRules)
     for (const auto& [name, cover, expected] : rows)
         EXPECT_EQ(bodies(vividColours(cover, 5)), expected) << name;
     EXPECT_TRUE(vividColours(canvas(1, {{redPixel, 1}}), 0).empty());
+    // One lamp takes the cover's one colour as it is, never a shade or a turn of it.
+    EXPECT_EQ(bodies(vividColours(canvas(8, {{{144, 27, 53, 255}, 12}, {{8, 20, 8, 255}, 1}}), 1)),
+              std::vector<std::string>{body(143, "[0.532,0.296]")});
     // Through the palette's front door: the cover drawn at 80 x 80, the body with its xy.
     RecordingLog log;
     const PatchCover blueCover({{{0, 0, 255}, 6400}});
