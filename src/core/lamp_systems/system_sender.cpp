@@ -321,5 +321,4 @@ void SystemSender::refreshIfDue()
     m_adapter->refresh();
 }
 
-std::unique_ptr<Timer> m_paceTimer;
 } // namespace glowcast
