@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace glowcast {
@@ -32,7 +33,8 @@ LampSystemsDialog::LampSystemsDialog(Actions actions, QWidget* parent) : QDialog
     layout->addWidget(new QLabel(tr("Lamps beside the first bridge's, each system with its own address:"), this));
 
     m_table = new QTableWidget(0, ColumnCount, this);
-    m_table->setHorizontalHeaderLabels({tr("System"), tr("Kind"), tr("Address"), tr("State"), tr("Lamps"), tr("Pace")});
+    m_table->setHorizontalHeaderLabels(
+        {tr("System"), tr("Kind"), tr("Address"), tr("State"), tr("Lamps"), tr("Pace"), tr("Offset"), tr("Latency")});
     m_table->verticalHeader()->hide();
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -87,9 +89,12 @@ LampSystemsDialog::LampSystemsDialog(Actions actions, QWidget* parent) : QDialog
         if (!file.isEmpty())
             m_passwordFile->setText(file);
     });
+    auto* everySecond = new QTimer(this);
+    connect(everySecond, &QTimer::timeout, this, [this] { refresh(); });
+    everySecond->start(1000);
     kindChosen();
     refresh();
-    resize(640, 420);
+    resize(680, 420);
 }
 
 void LampSystemsDialog::refresh()
@@ -108,7 +113,9 @@ void LampSystemsDialog::refresh()
             QString::fromStdString(status.record.address),
             state,
             QString::number(status.lampCount),
-            QString::number(status.record.pace.value_or(defaultPace(status.record.kind)))};
+            QString::number(status.record.pace.value_or(defaultPace(status.record.kind))),
+            tr("%1 ms").arg(status.record.offset.count()),
+            status.latency ? tr("%1 ms").arg(status.latency->median.count()) : QStringLiteral("-")};
         for (int column = 0; column < ColumnCount; ++column)
             m_table->setItem(row, column, new QTableWidgetItem(cells[column]));
         if (cells[IdColumn] == selected)

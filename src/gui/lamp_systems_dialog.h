@@ -29,10 +29,11 @@ struct SystemAddition {
 };
 
 // Edit ▸ Lamp systems: one row per system beside the first bridge (id, kind, address, state with its
-// detail, lamps, pace), filled again at each refresh() (the program calls it whenever a system
-// changes). Below, a new system's kind, address, and the credentials its kind takes (a broker's user and
-// password file, or an access token's file), then Add; Remove takes the selected row. Each request goes to its action
-// while the dialog says it waits; a refusal shows its sentence and leaves the fields as they are.
+// detail, lamps, pace, offset, the median of its latency), filled again at each refresh() (the program calls it
+// whenever a system changes, and the dialog each second, as the latency moves with every answer). Below, a new system's
+// kind, address, and the credentials its kind takes (a broker's user and password file, or an access token's file),
+// then Add; Remove takes the selected row. Each request goes to its action while the dialog says it waits; a refusal
+// shows its sentence and leaves the fields as they are.
 class LampSystemsDialog final : public QDialog {
     Q_OBJECT
 public:
@@ -41,7 +42,17 @@ public:
         std::function<void(const SystemAddition& addition, Completion done)> add;
         std::function<void(const std::string& id, Completion done)> remove;
     };
-    enum Column { IdColumn, KindColumn, AddressColumn, StateColumn, LampsColumn, PaceColumn, ColumnCount };
+    enum Column {
+        IdColumn,
+        KindColumn,
+        AddressColumn,
+        StateColumn,
+        LampsColumn,
+        PaceColumn,
+        OffsetColumn,
+        LatencyColumn,
+        ColumnCount
+    };
 
     explicit LampSystemsDialog(Actions actions, QWidget* parent = nullptr);
 

@@ -4,6 +4,7 @@
 #include "core/bridge/lamp_record.h"
 #include "core/json/json_codec.h"
 #include "core/lamp_care/lamp_pacer.h"
+#include "core/lamp_care/latency_record.h"
 #include "support/fake_lamp_bridge.h"
 #include "support/recording_log.h"
 
@@ -122,6 +123,27 @@ TEST(LampPacerTest, SlowsDownOnOverloadAndSpeedsUpAfterQuietBatches)
     EXPECT_EQ(pacer.interval().count(), 100);
 }
 
+TEST(LatencyRecordTest, GivesNearestRankMedianAndP95OfTheLast50Samples)
+{
+    std::vector<long> lastFifty(60, 9000); // the first ten are forgotten
+    for (long i = 0; i < 50; ++i)
+        lastFifty[static_cast<std::size_t>(10 + i)] = 50 - i;
+    const std::pair<std::vector<long>, std::optional<LatencyFigures>> rows[] = {
+        {{}, std::nullopt},
+        {{412}, LatencyFigures{412ms, 412ms, 1}},
+        {{300, 100}, LatencyFigures{100ms, 300ms, 2}},
+        {{5, 1, 3}, LatencyFigures{3ms, 5ms, 3}},
+        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}, LatencyFigures{10ms, 19ms, 20}},
+        {lastFifty, LatencyFigures{25ms, 48ms, 50}},
+    };
+    for (const auto& [samples, figures] : rows) {
+        LatencyRecord record;
+        for (const long taken : samples)
+            record.add(std::chrono::milliseconds{taken});
+        EXPECT_EQ(record.figures(), figures) << samples.size() << " samples";
+    }
+}
+
 TEST(BridgeOverloadTest, ReadsARetryAfterInSecondsOnly)
 {
     const std::pair<const char*, std::optional<std::chrono::seconds>> rows[] = {
@@ -159,6 +181,17 @@ TEST_F(LampCareTest, WithoutSettingsSendsEveryBodyAsItIsAtOnceAndAPaceSpreadsThe
     care.setSettings(settingsOf({{"pace", 10}})); // twelve lamps at ten a second, the first after the last send
     care.send(lamps(12));
     EXPECT_EQ(bridge.sentAt, (Times{103, 206, 309, 412, 515, 618, 721, 824, 927, 1030, 1133, 1236}));
+}
+
+// The bridge takes 10, 20 and 30 ms to answer the three states; the pace's waits are not counted, nor is
+// the state it refused.
+TEST_F(LampCareTest, MeasuresEachAcceptedStateFromItsRequestToItsReply)
+{
+    bridge.whileAnswering = [this, n = 0]() mutable { time.sleeper.sleep(std::chrono::milliseconds{10 * ++n}); };
+    bridge.replies = {HttpReply{}, HttpReply{200, R"([{"error":{"type":201}}])", {}}, HttpReply{}};
+    care.setSettings(settingsOf({{"pace", 10}}));
+    care.send({{"1", kRed}, {"2", kRed}, {"3", kRed}});
+    EXPECT_EQ(care.latency().figures(), (LatencyFigures{10ms, 30ms, 2}));
 }
 
 TEST_F(LampCareTest, AnOverloadedBridgeGetsOneResendAfterItsWaitAndTheNextCommandsSlowDown)

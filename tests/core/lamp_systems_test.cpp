@@ -234,6 +234,26 @@ TEST_F(LampSystemsTest, ARefusedStateIsLoggedAndASystemNotAnsweringOrNotReadyDro
     EXPECT_EQ(systems.statuses().front().detail, "the broker is away");
 }
 
+// Each state's time runs from its hand-over to the adapter, after its pace's wait, to its answer; only a
+// delivered answer is a sample.
+TEST_F(LampSystemsTest, MeasuresTheTimeFromHandingAStateOverToItsDeliveredAnswer)
+{
+    FakeLampSystem& z2m = ready("z2m", SystemKind::Zigbee2Mqtt, 4);
+    systems.send(cover("z2m", 4, 50));
+    const std::pair<std::chrono::milliseconds, SendResult> answers[] = {{40ms, SendResult::Delivered},
+                                                                        {90ms, SendResult::Unconfirmed},
+                                                                        {70ms, SendResult::Refused},
+                                                                        {20ms, SendResult::Delivered}};
+    for (std::size_t sent = 1; const auto& [after, result] : answers) {
+        for (int ms = 0; ms < 1000 && z2m.sends.size() < sent; ++ms)
+            timeline.advance(1ms);
+        ASSERT_EQ(z2m.sends.size(), sent++);
+        timeline.advance(after);
+        z2m.answerAll(result);
+    }
+    EXPECT_EQ(systems.statuses().front().latency, (LatencyFigures{20ms, 40ms, 2}));
+}
+
 // A detail quoting a peer reaches the bus and a terminal as the log shows it, not as escape sequences.
 TEST_F(LampSystemsTest, AStateDetailHasItsControlCharactersEscaped)
 {
@@ -280,12 +300,14 @@ TEST_F(LampSystemsTest, AddRefusesWhatCannotBeASystemAndLoadKeepsWhatThisBuildCa
         {{"b2", SystemKind::Bridge, "http://10.0.0.2", {}, {}},
          R"("http://10.0.0.2" is not a host name or address with an optional port (such as 192.168.1.21 or hub.local:8080))"},
         {{"b2", SystemKind::Bridge, "10.0.0.2", 0, {}}, "a pace is 1 to 1000 lamp states a second"},
+        {{"b2", SystemKind::Bridge, "10.0.0.2", {}, {}, -201ms}, "an offset is -200 to 2000 ms"},
         {{"w", SystemKind::Wled, "w.local", {}, {}}, "this build cannot reach wled systems"},
     };
     for (const auto& [record, message] : rows)
         EXPECT_EQ(systems.add(record), (Outcome{Failure::InvalidValue, message}));
     EXPECT_EQ(systems.setPace("z2m", 1001).failure, Failure::InvalidValue);
     EXPECT_TRUE(systems.setPace("z2m", 1).ok());
+    EXPECT_EQ(systems.setOffset("z2m", 2001ms).failure, Failure::InvalidValue);
     EXPECT_EQ(systems.remove("zz").failure, Failure::InvalidValue);
     EXPECT_EQ(systems.restart("zz"), (Outcome{Failure::InvalidValue, "no lamp system zz"}));
 
@@ -293,10 +315,12 @@ TEST_F(LampSystemsTest, AddRefusesWhatCannotBeASystemAndLoadKeepsWhatThisBuildCa
     systems.load({wled, {"z2m", SystemKind::Bridge, "10.0.0.3", {}, {}}});
     factory.made.at("z2m")->told().userObtained("secretuser");
     ASSERT_TRUE(systems.setPace("z2m", 4).ok());
+    ASSERT_TRUE(systems.setOffset("z2m", -200ms).ok());
     EXPECT_EQ(systems.records(),
-              (std::vector<SystemRecord>{{"z2m", SystemKind::Zigbee2Mqtt, "mqtt://localhost", 4, "secretuser"}, wled}));
+              (std::vector<SystemRecord>{{"z2m", SystemKind::Zigbee2Mqtt, "mqtt://localhost", 4, "secretuser", -200ms},
+                                         wled}));
     EXPECT_EQ(systems.statuses()[1].detail, "this build cannot reach wled systems");
-    EXPECT_EQ(systemsChanged, 4);
+    EXPECT_EQ(systemsChanged, 5);
 }
 
 // While lamps are put back after a pause, a lamp is read right before its first state goes out; the

@@ -305,7 +305,7 @@ TEST_F(ServiceLifeTest, ABridgeAddedOverTheBusJoinsTheTableAndTheFirstBridgeAgai
     run({"enable 2", "enable 4"});
     addSecondBridge();
     EXPECT_EQ(ctl("systems add bridge " + sim.address).first, 0);
-    const std::string again = "bridge-3\tbridge\t" + sim.address + "\trefused the same bridge as the first bridge\n";
+    const std::string again = "bridge-3\tbridge\t" + sim.address + "\trefused the same bridge as the first bridge\t-\n";
     EXPECT_TRUE(pollFor([&] { return ctl("systems").second.ends_with(again); }, 10'000)) << ctl("systems").second;
     const std::pair<std::string, Answer> steps[] = {
         {"enable 3", {0, "lamp 3 on in the running Glowcast\n"}},
@@ -331,7 +331,7 @@ TEST_F(ServiceLifeTest, SavesOnSigtermAndTheFileServesGlowcastctlAfterwards)
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_EQ(config.savedLamps(), "1+ 2+ 3+ 4+ bridge-2/1- bridge-2/2+");
     EXPECT_EQ(ctl("systems").second,
-              "bridge-2\tbridge\t" + s->second.address + "\toffline (Glowcast is not running)\n");
+              "bridge-2\tbridge\t" + s->second.address + "\toffline (Glowcast is not running)\t-\n");
 }
 
 // Two additions at once each get an id of their own and keep their own password, which never reaches
@@ -406,13 +406,14 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastEditsLandInTheFileBridgeCommandsReach
 
     const QString secret = writeSecret();
     const std::string file = " in " + config.path().toStdString() + "/preferences.json (Glowcast is not running)";
-    const std::string offline = "\toffline (Glowcast is not running)\n";
+    const std::string offline = "\toffline (Glowcast is not running)\t-\n";
     const std::pair<std::string, Answer> steps[] = {
         {"enable 9", {1, "glowcastctl enable: the saved selection has no lamp with the id \"9\"" + file + "\n"}},
         {"systems add zigbee2mqtt mqtt://10.0.0.8/home --user ann --password-file " + secret.toStdString(),
          {0, "lamp system z2m added" + file + "\n"}},
         {"systems add wled http://10.0.0.9", {0, "lamp system wled added" + file + "\n"}},
         {"systems set z2m pace 3", {0, "lamp system z2m paced at 3" + file + "\n"}},
+        {"systems set z2m offset -120", {0, "lamp system z2m offset by -120 ms" + file + "\n"}},
         {"systems set z3m pace 3",
          {1, "glowcastctl systems: there is no lamp system with the id \"z3m\"" + file + "\n"}},
         {"status",
@@ -445,7 +446,8 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastEditsLandInTheFileBridgeCommandsReach
     EXPECT_FALSE(QJsonDocument(preferences).toJson().contains("hunter2"));
     EXPECT_EQ(
         QJsonDocument(preferences["systems"][1].toObject()).toJson(QJsonDocument::Compact),
-        "{\"address\":\"mqtt://10.0.0.8/home\",\"id\":\"z2m\",\"kind\":\"zigbee2mqtt\",\"pace\":3,\"user\":\"ann\"}");
+        "{\"address\":\"mqtt://10.0.0.8/home\",\"id\":\"z2m\",\"kind\":\"zigbee2mqtt\",\"offset\":-120,\"pace\":3,"
+        "\"user\":\"ann\"}");
     EXPECT_EQ(ctl("systems remove z2m").first, 0);
     EXPECT_FALSE(QFile::exists(stored)) << "the password goes with its system";
     EXPECT_EQ(config.savedLamps(), "1+ 2+ 3+ 4+ z2m/0x01+") << "its lamps' choices stay";

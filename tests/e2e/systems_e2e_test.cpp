@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
 #include <QUuid>
 
 #include <algorithm>
@@ -75,9 +76,10 @@ protected:
         environment = programEnvironment(bus.address(), config.path());
         app.emplace(GLOWCAST_APP, QStringList{"--headless"}, environment);
         ASSERT_TRUE(app->waitForOutput("collection: ")) << app->output().toStdString();
-        const std::string systems = "bridge-2\tbridge\t" + second.address + "\tready\nz2m\tzigbee2mqtt\tmqtt://" +
-                                    broker.address() + "\tready\nha\thomeassistant\thttp://" + homeAssistant->address +
-                                    "\tready\nwled\twled\thttp://" + wled.address + "\tready\n";
+        const std::string systems = "bridge-2\tbridge\t" + second.address + "\tready\t-\nz2m\tzigbee2mqtt\tmqtt://" +
+                                    broker.address() + "\tready\t-\nha\thomeassistant\thttp://" +
+                                    homeAssistant->address + "\tready\t-\nwled\twled\thttp://" + wled.address +
+                                    "\tready\t-\n";
         ASSERT_TRUE(pollFor([&] { return runProgram(GLOWCAST_CTL, {"systems"}, environment).out == systems; }, 15'000))
             << runProgram(GLOWCAST_CTL, {"systems"}, environment).out;
     }
@@ -110,8 +112,17 @@ TEST_F(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRed)
         15'000))
         << ::testing::PrintToString(shown(first)) << ::testing::PrintToString(shown(second)) << told().toStdString()
         << app->output().toStdString();
-    const std::string everything = app->output().toStdString() + runProgram(GLOWCAST_CTL, {"status"}, environment).out +
-                                   config.preferences()[u"systems"].toString().toStdString();
+    // Each system's median once its state was answered (zigbee2mqtt's by the lamp's echo); the first
+    // bridge's in Status, under its own name.
+    const QRegularExpression measured(QStringLiteral("^([^\\t]+\\t[^\\t]+\\t[^\\t]+\\tready\\t[0-9]+ ms\\n){4}$"));
+    const auto systems = [&] { return QString::fromStdString(runProgram(GLOWCAST_CTL, {"systems"}, environment).out); };
+    EXPECT_TRUE(pollFor([&] { return measured.match(systems()).hasMatch(); }, 10'000)) << systems().toStdString();
+    const std::string status = runProgram(GLOWCAST_CTL, {"status"}, environment).out;
+    EXPECT_TRUE(QString::fromStdString(status).contains(
+        QRegularExpression(QStringLiteral("\nlatency: first bridge [0-9]+ ms \\(95 %: [0-9]+ ms\\), bridge-2 "))))
+        << status;
+    const std::string everything =
+        app->output().toStdString() + status + config.preferences()[u"systems"].toString().toStdString();
     EXPECT_EQ(everything.find("SECRET"), std::string::npos);
 }
 

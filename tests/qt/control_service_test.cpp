@@ -97,6 +97,8 @@ TEST_F(ControlServiceTest, ABusCallShowsAtOnceInTheTableAndSystemsTravelAsRows)
     EXPECT_EQ(systems.records().at(0).pace, 7);
     EXPECT_EQ(call("SetSystemPace", {QStringLiteral("z2m"), 0u}).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(systems.records().at(0).pace, std::nullopt) << "0 is the kind's own pace";
+    EXPECT_EQ(call("SetSystemOffset", {QStringLiteral("z2m"), -120}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(systems.records().at(0).offset, std::chrono::milliseconds{-120});
     const auto systemIds = [](const QVariant& list) {
         QStringList ids;
         for (const ControlSystemRecord& row : qdbus_cast<QList<ControlSystemRecord>>(list))
@@ -106,6 +108,24 @@ TEST_F(ControlServiceTest, ABusCallShowsAtOnceInTheTableAndSystemsTravelAsRows)
     EXPECT_EQ(systemIds(call("Systems").arguments().value(0)), QStringList{QStringLiteral("z2m|mqtt://10.0.0.5/home")});
     status = qdbus_cast<QVariantMap>(call("Status").arguments().at(0));
     EXPECT_EQ(systemIds(status[QStringLiteral("systems")]), QStringList{QStringLiteral("z2m|mqtt://10.0.0.5/home")});
+}
+
+// A system's figures under its id, the first bridge's under the empty id its lamps' ids have.
+TEST_F(ControlServiceTest, StatusGivesEachSystemsLatencyAndTheFirstBridgesUnderTheEmptyId)
+{
+    ASSERT_TRUE(systems.add({"z2m", SystemKind::Zigbee2Mqtt, "mqtt://h", {}, {}}).ok());
+    factory.made.at("z2m")->told().lampsRead(colourLamps(1));
+    systems.send({{"z2m/k1", LampState{false, 10, {}, {}, {}}}});
+    timeline.advance(std::chrono::milliseconds{40});
+    factory.made.at("z2m")->answerAll(SendResult::Delivered);
+    http.replies.emplace_back("[]"); // Desk's state, accepted at once: lamp care's clock moves only as it sleeps
+    postCover({{{192, 0, 0}, 100}});
+    const QVariant latency = qdbus_cast<QVariantMap>(call("Status").arguments().at(0))[QStringLiteral("latency")];
+    EXPECT_EQ(latency.value<QDBusArgument>().currentSignature(), QStringLiteral("a{s(uu)}"));
+    QStringList figures;
+    for (const auto& [id, each] : qdbus_cast<ControlLatencies>(latency).asKeyValueRange())
+        figures << QStringLiteral("%1 %2 %3").arg(id).arg(each.median).arg(each.p95);
+    EXPECT_EQ(figures, (QStringList{QStringLiteral(" 0 0"), QStringLiteral("z2m 40 40")}));
 }
 
 // Each refusal's error name once (what is refused is the core's to decide), and every argument the
@@ -133,6 +153,7 @@ TEST_F(ControlServiceTest, RefusedCallsAreErrorsAndChangeNothing)
         {"AddSystem", {QStringLiteral("hue"), QStringLiteral("10.0.0.3"), QVariantMap{}}, control_bus::kInvalidValue},
         {"AddSystem", {QStringLiteral("zigbee2mqtt"), QStringLiteral("mqtt://x"), password}, control_bus::kInvalidArgs},
         {"SetSystemPace", {QStringLiteral("z3m"), 1u}, control_bus::kUnknownSystem},
+        {"SetSystemOffset", {QStringLiteral("z3m"), 0}, control_bus::kUnknownSystem},
     };
     const auto textsBefore = prefs.texts;
     for (const Case& c : cases) {

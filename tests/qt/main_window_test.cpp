@@ -159,8 +159,15 @@ TEST(LampSystemsDialogTest, ListsAddsAndRemovesSystemsAndKeepsTheirStatesUpToDat
             texts += dialog.table().item(cell / n, cell % n)->text() + u'|';
         return texts;
     };
-    EXPECT_EQ(rows(), QStringLiteral("bridge-2|bridge|10.0.0.3|offline|0|10|"));
+    EXPECT_EQ(rows(), QStringLiteral("bridge-2|bridge|10.0.0.3|offline|0|10|0 ms|-|"));
     EXPECT_FALSE(dialog.user().isEnabled()) << "a bridge pairs; it takes no user";
+    // An answer changes no system: the dialog shows its latency at its next reading, within a second.
+    factory.made.at("bridge-2")->told().lampsRead(colourLamps(1));
+    systems.send({{"bridge-2/k1", LampState{false, 10, {}, {}, {}}}});
+    timeline.advance(std::chrono::milliseconds{12});
+    factory.made.at("bridge-2")->answerAll(SendResult::Delivered);
+    const QString bridge = QStringLiteral("bridge-2|bridge|10.0.0.3|ready|1|10|0 ms|12 ms|");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rows() == bridge; }, 5'000)) << rows().toStdString();
 
     dialog.kind().setCurrentIndex(1);
     dialog.address().setText(QStringLiteral(" mqtt://10.0.0.5 "));
@@ -181,12 +188,11 @@ TEST(LampSystemsDialogTest, ListsAddsAndRemovesSystemsAndKeepsTheirStatesUpToDat
     EXPECT_TRUE(dialog.address().text().isEmpty());
     factory.made.at("z2m")->told().lampsRead(colourLamps(3));
     factory.made.at("z2m")->told().stateChanged(SystemState::Refused, "not authorised");
-    EXPECT_EQ(rows(), QStringLiteral("bridge-2|bridge|10.0.0.3|offline|0|10|z2m|zigbee2mqtt|mqtt://10.0.0.5|refused: "
-                                     "not authorised|3|5|"));
+    EXPECT_EQ(rows(), bridge + QStringLiteral("z2m|zigbee2mqtt|mqtt://10.0.0.5|refused: not authorised|3|5|0 ms|-|"));
 
     dialog.table().selectRow(0);
     dialog.removeButton().click();
-    EXPECT_EQ(rows(), QStringLiteral("z2m|zigbee2mqtt|mqtt://10.0.0.5|refused: not authorised|3|5|"));
+    EXPECT_EQ(rows(), QStringLiteral("z2m|zigbee2mqtt|mqtt://10.0.0.5|refused: not authorised|3|5|0 ms|-|"));
     EXPECT_TRUE(dialog.message().isEmpty());
 
     // Home Assistant takes its token from a file, never without one.

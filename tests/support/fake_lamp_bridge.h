@@ -10,6 +10,7 @@
 #include "support/recording_log.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ public:
     std::vector<std::string> calls;
     std::vector<long> sentAt;
     std::deque<std::optional<HttpReply>> replies;
+    std::function<void()> whileAnswering = [] {}; // a test's clock may move on here
 
     std::optional<HttpReply> putLampState(std::string_view lampId, const Dictionary& body) override
     {
@@ -42,6 +44,7 @@ private:
         calls.push_back(std::move(call));
         sentAt.push_back(
             std::chrono::duration_cast<std::chrono::milliseconds>(m_clock.now().time_since_epoch()).count());
+        whileAnswering();
         if (replies.empty())
             return HttpReply{};
         auto next = std::move(replies.front());

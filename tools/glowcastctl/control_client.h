@@ -106,6 +106,16 @@ inline std::string shownText(const QString& text)
     return printable(text.toStdString());
 }
 
+// Status's "latency", by system id (the first bridge's is empty); none from a reply without it.
+inline ControlLatencies latenciesOf(const QVariantMap& status)
+{
+    const QVariant latency = status.value(QStringLiteral("latency"));
+    if (!latency.canConvert<QDBusArgument>() ||
+        latency.value<QDBusArgument>().currentSignature() != QStringLiteral("a{s(uu)}"))
+        return {};
+    return qdbus_cast<ControlLatencies>(latency);
+}
+
 // The exit status for an error reply: 2 for a value the command line gave wrongly, 1 otherwise.
 inline int reportError(const char* command, const QDBusMessage& reply)
 {

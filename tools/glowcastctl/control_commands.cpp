@@ -166,6 +166,13 @@ int runStatus(Arguments args)
              qdbus_cast<QList<ControlSystemRecord>>(map.value(QStringLiteral("systems")).value<QDBusArgument>()))
             systems << row.id + u' ' + row.state;
         std::printf("systems: %s\n", shownText(systems.join(QStringLiteral(", "))).c_str());
+        QStringList latencies;
+        for (const auto& [id, figures] : latenciesOf(map).asKeyValueRange())
+            latencies << QStringLiteral("%1 %2 ms (95 %: %3 ms)")
+                             .arg(id.isEmpty() ? QStringLiteral("first bridge") : id)
+                             .arg(figures.median)
+                             .arg(figures.p95);
+        std::printf("latency: %s\n", shownText(latencies.join(QStringLiteral(", "))).c_str());
         return 0;
     }
     FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <vector>
 
@@ -21,14 +22,16 @@ constexpr const char* kCommand = "systems";
 constexpr int kLowestPace = 1;
 constexpr int kHighestPace = 1000;
 
-// One line per system: ID<TAB>KIND<TAB>ADDRESS<TAB>STATE, the state one word, then any detail. Each
-// field as the log shows it: a detail may quote a peer (a redirect's target), and the file or the
-// service may hold anything.
+// One line per system: ID<TAB>KIND<TAB>ADDRESS<TAB>STATE<TAB>LATENCY, the state one word, then any
+// detail; the latency its median ("412 ms"), or "-" before its first answered state. Each field as the
+// log shows it: a detail may quote a peer (a redirect's target), and the file or the service may hold
+// anything.
 void printSystem(std::string_view id, std::string_view kind, std::string_view address, std::string_view state,
-                 std::string_view detail)
+                 std::string_view detail, std::optional<uint> median = std::nullopt)
 {
-    std::printf("%s\t%s\t%s\t%s%s%s\n", printable(id).c_str(), printable(kind).c_str(), printable(address).c_str(),
-                printable(state).c_str(), detail.empty() ? "" : " ", printable(detail).c_str());
+    std::printf("%s\t%s\t%s\t%s%s%s\t%s\n", printable(id).c_str(), printable(kind).c_str(), printable(address).c_str(),
+                printable(state).c_str(), detail.empty() ? "" : " ", printable(detail).c_str(),
+                median ? (std::to_string(*median) + " ms").c_str() : "-");
 }
 
 std::vector<SystemRecord> recordsOf(const QList<ControlSystemRecord>& rows)
@@ -134,9 +137,17 @@ int list(Context& context)
         const QDBusMessage reply = running->call("Systems");
         if (reply.type() == QDBusMessage::ErrorMessage)
             return reportError(kCommand, reply);
-        for (const ControlSystemRecord& row : qdbus_cast<QList<ControlSystemRecord>>(reply.arguments().value(0)))
+        // The figures travel in Status, beside the rows Systems has always had.
+        const QDBusMessage status = running->call("Status");
+        const ControlLatencies latencies = status.signature() == QStringLiteral("a{sv}")
+                                               ? latenciesOf(qdbus_cast<QVariantMap>(status.arguments().value(0)))
+                                               : ControlLatencies{};
+        for (const ControlSystemRecord& row : qdbus_cast<QList<ControlSystemRecord>>(reply.arguments().value(0))) {
+            const auto figures = latencies.constFind(row.id);
             printSystem(row.id.toStdString(), row.kind.toStdString(), row.address.toStdString(),
-                        row.state.toStdString(), row.detail.toStdString());
+                        row.state.toStdString(), row.detail.toStdString(),
+                        figures == latencies.cend() ? std::nullopt : std::optional{figures->median});
+        }
         return 0;
     }
     FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
@@ -289,11 +300,41 @@ int editInFile(Context& context, const std::string& id, const std::function<bool
     return 0;
 }
 
+int setOffset(const ProgramCommandLine& line, const std::string& id, const std::string& text)
+{
+    int ms = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+    if (error != std::errc{} || end != text.data() + text.size() || !isSystemOffset(std::chrono::milliseconds{ms}))
+        return reportOutcome(kCommand, {Failure::InvalidValue, "an offset is -200 to 2000 ms"});
+    Context context{line.verbose()};
+    const std::string done = "lamp system " + id + " offset by " + std::to_string(ms) + " ms";
+    if (const auto running = RunningGlowcast::find()) {
+        const QDBusMessage reply = running->call("SetSystemOffset", {QString::fromStdString(id), ms});
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            return reportError(kCommand, reply);
+        std::printf("%s in the running Glowcast\n", done.c_str());
+        return 0;
+    }
+    return editInFile(
+        context, id,
+        [&](std::vector<SystemRecord>& records) {
+            for (SystemRecord& record : records)
+                if (record.id == id) {
+                    record.offset = std::chrono::milliseconds{ms};
+                    return true;
+                }
+            return false;
+        },
+        done);
+}
+
 int setPace(const ProgramCommandLine& line, const std::vector<std::string>& words)
 {
-    if (words.size() != 4 || words[2] != "pace")
-        return line.refuse(QStringLiteral("systems set takes an id, \"pace\" and a number"));
+    if (words.size() != 4 || (words[2] != "pace" && words[2] != "offset"))
+        return line.refuse(QStringLiteral("systems set takes an id, \"pace\" or \"offset\" and a number"));
     const std::string& id = words[1];
+    if (words[2] == "offset")
+        return setOffset(line, id, words[3]);
     const PaceWord pace = parsePace(words[3]);
     if (!pace.valid)
         return reportOutcome(kCommand, {Failure::InvalidValue, "a pace is 1 to 1000 lamp states a second, or "
@@ -407,10 +448,12 @@ int runSystems(Arguments args)
         QStringLiteral("glowcastctl systems"),
         QStringLiteral(
             "The lamp systems beside the first bridge, in the running Glowcast, else in the preferences file.\n\n"
-            "  systems                            one line per system: ID<TAB>KIND<TAB>ADDRESS<TAB>STATE\n"
-            "                                     (ready, pairing, unreachable, refused, offline; then any detail)\n") +
+            "  systems                            one line per system: ID<TAB>KIND<TAB>ADDRESS<TAB>STATE<TAB>LATENCY\n"
+            "                                     (ready, pairing, unreachable, refused, offline; then any detail;\n"
+            "                                     the median time to answer a lamp state, or - before any)\n") +
             QString::fromStdString(addUsage()) +
             QStringLiteral("  systems set ID pace N              at most N lamp states a second (1..1000, or default)\n"
+                           "  systems set ID offset N            N ms added to the system's send time (-200..2000)\n"
                            "  systems set ID --token-file FILE   a new access token for a Home Assistant system\n"
                            "  systems remove ID                  the system and its password, token and CA files"));
     line.addVerboseOption();

@@ -37,7 +37,8 @@ const char* const kDescription =
     "Commands on standard input, a line each: \"offline\" and \"online\" (BASE/bridge/state), \"unavailable\n"
     "NAME\" and \"available NAME\" (the device's availability), \"rename OLD=NEW\" (the list published again),\n"
     "\"renames COUNT MS\" (COUNT times, MS ms apart, every device renamed \"NAME ~N\" and the list published;\n"
-    "then \"renamed COUNT\" on standard output), \"quit\".";
+    "then \"renamed COUNT\" on standard output), \"mute NAME\" and \"unmute NAME\" (the device applies a set\n"
+    "without publishing its state), \"quit\".";
 
 struct Options {
     MqttClient::Options broker;
@@ -182,6 +183,8 @@ public:
         } else if ((word == u"available" || word == u"unavailable") && m_devices.contains(name)) {
             m_unavailable[name] = word == u"unavailable";
             publishAvailability(name);
+        } else if (word == u"mute" || word == u"unmute") {
+            m_muted[name] = word == u"mute";
         } else if (word == u"rename" && name.contains(u'=')) {
             rename(name.section(u'=', 0, -2), name.section(u'=', -1));
         } else if (word == u"renames") {
@@ -333,6 +336,8 @@ private:
                                                               ? QStringLiteral("hs")
                                                               : QStringLiteral("xy");
             }
+            if (m_muted[name])
+                return;
         }
         publish(prefix + name.toStdString(), state);
     }
@@ -342,6 +347,7 @@ private:
     std::map<QString, Device> m_devices;
     std::vector<QString> m_order;
     std::map<QString, bool> m_unavailable;
+    std::map<QString, bool> m_muted;
     bool m_online = true;
     QFile m_record;
     QTimer m_renameTimer;

@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <utility>
@@ -97,7 +99,41 @@ QList<ControlSystemRecord> systemRecords(const std::vector<SystemStatus>& status
     return records;
 }
 
+uint milliseconds(std::chrono::milliseconds duration)
+{
+    return static_cast<uint>(std::clamp<std::int64_t>(duration.count(), 0, std::numeric_limits<uint>::max()));
+}
+
+ControlLatencies latencies(const ControlStatus& status)
+{
+    ControlLatencies latencies;
+    const auto insert = [&](const std::string& id, const std::optional<LatencyFigures>& figures) {
+        if (figures)
+            latencies.insert(QString::fromStdString(id), {milliseconds(figures->median), milliseconds(figures->p95)});
+    };
+    insert("", status.bridgeLatency);
+    for (const SystemStatus& system : status.systems)
+        insert(system.record.id, system.latency);
+    return latencies;
+}
+
 } // namespace
+
+QDBusArgument& operator<<(QDBusArgument& argument, const ControlLatency& latency)
+{
+    argument.beginStructure();
+    argument << latency.median << latency.p95;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, ControlLatency& latency)
+{
+    argument.beginStructure();
+    argument >> latency.median >> latency.p95;
+    argument.endStructure();
+    return argument;
+}
 
 QDBusArgument& operator<<(QDBusArgument& argument, const ControlSystemRecord& record)
 {
@@ -123,6 +159,8 @@ void registerControlTypes()
     qDBusRegisterMetaType<QList<ControlLampRecord>>();
     qDBusRegisterMetaType<ControlSystemRecord>();
     qDBusRegisterMetaType<QList<ControlSystemRecord>>();
+    qDBusRegisterMetaType<ControlLatency>();
+    qDBusRegisterMetaType<ControlLatencies>();
 }
 
 QDBusArgument& operator<<(QDBusArgument& argument, const ControlLampRecord& record)
@@ -354,7 +392,8 @@ void ControlAdaptor::Status(const QDBusMessage& call)
                             {QStringLiteral("following"), status.following},
                             {QStringLiteral("player"), QString::fromStdString(status.followedPlayer)},
                             {QStringLiteral("colours"), colours},
-                            {QStringLiteral("systems"), QVariant::fromValue(systemRecords(status.systems))}};
+                            {QStringLiteral("systems"), QVariant::fromValue(systemRecords(status.systems))},
+                            {QStringLiteral("latency"), QVariant::fromValue(latencies(status))}};
                         return message.createReply(map);
                     }),
                     DBusControlService::Turn::Query);
@@ -435,6 +474,13 @@ void ControlAdaptor::SetSystemPace(const QString& id, uint pace, const QDBusMess
         // Beyond any pace a system takes, yet still a number the sentence can name.
         const int wanted = static_cast<int>(std::min<uint>(pace, 1'000'000));
         return answer(message, control.setSystemPace(id, pace == 0 ? std::nullopt : std::optional<int>{wanted}));
+    });
+}
+
+void ControlAdaptor::SetSystemOffset(const QString& id, int offset, const QDBusMessage& call)
+{
+    m_service.serve(call, [id = id.toStdString(), offset](RemoteControl& control, const QDBusMessage& message) {
+        return answer(message, control.setSystemOffset(id, std::chrono::milliseconds{offset}));
     });
 }
 

@@ -11,6 +11,7 @@
 #include <QDBusVariant>
 #include <QHash>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -42,10 +43,13 @@ namespace glowcast {
 //                                       given to the system's id as it is stored); a password never
 //                                       travels: it waits in a file
 //     SetSystemPace(s id, u pace)       1..1000, or 0 for the kind's default
+//     SetSystemOffset(s id, i offset)   ms added to the system's send time, -200..2000
 //     RemoveSystem(s id)
 //     ReloadSystem(s id)                the system started anew, its credential files read again
 //
-// Status also holds "systems", a(sssssuu) as Systems() gives it.
+// Status also holds "systems", a(sssssuu) as Systems() gives it, and "latency", a{s(uu)}: for each
+// system with an answered lamp state, its id (the first bridge's is empty) to the median and the 95th
+// percentile, in ms, of the time its last states took to be answered.
 // Refusals are D-Bus errors and change nothing: the errors named below, InvalidArgs for a value of
 // the wrong type, AccessDenied for a caller running as another user, UnknownMethod for arguments
 // of the wrong types or for any argument to a method that takes none, LimitsExceeded for a query
@@ -86,7 +90,16 @@ struct ControlSystemRecord {
 };
 QDBusArgument& operator<<(QDBusArgument& argument, const ControlSystemRecord& record);
 const QDBusArgument& operator>>(const QDBusArgument& argument, ControlSystemRecord& record);
-// Registers both row types with Qt's D-Bus types; for a client before its first call.
+// How long a system takes to answer a lamp state, in Status's "latency": system id (the first bridge's
+// is empty, as its lamps' ids have no system) to the median and the 95th percentile in ms.
+struct ControlLatency {
+    uint median = 0;
+    uint p95 = 0;
+};
+using ControlLatencies = QMap<QString, ControlLatency>;
+QDBusArgument& operator<<(QDBusArgument& argument, const ControlLatency& latency);
+const QDBusArgument& operator>>(const QDBusArgument& argument, ControlLatency& latency);
+// Registers the row and latency types with Qt's D-Bus types; for a client before its first call.
 void registerControlTypes();
 
 // Whether this program may run: it owns the bus name now, another program does, or there is no
@@ -162,6 +175,8 @@ class ControlAdaptor final : public QDBusAbstractAdaptor {
         "<arg name=\"id\" type=\"s\" direction=\"out\"/></method>\n"
         "    <method name=\"SetSystemPace\"><arg name=\"id\" type=\"s\" direction=\"in\"/>"
         "<arg name=\"pace\" type=\"u\" direction=\"in\"/></method>\n"
+        "    <method name=\"SetSystemOffset\"><arg name=\"id\" type=\"s\" direction=\"in\"/>"
+        "<arg name=\"offset\" type=\"i\" direction=\"in\"/></method>\n"
         "    <method name=\"RemoveSystem\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
         "    <method name=\"ReloadSystem\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
         "  </interface>\n")
@@ -180,6 +195,7 @@ public Q_SLOTS:
     void Systems(const QDBusMessage& call);
     void AddSystem(const QString& kind, const QString& address, const QVariantMap& options, const QDBusMessage& call);
     void SetSystemPace(const QString& id, uint pace, const QDBusMessage& call);
+    void SetSystemOffset(const QString& id, int offset, const QDBusMessage& call);
     void RemoveSystem(const QString& id, const QDBusMessage& call);
     void ReloadSystem(const QString& id, const QDBusMessage& call);
 
@@ -191,3 +207,4 @@ private:
 
 Q_DECLARE_METATYPE(glowcast::ControlLampRecord)
 Q_DECLARE_METATYPE(glowcast::ControlSystemRecord)
+Q_DECLARE_METATYPE(glowcast::ControlLatency)

@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -244,6 +246,14 @@ std::vector<std::optional<SystemRecord>> systemMembers(const QJsonArray& members
         else if (!pace.isUndefined() && log != nullptr)
             log->write(logLine("preferences: system record " + std::to_string(read.size()) + " " + where +
                                " has a \"pace\" that is not a whole number 1..1000; it reads as the kind's default"));
+        const QJsonValue offset = fields.value(QLatin1String("offset"));
+        const double ms = offset.toDouble();
+        if (offset.isDouble() && ms == std::floor(ms) && ms >= static_cast<double>(kLowestOffset.count()) &&
+            ms <= static_cast<double>(kHighestOffset.count()))
+            record.offset = std::chrono::milliseconds{static_cast<std::int64_t>(ms)};
+        else if (!offset.isUndefined() && log != nullptr)
+            log->write(logLine("preferences: system record " + std::to_string(read.size()) + " " + where +
+                               " has an \"offset\" that is not a whole number -200..2000; it reads as 0"));
         const QJsonValue user = fields.value(QLatin1String("user"));
         if (user.isString())
             record.user = user.toString().toStdString();
@@ -299,6 +309,10 @@ QJsonValue systemsValue(const QJsonObject& document, const std::vector<SystemRec
             fields.insert(QLatin1String("pace"), *record.pace);
         else
             fields.remove(QLatin1String("pace"));
+        if (record.offset != std::chrono::milliseconds{0})
+            fields.insert(QLatin1String("offset"), static_cast<qint64>(record.offset.count()));
+        else
+            fields.remove(QLatin1String("offset"));
         if (record.user)
             fields.insert(QLatin1String("user"), QString::fromStdString(*record.user));
         else

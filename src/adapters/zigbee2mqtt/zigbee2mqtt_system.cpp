@@ -115,6 +115,7 @@ void Zigbee2MqttSystem::stop()
     m_askDevices.stop();
     m_client.stop();
     m_reads.clear();
+    m_echoes.clear();
 }
 
 void Zigbee2MqttSystem::tell(SystemState state, std::string detail)
@@ -159,6 +160,8 @@ void Zigbee2MqttSystem::disconnected(const std::string& reason, bool refused)
              "broker at " + m_options.host + ":" + std::to_string(m_options.port) + ": " + reason);
     for (PendingRead& read : std::exchange(m_reads, {}))
         read.done(std::nullopt);
+    for (PendingEcho& echo : std::exchange(m_echoes, {}))
+        echo.done(SendResult::NoAnswer);
 }
 
 void Zigbee2MqttSystem::received(const std::string& messageTopic, const QByteArray& payload)
@@ -191,7 +194,18 @@ void Zigbee2MqttSystem::received(const std::string& messageTopic, const QByteArr
             });
         return;
     }
-    // The device's state: the answer of every read that waits for one of its lamps.
+    // The device's state: the echo every send to it waits for, and the answer of every read that waits for
+    // one of its lamps.
+    m_silent.erase(device);
+    for (std::size_t i = 0; i < m_echoes.size();) {
+        if (m_echoes[i].devices.erase(device) == 0 || !m_echoes[i].devices.empty()) {
+            ++i;
+            continue;
+        }
+        PendingEcho echo = std::move(m_echoes[i]);
+        m_echoes.erase(m_echoes.begin() + static_cast<std::ptrdiff_t>(i));
+        echo.done(SendResult::Delivered);
+    }
     for (std::size_t i = 0; i < m_reads.size();) {
         const Zigbee2MqttLamp* lamp = lampWithKey(m_reads[i].key);
         if (!lamp || lamp->friendlyName != device) {
@@ -329,6 +343,7 @@ void Zigbee2MqttSystem::send(std::vector<LampStateCommand> commands, std::functi
         return;
     }
     bool sent = true;
+    std::set<std::string> echoing;
     for (const LampStateCommand& command : commands) {
         const Zigbee2MqttLamp* lamp = lampWithKey(command.key);
         if (!lamp) {
@@ -337,8 +352,33 @@ void Zigbee2MqttSystem::send(std::vector<LampStateCommand> commands, std::functi
         }
         sent =
             m_client.publish(topic(lamp->friendlyName + "/set"), zigbee2MqttSetPayload(*lamp, command.state)) && sent;
+        // A device whose topic is not followed yet (while device lists come quickly) cannot be heard echoing.
+        if (m_subscribedDevices.contains(lamp->friendlyName) && !m_silent.contains(lamp->friendlyName))
+            echoing.insert(lamp->friendlyName);
     }
-    answerLater([done = std::move(done), sent] { done(sent ? SendResult::Delivered : SendResult::NoAnswer); });
+    if (!sent || echoing.empty()) {
+        answerLater([done = std::move(done), sent] { done(sent ? SendResult::Unconfirmed : SendResult::NoAnswer); });
+        return;
+    }
+    auto timer = std::make_unique<QTimer>();
+    timer->setSingleShot(true);
+    QObject::connect(timer.get(), &QTimer::timeout, &m_context, [this, timer = timer.get()] {
+        const auto waiting =
+            std::ranges::find_if(m_echoes, [&](const PendingEcho& echo) { return echo.timer.get() == timer; });
+        if (waiting == m_echoes.end())
+            return;
+        PendingEcho echo = std::move(*waiting);
+        m_echoes.erase(waiting);
+        echo.timer.release()->deleteLater(); // it is in its own signal
+        for (const std::string& device : echo.devices) {
+            log("no state of " + device + " within " + std::to_string(m_options.echoTimeout.count()) +
+                " ms of a set: its states are taken as sent until it publishes one");
+            m_silent.insert(device);
+        }
+        echo.done(SendResult::Unconfirmed);
+    });
+    timer->start(m_options.echoTimeout);
+    m_echoes.push_back({std::move(echoing), std::move(done), std::move(timer)});
 }
 
 void Zigbee2MqttSystem::restore(const std::string& key, const ReadLampState& state,

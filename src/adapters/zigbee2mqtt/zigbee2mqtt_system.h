@@ -28,10 +28,12 @@ namespace glowcast {
 // than they come, and the newest would arrive only after all before it. The list is unsubscribed and
 // asked for (its retained message) whenever none came for a moment, until one comes unchanged; meanwhile
 // the device topics stay as they were and follow the lamps once the lists stop.
-// A state goes out as BASE/<friendly name>/set at QoS 0: delivered once it left, NoAnswer while the
-// broker is away (dropped, never sent later). A read asks BASE/<friendly name>/get and takes the device's
-// next state message, or nothing after readTimeout. Main thread only; answers come from the event loop,
-// never inside the call.
+// A state goes out as BASE/<friendly name>/set at QoS 0: delivered once the device's next state message
+// echoes it, NoAnswer while the broker is away (dropped, never sent later). A device that does not echo
+// within echoTimeout, or whose topic is not followed yet, is taken at its word, Unconfirmed, and a silent
+// one's states are answered as they leave until it publishes a state again. A read asks BASE/<friendly name>/get and
+// takes the device's next state message, or nothing after readTimeout. Main thread only; answers come from the event
+// loop, never inside the call.
 class Zigbee2MqttSystem final : public LampSystem {
 public:
     struct Options {
@@ -42,6 +44,8 @@ public:
         std::optional<std::string> user;
         std::optional<std::string> password;
         std::chrono::milliseconds readTimeout{2'000};
+        // Below the senders' answer time-out, so a device that never echoes leaves its system reachable.
+        std::chrono::milliseconds echoTimeout{1'000};
         // How long a connection may take before the system shows as unreachable, and zigbee2mqtt's word
         // on a new connection before it shows as offline.
         std::chrono::milliseconds connectTimeout{5'000};
@@ -68,6 +72,12 @@ private:
     struct PendingRead {
         std::string key;
         std::function<void(std::optional<ReadLampState>)> done;
+        std::unique_ptr<QTimer> timer;
+    };
+    // A send whose devices have not all echoed its states yet.
+    struct PendingEcho {
+        std::set<std::string> devices;
+        std::function<void(SendResult)> done;
         std::unique_ptr<QTimer> timer;
     };
 
@@ -103,6 +113,8 @@ private:
     std::atomic<bool> m_readAnew = false;
     std::map<std::string, bool> m_available; // by friendly name; a device never heard of is available
     std::vector<PendingRead> m_reads;
+    std::vector<PendingEcho> m_echoes;
+    std::set<std::string> m_silent; // devices that did not echo their last state
     std::optional<bool> m_bridgeOnline;
     bool m_devicesRead = false;
     bool m_lampsToTell = false; // an availability changed: the lamps are told from the event loop

@@ -94,7 +94,7 @@ void LampCare::sendOne(const LampTargetCommand& command)
     }
     if (m_restorer.needsSnapshot(id))
         readOwnState(id);
-    if (const std::optional<HttpReply> reply = put(id, body); reply && !isOverloaded(reply))
+    if (const std::optional<HttpReply> reply = put(id, body, true); reply && !isOverloaded(reply))
         m_restorer.coloured(id, m_clock.now());
 }
 
@@ -136,7 +136,7 @@ bool LampCare::restoreIfDue()
             command->state.set("transitiontime", *m_settings.fade);
         m_log.write("putting lamp " + command->lampId + " back: " + describe(command->state));
         // A lamp deleted meanwhile is refused by the bridge: said once, not tried again.
-        if (const std::optional<HttpReply> reply = put(command->lampId, command->state); !accepted(reply))
+        if (const std::optional<HttpReply> reply = put(command->lampId, command->state, false); !accepted(reply))
             m_log.write("lamp " + command->lampId + " was not put back: " +
                         (reply ? "the bridge answered HTTP " + std::to_string(reply->status) + " " + reply->body
                                : std::string{"no reply from the bridge"}));
@@ -209,10 +209,17 @@ void LampCare::readOwnState(const std::string& lampId)
     m_restorer.remember(lampId, std::move(body));
 }
 
-std::optional<HttpReply> LampCare::put(const std::string& lampId, const Dictionary& body)
+std::optional<HttpReply> LampCare::put(const std::string& lampId, const Dictionary& body, bool measured)
 {
-    const std::optional<HttpReply> reply =
-        exchange(lampId, true, [this, &lampId, &body] { return m_bridge.putLampState(lampId, body); });
+    std::chrono::milliseconds took{0}; // of the last request: the resend's, when there was one
+    const std::optional<HttpReply> reply = exchange(lampId, true, [this, &lampId, &body, &took] {
+        const SteadyTime asked = m_clock.now();
+        std::optional<HttpReply> answer = m_bridge.putLampState(lampId, body);
+        took = std::chrono::duration_cast<std::chrono::milliseconds>(m_clock.now() - asked);
+        return answer;
+    });
+    if (measured && accepted(reply))
+        m_latency.add(took);
     const auto steps = wholeNumberFrom(body.find("transitiontime")).value_or(0);
     m_sent.sent(lampId, body, m_clock.now(), std::max<std::int64_t>(steps, 0) * kTransitionStep, accepted(reply));
     return reply;

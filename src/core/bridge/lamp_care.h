@@ -5,6 +5,7 @@
 #include "core/lamp_care/lamp_pacer.h"
 #include "core/lamp_care/lamp_restorer.h"
 #include "core/lamp_care/lamp_shaping.h"
+#include "core/lamp_care/latency_record.h"
 #include "core/lamp_care/sent_lamps.h"
 #include "core/ports/clock.h"
 #include "core/ports/log.h"
@@ -64,14 +65,17 @@ public:
     // Puts the lamps back when the restore is due; nothing before. Blocks while it sends. True when
     // it put back at least one lamp.
     bool restoreIfDue();
+    // How long the bridge took to answer its last lamp states: each accepted request of a state, from
+    // its asking (after the pace's wait) to its reply. Reads and put-backs are no samples.
+    [[nodiscard]] const LatencyRecord& latency() const { return m_latency; }
 
 private:
     // One request with pacing (for lamp states) and the one resend an overloaded bridge gets.
     std::optional<HttpReply> exchange(std::string_view lampId, bool paced,
                                       const std::function<std::optional<HttpReply>()>& request);
     void readOwnState(const std::string& lampId);
-    // Sends one state; the bridge's reply, none when none came.
-    std::optional<HttpReply> put(const std::string& lampId, const Dictionary& body);
+    // Sends one state; the bridge's reply, none when none came. measured: its time is a latency sample.
+    std::optional<HttpReply> put(const std::string& lampId, const Dictionary& body, bool measured);
     void beginBatch();
     void wait(std::chrono::milliseconds duration);
     void readCapabilities();
@@ -91,6 +95,7 @@ private:
     std::chrono::milliseconds m_waitingLeft{0};
     bool m_sawOverload = false;
     bool m_stopped = false;
+    LatencyRecord m_latency;
 };
 
 } // namespace glowcast

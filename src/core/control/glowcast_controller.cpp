@@ -350,4 +350,9 @@ void GlowcastController::armRestore()
     });
 }
 
+std::optional<LatencyFigures> GlowcastController::bridgeLatency() const
+{
+    return m_lampCare.latency().figures();
+}
+
 } // namespace glowcast

@@ -103,6 +103,8 @@ public:
     void setPalette(Palette palette) { m_palette = palette; }
     // The colours of the last cover change handled, in the extractor's order; empty before it.
     [[nodiscard]] const std::vector<Colour>& lastColours() const { return m_lastColours; }
+    // How long the first bridge takes to answer a lamp state; nothing before its first.
+    [[nodiscard]] std::optional<LatencyFigures> bridgeLatency() const;
 
     // What the followed media player does, for putting the lamps back once it has stopped playing: a
     // player that plays, pauses or stops, or none followed any more (after one was).

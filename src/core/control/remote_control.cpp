@@ -71,6 +71,7 @@ ControlStatus RemoteControl::status() const
         status.followedPlayer = m_followedPlayer();
     status.lastColours = m_controller.lastColours();
     status.systems = systems();
+    status.bridgeLatency = m_controller.bridgeLatency();
     return status;
 }
 
@@ -157,6 +158,23 @@ Outcome RemoteControl::setSystemPace(std::string_view id, std::optional<int> pac
     (void)m_systems->setPace(id, before);
     return {Failure::NotSaved,
             "the preferences file could not be written; lamp system " + std::string{id} + " keeps its pace"};
+}
+
+Outcome RemoteControl::setSystemOffset(std::string_view id, std::chrono::milliseconds offset)
+{
+    if (!hasSystem(id))
+        return unknownSystem(id);
+    std::chrono::milliseconds before{0};
+    for (const SystemRecord& record : m_systems->records())
+        if (record.id == id)
+            before = record.offset;
+    if (Outcome outcome = m_systems->setOffset(id, offset); !outcome.ok())
+        return outcome;
+    if (storeSystems())
+        return {};
+    (void)m_systems->setOffset(id, before);
+    return {Failure::NotSaved,
+            "the preferences file could not be written; lamp system " + std::string{id} + " keeps its offset"};
 }
 
 Outcome RemoteControl::reloadSystem(std::string_view id)

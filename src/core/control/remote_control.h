@@ -10,6 +10,7 @@
 #include "core/settings/settings.h"
 #include "core/text/outcome.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -22,13 +23,14 @@ class GlowcastController;
 
 // What the running program reports about itself.
 struct ControlStatus {
-    bool listening = false;            // a set-up read the lamp list and covers are being watched
-    bool paired = false;               // a user name for the bridge is stored
-    std::string bridgeAddress;         // the address in use; empty while none is known
-    bool following = true;             // false while paused
-    std::string followedPlayer;        // the media player whose covers are followed; empty when none
-    std::vector<Colour> lastColours;   // of the last cover handled, in the extractor's order
-    std::vector<SystemStatus> systems; // the lamp systems beside the first bridge, in their order
+    bool listening = false;                        // a set-up read the lamp list and covers are being watched
+    bool paired = false;                           // a user name for the bridge is stored
+    std::string bridgeAddress;                     // the address in use; empty while none is known
+    bool following = true;                         // false while paused
+    std::string followedPlayer;                    // the media player whose covers are followed; empty when none
+    std::vector<Colour> lastColours;               // of the last cover handled, in the extractor's order
+    std::vector<SystemStatus> systems;             // the lamp systems beside the first bridge, in their order
+    std::optional<LatencyFigures> bridgeLatency{}; // the first bridge's; nothing before its first lamp state
     friend bool operator==(const ControlStatus&, const ControlStatus&) = default;
 };
 
@@ -99,6 +101,9 @@ public:
     // Pace 1..1000 lamp states a second, or nothing for the kind's default. UnknownSystem for an id
     // no system has.
     Outcome setSystemPace(std::string_view id, std::optional<int> pace);
+    // The ms added to the system's send time, -200..2000 (InvalidValue else). UnknownSystem for an id no
+    // system has.
+    Outcome setSystemOffset(std::string_view id, std::chrono::milliseconds offset);
     // Starts the system anew, its credentials read again (a token replaced). UnknownSystem for an id no
     // system has.
     Outcome reloadSystem(std::string_view id);

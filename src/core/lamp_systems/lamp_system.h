@@ -31,8 +31,10 @@ struct SystemLamp {
 };
 
 // What became of a send: it reached the system, the system refused it (its credentials or the lamp),
-// or no answer came (down, timed out, dropped while the connection was away).
-enum class SendResult { Delivered, Refused, NoAnswer };
+// or no answer came (down, timed out, dropped while the connection was away). Unconfirmed: it left, but
+// the system did not confirm it within its bound (a lamp that does not echo its state); taken as
+// delivered, its time says nothing of how long the system takes.
+enum class SendResult { Delivered, Refused, NoAnswer, Unconfirmed };
 
 // Told by a system of what changes; every call on the main thread.
 class LampSystemListener {

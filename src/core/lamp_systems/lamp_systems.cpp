@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kLowestPace = 1;
 constexpr int kHighestPace = 1000;
+constexpr const char* kOffsetRange = "an offset is -200 to 2000 ms";
 } // namespace
 
 LampSystems::LampSystems(LampSystemFactory& factory, Timers& timers, Clock& clock, Log& log,
@@ -62,6 +63,8 @@ Outcome LampSystems::add(const SystemRecord& record)
             return user;
     if (record.pace && (*record.pace < kLowestPace || *record.pace > kHighestPace))
         return {Failure::InvalidValue, "a pace is 1 to 1000 lamp states a second"};
+    if (!isSystemOffset(record.offset))
+        return {Failure::InvalidValue, kOffsetRange};
     std::unique_ptr<LampSystem> adapter = m_factory.create(record);
     if (!adapter)
         return {Failure::InvalidValue, "this build cannot reach " + kind + " systems"};
@@ -130,6 +133,21 @@ Outcome LampSystems::setPace(std::string_view id, std::optional<int> pace)
     return {};
 }
 
+Outcome LampSystems::setOffset(std::string_view id, std::chrono::milliseconds offset)
+{
+    SystemSender* entry = find(id);
+    if (entry == nullptr)
+        return {Failure::InvalidValue, "no lamp system " + logLine(id)};
+    if (!isSystemOffset(offset))
+        return {Failure::InvalidValue, kOffsetRange};
+    if (entry->record().offset == offset)
+        return {};
+    entry->setOffset(offset);
+    if (onSystemsChanged)
+        onSystemsChanged();
+    return {};
+}
+
 std::vector<SystemRecord> LampSystems::records() const
 {
     std::vector<SystemRecord> records;
@@ -144,7 +162,8 @@ std::vector<SystemStatus> LampSystems::statuses() const
     std::vector<SystemStatus> statuses;
     statuses.reserve(m_entries.size());
     for (const auto& entry : m_entries)
-        statuses.push_back({entry->record(), entry->state(), entry->detail(), entry->lamps().size()});
+        statuses.push_back(
+            {entry->record(), entry->state(), entry->detail(), entry->lamps().size(), entry->latency().figures()});
     return statuses;
 }
 

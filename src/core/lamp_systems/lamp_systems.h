@@ -32,6 +32,7 @@ struct SystemStatus {
     SystemState state = SystemState::Offline;
     std::string detail;
     std::size_t lampCount = 0;
+    std::optional<LatencyFigures> latency{}; // nothing before its first answered state
     friend bool operator==(const SystemStatus&, const SystemStatus&) = default;
 };
 
@@ -70,6 +71,8 @@ public:
     [[nodiscard]] Outcome restart(std::string_view id);
     // Pace 1..1000 lamp states a second, or nothing for the kind's default.
     [[nodiscard]] Outcome setPace(std::string_view id, std::optional<int> pace);
+    // An offset of -200..2000 ms; InvalidValue for an unknown id or an offset out of range.
+    [[nodiscard]] Outcome setOffset(std::string_view id, std::chrono::milliseconds offset);
 
     [[nodiscard]] std::vector<SystemRecord> records() const;
     [[nodiscard]] std::vector<SystemStatus> statuses() const;

@@ -202,7 +202,7 @@ void SystemSender::sendNext()
         if (m_restorer.needsSnapshot(command.key) && std::ranges::find(unread, command.key) == unread.end())
             unread.push_back(command.key);
     if (unread.empty()) {
-        m_adapter->send(batch, [this, number, batch](SendResult result) { answered(number, batch, result); });
+        handOver(number, batch);
         return;
     }
     m_readsLeft = unread.size();
@@ -229,8 +229,14 @@ void SystemSender::readAnswered(std::uint64_t number, const std::string& key, st
         if (m_stopped || !m_inFlight || number != m_sendNumber)
             return;
         startAnswerTimer(number);
-        m_adapter->send(batch, [this, number, batch](SendResult result) { answered(number, batch, result); });
+        handOver(number, batch);
     });
+}
+
+void SystemSender::handOver(std::uint64_t number, const std::vector<LampStateCommand>& batch)
+{
+    m_handedAt = m_context.clock.now();
+    m_adapter->send(batch, [this, number, batch](SendResult result) { answered(number, batch, result); });
 }
 
 void SystemSender::putBackNext(SteadyTime now)
@@ -262,6 +268,9 @@ void SystemSender::answered(std::uint64_t number, const std::vector<LampStateCom
     m_answerTimer->cancel();
     switch (result) {
     case SendResult::Delivered:
+    case SendResult::Unconfirmed:
+        if (result == SendResult::Delivered && !batch.empty())
+            m_latency.add(std::chrono::duration_cast<milliseconds>(m_context.clock.now() - m_handedAt));
         for (const LampStateCommand& command : batch) {
             rememberSent(command, true);
             m_context.owner.lampSent(lampIdOf(m_record.id, command.key), command.state);

@@ -2,6 +2,7 @@
 
 #include "core/lamp_care/lamp_pacer.h"
 #include "core/lamp_care/lamp_restorer.h"
+#include "core/lamp_care/latency_record.h"
 #include "core/lamp_care/sent_lamps.h"
 #include "core/lamp_systems/lamp_system.h"
 #include "core/lamps/lamp_care_settings.h"
@@ -76,7 +77,12 @@ public:
     void takeReadsOf(SystemSender& replaced) { m_restorer = std::move(replaced.m_restorer); }
 
     [[nodiscard]] const SystemRecord& record() const { return m_record; }
+    // How long the system took to answer its last states: from handing a state's request to the adapter
+    // (after pacing, and after the reads before it) to its delivered answer. Put-backs, refusals and
+    // unconfirmed answers are no samples.
+    [[nodiscard]] const LatencyRecord& latency() const { return m_latency; }
     void setPace(std::optional<int> pace) { m_record.pace = pace; }
+    void setOffset(std::chrono::milliseconds offset) { m_record.offset = offset; }
     [[nodiscard]] SystemState state() const { return m_state; }
     [[nodiscard]] const std::string& detail() const { return m_detail; }
     // Why an adapter-less system sends nothing.
@@ -106,6 +112,7 @@ private:
     void becomesUnreachable(std::string why);
     void refreshIfDue();
     void startAnswerTimer(std::uint64_t number);
+    void handOver(std::uint64_t number, const std::vector<LampStateCommand>& batch);
 
     SenderContext m_context;
     SystemRecord m_record;
@@ -127,6 +134,8 @@ private:
     LampPacer m_pacer;
     LampRestorer<ReadLampState> m_restorer;
     std::optional<SteadyTime> m_lastRefresh;
+    SteadyTime m_handedAt{};
+    LatencyRecord m_latency;
 };
 
 } // namespace glowcast

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -20,8 +21,17 @@ struct SystemRecord {
     std::string address;             // "host[:port]" for a bridge, "mqtt://host[:port][/base]", an http(s) URL
     std::optional<int> pace;         // lamp states a second; nothing: the kind's default
     std::optional<std::string> user; // a bridge's user name, a broker's user
+    // Added to the system's send time, for lamps that show a state later than the system answers.
+    std::chrono::milliseconds offset{0};
     friend bool operator==(const SystemRecord&, const SystemRecord&) = default;
 };
+
+inline constexpr std::chrono::milliseconds kLowestOffset{-200};
+inline constexpr std::chrono::milliseconds kHighestOffset{2000};
+[[nodiscard]] constexpr bool isSystemOffset(std::chrono::milliseconds offset)
+{
+    return offset >= kLowestOffset && offset <= kHighestOffset;
+}
 
 // True for an id a system may take.
 [[nodiscard]] bool isSystemId(std::string_view id);
