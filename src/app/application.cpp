@@ -54,7 +54,7 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
       m_control(m_controller, m_bridge, m_settings, m_scheduler, log, portalHostFromEnvironment()),
       m_controlService(
           m_control, [this](std::function<void()> operation) { m_queue.run(std::move(operation)); }, log, bus),
-      m_follower(followerOptions(), m_artFetcher, m_coverSniffer, *this, m_followerTimer, log, this),
+      m_follower(followerOptions(), m_artFetcher, m_coverSniffer, *this, m_followerTimer, m_clock, log, this),
       m_players(m_follower, log, bus), m_signals({SIGINT, SIGTERM, SIGUSR1})
 {
     m_bridge.setPortalHost(m_control.portalHost());
@@ -147,7 +147,7 @@ void Application::storeSystems()
         m_storedSystems = std::move(records);
 }
 
-void Application::coverChanged(std::vector<std::uint8_t> bytes)
+void Application::coverChanged(std::vector<std::uint8_t> bytes, SteadyTime heard)
 {
     // The log names the player a cover came from, as it names the cover application for the bus's.
     const FollowerStatus status = m_follower.status();
@@ -155,7 +155,7 @@ void Application::coverChanged(std::vector<std::uint8_t> bytes)
                    !status.identity.empty()  ? status.identity
                    : !status.busName.empty() ? status.busName
                                              : std::string{"a media player"},
-                   true});
+                   true, heard});
 }
 
 void Application::showFollowed(const FollowerStatus& status)

@@ -80,7 +80,7 @@ private:
     void signalled(int signalNumber);
     void offerBridgeAddress();
     // A media player's cover goes to the controller through the same queue as the bus's.
-    void coverChanged(std::vector<std::uint8_t> bytes) override;
+    void coverChanged(std::vector<std::uint8_t> bytes, SteadyTime heard) override;
     void showFollowed(const FollowerStatus& status) override;
     [[nodiscard]] FollowerOptions followerOptions() const;
     // The systems' records go to the preferences when they changed since they were last stored.

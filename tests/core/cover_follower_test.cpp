@@ -86,7 +86,8 @@ class FollowerTest : public ::testing::Test,
                      public ArtFetcher,
                      public CoverSniffer,
                      public CoverSink,
-                     public FollowerView {
+                     public FollowerView,
+                     public Clock {
 protected:
     void readFile(const std::string& path, std::function<void(ArtFetchResult)> done) override
     {
@@ -101,7 +102,12 @@ protected:
         const char* format = bytes.empty() ? nullptr : bytes[0] == 0xFF ? "jpeg" : bytes[0] == 0x89 ? "png" : nullptr;
         return format != nullptr ? std::optional<std::string>(format) : std::nullopt;
     }
-    void coverChanged(Bytes bytes) override { sent.push_back(std::move(bytes)); }
+    void coverChanged(Bytes bytes, SteadyTime heard) override
+    {
+        sent.push_back(std::move(bytes));
+        heardAt = heard;
+    }
+    SteadyTime now() const override { return at; }
     void showFollowed(const FollowerStatus& status) override { shown.push_back(status); }
 
     // Short names stand for "org.mpris.MediaPlayer2.<name>".
@@ -122,9 +128,11 @@ protected:
     ManualScheduler scheduler;
     RecordingLog log;
     std::vector<Bytes> sent;
+    SteadyTime heardAt{};
+    SteadyTime at{};
     std::vector<FollowerStatus> shown;
     FollowerOptions options;
-    CoverFollower follower{options, *this, *this, *this, scheduler, log, this};
+    CoverFollower follower{options, *this, *this, *this, scheduler, *this, log, this};
 };
 
 // Each step is "name:Playing", "name:Paused", "name:Stopped", "name=Identity" or "-name" (it quits); then the
@@ -146,7 +154,7 @@ TEST_F(FollowerTest, FollowsThePlayerThatStartedPlayingLastWhenTurnedOn)
         {{"a:Playing", "b:Playing", "b=" + std::string(1025, 'z')}, "b"}}; // cut at 1024 bytes: not the name ignored
     for (const auto& [steps, followed] : rows) {
         SCOPED_TRACE(::testing::PrintToString(steps));
-        CoverFollower choosy{{true, {"vlc", "za", std::string(1025, 'z')}}, *this, *this, *this, scheduler, log};
+        CoverFollower choosy{{true, {"vlc", "za", std::string(1025, 'z')}}, *this, *this, *this, scheduler, *this, log};
         for (const std::string& step : steps) {
             const std::size_t mark = step.find_first_of(":=");
             if (step[0] == '-')
@@ -161,7 +169,7 @@ TEST_F(FollowerTest, FollowsThePlayerThatStartedPlayingLastWhenTurnedOn)
     }
     EXPECT_EQ(playbackStatusText(PlaybackStatus::Unknown), "Unknown");
 
-    CoverFollower off{{false, {}}, *this, *this, *this, scheduler, log, this}; // turned off: does nothing
+    CoverFollower off{{false, {}}, *this, *this, *this, scheduler, *this, log, this}; // turned off: does nothing
     off.playerChanged(bus("a"), {"A", PlaybackStatus::Playing, TrackMetadata{"/1", "One", {}, "data:,%89PNG"}});
     EXPECT_FALSE(off.status().enabled);
     EXPECT_TRUE(off.status().busName.empty());
@@ -190,6 +198,7 @@ TEST_F(FollowerTest, SameBytesRepeatedMetadataAndPausingSendNothing)
     track("a", "One", "data:image/png;base64,/9j/4A=="); // sent again on a seek: not even read
     status("a", PlaybackStatus::Paused);
     EXPECT_EQ(log.lines.size(), lines);
+    status("a", PlaybackStatus::Playing);
     track("a", "Two", "file:///tmp/art"); // one file name for every track
     finish({ArtFetchResult::Kind::Bytes, kJpeg, {}});
     EXPECT_TRUE(logged(coverOfA + "file:///tmp/art is the cover the lamps show already; nothing sent"));
@@ -202,6 +211,21 @@ TEST_F(FollowerTest, SameBytesRepeatedMetadataAndPausingSendNothing)
     finish({ArtFetchResult::Kind::Bytes, sameLength, {}});
     EXPECT_EQ(sent, (std::vector<Bytes>{kJpeg, sameLength, sameLength}));
     EXPECT_EQ(reads, (std::vector<std::string>{"/tmp/art", "/tmp/art", "/tmp/art"}));
+}
+
+// Heard, not announced: a track new while its player is paused (or stopped) is read when the player plays
+// it, and heard then; one skipped before that is never read.
+TEST_F(FollowerTest, ATrackNewWhilePausedIsReadWhenItPlaysAndOneSkippedIsNot)
+{
+    status("a", PlaybackStatus::Playing);
+    status("a", PlaybackStatus::Paused);
+    track("a", "One", "file:///one.jpg");
+    track("a", "Two", "file:///two.jpg");
+    at += 5s;
+    status("a", PlaybackStatus::Playing);
+    finish({ArtFetchResult::Kind::Bytes, kJpeg, {}});
+    EXPECT_EQ(reads, std::vector<std::string>{"/two.jpg"});
+    EXPECT_EQ(heardAt, SteadyTime{5s});
 }
 
 TEST_F(FollowerTest, AMissingFileIsReadAgainForTwoSecondsOnly)

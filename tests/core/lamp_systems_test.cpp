@@ -118,6 +118,24 @@ TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
     }
 }
 
+// With a delay a system's first state waits for its planned time and its other lamps follow at its pace;
+// a newer cover replaces what waits.
+TEST_F(LampSystemsTest, ADelayedCoverWaitsForItsTimeAndANewerCoverReplacesIt)
+{
+    FakeLampSystem& system = ready("z", SystemKind::Zigbee2Mqtt, 2);
+    systems.send(cover("z", 2, 10), true, 600ms);
+    timeline.advance(300ms);
+    systems.send(cover("z", 2, 20), true, 300ms);
+    // The first lamp at 600 ms, the second at the pace after: the sends made at 599, 600, 799 and 800 ms.
+    const std::pair<std::chrono::milliseconds, std::size_t> steps[] = {{299ms, 0}, {1ms, 1}, {199ms, 1}, {1ms, 2}};
+    for (const auto& [step, sends] : steps) {
+        timeline.advance(step);
+        EXPECT_EQ(system.sends.size(), sends) << (timeline.now() - SteadyTime{}) / 1ms;
+        system.answerAll(SendResult::Delivered);
+    }
+    EXPECT_EQ(system.sends[0].commands, (std::vector<LampStateCommand>{{"k1", {false, 20, {}, {}, {}}}}));
+}
+
 // Each row: the care settings, the states of the cover after a first one, whether it is a new cover, and
 // the lamps sent and lines logged for it.
 TEST_F(LampSystemsTest, ALampShowingItsStateOrFadingIsPassedOverAsOnTheFirstBridge)

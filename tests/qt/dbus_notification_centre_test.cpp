@@ -32,7 +32,9 @@ protected:
         qDBusRegisterMetaType<QMap<QString, QString>>(); // types only the faulty posters send
         qDBusRegisterMetaType<QByteArrayList>();
         post(coverChanged({1}));
-        feed.follow([this](const CoverArrival& cover) { arrived.push_back(cover); });
+        // Each cover is stamped when heard; one without its time is kept as none.
+        feed.follow(
+            [this](CoverArrival got) { arrived.push_back(got.heard ? (got.heard.reset(), got) : CoverArrival{}); });
         centre.addObserver("Other", "Coverdeck", [this](const Notification& other) { received.push_back(other); });
         centre.addObserver("CoverdeckAlbumCoverChanged", "Coverdeck",
                            [this](const Notification& notification) { received.push_back(notification); });

@@ -3,6 +3,7 @@
 
 #include "adapters/curl/curl_art_fetcher.h"
 #include "adapters/dbus/mpris_watcher.h"
+#include "adapters/process/steady_clock.h"
 #include "adapters/qt/qt_cover_sniffer.h"
 #include "core/covers/cover_follower.h"
 #include "support/private_session_bus.h"
@@ -101,7 +102,7 @@ protected:
 
 class PlayerAdaptersTest : public ::testing::Test, public CoverSink {
 protected:
-    void coverChanged(Bytes bytes) override
+    void coverChanged(Bytes bytes, SteadyTime /*heard*/) override
     {
         sent.emplace_back(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
@@ -122,7 +123,8 @@ protected:
     QtCoverSniffer sniffer;
     QtTimerScheduler timer;
     std::vector<QByteArray> sent;
-    CoverFollower follower{{}, fetcher, sniffer, *this, timer, log};
+    SteadyClock clock;
+    CoverFollower follower{{}, fetcher, sniffer, *this, timer, clock, log};
     inline static int s_connections = 0; // a name once used stays taken in this process
     QDBusConnection connection =
         QDBusConnection::connectToBus(bus.address(), QStringLiteral("glowcast-%1").arg(++s_connections));

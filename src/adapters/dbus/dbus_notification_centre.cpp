@@ -8,6 +8,7 @@
 #include <QDBusVariant>
 #include <QVariantMap>
 
+#include <chrono>
 #include <utility>
 
 namespace glowcast {
@@ -169,9 +170,10 @@ void NotifiedCoverFeed::follow(std::function<void(const CoverArrival&)> handler)
     m_centre.addObserver(cover_notification::kName, cover_notification::kObject,
                          [handler = std::move(handler)](const Notification& notification) {
                              const auto cover = notification.userInfo.find(cover_notification::kCoverKey);
+                             // The delay counts from here: the notice may wait behind a running operation.
                              handler(
                                  {cover != notification.userInfo.end() ? cover->second : std::vector<std::uint8_t>{},
-                                  notification.object});
+                                  notification.object, false, std::chrono::steady_clock::now()});
                          });
 }
 

@@ -16,7 +16,9 @@ constexpr std::size_t kLargeCoverBytes = std::size_t{1} << 20;
 
 void QtScheduler::schedule(std::chrono::milliseconds delay, std::function<void()> action)
 {
-    QTimer::singleShot(delay, &m_context, [this, action = std::move(action)] { m_queue.run(action); });
+    // Precise: a cover's delay is planned to the millisecond, and a coarse timer may miss it by 5 %.
+    QTimer::singleShot(delay, Qt::PreciseTimer, &m_context,
+                       [this, action = std::move(action)] { m_queue.run(action); });
 }
 
 void QueuedCoverFeed::follow(std::function<void(const CoverArrival&)> handler)

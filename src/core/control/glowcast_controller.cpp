@@ -252,10 +252,39 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
     // the plan as a walk over the collection: the count before each lamp and once after the last, and
     // each lamp's id after its body was made (another system's lamp: at once, its state already handed).
     std::vector<LampAssignment> plan = planLamps(m_lamps.entries(), colours);
-    sendToSystems(plan, coverChanged);
+    const std::uint64_t number = ++m_coverCount;
+    const std::chrono::milliseconds delay = m_lampCare.settings().delay;
+    if (delay <= std::chrono::milliseconds{0}) {
+        sendToSystems(plan, coverChanged, std::nullopt);
+        walk(plan, coverChanged);
+        return;
+    }
+    const SteadyTime now = m_clock.now();
+    const auto changeIn = std::chrono::floor<std::chrono::milliseconds>(cover.heard.value_or(now) + delay - now);
+    sendToSystems(plan, coverChanged, changeIn);
+    armRestore();
+    const bool firstBridgeLamps =
+        std::ranges::any_of(plan, [](const LampAssignment& lamp) { return !splitLampId(lamp.id); });
+    const SendPlan first =
+        firstBridgeLamps ? planSend(changeIn, countedLatency(m_lampCare.latency().figures()), {}) : SendPlan{};
+    if (const auto line = firstBridgeLamps ? m_lateNotice.told("the first bridge", first, delay) : std::nullopt)
+        m_log.write(*line);
+    if (first.wait == std::chrono::milliseconds{0}) {
+        walk(plan, coverChanged);
+        return;
+    }
+    // A delayed call, never a sleep: the program goes on meanwhile, and a newer cover or a quit drops it.
+    m_scheduler.schedule(first.wait, [this, number, plan = std::move(plan), coverChanged] {
+        if (number == m_coverCount && !m_stopped)
+            walk(plan, coverChanged);
+    });
+}
+
+void GlowcastController::walk(const std::vector<LampAssignment>& plan, bool coverChanged)
+{
     const auto count = static_cast<std::int32_t>(plan.size());
     m_lampCare.startCover(coverChanged);
-    for (LampAssignment& lamp : plan) {
+    for (const LampAssignment& lamp : plan) {
         m_log.write(enabledCountLine(count));
         if (splitLampId(lamp.id)) {
             m_log.write(nthEnabledLine(lamp.id));
@@ -277,7 +306,8 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
     armRestore();
 }
 
-void GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged)
+void GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged,
+                                       std::optional<std::chrono::milliseconds> changeIn)
 {
     if (m_systems == nullptr)
         return;
@@ -296,7 +326,7 @@ void GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan, 
     }
     // Also when empty: what still waits of an older cover is dropped.
     m_systems->setCare(m_lampCare.settings());
-    m_systems->send(states, coverChanged);
+    m_systems->send(states, coverChanged, changeIn);
 }
 
 void GlowcastController::followedPlayerChanged(const FollowerStatus& status)

@@ -3,6 +3,7 @@
 #include "core/colour/colour.h"
 #include "core/control/lamp_collection.h"
 #include "core/lamp_care/lamp_restorer.h"
+#include "core/lamp_care/send_schedule.h"
 #include "core/lamp_systems/lamp_systems.h"
 #include "core/lamps/lamp_entry.h"
 #include "core/lamps/lamp_plan.h"
@@ -70,7 +71,9 @@ public:
     // For the lamp table, which shows the collection and switches its lamps.
     [[nodiscard]] LampCollection& lamps() { return m_lamps; }
 
-    // A new cover: shown with its colours, and the enabled lamps coloured after it.
+    // A new cover: shown with its colours, and the enabled lamps coloured after it. With a delay the
+    // lamps change that long after the cover was heard: each system's states and the first bridge's
+    // walk wait for their planned time, and a newer cover replaces what still waits.
     void coverChanged(const CoverArrival& cover);
 
     [[nodiscard]] bool attemptedSetUp() const { return m_attemptedSetUp; }
@@ -119,7 +122,10 @@ private:
     // True when any system has lamps.
     bool refillSystemLamps();
     // Hands each system its lamps' states of the plan.
-    void sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged);
+    void sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged,
+                       std::optional<std::chrono::milliseconds> changeIn);
+    // Sends the first bridge's lamps of the plan one by one, with the walk's log lines.
+    void walk(const std::vector<LampAssignment>& plan, bool coverChanged);
     // Whether a saved record the collection does not hold is kept: its system's lamps were not read.
     [[nodiscard]] bool keptUnread(std::string_view id) const;
 
@@ -154,6 +160,9 @@ private:
     // The time the pending restore call is for; a call made by an older arming does nothing.
     std::optional<SteadyTime> m_restoreArmedFor;
     std::uint64_t m_restoreArming = 0;
+    // Counts the covers handled: a walk waiting for its planned time belongs to the newest only.
+    std::uint64_t m_coverCount = 0;
+    LateNotice m_lateNotice;
 };
 
 } // namespace glowcast

@@ -18,9 +18,9 @@ std::string track(const TrackMetadata& metadata)
 } // namespace
 
 CoverFollower::CoverFollower(FollowerOptions options, ArtFetcher& fetcher, CoverSniffer& sniffer, CoverSink& sink,
-                             Scheduler& scheduler, Log& log, FollowerView* view)
+                             Scheduler& scheduler, Clock& clock, Log& log, FollowerView* view)
     : m_options(std::move(options)), m_fetcher(fetcher), m_sniffer(sniffer), m_sink(sink), m_scheduler(scheduler),
-      m_log(log), m_view(view), m_roster(m_options.ignored)
+      m_clock(clock), m_log(log), m_view(view), m_roster(m_options.ignored)
 {
     m_shown.enabled = m_options.enabled;
     if (m_view != nullptr)
@@ -66,7 +66,26 @@ void CoverFollower::react(PlayerRoster::Change change)
     // The window first: the sink may take a while.
     refreshView();
     if (change.followedChanged || change.followedTrackChanged)
+        readWhenPlaying();
+    else if (change.followedStartedPlaying && m_waitingToPlay)
         readCover();
+}
+
+void CoverFollower::readWhenPlaying()
+{
+    const PlayerState* player = m_roster.followed();
+    if (player == nullptr || !player->metadata ||
+        (player->status != PlaybackStatus::Paused && player->status != PlaybackStatus::Stopped)) {
+        readCover();
+        return;
+    }
+    // What was read for an older track is dropped: this one may be skipped before it plays.
+    ++m_generation;
+    if (std::exchange(m_reading, false))
+        m_fetcher.cancel();
+    m_waitingToPlay = true;
+    say("players: " + player->busName + ": " + track(*player->metadata) + " is " +
+        std::string{playbackStatusText(player->status)} + "; its cover waits until it plays");
 }
 
 void CoverFollower::sendAgain()
@@ -79,6 +98,8 @@ void CoverFollower::sendAgain()
 void CoverFollower::readCover()
 {
     ++m_generation;
+    m_waitingToPlay = false;
+    m_heard = m_clock.now();
     if (m_reading) {
         m_fetcher.cancel();
         m_reading = false;
@@ -161,7 +182,7 @@ void CoverFollower::deliver(std::vector<std::uint8_t> bytes)
     m_sentSize = bytes.size();
     m_sentHash = hash;
     say(m_wantedFrom + " is a " + *format + " of " + std::to_string(bytes.size()) + " bytes; sending it to the lamps");
-    m_sink.coverChanged(std::move(bytes));
+    m_sink.coverChanged(std::move(bytes), m_heard);
 }
 
 void CoverFollower::refreshView()

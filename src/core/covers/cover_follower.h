@@ -3,6 +3,7 @@
 #include "core/covers/art_url.h"
 #include "core/covers/player_roster.h"
 #include "core/ports/art_fetcher.h"
+#include "core/ports/clock.h"
 #include "core/ports/cover_image.h"
 #include "core/ports/cover_sink.h"
 #include "core/ports/follower_view.h"
@@ -39,16 +40,17 @@ inline constexpr std::array<std::chrono::milliseconds, 8> kMissingFileRetries{
     std::chrono::milliseconds{500}, std::chrono::milliseconds{500}};
 
 // Follows the media players: turns every new cover of the followed player into one cover for the sink,
-// as soon as it is known. Each change of the followed player's metadata (or of the player followed)
-// reads its art URL afresh and drops whatever read was still running for an older one; a missing file
-// is read again for about two seconds. A cover is sent only when its bytes are an image and differ from
-// the last one sent; no art, bad art, pausing and stopping send nothing. Every cover not sent is
-// logged with the reason. All calls on the main thread; the sink may run a whole cover change and
-// let player events in meanwhile, which is safe: nothing is done after the sink returns.
+// as soon as it is known and heard: a track that is new while its player is paused or stopped waits
+// until the player plays (a track skipped before that sends nothing), and is heard then. Each change of the followed
+// player's metadata (or of the player followed) reads its art URL afresh and drops whatever read was still running for
+// an older one; a missing file is read again for about two seconds. A cover is sent only when its bytes are an image
+// and differ from the last one sent; no art, bad art, pausing and stopping send nothing. Every cover not sent is logged
+// with the reason. All calls on the main thread; the sink may run a whole cover change and let player events in
+// meanwhile, which is safe: nothing is done after the sink returns.
 class CoverFollower final : public PlayerEvents {
 public:
     CoverFollower(FollowerOptions options, ArtFetcher& fetcher, CoverSniffer& sniffer, CoverSink& sink,
-                  Scheduler& scheduler, Log& log, FollowerView* view = nullptr);
+                  Scheduler& scheduler, Clock& clock, Log& log, FollowerView* view = nullptr);
     CoverFollower(const CoverFollower&) = delete;
     CoverFollower& operator=(const CoverFollower&) = delete;
 
@@ -64,6 +66,8 @@ public:
 
 private:
     void react(PlayerRoster::Change change);
+    // Reads the followed player's cover once it plays.
+    void readWhenPlaying();
     void readCover();
     void startRead(const ArtSource& source, std::uint64_t generation);
     void fetched(std::uint64_t generation, ArtFetchResult result);
@@ -76,6 +80,7 @@ private:
     CoverSniffer& m_sniffer;
     CoverSink& m_sink;
     Scheduler& m_scheduler;
+    Clock& m_clock;
     Log& m_log;
     FollowerView* m_view;
     PlayerRoster m_roster;
@@ -83,6 +88,10 @@ private:
     // Counts the covers wanted; a read or a retry that belongs to an older one is dropped.
     std::uint64_t m_generation = 0;
     bool m_reading = false;
+    // The followed player's track is new, but the player does not play it yet.
+    bool m_waitingToPlay = false;
+    // When the wanted cover was heard: its track new while playing, or its player starting to play it.
+    SteadyTime m_heard{};
     std::size_t m_retries = 0;
     std::string m_wantedFrom; // the followed player and its art URL, shortened, for log lines
     // The cover sent last, by its bytes' size and hash: the lamps show it.

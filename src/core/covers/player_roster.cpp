@@ -73,8 +73,10 @@ PlayerRoster::Change PlayerRoster::update(const std::string& busName, const Play
         player->identity = clipped(*update.identity);
         player->ignored = isIgnoredPlayer(busName, player->identity, m_ignored);
     }
+    bool started = false;
     if (update.status) {
-        if (*update.status == PlaybackStatus::Playing && player->status != PlaybackStatus::Playing)
+        started = *update.status == PlaybackStatus::Playing && player->status != PlaybackStatus::Playing;
+        if (started)
             player->startedPlaying = ++m_starts;
         player->status = *update.status;
     }
@@ -89,6 +91,7 @@ PlayerRoster::Change PlayerRoster::update(const std::string& busName, const Play
     Change change;
     change.followedChanged = chosen != m_followed;
     change.followedTrackChanged = !change.followedChanged && trackChanged && busName == m_followed;
+    change.followedStartedPlaying = !change.followedChanged && started && busName == m_followed;
     m_followed = chosen;
     return change;
 }

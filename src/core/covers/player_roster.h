@@ -42,7 +42,8 @@ public:
     // What an event changed for whoever follows the followed player.
     struct Change {
         bool followedChanged = false;
-        bool followedTrackChanged = false; // the followed player published different metadata
+        bool followedTrackChanged = false;   // the followed player published different metadata
+        bool followedStartedPlaying = false; // the followed player, still the one, began to play
     };
     Change update(const std::string& busName, const PlayerUpdate& update);
     Change remove(const std::string& busName);

@@ -189,7 +189,8 @@ const SystemLamp* LampSystems::lamp(std::string_view id) const
     return nullptr;
 }
 
-void LampSystems::send(const std::vector<std::pair<std::string, LampState>>& states, bool coverChanged)
+void LampSystems::send(const std::vector<std::pair<std::string, LampState>>& states, bool coverChanged,
+                       std::optional<std::chrono::milliseconds> changeIn)
 {
     if (m_stopped)
         return;
@@ -204,7 +205,7 @@ void LampSystems::send(const std::vector<std::pair<std::string, LampState>>& sta
     }
     // Collected first: a system told its states may report back before the next one is told.
     for (std::size_t i = 0; i < m_entries.size() && i < bySystem.size(); ++i)
-        m_entries[i]->take(std::move(bySystem[i]), coverChanged);
+        m_entries[i]->take(std::move(bySystem[i]), coverChanged, changeIn);
 }
 
 void LampSystems::setCare(const LampCareSettings& care)

@@ -84,7 +84,10 @@ public:
     // it still holds of an older cover and starts on these at once. A lamp still fading to its state,
     // or fading while the cover is the one before (coverChanged false), or showing its state already
     // with skipUnchanged, is passed over with a log line.
-    void send(const std::vector<std::pair<std::string, LampState>>& states, bool coverChanged = true);
+    // changeIn: how long from now the lamps are to change, with a delay: each system's first state
+    // waits until its latency before that, moved by its offset. Without it every system starts at once.
+    void send(const std::vector<std::pair<std::string, LampState>>& states, bool coverChanged = true,
+              std::optional<std::chrono::milliseconds> changeIn = std::nullopt);
     // The lamp care settings: "pace" caps each system's pace (a pace set for the system wins), and
     // "skipUnchanged" passes over a lamp sent the state it accepted last. While lamps are put back after
     // a pause ("restoreAfter"), each lamp's own state is read before the first state it is sent, and not

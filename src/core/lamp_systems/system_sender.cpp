@@ -25,7 +25,8 @@ std::string countText(std::size_t count)
 
 SystemSender::SystemSender(const SenderContext& context, SystemRecord record, std::unique_ptr<LampSystem> adapter)
     : m_context(context), m_record(std::move(record)), m_adapter(std::move(adapter)),
-      m_paceTimer(context.timers.create()), m_answerTimer(context.timers.create()), m_stepTimer(context.timers.create())
+      m_paceTimer(context.timers.create()), m_answerTimer(context.timers.create()),
+      m_stepTimer(context.timers.create()), m_delayTimer(context.timers.create())
 {
     careChanged();
 }
@@ -54,15 +55,18 @@ void SystemSender::stop()
     m_paceTimer->cancel();
     m_answerTimer->cancel();
     m_stepTimer->cancel();
+    m_delayTimer->cancel();
     if (m_adapter)
         m_adapter->stop();
 }
 
-void SystemSender::take(std::vector<LampStateCommand> commands, bool coverChanged)
+void SystemSender::take(std::vector<LampStateCommand> commands, bool coverChanged, std::optional<milliseconds> changeIn)
 {
     if (m_stopped)
         return;
     m_waiting.clear();
+    m_held = false;
+    m_delayTimer->cancel();
     if (m_state == SystemState::Unreachable)
         refreshIfDue();
     if (commands.empty())
@@ -86,7 +90,23 @@ void SystemSender::take(std::vector<LampStateCommand> commands, bool coverChange
     m_restorer.halt(); // the lamps not yet put back keep their reads
 
     m_waiting.assign(std::make_move_iterator(commands.begin()), std::make_move_iterator(commands.end()));
+    if (changeIn)
+        holdUntilPlanned(*changeIn);
     sendNext();
+}
+
+void SystemSender::holdUntilPlanned(milliseconds changeIn)
+{
+    const SendPlan plan = planSend(changeIn, countedLatency(m_latency.figures()), m_record.offset);
+    if (const auto line = m_lateNotice.told("lamp system " + m_record.id, plan, m_context.care.delay))
+        m_context.log.write(logLine(*line));
+    if (plan.wait == milliseconds{0})
+        return;
+    m_held = true;
+    m_delayTimer->start(plan.wait, [this] {
+        m_held = false;
+        sendNext();
+    });
 }
 
 std::size_t SystemSender::putBack()
@@ -165,6 +185,8 @@ void SystemSender::becomes(SystemState newState, std::string newDetail)
         m_waiting.clear();
         m_restorer.halt();
         m_paceTimer->cancel();
+        m_delayTimer->cancel();
+        m_held = false;
     }
     m_context.owner.systemsChanged();
 }
@@ -177,7 +199,7 @@ int SystemSender::pace() const
 
 void SystemSender::sendNext()
 {
-    if (m_stopped || m_inFlight || (m_waiting.empty() && !m_restorer.due()) || !m_adapter)
+    if (m_stopped || m_inFlight || m_held || (m_waiting.empty() && !m_restorer.due()) || !m_adapter)
         return;
     const SteadyTime now = m_context.clock.now();
     m_pacer.setPace(pace(), std::chrono::seconds{1});

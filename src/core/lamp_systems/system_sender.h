@@ -3,6 +3,7 @@
 #include "core/lamp_care/lamp_pacer.h"
 #include "core/lamp_care/lamp_restorer.h"
 #include "core/lamp_care/latency_record.h"
+#include "core/lamp_care/send_schedule.h"
 #include "core/lamp_care/sent_lamps.h"
 #include "core/lamp_systems/lamp_system.h"
 #include "core/lamps/lamp_care_settings.h"
@@ -67,8 +68,11 @@ public:
     void stop();
 
     // A newer cover's states replace whatever still waits; a lamp that shows its state already, or is
-    // still fading, is passed over as the care settings say.
-    void take(std::vector<LampStateCommand> commands, bool coverChanged);
+    // still fading, is passed over as the care settings say. changeIn: how long from now the lamps are
+    // to change (the delay); the first state waits until the system's latency before that, moved by
+    // its offset. Without it the states go out at once.
+    void take(std::vector<LampStateCommand> commands, bool coverChanged,
+              std::optional<std::chrono::milliseconds> changeIn = std::nullopt);
     // Starts putting back every lamp read, at the system's pace; the number to be put back.
     std::size_t putBack();
     // The care settings changed: turning the restore off, or another delay, forgets what was read.
@@ -113,6 +117,8 @@ private:
     void refreshIfDue();
     void startAnswerTimer(std::uint64_t number);
     void handOver(std::uint64_t number, const std::vector<LampStateCommand>& batch);
+    // Holds what waits until the planned time of its first state, when that is still to come.
+    void holdUntilPlanned(std::chrono::milliseconds changeIn);
 
     SenderContext m_context;
     SystemRecord m_record;
@@ -124,6 +130,9 @@ private:
     std::unique_ptr<Timer> m_paceTimer;
     std::unique_ptr<Timer> m_answerTimer;
     std::unique_ptr<Timer> m_stepTimer;
+    std::unique_ptr<Timer> m_delayTimer;
+    bool m_held = false; // the cover's states wait for their planned time
+    LateNotice m_lateNotice;
     SentLamps<LampState> m_sent;
     std::deque<LampStateCommand> m_waiting;
     std::size_t m_readsLeft = 0;

@@ -15,6 +15,7 @@ struct LampCareSettings {
     std::optional<int> pace;                          // the most lamp commands per second
     bool skipUnchanged = false;                       // a lamp is not sent the body it last accepted
     std::optional<std::chrono::seconds> restoreAfter; // how long a pause lasts before lamps are put back
+    std::chrono::milliseconds delay{0};               // how long after a cover arrives its lamps change
     friend bool operator==(const LampCareSettings&, const LampCareSettings&) = default;
 };
 

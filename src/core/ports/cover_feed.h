@@ -1,7 +1,10 @@
 #pragma once
 
+#include "core/ports/clock.h"
+
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,9 @@ struct CoverArrival {
     std::string source;
     // A media player's cover, not the cover application's notice.
     bool fromPlayer = false;
+    // When Glowcast heard of it: the notice received, or the player playing its track. Nothing: when
+    // it is handled.
+    std::optional<SteadyTime> heard = std::nullopt;
     friend bool operator==(const CoverArrival&, const CoverArrival&) = default;
 };
 

@@ -106,6 +106,8 @@ constexpr WholeNumberRule kFadeTenths{0, 600, "off"};
 constexpr WholeNumberRule kBrightness{0, 254, "off"};
 constexpr WholeNumberRule kCommandsPerSecond{0, 50, "off"};
 constexpr WholeNumberRule kRestoreSeconds{0, 86'400, "off"};
+// Ten seconds covers the slowest speaker and the slowest lamp system.
+constexpr WholeNumberRule kDelayMilliseconds{0, 10'000, "off"};
 // The palette a cover's colours are taken with: the classic extractor first, the default.
 constexpr std::array<std::string_view, 2> kPalettes{"classic", "vivid"};
 
@@ -209,6 +211,14 @@ const std::vector<SettingRow>& settingRows()
          "puts the lamps back as they were once the followed player has not played for this many seconds",
          nullptr,
          kRestoreSeconds,
+         {}},
+        {"delay",
+         SettingKind::WholeNumber,
+         std::int64_t{0},
+         "Delay (milliseconds)",
+         "the lamps change this long after the cover arrives, every system's together (off sends at once)",
+         nullptr,
+         kDelayMilliseconds,
          {}},
         {"palette", SettingKind::Choice, std::string{"classic"}, "Palette",
          "how a cover's colours are chosen: classic, or vivid (colours for lamps: distinct, rich, never dark or grey)",
@@ -400,6 +410,7 @@ LampCareSettings lampCareSettingsFrom(const Settings& settings)
     care.skipUnchanged = settings.flag("skipUnchanged");
     if (const auto seconds = unlessOff(settings.number("restoreAfter")))
         care.restoreAfter = std::chrono::seconds{*seconds};
+    care.delay = std::chrono::milliseconds{settings.number("delay")};
     return care;
 }
 

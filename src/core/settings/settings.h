@@ -92,7 +92,7 @@ private:
                                                     const Settings& settings);
 
 // The lamp care settings among the user's settings (rows "fade", "switchOn", "minimumBrightness",
-// "fitLamp", "pace", "skipUnchanged" and "restoreAfter"); a number setting at 0 is off. A stored value
+// "fitLamp", "pace", "skipUnchanged", "restoreAfter" and "delay"); a number setting at 0 is off. A stored value
 // that is not valid reads as its default, as every setting does.
 [[nodiscard]] LampCareSettings lampCareSettingsFrom(const Settings& settings);
 
