@@ -300,16 +300,13 @@ int editInFile(Context& context, const std::string& id, const std::function<bool
     return 0;
 }
 
-int setOffset(const ProgramCommandLine& line, const std::string& id, const std::string& text)
+// Sets one field of a system's record: in the running Glowcast through the bus method, else in the file.
+int setRecordField(const ProgramCommandLine& line, const std::string& id, const std::string& done, const char* method,
+                   const QVariant& value, const std::function<void(SystemRecord&)>& apply)
 {
-    int ms = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
-    if (error != std::errc{} || end != text.data() + text.size() || !isSystemOffset(std::chrono::milliseconds{ms}))
-        return reportOutcome(kCommand, {Failure::InvalidValue, "an offset is -200 to 2000 ms"});
     Context context{line.verbose()};
-    const std::string done = "lamp system " + id + " offset by " + std::to_string(ms) + " ms";
     if (const auto running = RunningGlowcast::find()) {
-        const QDBusMessage reply = running->call("SetSystemOffset", {QString::fromStdString(id), ms});
+        const QDBusMessage reply = running->call(method, {QString::fromStdString(id), value});
         if (reply.type() == QDBusMessage::ErrorMessage)
             return reportError(kCommand, reply);
         std::printf("%s in the running Glowcast\n", done.c_str());
@@ -320,12 +317,22 @@ int setOffset(const ProgramCommandLine& line, const std::string& id, const std::
         [&](std::vector<SystemRecord>& records) {
             for (SystemRecord& record : records)
                 if (record.id == id) {
-                    record.offset = std::chrono::milliseconds{ms};
+                    apply(record);
                     return true;
                 }
             return false;
         },
         done);
+}
+
+int setOffset(const ProgramCommandLine& line, const std::string& id, const std::string& text)
+{
+    int ms = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+    if (error != std::errc{} || end != text.data() + text.size() || !isSystemOffset(std::chrono::milliseconds{ms}))
+        return reportOutcome(kCommand, {Failure::InvalidValue, "an offset is -200 to 2000 ms"});
+    return setRecordField(line, id, "lamp system " + id + " offset by " + std::to_string(ms) + " ms", "SetSystemOffset",
+                          ms, [&](SystemRecord& record) { record.offset = std::chrono::milliseconds{ms}; });
 }
 
 int setPace(const ProgramCommandLine& line, const std::vector<std::string>& words)
@@ -339,28 +346,10 @@ int setPace(const ProgramCommandLine& line, const std::vector<std::string>& word
     if (!pace.valid)
         return reportOutcome(kCommand, {Failure::InvalidValue, "a pace is 1 to 1000 lamp states a second, or "
                                                                "\"default\" for the kind's own"});
-    Context context{line.verbose()};
-    const std::string done =
-        "lamp system " + id + " paced at " + (pace.pace ? std::to_string(*pace.pace) : "its default");
-    if (const auto running = RunningGlowcast::find()) {
-        const QDBusMessage reply =
-            running->call("SetSystemPace", {QString::fromStdString(id), static_cast<uint>(pace.pace.value_or(0))});
-        if (reply.type() == QDBusMessage::ErrorMessage)
-            return reportError(kCommand, reply);
-        std::printf("%s in the running Glowcast\n", done.c_str());
-        return 0;
-    }
-    return editInFile(
-        context, id,
-        [&](std::vector<SystemRecord>& records) {
-            for (SystemRecord& record : records)
-                if (record.id == id) {
-                    record.pace = pace.pace;
-                    return true;
-                }
-            return false;
-        },
-        done);
+    return setRecordField(line, id,
+                          "lamp system " + id + " paced at " + (pace.pace ? std::to_string(*pace.pace) : "its default"),
+                          "SetSystemPace", static_cast<uint>(pace.pace.value_or(0)),
+                          [&](SystemRecord& record) { record.pace = pace.pace; });
 }
 
 // A new token for a Home Assistant system: stored under the configuration directory's lock, then the
