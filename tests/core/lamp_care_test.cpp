@@ -148,18 +148,17 @@ TEST(LatencyRecordTest, GivesNearestRankMedianAndP95OfTheLast50Samples)
 // delay), and the line told.
 TEST(SendScheduleTest, TheFirstStateGoesOutEarlyByTheLatencyLateByTheOffsetAndLatenessIsToldOnce)
 {
-    using Ms = std::chrono::milliseconds;
-    const std::tuple<Ms, Ms, std::size_t, Ms, SendPlan, std::string> rows[] = {
-        {600ms, 150ms, 3, 0ms, {450ms, 0ms}, ""},
-        {600ms, 400ms, 2, 0ms, {600ms, 0ms}, ""}, // too few samples: counts as 0 ms
-        {600ms, 400ms, 10, 250ms, {450ms, 0ms}, ""},
-        {600ms, 720ms, 10, 0ms, {0ms, 120ms}, "lamp system ha is 120 ms late for the delay of 600 ms"},
-        {600ms, 5ms, 50, 0ms, {595ms, 0ms}, "lamp system ha is on time for the delay again"},
+    const std::tuple<decltype(0ms), LatencyFigures, decltype(0ms), SendPlan, std::string> rows[] = {
+        {600ms, {150ms, 150ms, 3}, 0ms, {450ms, 0ms}, ""},
+        {600ms, {400ms, 400ms, 2}, 0ms, {600ms, 0ms}, ""}, // too few samples: counts as 0 ms
+        {600ms, {400ms, 400ms, 10}, 250ms, {450ms, 0ms}, ""},
+        {600ms, {720ms, 720ms, 10}, 0ms, {0ms, 120ms}, "lamp system ha is 120 ms late for the delay of 600 ms"},
+        {600ms, {5ms, 5ms, 50}, 0ms, {595ms, 0ms}, "lamp system ha is on time for the delay again"},
     };
     LateNotice notice;
-    for (const auto& [changeIn, median, samples, offset, plan, told] : rows) {
-        const SendPlan planned = planSend(changeIn, countedLatency(LatencyFigures{median, median, samples}), offset);
-        EXPECT_EQ(planned, plan) << changeIn.count() << " " << median.count() << " " << offset.count();
+    for (const auto& [changeIn, figures, offset, plan, told] : rows) {
+        const SendPlan planned = planSend(changeIn, countedLatency(figures), offset);
+        EXPECT_EQ(planned, plan) << changeIn.count() << " " << figures.median.count() << " " << offset.count();
         EXPECT_EQ(notice.told("lamp system ha", planned, 600ms).value_or(""), told);
     }
 }

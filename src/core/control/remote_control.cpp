@@ -143,38 +143,33 @@ Outcome RemoteControl::addSystem(SystemRecord& record, std::string_view stagedSe
     return outcome;
 }
 
-Outcome RemoteControl::setSystemPace(std::string_view id, std::optional<int> pace)
+template <typename Field>
+Outcome RemoteControl::setAndStore(std::string_view id, Field SystemRecord::*field, Field value,
+                                   Outcome (LampSystems::*set)(std::string_view, Field), const char* what)
 {
     if (!hasSystem(id))
         return unknownSystem(id);
-    std::optional<int> before;
+    Field before{};
     for (const SystemRecord& record : m_systems->records())
         if (record.id == id)
-            before = record.pace;
-    if (Outcome outcome = m_systems->setPace(id, pace); !outcome.ok())
+            before = record.*field;
+    if (Outcome outcome = (m_systems->*set)(id, value); !outcome.ok())
         return outcome;
     if (storeSystems())
         return {};
-    (void)m_systems->setPace(id, before);
+    (void)(m_systems->*set)(id, before);
     return {Failure::NotSaved,
-            "the preferences file could not be written; lamp system " + std::string{id} + " keeps its pace"};
+            "the preferences file could not be written; lamp system " + std::string{id} + " keeps its " + what};
+}
+
+Outcome RemoteControl::setSystemPace(std::string_view id, std::optional<int> pace)
+{
+    return setAndStore(id, &SystemRecord::pace, pace, &LampSystems::setPace, "pace");
 }
 
 Outcome RemoteControl::setSystemOffset(std::string_view id, std::chrono::milliseconds offset)
 {
-    if (!hasSystem(id))
-        return unknownSystem(id);
-    std::chrono::milliseconds before{0};
-    for (const SystemRecord& record : m_systems->records())
-        if (record.id == id)
-            before = record.offset;
-    if (Outcome outcome = m_systems->setOffset(id, offset); !outcome.ok())
-        return outcome;
-    if (storeSystems())
-        return {};
-    (void)m_systems->setOffset(id, before);
-    return {Failure::NotSaved,
-            "the preferences file could not be written; lamp system " + std::string{id} + " keeps its offset"};
+    return setAndStore(id, &SystemRecord::offset, offset, &LampSystems::setOffset, "offset");
 }
 
 Outcome RemoteControl::reloadSystem(std::string_view id)

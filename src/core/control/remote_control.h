@@ -122,6 +122,10 @@ private:
     void retrySetUpIfAbandoned();
     [[nodiscard]] bool hasSystem(std::string_view id) const;
     [[nodiscard]] static Outcome unknownSystem(std::string_view id);
+    // Sets one field of a system's record and stores the records; a store that fails puts the field back.
+    template <typename Field>
+    [[nodiscard]] Outcome setAndStore(std::string_view id, Field SystemRecord::*field, Field value,
+                                      Outcome (LampSystems::*set)(std::string_view, Field), const char* what);
     // Stores the systems as the program has them, after edit; false when the store refused.
     [[nodiscard]] bool storeSystems(const std::function<void(std::vector<SystemRecord>&)>& edit = {});
 
