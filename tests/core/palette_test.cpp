@@ -4,6 +4,7 @@
 #include "core/palette/colour_quantiser.h"
 #include "core/palette/eyedropper.h"
 #include "core/palette/palette.h"
+#include "core/palette/palette_document.h"
 #include "core/palette/vivid_palette.h"
 #include "support/fake_cover.h"
 #include "support/printing.h"
@@ -309,6 +310,64 @@ TEST(EyedropperTest, TakesDistinctColoursAndRepeatsThem)
         EXPECT_EQ(Eyedropper(&cover, log).getColours(n), expected);
         EXPECT_EQ(log.lines, (std::vector<std::string>{line(taken), line(expected.size())}));
     }
+}
+
+TEST(PaletteDocumentTest, ThePairReadsAtFourAndAHalfToOneWithTheLeastLightnessShift)
+{
+    // Worked apart from the code: each foreground is the first, going by lightness, that reaches 4.5.
+    struct Row {
+        const char* name;
+        std::vector<RgbBytes> palette;
+        const char* background;
+        const char* foreground;
+        const char* accent;
+    };
+    const Row rows[] = {
+        {"empty", {}, "#000000", "#ffffff", "#ffffff"},
+        {"black", {{0, 0, 0}}, "#000000", "#757575", "#757575"},
+        {"white", {{255, 255, 255}}, "#ffffff", "#767676", "#767676"},
+        {"mid grey, no white is enough", {{128, 128, 128}}, "#808080", "#171717", "#171717"},
+        {"all equal, hue kept", {{30, 60, 200}, {30, 60, 200}, {30, 60, 200}}, "#1e3cc8", "#b1bdf3", "#1e3cc8"},
+        {"lands on 4.5 itself", {{40, 40, 40}, {90, 90, 90}}, "#282828", "#8e8e8e", "#8e8e8e"},
+        {"readable as it is",
+         {{0, 0, 0}, {90, 90, 90}, {255, 255, 255}, {200, 40, 40}},
+         "#000000",
+         "#ffffff",
+         "#c82828"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<Colour> palette;
+        for (const RgbBytes bytes : row.palette)
+            palette.push_back({bytes.red / 255.0, bytes.green / 255.0, bytes.blue / 255.0});
+        const PaletteDocument document = paletteDocument(palette, Palette::Classic, {});
+        EXPECT_EQ(document.background, row.background);
+        EXPECT_EQ(document.foreground, row.foreground);
+        EXPECT_EQ(document.accent, row.accent);
+        const ScreenColours screen = screenColours(palette);
+        EXPECT_GE(contrastRatio(screen.background, screen.foreground), kLeastContrast);
+        // A grey one step nearer where it came from falls short.
+        if (row.palette.size() == 1 && screen.foreground.red == screen.foreground.green) {
+            const int nearer = screen.foreground.red + (screen.foreground.red < row.palette[0].red ? 1 : -1);
+            const auto step = static_cast<std::uint8_t>(nearer);
+            EXPECT_LT(contrastRatio(screen.background, {step, step, step}), kLeastContrast);
+        }
+    }
+}
+
+TEST(PaletteDocumentTest, JsonHoldsTheColoursInLampOrderAndTheTrackEscaped)
+{
+    CoverArrival cover{{}, "mpv", true};
+    cover.track = {"Say \"Hi\"", "[Band]", "true"};
+    PaletteDocument document = paletteDocument(std::vector<Colour>{{1, 0, 0}, {0, 0, 0}}, Palette::Vivid, cover);
+    document.pinned = true;
+    EXPECT_EQ(paletteJSON(document),
+              R"({"colours": ["#ff0000", "#000000"], "background": "#ff0000", "foreground": "#000000", )"
+              R"("accent": "#000000", "pinned": true, "track": {"source": "player", "title": "Say \"Hi\"", )"
+              R"("artist": "[Band]", "album": "true"}})");
+    EXPECT_EQ(paletteJSON(paletteDocument({}, Palette::Classic, {})),
+              R"({"colours": [], "background": "#000000", "foreground": "#ffffff", "accent": "#ffffff", )"
+              R"("pinned": false, "track": {"source": "notification", "title": "", "artist": "", "album": ""}})");
 }
 
 } // namespace

@@ -16,6 +16,11 @@ std::optional<Palette> paletteNamed(std::string_view word)
     return std::nullopt;
 }
 
+std::string_view paletteName(Palette palette)
+{
+    return palette == Palette::Vivid ? "vivid" : "classic";
+}
+
 Palette paletteFrom(const Settings& settings)
 {
     return paletteNamed(settings.text("palette")).value_or(Palette::Classic);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 namespace glowcast {
@@ -22,6 +23,8 @@ enum class Palette { Classic, Vivid };
 [[nodiscard]] Palette paletteFrom(const Settings& settings);
 // Nothing for a word that names no palette.
 [[nodiscard]] std::optional<Palette> paletteNamed(std::string_view word);
+// The word the setting takes for it: "classic" or "vivid".
+[[nodiscard]] std::string_view paletteName(Palette palette);
 
 // The n colours of a cover (image null for one that did not decode) with the palette: the classic
 // one logs as it always has; the vivid one works on the same 80 x 80 redraw.

@@ -10,6 +10,15 @@
 
 namespace glowcast {
 
+// The track a cover belongs to, as its media player told it; all empty for the cover application's
+// notice, which tells none.
+struct CoverTrack {
+    std::string title;
+    std::string artist; // several artists joined by ", "
+    std::string album;
+    friend bool operator==(const CoverTrack&, const CoverTrack&) = default;
+};
+
 // A new cover: the bytes of its image file (empty when its notice carried none) and where it came
 // from, for the log.
 struct CoverArrival {
@@ -20,6 +29,7 @@ struct CoverArrival {
     // When Glowcast heard of it: the notice received, or the player playing its track. Nothing: when
     // it is handled.
     std::optional<SteadyTime> heard = std::nullopt;
+    CoverTrack track{};
     friend bool operator==(const CoverArrival&, const CoverArrival&) = default;
 };
 
