@@ -149,7 +149,7 @@ TEST(LatencyRecordTest, GivesNearestRankMedianAndP95OfTheLast50Samples)
 TEST(SendScheduleTest, TheFirstStateGoesOutEarlyByTheLatencyLateByTheOffsetAndLatenessIsToldOnce)
 {
     const std::tuple<decltype(0ms), LatencyFigures, decltype(0ms), SendPlan, std::string> rows[] = {
-        {600ms, {150ms, 150ms, 3}, 0ms, {450ms, 0ms}, ""},
+        {600ms, {150ms, 190ms, 3}, 0ms, {450ms, 0ms}, ""}, // the median counts
         {600ms, {400ms, 400ms, 2}, 0ms, {600ms, 0ms}, ""}, // too few samples: counts as 0 ms
         {600ms, {400ms, 400ms, 10}, 250ms, {450ms, 0ms}, ""},
         {600ms, {720ms, 720ms, 10}, 0ms, {0ms, 120ms}, "lamp system ha is 120 ms late for the delay of 600 ms"},

@@ -78,7 +78,8 @@ protected:
     }
 };
 
-// Each row: the system, its pace and batch limit, and the time and size of each send, answered at once.
+// Each row: the system, its pace and batch limit, and the time and size of each send, answered at once;
+// the pace setting and the time the lamps change (with a delay).
 TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
 {
     using Sends = std::vector<std::pair<std::int64_t, std::size_t>>;
@@ -88,6 +89,7 @@ TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
         std::size_t batch;
         Sends sends;
         std::optional<int> paceSetting = {};
+        std::optional<std::chrono::milliseconds> changeIn = {};
     };
     const std::vector<Row> rows{
         {SystemKind::Bridge, {}, 1, {{0, 1}, {100, 1}, {200, 1}}},
@@ -98,6 +100,8 @@ TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
         {SystemKind::Bridge, {}, 1, {{0, 1}, {500, 1}, {1000, 1}}, 2},
         {SystemKind::Zigbee2Mqtt, {}, 1, {{0, 1}, {200, 1}, {400, 1}}, 20},
         {SystemKind::Zigbee2Mqtt, 20, 1, {{0, 1}, {50, 1}, {100, 1}}, 2},
+        // The first state waits for its time, and the delay counts against the pace of the rest.
+        {SystemKind::Zigbee2Mqtt, {}, 1, {{600, 1}, {800, 1}, {1000, 1}}, {}, 600ms},
     };
     for (const Row& row : rows) {
         LampCareSettings care;
@@ -106,7 +110,7 @@ TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
         factory.batch = row.batch;
         FakeLampSystem& system = ready("s", row.kind, 3, row.pace);
         const SteadyTime start = timeline.now();
-        systems.send(cover("s", 3, 100));
+        systems.send(cover("s", 3, 100), true, row.changeIn);
         Sends sends;
         for (int ms = 0; ms <= 2000; ++ms, timeline.advance(1ms)) {
             while (sends.size() < system.sends.size())
@@ -116,24 +120,6 @@ TEST_F(LampSystemsTest, EachSystemSendsAtItsOwnPace)
         EXPECT_EQ(sends, row.sends);
         ASSERT_TRUE(systems.remove("s").ok());
     }
-}
-
-// With a delay a system's first state waits for its planned time and its other lamps follow at its pace;
-// a newer cover replaces what waits.
-TEST_F(LampSystemsTest, ADelayedCoverWaitsForItsTimeAndANewerCoverReplacesIt)
-{
-    FakeLampSystem& system = ready("z", SystemKind::Zigbee2Mqtt, 2);
-    systems.send(cover("z", 2, 10), true, 600ms);
-    timeline.advance(300ms);
-    systems.send(cover("z", 2, 20), true, 300ms);
-    // The first lamp at 600 ms, the second at the pace after: the sends made at 599, 600, 799 and 800 ms.
-    const std::pair<std::chrono::milliseconds, std::size_t> steps[] = {{299ms, 0}, {1ms, 1}, {199ms, 1}, {1ms, 2}};
-    for (const auto& [step, sends] : steps) {
-        timeline.advance(step);
-        EXPECT_EQ(system.sends.size(), sends) << (timeline.now() - SteadyTime{}) / 1ms;
-        system.answerAll(SendResult::Delivered);
-    }
-    EXPECT_EQ(system.sends[0].commands, (std::vector<LampStateCommand>{{"k1", {false, 20, {}, {}, {}}}}));
 }
 
 // Each row: the care settings, the states of the cover after a first one, whether it is a new cover, and

@@ -1,7 +1,8 @@
 // Lamp systems end to end: glowcast --headless under a private session bus with its first bridge, a
 // second bridge (each a simulator of its own on loopback), zigbee2mqtt lamps (the stand-in on a
-// Mosquitto of the test's own), Home Assistant (its stand-in with its access token) and a WLED device
-// follows a red cover on every enabled lamp of all five, and the token appears nowhere Glowcast writes.
+// Mosquitto of the test's own), Home Assistant (its stand-in with its access token, taking 400 ms to
+// apply a state) and a WLED device follows a red cover on every enabled lamp of all five, and the token
+// appears nowhere Glowcast writes; with a delay the systems change together.
 // (A further bridge that pairs by its link button is the service walk's.)
 
 #undef QT_NO_CAST_FROM_ASCII // every text here is ASCII
@@ -45,6 +46,10 @@ protected:
     Zigbee2MqttStandIn standIn{broker, words("--lamps 3")};
     std::optional<StandIn> homeAssistant;
     StandIn wled{GLOWCAST_WLED_SIM, {"--segments", "2"}};
+    // The bridges' lamps after a red cover: red at full brightness shows as #fe0000 on a simulator; a lamp
+    // left alone keeps its warm white.
+    const std::vector<std::string> firstRed{"1:on:#fe0000", "2:on:#fead5b", "3:on:#fe0000"};
+    const std::vector<std::string> secondRed{"1:on:#fe0000", "2:on:#fe0000"};
     QProcessEnvironment environment;
     std::optional<Child> app;
 
@@ -55,7 +60,7 @@ protected:
         ASSERT_TRUE(tokenFile.open(QIODevice::WriteOnly) &&
                     tokenFile.write("SECRET." + QUuid::createUuid().toByteArray(QUuid::Id128) + "\n") > 0);
         tokenFile.close();
-        homeAssistant.emplace(GLOWCAST_HOMEASSISTANT_SIM, QStringList{"--token-file", tokenFile.fileName()});
+        homeAssistant.emplace(GLOWCAST_HOMEASSISTANT_SIM, words("--latency 400 --token-file") << tokenFile.fileName());
         ASSERT_FALSE(bus.address().isEmpty() || first.address.empty() || second.address.empty() ||
                      homeAssistant->address.empty() || wled.address.empty());
         ASSERT_TRUE(broker.running && standIn.online)
@@ -85,18 +90,15 @@ protected:
     }
 
     [[nodiscard]] QByteArray told() { return standIn.output() + homeAssistant->output() + wled.output(); }
-    [[nodiscard]] bool postRed() const
+    [[nodiscard]] bool post(const QColor& colour = Qt::red) const
     {
-        return Child(GLOWCAST_POST_COVER, {config.flatCover(QColor(255, 0, 0))}, environment).exitCode() == 0;
+        return Child(GLOWCAST_POST_COVER, {config.flatCover(colour)}, environment).exitCode() == 0;
     }
 };
 
 TEST_F(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRed)
 {
-    ASSERT_TRUE(postRed());
-    // Red at full brightness shows as #fe0000 on a simulator; a lamp left alone keeps its warm white.
-    const std::vector<std::string> firstRed{"1:on:#fe0000", "2:on:#fead5b", "3:on:#fe0000"};
-    const std::vector<std::string> secondRed{"1:on:#fe0000", "2:on:#fe0000"};
+    ASSERT_TRUE(post());
     const QByteArray red[] = {
         R"(zigbee2mqtt/Desk lamp/set {"brightness":254,"color":{"x":0.6400,"y":0.3300}})",
         R"(zigbee2mqtt/Shelf strip/set {"brightness":254,"color":{"hue":0,"saturation":100}})",
@@ -104,14 +106,12 @@ TEST_F(LampSystemsEndToEndTest, ARedCoverTurnsEveryEnabledLampOfEverySystemRed)
         R"(turn_on {"entity_id":"light.desk_strip","xy_color":[0.6400,0.3300],"brightness":255})",
         R"("col":[[255,0,0]])",
         R"("col":[[255,0,0,0]])"};
-    EXPECT_TRUE(pollFor(
-        [&] {
-            return shown(first) == firstRed && shown(second) == secondRed &&
-                   std::ranges::all_of(red, [&](const QByteArray& each) { return told().contains(each); });
-        },
-        15'000))
-        << ::testing::PrintToString(shown(first)) << ::testing::PrintToString(shown(second)) << told().toStdString()
-        << app->output().toStdString();
+    const auto allRed = [&] {
+        return shown(first) == firstRed && shown(second) == secondRed &&
+               std::ranges::all_of(red, [&](const QByteArray& each) { return told().contains(each); });
+    };
+    EXPECT_TRUE(pollFor(allRed, 15'000)) << ::testing::PrintToString(std::pair(shown(first), shown(second)))
+                                         << told().toStdString() << app->output().toStdString();
     // Each system's median once its state was answered (zigbee2mqtt's by the lamp's echo); the first
     // bridge's in Status, under its own name.
     const QRegularExpression measured(QStringLiteral("^([^\\t]+\\t[^\\t]+\\t[^\\t]+\\tready\\t[0-9]+ ms\\n){4}$"));
@@ -132,7 +132,7 @@ TEST_F(LampSystemsEndToEndTest, LampCareActsOnEverySystemAlike)
 {
     for (const auto& [key, value] : {std::pair{"skipUnchanged", "true"}, {"fade", "12"}, {"switchOn", "true"}})
         ASSERT_EQ(runProgram(GLOWCAST_CTL, {"config", key, value}, environment).exitCode, 0) << key;
-    ASSERT_TRUE(postRed());
+    ASSERT_TRUE(post());
     const QByteArray faded[] = {
         R"(zigbee2mqtt/Desk lamp/set {"state":"ON","brightness":254,"color":{"x":0.6400,"y":0.3300},"transition":1.2})",
         R"(turn_on {"entity_id":"light.living_room","xy_color":[0.6400,0.3300],"brightness":255,"transition":1.2})",
@@ -141,13 +141,45 @@ TEST_F(LampSystemsEndToEndTest, LampCareActsOnEverySystemAlike)
         R"("tt":12)"};
     const auto toldOnce = [&](const QByteArray& each) { return told().count(each) == 1; };
     // Every lamp has its state before the cover comes again.
-    const std::vector<std::string> secondRed{"1:on:#fe0000", "2:on:#fe0000"};
     ASSERT_TRUE(pollFor([&] { return std::ranges::all_of(faded, toldOnce) && shown(second) == secondRed; }))
         << told().toStdString();
-    ASSERT_TRUE(postRed());
+    ASSERT_TRUE(post());
     // Ten lamps in all, each passed over: still fading to its state, or showing it already.
     EXPECT_TRUE(pollFor([&] { return app->output().count(", not sent again") == 10; })) << app->output().toStdString();
     EXPECT_TRUE(std::ranges::all_of(faded, toldOnce)) << told().toStdString();
+}
+
+// With a delay the first bridge and Home Assistant, 400 ms slower, change together and not before the
+// delay; a quit while a cover waits sends nothing more, and the service ends within 2 s.
+TEST_F(LampSystemsEndToEndTest, WithADelayTheSystemsChangeTogetherAndAQuitDropsWhatWaits)
+{
+    ASSERT_EQ(runProgram(GLOWCAST_CTL, {"config", "delay", "600"}, environment).exitCode, 0);
+    const auto haSent = [&] { return homeAssistant->output().count("turn_on "); };
+    // A latency counts from a system's third answer: two covers of two lamps each come first. Each moment is
+    // the first time a poll sees the state; Home Assistant's second lamp comes last.
+    for (const QColor colour : {QColor(Qt::blue), QColor(Qt::green), QColor(Qt::red)}) {
+        const qsizetype before = haSent();
+        const std::vector<std::string> shownBefore = shown(first);
+        const QDeadlineTimer start = QDeadlineTimer::current();
+        ASSERT_TRUE(post(colour));
+        qint64 bridgeAt = 0;
+        qint64 haAt = 0;
+        ASSERT_TRUE(pollFor([&] {
+            bridgeAt = bridgeAt > 0 || shown(first) == shownBefore ? bridgeAt : QDeadlineTimer::current() - start;
+            haAt = haAt > 0 || haSent() == before ? haAt : QDeadlineTimer::current() - start;
+            return bridgeAt > 0 && haSent() == before + 2;
+        })) << app->output().toStdString();
+        EXPECT_TRUE(colour != Qt::red || (std::min(bridgeAt, haAt) >= 600 && qAbs(bridgeAt - haAt) < 150))
+            << bridgeAt << " ms, " << haAt << " ms";
+    }
+    ASSERT_EQ(runProgram(GLOWCAST_CTL, {"config", "delay", "3000"}, environment).exitCode, 0);
+    ASSERT_TRUE(post(Qt::blue));
+    // The palette's two lines a cover: the fourth cover has come.
+    ASSERT_TRUE(waitFor([&] { return app->output().count("returning array with") == 8; }));
+    app->signal(SIGTERM);
+    EXPECT_EQ(app->exitCode(2'000), 0) << app->output().toStdString();
+    EXPECT_EQ(haSent(), 6);
+    EXPECT_EQ(shown(first), firstRed);
 }
 
 } // namespace

@@ -148,7 +148,6 @@ TEST_F(ControlServiceTest, RefusedCallsAreErrorsAndChangeNothing)
         {"AddSystem", {QStringLiteral("hue"), QStringLiteral("10.0.0.3"), QVariantMap{}}, control_bus::kInvalidValue},
         {"AddSystem", {QStringLiteral("zigbee2mqtt"), QStringLiteral("mqtt://x"), password}, control_bus::kInvalidArgs},
         {"SetSystemPace", {QStringLiteral("z3m"), 1u}, control_bus::kUnknownSystem},
-        {"SetSystemOffset", {QStringLiteral("z3m"), 0}, control_bus::kUnknownSystem},
     };
     const auto textsBefore = prefs.texts;
     for (const Case& c : cases) {

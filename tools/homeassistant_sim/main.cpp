@@ -14,11 +14,13 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pthread.h>
@@ -32,6 +34,7 @@ const char* const kDescription =
     "record it as a line \"SERVICE DATA\" on standard output (or appended to --record FILE). Every /api\n"
     "request needs \"Authorization: Bearer TOKEN\" with the token of --token-file; without it the answer\n"
     "is 401. Stricter than the real one: data a light's colour modes cannot take is refused with 400.\n"
+    "--latency MS applies and answers each service call MS ms after it arrives, as a slow one does.\n"
     "Lights in turn: hue-and-saturation colour with colour temperature, xy colour, colour temperature,\n"
     "dimmable (off), on/off, unavailable; then again, numbered. GET / shows them.\n"
     "The first line on standard output is \"listening on HOST:PORT\".";
@@ -215,7 +218,10 @@ int main(int argc, char** argv)
     const QCommandLineOption recordOption(QStringLiteral("record"),
                                           QStringLiteral("Append the service calls to FILE, not standard output."),
                                           QStringLiteral("FILE"));
-    parser.addOptions({portOption, tokenOption, lightsOption, recordOption});
+    const QCommandLineOption latencyOption(QStringLiteral("latency"),
+                                           QStringLiteral("Take each service call MS ms late, 0..10000 (default 0)."),
+                                           QStringLiteral("MS"), QStringLiteral("0"));
+    parser.addOptions({portOption, tokenOption, lightsOption, recordOption, latencyOption});
     if (const std::optional<int> status = commandLine.parse(argc, argv))
         return *status;
     bool numbers = true;
@@ -224,8 +230,10 @@ int main(int argc, char** argv)
     numbers = numbers && number && port >= 0 && port <= 65535;
     const int count = parser.value(lightsOption).toInt(&number);
     numbers = numbers && number && count >= 0 && count <= 100'000;
+    const int latency = parser.value(latencyOption).toInt(&number);
+    numbers = numbers && number && latency >= 0 && latency <= 10'000;
     if (!numbers)
-        return commandLine.refuse(QStringLiteral("bad value for --port or --lights"));
+        return commandLine.refuse(QStringLiteral("bad value for --port, --lights or --latency"));
     if (!parser.isSet(tokenOption))
         return commandLine.refuse(QStringLiteral("--token-file is required"));
     const glowcast::PasswordRead token = glowcast::readPasswordFile(parser.value(tokenOption).toStdString());
@@ -286,6 +294,8 @@ int main(int argc, char** argv)
                 [&](const httplib::Request& request, httplib::Response& response) {
                     if (!authorised(request, response))
                         return;
+                    // The call is taken, recorded and answered once the light has changed.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(latency));
                     const std::string service = request.matches[1].str();
                     const QJsonDocument body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body));
                     const std::scoped_lock lock(mutex);

@@ -11,11 +11,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pthread.h>
@@ -31,6 +33,7 @@ const char* const kDescription =
     "Segments in turn: RGB, RGBW, white only, colour temperature (white only); then again.\n"
     "--hostile makes every answer but /json/info one a device must never give: html (a web page), huge (50 MB),\n"
     "deep (lists nested 10,000 deep), control (segment names with control characters).\n"
+    "--latency MS applies and answers each POST MS ms after it arrives, as a slow device does.\n"
     "GET / shows the segments in their colours.";
 
 constexpr int kRgb = 1;
@@ -42,6 +45,7 @@ struct Options {
     std::string host = "127.0.0.1";
     int port = 0;
     int segments = 4;
+    int latency = 0;
     std::string hostile;
 };
 
@@ -58,7 +62,10 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
                                       QStringLiteral("N"));
     const QCommandLineOption hostile(QStringLiteral("hostile"), QStringLiteral("html, huge, deep or control."),
                                      QStringLiteral("KIND"));
-    parser.addOptions({host, port, segments, hostile});
+    const QCommandLineOption latency(QStringLiteral("latency"),
+                                     QStringLiteral("Take each POST MS ms late, 0..10000 (default 0)."),
+                                     QStringLiteral("MS"));
+    parser.addOptions({host, port, segments, hostile, latency});
     if (const std::optional<int> status = commandLine.parse(argc, argv))
         return status;
     const auto whole = [&](const QCommandLineOption& option, int highest, int& out) {
@@ -79,6 +86,8 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
         return refuse(port);
     if (parser.isSet(segments) && !whole(segments, 64, options.segments))
         return refuse(segments);
+    if (parser.isSet(latency) && !whole(latency, 10'000, options.latency))
+        return refuse(latency);
     if (parser.isSet(hostile)) {
         options.hostile = parser.value(hostile).toStdString();
         if (options.hostile != "html" && options.hostile != "huge" && options.hostile != "deep" &&
@@ -105,7 +114,7 @@ QJsonArray colour(int red, int green, int blue, bool white)
 // The device: its state and what its LEDs can show. Every handler takes the lock.
 class Device {
 public:
-    explicit Device(const Options& options) : m_hostile(options.hostile)
+    explicit Device(const Options& options) : m_hostile(options.hostile), m_latency(options.latency)
     {
         QJsonArray segments;
         for (int index = 0; index < options.segments; ++index) {
@@ -135,6 +144,9 @@ public:
 
     void handle(const httplib::Request& request, httplib::Response& response)
     {
+        // A POST is taken, recorded and answered once the LEDs have changed.
+        if (request.method == "POST")
+            std::this_thread::sleep_for(m_latency);
         const std::lock_guard lock(m_mutex);
         if (request.method == "POST") {
             std::printf("POST %s %s\n", request.path.c_str(), request.body.c_str());
@@ -260,6 +272,7 @@ private:
 
     std::mutex m_mutex;
     std::string m_hostile;
+    std::chrono::milliseconds m_latency;
     QJsonObject m_state;
     QJsonArray m_capabilities;
 };
