@@ -54,6 +54,7 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
       m_control(m_controller, m_bridge, m_settings, m_scheduler, log, portalHostFromEnvironment()),
       m_controlService(
           m_control, [this](std::function<void()> operation) { m_queue.run(std::move(operation)); }, log, bus),
+      m_paletteFile(log, PaletteFile::runtimeDirectoryFromEnvironment()),
       m_follower(followerOptions(), m_artFetcher, m_coverSniffer, *this, m_followerTimer, m_clock, log, this),
       m_players(m_follower, log, bus), m_signals({SIGINT, SIGTERM, SIGUSR1})
 {
@@ -66,6 +67,7 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
     });
     m_controller.connectViews(m_frontEnd.attach(*this));
     m_controller.onPlayingAfterRestore = [this] { m_follower.sendAgain(); };
+    m_controller.onPaletteTaken = [this](const PaletteDocument& document) { paletteTaken(document); };
     m_followerView = m_frontEnd.followerView();
     showFollowed(m_follower.status());
     m_control.setFollowedPlayerSource([this] {
@@ -151,11 +153,21 @@ void Application::coverChanged(std::vector<std::uint8_t> bytes, SteadyTime heard
 {
     // The log names the player a cover came from, as it names the cover application for the bus's.
     const FollowerStatus status = m_follower.status();
+    // The follower reads the cover of the followed player's metadata as it is now: the track is that one.
+    CoverTrack track;
+    if (const PlayerState* player = m_follower.roster().followed(); player != nullptr && player->metadata)
+        track = {player->metadata->title, player->metadata->artist, player->metadata->album};
     m_covers.post({std::move(bytes),
                    !status.identity.empty()  ? status.identity
                    : !status.busName.empty() ? status.busName
                                              : std::string{"a media player"},
-                   true, heard});
+                   true, heard, std::move(track)});
+}
+
+void Application::paletteTaken(const PaletteDocument& document)
+{
+    m_controlService.paletteChanged(document);
+    m_paletteFile.write(document);
 }
 
 void Application::showFollowed(const FollowerStatus& status)

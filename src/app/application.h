@@ -5,6 +5,7 @@
 #include "adapters/dbus/dbus_notification_centre.h"
 #include "adapters/dbus/mpris_watcher.h"
 #include "adapters/files/file_preferences.h"
+#include "adapters/files/palette_file.h"
 #include "adapters/process/steady_clock.h"
 #include "adapters/qt/qt_cover_decoder.h"
 #include "adapters/qt/qt_cover_sniffer.h"
@@ -82,6 +83,8 @@ private:
     // A media player's cover goes to the controller through the same queue as the bus's.
     void coverChanged(std::vector<std::uint8_t> bytes, SteadyTime heard) override;
     void showFollowed(const FollowerStatus& status) override;
+    // A cover's colours were taken: other programs are told on the bus and in the palette file.
+    void paletteTaken(const PaletteDocument& document);
     [[nodiscard]] FollowerOptions followerOptions() const;
     // The systems' records go to the preferences when they changed since they were last stored.
     void storeSystems();
@@ -113,6 +116,7 @@ private:
     GlowcastController m_controller;
     RemoteControl m_control;
     DBusControlService m_controlService;
+    PaletteFile m_paletteFile;
     // The second cover source: the media players on the session bus. What shows the player followed
     // comes with the front end; until then (the follower shows its status when made) nothing does.
     FollowerView* m_followerView = nullptr;

@@ -8,6 +8,7 @@
 #include "support/processes.h"
 #include "support/test_player.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDir>
@@ -59,6 +60,15 @@ public Q_SLOTS:
         call.setDelayedReply(true);
         QTimer::singleShot(0, [] { QDBusConnection::disconnectFromBus("odd"); });
     }
+};
+
+// Records the arguments of each PaletteChanged the service sends.
+class PaletteListener final : public QObject {
+    Q_OBJECT
+public:
+    QList<QVariantList> heard;
+public Q_SLOTS:
+    void changed(const QDBusMessage& signal) { heard << signal.arguments(); }
 };
 
 namespace {
@@ -124,6 +134,9 @@ protected:
         bool serving =
             test.registerObject("/org/freedesktop/Notifications", &server, QDBusConnection::ExportAllSlots) &&
             test.registerService("org.freedesktop.Notifications");
+        PaletteListener palettes;
+        bool hearing = test.connect({}, "/org/glowcast/Glowcast", "org.glowcast.Control1", "PaletteChanged", &palettes,
+                                    SLOT(changed(QDBusMessage)));
         std::unique_ptr<Child> app;
         QStringList shownWhenPaired;
         TestPlayer player{bus.address(), "lamps", {{"PlaybackStatus", "Stopped"}}}; // followed once it plays
@@ -295,6 +308,36 @@ TEST_F(ServiceLifeTest, LampsArePutBackWhenThePlayerPausesAndGetTheCoverAgainWhe
         EXPECT_TRUE(pollFor([&] { return shown()[i]["colour"] == own[i]["colour"]; }, 2'000)) << i;
     s->player.publish({{"PlaybackStatus", "Playing"}});
     EXPECT_TRUE(pollFor([&] { return sim.requests("PUT").size() == 12; })) << app.output().toStdString();
+}
+
+// A player's cover: its palette is signalled once, with the track, and the same JSON is in the runtime
+// folder's palette.json (the test's configuration directory) and glowcastctl's. Red on red reads only
+// when darkened to #370000.
+TEST_F(ServiceLifeTest, EachCoversPaletteIsSignalledOnceAndWrittenForOtherPrograms)
+{
+    run({"config palette classic", "enable 1", "disable 2", "disable 3", "disable 4"});
+    ASSERT_TRUE(s->hearing);
+    s->palettes.heard.clear();
+    sim.control(HttpMethod::Delete, "/sim/requests");
+    const QString art = QUrl::fromLocalFile(config.flatCover(QColor(255, 0, 0))).toString();
+    s->player.publish({{"PlaybackStatus", "Playing"},
+                       {"Metadata", QVariantMap{{"mpris:artUrl", art},
+                                                {"xesam:title", "Red"},
+                                                {"xesam:artist", QStringList{"Ann", "Bo"}},
+                                                {"xesam:album", "Flat"}}}});
+    EXPECT_TRUE(pollFor([&] { return !sim.requests("PUT").empty() && !s->palettes.heard.isEmpty(); }));
+    ASSERT_EQ(s->palettes.heard.size(), 1);
+    EXPECT_EQ(s->palettes.heard[0][0].toStringList(), QStringList{"#ff0000"});
+    const QVariantMap about = qdbus_cast<QVariantMap>(s->palettes.heard[0][1]);
+    EXPECT_EQ(about["artist"].toString() + "/" + about["palette"].toString(), "Ann, Bo/classic");
+    const std::string json = R"({"colours": ["#ff0000"], "background": "#ff0000", "foreground": "#370000", )"
+                             R"("accent": "#370000", "pinned": false, "track": {"source": "player", "title": "Red", )"
+                             R"("artist": "Ann, Bo", "album": "Flat"}})"
+                             "\n";
+    QFile file(config.file("glowcast/palette.json"));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(), json);
+    EXPECT_EQ(ctl("palette --json"), (Answer{0, json}));
 }
 
 // Lamp systems over the control interface: a bridge added pairs while the first bridge's lamps stay, and

@@ -1,5 +1,7 @@
 #include "adapters/curl/curl_art_fetcher.h"
+#include "adapters/files/palette_file.h"
 #include "adapters/files/regular_file.h"
+#include "support/recording_log.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +55,38 @@ TEST(RegularFileTest, ReadsARegularFileWithinItsCapAndSaysWhyNotOtherwise)
         EXPECT_EQ(std::string(read.bytes.begin(), read.bytes.end()), bytes);
         EXPECT_EQ(readCoverFile(path, cap).kind, cover);
     }
+    fs::remove_all(folder);
+}
+
+// The palette file goes only into a runtime directory of the user's; any other is told once, however
+// many covers come.
+TEST(PaletteFileTest, WritesOnlyIntoARuntimeDirectoryOfTheUsersAndSaysOnceWhyNot)
+{
+    const fs::path folder = fs::path{::testing::TempDir()} / ("palette_file_test-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder / "theirs");
+    std::ofstream(folder / "plain").flush();
+    const bool root = ::geteuid() == 0 && ::chown((folder / "theirs").c_str(), 65534, 65534) == 0;
+    const std::pair<std::optional<fs::path>, std::string> rows[] = {
+        {std::nullopt, "XDG_RUNTIME_DIR is not set"},
+        {folder / "gone", "the runtime directory " + (folder / "gone").string() + " cannot be looked at"},
+        {folder / "plain", "the runtime directory " + (folder / "plain").string() + " is not a directory"},
+        {folder / "theirs", "the runtime directory " + (folder / "theirs").string() + " belongs to another user"},
+    };
+    for (const auto& [runtime, why] : rows) {
+        if (runtime == folder / "theirs" && !root)
+            continue;
+        RecordingLog log;
+        PaletteFile file{log, runtime};
+        file.write({});
+        file.write({});
+        EXPECT_EQ(log.lines.size(), 1u);
+        EXPECT_TRUE(testing::logHas(log, "palette: no palette.json for other programs: " + why)) << log.lines.at(0);
+    }
+    RecordingLog log;
+    PaletteFile{log, folder}.write({});
+    EXPECT_EQ(readRegularFile(folder / "glowcast" / "palette.json", 1024).bytes.size(), paletteJSON({}).size() + 1);
+    EXPECT_TRUE(log.lines.empty());
     fs::remove_all(folder);
 }
 

@@ -34,7 +34,8 @@ inline QStringList words(const char* line)
 }
 
 // The environment of a program a test starts: this session bus (none when empty), this
-// configuration directory, this portal (none when empty), no display but Qt's offscreen one.
+// configuration directory (the runtime directory as well), this portal (none when empty), no display
+// but Qt's offscreen one.
 inline QProcessEnvironment programEnvironment(const QString& busAddress, const QString& configDirectory,
                                               const std::string& portal = {})
 {
@@ -46,6 +47,7 @@ inline QProcessEnvironment programEnvironment(const QString& busAddress, const Q
     if (!portal.empty())
         environment.insert(QStringLiteral("GLOWCAST_PORTAL"), QString::fromStdString(portal));
     environment.insert(QStringLiteral("GLOWCAST_CONFIG_DIR"), configDirectory);
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), configDirectory);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return environment;
 }

@@ -44,5 +44,7 @@ int runStatus(Arguments args);
 int runBridge(Arguments args);
 int runConfig(Arguments args);
 int runSystems(Arguments args);
+// Through the running Glowcast only.
+int runPalette(Arguments args);
 
 } // namespace glowcast::ctl

@@ -246,4 +246,43 @@ int runConfig(Arguments args)
     return 0;
 }
 
+int runPalette(Arguments args)
+{
+    ControlCommandLine commandLine("palette", QStringLiteral("The running Glowcast's palette of the last cover: a "
+                                                             "line per colour in lamp order, the background, "
+                                                             "foreground and accent, and the track; with --json the "
+                                                             "JSON of its palette.json."));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print the palette as JSON."));
+    commandLine.line.parser.addOption(json);
+    if (const std::optional<int> status = commandLine.line.parse(args, 0, 0))
+        return *status;
+    Context context{commandLine.line.verbose()};
+    const auto reply = askRunning("Palette", {}, "asa{sv}");
+    if (!reply) {
+        std::fputs("glowcastctl palette: Glowcast is not running\n", stderr);
+        return 1;
+    }
+    if (reply->type() == QDBusMessage::ErrorMessage)
+        return reportError("palette", *reply);
+    const std::optional<PaletteDocument> palette = paletteFromArguments(reply->arguments());
+    if (!palette) {
+        std::fputs("glowcastctl palette: no cover's colours were taken yet\n", stderr);
+        return 1;
+    }
+    if (commandLine.line.parser.isSet(json)) {
+        std::printf("%s\n", paletteJSON(*palette).c_str());
+        return 0;
+    }
+    for (const std::string& colour : palette->colours)
+        std::printf("%s\n", printable(colour).c_str());
+    std::printf("background: %s\nforeground: %s\naccent: %s\npinned: %s\n", printable(palette->background).c_str(),
+                printable(palette->foreground).c_str(), printable(palette->accent).c_str(),
+                palette->pinned ? "yes" : "no");
+    std::printf("source: %s\ntitle: %s\nartist: %s\nalbum: %s\npalette: %s\n",
+                std::string{paletteSource(*palette)}.c_str(), printable(palette->track.title).c_str(),
+                printable(palette->track.artist).c_str(), printable(palette->track.album).c_str(),
+                std::string{paletteName(palette->palette)}.c_str());
+    return 0;
+}
+
 } // namespace glowcast::ctl

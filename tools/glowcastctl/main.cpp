@@ -37,6 +37,8 @@ constexpr Command kCommands[] = {
      glowcast::ctl::runStatus},
     {"bridge", "bridge ADDRESS         store the bridge's address (host or host:port)", glowcast::ctl::runBridge},
     {"config", "config [KEY [VALUE]]   show the settings, one setting, or set one", glowcast::ctl::runConfig},
+    {"palette", "palette [--json]       the last cover's colours in lamp order, a readable pair and the track",
+     glowcast::ctl::runPalette},
     {"systems", "systems [add|set|remove ...]  the lamp systems beside the first bridge (systems --help)",
      glowcast::ctl::runSystems},
 };

@@ -12,9 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -73,14 +71,6 @@ DBusControlService::Handler withoutArguments(DBusControlService::Handler handler
                                                                         call.signature() + u')');
         return handler(control, call);
     };
-}
-
-QString hexColour(const Colour& colour)
-{
-    const auto byte = [](double component) { return static_cast<int>(std::lround(component * 255.0)) & 0xff; };
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", byte(colour.red), byte(colour.green), byte(colour.blue));
-    return QString::fromLatin1(text);
 }
 
 QString fromView(std::string_view text)
@@ -179,6 +169,45 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, ControlLampRecord
     return argument;
 }
 
+QVariantList paletteArguments(const std::optional<PaletteDocument>& document)
+{
+    if (!document)
+        return {QStringList{}, QVariantMap{}};
+    QStringList colours;
+    for (const std::string& colour : document->colours)
+        colours << QString::fromStdString(colour);
+    const QVariantMap about{{QStringLiteral("source"), fromView(paletteSource(*document))},
+                            {QStringLiteral("title"), QString::fromStdString(document->track.title)},
+                            {QStringLiteral("artist"), QString::fromStdString(document->track.artist)},
+                            {QStringLiteral("album"), QString::fromStdString(document->track.album)},
+                            {QStringLiteral("palette"), fromView(paletteName(document->palette))},
+                            {QStringLiteral("background"), QString::fromStdString(document->background)},
+                            {QStringLiteral("foreground"), QString::fromStdString(document->foreground)},
+                            {QStringLiteral("accent"), QString::fromStdString(document->accent)},
+                            {QStringLiteral("pinned"), document->pinned}};
+    return {colours, about};
+}
+
+std::optional<PaletteDocument> paletteFromArguments(const QVariantList& arguments)
+{
+    const QVariant about = arguments.value(1);
+    const QVariantMap map = about.canConvert<QDBusArgument>() ? qdbus_cast<QVariantMap>(about) : about.toMap();
+    if (map.isEmpty())
+        return std::nullopt;
+    const auto text = [&](const char* key) { return map.value(fromLatin(key)).toString().toStdString(); };
+    PaletteDocument document;
+    for (const QString& colour : arguments.value(0).toStringList())
+        document.colours.push_back(colour.toStdString());
+    document.background = text("background");
+    document.foreground = text("foreground");
+    document.accent = text("accent");
+    document.pinned = map.value(QStringLiteral("pinned")).toBool();
+    document.fromPlayer = text("source") == "player";
+    document.track = {text("title"), text("artist"), text("album")};
+    document.palette = paletteNamed(text("palette")).value_or(Palette::Classic);
+    return document;
+}
+
 NameClaim claimServiceName(const QDBusConnection& bus)
 {
     if (!bus.isConnected() || bus.interface() == nullptr)
@@ -258,6 +287,16 @@ DBusControlService::~DBusControlService()
 {
     if (m_registered)
         m_bus.unregisterObject(fromLatin(control_bus::kPath));
+}
+
+void DBusControlService::paletteChanged(const PaletteDocument& document)
+{
+    if (!m_registered)
+        return;
+    QDBusMessage signal = QDBusMessage::createSignal(fromLatin(control_bus::kPath), fromLatin(control_bus::kInterface),
+                                                     QStringLiteral("PaletteChanged"));
+    signal.setArguments(paletteArguments(document));
+    m_bus.send(signal);
 }
 
 std::optional<bool> DBusControlService::callerIsOwner(const QDBusMessage& call)
@@ -384,7 +423,7 @@ void ControlAdaptor::Status(const QDBusMessage& call)
                         const ControlStatus status = control.status();
                         QStringList colours;
                         for (const Colour& colour : status.lastColours)
-                            colours << hexColour(colour);
+                            colours << QString::fromStdString(hexColour(rgbBytes(colour)));
                         const QVariantMap map{
                             {QStringLiteral("listening"), status.listening},
                             {QStringLiteral("paired"), status.paired},
@@ -496,6 +535,14 @@ void ControlAdaptor::ReloadSystem(const QString& id, const QDBusMessage& call)
     m_service.serve(call, [id = id.toStdString()](RemoteControl& control, const QDBusMessage& message) {
         return answer(message, control.reloadSystem(id));
     });
+}
+
+void ControlAdaptor::Palette(const QDBusMessage& call)
+{
+    m_service.serve(call, withoutArguments([](RemoteControl& control, const QDBusMessage& message) {
+                        return message.createReply(paletteArguments(control.palette()));
+                    }),
+                    DBusControlService::Turn::Query);
 }
 
 } // namespace glowcast

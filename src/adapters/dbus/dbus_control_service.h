@@ -2,6 +2,7 @@
 
 #include "core/control/fair_queue.h"
 #include "core/control/remote_control.h"
+#include "core/palette/palette_document.h"
 #include "core/ports/log.h"
 
 #include <QDBusAbstractAdaptor>
@@ -46,6 +47,14 @@ namespace glowcast {
 //     SetSystemOffset(s id, i offset)   ms added to the system's send time, -200..2000
 //     RemoveSystem(s id)
 //     ReloadSystem(s id)                the system started anew, its credential files read again
+//     Palette() -> as, a{sv}            the last cover's palette as PaletteChanged gives it; nothing
+//                                       in either before the first cover's colours were taken
+//   signal PaletteChanged(as colours, a{sv} about)
+//                                     once per cover whose colours were taken: "#rrggbb" in lamp
+//                                     order; source s ("player" or "notification"), title s,
+//                                     artist s, album s (empty for a notification's cover), palette s
+//                                     ("classic" or "vivid"), background s, foreground s, accent s
+//                                     (a pair of at least 4.5:1 and a third colour), pinned b
 //
 // Status also holds "systems", a(sssssuu) as Systems() gives it, and "latency", a{s(uu)}: for each
 // system with an answered lamp state, its id (the first bridge's is empty) to the median and the 95th
@@ -102,6 +111,11 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, ControlLatency& l
 // Registers the row and latency types with Qt's D-Bus types; for a client before its first call.
 void registerControlTypes();
 
+// A palette as Palette() and PaletteChanged carry it, and back; a reply of other types gives an empty
+// document.
+[[nodiscard]] QVariantList paletteArguments(const std::optional<PaletteDocument>& document);
+[[nodiscard]] std::optional<PaletteDocument> paletteFromArguments(const QVariantList& arguments);
+
 // Whether this program may run: it owns the bus name now, another program does, or there is no
 // session bus to ask.
 enum class NameClaim { Owned, Taken, NoBus };
@@ -125,6 +139,9 @@ public:
 
     // The object is on the bus (the name is claimed separately, before anything else starts).
     [[nodiscard]] bool isRegistered() const { return m_registered; }
+
+    // Sends PaletteChanged for a cover whose colours were taken.
+    void paletteChanged(const PaletteDocument& document);
 
     // One call: the reply it gets (a method return or an error), made on the main thread in turn. A
     // query only reads, so it does not wait for operations: it waits only for other callers' queries,
@@ -179,6 +196,10 @@ class ControlAdaptor final : public QDBusAbstractAdaptor {
         "<arg name=\"offset\" type=\"i\" direction=\"in\"/></method>\n"
         "    <method name=\"RemoveSystem\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
         "    <method name=\"ReloadSystem\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
+        "    <method name=\"Palette\"><arg name=\"colours\" type=\"as\" direction=\"out\"/>"
+        "<arg name=\"about\" type=\"a{sv}\" direction=\"out\"/></method>\n"
+        "    <signal name=\"PaletteChanged\"><arg name=\"colours\" type=\"as\"/>"
+        "<arg name=\"about\" type=\"a{sv}\"/></signal>\n"
         "  </interface>\n")
 public:
     explicit ControlAdaptor(DBusControlService* service);
@@ -198,6 +219,7 @@ public Q_SLOTS:
     void SetSystemOffset(const QString& id, int offset, const QDBusMessage& call);
     void RemoveSystem(const QString& id, const QDBusMessage& call);
     void ReloadSystem(const QString& id, const QDBusMessage& call);
+    void Palette(const QDBusMessage& call);
 
 private:
     DBusControlService& m_service;

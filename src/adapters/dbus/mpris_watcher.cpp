@@ -47,6 +47,17 @@ std::optional<std::string> text(const QVariant& value, const QString& what, QStr
     return std::nullopt;
 }
 
+// xesam:artist is a list of names; some players send one name as a text.
+std::string names(const QVariant& value, QStringList& complaints)
+{
+    if (value.metaType() == QMetaType::fromType<QStringList>())
+        return value.toStringList().join(QStringLiteral(", ")).toStdString();
+    if (value.metaType() == QMetaType::fromType<QDBusArgument>() &&
+        value.value<QDBusArgument>().currentSignature() == QStringLiteral("as"))
+        return qdbus_cast<QStringList>(value.value<QDBusArgument>()).join(QStringLiteral(", ")).toStdString();
+    return text(value, QStringLiteral("xesam:artist"), complaints).value_or("");
+}
+
 std::optional<QVariantMap> dictionary(const QVariant& value)
 {
     if (value.metaType() != QMetaType::fromType<QDBusArgument>())
@@ -89,6 +100,10 @@ PlayerUpdate playerUpdateFromProperties(const QVariantMap& properties, QStringLi
     }
     if (const auto title = members->find(QStringLiteral("xesam:title")); title != members->end())
         track.title = text(*title, QStringLiteral("xesam:title"), complaints).value_or("");
+    if (const auto artist = members->find(QStringLiteral("xesam:artist")); artist != members->end())
+        track.artist = names(*artist, complaints);
+    if (const auto album = members->find(QStringLiteral("xesam:album")); album != members->end())
+        track.album = text(*album, QStringLiteral("xesam:album"), complaints).value_or("");
     if (const auto url = members->find(QStringLiteral("xesam:url")); url != members->end())
         track.url = text(*url, QStringLiteral("xesam:url"), complaints).value_or("");
     if (const auto art = members->find(QStringLiteral("mpris:artUrl")); art != members->end())

@@ -88,4 +88,25 @@ FileRead readRegularFile(const std::filesystem::path& path, std::size_t maximumB
     return result;
 }
 
+std::optional<std::string> writeFileAtomically(const std::filesystem::path& file, std::string_view bytes)
+{
+    const std::filesystem::path temporary = file.string() + ".new";
+    ::unlink(temporary.c_str());
+    // O_EXCL: never through a link someone left at the temporary name.
+    const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (descriptor < 0)
+        return "cannot write " + temporary.string() + ": " + std::strerror(errno);
+    std::optional<std::string> error;
+    if (::fchmod(descriptor, S_IRUSR | S_IWUSR) != 0 ||
+        ::write(descriptor, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) ||
+        ::fsync(descriptor) != 0)
+        error = "cannot write " + temporary.string() + ": " + std::strerror(errno);
+    ::close(descriptor);
+    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0)
+        error = "cannot store " + file.string() + ": " + std::strerror(errno);
+    if (error)
+        ::unlink(temporary.c_str());
+    return error;
+}
+
 } // namespace glowcast

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace glowcast {
@@ -33,5 +35,10 @@ struct FileRead {
 // been swapped for a FIFO meanwhile; the open itself does not wait for a FIFO's writer. A file of more
 // than maximumBytes is refused unread, as is one that grows past it while it is read.
 [[nodiscard]] FileRead readRegularFile(const std::filesystem::path& path, std::size_t maximumBytes);
+
+// Writes the file atomically in a folder that is there: the bytes go to "<file>.new", mode 0600 from its
+// first byte and never through a link left at that name, are flushed to disk and renamed over the file.
+// Nothing when it was written, else why not (the file as it was).
+[[nodiscard]] std::optional<std::string> writeFileAtomically(const std::filesystem::path& file, std::string_view bytes);
 
 } // namespace glowcast

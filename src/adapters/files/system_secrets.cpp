@@ -80,28 +80,6 @@ std::optional<std::string> makeFolder(const std::filesystem::path& configDirecto
     return std::nullopt;
 }
 
-// Writes the file atomically, mode 0600 from its first byte, in a folder that is there.
-std::optional<std::string> writeSecret(const std::filesystem::path& file, std::string_view secret)
-{
-    const std::filesystem::path temporary = file.string() + ".new";
-    ::unlink(temporary.c_str());
-    // O_EXCL: never through a link someone left at the temporary name.
-    const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (descriptor < 0)
-        return "cannot write " + temporary.string() + ": " + errnoText(errno);
-    std::optional<std::string> error;
-    if (::fchmod(descriptor, S_IRUSR | S_IWUSR) != 0 ||
-        ::write(descriptor, secret.data(), secret.size()) != static_cast<ssize_t>(secret.size()) ||
-        ::fsync(descriptor) != 0)
-        error = "cannot write " + temporary.string() + ": " + errnoText(errno);
-    ::close(descriptor);
-    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0)
-        error = "cannot store " + file.string() + ": " + errnoText(errno);
-    if (error)
-        ::unlink(temporary.c_str());
-    return error;
-}
-
 // The id names a file: nothing that could lead out of the folder.
 bool namesAFile(std::string_view systemId)
 {
@@ -118,7 +96,7 @@ std::optional<std::string> storeSecret(const std::filesystem::path& configDirect
         return "\"" + std::string{systemId} + "\" is no system id";
     if (std::optional<std::string> error = makeFolder(configDirectory))
         return error;
-    return writeSecret(pathOf(configDirectory, systemId), password);
+    return writeFileAtomically(pathOf(configDirectory, systemId), password);
 }
 
 // A staged set's files, in the order of the system's: a leading dot, which no system id has, keeps the
@@ -190,7 +168,7 @@ StagedSecrets stageSystemSecrets(const std::filesystem::path& configDirectory, c
         if (!*each[i])
             continue;
         if (std::optional<std::string> error =
-                writeSecret(stagedPath(configDirectory, tag, kSecretSuffixes[i]), **each[i])) {
+                writeFileAtomically(stagedPath(configDirectory, tag, kSecretSuffixes[i]), **each[i])) {
             discardStagedSecrets(configDirectory, tag);
             return {{}, std::move(error)};
         }

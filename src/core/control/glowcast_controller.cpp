@@ -243,6 +243,9 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
 
     const std::vector<Colour> colours = paletteColours(m_palette, image.get(), m_lamps.enabledCount(), m_log);
     m_lastColours = colours;
+    m_lastPalette = paletteDocument(colours, m_palette, cover);
+    if (onPaletteTaken)
+        onPaletteTaken(*m_lastPalette);
 
     if (m_coverDisplay != nullptr)
         m_coverDisplay->showCover(image.get(), colours);

@@ -8,6 +8,7 @@
 #include "core/lamps/lamp_entry.h"
 #include "core/lamps/lamp_plan.h"
 #include "core/palette/palette.h"
+#include "core/palette/palette_document.h"
 #include "core/ports/clock.h"
 #include "core/ports/cover_feed.h"
 #include "core/ports/cover_image.h"
@@ -106,6 +107,10 @@ public:
     void setPalette(Palette palette) { m_palette = palette; }
     // The colours of the last cover change handled, in the extractor's order; empty before it.
     [[nodiscard]] const std::vector<Colour>& lastColours() const { return m_lastColours; }
+    // The palette of the last cover whose colours were taken; nothing before it.
+    [[nodiscard]] const std::optional<PaletteDocument>& lastPalette() const { return m_lastPalette; }
+    // Told once per cover whose colours were taken, before its lamps are sent them.
+    std::function<void(const PaletteDocument&)> onPaletteTaken;
     // How long the first bridge takes to answer a lamp state; nothing before its first.
     [[nodiscard]] std::optional<LatencyFigures> bridgeLatency() const;
 
@@ -151,6 +156,7 @@ private:
     bool m_following = true;
     bool m_stopped = false;
     std::vector<Colour> m_lastColours;
+    std::optional<PaletteDocument> m_lastPalette;
     // The last cover handled, by its bytes' size and hash: the same cover again is no cover change
     // for a lamp still fading.
     std::optional<std::pair<std::size_t, std::size_t>> m_lastCover;

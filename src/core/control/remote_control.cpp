@@ -60,6 +60,11 @@ Outcome RemoteControl::setLamp(std::string_view id, bool enabled)
     return {Failure::UnknownLamp, "there is no lamp with the id \"" + std::string{id} + "\""};
 }
 
+const std::optional<PaletteDocument>& RemoteControl::palette() const
+{
+    return m_controller.lastPalette();
+}
+
 ControlStatus RemoteControl::status() const
 {
     ControlStatus status;

@@ -4,6 +4,7 @@
 #include "core/colour/colour.h"
 #include "core/lamp_systems/lamp_systems.h"
 #include "core/lamps/lamp_entry.h"
+#include "core/palette/palette_document.h"
 #include "core/ports/log.h"
 #include "core/ports/preferences.h"
 #include "core/ports/scheduler.h"
@@ -58,6 +59,8 @@ public:
     void resume();
 
     [[nodiscard]] ControlStatus status() const;
+    // The last cover's palette; nothing before the first cover's colours were taken.
+    [[nodiscard]] const std::optional<PaletteDocument>& palette() const;
     // Who says which media player is followed; without one the status names none.
     void setFollowedPlayerSource(std::function<std::string()> source) { m_followedPlayer = std::move(source); }
     // Who is told of each setting stored, after it was stored (lamp care takes its settings afresh).

@@ -83,7 +83,8 @@ PlayerRoster::Change PlayerRoster::update(const std::string& busName, const Play
     bool trackChanged = false;
     if (update.metadata) {
         TrackMetadata metadata{clipped(update.metadata->trackId), clipped(update.metadata->title),
-                               clipped(update.metadata->url), update.metadata->artUrl};
+                               clipped(update.metadata->url),     update.metadata->artUrl,
+                               clipped(update.metadata->artist),  clipped(update.metadata->album)};
         trackChanged = metadata != player->metadata;
         player->metadata = std::move(metadata);
     }

@@ -14,6 +14,8 @@ struct TrackMetadata {
     std::string title;
     std::string url;
     std::optional<std::string> artUrl;
+    std::string artist{}; // xesam:artist's names joined by ", "
+    std::string album{};
     friend bool operator==(const TrackMetadata&, const TrackMetadata&) = default;
 };
 
