@@ -6,8 +6,10 @@
 #
 # With --player the covers come from a media player instead: mpv (with mpv-mpris) plays one silent
 # track per sample cover, each in a folder of its own with the cover beside it, and Glowcast follows
-# the player on the bus as it would follow the user's. --palette vivid (or classic, the default)
-# chooses the palette the lamps' colours are taken with; it goes with --player too.
+# the player on the bus as it would follow the user's. The lamps' colours are taken with the vivid
+# palette, which gives each lamp a colour of its own; --palette classic shows Glowcast's default one
+# (Glowcast itself starts with classic until the "palette" setting says otherwise). It goes with
+# --player too.
 #
 # With --systems Glowcast reaches three lamp systems at once: the first bridge, a second simulated
 # bridge (its own bridge id, three lamps), three zigbee2mqtt lamps of the stand-in on a Mosquitto
@@ -26,10 +28,10 @@ interval=${GLOWCAST_DEMO_INTERVAL:-4}
 rounds=${GLOWCAST_DEMO_ROUNDS:-0}
 lamp_count=6
 mode=covers
-palette=classic
+palette=vivid
 systems=no
 usage() {
-    printf 'usage: %s [--player] [--palette classic|vivid] [--systems]\n' "$0" >&2
+    printf 'usage: %s [--player] [--palette vivid|classic] [--systems]\n' "$0" >&2
     exit 2
 }
 while [ $# -gt 0 ]; do
@@ -203,7 +205,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=offscreen
     say "no display: Glowcast runs offscreen"
 fi
-say "starting Glowcast (its log: $work/glowcast.log)"
+say "starting Glowcast with the $palette palette (its log: $work/glowcast.log)"
 GLOWCAST_PORTAL="127.0.0.1:$port" GLOWCAST_CONFIG_DIR="$config" setsid "$app" >"$work/glowcast.out" 2>"$work/glowcast.log" &
 app_pid=$!
 
