@@ -14,6 +14,8 @@ packages=(
     libcpp-httplib-dev python3
     # MQTT: the client library zigbee2mqtt lamps are reached with, and a broker the tests start
     libmosquitto-dev mosquitto
+    # the sound's spectrum, for the beat
+    libkissfft-dev
     # covers downloaded over HTTP(S), with a capped header section
     libcurl4-openssl-dev
     # a throw-away self-signed certificate for the https test

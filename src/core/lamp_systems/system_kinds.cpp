@@ -123,6 +123,12 @@ int defaultPace(SystemKind kind)
     return systemKindRow(kind).defaultPace;
 }
 
+int systemPace(const SystemRecord& record, std::optional<int> paceSetting)
+{
+    const int kindPace = std::min(defaultPace(record.kind), paceSetting.value_or(defaultPace(record.kind)));
+    return std::max(record.pace.value_or(kindPace), 1);
+}
+
 std::string joinedKinds(std::string_view SystemKindRow::*text, std::string_view separator,
                         std::optional<Credentials> taking)
 {

@@ -39,6 +39,9 @@ struct SystemKindRow {
 [[nodiscard]] std::string_view systemKindName(SystemKind kind); // "bridge", "zigbee2mqtt", ...
 [[nodiscard]] std::optional<SystemKind> systemKindNamed(std::string_view name);
 [[nodiscard]] int defaultPace(SystemKind kind);
+// The lamp states a second a system is sent: its own pace when one is set, else its kind's, capped by
+// the pace setting; at least 1.
+[[nodiscard]] int systemPace(const SystemRecord& record, std::optional<int> paceSetting);
 
 // The kinds' names or labels in the table's order, joined by separator; only those that take the
 // credentials when they are given: "bridge, zigbee2mqtt, wled, homeassistant".

@@ -193,8 +193,7 @@ void SystemSender::becomes(SystemState newState, std::string newDetail)
 
 int SystemSender::pace() const
 {
-    const int kindPace = std::min(defaultPace(m_record.kind), m_context.care.pace.value_or(defaultPace(m_record.kind)));
-    return std::max(m_record.pace.value_or(kindPace), 1);
+    return systemPace(m_record, m_context.care.pace);
 }
 
 void SystemSender::sendNext()
