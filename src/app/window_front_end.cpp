@@ -20,6 +20,11 @@ ControllerViews WindowFrontEnd::attach(Application& application)
     m_window->onActivated = [&application] { application.windowActivated(); };
     m_window->onPreferencesRequested = [this] { openPreferences(); };
     m_window->onLampSystemsRequested = [this] { openLampSystems(); };
+    m_window->onPinRequested = [&application](bool pinned) {
+        // A pin that cannot be stored changes nothing; the preferences have logged why.
+        application.perform([&application, pinned] { return application.control().setPinned(pinned); },
+                            [](const Outcome&) {});
+    };
     m_window->bridgeAddressBar().onTryAgain = [&application](const std::string& address, const std::string& portal,
                                                              Completion done) {
         application.perform(

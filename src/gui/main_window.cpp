@@ -106,7 +106,7 @@ void FollowedPlayerLine::showFollowed(const FollowerStatus& status)
 }
 
 MainWindow::MainWindow(GlowcastController& controller, QWidget* parent)
-    : QMainWindow(parent), m_model(controller.lamps())
+    : QMainWindow(parent), m_controller(controller), m_model(controller.lamps())
 {
     setWindowTitle(tr("Glowcast"));
 
@@ -153,6 +153,16 @@ MainWindow::MainWindow(GlowcastController& controller, QWidget* parent)
     connect(systems, &QAction::triggered, this, [this] {
         if (onLampSystemsRequested)
             onLampSystemsRequested();
+    });
+    editMenu->addSeparator();
+    // The pin may change from the bus or glowcastctl meanwhile.
+    m_pin = editMenu->addAction(tr("Pin the &colours"));
+    m_pin->setCheckable(true);
+    m_pin->setToolTip(tr("Covers change nothing on the lamps until unpinned"));
+    connect(editMenu, &QMenu::aboutToShow, this, [this] { m_pin->setChecked(m_controller.pinned()); });
+    connect(m_pin, &QAction::triggered, this, [this](bool pinned) {
+        if (onPinRequested)
+            onPinRequested(pinned);
     });
 }
 

@@ -76,6 +76,9 @@ public:
     std::function<void()> onPreferencesRequested;
     // Called for Edit > Lamp systems.
     std::function<void()> onLampSystemsRequested;
+    // Called for Edit > Pin the colours, with the check it now shows; the menu shows the controller's
+    // pin each time it opens.
+    std::function<void(bool pinned)> onPinRequested;
 
     // The bar that asks for the bridge's address after a set-up that found none.
     [[nodiscard]] BridgeAddressBar& bridgeAddressBar() { return *m_bridgeBar; }
@@ -84,6 +87,7 @@ public:
     [[nodiscard]] QTableView& lampTable() { return *m_table; }
     [[nodiscard]] CoverPane& coverPane() { return *m_cover; }
     [[nodiscard]] FollowedPlayerLine& followedPlayer() { return *m_followed; }
+    [[nodiscard]] QAction& pinAction() { return *m_pin; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -92,11 +96,13 @@ protected:
 private:
     void requestQuit();
 
+    const GlowcastController& m_controller;
     LampTableModel m_model;
     QTableView* m_table = nullptr;
     CoverPane* m_cover = nullptr;
     FollowedPlayerLine* m_followed = nullptr;
     BridgeAddressBar* m_bridgeBar = nullptr;
+    QAction* m_pin = nullptr;
     bool m_closeAllowed = false;
 };
 

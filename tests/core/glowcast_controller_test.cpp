@@ -314,6 +314,47 @@ TEST_F(GlowcastControllerTest, WithADelayTheWalkWaitsOnADelayedCallAndANewerCove
     EXPECT_TRUE(scheduler.fireNext() && scheduler.fireNext() && http.sent.size() == 1U) << "newer cover only";
 }
 
+// While pinned a cover is shown and changes nothing on the lamps; unpinning sends its colours, once.
+TEST_F(GlowcastControllerTest, APinnedCoverChangesNothingOnTheLampsUntilUnpinned)
+{
+    setUpWithEnabledLamps(1);
+    controller.setPinned(true);
+    postCover(kSevenColours);
+    EXPECT_EQ(display.shown.size(), 1U);
+    EXPECT_TRUE(http.sent.empty() && controller.lastPalette()->pinned);
+    EXPECT_EQ(log.lines.back(), R"(pinned: the cover from "Coverdeck" changes nothing on the lamps)");
+    controller.setPinned(false);
+    controller.setPinned(true);
+    controller.setPinned(false); // no cover came while pinned: the lamps show the last one
+    EXPECT_EQ(sent(&HttpRequest::body), Strings{kThreeBodies[0]});
+}
+
+// In album mode a player's cover of the last cover's album and artist changes nothing on the lamps.
+TEST_F(GlowcastControllerTest, InAlbumModeTheLastAlbumAndArtistAgainChangeNothingOnTheLamps)
+{
+    const CoverTrack y{"One", "X", "Y"};
+    // What, album mode, the first cover's track, the second cover, and whether the second is sent.
+    const std::tuple<const char*, bool, CoverTrack, CoverArrival, bool> rows[] = {
+        {"same album and artist", true, y, {{2}, "mpv", true, {}, {"Two", "X", "Y"}}, false},
+        {"another album", true, y, {{2}, "mpv", true, {}, {"Two", "X", "Z"}}, true},
+        {"same album, another artist", true, y, {{2}, "mpv", true, {}, {"Two", "W", "Y"}}, true},
+        {"a notice", true, y, {{2}, "Coverdeck"}, true},
+        {"no album", true, {"One", "X", ""}, {{2}, "mpv", true, {}, {"Two", "X", ""}}, true},
+        {"album mode off", false, y, {{2}, "mpv", true, {}, {"Two", "X", "Y"}}, true},
+    };
+    for (const auto& [what, albumMode, first, second, sent] : rows) {
+        SCOPED_TRACE(what);
+        WindowRig rig;
+        rig.setUpWithEnabledLamps(1);
+        rig.controller.setAlbumMode(albumMode);
+        for (const CoverArrival& cover : {CoverArrival{{1}, "mpv", true, {}, first}, second}) {
+            rig.decoder.covers.push_back(std::make_unique<PatchCover>(std::vector<Patch>{kRed}));
+            rig.covers.post(cover);
+        }
+        EXPECT_EQ(rig.http.sent.size(), sent ? 2U : 1U);
+    }
+}
+
 TEST_F(GlowcastControllerTest, AfterAQuitIsAskedForNothingMoreIsSentAndNoSetUpStarts)
 {
     // During which of lamp care's paced waits the quit is asked for (0: before the cover), the puts, the line.
@@ -352,6 +393,7 @@ TEST_F(GlowcastControllerTest, APausedPlayerGetsTheLampsPutBackAndPlayingAgainAs
 {
     setUpWithEnabledLamps(1);
     lampCare.setSettings(settingsOf({{"restoreAfter", 10}}));
+    controller.setAlbumMode(true); // the same album colours the lamps put back
     int asked = 0;
     controller.onPlayingAfterRestore = [&asked] { ++asked; };
     const auto player = [this](PlaybackStatus status) {
@@ -361,7 +403,7 @@ TEST_F(GlowcastControllerTest, APausedPlayerGetsTheLampsPutBackAndPlayingAgainAs
         http.replies.emplace_back(R"({"state":{"on":true,"bri":100,"ct":300,"colormode":"ct"}})");
         http.replies.emplace_back(R"([{"success":{}}])");
         decoder.covers.push_back(std::make_unique<PatchCover>(std::vector<Patch>{kRed}));
-        covers.post({std::vector<std::uint8_t>{1}, "mpv", true});
+        covers.post({std::vector<std::uint8_t>{1}, "mpv", true, {}, {"One", "X", "Y"}});
     };
     const auto restore = [this] {
         ASSERT_EQ(scheduler.pending.size(), 1u);

@@ -97,6 +97,16 @@ TEST_F(RemoteControlTest, WhilePausedCoversAreLoggedNotHandledAndTheStatusSaysSo
     EXPECT_TRUE(control.status().following);
 }
 
+// Pin and album mode are settings the controller takes when they are set, and as stored at a start.
+TEST_F(RemoteControlTest, PinAndAlbumModeTakeEffectWhenSetAndFromTheStoredSettings)
+{
+    ASSERT_TRUE(settings.set("pinned", true).ok()); // as glowcastctl stores it while Glowcast is not running
+    EXPECT_TRUE((RemoteControl{controller, bridge, settings, scheduler, log, std::nullopt}.status().pinned));
+    ASSERT_TRUE(control.setPinned(false).ok() && control.setSetting("albumMode", true).ok());
+    EXPECT_FALSE(controller.pinned());
+    EXPECT_TRUE(controller.albumMode());
+}
+
 TEST_F(RemoteControlTest, AnAddressGivenAfterASetUpFoundNoBridgeSetsUpAgainWithIt)
 {
     prefs.texts.erase("lastusedbridgeIP");
@@ -196,6 +206,8 @@ TEST(SettingTextTest, ParsesAndChecksTheCommandLinesText)
         {"followplayers", "false", false, Failure::None, ""},
         {"followplayers", " true ", true, Failure::None, ""},
         {"followplayers", "yes", {}, Failure::WrongKind, "\"followplayers\" is true or false, not \"yes\""},
+        {"albumMode", "on", true, Failure::None, ""},
+        {"pinned", "off", false, Failure::None, ""},
         {"ignoreplayers", " vlc ,, Firefox Web Browser,", Strings{"vlc", "Firefox Web Browser"}, Failure::None, ""},
         {"ignoreplayers", "", Strings{}, Failure::None, ""},
         {"fade", " 25 ", std::int64_t{25}, Failure::None, ""},

@@ -81,8 +81,12 @@ TEST_F(ControlServiceTest, ABusCallShowsAtOnceInTheTableAndSystemsTravelAsRows)
     EXPECT_EQ(checkBox(1), Qt::Checked);
     EXPECT_EQ(call("Lamps").signature(), QStringLiteral("a(ssb)")); // its rows: glowcastctl lamps, end to end
     EXPECT_EQ(call("Pause").type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(call("Pin").type(), QDBusMessage::ReplyMessage);
     QVariantMap status = qdbus_cast<QVariantMap>(call("Status").arguments().at(0));
     EXPECT_FALSE(status[QStringLiteral("following")].toBool());
+    EXPECT_TRUE(status[QStringLiteral("pinned")].toBool());
+    EXPECT_EQ(call("Unpin").type(), QDBusMessage::ReplyMessage);
+    EXPECT_FALSE(controller.pinned());
     EXPECT_EQ(status[QStringLiteral("bridge")].toString(), QStringLiteral("10.0.0.2"));
 
     // A system added with a user travels back as a row in Systems and in Status; that glowcastctl

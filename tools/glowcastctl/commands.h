@@ -43,6 +43,8 @@ int runDisable(Arguments args);
 int runStatus(Arguments args);
 int runBridge(Arguments args);
 int runConfig(Arguments args);
+int runPin(Arguments args);
+int runUnpin(Arguments args);
 int runSystems(Arguments args);
 // Through the running Glowcast only.
 int runPalette(Arguments args);

@@ -1,4 +1,4 @@
-// glowcastctl lamps, enable, disable, status, bridge and config: through the running Glowcast's
+// glowcastctl lamps, enable, disable, status, bridge, config, pin and unpin: through the running Glowcast's
 // control interface when it runs, else on the preferences file it would read at its next start.
 
 #include "glowcastctl/commands.h"
@@ -157,8 +157,9 @@ int runStatus(Arguments args)
         const QVariantMap map = qdbus_cast<QVariantMap>(reply->arguments().value(0));
         const auto yesNo = [&](const char* key) { return map.value(QString::fromLatin1(key)).toBool() ? "yes" : "no"; };
         const auto text = [&](const char* key) { return shownText(map.value(QString::fromLatin1(key)).toString()); };
-        std::printf("running: yes\nlistening: %s\npaired: %s\nbridge: %s\nfollowing: %s\nplayer: %s\ncolours: %s\n",
-                    yesNo("listening"), yesNo("paired"), text("bridge").c_str(), yesNo("following"),
+        std::printf("running: yes\nlistening: %s\npaired: %s\nbridge: %s\nfollowing: %s\npinned: %s\nplayer: "
+                    "%s\ncolours: %s\n",
+                    yesNo("listening"), yesNo("paired"), text("bridge").c_str(), yesNo("following"), yesNo("pinned"),
                     text("player").c_str(),
                     shownText(map.value(QStringLiteral("colours")).toStringList().join(u' ')).c_str());
         QStringList systems;
@@ -195,6 +196,24 @@ int runBridge(Arguments args)
         return *status;
     return storeSetting("bridge", *findSetting("lastusedbridgeIP"), SettingValue{commandLine.line.words().front()},
                         commandLine.line.verbose());
+}
+
+int runPin(Arguments args)
+{
+    ControlCommandLine commandLine("pin", QStringLiteral("Pins the colours: covers change nothing on the lamps, also "
+                                                         "after a restart, until glowcastctl unpin."));
+    if (const std::optional<int> status = commandLine.line.parse(args, 0, 0))
+        return *status;
+    return storeSetting("pin", *findSetting("pinned"), SettingValue{true}, commandLine.line.verbose());
+}
+
+int runUnpin(Arguments args)
+{
+    ControlCommandLine commandLine("unpin", QStringLiteral("Covers colour the lamps again; a running Glowcast that "
+                                                           "held a cover back sends its colours at once."));
+    if (const std::optional<int> status = commandLine.line.parse(args, 0, 0))
+        return *status;
+    return storeSetting("unpin", *findSetting("pinned"), SettingValue{false}, commandLine.line.verbose());
 }
 
 int runConfig(Arguments args)

@@ -39,6 +39,8 @@ constexpr Command kCommands[] = {
     {"config", "config [KEY [VALUE]]   show the settings, one setting, or set one", glowcast::ctl::runConfig},
     {"palette", "palette [--json]       the last cover's colours in lamp order, a readable pair and the track",
      glowcast::ctl::runPalette},
+    {"pin", "pin                    covers change nothing on the lamps (also after a restart)", glowcast::ctl::runPin},
+    {"unpin", "unpin                  covers colour the lamps again, the last one at once", glowcast::ctl::runUnpin},
     {"systems", "systems [add|set|remove ...]  the lamp systems beside the first bridge (systems --help)",
      glowcast::ctl::runSystems},
 };
@@ -49,10 +51,9 @@ QString description()
         "Looks into what Glowcast does and talks to the lighting bridge from a terminal.\n\nCommands:\n");
     for (const Command& command : kCommands)
         text += QStringLiteral("  ") + QString::fromUtf8(command.synopsis.data(), command.synopsis.size()) + u'\n';
-    return text +
-           QStringLiteral("\n  glowcastctl COMMAND --help  shows a command's own help\n"
-                          "  lamps, enable, disable, status, bridge, config and systems act on the running Glowcast\n"
-                          "  when there is one, else on the preferences file.");
+    return text + QStringLiteral("\n  glowcastctl COMMAND --help  shows a command's own help\n"
+                                 "  lamps, enable, disable, status, bridge, config, pin, unpin and systems act on the\n"
+                                 "  running Glowcast when there is one, else on the preferences file.");
 }
 
 } // namespace

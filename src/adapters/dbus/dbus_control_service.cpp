@@ -417,6 +417,20 @@ void ControlAdaptor::Resume(const QDBusMessage& call)
                     }));
 }
 
+void ControlAdaptor::Pin(const QDBusMessage& call)
+{
+    m_service.serve(call, withoutArguments([](RemoteControl& control, const QDBusMessage& message) {
+                        return answer(message, control.setPinned(true));
+                    }));
+}
+
+void ControlAdaptor::Unpin(const QDBusMessage& call)
+{
+    m_service.serve(call, withoutArguments([](RemoteControl& control, const QDBusMessage& message) {
+                        return answer(message, control.setPinned(false));
+                    }));
+}
+
 void ControlAdaptor::Status(const QDBusMessage& call)
 {
     m_service.serve(call, withoutArguments([](RemoteControl& control, const QDBusMessage& message) {
@@ -429,6 +443,7 @@ void ControlAdaptor::Status(const QDBusMessage& call)
                             {QStringLiteral("paired"), status.paired},
                             {QStringLiteral("bridge"), QString::fromStdString(status.bridgeAddress)},
                             {QStringLiteral("following"), status.following},
+                            {QStringLiteral("pinned"), status.pinned},
                             {QStringLiteral("player"), QString::fromStdString(status.followedPlayer)},
                             {QStringLiteral("colours"), colours},
                             {QStringLiteral("systems"), QVariant::fromValue(systemRecords(status.systems))},

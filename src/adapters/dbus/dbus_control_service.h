@@ -30,7 +30,9 @@ namespace glowcast {
 //     Lamps() -> a(ssb)                 id, name, enabled, in the table's order
 //     Enable(s id), Disable(s id)
 //     Pause(), Resume()                 stop and start following cover changes
-//     Status() -> a{sv}                 listening b, paired b, bridge s, following b, player s,
+//     Pin(), Unpin()                    covers change nothing on the lamps; unpinned, the lamps take the
+//                                       last cover's colours (the "pinned" setting)
+//     Status() -> a{sv}                 listening b, paired b, bridge s, following b, pinned b, player s,
 //                                       colours as ("#rrggbb" of the last cover, in order)
 //     Settings() -> a{sv}               every settings key: a text s, a flag b, a list as or a
 //                                       whole number x
@@ -182,6 +184,8 @@ class ControlAdaptor final : public QDBusAbstractAdaptor {
         "    <method name=\"Disable\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
         "    <method name=\"Pause\"/>\n"
         "    <method name=\"Resume\"/>\n"
+        "    <method name=\"Pin\"/>\n"
+        "    <method name=\"Unpin\"/>\n"
         "    <method name=\"Status\"><arg name=\"status\" type=\"a{sv}\" direction=\"out\"/></method>\n"
         "    <method name=\"Settings\"><arg name=\"settings\" type=\"a{sv}\" direction=\"out\"/></method>\n"
         "    <method name=\"SetSetting\"><arg name=\"key\" type=\"s\" direction=\"in\"/>"
@@ -210,6 +214,8 @@ public Q_SLOTS:
     void Disable(const QString& id, const QDBusMessage& call);
     void Pause(const QDBusMessage& call);
     void Resume(const QDBusMessage& call);
+    void Pin(const QDBusMessage& call);
+    void Unpin(const QDBusMessage& call);
     void Status(const QDBusMessage& call);
     void Settings(const QDBusMessage& call);
     void SetSetting(const QString& key, const QDBusVariant& value, const QDBusMessage& call);

@@ -8,6 +8,7 @@
 #include "core/lamps/selection_merge.h"
 #include "core/palette/eyedropper.h"
 #include "core/palette/lamp_colour.h"
+#include "core/text/log_text.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -30,6 +31,12 @@ EnabledById enabledById(const std::vector<LampEntry>& lamps)
     for (const LampEntry& lamp : lamps)
         enabled.try_emplace(lamp.id, lamp.enabled);
     return enabled;
+}
+
+// A track names its album only when the album is not empty.
+bool sameAlbum(const CoverTrack& last, const CoverTrack& next)
+{
+    return !next.album.empty() && next.album == last.album && next.artist == last.artist;
 }
 
 } // namespace
@@ -240,37 +247,76 @@ void GlowcastController::coverChanged(const CoverArrival& cover)
     const bool coverChanged = coverIdentity != m_lastCover;
     m_lastCover = coverIdentity;
     m_restored = false;
+    const bool albumAgain = m_albumMode && sameAlbum(m_lastTrack, cover.track);
+    m_lastTrack = cover.track;
 
     const std::vector<Colour> colours = paletteColours(m_palette, image.get(), m_lamps.enabledCount(), m_log);
     m_lastColours = colours;
     m_lastPalette = paletteDocument(colours, m_palette, cover);
+    m_lastPalette->pinned = m_pinned; // told to other programs while the lamps keep their colours
     if (onPaletteTaken)
         onPaletteTaken(*m_lastPalette);
 
     if (m_coverDisplay != nullptr)
         m_coverDisplay->showCover(image.get(), colours);
 
+    if (m_pinned) {
+        m_heldByPin = true;
+        m_log.write("pinned: the cover from \"" + cover.source + "\" changes nothing on the lamps");
+        return;
+    }
+    if (albumAgain) {
+        m_log.write("album mode: the cover from \"" + cover.source + "\" is of the album \"" +
+                    printable(cover.track.album, 80) + "\" again; the lamps stay as they are");
+        return;
+    }
+    const std::chrono::milliseconds delay = m_lampCare.settings().delay;
+    if (delay <= std::chrono::milliseconds{0}) {
+        colourLamps(colours, coverChanged, std::nullopt);
+        return;
+    }
+    const SteadyTime now = m_clock.now();
+    colourLamps(colours, coverChanged,
+                std::chrono::floor<std::chrono::milliseconds>(cover.heard.value_or(now) + delay - now));
+}
+
+void GlowcastController::setPinned(bool pinned)
+{
+    if (pinned == m_pinned)
+        return;
+    m_pinned = pinned;
+    if (pinned) {
+        m_log.write("pinned: covers change nothing on the lamps");
+        return;
+    }
+    const bool held = std::exchange(m_heldByPin, false) && !m_stopped;
+    m_log.write(held ? "unpinned: the lamps take the last cover's colours" : "unpinned: covers colour the lamps again");
+    if (held)
+        colourLamps(m_lastColours, true, std::nullopt);
+}
+
+void GlowcastController::colourLamps(const std::vector<Colour>& colours, bool coverChanged,
+                                     std::optional<std::chrono::milliseconds> changeIn)
+{
     // The other systems are handed their lamps' states first: they send on their own while the first
     // bridge's lamps are sent one request each, each after the previous one returned. The log tells
     // the plan as a walk over the collection: the count before each lamp and once after the last, and
     // each lamp's id after its body was made (another system's lamp: at once, its state already handed).
     std::vector<LampAssignment> plan = planLamps(m_lamps.entries(), colours);
     const std::uint64_t number = ++m_coverCount;
-    const std::chrono::milliseconds delay = m_lampCare.settings().delay;
-    if (delay <= std::chrono::milliseconds{0}) {
+    if (!changeIn) {
         sendToSystems(plan, coverChanged, std::nullopt);
         walk(plan, coverChanged);
         return;
     }
-    const SteadyTime now = m_clock.now();
-    const auto changeIn = std::chrono::floor<std::chrono::milliseconds>(cover.heard.value_or(now) + delay - now);
     sendToSystems(plan, coverChanged, changeIn);
     armRestore();
     const bool firstBridgeLamps =
         std::ranges::any_of(plan, [](const LampAssignment& lamp) { return !splitLampId(lamp.id); });
     const SendPlan first =
-        firstBridgeLamps ? planSend(changeIn, countedLatency(m_lampCare.latency().figures()), {}) : SendPlan{};
-    if (const auto line = firstBridgeLamps ? m_lateNotice.told("the first bridge", first, delay) : std::nullopt)
+        firstBridgeLamps ? planSend(*changeIn, countedLatency(m_lampCare.latency().figures()), {}) : SendPlan{};
+    if (const auto line =
+            firstBridgeLamps ? m_lateNotice.told("the first bridge", first, m_lampCare.settings().delay) : std::nullopt)
         m_log.write(*line);
     if (first.wait == std::chrono::milliseconds{0}) {
         walk(plan, coverChanged);
@@ -378,6 +424,7 @@ void GlowcastController::armRestore()
         if (m_lampCare.restoreIfDue() || putBackElsewhere > 0) {
             m_restored = true;
             m_lastCover.reset(); // the same cover again is a change for the lamps put back
+            m_lastTrack = {};    // and so is its album
         }
         armRestore();
     });

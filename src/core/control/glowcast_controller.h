@@ -105,6 +105,14 @@ public:
     [[nodiscard]] bool following() const { return m_following; }
     // The palette the next cover's colours are taken with.
     void setPalette(Palette palette) { m_palette = palette; }
+    // While pinned, covers change nothing on the lamps; their colours are still taken and shown. Unpinned
+    // after a cover came meanwhile, the lamps take the last cover's colours at once.
+    void setPinned(bool pinned);
+    [[nodiscard]] bool pinned() const { return m_pinned; }
+    // In album mode a media player's cover of the same album and artist as the last cover handled changes
+    // nothing on the lamps; a cover without an album (every cover-changed notice's) always does.
+    void setAlbumMode(bool albumMode) { m_albumMode = albumMode; }
+    [[nodiscard]] bool albumMode() const { return m_albumMode; }
     // The colours of the last cover change handled, in the extractor's order; empty before it.
     [[nodiscard]] const std::vector<Colour>& lastColours() const { return m_lastColours; }
     // The palette of the last cover whose colours were taken; nothing before it.
@@ -126,6 +134,9 @@ private:
     void registerForCovers();
     // True when any system has lamps.
     bool refillSystemLamps();
+    // Colours the enabled lamps: at once without changeIn, else that long from now.
+    void colourLamps(const std::vector<Colour>& colours, bool coverChanged,
+                     std::optional<std::chrono::milliseconds> changeIn);
     // Hands each system its lamps' states of the plan.
     void sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged,
                        std::optional<std::chrono::milliseconds> changeIn);
@@ -160,6 +171,12 @@ private:
     // The last cover handled, by its bytes' size and hash: the same cover again is no cover change
     // for a lamp still fading.
     std::optional<std::pair<std::size_t, std::size_t>> m_lastCover;
+    bool m_pinned = false;
+    // A cover came while pinned: the lamps do not show the last colours.
+    bool m_heldByPin = false;
+    bool m_albumMode = false;
+    // The last cover handled's track, for album mode.
+    CoverTrack m_lastTrack;
     std::optional<PlayerActivity> m_playerActivity;
     // The lamps were put back since the last cover was handled.
     bool m_restored = false;

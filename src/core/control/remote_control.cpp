@@ -14,6 +14,8 @@ namespace {
 
 constexpr std::string_view kAddressKey = "lastusedbridgeIP";
 constexpr std::string_view kPortalKey = "portal";
+constexpr std::string_view kPinnedKey = "pinned";
+constexpr std::string_view kAlbumModeKey = "albumMode";
 
 } // namespace
 
@@ -22,6 +24,18 @@ RemoteControl::RemoteControl(GlowcastController& controller, BridgeBridge& bridg
     : m_controller(controller), m_bridge(bridge), m_settings(settings), m_scheduler(scheduler), m_log(log),
       m_environmentPortal(std::move(environmentPortal))
 {
+    applyCoverSettings();
+}
+
+void RemoteControl::applyCoverSettings()
+{
+    m_controller.setAlbumMode(m_settings.flag(kAlbumModeKey));
+    m_controller.setPinned(m_settings.flag(kPinnedKey));
+}
+
+Outcome RemoteControl::setPinned(bool pinned)
+{
+    return setSetting(kPinnedKey, pinned);
 }
 
 const std::vector<LampEntry>& RemoteControl::lamps() const
@@ -72,6 +86,7 @@ ControlStatus RemoteControl::status() const
     status.paired = m_bridge.getUsername().has_value();
     status.bridgeAddress = m_bridge.bridgeIP().value_or("");
     status.following = m_controller.following();
+    status.pinned = m_controller.pinned();
     if (m_followedPlayer)
         status.followedPlayer = m_followedPlayer();
     status.lastColours = m_controller.lastColours();
@@ -83,6 +98,8 @@ ControlStatus RemoteControl::status() const
 Outcome RemoteControl::setSetting(std::string_view key, const SettingValue& value)
 {
     Outcome outcome = m_settings.set(key, value);
+    if (outcome.ok() && (key == kPinnedKey || key == kAlbumModeKey))
+        applyCoverSettings();
     if (outcome.ok() && m_settingObserver)
         m_settingObserver(key);
     if (!outcome.ok() || (key != kAddressKey && key != kPortalKey))

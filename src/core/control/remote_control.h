@@ -32,6 +32,7 @@ struct ControlStatus {
     std::vector<Colour> lastColours;               // of the last cover handled, in the extractor's order
     std::vector<SystemStatus> systems;             // the lamp systems beside the first bridge, in their order
     std::optional<LatencyFigures> bridgeLatency{}; // the first bridge's; nothing before its first lamp state
+    bool pinned = false;                           // covers change nothing on the lamps
     friend bool operator==(const ControlStatus&, const ControlStatus&) = default;
 };
 
@@ -58,6 +59,10 @@ public:
     void pause();
     void resume();
 
+    // Stores the "pinned" setting, which holds from the next start too: while pinned, covers change
+    // nothing on the lamps; unpinned, they take the last cover's colours. As setSetting.
+    Outcome setPinned(bool pinned);
+
     [[nodiscard]] ControlStatus status() const;
     // The last cover's palette; nothing before the first cover's colours were taken.
     [[nodiscard]] const std::optional<PaletteDocument>& palette() const;
@@ -69,7 +74,8 @@ public:
         m_settingObserver = std::move(observer);
     }
 
-    // Stores a setting. A new bridge address or portal is used at once: the portal for the next
+    // Stores a setting. The controller takes "pinned" and "albumMode" at once (and from the stored
+    // settings as this is made). A new bridge address or portal is used at once: the portal for the next
     // discovery, and when the set-up ended without the lamp list, a new set-up right after this call,
     // with the address found afresh (the portal first, then the stored address).
     Outcome setSetting(std::string_view key, const SettingValue& value);
@@ -123,6 +129,8 @@ public:
 private:
     Outcome setLamp(std::string_view id, bool enabled);
     void retrySetUpIfAbandoned();
+    // The controller takes the pin and album mode as the settings have them.
+    void applyCoverSettings();
     [[nodiscard]] bool hasSystem(std::string_view id) const;
     [[nodiscard]] static Outcome unknownSystem(std::string_view id);
     // Sets one field of a system's record and stores the records; a store that fails puts the field back.

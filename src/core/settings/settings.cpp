@@ -223,6 +223,22 @@ const std::vector<SettingRow>& settingRows()
         {"palette", SettingKind::Choice, std::string{"classic"}, "Palette",
          "how a cover's colours are chosen: classic, or vivid (colours for lamps: distinct, rich, never dark or grey)",
          nullptr, kNotANumber, kPalettes},
+        {"albumMode",
+         SettingKind::Flag,
+         false,
+         "Album mode",
+         "a media player's cover of the same album and artist as the last cover changes nothing on the lamps",
+         nullptr,
+         kNotANumber,
+         {}},
+        {"pinned",
+         SettingKind::Flag,
+         false,
+         "Pin the colours",
+         "covers change nothing on the lamps; unpinned, the lamps take the last cover's colours",
+         nullptr,
+         kNotANumber,
+         {}},
     };
     return rows;
 }
@@ -265,9 +281,9 @@ std::variant<SettingValue, Outcome> parseSetting(const SettingRow& row, std::str
     case SettingKind::Choice:
         return SettingValue{std::string{trimmed(text)}};
     case SettingKind::Flag:
-        if (trimmed(text) == "true")
+        if (trimmed(text) == "true" || trimmed(text) == "on")
             return SettingValue{true};
-        if (trimmed(text) == "false")
+        if (trimmed(text) == "false" || trimmed(text) == "off")
             return SettingValue{false};
         return Outcome{Failure::WrongKind,
                        "\"" + std::string{row.key} + "\" is true or false, not \"" + std::string{text} + "\""};

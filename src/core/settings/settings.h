@@ -51,10 +51,10 @@ struct SettingRow {
 [[nodiscard]] std::string settingText(const SettingValue& value);
 // The same, but 0 as the row's zero word where it has one ("off").
 [[nodiscard]] std::string settingText(const SettingRow& row, const SettingValue& value);
-// The value a text stands for under row: a list is split at commas, blanks around each entry and
-// empty entries dropped. A flag that is neither "true" nor "false", and a whole number that is not
-// decimal digits (with an optional "-") or the row's zero word, are WrongKind failures. The value is
-// not checked further (checkSetting does that).
+// The value a text stands for under row: a flag is "true" or "on", "false" or "off"; a list is split
+// at commas, blanks around each entry and empty entries dropped. Any other flag, and a whole number
+// that is not decimal digits (with an optional "-") or the row's zero word, are WrongKind failures.
+// The value is not checked further (checkSetting does that).
 [[nodiscard]] std::variant<SettingValue, Outcome> parseSetting(const SettingRow& row, std::string_view text);
 // Accepts a value of the row's kind that passes its check and, for a whole number, lies in its range;
 // else WrongKind or InvalidValue, with a message that names the key.
