@@ -328,12 +328,10 @@ TEST(PaletteDocumentTest, ThePairReadsAtFourAndAHalfToOneWithTheLeastLightnessSh
         {"white", {{255, 255, 255}}, "#ffffff", "#767676", "#767676"},
         {"mid grey, no white is enough", {{128, 128, 128}}, "#808080", "#171717", "#171717"},
         {"all equal, hue kept", {{30, 60, 200}, {30, 60, 200}, {30, 60, 200}}, "#1e3cc8", "#b1bdf3", "#1e3cc8"},
+        {"green's hue kept", {{30, 140, 60}}, "#1e8c3c", "#041007", "#041007"},
+        {"crimson's hue kept", {{200, 40, 90}}, "#c8285a", "#fae6ec", "#fae6ec"},
         {"lands on 4.5 itself", {{40, 40, 40}, {90, 90, 90}}, "#282828", "#8e8e8e", "#8e8e8e"},
-        {"readable as it is",
-         {{0, 0, 0}, {90, 90, 90}, {255, 255, 255}, {200, 40, 40}},
-         "#000000",
-         "#ffffff",
-         "#c82828"},
+        {"readable as is", {{0, 0, 0}, {200, 40, 40}, {255, 255, 255}, {90, 90, 90}}, "#000000", "#ffffff", "#c82828"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
