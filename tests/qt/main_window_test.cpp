@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -61,6 +62,17 @@ TEST_F(MainWindowTest, ShowsTheCoverAndFiveSwatchesFollowsASecondSetUpAndAsksBef
     window.allowClose();
     EXPECT_TRUE(window.close());
     EXPECT_EQ(quitRequests, 2);
+}
+
+// Edit > Pin the colours asks for the pin its check shows; the menu, opened, shows the controller's.
+TEST_F(MainWindowTest, ThePinItemAsksForThePinAndShowsTheControllersWhenOpened)
+{
+    std::vector<bool> asked;
+    window.onPinRequested = [&asked](bool pinned) { asked.push_back(pinned); };
+    window.pinAction().trigger();
+    EXPECT_EQ(asked, std::vector<bool>{true});
+    Q_EMIT qobject_cast<QMenu*>(window.pinAction().parent())->aboutToShow(); // the pin was not stored
+    EXPECT_FALSE(window.pinAction().isChecked());
 }
 
 // Each value waits for the one before it: the dialog says it waits, and shows the real outcome.
