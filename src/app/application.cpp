@@ -1,10 +1,12 @@
 #include "app/application.h"
 
+#include "adapters/files/regular_file.h"
 #include "adapters/files/system_secrets.h"
 #include "adapters/process/portal_host.h"
 
 #include <QCoreApplication>
 #include <QSize>
+#include <QSysInfo>
 
 #include <malloc.h>
 
@@ -61,9 +63,19 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
     m_bridge.setPortalHost(m_control.portalHost());
     m_lampCare.setSettings(lampCareSettingsFrom(m_settings));
     m_controller.setPalette(paletteFrom(m_settings));
-    m_control.setSettingObserver([this](std::string_view /*key*/) {
+    m_control.setSettingObserver([this](std::string_view key) {
         m_lampCare.setSettings(lampCareSettingsFrom(m_settings));
         m_controller.setPalette(paletteFrom(m_settings));
+        if (key.starts_with("mqtt"))
+            followMqttSetting();
+        else if (key == "palette" && m_publisher)
+            m_publisher->setPaletteName(m_settings.text("palette"));
+        else if (key == "pinned" && m_publisher)
+            m_publisher->setPinned(m_settings.flag("pinned"));
+    });
+    m_control.setFollowingObserver([this](bool following) {
+        if (m_publisher)
+            m_publisher->setFollowing(following);
     });
     m_controller.connectViews(m_frontEnd.attach(*this));
     m_controller.onPlayingAfterRestore = [this] { m_follower.sendAgain(); };
@@ -126,6 +138,7 @@ int Application::exec()
     m_systems.load(m_preferences.systems());
     m_storedSystems = m_systems.records();
     m_controller.start();
+    followMqttSetting();
     m_frontEnd.show();
     if (m_settings.flag(kFollowPlayersKey))
         m_players.start();
@@ -149,6 +162,63 @@ void Application::storeSystems()
         m_storedSystems = std::move(records);
 }
 
+void Application::followMqttSetting()
+{
+    const std::optional<MqttAddress> broker = parseMqttAddress(m_settings.text("mqtt"), kMqttDefaultBase);
+    const std::string prefix = m_settings.text("mqttDiscovery");
+    const bool sameTopics = m_publisher && broker && m_publisher->options().broker == *broker &&
+                            m_publisher->options().discoveryPrefix == prefix;
+    if (m_publisher && !sameTopics)
+        m_publisher->withdraw();
+    m_publisher.reset();
+    if (!broker)
+        return;
+    if (!m_nodeId) {
+        const FileRead machineId = readRegularFile("/etc/machine-id", 64);
+        m_nodeId = homeAssistantNodeId(std::string(machineId.bytes.begin(), machineId.bytes.end()),
+                                       QSysInfo::machineHostName().toStdString(), m_log);
+    }
+    const std::filesystem::path directory = m_preferences.filePath().parent_path();
+    std::optional<std::string> user;
+    if (std::string name = m_settings.text("mqttUser"); !name.empty())
+        user = std::move(name);
+    m_publisher = std::make_unique<HomeAssistantPublisher>(
+        HomeAssistantPublisher::Options{*broker, prefix, user,
+                                        user ? systemPassword(directory, kMqttSecretId, m_log) : std::nullopt,
+                                        *m_nodeId, QSysInfo::machineHostName().toStdString()},
+        m_log);
+    m_publisher->setFollowing(m_controller.following());
+    m_publisher->setPaletteName(m_settings.text("palette"));
+    m_publisher->setPinned(m_settings.flag("pinned"));
+    if (const std::optional<PaletteDocument>& last = m_controller.lastPalette())
+        m_publisher->setPalette(paletteJSON(*last));
+    m_publisher->onCommand = [this](const HomeAssistantCommand& command) {
+        m_queue.run([this, command] { obey(command); });
+    };
+    m_publisher->start();
+}
+
+void Application::obey(const HomeAssistantCommand& command)
+{
+    switch (command.action) {
+    case HomeAssistantCommand::Action::Follow:
+        if (command.on)
+            m_control.resume();
+        else
+            m_control.pause();
+        return;
+    case HomeAssistantCommand::Action::Palette:
+    case HomeAssistantCommand::Action::Pin: {
+        const Outcome outcome = command.action == HomeAssistantCommand::Action::Pin
+                                    ? m_control.setPinned(command.on)
+                                    : m_control.setSetting("palette", command.palette);
+        if (!outcome.ok())
+            m_log.write("mqtt: " + outcome.message);
+        return;
+    }
+    }
+}
+
 void Application::coverChanged(std::vector<std::uint8_t> bytes, SteadyTime heard)
 {
     // The log names the player a cover came from, as it names the cover application for the bus's.
@@ -168,6 +238,8 @@ void Application::paletteTaken(const PaletteDocument& document)
 {
     m_controlService.paletteChanged(document);
     m_paletteFile.write(document);
+    if (m_publisher)
+        m_publisher->setPalette(paletteJSON(document));
 }
 
 void Application::showFollowed(const FollowerStatus& status)

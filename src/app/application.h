@@ -6,6 +6,7 @@
 #include "adapters/dbus/mpris_watcher.h"
 #include "adapters/files/file_preferences.h"
 #include "adapters/files/palette_file.h"
+#include "adapters/mqtt/home_assistant_publisher.h"
 #include "adapters/process/steady_clock.h"
 #include "adapters/qt/qt_cover_decoder.h"
 #include "adapters/qt/qt_cover_sniffer.h"
@@ -29,6 +30,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -88,6 +90,11 @@ private:
     [[nodiscard]] FollowerOptions followerOptions() const;
     // The systems' records go to the preferences when they changed since they were last stored.
     void storeSystems();
+    // Publishes on the broker the "mqtt" setting names, or nowhere when it names none: a publisher is made,
+    // started anew (same broker, same topics: new credentials) or withdrawn from the broker it was on.
+    void followMqttSetting();
+    // What a command from Home Assistant asks, as the control interface does it.
+    void obey(const HomeAssistantCommand& command);
 
     FrontEnd& m_frontEnd;
     Log& m_log;
@@ -127,6 +134,9 @@ private:
     MprisWatcher m_players;
     SignalRelay m_signals;
     bool m_terminationRequested = false;
+    // Made only while "mqtt" is set; the node id is worked out once, with the first.
+    std::optional<std::string> m_nodeId;
+    std::unique_ptr<HomeAssistantPublisher> m_publisher;
 };
 
 } // namespace glowcast

@@ -6,6 +6,7 @@
 
 #include "adapters/dbus/dbus_control_service.h"
 #include "adapters/files/file_preferences.h"
+#include "adapters/files/system_secrets.h"
 #include "adapters/qt/program_command_line.h"
 #include "core/settings/settings.h"
 
@@ -109,6 +110,60 @@ int storeSetting(const char* command, const SettingRow& row, const SettingValue&
         return reportOutcome(command, outcome);
     std::printf("%s = %s %s\n", key.toUtf8().constData(), settingText(row, value).c_str(), inFile(preferences).c_str());
     return 0;
+}
+
+// "config mqtt URL [--user U [--password-file F]]": the password is stored first, as the zigbee2mqtt systems'
+// is, and never travels over the bus; then the user, then the broker, each as any setting is. A new user
+// without a password file leaves no old password behind; "config mqtt ''" leaves the broker, then forgets
+// the user and the password.
+int storeMqtt(const ProgramCommandLine& line, const SettingValue& url)
+{
+    const std::optional<std::string> user = line.value(QStringLiteral("user"));
+    const std::optional<std::string> passwordFile = line.value(QStringLiteral("password-file"));
+    const bool none = std::get<std::string>(url).empty();
+    if (passwordFile && !user)
+        return line.refuse(QStringLiteral("--password-file needs --user: a broker takes a password with a user"));
+    if (user && none)
+        return line.refuse(QStringLiteral("--user goes with a broker's URL"));
+    if (const Outcome checked = checkSetting(*findSetting("mqtt"), url); !checked.ok())
+        return reportOutcome("config", checked);
+    if (user)
+        if (const Outcome checked = checkSetting(*findSetting("mqttUser"), *user); !checked.ok())
+            return reportOutcome("config", checked);
+    std::optional<std::string> password;
+    if (passwordFile) {
+        PasswordRead read = readPasswordFile(*passwordFile);
+        if (!read.password) {
+            std::fprintf(stderr, "glowcastctl config: the password file cannot be used: %s\n", read.error.c_str());
+            return 2;
+        }
+        password = std::move(read.password);
+    }
+    // The broker goes first when there is none any more, so that the program leaves it while it still may.
+    if (none)
+        if (const int status = storeSetting("config", *findSetting("mqtt"), url, line.verbose()))
+            return status;
+    if (user || none) {
+        Context context{line.verbose()};
+        const std::filesystem::path directory = FilePreferences::defaultDirectory();
+        FilePreferences preferences{context.log, directory};
+        std::optional<std::string> error;
+        preferences.whileLocked([&] {
+            forgetSystemPassword(directory, kMqttSecretId);
+            if (password)
+                error = storeSystemPassword(directory, kMqttSecretId, *password);
+        });
+        if (error) {
+            std::fprintf(stderr, "glowcastctl config: the password was not stored: %s\n", error->c_str());
+            return 1;
+        }
+    }
+    if (user || none)
+        if (const int status = storeSetting("config", *findSetting("mqttUser"), user.value_or(""), line.verbose()))
+            return status;
+    if (none)
+        return 0;
+    return storeSetting("config", *findSetting("mqtt"), url, line.verbose());
 }
 
 } // namespace
@@ -222,8 +277,15 @@ int runConfig(Arguments args)
                        "number setting off). Keys:";
     for (const SettingRow& row : settingRows())
         keys += "\n  " + padded(row.key) + std::string{row.help};
+    keys += "\n\n  config mqtt URL --user NAME --password-file FILE  also stores the broker's user and password (the "
+            "password\n  in systems/mqtt.publish.password in the configuration directory)";
     ControlCommandLine commandLine("config", QString::fromStdString(keys));
     commandLine.line.parser.addPositionalArgument(QStringLiteral("KEY"), {}, QStringLiteral("[KEY [VALUE]]"));
+    commandLine.line.parser.addOption(
+        {QStringLiteral("user"), QStringLiteral("The broker's user (mqtt)."), QStringLiteral("NAME")});
+    commandLine.line.parser.addOption({QStringLiteral("password-file"),
+                                       QStringLiteral("A file that holds the broker's password (mqtt, at most 4 KiB)."),
+                                       QStringLiteral("FILE")});
     if (const std::optional<int> status = commandLine.line.parse(args, 0, 2))
         return *status;
     const std::vector<std::string> line = commandLine.line.words();
@@ -232,10 +294,16 @@ int runConfig(Arguments args)
     if (!line.empty() && row == nullptr)
         return commandLine.line.refuse(
             QStringLiteral("there is no setting \"%1\"").arg(QString::fromStdString(line.front())));
+    const bool credentials =
+        commandLine.line.value(QStringLiteral("user")) || commandLine.line.value(QStringLiteral("password-file"));
+    if (credentials && (line.size() != 2 || row->key != "mqtt"))
+        return commandLine.line.refuse(QStringLiteral("--user and --password-file go with config mqtt URL"));
     if (line.size() == 2) {
         auto parsed = parseSetting(*row, line[1]);
         if (const Outcome* failure = std::get_if<Outcome>(&parsed))
             return reportOutcome("config", *failure);
+        if (row->key == "mqtt")
+            return storeMqtt(commandLine.line, std::get<SettingValue>(parsed));
         return storeSetting("config", *row, std::get<SettingValue>(parsed), verbose);
     }
     Context context{verbose};

@@ -80,12 +80,14 @@ std::optional<std::string> makeFolder(const std::filesystem::path& configDirecto
     return std::nullopt;
 }
 
-// The id names a file: nothing that could lead out of the folder.
+// The id names a file: nothing that could lead out of the folder. The publishing broker's is the one
+// with a dot.
 bool namesAFile(std::string_view systemId)
 {
-    return !systemId.empty() &&
-           systemId.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") ==
-               std::string_view::npos;
+    return systemId == kMqttSecretId ||
+           (!systemId.empty() &&
+            systemId.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") ==
+                std::string_view::npos);
 }
 
 std::optional<std::string> storeSecret(const std::filesystem::path& configDirectory, std::string_view systemId,

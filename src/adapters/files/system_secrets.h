@@ -18,6 +18,10 @@ namespace glowcast {
 [[nodiscard]] std::filesystem::path systemPasswordPath(const std::filesystem::path& configDirectory,
                                                        std::string_view systemId);
 
+// The password of the broker Glowcast publishes on (the "mqtt" setting) lives there too, under a name no
+// system's id can take (an id holds no '.').
+inline constexpr std::string_view kMqttSecretId = "mqtt.publish";
+
 // A Home Assistant system's access token lives beside it, as "systems/<system id>.token", kept and read
 // by the same rules.
 [[nodiscard]] std::filesystem::path systemTokenPath(const std::filesystem::path& configDirectory,

@@ -46,11 +46,15 @@ const std::vector<LampEntry>& RemoteControl::lamps() const
 void RemoteControl::pause()
 {
     m_controller.setFollowing(false);
+    if (m_followingObserver)
+        m_followingObserver(false);
 }
 
 void RemoteControl::resume()
 {
     m_controller.setFollowing(true);
+    if (m_followingObserver)
+        m_followingObserver(true);
 }
 
 std::optional<std::string> RemoteControl::portalHost() const

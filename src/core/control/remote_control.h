@@ -58,6 +58,11 @@ public:
     // While paused, cover changes from every source are logged and not handled.
     void pause();
     void resume();
+    // Who is told of each pause and resume, with whether covers are followed now.
+    void setFollowingObserver(std::function<void(bool following)> observer)
+    {
+        m_followingObserver = std::move(observer);
+    }
 
     // Stores the "pinned" setting, which holds from the next start too: while pinned, covers change
     // nothing on the lamps; unpinned, they take the last cover's colours. As setSetting.
@@ -148,6 +153,7 @@ private:
     std::optional<std::string> m_environmentPortal;
     std::function<std::string()> m_followedPlayer;
     std::function<void(std::string_view key)> m_settingObserver;
+    std::function<void(bool following)> m_followingObserver;
     bool m_retryPending = false;
     LampSystems* m_systems = nullptr;
     Preferences* m_systemStore = nullptr;

@@ -1,5 +1,6 @@
 #include "core/settings/settings.h"
 
+#include "core/text/mqtt_address.h"
 #include "core/text/url_text.h"
 
 #include <algorithm>
@@ -97,6 +98,38 @@ std::string checkPlayerNames(const SettingValue& value)
             return "entries are names of 1 to " + std::to_string(kMaximumEntryBytes) +
                    " characters, without commas, control characters or blanks at either end";
     return {};
+}
+
+// The broker Glowcast publishes on: empty (nowhere), or mqtt://HOST[:PORT][/BASE]. A base that no
+// subscriber could name exactly (a wildcard in it) is refused with a sentence of its own.
+std::string checkMqttUrl(const SettingValue& value)
+{
+    const std::string& url = std::get<std::string>(value);
+    if (url.empty() || parseMqttAddress(url, kMqttDefaultBase))
+        return {};
+    if (const std::size_t slash = url.find('/', std::string_view{"mqtt://"}.size());
+        slash != std::string::npos && parseMqttAddress(url.substr(0, slash)))
+        return "has a base topic with '+', '#', an empty level or a control character, or of over " +
+               std::to_string(kLongestBaseTopic) + " bytes";
+    return "is not mqtt://HOST[:PORT][/BASE] (such as mqtt://192.168.1.20 or mqtt://broker.local:1883/glowcast)";
+}
+
+// Empty (the default) or a topic of whole levels.
+std::string checkTopic(const SettingValue& value)
+{
+    if (const std::string& topic = std::get<std::string>(value); topic.empty() || isMqttTopic(topic))
+        return {};
+    return "is a topic without '+', '#', empty levels or control characters, of at most " +
+           std::to_string(kLongestBaseTopic) + " bytes";
+}
+
+// Empty for none; else a name a broker takes, which keeps the connection from going out anonymous.
+std::string checkBrokerUser(const SettingValue& value)
+{
+    const std::string& user = std::get<std::string>(value);
+    if (user.empty() || (user.size() <= kLongestBrokerUser && isUtf8(user) && !hasControlCharacter(user)))
+        return {};
+    return "is at most " + std::to_string(kLongestBrokerUser) + " bytes of UTF-8 text without control characters";
 }
 
 // Lamp care's numbers: every default is off and leaves the lamp requests exactly as they are without
@@ -237,6 +270,30 @@ const std::vector<SettingRow>& settingRows()
          "Pin the colours",
          "covers change nothing on the lamps; unpinned, the lamps take the last cover's colours",
          nullptr,
+         kNotANumber,
+         {}},
+        {"mqtt",
+         SettingKind::Text,
+         std::string{},
+         "MQTT broker",
+         "mqtt://HOST[:PORT][/BASE] to publish the palette on, for Home Assistant and scripts (base glowcast)",
+         checkMqttUrl,
+         kNotANumber,
+         {}},
+        {"mqttUser",
+         SettingKind::Text,
+         std::string{},
+         "MQTT user",
+         "the broker's user for publishing; glowcastctl config mqtt URL --user U --password-file F stores both",
+         checkBrokerUser,
+         kNotANumber,
+         {}},
+        {"mqttDiscovery",
+         SettingKind::Text,
+         std::string{kMqttDiscoveryPrefix},
+         "Home Assistant discovery prefix",
+         "the topic Home Assistant finds devices under (homeassistant unless changed there)",
+         checkTopic,
          kNotANumber,
          {}},
     };

@@ -16,6 +16,11 @@
 
 namespace glowcast {
 
+// Where Glowcast publishes when the "mqtt" setting names no base topic, and where Home Assistant looks for
+// discovery configs unless "mqttDiscovery" says otherwise.
+inline constexpr std::string_view kMqttDefaultBase = "glowcast";
+inline constexpr std::string_view kMqttDiscoveryPrefix = "homeassistant";
+
 enum class SettingKind { Text, Flag, TextList, WholeNumber, Choice };
 
 // The whole numbers a row takes, both ends included, and its word for 0 where 0 turns something off
