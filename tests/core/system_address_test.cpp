@@ -55,6 +55,9 @@ TEST(SystemAddressTest, TakesABrokerUserOfShortUtf8TextOnly)
         {"\xed\xa0\x80", false},
         {"\xf4\x90\x80\x80", false},
         {"a\xe2\x82", false},
+        {"\xc3(", false},           // a lead byte without its continuation
+        {"\xc2\x80", false},        // U+0080, a control character of Latin-1's
+        {"\xf4\x8f\xbf\xbf", true}, // U+10FFFF, the last code point
     };
     for (const auto& [user, taken] : rows)
         EXPECT_EQ(checkBrokerUser(user).ok(), taken) << user;
