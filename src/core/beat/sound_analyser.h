@@ -3,7 +3,7 @@
 #include "core/beat/gain_control.h"
 #include "core/beat/onset_detector.h"
 #include "core/beat/sound_frame.h"
-#include "core/beat/windowed_spectrum.h"
+#include "core/beat/windowed_fft.h"
 
 #include <span>
 #include <vector>

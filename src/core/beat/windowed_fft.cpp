@@ -1,4 +1,4 @@
-#include "core/beat/windowed_spectrum.h"
+#include "core/beat/windowed_fft.h"
 
 #include <kiss_fftr.h>
 
