@@ -39,9 +39,7 @@ Outcome checkSystemAddress(SystemKind kind, std::string_view address)
 
 Outcome checkBrokerUser(std::string_view user)
 {
-    if (!user.empty() && user.size() <= kLongestBrokerUser && isUtf8(user) &&
-        std::none_of(user.begin(), user.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+    if (isBrokerUser(user))
         return {};
     return {Failure::InvalidValue, "a broker's user is 1 to " + std::to_string(kLongestBrokerUser) +
                                        " bytes of UTF-8 text without control characters"};

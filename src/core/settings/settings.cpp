@@ -127,7 +127,7 @@ std::string checkTopic(const SettingValue& value)
 std::string checkBrokerUser(const SettingValue& value)
 {
     const std::string& user = std::get<std::string>(value);
-    if (user.empty() || (user.size() <= kLongestBrokerUser && isUtf8(user) && !hasControlCharacter(user)))
+    if (user.empty() || isBrokerUser(user))
         return {};
     return "is at most " + std::to_string(kLongestBrokerUser) + " bytes of UTF-8 text without control characters";
 }

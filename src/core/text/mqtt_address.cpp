@@ -49,6 +49,13 @@ bool isUtf8(std::string_view text)
     return true;
 }
 
+bool isBrokerUser(std::string_view user)
+{
+    return !user.empty() && user.size() <= kLongestBrokerUser && isUtf8(user) &&
+           std::none_of(user.begin(), user.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
 bool isMqttTopic(std::string_view topic)
 {
     if (topic.size() > kLongestBaseTopic || !isUtf8(topic))

@@ -31,6 +31,9 @@ inline constexpr std::size_t kLongestBrokerUser = 1'024;
 // empty level, no wildcard ('+', '#') and no control character.
 [[nodiscard]] bool isMqttTopic(std::string_view topic);
 
+// A user name a broker takes: 1 to kLongestBrokerUser bytes of UTF-8 without control characters.
+[[nodiscard]] bool isBrokerUser(std::string_view user);
+
 // Well-formed UTF-8 (no overlong form, no surrogate) without C1 control characters; C0 and DEL are the
 // callers' to refuse.
 [[nodiscard]] bool isUtf8(std::string_view text);
