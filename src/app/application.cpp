@@ -173,10 +173,10 @@ void Application::followMqttSetting()
     m_publisher.reset();
     if (!broker)
         return;
+    const std::string hostName = QSysInfo::machineHostName().toStdString();
     if (!m_nodeId) {
         const FileRead machineId = readRegularFile("/etc/machine-id", 64);
-        m_nodeId = homeAssistantNodeId(std::string(machineId.bytes.begin(), machineId.bytes.end()),
-                                       QSysInfo::machineHostName().toStdString(), m_log);
+        m_nodeId = homeAssistantNodeId(std::string(machineId.bytes.begin(), machineId.bytes.end()), hostName, m_log);
     }
     const std::filesystem::path directory = m_preferences.filePath().parent_path();
     std::optional<std::string> user;
@@ -185,7 +185,7 @@ void Application::followMqttSetting()
     m_publisher = std::make_unique<HomeAssistantPublisher>(
         HomeAssistantPublisher::Options{*broker, prefix, user,
                                         user ? systemPassword(directory, kMqttSecretId, m_log) : std::nullopt,
-                                        *m_nodeId, QSysInfo::machineHostName().toStdString()},
+                                        *m_nodeId, hostName},
         m_log);
     m_publisher->setFollowing(m_controller.following());
     m_publisher->setPaletteName(m_settings.text("palette"));

@@ -61,43 +61,47 @@ void HomeAssistantPublisher::publish(const std::string& topic, const std::string
         m_client.publish(topic, payload, true);
 }
 
+std::vector<MqttMessage> HomeAssistantPublisher::configs() const
+{
+    return discoveryConfigs(
+        {m_options.broker.baseTopic, m_options.discoveryPrefix, m_options.nodeId, m_options.hostName});
+}
+
 void HomeAssistantPublisher::connected()
 {
     publish(m_topics.status, "online");
-    for (const MqttMessage& config : discoveryConfigs(
-             {m_options.broker.baseTopic, m_options.discoveryPrefix, m_options.nodeId, m_options.hostName}))
+    for (const MqttMessage& config : configs())
         publish(config.topic, config.payload);
-    publish(m_topics.following, switchState(m_following));
-    publish(m_topics.paletteName, m_paletteName);
-    publish(m_topics.pinned, switchState(m_pinned));
-    if (m_palette)
-        publish(m_topics.palette, *m_palette);
+    for (const auto& [topic, payload] : m_states)
+        publish(topic, payload);
     m_log.write("mqtt: Home Assistant finds Glowcast as " + m_options.nodeId + " under " + m_options.discoveryPrefix +
                 "/, its palette on " + m_topics.palette);
 }
 
+void HomeAssistantPublisher::keep(const std::string& topic, const std::string& payload)
+{
+    m_states[topic] = payload;
+    publish(topic, payload);
+}
+
 void HomeAssistantPublisher::setFollowing(bool following)
 {
-    m_following = following;
-    publish(m_topics.following, switchState(following));
+    keep(m_topics.following, switchState(following));
 }
 
 void HomeAssistantPublisher::setPaletteName(const std::string& name)
 {
-    m_paletteName = name;
-    publish(m_topics.paletteName, name);
+    keep(m_topics.paletteName, name);
 }
 
 void HomeAssistantPublisher::setPinned(bool pinned)
 {
-    m_pinned = pinned;
-    publish(m_topics.pinned, switchState(pinned));
+    keep(m_topics.pinned, switchState(pinned));
 }
 
 void HomeAssistantPublisher::setPalette(const std::string& document)
 {
-    m_palette = document;
-    publish(m_topics.palette, document);
+    keep(m_topics.palette, document);
 }
 
 void HomeAssistantPublisher::stop()
@@ -111,8 +115,7 @@ void HomeAssistantPublisher::withdraw()
     if (!m_client.connected())
         m_log.write("mqtt: the broker is away: Home Assistant's discovery configs for " + m_options.nodeId +
                     " stay on it");
-    for (const MqttMessage& config : discoveryConfigs(
-             {m_options.broker.baseTopic, m_options.discoveryPrefix, m_options.nodeId, m_options.hostName}))
+    for (const MqttMessage& config : configs())
         publish(config.topic, {});
     stop();
 }

@@ -6,8 +6,10 @@
 #include "core/text/mqtt_address.h"
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace glowcast {
 
@@ -51,15 +53,15 @@ public:
 private:
     void publish(const std::string& topic, const std::string& payload);
     void connected();
+    [[nodiscard]] std::vector<MqttMessage> configs() const;
+    void keep(const std::string& topic, const std::string& payload);
 
     Options m_options;
     Log& m_log;
     PublishedTopics m_topics;
     MqttClient m_client;
-    bool m_following = true;
-    std::string m_paletteName;
-    bool m_pinned = false;
-    std::optional<std::string> m_palette;
+    // The state topics' payloads as last set: published as they change and again on every connection.
+    std::map<std::string, std::string> m_states;
 };
 
 } // namespace glowcast
