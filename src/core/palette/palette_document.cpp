@@ -35,14 +35,10 @@ Hsl hslOf(RgbBytes colour)
     const double high = std::max({r, g, b});
     const double low = std::min({r, g, b});
     const double span = high - low;
-    Hsl hsl{0.0, 0.0, (high + low) / 2.0};
-    if (span <= 0.0)
-        return hsl;
-    hsl.saturation = span / (1.0 - std::abs(2.0 * hsl.lightness - 1.0));
-    const double sixths = high == r   ? std::fmod((g - b) / span + 6.0, 6.0)
-                          : high == g ? (b - r) / span + 2.0
-                                      : (r - g) / span + 4.0;
-    hsl.hue = sixths / 6.0;
+    // The hue is the one HSB has too.
+    Hsl hsl{Colour{r, g, b}.hueComponent(), 0.0, (high + low) / 2.0};
+    if (span > 0.0)
+        hsl.saturation = span / (1.0 - std::abs(2.0 * hsl.lightness - 1.0));
     return hsl;
 }
 
