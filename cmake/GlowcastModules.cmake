@@ -1,0 +1,13 @@
+# Glowcast's own modules: shared libraries the programs open only when what they serve is wanted
+# (adapters/process/shared_library.h), so that a service that never needs them never maps them nor
+# what they pull in. The build tree keeps them in one folder, which the tests are given as
+# GLOWCAST_MODULE_DIR; the package installs them in LIBDIR/glowcast.
+include(GNUInstallDirs)
+set(GLOWCAST_MODULE_BUILD_DIR ${PROJECT_BINARY_DIR}/modules)
+
+# glowcast_add_module(NAME SOURCES...): the module NAME.so, without the lib prefix.
+function(glowcast_add_module name)
+    add_library(${name} MODULE ${ARGN})
+    set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${GLOWCAST_MODULE_BUILD_DIR})
+    install(TARGETS ${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/glowcast)
+endfunction()
