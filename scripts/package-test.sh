@@ -37,7 +37,7 @@ depends=$(dpkg-deb -f "${deb[glowcast]}" Depends)
 [[ $depends == *libqt6core6* && $depends == *libc6* ]] || fail "the dependencies do not come from the libraries: $depends"
 [[ $depends != *httplib* ]] || fail "glowcast depends on cpp-httplib: $depends"
 [[ $depends == *libmosquitto1* ]] || fail "glowcast does not depend on libmosquitto: $depends"
-[[ $depends == *libcurl4* ]] || fail "glowcast does not depend on libcurl: $depends"
+[[ $depends != *libcurl* ]] || fail "glowcast depends on libcurl: $depends"
 tool_depends=$(dpkg-deb -f "${deb[glowcast-tools]}" Depends)
 [[ $tool_depends == *libcpp-httplib* ]] || fail "glowcast-tools does not depend on cpp-httplib: $tool_depends"
 [[ $tool_depends == *libmosquitto1* ]] || fail "glowcast-tools does not depend on libmosquitto: $tool_depends"

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "adapters/curl/curl_art_fetcher.h"
 #include "adapters/dbus/dbus_control_service.h"
 #include "adapters/dbus/dbus_notification_centre.h"
 #include "adapters/dbus/mpris_watcher.h"
 #include "adapters/files/file_preferences.h"
 #include "adapters/files/palette_file.h"
+#include "adapters/http/qt_art_fetcher.h"
 #include "adapters/mqtt/home_assistant_publisher.h"
 #include "adapters/process/steady_clock.h"
 #include "adapters/qt/qt_cover_decoder.h"
@@ -127,7 +127,7 @@ private:
     // The second cover source: the media players on the session bus. What shows the player followed
     // comes with the front end; until then (the follower shows its status when made) nothing does.
     FollowerView* m_followerView = nullptr;
-    CurlArtFetcher m_artFetcher;
+    QtArtFetcher m_artFetcher;
     QtCoverSniffer m_coverSniffer;
     QtTimerScheduler m_followerTimer;
     CoverFollower m_follower;

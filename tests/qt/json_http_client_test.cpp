@@ -3,12 +3,10 @@
 
 #include "adapters/http/json_http_client.h"
 #include "support/canned_http_server.h"
-#include "support/processes.h"
 #include "support/recording_listener.h"
 
 #include <gtest/gtest.h>
 
-#include <QSslKey>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -44,23 +42,11 @@ TEST(JsonHttpClientTest, PostsJsonWithTheTokenAndFollowsNoRedirect)
 
 TEST(JsonHttpClientTest, HttpsIsAnsweredWithTheCaPinnedAndNothingWithoutAUsableCaFile)
 {
-    // A throw-away self-signed certificate for 127.0.0.1, made here and now.
     QTemporaryDir dir;
     const QString cert = dir.filePath(QStringLiteral("cert.pem"));
-    const QString key = dir.filePath(QStringLiteral("key.pem"));
-    ASSERT_EQ(testing::runProgram(QStringLiteral("openssl"),
-                                  testing::words("req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-                                                 "-addext subjectAltName=IP:127.0.0.1 -keyout") +
-                                      QStringList{key, QStringLiteral("-out"), cert})
-                  .exitCode,
-              0);
-    QFile certFile(cert);
-    QFile keyFile(key);
-    ASSERT_TRUE(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setLocalCertificate(QSslCertificate(certFile.readAll(), QSsl::Pem));
-    tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa, QSsl::Pem));
-    CannedHttpServer server{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\n[]", tls};
+    const std::optional<QSslConfiguration> tls = testing::selfSignedTls(dir.path());
+    ASSERT_TRUE(tls);
+    CannedHttpServer server{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\n[]", *tls};
 
     const JsonHttpCall call{HttpMethod::Get, "/", {}, {}};
     RecordingLog log;

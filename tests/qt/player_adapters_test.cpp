@@ -1,12 +1,14 @@
 // The media players' adapters on a private session bus: the bus watcher and the cover reader with
 // the core's follower between them, against players of the tests' own and a web server on loopback.
 
-#include "adapters/curl/curl_art_fetcher.h"
 #include "adapters/dbus/mpris_watcher.h"
+#include "adapters/http/qt_art_fetcher.h"
 #include "adapters/process/steady_clock.h"
 #include "adapters/qt/qt_cover_sniffer.h"
 #include "core/covers/cover_follower.h"
+#include "support/canned_http_server.h"
 #include "support/private_session_bus.h"
+#include "support/recording_listener.h"
 #include "support/recording_log.h"
 #include "support/test_player.h"
 #include "support/waiting.h"
@@ -119,7 +121,7 @@ protected:
     testing::PrivateSessionBus bus;
     QTemporaryDir files;
     RecordingLog log;
-    CurlArtFetcher fetcher{{std::size_t{1} << 20, 300ms, 1000ms, 5}};
+    QtArtFetcher fetcher{{std::size_t{1} << 20, 300ms, 1000ms, 5}};
     QtCoverSniffer sniffer;
     QtTimerScheduler timer;
     std::vector<QByteArray> sent;
@@ -233,6 +235,28 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"QuitsMidFetch", "%2/silent", "players: no player to follow",
                 [](TestPlayer& p) { p.connection().unregisterService(QStringLiteral("org.mpris.MediaPlayer2.bad")); }}),
     [](const auto& row) { return std::string{row.param.name}; });
+
+// https: the server's certificate checked against the CAs, an answer read to the server's close, and no
+// redirect down to http.
+TEST(ArtFetcherTest, HttpsChecksTheCertificateReadsToTheCloseAndNeverRedirectsToHttp)
+{
+    QTemporaryDir folder;
+    const std::optional<QSslConfiguration> tls = testing::selfSignedTls(folder.path());
+    ASSERT_TRUE(tls);
+    testing::CannedHttpServer cover{"HTTP/1.1 200 OK\r\n\r\n" + kPng, *tls};
+    testing::CannedHttpServer down{"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/\r\n\r\n", *tls};
+    QtArtFetcher fetcher;
+    const auto fetched = [&](const testing::CannedHttpServer& server) {
+        return testing::answerOf<ArtFetchResult>([&](auto done) { fetcher.download(server.address(), done); })
+            .value_or(ArtFetchResult{});
+    };
+    EXPECT_EQ(fetched(cover).reason, "The certificate is self-signed, and untrusted");
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.addCaCertificates(folder.filePath(QStringLiteral("cert.pem")));
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    EXPECT_EQ(fetched(cover), (ArtFetchResult{ArtFetchResult::Kind::Bytes, Bytes(kPng.begin(), kPng.end()), {}}));
+    EXPECT_EQ(fetched(down).reason, "redirected from https to http, which is not followed");
+}
 
 } // namespace
 } // namespace glowcast

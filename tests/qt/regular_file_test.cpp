@@ -1,6 +1,6 @@
-#include "adapters/curl/curl_art_fetcher.h"
 #include "adapters/files/palette_file.h"
 #include "adapters/files/regular_file.h"
+#include "adapters/http/qt_art_fetcher.h"
 #include "support/recording_log.h"
 
 #include <gtest/gtest.h>

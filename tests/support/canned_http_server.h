@@ -1,7 +1,11 @@
 #pragma once
 
+#include "support/processes.h"
+
 #include <QByteArray>
+#include <QFile>
 #include <QHostAddress>
+#include <QSslKey>
 #include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -56,5 +60,26 @@ private:
     QByteArray m_pending;
     std::unique_ptr<QTcpServer> m_server;
 };
+
+// A server's TLS set-up with a throw-away self-signed certificate for 127.0.0.1, made now in the folder
+// (cert.pem and key.pem there); nothing when it could not be made.
+inline std::optional<QSslConfiguration> selfSignedTls(const QString& folder)
+{
+    const QString cert = folder + QStringLiteral("/cert.pem");
+    const QString key = folder + QStringLiteral("/key.pem");
+    const int made =
+        runProgram(QStringLiteral("openssl"), words("req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                                                    "-addext subjectAltName=IP:127.0.0.1 -keyout") +
+                                                  QStringList{key, QStringLiteral("-out"), cert})
+            .exitCode;
+    QFile certFile(cert);
+    QFile keyFile(key);
+    if (made != 0 || !certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(QSslCertificate(certFile.readAll(), QSsl::Pem));
+    tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa, QSsl::Pem));
+    return tls;
+}
 
 } // namespace glowcast::testing
