@@ -16,8 +16,6 @@ packages=(
     libmosquitto-dev mosquitto
     # the sound's spectrum, for the beat
     libkissfft-dev
-    # covers downloaded over HTTP(S), with a capped header section
-    libcurl4-openssl-dev
     # a throw-away self-signed certificate for the https test
     openssl
     # a private session bus for tests and the demo, and gdbus to post notifications by hand
