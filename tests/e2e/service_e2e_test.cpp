@@ -205,13 +205,14 @@ TEST_F(ServiceLifeTest, FindingNoBridgeItAlertsAndPairsByNotificationWithTheOneG
     EXPECT_EQ(ctl("config lastusedbridgeIP").second, sim.address + "\n");
 }
 
-TEST_F(ServiceLifeTest, RunsWithoutWidgets)
+TEST_F(ServiceLifeTest, RunsWithoutWidgetsOrTheMqttLibraryWithNoBrokerSet)
 {
     QFile maps(QString("/proc/%1/maps").arg(app.pid()));
     ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
     const QByteArray mapped = maps.readAll();
     EXPECT_TRUE(mapped.contains("libQt6Core")) << "the right process";
     EXPECT_FALSE(mapped.contains("libQt6Widgets"));
+    EXPECT_FALSE(mapped.contains("libmosquitto"));
 }
 
 // A second instance, windowed or not, says so and ends before it reads the preferences; a caller running

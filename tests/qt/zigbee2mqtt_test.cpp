@@ -2,6 +2,7 @@
 // and the stand-in.
 
 #include "adapters/files/system_secrets.h"
+#include "adapters/mqtt/mosquitto_library.h"
 #include "adapters/mqtt/mqtt_guard.h"
 #include "adapters/zigbee2mqtt/zigbee2mqtt_devices.h"
 #include "adapters/zigbee2mqtt/zigbee2mqtt_system.h"
@@ -177,6 +178,25 @@ TEST(MqttFramesTest, PassesPacketsWithinTheLimitAndLeavesOutAPublishOverIt)
         EXPECT_EQ(dropped, row.dropped);
         EXPECT_EQ(frames.why(), row.why);
         EXPECT_EQ(open, row.why.empty());
+    }
+}
+
+// The library is opened whole or not at all: each row a library, and the one line that says why it is
+// not taken (none when it is).
+TEST(MosquittoLibraryTest, IsTakenOnlyWithEveryFunctionTheClientCalls)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {MosquittoLibrary::kSoname, ""},
+        {"libglowcast-absent.so.1",
+         "cannot load libglowcast-absent.so.1: libglowcast-absent.so.1: cannot open shared object file: No such file "
+         "or directory"},
+        {"libc.so.6", "cannot find mosquitto_lib_init in libc.so.6"},
+    };
+    for (const auto& [soname, why] : rows) {
+        RecordingLog log;
+        const std::unique_ptr<MosquittoLibrary> library = MosquittoLibrary::open(soname, log);
+        EXPECT_EQ(library != nullptr, why.empty()) << soname;
+        EXPECT_EQ(log.lines, why.empty() ? std::vector<std::string>{} : std::vector<std::string>{why}) << soname;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "adapters/mqtt/mqtt_client.h"
 
-#include <mosquitto.h>
+#include "adapters/mqtt/mosquitto_library.h"
+
 #include <mqtt_protocol.h>
 
 #include <QHostAddress>
@@ -30,25 +31,25 @@ constexpr std::size_t kHeaderBytes = 1'024;
 // dozen packets, none near a broker's limit.
 constexpr std::size_t kTopicsPerPacket = 256;
 
-// The library is set up once per process and cleaned up when it ends.
-void initialiseLibraryOnce()
+// Null library: none was opened (a publish before the client started, or without the library).
+std::string errorText(const MosquittoLibrary* library, int result)
 {
-    static const bool initialised = [] {
-        mosquitto_lib_init();
-        std::atexit([] { mosquitto_lib_cleanup(); });
-        return true;
-    }();
-    (void)initialised;
+    if (result == MOSQ_ERR_ERRNO)
+        return std::strerror(errno);
+    return library ? library->strerror(result) : "no MQTT library";
 }
 
-std::string errorText(int result)
-{
-    return result == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : std::string(mosquitto_strerror(result));
-}
+// Keeps the last line written, to be said once in a line of the client's.
+class LastLine final : public Log {
+public:
+    void write(std::string_view line) override { text = line; }
+    std::string text;
+};
 
 // Subscribes to or unsubscribes from the topics, in packets of kTopicsPerPacket; the library's result of
 // the first that failed.
-int inPackets(mosquitto* client, const std::vector<std::string>& topics, bool subscribe)
+int inPackets(const MosquittoLibrary& library, mosquitto* client, const std::vector<std::string>& topics,
+              bool subscribe)
 {
     std::vector<char*> names;
     for (std::size_t start = 0; start < topics.size(); start += kTopicsPerPacket) {
@@ -56,8 +57,8 @@ int inPackets(mosquitto* client, const std::vector<std::string>& topics, bool su
         for (std::size_t i = start; i < std::min(topics.size(), start + kTopicsPerPacket); ++i)
             names.push_back(const_cast<char*>(topics[i].c_str())); // the library reads them only
         const int count = static_cast<int>(names.size());
-        const int result = subscribe ? mosquitto_subscribe_multiple(client, nullptr, count, names.data(), 0, 0, nullptr)
-                                     : mosquitto_unsubscribe_multiple(client, nullptr, count, names.data(), nullptr);
+        const int result = subscribe ? library.subscribeMultiple(client, nullptr, count, names.data(), 0, 0, nullptr)
+                                     : library.unsubscribeMultiple(client, nullptr, count, names.data(), nullptr);
         if (result != MOSQ_ERR_SUCCESS)
             return result;
     }
@@ -110,40 +111,43 @@ std::optional<std::string> MqttClient::start()
 {
     if (m_client)
         return std::nullopt;
-    initialiseLibraryOnce();
-    m_client = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true, this);
+    LastLine why;
+    m_library = MosquittoLibrary::get(why);
+    if (!m_library)
+        return failedToStart("cannot connect to a broker: " + why.text);
+    m_client = m_library->create(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true, this);
     if (!m_client)
         return failedToStart("cannot set up an MQTT client");
-    mosquitto_connect_callback_set(m_client, &MqttClient::connectCallback);
-    mosquitto_disconnect_callback_set(m_client, &MqttClient::disconnectCallback);
-    mosquitto_message_callback_set(m_client, &MqttClient::messageCallback);
-    mosquitto_reconnect_delay_set(m_client, kReconnectDelaySeconds, kReconnectDelayMaxSeconds, true);
-    if (const int result = mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    m_library->connectCallbackSet(m_client, &MqttClient::connectCallback);
+    m_library->disconnectCallbackSet(m_client, &MqttClient::disconnectCallback);
+    m_library->messageCallbackSet(m_client, &MqttClient::messageCallback);
+    m_library->reconnectDelaySet(m_client, kReconnectDelaySeconds, kReconnectDelayMaxSeconds, true);
+    if (const int result = m_library->intOption(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
         result != MOSQ_ERR_SUCCESS)
-        return failedToStart("cannot speak MQTT 5: " + errorText(result));
+        return failedToStart("cannot speak MQTT 5: " + errorText(m_library, result));
     // The broker is told the largest packet we take (the payload cap and kHeaderBytes), so it drops a larger
     // message instead of sending it. libmosquitto 2.0 has no asynchronous connect that takes MQTT 5 properties:
     // a connect without a host keeps them for the asynchronous connect and every reconnect, and fails at once
     // without touching the network.
     mosquitto_property* properties = nullptr;
-    mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
-                                 static_cast<std::uint32_t>(std::min<std::size_t>(
-                                     m_options.maxPayloadBytes + kHeaderBytes, std::size_t{0x0fff'ffff})));
-    (void)mosquitto_connect_bind_v5(m_client, nullptr, m_options.port, m_options.keepAliveSeconds, nullptr, properties);
-    mosquitto_property_free_all(&properties);
+    m_library->propertyAddInt32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+                                static_cast<std::uint32_t>(std::min<std::size_t>(
+                                    m_options.maxPayloadBytes + kHeaderBytes, std::size_t{0x0fff'ffff})));
+    (void)m_library->connectBindV5(m_client, nullptr, m_options.port, m_options.keepAliveSeconds, nullptr, properties);
+    m_library->propertyFreeAll(&properties);
     // The library leaves out a user (and so the password) it does not take, and the connection would be
     // anonymous: that is no connection of this system's.
     if (m_options.user)
-        if (const int result = mosquitto_username_pw_set(m_client, m_options.user->c_str(),
-                                                         m_options.password ? m_options.password->c_str() : nullptr);
+        if (const int result = m_library->usernamePwSet(m_client, m_options.user->c_str(),
+                                                        m_options.password ? m_options.password->c_str() : nullptr);
             result != MOSQ_ERR_SUCCESS)
-            return failedToStart("the user cannot be sent to a broker: " + errorText(result));
+            return failedToStart("the user cannot be sent to a broker: " + errorText(m_library, result));
     if (m_options.will)
-        if (const int result = mosquitto_will_set(m_client, m_options.will->first.c_str(),
+        if (const int result = m_library->willSet(m_client, m_options.will->first.c_str(),
                                                   static_cast<int>(m_options.will->second.size()),
                                                   m_options.will->second.data(), 0, true);
             result != MOSQ_ERR_SUCCESS)
-            return failedToStart("the last will cannot be sent to a broker: " + errorText(result));
+            return failedToStart("the last will cannot be sent to a broker: " + errorText(m_library, result));
     if (std::optional<std::string> guard = m_guard.start())
         return failedToStart(*guard);
     m_running = true;
@@ -162,7 +166,7 @@ std::optional<std::string> MqttClient::failedToStart(const std::string& reason)
 {
     log(reason);
     if (m_client)
-        mosquitto_destroy(std::exchange(m_client, nullptr));
+        m_library->destroy(std::exchange(m_client, nullptr));
     return reason;
 }
 
@@ -199,14 +203,14 @@ bool MqttClient::connectTo(const std::string& address)
     // The library connects to the guard (a Unix socket: port 0), which connects to the broker; a broker that
     // cannot be reached ends that connection, which the network loop tries again like a lost one.
     m_guard.relayTo(address, m_options.port);
-    const int result = mosquitto_connect_async(m_client, m_guard.path().c_str(), 0, m_options.keepAliveSeconds);
+    const int result = m_library->connectAsync(m_client, m_guard.path().c_str(), 0, m_options.keepAliveSeconds);
     if (result != MOSQ_ERR_SUCCESS) {
         log("cannot connect to the broker at " + m_options.host + ":" + std::to_string(m_options.port) + ": " +
-            errorText(result));
+            errorText(m_library, result));
         m_loggedDown = true;
     }
-    if (const int loop = mosquitto_loop_start(m_client); loop != MOSQ_ERR_SUCCESS) {
-        log("cannot start the MQTT network thread: " + errorText(loop));
+    if (const int loop = m_library->loopStart(m_client); loop != MOSQ_ERR_SUCCESS) {
+        log("cannot start the MQTT network thread: " + errorText(m_library, loop));
         stop();
         return false;
     }
@@ -225,14 +229,14 @@ void MqttClient::stop()
     // it. So the queue is written first: for at most a second, then the connection goes regardless.
     if (m_connected) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-        while (mosquitto_want_write(m_client) && std::chrono::steady_clock::now() < deadline)
+        while (m_library->wantWrite(m_client) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     m_connected = false;
-    mosquitto_disconnect(m_client);
+    m_library->disconnect(m_client);
     // The loop leaves its back-off wait at once when told to stop.
-    mosquitto_loop_stop(m_client, false);
-    mosquitto_destroy(m_client);
+    m_library->loopStop(m_client, false);
+    m_library->destroy(m_client);
     m_client = nullptr;
     // The library's socket is closed: the guard passes on what it still holds and ends.
     m_guard.stop();
@@ -270,8 +274,8 @@ void MqttClient::subscribe(const std::vector<std::string>& topics)
         if (m_topics.insert(topic).second)
             fresh.push_back(topic);
     if (m_connected && !fresh.empty())
-        if (const int result = inPackets(m_client, fresh, true); result != MOSQ_ERR_SUCCESS)
-            log("cannot subscribe: " + errorText(result));
+        if (const int result = inPackets(*m_library, m_client, fresh, true); result != MOSQ_ERR_SUCCESS)
+            log("cannot subscribe: " + errorText(m_library, result));
 }
 
 void MqttClient::unsubscribe(const std::vector<std::string>& topics)
@@ -281,17 +285,17 @@ void MqttClient::unsubscribe(const std::vector<std::string>& topics)
         if (m_topics.erase(topic) > 0)
             gone.push_back(topic);
     if (m_connected && !gone.empty())
-        if (const int result = inPackets(m_client, gone, false); result != MOSQ_ERR_SUCCESS)
-            log("cannot unsubscribe: " + errorText(result));
+        if (const int result = inPackets(*m_library, m_client, gone, false); result != MOSQ_ERR_SUCCESS)
+            log("cannot unsubscribe: " + errorText(m_library, result));
 }
 
 bool MqttClient::publish(const std::string& topic, const std::string& payload, bool retain)
 {
-    const int result = m_connected ? mosquitto_publish(m_client, nullptr, topic.c_str(),
-                                                       static_cast<int>(payload.size()), payload.data(), 0, retain)
+    const int result = m_connected ? m_library->publish(m_client, nullptr, topic.c_str(),
+                                                        static_cast<int>(payload.size()), payload.data(), 0, retain)
                                    : MOSQ_ERR_NO_CONN;
     if (result != MOSQ_ERR_SUCCESS)
-        log("not sent to " + topic + ": " + errorText(result));
+        log("not sent to " + topic + ": " + errorText(m_library, result));
     return result == MOSQ_ERR_SUCCESS;
 }
 
@@ -312,7 +316,7 @@ void MqttClient::disconnectCallback(mosquitto* /*client*/, void* self, int resul
         reason = std::exchange(me->m_guardFailure, {});
     }
     if (reason.empty())
-        reason = errorText(result);
+        reason = errorText(me->m_library, result);
     QMetaObject::invokeMethod(
         me, [me, reason = std::move(reason)] { me->disconnectedNow(reason); }, Qt::QueuedConnection);
 }
@@ -449,7 +453,7 @@ void MqttClient::connectedNow(int result)
         return;
     if (result != 0) {
         m_connected = false;
-        const std::string reason = mosquitto_reason_string(result);
+        const std::string reason = m_library->reasonString(result);
         if (!m_loggedDown)
             log("the broker at " + m_options.host + ":" + std::to_string(m_options.port) +
                 " refused the connection: " + reason);
@@ -463,9 +467,9 @@ void MqttClient::connectedNow(int result)
     m_connected = true;
     m_loggedDown = false;
     log("connected to the broker at " + m_options.host + ":" + std::to_string(m_options.port));
-    if (const int subscribed = inPackets(m_client, {m_topics.begin(), m_topics.end()}, true);
+    if (const int subscribed = inPackets(*m_library, m_client, {m_topics.begin(), m_topics.end()}, true);
         subscribed != MOSQ_ERR_SUCCESS)
-        log("cannot subscribe: " + errorText(subscribed));
+        log("cannot subscribe: " + errorText(m_library, subscribed));
     if (onConnected)
         onConnected();
 }

@@ -25,7 +25,10 @@ struct mosquitto_message;
 
 namespace glowcast {
 
-// An MQTT client on libmosquitto. Its network loop runs on a thread of its own; every callback below
+struct MosquittoLibrary;
+
+// An MQTT client on libmosquitto, which the first client to start opens for the process (a client started
+// without it says why, as a start that failed). Its network loop runs on a thread of its own; every callback below
 // is called later on the thread that made the client (the main thread), handed over by queued
 // invocation, and never after stop() returned. Nothing blocks the caller: the broker's host name is looked
 // up asynchronously and the connection made to its address; a name that does not resolve is told as a
@@ -116,7 +119,8 @@ private:
     Options m_options;
     Log& m_log;
     MqttGuard m_guard;
-    std::string m_guardFailure; // why the guard ended the connection last, under m_waitingLock
+    std::string m_guardFailure;                  // why the guard ended the connection last, under m_waitingLock
+    const MosquittoLibrary* m_library = nullptr; // once started
     mosquitto* m_client = nullptr;
     std::set<std::string> m_topics;
     std::unique_ptr<QObject> m_lookup; // the lookup in progress answers to it; gone with stop()
