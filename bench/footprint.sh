@@ -107,7 +107,7 @@ fetched() { grep -F "$art" "$1" | grep -q 'sending it to the lamps'; }
 # after the http cover; leaves the process's smaps and maps in $work/$3.*.
 run() {
     local app=$1 mqtt=$2 dir=$work/$3 first=${#pids[@]} pid count
-    mkdir -p -m 0700 "$dir" "$dir/config"
+    mkdir -m 0700 "$dir" "$dir/config"
     local lamps="" id
     for id in 1 2 3 4 5; do lamps+="${lamps:+,}{\"id\":\"$id\",\"name\":\"Lamp $id\",\"enabled\":true}"; done
     printf '{"username":"alice","lastusedbridgeIP":"%s","lamps":[%s]%s}\n' "$bridge" "$lamps" \
@@ -120,7 +120,7 @@ run() {
     curl -fsS -X DELETE "http://$bridge/sim/requests" >/dev/null
     DBUS_SESSION_BUS_ADDRESS=$bus GLOWCAST_CONFIG_DIR=$dir/config "$app/src/app/glowcast" --headless 2>"$dir/log" &
     pid=$!
-    pids+=($pid)
+    pids+=("$pid")
     wait_for 300 grep -q 'registering for notifications' "$dir/log"
     [ -z "$mqtt" ] || wait_for 100 grep -q 'mqtt: Home Assistant finds Glowcast' "$dir/log"
     sleep "$settle"
