@@ -5,6 +5,10 @@
 // clock (a marker request goes out just before the signal). Beside it the goal: the cover's analysis
 // in this process, one lamp-state round trip per lamp, and 10 ms. Then the program's CPU use while
 // three mpv players sit on the bus. Prints Markdown.
+//
+// With --http the cover comes over http from a server in this process instead of a file, the program
+// runs --headless, and the shared libraries it maps are counted after the covers and again after an
+// https download was tried. GLOWCAST_BENCH_APP names another build's glowcast, for a before and after.
 
 #include "cover_analysis.h"
 #include "measure.h"
@@ -15,6 +19,10 @@
 #include <QDataStream>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -33,6 +41,42 @@ QVariantMap track(const QString& title, const QString& art)
     return {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")},
             {QStringLiteral("Metadata"),
              QVariantMap{{QStringLiteral("xesam:title"), title}, {QStringLiteral("mpris:artUrl"), art}}}};
+}
+
+// Answers every request with the cover of the moment, whole, and closes.
+class CoverServer final : public QTcpServer {
+public:
+    QByteArray cover;
+    CoverServer() { listen(QHostAddress::LocalHost); }
+
+protected:
+    void incomingConnection(qintptr handle) override
+    {
+        auto* socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(handle);
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+            if (!socket->readAll().endsWith("\r\n\r\n"))
+                return;
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                          QByteArray::number(cover.size()) + "\r\n\r\n" + cover);
+            socket->disconnectFromHost();
+        });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+};
+
+// The shared libraries a process maps, each counted once.
+qsizetype sharedLibraries(qint64 pid)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    QSet<QByteArray> paths;
+    if (maps.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : maps.readAll().split('\n')) {
+            const QByteArray path = line.mid(line.indexOf('/'));
+            if (line.contains('/') && (path.endsWith(".so") || path.contains(".so.")))
+                paths.insert(path);
+        }
+    return paths.size();
 }
 
 } // namespace
@@ -62,9 +106,12 @@ int main(int argc, char** argv)
         roundTrips.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     }
     const QProcessEnvironment environment = testing::programEnvironment(bus.address(), work.path());
+    const bool overHttp = application.arguments().contains(QStringLiteral("--http"));
+    const QString program = qEnvironmentVariable("GLOWCAST_BENCH_APP", QStringLiteral(GLOWCAST_APP));
+    CoverServer server;
 
-    std::printf("Cover: 3000 x 3000 JPEG file, %lld bytes. Runs per row: %d after one warm-up (median, min-max).\n\n",
-                static_cast<long long>(cover.size()), kRuns);
+    std::printf("Cover: 3000 x 3000 JPEG %s, %lld bytes. Runs per row: %d after one warm-up (median, min-max).\n\n",
+                overHttp ? "over http" : "file", static_cast<long long>(cover.size()), kRuns);
     std::printf("| enabled lamps | PropertiesChanged -> last PUT (ms) | goal: analysis + n round trips + 10 ms |\n");
     std::printf("|---|---|---|\n");
     qint64 appPid = 0;
@@ -83,7 +130,8 @@ int main(int argc, char** argv)
                               .arg(QString::fromStdString(sim.address), selection)
                               .toUtf8());
         preferences.close();
-        app = std::make_unique<testing::Child>(QStringLiteral(GLOWCAST_APP), QStringList{}, environment);
+        app = std::make_unique<testing::Child>(
+            program, overHttp ? QStringList{QStringLiteral("--headless")} : QStringList{}, environment);
         app->waitForOutput("registering for notifications");
         testing::waitFor([] { return false; }, 500); // the delayed call's second set-up
         testing::TestPlayer player(bus.address(), QStringLiteral("bench"),
@@ -100,7 +148,12 @@ int main(int argc, char** argv)
             file.close();
             sim.control(HttpMethod::Delete, "/sim/requests");
             (void)sim.control(HttpMethod::Get, "/api/alice/lights/1"); // the marker
-            player.publish(track(QStringLiteral("Track %1").arg(run), QStringLiteral("file://") + path));
+            server.cover = cover + QByteArray(run + 1, '\0');
+            const QString art =
+                overHttp
+                    ? QStringLiteral("http://127.0.0.1:%1/cover-%2-%3.jpg").arg(server.serverPort()).arg(lamps).arg(run)
+                    : QStringLiteral("file://") + path;
+            player.publish(track(QStringLiteral("Track %1").arg(run), art));
             QJsonArray requests;
             const bool done = testing::waitFor(
                 [&] {
@@ -125,6 +178,18 @@ int main(int argc, char** argv)
     }
     std::printf("\nGoal parts: analysis (decode at 240 x 240 + 10 colours) %.0f ms; one PUT round trip %.2f ms.\n",
                 bench::median(analysis), bench::median(roundTrips));
+    if (overHttp) {
+        std::printf("\nShared libraries mapped by glowcast --headless after those covers over http: %lld.\n",
+                    static_cast<long long>(sharedLibraries(app->pid())));
+        // The server speaks no TLS: the handshake fails, after the TLS library was loaded for it.
+        testing::TestPlayer player(
+            bus.address(), QStringLiteral("secure"),
+            track(QStringLiteral("Secure"), QStringLiteral("https://127.0.0.1:%1/cover.jpg").arg(server.serverPort())));
+        testing::waitFor([&] { return app->output().contains("/cover.jpg could not be read"); }, 10'000);
+        std::printf("The same after an https download was tried: %lld.\n",
+                    static_cast<long long>(sharedLibraries(app->pid())));
+        return 0;
+    }
 
     // Idle: three mpv players playing silence on the bus, nothing changing.
     QFile wav(work.filePath(QStringLiteral("silence.wav")));
