@@ -16,6 +16,8 @@ packages=(
     libmosquitto-dev mosquitto
     # the sound's spectrum, for the beat
     libkissfft-dev
+    # cover decoding: PNG with libspng, JPEG with libjpeg-turbo (its tools: djpeg, a benchmark's floor)
+    libspng-dev libjpeg62-turbo-dev libjpeg-turbo-progs
     # a throw-away self-signed certificate for the https test
     openssl
     # a private session bus for tests and the demo, and gdbus to post notifications by hand
@@ -24,8 +26,8 @@ packages=(
     xvfb xauth
     # a real media player on the session bus for the player tests, the benchmark and the demo
     mpv mpv-mpris
-    # benchmark comparisons: curl, libjpeg-turbo and libpng for the decoding floor
-    curl libjpeg62-turbo-dev libpng-dev
+    # benchmark comparisons: curl, and libpng for the decoding floor
+    curl libpng-dev
     # the Debian packages: their dependencies (dpkg-shlibdeps, file), the man pages, and the checks of
     # the desktop entry, the metainfo and the systemd user unit, and Debian's package checker
     dpkg-dev file help2man man-db desktop-file-utils appstream systemd lintian

@@ -1,9 +1,9 @@
 #include "glowcastctl/commands.h"
 
+#include "adapters/covers/cover_file_decoder.h"
 #include "adapters/files/file_preferences.h"
 #include "adapters/files/regular_file.h"
 #include "adapters/qt/program_command_line.h"
-#include "adapters/qt/qt_cover_decoder.h"
 #include "core/bridge/bridge_body.h"
 #include "core/covers/art_url.h"
 #include "core/palette/eyedropper.h"
@@ -113,7 +113,7 @@ int runColours(Arguments args)
         std::fprintf(stderr, "glowcastctl colours: %s: %s\n", imagePath->c_str(), file.reason.c_str());
         return 1;
     }
-    const DecodedCover decoded = QtCoverDecoder(log).decodeCover(file.bytes);
+    const DecodedCover decoded = CoverFileDecoder(log).decodeCover(file.bytes);
     if (!decoded.image) {
         std::fprintf(stderr, "glowcastctl colours: %s: cannot use this cover (%s)\n", imagePath->c_str(),
                      decoded.refusal.c_str());

@@ -1,0 +1,355 @@
+#include "adapters/covers/cover_file_decoder.h"
+
+#include "adapters/covers/exif_orientation.h"
+#include "adapters/covers/jpeg_layout.h"
+#include "adapters/covers/qt_images_module.h"
+#include "adapters/process/shared_library.h"
+
+#include <spng.h>
+
+#include <cstdio> // jpeglib.h needs FILE
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <csetjmp>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace glowcast {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 8> kPngSignature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr std::array<std::uint8_t, 3> kJpegStart{0xFF, 0xD8, 0xFF};
+
+template <std::size_t N> bool startsWith(std::span<const std::uint8_t> bytes, const std::array<std::uint8_t, N>& magic)
+{
+    return bytes.size() >= N && std::equal(magic.begin(), magic.end(), bytes.begin());
+}
+
+DecodedCover refused(std::string why)
+{
+    return {nullptr, std::move(why), {}};
+}
+
+DecodedCover decoded(CoverPixels pixels, std::string note = {})
+{
+    return {std::make_unique<DecodedCoverImage>(std::move(pixels)), {}, std::move(note)};
+}
+
+// The size a cover is kept at: decodeSide square when it is larger in either side, else its own.
+std::pair<int, int> keptSize(int width, int height, int side)
+{
+    return width > side || height > side ? std::pair{side, side} : std::pair{width, height};
+}
+
+struct SpngContext {
+    spng_ctx* context = spng_ctx_new(0);
+    ~SpngContext() { spng_ctx_free(context); }
+    SpngContext() = default;
+    SpngContext(const SpngContext&) = delete;
+    SpngContext& operator=(const SpngContext&) = delete;
+};
+
+// Decodes a PNG that is not interlaced row by row into RGBA, handing each row over. Returns
+// libspng's error, or 0.
+template <typename Take> int decodeRows(spng_ctx* context, std::size_t rowBytes, int height, Take take)
+{
+    if (const int error =
+            spng_decode_image(context, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+        error != 0)
+        return error;
+    std::vector<std::uint8_t> row(rowBytes);
+    for (int y = 0; y < height; ++y) {
+        const int error = spng_decode_row(context, row.data(), row.size());
+        if (error != 0 && !(error == SPNG_EOI && y == height - 1))
+            return error;
+        take(std::span<std::uint8_t>(row));
+    }
+    return 0;
+}
+
+// A JPEG decode's state, kept outside the function that calls setjmp: a libjpeg error jumps back
+// into that function, over nothing that has a destructor.
+struct JpegRun {
+    struct Errors {
+        jpeg_error_mgr manager{};
+        std::jmp_buf jump{};
+        std::array<char, JMSG_LENGTH_MAX> message{};
+    };
+    jpeg_decompress_struct info{};
+    Errors errors;
+    std::vector<std::uint8_t> row;
+    std::optional<RowScaler> scaler;
+    bool created = false;
+    ~JpegRun()
+    {
+        if (created)
+            jpeg_destroy_decompress(&info);
+    }
+};
+
+[[noreturn]] void jumpOnJpegError(j_common_ptr info)
+{
+    auto* errors = reinterpret_cast<JpegRun::Errors*>(info->err);
+    (*info->err->format_message)(info, errors->message.data());
+    std::longjmp(errors->jump, 1);
+}
+
+void ignoreJpegWarning(j_common_ptr, int)
+{
+}
+
+// The smallest scale of M/8 (M from 1 to 8) at which the decoded JPEG still covers side x side.
+int jpegEighths(int width, int height, int side)
+{
+    const double ratio = std::min(static_cast<double>(width) / side, static_cast<double>(height) / side);
+    return static_cast<int>(std::clamp(std::ceil(8.0 / ratio), 1.0, 8.0));
+}
+
+bool runJpeg(JpegRun& run, std::span<const std::uint8_t> bytes, int eighths, int side)
+{
+    run.info.err = jpeg_std_error(&run.errors.manager);
+    run.errors.manager.error_exit = jumpOnJpegError;
+    run.errors.manager.emit_message = ignoreJpegWarning;
+    if (setjmp(run.errors.jump) != 0)
+        return false;
+    jpeg_create_decompress(&run.info);
+    run.created = true;
+    jpeg_mem_src(&run.info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&run.info, TRUE);
+    run.info.scale_num = static_cast<unsigned>(eighths);
+    run.info.scale_denom = 8;
+    const bool cmyk = run.info.jpeg_color_space == JCS_CMYK || run.info.jpeg_color_space == JCS_YCCK;
+    run.info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+    jpeg_start_decompress(&run.info);
+    const auto width = static_cast<int>(run.info.output_width);
+    const auto height = static_cast<int>(run.info.output_height);
+    const auto [keptWidth, keptHeight] = keptSize(width, height, side);
+    run.scaler.emplace(width, height, keptWidth, keptHeight);
+    run.row.resize(static_cast<std::size_t>(width) * 4);
+    while (run.info.output_scanline < run.info.output_height) {
+        JSAMPROW row = run.row.data();
+        jpeg_read_scanlines(&run.info, &row, 1);
+        if (cmyk) {
+            // Stored inverted, as Adobe writes CMYK: each channel times black is the colour.
+            for (std::size_t at = 0; at < run.row.size(); at += 4) {
+                const unsigned black = run.row[at + 3];
+                for (std::size_t c = 0; c < 3; ++c)
+                    run.row[at + c] = static_cast<std::uint8_t>(run.row[at + c] * black / 255);
+                run.row[at + 3] = 255;
+            }
+        }
+        run.scaler->addRow(run.row);
+    }
+    return true;
+}
+
+// Qt's image readers for every other format, in a module opened when the first such cover arrives.
+struct QtImagesModule {
+    SharedLibrary* library = nullptr;
+    GlowcastQtImagesDecode* decode = nullptr;
+    GlowcastQtImagesFormat* format = nullptr;
+};
+
+const QtImagesModule& qtImagesModule(Log& log)
+{
+    // Never closed: Qt Gui and the image plugins it loads cannot be unloaded from a running program.
+    // The log is used only here, while the module is opened.
+    static const QtImagesModule module = [&log] {
+        QtImagesModule opened;
+        opened.library = SharedLibrary::openModule("glowcast-qt-images.so", log).release();
+        if (opened.library != nullptr) {
+            opened.decode = opened.library->function<GlowcastQtImagesDecode>("glowcast_qt_images_decode");
+            opened.format = opened.library->function<GlowcastQtImagesFormat>("glowcast_qt_images_format");
+        }
+        return opened;
+    }();
+    return module;
+}
+
+} // namespace
+
+PixelCanvas DecodedCoverImage::drawInto(int width, int height) const
+{
+    return straightCanvas(m_pixels, width, height);
+}
+
+CoverFileDecoder::CoverFileDecoder(Log& log, int decodeSide, std::int64_t memoryBudgetBytes)
+    : m_log(log), m_decodeSide(decodeSide > 0 ? decodeSide : kDecodeSide),
+      m_memoryBudgetBytes(std::max<std::int64_t>(memoryBudgetBytes, 1024 * 1024))
+{
+}
+
+std::unique_ptr<CoverImage> CoverFileDecoder::decode(std::span<const std::uint8_t> bytes)
+{
+    DecodedCover cover = decodeCover(bytes);
+    if (!cover.image)
+        m_log.write("cover decoder: " + cover.refusal);
+    else if (!cover.note.empty())
+        m_log.write("cover decoder: " + cover.note);
+    return std::move(cover.image);
+}
+
+DecodedCover CoverFileDecoder::decodeCover(std::span<const std::uint8_t> bytes) const
+{
+    if (bytes.empty())
+        return refused("no cover bytes to decode");
+    if (bytes.size() > static_cast<std::size_t>(m_memoryBudgetBytes))
+        return refused("refusing a cover of " + std::to_string(bytes.size()) + " bytes");
+    if (startsWith(bytes, kPngSignature))
+        return decodePng(bytes);
+    if (startsWith(bytes, kJpegStart))
+        return decodeJpeg(bytes);
+    return decodeWithQt(bytes);
+}
+
+std::string CoverFileDecoder::overBudget(int width, int height, const char* format, std::int64_t needed) const
+{
+    return "refusing a " + std::to_string(width) + " x " + std::to_string(height) + " " + format +
+           " cover: decoding it needs " + std::to_string(needed / (1024 * 1024)) + " MiB, more than the " +
+           std::to_string(m_memoryBudgetBytes / (1024 * 1024)) + " MiB allowed";
+}
+
+DecodedCover CoverFileDecoder::decodePng(std::span<const std::uint8_t> bytes) const
+{
+    SpngContext png;
+    if (png.context == nullptr)
+        return refused("could not decode the png cover: out of memory");
+    const auto failed = [](int error) {
+        return refused(std::string{"could not decode the png cover: "} + spng_strerror(error));
+    };
+    // A damaged ancillary chunk is dropped, as PNG readers commonly do; a damaged critical one fails.
+    spng_set_crc_action(png.context, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
+    spng_set_chunk_limits(png.context, static_cast<std::size_t>(m_memoryBudgetBytes),
+                          static_cast<std::size_t>(m_memoryBudgetBytes));
+    spng_set_png_buffer(png.context, bytes.data(), bytes.size());
+    spng_ihdr header{};
+    if (const int error = spng_get_ihdr(png.context, &header); error != 0)
+        return failed(error);
+    const auto width = static_cast<int>(header.width);
+    const auto height = static_cast<int>(header.height);
+    // Rows are reduced as they are decoded, so an ordinary PNG holds little at once; it is still
+    // counted at 4 bytes a pixel of the whole image, which also bounds the work of reading it.
+    const std::int64_t needed = std::int64_t{header.width} * header.height * 4;
+    if (needed > m_memoryBudgetBytes)
+        return refused(overBudget(width, height, "png", needed));
+    spng_trns transparency{};
+    const bool alpha = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+                       header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
+                       spng_get_trns(png.context, &transparency) == 0;
+    const auto [keptWidth, keptHeight] = keptSize(width, height, m_decodeSide);
+    const auto rowBytes = static_cast<std::size_t>(width) * 4;
+    // An 8-bit colour image, not interlaced, that covers the kept size in both sides is reduced as
+    // it always was, rows first and without premultiplying; any other PNG like a JPEG.
+    const bool rowsFirst = header.bit_depth == 8 && header.interlace_method == SPNG_INTERLACE_NONE &&
+                           header.color_type != SPNG_COLOR_TYPE_GRAYSCALE &&
+                           header.color_type != SPNG_COLOR_TYPE_INDEXED && keptWidth <= width && keptHeight <= height &&
+                           (keptWidth < width || keptHeight < height);
+    if (rowsFirst) {
+        RowAverager averager(width, height, keptWidth, keptHeight);
+        if (const int error =
+                decodeRows(png.context, rowBytes, height, [&averager](auto row) { averager.addRow(row); });
+            error != 0)
+            return failed(error);
+        CoverPixels pixels = std::move(averager).finish();
+        if (alpha)
+            premultiply(pixels.rgba);
+        return decoded(std::move(pixels));
+    }
+    RowScaler scaler(width, height, keptWidth, keptHeight);
+    if (header.interlace_method != SPNG_INTERLACE_NONE) {
+        // An interlaced image arrives in passes over the whole of it: decoded whole, then reduced.
+        std::vector<std::uint8_t> image(rowBytes * static_cast<std::size_t>(height));
+        if (const int error =
+                spng_decode_image(png.context, image.data(), image.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
+            error != 0)
+            return failed(error);
+        if (alpha)
+            premultiply(image);
+        for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y)
+            scaler.addRow(std::span(image).subspan(y * rowBytes, rowBytes));
+        return decoded(scaler.finish());
+    }
+    if (const int error = decodeRows(png.context, rowBytes, height,
+                                     [&scaler, alpha](std::span<std::uint8_t> row) {
+                                         if (alpha)
+                                             premultiply(row);
+                                         scaler.addRow(row);
+                                     });
+        error != 0)
+        return failed(error);
+    return decoded(scaler.finish());
+}
+
+DecodedCover CoverFileDecoder::decodeJpeg(std::span<const std::uint8_t> bytes) const
+{
+    const JpegLayout layout = readJpegLayout(bytes);
+    if (!layout.complete)
+        return refused("the jpeg cover is cut short: it has no end-of-image marker");
+    // Every block costs a Huffman-coded stream at least one bit; fewer bytes than that are a
+    // header claiming a size its data do not have.
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    if (layout.huffman && size < layout.fullBlocks / 8) {
+        return refused("the jpeg cover is cut short: its header claims " + std::to_string(layout.width) + " x " +
+                       std::to_string(layout.height) + " pixels, more than its " + std::to_string(size) +
+                       " bytes can hold");
+    }
+    const bool larger = layout.width > m_decodeSide || layout.height > m_decodeSide;
+    const int eighths =
+        larger && layout.width > 0 && layout.height > 0 ? jpegEighths(layout.width, layout.height, m_decodeSide) : 8;
+    const auto scaled = [eighths](int side) { return (std::int64_t{side} * eighths + 7) / 8; };
+    // The rows decoded at the reduced scale, counted whole at 4 bytes a pixel like a PNG's, and for
+    // a buffered JPEG every coefficient of the whole image.
+    const std::int64_t needed =
+        (layout.buffered ? layout.coefficientBytes : 0) + scaled(layout.width) * scaled(layout.height) * 4;
+    if (needed > m_memoryBudgetBytes)
+        return refused(overBudget(layout.width, layout.height, "jpeg", needed));
+    JpegRun run;
+    if (!runJpeg(run, bytes, eighths, m_decodeSide))
+        return refused("could not decode the jpeg cover: " + std::string(run.errors.message.data()));
+    const ExifOrientation orientation = exifOrientation(layout.exif);
+    return decoded(orientedPixels(run.scaler->finish(), orientation.value), orientation.problem);
+}
+
+DecodedCover CoverFileDecoder::decodeWithQt(std::span<const std::uint8_t> bytes) const
+{
+    const QtImagesModule& module = qtImagesModule(m_log);
+    if (module.decode == nullptr)
+        return refused("the cover is not PNG or JPEG, and the module that reads other formats is missing");
+    const GlowcastQtImagesRequest request{bytes.data(), bytes.size(), m_decodeSide, m_decodeSide, m_memoryBudgetBytes};
+    DecodedCover cover;
+    module.decode(
+        &request,
+        [](void* context, int width, int height, const std::uint8_t* rgba, const char* refusal) {
+            auto& out = *static_cast<DecodedCover*>(context);
+            if (rgba == nullptr) {
+                out.refusal = refusal != nullptr ? refusal : "the image module gave no reason";
+                return;
+            }
+            const std::size_t size = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+            out.image = std::make_unique<DecodedCoverImage>(CoverPixels{width, height, {rgba, rgba + size}});
+        },
+        &cover);
+    if (!cover.image && cover.refusal.empty())
+        cover.refusal = "the image module gave no reason";
+    return cover;
+}
+
+std::optional<std::string> CoverFileSniffer::imageFormat(std::span<const std::uint8_t> bytes)
+{
+    if (startsWith(bytes, kPngSignature))
+        return "png";
+    if (startsWith(bytes, kJpegStart))
+        return "jpeg";
+    const QtImagesModule& module = qtImagesModule(m_log);
+    std::array<char, 32> name{};
+    if (module.format == nullptr || module.format(bytes.data(), bytes.size(), name.data(), name.size()) == 0)
+        return std::nullopt;
+    return std::string(name.data());
+}
+
+} // namespace glowcast
