@@ -50,8 +50,9 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
       m_lampBridge(m_bridge), m_lampCare(m_lampBridge, m_clock, m_sleeper, log),
       m_systemFactory(
           FilePreferences::defaultDirectory(), log,
-          [this] { return m_bridge.bridgeIP() ? m_bridge.bridgeIP() : m_preferences.text("lastusedbridgeIP"); }),
-      m_systems(m_systemFactory, m_timers, m_clock, log),
+          [this] { return m_bridge.bridgeIP() ? m_bridge.bridgeIP() : m_preferences.text("lastusedbridgeIP"); },
+          [this] { return m_beat.mode() != BeatMode::Off; }),
+      m_systems(m_systemFactory, m_timers, m_clock, log), m_datagrams(log), m_beat(m_timers, m_clock, m_datagrams),
       m_controller(m_bridge, m_lampCare, m_preferences, m_covers, m_scheduler, m_coverDecoder, m_clock, log),
       m_control(m_controller, m_bridge, m_settings, m_scheduler, log, portalHostFromEnvironment()),
       m_controlService(
@@ -72,6 +73,8 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
             m_publisher->setPaletteName(m_settings.text("palette"));
         else if (key == "pinned" && m_publisher)
             m_publisher->setPinned(m_settings.flag("pinned"));
+        else if (key == "beat")
+            followBeatSetting();
     });
     m_control.setFollowingObserver([this](bool following) {
         if (m_publisher)
@@ -95,6 +98,9 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
     m_signals.onSignal = [this](int signalNumber) { signalled(signalNumber); };
 
     m_controller.setLampSystems(&m_systems);
+    m_controller.setBeat(&m_beat);
+    m_beat.onPulse = [this](const std::string& id, const LampStateCommand& command) { m_systems.pulse(id, command); };
+    m_control.setSoundCaptureSource([this] { return std::string{soundCaptureStateName(m_beat.captureState())}; });
     m_control.attachSystems(m_systems, m_preferences);
     m_control.setSystemRemovedObserver(
         [this](const std::string& id) { forgetSystemPassword(m_preferences.filePath().parent_path(), id); });
@@ -113,6 +119,7 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
     };
     m_systems.onSystemsChanged = [this] {
         m_frontEnd.systemsChanged();
+        m_beat.setSyncTargets(soundSyncTargets(m_systems.records()));
         if (std::exchange(m_systemsChangePending, true))
             return;
         m_queue.run([this] {
@@ -137,6 +144,8 @@ int Application::exec()
 {
     m_systems.load(m_preferences.systems());
     m_storedSystems = m_systems.records();
+    m_beat.setSyncTargets(soundSyncTargets(m_storedSystems));
+    followBeatSetting();
     m_controller.start();
     followMqttSetting();
     m_frontEnd.show();
@@ -298,6 +307,11 @@ void Application::signalled(int signalNumber)
     }
     m_log.write("signal " + std::to_string(signalNumber) + " received, quitting");
     requestQuit();
+}
+
+void Application::followBeatSetting()
+{
+    m_beat.setMode(beatModeNamed(m_settings.text("beat")).value_or(BeatMode::Off));
 }
 
 void Application::offerBridgeAddress()

@@ -14,9 +14,11 @@
 #include "adapters/qt/qt_sleeper.h"
 #include "adapters/qt/qt_timers.h"
 #include "adapters/qt/queued_ports.h"
+#include "adapters/qt/udp_datagram_sender.h"
 #include "app/front_end.h"
 #include "app/lamp_system_factory.h"
 #include "app/signal_relay.h"
+#include "core/beat/lamp_beat.h"
 #include "core/bridge/bridge_bridge.h"
 #include "core/bridge/bridge_lamp_bridge.h"
 #include "core/bridge/lamp_care.h"
@@ -93,6 +95,8 @@ private:
     // Publishes on the broker the "mqtt" setting names, or nowhere when it names none: a publisher is made,
     // started anew (same broker, same topics: new credentials) or withdrawn from the broker it was on.
     void followMqttSetting();
+    // The "beat" setting: the beat's mode, and the sound heard only while it is not off.
+    void followBeatSetting();
     // What a command from Home Assistant asks, as the control interface does it.
     void obey(const HomeAssistantCommand& command);
 
@@ -117,6 +121,9 @@ private:
     AppLampSystemFactory m_systemFactory;
     QtTimers m_timers;
     LampSystems m_systems;
+    // The beat: WLED's sound sync on UDP, and the other systems' pulses through their own senders.
+    UdpDatagramSender m_datagrams;
+    LampBeat m_beat;
     std::vector<SystemRecord> m_storedSystems;
     bool m_systemsChangePending = false;
     bool m_lampsChangePending = false;

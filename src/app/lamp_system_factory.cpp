@@ -36,7 +36,7 @@ constexpr std::array<KindAdapter, kSystemKindCount> kAdapters{{
      }},
     {SystemKind::Wled,
      [](const SystemRecord& record, const SystemAdapterContext& context) -> std::unique_ptr<LampSystem> {
-         return std::make_unique<WledSystem>(record, context.log, WledSystem::Options{});
+         return std::make_unique<WledSystem>(record, context.log, WledSystem::Options{.soundReactive = context.beatOn});
      }},
 }};
 

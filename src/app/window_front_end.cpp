@@ -68,7 +68,7 @@ void WindowFrontEnd::openPreferences()
                 [&application, key = std::string{key}, value] { return application.control().setSetting(key, value); },
                 std::move(done));
         },
-        m_window.get());
+        m_window.get(), QString::fromStdString(application.control().status().soundCapture));
     dialog.exec();
 }
 

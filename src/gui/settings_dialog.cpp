@@ -23,7 +23,7 @@ QString fromView(std::string_view text)
 
 } // namespace
 
-SettingsDialog::SettingsDialog(const Settings& settings, Apply apply, QWidget* parent)
+SettingsDialog::SettingsDialog(const Settings& settings, Apply apply, QWidget* parent, const QString& soundCapture)
     : QDialog(parent), m_apply(std::move(apply))
 {
     setWindowTitle(tr("Glowcast Preferences"));
@@ -50,6 +50,11 @@ SettingsDialog::SettingsDialog(const Settings& settings, Apply apply, QWidget* p
         widget->setToolTip(fromView(row.help));
         form->addRow(fromView(row.label), widget);
         m_fields.push_back(field);
+        if (row.key == "beat" && !soundCapture.isEmpty()) {
+            auto* state = new QLabel(soundCapture, this);
+            state->setObjectName(QStringLiteral("soundCapture"));
+            form->addRow(tr("Sound"), state);
+        }
     }
     layout->addLayout(form);
     m_error = new QLabel(this);

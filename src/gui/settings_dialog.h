@@ -28,7 +28,8 @@ class SettingsDialog final : public QDialog {
 public:
     using Apply = std::function<void(std::string_view key, const SettingValue& value, Completion done)>;
 
-    SettingsDialog(const Settings& settings, Apply apply, QWidget* parent = nullptr);
+    // soundCapture: how hearing the sound stands for the beat ("capturing"...), shown below it; none without.
+    SettingsDialog(const Settings& settings, Apply apply, QWidget* parent = nullptr, const QString& soundCapture = {});
 
     void accept() override;
 

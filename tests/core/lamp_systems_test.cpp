@@ -305,6 +305,7 @@ TEST_F(LampSystemsTest, AddRefusesWhatCannotBeASystemAndLoadKeepsWhatThisBuildCa
          R"("http://10.0.0.2" is not a host name or address with an optional port (such as 192.168.1.21 or hub.local:8080))"},
         {{"b2", SystemKind::Bridge, "10.0.0.2", 0, {}}, "a pace is 1 to 1000 lamp states a second"},
         {{"b2", SystemKind::Bridge, "10.0.0.2", {}, {}, -201ms}, "an offset is -200 to 2000 ms"},
+        {{"w", SystemKind::Wled, "w.local", {}, {}, 0ms, 65'536}, "a sync port is 0 (none) to 65535"},
         {{"w", SystemKind::Wled, "w.local", {}, {}}, "this build cannot reach wled systems"},
     };
     for (const auto& [record, message] : rows)
@@ -312,19 +313,21 @@ TEST_F(LampSystemsTest, AddRefusesWhatCannotBeASystemAndLoadKeepsWhatThisBuildCa
     EXPECT_EQ(systems.setPace("z2m", 1001).failure, Failure::InvalidValue);
     EXPECT_TRUE(systems.setPace("z2m", 1).ok());
     EXPECT_EQ(systems.setOffset("z2m", 2001ms).failure, Failure::InvalidValue);
+    EXPECT_EQ(systems.setSyncPort("z2m", 0), (Outcome{Failure::InvalidValue, "only a WLED system takes a sync port"}));
     EXPECT_EQ(systems.remove("zz").failure, Failure::InvalidValue);
     EXPECT_EQ(systems.restart("zz"), (Outcome{Failure::InvalidValue, "no lamp system zz"}));
 
-    const SystemRecord wled{"w", SystemKind::Wled, "w.local", 7, {}};
-    systems.load({wled, {"z2m", SystemKind::Bridge, "10.0.0.3", {}, {}}});
+    const SystemRecord wled{"w", SystemKind::Wled, "w.local", 7, {}, 0ms, 0};
+    systems.load({{"w", SystemKind::Wled, "w.local", 7, {}}, {"z2m", SystemKind::Bridge, "10.0.0.3", {}, {}}});
     factory.made.at("z2m")->told().userObtained("secretuser");
     ASSERT_TRUE(systems.setPace("z2m", 4).ok());
     ASSERT_TRUE(systems.setOffset("z2m", -200ms).ok());
+    ASSERT_TRUE(systems.setSyncPort("w", 0).ok());
     EXPECT_EQ(systems.records(),
               (std::vector<SystemRecord>{{"z2m", SystemKind::Zigbee2Mqtt, "mqtt://localhost", 4, "secretuser", -200ms},
                                          wled}));
     EXPECT_EQ(systems.statuses()[1].detail, "this build cannot reach wled systems");
-    EXPECT_EQ(systemsChanged, 5);
+    EXPECT_EQ(systemsChanged, 6);
 }
 
 // While lamps are put back after a pause, a lamp is read right before its first state goes out; the

@@ -458,6 +458,7 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastEditsLandInTheFileBridgeCommandsReach
         {"systems add wled http://10.0.0.9", {0, "lamp system wled added" + file + "\n"}},
         {"systems set z2m pace 3", {0, "lamp system z2m paced at 3" + file + "\n"}},
         {"systems set z2m offset -120", {0, "lamp system z2m offset by -120 ms" + file + "\n"}},
+        {"systems set wled syncport 0", {0, "lamp system wled sends no sound sync" + file + "\n"}},
         {"systems set z3m pace 3",
          {1, "glowcastctl systems: there is no lamp system with the id \"z3m\"" + file + "\n"}},
         {"status",

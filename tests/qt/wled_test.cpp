@@ -81,6 +81,13 @@ TEST(WledJsonTest, ACoverBodyLeavesOutTheSwitchAndTheFadeWhenTheStatesHaveNone)
         wledCoverBody({{{.id = 4, .lamp = {}}, {false, 1, {}, 370, {}}},
                        {{.id = 7, .white = true, .lamp = {}}, {false, 200, Chromaticity{0.1, 0.4}, {}, {}}}}),
         R"({"seg":[{"id":4,"bri":1,"fx":0,"col":[[255,173,89]]},{"id":7,"bri":201,"fx":0,"col":[[0,255,228,0]]}]})");
+    // With the beat on, the device's effect stays, and each segment's slots hold the body's colours from its own on.
+    EXPECT_EQ(wledCoverBody({{{.id = 4, .lamp = {}}, {false, 1, {}, 370, {}}},
+                             {{.id = 7, .white = true, .lamp = {}}, {false, 200, Chromaticity{0.1, 0.4}, {}, {}}},
+                             {{.id = 8, .colour = false, .lamp = {}}, {false, 9, {}, {}, {}}}},
+                            true),
+              R"({"seg":[{"id":4,"bri":1,"col":[[255,173,89],[0,255,228]]},)"
+              R"({"id":7,"bri":201,"col":[[0,255,228,0],[255,173,89,0]]},{"id":8,"bri":9}]})");
     // Slots as read: a short one, a long one and a hex text are left out, and at most three kept.
     RecordingLog log;
     const auto read = readWledSegments(

@@ -229,6 +229,7 @@ int runStatus(Arguments args)
                              .arg(figures.median)
                              .arg(figures.p95);
         std::printf("latency: %s\n", shownText(latencies.join(QStringLiteral(", "))).c_str());
+        std::printf("beat: %s\nsound: %s\n", text("beat").c_str(), text("sound").c_str());
         return 0;
     }
     FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};

@@ -335,13 +335,29 @@ int setOffset(const ProgramCommandLine& line, const std::string& id, const std::
                           ms, [&](SystemRecord& record) { record.offset = std::chrono::milliseconds{ms}; });
 }
 
+int setSyncPort(const ProgramCommandLine& line, const std::string& id, const std::string& text)
+{
+    int port = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (error != std::errc{} || end != text.data() + text.size() || !isSyncPort(port))
+        return reportOutcome(kCommand, {Failure::InvalidValue, "a sync port is 0 (none) to 65535"});
+    const std::string done =
+        "lamp system " + id +
+        (port == 0 ? " sends no sound sync" : " sends its sound sync to port " + std::to_string(port));
+    return setRecordField(line, id, done, "SetSystemSyncPort", static_cast<uint>(port),
+                          [&](SystemRecord& record) { record.syncPort = port; });
+}
+
 int setPace(const ProgramCommandLine& line, const std::vector<std::string>& words)
 {
-    if (words.size() != 4 || (words[2] != "pace" && words[2] != "offset"))
-        return line.refuse(QStringLiteral("systems set takes an id, \"pace\" or \"offset\" and a number"));
+    if (words.size() != 4 || (words[2] != "pace" && words[2] != "offset" && words[2] != "syncport"))
+        return line.refuse(
+            QStringLiteral("systems set takes an id, \"pace\", \"offset\" or \"syncport\" and a number"));
     const std::string& id = words[1];
     if (words[2] == "offset")
         return setOffset(line, id, words[3]);
+    if (words[2] == "syncport")
+        return setSyncPort(line, id, words[3]);
     const PaceWord pace = parsePace(words[3]);
     if (!pace.valid)
         return reportOutcome(kCommand, {Failure::InvalidValue, "a pace is 1 to 1000 lamp states a second, or "
@@ -443,6 +459,7 @@ int runSystems(Arguments args)
             QString::fromStdString(addUsage()) +
             QStringLiteral("  systems set ID pace N              at most N lamp states a second (1..1000, or default)\n"
                            "  systems set ID offset N            N ms added to the system's send time (-200..2000)\n"
+                           "  systems set ID syncport N          a WLED's sound sync port (11988; 0 sends none)\n"
                            "  systems set ID --token-file FILE   a new access token for a Home Assistant system\n"
                            "  systems remove ID                  the system and its password, token and CA files"));
     line.addVerboseOption();

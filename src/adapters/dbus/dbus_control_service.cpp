@@ -444,6 +444,8 @@ void ControlAdaptor::Status(const QDBusMessage& call)
                             {QStringLiteral("bridge"), QString::fromStdString(status.bridgeAddress)},
                             {QStringLiteral("following"), status.following},
                             {QStringLiteral("pinned"), status.pinned},
+                            {QStringLiteral("beat"), QString::fromStdString(status.beat)},
+                            {QStringLiteral("sound"), QString::fromStdString(status.soundCapture)},
                             {QStringLiteral("player"), QString::fromStdString(status.followedPlayer)},
                             {QStringLiteral("colours"), colours},
                             {QStringLiteral("systems"), QVariant::fromValue(systemRecords(status.systems))},
@@ -535,6 +537,14 @@ void ControlAdaptor::SetSystemOffset(const QString& id, int offset, const QDBusM
 {
     m_service.serve(call, [id = id.toStdString(), offset](RemoteControl& control, const QDBusMessage& message) {
         return answer(message, control.setSystemOffset(id, std::chrono::milliseconds{offset}));
+    });
+}
+
+void ControlAdaptor::SetSystemSyncPort(const QString& id, uint port, const QDBusMessage& call)
+{
+    m_service.serve(call, [id = id.toStdString(), port](RemoteControl& control, const QDBusMessage& message) {
+        // Beyond any port, yet still a number the refusal can name.
+        return answer(message, control.setSystemSyncPort(id, static_cast<int>(std::min<uint>(port, 1'000'000))));
     });
 }
 

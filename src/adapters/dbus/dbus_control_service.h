@@ -33,7 +33,8 @@ namespace glowcast {
 //     Pin(), Unpin()                    covers change nothing on the lamps; unpinned, the lamps take the
 //                                       last cover's colours (the "pinned" setting)
 //     Status() -> a{sv}                 listening b, paired b, bridge s, following b, pinned b, player s,
-//                                       colours as ("#rrggbb" of the last cover, in order)
+//                                       colours as ("#rrggbb" of the last cover, in order), beat s (the
+//                                       setting), sound s (off, waiting, capturing or unavailable)
 //     Settings() -> a{sv}               every settings key: a text s, a flag b, a list as or a
 //                                       whole number x
 //     SetSetting(s key, v value)        a whole number may come as any integer type
@@ -47,6 +48,7 @@ namespace glowcast {
 //                                       travels: it waits in a file
 //     SetSystemPace(s id, u pace)       1..1000, or 0 for the kind's default
 //     SetSystemOffset(s id, i offset)   ms added to the system's send time, -200..2000
+//     SetSystemSyncPort(s id, u port)   a WLED system's sound sync port, 0 (none)..65535
 //     RemoveSystem(s id)
 //     ReloadSystem(s id)                the system started anew, its credential files read again
 //     Palette() -> as, a{sv}            the last cover's palette as PaletteChanged gives it; nothing
@@ -198,6 +200,8 @@ class ControlAdaptor final : public QDBusAbstractAdaptor {
         "<arg name=\"pace\" type=\"u\" direction=\"in\"/></method>\n"
         "    <method name=\"SetSystemOffset\"><arg name=\"id\" type=\"s\" direction=\"in\"/>"
         "<arg name=\"offset\" type=\"i\" direction=\"in\"/></method>\n"
+        "    <method name=\"SetSystemSyncPort\"><arg name=\"id\" type=\"s\" direction=\"in\"/>"
+        "<arg name=\"port\" type=\"u\" direction=\"in\"/></method>\n"
         "    <method name=\"RemoveSystem\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
         "    <method name=\"ReloadSystem\"><arg name=\"id\" type=\"s\" direction=\"in\"/></method>\n"
         "    <method name=\"Palette\"><arg name=\"colours\" type=\"as\" direction=\"out\"/>"
@@ -223,6 +227,7 @@ public Q_SLOTS:
     void AddSystem(const QString& kind, const QString& address, const QVariantMap& options, const QDBusMessage& call);
     void SetSystemPace(const QString& id, uint pace, const QDBusMessage& call);
     void SetSystemOffset(const QString& id, int offset, const QDBusMessage& call);
+    void SetSystemSyncPort(const QString& id, uint port, const QDBusMessage& call);
     void RemoveSystem(const QString& id, const QDBusMessage& call);
     void ReloadSystem(const QString& id, const QDBusMessage& call);
     void Palette(const QDBusMessage& call);

@@ -61,7 +61,7 @@ public:
     [[nodiscard]] StoredSetting setting(std::string_view key) override;
     [[nodiscard]] bool setSetting(std::string_view key, std::optional<SettingValue> value) override;
     [[nodiscard]] bool updateLamps(const LampsEdit& edit) override;
-    // The "systems" list of objects {"id","kind","address","pace","offset","user"}.
+    // The "systems" list of objects {"id","kind","address","pace","offset","syncport","user"}.
     [[nodiscard]] std::vector<SystemRecord> systems() override;
     [[nodiscard]] bool updateSystems(const SystemsEdit& edit) override;
     // Runs action while holding the directory's lock, as a write does (a write inside it takes the lock

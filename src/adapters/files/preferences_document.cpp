@@ -254,6 +254,13 @@ std::vector<std::optional<SystemRecord>> systemMembers(const QJsonArray& members
         else if (!offset.isUndefined() && log != nullptr)
             log->write(logLine("preferences: system record " + std::to_string(read.size()) + " " + where +
                                " has an \"offset\" that is not a whole number -200..2000; it reads as 0"));
+        const QJsonValue syncPort = fields.value(QLatin1String("syncport"));
+        const double port = syncPort.toDouble();
+        if (syncPort.isDouble() && port == std::floor(port) && port >= 0 && port <= 65'535)
+            record.syncPort = static_cast<int>(port);
+        else if (!syncPort.isUndefined() && log != nullptr)
+            log->write(logLine("preferences: system record " + std::to_string(read.size()) + " " + where +
+                               " has a \"syncport\" that is not a whole number 0..65535; it reads as 11988"));
         const QJsonValue user = fields.value(QLatin1String("user"));
         if (user.isString())
             record.user = user.toString().toStdString();
@@ -313,6 +320,10 @@ QJsonValue systemsValue(const QJsonObject& document, const std::vector<SystemRec
             fields.insert(QLatin1String("offset"), static_cast<qint64>(record.offset.count()));
         else
             fields.remove(QLatin1String("offset"));
+        if (record.syncPort != kDefaultSyncPort)
+            fields.insert(QLatin1String("syncport"), record.syncPort);
+        else
+            fields.remove(QLatin1String("syncport"));
         if (record.user)
             fields.insert(QLatin1String("user"), QString::fromStdString(*record.user));
         else

@@ -42,15 +42,17 @@ struct Parsed {
 // The member that holds the lamp systems beside the first bridge.
 inline constexpr const char* kSystemsKey = "systems";
 
-// The lamp systems: a list of objects {"id","kind","address","pace","offset","user"}; none when absent or
+// The lamp systems: a list of objects {"id","kind","address","pace","offset","syncport","user"}; none when absent or
 // not a list. A member that is not an object, has no usable "id" (letters, digits, '-' and '_', at most
 // 32), an unknown "kind", no text "address", or the id of an earlier one is left out; a "pace" that is
 // not a whole number 1..1000 reads as the kind's default, an "offset" that is not a whole number
-// -200..2000 as 0, a "user" that is not a text as none. Each of these is logged when log is given.
+// -200..2000 as 0, a "syncport" that is not a whole number 0..65535 as 11988, a "user" that is not a text as none. Each
+// of these is logged when log is given.
 [[nodiscard]] std::vector<SystemRecord> systems(const QJsonObject& document, Log* log);
 
 // The "systems" list to store for the records, in their order: each written over the stored object of
-// its id, so members this program does not know stay ("pace", "offset" and "user" removed when none or 0), then the
+// its id, so members this program does not know stay ("pace", "offset", "syncport" and "user" removed when none,
+// 0 or 11988), then the
 // stored members that are no usable record, as they were. Null (the key removed) when that is nothing.
 [[nodiscard]] QJsonValue systemsValue(const QJsonObject& document, const std::vector<SystemRecord>& records);
 

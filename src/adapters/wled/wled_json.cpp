@@ -157,24 +157,43 @@ WledLamp wledLampOf(const WledSegment& segment, std::size_t index, const WledInf
     return lamp;
 }
 
-std::string wledCoverBody(const std::vector<WledCommand>& commands)
+std::string wledCoverBody(const std::vector<WledCommand>& commands, bool soundReactive)
 {
-    std::string out = "{\"seg\":[";
+    // Each colour lamp's colour, in the body's order: with sound-reactive effects a segment shows the
+    // cover's other colours in its second and third slots.
+    std::vector<std::optional<RgbBytes>> colours;
     for (const auto& [lamp, state] : commands) {
+        std::optional<Chromaticity> point = state.chromaticity;
+        if (!point && state.mired && *state.mired > 0)
+            point = blackBodyChromaticity(1e6 / *state.mired);
+        colours.push_back(lamp.colour && point ? std::optional{rgbBytesAtFullValue(*point)} : std::nullopt);
+    }
+    std::vector<RgbBytes> distinct;
+    for (const std::optional<RgbBytes>& colour : colours)
+        if (colour && std::ranges::find(distinct, *colour) == distinct.end())
+            distinct.push_back(*colour);
+    const auto slot = [](const RgbBytes& rgb, bool white) {
+        return "[" + std::to_string(rgb.red) + "," + std::to_string(rgb.green) + "," + std::to_string(rgb.blue) +
+               (white ? ",0" : "") + "]";
+    };
+
+    std::string out = "{\"seg\":[";
+    for (std::size_t index = 0; index < commands.size(); ++index) {
+        const auto& [lamp, state] = commands[index];
         out += out.back() == '[' ? "{" : ",{";
         putInt(out, "id", lamp.id);
         if (state.switchOn)
             out += ",\"on\":true";
         if (state.brightness)
             putInt(out, "bri", wledBrightness(*state.brightness));
-        std::optional<Chromaticity> point = state.chromaticity;
-        if (!point && state.mired && *state.mired > 0)
-            point = blackBodyChromaticity(1e6 / *state.mired);
-        if (lamp.colour && point) {
-            const RgbBytes rgb = rgbBytesAtFullValue(*point);
-            putInt(out, "fx", 0);
-            out += ",\"col\":[[" + std::to_string(rgb.red) + "," + std::to_string(rgb.green) + "," +
-                   std::to_string(rgb.blue) + (lamp.white ? ",0" : "") + "]]";
+        if (const std::optional<RgbBytes>& own = colours[index]) {
+            if (!soundReactive)
+                putInt(out, "fx", 0);
+            out += ",\"col\":[" + slot(*own, lamp.white);
+            const auto at = std::ranges::find(distinct, *own) - distinct.begin();
+            for (std::size_t next = 1; soundReactive && next < std::min<std::size_t>(distinct.size(), 3); ++next)
+                out += "," + slot(distinct[(static_cast<std::size_t>(at) + next) % distinct.size()], lamp.white);
+            out += "]";
         }
         out += '}';
     }

@@ -64,11 +64,14 @@ struct WledLamp {
 // from the chromaticity (or the colour temperature's white), four values with white 0 on RGBW strips;
 // "on" only when the state switches the lamp on; brightness 1..254 spread over 1..255; "tt" the fade
 // in tenths when the first state has one. The device's own brightness is left as it is.
+// soundReactive: the effect is left to the device ("fx" not sent), so that its sound-reactive effects
+// run on the sound sync, and each segment's three colour slots hold its colour and then the body's
+// other colours in turn, so that the effect plays in the cover's colours.
 struct WledCommand {
     WledLamp lamp;
     LampState state;
 };
-[[nodiscard]] std::string wledCoverBody(const std::vector<WledCommand>& commands);
+[[nodiscard]] std::string wledCoverBody(const std::vector<WledCommand>& commands, bool soundReactive = false);
 
 // The body that puts a segment back as read: its on, bri, col, fx, pal, sx and ix.
 [[nodiscard]] std::string wledRestoreBody(const WledSegment& segment);

@@ -116,7 +116,7 @@ void WledSystem::send(std::vector<LampStateCommand> commands, std::function<void
         });
         return;
     }
-    post(wledCoverBody(segments), std::move(done));
+    post(wledCoverBody(segments, m_options.soundReactive && m_options.soundReactive()), std::move(done));
 }
 
 void WledSystem::readState(const std::string& key, std::function<void(std::optional<ReadLampState>)> done)

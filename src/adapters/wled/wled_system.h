@@ -30,6 +30,8 @@ public:
     struct Options {
         std::chrono::milliseconds requestTimeout{3000};
         std::size_t maxReplyBytes = std::size_t{1} << 20; // a device's state is a few KiB
+        // Whether the beat is on: cover bodies then leave the effect to the device (wledCoverBody).
+        std::function<bool()> soundReactive;
     };
 
     WledSystem(SystemRecord record, Log& log, Options options);

@@ -62,6 +62,12 @@ void PulsePlanner::heard(SteadyTime now, const SoundFrame& frame)
         beat(now);
 }
 
+void PulsePlanner::setMode(BeatMode mode)
+{
+    m_mode = mode;
+    stop();
+}
+
 void PulsePlanner::playerStopped()
 {
     m_playerStopped = true;

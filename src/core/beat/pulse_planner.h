@@ -31,6 +31,8 @@ public:
     // They were sent on their own; what still waited is dropped. A state without brightness is left alone.
     void setCover(const std::vector<LampStateCommand>& cover);
     void heard(SteadyTime now, const SoundFrame& frame);
+    // The lamps go back to the cover, and from now on do what the mode says (nothing when off).
+    void setMode(BeatMode mode);
     // The followed player paused or stopped: back to the cover until it plays again.
     void playerStopped();
     void playerPlaying() { m_playerStopped = false; }

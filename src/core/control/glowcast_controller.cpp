@@ -1,9 +1,11 @@
 #include "core/control/glowcast_controller.h"
 
+#include "core/beat/lamp_beat.h"
 #include "core/bridge/bridge_bridge.h"
 #include "core/bridge/lamp_care.h"
 #include "core/bridge/lamp_list.h"
 #include "core/lamp_care/lamp_shaping.h"
+#include "core/lamp_systems/system_kinds.h"
 #include "core/lamps/lamp_plan.h"
 #include "core/lamps/selection_merge.h"
 #include "core/palette/eyedropper.h"
@@ -376,6 +378,32 @@ void GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan, 
     // Also when empty: what still waits of an older cover is dropped.
     m_systems->setCare(m_lampCare.settings());
     m_systems->send(states, coverChanged, changeIn);
+    tellBeat(states);
+}
+
+void GlowcastController::tellBeat(const std::vector<std::pair<std::string, LampState>>& states)
+{
+    if (m_beat == nullptr)
+        return;
+    const LampCareSettings& care = m_lampCare.settings();
+    std::vector<BeatSystem> systems;
+    for (const SystemStatus& status : m_systems->statuses()) {
+        // A WLED moves with the sound sync, by its own effects.
+        if (status.record.kind == SystemKind::Wled)
+            continue;
+        // A sound reaches the lamps as a cover does: the delay after it was heard.
+        const std::chrono::milliseconds lag =
+            care.delay > std::chrono::milliseconds{0}
+                ? planSend(care.delay, countedLatency(status.latency), status.record.offset).wait
+                : std::chrono::milliseconds{0};
+        BeatSystem system{status.record.id, systemPace(status.record, care.pace), std::chrono::seconds{1}, lag, {}};
+        for (const auto& [id, state] : states)
+            if (const std::optional<SystemLampId> split = splitLampId(id); split && split->system == system.id)
+                system.cover.push_back({std::string{split->key}, state});
+        if (!system.cover.empty())
+            systems.push_back(std::move(system));
+    }
+    m_beat->coverSent(std::move(systems));
 }
 
 void GlowcastController::followedPlayerChanged(const FollowerStatus& status)
@@ -394,6 +422,8 @@ void GlowcastController::followedPlayerChanged(const FollowerStatus& status)
         return;
     m_playerActivity = activity;
     m_lampCare.playerChanged(*activity);
+    if (m_beat != nullptr)
+        m_beat->playerChanged(activity == PlayerActivity::Playing);
     armRestore();
     if (activity == PlayerActivity::Playing && m_restored) {
         m_restored = false;

@@ -31,6 +31,7 @@
 namespace glowcast {
 
 class BridgeBridge;
+class LampBeat;
 class LampCare;
 
 inline constexpr std::chrono::milliseconds kSetUpDelay{250};
@@ -52,6 +53,9 @@ public:
     // The lamp systems beside the first bridge: their lamps follow the first bridge's in the table and
     // are handed their states before the first bridge's lamps are sent theirs.
     void setLampSystems(LampSystems* systems) { m_systems = systems; }
+    // The beat: told the cover's states each system but a WLED was handed, and whether the followed
+    // player plays.
+    void setBeat(LampBeat* beat) { m_beat = beat; }
     // The systems' lamps were read again, or a system came or went: the rows after the first bridge's
     // lamps are refilled, each lamp with its choice (the one it has, else the saved one, else off).
     // The first lamps of any system register the cover handler when no set-up has.
@@ -140,6 +144,7 @@ private:
     // Hands each system its lamps' states of the plan.
     void sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged,
                        std::optional<std::chrono::milliseconds> changeIn);
+    void tellBeat(const std::vector<std::pair<std::string, LampState>>& states);
     // Sends the first bridge's lamps of the plan one by one, with the walk's log lines.
     void walk(const std::vector<LampAssignment>& plan, bool coverChanged);
     // Whether a saved record the collection does not hold is kept: its system's lamps were not read.
@@ -162,6 +167,7 @@ private:
     bool m_registered = false;
     LampCollection m_lamps{m_log};
     LampSystems* m_systems = nullptr;
+    LampBeat* m_beat = nullptr;
     // The systems whose lamps were read in this run.
     std::set<std::string, std::less<>> m_systemsRead;
     bool m_following = true;

@@ -96,6 +96,9 @@ ControlStatus RemoteControl::status() const
     status.lastColours = m_controller.lastColours();
     status.systems = systems();
     status.bridgeLatency = m_controller.bridgeLatency();
+    status.beat = m_settings.text("beat");
+    if (m_soundCapture)
+        status.soundCapture = m_soundCapture();
     return status;
 }
 
@@ -196,6 +199,11 @@ Outcome RemoteControl::setSystemPace(std::string_view id, std::optional<int> pac
 Outcome RemoteControl::setSystemOffset(std::string_view id, std::chrono::milliseconds offset)
 {
     return setAndStore(id, &SystemRecord::offset, offset, &LampSystems::setOffset, "offset");
+}
+
+Outcome RemoteControl::setSystemSyncPort(std::string_view id, int port)
+{
+    return setAndStore(id, &SystemRecord::syncPort, port, &LampSystems::setSyncPort, "sync port");
 }
 
 Outcome RemoteControl::reloadSystem(std::string_view id)

@@ -33,6 +33,8 @@ struct ControlStatus {
     std::vector<SystemStatus> systems;             // the lamp systems beside the first bridge, in their order
     std::optional<LatencyFigures> bridgeLatency{}; // the first bridge's; nothing before its first lamp state
     bool pinned = false;                           // covers change nothing on the lamps
+    std::string beat = "off";                      // the "beat" setting
+    std::string soundCapture = "off";              // "off", "waiting", "capturing" or "unavailable"
     friend bool operator==(const ControlStatus&, const ControlStatus&) = default;
 };
 
@@ -73,6 +75,8 @@ public:
     [[nodiscard]] const std::optional<PaletteDocument>& palette() const;
     // Who says which media player is followed; without one the status names none.
     void setFollowedPlayerSource(std::function<std::string()> source) { m_followedPlayer = std::move(source); }
+    // Who says how hearing the sound stands ("waiting"...); without one the status says "off".
+    void setSoundCaptureSource(std::function<std::string()> source) { m_soundCapture = std::move(source); }
     // Who is told of each setting stored, after it was stored (lamp care takes its settings afresh).
     void setSettingObserver(std::function<void(std::string_view key)> observer)
     {
@@ -118,6 +122,9 @@ public:
     // The ms added to the system's send time, -200..2000 (InvalidValue else). UnknownSystem for an id no
     // system has.
     Outcome setSystemOffset(std::string_view id, std::chrono::milliseconds offset);
+    // A WLED system's sound sync port, 0..65535, 0 for none (InvalidValue else, and for another kind).
+    // UnknownSystem for an id no system has.
+    Outcome setSystemSyncPort(std::string_view id, int port);
     // Starts the system anew, its credentials read again (a token replaced). UnknownSystem for an id no
     // system has.
     Outcome reloadSystem(std::string_view id);
@@ -151,6 +158,7 @@ private:
     Scheduler& m_scheduler;
     Log& m_log;
     std::optional<std::string> m_environmentPortal;
+    std::function<std::string()> m_soundCapture;
     std::function<std::string()> m_followedPlayer;
     std::function<void(std::string_view key)> m_settingObserver;
     std::function<void(bool following)> m_followingObserver;

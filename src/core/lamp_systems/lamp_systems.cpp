@@ -13,6 +13,7 @@ namespace {
 constexpr int kLowestPace = 1;
 constexpr int kHighestPace = 1000;
 constexpr const char* kOffsetRange = "an offset is -200 to 2000 ms";
+constexpr const char* kSyncPortRange = "a sync port is 0 (none) to 65535";
 } // namespace
 
 LampSystems::LampSystems(LampSystemFactory& factory, Timers& timers, Clock& clock, Log& log,
@@ -65,6 +66,8 @@ Outcome LampSystems::add(const SystemRecord& record)
         return {Failure::InvalidValue, "a pace is 1 to 1000 lamp states a second"};
     if (!isSystemOffset(record.offset))
         return {Failure::InvalidValue, kOffsetRange};
+    if (!isSyncPort(record.syncPort))
+        return {Failure::InvalidValue, kSyncPortRange};
     std::unique_ptr<LampSystem> adapter = m_factory.create(record);
     if (!adapter)
         return {Failure::InvalidValue, "this build cannot reach " + kind + " systems"};
@@ -143,6 +146,29 @@ Outcome LampSystems::setOffset(std::string_view id, std::chrono::milliseconds of
     if (entry->record().offset == offset)
         return {};
     entry->setOffset(offset);
+    if (onSystemsChanged)
+        onSystemsChanged();
+    return {};
+}
+
+void LampSystems::pulse(std::string_view systemId, LampStateCommand command)
+{
+    if (SystemSender* entry = find(systemId); entry != nullptr && !m_stopped)
+        entry->pulse(std::move(command));
+}
+
+Outcome LampSystems::setSyncPort(std::string_view id, int port)
+{
+    SystemSender* entry = find(id);
+    if (entry == nullptr)
+        return {Failure::InvalidValue, "no lamp system " + logLine(id)};
+    if (entry->record().kind != SystemKind::Wled)
+        return {Failure::InvalidValue, "only a WLED system takes a sync port"};
+    if (!isSyncPort(port))
+        return {Failure::InvalidValue, kSyncPortRange};
+    if (entry->record().syncPort == port)
+        return {};
+    entry->setSyncPort(port);
     if (onSystemsChanged)
         onSystemsChanged();
     return {};

@@ -73,6 +73,9 @@ public:
     [[nodiscard]] Outcome setPace(std::string_view id, std::optional<int> pace);
     // An offset of -200..2000 ms; InvalidValue for an unknown id or an offset out of range.
     [[nodiscard]] Outcome setOffset(std::string_view id, std::chrono::milliseconds offset);
+    // A WLED system's sound sync port, 0..65535 (0: none); InvalidValue for an unknown id, another kind
+    // or a port out of range.
+    [[nodiscard]] Outcome setSyncPort(std::string_view id, int port);
 
     [[nodiscard]] std::vector<SystemRecord> records() const;
     [[nodiscard]] std::vector<SystemStatus> statuses() const;
@@ -88,6 +91,8 @@ public:
     // waits until its latency before that, moved by its offset. Without it every system starts at once.
     void send(const std::vector<std::pair<std::string, LampState>>& states, bool coverChanged = true,
               std::optional<std::chrono::milliseconds> changeIn = std::nullopt);
+    // One state of the beat's for a lamp of the system; see SystemSender::pulse. Nothing for an unknown id.
+    void pulse(std::string_view systemId, LampStateCommand command);
     // The lamp care settings: "pace" caps each system's pace (a pace set for the system wins), and
     // "skipUnchanged" passes over a lamp sent the state it accepted last. While lamps are put back after
     // a pause ("restoreAfter"), each lamp's own state is read before the first state it is sent, and not

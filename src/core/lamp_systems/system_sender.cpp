@@ -50,6 +50,7 @@ void SystemSender::stop()
         return;
     m_stopped = true;
     m_waiting.clear();
+    m_pulses.clear();
     m_restorer.halt();
     m_inFlight = false;
     m_paceTimer->cancel();
@@ -65,6 +66,7 @@ void SystemSender::take(std::vector<LampStateCommand> commands, bool coverChange
     if (m_stopped)
         return;
     m_waiting.clear();
+    m_pulses.clear();
     m_held = false;
     m_delayTimer->cancel();
     if (m_state == SystemState::Unreachable)
@@ -107,6 +109,18 @@ void SystemSender::holdUntilPlanned(milliseconds changeIn)
         m_held = false;
         sendNext();
     });
+}
+
+void SystemSender::pulse(LampStateCommand command)
+{
+    if (m_stopped || m_state != SystemState::Ready || !m_adapter)
+        return;
+    const auto same = std::ranges::find(m_pulses, command.key, &LampStateCommand::key);
+    if (same != m_pulses.end())
+        *same = std::move(command);
+    else
+        m_pulses.push_back(std::move(command));
+    sendNext();
 }
 
 std::size_t SystemSender::putBack()
@@ -183,6 +197,7 @@ void SystemSender::becomes(SystemState newState, std::string newDetail)
     m_detail = std::move(newDetail);
     if (m_state != SystemState::Ready) {
         m_waiting.clear();
+        m_pulses.clear();
         m_restorer.halt();
         m_paceTimer->cancel();
         m_delayTimer->cancel();
@@ -198,7 +213,7 @@ int SystemSender::pace() const
 
 void SystemSender::sendNext()
 {
-    if (m_stopped || m_inFlight || m_held || (m_waiting.empty() && !m_restorer.due()) || !m_adapter)
+    if (m_stopped || m_inFlight || m_held || (m_waiting.empty() && !m_restorer.due() && m_pulses.empty()) || !m_adapter)
         return;
     const SteadyTime now = m_context.clock.now();
     m_pacer.setPace(pace(), std::chrono::seconds{1});
@@ -206,8 +221,12 @@ void SystemSender::sendNext()
         m_paceTimer->start(wait, [this] { sendNext(); });
         return;
     }
-    if (m_waiting.empty()) {
+    if (m_waiting.empty() && m_restorer.due()) {
         putBackNext(now);
+        return;
+    }
+    if (m_waiting.empty()) {
+        sendPulses(now);
         return;
     }
     const std::size_t count = std::clamp<std::size_t>(m_adapter->batchLimit(), 1, m_waiting.size());
@@ -260,6 +279,20 @@ void SystemSender::handOver(std::uint64_t number, const std::vector<LampStateCom
     m_adapter->send(batch, [this, number, batch](SendResult result) { answered(number, batch, result); });
 }
 
+// The beat's states read nothing first: the cover before them did.
+void SystemSender::sendPulses(SteadyTime now)
+{
+    const std::size_t count = std::clamp<std::size_t>(m_adapter->batchLimit(), 1, m_pulses.size());
+    std::vector<LampStateCommand> batch(std::make_move_iterator(m_pulses.begin()),
+                                        std::make_move_iterator(m_pulses.begin() + static_cast<long>(count)));
+    m_pulses.erase(m_pulses.begin(), m_pulses.begin() + static_cast<long>(count));
+    m_inFlight = true;
+    const std::uint64_t number = ++m_sendNumber;
+    m_pacer.sent(now, static_cast<int>(count));
+    startAnswerTimer(number);
+    m_adapter->send(batch, [this, number, batch](SendResult result) { answered(number, batch, result, false, true); });
+}
+
 void SystemSender::putBackNext(SteadyTime now)
 {
     std::optional<LampRestore<ReadLampState>> next = m_restorer.takeNext(now);
@@ -280,7 +313,7 @@ void SystemSender::putBackNext(SteadyTime now)
 }
 
 void SystemSender::answered(std::uint64_t number, const std::vector<LampStateCommand>& batch, SendResult result,
-                            bool timedOut)
+                            bool timedOut, bool pulses)
 {
     // An answer after its time-out, or after a newer send, is no longer awaited.
     if (m_stopped || !m_inFlight || number != m_sendNumber)
@@ -290,17 +323,20 @@ void SystemSender::answered(std::uint64_t number, const std::vector<LampStateCom
     switch (result) {
     case SendResult::Delivered:
     case SendResult::Unconfirmed:
-        if (result == SendResult::Delivered && !batch.empty())
+        if (result == SendResult::Delivered && !batch.empty() && !pulses)
             m_latency.add(std::chrono::duration_cast<milliseconds>(m_context.clock.now() - m_handedAt));
         for (const LampStateCommand& command : batch) {
             rememberSent(command, true);
-            m_context.owner.lampSent(lampIdOf(m_record.id, command.key), command.state);
+            if (!pulses)
+                m_context.owner.lampSent(lampIdOf(m_record.id, command.key), command.state);
         }
         break;
     case SendResult::Refused:
         for (const LampStateCommand& command : batch) {
             rememberSent(command, false);
-            m_context.log.write(logLine("lamp system " + m_record.id + " refused the state of lamp " + command.key));
+            if (!pulses)
+                m_context.log.write(
+                    logLine("lamp system " + m_record.id + " refused the state of lamp " + command.key));
         }
         break;
     case SendResult::NoAnswer:
@@ -312,7 +348,7 @@ void SystemSender::answered(std::uint64_t number, const std::vector<LampStateCom
         return;
     }
     // The next send goes out from the timer, never from inside the adapter's own answer.
-    if (!m_waiting.empty() || m_restorer.due())
+    if (!m_waiting.empty() || m_restorer.due() || !m_pulses.empty())
         m_paceTimer->start(m_pacer.waitBefore(m_context.clock.now()), [this] { sendNext(); });
 }
 
@@ -331,6 +367,7 @@ void SystemSender::becomesUnreachable(std::string why)
 {
     const std::size_t dropped = m_waiting.size();
     m_waiting.clear();
+    m_pulses.clear();
     m_restorer.halt();
     m_paceTimer->cancel();
     // It was just asked: the next cover need not ask it to read its lamps again for a minute.

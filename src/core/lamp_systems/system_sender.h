@@ -73,6 +73,10 @@ public:
     // its offset. Without it the states go out at once.
     void take(std::vector<LampStateCommand> commands, bool coverChanged,
               std::optional<std::chrono::milliseconds> changeIn = std::nullopt);
+    // A state of the beat's for one lamp: it goes when no cover's state and no put-back waits, at the
+    // system's pace, told to nobody and without a log line, however it fares. A newer one for the lamp
+    // replaces one still waiting; a cover's states drop them all.
+    void pulse(LampStateCommand command);
     // Starts putting back every lamp read, at the system's pace; the number to be put back.
     std::size_t putBack();
     // The care settings changed: turning the restore off, or another delay, forgets what was read.
@@ -87,6 +91,7 @@ public:
     [[nodiscard]] const LatencyRecord& latency() const { return m_latency; }
     void setPace(std::optional<int> pace) { m_record.pace = pace; }
     void setOffset(std::chrono::milliseconds offset) { m_record.offset = offset; }
+    void setSyncPort(int port) { m_record.syncPort = port; }
     [[nodiscard]] SystemState state() const { return m_state; }
     [[nodiscard]] const std::string& detail() const { return m_detail; }
     // Why an adapter-less system sends nothing.
@@ -111,7 +116,8 @@ private:
                       const std::vector<LampStateCommand>& batch);
     void putBackNext(SteadyTime now);
     void answered(std::uint64_t number, const std::vector<LampStateCommand>& batch, SendResult result,
-                  bool timedOut = false);
+                  bool timedOut = false, bool pulses = false);
+    void sendPulses(SteadyTime now);
     void rememberSent(const LampStateCommand& command, bool accepted);
     void becomesUnreachable(std::string why);
     void refreshIfDue();
@@ -135,6 +141,7 @@ private:
     LateNotice m_lateNotice;
     SentLamps<LampState> m_sent;
     std::deque<LampStateCommand> m_waiting;
+    std::vector<LampStateCommand> m_pulses;
     std::size_t m_readsLeft = 0;
     bool m_inFlight = false;
     bool m_stopped = false;

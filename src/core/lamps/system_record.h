@@ -14,6 +14,9 @@ namespace glowcast {
 enum class SystemKind { Bridge, Zigbee2Mqtt, HomeAssistant, Wled };
 inline constexpr std::size_t kSystemKindCount = 4;
 
+// Where a WLED listens for the sound sync unless told otherwise.
+inline constexpr int kDefaultSyncPort = 11988;
+
 // A system as the preferences keep it. Members the program does not know are kept by the store.
 struct SystemRecord {
     std::string id; // "bridge-2", "z2m", ...: letters, digits, '-' and '_', at most 32
@@ -23,8 +26,15 @@ struct SystemRecord {
     std::optional<std::string> user; // a bridge's user name, a broker's user
     // Added to the system's send time, for lamps that show a state later than the system answers.
     std::chrono::milliseconds offset{0};
+    // A WLED's UDP port for the sound sync while music plays; 0 sends it none. Other kinds keep the default.
+    int syncPort = kDefaultSyncPort;
     friend bool operator==(const SystemRecord&, const SystemRecord&) = default;
 };
+
+[[nodiscard]] constexpr bool isSyncPort(int port)
+{
+    return port >= 0 && port <= 65'535;
+}
 
 inline constexpr std::chrono::milliseconds kLowestOffset{-200};
 inline constexpr std::chrono::milliseconds kHighestOffset{2000};

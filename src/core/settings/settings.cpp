@@ -143,6 +143,8 @@ constexpr WholeNumberRule kRestoreSeconds{0, 86'400, "off"};
 constexpr WholeNumberRule kDelayMilliseconds{0, 10'000, "off"};
 // The palette a cover's colours are taken with: the classic extractor first, the default.
 constexpr std::array<std::string_view, 2> kPalettes{"classic", "vivid"};
+// What the lamps do with the music the desktop plays: nothing (the default), follow its loudness, pulse.
+constexpr std::array<std::string_view, 3> kBeatModes{"off", "calm", "pulse"};
 
 // The settings table holds each number within its row's range, which fits an int.
 std::optional<int> unlessOff(std::int64_t number)
@@ -296,6 +298,10 @@ const std::vector<SettingRow>& settingRows()
          checkTopic,
          kNotANumber,
          {}},
+        {"beat", SettingKind::Choice, std::string{"off"}, "Beat",
+         "lamps with the music the desktop plays: off, calm (follow its loudness) or pulse (on its beats); "
+         "WLED gets sound sync",
+         nullptr, kNotANumber, kBeatModes},
     };
     return rows;
 }
