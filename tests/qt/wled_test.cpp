@@ -1,11 +1,16 @@
 // WLED: reading a device's segments and info, the bodies sent, and the adapter against the stand-in on
 // loopback with the bad answers a device may give.
 
+#include "adapters/qt/udp_datagram_sender.h"
 #include "adapters/wled/wled_json.h"
 #include "adapters/wled/wled_system.h"
 #include "core/colour/srgb.h"
 #include "support/processes.h"
 #include "support/recording_listener.h"
+#include "support/recording_log.h"
+#include "support/waiting.h"
+
+#include <QNetworkDatagram>
 
 #include <gtest/gtest.h>
 
@@ -177,6 +182,25 @@ TEST(WledSystemTest, AnswersNoDeviceGivesAreAState)
         ASSERT_TRUE(wled.waitForTold(2)) << arguments;
         EXPECT_EQ(wled.listener.told[1], told + (told.starts_with("state") ? sim.address : "")) << arguments;
     }
+}
+
+// The sound sync's datagrams leave whole, to an address at once.
+TEST(UdpDatagramSenderTest, SendsADatagramWholeToAnAddressAtOnce)
+{
+    QUdpSocket receiver;
+    ASSERT_TRUE(receiver.bind(QHostAddress::LocalHost));
+    RecordingLog log;
+    UdpDatagramSender sender{log};
+    const std::vector<std::uint8_t> bytes{'0', '0', '0', '0', '2', 0, 0, 0, 0xff};
+    std::vector<QByteArray> heard;
+    sender.send("127.0.0.1", receiver.localPort(), bytes);
+    ASSERT_TRUE(testing::waitFor([&] {
+        while (receiver.hasPendingDatagrams())
+            heard.push_back(receiver.receiveDatagram().data());
+        return !heard.empty();
+    }));
+    EXPECT_EQ(heard.front(), QByteArray("00002\0\0\0\xff", 9));
+    EXPECT_TRUE(log.lines.empty());
 }
 
 } // namespace
