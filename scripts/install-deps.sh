@@ -14,8 +14,9 @@ packages=(
     libcpp-httplib-dev python3
     # MQTT: the client library zigbee2mqtt lamps are reached with, and a broker the tests start
     libmosquitto-dev mosquitto
-    # the sound's spectrum, for the beat
-    libkissfft-dev
+    # the sound's spectrum, for the beat, and the sound the desktop plays from PipeWire; the tests start
+    # a sound server of their own
+    libkissfft-dev libpipewire-0.3-dev pipewire pipewire-bin wireplumber
     # cover decoding: PNG with libspng, JPEG with libjpeg-turbo (its tools: djpeg, a benchmark's floor)
     libspng-dev libjpeg62-turbo-dev libjpeg-turbo-progs
     # a throw-away self-signed certificate for the https test

@@ -1,0 +1,182 @@
+#include "adapters/pipewire/pipewire_sound_capture.h"
+#include "adapters/pipewire/sound_blocks.h"
+#include "support/private_pipewire.h"
+#include "support/recording_log.h"
+
+#include <gtest/gtest.h>
+
+#include <QDataStream>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <random>
+
+namespace glowcast {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::PrivatePipeWire;
+
+constexpr int kRate = 48'000;
+constexpr int kClicks = 12;
+constexpr auto kClickEvery = 500ms; // 120 BPM
+
+// A mono 16-bit WAV of a click track: 5 ms of 2 kHz every 500 ms from 1 s on, over a noise bed that
+// fades in over the first 0.75 s, so that the sound's start is no beat.
+bool writeClickTrack(const QString& path)
+{
+    std::mt19937 random{5};
+    std::uniform_real_distribution<double> noise{-0.1, 0.1};
+    const int frames = kRate * 7;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + frames * 2);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(1) << quint32(kRate) << quint32(kRate * 2) << quint16(2) << quint16(16);
+    out.writeRawData("data", 4);
+    out << quint32(frames * 2);
+    for (int i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / kRate;
+        const double sinceClick = std::fmod(t - 1.0, 0.5);
+        const bool click = t >= 1.0 && t < 1.0 + 0.5 * kClicks && sinceClick < 0.005;
+        const double sample = std::clamp(std::min(t / 0.75, (7.0 - t) / 0.4), 0.0, 1.0) * noise(random) +
+                              (click ? 0.5 * std::sin(2 * std::numbers::pi * 2000 * t) : 0.0);
+        out << qint16(std::lround(sample * 32767));
+    }
+    return out.status() == QDataStream::Ok;
+}
+
+class RecordingSoundListener final : public SoundListener {
+public:
+    std::vector<SteadyTime> beats;
+    std::vector<SoundCaptureState> states;
+    void heard(SteadyTime at, const SoundFrame& frame) override
+    {
+        if (frame.beat)
+            beats.push_back(at);
+    }
+    void soundStateChanged(SoundCaptureState state) override { states.push_back(state); }
+    [[nodiscard]] bool in(SoundCaptureState state) const { return !states.empty() && states.back() == state; }
+};
+
+class PipeWireSoundCaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!pipewire.running)
+            GTEST_SKIP() << "PipeWire cannot start here (pipewire and wireplumber of Debian's packages, in a private "
+                            "runtime directory): no sound server to capture from";
+    }
+    // Whether Glowcast's capture stream is in the graph: it is the only link to the sink's monitor.
+    [[nodiscard]] bool captureHeld() const
+    {
+        return pipewire.run(QStringLiteral("pw-cli"), {QStringLiteral("ls"), QStringLiteral("Node")})
+                   .out.find("glowcast-beat") != std::string::npos;
+    }
+
+    PrivatePipeWire pipewire;
+    RecordingLog log;
+    RecordingSoundListener listener;
+    PipeWireSoundCapture capture{log};
+};
+
+TEST_F(PipeWireSoundCaptureTest, HearsEachClickOfATrackPlayingOnTheDefaultOutputAndNothingElse)
+{
+    ASSERT_TRUE(writeClickTrack(pipewire.file(QStringLiteral("clicks.wav"))));
+    capture.start(listener);
+    ASSERT_TRUE(testing::waitFor([&] { return listener.in(SoundCaptureState::Waiting); }, 10'000));
+    EXPECT_FALSE(captureHeld());
+
+    const SteadyTime played = std::chrono::steady_clock::now();
+    const auto player = pipewire.start(QStringLiteral("pw-play"), {pipewire.file(QStringLiteral("clicks.wav"))});
+    ASSERT_TRUE(testing::waitFor([&] { return listener.in(SoundCaptureState::Capturing); }, 10'000));
+    ASSERT_TRUE(testing::waitFor([&] { return listener.in(SoundCaptureState::Waiting); }, 20'000));
+    EXPECT_EQ(player->exitCode(), 0);
+    EXPECT_FALSE(captureHeld());
+
+    // Each click once, in its place: the clicks' spacing holds beat by beat around the pipeline's latency.
+    // The sound's start may count as a beat; the first click comes a second later.
+    std::erase_if(listener.beats, [&](SteadyTime beat) { return beat < played + 500ms; });
+    ASSERT_EQ(listener.beats.size(), std::size_t{kClicks});
+    std::vector<SteadyTime> starts; // where each beat puts the track's first click
+    for (std::size_t i = 0; i < listener.beats.size(); ++i)
+        starts.push_back(listener.beats[i] - static_cast<int>(i) * kClickEvery);
+    std::vector<SteadyTime> sorted = starts;
+    std::nth_element(sorted.begin(), sorted.begin() + kClicks / 2, sorted.end());
+    const SteadyTime firstClick = sorted[kClicks / 2];
+    for (std::size_t i = 0; i < starts.size(); ++i)
+        EXPECT_LE(std::chrono::abs(starts[i] - firstClick), 30ms) << "beat " << i;
+    RecordProperty("firstClickHeardAfterPlayStartedMs",
+                   static_cast<int>((firstClick - played - 1s) / 1ms)); // pw-play's start and the pipeline
+
+    capture.stop();
+    EXPECT_EQ(listener.states.back(), SoundCaptureState::Off);
+}
+
+TEST(PipeWireSoundCaptureAloneTest, IsUnavailableAfterOneLogLineWithoutASoundServer)
+{
+    QTemporaryDir nowhere; // a runtime directory without a server's socket
+    qputenv("PIPEWIRE_RUNTIME_DIR", nowhere.path().toUtf8());
+    RecordingLog log;
+    RecordingSoundListener listener;
+    PipeWireSoundCapture capture{log};
+    capture.start(listener);
+    EXPECT_TRUE(testing::waitFor([&] { return listener.in(SoundCaptureState::Unavailable); }, 10'000));
+    capture.stop();
+    qunsetenv("PIPEWIRE_RUNTIME_DIR");
+    EXPECT_EQ(listener.states, (std::vector{SoundCaptureState::Unavailable, SoundCaptureState::Off}));
+    ASSERT_EQ(log.lines.size(), 1U);
+    EXPECT_TRUE(log.lines[0].starts_with("sound: no sound server to listen to (")) << log.lines[0];
+}
+
+// What the server hands over, right or wrong: blocks of 20 ms of the whole frames within its memory,
+// mixed down to mono, a sample that is not a number silent, each stamped by its last sample.
+TEST(SoundBlocksTest, TakesTheWholeFramesWithinTheMemoryMixedDown)
+{
+    struct Row {
+        const char* what;
+        int channels;
+        std::uint32_t offset;
+        std::uint32_t size;
+        int blocks;
+        float first; // the first block's first two samples
+        float second;
+        std::chrono::milliseconds firstHeard; // the first block's stamp against the buffer's
+    };
+    const Row rows[] = {
+        {"mono", 1, 0, 4 * 960, 1, 0, 0.25F, 0ms},
+        {"stereo", 2, 0, 8 * 960, 1, 0.125F, 0.375F, 0ms},
+        {"an empty chunk", 1, 0, 0, 0, 0, 0, 0ms},
+        {"an offset past the memory", 1, 8 * 960 + 4, 4, 0, 0, 0, 0ms},
+        {"a size past the memory", 1, 0, 1U << 31, 2, 0, 0.25F, -20ms},
+        {"a part frame at the end", 2, 0, 8 * 960 - 4, 0, 0, 0, 0ms},
+    };
+    std::vector<float> memory(2 * 960);
+    for (std::size_t i = 0; i < memory.size(); ++i)
+        memory[i] = i % 2 == 0 ? 0.5F : 0.25F;
+    memory[0] = std::numeric_limits<float>::quiet_NaN();
+    const SteadyTime heard{10s};
+    for (const Row& row : rows) {
+        SoundBlocks blocks{kRate, row.channels};
+        std::vector<std::pair<std::vector<float>, SteadyTime>> taken;
+        blocks.take(std::as_bytes(std::span{memory}), row.offset, row.size, heard,
+                    [&](std::span<const float> samples, SteadyTime at) {
+                        taken.emplace_back(std::vector(samples.begin(), samples.end()), at);
+                    });
+        ASSERT_EQ(taken.size(), std::size_t(row.blocks)) << row.what;
+        if (taken.empty())
+            continue;
+        EXPECT_EQ(taken[0].first.size(), 960U) << row.what;
+        EXPECT_EQ(taken[0].first[0], row.first) << row.what;
+        EXPECT_EQ(taken[0].first[1], row.second) << row.what;
+        EXPECT_EQ(taken[0].second, heard + row.firstHeard) << row.what;
+    }
+}
+
+} // namespace
+} // namespace glowcast
