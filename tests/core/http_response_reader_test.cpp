@@ -42,12 +42,13 @@ TEST(HttpResponseReaderTest, ReadsEachFramingAndRefusesWhatBreaksItsCapsOrItsFor
         {"repeated length", head + "Content-Length: 2, 2\r\ncontent-length:2\r\n\r\nhi", false, 200, "hi"},
         {"chunked over length",
          head + "Transfer-Encoding: gzip, Chunked\r\nContent-Length: 99\r\n\r\n3;x=y\r\nabc\r\n"
-                "2\r\nde\r\n0\r\nTrailer: t\r\n\r\n",
-         false, 200, "abcde"},
+                "7\r\ndefghij\r\n0\r\nTrailer: t\r\n\r\n",
+         false, 200, "abcdefghij"},
         {"to the close, bare LF", "HTTP/1.0 200 OK\nX: y\n\nbody", true, 200, "body"},
         {"interim answer", "HTTP/1.1 100 Continue\r\n\r\n" + head + "Content-Length: 1\r\n\r\nx", false, 200, "x"},
-        {"redirect, body unread", "HTTP/1.1 302 Found\r\nlocation:  /b \r\nLocation: /c\r\n\r\nmore", false, 302, "",
-         "/b"},
+        {"redirect, body unread",
+         "HTTP/1.1 302 Found\r\nX: y\r\n Location: /folded\r\nlocation:  /b \r\nLocation: /c\r\n\r\nmore", false, 302,
+         "", "/b"},
         {"no content", "HTTP/1.1 204 No Content\r\n\r\n", false, 204, ""},
         {"lengths differ", head + "Content-Length: 5, 6\r\n\r\n", false, 0,
          R"(its Content-Length is not one number: "5, 6")"},
@@ -55,8 +56,8 @@ TEST(HttpResponseReaderTest, ReadsEachFramingAndRefusesWhatBreaksItsCapsOrItsFor
          R"(its Content-Length is not one number: "-1")"},
         {"length over the cap", head + "Content-Length: 11\r\n\r\n", false, 0, tooLarge},
         {"close over the cap", head + "\r\n0123456789a", false, 0, tooLarge + " (and more was coming)"},
-        {"chunk over the cap", head + "Transfer-Encoding: chunked\r\n\r\nb\r\n", false, 0,
-         tooLarge + " (and more was coming)"},
+        {"chunk over the cap", head + "Transfer-Encoding: chunked\r\n\r\n10\r\n", false, 0,
+         "it holds 16 bytes, more than the 10 bytes allowed (and more was coming)"},
         {"chunk size not hex", head + "Transfer-Encoding: chunked\r\n\r\n0x3\r\n", false, 0,
          R"(a chunk's size is not a hex number: "0x3")"},
         {"chunk size past 64 bits", head + "Transfer-Encoding: chunked\r\n\r\n10000000000000000\r\n", false, 0,
@@ -109,10 +110,11 @@ TEST(HttpUrlTest, AsksForThePathAndQueryEscapedAndRefusesUsersAndBadHosts)
 {
     const std::string rest = "\r\nUser-Agent: Glowcast\r\nAccept: */*\r\nConnection: close\r\n\r\n";
     EXPECT_EQ(
-        readHttpUrl("HTTP://[::1]:8080/a b\xC3\xA9?c\"#d"),
-        (HttpUrlReading{HttpUrl{false, "::1", 8080, "GET /a%20b%C3%A9?c%22 HTTP/1.1\r\nHost: [::1]:8080" + rest}, ""}));
-    EXPECT_EQ(readHttpUrl("https://h:443"),
-              (HttpUrlReading{HttpUrl{true, "h", 443, "GET / HTTP/1.1\r\nHost: h" + rest}, ""}));
+        readHttpUrl("HTTP://[::1]/a b\x7f\xC3\xA9?c\"#d"),
+        (HttpUrlReading{HttpUrl{false, "::1", 80, "GET /a%20b%7F%C3%A9?c%22 HTTP/1.1\r\nHost: [::1]" + rest}, ""}));
+    EXPECT_EQ(readHttpUrl("https://h:8443"),
+              (HttpUrlReading{HttpUrl{true, "h", 8443, "GET / HTTP/1.1\r\nHost: h:8443" + rest}, ""}));
+    EXPECT_EQ(readHttpUrl("https://h:443"), readHttpUrl("https://h")) << "the scheme's own port, and no Host port";
     EXPECT_EQ(readHttpUrl("https://u:p@h/").refusal, "the URL names a user, and no user is sent");
     EXPECT_EQ(readHttpUrl("http://h:0/").refusal, R"(the URL's host "h:0" is not a host name or address)");
     EXPECT_EQ(readHttpUrl("ftp://h/").refusal, R"("ftp://h/" is not an http or https URL)");
