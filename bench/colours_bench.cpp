@@ -5,7 +5,7 @@
 //   colours_bench                       runs the benchmarks
 //   colours_bench --write-covers DIR    writes the four covers to DIR and exits (for the peers)
 
-#include "adapters/qt/qt_cover_decoder.h"
+#include "adapters/covers/cover_file_decoder.h"
 #include "core/palette/eyedropper.h"
 #include "core/palette/vivid_palette.h"
 #include "support/recording_log.h"
@@ -114,7 +114,7 @@ void coverToColours(benchmark::State& state)
 {
     const QByteArray& bytes = coverBytes(static_cast<int>(state.range(0)));
     NullLog log;
-    glowcast::QtCoverDecoder decoder(log);
+    glowcast::CoverFileDecoder decoder(log);
     for (auto _ : state) {
         const std::unique_ptr<glowcast::CoverImage> cover = decoder.decode(view(bytes));
         glowcast::Eyedropper eyedropper(cover.get(), log);
@@ -131,7 +131,7 @@ void coverToVividColours(benchmark::State& state)
 {
     const QByteArray& bytes = coverBytes(static_cast<int>(state.range(0)));
     NullLog log;
-    glowcast::QtCoverDecoder decoder(log);
+    glowcast::CoverFileDecoder decoder(log);
     for (auto _ : state) {
         const std::unique_ptr<glowcast::CoverImage> cover = decoder.decode(view(bytes));
         const glowcast::PixelCanvas canvas =

@@ -3,7 +3,7 @@
 // What the cover-change benchmarks measure the program against: a photograph-like cover, and its
 // decoding and analysis in this process the way the program does them.
 
-#include "adapters/qt/qt_cover_decoder.h"
+#include "adapters/covers/cover_file_decoder.h"
 #include "core/bridge/bridge_body.h"
 #include "core/json/json_codec.h"
 #include "core/palette/eyedropper.h"
@@ -62,7 +62,7 @@ inline std::vector<double> analysisMilliseconds(const QByteArray& cover, int run
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer clock;
         clock.start();
-        QtCoverDecoder decoder(log, QSize(240, 240));
+        CoverFileDecoder decoder(log, 240);
         const auto image = decoder.decode(bytes);
         Eyedropper eyedropper(image.get(), log);
         for (const Colour& colour : eyedropper.getColours(10))

@@ -8,8 +8,8 @@
 //   palette_bench measure DIR REFS       the Markdown tables of the figures
 //   palette_bench swatches OUT.png COVER...  each cover beside its five lamp colours, classic above vivid
 
+#include "adapters/covers/cover_file_decoder.h"
 #include "adapters/files/regular_file.h"
-#include "adapters/qt/qt_cover_decoder.h"
 #include "core/colour/chromaticity.h"
 #include "core/colour/perceptual.h"
 #include "core/colour/srgb.h"
@@ -292,7 +292,7 @@ int measureAll(const QString& target, const QString& refsPath)
     }
 
     NullLog log;
-    QtCoverDecoder decoder(log);
+    CoverFileDecoder decoder(log);
     const QDir directory(target);
     std::map<int, std::map<std::string, Totals>> photoTotals;
     std::printf("| cover | N | method | coverage | distinct | chroma | grey | dark | lamp colours "
@@ -356,7 +356,7 @@ int swatches(const QString& target, const QStringList& covers)
     picture.fill(QColor(250, 250, 250));
     QPainter painter(&picture);
     NullLog log;
-    QtCoverDecoder decoder(log);
+    CoverFileDecoder decoder(log);
     for (int c = 0; c < covers.size(); ++c) {
         const int top = kGap + c * (kCover + kGap);
         painter.drawImage(QRect(kGap, top, kCover, kCover), QImage(covers[c]));
@@ -364,7 +364,7 @@ int swatches(const QString& target, const QStringList& covers)
         const DecodedCover decoded = decoder.decodeCover(file.bytes);
         if (!decoded.image)
             return 1;
-        const QtCoverImage* image = decoded.image.get();
+        const DecodedCoverImage* image = decoded.image.get();
         Eyedropper eyedropper(image, log);
         const PixelCanvas canvas = image->drawInto(Eyedropper::kCanvasSide, Eyedropper::kCanvasSide);
         std::vector<Rgb> rows[2];

@@ -43,9 +43,9 @@ int Application::run(FrontEnd& frontEnd, Log& log, const ApplicationOptions& opt
 
 Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions options, QDBusConnection bus)
     : m_frontEnd(frontEnd), m_log(log), m_options(std::move(options)),
-      m_preferences(log, FilePreferences::defaultDirectory()), m_http(log),
-      m_coverDecoder(log, QSize(kCoverSide, kCoverSide)), m_busCentre(log, bus), m_notifiedCovers(m_busCentre),
-      m_covers(m_notifiedCovers, m_queue, log), m_scheduler(m_queue), m_settings(m_preferences, log),
+      m_preferences(log, FilePreferences::defaultDirectory()), m_http(log), m_coverDecoder(log, kCoverSide),
+      m_busCentre(log, bus), m_notifiedCovers(m_busCentre), m_covers(m_notifiedCovers, m_queue, log),
+      m_scheduler(m_queue), m_settings(m_preferences, log),
       m_bridge(m_http, m_preferences, m_sleeper, log, frontEnd.linkButtonPrompt(), frontEnd.alert(), std::nullopt),
       m_lampBridge(m_bridge), m_lampCare(m_lampBridge, m_clock, m_sleeper, log),
       m_systemFactory(
@@ -57,7 +57,7 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
       m_control(m_controller, m_bridge, m_settings, m_scheduler, log, portalHostFromEnvironment()),
       m_controlService(
           m_control, [this](std::function<void()> operation) { m_queue.run(std::move(operation)); }, log, bus),
-      m_paletteFile(log, PaletteFile::runtimeDirectoryFromEnvironment()),
+      m_paletteFile(log, PaletteFile::runtimeDirectoryFromEnvironment()), m_coverSniffer(log),
       m_follower(followerOptions(), m_artFetcher, m_coverSniffer, *this, m_followerTimer, m_clock, log, this),
       m_players(m_follower, log, bus), m_signals({SIGINT, SIGTERM, SIGUSR1})
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "adapters/covers/cover_file_decoder.h"
 #include "adapters/dbus/dbus_control_service.h"
 #include "adapters/dbus/dbus_notification_centre.h"
 #include "adapters/dbus/mpris_watcher.h"
@@ -8,8 +9,6 @@
 #include "adapters/http/qt_art_fetcher.h"
 #include "adapters/mqtt/home_assistant_publisher.h"
 #include "adapters/process/steady_clock.h"
-#include "adapters/qt/qt_cover_decoder.h"
-#include "adapters/qt/qt_cover_sniffer.h"
 #include "adapters/qt/qt_http_transport.h"
 #include "adapters/qt/qt_sleeper.h"
 #include "adapters/qt/qt_timers.h"
@@ -106,7 +105,7 @@ private:
     FilePreferences m_preferences;
     QtHttpTransport m_http;
     QtSleeper m_sleeper;
-    QtCoverDecoder m_coverDecoder;
+    CoverFileDecoder m_coverDecoder;
     DBusNotificationCentre m_busCentre;
     OperationQueue m_queue;
     NotifiedCoverFeed m_notifiedCovers;
@@ -135,7 +134,7 @@ private:
     // comes with the front end; until then (the follower shows its status when made) nothing does.
     FollowerView* m_followerView = nullptr;
     QtArtFetcher m_artFetcher;
-    QtCoverSniffer m_coverSniffer;
+    CoverFileSniffer m_coverSniffer;
     QtTimerScheduler m_followerTimer;
     CoverFollower m_follower;
     MprisWatcher m_players;

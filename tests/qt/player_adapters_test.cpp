@@ -1,10 +1,11 @@
 // The media players' adapters on a private session bus: the bus watcher and the cover reader with
 // the core's follower between them, against players of the tests' own and a web server on loopback.
 
+#include "adapters/covers/cover_file_decoder.h"
 #include "adapters/dbus/mpris_watcher.h"
 #include "adapters/http/qt_art_fetcher.h"
 #include "adapters/process/steady_clock.h"
-#include "adapters/qt/qt_cover_sniffer.h"
+#include "adapters/qt/qt_timers.h"
 #include "core/covers/cover_follower.h"
 #include "support/canned_http_server.h"
 #include "support/private_session_bus.h"
@@ -122,7 +123,7 @@ protected:
     QTemporaryDir files;
     RecordingLog log;
     QtArtFetcher fetcher{{std::size_t{1} << 20, 300ms, 1000ms, 5}};
-    QtCoverSniffer sniffer;
+    CoverFileSniffer sniffer{log};
     QtTimerScheduler timer;
     std::vector<QByteArray> sent;
     SteadyClock clock;

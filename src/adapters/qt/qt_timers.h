@@ -1,7 +1,9 @@
 #pragma once
 
+#include "core/ports/scheduler.h"
 #include "core/ports/timer.h"
 
+#include <QObject>
 #include <QTimer>
 
 #include <chrono>
@@ -21,6 +23,18 @@ public:
 private:
     QTimer m_timer;
     std::function<void()> m_action;
+};
+
+// A delayed call straight on the event loop, for work that does not start an operation of its own.
+class QtTimerScheduler final : public Scheduler {
+public:
+    void schedule(std::chrono::milliseconds delay, std::function<void()> action) override
+    {
+        QTimer::singleShot(delay, &m_context, std::move(action));
+    }
+
+private:
+    QObject m_context; // timers still pending when the scheduler goes are dropped with it
 };
 
 class QtTimers final : public Timers {
