@@ -1,6 +1,7 @@
 #include "glowcastctl/commands.h"
 
 #include "adapters/covers/cover_file_decoder.h"
+#include "adapters/covers/png_file.h"
 #include "adapters/files/file_preferences.h"
 #include "adapters/files/regular_file.h"
 #include "adapters/qt/program_command_line.h"
@@ -13,14 +14,12 @@
 #include "core/settings/settings.h"
 #include "core/text/log_text.h"
 
-#include <QColor>
-#include <QImage>
-#include <QPainter>
 #include <QString>
 
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,28 +35,44 @@ int byte(double component)
     return static_cast<int>(component * 255.0 + 0.5);
 }
 
-bool writePreview(const PixelCanvas& canvas, const std::vector<Colour>& colours, const QString& path)
+bool writePreview(const PixelCanvas& canvas, const std::vector<Colour>& colours, const std::string& path)
 {
     constexpr int kZoom = 4;
     constexpr int kSwatch = 64;
     const int side = canvas.width * kZoom;
     const int height = std::max(side, static_cast<int>(colours.size()) * kSwatch);
-    QImage picture(side + kSwatch * 2, height, QImage::Format_RGB32);
-    picture.fill(QColor(255, 255, 255));
-    QPainter painter(&picture);
-    // A chequerboard under the redraw shows where the cover left the canvas transparent.
-    for (int y = 0; y < side; y += 8)
-        for (int x = 0; x < side; x += 8)
-            painter.fillRect(x, y, 8, 8, ((x + y) / 8) % 2 == 0 ? QColor(204, 204, 204) : QColor(255, 255, 255));
-    const QImage redraw(canvas.rgba.data(), canvas.width, canvas.height, canvas.width * 4, QImage::Format_RGBA8888);
-    painter.drawImage(QRect(0, 0, side, side), redraw);
+    const int width = side + kSwatch * 2;
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 255);
+    const auto paint = [&](int x, int y, std::array<int, 3> colour) {
+        const auto at =
+            (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3;
+        for (std::size_t c = 0; c < 3; ++c)
+            rgb[at + c] = static_cast<std::uint8_t>(colour[c]);
+    };
+    // The redraw enlarged over a chequerboard, which shows where the cover left the canvas transparent.
+    for (int y = 0; y < side && y / kZoom < canvas.height; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const int board = (x / 8 + y / 8) % 2 == 0 ? 204 : 255;
+            const std::uint8_t* pixel =
+                canvas.rgba.data() + (static_cast<std::size_t>(y / kZoom) * static_cast<std::size_t>(canvas.width) +
+                                      static_cast<std::size_t>(x / kZoom)) *
+                                         4;
+            std::array<int, 3> over{};
+            for (std::size_t c = 0; c < 3; ++c)
+                over[c] = (pixel[c] * pixel[3] + board * (255 - pixel[3]) + 127) / 255;
+            paint(x, y, over);
+        }
+    }
     for (std::size_t i = 0; i < colours.size(); ++i) {
         const Colour& colour = colours[i];
-        painter.fillRect(side + kSwatch / 2, static_cast<int>(i) * kSwatch + 4, kSwatch, kSwatch - 8,
-                         QColor(byte(colour.red), byte(colour.green), byte(colour.blue)));
+        for (int y = static_cast<int>(i) * kSwatch + 4; y < static_cast<int>(i + 1) * kSwatch - 4; ++y)
+            for (int x = side + kSwatch / 2; x < side + kSwatch / 2 + kSwatch; ++x)
+                paint(x, y, {byte(colour.red), byte(colour.green), byte(colour.blue)});
     }
-    painter.end();
-    return picture.save(path, "png");
+    const std::vector<std::uint8_t> png = encodePng(width, height, rgb);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    return !png.empty() && out.good();
 }
 
 } // namespace
@@ -171,7 +186,7 @@ int runColours(Arguments args)
 
     if (previewPath) {
         const PixelCanvas canvas = cover->drawInto(Eyedropper::kCanvasSide, Eyedropper::kCanvasSide);
-        if (!writePreview(canvas, colours, QString::fromStdString(*previewPath))) {
+        if (!writePreview(canvas, colours, *previewPath)) {
             std::fprintf(stderr, "glowcastctl colours: cannot write the preview %s\n", previewPath->c_str());
             return 1;
         }
