@@ -31,6 +31,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -123,6 +124,9 @@ private:
     // The beat: WLED's sound sync on UDP, and the other systems' pulses through their own senders.
     UdpDatagramSender m_datagrams;
     LampBeat m_beat;
+    // The first bridge's requests block: its pulses wait for their turn in the queue, the newest per lamp.
+    std::map<std::string, LampState, std::less<>> m_bridgePulses;
+    bool m_bridgePulsesPending = false;
     std::vector<SystemRecord> m_storedSystems;
     bool m_systemsChangePending = false;
     bool m_lampsChangePending = false;

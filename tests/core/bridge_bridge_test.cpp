@@ -211,6 +211,23 @@ TEST_F(BridgeBridgeTest, RepliesWithoutAUsableUserNameAreNotAnAcceptance)
 
 // Each method sends its request and returns the reply unchanged; only a top-level error fails a
 // request, a zero-byte reply succeeds, no reply at all fails; text that cannot form a URL is never sent.
+// A pulse of the beat's goes only to a bridge found and paired: no discovery, no pairing, no log line.
+TEST_F(BridgeBridgeTest, APulseGoesOnlyToAPairedBridgeAndLogsNothing)
+{
+    const Dictionary body{{"bri", 120.0}};
+    EXPECT_FALSE(storedBridge().putQuietly(body, "lights/1/state")) << "not found yet";
+    bridge().discoverBridge();
+    EXPECT_FALSE(bridge().putQuietly(body, "lights/1/state")) << "no user name";
+    prefs.texts["username"] = "alice";
+    log.lines.clear();
+    http.replies = {R"([{"error":{"description":"no"}}])"};
+    EXPECT_TRUE(bridge().putQuietly(body, "lights/1/state"));
+    EXPECT_EQ(http.sent,
+              (Requests{{HttpMethod::Put, "http://192.168.1.20/api/alice/lights/1/state", R"({"bri":120})", 30s}}));
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(prompt.begun.empty()) << "no pairing";
+}
+
 TEST_F(BridgeBridgeTest, RequestsOfAPairedBridge)
 {
     prefs.texts["username"] = "alice"; // a bridge that knows its address and user name already

@@ -1,5 +1,6 @@
 #include "core/control/glowcast_controller.h"
 
+#include "core/beat/lamp_beat.h"
 #include "support/controller_rig.h"
 #include "support/fake_lamp_systems.h"
 #include "support/printing.h"
@@ -116,6 +117,34 @@ TEST(ControllerSystemsTest, ThePauseRestorePutsBackAnotherSystemsLamps)
     EXPECT_EQ(rig.z2m().putBacks, (States{{"k1", {true, 1, {}, {}, {}}}}));
     rig.controller.followedPlayerChanged({true, "mpv", "", PlaybackStatus::Playing, "", ""});
     EXPECT_EQ(asked, 1);
+}
+
+// The beat takes the cover's states of the first bridge's lamps and of each system but a WLED (which hears
+// the sound sync); a pause brings them back at once.
+TEST(ControllerSystemsTest, TheBeatPulsesTheFirstBridgeAndEachSystemButAWledUntilThePlayerPauses)
+{
+    SystemsRig rig;
+    struct : DatagramSender {
+        void send(std::string_view, std::uint16_t, std::span<const std::uint8_t>) override {}
+    } datagrams;
+    LampBeat beat{rig.timeline, rig.timeline, datagrams};
+    Strings pulses;
+    beat.onPulse = [&](const std::string& id, const LampStateCommand& command) {
+        pulses.push_back(id + "/" + command.key + "=" + std::to_string(command.state.brightness.value_or(-1)));
+    };
+    beat.setMode(BeatMode::Pulse);
+    rig.controller.setBeat(&beat);
+    ASSERT_TRUE(rig.systems.add({"w", SystemKind::Wled, "w.local", {}, {}}).ok());
+    rig.prefs.savedLamps = Lamps{{"1", "", true}, {"z2m/k1", "", true}, {"w/k1", "", true}};
+    ASSERT_TRUE(rig.setUpPaired(kLights));
+    rig.z2m().told().lampsRead(colourLamps(1));
+    rig.factory.made.at("w")->told().lampsRead(colourLamps(1));
+    rig.postCover({kRed});
+    beat.heard(rig.timeline.now(), SoundFrame{.beat = true, .silent = false});
+    EXPECT_EQ(pulses, (Strings{"/1=191", "z2m/k1=191"}));
+    rig.controller.followedPlayerChanged({true, "mpv", "", PlaybackStatus::Paused, "", ""});
+    rig.timeline.advance(std::chrono::seconds{1});
+    EXPECT_EQ(pulses, (Strings{"/1=191", "z2m/k1=191", "/1=191", "z2m/k1=191"}));
 }
 
 } // namespace

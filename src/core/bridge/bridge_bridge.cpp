@@ -188,6 +188,15 @@ std::optional<HttpReply> BridgeBridge::exchange(HttpMethod method, const Diction
     return request(method, body, path).reply;
 }
 
+std::optional<HttpReply> BridgeBridge::putQuietly(const Dictionary& body, std::string_view path)
+{
+    const std::optional<std::string> username = getUsername();
+    if (!m_bridgeIP || !username || !isUrlHost(*m_bridgeIP) || !isUrlSegment(*username) || !isUrlPath(path))
+        return std::nullopt;
+    return m_http.exchange({HttpMethod::Put, "http://" + *m_bridgeIP + "/api/" + *username + "/" + std::string{path},
+                            JSONFromDictionary(body), kRequestTimeout});
+}
+
 BridgeBridge::Answer BridgeBridge::request(HttpMethod method, const Dictionary* body, std::string_view path)
 {
     if (!m_bridgeIP)

@@ -45,6 +45,8 @@ public:
     // needs the whole reply: its status and Retry-After too, and a bridge error's body. Nothing when
     // no reply came or nothing was sent; body is null for GET and DELETE.
     [[nodiscard]] std::optional<HttpReply> exchange(HttpMethod method, const Dictionary* body, std::string_view path);
+    // A PUT of the beat's, many a second: only to a bridge found and paired (nothing else), without a log line.
+    [[nodiscard]] std::optional<HttpReply> putQuietly(const Dictionary& body, std::string_view path);
 
     [[nodiscard]] const std::optional<std::string>& bridgeIP() const { return m_bridgeIP; }
     [[nodiscard]] bool paired() const { return m_paired; }

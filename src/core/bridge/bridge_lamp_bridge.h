@@ -13,6 +13,10 @@ public:
     explicit BridgeLampBridge(BridgeBridge& bridge) : m_bridge(bridge) {}
 
     [[nodiscard]] std::optional<HttpReply> putLampState(std::string_view lampId, const Dictionary& body) override;
+    [[nodiscard]] std::optional<HttpReply> putPulse(std::string_view lampId, const Dictionary& body) override
+    {
+        return m_bridge.putQuietly(body, "lights/" + std::string{lampId} + "/state");
+    }
     [[nodiscard]] std::optional<HttpReply> getLamp(std::string_view lampId) override;
 
 private:

@@ -19,6 +19,11 @@ public:
     // PUT lights/<id>/state with the body encoded by the bridge's codec.
     [[nodiscard]] virtual std::optional<HttpReply> putLampState(std::string_view lampId, const Dictionary& body) = 0;
     // GET lights/<id>: the lamp's record with its "state".
+    // The same PUT for a state of the beat's: to a bridge found and paired only, without a log line.
+    [[nodiscard]] virtual std::optional<HttpReply> putPulse(std::string_view lampId, const Dictionary& body)
+    {
+        return putLampState(lampId, body);
+    }
     [[nodiscard]] virtual std::optional<HttpReply> getLamp(std::string_view lampId) = 0;
 };
 

@@ -79,10 +79,7 @@ void LampCare::sendOne(const LampTargetCommand& command)
     const std::string& id = command.lampId;
     if (m_stopped)
         return;
-    // Without fitting, every lamp is sent what a lamp of unknown kind is, as the bridge is specified to be.
-    const auto known = m_settings.fitLamp ? m_capabilities.find(id) : m_capabilities.end();
-    const LampCapabilities lamp = known != m_capabilities.end() ? known->second : LampCapabilities{};
-    const Dictionary body = firstBridgeStateFields(shapedLampState(command.target, lamp, m_settings), lamp.kind);
+    const Dictionary body = firstBridgeStateFields(shapedState(command), kindOf(id));
     if (body.empty()) {
         m_log.write("lamp " + id + " takes none of " + describe(firstBridgeBody(command.target)) + ", nothing sent");
         return;
@@ -96,6 +93,33 @@ void LampCare::sendOne(const LampTargetCommand& command)
         readOwnState(id);
     if (const std::optional<HttpReply> reply = put(id, body, true); reply && !isOverloaded(reply))
         m_restorer.coloured(id, m_clock.now());
+}
+
+LampState LampCare::shapedState(const LampTargetCommand& command) const
+{
+    // Without fitting, every lamp is sent what a lamp of unknown kind is, as the bridge is specified to be.
+    const auto known = m_settings.fitLamp ? m_capabilities.find(command.lampId) : m_capabilities.end();
+    return shapedLampState(command.target, known != m_capabilities.end() ? known->second : LampCapabilities{},
+                           m_settings);
+}
+
+LampKind LampCare::kindOf(std::string_view lampId) const
+{
+    const auto known = m_settings.fitLamp ? m_capabilities.find(lampId) : m_capabilities.end();
+    return known != m_capabilities.end() ? known->second.kind : LampCapabilities{}.kind;
+}
+
+void LampCare::pulse(const std::string& lampId, const LampState& state)
+{
+    const Dictionary body = firstBridgeStateFields(state, kindOf(lampId));
+    if (m_stopped || body.empty())
+        return;
+    m_pacer.sent(m_clock.now());
+    const std::optional<HttpReply> reply = m_bridge.putPulse(lampId, body);
+    if (isOverloaded(reply))
+        m_pacer.overloaded();
+    const auto steps = wholeNumberFrom(body.find("transitiontime")).value_or(0);
+    m_sent.sent(lampId, body, m_clock.now(), std::max<std::int64_t>(steps, 0) * kTransitionStep, accepted(reply));
 }
 
 void LampCare::playerChanged(PlayerActivity activity)

@@ -50,6 +50,11 @@ public:
     void startCover(bool coverChanged);
     void sendOne(const LampTargetCommand& command);
     void endCover();
+    // What sendOne shapes a lamp's target to, before the bridge's body is written for it.
+    [[nodiscard]] LampState shapedState(const LampTargetCommand& command) const;
+    // A state of the beat's for a lamp: sent at once, as the pace counts it, without a log line, whatever
+    // comes of it; nothing while the bridge is not found and paired, or after a quit. Blocks while it sends.
+    void pulse(const std::string& lampId, const LampState& state);
     // A new cover's lamps, in order.
     void send(const std::vector<LampTargetCommand>& commands);
 
@@ -79,6 +84,8 @@ private:
     void beginBatch();
     void wait(std::chrono::milliseconds duration);
     void readCapabilities();
+    // The kind a lamp's body is written for: its own when fitting, else a lamp of unknown kind's.
+    [[nodiscard]] LampKind kindOf(std::string_view lampId) const;
 
     LampBridge& m_bridge;
     Clock& m_clock;

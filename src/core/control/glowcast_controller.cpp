@@ -307,11 +307,11 @@ void GlowcastController::colourLamps(const std::vector<Colour>& colours, bool co
     std::vector<LampAssignment> plan = planLamps(m_lamps.entries(), colours);
     const std::uint64_t number = ++m_coverCount;
     if (!changeIn) {
-        sendToSystems(plan, coverChanged, std::nullopt);
+        tellBeat(plan, sendToSystems(plan, coverChanged, std::nullopt));
         walk(plan, coverChanged);
         return;
     }
-    sendToSystems(plan, coverChanged, changeIn);
+    tellBeat(plan, sendToSystems(plan, coverChanged, changeIn));
     armRestore();
     const bool firstBridgeLamps =
         std::ranges::any_of(plan, [](const LampAssignment& lamp) { return !splitLampId(lamp.id); });
@@ -357,12 +357,13 @@ void GlowcastController::walk(const std::vector<LampAssignment>& plan, bool cove
     armRestore();
 }
 
-void GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged,
-                                       std::optional<std::chrono::milliseconds> changeIn)
+GlowcastController::SystemStates GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan,
+                                                                   bool coverChanged,
+                                                                   std::optional<std::chrono::milliseconds> changeIn)
 {
+    SystemStates states;
     if (m_systems == nullptr)
-        return;
-    std::vector<std::pair<std::string, LampState>> states;
+        return states;
     for (const LampAssignment& lamp : plan) {
         const SystemLamp* systemLamp = splitLampId(lamp.id) ? m_systems->lamp(lamp.id) : nullptr;
         if (systemLamp == nullptr)
@@ -378,25 +379,40 @@ void GlowcastController::sendToSystems(const std::vector<LampAssignment>& plan, 
     // Also when empty: what still waits of an older cover is dropped.
     m_systems->setCare(m_lampCare.settings());
     m_systems->send(states, coverChanged, changeIn);
-    tellBeat(states);
+    return states;
 }
 
-void GlowcastController::tellBeat(const std::vector<std::pair<std::string, LampState>>& states)
+void GlowcastController::tellBeat(const std::vector<LampAssignment>& plan, const SystemStates& states)
 {
     if (m_beat == nullptr)
         return;
     const LampCareSettings& care = m_lampCare.settings();
+    // A sound reaches the lamps as a cover does: the delay after it was heard.
+    const auto lag = [&](const std::optional<LatencyFigures>& latency, std::chrono::milliseconds offset) {
+        return care.delay > std::chrono::milliseconds{0} ? planSend(care.delay, countedLatency(latency), offset).wait
+                                                         : std::chrono::milliseconds{0};
+    };
     std::vector<BeatSystem> systems;
-    for (const SystemStatus& status : m_systems->statuses()) {
+    BeatSystem first{"",
+                     systemPace(SystemRecord{}, care.pace),
+                     LampPacer::kBridgeSecond,
+                     lag(m_lampCare.latency().figures(), {}),
+                     {}};
+    for (const LampAssignment& lamp : plan)
+        if (!splitLampId(lamp.id))
+            first.cover.push_back(
+                {lamp.id, m_lampCare.shapedState({lamp.id, paletteLampTarget(m_palette, lamp.colour)})});
+    if (!first.cover.empty())
+        systems.push_back(std::move(first));
+    for (const SystemStatus& status : m_systems != nullptr ? m_systems->statuses() : std::vector<SystemStatus>{}) {
         // A WLED moves with the sound sync, by its own effects.
         if (status.record.kind == SystemKind::Wled)
             continue;
-        // A sound reaches the lamps as a cover does: the delay after it was heard.
-        const std::chrono::milliseconds lag =
-            care.delay > std::chrono::milliseconds{0}
-                ? planSend(care.delay, countedLatency(status.latency), status.record.offset).wait
-                : std::chrono::milliseconds{0};
-        BeatSystem system{status.record.id, systemPace(status.record, care.pace), std::chrono::seconds{1}, lag, {}};
+        BeatSystem system{status.record.id,
+                          systemPace(status.record, care.pace),
+                          std::chrono::seconds{1},
+                          lag(status.latency, status.record.offset),
+                          {}};
         for (const auto& [id, state] : states)
             if (const std::optional<SystemLampId> split = splitLampId(id); split && split->system == system.id)
                 system.cover.push_back({std::string{split->key}, state});

@@ -141,10 +141,12 @@ private:
     // Colours the enabled lamps: at once without changeIn, else that long from now.
     void colourLamps(const std::vector<Colour>& colours, bool coverChanged,
                      std::optional<std::chrono::milliseconds> changeIn);
-    // Hands each system its lamps' states of the plan.
-    void sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged,
-                       std::optional<std::chrono::milliseconds> changeIn);
-    void tellBeat(const std::vector<std::pair<std::string, LampState>>& states);
+    // Hands each system its lamps' states of the plan; what they were handed, by table id.
+    using SystemStates = std::vector<std::pair<std::string, LampState>>;
+    SystemStates sendToSystems(const std::vector<LampAssignment>& plan, bool coverChanged,
+                               std::optional<std::chrono::milliseconds> changeIn);
+    // The beat takes the cover's states of the first bridge's lamps and of every system but a WLED.
+    void tellBeat(const std::vector<LampAssignment>& plan, const SystemStates& states);
     // Sends the first bridge's lamps of the plan one by one, with the walk's log lines.
     void walk(const std::vector<LampAssignment>& plan, bool coverChanged);
     // Whether a saved record the collection does not hold is kept: its system's lamps were not read.
