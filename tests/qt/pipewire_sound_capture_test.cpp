@@ -5,12 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QDataStream>
-
 #include <algorithm>
 #include <cmath>
-#include <numbers>
-#include <random>
 
 namespace glowcast {
 namespace {
@@ -18,38 +14,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::PrivatePipeWire;
 
-constexpr int kRate = 48'000;
+constexpr int kRate = testing::kClickTrackRate;
 constexpr int kClicks = 12;
-constexpr auto kClickEvery = 500ms; // 120 BPM
-
-// A mono 16-bit WAV of a click track: 5 ms of 2 kHz every 500 ms from 1 s on, over a noise bed that
-// fades in over the first 0.75 s, so that the sound's start is no beat.
-bool writeClickTrack(const QString& path)
-{
-    std::mt19937 random{5};
-    std::uniform_real_distribution<double> noise{-0.1, 0.1};
-    const int frames = kRate * 7;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QDataStream out(&file);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + frames * 2);
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(1) << quint32(kRate) << quint32(kRate * 2) << quint16(2) << quint16(16);
-    out.writeRawData("data", 4);
-    out << quint32(frames * 2);
-    for (int i = 0; i < frames; ++i) {
-        const double t = static_cast<double>(i) / kRate;
-        const double sinceClick = std::fmod(t - 1.0, 0.5);
-        const bool click = t >= 1.0 && t < 1.0 + 0.5 * kClicks && sinceClick < 0.005;
-        const double sample = std::clamp(std::min(t / 0.75, (7.0 - t) / 0.4), 0.0, 1.0) * noise(random) +
-                              (click ? 0.5 * std::sin(2 * std::numbers::pi * 2000 * t) : 0.0);
-        out << qint16(std::lround(sample * 32767));
-    }
-    return out.status() == QDataStream::Ok;
-}
+constexpr auto kClickEvery = testing::kClickEvery;
 
 class RecordingSoundListener final : public SoundListener {
 public:
@@ -87,7 +54,7 @@ protected:
 
 TEST_F(PipeWireSoundCaptureTest, HearsEachClickOfATrackPlayingOnTheDefaultOutputAndNothingElse)
 {
-    ASSERT_TRUE(writeClickTrack(pipewire.file(QStringLiteral("clicks.wav"))));
+    ASSERT_TRUE(testing::writeClickTrack(pipewire.file(QStringLiteral("clicks.wav")), kClicks));
     capture.start(listener);
     ASSERT_TRUE(testing::waitFor([&] { return listener.in(SoundCaptureState::Waiting); }, 10'000));
     EXPECT_FALSE(captureHeld());

@@ -8,13 +8,53 @@
 #include "support/private_session_bus.h"
 #include "support/processes.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <numbers>
 #include <optional>
+#include <random>
 
 namespace glowcast::testing {
+
+inline constexpr int kClickTrackRate = 48'000;
+inline constexpr std::chrono::milliseconds kClickEvery{500}; // 120 BPM
+
+// A mono 16-bit WAV of a click track: 5 ms of 2 kHz every 500 ms (or as given) from 1 s on, over a noise
+// bed that fades in over the first 0.75 s (so that the sound's start is hardly a beat) and out over its
+// last 0.4 s.
+inline bool writeClickTrack(const QString& path, int clicks,
+                            std::chrono::duration<double> every = std::chrono::milliseconds(kClickEvery))
+{
+    std::mt19937 random{5};
+    std::uniform_real_distribution<double> noise{-0.1, 0.1};
+    const double seconds = 1.5 + every.count() * clicks;
+    const auto frames = static_cast<quint32>(seconds * kClickTrackRate);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + frames * 2);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(1) << quint32(kClickTrackRate) << quint32(kClickTrackRate * 2)
+        << quint16(2) << quint16(16);
+    out.writeRawData("data", 4);
+    out << quint32(frames * 2);
+    for (quint32 i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / kClickTrackRate;
+        const bool click = t >= 1.0 && t < 1.0 + every.count() * clicks && std::fmod(t - 1.0, every.count()) < 0.005;
+        const double bed = std::clamp(std::min(t / 0.75, (seconds - t) / 0.4), 0.0, 1.0) * noise(random);
+        out << qint16(std::lround((bed + (click ? 0.5 * std::sin(2 * std::numbers::pi * 2000 * t) : 0.0)) * 32767));
+    }
+    return out.status() == QDataStream::Ok;
+}
 
 class PrivatePipeWire {
 public:
