@@ -80,6 +80,9 @@ for program in "${programs[@]}"; do
     [ "$answer" = "$program $version" ] || fail "$program --version said '$answer'"
     [ "$(man -w "$program")" = "/usr/share/man/man1/$program.1.gz" ] || fail "no man page for $program"
 done
+# Covers other than PNG and JPEG are read by a module the programs find where the package put it.
+env -u GLOWCAST_MODULE_DIR glowcastctl colours "$PWD/tests/data/bands-30.gif" >/dev/null ||
+    fail "glowcastctl cannot read a GIF cover: the installed program does not find its image module"
 for package in "${packages[@]}"; do
     zcat "/usr/share/doc/$package/changelog.gz" | head -n 1 | grep -qF "glowcast ($version) " ||
         fail "the changelog of $package does not start with release $version"

@@ -3,8 +3,48 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <system_error>
 
 namespace glowcast {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The install prefix of a program in `folder` when `folder` is the prefix's `from`: /usr for a program
+// in /usr/bin with `from` "bin".
+std::optional<fs::path> prefixOf(fs::path folder, const fs::path& from)
+{
+    for (auto part = from.end(); part != from.begin();) {
+        --part;
+        if (part->empty())
+            continue;
+        if (folder.filename() != *part)
+            return std::nullopt;
+        folder = folder.parent_path();
+    }
+    return folder;
+}
+
+// Where the package put the modules, found from where this program is: the programs live in the
+// prefix's bin folder and in its libexec/glowcast, so that a package installed under any prefix
+// finds its own modules. Empty for a program found elsewhere (the build tree).
+std::string installedModuleFolder()
+{
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    if (error)
+        return {};
+    for (const fs::path& from : {fs::path(GLOWCAST_BIN_FROM_PREFIX), fs::path(GLOWCAST_LIBEXEC_FROM_PREFIX)}) {
+        if (const std::optional<fs::path> prefix = prefixOf(self.parent_path(), from))
+            return (*prefix / GLOWCAST_MODULES_FROM_PREFIX).string();
+    }
+    return {};
+}
+
+} // namespace
 
 SharedLibrary::SharedLibrary(void* handle, std::string path, Log& log)
     : m_handle(handle), m_path(std::move(path)), m_log(log)
@@ -36,7 +76,11 @@ std::unique_ptr<SharedLibrary> SharedLibrary::openSystem(const std::string& sona
 std::unique_ptr<SharedLibrary> SharedLibrary::openModule(const std::string& fileName, Log& log)
 {
     const char* folder = std::getenv("GLOWCAST_MODULE_DIR");
-    const std::string dir = folder != nullptr && *folder != '\0' ? folder : GLOWCAST_MODULE_INSTALL_DIR;
+    const std::string dir = folder != nullptr && *folder != '\0' ? folder : installedModuleFolder();
+    if (dir.empty()) {
+        log.write("cannot load " + fileName + ": this program is not installed and GLOWCAST_MODULE_DIR is not set");
+        return nullptr;
+    }
     // A path with a slash, so that the dynamic linker takes this file and never searches for the name.
     return open(dir + "/" + fileName, log);
 }
