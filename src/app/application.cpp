@@ -285,6 +285,7 @@ void Application::windowActivated()
 void Application::requestQuit()
 {
     m_terminationRequested = true;
+    stopHearing();
     // Whatever runs stops sending and waiting, so the quit behind it comes within moments: a paced
     // cover of hundreds of lamps or a pairing would otherwise outlast the session's stop timeout.
     m_controller.stop();
@@ -324,7 +325,22 @@ void Application::signalled(int signalNumber)
 
 void Application::followBeatSetting()
 {
-    m_beat.setMode(beatModeNamed(m_settings.text("beat")).value_or(BeatMode::Off));
+    const BeatMode mode = beatModeNamed(m_settings.text("beat")).value_or(BeatMode::Off);
+    m_beat.setMode(mode);
+    if (mode == BeatMode::Off || m_terminationRequested) {
+        stopHearing();
+        return;
+    }
+    if (!m_capture)
+        m_capture = std::make_unique<PipeWireSoundCapture>(m_log);
+    m_capture->start(m_beat);
+}
+
+void Application::stopHearing()
+{
+    if (m_capture)
+        m_capture->stop();
+    m_beat.soundStateChanged(SoundCaptureState::Off);
 }
 
 void Application::offerBridgeAddress()

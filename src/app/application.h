@@ -8,6 +8,7 @@
 #include "adapters/files/palette_file.h"
 #include "adapters/http/qt_art_fetcher.h"
 #include "adapters/mqtt/home_assistant_publisher.h"
+#include "adapters/pipewire/pipewire_sound_capture.h"
 #include "adapters/process/steady_clock.h"
 #include "adapters/qt/qt_http_transport.h"
 #include "adapters/qt/qt_sleeper.h"
@@ -97,6 +98,8 @@ private:
     void followMqttSetting();
     // The "beat" setting: the beat's mode, and the sound heard only while it is not off.
     void followBeatSetting();
+    // Lets go of the sound server at once; the beat hears no more.
+    void stopHearing();
     // What a command from Home Assistant asks, as the control interface does it.
     void obey(const HomeAssistantCommand& command);
 
@@ -127,6 +130,8 @@ private:
     // The first bridge's requests block: its pulses wait for their turn in the queue, the newest per lamp.
     std::map<std::string, LampState, std::less<>> m_bridgePulses;
     bool m_bridgePulsesPending = false;
+    // Made when the beat is first turned on: only then is PipeWire loaded. It tells the beat.
+    std::unique_ptr<PipeWireSoundCapture> m_capture;
     std::vector<SystemRecord> m_storedSystems;
     bool m_systemsChangePending = false;
     bool m_lampsChangePending = false;
