@@ -1,5 +1,5 @@
 // Cover bytes to colour list, side by side with the decoding floor: libjpeg-turbo at 1/8 scale
-// for the JPEG covers, a full libpng decode for the PNG cover. The covers are made here, with
+// for the JPEG covers, a full libpng and a full libspng decode for the PNG cover. The covers are made here, with
 // photo-like content (soft shapes over gradients, with film grain), so every run sees the same.
 //
 //   colours_bench                       runs the benchmarks
@@ -21,6 +21,7 @@
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 #include <png.h>
+#include <spng.h>
 
 #include <cstdio>
 #include <cstring>
@@ -187,6 +188,24 @@ void pngFloor(benchmark::State& state)
     state.SetLabel(kCovers[state.range(0)].name);
 }
 
+// The floor the decoder's PNG path is held to: the whole image decoded to RGBA with libspng.
+void spngFloor(benchmark::State& state)
+{
+    const QByteArray& bytes = coverBytes(static_cast<int>(state.range(0)));
+    std::vector<unsigned char> pixels;
+    for (auto _ : state) {
+        spng_ctx* context = spng_ctx_new(0);
+        spng_set_png_buffer(context, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        std::size_t size = 0;
+        spng_decoded_image_size(context, SPNG_FMT_RGBA8, &size);
+        pixels.resize(size);
+        spng_decode_image(context, pixels.data(), pixels.size(), SPNG_FMT_RGBA8, 0);
+        spng_ctx_free(context);
+        benchmark::DoNotOptimize(pixels.data());
+    }
+    state.SetLabel(kCovers[state.range(0)].name);
+}
+
 void configure(benchmark::internal::Benchmark* benchmark)
 {
     benchmark->Unit(benchmark::kMillisecond)->MinTime(0.3)->Repetitions(9)->ReportAggregatesOnly(true);
@@ -196,6 +215,7 @@ BENCHMARK(coverToColours)->Apply(configure)->DenseRange(0, 3);
 BENCHMARK(coverToVividColours)->Apply(configure)->DenseRange(0, 3);
 BENCHMARK(jpegFloor)->Apply(configure)->DenseRange(0, 2);
 BENCHMARK(pngFloor)->Apply(configure)->Arg(3);
+BENCHMARK(spngFloor)->Apply(configure)->Arg(3);
 
 int writeCovers(const char* directory)
 {
