@@ -135,6 +135,14 @@ TEST(LampBeatTest, OffSendsNothing)
     EXPECT_TRUE(rig.datagrams.sent.empty());
 }
 
+TEST(LampBeatTest, TheBeatSettingsWordsNameTheModes)
+{
+    for (const auto& [word, mode] :
+         {std::pair{"off", BeatMode::Off}, std::pair{"calm", BeatMode::Calm}, std::pair{"pulse", BeatMode::Pulse}})
+        EXPECT_EQ(beatModeNamed(word), mode) << word;
+    EXPECT_EQ(beatModeNamed("Pulse"), std::nullopt);
+}
+
 TEST(SoundSyncTargetsTest, EachWledWithASyncPortByItsHost)
 {
     const std::vector<SystemRecord> records{{"w", SystemKind::Wled, "http://wled.local:8080", {}, {}},
