@@ -121,34 +121,35 @@ Outcome LampSystems::restart(std::string_view id)
     return {};
 }
 
-Outcome LampSystems::setPace(std::string_view id, std::optional<int> pace)
+template <typename Value, typename Refusal>
+Outcome LampSystems::changeSetting(std::string_view id, Value SystemRecord::*setting, Value value, Refusal refusal)
 {
     SystemSender* entry = find(id);
     if (entry == nullptr)
         return {Failure::InvalidValue, "no lamp system " + logLine(id)};
-    if (pace && (*pace < kLowestPace || *pace > kHighestPace))
-        return {Failure::InvalidValue, "a pace is 1 to 1000 lamp states a second"};
-    if (entry->record().pace == pace)
+    if (const std::string_view why = refusal(entry->record()); !why.empty())
+        return {Failure::InvalidValue, std::string{why}};
+    if (entry->record().*setting == value)
         return {};
-    entry->setPace(pace);
+    entry->setSetting(setting, std::move(value));
     if (onSystemsChanged)
         onSystemsChanged();
     return {};
 }
 
+Outcome LampSystems::setPace(std::string_view id, std::optional<int> pace)
+{
+    return changeSetting(id, &SystemRecord::pace, pace, [pace](const SystemRecord&) {
+        return pace && (*pace < kLowestPace || *pace > kHighestPace) ? "a pace is 1 to 1000 lamp states a second"
+                                                                     : std::string_view{};
+    });
+}
+
 Outcome LampSystems::setOffset(std::string_view id, std::chrono::milliseconds offset)
 {
-    SystemSender* entry = find(id);
-    if (entry == nullptr)
-        return {Failure::InvalidValue, "no lamp system " + logLine(id)};
-    if (!isSystemOffset(offset))
-        return {Failure::InvalidValue, kOffsetRange};
-    if (entry->record().offset == offset)
-        return {};
-    entry->setOffset(offset);
-    if (onSystemsChanged)
-        onSystemsChanged();
-    return {};
+    return changeSetting(id, &SystemRecord::offset, offset, [offset](const SystemRecord&) {
+        return isSystemOffset(offset) ? std::string_view{} : std::string_view{kOffsetRange};
+    });
 }
 
 void LampSystems::pulse(std::string_view systemId, LampStateCommand command)
@@ -159,19 +160,11 @@ void LampSystems::pulse(std::string_view systemId, LampStateCommand command)
 
 Outcome LampSystems::setSyncPort(std::string_view id, int port)
 {
-    SystemSender* entry = find(id);
-    if (entry == nullptr)
-        return {Failure::InvalidValue, "no lamp system " + logLine(id)};
-    if (entry->record().kind != SystemKind::Wled)
-        return {Failure::InvalidValue, "only a WLED system takes a sync port"};
-    if (!isSyncPort(port))
-        return {Failure::InvalidValue, kSyncPortRange};
-    if (entry->record().syncPort == port)
-        return {};
-    entry->setSyncPort(port);
-    if (onSystemsChanged)
-        onSystemsChanged();
-    return {};
+    return changeSetting(id, &SystemRecord::syncPort, port, [port](const SystemRecord& record) {
+        if (record.kind != SystemKind::Wled)
+            return std::string_view{"only a WLED system takes a sync port"};
+        return isSyncPort(port) ? std::string_view{} : std::string_view{kSyncPortRange};
+    });
 }
 
 std::vector<SystemRecord> LampSystems::records() const

@@ -119,6 +119,11 @@ private:
     void lampSent(const std::string& id, const LampState& state) override;
     void identified(SystemSender& sender) override;
     [[nodiscard]] SystemSender* find(std::string_view id) const;
+    // A system's setting changed to `value` unless `refusal` says why not (empty: it may): nothing is
+    // done when the record holds the value already, and onSystemsChanged is told of a change.
+    template <typename Value, typename Refusal>
+    [[nodiscard]] Outcome changeSetting(std::string_view id, Value SystemRecord::*setting, Value value,
+                                        Refusal refusal);
 
     LampSystemFactory& m_factory;
     Log& m_log;

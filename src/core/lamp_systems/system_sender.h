@@ -89,9 +89,11 @@ public:
     // (after pacing, and after the reads before it) to its delivered answer. Put-backs, refusals and
     // unconfirmed answers are no samples.
     [[nodiscard]] const LatencyRecord& latency() const { return m_latency; }
-    void setPace(std::optional<int> pace) { m_record.pace = pace; }
-    void setOffset(std::chrono::milliseconds offset) { m_record.offset = offset; }
-    void setSyncPort(int port) { m_record.syncPort = port; }
+    // One of the record's settings (pace, offset, sync port) set to a value already checked.
+    template <typename Value> void setSetting(Value SystemRecord::*setting, Value value)
+    {
+        m_record.*setting = std::move(value);
+    }
     [[nodiscard]] SystemState state() const { return m_state; }
     [[nodiscard]] const std::string& detail() const { return m_detail; }
     // Why an adapter-less system sends nothing.
