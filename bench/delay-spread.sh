@@ -55,19 +55,14 @@ run() {
     mkdir -m 0700 "$dir" "$dir/config" "$dir/config/systems"
     "$tools/glowcast-bridge-sim" --port 0 --lamps 1 --user alice >"$dir/sim.out" 2>/dev/null &
     pids+=($!)
-    local port
-    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n%s' "$port" \
-        "$([ "$(id -u)" = 0 ] && echo 'user root')" >"$dir/mosquitto.conf"
-    /usr/sbin/mosquitto -c "$dir/mosquitto.conf" >"$dir/mosquitto.log" 2>&1 &
-    pids+=($!)
+    start_broker "$dir"
+    local port=$broker_port
     (umask 077 && echo "bench-token" >"$dir/config/systems/ha.token")
     "$tools/glowcast-homeassistant-sim" --port 0 --lights 1 --latency 400 --token-file "$dir/config/systems/ha.token" \
         > >(stamp >"$dir/ha.out") 2>/dev/null &
     pids+=($!)
     "$tools/glowcast-wled-sim" --port 0 --segments 1 --latency 150 > >(stamp >"$dir/wled.out") 2>/dev/null &
     pids+=($!)
-    wait_for 100 grep -q ' running' "$dir/mosquitto.log"
     "$tools/glowcast-zigbee2mqtt-sim" --broker "127.0.0.1:$port" --lamps 1 > >(stamp >"$dir/z2m.out") 2>/dev/null &
     pids+=($!)
     wait_for 100 grep -qs 'online zigbee2mqtt' "$dir/z2m.out"

@@ -51,14 +51,10 @@ EOF
 pids+=($!)
 (cd "$work/art" && exec python3 -u -m http.server --bind 127.0.0.1 0 >"$work/http.out" 2>&1) &
 pids+=($!)
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n%s' "$port" \
-    "$([ "$(id -u)" = 0 ] && echo 'user root')" >"$work/mosquitto.conf"
-/usr/sbin/mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
-pids+=($!)
+start_broker "$work"
+port=$broker_port
 wait_for 100 grep -q '^listening on ' "$work/sim.out"
 wait_for 100 grep -q 'Serving HTTP on ' "$work/http.out"
-wait_for 100 grep -q ' running' "$work/mosquitto.log"
 bridge=$(sed -n 's/^listening on //p' "$work/sim.out")
 art="http://127.0.0.1:$(sed -n 's/.* port \([0-9]*\) .*/\1/p' "$work/http.out" | head -n 1)/cover.png"
 

@@ -37,12 +37,8 @@ pids+=($!)
 wait_for 100 grep -q '^listening on ' "$work/sim.out"
 bridge=$(sed -n 's/^listening on //p' "$work/sim.out")
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n%s' "$port" \
-    "$([ "$(id -u)" = 0 ] && echo 'user root')" >"$work/mosquitto.conf"
-/usr/sbin/mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
-pids+=($!)
-wait_for 100 grep -q ' running' "$work/mosquitto.log"
+start_broker "$work"
+port=$broker_port
 
 mkfifo "$work/commands"
 "$standin" --broker "127.0.0.1:$port" --lamps "$devices" <"$work/commands" >"$work/standin.out" 2>&1 &
