@@ -1,6 +1,7 @@
 #include "adapters/files/regular_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +40,20 @@ std::string tooLarge(std::size_t maximumBytes)
     return "more than the " + std::to_string(maximumBytes) + " bytes allowed";
 }
 
+// Fresh memory comes a page at a time, and on a virtual machine each first touch of a 4 KiB page
+// is dear: reading a 10 MB cover cost some 2,500 faults and more time than decoding it at 1/8 scale.
+// The whole 2 MiB pages inside a large buffer are asked for as huge pages before it is first
+// touched; where the system gives none, nothing changes.
+void askForHugePages(void* buffer, std::size_t bytes)
+{
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    const auto start = reinterpret_cast<std::uintptr_t>(buffer);
+    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t end = (start + bytes) & ~(kHugePage - 1);
+    if (end > first)
+        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+}
+
 FileRead readOpened(int descriptor, std::size_t maximumBytes)
 {
     FileRead result;
@@ -51,6 +66,8 @@ FileRead readOpened(int descriptor, std::size_t maximumBytes)
         return failed(FileReadFailure::TooLarge,
                       "it holds " + std::to_string(size) + " bytes, " + tooLarge(maximumBytes));
     // One byte more than the size it had: a file that grows meanwhile is noticed.
+    result.bytes.reserve(size + 1);
+    askForHugePages(result.bytes.data(), result.bytes.capacity());
     result.bytes.resize(size + 1);
     std::size_t filled = 0;
     for (;;) {
