@@ -248,7 +248,7 @@ DecodedCover CoverFileDecoder::decodePng(std::span<const std::uint8_t> bytes) co
     const bool rowsFirst = header.bit_depth == 8 && header.interlace_method == SPNG_INTERLACE_NONE &&
                            header.color_type != SPNG_COLOR_TYPE_GRAYSCALE &&
                            header.color_type != SPNG_COLOR_TYPE_INDEXED && keptWidth <= width && keptHeight <= height &&
-                           (keptWidth < width || keptHeight < height);
+                           (keptWidth < width || keptHeight < height) && height <= RowAverager::kTallest;
     if (rowsFirst) {
         RowAverager averager(width, height, keptWidth, keptHeight);
         if (const int error =

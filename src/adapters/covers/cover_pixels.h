@@ -64,9 +64,12 @@ private:
 // Reduces a picture row by row with exact area weights, down the rows first: each result row is
 // cut to 8 bits before it is reduced across, and each pixel cut again, as PNG readers commonly
 // reduce 8-bit colour images while they decode them. Nothing is premultiplied here. Only for
-// results no larger than the source in either side.
+// results no larger than the source in either side, from a source of at most kTallest rows.
 class RowAverager {
 public:
+    // A result row's sums are 32 bits: at most 255 times the source's height.
+    static constexpr int kTallest = static_cast<int>(UINT32_MAX / 255);
+
     RowAverager(int fromWidth, int fromHeight, int toWidth, int toHeight);
 
     void addRow(std::span<const std::uint8_t> rgba);
@@ -77,7 +80,7 @@ private:
     AxisWeights m_down;
     int m_nextRow = 0;
     int m_openRow = 0;                  // the result row being summed
-    std::vector<std::uint64_t> m_sums;  // the open result row at the source's width
+    std::vector<std::uint32_t> m_sums;  // the open result row at the source's width
     std::vector<std::uint8_t> m_column; // the open row once complete, cut to 8 bits
     CoverPixels m_result;
 };
