@@ -12,16 +12,17 @@ namespace glowcast {
 
 namespace {
 
-FileRead failed(FileReadFailure failure, std::string reason)
+// A FileRead or an OpenedFile that failed.
+template <typename Result = FileRead> Result failed(FileReadFailure failure, std::string reason)
 {
     return {failure, {}, std::move(reason), {}};
 }
 
-FileRead fromErrno(int error)
+template <typename Result = FileRead> Result fromErrno(int error)
 {
     if (error == ENOENT || error == ENOTDIR)
-        return failed(FileReadFailure::Missing, "there is no such file");
-    return failed(FileReadFailure::Unreadable, std::strerror(error));
+        return failed<Result>(FileReadFailure::Missing, "there is no such file");
+    return failed<Result>(FileReadFailure::Unreadable, std::strerror(error));
 }
 
 // One wording for every kind that is not read.
@@ -54,24 +55,51 @@ void askForHugePages(void* buffer, std::size_t bytes)
         ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
 }
 
-FileRead readOpened(int descriptor, std::size_t maximumBytes)
+} // namespace
+
+FileDescriptor::~FileDescriptor()
 {
-    FileRead result;
-    if (::fstat(descriptor, &result.status) != 0)
-        return fromErrno(errno);
-    if (!S_ISREG(result.status.st_mode))
-        return failed(FileReadFailure::NotRegular, kindOf(result.status.st_mode));
-    const auto size = static_cast<std::size_t>(result.status.st_size);
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+}
+
+OpenedFile openRegularFile(const std::filesystem::path& path, std::size_t maximumBytes)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return fromErrno<OpenedFile>(errno);
+    if (!S_ISREG(status.st_mode))
+        return failed<OpenedFile>(FileReadFailure::NotRegular, kindOf(status.st_mode));
+    OpenedFile opened{FileReadFailure::None,
+                      FileDescriptor(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)),
+                      {},
+                      {}};
+    if (opened.descriptor.get() < 0 || ::fstat(opened.descriptor.get(), &opened.status) != 0)
+        return fromErrno<OpenedFile>(errno);
+    if (!S_ISREG(opened.status.st_mode))
+        return failed<OpenedFile>(FileReadFailure::NotRegular, kindOf(opened.status.st_mode));
+    const auto size = static_cast<std::size_t>(opened.status.st_size);
     if (size > maximumBytes)
-        return failed(FileReadFailure::TooLarge,
-                      "it holds " + std::to_string(size) + " bytes, " + tooLarge(maximumBytes));
+        return failed<OpenedFile>(FileReadFailure::TooLarge,
+                                  "it holds " + std::to_string(size) + " bytes, " + tooLarge(maximumBytes));
+    return opened;
+}
+
+FileRead readRegularFile(const std::filesystem::path& path, std::size_t maximumBytes)
+{
+    OpenedFile opened = openRegularFile(path, maximumBytes);
+    if (!opened.ok())
+        return failed(opened.failure, std::move(opened.reason));
+    FileRead result;
+    result.status = opened.status;
+    const auto size = static_cast<std::size_t>(result.status.st_size);
     // One byte more than the size it had: a file that grows meanwhile is noticed.
     result.bytes.reserve(size + 1);
     askForHugePages(result.bytes.data(), result.bytes.capacity());
     result.bytes.resize(size + 1);
     std::size_t filled = 0;
     for (;;) {
-        const ssize_t got = ::read(descriptor, result.bytes.data() + filled, result.bytes.size() - filled);
+        const ssize_t got = ::read(opened.descriptor.get(), result.bytes.data() + filled, result.bytes.size() - filled);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -85,23 +113,6 @@ FileRead readOpened(int descriptor, std::size_t maximumBytes)
             result.bytes.resize(std::min(maximumBytes + 1, filled * 2));
     }
     result.bytes.resize(filled);
-    return result;
-}
-
-} // namespace
-
-FileRead readRegularFile(const std::filesystem::path& path, std::size_t maximumBytes)
-{
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0)
-        return fromErrno(errno);
-    if (!S_ISREG(status.st_mode))
-        return failed(FileReadFailure::NotRegular, kindOf(status.st_mode));
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (descriptor < 0)
-        return fromErrno(errno);
-    FileRead result = readOpened(descriptor, maximumBytes);
-    ::close(descriptor);
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace glowcast {
@@ -29,6 +30,38 @@ struct FileRead {
 
     [[nodiscard]] bool ok() const { return failure == FileReadFailure::None; }
 };
+
+// An open file descriptor, closed when its holder goes; -1 when there is none.
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int descriptor) : m_descriptor(descriptor) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : m_descriptor(std::exchange(other.m_descriptor, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
+        std::swap(m_descriptor, other.m_descriptor);
+        return *this;
+    }
+    ~FileDescriptor();
+    [[nodiscard]] int get() const { return m_descriptor; }
+
+private:
+    int m_descriptor = -1;
+};
+
+// A regular file opened for reading, or why it is not.
+struct OpenedFile {
+    FileReadFailure failure = FileReadFailure::None;
+    FileDescriptor descriptor;
+    std::string reason;    // as FileRead's
+    struct stat status {}; // of the file opened
+
+    [[nodiscard]] bool ok() const { return failure == FileReadFailure::None; }
+};
+
+// Opens a regular file for reading without ever waiting, as readRegularFile does before it reads:
+// the same checks and refusals, a file of more than maximumBytes included.
+[[nodiscard]] OpenedFile openRegularFile(const std::filesystem::path& path, std::size_t maximumBytes);
 
 // Reads a regular file whole without ever waiting. The name's status is looked at before opening
 // (opening a device may already do something), and the opened file's again, since the name may have
