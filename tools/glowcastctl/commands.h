@@ -29,8 +29,10 @@ private:
     bool m_verbose;
 };
 
+// In glowcastctl itself: Qt Core is all they need.
 int runDecode(Arguments args);
 int runColours(Arguments args);
+// In glowcastctl-commands.so (commands_module.h), with Qt D-Bus and Qt Network.
 int runDiscover(Arguments args);
 int runPair(Arguments args);
 int runLights(Arguments args);
