@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+
+#if defined(__SSE__)
+#include <immintrin.h>
+#endif
 
 namespace glowcast {
 
@@ -45,17 +50,42 @@ std::uint8_t mix(unsigned first, unsigned second, unsigned weight)
     return static_cast<std::uint8_t>((first * (256 - weight) + second * weight) >> 8);
 }
 
-// Samples the picture bilinearly between pixel centres into the canvas, in 16.16 fixed point from
-// the centre of each canvas pixel, stepping by the inverse of the scale as a painter does; beyond
-// the outer centres the edge pixels stand alone. Stretched less than twice smaller, each source
-// row pair is mixed first with 8-bit weights and the result across; smaller still, the bulk of
-// each row mixes four pixels at once with 4-bit weights.
+constexpr std::int64_t kOne = 0x10000; // a pixel in 16.16 fixed point
+
+// Where a painter samples one side of the picture, in 16.16 fixed point: it maps the canvas back
+// through the inverse of its scale, moved by 1/65536 of a pixel so that its positions round down
+// alike everywhere, and steps from one canvas pixel to the next by the inverse cut to fixed point.
+// The same sums in the same order give the same bits.
+struct PainterAxis {
+    double inverse = 1; // picture pixels a canvas pixel
+    double shift = 0;   // the nudge, in picture pixels
+    std::int64_t step = kOne;
+
+    PainterAxis(int from, int to)
+    {
+        const double scale = static_cast<double>(to) / from;
+        inverse = 1.0 / scale;
+        shift = -(scale / 65536.0) * inverse;
+        step = static_cast<std::int64_t>(inverse * 65536.0);
+    }
+    // Canvas pixel i's centre in the picture, less half a pixel.
+    [[nodiscard]] std::int64_t at(int i) const
+    {
+        return static_cast<std::int64_t>((inverse * (i + 0.5) + shift) * 65536.0) - kOne / 2;
+    }
+};
+
+// Samples the picture bilinearly between pixel centres into the canvas as a painter draws an
+// image smoothly: beyond the outer centres the edge pixels stand alone; the two rows are mixed
+// first with 8-bit weights, then the two results across, each step cut down. Reduced more than
+// twice across (and not enlarged more than 8 times down), a painter on a processor with AVX2 takes
+// the middle of each row 8 pixels at a time, mixing the four pixels at once with 4-bit weights:
+// from the first canvas pixel that falls between two picture pixels, in whole eights that stay
+// short of the last picture pixel's centre.
 void stretch(const CoverPixels& pixels, PixelCanvas& canvas)
 {
-    constexpr std::int64_t kOne = 0x10000;
-    const double across = 1.0 / (static_cast<double>(canvas.width) / pixels.width);
-    const double down = 1.0 / (static_cast<double>(canvas.height) / pixels.height);
-    const auto step = static_cast<std::int64_t>(across * 65536.0);
+    const PainterAxis across(pixels.width, canvas.width);
+    const PainterAxis down(pixels.height, canvas.height);
     const std::int64_t lastCentre = std::int64_t{pixels.width - 1} * kOne;
     const auto bounds = [](std::int64_t position, int size) {
         const std::int64_t pixel = position >> 16;
@@ -63,67 +93,55 @@ void stretch(const CoverPixels& pixels, PixelCanvas& canvas)
         const std::int64_t second = pixel < 0 || pixel >= size - 1 ? first : pixel + 1;
         return std::pair{static_cast<std::size_t>(first) * 4, static_cast<std::size_t>(second) * 4};
     };
+    int blocksBegin = 0;
+    int blocksEnd = 0;
+    if (across.step > 2 * kOne && down.inverse >= 1.0 / 8) {
+        std::int64_t fx = across.at(0);
+        for (; blocksBegin < canvas.width && (fx < 0 || fx >= lastCentre); ++blocksBegin)
+            fx += across.step;
+        const std::int64_t inside = std::min<std::int64_t>(canvas.width - blocksBegin, (lastCentre - fx) / across.step);
+        blocksEnd = blocksBegin + static_cast<int>(std::max<std::int64_t>(inside, 0) / 8 * 8);
+    }
     const auto rowBytes = static_cast<std::size_t>(pixels.width) * 4;
-    std::vector<unsigned> column(rowBytes);
+    std::vector<std::uint8_t> column(blocksBegin == blocksEnd ? rowBytes : 0);
     std::uint8_t* out = canvas.rgba.data();
     for (int y = 0; y < canvas.height; ++y) {
-        const std::int64_t fy = static_cast<std::int64_t>((y + 0.5) * down * 65536.0) - 0x8000;
+        const std::int64_t fy = down.at(y);
         const auto [top, bottom] = bounds(fy, pixels.height);
-        unsigned lower = static_cast<unsigned>(fy & 0xFFFF) >> 8;
+        const unsigned lower = static_cast<unsigned>(fy & 0xFFFF) >> 8;
         const std::uint8_t* above = pixels.rgba.data() + top / 4 * rowBytes;
         const std::uint8_t* below = pixels.rgba.data() + bottom / 4 * rowBytes;
-        std::int64_t fx = static_cast<std::int64_t>(across * 0.5 * 65536.0) - 0x8000;
-        const auto fourPixels = [&](std::size_t left, std::size_t right, std::uint8_t* to) {
-            const unsigned rightWeight = static_cast<unsigned>(fx & 0xFFFF) >> 8;
-            for (std::size_t c = 0; c < 4; ++c)
-                to[c] = mix(mix(above[left + c], above[right + c], rightWeight),
-                            mix(below[left + c], below[right + c], rightWeight), lower);
-        };
-        if (step <= 2 * kOne) {
+        std::int64_t fx = across.at(0);
+        if (blocksBegin == blocksEnd) {
+            // Every canvas pixel mixes the two rows: they are mixed once, whole.
             for (std::size_t c = 0; c < rowBytes; ++c)
                 column[c] = mix(above[c], below[c], lower);
-            for (int x = 0; x < canvas.width; ++x, fx += step, out += 4) {
-                const auto [left, right] = bounds(fx, pixels.width);
-                const unsigned rightWeight = static_cast<unsigned>(fx & 0xFFFF) >> 8;
+            for (int x = 0; x < canvas.width; ++x, fx += across.step, out += 4) {
+                const auto [first, second] = bounds(fx, pixels.width);
                 for (std::size_t c = 0; c < 4; ++c)
-                    out[c] = mix(column[left + c], column[right + c], rightWeight);
+                    out[c] = mix(column[first + c], column[second + c], static_cast<unsigned>(fx & 0xFFFF) >> 8);
             }
             continue;
         }
-        int x = 0;
-        for (; x < canvas.width; ++x, fx += step, out += 4) {
-            const auto [left, right] = bounds(fx, pixels.width);
-            if (left != right)
-                break;
-            for (std::size_t c = 0; c < 4; ++c)
-                out[c] = mix(above[left + c], below[left + c], lower);
-        }
-        const std::int64_t inside = std::min<std::int64_t>(canvas.width, x + (lastCentre - fx) / step);
         const unsigned lower4 = (lower + 8) >> 4;
-        for (; x + 8 <= inside; x += 8) {
-            for (int k = 0; k < 8; ++k, fx += step, out += 4) {
+        for (int x = 0; x < canvas.width; ++x, fx += across.step, out += 4) {
+            const unsigned right = static_cast<unsigned>(fx & 0xFFFF) >> 8;
+            if (x >= blocksBegin && x < blocksEnd) {
                 const auto left = static_cast<std::size_t>(fx >> 16) * 4;
-                const unsigned right4 = ((static_cast<unsigned>(fx & 0xFFFF) >> 8) + 8) >> 4;
-                const unsigned both = right4 * lower4;
-                const std::array<unsigned, 4> weights{256 - 16 * right4 - 16 * lower4 + both, 16 * right4 - both,
-                                                      16 * lower4 - both, both};
+                const unsigned right4 = (right + 8) >> 4;
+                const std::array<unsigned, 4> weights{(16 - right4) * (16 - lower4), right4 * (16 - lower4),
+                                                      (16 - right4) * lower4, right4 * lower4};
                 for (std::size_t c = 0; c < 4; ++c)
                     out[c] =
                         static_cast<std::uint8_t>((above[left + c] * weights[0] + above[left + 4 + c] * weights[1] +
                                                    below[left + c] * weights[2] + below[left + 4 + c] * weights[3]) >>
                                                   8);
+                continue;
             }
-        }
-        // The rest of the row is sampled a step of 1/65536 up and to the left, as the painter does.
-        --fx;
-        const std::int64_t tailFy = fy - 1;
-        const auto [tailTop, tailBottom] = bounds(tailFy, pixels.height);
-        above = pixels.rgba.data() + tailTop / 4 * rowBytes;
-        below = pixels.rgba.data() + tailBottom / 4 * rowBytes;
-        lower = static_cast<unsigned>(tailFy & 0xFFFF) >> 8;
-        for (; x < canvas.width; ++x, fx += step, out += 4) {
-            const auto [left, right] = bounds(fx, pixels.width);
-            fourPixels(left, right, out);
+            const auto [first, second] = bounds(fx, pixels.width);
+            for (std::size_t c = 0; c < 4; ++c)
+                out[c] = mix(mix(above[first + c], below[first + c], lower),
+                             mix(above[second + c], below[second + c], lower), right);
         }
     }
 }
@@ -140,6 +158,24 @@ void addWeighted(std::uint32_t* __restrict sums, const std::uint8_t* __restrict 
             sums[at + k] += weight * row[at + k];
     for (; at < count; ++at)
         sums[at] += weight * row[at];
+}
+
+// 255 / alpha as the painter's conversion to straight colour takes it, in single precision: on x86
+// the processor's reciprocal estimate refined by one Newton-Raphson step, so that colours round
+// from it exactly as they did.
+std::array<float, 256> unpremultiplyFactors()
+{
+    std::array<float, 256> factors{};
+    for (std::size_t alpha = 1; alpha < factors.size(); ++alpha) {
+        const auto a = static_cast<float>(alpha);
+#if defined(__SSE__)
+        const float estimate = _mm_cvtss_f32(_mm_rcp_ss(_mm_set_ss(a)));
+#else
+        const float estimate = 1.0F / a;
+#endif
+        factors[alpha] = (estimate + estimate - estimate * (estimate * a)) * 255.0F;
+    }
+    return factors;
 }
 
 } // namespace
@@ -384,15 +420,14 @@ PixelCanvas straightCanvas(const CoverPixels& pixels, int width, int height)
         canvas.rgba = pixels.rgba;
     else
         stretch(pixels, canvas);
+    static const std::array<float, 256> factors = unpremultiplyFactors();
     for (std::size_t at = 0; at + 3 < canvas.rgba.size(); at += 4) {
         const unsigned alpha = canvas.rgba[at + 3];
         if (alpha == 255)
             continue;
         for (std::size_t c = 0; c < 3; ++c)
-            canvas.rgba[at + c] =
-                alpha == 0
-                    ? 0
-                    : static_cast<std::uint8_t>(std::min(255U, (canvas.rgba[at + c] * 255U + alpha / 2) / alpha));
+            canvas.rgba[at + c] = static_cast<std::uint8_t>(
+                std::min(255L, std::lrint(static_cast<float>(canvas.rgba[at + c]) * factors[alpha])));
     }
     return canvas;
 }

@@ -94,8 +94,8 @@ void premultiply(std::span<std::uint8_t> rgba);
 [[nodiscard]] CoverPixels orientedPixels(const CoverPixels& pixels, int orientation);
 
 // Straight RGBA for the core: the picture stretched over a transparent canvas of width x height,
-// sampled bilinearly between pixel centres (8-bit weights, down the rows first, each step cut down),
-// as a painter draws an image smoothly.
+// sampled bilinearly between pixel centres (down the rows first, each step cut down) and turned
+// straight, to the bit as a painter draws an image smoothly and converts its canvas.
 [[nodiscard]] PixelCanvas straightCanvas(const CoverPixels& pixels, int width, int height);
 
 } // namespace glowcast
