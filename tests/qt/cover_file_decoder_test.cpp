@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -49,6 +52,21 @@ void expectWithinOneDeltaE(const std::vector<Colour>& colours, const std::vector
     for (std::size_t i = 0; i < colours.size(); ++i)
         EXPECT_LE(ciede2000(labOf(colours[i].red, colours[i].green, colours[i].blue), labOf(expected[i])), 1.0)
             << "colour " << i << ", before #" << expected[i];
+}
+
+// A file holding the bytes, read from where it is, gives the cover or the refusal the bytes give.
+void expectTheSameFromAFile(const CoverFileDecoder& decoder, std::span<const std::uint8_t> bytes)
+{
+    const FileDescriptor file(::memfd_create("cover", MFD_CLOEXEC));
+    ASSERT_EQ(::write(file.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    const DecodedCover fromFile = decoder.decodeCoverFile(file.get(), static_cast<std::int64_t>(bytes.size()));
+    const DecodedCover fromBytes = decoder.decodeCover(bytes);
+    EXPECT_EQ(fromFile.refusal, fromBytes.refusal);
+    EXPECT_EQ(fromFile.note, fromBytes.note);
+    ASSERT_EQ(fromFile.image == nullptr, fromBytes.image == nullptr);
+    if (fromFile.image) {
+        EXPECT_EQ(fromFile.image->pixels(), fromBytes.image->pixels());
+    }
 }
 
 struct Sample {
@@ -116,6 +134,7 @@ TEST_P(CoverFileDecoderDifferenceTest, GivesTheLampsTheColoursTheyHadWithinOneDe
     ASSERT_TRUE(file.ok()) << file.reason;
     const std::unique_ptr<CoverImage> cover = CoverFileDecoder(log).decode(file.bytes);
     ASSERT_NE(cover, nullptr) << (log.lines.empty() ? "" : log.lines.back());
+    expectTheSameFromAFile(CoverFileDecoder(log), file.bytes);
     {
         SCOPED_TRACE("classic");
         expectWithinOneDeltaE(Eyedropper(cover.get(), log).getColours(5), GetParam().classic);
@@ -202,6 +221,8 @@ TEST_F(CoverFileDecoderTest, DecodesEveryCommonFormatKeepsItNoLargerThanTheRedra
         {"interlaced palette png", corpus("bands-120-interlaced-palette.png"), {80, 80}},
         {"tall jpeg", encode(bands(90, 400), "jpeg"), {80, 80}},
         {"large jpeg", encode(bands(2400, 1600), "jpeg", 80), {80, 80}},
+        // Its end-of-image marker not in its last 64 KiB.
+        {"padded jpeg", encode(bands(400, 400), "jpeg") + QByteArray(100'000, 0), {80, 80}},
         {"progressive jpeg", encode(bands(640, 640), "jpeg", 80, true), {80, 80}},
         {"small png", encode(bands(30, 30), "png"), {30, 30}},
         {"low png", encode(bands(80, 30), "png"), {80, 30}}};
@@ -209,6 +230,7 @@ TEST_F(CoverFileDecoderTest, DecodesEveryCommonFormatKeepsItNoLargerThanTheRedra
         SCOPED_TRACE(label);
         const std::unique_ptr<CoverImage> cover = decoder.decode(view(bytes));
         ASSERT_NE(cover, nullptr) << (log.lines.empty() ? "" : log.lines.back());
+        expectTheSameFromAFile(decoder, view(bytes));
         const CoverPixels& pixels = static_cast<const DecodedCoverImage&>(*cover).pixels();
         EXPECT_EQ(std::pair(pixels.width, pixels.height), kept);
         const PixelCanvas canvas = cover->drawInto(80, 80);
@@ -308,6 +330,7 @@ TEST_F(CoverFileDecoderTest, TurnsAJpegUprightAsItsExifOrientationSays)
         SCOPED_TRACE(orientation);
         const std::unique_ptr<CoverImage> cover = decoder.decode(view(withOrientation(jpeg, orientation)));
         ASSERT_NE(cover, nullptr);
+        expectTheSameFromAFile(decoder, view(withOrientation(jpeg, orientation)));
         const PixelCanvas canvas = cover->drawInto(80, 80);
         const std::array<std::pair<int, int>, 4> at{{{5, 5}, {74, 5}, {5, 74}, {74, 74}}};
         for (std::size_t corner = 0; corner < 4; ++corner) {
@@ -371,6 +394,7 @@ TEST_F(CoverFileDecoderTest, EmptyUnreadableCutShortCorruptOrHugeBytesGiveNoCove
         const QByteArray whole = encode(cover, format);
         rows.emplace_back(whole.left(whole.size() - 2), "the " + std::string(format) + " cover is cut short");
     }
+    rows.emplace_back(encode(cover, "jpeg").chopped(2) + QByteArray(100'000, 0), "the jpeg cover is cut short");
     rows.emplace_back(encode(cover, "jpeg").left(2), "");
     // Damage inside the PNG's compressed data fails its checksum.
     QByteArray png = encode(cover, "png");
@@ -384,6 +408,7 @@ TEST_F(CoverFileDecoderTest, EmptyUnreadableCutShortCorruptOrHugeBytesGiveNoCove
         EXPECT_EQ(decoded.image, nullptr) << "row " << row;
         EXPECT_FALSE(decoded.refusal.empty()) << "row " << row;
         EXPECT_TRUE(decoded.refusal.starts_with(rows[row].second)) << "row " << row << ": " << decoded.refusal;
+        expectTheSameFromAFile(decoder, view(rows[row].first));
     }
 }
 

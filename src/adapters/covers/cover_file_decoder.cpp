@@ -6,12 +6,15 @@
 #include "adapters/process/shared_library.h"
 
 #include <spng.h>
+#include <unistd.h>
 
 #include <cstdio> // jpeglib.h needs FILE
+#include <jerror.h>
 #include <jpeglib.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
@@ -19,6 +22,65 @@
 #include <vector>
 
 namespace glowcast {
+
+// A cover file read at the offsets asked for, or in order through a buffer of its own, never past
+// the size it had when it was opened.
+class CoverFileStream {
+public:
+    static constexpr std::size_t kBufferBytes = 64 * 1024;
+
+    CoverFileStream(int descriptor, std::int64_t size) : m_descriptor(descriptor), m_size(size), m_buffer(kBufferBytes)
+    {
+    }
+
+    [[nodiscard]] std::int64_t size() const { return m_size; }
+
+    // Fills into from offset on: fewer bytes at the end, or after a read error.
+    std::span<const std::uint8_t> readAt(std::int64_t offset, std::span<std::uint8_t> into) const
+    {
+        const auto wanted = static_cast<std::size_t>(std::clamp<std::int64_t>(m_size - offset, 0, into.size()));
+        std::size_t filled = 0;
+        while (filled < wanted) {
+            const ssize_t got =
+                ::pread(m_descriptor, into.data() + filled, wanted - filled, offset + static_cast<off_t>(filled));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            filled += static_cast<std::size_t>(got);
+        }
+        return into.first(filled);
+    }
+
+    // The bytes after those handed over before, a buffer's worth at most; none at the end.
+    std::span<const std::uint8_t> next()
+    {
+        const std::span<const std::uint8_t> got = readAt(m_next, m_buffer);
+        m_next += static_cast<std::int64_t>(got.size());
+        return got;
+    }
+
+    // Copies the next into.size() bytes in order; false when the file ends first.
+    bool copyNext(std::span<std::uint8_t> into)
+    {
+        while (!into.empty()) {
+            if (m_pending.empty() && (m_pending = next()).empty())
+                return false;
+            const std::size_t count = std::min(into.size(), m_pending.size());
+            std::memcpy(into.data(), m_pending.data(), count);
+            into = into.subspan(count);
+            m_pending = m_pending.subspan(count);
+        }
+        return true;
+    }
+
+private:
+    int m_descriptor;
+    std::int64_t m_size;
+    std::int64_t m_next = 0;
+    std::vector<std::uint8_t> m_buffer;
+    std::span<const std::uint8_t> m_pending; // read by next, not yet copied
+};
 
 namespace {
 
@@ -38,6 +100,55 @@ DecodedCover refused(std::string why)
 DecodedCover decoded(CoverPixels pixels, std::string note = {})
 {
     return {std::make_unique<DecodedCoverImage>(std::move(pixels)), {}, std::move(note)};
+}
+
+// Why a cover of size bytes is refused before it is looked at; empty when it is not.
+std::string refusedSize(std::int64_t size, std::int64_t budget)
+{
+    if (size <= 0)
+        return "no cover bytes to decode";
+    if (size > budget)
+        return "refusing a cover of " + std::to_string(size) + " bytes";
+    return {};
+}
+
+int readPngStream(spng_ctx*, void* file, void* into, std::size_t length)
+{
+    return static_cast<CoverFileStream*>(file)->copyNext({static_cast<std::uint8_t*>(into), length}) ? 0 : SPNG_IO_EOF;
+}
+
+// The markers of a JPEG file up to its first scan, from a head read in growing steps (a cover's
+// first 64 KiB mostly hold them); the head is kept, since the layout's Exif segment lies in it.
+JpegLayout readJpegHead(const CoverFileStream& file, std::vector<std::uint8_t>& head)
+{
+    for (std::size_t wanted = CoverFileStream::kBufferBytes;; wanted *= 2) {
+        head.resize(static_cast<std::size_t>(std::min<std::int64_t>(file.size(), static_cast<std::int64_t>(wanted))));
+        head.resize(file.readAt(0, head).size());
+        const JpegLayout layout = readJpegHeader(head);
+        if (layout.scanData > 0 || head.size() < wanted)
+            return layout;
+    }
+}
+
+// Whether FF D9 lies in the file after from, as holdsEndOfImage says of its bytes there: looked for
+// in the last 64 KiB first, where it is in a whole cover, then in the rest, in pieces overlapping by
+// a byte.
+bool fileHoldsEndOfImage(const CoverFileStream& file, std::int64_t from)
+{
+    std::vector<std::uint8_t> buffer(CoverFileStream::kBufferBytes);
+    const std::int64_t tail = std::max(from, file.size() - static_cast<std::int64_t>(buffer.size()));
+    if (holdsEndOfImage(file.readAt(tail, buffer)))
+        return true;
+    for (std::int64_t at = from; at < tail;) {
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(tail + 1 - at, buffer.size()));
+        const std::span<const std::uint8_t> piece = file.readAt(at, std::span(buffer).first(wanted));
+        if (piece.size() < 2)
+            return false;
+        if (holdsEndOfImage(piece))
+            return true;
+        at += static_cast<std::int64_t>(piece.size()) - 1;
+    }
+    return false;
 }
 
 // The size a cover is kept at: decodeSide square when it is larger in either side, else its own.
@@ -80,8 +191,13 @@ struct JpegRun {
         std::jmp_buf jump{};
         std::array<char, JMSG_LENGTH_MAX> message{};
     };
+    struct FileSource {
+        jpeg_source_mgr manager{};
+        CoverFileStream* file = nullptr;
+    };
     jpeg_decompress_struct info{};
     Errors errors;
+    FileSource source;
     std::vector<std::uint8_t> row;
     std::optional<RowScaler> scaler;
     bool created = false;
@@ -103,6 +219,35 @@ void ignoreJpegWarning(j_common_ptr, int)
 {
 }
 
+// As libjpeg's own sources do at an early end (or a read error): a warning, and an end-of-image
+// marker, so that the decoder ends with the rows it has.
+boolean fillJpegInput(j_decompress_ptr info)
+{
+    static constexpr std::array<JOCTET, 2> kEnd{0xFF, JPEG_EOI};
+    std::span<const std::uint8_t> got = reinterpret_cast<JpegRun::FileSource*>(info->src)->file->next();
+    if (got.empty()) {
+        WARNMS(info, JWRN_JPEG_EOF);
+        got = kEnd;
+    }
+    info->src->next_input_byte = got.data();
+    info->src->bytes_in_buffer = got.size();
+    return TRUE;
+}
+
+void skipJpegInput(j_decompress_ptr info, long count)
+{
+    for (; count > static_cast<long>(info->src->bytes_in_buffer); fillJpegInput(info))
+        count -= static_cast<long>(info->src->bytes_in_buffer);
+    if (count > 0) {
+        info->src->next_input_byte += count;
+        info->src->bytes_in_buffer -= static_cast<std::size_t>(count);
+    }
+}
+
+void noJpegInputStep(j_decompress_ptr)
+{
+}
+
 // The smallest scale of M/8 (M from 1 to 8) at which the decoded JPEG still covers side x side.
 int jpegEighths(int width, int height, int side)
 {
@@ -110,7 +255,7 @@ int jpegEighths(int width, int height, int side)
     return static_cast<int>(std::clamp(std::ceil(8.0 / ratio), 1.0, 8.0));
 }
 
-bool runJpeg(JpegRun& run, std::span<const std::uint8_t> bytes, int eighths, int side)
+bool runJpeg(JpegRun& run, std::span<const std::uint8_t> bytes, CoverFileStream* file, int eighths, int side)
 {
     run.info.err = jpeg_std_error(&run.errors.manager);
     run.errors.manager.error_exit = jumpOnJpegError;
@@ -119,7 +264,13 @@ bool runJpeg(JpegRun& run, std::span<const std::uint8_t> bytes, int eighths, int
         return false;
     jpeg_create_decompress(&run.info);
     run.created = true;
-    jpeg_mem_src(&run.info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    if (file != nullptr) {
+        run.source = {
+            {nullptr, 0, noJpegInputStep, fillJpegInput, skipJpegInput, jpeg_resync_to_restart, noJpegInputStep}, file};
+        run.info.src = &run.source.manager;
+    } else {
+        jpeg_mem_src(&run.info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    }
     jpeg_read_header(&run.info, TRUE);
     run.info.scale_num = static_cast<unsigned>(eighths);
     run.info.scale_denom = 8;
@@ -196,15 +347,35 @@ std::unique_ptr<CoverImage> CoverFileDecoder::decode(std::span<const std::uint8_
 
 DecodedCover CoverFileDecoder::decodeCover(std::span<const std::uint8_t> bytes) const
 {
-    if (bytes.empty())
-        return refused("no cover bytes to decode");
-    if (bytes.size() > static_cast<std::size_t>(m_memoryBudgetBytes))
-        return refused("refusing a cover of " + std::to_string(bytes.size()) + " bytes");
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    if (std::string why = refusedSize(size, m_memoryBudgetBytes); !why.empty())
+        return refused(std::move(why));
     if (startsWith(bytes, kPngSignature))
-        return decodePng(bytes);
+        return decodePng(bytes, nullptr);
     if (startsWith(bytes, kJpegStart))
-        return decodeJpeg(bytes);
+        return decodeJpeg(readJpegLayout(bytes), size, bytes, nullptr);
     return decodeWithQt(bytes);
+}
+
+DecodedCover CoverFileDecoder::decodeCoverFile(int descriptor, std::int64_t size) const
+{
+    if (std::string why = refusedSize(size, m_memoryBudgetBytes); !why.empty())
+        return refused(std::move(why));
+    CoverFileStream file(descriptor, size);
+    std::array<std::uint8_t, kPngSignature.size()> start{};
+    const std::span<const std::uint8_t> first = file.readAt(0, start);
+    if (startsWith(first, kPngSignature))
+        return decodePng({}, &file);
+    if (startsWith(first, kJpegStart)) {
+        std::vector<std::uint8_t> head;
+        JpegLayout layout = readJpegHead(file, head);
+        layout.complete = layout.scanData > 0 && fileHoldsEndOfImage(file, static_cast<std::int64_t>(layout.scanData));
+        return decodeJpeg(layout, size, {}, &file);
+    }
+    // Every other format is read whole.
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    bytes.resize(file.readAt(0, bytes).size());
+    return decodeCover(bytes);
 }
 
 std::string CoverFileDecoder::overBudget(int width, int height, const char* format, std::int64_t needed) const
@@ -214,7 +385,7 @@ std::string CoverFileDecoder::overBudget(int width, int height, const char* form
            std::to_string(m_memoryBudgetBytes / (1024 * 1024)) + " MiB allowed";
 }
 
-DecodedCover CoverFileDecoder::decodePng(std::span<const std::uint8_t> bytes) const
+DecodedCover CoverFileDecoder::decodePng(std::span<const std::uint8_t> bytes, CoverFileStream* file) const
 {
     SpngContext png;
     if (png.context == nullptr)
@@ -226,7 +397,10 @@ DecodedCover CoverFileDecoder::decodePng(std::span<const std::uint8_t> bytes) co
     spng_set_crc_action(png.context, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
     spng_set_chunk_limits(png.context, static_cast<std::size_t>(m_memoryBudgetBytes),
                           static_cast<std::size_t>(m_memoryBudgetBytes));
-    spng_set_png_buffer(png.context, bytes.data(), bytes.size());
+    if (file != nullptr)
+        spng_set_png_stream(png.context, readPngStream, file);
+    else
+        spng_set_png_buffer(png.context, bytes.data(), bytes.size());
     spng_ihdr header{};
     if (const int error = spng_get_ihdr(png.context, &header); error != 0)
         return failed(error);
@@ -285,14 +459,13 @@ DecodedCover CoverFileDecoder::decodePng(std::span<const std::uint8_t> bytes) co
     return decoded(scaler.finish());
 }
 
-DecodedCover CoverFileDecoder::decodeJpeg(std::span<const std::uint8_t> bytes) const
+DecodedCover CoverFileDecoder::decodeJpeg(const JpegLayout& layout, std::int64_t size,
+                                          std::span<const std::uint8_t> bytes, CoverFileStream* file) const
 {
-    const JpegLayout layout = readJpegLayout(bytes);
     if (!layout.complete)
         return refused("the jpeg cover is cut short: it has no end-of-image marker");
     // Every block costs a Huffman-coded stream at least one bit; fewer bytes than that are a
     // header claiming a size its data do not have.
-    const auto size = static_cast<std::int64_t>(bytes.size());
     if (layout.huffman && size < layout.fullBlocks / 8) {
         return refused("the jpeg cover is cut short: its header claims " + std::to_string(layout.width) + " x " +
                        std::to_string(layout.height) + " pixels, more than its " + std::to_string(size) +
@@ -309,7 +482,7 @@ DecodedCover CoverFileDecoder::decodeJpeg(std::span<const std::uint8_t> bytes) c
     if (needed > m_memoryBudgetBytes)
         return refused(overBudget(layout.width, layout.height, "jpeg", needed));
     JpegRun run;
-    if (!runJpeg(run, bytes, eighths, m_decodeSide))
+    if (!runJpeg(run, bytes, file, eighths, m_decodeSide))
         return refused("could not decode the jpeg cover: " + std::string(run.errors.message.data()));
     const ExifOrientation orientation = exifOrientation(layout.exif);
     return decoded(orientedPixels(run.scaler->finish(), orientation.value), orientation.problem);

@@ -12,6 +12,9 @@
 
 namespace glowcast {
 
+class CoverFileStream;
+struct JpegLayout;
+
 // A decoded cover, already reduced to the size it will be drawn at.
 class DecodedCoverImage final : public CoverImage {
 public:
@@ -50,10 +53,16 @@ public:
     [[nodiscard]] std::unique_ptr<CoverImage> decode(std::span<const std::uint8_t> bytes) override;
     // The same without a log line: the cover, or why it was refused.
     [[nodiscard]] DecodedCover decodeCover(std::span<const std::uint8_t> bytes) const;
+    // The same for an open regular file of size bytes (its offset is left as it was): a PNG or a
+    // JPEG is read through a buffer of 64 KiB and never held whole, any other format whole. Nothing
+    // past size is read; a file that changes meanwhile still gives a cover or a refusal.
+    [[nodiscard]] DecodedCover decodeCoverFile(int descriptor, std::int64_t size) const;
 
 private:
-    [[nodiscard]] DecodedCover decodePng(std::span<const std::uint8_t> bytes) const;
-    [[nodiscard]] DecodedCover decodeJpeg(std::span<const std::uint8_t> bytes) const;
+    // The bytes in memory, or the file when there is one.
+    [[nodiscard]] DecodedCover decodePng(std::span<const std::uint8_t> bytes, CoverFileStream* file) const;
+    [[nodiscard]] DecodedCover decodeJpeg(const JpegLayout& layout, std::int64_t size,
+                                          std::span<const std::uint8_t> bytes, CoverFileStream* file) const;
     [[nodiscard]] DecodedCover decodeWithQt(std::span<const std::uint8_t> bytes) const;
     [[nodiscard]] std::string overBudget(int width, int height, const char* format, std::int64_t needed) const;
 

@@ -5,7 +5,7 @@
 
 namespace glowcast {
 
-JpegLayout readJpegLayout(std::span<const std::uint8_t> bytes)
+JpegLayout readJpegHeader(std::span<const std::uint8_t> bytes)
 {
     JpegLayout layout;
     std::size_t next = 0;
@@ -61,18 +61,30 @@ JpegLayout readJpegLayout(std::span<const std::uint8_t> bytes)
         if (byte == 0xDA) {
             if (segment.empty() || at(0) < components)
                 layout.buffered = true;
-            break;
+            layout.scanData = next;
+            return layout;
         }
     }
+}
+
+bool holdsEndOfImage(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() < 2)
+        return false;
     const std::uint8_t* const end = bytes.data() + bytes.size();
-    for (const std::uint8_t* at = bytes.data() + next;
+    for (const std::uint8_t* at = bytes.data();
          (at = static_cast<const std::uint8_t*>(std::memchr(at, 0xFF, static_cast<std::size_t>(end - at)))) != nullptr;
          ++at) {
-        if (at + 1 < end && at[1] == 0xD9) {
-            layout.complete = true;
-            break;
-        }
+        if (at + 1 < end && at[1] == 0xD9)
+            return true;
     }
+    return false;
+}
+
+JpegLayout readJpegLayout(std::span<const std::uint8_t> bytes)
+{
+    JpegLayout layout = readJpegHeader(bytes);
+    layout.complete = layout.scanData > 0 && holdsEndOfImage(bytes.subspan(layout.scanData));
     return layout;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -7,7 +8,8 @@ namespace glowcast {
 
 // What a JPEG's markers up to its first scan tell about decoding it.
 struct JpegLayout {
-    bool complete = false; // the stream reaches an end-of-image marker after its first scan
+    bool complete = false;    // the stream reaches an end-of-image marker after its first scan
+    std::size_t scanData = 0; // where the first scan's coded data starts; 0 when the markers never reach it
     int width = 0;
     int height = 0;
     bool huffman = true;
@@ -19,11 +21,17 @@ struct JpegLayout {
     std::span<const std::uint8_t> exif; // the first APP1 segment that starts with "Exif", if any
 };
 
-// Reads the frame header (the first SOFn) and the first scan header. A JPEG decoder quietly
-// completes a truncated cover with grey, so the stream is also checked to reach its end-of-image
-// marker: the marker segments are walked up to the first scan (markers inside an embedded
-// thumbnail are skipped), then FF D9 is looked for in the scan data, where any other FF is followed
-// by 00 or a restart number.
+// Reads the frame header (the first SOFn) and the first scan header, walking the marker segments up
+// to the first scan (markers inside an embedded thumbnail are skipped). Leaves complete false: the
+// head given may end anywhere after the scan header.
+[[nodiscard]] JpegLayout readJpegHeader(std::span<const std::uint8_t> head);
+
+// Whether FF D9 is in the bytes. A JPEG decoder quietly completes a truncated cover with grey, so a
+// cover's scan data must reach its end-of-image marker; there any other FF is followed by 00 or a
+// restart number.
+[[nodiscard]] bool holdsEndOfImage(std::span<const std::uint8_t> bytes);
+
+// The header of a JPEG in memory, and whether its scan data reach an end-of-image marker.
 [[nodiscard]] JpegLayout readJpegLayout(std::span<const std::uint8_t> bytes);
 
 } // namespace glowcast
