@@ -143,6 +143,21 @@ void coverToVividColours(benchmark::State& state)
     state.SetLabel(kCovers[state.range(0)].name);
 }
 
+// The redraw alone, as the window and the headless service make it: the cover kept at 240 x 240,
+// drawn into the 80 x 80 canvas the palettes read.
+void redrawAt80(benchmark::State& state)
+{
+    NullLog log;
+    const std::unique_ptr<glowcast::CoverImage> cover =
+        glowcast::CoverFileDecoder(log, 240).decode(view(coverBytes(static_cast<int>(state.range(0)))));
+    for (auto _ : state) {
+        const glowcast::PixelCanvas canvas =
+            cover->drawInto(glowcast::Eyedropper::kCanvasSide, glowcast::Eyedropper::kCanvasSide);
+        benchmark::DoNotOptimize(canvas.rgba.data());
+    }
+    state.SetLabel(kCovers[state.range(0)].name);
+}
+
 void jpegFloor(benchmark::State& state)
 {
     const QByteArray& bytes = coverBytes(static_cast<int>(state.range(0)));
@@ -213,6 +228,7 @@ void configure(benchmark::internal::Benchmark* benchmark)
 
 BENCHMARK(coverToColours)->Apply(configure)->DenseRange(0, 3);
 BENCHMARK(coverToVividColours)->Apply(configure)->DenseRange(0, 3);
+BENCHMARK(redrawAt80)->Apply(configure)->Unit(benchmark::kMicrosecond)->DenseRange(0, 3);
 BENCHMARK(jpegFloor)->Apply(configure)->DenseRange(0, 2);
 BENCHMARK(pngFloor)->Apply(configure)->Arg(3);
 BENCHMARK(spngFloor)->Apply(configure)->Arg(3);
