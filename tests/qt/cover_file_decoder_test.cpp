@@ -1,5 +1,6 @@
 #include "adapters/covers/cover_file_decoder.h"
 #include "adapters/covers/exif_orientation.h"
+#include "adapters/covers/jpeg_layout.h"
 #include "adapters/files/regular_file.h"
 #include "core/colour/perceptual.h"
 #include "core/palette/eyedropper.h"
@@ -203,6 +204,21 @@ void expectNear(const PixelCanvas& canvas, int x, int y, std::array<int, 4> rgba
         EXPECT_NEAR(canvas.rgba[at + c], rgba[c], c == 3 ? 0 : 24) << "at " << x << "," << y << " component " << c;
 }
 
+// A JPEG whose end-of-image marker lies only far from its end, across the first and the second 64 KiB
+// after its scan header; and one with 120 KB of marker segments before its frame.
+QByteArray withEndMarkerFarFromTheEnd(const QByteArray& jpeg)
+{
+    const auto scan = static_cast<qsizetype>(readJpegHeader(view(jpeg)).scanData);
+    QByteArray moved = jpeg.chopped(2) + QByteArray(scan + 200'000 - jpeg.size(), 0);
+    return moved.replace(scan + 64 * 1024 - 1, 2, "\xFF\xD9");
+}
+
+QByteArray withLongHeader(const QByteArray& jpeg)
+{
+    const QByteArray segment = QByteArray("\xFF\xE2\xEA\x60", 4) + QByteArray(60'000 - 2, 'x');
+    return jpeg.left(2) + segment + segment + jpeg.mid(2);
+}
+
 class CoverFileDecoderTest : public ::testing::Test {
 protected:
     RecordingLog log;
@@ -221,8 +237,8 @@ TEST_F(CoverFileDecoderTest, DecodesEveryCommonFormatKeepsItNoLargerThanTheRedra
         {"interlaced palette png", corpus("bands-120-interlaced-palette.png"), {80, 80}},
         {"tall jpeg", encode(bands(90, 400), "jpeg"), {80, 80}},
         {"large jpeg", encode(bands(2400, 1600), "jpeg", 80), {80, 80}},
-        // Its end-of-image marker not in its last 64 KiB.
-        {"padded jpeg", encode(bands(400, 400), "jpeg") + QByteArray(100'000, 0), {80, 80}},
+        {"padded jpeg", withEndMarkerFarFromTheEnd(encode(bands(400, 400), "jpeg")), {80, 80}},
+        {"jpeg with a long header", withLongHeader(encode(bands(400, 400), "jpeg")), {80, 80}},
         {"progressive jpeg", encode(bands(640, 640), "jpeg", 80, true), {80, 80}},
         {"small png", encode(bands(30, 30), "png"), {30, 30}},
         {"low png", encode(bands(80, 30), "png"), {80, 30}}};
