@@ -83,6 +83,12 @@ done
 # Covers other than PNG and JPEG are read by a module the programs find where the package put it.
 env -u GLOWCAST_MODULE_DIR glowcastctl colours "$PWD/tests/data/bands-30.gif" >/dev/null ||
     fail "glowcastctl cannot read a GIF cover: the installed program does not find its image module"
+# So are the commands that talk to the bridge, the bus or the running Glowcast: config, with no
+# preferences file and no bus, shows the defaults.
+settings=$(env -u GLOWCAST_MODULE_DIR -u DBUS_SESSION_BUS_ADDRESS GLOWCAST_CONFIG_DIR=/nonexistent/glowcast \
+    glowcastctl config) ||
+    fail "glowcastctl config failed: the installed program does not find its commands module"
+[ -n "$settings" ] || fail "glowcastctl config printed no settings"
 for package in "${packages[@]}"; do
     zcat "/usr/share/doc/$package/changelog.gz" | head -n 1 | grep -qF "glowcast ($version) " ||
         fail "the changelog of $package does not start with release $version"
