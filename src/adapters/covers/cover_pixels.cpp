@@ -178,6 +178,25 @@ std::array<float, 256> unpremultiplyFactors()
     return factors;
 }
 
+// column[i] = sums[i] / total, each sum at most 255 times total. A division by the same number
+// again and again is a multiplication by 2^64 / total rounded up, keeping the high 64 bits: exact
+// for every 32-bit sum and total, and quicker than dividing.
+void cutSums(std::uint8_t* __restrict column, const std::uint32_t* __restrict sums, std::size_t count,
+             std::uint32_t total)
+{
+    if (total == 1) {
+        std::copy_n(sums, count, column);
+        return;
+    }
+    const std::uint64_t reciprocal = ~std::uint64_t{0} / total + 1;
+    const std::uint64_t high = reciprocal >> 32;
+    const std::uint64_t low = reciprocal & 0xFFFFFFFFU;
+    for (std::size_t at = 0; at < count; ++at) {
+        const std::uint64_t sum = sums[at];
+        column[at] = static_cast<std::uint8_t>((sum * high + (sum * low >> 32)) >> 32);
+    }
+}
+
 } // namespace
 
 AxisWeights AxisWeights::between(int from, int to)
@@ -256,8 +275,7 @@ void RowAverager::addRow(std::span<const std::uint8_t> rgba)
         addWeighted(m_sums.data(), rgba.data(), m_sums.size(), weight);
         if (y < rows.first + rows.count - 1)
             return;
-        for (std::size_t c = 0; c < m_sums.size(); ++c)
-            m_column[c] = static_cast<std::uint8_t>(m_sums[c] / m_down.total);
+        cutSums(m_column.data(), m_sums.data(), m_sums.size(), m_down.total);
         std::fill(m_sums.begin(), m_sums.end(), 0);
         std::uint8_t* out =
             m_result.rgba.data() + static_cast<std::size_t>(m_openRow) * static_cast<std::size_t>(m_result.width) * 4;
