@@ -459,6 +459,7 @@ TEST_F(ServiceEndToEndTest, WithoutGlowcastEditsLandInTheFileBridgeCommandsReach
         {"systems set z2m pace 3", {0, "lamp system z2m paced at 3" + file + "\n"}},
         {"systems set z2m offset -120", {0, "lamp system z2m offset by -120 ms" + file + "\n"}},
         {"systems set wled syncport 0", {0, "lamp system wled sends no sound sync" + file + "\n"}},
+        {"systems set z2m syncport 5", {2, "glowcastctl systems: only a WLED system takes a sync port\n"}},
         {"systems set z3m pace 3",
          {1, "glowcastctl systems: there is no lamp system with the id \"z3m\"" + file + "\n"}},
         {"status",

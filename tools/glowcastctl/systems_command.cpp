@@ -300,9 +300,11 @@ int editInFile(Context& context, const std::string& id, const std::function<bool
     return 0;
 }
 
-// Sets one field of a system's record: in the running Glowcast through the bus method, else in the file.
+// Sets one field of a system's record: in the running Glowcast through the bus method, else in the file,
+// where a value the running Glowcast would refuse for the system (refusal, when given) is refused too.
 int setRecordField(const ProgramCommandLine& line, const std::string& id, const std::string& done, const char* method,
-                   const QVariant& value, const std::function<void(SystemRecord&)>& apply)
+                   const QVariant& value, const std::function<void(SystemRecord&)>& apply,
+                   const std::function<std::string_view(const SystemRecord&)>& refusal = {})
 {
     Context context{line.verbose()};
     if (const auto running = RunningGlowcast::find()) {
@@ -312,6 +314,10 @@ int setRecordField(const ProgramCommandLine& line, const std::string& id, const 
         std::printf("%s in the running Glowcast\n", done.c_str());
         return 0;
     }
+    if (refusal)
+        for (const SystemRecord& record : FilePreferences{context.log, FilePreferences::defaultDirectory()}.systems())
+            if (const std::string_view why = record.id == id ? refusal(record) : std::string_view{}; !why.empty())
+                return reportOutcome(kCommand, {Failure::InvalidValue, std::string{why}});
     return editInFile(
         context, id,
         [&](std::vector<SystemRecord>& records) {
@@ -340,12 +346,14 @@ int setSyncPort(const ProgramCommandLine& line, const std::string& id, const std
     int port = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
     if (error != std::errc{} || end != text.data() + text.size() || !isSyncPort(port))
-        return reportOutcome(kCommand, {Failure::InvalidValue, "a sync port is 0 (none) to 65535"});
+        return reportOutcome(kCommand, {Failure::InvalidValue, std::string{kSyncPortRange}});
     const std::string done =
         "lamp system " + id +
         (port == 0 ? " sends no sound sync" : " sends its sound sync to port " + std::to_string(port));
-    return setRecordField(line, id, done, "SetSystemSyncPort", static_cast<uint>(port),
-                          [&](SystemRecord& record) { record.syncPort = port; });
+    return setRecordField(
+        line, id, done, "SetSystemSyncPort", static_cast<uint>(port),
+        [&](SystemRecord& record) { record.syncPort = port; },
+        [port](const SystemRecord& record) { return syncPortRefusal(record, port); });
 }
 
 int setPace(const ProgramCommandLine& line, const std::vector<std::string>& words)

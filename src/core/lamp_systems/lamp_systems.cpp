@@ -13,7 +13,6 @@ namespace {
 constexpr int kLowestPace = 1;
 constexpr int kHighestPace = 1000;
 constexpr const char* kOffsetRange = "an offset is -200 to 2000 ms";
-constexpr const char* kSyncPortRange = "a sync port is 0 (none) to 65535";
 } // namespace
 
 LampSystems::LampSystems(LampSystemFactory& factory, Timers& timers, Clock& clock, Log& log,
@@ -67,7 +66,7 @@ Outcome LampSystems::add(const SystemRecord& record)
     if (!isSystemOffset(record.offset))
         return {Failure::InvalidValue, kOffsetRange};
     if (!isSyncPort(record.syncPort))
-        return {Failure::InvalidValue, kSyncPortRange};
+        return {Failure::InvalidValue, std::string{kSyncPortRange}};
     std::unique_ptr<LampSystem> adapter = m_factory.create(record);
     if (!adapter)
         return {Failure::InvalidValue, "this build cannot reach " + kind + " systems"};
@@ -160,11 +159,8 @@ void LampSystems::pulse(std::string_view systemId, LampStateCommand command)
 
 Outcome LampSystems::setSyncPort(std::string_view id, int port)
 {
-    return changeSetting(id, &SystemRecord::syncPort, port, [port](const SystemRecord& record) {
-        if (record.kind != SystemKind::Wled)
-            return std::string_view{"only a WLED system takes a sync port"};
-        return isSyncPort(port) ? std::string_view{} : std::string_view{kSyncPortRange};
-    });
+    return changeSetting(id, &SystemRecord::syncPort, port,
+                         [port](const SystemRecord& record) { return syncPortRefusal(record, port); });
 }
 
 std::vector<SystemRecord> LampSystems::records() const

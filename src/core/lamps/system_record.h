@@ -36,6 +36,16 @@ struct SystemRecord {
     return port >= 0 && port <= 65'535;
 }
 
+inline constexpr std::string_view kSyncPortRange = "a sync port is 0 (none) to 65535";
+
+// Why port cannot be the sync port of the system record is about; empty when it can.
+[[nodiscard]] constexpr std::string_view syncPortRefusal(const SystemRecord& record, int port)
+{
+    if (record.kind != SystemKind::Wled)
+        return "only a WLED system takes a sync port";
+    return isSyncPort(port) ? std::string_view{} : kSyncPortRange;
+}
+
 inline constexpr std::chrono::milliseconds kLowestOffset{-200};
 inline constexpr std::chrono::milliseconds kHighestOffset{2000};
 [[nodiscard]] constexpr bool isSystemOffset(std::chrono::milliseconds offset)
