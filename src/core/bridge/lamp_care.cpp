@@ -79,7 +79,7 @@ void LampCare::sendOne(const LampTargetCommand& command)
     const std::string& id = command.lampId;
     if (m_stopped)
         return;
-    const Dictionary body = firstBridgeStateFields(shapedState(command), kindOf(id));
+    const Dictionary body = firstBridgeStateFields(shapedState(command), capabilitiesOf(id).kind);
     if (body.empty()) {
         m_log.write("lamp " + id + " takes none of " + describe(firstBridgeBody(command.target)) + ", nothing sent");
         return;
@@ -97,29 +97,26 @@ void LampCare::sendOne(const LampTargetCommand& command)
 
 LampState LampCare::shapedState(const LampTargetCommand& command) const
 {
-    // Without fitting, every lamp is sent what a lamp of unknown kind is, as the bridge is specified to be.
-    const auto known = m_settings.fitLamp ? m_capabilities.find(command.lampId) : m_capabilities.end();
-    return shapedLampState(command.target, known != m_capabilities.end() ? known->second : LampCapabilities{},
-                           m_settings);
+    return shapedLampState(command.target, capabilitiesOf(command.lampId), m_settings);
 }
 
-LampKind LampCare::kindOf(std::string_view lampId) const
+LampCapabilities LampCare::capabilitiesOf(std::string_view lampId) const
 {
+    // Without fitting, every lamp is sent what a lamp of unknown kind is, as the bridge is specified to be.
     const auto known = m_settings.fitLamp ? m_capabilities.find(lampId) : m_capabilities.end();
-    return known != m_capabilities.end() ? known->second.kind : LampCapabilities{}.kind;
+    return known != m_capabilities.end() ? known->second : LampCapabilities{};
 }
 
 void LampCare::pulse(const std::string& lampId, const LampState& state)
 {
-    const Dictionary body = firstBridgeStateFields(state, kindOf(lampId));
+    const Dictionary body = firstBridgeStateFields(state, capabilitiesOf(lampId).kind);
     if (m_stopped || body.empty())
         return;
     m_pacer.sent(m_clock.now());
     const std::optional<HttpReply> reply = m_bridge.putPulse(lampId, body);
     if (isOverloaded(reply))
         m_pacer.overloaded();
-    const auto steps = wholeNumberFrom(body.find("transitiontime")).value_or(0);
-    m_sent.sent(lampId, body, m_clock.now(), std::max<std::int64_t>(steps, 0) * kTransitionStep, accepted(reply));
+    recordSent(lampId, body, reply);
 }
 
 void LampCare::playerChanged(PlayerActivity activity)
@@ -244,9 +241,14 @@ std::optional<HttpReply> LampCare::put(const std::string& lampId, const Dictiona
     });
     if (measured && accepted(reply))
         m_latency.add(took);
+    recordSent(lampId, body, reply);
+    return reply;
+}
+
+void LampCare::recordSent(const std::string& lampId, const Dictionary& body, const std::optional<HttpReply>& reply)
+{
     const auto steps = wholeNumberFrom(body.find("transitiontime")).value_or(0);
     m_sent.sent(lampId, body, m_clock.now(), std::max<std::int64_t>(steps, 0) * kTransitionStep, accepted(reply));
-    return reply;
 }
 
 } // namespace glowcast

@@ -84,8 +84,10 @@ private:
     void beginBatch();
     void wait(std::chrono::milliseconds duration);
     void readCapabilities();
-    // The kind a lamp's body is written for: its own when fitting, else a lamp of unknown kind's.
-    [[nodiscard]] LampKind kindOf(std::string_view lampId) const;
+    // What a lamp's state is shaped and its body written for: its own when fitting, else a lamp of unknown kind's.
+    [[nodiscard]] LampCapabilities capabilitiesOf(std::string_view lampId) const;
+    // What the lamp was sent, so that an unchanged state can be passed over.
+    void recordSent(const std::string& lampId, const Dictionary& body, const std::optional<HttpReply>& reply);
 
     LampBridge& m_bridge;
     Clock& m_clock;
