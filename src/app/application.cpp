@@ -100,18 +100,7 @@ Application::Application(FrontEnd& frontEnd, Log& log, ApplicationOptions option
     m_controller.setLampSystems(&m_systems);
     m_controller.setBeat(&m_beat);
     m_beat.onPulse = [this](const std::string& id, const LampStateCommand& command) {
-        if (!id.empty()) {
-            m_systems.pulse(id, command);
-            return;
-        }
-        m_bridgePulses.insert_or_assign(command.key, command.state);
-        if (std::exchange(m_bridgePulsesPending, true))
-            return;
-        m_scheduler.schedule(std::chrono::milliseconds{0}, [this] {
-            m_bridgePulsesPending = false;
-            for (const auto& [lamp, state] : std::exchange(m_bridgePulses, {}))
-                m_lampCare.pulse(lamp, state);
-        });
+        m_controller.pulse(id, command);
     };
     m_control.setSoundCaptureSource([this] { return std::string{soundCaptureStateName(m_beat.captureState())}; });
     m_control.attachSystems(m_systems, m_preferences);

@@ -32,7 +32,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -127,9 +126,6 @@ private:
     // The beat: WLED's sound sync on UDP, and the other systems' pulses through their own senders.
     UdpDatagramSender m_datagrams;
     LampBeat m_beat;
-    // The first bridge's requests block: its pulses wait for their turn in the queue, the newest per lamp.
-    std::map<std::string, LampState, std::less<>> m_bridgePulses;
-    bool m_bridgePulsesPending = false;
     // Made when the beat is first turned on: only then is PipeWire loaded. It tells the beat.
     std::unique_ptr<PipeWireSoundCapture> m_capture;
     std::vector<SystemRecord> m_storedSystems;

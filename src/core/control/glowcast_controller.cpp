@@ -382,6 +382,23 @@ GlowcastController::SystemStates GlowcastController::sendToSystems(const std::ve
     return states;
 }
 
+void GlowcastController::pulse(const std::string& systemId, const LampStateCommand& command)
+{
+    if (!systemId.empty()) {
+        if (m_systems != nullptr)
+            m_systems->pulse(systemId, command);
+        return;
+    }
+    m_bridgePulses.insert_or_assign(command.key, command.state);
+    if (std::exchange(m_bridgePulsesPending, true))
+        return;
+    m_scheduler.schedule(std::chrono::milliseconds{0}, [this] {
+        m_bridgePulsesPending = false;
+        for (const auto& [lamp, state] : std::exchange(m_bridgePulses, {}))
+            m_lampCare.pulse(lamp, state);
+    });
+}
+
 void GlowcastController::tellBeat(const std::vector<LampAssignment>& plan, const SystemStates& states)
 {
     if (m_beat == nullptr)

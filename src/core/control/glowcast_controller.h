@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -56,6 +57,9 @@ public:
     // The beat: told the cover's states each system but a WLED was handed, and whether the followed
     // player plays.
     void setBeat(LampBeat* beat) { m_beat = beat; }
+    // A state of the beat's for a lamp: a system's goes to its sender at once; the first bridge's, whose
+    // requests block, waits for its turn in the scheduler's queue, the newest per lamp.
+    void pulse(const std::string& systemId, const LampStateCommand& command);
     // The systems' lamps were read again, or a system came or went: the rows after the first bridge's
     // lamps are refilled, each lamp with its choice (the one it has, else the saved one, else off).
     // The first lamps of any system register the cover handler when no set-up has.
@@ -170,6 +174,8 @@ private:
     LampCollection m_lamps{m_log};
     LampSystems* m_systems = nullptr;
     LampBeat* m_beat = nullptr;
+    std::map<std::string, LampState, std::less<>> m_bridgePulses; // waiting for their turn
+    bool m_bridgePulsesPending = false;
     // The systems whose lamps were read in this run.
     std::set<std::string, std::less<>> m_systemsRead;
     bool m_following = true;
