@@ -191,10 +191,17 @@ std::optional<HttpReply> BridgeBridge::exchange(HttpMethod method, const Diction
 std::optional<HttpReply> BridgeBridge::putQuietly(const Dictionary& body, std::string_view path)
 {
     const std::optional<std::string> username = getUsername();
-    if (!m_bridgeIP || !username || !isUrlHost(*m_bridgeIP) || !isUrlSegment(*username) || !isUrlPath(path))
+    const std::optional<std::string> url = username ? apiUrl(*username, path) : std::nullopt;
+    if (!url)
         return std::nullopt;
-    return m_http.exchange({HttpMethod::Put, "http://" + *m_bridgeIP + "/api/" + *username + "/" + std::string{path},
-                            JSONFromDictionary(body), kRequestTimeout});
+    return m_http.exchange({HttpMethod::Put, *url, JSONFromDictionary(body), kRequestTimeout});
+}
+
+std::optional<std::string> BridgeBridge::apiUrl(std::string_view user, std::string_view path) const
+{
+    if (!m_bridgeIP || !isUrlHost(*m_bridgeIP) || !isUrlSegment(user) || !isUrlPath(path))
+        return std::nullopt;
+    return "http://" + *m_bridgeIP + "/api/" + std::string{user} + "/" + std::string{path};
 }
 
 BridgeBridge::Answer BridgeBridge::request(HttpMethod method, const Dictionary* body, std::string_view path)
@@ -216,14 +223,14 @@ BridgeBridge::Answer BridgeBridge::request(HttpMethod method, const Dictionary* 
     // bridge refuses it like any unknown user.
     const std::string user = describe(username);
 
-    if (!isUrlHost(*m_bridgeIP) || !isUrlSegment(user) || !isUrlPath(path)) {
+    const std::optional<std::string> url = apiUrl(user, path);
+    if (!url) {
         m_log.write("not sending a request to an invalid URL: http://" + printable(*m_bridgeIP) + "/api/" +
                     printable(user) + "/" + printable(path));
         return {};
     }
 
-    HttpRequest outgoing{method, "http://" + *m_bridgeIP + "/api/" + user + "/" + std::string{path}, std::string{},
-                         kRequestTimeout};
+    HttpRequest outgoing{method, *url, std::string{}, kRequestTimeout};
     if (body)
         outgoing.body = JSONFromDictionary(*body);
 

@@ -70,6 +70,8 @@ private:
     std::optional<std::string> send(HttpMethod method, const Dictionary* body, std::string_view path);
     // The steps every request takes.
     Answer request(HttpMethod method, const Dictionary* body, std::string_view path);
+    // http://<bridge>/api/<user>/<path>; nothing without an address, or when one of the parts cannot go in a URL.
+    [[nodiscard]] std::optional<std::string> apiUrl(std::string_view user, std::string_view path) const;
 
     HttpTransport& m_http;
     Preferences& m_preferences;
