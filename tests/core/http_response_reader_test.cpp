@@ -55,7 +55,7 @@ TEST(HttpResponseReaderTest, ReadsEachFramingAndRefusesWhatBreaksItsCapsOrItsFor
         {"negative length", head + "Content-Length: -1\r\n\r\n", false, 0,
          R"(its Content-Length is not one number: "-1")"},
         {"length over the cap", head + "Content-Length: 11\r\n\r\n", false, 0, tooLarge},
-        {"close over the cap", head + "\r\n0123456789a", false, 0, tooLarge + " (and more was coming)"},
+        {"close over the cap", head + "\r\n0123456789abc", false, 0, tooLarge + " (and more was coming)"},
         {"chunk over the cap", head + "Transfer-Encoding: chunked\r\n\r\n10\r\n", false, 0,
          "it holds 16 bytes, more than the 10 bytes allowed (and more was coming)"},
         {"chunk size not hex", head + "Transfer-Encoding: chunked\r\n\r\n0x3\r\n", false, 0,

@@ -58,8 +58,10 @@ HttpResponseReader::State HttpResponseReader::take(std::string_view bytes)
 {
     while (!bytes.empty() && m_state == State::Reading) {
         if (m_part == Part::Body || m_part == Part::BodyToClose || m_part == Part::Chunk) {
+            // A body read to the close is taken up to one byte past the cap, so that its refusal names the
+            // same count however the bytes arrive.
             const std::size_t count = m_part == Part::BodyToClose
-                                          ? bytes.size()
+                                          ? std::min(bytes.size(), m_limits.maximumBodyBytes - m_body.size() + 1)
                                           : static_cast<std::size_t>(std::min<std::uint64_t>(m_left, bytes.size()));
             takeBodyBytes(bytes.substr(0, count));
             bytes.remove_prefix(count);
