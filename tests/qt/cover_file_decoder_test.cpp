@@ -313,6 +313,22 @@ TEST(StraightCanvasTest, GivesThePixelsAPainterGivesDrawingThePictureSmoothly)
     }
 }
 
+// Premultiplying rounds each value times its alpha over 255 to the nearest, for every value and alpha.
+TEST(PremultiplyTest, RoundsEachValueTimesItsAlphaToTheNearest)
+{
+    std::vector<std::uint8_t> rgba;
+    for (unsigned alpha = 0; alpha < 256; ++alpha)
+        for (unsigned value = 0; value < 256; ++value)
+            rgba.insert(rgba.end(), {static_cast<std::uint8_t>(value), 0, 255, static_cast<std::uint8_t>(alpha)});
+    premultiply(rgba);
+    for (unsigned at = 0; at < rgba.size(); at += 4) {
+        const unsigned value = at / 4 % 256;
+        const unsigned alpha = at / 4 / 256;
+        ASSERT_EQ(rgba[at], (value * alpha * 2 + 255) / 510) << value << " at alpha " << alpha;
+        ASSERT_EQ(rgba[at + 2], alpha) << "at alpha " << alpha;
+    }
+}
+
 // The Exif orientation tag (big-endian, the only entry of the first directory) in an APP1 segment
 // right after the start of image.
 QByteArray withOrientation(const QByteArray& jpeg, int orientation)
