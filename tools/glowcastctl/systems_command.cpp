@@ -278,10 +278,9 @@ int add(const ProgramCommandLine& line, const std::vector<std::string>& words)
 }
 
 // Edits the record with the id in the file; UnknownSystem when there is none.
-int editInFile(Context& context, const std::string& id, const std::function<bool(std::vector<SystemRecord>&)>& edit,
-               const std::string& done)
+int editInFile(FilePreferences& preferences, const std::string& id,
+               const std::function<bool(std::vector<SystemRecord>&)>& edit, const std::string& done)
 {
-    FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
     bool found = false;
     const bool stored = preferences.updateSystems([&](std::vector<SystemRecord> records) {
         found = edit(records);
@@ -314,12 +313,13 @@ int setRecordField(const ProgramCommandLine& line, const std::string& id, const 
         std::printf("%s in the running Glowcast\n", done.c_str());
         return 0;
     }
+    FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
     if (refusal)
-        for (const SystemRecord& record : FilePreferences{context.log, FilePreferences::defaultDirectory()}.systems())
+        for (const SystemRecord& record : preferences.systems())
             if (const std::string_view why = record.id == id ? refusal(record) : std::string_view{}; !why.empty())
                 return reportOutcome(kCommand, {Failure::InvalidValue, std::string{why}});
     return editInFile(
-        context, id,
+        preferences, id,
         [&](std::vector<SystemRecord>& records) {
             for (SystemRecord& record : records)
                 if (record.id == id) {
@@ -442,8 +442,9 @@ int remove(const ProgramCommandLine& line, const std::vector<std::string>& words
         std::printf("lamp system %s removed in the running Glowcast\n", id.c_str());
         return 0;
     }
+    FilePreferences preferences{context.log, FilePreferences::defaultDirectory()};
     const int status = editInFile(
-        context, id,
+        preferences, id,
         [&](std::vector<SystemRecord>& records) {
             return std::erase_if(records, [&](const SystemRecord& record) { return record.id == id; }) > 0;
         },
