@@ -117,19 +117,6 @@ int readPngStream(spng_ctx*, void* file, void* into, std::size_t length)
     return static_cast<CoverFileStream*>(file)->copyNext({static_cast<std::uint8_t*>(into), length}) ? 0 : SPNG_IO_EOF;
 }
 
-// The markers of a JPEG file up to its first scan, from a head read in growing steps (a cover's
-// first 64 KiB mostly hold them); the head is kept, since the layout's Exif segment lies in it.
-JpegLayout readJpegHead(const CoverFileStream& file, std::vector<std::uint8_t>& head)
-{
-    for (std::size_t wanted = CoverFileStream::kBufferBytes;; wanted *= 2) {
-        head.resize(static_cast<std::size_t>(std::min<std::int64_t>(file.size(), static_cast<std::int64_t>(wanted))));
-        head.resize(file.readAt(0, head).size());
-        const JpegLayout layout = readJpegHeader(head);
-        if (layout.scanData > 0 || head.size() < wanted)
-            return layout;
-    }
-}
-
 // Whether FF D9 lies in the file after from, as holdsEndOfImage says of its bytes there: looked for
 // in the last 64 KiB first, where it is in a whole cover, then in the rest, in pieces overlapping by
 // a byte.
@@ -149,6 +136,22 @@ bool fileHoldsEndOfImage(const CoverFileStream& file, std::int64_t from)
         at += static_cast<std::int64_t>(piece.size()) - 1;
     }
     return false;
+}
+
+// readJpegLayout for a file: the markers up to its first scan from a head read in growing steps (a
+// cover's first 64 KiB mostly hold them), then the end-of-image marker looked for in the file. The
+// head is kept, since the layout's Exif segment lies in it.
+JpegLayout readJpegFileLayout(const CoverFileStream& file, std::vector<std::uint8_t>& head)
+{
+    for (std::size_t wanted = CoverFileStream::kBufferBytes;; wanted *= 2) {
+        head.resize(static_cast<std::size_t>(std::min<std::int64_t>(file.size(), static_cast<std::int64_t>(wanted))));
+        head.resize(file.readAt(0, head).size());
+        JpegLayout layout = readJpegHeader(head);
+        if (layout.scanData == 0 && head.size() == wanted)
+            continue;
+        layout.complete = layout.scanData > 0 && fileHoldsEndOfImage(file, static_cast<std::int64_t>(layout.scanData));
+        return layout;
+    }
 }
 
 // The size a cover is kept at: decodeSide square when it is larger in either side, else its own.
@@ -368,9 +371,7 @@ DecodedCover CoverFileDecoder::decodeCoverFile(int descriptor, std::int64_t size
         return decodePng({}, &file);
     if (startsWith(first, kJpegStart)) {
         std::vector<std::uint8_t> head;
-        JpegLayout layout = readJpegHead(file, head);
-        layout.complete = layout.scanData > 0 && fileHoldsEndOfImage(file, static_cast<std::int64_t>(layout.scanData));
-        return decodeJpeg(layout, size, {}, &file);
+        return decodeJpeg(readJpegFileLayout(file, head), size, {}, &file);
     }
     // Every other format is read whole.
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
